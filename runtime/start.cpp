@@ -1,0 +1,156 @@
+// The start-up sequence: low-level runtime, runtime initialisation in its one
+// fixed order, then the library and the console. Every step is a named call;
+// a step whose subsystem does not exist yet is an empty function saying so.
+#include "runtime/start.hpp"
+#include "runtime/heap.hpp"
+#include "core/error.hpp"
+
+#include <cfenv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace kel {
+
+RuntimeRecord runtime_record;
+bool startup_logging = false;
+
+const char* runtime_error_text(int code) {
+    switch (code) {
+    case RUNTIME_OUT_OF_MEMORY: return "out of memory";
+    case RUNTIME_NO_CATCH: return "no CATCH for THROW";
+    case RUNTIME_ILLEGAL_INSTRUCTION: return "illegal instruction";
+    case RUNTIME_FLOAT_FAULT: return "floating-point fault";
+    case RUNTIME_ACCESS_VIOLATION: return "access violation";
+    case RUNTIME_NO_SWITCH_MATCH: return "no value matched in SWITCH";
+    default: return "runtime fault";
+    }
+}
+
+// Formats the runtime error report into buf without allocating, so that the
+// fault handler can use it too.
+static size_t runtime_error_format(char* buf, size_t n, int code, const void* address) {
+    int len = std::snprintf(buf, n, "*** Runtime Error %d: %s\n*** at: %08lXh\n", code,
+                            runtime_error_text(code),
+                            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(address)));
+    return len < 0 ? 0 : size_t(len) < n ? size_t(len) : n - 1;
+}
+
+[[noreturn]] void runtime_error_exit(int code, const void* address) {
+    if (code != 0) {
+        char buf[256];
+        size_t len = runtime_error_format(buf, sizeof buf, code, address);
+        if (write(STDERR_FILENO, buf, len) < 0) { /* nothing left to report to */ }
+    }
+    heap_free_all();
+    std::fflush(stdout);
+    std::exit(code);
+}
+
+// A fault of the process (bad memory access, illegal instruction, arithmetic
+// trap) ends it with a runtime error. The handler runs on its own stack so that
+// a native stack overflow can still be reported; it writes with write(2) and
+// leaves with _exit because the fault may have struck inside malloc.
+static void fault_handler(int sig, siginfo_t* info, void*) {
+    int code = sig == SIGFPE ? RUNTIME_FLOAT_FAULT
+             : sig == SIGILL ? RUNTIME_ILLEGAL_INSTRUCTION
+             : RUNTIME_ACCESS_VIOLATION;
+    char buf[256];
+    size_t len = runtime_error_format(buf, sizeof buf, code, info ? info->si_addr : nullptr);
+    if (write(STDERR_FILENO, buf, len) < 0) { /* nothing left to report to */ }
+    _exit(code);
+}
+
+static void runtime_start() {
+    // Sanitizer builds keep their own fault reports, which say more.
+#ifndef KEL_SANITIZE
+    static char alt_stack[64 * 1024];
+    stack_t ss{};
+    ss.ss_sp = alt_stack;
+    ss.ss_size = sizeof alt_stack;
+    sigaltstack(&ss, nullptr);
+    struct sigaction sa{};
+    sa.sa_sigaction = fault_handler;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(sig, &sa, nullptr);
+#else
+    (void)fault_handler;
+#endif
+    // A closed pipe is reported by write's result, not by a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+// ---- initialisation steps of subsystems that are not built yet -------------
+static void random_init() {}             // random generator: not built yet
+static void memory_setup() {}            // memory manager: not built yet
+static void external_handles_init() {}   // handle table: not built yet
+static void datatypes_register() {}      // datatype registry: not built yet
+static void actions_table_init() {}      // actions layer: not built yet
+static void first_frames_new() {}        // node and series frames: not built yet
+static void root_block_new() {}          // root block, data and call stacks: not built yet
+static void global_tables_new() {}       // symbols, global context, case folding: not built yet
+static void natives_init() {}            // natives table: not built yet
+static void parse_init() {}              // parse work stacks: not built yet
+static void ownership_init() {}          // ownership table: not built yet
+static void checksum_words_init() {}     // checksum method words: not built yet
+static void compression_words_init() {}  // compression method words: not built yet
+static void process_capture_init() {}    // capture buffer of call: not built yet
+static void stacks_init() {}             // data and call stack pointers: not built yet
+static void lexer_init() {}              // lexer tables: not built yet
+static void boot_data_decode() {}        // boot data: not built yet
+static void interpreter_init() {}        // interpreter: not built yet
+static void externals_init() {}          // externals table: not built yet
+static void collector_init() {}          // collector counters: not built yet
+static void output_hooks_init() {}       // output hooks: not built yet
+static void platform_init() {}           // platform services: not built yet
+static void library_start() {}           // the library's top level and the console: not built yet
+
+void runtime_init() {
+    startup_logging = true;
+    output_hooks_init();
+    platform_init();
+    random_init();
+    memory_setup();
+    external_handles_init();
+    datatypes_register();
+    actions_table_init();
+    first_frames_new();
+    root_block_new();
+    global_tables_new();
+    natives_init();
+    parse_init();
+    ownership_init();
+    checksum_words_init();
+    compression_words_init();
+    process_capture_init();
+    stacks_init();
+    lexer_init();
+    boot_data_decode();
+    interpreter_init();
+    externals_init();
+    collector_init();
+}
+
+int program_start(int argc, char** argv) {
+    runtime_record.argc = argc;
+    runtime_record.argv = argv;
+    runtime_start();
+    // SSE2 doubles: round to nearest, every floating-point exception masked.
+    std::fesetenv(FE_DFL_ENV);
+    int marker;
+    runtime_record.stack_base = &marker;
+    try {
+        runtime_init();
+        library_start();
+    } catch (const LanguageError&) {
+        // An error that nothing caught ends the program.
+        heap_free_all();
+        return EXIT_UNCAUGHT_ERROR;
+    }
+    runtime_error_exit(0, nullptr);
+}
+
+} // namespace kel
