@@ -3,6 +3,9 @@
 // a step whose subsystem does not exist yet is an empty function saying so.
 #include "runtime/start.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/handles.hpp"
+#include "runtime/output_hooks.hpp"
+#include "runtime/platform/platform.hpp"
 #include "core/error.hpp"
 
 #include <cfenv>
@@ -86,7 +89,6 @@ static void runtime_start() {
 // ---- initialisation steps of subsystems that are not built yet -------------
 static void random_init() {}             // random generator: not built yet
 static void memory_setup() {}            // memory manager: not built yet
-static void external_handles_init() {}   // handle table: not built yet
 static void datatypes_register() {}      // datatype registry: not built yet
 static void actions_table_init() {}      // actions layer: not built yet
 static void first_frames_new() {}        // node and series frames: not built yet
@@ -104,8 +106,6 @@ static void boot_data_decode() {}        // boot data: not built yet
 static void interpreter_init() {}        // interpreter: not built yet
 static void externals_init() {}          // externals table: not built yet
 static void collector_init() {}          // collector counters: not built yet
-static void output_hooks_init() {}       // output hooks: not built yet
-static void platform_init() {}           // platform services: not built yet
 static void library_start() {}           // the library's top level and the console: not built yet
 
 void runtime_init() {

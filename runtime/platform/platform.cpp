@@ -1,0 +1,165 @@
+#include "runtime/platform/platform.hpp"
+#include "runtime/stdout.hpp"
+#include "core/error.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace kel {
+
+void platform_init() {
+    stdout_init();
+}
+
+// ---- virtual memory ---------------------------------------------------------
+
+void* vmem_alloc(size_t size, bool executable) {
+    int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    void* address = size ? mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                         : MAP_FAILED;
+    if (address == MAP_FAILED) error_raise(ErrorCategory::internal, ERR_NO_MEMORY);
+    return address;
+}
+
+void vmem_free(void* address, size_t size) {
+    if (!address || munmap(address, size) != 0)
+        error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+}
+
+// ---- current directory and environment ----------------------------------------
+
+std::string current_dir_get() {
+    std::string dir(256, '\0');
+    for (;;) {
+        if (getcwd(dir.data(), dir.size())) {
+            dir.resize(std::char_traits<char>::length(dir.c_str()));
+            return dir;
+        }
+        if (errno != ERANGE) return {};
+        dir.resize(dir.size() * 2);
+    }
+}
+
+bool current_dir_set(const char* path) { return chdir(path) == 0; }
+
+std::optional<std::string> env_get(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+bool env_set(const char* name, const char* value) {
+    if (!value) return unsetenv(name) == 0;
+    return setenv(name, value, 1) == 0;
+}
+
+// ---- waiting ------------------------------------------------------------------
+
+uint32_t wait_milliseconds(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) return 1;  // also NaN
+    if (ms >= double(UINT32_MAX)) return UINT32_MAX;
+    return uint32_t(ms);
+}
+
+void wait_seconds(double seconds) {
+    uint32_t ms = wait_milliseconds(seconds);
+    timespec left{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    // A signal cuts the sleep short and reports what is left; sleep on.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
+}
+
+// ---- clock --------------------------------------------------------------------
+
+static void clock_now_system(int64_t* seconds, int32_t* nanoseconds) {
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) ts = timespec{};  // cannot fail for this clock
+    *seconds = ts.tv_sec;
+    *nanoseconds = int32_t(ts.tv_nsec);
+}
+
+static int32_t zone_offset_system(int64_t seconds) {
+    // tzset re-reads TZ, which env_set may have changed; localtime_r alone need not.
+    tzset();
+    time_t t = time_t(seconds);
+    tm local{};
+    if (!localtime_r(&t, &local)) return 0;  // a time the zone database cannot place: UTC
+    return int32_t(local.tm_gmtoff);
+}
+
+const PlatformClock platform_clock_system = {clock_now_system, zone_offset_system};
+PlatformClock platform_clock = platform_clock_system;
+
+constexpr int64_t SECONDS_PER_DAY = 86400;
+
+double time_of_day_at(int64_t seconds, int32_t nanoseconds, bool precise) {
+    int64_t of_day = seconds % SECONDS_PER_DAY;
+    if (of_day < 0) of_day += SECONDS_PER_DAY;  // before 1970
+    if (!precise) return double(of_day);
+    int32_t ticks = nanoseconds / 100;           // 100-nanosecond steps
+    return double(of_day) + double(ticks) * 100.0 / 1e9;
+}
+
+double time_of_day(bool precise) {
+    int64_t seconds;
+    int32_t nanoseconds;
+    platform_clock.now(&seconds, &nanoseconds);
+    return time_of_day_at(seconds, nanoseconds, precise);
+}
+
+uint32_t zone_encode(int32_t minutes_east) {
+    uint32_t magnitude = uint32_t(minutes_east < 0 ? -int64_t(minutes_east) : minutes_east);
+    uint32_t hour_field = (magnitude / 60) & 0x0F;
+    if (minutes_east < 0) hour_field |= 0x10;
+    uint32_t quarters = (magnitude % 60) / 15;
+    return hour_field * 4 + quarters;
+}
+
+uint32_t date_pack(int year, int month, int day, uint32_t zone) {
+    return uint32_t(year) << 17 | uint32_t(month) << 12 | uint32_t(day) << 7 | (zone & 0x7F);
+}
+
+uint32_t date_packed(bool utc) {
+    int64_t seconds;
+    int32_t nanoseconds;
+    platform_clock.now(&seconds, &nanoseconds);
+    int32_t offset = utc ? 0 : platform_clock.zone_offset(seconds);
+    // The civil date of the instant shifted by the offset is the local date.
+    time_t shifted = time_t(seconds + offset);
+    tm civil{};
+    if (!gmtime_r(&shifted, &civil)) return 0;  // a year beyond the 32-bit tm range
+    uint32_t zone = utc ? 0 : zone_encode(offset / 60);
+    return date_pack(civil.tm_year + 1900, civil.tm_mon + 1, civil.tm_mday, zone);
+}
+
+// ---- file descriptors ---------------------------------------------------------
+
+bool fd_write_all(int fd, const void* data, size_t len) {
+    auto* p = static_cast<const uint8_t*>(data);
+    while (len > 0) {
+        ssize_t n = write(fd, p, len);
+        if (n > 0) {
+            p += n;
+            len -= size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking descriptor: wait until it takes more.
+            pollfd waiter{fd, POLLOUT, 0};
+            if (poll(&waiter, 1, -1) < 0 && errno != EINTR) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fd_is_terminal(int fd) { return isatty(fd) == 1; }
+
+} // namespace kel

@@ -1,0 +1,76 @@
+// The platform layer: the only code that calls the operating system directly.
+// Each operation is one OS call plus the conversion its callers expect. Text
+// crossing this boundary is UTF-8.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kel {
+
+// Process-wide services, started once by runtime_init: standard output.
+void platform_init();
+
+// ---- virtual memory ---------------------------------------------------------
+// Frames for the memory manager, zero-filled and page-aligned. Failure raises
+// internal error no-memory.
+void* vmem_alloc(size_t size, bool executable);
+// size is the size given to vmem_alloc. Failure (an address that is not a
+// mapping's start) raises internal error wrong-mem.
+void vmem_free(void* address, size_t size);
+
+// ---- current directory and environment ----------------------------------------
+// The current directory without a trailing slash (except for "/"); empty when
+// the OS cannot report it (for example when it was removed).
+std::string current_dir_get();
+bool current_dir_set(const char* path);
+
+// The variable's value; nothing when it is not set.
+std::optional<std::string> env_get(const char* name);
+// Sets a variable; a null value removes it. False when the OS refuses (an
+// empty name or one containing "=").
+bool env_set(const char* name, const char* value);
+
+// ---- waiting ------------------------------------------------------------------
+// Whole milliseconds to wait for a number of seconds: the product truncated
+// toward zero, at least 1 (also for NaN and negative values), at most the
+// largest 32-bit count.
+uint32_t wait_milliseconds(double seconds);
+// Sleeps wait_milliseconds(seconds), resuming after signals.
+void wait_seconds(double seconds);
+
+// ---- clock --------------------------------------------------------------------
+// Sources of the current time. Tests replace the members to fix "now" and the
+// local zone; the defaults read the system clock and the zone database.
+struct PlatformClock {
+    // The current UTC time as seconds since 1970-01-01 and nanoseconds 0-999,999,999.
+    void (*now)(int64_t* seconds, int32_t* nanoseconds);
+    // Offset of the local zone east of UTC, in seconds, at the given UTC instant.
+    int32_t (*zone_offset)(int64_t seconds);
+};
+extern PlatformClock platform_clock;
+extern const PlatformClock platform_clock_system;
+
+// Seconds since midnight UTC. Without precise the result is whole; with it the
+// fraction is counted in steps of 100 nanoseconds.
+double time_of_day(bool precise);
+double time_of_day_at(int64_t seconds, int32_t nanoseconds, bool precise);
+
+// Packed date: year in bits 17-31, month 1-12 in bits 12-16, day 1-31 in bits
+// 7-11, zone in bits 0-6 (see zone_encode). With utc the date is today's UTC
+// date and the zone 0; else the local date and zone.
+uint32_t date_packed(bool utc);
+uint32_t date_pack(int year, int month, int day, uint32_t zone);
+// Zone field of a packed date for an offset in minutes east of UTC: the hour
+// field is the whole hours' magnitude (4 bits) with 0x10 set for a zone west of
+// UTC; the field is hour field x 4 + the remaining quarter hours (0-3).
+uint32_t zone_encode(int32_t minutes_east);
+
+// ---- file descriptors ---------------------------------------------------------
+// Writes every byte, resuming after signals and partial writes. False when the
+// OS reports an error (a closed pipe, a full disk); the rest is dropped.
+bool fd_write_all(int fd, const void* data, size_t len);
+bool fd_is_terminal(int fd);
+
+} // namespace kel
