@@ -1,5 +1,6 @@
 #include "runtime/handles.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/collector.hpp"
 #include "core/error.hpp"
 
 namespace kel {
@@ -36,10 +37,12 @@ void external_handles_init() {
     handles_chain_free(0, HANDLE_NONE);
     free_head = 0;
     used_head = HANDLE_NONE;
+    collector_remove_sweep(external_handles_sweep);
+    collector_add_sweep(external_handles_sweep);
 }
 
 uint32_t external_class_register(const char* name, ExternalReleaseFn release) {
-    if (class_count >= EXTERNAL_CLASS_MAX) error_raise(ErrorCategory::internal, ERR_LIMIT_HIT);
+    if (class_count >= EXTERNAL_CLASS_MAX) error_raise(ERR_LIMIT_HIT);
     classes[class_count] = {name, release};
     return ++class_count;
 }
@@ -48,7 +51,7 @@ uint32_t external_class_register(const char* name, ExternalReleaseFn release) {
 // Called only when no record is free.
 static void handles_grow() {
     if (capacity > UINT32_MAX / (2 * sizeof(ExternalHandle)))
-        error_raise(ErrorCategory::internal, ERR_NO_MEMORY);
+        error_raise(ERR_NO_MEMORY);
     uint32_t old = capacity;
     records = static_cast<ExternalHandle*>(heap_resize(records, size_t(2) * old * sizeof(ExternalHandle)));
     capacity = 2 * old;

@@ -25,7 +25,8 @@ struct ExternalHandle {
 };
 
 // A class table with no class and EXTERNAL_HANDLES_FIRST free records; a
-// table made before is released first (its data is not).
+// table made before is released first (its data is not). Registers
+// external_handles_sweep as a sweep hook of the collector.
 void external_handles_init();
 // Appends a class and returns its id (position + 1). A class past
 // EXTERNAL_CLASS_MAX raises internal error limit-hit.

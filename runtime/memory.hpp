@@ -5,8 +5,12 @@
 //
 // Rule for callers: no raw pointer into a buffer survives a call that can
 // allocate a series (any constructor, any growth) or evaluate; keep the node
-// and an index, and re-read series_buffer(node) afterwards.
+// and an index, and re-read series_buffer(node) afterwards. A node id held in
+// a C++ local is itself stale after a collection (node frames are emptied and
+// their nodes move) unless a NodeRoot or CellRoot holds it (runtime/collector.hpp).
 #pragma once
+#include "core/cell.hpp"
+#include <cstddef>
 #include <cstdint>
 
 namespace kel {
@@ -28,6 +32,8 @@ constexpr uint32_t SERIES_OWNED       = 0x00020000;  // owned by an object field
 // byte offsets from the start of the data, so moving a buffer changes nothing in
 // it. Inside a series frame a buffer takes size + 24 bytes (header, data, four
 // spare bytes), which keeps the frames' figures those of the 20-byte header.
+// Buffers start 8-byte aligned, so their data is only 4-byte aligned: 8-byte
+// elements are read and written with memcpy.
 struct SeriesBuffer {
     uint32_t flags;
     Node node;      // the node that refers to this buffer; 0 once abandoned
@@ -49,15 +55,140 @@ constexpr uint32_t NODE_FRAME_CAPACITY = 10000;
 constexpr uint32_t SERIES_FRAME_FIRST_SIZE = 1048576;    // 1 MB
 constexpr uint32_t SERIES_FRAME_LARGEST_SIZE = 2097152;  // 2 MB, also the big-buffer threshold
 constexpr uint32_t FRAME_SPARE_MIN = 52428;              // a frame with less free room is not reused
+constexpr uint32_t BUFFER_OVERHEAD = 24;                 // bytes a buffer takes in a frame beyond its size
+constexpr uint32_t ROOT_BLOCK_CELLS = 9748;
 
-void memory_setup();
-void memory_release_all();
+// ---- node ids -----------------------------------------------------------------
+// A node id is (frame slot << 14) | index in the frame; slots start at 1, so 0
+// is never a node. On this host a node holds a 64-bit word: the address of its
+// buffer, 0 right after node_take, a free-list link (bit 0 set) or, during a
+// collection, the id of the node it moved to (bit 1 set).
+constexpr uint32_t NODE_INDEX_BITS = 14;
+constexpr uint32_t NODE_INDEX_MASK = (1u << NODE_INDEX_BITS) - 1;
+constexpr uint32_t NODE_SLOTS = 1u << (32 - NODE_INDEX_BITS);
+constexpr uintptr_t NODE_FREE = 1;       // tag of a free node: (next index + 1) << 3 | 1
+constexpr uintptr_t NODE_FORWARDED = 2;  // tag of a moved node: new id << 3 | 2
+
+// The node area of every live node frame by slot; null for a slot not in use,
+// so a stale id of a released frame faults at once.
+extern uintptr_t* node_areas[NODE_SLOTS];
 
 // The buffer a node refers to. Re-read after anything that may allocate.
-SeriesBuffer* series_buffer(Node node);
+inline SeriesBuffer* series_buffer(Node node) {
+    return reinterpret_cast<SeriesBuffer*>(node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK]);
+}
+// Points a node at its buffer.
+inline void node_set(Node node, SeriesBuffer* buffer) {
+    node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK] = reinterpret_cast<uintptr_t>(buffer);
+}
 
+// ---- frames (read by the collector and the memory statistics) -----------------
+
+// A frame of nodes; the node area (capacity words) follows the header.
+struct NodeFrame {
+    NodeFrame* next;
+    NodeFrame* prev;
+    uint32_t capacity;
+    uint32_t free_head;       // index + 1 of the first free node, 0 when none is free
+    uint32_t used;            // nodes handed out
+    uint32_t cycle_made;      // the collection count when the frame was made
+    uint32_t used_at_review;  // used at the last review
+    uint32_t history;         // one bit per review, newest in bit 0: 1 = used unchanged
+    uint32_t slot;            // the frame's slot in node_areas
+    bool release;             // emptied by the collector; freed at the next review
+    size_t bytes;             // size of the virtual block
+    uintptr_t* nodes() { return reinterpret_cast<uintptr_t*>(this + 1); }
+};
+
+// A frame of series buffers, walked from first() by adding size + 24.
+struct SeriesFrame {
+    SeriesFrame* next;  // frames are listed in address order
+    SeriesFrame* prev;
+    uint32_t total;     // data size + 20, the figure statistics report
+    uint8_t* free;      // where the next buffer goes
+    uint8_t* end;       // one past the last byte of the data area
+    size_t bytes;       // size of the virtual block
+    uint8_t* first() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+
+// A frame holding exactly one buffer of 2 MB or more.
+struct BigFrame {
+    BigFrame* next;
+    BigFrame* prev;
+    uint32_t size;      // bytes asked for: buffer size + 24
+    size_t bytes;       // size of the virtual block
+    SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
+};
+
+struct MemoryRecord {
+    uint64_t total;            // bytes of virtual memory taken by all frames
+    NodeFrame* node_head;      // node frames in creation order
+    NodeFrame* node_tail;
+    NodeFrame* node_active;    // the frame that serves node_take
+    SeriesFrame* series_head;  // series frames in address order
+    SeriesFrame* series_active;
+    SeriesFrame* series_tail;
+    uint32_t first_size;       // data size of the first series frame
+    uint32_t current_size;     // data size of the next series frame
+    uint32_t largest_size;     // largest series-frame size and the big-buffer threshold
+    BigFrame* big_head;        // big frames in creation order
+    BigFrame* big_tail;
+    bool torture;              // collect and move everything at every allocation
+};
+extern MemoryRecord memory;
+
+// The static root cell: a block of ROOT_BLOCK_CELLS cells that the collector
+// always marks; start-up data (boot values, stacks, symbols) hangs from it.
+extern Cell root_cell;
+void root_block_new();
+
+// ---- interfaces ---------------------------------------------------------------
+
+// Fills the memory record (no frames yet; any earlier ones are released) and
+// reads KEL_GC_TORTURE.
+void memory_setup();
+// Frees every frame and fixed buffer and empties the record; memory_setup may
+// run again afterwards.
+void memory_release_all();
+// Switches GC torture mode: every series allocation collects (while the
+// collector is enabled), every live buffer and node moves, and released frames
+// are made inaccessible for a while.
+void memory_torture_set(bool on);
+
+// Virtual blocks for frames: no-memory when refused, wrong-mem when release fails.
+void* vblock_acquire(size_t bytes);
+void vblock_release(void* block, size_t bytes);
+
+inline void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, size_t(end - start));
+}
+inline void memory_zero_words(uint32_t* first, uint32_t* last) {
+    if (last > first) std::memset(first, 0, size_t(last - first) * 4);
+}
+
+NodeFrame* node_frame_new(uint32_t capacity);
+// A free node set to 0; a new node frame is made when none is free.
 Node node_take();
+// A free node of the given frame, which must have one.
+Node node_take_from(NodeFrame* frame);
+// Returns a node to its frame's free list.
+void node_release(Node node);
+// The frame that holds a node.
+NodeFrame* node_frame_of(Node node);
+// After a collection: frees emptied frames, picks the active frame and
+// records each frame's history.
+void node_frames_review();
+// Frees a node frame whether or not nodes are in use in it.
+void node_frame_release(NodeFrame* frame);
 
+SeriesFrame* series_frame_new();
+void series_frame_release(SeriesFrame* frame);
+// The first frame from the head with room for needed bytes and at least
+// FRAME_SPARE_MIN bytes free; null when none has.
+SeriesFrame* series_frame_find(uint32_t needed);
+
+// A buffer of round-up(count x unit, 16) data bytes with no node yet (the
+// next collection treats it as garbage until a node points at it).
 // head_offset is in bytes, or -1 to place the head in the middle of the buffer.
 SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset);
 Node series_new(uint32_t count, uint32_t unit, int32_t head_offset);
@@ -70,11 +201,25 @@ Node series_new_bytes_filled(uint32_t count, uint8_t byte);
 void series_flags_set(Node node, uint32_t bits);
 
 // Growth moves the series to a new buffer (new_size in bytes, 0 = twice the
-// size) and abandons the old one; returns the new buffer.
-SeriesBuffer* series_grow(SeriesBuffer* buffer, uint32_t new_size);
-SeriesBuffer* series_grow_copy(SeriesBuffer* buffer, uint32_t new_size);
-SeriesBuffer* series_grow_fill(SeriesBuffer* buffer, uint32_t new_size, uint8_t byte);
+// size; below 1 raises internal error no-memory) and abandons the old one;
+// returns the new buffer, whose node field is the series' node from now on.
+// The buffer must have a node.
+SeriesBuffer* series_grow(SeriesBuffer* buffer, int32_t new_size);
+SeriesBuffer* series_grow_copy(SeriesBuffer* buffer, int32_t new_size);
+SeriesBuffer* series_grow_fill(SeriesBuffer* buffer, int32_t new_size, uint8_t byte);
 // A new series of the same size, flags and content (from the head); returns its node.
 Node series_clone(Node node);
+
+SeriesBuffer* big_frame_new(uint32_t bytes);
+void big_frame_release(SeriesBuffer* buffer);
+// Collector step after marking: clears marks of marked big buffers, frees the
+// others and queues their nodes dead.
+void big_frames_sweep();
+// The same for buffers outside the frames (series_new_fixed).
+void fixed_buffers_sweep();
+
+// ASan bookkeeping of frame bytes that hold no buffer (no-ops without ASan).
+void memory_poison(const void* start, size_t bytes);
+void memory_unpoison(const void* start, size_t bytes);
 
 } // namespace kel

@@ -3,10 +3,22 @@
 // a step whose subsystem does not exist yet is an empty function saying so.
 #include "runtime/start.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/handles.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/platform.hpp"
 #include "core/error.hpp"
+#include "core/registry.hpp"
+#include "core/externals.hpp"
+#include "core/casefold.hpp"
+#include "core/cycle.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/context.hpp"
+#include "core/ownership.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/native_guard.hpp"
 
 #include <cfenv>
 #include <csignal>
@@ -88,24 +100,31 @@ static void runtime_start() {
 
 // ---- initialisation steps of subsystems that are not built yet -------------
 static void random_init() {}             // random generator: not built yet
-static void memory_setup() {}            // memory manager: not built yet
-static void datatypes_register() {}      // datatype registry: not built yet
 static void actions_table_init() {}      // actions layer: not built yet
-static void first_frames_new() {}        // node and series frames: not built yet
-static void root_block_new() {}          // root block, data and call stacks: not built yet
-static void global_tables_new() {}       // symbols, global context, case folding: not built yet
+// The symbol series, the global context, the case-folding tables, the symbol
+// index, then the words of the type names and of the runtime's vocabulary.
+static void global_tables_new() {
+    symbol_series_new();
+    global_context_new();
+    case_folding_init();
+    symbol_index_new();
+    datatype_build_words();
+    runtime_words_build();
+}
 static void natives_init() {}            // natives table: not built yet
 static void parse_init() {}              // parse work stacks: not built yet
-static void ownership_init() {}          // ownership table: not built yet
 static void checksum_words_init() {}     // checksum method words: not built yet
 static void compression_words_init() {}  // compression method words: not built yet
 static void process_capture_init() {}    // capture buffer of call: not built yet
-static void stacks_init() {}             // data and call stack pointers: not built yet
+// The data and call stacks, the cycle stack and the native stack guard.
+static void stacks_init() {
+    stack_init(stack_labels_intern());
+    cycles_init();
+    native_stack_guard_init(runtime_record.stack_base);
+}
 static void lexer_init() {}              // lexer tables: not built yet
 static void boot_data_decode() {}        // boot data: not built yet
 static void interpreter_init() {}        // interpreter: not built yet
-static void externals_init() {}          // externals table: not built yet
-static void collector_init() {}          // collector counters: not built yet
 static void library_start() {}           // the library's top level and the console: not built yet
 
 void runtime_init() {
@@ -117,7 +136,8 @@ void runtime_init() {
     external_handles_init();
     datatypes_register();
     actions_table_init();
-    first_frames_new();
+    node_frame_new(NODE_FRAME_CAPACITY);
+    series_frame_new();
     root_block_new();
     global_tables_new();
     natives_init();

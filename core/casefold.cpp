@@ -1,0 +1,124 @@
+#include "core/casefold.hpp"
+#include "core/error.hpp"
+#include "core/unicode.hpp"
+#include "runtime/heap.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/start.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kel {
+
+#include "core/casefold_data.inc"
+
+constexpr uint32_t BMP_SIZE = 0x10000;
+
+// Direct tables of the Basic Multilingual Plane: entry cp holds the mapped
+// code point, 0 when cp maps to itself.
+static uint32_t* case_upper_table = nullptr;
+static uint32_t* case_lower_table = nullptr;
+
+static uint32_t* case_table_new(const CasePair* pairs, uint32_t count) {
+    auto* table = static_cast<uint32_t*>(heap_alloc_zeroed(BMP_SIZE * sizeof(uint32_t)));
+    for (uint32_t i = 0; i < count; ++i)
+        if (pairs[i].to != pairs[i].from) table[pairs[i].from] = pairs[i].to;
+    return table;
+}
+
+void case_folding_init() {
+    case_upper_table = case_table_new(case_upper_pairs, CASE_UPPER_COUNT);
+    case_lower_table = case_table_new(case_lower_pairs, CASE_LOWER_COUNT);
+}
+
+// Supplementary planes: a binary search of the sorted list; outside the range
+// of its first and last entries the code point is returned at once.
+static uint32_t case_wide_lookup(const CasePair* pairs, uint32_t codepoint) {
+    if (codepoint < pairs[0].from || codepoint > pairs[CASE_WIDE_COUNT - 1].from) return codepoint;
+    const CasePair* end = pairs + CASE_WIDE_COUNT;
+    const CasePair* p = std::lower_bound(pairs, end, codepoint,
+                                         [](const CasePair& pair, uint32_t cp) { return pair.from < cp; });
+    return p != end && p->from == codepoint ? p->to : codepoint;
+}
+
+uint32_t change_char_case(uint32_t codepoint, bool upper) {
+    if (codepoint < BMP_SIZE) {
+        uint32_t mapped = (upper ? case_upper_table : case_lower_table)[codepoint];
+        return mapped ? mapped : codepoint;
+    }
+    return case_wide_lookup(upper ? case_upper_wide_pairs : case_lower_wide_pairs, codepoint);
+}
+
+// ---- strings ---------------------------------------------------------------------
+
+template <typename T> static inline uint32_t char_at(const uint8_t* p) {
+    T c;
+    std::memcpy(&c, p, sizeof c);
+    return c;
+}
+
+// The narrowest unit that holds every mapped character of a run.
+template <typename T> static uint32_t case_run_unit(const uint8_t* p, uint32_t count, bool upper) {
+    uint32_t widest = 0;
+    for (uint32_t i = 0; i < count; ++i, p += sizeof(T))
+        widest = std::max(widest, change_char_case(char_at<T>(p), upper));
+    return codepoint_unit(widest);
+}
+
+template <typename T> static void case_run_change(uint8_t* p, uint32_t count, bool upper) {
+    for (uint32_t i = 0; i < count; ++i, p += sizeof(T)) {
+        T c = T(change_char_case(char_at<T>(p), upper));
+        std::memcpy(p, &c, sizeof c);
+    }
+}
+
+static uint32_t case_unit(const uint8_t* p, uint32_t count, uint32_t unit, bool upper) {
+    switch (unit) {
+    case 1: return case_run_unit<uint8_t>(p, count, upper);
+    case 2: return case_run_unit<uint16_t>(p, count, upper);
+    default: return case_run_unit<uint32_t>(p, count, upper);
+    }
+}
+
+static void case_change(uint8_t* p, uint32_t count, uint32_t unit, bool upper) {
+    switch (unit) {
+    case 1: case_run_change<uint8_t>(p, count, upper); break;
+    case 2: case_run_change<uint16_t>(p, count, upper); break;
+    default: case_run_change<uint32_t>(p, count, upper); break;
+    }
+}
+
+Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
+    if (cell_type(value) == T_CHAR) {
+        value->w2 = change_char_case(value->w2, upper);
+        return value;
+    }
+    SeriesBuffer* b = series_buffer(value->w2);
+    uint32_t length = b->length();
+    int32_t index = int32_t(value->w1);
+    uint32_t at = index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
+    uint32_t count = length - at;
+    if (part) {
+        int64_t n;
+        if (cell_type(part) == T_INTEGER)
+            n = cell_int(part);
+        else if (cell_type(part) == cell_type(value) && part->w2 == value->w2)
+            n = int64_t(int32_t(part->w1)) - at;
+        else
+            error_raise(ERR_INVALID_REFINE_ARG, nullptr, part);
+        // A count past the tail stops at the tail.
+        count = n < 0 ? 0 : uint64_t(n) < count ? uint32_t(n) : count;
+    }
+    if (count == 0) return value;
+    uint32_t unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) runtime_error_exit(RUNTIME_NO_SWITCH_MATCH, b);
+    uint32_t wanted = case_unit(b->head_ptr() + at * unit, count, unit, upper);
+    if (wanted > unit) {
+        b = string_widen(b, wanted);
+        unit = wanted;
+    }
+    case_change(b->head_ptr() + at * unit, count, unit, upper);
+    return value;
+}
+
+} // namespace kel

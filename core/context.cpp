@@ -1,0 +1,387 @@
+// Contexts: creation, word lists, the global context, binding and slots.
+#include "core/context.hpp"
+#include "core/cycle.hpp"
+#include "core/error.hpp"
+#include "core/hashtable.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/start.hpp"
+
+#include <algorithm>
+
+namespace kel {
+
+Node global_context = 0;
+static ChangeNotify change_notify = nullptr;
+
+void context_change_notify_set(ChangeNotify notify) { change_notify = notify; }
+
+Cell* context_cell(Node context) { return reinterpret_cast<Cell*>(series_buffer(context)->head_ptr()); }
+Cell* context_owner(Node context) { return context_cell(context) + 1; }
+uint32_t context_kind(Node context) {
+    return (context_cell(context)->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+}
+
+static Node word_table(Node context) { return context_cell(context)->w1; }
+Node context_symbols(Node context) { return hashtable_record(word_table(context))->data; }
+uint32_t context_word_count(Node context) { return series_buffer(context_symbols(context))->length(); }
+Cell* context_word_at(Node context, uint32_t index) {
+    return reinterpret_cast<Cell*>(series_buffer(context_symbols(context))->head_ptr()) + index;
+}
+
+static bool word_family(uint8_t type) { return type >= T_WORD && type <= T_ISSUE; }
+
+// The cells of a block value from its position (clamped to 0 and the tail).
+static Cell* block_at(const Cell* block, uint32_t* count) {
+    SeriesBuffer* b = series_buffer(block->w2);
+    uint32_t length = b->length();
+    int32_t index = int32_t(block->w1);
+    uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
+    *count = length - from;
+    return reinterpret_cast<Cell*>(b->head_ptr()) + from;
+}
+
+// ---- collector ---------------------------------------------------------------------------------
+
+static void context_cell_mark(Cell* c) {
+    hashtable_mark(&c->w1);
+    if (!(c->header & CONTEXT_ON_STACK)) collector_mark_block(&c->w2);
+}
+
+static void context_mark(Node* slot) {
+    if (!collector_mark_series(slot)) return;
+    SeriesBuffer* b = series_buffer(*slot);
+    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    uint32_t count = b->length();
+    if (count > 0) context_cell_mark(&cells[0]);
+    if (count > 1) collector_mark_values(&cells[1], &cells[2]);
+}
+
+// Every word kind, issues included: an issue made from text is bound to the
+// global context, whose node moves like any other.
+static void word_mark(Cell* c) {
+    if (c->w1) collector_mark_context(&c->w1);
+}
+
+static void global_context_mark() { collector_mark_context(&global_context); }
+
+void global_context_new() {
+    collector_register_marker(T_CONTEXT, context_cell_mark);
+    for (uint8_t t = T_WORD; t <= T_ISSUE; t++) collector_register_marker(t, word_mark);
+    collector_register_context_marker(context_mark);
+    hashtable_module_init();
+    global_context = 0;
+    collector_remove_root(global_context_mark);
+    collector_add_root(global_context_mark);
+    global_context = context_create(GLOBAL_CONTEXT_SLOTS, false, false, 0, CONTEXT_PLAIN);
+}
+
+// ---- creation ------------------------------------------------------------------------------------
+
+Node context_create(uint32_t size, bool on_stack, bool object, Node source, uint32_t kind) {
+    if (size == 0) size = 1;
+    NodeRoot from(source, ROOT_BLOCK);
+    NodeRoot context(series_new_cells(2), ROOT_BLOCK);
+    {
+        SeriesBuffer* b = series_buffer(context.node);
+        auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        cell_init(&cells[0], T_CONTEXT);
+        cells[0].header |= ((kind << CONTEXT_KIND_SHIFT) & CONTEXT_KIND_MASK) |
+                           (on_stack ? CONTEXT_ON_STACK : 0) | (object ? CONTEXT_OBJECT_FLAG : 0);
+        cell_init(&cells[1], T_UNSET);
+        b->tail = b->head + 2 * sizeof(Cell);
+    }
+    if (!on_stack) {
+        Node values = series_new_cells(size);
+        context_cell(context.node)->w2 = values;
+    }
+    if (!from.node) {
+        Node table = hashtable_init(0, size, HASH_WORDS);
+        context_cell(context.node)->w1 = table;
+        return context.node;
+    }
+    NodeRoot words(series_clone(context_symbols(from.node)), ROOT_BLOCK);
+    Node table = hashtable_copy(word_table(from.node), words.node);
+    context_cell(context.node)->w1 = table;
+    uint32_t count = context_word_count(context.node);
+    for (uint32_t i = 0; i < count; i++) context_word_at(context.node, i)->w1 = context.node;
+    return context.node;
+}
+
+Node context_make_from_spec(const Cell* spec, bool on_stack, bool object, uint32_t kind) {
+    CellRoot block(*spec);
+    uint32_t count;
+    const Cell* cells = block_at(&block.cell, &count);
+    uint32_t words = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        uint8_t t = cell_type(&cells[i]);
+        if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT) words++;
+    }
+    NodeRoot context(context_create(words, on_stack, object, 0, kind), ROOT_BLOCK);
+    for (uint32_t i = 0; i < count; i++) {
+        const Cell* c = block_at(&block.cell, &count) + i;
+        uint8_t t = cell_type(c);
+        if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD && t != T_REFINEMENT) continue;
+        int32_t added;
+        context_find_or_add(context.node, c->w2, true, &added);
+    }
+    if (!on_stack) {
+        uint32_t length = context_word_count(context.node);
+        Node values = context_cell(context.node)->w2;
+        while (series_buffer(values)->length() < length) {
+            cell_init(cell_series_append(values), T_UNSET);
+            values = context_cell(context.node)->w2;
+        }
+    }
+    return context.node;
+}
+
+Node context_clone(Cell* owner, uint32_t kind) {
+    NodeRoot old(owner->w1, ROOT_BLOCK);
+    uint32_t header = context_cell(old.node)->header;
+    Node context = context_create(context_word_count(old.node), header & CONTEXT_ON_STACK,
+                                  header & CONTEXT_OBJECT_FLAG, old.node, kind);
+    owner->w1 = context;
+    return context;
+}
+
+// ---- words ------------------------------------------------------------------------------------------
+
+int32_t context_find_word(Node context, uint32_t symbol, bool resolved) {
+    int32_t position = word_list_find(word_table(context), symbol, resolved, 0, nullptr);
+    return position < 0 ? -1 : int32_t(context_word_at(context, uint32_t(position))->w3);
+}
+
+int32_t context_find_or_add(Node context, uint32_t symbol, bool resolved, int32_t* index) {
+    int32_t added = -1;
+    int32_t position = word_list_find(word_table(context), symbol, resolved, context, &added);
+    if (position >= 0) return int32_t(context_word_at(context, uint32_t(position))->w3);
+    if (index) *index = added;
+    return -1;
+}
+
+// The value cell of a slot in a context whose values are in a block, the
+// block first extended with unset values when it is shorter than the word
+// list says. Valid until the next allocation.
+static Cell* values_slot(NodeRoot& context, uint32_t index) {
+    for (;;) {
+        SeriesBuffer* b = series_buffer(context_cell(context.node)->w2);
+        if (index < b->length()) return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+        cell_init(cell_series_append(context_cell(context.node)->w2), T_UNSET);
+    }
+}
+
+static bool values_in_block(Node context) {
+    const Cell* c = context_cell(context);
+    return !(c->header & CONTEXT_ON_STACK) && c->w2 != 0;
+}
+
+int32_t context_add_word_of(Node node, const Cell* word) {
+    NodeRoot context(node, ROOT_BLOCK);
+    uint32_t symbol = word->w2;
+    int32_t added;
+    int32_t index = context_find_or_add(context.node, symbol, true, &added);
+    if (index >= 0) return index;
+    if (values_in_block(context.node)) values_slot(context, uint32_t(added));
+    return added;
+}
+
+bool context_add_field(Node node, const Cell* word, const Cell* value) {
+    NodeRoot context(node, ROOT_BLOCK);
+    CellRoot held(*value);
+    if (context_find_word(context.node, word->w2, true) >= 0) return false;
+    int32_t index = context_add_word_of(context.node, word);
+    if (values_in_block(context.node)) cell_copy(&held.cell, values_slot(context, uint32_t(index)));
+    return true;
+}
+
+void context_put_field(Node node, const Cell* word, const Cell* value) {
+    NodeRoot context(node, ROOT_BLOCK);
+    CellRoot held(*value);
+    int32_t index = context_find_word(context.node, word->w2, true);
+    if (index < 0) index = context_add_word_of(context.node, word);
+    if (values_in_block(context.node)) cell_copy(&held.cell, values_slot(context, uint32_t(index)));
+}
+
+bool context_collect_set_words(Node node, const Cell* block_cell) {
+    NodeRoot context(node, ROOT_BLOCK);
+    CellRoot block(*block_cell);
+    uint32_t before = context_word_count(context.node);
+    uint32_t count;
+    block_at(&block.cell, &count);
+    for (uint32_t i = 0; i < count; i++) {
+        Cell word = block_at(&block.cell, &count)[i];
+        if (cell_type(&word) == T_SET_WORD) context_add_word_of(context.node, &word);
+    }
+    return context_word_count(context.node) > before;
+}
+
+Cell* context_symbol_value(uint32_t symbol, Node context) {
+    if (context_cell(context)->header & CONTEXT_ON_STACK) context = global_context;
+    int32_t index = context_find_word(context, symbol, true);
+    if (index < 0 || !values_in_block(context)) return nullptr;
+    SeriesBuffer* b = series_buffer(context_cell(context)->w2);
+    if (uint32_t(index) >= b->length()) return nullptr;
+    return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+}
+
+// ---- the global context -------------------------------------------------------------------------------
+
+// Adds the symbol to the global context when absent (by exact or resolved
+// lookup); a later spelling shares the slot of the spelling already there.
+// Returns the entry's position in the word list.
+static uint32_t global_entry(uint32_t symbol, bool resolved) {
+    int32_t added = -1;
+    int32_t position = word_list_find(word_table(global_context), symbol, resolved, global_context, &added);
+    if (position >= 0) return uint32_t(position);
+    if (symbol_alias(symbol) > 0) {
+        int32_t first = word_list_find(word_table(global_context), symbol, true, 0, nullptr);
+        context_word_at(global_context, uint32_t(added))->w3 =
+            context_word_at(global_context, uint32_t(first))->w3;
+    }
+    // The value block keeps the word list's length.
+    cell_init(cell_series_append(context_cell(global_context)->w2), T_UNSET);
+    return uint32_t(added);
+}
+
+static Cell global_intern(uint32_t symbol, bool resolved) {
+    uint32_t position = global_entry(symbol, resolved);
+    Cell* logged = startup_logging ? cell_series_append(root_cell.w2) : nullptr;
+    Cell word = *context_word_at(global_context, position);
+    word.header = T_WORD;
+    word.w2 = symbol;  // the spelling asked for, at the shared slot
+    if (logged) *logged = word;
+    return word;
+}
+
+Cell word_intern(const char* text) { return global_intern(symbol_make(text), true); }
+Cell word_intern_symbol(uint32_t symbol) { return global_intern(symbol, false); }
+
+// ---- binding ------------------------------------------------------------------------------------------
+
+int32_t bind_word(Node context, Cell* word) {
+    int32_t index = context_find_word(context, word->w2, true);
+    if (index < 0) return -1;
+    word->w1 = context;
+    word->w3 = uint32_t(index);
+    return index;
+}
+
+// Binding allocates nothing, so cells are walked in place.
+static void bind_series(Node series, int32_t position, Node context, bool self, uint32_t self_symbol) {
+    if (cycles_find(series)) return;
+    CycleGuard guard(series);
+    SeriesBuffer* b = series_buffer(series);
+    uint32_t length = b->length();
+    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    for (uint32_t i = position < 0 ? 0 : uint32_t(position); i < length; i++) {
+        Cell* c = &cells[i];
+        switch (cell_type(c)) {
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH:
+        case T_GET_PATH: case T_HASH:
+            bind_series(c->w2, int32_t(c->w1), context, self, self_symbol);
+            break;
+        case T_WORD:
+            if (self && self_symbol && c->w2 == self_symbol) {
+                c->w1 = context;
+                c->w3 = WORD_UNBOUND;
+                break;
+            }
+            bind_word(context, c);
+            break;
+        case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+            bind_word(context, c);
+            break;
+        default: break;
+        }
+    }
+}
+
+void bind_block(const Cell* block, Node context, bool self) {
+    bind_series(block->w2, int32_t(block->w1), context, self, runtime_symbol(SYM_SELF));
+}
+
+// ---- values ------------------------------------------------------------------------------------------
+
+void context_set_value(Cell* word, const Cell* value, Node node, bool notify) {
+    NodeRoot context(node, ROOT_BLOCK);
+    CellRoot held(*value);
+    if (word->w3 == WORD_UNBOUND) {
+        Cell w = *word;
+        int32_t index = context_find_word(context.node, w.w2, false);
+        if (index < 0) index = context_add_word_of(context.node, &w);
+        word->w3 = uint32_t(index);
+    }
+    uint32_t index = word->w3;
+    const Cell* c = context_cell(context.node);
+    if (c->w2 == 0) {
+        Cell w = *word;
+        error_raise(ERR_NOT_DEFINED, &w);
+    }
+    if (c->header & CONTEXT_ON_STACK) {
+        cell_copy(&held.cell, data_stack.bottom + (c->w2 - 1) + index);
+        return;
+    }
+    if (context_kind(context.node) == CONTEXT_OBJECT && index < context_word_count(context.node))
+        context_word_at(context.node, index)->header |= WORD_SLOT_WRITTEN;
+    Cell* slot = values_slot(context, index);
+    const Cell* owner = context_owner(context.node);
+    if (!notify || !change_notify || cell_type(owner) != T_OBJECT || owner->w3 == 0) {
+        cell_copy(&held.cell, slot);
+        return;
+    }
+    // Handlers run on stack copies: the slot itself may move while they run.
+    Cell* owner_copy = stack_push(owner);
+    Cell* word_copy = stack_push(word);
+    Cell* old_value = stack_push(slot);
+    cell_copy(&held.cell, slot);
+    Cell* new_value = stack_push(&held.cell);
+    change_notify(owner_copy, word_copy, old_value, new_value);
+    stack_pop(4);
+}
+
+void word_set(Cell* word, const Cell* value) {
+    if (!word->w1) {
+        Cell w = *word;
+        error_raise(ERR_NOT_DEFINED, &w);
+    }
+    context_set_value(word, value, word->w1, true);
+}
+
+Cell* context_get_value(Node node, const Cell* word) {
+    if (word->w3 == WORD_UNBOUND) {
+        uint32_t self = runtime_symbol(SYM_SELF);
+        if (word_family(cell_type(word)) && self && word->w2 == self && word->w1)
+            return context_owner(word->w1);
+        Cell w = *word;
+        error_raise(ERR_NO_VALUE, &w);
+    }
+    const Cell* c = context_cell(node);
+    if (c->w2 == 0) {
+        Cell w = *word;
+        error_raise(ERR_NOT_IN_CONTEXT, &w);
+    }
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
+    NodeRoot context(node, ROOT_BLOCK);
+    return values_slot(context, word->w3);
+}
+
+Cell* word_get(const Cell* word) {
+    if (!word->w1) {
+        Cell w = *word;
+        error_raise(ERR_NO_VALUE, &w);
+    }
+    return context_get_value(word->w1, word);
+}
+
+// ---- function contexts ---------------------------------------------------------------------------------
+
+uint32_t context_values(Node context) { return context_cell(context)->w2; }
+void context_values_set(Node context, uint32_t values) { context_cell(context)->w2 = values; }
+void context_values_set_args(Node context, Cell* args) {
+    context_cell(context)->w2 = stack_index(args) + 1;
+}
+
+} // namespace kel

@@ -1,0 +1,108 @@
+// The raisers of the six exits: the call-stack search of each and what it
+// leaves on the data stack for its catcher.
+#include "core/exits.hpp"
+#include "core/error.hpp"
+#include "core/stack.hpp"
+#include "runtime/start.hpp"
+
+namespace kel {
+
+ExitCode exit_pending() { return ExitCode(runtime_record.thrown); }
+// The chain of a throw ends with its catcher, so a later error is named from
+// the frames of its own time.
+void exit_clear() {
+    runtime_record.thrown = EXIT_CODE_NONE;
+    throw_start_frame = nullptr;
+}
+
+void exit_throw(ExitCode code) {
+    runtime_record.thrown = code;
+    throw ExitSignal{code};
+}
+
+// The nearest frame from `from` down that the test accepts, or null when a
+// try/all frame or the bottom comes first. Nothing is popped: an exit that
+// finds no target raises its error with the stacks untouched.
+static CallFrame* exit_target(CallFrame* from, bool (*accept)(const CallFrame*)) {
+    for (CallFrame* frame = from; frame > call_stack.bottom;) {
+        --frame;
+        if (frame_kind(frame) == KIND_TRY_ALL) return nullptr;
+        if (accept(frame)) return frame;
+    }
+    return nullptr;
+}
+
+// Pops every frame above the target, restoring function contexts, and makes
+// the target current: ARGS := its own argument base (the caller ARGS of the
+// frame above it), top := ARGS.
+static void exit_enter(CallFrame* target) {
+    Cell* base = data_stack.args;
+    while (call_stack.top > target + 1) {
+        base = call_stack.top[-1].caller_args;
+        stack_frame_pop();
+    }
+    data_stack.args = base;
+    data_stack.top = base;
+}
+
+ExitCode stack_throw_break(bool with_value, bool is_continue) {
+    CallFrame* loop = exit_target(call_stack.top, [](const CallFrame* f) {
+        return frame_kind(f) == KIND_LOOP;
+    });
+    if (!loop) error_raise(is_continue ? ERR_CONTINUE : ERR_BREAK);
+    Cell value;
+    if (with_value) cell_copy(data_stack.args, &value);
+    else cell_init(&value, T_UNSET);
+    exit_enter(loop);
+    // The value counts as pushed, so a collection before the loop takes it keeps it.
+    stack_set_last_reset(&value);
+    ExitCode code = is_continue ? EXIT_CODE_CONTINUE : EXIT_CODE_BREAK;
+    runtime_record.thrown = code;
+    return code;
+}
+
+ExitCode stack_throw_return(bool is_return) {
+    CallFrame* below_own = call_stack.top > call_stack.bottom ? call_stack.top - 1 : call_stack.top;
+    CallFrame* body = exit_target(below_own, [](const CallFrame* f) {
+        return (f->flags & FRAME_BODY) != 0;
+    });
+    if (!body) error_raise(ERR_RETURN);
+    Cell value;
+    if (is_return) cell_copy(data_stack.args, &value);
+    else cell_init(&value, T_UNSET);
+    exit_enter(body);
+    stack_set_last_reset(&value);
+    ExitCode code = is_return ? EXIT_CODE_RETURN : EXIT_CODE_EXIT;
+    runtime_record.thrown = code;
+    return code;
+}
+
+ExitCode stack_throw_throw(ExitCode code) {
+    Cell thrown[2];
+    cell_copy(data_stack.args, &thrown[0]);
+    cell_copy(data_stack.args + 1, &thrown[1]);
+    CallFrame* below_own = call_stack.top > call_stack.bottom ? call_stack.top - 1 : call_stack.top;
+    // A later error names the function that threw, not the catcher's caller.
+    if (!throw_start_frame) throw_start_frame = below_own;
+    CallFrame* catcher = exit_target(below_own, [](const CallFrame* f) {
+        return frame_kind(f) == KIND_CATCH;
+    });
+    if (!catcher) error_raise(ERR_THROW, &thrown[0]);
+    exit_enter(catcher);
+    stack_push(&thrown[0]);
+    stack_push(&thrown[1]);
+    runtime_record.thrown = code;
+    return code;
+}
+
+void stack_throw_error() {
+    ErrorRecord& error = error_in_flight;
+    error.frame = stack_call_depth();
+    if (call_stack.top > call_stack.bottom) stack_caller_word(&error.where);
+    else cell_init(&error.where, T_NONE);
+    error.caught = stack_find_frame(KIND_TRY, true) != nullptr;
+    runtime_record.thrown = EXIT_CODE_ERROR;
+    throw LanguageError(error.category, error.id);
+}
+
+} // namespace kel

@@ -1,0 +1,1272 @@
+// Hash tables: hashing, the five kinds of open-addressing index, their
+// collector hooks, and the collector's intmap.
+#include "core/hashtable.hpp"
+#include "core/array.hpp"
+#include "core/casefold.hpp"
+#include "core/error.hpp"
+#include "core/registry.hpp"
+#include "core/symbol.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/heap.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace kel {
+
+// ---- hashing -------------------------------------------------------------------------------
+
+// Any fixed value serves until the random generator's start-up replaces it.
+static uint32_t run_seed = 0x9E3779B9;
+
+void hash_seed_set(uint32_t seed) { run_seed = seed; }
+uint32_t hash_seed() { return run_seed; }
+
+static inline uint32_t rotl32(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+
+// One 32-bit block of MurmurHash3 x86-32 mixed into the running hash.
+static inline uint32_t murmur_block(uint32_t h, uint32_t k) {
+    k *= 0xCC9E2D51;
+    k = rotl32(k, 15);
+    k *= 0x1B873593;
+    h ^= k;
+    h = rotl32(h, 13);
+    return h * 5 + 0xE6546B64;
+}
+
+uint32_t hash_int(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6B;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35;
+    h ^= h >> 16;
+    return h;
+}
+
+uint32_t murmur3_32(const void* data, size_t length, uint32_t seed) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    uint32_t h = seed;
+    size_t blocks = length / 4;
+    for (size_t i = 0; i < blocks; i++) {
+        uint32_t k;
+        std::memcpy(&k, p + i * 4, 4);  // little-endian host: the reference's block order
+        h = murmur_block(h, k);
+    }
+    const uint8_t* tail = p + blocks * 4;
+    uint32_t k = 0;
+    switch (length & 3) {
+    case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
+    case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
+    case 1:
+        k ^= tail[0];
+        k *= 0xCC9E2D51;
+        k = rotl32(k, 15);
+        k *= 0x1B873593;
+        h ^= k;
+    }
+    h ^= uint32_t(length);
+    return hash_int(h);
+}
+
+uint32_t murmur3_hash(const void* data, size_t length) { return murmur3_32(data, length, run_seed); }
+
+// The element range of a series value from its position to the tail; an index
+// below 0 counts as 0, one past the tail as the tail.
+static void series_span(const Cell* value, const uint8_t** start, uint32_t* count) {
+    SeriesBuffer* b = series_buffer(value->w2);
+    uint32_t length = b->length();
+    int32_t index = int32_t(value->w1);
+    uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
+    *start = b->head_ptr() + (size_t(from) << b->shift());
+    *count = length - from;
+}
+
+uint32_t string_hash(const Cell* string, bool case_sensitive) {
+    const uint8_t* p;
+    uint32_t count;
+    series_span(string, &p, &count);
+    uint32_t unit = series_buffer(string->w2)->unit();
+    if (unit != 1 && unit != 2 && unit != 4) error_raise(ERR_WRONG_MEM);
+    uint32_t h = run_seed;
+    for (uint32_t i = 0; i < count; i++, p += unit) {
+        uint32_t c = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : 0;
+        if (unit == 4) std::memcpy(&c, p, 4);
+        if (!case_sensitive) c = change_char_case(c, false);
+        h = murmur_block(h, c);
+    }
+    h ^= count * 4;
+    return hash_int(h);
+}
+
+// The shared key buffer: a name with A-Z folded, grown to the longest name.
+static uint8_t* fold_buffer = nullptr;
+static uint32_t fold_capacity = 0;
+
+static const uint8_t* name_fold(const uint8_t* name, uint32_t length) {
+    if (length > fold_capacity || !fold_buffer) {
+        uint32_t capacity = std::max<uint32_t>(256, length);
+        fold_buffer = static_cast<uint8_t*>(heap_resize(fold_buffer, capacity));
+        fold_capacity = capacity;
+    }
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t c = name[i];
+        fold_buffer[i] = c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c;
+    }
+    return fold_buffer;
+}
+
+uint32_t symbol_name_hash(const uint8_t* name, uint32_t length) {
+    return murmur3_hash(name_fold(name, length), length);
+}
+
+// Payload words a..b of a cell (1-based) as one byte range.
+static uint32_t payload_hash(const Cell* c, int first, int last) {
+    uint32_t words[3] = {c->w1, c->w2, c->w3};
+    return murmur3_hash(&words[first - 1], size_t(last - first + 1) * 4);
+}
+
+uint32_t hash_value(const Cell* key, bool case_sensitive) {
+    switch (cell_type(key)) {
+    case T_UNSET: return uint32_t(-2);
+    case T_NONE: return uint32_t(-1);
+    case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
+        return hash_int(key->w1);
+    case T_CHAR: case T_INTEGER: case T_MAP: case T_HANDLE: case T_EVENT:
+        return hash_int(key->w2);
+    case T_NATIVE: case T_ACTION:
+        return hash_int(key->w3);
+    case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
+        return hash_int(symbol_resolve(key->w2));
+    case T_SYMBOL: {
+        SeriesBuffer* name = series_buffer(key->w3);
+        return symbol_name_hash(name->head_ptr(), name->tail - name->head);
+    }
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
+        return string_hash(key, case_sensitive);
+    case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+    case T_HASH: case T_IMAGE: case T_POINT2D:
+        return payload_hash(key, 1, 2);
+    case T_FLOAT: case T_PERCENT: case T_TIME: {
+        // 0.0 and -0.0 are equal and must hash alike.
+        if (cell_double(key) == 0.0) {
+            Cell zero = *key;
+            cell_set_double(&zero, 0.0);
+            return payload_hash(&zero, 2, 3);
+        }
+        return payload_hash(key, 2, 3);
+    }
+    case T_PAIR:
+        return payload_hash(key, 2, 3);
+    case T_OP: case T_FUNCTION: case T_TRIPLE: case T_TYPESET: case T_DATE: case T_POINT3D:
+        return payload_hash(key, 1, 3);
+    case T_TUPLE: {
+        uint32_t length = std::min<uint32_t>((key->header >> 19) & 15, 12);
+        return murmur3_hash(&key->w1, length);
+    }
+    case T_BINARY: {
+        const uint8_t* p;
+        uint32_t count;
+        series_span(key, &p, &count);
+        return murmur3_hash(p, count);
+    }
+    case T_MONEY: {
+        // Flags other than the sign go; a zero amount has no sign.
+        Cell m = *key;
+        bool zero = (m.w1 >> 8) == 0 && m.w2 == 0 && m.w3 == 0;
+        m.header = T_MONEY | (zero ? 0 : key->header & 0x4000);
+        return murmur3_hash(&m, sizeof m);
+    }
+    default: return 0;
+    }
+}
+
+// Keys whose hash comes from a node id: a table holding one is re-hashed
+// after the next collection, since collections renumber nodes.
+static bool hash_uses_node(uint8_t type) {
+    switch (type) {
+    case T_BLOCK: case T_PAREN: case T_NATIVE: case T_ACTION: case T_OP: case T_FUNCTION:
+    case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_OBJECT:
+    case T_ERROR: case T_HASH: case T_MAP: case T_PORT: case T_IMAGE: case T_EVENT:
+        return true;
+    default: return false;
+    }
+}
+
+bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
+    if (cell_type(a) != cell_type(b)) return false;
+    if (auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(a), A_COMPARE)))
+        return compare(a, b, op) == 0;
+    return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+}
+
+// ---- buckets ---------------------------------------------------------------------------------
+
+static inline uint32_t bucket_state(const uint32_t* flags, uint32_t i) {
+    return (flags[i >> 4] >> ((i & 15) * 2)) & 3;
+}
+static inline void bucket_state_set(uint32_t* flags, uint32_t i, uint32_t state) {
+    uint32_t shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (state << shift);
+}
+
+static uint32_t next_pow2(uint32_t x) {
+    uint32_t n = 1;
+    while (n < x) n <<= 1;
+    return n;
+}
+
+static uint32_t* table_flags(const HashTable* t) {
+    return reinterpret_cast<uint32_t*>(series_buffer(t->flags)->data());
+}
+static uint32_t* table_keys(const HashTable* t) {
+    return reinterpret_cast<uint32_t*>(series_buffer(t->keys)->data());
+}
+static Cell* table_cells(const HashTable* t) {
+    return reinterpret_cast<Cell*>(series_buffer(t->data)->head_ptr());
+}
+static uint32_t table_length(const HashTable* t) { return series_buffer(t->data)->length(); }
+
+HashTable* hashtable_record(Node table) {
+    return reinterpret_cast<HashTable*>(series_buffer(table)->data());
+}
+Node hashtable_node(const HashTable* table) {
+    return (reinterpret_cast<const SeriesBuffer*>(table) - 1)->node;
+}
+
+// A buffer outside the frames of bytes bytes, every byte set to fill.
+static Node fixed_bytes_new(uint32_t bytes, uint8_t fill) {
+    Node node = series_new_fixed(bytes, 1, 0);
+    SeriesBuffer* b = series_buffer(node);
+    std::memset(b->data(), fill, b->size);
+    b->tail = bytes;
+    return node;
+}
+
+static uint32_t flags_bytes(uint32_t n) { return std::max<uint32_t>(n / 4, 4); }
+
+// Flags all empty; keys untouched.
+static void buckets_clear(HashTable* t) {
+    std::memset(table_flags(t), 0xAA, flags_bytes(t->buckets));
+    t->count = 0;
+    t->used = 0;
+}
+
+// Fresh bucket arrays for n buckets (all empty); the threshold is left to the caller.
+static void buckets_new(HashTable* t, uint32_t n) {
+    NodeRoot flags(fixed_bytes_new(flags_bytes(n), 0xAA), ROOT_SERIES);
+    Node keys = fixed_bytes_new(n * 4, 0);
+    t->flags = flags.node;
+    t->keys = keys;
+    t->buckets = n;
+    t->count = 0;
+    t->used = 0;
+}
+
+// The bucket of probe k (counted from 0) given the previous one: probe 0 stays
+// at the home bucket, probe k lies k buckets after probe k - 1.
+static inline uint32_t probe_next(uint32_t bucket, uint32_t probe, uint32_t mask) {
+    return (bucket + probe) & mask;
+}
+
+// ---- held tables -------------------------------------------------------------------------------
+
+static std::vector<Node*>& held_tables() {
+    static auto* held = new std::vector<Node*>();
+    return *held;
+}
+
+static void held_tables_mark() {
+    for (Node* slot : held_tables()) hashtable_mark(slot);
+}
+
+HashTableRoot::HashTableRoot(Node n) : node(n) { held_tables().push_back(&node); }
+HashTableRoot::~HashTableRoot() {
+    std::vector<Node*>& held = held_tables();
+    for (size_t i = held.size(); i-- > 0;)
+        if (held[i] == &node) { held.erase(held.begin() + long(i)); break; }
+}
+
+// ---- kind 0: position index and chains -----------------------------------------------------------
+
+constexpr uint32_t INDEX_NONE = 0xFFFFFFFF;
+
+static uint32_t* index_entries(const HashTable* t) {
+    return reinterpret_cast<uint32_t*>(series_buffer(t->index)->data());
+}
+static uint32_t index_capacity(const HashTable* t) { return series_buffer(t->index)->size / 4; }
+
+// Room in the position index for the given position.
+static void index_reserve(HashTable* t, uint32_t position) {
+    uint32_t capacity = index_capacity(t);
+    if (position < capacity) return;
+    uint32_t wanted = std::max(capacity * 2, position + 1);
+    Node grown = fixed_bytes_new(wanted * 4, 0xFF);
+    std::memcpy(series_buffer(grown)->data(), index_entries(t), size_t(capacity) * 4);
+    t->index = grown;
+}
+
+static uint32_t index_get(const HashTable* t, uint32_t position) {
+    return position < index_capacity(t) ? index_entries(t)[position] : INDEX_NONE;
+}
+
+static Node chain_at(const HashTable* t, uint32_t chain) { return array_at(t->chains, chain); }
+static uint32_t chain_first(const HashTable* t, uint32_t chain) {
+    return array_at(chain_at(t, chain), 1);
+}
+
+// The position of the cell that stands for a bucket's key.
+static uint32_t key_position(const HashTable* t, uint32_t key) {
+    int32_t k = int32_t(key);
+    return k >= 0 ? uint32_t(k) : chain_first(t, uint32_t(-k));
+}
+
+// Makes a chain of two positions and returns its number.
+static uint32_t chain_new(HashTable* t, uint32_t first, uint32_t second) {
+    // Room for the new entry first, so that the node appended below is not
+    // renumbered by a collection inside the append.
+    SeriesBuffer* list = series_buffer(t->chains);
+    if (list->tail + 4 > list->size) series_grow_copy(list, 0);
+    NodeRoot chain(series_new_units(4, 4), ROOT_SERIES);
+    array_append_ptr(chain.node, first);
+    array_append_ptr(chain.node, second);
+    array_append_ptr(t->chains, chain.node);
+    return array_length(t->chains);
+}
+
+// Enters the cell at a position; the caller has checked the threshold and
+// reserved the index.
+static void block_insert(HashTable* t, uint32_t position) {
+    Cell key = table_cells(t)[position];
+    if (!t->stamp && hash_uses_node(cell_type(&key))) t->stamp = collector.series_cycles + 1;
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash_value(&key, false) & mask;
+    int64_t deleted = -1, target = -1;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) { target = deleted >= 0 ? deleted : bucket; break; }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        uint32_t stored = table_keys(t)[bucket];
+        const Cell* other = &table_cells(t)[key_position(t, stored)];
+        if (cell_type(other) != cell_type(&key) || !hash_keys_equal(&key, other, CMP_EQUAL)) continue;
+        if (int32_t(stored) >= 0) {
+            uint32_t chain = chain_new(t, stored, position);
+            table_keys(t)[bucket] = uint32_t(-int32_t(chain));
+        } else {
+            array_append_ptr(chain_at(t, uint32_t(-int32_t(stored))), position);
+        }
+        index_entries(t)[position] = bucket + 1;
+        return;
+    }
+    if (target < 0) target = deleted;
+    if (target < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    uint32_t b = uint32_t(target);
+    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
+    bucket_state_set(table_flags(t), b, BUCKET_USED);
+    table_keys(t)[b] = position;
+    t->count++;
+    index_entries(t)[position] = b + 1;
+}
+
+// Empties a kind-0 table: no keys, no chains, no positions.
+static void block_index_clear(HashTable* t) {
+    buckets_clear(t);
+    array_clear(t->chains);
+    SeriesBuffer* index = series_buffer(t->index);
+    std::memset(index->data(), 0xFF, index->size);
+}
+
+// ---- re-indexing ----------------------------------------------------------------------------------
+
+// Byte offset of the entry after a given one in the entry storage.
+static inline uint32_t entry_size(const HashTable* t) { return t->index; }
+static Cell* entry_at(const HashTable* t, uint32_t offset) {
+    return reinterpret_cast<Cell*>(series_buffer(t->data)->data() + offset);
+}
+
+// Places a key word into the first empty or deleted bucket of a hash.
+static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash & mask;
+    uint32_t* flags = table_flags(t);
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(flags, bucket);
+        if (state == BUCKET_USED) continue;
+        if (state == BUCKET_EMPTY) t->used++;
+        bucket_state_set(flags, bucket, BUCKET_USED);
+        table_keys(t)[bucket] = key;
+        return;
+    }
+    error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+}
+
+static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free);
+
+// Enters every key of the source again into the current (cleared) buckets:
+// kinds 1 and 2 from the series, kinds 3 and 4 from the live entries.
+// Allocates nothing.
+static void keys_replace(HashTable* t) {
+    if (t->kind == HASH_NODES || t->kind == HASH_NODES_PAIRED) {
+        SeriesBuffer* storage = series_buffer(t->data);
+        for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
+            Cell* e = entry_at(t, offset);
+            if (e->header != ENTRY_LIVE) continue;
+            bucket_place(t, hash_int(e->w1), offset);
+            t->count++;
+        }
+        return;
+    }
+    uint32_t length = table_length(t);
+    if (t->kind != HASH_MAP) {
+        for (uint32_t p = 0; p < length; p++) {
+            bucket_place(t, hash_value(&table_cells(t)[p], false), p);
+            t->count++;
+        }
+        return;
+    }
+    for (uint32_t p = 0; p < length; p += 2) {
+        Cell key = table_cells(t)[p];
+        int64_t free;
+        if (map_find(t, &key, CMP_STRICT_EQUAL, &free) >= 0) continue;  // the first one stays
+        bucket_place(t, hash_value(&key, false), p);
+        // A pair whose value was removed keeps its key in the index.
+        if (p + 1 >= length || table_cells(t)[p + 1].header != 0) t->count++;
+    }
+}
+
+// Bucket arrays for n buckets (kept when the count is unchanged) and every
+// key entered again; kind 0 rebuilds its chains and position index.
+static void table_reindex(HashTable* t, uint32_t n) {
+    if (n != t->buckets) buckets_new(t, n);
+    if (t->kind == HASH_BLOCK) {
+        block_index_clear(t);
+        uint32_t length = table_length(t);
+        if (length) index_reserve(t, length - 1);
+        for (uint32_t p = 0; p < table_length(t); p++) block_insert(t, p);
+    } else {
+        buckets_clear(t);
+        keys_replace(t);
+    }
+}
+
+// Collections inside a rebuild must not renumber the nodes the hashes are
+// computed from; buffers may still move.
+struct NodePassHold {
+    bool saved = collector.node_pass;
+    NodePassHold() { collector.node_pass = false; }
+    ~NodePassHold() { collector.node_pass = saved; }
+};
+
+void hashtable_rebuild_any(HashTable* t, uint32_t size) {
+    NodePassHold hold;
+    uint32_t n;
+    if (t->kind == HASH_BLOCK) {
+        n = std::max<uint32_t>(4, next_pow2(uint32_t(size * HASH_REBUILD_GROWTH)));
+        t->threshold = uint32_t(n * HASH_LOAD_FACTOR);
+    } else {
+        n = std::max<uint32_t>(4, next_pow2(size));
+        t->threshold = uint32_t(n * HASH_LOAD_FACTOR + 0.5);
+    }
+    table_reindex(t, n);
+    if (t->stamp) t->stamp = collector.series_cycles + 1;
+}
+
+void hashtable_resize(HashTable* t, uint32_t n) {
+    if (t->kind == HASH_BLOCK) { hashtable_rebuild_any(t, n); return; }
+    n = std::max<uint32_t>(4, next_pow2(n));
+    // Kind 1 keeps the keys of removed pairs in its buckets.
+    uint32_t keys_in_use = t->kind == HASH_MAP ? t->used : t->count;
+    while (uint32_t(n * HASH_LOAD_FACTOR + 0.5) <= keys_in_use) n *= 2;
+    t->threshold = uint32_t(n * HASH_LOAD_FACTOR + 0.5);
+    NodePassHold hold;
+    table_reindex(t, n);
+    if (t->stamp) t->stamp = collector.series_cycles + 1;
+}
+
+void hashtable_refresh(HashTable* t) {
+    if (!t->stamp || t->stamp == collector.series_cycles + 1 || collector_active()) return;
+    if (t->kind == HASH_BLOCK) {
+        hashtable_rebuild_any(t, table_length(t));
+    } else {
+        buckets_clear(t);
+        keys_replace(t);
+        t->stamp = collector.series_cycles + 1;
+    }
+}
+
+// Before an insert: grows (or cleans up at the same size) when used has
+// reached the threshold. True when a kind-0 rebuild entered every cell.
+static bool table_make_room(HashTable* t) {
+    if (t->used < t->threshold) return false;
+    uint32_t n = t->count * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
+    if (t->kind == HASH_BLOCK) {
+        hashtable_rebuild_any(t, n);
+        return true;
+    }
+    hashtable_resize(t, t->kind == HASH_MAP ? t->buckets + 1 : n);
+    return false;
+}
+
+// ---- creation ------------------------------------------------------------------------------------
+
+Node hashtable_init(Node series, uint32_t size, uint32_t kind, uint32_t value_cells) {
+    NodeRoot source(series, ROOT_BLOCK);
+    if (size < 4) size = 4;
+    if (kind == HASH_WORDS && size >= HASH_SYMBOL_DOUBLING) size *= 2;
+    uint32_t n = next_pow2(uint32_t(size / HASH_LOAD_FACTOR));
+
+    HashTableRoot table(fixed_bytes_new(sizeof(HashTable), 0));
+    HashTable* t = hashtable_record(table.node);
+    t->kind = kind;
+    buckets_new(t, n);
+    t->threshold = uint32_t(n * HASH_LOAD_FACTOR);
+    if (kind == HASH_BLOCK) {
+        t->index = fixed_bytes_new(size * 4, 0xFF);
+        t->chains = series_new_units(4, 4);
+    }
+    if (kind == HASH_NODES || kind == HASH_NODES_PAIRED) {
+        t->index = 16 + 16 * value_cells;
+        t->stamp = collector.series_cycles + 1;
+        t->data = fixed_bytes_new(size * t->index, 0);
+        series_buffer(t->data)->tail = 0;
+        return table.node;
+    }
+    if (!source.node) {
+        t->data = series_new_cells(size);
+        return table.node;
+    }
+    t->data = source.node;
+    if (kind == HASH_WORDS) keys_replace(t);  // every cell is a distinct name
+    else hashtable_put_all(table.node, 0, kind == HASH_MAP ? 2 : 1);
+    return table.node;
+}
+
+// A buffer outside the frames holding the same bytes as another.
+static Node fixed_clone(Node node) {
+    SeriesBuffer* from = series_buffer(node);
+    Node clone = fixed_bytes_new(from->size, 0);
+    SeriesBuffer* b = series_buffer(clone);
+    from = series_buffer(node);
+    std::memcpy(b->data(), from->data(), from->size);
+    b->head = from->head;
+    b->tail = from->tail;
+    return clone;
+}
+
+Node hashtable_copy(Node table, Node series) {
+    HashTableRoot original(table);
+    NodeRoot target(series, ROOT_BLOCK);
+    HashTableRoot copy(fixed_clone(original.node));
+    HashTable* from = hashtable_record(original.node);
+    HashTable* t = hashtable_record(copy.node);
+    // Until its own arrays are in place the copy refers to nothing.
+    t->flags = t->keys = t->data = 0;
+    if (t->kind == HASH_BLOCK) t->index = t->chains = 0;
+    t->flags = fixed_clone(from->flags);
+    t->keys = fixed_clone(from->keys);
+    if (t->kind == HASH_NODES || t->kind == HASH_NODES_PAIRED) {
+        t->data = target.node ? target.node : fixed_clone(from->data);
+        return copy.node;
+    }
+    if (t->kind == HASH_BLOCK) {
+        t->index = fixed_clone(from->index);
+        t->chains = series_new_units(std::max<uint32_t>(4, array_length(from->chains)), 4);
+        for (uint32_t c = 1; c <= array_length(from->chains); c++) {
+            SeriesBuffer* list = series_buffer(t->chains);
+            if (list->tail + 4 > list->size) series_grow_copy(list, 0);
+            Node chain = series_clone(chain_at(from, c));
+            array_append_ptr(t->chains, chain);
+        }
+    }
+    t->data = target.node;
+    return copy.node;
+}
+
+void hashtable_clear(Node table) {
+    HashTable* t = hashtable_record(table);
+    if (t->kind == HASH_BLOCK) { block_index_clear(t); return; }
+    buckets_clear(t);
+    if (t->kind == HASH_NODES || t->kind == HASH_NODES_PAIRED) series_buffer(t->data)->tail = 0;
+}
+
+// ---- kinds 0 and 1 ----------------------------------------------------------------------------------
+
+// The type a map key is compared as: every word kind as a set-word.
+static uint8_t map_key_type(uint8_t type) {
+    return type == T_WORD || type == T_LIT_WORD || type == T_GET_WORD ? uint8_t(T_SET_WORD) : type;
+}
+
+// Kind 1: the bucket holding a key equal under op, or -1; *free receives the
+// first deleted or the empty bucket where the walk stopped (-1 after a full
+// turn).
+static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free) {
+    Cell probe_key = *key;
+    cell_type_set(&probe_key, map_key_type(cell_type(key)));
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash_value(key, false) & mask;
+    int64_t deleted = -1;
+    *free = -1;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        Cell stored = table_cells(t)[table_keys(t)[bucket]];
+        cell_type_set(&stored, map_key_type(cell_type(&stored)));
+        if (hash_keys_equal(&probe_key, &stored, op)) return bucket;
+    }
+    *free = deleted;
+    return -1;
+}
+
+int32_t hashtable_put_cell(Node table, uint32_t position, int* status) {
+    HashTable* t = hashtable_record(table);
+    if (status) *status = HASH_PUT_DONE;
+    if (t->kind == HASH_BLOCK) {
+        index_reserve(t, position);
+        hashtable_refresh(t);
+        if (table_make_room(t)) {
+            if (status) *status = HASH_PUT_REBUILT;
+            return -1;
+        }
+        block_insert(t, position);
+        return -1;
+    }
+    hashtable_refresh(t);
+    table_make_room(t);
+    Cell key = table_cells(t)[position];
+    int64_t free;
+    int64_t found = map_find(t, &key, CMP_STRICT_EQUAL, &free);
+    if (found >= 0) {
+        // A resize above has entered every key of the series, this one too.
+        uint32_t stored = table_keys(t)[found];
+        return stored == position ? -1 : int32_t(stored);
+    }
+    if (free < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    uint32_t b = uint32_t(free);
+    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
+    bucket_state_set(table_flags(t), b, BUCKET_USED);
+    table_keys(t)[b] = position;
+    t->count++;
+    return -1;
+}
+
+void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare prepare) {
+    HashTable* t = hashtable_record(table);
+    if (step == 0) step = 1;
+    if (t->kind != HASH_MAP) {
+        for (uint32_t p = start; p < table_length(t); p += step) {
+            int status;
+            hashtable_put_cell(hashtable_node(t), p, &status);
+            if (status == HASH_PUT_REBUILT) return;
+        }
+        return;
+    }
+    for (uint32_t p = start; p + 1 < table_length(t);) {
+        int32_t found = hashtable_put_cell(hashtable_node(t), p, nullptr);
+        if (found < 0) {
+            if (prepare) prepare(&table_cells(t)[p]);
+            p += 2;
+            continue;
+        }
+        // The first key keeps its place and takes the later value.
+        SeriesBuffer* b = series_buffer(t->data);
+        Cell* cells = table_cells(t);
+        cell_copy(&cells[p + 1], &cells[found + 1]);
+        uint32_t length = b->length();
+        std::memmove(&cells[p], &cells[p + 2], size_t(length - p - 2) * sizeof(Cell));
+        b->tail -= 2 * sizeof(Cell);
+    }
+}
+
+// Kind 0: the bucket whose key is equal (op 0) to the given key, or -1.
+static int64_t block_find(HashTable* t, const Cell* key) {
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash_value(key, false) & mask;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) return -1;
+        if (state == BUCKET_DELETED) continue;
+        const Cell* other = &table_cells(t)[key_position(t, table_keys(t)[bucket])];
+        if (cell_type(other) == cell_type(key) && hash_keys_equal(key, other, CMP_EQUAL)) return bucket;
+    }
+    return -1;
+}
+
+// Non-negative remainder.
+static int64_t modulo(int64_t a, int64_t b) { int64_t r = a % b; return r < 0 ? r + b : r; }
+
+int32_t hashtable_get(Node table, const Cell* key_cell, uint32_t start, uint32_t skip, int32_t op,
+                      bool reverse, bool last) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    Cell key = *key_cell;
+    if (t->kind != HASH_BLOCK) {
+        int64_t free;
+        int64_t found = map_find(t, &key, op, &free);
+        return found < 0 ? -1 : int32_t(table_keys(t)[found]);
+    }
+    int64_t bucket = block_find(t, &key);
+    if (bucket < 0) return -1;
+    if (skip == 0) skip = 1;
+    uint32_t stored = table_keys(t)[bucket];
+    Node chain = int32_t(stored) < 0 ? chain_at(t, uint32_t(-int32_t(stored))) : 0;
+    uint32_t count = chain ? array_length(chain) : 1;
+    int64_t best = -1;
+    for (uint32_t i = 1; i <= count; i++) {
+        uint32_t p = chain ? array_at(chain, i) : stored;
+        if (reverse || last) {
+            if (modulo(int64_t(start) - p - 1, skip) != 0) continue;
+            if (!last && p >= start) continue;
+            if (best >= 0 && int64_t(p) < best) continue;
+        } else {
+            if (p < start || modulo(int64_t(p) - start, skip) != 0) continue;
+            if (best >= 0 && int64_t(p) > best) continue;
+        }
+        if (op != CMP_EQUAL && !hash_keys_equal(&key, &table_cells(t)[p], op)) continue;
+        best = p;
+    }
+    return int32_t(best);
+}
+
+int32_t hashtable_find_next(Node table, const Cell* key_cell, HashCursor* cursor) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    Cell key = *key_cell;
+    if (t->kind == HASH_BLOCK) {
+        if (cursor->probe == 0) {
+            int64_t bucket = block_find(t, &key);
+            if (bucket < 0) return -1;
+            cursor->bucket = uint32_t(bucket);
+            cursor->probe = 1;
+            cursor->chain = 1;
+        }
+        uint32_t stored = table_keys(t)[cursor->bucket];
+        if (int32_t(stored) >= 0) return cursor->chain++ == 1 ? int32_t(stored) : -1;
+        Node chain = chain_at(t, uint32_t(-int32_t(stored)));
+        if (cursor->chain > array_length(chain)) return -1;
+        return int32_t(array_at(chain, cursor->chain++));
+    }
+    cell_type_set(&key, map_key_type(cell_type(&key)));
+    uint32_t mask = t->buckets - 1;
+    if (cursor->probe == 0) cursor->bucket = hash_value(&key, false) & mask;
+    while (cursor->probe < t->buckets) {
+        uint32_t probe = cursor->probe;
+        cursor->bucket = probe == 0 ? cursor->bucket : probe_next(cursor->bucket, probe, mask);
+        cursor->probe++;
+        uint32_t state = bucket_state(table_flags(t), cursor->bucket);
+        if (state == BUCKET_EMPTY) { cursor->probe = t->buckets; return -1; }
+        if (state == BUCKET_DELETED) continue;
+        uint32_t p = table_keys(t)[cursor->bucket];
+        Cell stored = table_cells(t)[p];
+        cell_type_set(&stored, map_key_type(cell_type(&stored)));
+        if (hash_keys_equal(&key, &stored, CMP_EQUAL)) return int32_t(p);
+    }
+    return -1;
+}
+
+void hashtable_delete_cell(Node table, uint32_t position) {
+    HashTable* t = hashtable_record(table);
+    if (t->kind == HASH_MAP) {
+        if (position + 1 >= table_length(t)) return;
+        Cell* value = &table_cells(t)[position + 1];
+        if (value->header != 0 && t->count) t->count--;
+        value->header = 0;
+        return;
+    }
+    if (t->kind != HASH_BLOCK) return;
+    uint32_t entry = index_get(t, position);
+    if (entry == INDEX_NONE) return;
+    uint32_t bucket = entry - 1;
+    index_entries(t)[position] = INDEX_NONE;
+    uint32_t stored = table_keys(t)[bucket];
+    if (int32_t(stored) < 0) {
+        Node chain = chain_at(t, uint32_t(-int32_t(stored)));
+        int32_t offset = array_find_ptr(chain, position);
+        if (offset >= 0) array_remove_bytes(chain, uint32_t(offset), 4);
+        if (array_length(chain) > 0) return;
+    }
+    bucket_state_set(table_flags(t), bucket, BUCKET_DELETED);
+    if (t->count) t->count--;
+}
+
+void hashtable_delete_range(Node table, uint32_t position, uint32_t n) {
+    HashTable* t = hashtable_record(table);
+    if (t->kind != HASH_BLOCK) return;
+    uint32_t length = table_length(t);
+    if (position >= length) return;
+    n = std::min(n, length - position);
+    if (position == 0 && n == length) { block_index_clear(t); return; }
+    for (uint32_t p = position; p < position + n; p++) hashtable_delete_cell(hashtable_node(t), p);
+}
+
+// A change of stored positions over [lo, hi): a shift by delta, or the
+// permutation of a move.
+struct PositionMap {
+    uint32_t lo, hi;
+    int32_t delta;         // shift
+    bool move;             // move: count cells from `from` go to `to`
+    uint32_t from, count, to;
+};
+
+static uint32_t position_mapped(const PositionMap& m, uint32_t p) {
+    if (!m.move) return uint32_t(int64_t(p) + m.delta);
+    if (p >= m.from && p < m.from + m.count)
+        return m.to < m.from ? m.to + (p - m.from) : m.to - m.count + (p - m.from);
+    return m.to < m.from ? p + m.count : p - m.count;
+}
+
+// Rewrites every stored position in [lo, hi): bucket keys, chains (each once)
+// and, with move_index, the position index itself.
+static void positions_remap(HashTable* t, const PositionMap& m, bool move_index) {
+    uint32_t highest = m.hi ? position_mapped(m, m.hi - 1) : 0;
+    if (m.move) highest = m.hi ? m.hi - 1 : 0;
+    if (move_index && m.hi > m.lo) index_reserve(t, std::max(highest, m.hi - 1));
+    uint32_t chains = array_length(t->chains);
+    auto* done = static_cast<uint8_t*>(heap_alloc_zeroed(chains + 1));
+    for (uint32_t q = m.lo; q < m.hi; q++) {
+        uint32_t entry = index_get(t, q);
+        if (entry == INDEX_NONE) continue;
+        uint32_t* key = &table_keys(t)[entry - 1];
+        if (int32_t(*key) >= 0) *key = position_mapped(m, q);
+        else done[uint32_t(-int32_t(*key))] = 1;
+    }
+    for (uint32_t c = 1; c <= chains; c++) {
+        if (!done[c]) continue;
+        Node chain = chain_at(t, c);
+        for (uint32_t i = 1; i <= array_length(chain); i++) {
+            uint32_t p = array_at(chain, i);
+            if (p >= m.lo && p < m.hi) array_poke(chain, i, position_mapped(m, p));
+        }
+    }
+    heap_free(done);
+    if (!move_index || m.hi <= m.lo) return;
+    uint32_t span = m.hi - m.lo;
+    auto* saved = static_cast<uint32_t*>(heap_alloc(size_t(span) * 4));
+    uint32_t* index = index_entries(t);
+    for (uint32_t q = m.lo; q < m.hi; q++) saved[q - m.lo] = index_get(t, q);
+    for (uint32_t q = m.lo; q < m.hi; q++) if (q < index_capacity(t)) index[q] = INDEX_NONE;
+    for (uint32_t q = m.lo; q < m.hi; q++) index[position_mapped(m, q)] = saved[q - m.lo];
+    heap_free(saved);
+}
+
+int hashtable_shift_indices(Node table, int32_t delta, uint32_t from, uint32_t count, bool move_index) {
+    HashTable* t = hashtable_record(table);
+    if (count > HASH_SHIFT_LIMIT) return 1;
+    if (t->kind != HASH_BLOCK || delta == 0 || count == 0) return 0;
+    if (delta < 0 && uint32_t(-delta) > from) return 0;  // would leave the series
+    PositionMap m{from, from + count, delta, false, 0, 0, 0};
+    positions_remap(t, m, move_index);
+    return 0;
+}
+
+void hashtable_move_indices(Node table, uint32_t to, uint32_t from, uint32_t count) {
+    HashTable* t = hashtable_record(table);
+    if (t->kind != HASH_BLOCK || count == 0) return;
+    if (to >= from && to <= from + count) return;
+    PositionMap m{std::min(to, from), std::max(to, from + count), 0, true, from, count, to};
+    positions_remap(t, m, true);
+}
+
+// ---- kind 2 --------------------------------------------------------------------------------------
+
+int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context, int32_t* added) {
+    HashTable* t = hashtable_record(table);
+    if (context) table_make_room(t);
+    uint32_t canonical = symbol_resolve(symbol);
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash_int(canonical) & mask;
+    int64_t deleted = -1, target = -1;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) { target = deleted >= 0 ? deleted : bucket; break; }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        uint32_t position = table_keys(t)[bucket];
+        uint32_t other = table_cells(t)[position].w2;
+        if (resolved ? symbol_resolve(other) == canonical : other == symbol) return int32_t(position);
+    }
+    if (!context) return -1;
+    if (target < 0) target = deleted;
+    if (target < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    NodeRoot owner(context, ROOT_BLOCK);
+    uint32_t position = table_length(t);
+    Cell* word = cell_series_append(t->data);
+    word->header = T_WORD;
+    word->w1 = owner.node;
+    word->w2 = symbol;
+    word->w3 = position;
+    uint32_t b = uint32_t(target);
+    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
+    bucket_state_set(table_flags(t), b, BUCKET_USED);
+    table_keys(t)[b] = position;
+    t->count++;
+    if (added) *added = int32_t(position);
+    return -1;
+}
+
+// The name being interned, copied out of wherever it lies before anything
+// is allocated.
+static uint8_t* name_copy = nullptr;
+static uint32_t name_copy_capacity = 0;
+
+static bool name_matches(const Cell* symbol, const uint8_t* name, uint32_t length, bool fold) {
+    SeriesBuffer* b = series_buffer(symbol->w3);
+    if (b->tail - b->head != length) return false;
+    const uint8_t* other = b->head_ptr();
+    if (!fold) return std::memcmp(other, name, length) == 0;
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t x = other[i], y = name[i];
+        if (x >= 'A' && x <= 'Z') x = uint8_t(x + 32);
+        if (y >= 'A' && y <= 'Z') y = uint8_t(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Walks the name's probe sequence for a matching symbol; returns its id or 0,
+// with *stop the empty bucket where the walk ended (-1 after a full turn).
+static uint32_t symbol_probe(HashTable* t, uint32_t hash, const uint8_t* name, uint32_t length,
+                             bool fold, int64_t* stop) {
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash & mask;
+    *stop = -1;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) { *stop = bucket; return 0; }
+        if (state == BUCKET_DELETED) continue;
+        uint32_t position = table_keys(t)[bucket];
+        if (name_matches(&table_cells(t)[position], name, length, fold)) return position + 1;
+    }
+    return 0;
+}
+
+uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t length, bool fold_match) {
+    HashTable* t = hashtable_record(table);
+    if (length > name_copy_capacity || !name_copy) {
+        name_copy_capacity = std::max<uint32_t>(256, length);
+        name_copy = static_cast<uint8_t*>(heap_resize(name_copy, name_copy_capacity));
+    }
+    std::memcpy(name_copy, text, length);
+    table_make_room(t);
+    uint32_t hash = symbol_name_hash(name_copy, length);
+    int64_t stop;
+    uint32_t id = symbol_probe(t, hash, name_copy, length, fold_match, &stop);
+    if (id) return id;
+    int32_t alias = -1;
+    if (!fold_match) {
+        int64_t ignored;
+        // Spellings of one name share the probe sequence; resolving the match
+        // names the first-interned spelling whatever order the walk met them in.
+        if (uint32_t match = symbol_probe(t, hash, name_copy, length, true, &ignored))
+            alias = int32_t(symbol_resolve(match));
+    }
+    if (stop < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    id = symbol_append(name_copy, length, alias);
+    uint32_t b = uint32_t(stop);
+    bucket_state_set(table_flags(t), b, BUCKET_USED);
+    table_keys(t)[b] = id - 1;
+    t->count++;
+    t->used++;
+    return id;
+}
+
+// ---- kinds 3 and 4 -------------------------------------------------------------------------------
+
+// The bucket of a node key, or -1; *free as for map_find.
+static int64_t node_find(HashTable* t, Node key, int64_t* free) {
+    uint32_t mask = t->buckets - 1;
+    uint32_t bucket = hash_int(key) & mask;
+    int64_t deleted = -1;
+    *free = -1;
+    for (uint32_t probe = 0; probe < t->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(table_flags(t), bucket);
+        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        if (entry_at(t, table_keys(t)[bucket])->w1 == key) return bucket;
+    }
+    *free = deleted;
+    return -1;
+}
+
+// Room for one more entry at the tail of the storage: a full storage is
+// copied, live entries only, into one twice as large when more than half of
+// it is live; the buckets then follow the new offsets.
+static void storage_make_room(HashTable* t) {
+    SeriesBuffer* storage = series_buffer(t->data);
+    uint32_t size = entry_size(t);
+    if (storage->tail + size <= storage->size) return;
+    uint32_t live_bytes = t->count * size;
+    uint32_t capacity = live_bytes * 2 + size > storage->size ? storage->size * 2 : storage->size;
+    Node fresh = fixed_bytes_new(std::max(capacity, size * 4), 0);
+    SeriesBuffer* to = series_buffer(fresh);
+    storage = series_buffer(t->data);
+    uint32_t at = 0;
+    for (uint32_t offset = 0; offset < storage->tail; offset += size) {
+        if (entry_at(t, offset)->header != ENTRY_LIVE) continue;
+        std::memcpy(to->data() + at, storage->data() + offset, size);
+        at += size;
+    }
+    to->tail = at;
+    t->data = fresh;
+    buckets_clear(t);
+    keys_replace(t);
+}
+
+Cell* hashtable_put_key(Node table, Node key) {
+    HashTable* t = hashtable_record(table);
+    NodeRoot keep(key, ROOT_SERIES);
+    storage_make_room(t);
+    table_make_room(t);
+    hashtable_refresh(t);
+    int64_t free;
+    int64_t bucket = node_find(t, keep.node, &free);
+    uint32_t cells = entry_size(t) / 16 - 1;
+    if (bucket >= 0) return entry_at(t, table_keys(t)[bucket]) + 1;
+    if (free < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    SeriesBuffer* storage = series_buffer(t->data);
+    uint32_t offset = storage->tail;
+    storage->tail += entry_size(t);
+    Cell* e = entry_at(t, offset);
+    cell_init(e, T_UNSET);
+    e->w1 = keep.node;
+    for (uint32_t i = 1; i <= cells; i++) cell_init(e + i, T_UNSET);
+    uint32_t b = uint32_t(free);
+    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
+    bucket_state_set(table_flags(t), b, BUCKET_USED);
+    table_keys(t)[b] = offset;
+    t->count++;
+    return e + 1;
+}
+
+Cell* hashtable_get_key(Node table, Node key) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    int64_t free;
+    int64_t bucket = node_find(t, key, &free);
+    return bucket < 0 ? nullptr : entry_at(t, table_keys(t)[bucket]) + 1;
+}
+
+Cell* hashtable_remove_key(Node table, Node key) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    int64_t free;
+    int64_t bucket = node_find(t, key, &free);
+    if (bucket < 0) return nullptr;
+    Cell* e = entry_at(t, table_keys(t)[bucket]);
+    bucket_state_set(table_flags(t), uint32_t(bucket), BUCKET_DELETED);
+    t->count--;
+    e->header = 0;
+    return e + 1;
+}
+
+// ---- collector hooks --------------------------------------------------------------------------------
+
+void hashtable_mark(Node* slot) {
+    if (!*slot || !collector_mark_series(slot)) return;
+    HashTable* t = hashtable_record(*slot);
+    collector_mark_series(&t->flags);
+    collector_mark_series(&t->keys);
+    switch (t->kind) {
+    case HASH_BLOCK:
+        collector_mark_series(&t->index);
+        if (collector_mark_series(&t->chains)) {
+            SeriesBuffer* list = series_buffer(t->chains);
+            auto* chains = reinterpret_cast<Node*>(list->head_ptr());
+            for (uint32_t i = 0; i < list->length(); i++) collector_mark_series(&chains[i]);
+        }
+        collector_mark_block(&t->data);
+        break;
+    case HASH_MAP:
+    case HASH_WORDS:
+        collector_mark_block(&t->data);
+        break;
+    case HASH_NODES:
+        if (collector_mark_series(&t->data)) {
+            uint32_t cells = entry_size(t) / 16;
+            SeriesBuffer* storage = series_buffer(t->data);
+            for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
+                Cell* e = entry_at(t, offset);
+                if (e->header != ENTRY_LIVE) continue;
+                collector_mark_block(&e->w1);
+                collector_mark_values(e + 1, e + cells);
+            }
+        }
+        break;
+    case HASH_NODES_PAIRED:
+        // Entries keep nothing alive; the sweep drops those whose nodes died.
+        collector_mark_series(&t->data);
+        break;
+    }
+}
+
+bool node_survives(Node* slot) {
+    if (!*slot) return false;
+    collector_update_refs(slot, slot + 1);
+    uintptr_t content = node_areas[*slot >> NODE_INDEX_BITS][*slot & NODE_INDEX_MASK];
+    if (content == 0 || (content & (NODE_FREE | NODE_FORWARDED))) return false;
+    return reinterpret_cast<SeriesBuffer*>(content)->flags & SERIES_MARK;
+}
+
+void hashtable_sweep(HashTable* t, EntryKeep keep) {
+    if (t->kind != HASH_NODES && t->kind != HASH_NODES_PAIRED) return;
+    uint32_t cells = entry_size(t) / 16 - 1;
+    SeriesBuffer* storage = series_buffer(t->data);
+    for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
+        Cell* e = entry_at(t, offset);
+        if (e->header != ENTRY_LIVE) continue;
+        bool live = node_survives(&e->w1);
+        if (live && t->kind == HASH_NODES_PAIRED && cells >= 2) live = node_survives(&e[2].w1);
+        if (live && keep) live = keep(e, e + 1);
+        if (live) continue;
+        std::memset(e, 0, entry_size(t));
+        if (t->count) t->count--;
+    }
+    // The keys that stay may have new node ids: they are placed anew, which
+    // also drops the buckets of the removed entries. Nothing is allocated.
+    buckets_clear(t);
+    keys_replace(t);
+}
+
+static void hash_family_mark(Cell* c) {
+    collector_mark_block(&c->w2);
+    hashtable_mark(&c->w3);
+}
+
+void hashtable_module_init() {
+    collector_register_marker(T_HASH, hash_family_mark);
+    collector_register_marker(T_MAP, hash_family_mark);
+    collector_remove_root(held_tables_mark);
+    collector_add_root(held_tables_mark);
+}
+
+// ---- intmap ------------------------------------------------------------------------------------------
+
+static uint32_t intmap_hash(uintptr_t key) {
+    uint64_t k = key;
+    return hash_int(uint32_t(k) ^ uint32_t(k >> 32));
+}
+
+static void intmap_arrays_new(IntMap* map, uint32_t n) {
+    uint32_t words = std::max<uint32_t>(n / 16, 1);
+    map->flags = static_cast<uint32_t*>(heap_alloc(words * 4));
+    std::memset(map->flags, 0xAA, words * 4);
+    map->pairs = static_cast<IntMapPair*>(heap_alloc(size_t(n) * sizeof(IntMapPair)));
+    map->buckets = n;
+    map->count = 0;
+    map->used = 0;
+}
+
+IntMap* intmap_make(uint32_t size) {
+    auto* map = static_cast<IntMap*>(heap_alloc_zeroed(sizeof(IntMap)));
+    uint32_t n = next_pow2(uint32_t(std::max<uint32_t>(size, 4) / HASH_LOAD_FACTOR));
+    intmap_arrays_new(map, n);
+    map->threshold = uint32_t(n * HASH_LOAD_FACTOR);
+    return map;
+}
+
+// The bucket of a key, or -1 with *free the first deleted or empty bucket.
+static int64_t intmap_find(const IntMap* map, uintptr_t key, int64_t* free) {
+    uint32_t mask = map->buckets - 1;
+    uint32_t bucket = intmap_hash(key) & mask;
+    int64_t deleted = -1;
+    *free = -1;
+    for (uint32_t probe = 0; probe < map->buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(map->flags, bucket);
+        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        if (map->pairs[bucket].key == key) return bucket;
+    }
+    *free = deleted;
+    return -1;
+}
+
+static void intmap_resize(IntMap* map, uint32_t n) {
+    n = std::max<uint32_t>(4, next_pow2(n));
+    uint32_t* old_flags = map->flags;
+    IntMapPair* old_pairs = map->pairs;
+    uint32_t old_buckets = map->buckets;
+    intmap_arrays_new(map, n);
+    map->threshold = uint32_t(n * HASH_LOAD_FACTOR + 0.5);
+    for (uint32_t i = 0; i < old_buckets; i++) {
+        if (bucket_state(old_flags, i) != BUCKET_USED) continue;
+        int64_t free;
+        intmap_find(map, old_pairs[i].key, &free);
+        bucket_state_set(map->flags, uint32_t(free), BUCKET_USED);
+        map->pairs[free] = old_pairs[i];
+        map->count++;
+        map->used++;
+    }
+    heap_free(old_flags);
+    heap_free(old_pairs);
+}
+
+void intmap_put(IntMap* map, uintptr_t key, uintptr_t value) {
+    if (map->used >= map->threshold)
+        intmap_resize(map, map->count * 2 < map->buckets ? map->buckets - 1 : map->buckets + 1);
+    int64_t free;
+    int64_t bucket = intmap_find(map, key, &free);
+    if (bucket >= 0) { map->pairs[bucket].value = value; return; }
+    uint32_t b = uint32_t(free);
+    if (bucket_state(map->flags, b) == BUCKET_EMPTY) map->used++;
+    bucket_state_set(map->flags, b, BUCKET_USED);
+    map->pairs[b] = {key, value};
+    map->count++;
+}
+
+uintptr_t* intmap_get(IntMap* map, uintptr_t key) {
+    int64_t free;
+    int64_t bucket = intmap_find(map, key, &free);
+    return bucket < 0 ? nullptr : &map->pairs[bucket].value;
+}
+
+bool intmap_remove(IntMap* map, uintptr_t key) {
+    int64_t free;
+    int64_t bucket = intmap_find(map, key, &free);
+    if (bucket < 0) return false;
+    bucket_state_set(map->flags, uint32_t(bucket), BUCKET_DELETED);
+    map->count--;
+    return true;
+}
+
+IntMapPair* intmap_next(IntMap* map, uint32_t* bucket) {
+    for (uint32_t i = *bucket; i < map->buckets; i++) {
+        if (bucket_state(map->flags, i) != BUCKET_USED) continue;
+        *bucket = i + 1;
+        return &map->pairs[i];
+    }
+    *bucket = map->buckets;
+    return nullptr;
+}
+
+void intmap_clear(IntMap* map) {
+    std::memset(map->flags, 0xAA, std::max<uint32_t>(map->buckets / 16, 1) * 4);
+    map->count = 0;
+    map->used = 0;
+}
+
+void intmap_free(IntMap* map) {
+    if (!map) return;
+    heap_free(map->flags);
+    heap_free(map->pairs);
+    heap_free(map);
+}
+
+// ---- cell series ---------------------------------------------------------------------------------------
+
+Cell* cell_series_append(Node series) {
+    SeriesBuffer* b = series_buffer(series);
+    if (b->tail + sizeof(Cell) > b->size) b = series_grow_copy(b, b->size ? 0 : 4 * sizeof(Cell));
+    auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+    b->tail += sizeof(Cell);
+    std::memset(cell, 0, sizeof(Cell));
+    return cell;
+}
+
+} // namespace kel

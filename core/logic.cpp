@@ -1,0 +1,227 @@
+#include "core/logic.hpp"
+#include "core/error.hpp"
+#include "core/mold_text.hpp"
+#include "core/registry.hpp"
+
+namespace kel {
+
+const Cell unset_cell{T_UNSET, 0, 0, 0};
+const Cell none_cell{T_NONE, 0, 0, 0};
+const Cell true_cell{T_LOGIC, 1, 0, 0};
+const Cell false_cell{T_LOGIC, 0, 0, 0};
+
+void unset_make_at(Cell* cell) { cell_init(cell, T_UNSET); }
+void none_make_at(Cell* cell) { cell_init(cell, T_NONE); }
+
+void logic_make_at(Cell* cell, bool value) {
+    cell_init(cell, T_LOGIC);
+    cell->w1 = value ? 1 : 0;
+}
+
+bool logic_get(const Cell* cell) { return cell->w1 == 1; }
+
+// ---- truth tests -----------------------------------------------------------
+
+bool logic_false(const Cell* value) {
+    uint8_t type = cell_type(value);
+    return type == T_NONE || (type == T_LOGIC && value->w1 != 1);
+}
+
+bool value_true(const Cell* value, bool check) {
+    if (check && cell_type(value) == T_UNSET) error_raise(ERR_NO_VALUE);
+    return !logic_false(value);
+}
+
+bool logic_true_checked(const Cell* value) {
+    if (cell_type(value) == T_UNSET) error_raise(ERR_NO_RETURN);
+    return !logic_false(value);
+}
+
+// Equality and sorting see two values of one of these types as equal; the
+// orderings and the search modes of paths do not apply.
+static bool compare_op_is_equality(int32_t op) {
+    return (op >= CMP_EQUAL && op <= CMP_STRICT_EQUAL) || op == CMP_SORT ||
+           op == CMP_SORT_CASE || op == CMP_SAME || op == CMP_FIND;
+}
+
+// Appends a text of the value's mold: "#(" text ")" with /all. Returns the
+// characters written.
+static int32_t mold_text_all(Cell* target, const char* text, uint32_t len, bool all) {
+    if (all) string_append_ascii(target, "#(", 2);
+    string_append_ascii(target, text, len);
+    if (all) string_append_ascii(target, ")", 1);
+    return int32_t(len) + (all ? 3 : 0);
+}
+
+// ---- unset! ----------------------------------------------------------------
+
+const Cell* unset_make(Cell*, const Cell*, uint8_t) { return &unset_cell; }
+
+int32_t unset_form(const Cell*, Cell*, bool, bool, bool, bool, int32_t budget, int32_t) {
+    return budget;
+}
+
+int32_t unset_mold(const Cell*, Cell* target, bool, bool all, bool, bool, int32_t budget,
+                   int32_t) {
+    return budget - mold_text_all(target, "unset", 5, all);
+}
+
+int32_t unset_compare(const Cell*, const Cell* value2, int32_t op) {
+    if (cell_type(value2) != T_UNSET || !compare_op_is_equality(op)) return COMPARE_INCOMPARABLE;
+    return 0;
+}
+
+void init_unset() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&unset_make);
+    slots[A_TO - 1] = action_fn(&unset_make);
+    slots[A_FORM - 1] = action_fn(&unset_form);
+    slots[A_MOLD - 1] = action_fn(&unset_mold);
+    slots[A_COMPARE - 1] = action_fn(&unset_compare);
+    datatype_register(T_UNSET, 0, "unset!", slots, ACTION_COUNT);
+}
+
+// ---- none! -----------------------------------------------------------------
+
+const Cell* none_make(Cell*, const Cell*, uint8_t) { return &none_cell; }
+
+int32_t none_form(const Cell*, Cell* target, bool, bool, bool, bool, int32_t budget, int32_t) {
+    return budget - mold_text_all(target, "none", 4, false);
+}
+
+int32_t none_mold(const Cell*, Cell* target, bool, bool all, bool, bool, int32_t budget,
+                  int32_t) {
+    return budget - mold_text_all(target, "none", 4, all);
+}
+
+int32_t none_compare(const Cell*, const Cell* value2, int32_t op) {
+    if (cell_type(value2) != T_NONE || !compare_op_is_equality(op)) return COMPARE_INCOMPARABLE;
+    return 0;
+}
+
+// The series actions that none! accepts all answer none.
+void none_clear(Cell* series) { none_make_at(series); }
+
+const Cell* none_find(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
+                      bool, bool, bool) {
+    return &none_cell;
+}
+
+int32_t none_length(const Cell*) { return -1; }
+
+void none_remove(Cell* series, Cell*, Cell*) { none_make_at(series); }
+
+const Cell* none_select(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
+                        bool) {
+    return &none_cell;
+}
+
+const Cell* none_take(Cell*, Cell*, bool, bool) { return &none_cell; }
+
+void init_none() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&none_make);
+    slots[A_TO - 1] = action_fn(&none_make);
+    slots[A_FORM - 1] = action_fn(&none_form);
+    slots[A_MOLD - 1] = action_fn(&none_mold);
+    slots[A_COMPARE - 1] = action_fn(&none_compare);
+    slots[A_CLEAR - 1] = action_fn(&none_clear);
+    slots[A_FIND - 1] = action_fn(&none_find);
+    slots[A_LENGTH_Q - 1] = action_fn(&none_length);
+    slots[A_REMOVE - 1] = action_fn(&none_remove);
+    slots[A_SELECT - 1] = action_fn(&none_select);
+    slots[A_TAKE - 1] = action_fn(&none_take);
+    datatype_register(T_NONE, 0, "none!", slots, ACTION_COUNT);
+}
+
+// ---- logic! ----------------------------------------------------------------
+// Every operation reads a value's truth as "payload is exactly 1" and writes a
+// payload of 0 or 1, so a cell with any other payload (foreign data) behaves
+// as false everywhere.
+
+static const Cell* logic_cell(bool value) { return value ? &true_cell : &false_cell; }
+
+// A logic! stays as it is; none! is false; every other value is true.
+const Cell* logic_to(Cell*, const Cell* spec, uint8_t) {
+    switch (cell_type(spec)) {
+    case T_LOGIC: return spec;
+    case T_NONE: return &false_cell;
+    default: return &true_cell;
+    }
+}
+
+// Numbers are true unless zero; a NaN is not equal to 0.0 and so is true.
+const Cell* logic_make(Cell* proto, const Cell* spec, uint8_t type) {
+    switch (cell_type(spec)) {
+    case T_INTEGER: return logic_cell(cell_int(spec) != 0);
+    case T_FLOAT:
+    case T_PERCENT: return logic_cell(!(cell_double(spec) == 0.0));
+    default: return logic_to(proto, spec, type);
+    }
+}
+
+int32_t logic_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
+                   int32_t) {
+    return budget - (logic_get(value) ? mold_text_all(target, "true", 4, false)
+                                      : mold_text_all(target, "false", 5, false));
+}
+
+int32_t logic_mold(const Cell* value, Cell* target, bool, bool all, bool, bool, int32_t budget,
+                   int32_t) {
+    return budget - (logic_get(value) ? mold_text_all(target, "true", 4, all)
+                                      : mold_text_all(target, "false", 5, all));
+}
+
+// false orders before true.
+int32_t logic_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    if (cell_type(value2) != T_LOGIC || !compare_op_is_equality(op)) return COMPARE_INCOMPARABLE;
+    return int32_t(logic_get(value1)) - int32_t(logic_get(value2));
+}
+
+const Cell* logic_complement(Cell* value) {
+    value->w1 = logic_get(value) ? 0 : 1;
+    return value;
+}
+
+// The second operand of and~, or~ and xor~ must be a logic! as well. The
+// error names the operand's datatype; the action's word and the parameter's
+// word come from the running frame.
+static bool logic_operand(const Cell* value2) {
+    if (cell_type(value2) != T_LOGIC) {
+        Cell type;
+        datatype_make_at(&type, cell_type(value2));
+        error_raise(ERR_EXPECT_ARG, nullptr, &type, nullptr);
+    }
+    return logic_get(value2);
+}
+
+void logic_and(Cell* value1, const Cell* value2) {
+    bool b = logic_operand(value2);
+    value1->w1 = logic_get(value1) && b ? 1 : 0;
+}
+
+void logic_or(Cell* value1, const Cell* value2) {
+    bool b = logic_operand(value2);
+    value1->w1 = logic_get(value1) || b ? 1 : 0;
+}
+
+void logic_xor(Cell* value1, const Cell* value2) {
+    bool b = logic_operand(value2);
+    value1->w1 = logic_get(value1) != b ? 1 : 0;
+}
+
+void init_logic() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&logic_make);
+    slots[A_TO - 1] = action_fn(&logic_to);
+    slots[A_FORM - 1] = action_fn(&logic_form);
+    slots[A_MOLD - 1] = action_fn(&logic_mold);
+    slots[A_COMPARE - 1] = action_fn(&logic_compare);
+    slots[A_COMPLEMENT - 1] = action_fn(&logic_complement);
+    slots[A_AND_T - 1] = action_fn(&logic_and);
+    slots[A_OR_T - 1] = action_fn(&logic_or);
+    slots[A_XOR_T - 1] = action_fn(&logic_xor);
+    datatype_register(T_LOGIC, 0, "logic!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

@@ -1,0 +1,219 @@
+#include "core/registry.hpp"
+#include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/mold_text.hpp"
+#include "runtime/heap.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kel {
+
+// Type-name table: TYPE_COUNT entries indexed by type id.
+static DatatypeName* name_table = nullptr;
+// Action table: TYPE_COUNT rows of ACTION_ROW_SLOTS; slot k (1..62) of type t is
+// entry t * ACTION_ROW_SLOTS + k - 1. Slots past 62 are never written.
+static ActionFn* action_table = nullptr;
+// Highest type id registered so far.
+static uint8_t highest_id = 0;
+
+void datatype_registry_init() {
+    heap_free(name_table);
+    heap_free(action_table);
+    name_table = static_cast<DatatypeName*>(heap_alloc_zeroed(TYPE_COUNT * sizeof(DatatypeName)));
+    action_table = static_cast<ActionFn*>(
+        heap_alloc_zeroed(size_t(TYPE_COUNT) * ACTION_ROW_SLOTS * sizeof(ActionFn)));
+    highest_id = 0;
+}
+
+// The registration's diagnostic goes to standard output, unbuffered, before
+// the process ends; nothing of the type has been stored.
+[[noreturn]] static void datatype_count_error(uint8_t type, uint32_t slot_count) {
+    std::fflush(stdout);
+    std::printf("*** Datatype Error: invalid actions count for type: %u\n"
+                "*** Found: %u\n"
+                "*** Expected: %d\n",
+                unsigned(type), unsigned(slot_count), ACTION_COUNT);
+    std::fflush(stdout);
+    heap_free_all();
+    std::exit(EXIT_DATATYPE_ERROR);
+}
+
+// The word of one type name. Words are interned by the symbol module: once it
+// exists, this interns entry->name and stores the word in entry->word.
+static void datatype_word_make(DatatypeName* entry) { (void)entry; }
+
+void datatype_register(uint8_t type, uint8_t parent, const char* name,
+                       const ActionFn* slots, uint32_t slot_count) {
+    if (slot_count != ACTION_COUNT) datatype_count_error(type, slot_count);
+    // Ids index both tables: one outside them would write past their ends.
+    if (type == 0 || type >= TYPE_COUNT || parent >= TYPE_COUNT)
+        error_raise(ERR_LIMIT_HIT);
+    if (type > highest_id) highest_id = type;
+
+    DatatypeName* entry = &name_table[type];
+    uint32_t length = 0;
+    while (name[length] != 0) length++;
+    entry->name = name;
+    entry->length = length > 0 ? length - 1 : 0;
+    entry->word = 0;
+    datatype_word_make(entry);
+
+    // A child copies its parent's slot as it stands now; a later change of the
+    // parent's row does not reach it. Without a parent there is nothing to
+    // inherit and the slot stays unsupported.
+    ActionFn* row = &action_table[size_t(type) * ACTION_ROW_SLOTS];
+    const ActionFn* parent_row = &action_table[size_t(parent) * ACTION_ROW_SLOTS];
+    for (int k = 0; k < ACTION_COUNT; k++) {
+        ActionFn fn = slots[k];
+        if (fn == ACTION_INHERIT) fn = parent != 0 ? parent_row[k] : nullptr;
+        row[k] = fn;
+    }
+}
+
+void datatype_build_words() {
+    for (int id = 1; id <= highest_id; id++)
+        if (name_table[id].name != nullptr) datatype_word_make(&name_table[id]);
+}
+
+ActionFn action_slot(uint8_t type, int action) {
+    if (type >= TYPE_COUNT || action < 1 || action > ACTION_COUNT) return nullptr;
+    return action_table[size_t(type) * ACTION_ROW_SLOTS + action - 1];
+}
+
+const DatatypeName* datatype_name(uint8_t type) {
+    static const DatatypeName unregistered{nullptr, 0, 0};
+    return type < TYPE_COUNT && name_table != nullptr ? &name_table[type] : &unregistered;
+}
+
+uint8_t datatype_highest_id() { return highest_id; }
+
+// ---- datatype! -------------------------------------------------------------
+
+void datatype_make_at(Cell* cell, uint8_t id) {
+    cell_init(cell, T_DATATYPE);
+    cell->w1 = id;
+}
+
+// A datatype! whose id was never registered (possible only from foreign data)
+// has no name and writes nothing.
+static const DatatypeName* datatype_of(const Cell* value) {
+    return value->w1 < TYPE_COUNT ? datatype_name(uint8_t(value->w1)) : datatype_name(0);
+}
+
+int32_t datatype_form(const Cell* value, Cell* target, bool, bool, bool, bool,
+                      int32_t budget, int32_t) {
+    const DatatypeName* entry = datatype_of(value);
+    if (entry->name == nullptr) return budget;
+    string_append_ascii(target, entry->name, entry->length);
+    return budget - int32_t(entry->length);
+}
+
+int32_t datatype_mold(const Cell* value, Cell* target, bool, bool all, bool, bool,
+                      int32_t budget, int32_t) {
+    const DatatypeName* entry = datatype_of(value);
+    if (entry->name == nullptr) return budget;
+    if (all) string_append_ascii(target, "#(", 2);
+    string_append_ascii(target, entry->name, entry->length + 1);
+    if (all) string_append_ascii(target, ")", 1);
+    return budget - int32_t(entry->length + 1) - (all ? 3 : 0);
+}
+
+// Datatypes are equal or not; they have no order.
+int32_t datatype_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    switch (op) {
+    case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SAME: case CMP_FIND:
+        return cell_type(value2) == T_DATATYPE && value2->w1 == value1->w1 ? 0 : 1;
+    default:
+        return COMPARE_INCOMPARABLE;
+    }
+}
+
+void init_datatype() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_FORM - 1] = action_fn(&datatype_form);
+    slots[A_MOLD - 1] = action_fn(&datatype_mold);
+    slots[A_COMPARE - 1] = action_fn(&datatype_compare);
+    datatype_register(T_DATATYPE, 0, "datatype!", slots, ACTION_COUNT);
+}
+
+// ---- the built-in types ----------------------------------------------------
+
+// One built-in type: its registration function, or none while its module is
+// not built; then the type registers here under its id, parent and name with
+// every slot unsupported.
+struct BuiltinType {
+    uint8_t type;
+    uint8_t parent;
+    const char* name;
+    void (*init)();
+};
+
+// The fixed registration order: every parent precedes its children. event! is
+// registered later, by the GUI backend's start-up.
+static const BuiltinType builtin_types[] = {
+    {T_DATATYPE, 0, "datatype!", init_datatype},
+    {T_UNSET, 0, "unset!", init_unset},
+    {T_NONE, 0, "none!", init_none},
+    {T_LOGIC, 0, "logic!", init_logic},
+    {T_SERIES, 0, "series!", nullptr},
+    {T_BLOCK, T_SERIES, "block!", nullptr},
+    {T_STRING, T_SERIES, "string!", nullptr},
+    {T_BINARY, T_STRING, "binary!", nullptr},
+    {T_INTEGER, 0, "integer!", nullptr},
+    {T_SYMBOL, 0, "symbol!", nullptr},
+    {T_CONTEXT, 0, "context!", nullptr},
+    {T_WORD, T_SYMBOL, "word!", nullptr},
+    {T_LIT_WORD, T_WORD, "lit-word!", nullptr},
+    {T_SET_WORD, T_WORD, "set-word!", nullptr},
+    {T_GET_WORD, T_WORD, "get-word!", nullptr},
+    {T_REFINEMENT, T_WORD, "refinement!", nullptr},
+    {T_CHAR, T_INTEGER, "char!", nullptr},
+    {T_NATIVE, 0, "native!", nullptr},
+    {T_ACTION, T_NATIVE, "action!", nullptr},
+    {T_OP, T_NATIVE, "op!", nullptr},
+    {T_PATH, T_BLOCK, "path!", nullptr},
+    {T_LIT_PATH, T_PATH, "lit-path!", nullptr},
+    {T_SET_PATH, T_PATH, "set-path!", nullptr},
+    {T_GET_PATH, T_PATH, "get-path!", nullptr},
+    {T_FUNCTION, T_CONTEXT, "function!", nullptr},
+    {T_ROUTINE, T_FUNCTION, "routine!", nullptr},
+    {T_PAREN, T_BLOCK, "paren!", nullptr},
+    {T_ISSUE, T_WORD, "issue!", nullptr},
+    {T_URL, T_STRING, "url!", nullptr},
+    {T_FILE, T_URL, "file!", nullptr},
+    {T_OBJECT, 0, "object!", nullptr},
+    {T_BITSET, 0, "bitset!", nullptr},
+    {T_TRIPLE, 0, "triple!", nullptr},
+    {T_FLOAT, 0, "float!", nullptr},
+    {T_TYPESET, 0, "typeset!", nullptr},
+    {T_ERROR, T_OBJECT, "error!", nullptr},
+    {T_VECTOR, T_STRING, "vector!", nullptr},
+    {T_MAP, 0, "map!", nullptr},
+    {T_HASH, T_BLOCK, "hash!", nullptr},
+    {T_PAIR, 0, "pair!", nullptr},
+    {T_PERCENT, T_FLOAT, "percent!", nullptr},
+    {T_TUPLE, 0, "tuple!", nullptr},
+    {T_TIME, T_FLOAT, "time!", nullptr},
+    {T_TAG, T_STRING, "tag!", nullptr},
+    {T_EMAIL, T_STRING, "email!", nullptr},
+    {T_HANDLE, T_INTEGER, "handle!", nullptr},
+    {T_DATE, 0, "date!", nullptr},
+    {T_PORT, T_OBJECT, "port!", nullptr},
+    {T_MONEY, 0, "money!", nullptr},
+    {T_REF, T_STRING, "ref!", nullptr},
+    {T_POINT2D, 0, "point2D!", nullptr},
+    {T_POINT3D, 0, "point3D!", nullptr},
+    {T_IMAGE, T_SERIES, "image!", nullptr},
+};
+
+void datatypes_register() {
+    datatype_registry_init();
+    static const ActionFn unsupported[ACTION_COUNT] = {};
+    for (const BuiltinType& t : builtin_types) {
+        if (t.init != nullptr) t.init();
+        else datatype_register(t.type, t.parent, t.name, unsupported, ACTION_COUNT);
+    }
+}
+
+} // namespace kel

@@ -1,0 +1,156 @@
+// The datatype registry: for every type id, the type's name and a row of
+// action slots holding the functions the type supplies. A value's behaviour is
+// found by its type id and the action number in constant time; a slot of 0
+// means the type does not support the action.
+#pragma once
+#include "core/cell.hpp"
+#include <cstdint>
+
+namespace kel {
+
+// Action numbers, shared by serialised data, the registry and the actions table.
+enum ActionId : uint8_t {
+    A_MAKE = 1, A_RANDOM, A_REFLECT, A_TO, A_FORM, A_MOLD,
+    A_EVAL_PATH,  // path selection; no word of its own
+    A_UNUSED,     // never filled for any type
+    A_COMPARE,    // comparison; no word of its own
+    A_ABSOLUTE, A_ADD, A_DIVIDE, A_MULTIPLY, A_NEGATE, A_POWER, A_REMAINDER, A_ROUND,
+    A_SUBTRACT, A_EVEN_Q, A_ODD_Q, A_AND_T, A_COMPLEMENT, A_OR_T, A_XOR_T,
+    A_APPEND, A_AT, A_BACK, A_CHANGE, A_CLEAR, A_COPY, A_FIND, A_HEAD, A_HEAD_Q,
+    A_INDEX_Q, A_INSERT, A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_PUT, A_REMOVE,
+    A_REVERSE, A_SELECT, A_SORT, A_SKIP, A_SWAP, A_TAIL, A_TAIL_Q, A_TAKE, A_TRIM,
+    A_CREATE, A_CLOSE, A_DELETE, A_MODIFY, A_OPEN, A_OPEN_Q, A_QUERY, A_READ,
+    A_RENAME, A_UPDATE, A_WRITE,
+};
+constexpr int ACTION_COUNT = 62;         // slots every registration supplies
+constexpr int ACTION_ROW_SLOTS = 256;    // slots per type in the action table
+static_assert(A_WRITE == ACTION_COUNT, "actions are numbered 1 to 62");
+
+// A slot holds a plain function pointer of the generic type; callers cast it to
+// the action's own function type below before calling it.
+using ActionFn = void (*)();
+
+// Registration value of a slot that takes the parent's function as it stands
+// when the child registers. Inline, so that it is set before any table of
+// slots defined after it in the same source file.
+inline const ActionFn ACTION_INHERIT = reinterpret_cast<ActionFn>(intptr_t(-1));
+
+// Casts a typed action function for a registration table.
+template <class F> inline ActionFn action_fn(F f) { return reinterpret_cast<ActionFn>(f); }
+
+// ---- function types of the actions, by slot ------------------------------
+// Arguments follow the action's parameters, then one flag per refinement
+// without an argument and one argument-cell address per refinement with one;
+// an address that is not above the frame's result cell means "not given".
+
+// form (5), mold (6): value, target string, /only, /all, /flat, whether a
+// /part limit was given, the remaining length budget and the indentation level
+// (4 spaces per level). Returns the remaining budget; a part limit counts as
+// reached when it was given and the budget is 0 or less.
+using FormMoldFn = int32_t (*)(const Cell* value, Cell* target, bool only, bool all,
+                               bool flat, bool part, int32_t budget, int32_t indent);
+
+// compare (9): -1, 0 or 1, or COMPARE_INCOMPARABLE; op is a CompareOp.
+using CompareFn = int32_t (*)(const Cell* value1, const Cell* value2, int32_t op);
+
+// make (1), to (4): prototype (or the datatype given), spec, the type id the
+// lookup used. Returns the result cell, which is the prototype cell written in
+// place or a constant cell; the caller copies it into the result slot.
+using MakeToFn = const Cell* (*)(Cell* proto, const Cell* spec, uint8_t type);
+
+// random (2): writes its result into the value's cell.
+using RandomFn = void (*)(Cell* value, bool seed, bool secure, bool only);
+
+// absolute .. xor~ with two operands (add, divide, multiply, power, remainder,
+// subtract, and~, or~, xor~): the result replaces the first operand.
+using ArithmeticFn = void (*)(Cell* value1, const Cell* value2);
+
+// complement (22): returns the result cell (usually the value, changed in place).
+using ComplementFn = const Cell* (*)(Cell* value);
+
+// clear (29): writes its result into the series cell.
+using ClearFn = void (*)(Cell* series);
+
+// find (31): series value /part length /only /case /same /any /with wild
+// /skip size /last /reverse /tail /match.
+using FindFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
+                               bool case_, bool same, bool any, Cell* with, Cell* skip,
+                               bool last, bool reverse, bool tail, bool match);
+
+// length? (36): the length, or -1 for "none".
+using LengthFn = int32_t (*)(const Cell* series);
+
+// remove (42): series /part length /key key-arg; writes its result into the series cell.
+using RemoveFn = void (*)(Cell* series, Cell* part, Cell* key);
+
+// select (44): series value /part length /only /case /same /any /with wild
+// /skip size /last /reverse.
+using SelectFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
+                                 bool case_, bool same, bool any, Cell* with, Cell* skip,
+                                 bool last, bool reverse);
+
+// take (50): series /part length /deep /last.
+using TakeFn = const Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+
+// Operation codes of comparison.
+enum CompareOp : int32_t {
+    CMP_EQUAL = 0, CMP_NOT_EQUAL, CMP_STRICT_EQUAL, CMP_LESSER, CMP_LESSER_OR_EQUAL,
+    CMP_GREATER, CMP_GREATER_OR_EQUAL, CMP_SORT, CMP_SORT_CASE, CMP_SAME,
+    CMP_FIND_MODE1, CMP_FIND_MODE2, CMP_FIND,
+};
+constexpr int32_t COMPARE_INCOMPARABLE = -2;
+
+// ---- the registry --------------------------------------------------------
+
+// One entry of the type-name table.
+struct DatatypeName {
+    const char* name;  // NUL-terminated, with its final "!"; nullptr while unregistered
+    uint32_t length;   // characters of the name without the "!"
+    uint32_t word;     // the word interned for the full name; 0 until made
+};
+
+// Status a process ends with after a registration with a wrong slot count.
+constexpr int EXIT_DATATYPE_ERROR = 1;
+
+// Takes both tables from the general-purpose heap, every slot 0 and every name
+// unregistered. Runs once before the first registration.
+void datatype_registry_init();
+
+// Registers a type: its id (1..56), its parent's id (0 for none), its name with
+// the "!", and its action slots (each a function, 0, or ACTION_INHERIT).
+// A slot count other than 62 writes the three "*** Datatype Error" lines to
+// standard output and ends the process with EXIT_DATATYPE_ERROR.
+void datatype_register(uint8_t type, uint8_t parent, const char* name,
+                       const ActionFn* slots, uint32_t slot_count);
+
+// Makes the word of every registered type name (ids 1 to the highest id).
+void datatype_build_words();
+
+// The registry's tables, then every built-in type in its fixed order (a parent
+// always before its children). Types whose module is not built register with
+// every slot 0.
+void datatypes_register();
+
+// The function of action n (1..62) for a type, or 0.
+ActionFn action_slot(uint8_t type, int action);
+
+// The name entry of a type id; its name is nullptr while the id is unregistered.
+const DatatypeName* datatype_name(uint8_t type);
+
+// The highest type id registered so far.
+uint8_t datatype_highest_id();
+
+// ---- datatype! -----------------------------------------------------------
+
+// A datatype! value of the given type id; the header is exactly T_DATATYPE.
+void datatype_make_at(Cell* cell, uint8_t id);
+
+int32_t datatype_form(const Cell* value, Cell* target, bool only, bool all, bool flat,
+                      bool part, int32_t budget, int32_t indent);
+int32_t datatype_mold(const Cell* value, Cell* target, bool only, bool all, bool flat,
+                      bool part, int32_t budget, int32_t indent);
+int32_t datatype_compare(const Cell* value1, const Cell* value2, int32_t op);
+
+void init_datatype();
+
+} // namespace kel

@@ -1,0 +1,368 @@
+// The collection cycle: node-frame compaction, marking from the roots, sweep
+// hooks, compaction of the series frames, the big-frame and fixed-buffer
+// sweeps and the node-frame review.
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace kel {
+
+CollectorState collector;
+
+// ---- the marker table ---------------------------------------------------------------
+
+// Series whose buffer holds value cells: word 2 is the block.
+static void mark_block_family(Cell* c) { collector_mark_block(&c->w2); }
+// Strings: word 2 is the text, word 3 (when set) a conversion buffer.
+static void mark_string_family(Cell* c) {
+    collector_mark_series(&c->w2);
+    if (c->w3) collector_mark_series(&c->w3);
+}
+// Byte series without a second buffer.
+static void mark_bytes_family(Cell* c) { collector_mark_series(&c->w2); }
+
+// One marker per type id (all 256 ids, so any header byte indexes safely);
+// null for types whose payload refers to no buffer.
+static constexpr std::array<CellMarker, 256> markers_initial() {
+    std::array<CellMarker, 256> m{};
+    for (uint8_t t : {T_BLOCK, T_PAREN, T_PATH, T_LIT_PATH, T_SET_PATH, T_GET_PATH, T_HASH, T_MAP})
+        m[t] = mark_block_family;
+    for (uint8_t t : {T_STRING, T_FILE, T_URL, T_TAG, T_EMAIL, T_REF}) m[t] = mark_string_family;
+    for (uint8_t t : {T_BINARY, T_VECTOR, T_BITSET}) m[t] = mark_bytes_family;
+    return m;
+}
+static std::array<CellMarker, 256> markers = markers_initial();
+
+static ContextMarker context_marker = nullptr;
+
+void collector_register_marker(uint8_t type, CellMarker marker) { markers[type] = marker; }
+void collector_register_context_marker(ContextMarker marker) { context_marker = marker; }
+
+// ---- marking ----------------------------------------------------------------------------
+
+// Buffers marked as blocks whose values are still to be marked. A work list
+// instead of recursion keeps the native stack flat for deeply nested blocks.
+static std::vector<SeriesBuffer*> gray;
+
+// The node a slot refers to after the moves of this cycle; rewrites the slot.
+static uintptr_t node_content_forwarded(Node* slot) {
+    Node node = *slot;
+    uintptr_t content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+    if (content & NODE_FORWARDED) {
+        node = Node(content >> 3);
+        *slot = node;
+        content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+    }
+    return content;
+}
+
+bool collector_mark_series(Node* slot) {
+    if (!*slot) return false;
+    uintptr_t content = node_content_forwarded(slot);
+    // A node without a buffer (just taken, or free) marks nothing.
+    if (content == 0 || (content & NODE_FREE)) return false;
+    auto* b = reinterpret_cast<SeriesBuffer*>(content);
+    if (b->flags & SERIES_MARK) return false;
+    b->flags |= SERIES_MARK;
+    return true;
+}
+
+bool collector_mark_block(Node* slot) {
+    if (!collector_mark_series(slot)) return false;
+    SeriesBuffer* b = series_buffer(*slot);
+    if (b->unit() == 16) gray.push_back(b);
+    return true;
+}
+
+void collector_mark_context(Node* slot) {
+    if (context_marker) context_marker(slot); else collector_mark_block(slot);
+}
+
+void collector_mark_values(Cell* first, Cell* end) {
+    for (Cell* c = first; c < end; c++)
+        if (CellMarker marker = markers[cell_type(c)]) marker(c);
+}
+
+static void mark_drain() {
+    while (!gray.empty()) {
+        SeriesBuffer* b = gray.back();
+        gray.pop_back();
+        uint32_t tail = std::min(b->tail, b->size);
+        uint32_t head = std::min(b->head, tail);
+        auto* first = reinterpret_cast<Cell*>(b->head_ptr());
+        collector_mark_values(first, first + (tail - head) / sizeof(Cell));
+    }
+}
+
+void collector_update_refs(Node* first, Node* end) {
+    for (Node* slot = first; slot < end; slot++)
+        if (*slot) node_content_forwarded(slot);
+}
+
+// ---- roots ----------------------------------------------------------------------------------
+
+struct RootSlot {
+    void* slot;  // null once unregistered out of order
+    RootKind kind;
+};
+
+// Registered slots as a stack: holders are mostly destroyed in reverse order.
+// Never destroyed, so holders with static storage may unregister at exit.
+static std::vector<RootSlot>& root_slots() {
+    static auto* slots = new std::vector<RootSlot>();
+    return *slots;
+}
+
+void root_slot_push(void* slot, RootKind kind) { root_slots().push_back({slot, kind}); }
+
+void root_slot_pop(void* slot) {
+    std::vector<RootSlot>& slots = root_slots();
+    if (!slots.empty() && slots.back().slot == slot) {
+        slots.pop_back();
+    } else {
+        for (size_t i = slots.size(); i-- > 0;)
+            if (slots[i].slot == slot) { slots[i].slot = nullptr; break; }
+    }
+    while (!slots.empty() && !slots.back().slot) slots.pop_back();
+}
+
+static std::vector<RootMarker> extra_roots;
+static std::vector<SweepHook> sweep_hooks;
+
+void collector_add_root(RootMarker marker) { extra_roots.push_back(marker); }
+void collector_remove_root(RootMarker marker) {
+    auto it = std::find(extra_roots.begin(), extra_roots.end(), marker);
+    if (it != extra_roots.end()) *it = nullptr;
+}
+
+void collector_add_sweep(SweepHook hook) { sweep_hooks.push_back(hook); }
+void collector_remove_sweep(SweepHook hook) {
+    auto it = std::find(sweep_hooks.begin(), sweep_hooks.end(), hook);
+    if (it != sweep_hooks.end()) *it = nullptr;
+}
+
+static void mark_roots() {
+    collector_mark_values(&root_cell, &root_cell + 1);
+    std::vector<RootSlot>& slots = root_slots();
+    for (RootSlot& r : slots) {
+        if (!r.slot) continue;
+        switch (r.kind) {
+        case ROOT_CELL: collector_mark_values(static_cast<Cell*>(r.slot), static_cast<Cell*>(r.slot) + 1); break;
+        case ROOT_BLOCK: collector_mark_block(static_cast<Node*>(r.slot)); break;
+        case ROOT_SERIES: collector_mark_series(static_cast<Node*>(r.slot)); break;
+        }
+    }
+    mark_drain();
+    for (size_t i = 0; i < extra_roots.size(); i++) {
+        if (!extra_roots[i]) continue;
+        extra_roots[i]();
+        mark_drain();
+    }
+}
+
+// ---- dead nodes -------------------------------------------------------------------------------
+
+constexpr size_t DEAD_QUEUE_CAPACITY = 20000;
+static Node dead_queue[DEAD_QUEUE_CAPACITY];
+static size_t dead_count = 0;
+
+void node_queue_dead(Node node) {
+    if (!node) return;
+    if (dead_count == DEAD_QUEUE_CAPACITY) dead_nodes_flush();
+    dead_queue[dead_count++] = node;
+}
+
+// A node id names its frame, so the nodes return in queue order.
+void dead_nodes_flush() {
+    for (size_t i = 0; i < dead_count; i++) node_release(dead_queue[i]);
+    dead_count = 0;
+}
+
+// ---- node-frame compaction --------------------------------------------------------------------
+
+static bool node_frame_serves(const NodeFrame* frame) { return frame->free_head && !frame->release; }
+
+// A frame other than the one being emptied that can take a node: the active
+// frame, else the first serving frame, else a new one.
+static NodeFrame* node_target(const NodeFrame* emptied) {
+    NodeFrame* active = memory.node_active;
+    if (active && active != emptied && node_frame_serves(active)) return active;
+    for (NodeFrame* f = memory.node_head; f; f = f->next)
+        if (f != emptied && node_frame_serves(f)) return memory.node_active = f;
+    return memory.node_active = node_frame_new(NODE_FRAME_CAPACITY);
+}
+
+// Moves every node in use out of the frame, leaving in each vacated node the id
+// of its new node, and flags the frame for release at the next review.
+static void node_frame_empty(NodeFrame* frame) {
+    frame->release = true;
+    uintptr_t* nodes = frame->nodes();
+    for (uint32_t i = 0; i < frame->capacity; i++) {
+        uintptr_t content = nodes[i];
+        if (content & NODE_FREE) continue;
+        Node moved = node_take_from(node_target(frame));
+        node_areas[moved >> NODE_INDEX_BITS][moved & NODE_INDEX_MASK] = content;
+        if (content) reinterpret_cast<SeriesBuffer*>(content)->node = moved;
+        nodes[i] = (uintptr_t(moved) << 3) | NODE_FORWARDED;
+    }
+    frame->used = 0;
+}
+
+// Empties, from the tail, each frame whose used count stayed the same over the
+// last age + 1 reviews, that is less than half full, while more than a frame's
+// worth of nodes is free elsewhere. True when a frame was emptied.
+static bool node_frames_compact() {
+    NodeFrame* active = memory.node_head;
+    while (active && !node_frame_serves(active)) active = active->next;
+    if (!active) return false;
+    memory.node_active = active;
+    int64_t free_count = 0;
+    for (NodeFrame* f = memory.node_head; f; f = f->next)
+        if (node_frame_serves(f)) free_count += f->capacity - f->used;
+    uint32_t stable = (1u << (collector.age + 1)) - 1;
+    bool emptied = false;
+    for (NodeFrame* f = memory.node_tail; f; f = f->prev) {
+        if (f == memory.node_active || f->release) continue;
+        if ((f->history & stable) != stable || f->used >= NODE_FRAME_CAPACITY / 2) continue;
+        if (free_count <= int64_t(NODE_FRAME_CAPACITY)) continue;
+        node_frame_empty(f);
+        free_count -= NODE_FRAME_CAPACITY;
+        emptied = true;
+    }
+    return emptied;
+}
+
+// Torture mode: every node frame is emptied into new frames, so every node id
+// changes in every cycle.
+static bool node_frames_evacuate() {
+    std::vector<NodeFrame*> old;
+    for (NodeFrame* f = memory.node_head; f; f = f->next) old.push_back(f);
+    if (old.empty()) return false;
+    for (NodeFrame* f : old) f->release = true;
+    memory.node_active = node_frame_new(NODE_FRAME_CAPACITY);
+    for (NodeFrame* f : old) node_frame_empty(f);
+    return true;
+}
+
+// ---- series-frame compaction ------------------------------------------------------------------
+
+static size_t frame_room(const SeriesFrame* frame) { return size_t(frame->end - frame->free); }
+
+// Moves a live buffer to its new place and re-points its node.
+static void buffer_move(SeriesBuffer* b, uint8_t* to, uint32_t bytes) {
+    memory_unpoison(to, bytes);
+    std::memmove(to, b, bytes);
+    auto* moved = reinterpret_cast<SeriesBuffer*>(to);
+    node_set(moved->node, moved);
+}
+
+// Compacts one frame: live buffers go to the free room of the previous frame
+// while more than FRAME_SPARE_MIN bytes are left there and they fit; the rest
+// slide down to the first free byte of the frame. Dead buffers' nodes are
+// queued; marks are cleared. An emptied frame is released unless it is the last.
+static void series_frame_compact(SeriesFrame* frame) {
+    SeriesFrame* prev = frame->prev;
+    bool to_prev = prev && frame_room(prev) > FRAME_SPARE_MIN;
+    uint8_t* gap = nullptr;  // first free byte inside the frame, once there is one
+    uint8_t* old_free = frame->free;
+    for (uint8_t* at = frame->first(); at < old_free;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(at);
+        uint32_t bytes = b->size + BUFFER_OVERHEAD;
+        uint8_t* next = at + bytes;
+        if (!(b->flags & SERIES_MARK)) {
+            node_queue_dead(b->node);
+            if (!gap) gap = at;
+        } else {
+            b->flags &= ~SERIES_MARK;
+            if (to_prev && bytes <= frame_room(prev)) {
+                buffer_move(b, prev->free, bytes);
+                prev->free += bytes;
+                to_prev = frame_room(prev) > FRAME_SPARE_MIN;
+                if (!gap) gap = at;
+            } else {
+                to_prev = false;
+                if (gap) {
+                    buffer_move(b, gap, bytes);
+                    gap += bytes;
+                }
+            }
+        }
+        at = next;
+    }
+    if (gap) {
+        frame->free = gap;
+        memory_poison(gap, size_t(old_free - gap));
+    }
+    if (frame->free == frame->first() && frame != memory.series_tail) series_frame_release(frame);
+}
+
+static void series_frames_compact() {
+    for (SeriesFrame* frame = memory.series_head; frame;) {
+        SeriesFrame* next = frame->next;
+        series_frame_compact(frame);
+        frame = next;
+    }
+}
+
+// Torture mode: every live buffer moves into new frames and every old frame is
+// released (and kept inaccessible for a while), so any stale address faults.
+static void series_frames_evacuate() {
+    std::vector<SeriesFrame*> old;
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) old.push_back(f);
+    SeriesFrame* to = series_frame_new();
+    for (SeriesFrame* frame : old) {
+        for (uint8_t* at = frame->first(); at < frame->free;) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(at);
+            uint32_t bytes = b->size + BUFFER_OVERHEAD;
+            at += bytes;
+            if (!(b->flags & SERIES_MARK)) {
+                node_queue_dead(b->node);
+                continue;
+            }
+            b->flags &= ~SERIES_MARK;
+            if (frame_room(to) < bytes) {
+                if (bytes >= memory.current_size) memory.current_size = memory.largest_size;
+                to = series_frame_new();
+            }
+            buffer_move(b, to->free, bytes);
+            to->free += bytes;
+        }
+    }
+    for (SeriesFrame* frame : old) series_frame_release(frame);
+    memory.series_active = to;
+}
+
+// ---- the cycle ------------------------------------------------------------------------------
+
+void collector_init() {
+    collector.series_cycles = 0;
+    collector.nodes_cycles = 0;
+    collector.age = 5;
+}
+
+void collector_cycle() {
+    if (collector.collecting) return;
+    collector.collecting = true;
+    bool nodes_moved = false;
+    if (collector.node_pass) nodes_moved = memory.torture ? node_frames_evacuate() : node_frames_compact();
+    mark_roots();
+    for (size_t i = 0; i < sweep_hooks.size(); i++)
+        if (sweep_hooks[i]) sweep_hooks[i]();
+    if (memory.torture) series_frames_evacuate(); else series_frames_compact();
+    big_frames_sweep();
+    fixed_buffers_sweep();
+    dead_nodes_flush();
+    node_frames_review();
+    if (nodes_moved) collector.nodes_cycles++;
+    collector.series_cycles++;
+    collector.collecting = false;
+}
+
+void collector_auto() {
+    if (collector.enabled && !collector.collecting) collector_cycle();
+}
+
+} // namespace kel

@@ -1,0 +1,515 @@
+// Node frames, series frames, big frames and the buffers in them. The
+// collector (runtime/collector.cpp) compacts what this module allocates.
+#include "runtime/memory.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/heap.hpp"
+#include "runtime/platform/platform.hpp"
+#include "core/error.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <sys/mman.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace kel {
+
+MemoryRecord memory;
+uintptr_t* node_areas[NODE_SLOTS];
+Cell root_cell;
+
+constexpr size_t PAGE_SIZE = 4096;
+// The largest data size of one buffer: sizes and offsets stay within int32.
+constexpr uint64_t SERIES_SIZE_MAX = 0x7FFFFFF0;
+
+// Buffers outside the frames (series_new_fixed), swept after marking.
+static std::vector<SeriesBuffer*> fixed_buffers;
+
+// Slots of released node frames, reused oldest first so that a stale node id
+// keeps faulting for as long as possible; slots never used start at next_slot.
+static std::deque<uint32_t> free_slots;
+static uint32_t next_slot = 1;
+
+// Released blocks that torture mode keeps inaccessible before unmapping them.
+struct QuarantinedBlock {
+    void* block;
+    size_t bytes;
+};
+static std::deque<QuarantinedBlock> quarantine;
+constexpr size_t QUARANTINE_BLOCKS = 16;
+
+static void internal_error(uint16_t id) { error_raise(ErrorCategory::internal, id); }
+
+static size_t page_round(size_t bytes) { return (bytes + PAGE_SIZE - 1) & ~(PAGE_SIZE - 1); }
+
+// ---- ASan bookkeeping -----------------------------------------------------------
+
+void memory_poison(const void* start, size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (bytes) __asan_poison_memory_region(start, bytes);
+#else
+    (void)start; (void)bytes;
+#endif
+}
+
+void memory_unpoison(const void* start, size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (bytes) __asan_unpoison_memory_region(start, bytes);
+#else
+    (void)start; (void)bytes;
+#endif
+}
+
+// ---- virtual blocks -----------------------------------------------------------------
+
+// Torture mode only: the one OS call of this module, to move into the platform
+// layer once it offers page protection.
+static void vblock_protect_none(void* block, size_t bytes) {
+    if (mprotect(block, bytes, PROT_NONE) != 0) internal_error(ERR_WRONG_MEM);
+}
+
+void* vblock_acquire(size_t bytes) {
+    void* block = vmem_alloc(bytes, false);
+    memory.total += bytes;
+    return block;
+}
+
+void vblock_release(void* block, size_t bytes) {
+    memory.total -= bytes;
+    if (memory.torture) {
+        vblock_protect_none(block, bytes);
+        quarantine.push_back({block, bytes});
+        if (quarantine.size() <= QUARANTINE_BLOCKS) return;
+        block = quarantine.front().block;
+        bytes = quarantine.front().bytes;
+        quarantine.pop_front();
+    }
+    vmem_free(block, bytes);
+}
+
+static void quarantine_flush() {
+    while (!quarantine.empty()) {
+        QuarantinedBlock q = quarantine.front();
+        quarantine.pop_front();
+        vmem_free(q.block, q.bytes);
+    }
+}
+
+// ---- setup and release ---------------------------------------------------------------
+
+void memory_setup() {
+    memory_release_all();
+    memory = MemoryRecord{};
+    memory.first_size = SERIES_FRAME_FIRST_SIZE;
+    memory.current_size = SERIES_FRAME_FIRST_SIZE;
+    memory.largest_size = SERIES_FRAME_LARGEST_SIZE;
+    auto torture = env_get("KEL_GC_TORTURE");
+    memory.torture = torture && !torture->empty() && *torture != "0";
+    cell_init(&root_cell, T_NONE);
+}
+
+void memory_torture_set(bool on) { memory.torture = on; }
+
+void memory_release_all() {
+    while (memory.node_head) node_frame_release(memory.node_head);
+    while (memory.series_head) series_frame_release(memory.series_head);
+    while (memory.big_head) big_frame_release(memory.big_head->buffer());
+    for (SeriesBuffer* b : fixed_buffers) heap_free(b);
+    fixed_buffers.clear();
+    quarantine_flush();
+    free_slots.clear();
+    next_slot = 1;
+    memory.total = 0;
+    cell_init(&root_cell, T_NONE);
+}
+
+void root_block_new() {
+    Node node = series_new_cells(ROOT_BLOCK_CELLS);
+    cell_init(&root_cell, T_BLOCK);
+    root_cell.w2 = node;
+}
+
+// ---- node frames ------------------------------------------------------------------------
+
+static uintptr_t free_link(uint32_t next_index_plus_one) {
+    return (uintptr_t(next_index_plus_one) << 3) | NODE_FREE;
+}
+
+static uint32_t slot_take() {
+    if (!free_slots.empty()) {
+        uint32_t slot = free_slots.front();
+        free_slots.pop_front();
+        return slot;
+    }
+    if (next_slot >= NODE_SLOTS) internal_error(ERR_NO_MEMORY);
+    return next_slot++;
+}
+
+NodeFrame* node_frame_new(uint32_t capacity) {
+    capacity = std::clamp<uint32_t>(capacity, 1, NODE_INDEX_MASK + 1);
+    size_t bytes = page_round(sizeof(NodeFrame) + capacity * sizeof(uintptr_t));
+    uint32_t slot = slot_take();
+    auto* frame = static_cast<NodeFrame*>(vblock_acquire(bytes));
+    frame->next = nullptr;
+    frame->prev = memory.node_tail;
+    frame->capacity = capacity;
+    frame->free_head = 1;
+    frame->used = 0;
+    frame->cycle_made = collector.series_cycles;
+    frame->used_at_review = 0;
+    frame->history = 0;
+    frame->slot = slot;
+    frame->release = false;
+    frame->bytes = bytes;
+    uintptr_t* nodes = frame->nodes();
+    for (uint32_t i = 0; i + 1 < capacity; i++) nodes[i] = free_link(i + 2);
+    nodes[capacity - 1] = free_link(0);
+    node_areas[slot] = nodes;
+    if (memory.node_tail) memory.node_tail->next = frame; else memory.node_head = frame;
+    memory.node_tail = frame;
+    if (!memory.node_active) memory.node_active = frame;
+    return frame;
+}
+
+void node_frame_release(NodeFrame* frame) {
+    if (frame->prev) frame->prev->next = frame->next; else memory.node_head = frame->next;
+    if (frame->next) frame->next->prev = frame->prev; else memory.node_tail = frame->prev;
+    if (memory.node_active == frame) memory.node_active = memory.node_tail;
+    node_areas[frame->slot] = nullptr;
+    free_slots.push_back(frame->slot);
+    vblock_release(frame, frame->bytes);
+}
+
+NodeFrame* node_frame_of(Node node) {
+    return reinterpret_cast<NodeFrame*>(node_areas[node >> NODE_INDEX_BITS]) - 1;
+}
+
+Node node_take_from(NodeFrame* frame) {
+    uint32_t index = frame->free_head - 1;
+    uintptr_t* nodes = frame->nodes();
+    frame->free_head = uint32_t(nodes[index] >> 3);
+    nodes[index] = 0;
+    frame->used++;
+    return (frame->slot << NODE_INDEX_BITS) | index;
+}
+
+static bool node_frame_serves(const NodeFrame* frame) { return frame->free_head && !frame->release; }
+
+Node node_take() {
+    NodeFrame* frame = memory.node_active;
+    if (!frame || !node_frame_serves(frame)) {
+        frame = memory.node_head;
+        while (frame && !node_frame_serves(frame)) frame = frame->next;
+        if (!frame) frame = node_frame_new(NODE_FRAME_CAPACITY);
+        memory.node_active = frame;
+    }
+    return node_take_from(frame);
+}
+
+void node_release(Node node) {
+    NodeFrame* frame = node_frame_of(node);
+    uint32_t index = node & NODE_INDEX_MASK;
+    uintptr_t* nodes = frame->nodes();
+    if (nodes[index] & NODE_FREE) return;  // already free: the list stays intact
+    nodes[index] = free_link(frame->free_head);
+    frame->free_head = index + 1;
+    frame->used--;
+}
+
+void node_frames_review() {
+    for (NodeFrame* frame = memory.node_head; frame;) {
+        NodeFrame* next = frame->next;
+        if (frame->used == 0 || frame->release) node_frame_release(frame);
+        frame = next;
+    }
+    NodeFrame* active = nullptr;
+    for (NodeFrame* frame = memory.node_head; frame; frame = frame->next) {
+        if (!active && frame->used < frame->capacity) active = frame;
+        frame->history = (frame->history << 1) | (frame->used == frame->used_at_review ? 1 : 0);
+        frame->used_at_review = frame->used;
+    }
+    if (active) memory.node_active = active;
+}
+
+// ---- series frames ------------------------------------------------------------------------
+
+static size_t frame_room(const SeriesFrame* frame) { return size_t(frame->end - frame->free); }
+
+SeriesFrame* series_frame_new() {
+    uint32_t size = memory.current_size;
+    if (memory.current_size < memory.largest_size)
+        memory.current_size = std::min(memory.current_size * 2, memory.largest_size);
+    size_t bytes = page_round(sizeof(SeriesFrame) + size);
+    auto* frame = static_cast<SeriesFrame*>(vblock_acquire(bytes));
+    frame->total = size + 20;
+    frame->free = frame->first();
+    frame->end = frame->first() + size;
+    frame->bytes = bytes;
+    memory_poison(frame->first(), size);
+    // Insert in address order.
+    SeriesFrame* after = nullptr;
+    for (SeriesFrame* f = memory.series_head; f && f < frame; f = f->next) after = f;
+    frame->prev = after;
+    frame->next = after ? after->next : memory.series_head;
+    if (frame->next) frame->next->prev = frame; else memory.series_tail = frame;
+    if (after) after->next = frame; else memory.series_head = frame;
+    if (!memory.series_active) memory.series_active = frame;
+    return frame;
+}
+
+void series_frame_release(SeriesFrame* frame) {
+    if (frame->prev) frame->prev->next = frame->next; else memory.series_head = frame->next;
+    if (frame->next) frame->next->prev = frame->prev; else memory.series_tail = frame->prev;
+    if (memory.series_active == frame) memory.series_active = memory.series_tail;
+    memory_unpoison(frame->first(), size_t(frame->end - frame->first()));
+    vblock_release(frame, frame->bytes);
+}
+
+// A frame takes a buffer only while room stays after it.
+static bool frame_fits(const SeriesFrame* frame, uint32_t needed) { return frame_room(frame) > needed; }
+
+// A frame with less than FRAME_SPARE_MIN bytes free is never chosen, so that
+// such a frame cannot stand in for a collection: when no other frame has
+// room, the collection runs before a new frame is made.
+SeriesFrame* series_frame_find(uint32_t needed) {
+    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next)
+        if (frame_fits(frame, needed) && frame_room(frame) >= FRAME_SPARE_MIN) return frame;
+    return nullptr;
+}
+
+// Carves needed bytes from the active frame, or from another frame or a new
+// one; may run a collection first.
+static SeriesBuffer* frame_carve(uint32_t needed) {
+    SeriesFrame* frame = memory.series_active;
+    if (!frame || !frame_fits(frame, needed)) {
+        frame = series_frame_find(needed);
+        if (!frame) {
+            collector_auto();
+            frame = series_frame_find(needed);
+        }
+        if (!frame) {
+            if (needed >= memory.current_size) memory.current_size = memory.largest_size;
+            frame = series_frame_new();
+        }
+        memory.series_active = frame;
+    }
+    uint8_t* at = frame->free;
+    memory_unpoison(at, needed);
+    frame->free += needed;
+    return reinterpret_cast<SeriesBuffer*>(at);
+}
+
+// ---- series buffers ----------------------------------------------------------------------------
+
+// The data size of count units, or internal error no-memory when it does not
+// fit the 32-bit sizes of the buffer header.
+static uint32_t series_data_size(uint32_t count, uint32_t unit) {
+    uint64_t size = (uint64_t(count) * unit + 15) & ~uint64_t(15);
+    if (size > SERIES_SIZE_MAX) internal_error(ERR_NO_MEMORY);
+    return uint32_t(size);
+}
+
+// A head in the middle is rounded down to a whole element, so that element
+// indexes stay exact.
+static void buffer_init(SeriesBuffer* b, uint32_t size, uint32_t unit, int32_t head_offset,
+                        uint32_t place) {
+    b->flags = unit | SERIES_IN_USE | SERIES_NEW | place;
+    b->node = 0;
+    b->size = size;
+    uint32_t head = 0;
+    if (head_offset == -1) {
+        b->flags |= SERIES_HEAD_MIDDLE;
+        head = (size / 2) & ~(unit - 1);
+    } else if (head_offset > 0) {
+        head = std::min(uint32_t(head_offset), size);
+    }
+    b->head = b->tail = head;
+}
+
+SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = series_data_size(count, unit);
+    uint32_t needed = size + BUFFER_OVERHEAD;
+    if (memory.torture) collector_auto();
+    SeriesBuffer* b;
+    uint32_t place = 0;
+    if (needed >= memory.largest_size) {
+        if (!memory.torture) collector_auto();
+        b = big_frame_new(needed);
+        place = SERIES_BIG;
+    } else {
+        b = frame_carve(needed);
+    }
+    buffer_init(b, size, unit, head_offset, place);
+    return b;
+}
+
+Node series_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+    SeriesBuffer* b = series_buffer_new(count, unit, head_offset);
+    Node node = node_take();
+    node_set(node, b);
+    b->node = node;
+    return node;
+}
+
+Node series_new_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = series_data_size(count, unit);
+    auto* b = static_cast<SeriesBuffer*>(heap_alloc(size + sizeof(SeriesBuffer)));
+    buffer_init(b, size, unit, head_offset, SERIES_FIXED);
+    fixed_buffers.push_back(b);
+    Node node = node_take();
+    node_set(node, b);
+    b->node = node;
+    return node;
+}
+
+Node series_new_cells(uint32_t count) { return series_new(count, 16, 0); }
+
+Node series_new_cells_unset(uint32_t count) {
+    Node node = series_new_cells(count);
+    SeriesBuffer* b = series_buffer(node);
+    Cell* cells = reinterpret_cast<Cell*>(b->data());
+    for (uint32_t i = 0; i < b->size / sizeof(Cell); i++) cell_init(&cells[i], T_UNSET);
+    return node;
+}
+
+Node series_new_bytes(uint32_t count) { return series_new(count ? count : 16, 1, 0); }
+
+Node series_new_units(uint32_t count, uint32_t unit) {
+    return series_new(count ? count : 16 >> (unit >> 1), unit, 0);
+}
+
+Node series_new_bytes_filled(uint32_t count, uint8_t byte) {
+    Node node = series_new_bytes(count);
+    SeriesBuffer* b = series_buffer(node);
+    std::memset(b->data(), byte, b->size);
+    return node;
+}
+
+void series_flags_set(Node node, uint32_t bits) { series_buffer(node)->flags |= bits; }
+
+// ---- growth and copies ------------------------------------------------------------------------------
+
+// Flags that tell where a buffer lives; a buffer that takes another's flags
+// keeps its own.
+constexpr uint32_t SERIES_PLACE = SERIES_BIG | SERIES_FIXED;
+
+static uint32_t flags_taken(uint32_t from, uint32_t own) {
+    return (from & ~(SERIES_PLACE | SERIES_MARK)) | (own & SERIES_PLACE);
+}
+
+// Moves the series of buffer to a new buffer of new_size bytes and abandons
+// the old one; *old is the old buffer as re-read after the allocation.
+static SeriesBuffer* series_move(SeriesBuffer* buffer, int32_t new_size, SeriesBuffer** old) {
+    int64_t size = new_size == 0 ? int64_t(buffer->size) * 2 : new_size;
+    if (size < 1 || uint64_t(size) > SERIES_SIZE_MAX) internal_error(ERR_NO_MEMORY);
+    uint32_t unit = buffer->unit();
+    // The old buffer stays reachable while the allocation may collect.
+    NodeRoot keep(buffer->node, unit == 16 ? ROOT_BLOCK : ROOT_SERIES);
+    SeriesBuffer* fresh = series_buffer_new(uint32_t(size) / unit, unit, 0);
+    SeriesBuffer* from = keep.node ? series_buffer(keep.node) : buffer;
+    fresh->flags = flags_taken(from->flags, fresh->flags);
+    fresh->node = keep.node;
+    fresh->tail = fresh->head + std::min(from->tail - from->head, fresh->size);
+    if (keep.node) node_set(keep.node, fresh);
+    from->node = 0;
+    from->flags &= ~SERIES_IN_USE;
+    *old = from;
+    return fresh;
+}
+
+SeriesBuffer* series_grow(SeriesBuffer* buffer, int32_t new_size) {
+    SeriesBuffer* old;
+    return series_move(buffer, new_size, &old);
+}
+
+// Copies the old content from its head, never past the end of either buffer;
+// returns the bytes copied.
+static uint32_t series_copy_from(SeriesBuffer* fresh, SeriesBuffer* old) {
+    uint32_t bytes = std::min(old->size - old->head, fresh->size);
+    std::memcpy(fresh->data(), old->head_ptr(), bytes);
+    return bytes;
+}
+
+SeriesBuffer* series_grow_copy(SeriesBuffer* buffer, int32_t new_size) {
+    SeriesBuffer* old;
+    SeriesBuffer* fresh = series_move(buffer, new_size, &old);
+    series_copy_from(fresh, old);
+    return fresh;
+}
+
+// Every byte after the copied content is filled, so no byte of the new
+// buffer is left undefined.
+SeriesBuffer* series_grow_fill(SeriesBuffer* buffer, int32_t new_size, uint8_t byte) {
+    SeriesBuffer* old;
+    SeriesBuffer* fresh = series_move(buffer, new_size, &old);
+    uint32_t copied = series_copy_from(fresh, old);
+    std::memset(fresh->data() + copied, byte, fresh->size - copied);
+    return fresh;
+}
+
+Node series_clone(Node node) {
+    NodeRoot keep(node, series_buffer(node)->unit() == 16 ? ROOT_BLOCK : ROOT_SERIES);
+    Node clone = series_new(series_buffer(node)->size, 1, 0);
+    SeriesBuffer* from = series_buffer(keep.node);
+    SeriesBuffer* b = series_buffer(clone);
+    b->flags = flags_taken(from->flags, b->flags);
+    b->head = 0;
+    b->tail = from->tail - from->head;
+    std::memcpy(b->data(), from->head_ptr(), from->size - from->head);
+    return clone;
+}
+
+// ---- big frames and fixed buffers --------------------------------------------------------------------------
+
+SeriesBuffer* big_frame_new(uint32_t bytes) {
+    size_t block = page_round(sizeof(BigFrame) + size_t(bytes));
+    auto* frame = static_cast<BigFrame*>(vblock_acquire(block));
+    frame->size = bytes;
+    frame->bytes = block;
+    frame->next = nullptr;
+    frame->prev = memory.big_tail;
+    if (memory.big_tail) memory.big_tail->next = frame; else memory.big_head = frame;
+    memory.big_tail = frame;
+    return frame->buffer();
+}
+
+void big_frame_release(SeriesBuffer* buffer) {
+    BigFrame* frame = reinterpret_cast<BigFrame*>(buffer) - 1;
+    if (frame->prev) frame->prev->next = frame->next; else memory.big_head = frame->next;
+    if (frame->next) frame->next->prev = frame->prev; else memory.big_tail = frame->prev;
+    vblock_release(frame, frame->bytes);
+}
+
+void big_frames_sweep() {
+    for (BigFrame* frame = memory.big_head; frame;) {
+        BigFrame* next = frame->next;
+        SeriesBuffer* b = frame->buffer();
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+        } else {
+            node_queue_dead(b->node);
+            big_frame_release(b);
+        }
+        frame = next;
+    }
+}
+
+void fixed_buffers_sweep() {
+    for (size_t i = 0; i < fixed_buffers.size();) {
+        SeriesBuffer* b = fixed_buffers[i];
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            i++;
+            continue;
+        }
+        node_queue_dead(b->node);
+        heap_free(b);
+        fixed_buffers[i] = fixed_buffers.back();
+        fixed_buffers.pop_back();
+    }
+}
+
+} // namespace kel
