@@ -1,7 +1,9 @@
 #include "core/registry.hpp"
 #include "core/error.hpp"
+#include "core/context.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/symbol.hpp"
 #include "runtime/heap.hpp"
 
 #include <cstdio>
@@ -39,9 +41,12 @@ void datatype_registry_init() {
     std::exit(EXIT_DATATYPE_ERROR);
 }
 
-// The word of one type name. Words are interned by the symbol module: once it
-// exists, this interns entry->name and stores the word in entry->word.
-static void datatype_word_make(DatatypeName* entry) { (void)entry; }
+// The word of one type name, kept as its symbol id. Before the symbol table
+// exists nothing is interned: datatype_build_words makes the words then.
+static void datatype_word_make(DatatypeName* entry) {
+    if (symbol_index() == 0) return;
+    entry->word = word_intern(entry->name).w2;
+}
 
 void datatype_register(uint8_t type, uint8_t parent, const char* name,
                        const ActionFn* slots, uint32_t slot_count) {
@@ -161,7 +166,7 @@ static const BuiltinType builtin_types[] = {
     {T_STRING, T_SERIES, "string!", nullptr},
     {T_BINARY, T_STRING, "binary!", nullptr},
     {T_INTEGER, 0, "integer!", nullptr},
-    {T_SYMBOL, 0, "symbol!", nullptr},
+    {T_SYMBOL, 0, "symbol!", init_symbol},
     {T_CONTEXT, 0, "context!", nullptr},
     {T_WORD, T_SYMBOL, "word!", nullptr},
     {T_LIT_WORD, T_WORD, "lit-word!", nullptr},

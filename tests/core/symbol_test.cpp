@@ -128,3 +128,21 @@ TEST_F(SymbolTest, StartupLoggingAppendsWordsToTheRootBlock) {
 }
 
 } // namespace
+
+// Type names become words once the symbol table exists, and a type registered
+// after that (as event! is) gets its word at once.
+TEST_F(RuntimeTest, DatatypeNamesBecomeWords) {
+    datatype_build_words();
+    for (uint8_t type : {T_INTEGER, T_BLOCK, T_POINT2D}) {
+        const DatatypeName* entry = datatype_name(type);
+        ASSERT_NE(entry->word, 0u);
+        uint32_t length = 0;
+        const uint8_t* name = symbol_name(entry->word, &length);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(name), length), entry->name);
+    }
+    static const ActionFn none_slots[ACTION_COUNT] = {};
+    datatype_register(T_EVENT, 0, "event!", none_slots, ACTION_COUNT);
+    uint32_t length = 0;
+    const uint8_t* name = symbol_name(datatype_name(T_EVENT)->word, &length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(name), length), "event!");
+}
