@@ -1,7 +1,9 @@
 #include "core/logic.hpp"
 #include "core/error.hpp"
+#include "core/hashtable.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/stack.hpp"
 
 namespace kel {
 
@@ -11,12 +13,39 @@ const Cell true_cell{T_LOGIC, 1, 0, 0};
 const Cell false_cell{T_LOGIC, 0, 0, 0};
 
 void unset_make_at(Cell* cell) { cell_init(cell, T_UNSET); }
+Cell* unset_make_in(Node block) {
+    Cell* cell = cell_series_append(block);
+    unset_make_at(cell);
+    return cell;
+}
+Cell* unset_push() { return stack_push_new(T_UNSET); }
+
 void none_make_at(Cell* cell) { cell_init(cell, T_NONE); }
+Cell* none_make_in(Node block) {
+    Cell* cell = cell_series_append(block);
+    none_make_at(cell);
+    return cell;
+}
+Cell* none_push() { return stack_push_new(T_NONE); }
 
 void logic_make_at(Cell* cell, bool value) {
     cell_init(cell, T_LOGIC);
     cell->w1 = value ? 1 : 0;
 }
+
+Cell* logic_make_in(Node block, bool value) {
+    Cell* cell = cell_series_append(block);
+    logic_make_at(cell, value);
+    return cell;
+}
+
+Cell* logic_push(bool value) {
+    Cell* cell = stack_push_new(T_LOGIC);
+    cell->w1 = value ? 1 : 0;
+    return cell;
+}
+
+void logic_box(bool value) { stack_box_new(T_LOGIC)->w1 = value ? 1 : 0; }
 
 bool logic_get(const Cell* cell) { return cell->w1 == 1; }
 
@@ -36,6 +65,13 @@ bool logic_true_checked(const Cell* value) {
     if (cell_type(value) == T_UNSET) error_raise(ERR_NO_RETURN);
     return !logic_false(value);
 }
+
+bool logic_top_false() {
+    const Cell* top = data_stack.top > data_stack.args ? data_stack.top - 1 : data_stack.args;
+    return logic_false(top);
+}
+
+bool logic_top_true() { return !logic_top_false(); }
 
 // Equality and sorting see two values of one of these types as equal; the
 // orderings and the search modes of paths do not apply.

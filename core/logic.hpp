@@ -2,6 +2,7 @@
 // every conditional rests on.
 #pragma once
 #include "core/cell.hpp"
+#include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
@@ -13,10 +14,21 @@ extern const Cell none_cell;
 extern const Cell true_cell;
 extern const Cell false_cell;
 
+// Value-making shapes: _make_at writes a given cell; _make_in appends a new
+// cell at the tail of a block series and returns it (valid until the next
+// allocation); _push pushes a new cell on the data stack; _box writes the
+// arguments slot (the running call's result) with the data top just above it.
 void unset_make_at(Cell* cell);
+Cell* unset_make_in(Node block);
+Cell* unset_push();
 void none_make_at(Cell* cell);
+Cell* none_make_in(Node block);
+Cell* none_push();
 // A logic! cell: payload word 1 is 1 for true, 0 for false.
 void logic_make_at(Cell* cell, bool value);
+Cell* logic_make_in(Node block, bool value);
+Cell* logic_push(bool value);
+void logic_box(bool value);
 // Only a payload of exactly 1 is true.
 bool logic_get(const Cell* cell);
 
@@ -28,6 +40,10 @@ bool value_true(const Cell* value, bool check);
 bool logic_false(const Cell* value);
 // True for a true value; an unset! value raises script error no-return.
 bool logic_true_checked(const Cell* value);
+// logic_false of the last value pushed in the running frame, or of the
+// arguments slot when nothing lies above it; logic_top_true is the negation.
+bool logic_top_false();
+bool logic_top_true();
 
 // Action functions (signatures of core/registry.hpp).
 const Cell* unset_make(Cell* proto, const Cell* spec, uint8_t type);

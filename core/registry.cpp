@@ -1,9 +1,15 @@
 #include "core/registry.hpp"
 #include "core/error.hpp"
 #include "core/context.hpp"
+#include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "datatypes/char.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/percent.hpp"
 #include "runtime/heap.hpp"
 
 #include <cstdio>
@@ -100,6 +106,18 @@ void datatype_make_at(Cell* cell, uint8_t id) {
     cell->w1 = id;
 }
 
+Cell* datatype_make_in(Node block, uint8_t id) {
+    Cell* cell = cell_series_append(block);
+    datatype_make_at(cell, id);
+    return cell;
+}
+
+Cell* datatype_push(uint8_t id) {
+    Cell* cell = stack_push_new(T_DATATYPE);
+    cell->w1 = id;
+    return cell;
+}
+
 // A datatype! whose id was never registered (possible only from foreign data)
 // has no name and writes nothing.
 static const DatatypeName* datatype_of(const Cell* value) {
@@ -165,7 +183,7 @@ static const BuiltinType builtin_types[] = {
     {T_BLOCK, T_SERIES, "block!", nullptr},
     {T_STRING, T_SERIES, "string!", nullptr},
     {T_BINARY, T_STRING, "binary!", nullptr},
-    {T_INTEGER, 0, "integer!", nullptr},
+    {T_INTEGER, 0, "integer!", init_integer},
     {T_SYMBOL, 0, "symbol!", init_symbol},
     {T_CONTEXT, 0, "context!", nullptr},
     {T_WORD, T_SYMBOL, "word!", nullptr},
@@ -173,7 +191,7 @@ static const BuiltinType builtin_types[] = {
     {T_SET_WORD, T_WORD, "set-word!", nullptr},
     {T_GET_WORD, T_WORD, "get-word!", nullptr},
     {T_REFINEMENT, T_WORD, "refinement!", nullptr},
-    {T_CHAR, T_INTEGER, "char!", nullptr},
+    {T_CHAR, T_INTEGER, "char!", init_char},
     {T_NATIVE, 0, "native!", nullptr},
     {T_ACTION, T_NATIVE, "action!", nullptr},
     {T_OP, T_NATIVE, "op!", nullptr},
@@ -190,14 +208,14 @@ static const BuiltinType builtin_types[] = {
     {T_OBJECT, 0, "object!", nullptr},
     {T_BITSET, 0, "bitset!", nullptr},
     {T_TRIPLE, 0, "triple!", nullptr},
-    {T_FLOAT, 0, "float!", nullptr},
+    {T_FLOAT, 0, "float!", init_float},
     {T_TYPESET, 0, "typeset!", nullptr},
     {T_ERROR, T_OBJECT, "error!", nullptr},
     {T_VECTOR, T_STRING, "vector!", nullptr},
     {T_MAP, 0, "map!", nullptr},
     {T_HASH, T_BLOCK, "hash!", nullptr},
     {T_PAIR, 0, "pair!", nullptr},
-    {T_PERCENT, T_FLOAT, "percent!", nullptr},
+    {T_PERCENT, T_FLOAT, "percent!", init_percent},
     {T_TUPLE, 0, "tuple!", nullptr},
     {T_TIME, T_FLOAT, "time!", nullptr},
     {T_TAG, T_STRING, "tag!", nullptr},

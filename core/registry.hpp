@@ -4,6 +4,7 @@
 // means the type does not support the action.
 #pragma once
 #include "core/cell.hpp"
+#include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
@@ -144,6 +145,10 @@ uint8_t datatype_highest_id();
 
 // A datatype! value of the given type id; the header is exactly T_DATATYPE.
 void datatype_make_at(Cell* cell, uint8_t id);
+// Appended at the tail of a block series; valid until the next allocation.
+Cell* datatype_make_in(Node block, uint8_t id);
+// Pushed on the data stack.
+Cell* datatype_push(uint8_t id);
 
 int32_t datatype_form(const Cell* value, Cell* target, bool only, bool all, bool flat,
                       bool part, int32_t budget, int32_t indent);

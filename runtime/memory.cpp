@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <sys/mman.h>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -65,12 +64,6 @@ void memory_unpoison(const void* start, size_t bytes) {
 
 // ---- virtual blocks -----------------------------------------------------------------
 
-// Torture mode only: the one OS call of this module, to move into the platform
-// layer once it offers page protection.
-static void vblock_protect_none(void* block, size_t bytes) {
-    if (mprotect(block, bytes, PROT_NONE) != 0) internal_error(ERR_WRONG_MEM);
-}
-
 void* vblock_acquire(size_t bytes) {
     void* block = vmem_alloc(bytes, false);
     memory.total += bytes;
@@ -80,7 +73,7 @@ void* vblock_acquire(size_t bytes) {
 void vblock_release(void* block, size_t bytes) {
     memory.total -= bytes;
     if (memory.torture) {
-        vblock_protect_none(block, bytes);
+        vmem_protect_none(block, bytes);
         quarantine.push_back({block, bytes});
         if (quarantine.size() <= QUARANTINE_BLOCKS) return;
         block = quarantine.front().block;

@@ -1,7 +1,6 @@
 #include "runtime/native_guard.hpp"
+#include "runtime/platform/platform.hpp"
 #include "core/error.hpp"
-
-#include <sys/resource.h>
 
 namespace kel {
 
@@ -15,9 +14,8 @@ constexpr uintptr_t NATIVE_STACK_LARGEST = 256 * 1024 * 1024;
 void native_stack_guard_init(const void* base) {
     uintptr_t top = reinterpret_cast<uintptr_t>(base ? base : __builtin_frame_address(0));
     uintptr_t size = NATIVE_STACK_DEFAULT;
-    struct rlimit limit{};
-    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        size = limit.rlim_cur < NATIVE_STACK_LARGEST ? uintptr_t(limit.rlim_cur) : NATIVE_STACK_LARGEST;
+    if (std::optional<uint64_t> limit = stack_size_limit())
+        size = *limit < NATIVE_STACK_LARGEST ? uintptr_t(*limit) : NATIVE_STACK_LARGEST;
     // The base lies a little below the true top of the stack (the process's
     // start-up frames and environment are above it), so the budget is safe.
     uintptr_t budget = size > 2 * NATIVE_STACK_RESERVE ? size - NATIVE_STACK_RESERVE : size / 2;

@@ -21,11 +21,9 @@
 #include "runtime/native_guard.hpp"
 
 #include <cfenv>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace kel {
 
@@ -57,7 +55,7 @@ static size_t runtime_error_format(char* buf, size_t n, int code, const void* ad
     if (code != 0) {
         char buf[256];
         size_t len = runtime_error_format(buf, sizeof buf, code, address);
-        if (write(STDERR_FILENO, buf, len) < 0) { /* nothing left to report to */ }
+        fd_write_all(STDERR_FD, buf, len);  // a failure leaves nothing to report to
     }
     heap_free_all();
     std::fflush(stdout);
@@ -65,37 +63,27 @@ static size_t runtime_error_format(char* buf, size_t n, int code, const void* ad
 }
 
 // A fault of the process (bad memory access, illegal instruction, arithmetic
-// trap) ends it with a runtime error. The handler runs on its own stack so that
-// a native stack overflow can still be reported; it writes with write(2) and
-// leaves with _exit because the fault may have struck inside malloc.
-static void fault_handler(int sig, siginfo_t* info, void*) {
-    int code = sig == SIGFPE ? RUNTIME_FLOAT_FAULT
-             : sig == SIGILL ? RUNTIME_ILLEGAL_INSTRUCTION
+// trap) ends it with a runtime error. The handler runs in signal context: it
+// writes without allocating and leaves with _Exit because the fault may have
+// struck inside malloc.
+static void fault_handler(ProcessFault fault, const void* address) {
+    int code = fault == ProcessFault::float_fault ? RUNTIME_FLOAT_FAULT
+             : fault == ProcessFault::illegal_instruction ? RUNTIME_ILLEGAL_INSTRUCTION
              : RUNTIME_ACCESS_VIOLATION;
     char buf[256];
-    size_t len = runtime_error_format(buf, sizeof buf, code, info ? info->si_addr : nullptr);
-    if (write(STDERR_FILENO, buf, len) < 0) { /* nothing left to report to */ }
-    _exit(code);
+    size_t len = runtime_error_format(buf, sizeof buf, code, address);
+    fd_write_all(STDERR_FD, buf, len);
+    std::_Exit(code);
 }
 
 static void runtime_start() {
     // Sanitizer builds keep their own fault reports, which say more.
 #ifndef KEL_SANITIZE
-    static char alt_stack[64 * 1024];
-    stack_t ss{};
-    ss.ss_sp = alt_stack;
-    ss.ss_size = sizeof alt_stack;
-    sigaltstack(&ss, nullptr);
-    struct sigaction sa{};
-    sa.sa_sigaction = fault_handler;
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(sig, &sa, nullptr);
+    platform_fault_handler_install(fault_handler);
 #else
     (void)fault_handler;
+    broken_pipe_signal_ignore();
 #endif
-    // A closed pipe is reported by write's result, not by a signal.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 // ---- initialisation steps of subsystems that are not built yet -------------

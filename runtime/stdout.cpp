@@ -2,6 +2,7 @@
 #include "runtime/heap.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/platform.hpp"
+#include "core/unicode.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +10,6 @@
 
 namespace kel {
 
-constexpr int STDOUT_FD = 1;
 constexpr size_t FORMAT_BUFFER_SIZE = 64;
 constexpr size_t OUTPUT_BUFFER_SIZE = 1024;
 // Pending bytes are written once more than this many have gathered; a UTF-8
@@ -90,27 +90,6 @@ static uint32_t text_unit_at(const uint8_t* text, size_t i, int unit) {
     return u;
 }
 
-// Encodes a code point of at most 0x10FFFF; returns the byte count.
-static size_t utf8_put(uint8_t* out, uint32_t cp) {
-    if (cp < 0x80) { out[0] = uint8_t(cp); return 1; }
-    if (cp < 0x800) {
-        out[0] = uint8_t(0xC0 | cp >> 6);
-        out[1] = uint8_t(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = uint8_t(0xE0 | cp >> 12);
-        out[1] = uint8_t(0x80 | (cp >> 6 & 0x3F));
-        out[2] = uint8_t(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = uint8_t(0xF0 | cp >> 18);
-    out[1] = uint8_t(0x80 | (cp >> 12 & 0x3F));
-    out[2] = uint8_t(0x80 | (cp >> 6 & 0x3F));
-    out[3] = uint8_t(0x80 | (cp & 0x3F));
-    return 4;
-}
-
 void stdout_write_units(const void* text, size_t byte_len, int unit, bool newline) {
     if (unit != 1 && unit != 2 && unit != 4) return;
     if (!std_out.out) stdout_init();
@@ -118,8 +97,10 @@ void stdout_write_units(const void* text, size_t byte_len, int unit, bool newlin
     size_t count = byte_len / size_t(unit);
     for (size_t i = 0; i < count; i++) {
         uint32_t cp = text_unit_at(bytes, i, unit);
-        if (cp > 0x10FFFF) cp = 0xFFFD;  // not a character: the replacement character
-        std_out.pending += utf8_put(std_out.out + std_out.pending, cp);
+        // Not a character: the replacement character. A lone surrogate is
+        // written as it stands.
+        if (cp > CODEPOINT_MAX) cp = 0xFFFD;
+        std_out.pending += utf8_encode_char(cp, std_out.out + std_out.pending);
         if (std_out.pending > OUTPUT_FLUSH_AT) stdout_flush();
     }
     if (newline) std_out.out[std_out.pending++] = '\n';

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <csignal>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,6 +32,50 @@ void* vmem_alloc(size_t size, bool executable) {
 void vmem_free(void* address, size_t size) {
     if (!address || munmap(address, size) != 0)
         error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+}
+
+void vmem_protect_none(void* address, size_t size) {
+    if (mprotect(address, size, PROT_NONE) != 0)
+        error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+}
+
+// ---- process ------------------------------------------------------------------
+
+std::optional<uint64_t> stack_size_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return uint64_t(limit.rlim_cur);
+}
+
+static FaultHandler fault_handler_installed = nullptr;
+
+static void fault_signal(int sig, siginfo_t* info, void*) {
+    ProcessFault fault = sig == SIGFPE ? ProcessFault::float_fault
+                       : sig == SIGILL ? ProcessFault::illegal_instruction
+                       : ProcessFault::access;
+    fault_handler_installed(fault, info ? info->si_addr : nullptr);
+}
+
+void broken_pipe_signal_ignore() {
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        error_raise(ErrorCategory::internal, ERR_FEATURE_NA);
+}
+
+void platform_fault_handler_install(FaultHandler handler) {
+    static char alt_stack[64 * 1024];
+    fault_handler_installed = handler;
+    stack_t ss{};
+    ss.ss_sp = alt_stack;
+    ss.ss_size = sizeof alt_stack;
+    struct sigaction sa{};
+    sa.sa_sigaction = fault_signal;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    bool ok = sigaltstack(&ss, nullptr) == 0;
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
+    if (!ok) error_raise(ErrorCategory::internal, ERR_FEATURE_NA);
+    broken_pipe_signal_ignore();
 }
 
 // ---- current directory and environment ----------------------------------------

@@ -19,6 +19,28 @@ void* vmem_alloc(size_t size, bool executable);
 // size is the size given to vmem_alloc. Failure (an address that is not a
 // mapping's start) raises internal error wrong-mem.
 void vmem_free(void* address, size_t size);
+// Removes every access to a frame (or whole pages of it), so that any later
+// touch faults. Failure raises internal error wrong-mem.
+void vmem_protect_none(void* address, size_t size);
+
+// ---- process ------------------------------------------------------------------
+// The soft limit on the size of the main thread's stack, in bytes; nothing when
+// it is unlimited or the OS cannot report it.
+std::optional<uint64_t> stack_size_limit();
+
+// Faults of the process that end it with a runtime error.
+enum class ProcessFault { access, illegal_instruction, float_fault };
+// Runs in signal context on a stack of its own (so that a machine stack
+// overflow is still reported): it may only call async-signal-safe services,
+// such as fd_write_all, and must not return.
+using FaultHandler = void (*)(ProcessFault fault, const void* address);
+// Routes bad memory accesses, illegal instructions and arithmetic traps to the
+// handler, and has a closed pipe reported by the write's result instead of a
+// signal.
+void platform_fault_handler_install(FaultHandler handler);
+// Only the closed-pipe part of platform_fault_handler_install, for builds that
+// leave faults to a sanitizer.
+void broken_pipe_signal_ignore();
 
 // ---- current directory and environment ----------------------------------------
 // The current directory without a trailing slash (except for "/"); empty when
@@ -68,6 +90,10 @@ uint32_t date_pack(int year, int month, int day, uint32_t zone);
 uint32_t zone_encode(int32_t minutes_east);
 
 // ---- file descriptors ---------------------------------------------------------
+// The standard descriptors the process starts with.
+constexpr int STDOUT_FD = 1;
+constexpr int STDERR_FD = 2;
+
 // Writes every byte, resuming after signals and partial writes. False when the
 // OS reports an error (a closed pipe, a full disk); the rest is dropped.
 bool fd_write_all(int fd, const void* data, size_t len);

@@ -2,6 +2,7 @@
 #include "core/registry.hpp"
 #include "core/mold_text.hpp"
 #include "core/error.hpp"
+#include "core/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <gtest/gtest.h>
@@ -203,4 +204,47 @@ TEST(LogicTruth, TestsOnCells) {
     EXPECT_EQ(c.header, uint32_t(T_NONE));
     unset_make_at(&c);
     EXPECT_EQ(c.header, uint32_t(T_UNSET));
+}
+
+// The block and data-stack shapes, and the truth tests on the stack top, which
+// read the arguments slot once nothing lies above it.
+TEST_F(Logic, ShapesOnBlocksAndTheStack) {
+    Node block = series_new_cells(1);
+    logic_make_in(block, true);
+    none_make_in(block);
+    unset_make_in(block);  // past the capacity: the block grows
+    datatype_make_in(block, T_BLOCK);
+    const Cell expected[] = {true_cell, none_cell, unset_cell, Cell{T_DATATYPE, T_BLOCK, 0, 0}};
+    SeriesBuffer* b = series_buffer(block);
+    ASSERT_EQ(b->tail - b->head, sizeof expected);
+    const auto* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (size_t i = 0; i < std::size(expected); i++) {
+        EXPECT_EQ(cells[i].header, expected[i].header) << i;
+        EXPECT_EQ(cells[i].w1, expected[i].w1) << i;
+    }
+
+    stack_init({1, 2, 3, 4});
+    Cell* args = stack_mark(nullptr, FRAME_NATIVE);
+    struct Case { Cell* (*push)(); bool top_false; };
+    const Case cases[] = {
+        {[] { return logic_push(false); }, true}, {[] { return logic_push(true); }, false},
+        {none_push, true}, {unset_push, false},
+        {[] { return datatype_push(T_NONE); }, false},
+    };
+    for (const Case& c : cases) {
+        Cell* pushed = c.push();
+        EXPECT_EQ(pushed, data_stack.top - 1);
+        EXPECT_EQ(logic_top_false(), c.top_false) << int(cell_type(pushed));
+        EXPECT_EQ(logic_top_true(), !c.top_false);
+    }
+    EXPECT_EQ(data_stack.top, args + std::size(cases));
+
+    logic_box(true);
+    EXPECT_EQ(data_stack.top, args + 1);
+    EXPECT_EQ(args->header, uint32_t(T_LOGIC));
+    EXPECT_TRUE(logic_top_true());
+    logic_box(false);
+    stack_reset();  // top is the arguments slot itself
+    EXPECT_TRUE(logic_top_false());
+    stack_init({1, 2, 3, 4});
 }

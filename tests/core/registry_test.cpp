@@ -123,7 +123,8 @@ TEST_F(Registry, BuiltinRegistrationCoversEveryTypeButEvent) {
     EXPECT_NE(action_slot(T_DATATYPE, A_MOLD), nullptr);
     EXPECT_EQ(action_slot(T_DATATYPE, A_MAKE), nullptr);
     EXPECT_NE(action_slot(T_LOGIC, A_AND_T), nullptr);
-    EXPECT_EQ(action_slot(T_INTEGER, A_ADD), nullptr);  // its module registers later
+    EXPECT_NE(action_slot(T_INTEGER, A_ADD), nullptr);
+    EXPECT_EQ(action_slot(T_MONEY, A_ADD), nullptr);  // registered with every slot unsupported
 }
 
 TEST_F(Registry, DatatypeFormMoldAndBudgets) {

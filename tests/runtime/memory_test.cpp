@@ -110,8 +110,8 @@ TEST(Memory, SeriesFramesAreOneMegabyteThenTwo) {
     series_new_bytes(1500000);
     ASSERT_EQ(series_frame_count(), 4);
     for (SeriesFrame* f = memory.series_head; f; f = f->next) {
-        if (f != first) EXPECT_EQ(f->end - f->first(), 2097152);
-        if (f->next) EXPECT_LT(f, f->next);  // listed in address order
+        if (f != first) { EXPECT_EQ(f->end - f->first(), 2097152); }
+        if (f->next) { EXPECT_LT(f, f->next); }  // listed in address order
     }
     EXPECT_EQ(memory.current_size, 2097152u);
 }

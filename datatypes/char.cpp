@@ -1,0 +1,212 @@
+#include "datatypes/char.hpp"
+#include "datatypes/integer.hpp"
+#include "core/error.hpp"
+#include "core/mold_text.hpp"
+#include "core/registry.hpp"
+#include "core/stack.hpp"
+#include "core/unicode.hpp"
+#include "runtime/memory.hpp"
+#include <cmath>
+#include <cstring>
+
+namespace kel {
+
+// Caret escapes of the control characters 0 to 0x1F, indexed by codepoint.
+static const char caret_table[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+
+void char_make_at(Cell* cell, int32_t codepoint) {
+    cell_init(cell, T_CHAR);
+    cell->w2 = uint32_t(codepoint);
+}
+
+Cell* char_push(int32_t codepoint) {
+    Cell* cell = stack_push_slot();
+    char_make_at(cell, codepoint);
+    return cell;
+}
+
+[[noreturn]] static void raise_with_datatype(ScriptError id, uint8_t type, const Cell* spec) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    error_raise(id, &datatype, spec);
+}
+
+// ---- make, to ----------------------------------------------------------------
+
+static int32_t char_checked(int32_t n, const Cell* spec) {
+    if (n < 0 || n > CHAR_MAX_CODEPOINT) error_raise(ERR_OUT_OF_RANGE, spec);
+    return n;
+}
+
+const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
+    int32_t codepoint = 0;
+    switch (cell_type(spec)) {
+    case T_CHAR:
+    case T_INTEGER: codepoint = char_checked(int32_t(spec->w2), spec); break;
+    case T_FLOAT:
+    case T_PERCENT:
+        if (!integer_from_double(cell_double(spec), &codepoint)) error_raise(ERR_OUT_OF_RANGE, spec);
+        char_checked(codepoint, spec);
+        break;
+    case T_BINARY:
+    case T_STRING:
+    case T_FILE:
+    case T_URL:
+    case T_TAG:
+    case T_EMAIL:
+    case T_REF: {
+        SeriesBuffer* buffer = series_buffer(spec->w2);
+        uint32_t length = buffer->length();
+        if (spec->w1 >= length) {
+            if (cell_type(spec) == T_BINARY) error_raise(ERR_INVALID_UTF8, spec);
+            raise_with_datatype(ERR_BAD_TO_ARG, T_CHAR, spec);
+        }
+        const uint8_t* at = buffer->head_ptr() + (spec->w1 << buffer->shift());
+        if (cell_type(spec) == T_BINARY) {
+            utf8_decode_char(at, buffer->head_ptr() + length, &codepoint);
+            if (codepoint < 0) error_raise(ERR_INVALID_UTF8, spec);
+        } else if (buffer->unit() == 1) {
+            codepoint = *at;
+        } else if (buffer->unit() == 2) {
+            uint16_t unit;
+            std::memcpy(&unit, at, 2);
+            codepoint = unit;
+        } else {
+            std::memcpy(&codepoint, at, 4);
+        }
+        break;
+    }
+    default: raise_with_datatype(ERR_BAD_TO_ARG, T_CHAR, spec);
+    }
+    char_make_at(proto, codepoint);
+    return proto;
+}
+
+// ---- form, mold ------------------------------------------------------------------
+
+// Appends one character. Text buffers widen beyond Latin-1 only through the
+// string module's character appender; until it is part of the runtime such a
+// character is refused rather than written truncated.
+static void append_codepoint(Cell* target, int32_t codepoint) {
+    if (codepoint > 0xFF) error_raise(ERR_NOT_DONE);
+    char byte = char(uint8_t(codepoint));
+    string_append_ascii(target, &byte, 1);
+}
+
+int32_t char_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
+                  int32_t) {
+    append_codepoint(target, int32_t(value->w2));
+    return budget - 1;
+}
+
+int32_t char_append_escaped(Cell* target, int32_t c, bool all) {
+    char text[16];
+    int32_t length = 0;
+    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c >= 0x80)) {
+        static const char hex[] = "0123456789ABCDEF";
+        char digits[8];
+        int32_t count = 0;
+        uint32_t u = uint32_t(c);
+        do { digits[count++] = hex[u & 15]; u >>= 4; } while (u != 0);
+        text[length++] = '^';
+        text[length++] = '(';
+        while (count > 0) text[length++] = digits[--count];
+        text[length++] = ')';
+    } else if (c < 0x20) {
+        text[length++] = '^';
+        text[length++] = caret_table[c];
+    } else if (c == '"' || c == '^') {
+        text[length++] = '^';
+        text[length++] = char(c);
+    } else if (c == 0x7F) {
+        text[length++] = '^';
+        text[length++] = '~';
+    } else {
+        append_codepoint(target, c);
+        return 1;
+    }
+    string_append_ascii(target, text, uint32_t(length));
+    return length;
+}
+
+int32_t char_mold(const Cell* value, Cell* target, bool, bool all, bool, bool, int32_t budget,
+                  int32_t) {
+    string_append_ascii(target, "#\"", 2);
+    char_append_escaped(target, int32_t(value->w2), all);
+    string_append_ascii(target, "\"", 1);
+    return budget - 4;
+}
+
+// ---- compare, arithmetic -----------------------------------------------------------
+
+int32_t char_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    uint8_t other = cell_type(value2);
+    if ((op == CMP_STRICT_EQUAL || op == CMP_FIND) && other != T_CHAR) return 1;
+    if (other != T_CHAR && other != T_INTEGER) return COMPARE_INCOMPARABLE;
+    int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+    return (a > b) - (a < b);
+}
+
+void char_do_math(Cell* left, const Cell* right, int32_t op) {
+    int32_t value;
+    switch (cell_type(right)) {
+    case T_CHAR:
+    case T_INTEGER: value = int32_t(right->w2); break;
+    case T_FLOAT:
+        // Beyond 32 bits no result can be a codepoint.
+        if (!integer_from_double(cell_double(right), &value)) error_raise(ERR_OVERFLOW);
+        break;
+    case T_VECTOR: {
+        // The vector kernel is not part of the runtime yet.
+        Cell word, datatype;
+        stack_caller_word(&word);
+        datatype_make_at(&datatype, T_VECTOR);
+        error_raise(ERR_NOT_RELATED, &word, &datatype);
+    }
+    default: {
+        Cell datatype;
+        datatype_make_at(&datatype, cell_type(right));
+        error_raise(ERR_INVALID_TYPE, &datatype);
+    }
+    }
+    Cell scratch;
+    char_make_at(&scratch, 0);
+    int32_t n = integer_math_op(int32_t(left->w2), value, op,
+                                op == OP_DIVIDE ? nullptr : &scratch);
+    if (cell_type(&scratch) != T_CHAR || n < 0 || n > CHAR_MAX_CODEPOINT)
+        error_raise(ERR_OVERFLOW);
+    left->w2 = uint32_t(n);
+}
+
+void char_add(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_ADD); }
+void char_subtract(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_SUBTRACT); }
+void char_multiply(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_MULTIPLY); }
+void char_divide(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_DIVIDE); }
+void char_remainder(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_REMAINDER); }
+void char_and(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_AND); }
+void char_or(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_OR); }
+void char_xor(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_XOR); }
+
+void init_char() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&char_make);
+    slots[A_RANDOM - 1] = ACTION_INHERIT;
+    slots[A_TO - 1] = action_fn(&char_make);
+    slots[A_FORM - 1] = action_fn(&char_form);
+    slots[A_MOLD - 1] = action_fn(&char_mold);
+    slots[A_COMPARE - 1] = action_fn(&char_compare);
+    slots[A_ABSOLUTE - 1] = ACTION_INHERIT;
+    slots[A_ADD - 1] = action_fn(&char_add);
+    slots[A_DIVIDE - 1] = action_fn(&char_divide);
+    slots[A_MULTIPLY - 1] = action_fn(&char_multiply);
+    slots[A_REMAINDER - 1] = action_fn(&char_remainder);
+    slots[A_SUBTRACT - 1] = action_fn(&char_subtract);
+    slots[A_EVEN_Q - 1] = ACTION_INHERIT;
+    slots[A_ODD_Q - 1] = ACTION_INHERIT;
+    slots[A_AND_T - 1] = action_fn(&char_and);
+    slots[A_OR_T - 1] = action_fn(&char_or);
+    slots[A_XOR_T - 1] = action_fn(&char_xor);
+    datatype_register(T_CHAR, T_INTEGER, "char!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

@@ -1,0 +1,463 @@
+#include "datatypes/float.hpp"
+#include "datatypes/float_text.hpp"
+#include "core/error.hpp"
+#include "core/mold_text.hpp"
+#include "core/registry.hpp"
+#include "core/stack.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/memory.hpp"
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace kel {
+
+bool float_pretty = false;
+
+// Differences below this count as equal, and values below it print as zero
+// when pretty-printing.
+constexpr double FLOAT_EPSILON = 2.220446049250313e-16;
+// Units in the last place within which two doubles are equal.
+constexpr uint64_t FLOAT_EQUAL_ULPS = 10;
+
+// ---- cells -----------------------------------------------------------------
+
+void float_make_at(Cell* cell, double value) {
+    cell_init(cell, T_FLOAT);
+    cell_set_double(cell, value);
+}
+
+Cell* float_push(double value) {
+    Cell* cell = stack_push_slot();
+    float_make_at(cell, value);
+    return cell;
+}
+
+Cell* float_push_bits(uint32_t high, uint32_t low) {
+    Cell* cell = stack_push_slot();
+    cell_init(cell, T_FLOAT);
+    cell->w2 = low;
+    cell->w3 = high;
+    return cell;
+}
+
+void float_box(double value) {
+    float_make_at(data_stack.args, value);
+    data_stack.top = data_stack.args + 1;
+}
+
+// ---- helpers ---------------------------------------------------------------
+
+double float_abs_bits(double x) {
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(x) & ~(uint64_t(1) << 63));
+}
+
+int32_t float_round_to_integer(double x) {
+    if (std::isnan(x)) return 0;
+    double r = std::floor(x + 0.49999999999999994);
+    int32_t n;
+    if (integer_from_double(r, &n)) return n;
+    return r > 0 ? INT32_MAX : INT32_MIN;
+}
+
+bool float_nan_bits_q(double x) {
+    uint64_t bits = std::bit_cast<uint64_t>(x);
+    return (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull &&
+           (bits & 0x000FFFFFFFFFFFFFull) != 0;
+}
+
+bool float32_nan_q(float x) { return x != x; }
+
+bool float_special_q(double x) { return !std::isfinite(x); }
+
+// Maps a double's bit pattern onto an unsigned order: negatives below
+// 0x8000000000000000, positives above it, both zeros on it.
+static uint64_t float_ordered_bits(double x) {
+    uint64_t bits = std::bit_cast<uint64_t>(x);
+    return (bits >> 63) ? 0 - bits : bits | (uint64_t(1) << 63);
+}
+
+bool float_near_equal_q(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return false;
+    if (a == b) return true;
+    if (std::fabs(a - b) < FLOAT_EPSILON) return true;
+    uint64_t x = float_ordered_bits(a), y = float_ordered_bits(b);
+    return (x > y ? x - y : y - x) <= FLOAT_EQUAL_ULPS;
+}
+
+bool float32_near_equal_q(float a, float b) {
+    if (a != a || b != b) return false;
+    uint32_t x = std::bit_cast<uint32_t>(a), y = std::bit_cast<uint32_t>(b);
+    if (x == y) return true;
+    uint32_t mx = x & 0x7FFFFFFF, my = y & 0x7FFFFFFF;
+    if (mx >= 0x7F7FFFFF || my >= 0x7F7FFFFF) {
+        if ((x >> 31) != (y >> 31)) return false;
+        return (mx > my ? mx - my : my - mx) <= 0xFFFFF;
+    }
+    if (mx == 0 && my == 0) return true;
+    int64_t ox = (x >> 31) ? int64_t(INT32_MIN) - int64_t(x) : int64_t(x);
+    int64_t oy = (y >> 31) ? int64_t(INT32_MIN) - int64_t(y) : int64_t(y);
+    return (ox > oy ? ox - oy : oy - ox) <= 10;
+}
+
+// ---- kernel ----------------------------------------------------------------
+
+double float_math_op(double a, double b, int32_t op) {
+    switch (op) {
+    case OP_ADD: return a + b;
+    case OP_SUBTRACT: return a - b;
+    case OP_MULTIPLY: return a * b;
+    case OP_DIVIDE: return a / b;
+    case OP_REMAINDER:
+        if (std::isnan(b)) return b;
+        if (std::isinf(b)) return std::isfinite(a) ? a : std::nan("");
+        return std::fmod(a, b);
+    default: {
+        Cell word, datatype;
+        stack_caller_word(&word);
+        datatype_make_at(&datatype, T_FLOAT);
+        error_raise(ERR_CANNOT_USE, &word, &datatype);
+    }
+    }
+}
+
+[[noreturn]] static void raise_with_datatype(ScriptError id, const Cell* word, uint8_t type) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    if (word != nullptr) error_raise(id, word, &datatype);
+    error_raise(id, &datatype);
+}
+
+// The kernels of money!, tuple!, pair!, the points and vector! are not part
+// of this module yet: the operation fails naming the caller and the operand.
+[[noreturn]] static void raise_unrelated_operand(uint8_t type) {
+    Cell word;
+    stack_caller_word(&word);
+    raise_with_datatype(ERR_NOT_RELATED, &word, type);
+}
+
+void float_do_math(Cell* left, const Cell* right, int32_t op) {
+    uint8_t ltype = cell_type(left), rtype = cell_type(right);
+    switch (rtype) {
+    case T_TUPLE:
+    case T_MONEY:
+    case T_VECTOR:
+        raise_unrelated_operand(rtype);
+    case T_PAIR:
+    case T_POINT2D:
+    case T_POINT3D:
+        if (ltype != T_TIME && (op == OP_SUBTRACT || op == OP_DIVIDE))
+            raise_with_datatype(ERR_NOT_RELATED,
+                                runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT), rtype);
+        raise_unrelated_operand(rtype);
+    case T_INTEGER:
+    case T_FLOAT:
+    case T_PERCENT:
+    case T_TIME:
+        break;
+    case T_CHAR:
+        if (ltype != T_PERCENT && ltype != T_TIME) break;
+        [[fallthrough]];
+    default:
+        raise_with_datatype(ERR_INVALID_TYPE, nullptr, rtype);
+    }
+    double a = ltype == T_INTEGER ? double(int32_t(left->w2)) : cell_double(left);
+    double b = rtype == T_INTEGER || rtype == T_CHAR ? double(int32_t(right->w2))
+                                                     : cell_double(right);
+    double result = float_math_op(a, b, op);
+    uint8_t type = ltype == T_TIME || rtype == T_TIME ? T_TIME
+                 : ltype == T_PERCENT                 ? T_PERCENT
+                                                      : T_FLOAT;
+    cell_init(left, type);
+    cell_set_double(left, result);
+}
+
+// ---- compare -----------------------------------------------------------------
+
+int32_t float_compare_doubles(double a, double b, int32_t op) {
+    switch (op) {
+    case CMP_EQUAL:
+    case CMP_NOT_EQUAL: return float_near_equal_q(a, b) ? 0 : 1;
+    case CMP_STRICT_EQUAL: return a == b ? 0 : 1;
+    case CMP_SAME: return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) ? 0 : 1;
+    default: break;
+    }
+    if (std::isnan(a) || std::isnan(b)) {
+        switch (op) {
+        case CMP_LESSER:
+        case CMP_LESSER_OR_EQUAL: return 1;
+        case CMP_GREATER:
+        case CMP_GREATER_OR_EQUAL: return -1;
+        default: return 0;
+        }
+    }
+    return (a > b) - (a < b);
+}
+
+int32_t float_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    uint8_t other = cell_type(value2);
+    if ((op == CMP_FIND || op == CMP_SAME || op == CMP_STRICT_EQUAL) &&
+        other != cell_type(value1))
+        return 1;
+    double b;
+    switch (other) {
+    case T_INTEGER: b = double(int32_t(value2->w2)); break;
+    case T_FLOAT:
+    case T_PERCENT:
+    case T_TIME: b = cell_double(value2); break;
+    default:
+        // money! compares through the money module; until it is registered a
+        // money! is not comparable with a float.
+        return COMPARE_INCOMPARABLE;
+    }
+    return float_compare_doubles(cell_double(value1), b, op);
+}
+
+// ---- text ------------------------------------------------------------------
+
+// Significant digits of "%g" by mode, first try and pretty retry.
+static const int32_t text_precision[6] = {7, 16, 7, 13, 0, 7};
+static const int32_t text_precision_pretty[6] = {5, 14, 14, 14, 5, 5};
+
+static const char* float_text_raw(double x, int32_t mode, bool retry) {
+    if (mode == FLOAT_TEXT_SECONDS && !retry) return float_form(x, 6, false);
+    return float_form_general(x, retry ? text_precision_pretty[mode] : text_precision[mode]);
+}
+
+// Whether a pretty-printed text carries a binary-to-decimal artefact: too many
+// digits, ending in "01" or "99".
+static bool float_text_noisy(const char* text) {
+    const char* e = std::strchr(text, 'e');
+    size_t digits_end = e != nullptr ? size_t(e - text) : std::strlen(text);
+    if (e == nullptr) {
+        bool leading_zero = text[0] == '0' || (text[0] == '-' && text[1] == '0');
+        if (digits_end <= (leading_zero ? 17u : 16u)) return false;
+    } else if (digits_end <= 16) {
+        return false;
+    }
+    const char* last = text + digits_end - 2;
+    return (last[0] == '0' && last[1] == '1') || (last[0] == '9' && last[1] == '9');
+}
+
+const char* float_to_text(double x, int32_t mode) {
+    static char buffer[64];
+    if (std::isnan(x)) return "1.#NaN";
+    if (std::isinf(x)) return x > 0 ? "1.#INF" : "-1.#INF";
+    bool percent = mode == FLOAT_TEXT_SINGLE_PERCENT || mode == FLOAT_TEXT_PERCENT;
+    if (float_pretty && std::fabs(x) < FLOAT_EPSILON)
+        return percent ? "0%" : mode == FLOAT_TEXT_POINT ? "0" : "0.0";
+
+    const char* raw = float_text_raw(x, mode, false);
+    if (float_pretty && float_text_noisy(raw)) raw = float_text_raw(x, mode, true);
+
+    // Copy, dropping the exponent's "+" and leading zeros.
+    char* out = buffer;
+    const char* e = std::strchr(raw, 'e');
+    size_t mantissa = e != nullptr ? size_t(e - raw) : std::strlen(raw);
+    std::memcpy(out, raw, mantissa);
+    out += mantissa;
+    bool has_point = std::memchr(raw, '.', mantissa) != nullptr;
+    if ((mode == FLOAT_TEXT_SINGLE || mode == FLOAT_TEXT_DOUBLE) && !has_point) {
+        *out++ = '.';
+        *out++ = '0';
+    }
+    if (e != nullptr) {
+        *out++ = 'e';
+        const char* p = e + 1;
+        if (*p == '+') ++p;
+        else if (*p == '-') *out++ = *p++;
+        while (*p == '0' && p[1] != '\0') ++p;
+        while (*p != '\0') *out++ = *p++;
+    }
+    if (percent) *out++ = '%';
+    *out = '\0';
+    return buffer;
+}
+
+static int32_t append_text(Cell* target, const char* text, int32_t budget) {
+    uint32_t length = uint32_t(std::strlen(text));
+    string_append_ascii(target, text, length);
+    return budget - int32_t(length);
+}
+
+int32_t float_form_value(const Cell* value, Cell* target, bool, bool, bool, bool,
+                         int32_t budget, int32_t) {
+    return append_text(target, float_to_text(cell_double(value), FLOAT_TEXT_DOUBLE), budget);
+}
+
+int32_t float_mold_value(const Cell* value, Cell* target, bool, bool, bool, bool,
+                         int32_t budget, int32_t) {
+    return append_text(target, float_form(cell_double(value), 0, true), budget);
+}
+
+// ---- make, to ----------------------------------------------------------------
+
+[[noreturn]] static void raise_bad_to_arg(uint8_t type, const Cell* spec) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+}
+
+const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
+    double d;
+    switch (cell_type(spec)) {
+    case T_INTEGER:
+    case T_CHAR: d = double(int32_t(spec->w2)); break;
+    case T_TIME: d = cell_double(spec); break;
+    case T_FLOAT:
+    case T_PERCENT: d = cell_double(spec); break;
+    case T_BINARY: {
+        SeriesBuffer* buffer = series_buffer(spec->w2);
+        uint32_t total = buffer->length();
+        uint32_t head = spec->w1 < total ? spec->w1 : total;
+        const uint8_t* bytes = buffer->head_ptr() + head;
+        uint32_t length = total - head;
+        uint64_t bits = 0;
+        for (uint32_t i = 0; i < length && i < 8; ++i) bits = (bits << 8) | bytes[i];
+        d = std::bit_cast<double>(bits);
+        break;
+    }
+    default:
+        // money!, the text types and blocks convert through the money module,
+        // the lexer and the block module.
+        raise_bad_to_arg(type, spec);
+    }
+    cell_init(proto, type);
+    cell_set_double(proto, d);
+    return proto;
+}
+
+// ---- one-operand actions -------------------------------------------------------
+
+void float_absolute(Cell* value) { cell_set_double(value, std::fabs(cell_double(value))); }
+
+void float_negate(Cell* value) { cell_set_double(value, 0.0 - cell_double(value)); }
+
+// The lowest bit of the value truncated toward zero, for any magnitude.
+static bool float_odd(double x) { return std::fabs(std::fmod(std::trunc(x), 2.0)) == 1.0; }
+
+bool float_even_q(const Cell* value) { return !float_odd(cell_double(value)); }
+bool float_odd_q(const Cell* value) { return float_odd(cell_double(value)); }
+
+// ---- two-operand actions -------------------------------------------------------
+
+void float_add(Cell* value1, const Cell* value2) { float_do_math(value1, value2, OP_ADD); }
+void float_subtract(Cell* value1, const Cell* value2) { float_do_math(value1, value2, OP_SUBTRACT); }
+void float_multiply(Cell* value1, const Cell* value2) { float_do_math(value1, value2, OP_MULTIPLY); }
+void float_divide(Cell* value1, const Cell* value2) { float_do_math(value1, value2, OP_DIVIDE); }
+void float_remainder(Cell* value1, const Cell* value2) { float_do_math(value1, value2, OP_REMAINDER); }
+
+void float_power(Cell* base, const Cell* exponent) {
+    uint8_t type = cell_type(exponent);
+    double e;
+    if (type == T_INTEGER) e = double(int32_t(exponent->w2));
+    else if (type == T_FLOAT) e = cell_double(exponent);
+    else {
+        Cell word, datatype;
+        stack_caller_word(&word);
+        datatype_make_at(&datatype, type);
+        error_raise(ERR_EXPECT_ARG, &word, &datatype);
+    }
+    cell_set_double(base, std::pow(cell_double(base), e));
+}
+
+// ---- round -------------------------------------------------------------------
+
+static double with_sign_of(double magnitude, double d) { return d < 0 ? 0.0 - magnitude : magnitude; }
+
+// v rounded to a multiple of the unit u; the caller has left alone every v
+// too large for u to matter.
+static double float_round_double(double v, double u, const RoundFlags& f) {
+    int exponent = 0;
+    double d;
+    if (u >= 1.0) {
+        d = v / u;
+    } else {
+        int e;
+        double mantissa = std::frexp(u, &e);
+        if (e <= -1022) {
+            // 1.0 / u would overflow: work on v / 2^e and the mantissa instead.
+            u = mantissa;
+            v = std::ldexp(v, -e);
+            exponent = e;
+        }
+        d = v * (1.0 / u);
+    }
+    double a = std::fabs(d), low = std::floor(a), half = low + 0.5, r;
+    if (f.down) r = with_sign_of(low, d);
+    else if (f.floor) r = std::floor(d);
+    else if (f.ceiling) r = std::ceil(d);
+    else if (a > half) r = with_sign_of(std::ceil(a), d);
+    else if (a < half) r = with_sign_of(low, d);
+    else if (f.even) r = with_sign_of(std::fmod(a, 2.0) >= 1.0 ? std::ceil(a) : low, d);
+    else if (f.half_down) r = with_sign_of(low, d);
+    else if (f.half_ceiling) r = std::ceil(d);
+    else r = with_sign_of(std::ceil(a), d);
+
+    if (u >= 1.0) {
+        double result = u * r;
+        if (std::isinf(result)) error_raise(ERR_OVERFLOW);
+        return result;
+    }
+    return std::ldexp(r / (1.0 / u), exponent);
+}
+
+void float_round_cell(Cell* value, const Cell* scale, const RoundFlags& flags) {
+    bool to = refinement_given(scale, value);
+    uint8_t scale_type = to ? cell_type(scale) : uint8_t(T_NONE);
+    if (scale_type == T_MONEY) {
+        Cell word;
+        stack_caller_word(&word);
+        raise_with_datatype(ERR_NOT_RELATED, &word, T_MONEY);
+    }
+    bool percent = cell_type(value) == T_PERCENT;
+    double v = cell_double(value);
+    double u = percent ? 0.01 : 1.0;
+    if (to) {
+        u = std::fabs(scale_type == T_INTEGER ? double(int32_t(scale->w2)) : cell_double(scale));
+        if (percent) u /= 100.0;
+    }
+    if (u < std::fabs(v) * 0x1p-53) return;
+    double result = float_round_double(v, u, flags);
+    if (!to) {
+        cell_set_double(value, result);
+    } else if (scale_type == T_INTEGER) {
+        int32_t n;
+        if (!integer_from_double(result, &n)) error_raise(ERR_OVERFLOW);
+        cell_init(value, T_INTEGER);
+        value->w2 = uint32_t(n);
+    } else {
+        cell_init(value, scale_type);
+        cell_set_double(value, result);
+    }
+}
+
+void float_round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
+                 bool floor, bool ceiling, bool half_ceiling) {
+    float_round_cell(value, scale, RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
+}
+
+// ---- registration --------------------------------------------------------------
+
+void init_float() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&float_make);
+    slots[A_TO - 1] = action_fn(&float_make);
+    slots[A_FORM - 1] = action_fn(&float_form_value);
+    slots[A_MOLD - 1] = action_fn(&float_mold_value);
+    slots[A_COMPARE - 1] = action_fn(&float_compare);
+    slots[A_ABSOLUTE - 1] = action_fn(&float_absolute);
+    slots[A_ADD - 1] = action_fn(&float_add);
+    slots[A_DIVIDE - 1] = action_fn(&float_divide);
+    slots[A_MULTIPLY - 1] = action_fn(&float_multiply);
+    slots[A_NEGATE - 1] = action_fn(&float_negate);
+    slots[A_POWER - 1] = action_fn(&float_power);
+    slots[A_REMAINDER - 1] = action_fn(&float_remainder);
+    slots[A_ROUND - 1] = action_fn(&float_round);
+    slots[A_SUBTRACT - 1] = action_fn(&float_subtract);
+    slots[A_EVEN_Q - 1] = action_fn(&float_even_q);
+    slots[A_ODD_Q - 1] = action_fn(&float_odd_q);
+    datatype_register(T_FLOAT, 0, "float!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

@@ -1,0 +1,405 @@
+#include "datatypes/integer.hpp"
+#include "datatypes/float.hpp"
+#include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/mold_text.hpp"
+#include "core/registry.hpp"
+#include "core/stack.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/memory.hpp"
+#include <cmath>
+#include <cstring>
+
+namespace kel {
+
+constexpr int32_t INT32_LOWEST = INT32_MIN;  // the one value without a positive counterpart
+
+// ---- cells -----------------------------------------------------------------
+
+Cell* integer_make_at(Cell* cell, int32_t value) {
+    cell_type_set(cell, T_INTEGER);
+    cell->w2 = uint32_t(value);
+    return cell;
+}
+
+Cell* integer_push(int32_t value) {
+    Cell* cell = stack_push_slot();
+    cell_init(cell, T_INTEGER);
+    cell->w2 = uint32_t(value);
+    return cell;
+}
+
+void integer_box(int32_t value) {
+    cell_init(data_stack.args, T_INTEGER);
+    data_stack.args->w2 = uint32_t(value);
+    data_stack.top = data_stack.args + 1;
+}
+
+int32_t integer_arg_value() { return int32_t(data_stack.args->w2); }
+
+int32_t integer_arg_value_or_zero() {
+    return cell_type(data_stack.args) == T_INTEGER ? int32_t(data_stack.args->w2) : 0;
+}
+
+// ---- helpers ---------------------------------------------------------------
+
+int32_t integer_absolute(int32_t n) {
+    if (n == INT32_LOWEST) error_raise(ERR_OVERFLOW);
+    return n < 0 ? -n : n;
+}
+
+int32_t integer_sign(int32_t n) { return (n > 0) - (n < 0); }
+
+const char* integer_form_buffer(int32_t n) {
+    static char buffer[12];  // "-2147483648" and its NUL
+    char* p = buffer + sizeof buffer;
+    *--p = '\0';
+    uint32_t magnitude = n < 0 ? 0u - uint32_t(n) : uint32_t(n);
+    do {
+        *--p = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0) *--p = '-';
+    return p;
+}
+
+bool integer_double_out_of_range(double d) {
+    return !(d <= 2147483647.0 && d >= -2147483648.0);  // false for a NaN too
+}
+
+bool integer_float_out_of_range(const Cell* float_cell) {
+    return integer_double_out_of_range(cell_double(float_cell));
+}
+
+bool integer_from_double(double d, int32_t* out) {
+    double t = std::trunc(d);
+    if (integer_double_out_of_range(t)) return false;
+    *out = int32_t(t);
+    return true;
+}
+
+// Writes a double result into a kernel's result cell, making it a float!.
+static void result_float(Cell* result, double d) {
+    cell_init(result, T_FLOAT);
+    cell_set_double(result, d);
+}
+
+int32_t integer_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
+    int32_t n = 0;
+    bool overflow = false;
+    switch (op) {
+    case OP_ADD: overflow = __builtin_add_overflow(left, right, &n); break;
+    case OP_SUBTRACT: overflow = __builtin_sub_overflow(left, right, &n); break;
+    case OP_MULTIPLY: overflow = __builtin_mul_overflow(left, right, &n); break;
+    case OP_DIVIDE:
+    case OP_REMAINDER:
+        if (right == 0) error_raise(ERR_ZERO_DIVIDE);
+        if (left == INT32_LOWEST && right == -1) error_raise(ERR_OVERFLOW);
+        if (op == OP_REMAINDER) { n = left % right; break; }
+        if (result != nullptr && left % right != 0) {
+            result_float(result, double(left) / double(right));
+            return n;
+        }
+        n = left / right;
+        break;
+    case OP_OR: n = left | right; break;
+    case OP_AND: n = left & right; break;
+    case OP_XOR: n = left ^ right; break;
+    default: error_raise(ERR_INVALID_ARG);
+    }
+    if (overflow) {
+        if (result != nullptr) {
+            double a = left, b = right;
+            result_float(result, op == OP_ADD ? a + b : op == OP_SUBTRACT ? a - b : a * b);
+        }
+        return n;
+    }
+    if (result != nullptr) result->w2 = uint32_t(n);
+    return n;
+}
+
+// The word of a math action named by an error.
+static const Cell* op_word(int32_t op) {
+    return runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT);
+}
+
+// script error not-related with the given word and a datatype.
+[[noreturn]] static void raise_not_related(const Cell* word, uint8_t type) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    error_raise(ERR_NOT_RELATED, word, &datatype);
+}
+
+// Operands whose own kernels are not part of this module yet: the calling
+// function and the operand's type are reported, so the operation fails
+// visibly instead of producing a wrong value.
+[[noreturn]] static void raise_unrelated_operand(uint8_t type) {
+    Cell word;
+    stack_caller_word(&word);
+    raise_not_related(&word, type);
+}
+
+[[noreturn]] static void raise_invalid_type(const Cell* value) {
+    Cell datatype;
+    datatype_make_at(&datatype, cell_type(value));
+    error_raise(ERR_INVALID_TYPE, &datatype);
+}
+
+void integer_do_math(Cell* left, const Cell* right, int32_t op) {
+    switch (cell_type(right)) {
+    case T_INTEGER:
+    case T_CHAR:
+        cell_type_set(left, T_INTEGER);
+        integer_math_op(int32_t(left->w2), int32_t(right->w2), op, left);
+        return;
+    case T_FLOAT:
+    case T_PERCENT:
+    case T_TIME:
+        float_do_math(left, right, op);
+        return;
+    case T_PAIR:
+    case T_POINT2D:
+    case T_POINT3D:
+        if (op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
+        raise_unrelated_operand(cell_type(right));
+    case T_TUPLE:
+        if (op == OP_SUBTRACT || op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
+        raise_unrelated_operand(cell_type(right));
+    case T_DATE:
+        if (op != OP_ADD) raise_not_related(runtime_word(W_SUBTRACT), T_INTEGER);
+        raise_unrelated_operand(cell_type(right));
+    case T_MONEY:
+    case T_VECTOR:
+        raise_unrelated_operand(cell_type(right));
+    default:
+        raise_invalid_type(right);
+    }
+}
+
+// ---- make, to ----------------------------------------------------------------
+
+// The bytes of a binary! from its head to its tail.
+static void binary_span(const Cell* binary, const uint8_t** bytes, uint32_t* length) {
+    SeriesBuffer* buffer = series_buffer(binary->w2);
+    uint32_t total = buffer->length();
+    uint32_t head = binary->w1 < total ? binary->w1 : total;
+    *bytes = buffer->head_ptr() + head;
+    *length = total - head;
+}
+
+[[noreturn]] static void raise_bad_to_arg(uint8_t type, const Cell* spec) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+}
+
+const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
+    int32_t n = 0;
+    switch (cell_type(spec)) {
+    case T_INTEGER: return spec;
+    case T_CHAR: n = int32_t(spec->w2); break;
+    case T_FLOAT:
+    case T_PERCENT:
+        if (!integer_from_double(cell_double(spec), &n)) {
+            Cell datatype;
+            datatype_make_at(&datatype, T_INTEGER);
+            error_raise(ERR_TYPE_LIMIT, &datatype);
+        }
+        break;
+    case T_TIME:
+        if (!integer_from_double(cell_double(spec) + 0.5, &n)) {
+            Cell datatype;
+            datatype_make_at(&datatype, T_INTEGER);
+            error_raise(ERR_TYPE_LIMIT, &datatype);
+        }
+        break;
+    case T_BINARY: {
+        const uint8_t* bytes;
+        uint32_t length;
+        binary_span(spec, &bytes, &length);
+        uint32_t u = 0;
+        for (uint32_t i = 0; i < length && i < 4; ++i) u = (u << 8) | bytes[i];
+        n = int32_t(u);
+        break;
+    }
+    default:
+        // money!, date!, issue! and the text types convert through their own
+        // modules and the lexer's scanner.
+        raise_bad_to_arg(T_INTEGER, spec);
+    }
+    cell_init(proto, T_INTEGER);
+    proto->w2 = uint32_t(n);
+    return proto;
+}
+
+const Cell* integer_make(Cell* proto, const Cell* spec, uint8_t type) {
+    if (cell_type(spec) == T_LOGIC) {
+        cell_init(proto, T_INTEGER);
+        proto->w2 = logic_get(spec) ? 1 : 0;
+        return proto;
+    }
+    return integer_to(proto, spec, type);
+}
+
+// ---- form, mold, compare -------------------------------------------------------
+
+int32_t integer_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
+                     int32_t) {
+    const char* text = integer_form_buffer(int32_t(value->w2));
+    uint32_t length = uint32_t(std::strlen(text));
+    string_append_ascii(target, text, length);
+    return budget - int32_t(length);
+}
+
+int32_t integer_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    uint8_t other = cell_type(value2);
+    if ((op == CMP_STRICT_EQUAL || op == CMP_FIND) && other != T_INTEGER) return 1;
+    switch (other) {
+    case T_INTEGER:
+    case T_CHAR: {
+        int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+        return (a > b) - (a < b);
+    }
+    case T_FLOAT:
+    case T_PERCENT:
+    case T_TIME: {
+        Cell converted;
+        float_make_at(&converted, double(int32_t(value1->w2)));
+        return float_compare(&converted, value2, op);
+    }
+    default:
+        // money! compares through the money module; until it is registered a
+        // money! is not comparable with an integer.
+        return COMPARE_INCOMPARABLE;
+    }
+}
+
+// ---- one-operand actions -------------------------------------------------------
+
+void integer_absolute_action(Cell* value) { value->w2 = uint32_t(integer_absolute(int32_t(value->w2))); }
+
+void integer_negate(Cell* value) {
+    int32_t n = int32_t(value->w2);
+    if (n == INT32_LOWEST) error_raise(ERR_OVERFLOW);
+    value->w2 = uint32_t(-n);
+}
+
+const Cell* integer_complement(Cell* value) {
+    value->w2 = ~value->w2;
+    return value;
+}
+
+bool integer_even_q(const Cell* value) { return (value->w2 & 1) == 0; }
+bool integer_odd_q(const Cell* value) { return (value->w2 & 1) != 0; }
+
+// ---- two-operand actions -------------------------------------------------------
+
+void integer_add(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_ADD); }
+void integer_subtract(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_SUBTRACT); }
+void integer_multiply(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_MULTIPLY); }
+void integer_divide(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_DIVIDE); }
+void integer_remainder(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_REMAINDER); }
+void integer_and(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_AND); }
+void integer_or(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_OR); }
+void integer_xor(Cell* value1, const Cell* value2) { integer_do_math(value1, value2, OP_XOR); }
+
+// Exponentiation by squaring; false when a step overflows 32 bits.
+static bool integer_power_exact(int32_t base, int32_t exponent, int32_t* out) {
+    int32_t result = 1;
+    while (exponent != 0) {
+        if (exponent & 1) {
+            if (__builtin_mul_overflow(result, base, &result)) return false;
+        }
+        exponent >>= 1;
+        if (__builtin_mul_overflow(base, base, &base) && exponent > 0) return false;
+    }
+    *out = result;
+    return true;
+}
+
+void integer_power(Cell* base, const Cell* exponent) {
+    uint8_t type = cell_type(exponent);
+    if (type != T_INTEGER && type != T_FLOAT) {
+        Cell word, datatype;
+        stack_caller_word(&word);
+        datatype_make_at(&datatype, type);
+        error_raise(ERR_EXPECT_ARG, &word, &datatype);
+    }
+    if (type == T_INTEGER && int32_t(exponent->w2) >= 0) {
+        int32_t n;
+        if (integer_power_exact(int32_t(base->w2), int32_t(exponent->w2), &n)) {
+            base->w2 = uint32_t(n);
+            return;
+        }
+    }
+    float_make_at(base, double(int32_t(base->w2)));
+    float_power(base, exponent);
+}
+
+void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
+                   bool floor, bool ceiling, bool half_ceiling) {
+    bool to = refinement_given(scale, value);
+    if (to && cell_type(scale) == T_MONEY) {
+        Cell word;
+        stack_caller_word(&word);
+        raise_not_related(&word, T_MONEY);
+    }
+    int32_t v = int32_t(value->w2);
+    if (v == INT32_LOWEST) return;
+    int64_t s = 1;
+    if (to) {
+        if (cell_type(scale) != T_INTEGER) {
+            float_make_at(value, double(v));
+            float_round_cell(value, scale,
+                             RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
+            return;
+        }
+        s = integer_absolute(int32_t(scale->w2));
+    }
+    if (s == 0) return;
+    int64_t a = v < 0 ? -int64_t(v) : v;
+    int64_t rem = a % s;
+    if (rem == 0) return;
+    int64_t lower = a - rem, d = s - rem, upper = a + d;
+    bool up;
+    if (down) up = false;
+    else if (floor) up = v < 0;
+    else if (ceiling) up = v > 0;
+    else if (rem != d) up = rem > d;
+    else if (even) up = (a / s) % 2 != 0;
+    else if (half_down) up = false;
+    else if (half_ceiling) up = v > 0;
+    else up = true;
+    if (up && upper > INT32_MAX) error_raise(ERR_OVERFLOW);
+    int64_t magnitude = up ? upper : lower;
+    value->w2 = uint32_t(int32_t(v < 0 ? -magnitude : magnitude));
+}
+
+// ---- registration --------------------------------------------------------------
+
+void init_integer() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&integer_make);
+    slots[A_TO - 1] = action_fn(&integer_to);
+    slots[A_FORM - 1] = action_fn(&integer_form);
+    slots[A_MOLD - 1] = action_fn(&integer_form);
+    slots[A_COMPARE - 1] = action_fn(&integer_compare);
+    slots[A_ABSOLUTE - 1] = action_fn(&integer_absolute_action);
+    slots[A_ADD - 1] = action_fn(&integer_add);
+    slots[A_DIVIDE - 1] = action_fn(&integer_divide);
+    slots[A_MULTIPLY - 1] = action_fn(&integer_multiply);
+    slots[A_NEGATE - 1] = action_fn(&integer_negate);
+    slots[A_POWER - 1] = action_fn(&integer_power);
+    slots[A_REMAINDER - 1] = action_fn(&integer_remainder);
+    slots[A_ROUND - 1] = action_fn(&integer_round);
+    slots[A_SUBTRACT - 1] = action_fn(&integer_subtract);
+    slots[A_EVEN_Q - 1] = action_fn(&integer_even_q);
+    slots[A_ODD_Q - 1] = action_fn(&integer_odd_q);
+    slots[A_AND_T - 1] = action_fn(&integer_and);
+    slots[A_COMPLEMENT - 1] = action_fn(&integer_complement);
+    slots[A_OR_T - 1] = action_fn(&integer_or);
+    slots[A_XOR_T - 1] = action_fn(&integer_xor);
+    datatype_register(T_INTEGER, 0, "integer!", slots, ACTION_COUNT);
+}
+
+} // namespace kel
