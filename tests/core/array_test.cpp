@@ -5,27 +5,19 @@
 #include "core/error.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 #include <vector>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
-
-// The memory manager as start-up leaves it, automatic collection off.
-void memory_fresh() {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-}
 
 struct DynamicArray : ::testing::Test {
     Node node = 0;
     void SetUp() override {
-        memory_fresh();
+        memory_fresh(false);
         node = series_new_units(2, 4);
     }
     std::vector<uint32_t> values() {
@@ -37,7 +29,7 @@ struct DynamicArray : ::testing::Test {
 
 struct Externals : ::testing::Test {
     void SetUp() override {
-        memory_fresh();
+        memory_fresh(false);
         externals_init();
     }
     // The root stays registered: leave it nothing to mark once this test's

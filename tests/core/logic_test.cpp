@@ -5,27 +5,19 @@
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
 #include <string>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
-// The memory manager as start-up leaves it, automatic collection off.
-void memory_fresh() {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-}
-
 struct Logic : ::testing::Test {
-    void SetUp() override { memory_fresh(); datatypes_register(); }
+    void SetUp() override { memory_fresh(false); datatypes_register(); }
 };
 
 Cell integer(int32_t n) { Cell c{T_INTEGER, 0, uint32_t(n), 0}; return c; }

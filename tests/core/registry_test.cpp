@@ -4,30 +4,22 @@
 #include "core/error.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
-
-// The memory manager as start-up leaves it, automatic collection off.
-void memory_fresh() {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-}
 
 void fn_a() {}
 void fn_b() {}
 void fn_c() {}
 
 struct Registry : ::testing::Test {
-    void SetUp() override { memory_fresh(); datatype_registry_init(); }
+    void SetUp() override { memory_fresh(false); datatype_registry_init(); }
 };
 
 // The text of a string! made by string_make_empty_at, unit 1.

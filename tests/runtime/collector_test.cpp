@@ -1,6 +1,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/memory_stats.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,20 +11,9 @@
 #include <vector>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
-
-// The memory manager as start-up leaves it, automatic collection off; torture
-// mode as the environment asks.
-void memory_fresh(bool with_root_block = true) {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-    if (with_root_block) root_block_new();
-}
 
 uint32_t nodes_used() {
     uint32_t n = 0;
@@ -126,7 +116,7 @@ std::set<int> model_reachable(const std::vector<int>& roots) {
 // the collector runs (with garbage in between); then only what the root
 // block, a CellRoot and NodeRoots hold stays, intact, and the rest is freed.
 TEST(Collector, KeptGraphSurvivesIntactAndTheRestIsReclaimed) {
-    memory_fresh();
+    memory_fresh(true);
     collector.enabled = true;
     const int count = memory.torture ? 300 : 2500;
     const uint32_t garbage = memory.torture ? 16 : 3000;
@@ -196,7 +186,7 @@ TEST(Collector, KeptGraphSurvivesIntactAndTheRestIsReclaimed) {
 TEST(Collector, DisabledMakesANewFrameWhereEnabledCollects) {
     for (bool enabled : {false, true}) {
         SCOPED_TRACE(enabled);
-        memory_fresh();
+        memory_fresh(true);
         memory_torture_set(false);
         collector.enabled = enabled;
         NodeRoot kept(series_new_bytes(100), ROOT_SERIES);
@@ -294,7 +284,7 @@ TEST(Collector, NodeFrameIsEmptiedAfterSixUnchangedReviews) {
 }
 
 TEST(Collector, BigFramesAreSweptAndKeepTheirPlace) {
-    memory_fresh();
+    memory_fresh(true);
     NodeRoot kept(series_new_bytes(2200000), ROOT_SERIES);
     bytes_write(kept.node, "big and kept");
     SeriesBuffer* at = series_buffer(kept.node);
@@ -311,7 +301,7 @@ TEST(Collector, BigFramesAreSweptAndKeepTheirPlace) {
 
 // What a fixed block refers to is marked in every cycle, not only the first.
 TEST(Collector, FixedBlocksAreMarkedInEveryCycle) {
-    memory_fresh();
+    memory_fresh(true);
     NodeRoot fixed(series_new_fixed(2, 16, 0));
     Node bytes = series_new_bytes(8);
     bytes_write(bytes, "in fixed");
@@ -327,7 +317,7 @@ static Node extra_root_node;
 static void extra_root_mark() { collector_mark_series(&extra_root_node); }
 
 TEST(Collector, RootsHoldInAnyOrderOfRelease) {
-    memory_fresh();
+    memory_fresh(true);
     auto a = std::make_unique<NodeRoot>(series_new_bytes(16), ROOT_SERIES);
     auto b = std::make_unique<NodeRoot>(series_new_bytes(16), ROOT_SERIES);
     bytes_write(b->node, "b");
@@ -354,7 +344,7 @@ TEST(Collector, RootsHoldInAnyOrderOfRelease) {
 // Growth keeps the series it moves (and what its cells refer to) reachable
 // through the collection its allocation starts, even when nothing else holds it.
 TEST(Collector, GrowthKeepsAnUnrootedSeriesThroughItsCollection) {
-    memory_fresh();
+    memory_fresh(true);
     memory_torture_set(true);
     collector.enabled = true;
     Node block;
@@ -377,7 +367,7 @@ TEST(Collector, GrowthKeepsAnUnrootedSeriesThroughItsCollection) {
 }
 
 TEST(CollectorDeathTest, TortureMovesEverythingAndStaleAddressesFault) {
-    memory_fresh();
+    memory_fresh(true);
     memory_torture_set(true);
     collector.enabled = true;
     NodeRoot kept(series_new_bytes(16), ROOT_SERIES);
@@ -395,7 +385,7 @@ TEST(CollectorDeathTest, TortureMovesEverythingAndStaleAddressesFault) {
 #if defined(__SANITIZE_ADDRESS__)
 // Outside torture mode, ASan builds poison the bytes compaction vacates.
 TEST(CollectorDeathTest, VacatedFrameBytesArePoisoned) {
-    memory_fresh();
+    memory_fresh(true);
     memory_torture_set(false);
     series_new_bytes(64);  // dead, so the next one slides down
     NodeRoot kept(series_new_bytes(64), ROOT_SERIES);

@@ -1,23 +1,15 @@
 #include "runtime/memory_stats.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
-
-void memory_fresh() {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-    root_block_new();
-}
 
 Cell* cells_of(Node block) { return reinterpret_cast<Cell*>(series_buffer(block)->head_ptr()); }
 
@@ -44,7 +36,7 @@ constexpr double ROOT_BLOCK_BYTES = 9748 * 16 + 24;
 } // namespace
 
 TEST(MemoryStats, BytesInUseCountFourPerNodeAndWholeBuffers) {
-    memory_fresh();
+    memory_fresh(true);
     EXPECT_EQ(memory_stats(0, 1), 4 + ROOT_BLOCK_BYTES);
     series_new_bytes(64);
     EXPECT_EQ(memory_stats(0, 1), 8 + ROOT_BLOCK_BYTES + 88);
@@ -53,7 +45,7 @@ TEST(MemoryStats, BytesInUseCountFourPerNodeAndWholeBuffers) {
 }
 
 TEST(MemoryStats, TablesOfFramesAndTheMemoryHeld) {
-    memory_fresh();
+    memory_fresh(true);
     Node target = series_new_cells(5);
     collector.enabled = true;
     uint32_t cycles = collector.series_cycles;
@@ -77,7 +69,7 @@ TEST(MemoryStats, TablesOfFramesAndTheMemoryHeld) {
 
 // Figures beyond 2,147,483,647 are float! values.
 TEST(MemoryStats, LargeFiguresAreFloats) {
-    memory_fresh();
+    memory_fresh(true);
     series_new_bytes(0x7FFFFFF0);  // a big frame of 2,147,483,656 bytes
     EXPECT_EQ(memory_stats(0, 1), 8 + ROOT_BLOCK_BYTES + 2147483656.0);
     Node target = series_new_cells(5);

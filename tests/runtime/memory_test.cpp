@@ -2,22 +2,13 @@
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "core/error.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
-
-// The memory manager as start-up leaves it, automatic collection off.
-void memory_fresh() {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
-    root_block_new();
-}
 
 bool in_series_frame(const SeriesBuffer* b) {
     auto* p = reinterpret_cast<const uint8_t*>(b);
@@ -51,7 +42,7 @@ void expect_no_memory(void (*body)()) {
 } // namespace
 
 TEST(Memory, BufferSizesFlagsAndPlaces) {
-    memory_fresh();
+    memory_fresh(true);
     struct Case { uint32_t count, unit, size; bool big; };
     const Case cases[] = {
         {2097136, 1, 2097136, true},   // needs 2,097,160: a big frame of its own
@@ -84,7 +75,7 @@ TEST(Memory, BufferSizesFlagsAndPlaces) {
 }
 
 TEST(Memory, HeadInTheMiddle) {
-    memory_fresh();
+    memory_fresh(true);
     SeriesBuffer* b = series_buffer(series_new(64, 1, -1));
     EXPECT_EQ(b->head, 32u);
     EXPECT_EQ(b->tail, 32u);
@@ -96,7 +87,7 @@ TEST(Memory, HeadInTheMiddle) {
 }
 
 TEST(Memory, SeriesFramesAreOneMegabyteThenTwo) {
-    memory_fresh();
+    memory_fresh(true);
     ASSERT_EQ(series_frame_count(), 1);
     SeriesFrame* first = memory.series_head;
     EXPECT_EQ(first->end - first->first(), 1048576);
@@ -117,7 +108,7 @@ TEST(Memory, SeriesFramesAreOneMegabyteThenTwo) {
 }
 
 TEST(Memory, GrowMovesTheSeriesAndAbandonsTheOldBuffer) {
-    memory_fresh();
+    memory_fresh(true);
     Node node = series_new_bytes(16);
     SeriesBuffer* old = series_buffer(node);
     old->head = 2;
@@ -149,7 +140,7 @@ TEST(Memory, GrowMovesTheSeriesAndAbandonsTheOldBuffer) {
 }
 
 TEST(Memory, GrowToASizeBelowOneOrTooLargeRaisesNoMemory) {
-    memory_fresh();
+    memory_fresh(true);
     expect_no_memory([] { series_grow(series_buffer(series_new_bytes(16)), -5); });
     expect_no_memory([] { series_grow(series_buffer(series_new_cells(0)), 0); });  // twice 0
     expect_no_memory([] { series_new(0x40000000, 16, 0); });  // count x unit beyond 32 bits
@@ -157,7 +148,7 @@ TEST(Memory, GrowToASizeBelowOneOrTooLargeRaisesNoMemory) {
 }
 
 TEST(Memory, CloneCopiesFromTheHead) {
-    memory_fresh();
+    memory_fresh(true);
     Node node = series_new(8, 2, 0);
     SeriesBuffer* b = series_buffer(node);
     std::memcpy(b->data(), "ABCDEFGHIJKLMNOP", 16);
@@ -176,7 +167,7 @@ TEST(Memory, CloneCopiesFromTheHead) {
 }
 
 TEST(Memory, FilledAndUnsetSeriesCoverTheirCapacity) {
-    memory_fresh();
+    memory_fresh(true);
     SeriesBuffer* cells = series_buffer(series_new_cells_unset(3));
     auto* c = reinterpret_cast<Cell*>(cells->data());
     for (int i = 0; i < 3; i++) {
@@ -189,7 +180,7 @@ TEST(Memory, FilledAndUnsetSeriesCoverTheirCapacity) {
 }
 
 TEST(Memory, NodesComeFromTheActiveFrameAndANewOneWhenAllAreTaken) {
-    memory_fresh();
+    memory_fresh(true);
     NodeFrame* first = memory.node_head;
     uint32_t left = first->capacity - first->used;
     Node last = 0;
@@ -209,7 +200,7 @@ TEST(Memory, NodesComeFromTheActiveFrameAndANewOneWhenAllAreTaken) {
 }
 
 TEST(Memory, FixedSeriesLiveInTheHeapAndAreFreedWhenUnreachable) {
-    memory_fresh();
+    memory_fresh(true);
     memory_torture_set(false);
     size_t blocks = heap_block_count();
     NodeRoot kept(series_new_fixed(4, 16, 0));
