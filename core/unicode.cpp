@@ -252,9 +252,13 @@ static inline uint32_t utf8_strict_step(const uint8_t* p, uint32_t available, ui
         if ((p[i] & 0xC0) != 0x80) utf8_invalid(p, available);
         c = (c << 6) | (p[i] & 0x3Fu);
     }
-    // A surrogate code point has no place in UTF-8: stored in a string it would
-    // pair with a neighbour into another character on the way to UTF-16.
-    if ((n == 3 && c >= 0xD800 && c <= 0xDFFF) || c > CODEPOINT_MAX) utf8_invalid(p, available);
+    // An overlong form (a value that fits a shorter sequence) would let one
+    // character hide behind several spellings. A surrogate code point has no
+    // place in UTF-8: stored in a string it would pair with a neighbour into
+    // another character on the way to UTF-16.
+    static constexpr uint32_t SHORTEST[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < SHORTEST[n] || (c >= 0xD800 && c <= 0xDFFF) || c > CODEPOINT_MAX)
+        utf8_invalid(p, available);
     *cp = c;
     return n;
 }

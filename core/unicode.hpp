@@ -55,8 +55,8 @@ uint32_t utf8_encode_char_limited(uint32_t codepoint, uint8_t* out, uint32_t bud
 // point and sets *length to the sequence's size, or returns -1 when the bytes
 // end inside the sequence (more input wanted). An invalid sequence (a stray
 // continuation byte, a lead byte of 0xF8 and up, a missing continuation byte,
-// a surrogate, a value above 0x10FFFF) raises access error invalid-utf8.
-// Overlong forms are accepted.
+// an overlong form, a surrogate, a value above 0x10FFFF) raises access error
+// invalid-utf8.
 int32_t utf8_decode_char_checked(const uint8_t* bytes, uint32_t* length);
 
 // Encodes count characters of unit 1, 2 or 4 as UTF-8 (each LF as CR LF when
