@@ -5,38 +5,18 @@
 #include "core/registry.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/number_fixture.hpp"
 #include <gtest/gtest.h>
 #include <string>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
-struct Char : ::testing::Test {
-    void SetUp() override {
-        memory_release_all();
-        memory_setup();
-        node_frame_new(NODE_FRAME_CAPACITY);
-        series_frame_new();
-        collector_init();
-        collector.enabled = false;
-        datatypes_register();
-    }
-};
+struct Char : NumberTest {};
 
 Cell ch(int32_t c) { return Cell{T_CHAR, 0, uint32_t(c), 0}; }
-Cell integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
-Cell number(uint8_t type, double d) { Cell c{type, 0, 0, 0}; cell_set_double(&c, d); return c; }
-
-template <class F> void expect_error(ErrorCategory category, uint16_t id, F body) {
-    try {
-        body();
-        ADD_FAILURE() << "no error raised";
-    } catch (const LanguageError& e) {
-        EXPECT_EQ(int(e.category), int(category));
-        EXPECT_EQ(e.id, id);
-    }
-}
 
 std::string molded(int32_t c, bool all) {
     Cell target, value = ch(c);

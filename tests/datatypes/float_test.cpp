@@ -5,6 +5,7 @@
 #include "core/registry.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/number_fixture.hpp"
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
@@ -12,18 +13,13 @@
 #include <vector>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
-struct Float : ::testing::Test {
+struct Float : NumberTest {
     void SetUp() override {
-        memory_release_all();
-        memory_setup();
-        node_frame_new(NODE_FRAME_CAPACITY);
-        series_frame_new();
-        collector_init();
-        collector.enabled = false;
-        datatypes_register();
+        NumberTest::SetUp();
         float_pretty = false;
     }
     void TearDown() override { float_pretty = false; }
@@ -32,18 +28,6 @@ struct Float : ::testing::Test {
 const double inf = std::numeric_limits<double>::infinity();
 const double nan_ = std::numeric_limits<double>::quiet_NaN();
 
-Cell integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
-Cell number(uint8_t type, double d) { Cell c{type, 0, 0, 0}; cell_set_double(&c, d); return c; }
-
-template <class F> void expect_error(ErrorCategory category, uint16_t id, F body) {
-    try {
-        body();
-        ADD_FAILURE() << "no error raised";
-    } catch (const LanguageError& e) {
-        EXPECT_EQ(int(e.category), int(category));
-        EXPECT_EQ(e.id, id);
-    }
-}
 
 using FormFn = int32_t (*)(const Cell*, Cell*, bool, bool, bool, bool, int32_t, int32_t);
 std::string text_of(FormFn fn, const Cell& value) {

@@ -4,22 +4,18 @@
 #include "core/registry.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "tests/support/number_fixture.hpp"
 #include <gtest/gtest.h>
 #include <string>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
-struct Percent : ::testing::Test {
+struct Percent : NumberTest {
     void SetUp() override {
-        memory_release_all();
-        memory_setup();
-        node_frame_new(NODE_FRAME_CAPACITY);
-        series_frame_new();
-        collector_init();
-        collector.enabled = false;
-        datatypes_register();
+        NumberTest::SetUp();
         float_pretty = false;
     }
     void TearDown() override { float_pretty = false; }
