@@ -4,34 +4,16 @@
 #include "core/stack.hpp"
 #include "runtime/start.hpp"
 
+#include "tests/support/stack_cells.hpp"
 #include <gtest/gtest.h>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
 constexpr uint32_t SYM_BODY = 1, SYM_ANON = 2, SYM_NOT_FOUND = 3, SYM_SELF = 4;
 constexpr uint32_t SYM_FOO = 10, SYM_BREAK = 11, SYM_RETURN = 12, SYM_THROW = 13, SYM_NAME = 14;
-
-Cell word(uint32_t symbol) {
-    Cell c;
-    cell_init(&c, T_WORD);
-    c.w2 = symbol;
-    c.w3 = UINT32_MAX;
-    return c;
-}
-
-Cell integer(int32_t n) {
-    Cell c;
-    cell_init(&c, T_INTEGER);
-    c.w2 = uint32_t(n);
-    return c;
-}
-
-void push_int(int32_t n) {
-    Cell c = integer(n);
-    stack_push(&c);
-}
 
 // The frames an interpreter leaves for a call of the exiting native inside a
 // block: a block frame, then the native's frame with its arguments pushed.

@@ -8,36 +8,17 @@
 #include "runtime/memory.hpp"
 #include "runtime/native_guard.hpp"
 
+#include "tests/support/stack_cells.hpp"
 #include <gtest/gtest.h>
 
 using namespace kel;
+using namespace kel::testing;
 
 namespace {
 
 // Label symbols for the tests; real runs take them from the symbol table.
 constexpr uint32_t SYM_BODY = 1, SYM_ANON = 2, SYM_NOT_FOUND = 3, SYM_SELF = 4;
 constexpr uint32_t SYM_FOO = 10, SYM_BAR = 11;
-
-Cell word(uint32_t symbol, Node context = 0) {
-    Cell c;
-    cell_init(&c, T_WORD);
-    c.w1 = context;
-    c.w2 = symbol;
-    c.w3 = UINT32_MAX;
-    return c;
-}
-
-Cell integer(int32_t n) {
-    Cell c;
-    cell_init(&c, T_INTEGER);
-    c.w2 = uint32_t(n);
-    return c;
-}
-
-void push_int(int32_t n) {
-    Cell c = integer(n);
-    stack_push(&c);
-}
 
 int error_code_of(void (*f)()) {
     try {
