@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Builds Kel under AddressSanitizer+UBSan, then again with the collector in torture
-# mode, and runs the whole test suite in both.
+# Builds Kel under AddressSanitizer+UBSan and runs the whole test suite twice:
+# as it is, then with the collector in torture mode (every allocation collects
+# and moves every series), which is the same build run with KEL_GC_TORTURE=1.
+# Then the lexer's fuzz target runs for a bounded time (FUZZ_SECONDS, default
+# 60; 0 skips it).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
 jobs=$(nproc)
-for preset in asan torture; do
-  echo "== $preset =="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
-done
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+echo "== asan =="
+ctest --preset asan -j "$jobs"
+echo "== torture =="
+KEL_GC_TORTURE=1 ctest --preset asan -j "$jobs" --timeout 600
+seconds=${FUZZ_SECONDS:-60}
+if [ "$seconds" -gt 0 ]; then
+  echo "== fuzz (${seconds} s) =="
+  scripts/fuzz.sh "$seconds"
+fi

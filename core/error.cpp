@@ -1,11 +1,35 @@
 // Raising a catalogued error: the record in flight and its collector root.
 #include "core/error.hpp"
 #include "core/exits.hpp"
+#include "core/stack.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
 
 ErrorRecord error_in_flight = {};
+static ErrorNearHook near_hook = nullptr;
+static ErrorRaiseHook raise_hook = nullptr;
+
+void error_near_hook_set(ErrorNearHook hook) { near_hook = hook; }
+void error_raise_hook_set(ErrorRaiseHook hook) { raise_hook = hook; }
+
+// Copies the named frames of the call stack, the newest ERROR_CHAIN_FRAMES of
+// them, oldest first. Nothing is allocated.
+static void error_chain_record(ErrorRecord& error) {
+    uint32_t named = 0;
+    for (CallFrame* f = call_stack.bottom; f < call_stack.top; f++)
+        if (stack_frame_named(f)) named++;
+    uint32_t skip = named > ERROR_CHAIN_FRAMES ? named - ERROR_CHAIN_FRAMES : 0;
+    error.chain_count = 0;
+    for (CallFrame* f = call_stack.bottom; f < call_stack.top; f++) {
+        if (!stack_frame_named(f)) continue;
+        if (skip > 0) {
+            skip--;
+            continue;
+        }
+        error.chain[error.chain_count++] = ChainFrame{f->symbol, f->context};
+    }
+}
 
 LanguageError::LanguageError(ErrorCategory c, uint16_t i) : category(c), id(i) {
     ++error_in_flight.holders;
@@ -20,8 +44,8 @@ LanguageError::~LanguageError() {
     if (error_in_flight.holders > 0) --error_in_flight.holders;
 }
 
-[[noreturn]] void error_raise(ErrorCategory category, uint16_t id, const Cell* arg1,
-                              const Cell* arg2, const Cell* arg3) {
+void error_record_set(ErrorCategory category, uint16_t id, const Cell* arg1, const Cell* arg2,
+                      const Cell* arg3) {
     // Copied through locals first: an argument may be a cell of the record
     // itself (an error raised again with its own arguments).
     const Cell* given[3] = {arg1, arg2, arg3};
@@ -40,6 +64,15 @@ LanguageError::~LanguageError() {
     error.id = id;
     error.arg_count = count;
     for (int i = 0; i < 3; ++i) cell_copy(&args[i], &error.args[i]);
+    cell_init(&error.near, T_NONE);
+    if (near_hook) near_hook(&error.near);
+    error_chain_record(error);
+}
+
+[[noreturn]] void error_raise(ErrorCategory category, uint16_t id, const Cell* arg1,
+                              const Cell* arg2, const Cell* arg3) {
+    error_record_set(category, id, arg1, arg2, arg3);
+    if (raise_hook) raise_hook();
     stack_throw_error();
 }
 
@@ -47,6 +80,9 @@ void error_mark_live() {
     if (error_in_flight.holders == 0) return;
     collector_mark_values(error_in_flight.args, error_in_flight.args + 3);
     collector_mark_values(&error_in_flight.where, &error_in_flight.where + 1);
+    collector_mark_values(&error_in_flight.near, &error_in_flight.near + 1);
+    for (uint32_t i = 0; i < error_in_flight.chain_count; i++)
+        if (error_in_flight.chain[i].context) collector_mark_context(&error_in_flight.chain[i].context);
 }
 
 } // namespace kel

@@ -5,6 +5,7 @@
 // record of the error in flight, where the collector sees them.
 #pragma once
 #include "core/cell.hpp"
+#include "runtime/memory.hpp"
 #include <cstdint>
 #include <exception>
 
@@ -84,6 +85,15 @@ enum InternalError : uint16_t {
 // collector roots only while a LanguageError object lives: once the catch
 // block has ended, a handled error keeps nothing alive and its cells may refer
 // to collected series.
+// Frames of the call chain an error keeps: the named frames nearest the raise.
+constexpr uint32_t ERROR_CHAIN_FRAMES = 64;
+
+// One named frame of the call chain at the raise: its word's symbol and context.
+struct ChainFrame {
+    uint32_t symbol;
+    Node context;  // 0 when the frame had none
+};
+
 struct ErrorRecord {
     ErrorCategory category;
     uint16_t id;
@@ -93,6 +103,11 @@ struct ErrorRecord {
     uint32_t holders;      // LanguageError objects alive
     Cell args[3];          // arg1, arg2, arg3
     Cell where;            // the calling word (stack_caller_word), none when no frame
+    Cell near;             // the code being evaluated at the raise (a block at its
+                           // position), none outside evaluation
+    uint32_t chain_count;  // entries of chain in use, oldest first
+    ChainFrame chain[ERROR_CHAIN_FRAMES];  // the call chain, copied at the raise
+                                           // because the catcher pops those frames
 };
 extern ErrorRecord error_in_flight;
 
@@ -151,5 +166,22 @@ struct LanguageError : std::exception {
 
 // Collector root of the record in flight; registered by the start-up of the stacks.
 void error_mark_live();
+
+// The evaluator's current position for the near field of errors: the hook
+// writes the block being evaluated, at the failing expression, into out (or
+// leaves none). Without a hook errors raised carry none.
+using ErrorNearHook = void (*)(Cell* out);
+void error_near_hook_set(ErrorNearHook hook);
+
+// Runs at every raise once the record is filled, before the throw (the trace
+// event of errors). It may allocate and evaluate; it leaves the record as it
+// found it (error_record_set refills it).
+using ErrorRaiseHook = void (*)();
+void error_raise_hook_set(ErrorRaiseHook hook);
+
+// Fills the record in flight: category, id, arguments (null: none), near
+// and the call chain. error_raise does this, then the raise hook, then the throw.
+void error_record_set(ErrorCategory category, uint16_t id, const Cell* arg1, const Cell* arg2,
+                      const Cell* arg3);
 
 } // namespace kel

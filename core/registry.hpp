@@ -42,7 +42,7 @@ template <class F> inline ActionFn action_fn(F f) { return reinterpret_cast<Acti
 // ---- function types of the actions, by slot ------------------------------
 // Arguments follow the action's parameters, then one flag per refinement
 // without an argument and one argument-cell address per refinement with one;
-// an address that is not above the frame's result cell means "not given".
+// the address of a refinement that was not given is null.
 
 // form (5), mold (6): value, target string, /only, /all, /flat, whether a
 // /part limit was given, the remaining length budget and the indentation level
@@ -92,6 +92,43 @@ using SelectFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bo
 
 // take (50): series /part length /deep /last.
 using TakeFn = const Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+
+// absolute (10), negate (14): the result replaces the value.
+using UnaryFn = void (*)(Cell* value);
+
+// round (17): n /to scale /even /down /half-down /floor /ceiling /half-ceiling;
+// the result replaces the value.
+using RoundFn = void (*)(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
+                         bool floor, bool ceiling, bool half_ceiling);
+
+// even? (19), odd? (20).
+using EvenOddFn = bool (*)(const Cell* value);
+
+// trim (51): series /head /tail /auto /lines /all /with str; writes its result
+// into the series cell.
+using TrimActionFn = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines,
+                              bool all, const Cell* with);
+
+// create (52), close (53), delete (54), open? (57), query (58), update (61):
+// the result replaces the value.
+using PortFn = void (*)(Cell* port);
+
+// open (56): port /new /read /write /seek /allow access.
+using OpenFn = void (*)(Cell* port, bool new_, bool read, bool write, bool seek,
+                        const Cell* allow);
+
+// read (59): source /part length /seek index /binary /lines /info /as encoding.
+using ReadFn = void (*)(Cell* source, const Cell* part, const Cell* seek, bool binary,
+                        bool lines, bool info, const Cell* as);
+
+// rename (60): from to; the result replaces from.
+using RenameFn = void (*)(Cell* from, const Cell* to);
+
+// write (62): destination data /binary /lines /info /append /part length
+// /seek index /allow access /as encoding.
+using WriteFn = void (*)(Cell* destination, const Cell* data, bool binary, bool lines,
+                         bool info, bool append, const Cell* part, const Cell* seek,
+                         const Cell* allow, const Cell* as);
 
 // Operation codes of comparison.
 enum CompareOp : int32_t {

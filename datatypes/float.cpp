@@ -1,10 +1,18 @@
 #include "datatypes/float.hpp"
 #include "datatypes/float_text.hpp"
+#include "datatypes/money.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/tuple.hpp"
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/logic.hpp"
 #include "core/vocabulary.hpp"
+#include "natives/lexer.hpp"
+#include "natives/random.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <cfloat>
 #include <cmath>
@@ -140,16 +148,23 @@ void float_do_math(Cell* left, const Cell* right, int32_t op) {
     uint8_t ltype = cell_type(left), rtype = cell_type(right);
     switch (rtype) {
     case T_TUPLE:
+        tuple_math_op(left, right, op);
+        return;
     case T_MONEY:
+        money_do_math(left, right, op);
+        return;
     case T_VECTOR:
         raise_unrelated_operand(rtype);
     case T_PAIR:
     case T_POINT2D:
     case T_POINT3D:
-        if (ltype != T_TIME && (op == OP_SUBTRACT || op == OP_DIVIDE))
+        // A time! never combines with a pair or point.
+        if (ltype == T_TIME) raise_with_datatype(ERR_INVALID_TYPE, nullptr, rtype);
+        if (op == OP_SUBTRACT || op == OP_DIVIDE)
             raise_with_datatype(ERR_NOT_RELATED,
                                 runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT), rtype);
-        raise_unrelated_operand(rtype);
+        point_math_number_first(left, right, op);
+        return;
     case T_INTEGER:
     case T_FLOAT:
     case T_PERCENT:
@@ -205,9 +220,16 @@ int32_t float_compare(const Cell* value1, const Cell* value2, int32_t op) {
     case T_FLOAT:
     case T_PERCENT:
     case T_TIME: b = cell_double(value2); break;
+    case T_MONEY: {
+        // Floats that money cannot hold order outside every amount.
+        double a = std::fabs(cell_double(value1));
+        if (a >= 1e17) return 1;
+        if (a > 0 && a < 1e-5) return -1;
+        Cell converted;
+        money_from_float_at(&converted, cell_double(value1), true);
+        return money_compare(&converted, value2, op);
+    }
     default:
-        // money! compares through the money module; until it is registered a
-        // money! is not comparable with a float.
         return COMPARE_INCOMPARABLE;
     }
     return float_compare_doubles(cell_double(value1), b, op);
@@ -298,6 +320,33 @@ int32_t float_mold_value(const Cell* value, Cell* target, bool, bool, bool, bool
     error_raise(ERR_BAD_TO_ARG, &datatype, spec);
 }
 
+// The text from the position to the tail read as one decimal number.
+static double float_from_text(const Cell* spec) {
+    Cell text;
+    cell_copy(spec, &text);
+    uint32_t count = string_ks_length_q(&text);
+    int32_t error = 0;
+    double d = count == 0 ? 0.0 : scan_float(string_ks_head(&text), count,
+                                             series_buffer(text.w2)->unit(), &error);
+    if (count == 0 || error != 0) raise_bad_to_arg(T_FLOAT, spec);
+    return d;
+}
+
+// The first value the text loads as: a float! or percent! gives its double, an
+// integer! its value (so "5" is 500%).
+static double percent_from_text(const Cell* spec) {
+    CellRoot loaded;
+    LexerOptions options;
+    options.one = true;
+    lexer_scan_string(&loaded.cell, spec, -1, options, nullptr);
+    switch (cell_type(&loaded.cell)) {
+    case T_FLOAT:
+    case T_PERCENT: return cell_double(&loaded.cell);
+    case T_INTEGER: return double(cell_int(&loaded.cell));
+    default: raise_bad_to_arg(T_PERCENT, spec);
+    }
+}
+
 const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
     double d;
     switch (cell_type(spec)) {
@@ -306,6 +355,7 @@ const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
     case T_TIME: d = cell_double(spec); break;
     case T_FLOAT:
     case T_PERCENT: d = cell_double(spec); break;
+    case T_MONEY: d = money_to_float(spec); break;
     case T_BINARY: {
         SeriesBuffer* buffer = series_buffer(spec->w2);
         uint32_t total = buffer->length();
@@ -317,9 +367,10 @@ const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
         d = std::bit_cast<double>(bits);
         break;
     }
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
+        d = type == T_PERCENT ? percent_from_text(spec) : float_from_text(spec);
+        break;
     default:
-        // money!, the text types and blocks convert through the money module,
-        // the lexer and the block module.
         raise_bad_to_arg(type, spec);
     }
     cell_init(proto, type);
@@ -437,11 +488,36 @@ void float_round(Cell* value, const Cell* scale, bool even, bool down, bool half
     float_round_cell(value, scale, RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
 }
 
+// ---- random --------------------------------------------------------------------
+
+// With seed the generator is seeded with the exclusive or of the two halves of
+// the double's bit pattern and the result is unset!. Otherwise x becomes a
+// draw from 0 to x; the secure form joins two 31-bit draws for finer steps.
+// Only the double changes, so percent! (which inherits this) keeps its type.
+static void float_random(Cell* value, bool seed, bool secure, bool only) {
+    double x = cell_double(value);
+    if (seed) {
+        uint64_t bits = std::bit_cast<uint64_t>(x);
+        random_mt_seed(uint32_t(bits) ^ uint32_t(bits >> 32));
+        unset_make_at(value);
+        return;
+    }
+    if (secure) {
+        double s1 = random_secure_int();
+        double s2 = random_secure_int();
+        cell_set_double(value, x * (s2 + s1 / 2147483647.0) / 2147483648.0);
+    } else {
+        double r = random_mt_next() & 0x7FFFFFFFu;
+        cell_set_double(value, x * r / 2147483647.0);
+    }
+}
+
 // ---- registration --------------------------------------------------------------
 
 void init_float() {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&float_make);
+    slots[A_RANDOM - 1] = action_fn(&float_random);
     slots[A_TO - 1] = action_fn(&float_make);
     slots[A_FORM - 1] = action_fn(&float_form_value);
     slots[A_MOLD - 1] = action_fn(&float_mold_value);

@@ -1,11 +1,19 @@
 #include "datatypes/integer.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/money.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/tuple.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "natives/lexer.hpp"
+#include "natives/random.hpp"
 #include "runtime/memory.hpp"
 #include <cmath>
 #include <cstring>
@@ -161,14 +169,22 @@ void integer_do_math(Cell* left, const Cell* right, int32_t op) {
     case T_POINT2D:
     case T_POINT3D:
         if (op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
-        raise_unrelated_operand(cell_type(right));
+        point_math_number_first(left, right, op);
+        return;
     case T_TUPLE:
         if (op == OP_SUBTRACT || op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
-        raise_unrelated_operand(cell_type(right));
-    case T_DATE:
+        tuple_math_op(left, right, op);
+        return;
+    case T_DATE: {
         if (op != OP_ADD) raise_not_related(runtime_word(W_SUBTRACT), T_INTEGER);
-        raise_unrelated_operand(cell_type(right));
+        Cell days = *left;  // the date kernel adds with the date on the left
+        cell_copy(right, left);
+        date_add_subtract(left, &days, op);
+        return;
+    }
     case T_MONEY:
+        money_do_math(left, right, op);
+        return;
     case T_VECTOR:
         raise_unrelated_operand(cell_type(right));
     default:
@@ -191,6 +207,23 @@ static void binary_span(const Cell* binary, const uint8_t** bytes, uint32_t* len
     Cell datatype;
     datatype_make_at(&datatype, type);
     error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+}
+
+// An issue's text read as hexadecimal: at most 8 digits, nothing else.
+static int32_t integer_from_issue(const Cell* issue) {
+    uint32_t length = 0;
+    const uint8_t* text = symbol_name(issue->w2, &length);
+    if (length > 8) error_raise(ERR_INVALID_DATA, issue);
+    uint32_t u = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t c = text[i];
+        uint32_t digit = c >= '0' && c <= '9' ? c - '0'
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 16;
+        if (digit == 16) error_raise(ERR_INVALID_DATA, issue);
+        u = (u << 4) | digit;
+    }
+    return int32_t(u);
 }
 
 const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
@@ -222,9 +255,20 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
         n = int32_t(u);
         break;
     }
+    case T_MONEY: n = money_to_integer(spec); break;
+    case T_DATE: n = date_to_epoch(spec); break;
+    case T_ISSUE: n = integer_from_issue(spec); break;
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: {
+        Cell text;
+        cell_copy(spec, &text);
+        uint32_t count = string_ks_length_q(&text);
+        int32_t error = 0;
+        n = count == 0 ? 0 : scan_integer(string_ks_head(&text), count,
+                                          series_buffer(text.w2)->unit(), &error);
+        if (count == 0 || error != 0) raise_bad_to_arg(T_INTEGER, spec);
+        break;
+    }
     default:
-        // money!, date!, issue! and the text types convert through their own
-        // modules and the lexer's scanner.
         raise_bad_to_arg(T_INTEGER, spec);
     }
     cell_init(proto, T_INTEGER);
@@ -267,9 +311,12 @@ int32_t integer_compare(const Cell* value1, const Cell* value2, int32_t op) {
         float_make_at(&converted, double(int32_t(value1->w2)));
         return float_compare(&converted, value2, op);
     }
+    case T_MONEY: {
+        Cell converted;
+        money_from_integer_at(&converted, int32_t(value1->w2));
+        return money_compare(&converted, value2, op);
+    }
     default:
-        // money! compares through the money module; until it is registered a
-        // money! is not comparable with an integer.
         return COMPARE_INCOMPARABLE;
     }
 }
@@ -375,11 +422,26 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
     value->w2 = uint32_t(int32_t(v < 0 ? -magnitude : magnitude));
 }
 
+// ---- random --------------------------------------------------------------------
+
+// With seed the generator is seeded with the value and the result is unset!;
+// otherwise n becomes a draw from 1 to n (or n to -1), 0 staying 0. Only the
+// value word changes, so char! (which inherits this) keeps its type.
+static void integer_random(Cell* value, bool seed, bool secure, bool only) {
+    if (seed) {
+        random_mt_seed(value->w2);
+        unset_make_at(value);
+        return;
+    }
+    value->w2 = uint32_t(random_in_range(secure, cell_int(value)));
+}
+
 // ---- registration --------------------------------------------------------------
 
 void init_integer() {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&integer_make);
+    slots[A_RANDOM - 1] = action_fn(&integer_random);
     slots[A_TO - 1] = action_fn(&integer_to);
     slots[A_FORM - 1] = action_fn(&integer_form);
     slots[A_MOLD - 1] = action_fn(&integer_form);

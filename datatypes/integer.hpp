@@ -17,12 +17,9 @@ struct RoundFlags {
     bool even, down, half_down, floor, ceiling, half_ceiling;
 };
 
-// An argument cell of a refinement with an argument counts as given only when
-// its address lies above the frame's result cell (an absent one is the cell
-// just below it, or null).
-inline bool refinement_given(const Cell* arg, const Cell* result) {
-    return arg != nullptr && uintptr_t(arg) > uintptr_t(result);
-}
+// An argument cell of a refinement with an argument is null when the
+// refinement was not given.
+inline bool refinement_given(const Cell* arg, const Cell* /*result*/) { return arg != nullptr; }
 
 // ---- cells -----------------------------------------------------------------
 

@@ -144,6 +144,11 @@ void collector_remove_sweep(SweepHook hook) {
     if (it != sweep_hooks.end()) *it = nullptr;
 }
 
+void collector_roots_forget() {
+    extra_roots.clear();
+    sweep_hooks.clear();
+}
+
 static void mark_roots() {
     collector_mark_values(&root_cell, &root_cell + 1);
     std::vector<RootSlot>& slots = root_slots();

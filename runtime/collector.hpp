@@ -65,6 +65,9 @@ void collector_remove_root(RootMarker marker);
 using SweepHook = void (*)();
 void collector_add_sweep(SweepHook hook);
 void collector_remove_sweep(SweepHook hook);
+// Forgets every root callback and sweep hook: the modules' state went with a
+// released memory manager, and each module registers again when it starts.
+void collector_roots_forget();
 
 // Nodes of dead buffers wait here and return to their frames in one pass.
 void node_queue_dead(Node node);

@@ -117,6 +117,9 @@ void memory_release_all() {
     next_slot = 1;
     memory.total = 0;
     cell_init(&root_cell, T_NONE);
+    // The modules' roots refer to nodes that no longer exist; each module
+    // registers again when it starts over.
+    collector_roots_forget();
 }
 
 void root_block_new() {

@@ -26,6 +26,7 @@ constexpr uint32_t SERIES_MARK        = 0x08000000;  // collector mark
 constexpr uint32_t SERIES_BIG         = 0x01000000;  // the buffer has a big frame of its own
 constexpr uint32_t SERIES_FIXED       = 0x00100000;  // lives in a heap block, never moves
 constexpr uint32_t SERIES_NEGATED     = 0x00080000;  // bitset negation
+constexpr uint32_t SERIES_LIBRARY     = 0x00040000;  // a block of library code (deep copies keep it)
 constexpr uint32_t SERIES_OWNED       = 0x00020000;  // owned by an object field
 
 // Header of a series buffer; the data follows it directly. Head and tail are
@@ -45,8 +46,8 @@ struct SeriesBuffer {
     uint8_t* head_ptr() { return data() + head; }
     uint8_t* tail_ptr() { return data() + tail; }
     uint32_t unit() const { return flags & SERIES_UNIT_MASK; }
-    // log2 of the unit: 0, 1, 2 or 4
-    uint32_t shift() const { uint32_t u = unit(); return u == 16 ? 4 : u == 4 ? 2 : u == 2 ? 1 : 0; }
+    // log2 of the unit: 0, 1, 2, 3 (8-byte vector items) or 4
+    uint32_t shift() const { uint32_t u = unit(); return u == 16 ? 4 : u == 8 ? 3 : u == 4 ? 2 : u == 2 ? 1 : 0; }
     uint32_t length() const { return (tail - head) >> shift(); }
 };
 static_assert(sizeof(SeriesBuffer) == 20, "the header is five 32-bit words");

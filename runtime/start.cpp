@@ -9,7 +9,10 @@
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/platform.hpp"
 #include "core/error.hpp"
+#include "core/error_value.hpp"
 #include "core/registry.hpp"
+#include "core/actions.hpp"
+#include "core/interpreter.hpp"
 #include "core/externals.hpp"
 #include "core/casefold.hpp"
 #include "core/cycle.hpp"
@@ -19,6 +22,11 @@
 #include "core/ownership.hpp"
 #include "core/vocabulary.hpp"
 #include "runtime/native_guard.hpp"
+#include "natives/lexer.hpp"
+#include "natives/checksum.hpp"
+#include "natives/random.hpp"
+#include "natives/natives.hpp"
+#include "runtime/library_start.hpp"
 
 #include <cfenv>
 #include <cstdio>
@@ -87,8 +95,6 @@ static void runtime_start() {
 }
 
 // ---- initialisation steps of subsystems that are not built yet -------------
-static void random_init() {}             // random generator: not built yet
-static void actions_table_init() {}      // actions layer: not built yet
 // The symbol series, the global context, the case-folding tables, the symbol
 // index, then the words of the type names and of the runtime's vocabulary.
 static void global_tables_new() {
@@ -99,9 +105,7 @@ static void global_tables_new() {
     datatype_build_words();
     runtime_words_build();
 }
-static void natives_init() {}            // natives table: not built yet
 static void parse_init() {}              // parse work stacks: not built yet
-static void checksum_words_init() {}     // checksum method words: not built yet
 static void compression_words_init() {}  // compression method words: not built yet
 static void process_capture_init() {}    // capture buffer of call: not built yet
 // The data and call stacks, the cycle stack and the native stack guard.
@@ -110,10 +114,9 @@ static void stacks_init() {
     cycles_init();
     native_stack_guard_init(runtime_record.stack_base);
 }
-static void lexer_init() {}              // lexer tables: not built yet
-static void boot_data_decode() {}        // boot data: not built yet
-static void interpreter_init() {}        // interpreter: not built yet
-static void library_start() {}           // the library's top level and the console: not built yet
+// Until the boot data carries them, the words of the built-in values
+// (datatypes, typesets, natives, actions, operators) are made from source.
+static void boot_data_decode() { natives_words_define(); }
 
 void runtime_init() {
     startup_logging = true;
@@ -131,7 +134,7 @@ void runtime_init() {
     natives_init();
     parse_init();
     ownership_init();
-    checksum_words_init();
+    checksum_init();
     compression_words_init();
     process_capture_init();
     stacks_init();
@@ -154,7 +157,9 @@ int program_start(int argc, char** argv) {
         runtime_init();
         library_start();
     } catch (const LanguageError&) {
-        // An error that nothing caught ends the program.
+        // An error that nothing caught ends the program, reported on stderr
+        // (there is no graphical console to show it in).
+        error_report_uncaught();
         heap_free_all();
         return EXIT_UNCAUGHT_ERROR;
     }

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace kel {
@@ -207,5 +208,19 @@ bool fd_write_all(int fd, const void* data, size_t len) {
 }
 
 bool fd_is_terminal(int fd) { return isatty(fd) == 1; }
+
+bool secure_random_fill(void* data, size_t len) {
+    auto* bytes = static_cast<uint8_t*>(data);
+    size_t got = 0;
+    while (got < len) {
+        ssize_t n = getrandom(bytes + got, len - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        got += size_t(n);
+    }
+    return true;
+}
 
 } // namespace kel

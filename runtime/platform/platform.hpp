@@ -97,6 +97,10 @@ constexpr int STDERR_FD = 2;
 // Writes every byte, resuming after signals and partial writes. False when the
 // OS reports an error (a closed pipe, a full disk); the rest is dropped.
 bool fd_write_all(int fd, const void* data, size_t len);
+
+// Fills the buffer from the kernel's secure random source; false when the
+// source fails (interrupted reads are retried).
+bool secure_random_fill(void* data, size_t len);
 bool fd_is_terminal(int fd);
 
 } // namespace kel

@@ -116,7 +116,8 @@ TEST_F(Registry, BuiltinRegistrationCoversEveryTypeButEvent) {
     EXPECT_EQ(action_slot(T_DATATYPE, A_MAKE), nullptr);
     EXPECT_NE(action_slot(T_LOGIC, A_AND_T), nullptr);
     EXPECT_NE(action_slot(T_INTEGER, A_ADD), nullptr);
-    EXPECT_EQ(action_slot(T_MONEY, A_ADD), nullptr);  // registered with every slot unsupported
+    EXPECT_NE(action_slot(T_MONEY, A_ADD), nullptr);
+    EXPECT_EQ(action_slot(T_STRING, A_ADD), nullptr);  // not every type supports every action
 }
 
 TEST_F(Registry, DatatypeFormMoldAndBudgets) {

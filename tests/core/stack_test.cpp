@@ -318,6 +318,7 @@ TEST_F(StackTest, NativeRecursionRaisesStackOverflow) {
 // re-points their nodes when the series move.
 TEST_F(StackTest, CollectorMarksTheDataStack) {
     memory_setup();
+    stack_init({SYM_BODY, SYM_ANON, SYM_NOT_FOUND, SYM_SELF});  // roots go with released memory
     collector.enabled = true;
     {
         Node node = series_new_cells(4);

@@ -2,6 +2,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "core/error.hpp"
+#include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -114,12 +115,8 @@ TEST_F(HandleTable, TwentyFirstClassIsALimitError) {
 // The collector sweeps the table after marking: a record nothing marks is
 // released, one a root marks stays.
 TEST_F(HandleTable, CollectionReleasesRecordsNoRootMarks) {
-    memory_release_all();
-    memory_setup();
-    node_frame_new(NODE_FRAME_CAPACITY);
-    series_frame_new();
-    collector_init();
-    collector.enabled = false;
+    kel::testing::memory_fresh(false);
+    SetUp();  // the table's sweep went with the released memory
     static uint32_t kept;
     kept = external_handle_new(ptr(1), cls);
     uint32_t dropped = external_handle_new(ptr(2), cls);

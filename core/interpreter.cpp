@@ -1,0 +1,841 @@
+// The interpreter: block evaluation, one expression by the type of its first
+// value, infix operators, argument caches and argument fetching, and the
+// calls of the five kinds of function values.
+//
+// Values in flight live on the data stack: an expression leaves its value in
+// the cell that was the data top when it began (or in ARGS[0] without push).
+// A call pushes a copy of the function value, marks its frame right above it
+// and, once the callee has left its result in ARGS[0], moves the result down
+// over the function copy. Function arguments and locals are the frame's cells
+// themselves: the function's context reads them there while the call runs,
+// so a call allocates no series.
+#include "core/interpreter.hpp"
+#include "core/actions.hpp"
+#include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/error.hpp"
+#include "core/function.hpp"
+#include "core/hashtable.hpp"
+#include "core/logic.hpp"
+#include "core/natives_table.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/trace.hpp"
+#include "core/typeset.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/native_guard.hpp"
+#include "library/routines.hpp"
+
+namespace kel {
+
+// ---- the position stack ------------------------------------------------------------------
+// Every block being evaluated, innermost last; each entry's index is the
+// expression under evaluation. The array never moves, so an EvalCursor may
+// point at its entry; the collector marks the entries in use.
+
+constexpr uint32_t POSITION_DEPTH = CALL_STACK_FRAMES + 1;
+static Cell positions[POSITION_DEPTH];
+static uint32_t position_depth = 0;
+static Cell no_position;
+
+static void positions_mark() { collector_mark_values(positions, positions + position_depth); }
+
+struct PositionEntry {
+    Cell* cell;
+    explicit PositionEntry(const Cell* block) {
+        if (position_depth >= POSITION_DEPTH) stack_overflow();
+        cell = &positions[position_depth];
+        cell_copy(block, cell);
+        position_depth++;
+    }
+    ~PositionEntry() { position_depth--; }
+    PositionEntry(const PositionEntry&) = delete;
+    PositionEntry& operator=(const PositionEntry&) = delete;
+};
+
+// Library code stands aside: the innermost block that is not library code,
+// else the innermost block.
+Cell* interp_position() {
+    if (position_depth == 0) return &no_position;
+    for (uint32_t i = position_depth; i > 0; i--) {
+        const Cell* block = &positions[i - 1];
+        if (!(series_buffer(block->w2)->flags & SERIES_LIBRARY)) return &positions[i - 1];
+    }
+    return &positions[position_depth - 1];
+}
+
+// Refinements a native or action spec may have.
+constexpr uint32_t MAX_REFINEMENTS = 32;
+// Fetch modes of argument-cache typesets (header bits 20-21).
+constexpr uint32_t FETCH_MODE_SHIFT = 20;
+enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2, FETCH_NEVER = 3 };
+
+static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
+
+void interpreter_init() {
+    position_depth = 0;
+    cell_init(&no_position, T_UNSET);
+    collector_remove_root(positions_mark);
+    collector_add_root(positions_mark);
+    trace_init();
+    block_sort_call_set(sort_call);
+}
+
+// ---- code access ---------------------------------------------------------------------------
+
+static inline const Cell* code_at(const EvalCursor& cursor, uint32_t i) {
+    return reinterpret_cast<const Cell*>(series_buffer(cursor.block->w2)->head_ptr()) + i;
+}
+
+// Whether the code has ended; code that shrank while running ends early.
+static inline bool code_ended(EvalCursor& cursor) {
+    if (cursor.position >= cursor.end) return true;
+    uint32_t length = series_buffer(cursor.block->w2)->length();
+    if (cursor.end > length) cursor.end = length;
+    return cursor.position >= cursor.end;
+}
+
+static inline void trace_event(uint32_t event, const EvalCursor* cursor, const Cell* reference,
+                               const Cell* value) {
+    if (cursor) trace_fire_event(event, cursor->block, int32_t(cursor->position), reference, value);
+    else trace_fire_event(event, nullptr, -1, reference, value);
+}
+
+// ---- words ---------------------------------------------------------------------------------
+
+// context_cell for the hot paths of word reads, inlined: a context node's
+// buffer starts with its context! cell.
+static inline const Cell* context_cell_fast(Node context) {
+    return reinterpret_cast<const Cell*>(series_buffer(context)->head_ptr());
+}
+
+Cell* interp_word_slot(const Cell* word) {
+    Node context = word->w1;
+    if (context == 0 || word->w3 == WORD_UNBOUND) return word_get(word);
+    const Cell* c = context_cell_fast(context);
+    uint32_t values = c->w2;
+    if (values == 0) {
+        Cell w = *word;
+        error_raise(ERR_NOT_IN_CONTEXT, &w);
+    }
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + word->w3;
+    SeriesBuffer* b = series_buffer(values);
+    if (word->w3 < b->length()) return reinterpret_cast<Cell*>(b->head_ptr()) + word->w3;
+    return word_get(word);
+}
+
+Cell* context_slot_at(Node context, uint32_t index) {
+    const Cell* c = context_cell_fast(context);
+    if (c->w2 == 0) {
+        Cell word = *context_word_at(context, index);
+        error_raise(ERR_NOT_DEFINED, &word);
+    }
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + index;
+    SeriesBuffer* b = series_buffer(c->w2);
+    if (index >= b->length()) {
+        Cell word = index < context_word_count(context) ? *context_word_at(context, index)
+                                                         : none_cell;
+        error_raise(ERR_NOT_DEFINED, &word);
+    }
+    return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+}
+
+Cell* root_cell_at(uint32_t n) {
+    return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + n;
+}
+
+// Sets a word (on the data stack) to a value (on the data stack): slots of
+// plain and function contexts are written by index; objects (change
+// notification) and unresolved words take the general path.
+static void interp_word_set(Cell* word, const Cell* value) {
+    if (word->w1 && word->w3 != WORD_UNBOUND) {
+        const Cell* c = context_cell_fast(word->w1);
+        uint32_t kind = (c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+        if (c->w2 && kind != CONTEXT_OBJECT) {
+            if (c->header & CONTEXT_ON_STACK) {
+                cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
+                return;
+            }
+            SeriesBuffer* b = series_buffer(c->w2);
+            if (word->w3 < b->length()) {
+                cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
+                return;
+            }
+        }
+    }
+    word_set(word, value);
+}
+
+// ---- argument cache ----------------------------------------------------------------------
+
+static bool native_type_q(uint8_t type) { return type == T_NATIVE || type == T_ACTION; }
+
+static bool local_refinement_q(const Cell* c) {
+    return cell_type(c) == T_REFINEMENT &&
+           symbol_resolve(c->w2) == symbol_resolve(runtime_refinement(REF_LOCAL)->w2);
+}
+
+// Natives, actions and functions alike keep the cache in their second more cell.
+static Cell* args_cache_cell(const Cell* function) {
+    return function_more_cell(function, MORE_ARGS_CACHE);
+}
+
+Node args_cache_build(const Cell* function) {
+    Cell* cached = args_cache_cell(function);
+    if (cell_type(cached) == T_BLOCK) return cached->w2;
+    bool native = native_type_q(cell_type(function));
+    NodeRoot cache(series_new_cells(8), ROOT_BLOCK);
+    uint32_t refinements = 0;
+    int32_t locals = 0;
+    for (uint32_t i = 0;; i++) {
+        SeriesBuffer* sb = series_buffer(function_spec(function));
+        uint32_t length = sb->length();
+        if (i >= length) break;
+        const Cell* cells = reinterpret_cast<const Cell*>(sb->head_ptr());
+        Cell c = cells[i];
+        uint8_t t = cell_type(&c);
+        if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
+            uint32_t mode = t == T_WORD ? uint32_t(FETCH_EVAL) : t == T_GET_WORD ? uint32_t(FETCH_LITERAL) : uint32_t(FETCH_QUOTED);
+            Cell* typeset;
+            if (i + 1 < length && cell_type(&cells[i + 1]) == T_BLOCK &&
+                cells[i + 1].w1 < series_buffer(cells[i + 1].w2)->length()) {
+                CellRoot types(cells[i + 1]);
+                typeset = typeset_from_spec(cache.node, &types.cell);
+            } else {
+                typeset = typeset_all_but_unset(cache.node);
+            }
+            typeset->header |= mode << FETCH_MODE_SHIFT;
+        } else if (t == T_SET_WORD) {
+            if (symbol_resolve(c.w2) != symbol_resolve(runtime_symbol(SYM_RETURN)))
+                error_raise(ERR_BAD_FUNC_DEF, &c);
+            typeset_all_but_unset(cache.node)->header |= FETCH_NEVER << FETCH_MODE_SHIFT;
+        } else if (t == T_REFINEMENT) {
+            if (local_refinement_q(&c)) {
+                if (!native) locals = function_count_locals(function_spec(function), i, false);
+                break;
+            }
+            refinements++;
+            if (native) c.w3 = refinements;
+            cell_copy(&c, cell_series_append(cache.node));
+        }
+    }
+    if ((!native && locals > 0) || (native && refinements > 0)) {
+        Cell* end = cell_series_append(cache.node);
+        cell_init(end, T_INTEGER);
+        end->w2 = uint32_t(native ? int32_t(refinements) : locals);
+    }
+    if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
+    cached = args_cache_cell(function);
+    cell_init(cached, T_BLOCK);
+    cached->w2 = cache.node;
+    return cache.node;
+}
+
+static inline const Cell* cache_cells(Node cache, uint32_t* length) {
+    SeriesBuffer* b = series_buffer(cache);
+    *length = b->length();
+    return reinterpret_cast<const Cell*>(b->head_ptr());
+}
+
+// ---- argument fetching --------------------------------------------------------------------
+
+// The name word of the running call (its frame's word).
+static void call_name(Cell* out) { stack_frame_word(stack_top_frame(), out); }
+
+[[noreturn]] static void raise_no_arg(const Cell* function, uint32_t param) {
+    Cell name, parameter;
+    call_name(&name);
+    function_parameter_word(function, param, &parameter);
+    error_raise(ERR_NO_ARG, &name, &parameter);
+}
+
+static void check_argument(const Cell* function, const Cell* typeset, const Cell* value,
+                           uint32_t param) {
+    if (typeset_has(typeset, cell_type(value))) return;
+    Cell name, datatype, parameter;
+    call_name(&name);
+    datatype_make_at(&datatype, cell_type(value));
+    function_parameter_word(function, param, &parameter);
+    error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
+}
+
+// The value of a frame's word (which carries no slot index), or null when it
+// has none readable. Reads only: used while an error is being built.
+static const Cell* frame_word_value(const Cell* word) {
+    if (word->w1 == 0) return nullptr;
+    int32_t index = word->w3 != WORD_UNBOUND ? int32_t(word->w3)
+                                               : context_find_word(word->w1, word->w2, true);
+    if (index < 0) return nullptr;
+    const Cell* ctx = context_cell_fast(word->w1);
+    if (ctx->w2 == 0) return nullptr;
+    if (ctx->header & CONTEXT_ON_STACK) return data_stack.bottom + (ctx->w2 - 1) + index;
+    SeriesBuffer* values = series_buffer(ctx->w2);
+    if (uint32_t(index) >= values->length()) return nullptr;
+    return reinterpret_cast<const Cell*>(values->head_ptr()) + index;
+}
+
+void expect_arg_raise(const Cell* caller_in, uint8_t type, uint32_t param) {
+    Cell caller = *caller_in, datatype, parameter;
+    datatype_make_at(&datatype, type);
+    cell_init(&parameter, T_NONE);
+    const Cell* fn = frame_word_value(&caller);
+    if (fn && (callable_type_q(cell_type(fn)) || cell_type(fn) == T_OP))
+        function_parameter_word(fn, param, &parameter);
+    error_raise(ERR_EXPECT_ARG, &caller, &datatype, &parameter);
+}
+
+void typeset_check(const Cell* typeset, uint32_t param, const Cell* value) {
+    if (typeset_has(typeset, cell_type(value))) return;
+    Cell name;
+    call_name(&name);
+    expect_arg_raise(&name, cell_type(value), param);
+}
+
+void native_arg_check(const Cell* typeset, uint32_t param, int32_t position) {
+    if (position >= 0) typeset_check(typeset, param, data_stack.args + position);
+}
+
+const Cell* not_unset_check(uint32_t param, const Cell* value) {
+    if (cell_type(value) != T_UNSET) return value;
+    Cell name;
+    call_name(&name);
+    expect_arg_raise(&name, T_UNSET, param);
+}
+
+// Pushes one argument fetched from the code by the typeset's fetch mode.
+static ExitCode fetch_one(const Cell* function, const Cell* typeset, EvalCursor& cursor,
+                          bool no_infix, uint32_t param) {
+    uint32_t mode = (typeset->header >> FETCH_MODE_SHIFT) & 3;
+    if (code_ended(cursor)) {
+        if (mode == FETCH_QUOTED && typeset_has(typeset, T_UNSET)) {
+            stack_push_new(T_UNSET);
+            return EXIT_CODE_NONE;
+        }
+        raise_no_arg(function, param);
+    }
+    if (mode == FETCH_EVAL) return eval_expression(cursor, no_infix, true, false);
+    const Cell* v = code_at(cursor, cursor.position++);
+    if (mode == FETCH_QUOTED) {
+        switch (cell_type(v)) {
+        case T_PAREN:
+            return eval_block(v, false);
+        case T_GET_WORD:
+            stack_push(interp_word_slot(v));
+            return EXIT_CODE_NONE;
+        case T_GET_PATH: {
+            Cell* path = stack_push(v);
+            ExitCode x = interp_eval_path(path, cursor, false, true, true, false);
+            if (x != EXIT_CODE_NONE) return x;
+            cell_copy(path + 1, path);
+            data_stack.top = path + 1;
+            return EXIT_CODE_NONE;
+        }
+        default: break;
+        }
+    }
+    stack_push(v);
+    return EXIT_CODE_NONE;
+}
+
+// Where a refinement named in a path stands: its cache index, its number
+// among the refinements (from 1) and its frame slot (functions).
+struct RefinementPlace {
+    uint32_t cache_index;
+    uint32_t number;
+    uint32_t slot;
+    uint32_t param;
+};
+
+static bool refinement_find(Node cache, uint32_t symbol, RefinementPlace* place) {
+    uint32_t length;
+    const Cell* cells = cache_cells(cache, &length);
+    uint32_t number = 0, slot = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t t = cell_type(&cells[i]);
+        if (t == T_REFINEMENT) {
+            number++;
+            if (symbol_resolve(cells[i].w2) == symbol_resolve(symbol)) {
+                *place = {i, number, slot, slot};
+                return true;
+            }
+            slot++;
+        } else if (t == T_TYPESET && ((cells[i].header >> FETCH_MODE_SHIFT) & 3) != FETCH_NEVER) {
+            slot++;
+        }
+    }
+    return false;
+}
+
+static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                           bool infix, bool no_infix) {
+    // The function cell lies on the data stack, so the cache node is re-read
+    // through it after anything that may have moved it.
+    const Cell* cached = args_cache_cell(function);
+    if (cell_type(cached) != T_BLOCK) args_cache_build(function);
+    bool native = native_type_q(cell_type(function));
+    int32_t refinements[MAX_REFINEMENTS];
+    if (native)
+        for (int32_t& r : refinements) r = -1;
+    Cell* args = data_stack.args;
+    uint32_t argc = 0, param = 0;
+    int32_t locals = 0;
+    bool leading = true;
+    uint32_t length;
+    const Cell* cells = cache_cells(args_cache_cell(function)->w2, &length);
+    for (uint32_t i = 0; i < length; i++) {
+        Cell c = cells[i];  // typesets and refinements: no node to follow
+        uint8_t t = cell_type(&c);
+        if (t == T_TYPESET) {
+            if (((c.header >> FETCH_MODE_SHIFT) & 3) == FETCH_NEVER) continue;
+            if (leading) {
+                if (!(infix && argc == 0)) {
+                    ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, param);
+                    if (x != EXIT_CODE_NONE) return x;
+                    // Fetching may have moved the cache.
+                    cells = cache_cells(args_cache_cell(function)->w2, &length);
+                }
+                check_argument(function, &c, args + argc, param);
+                argc++;
+            } else if (!native) {
+                stack_push_new(T_NONE);
+                argc++;
+            }
+            param++;
+        } else if (t == T_REFINEMENT) {
+            leading = false;
+            if (!native) {
+                logic_make_at(stack_push_slot(), false);
+                argc++;
+            }
+            param++;
+        } else if (t == T_INTEGER && !native) {
+            locals = cell_int(&c);
+        }
+    }
+    if (locals > 0) push_unused_refinement(uint32_t(locals));
+
+    if (path.path) {
+        for (uint32_t k = path.from;; k++) {
+            SeriesBuffer* pb = series_buffer(path.path->w2);
+            if (k >= pb->length()) break;
+            Cell e = reinterpret_cast<const Cell*>(pb->head_ptr())[k];
+            bool on = true;
+            if (cell_type(&e) == T_GET_WORD) on = !logic_false(interp_word_slot(&e));
+            else if (cell_type(&e) != T_WORD) error_raise(ERR_BAD_REFINE, &e);
+            RefinementPlace place;
+            if (!refinement_find(args_cache_cell(function)->w2, e.w2, &place)) {
+                Cell name;
+                call_name(&name);
+                error_raise(ERR_NO_REFINE, &name, &e);
+            }
+            if (!on) continue;
+            if (native) {
+                if (refinements[place.number - 1] != -1) error_raise(ERR_DUP_REFINE, path.path);
+                refinements[place.number - 1] = int32_t(argc);
+            } else {
+                Cell* flag = args + place.slot;
+                if (logic_get(flag)) error_raise(ERR_DUP_REFINE, path.path);
+                logic_make_at(flag, true);
+            }
+            uint32_t arg_param = place.param + 1;
+            for (uint32_t j = place.cache_index + 1;; j++) {
+                uint32_t length;
+                const Cell* cells = cache_cells(args_cache_cell(function)->w2, &length);
+                if (j >= length || cell_type(&cells[j]) != T_TYPESET) break;
+                Cell c = cells[j];
+                ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, arg_param);
+                if (x != EXIT_CODE_NONE) return x;
+                check_argument(function, &c, data_stack.top - 1, arg_param);
+                if (native) {
+                    argc++;
+                } else {
+                    cell_copy(data_stack.top - 1, args + place.slot + (arg_param - place.param));
+                    stack_pop(1);
+                }
+                arg_param++;
+            }
+        }
+    }
+
+    if (!native) return EXIT_CODE_NONE;
+    if (trace_state.tracing) {
+        Cell name;
+        call_name(&name);
+        trace_event(TRACE_CALL, &cursor, &name, function);
+    }
+    if (cell_type(function) == T_NATIVE) {
+        NativeFn entry = native_entry(function_index(function));
+        if (!entry) error_raise(ERR_NOT_DONE);
+        return entry(false, refinements);
+    }
+    ActionEntry entry = action_entry(function_index(function));
+    if (!entry) error_raise(ERR_NOT_DONE);
+    entry(refinements);
+    return EXIT_CODE_NONE;
+}
+
+ExitCode fetch_arguments(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                         const Cell*, bool infix) {
+    return fetch_args(const_cast<Cell*>(function), cursor, path, infix, false);
+}
+
+// ---- calls ---------------------------------------------------------------------------------
+
+static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
+                          const PathRefinements& path, const Cell* word, bool infix,
+                          bool no_infix) {
+    native_stack_check();
+    Cell* slot;
+    if (!infix) {
+        slot = stack_push(function);
+    } else {
+        // The operator goes below its left operand, which becomes ARGS[0].
+        Cell op = *function;
+        Cell* left = data_stack.top - 1;
+        stack_push(left);
+        cell_copy(&op, left);
+        slot = left;
+        data_stack.top = left + 1;
+        cell_type_set(slot, op_source_type(slot));
+    }
+    uint8_t type = cell_type(slot);
+    const Cell* name = word ? word : runtime_word(W_LABEL_ANON);
+    if (type == T_FUNCTION) stack_mark_func_interp(name);
+    else stack_mark_native_interp(name);
+    if (infix) data_stack.top = data_stack.args + 1;
+    if (trace_state.tracing) {
+        Cell w;
+        call_name(&w);
+        trace_event(TRACE_OPEN, &cursor, nullptr, &w);
+    }
+    ExitCode x = fetch_args(slot, cursor, path, infix, no_infix);
+    if (x != EXIT_CODE_NONE) return x;
+    if (type == T_FUNCTION) x = exec_function(slot, 0, nullptr, 0);
+    else if (type == T_ROUTINE) x = exec_routine(slot);
+    if (x != EXIT_CODE_NONE) return x;
+    if (trace_state.tracing) {
+        Cell w;
+        call_name(&w);
+        trace_event(TRACE_RETURN, &cursor, &w, data_stack.args);
+    }
+    if (type == T_FUNCTION) stack_unwind_func_keep();
+    else stack_unwind_keep();
+    cell_copy(slot + 1, slot);
+    data_stack.top = slot + 1;
+    if (!push) stack_set_last_reset(slot);
+    return EXIT_CODE_NONE;
+}
+
+ExitCode eval_code(const Cell* function, EvalCursor& cursor, bool push,
+                   const PathRefinements& path, const Cell* word, const Cell*, bool infix) {
+    return eval_call(function, cursor, push, path, word, infix, false);
+}
+
+ExitCode exec_function(const Cell* function, Node, const Cell* word, uint32_t trace_mask) {
+    Node context = function_context(function);
+    CallFrame* frame = stack_top_frame();
+    // Recorded in the frame, so every unwind (normal, exit or error) puts the
+    // context's values back to the caller's.
+    frame->function_context = context;
+    frame->saved_values = context_values(context);
+    context_values_set_args(context, data_stack.args);
+    bool tracing = trace_state.tracing;
+    if (tracing && trace_mask && !(trace_mask & trace_state.settings)) trace_state.tracing = false;
+    if (trace_state.tracing) {
+        Cell name;
+        call_name(&name);
+        trace_event(TRACE_CALL, nullptr, &name, function);
+    }
+    ExitCode x = eval_function_body(function, word);
+    trace_state.tracing = tracing;
+    return x;
+}
+
+ExitCode eval_function_body(const Cell* function, const Cell*) {
+    stack_set_body_flag(true);
+    bool tracing = trace_state.tracing;
+    if (function->header & FUNCTION_TRACE) trace_state.tracing = trace_state.requested;
+    if (function->header & FUNCTION_NO_TRACE) trace_state.tracing = false;
+    if (trace_state.tracing) {
+        Cell name;
+        call_name(&name);
+        trace_event(TRACE_PROLOG, nullptr, &name, function);
+    }
+    ExitCode x;
+    const Cell* body = function_more_cell(function, MORE_BODY);
+    if (cell_type(body) == T_BLOCK) {
+        x = eval_block(body, true);
+    } else {
+        stack_box_new(T_UNSET);
+        x = EXIT_CODE_NONE;
+    }
+    if (trace_state.tracing) {
+        Cell name;
+        if (call_stack.top > call_stack.bottom) call_name(&name);
+        else cell_init(&name, T_NONE);
+        trace_event(TRACE_EPILOG, nullptr, &name, function);
+    }
+    trace_state.tracing = tracing;
+    if (x == EXIT_CODE_RETURN || x == EXIT_CODE_EXIT) {
+        exit_clear();
+        x = EXIT_CODE_NONE;
+    }
+    if (x == EXIT_CODE_NONE) stack_set_body_flag(false);
+    return x;
+}
+
+ExitCode exec_routine(const Cell* routine) {
+    routine_call(routine);
+    return EXIT_CODE_NONE;
+}
+
+// A user comparator of sort: called with the two values, its result in out.
+static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out) {
+    Cell* slot = stack_push(function);
+    stack_mark_func_interp(runtime_word(W_LABEL_ANON));
+    Cell* args = data_stack.args;
+    stack_push(a);
+    stack_push(b);
+    Node cache = args_cache_build(slot);
+    uint32_t length;
+    const Cell* cells = cache_cells(cache, &length);
+    uint32_t slots = 0, leading = 0;
+    bool in_refinement = false;
+    int32_t locals = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t t = cell_type(&cells[i]);
+        if (t == T_TYPESET && ((cells[i].header >> FETCH_MODE_SHIFT) & 3) != FETCH_NEVER) {
+            slots++;
+            if (!in_refinement) leading++;
+        } else if (t == T_REFINEMENT) {
+            slots++;
+            in_refinement = true;
+        } else if (t == T_INTEGER) {
+            locals = cell_int(&cells[i]);
+        }
+    }
+    // Missing leading arguments are none; unused refinements false and none.
+    data_stack.top = args + (leading < 2 ? leading : 2);
+    for (uint32_t i = uint32_t(data_stack.top - args); i < leading; i++) stack_push_new(T_NONE);
+    if (slots > leading) push_unused_refinement(slots - leading);
+    if (locals > 0) push_unused_refinement(uint32_t(locals));
+    ExitCode x = exec_function(slot, 0, nullptr, 0);
+    if (x != EXIT_CODE_NONE) exit_throw(x);
+    stack_unwind_func_keep();
+    cell_copy(slot + 1, out);
+    data_stack.top = slot;
+}
+
+// ---- expressions ---------------------------------------------------------------------------
+
+static bool system_issue_q(const Cell* issue) {
+    uint32_t s = symbol_resolve(issue->w2);
+    return s == symbol_resolve(runtime_symbol(SYM_SYSTEM)) ||
+           s == symbol_resolve(runtime_symbol(SYM_SYSTEM_GLOBAL));
+}
+
+// Evaluates the value at the cursor (without the infix step); the value is
+// pushed at the data top the call began with.
+static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_functions) {
+    native_stack_check();
+    const Cell* v = code_at(cursor, cursor.position);
+    if (trace_state.tracing) {
+        Cell value = *v;
+        trace_event(TRACE_FETCH, &cursor, nullptr, &value);
+        v = code_at(cursor, cursor.position);
+    }
+    cursor.position++;
+    Cell* start = data_stack.top;
+    ExitCode x = EXIT_CODE_NONE;
+    switch (cell_type(v)) {
+    case T_WORD: {
+        Cell* slot = interp_word_slot(v);
+        uint8_t t = cell_type(slot);
+        if (t == T_UNSET || t == T_OP) {
+            Cell w = *v;
+            error_raise(t == T_UNSET ? ERR_NO_VALUE : ERR_NO_OP_ARG, &w);
+        }
+        if (callable_type_q(t)) return eval_call(slot, cursor, true, {nullptr, 0}, v, false, no_infix);
+        stack_push(slot);
+        break;
+    }
+    case T_SET_WORD: {
+        Cell* args = stack_mark_native_interp(v);
+        Cell* word = stack_push(v);
+        if (code_ended(cursor)) error_raise(ERR_NEED_VALUE, word);
+        x = eval_expression(cursor, false, true, false);
+        if (x != EXIT_CODE_NONE) return x;
+        Cell* value = args + 1;
+        if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
+        if (trace_state.tracing) trace_event(TRACE_SET, &cursor, word, value);
+        interp_word_set(word, value);
+        cell_copy(value, args);
+        stack_unwind_keep();
+        break;
+    }
+    case T_SET_PATH: {
+        if (code_ended(cursor)) {
+            Cell p = *v;
+            error_raise(ERR_NEED_VALUE, &p);
+        }
+        Cell* path = stack_push(v);
+        stack_mark_native_interp(nullptr);
+        x = eval_expression(cursor, false, true, false);
+        if (x != EXIT_CODE_NONE) return x;
+        if (trace_state.tracing) trace_event(TRACE_SET, &cursor, path, data_stack.args);
+        x = interp_eval_path(path, cursor, true, false, false, false);
+        if (x != EXIT_CODE_NONE) return x;
+        stack_unwind_keep();
+        cell_copy(path + 1, path);
+        data_stack.top = path + 1;
+        break;
+    }
+    case T_GET_WORD:
+        stack_push(interp_word_slot(v));
+        break;
+    case T_LIT_WORD:
+        stack_push(v)->header = T_WORD;
+        break;
+    case T_PAREN:
+        x = eval_block(v, false);
+        if (x != EXIT_CODE_NONE) return x;
+        break;
+    case T_PATH: case T_GET_PATH: {
+        bool get = cell_type(v) == T_GET_PATH;
+        Cell* path = stack_push(v);
+        x = interp_eval_path(path, cursor, false, get, true, false);
+        if (x != EXIT_CODE_NONE) return x;
+        cell_copy(path + 1, path);
+        data_stack.top = path + 1;
+        break;
+    }
+    case T_LIT_PATH: {
+        Cell* path = stack_push(v);
+        path->header = T_PATH;
+        path->w3 = 0;
+        break;
+    }
+    case T_OP:
+        error_raise(ERR_NOT_DONE);
+    case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
+        if (literal_functions) {
+            stack_push(v);
+            break;
+        }
+        return eval_call(v, cursor, true, {nullptr, 0}, nullptr, false, no_infix);
+    case T_ISSUE:
+        if (system_issue_q(v) && !code_ended(cursor) &&
+            cell_type(code_at(cursor, cursor.position)) == T_BLOCK)
+            error_raise(ERR_KEL_SYSTEM);
+        stack_push(v);
+        break;
+    default:
+        stack_push(v);
+        break;
+    }
+    if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+    return EXIT_CODE_NONE;
+}
+
+// The operator held by the word at the cursor, or null when the next value is
+// not a word whose value (in a context with values) is an op!.
+static const Cell* infix_operator(EvalCursor& cursor) {
+    if (code_ended(cursor)) return nullptr;
+    const Cell* next = code_at(cursor, cursor.position);
+    if (cell_type(next) != T_WORD || next->w1 == 0 || next->w3 == WORD_UNBOUND) return nullptr;
+    const Cell* c = context_cell_fast(next->w1);
+    if (c->w2 == 0) return nullptr;
+    const Cell* value;
+    if (c->header & CONTEXT_ON_STACK) {
+        value = data_stack.bottom + (c->w2 - 1) + next->w3;
+    } else {
+        SeriesBuffer* b = series_buffer(c->w2);
+        if (next->w3 >= b->length()) return nullptr;
+        value = reinterpret_cast<const Cell*>(b->head_ptr()) + next->w3;
+    }
+    return cell_type(value) == T_OP ? value : nullptr;
+}
+
+ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
+    Cell* start = data_stack.top;
+    ExitCode x = eval_primary(cursor, no_infix, literal_functions);
+    if (x != EXIT_CODE_NONE) return x;
+    if (!no_infix) {
+        // a op1 b op2 c: strictly left to right, each result the next left operand.
+        while (const Cell* op = infix_operator(cursor)) {
+            const Cell* word = code_at(cursor, cursor.position);
+            if (trace_state.tracing) {
+                Cell w = *word;
+                trace_event(TRACE_FETCH, &cursor, nullptr, &w);
+                op = infix_operator(cursor);
+                word = code_at(cursor, cursor.position);
+            }
+            Cell name = *word;  // read by the frame mark only, before anything allocates
+            cursor.position++;
+            data_stack.top = start + 1;
+            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+            if (x != EXIT_CODE_NONE) return x;
+        }
+    }
+    if (!push) {
+        stack_set_last_reset(start);
+        if (trace_state.tracing) trace_event(TRACE_EXPR, &cursor, nullptr, data_stack.args);
+    }
+    return EXIT_CODE_NONE;
+}
+
+// ---- blocks --------------------------------------------------------------------------------
+
+ExitCode eval_block(const Cell* block, bool last) {
+    native_stack_check();
+    PositionEntry position(block);
+    Cell* code = position.cell;
+    uint32_t end = series_buffer(code->w2)->length();
+    uint32_t start = code->w1 > end ? end : code->w1;
+    stack_mark_block(nullptr);
+    EvalCursor cursor{code, start, end};
+    if (trace_state.tracing) trace_event(TRACE_ENTER, &cursor, nullptr, nullptr);
+    if (start >= end) {
+        stack_box_new(T_UNSET);
+    } else {
+        for (;;) {
+            code->w1 = cursor.position;
+            ExitCode x = eval_expression(cursor, false, false, false);
+            if (x != EXIT_CODE_NONE) return x;
+            if (code_ended(cursor)) break;
+            stack_reset();
+        }
+    }
+    if (trace_state.tracing) trace_event(TRACE_EXIT, &cursor, nullptr, data_stack.args);
+    if (last) stack_unwind_last();
+    else stack_unwind_keep();
+    return EXIT_CODE_NONE;
+}
+
+ExitCode eval_next(EvalCursor& cursor, bool push) {
+    PositionEntry position(cursor.block);
+    position.cell->w1 = cursor.position;
+    stack_mark_native_interp(nullptr);
+    ExitCode x = eval_expression(cursor, false, true, false);
+    if (x != EXIT_CODE_NONE) return x;
+    if (push) stack_unwind_keep();
+    else stack_unwind_last();
+    return EXIT_CODE_NONE;
+}
+
+ExitCode do_next_index(const Cell* block, uint32_t* index) {
+    PositionEntry position(block);
+    uint32_t end = series_buffer(position.cell->w2)->length();
+    if (*index >= end) {
+        stack_box_new(T_UNSET);
+        return EXIT_CODE_NONE;
+    }
+    position.cell->w1 = *index;
+    EvalCursor cursor{position.cell, *index, end};
+    ExitCode x = eval_expression(cursor, false, false, false);
+    *index = cursor.position;
+    return x;
+}
+
+} // namespace kel

@@ -1,0 +1,140 @@
+// The interpreter: evaluates a block expression by expression on the data
+// stack. Every entry reports how evaluation ended: EXIT_CODE_NONE, or the
+// pending exit (break, continue, return, exit, throw) that a callee raised and
+// that the caller must hand on at once, touching neither stack (see
+// core/exits.hpp). Errors travel as LanguageError exceptions.
+//
+// Code positions are element indexes counted from the head of the block's
+// buffer (not from the block value's own index). A block cell handed to an
+// entry must be one the collector sees: on the data stack, in a root holder,
+// or in a series that stays reachable; the entries copy what they keep.
+#pragma once
+#include "core/cell.hpp"
+#include "core/exits.hpp"
+#include "runtime/memory.hpp"
+#include <cstdint>
+
+namespace kel {
+
+// A stretch of code: the block (a rooted cell, see above) and the current and
+// end positions, both counted from its buffer's head.
+struct EvalCursor {
+    const Cell* block;
+    uint32_t position;
+    uint32_t end;
+};
+
+// Refinements named by a path after a function: the path cell (rooted) and
+// the position of its first refinement element; no path when path is null.
+struct PathRefinements {
+    const Cell* path;
+    uint32_t from;
+};
+
+// ---- set-up and state --------------------------------------------------------------
+
+// Makes the current position cell (a collector root).
+void interpreter_init();
+
+// The block being evaluated with its index at the expression being evaluated;
+// errors read it for their `near` field. Blocks of library code are passed
+// over for the user's block that called into them. Unset outside any
+// evaluation.
+Cell* interp_position();
+
+// ---- evaluation --------------------------------------------------------------------
+
+// Evaluates every expression of the block from its index in a block frame.
+// The block cell is copied before anything is allocated, so it may lie anywhere.
+// The value of the last expression (unset for an empty block) is copied into
+// the caller's ARGS[0] when last is set, else left pushed.
+ExitCode eval_block(const Cell* block, bool last);
+
+// Evaluates one expression at the cursor in a native frame (word <body>) and
+// advances the cursor past it. With push the value is pushed, else it goes to
+// ARGS[0] with top := ARGS + 1.
+ExitCode eval_next(EvalCursor& cursor, bool push);
+
+// Evaluates the expression at *index (from the buffer's head) and stores the
+// index after it; at the tail ARGS[0] := unset and the index stays (do/next).
+ExitCode do_next_index(const Cell* block, uint32_t* index);
+
+// Evaluates the expression at the cursor and advances it past the expression
+// (and any infix operators after it unless no_infix). With push the value is
+// pushed, else written into ARGS[0] with top := ARGS + 1. With
+// literal_functions a function value met literally is the value itself.
+ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions);
+
+// Calls a native!, action!, function! or routine! (or op! with infix), its
+// arguments fetched from the cursor. word names the call (null: the cell
+// before the position when it is a word); owner is the object the function was
+// found in by a path (null when none). With infix the left operand is the
+// last pushed value.
+ExitCode eval_code(const Cell* function, EvalCursor& cursor, bool push,
+                   const PathRefinements& path, const Cell* word, const Cell* owner, bool infix);
+
+// Fetches, checks and places the arguments and refinements of the function
+// in the frame just marked; for natives and actions also makes the call.
+ExitCode fetch_arguments(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                         const Cell* name, bool infix);
+
+// The argument cache of a function value (built on first use, kept in its
+// "more" block): its node.
+Node args_cache_build(const Cell* function);
+
+// Runs a function! whose arguments are in place in the running frame. The
+// trace mask turns tracing off for the call when it shares no bit with the
+// tracer's settings (0: no test).
+ExitCode exec_function(const Cell* function, Node self_context, const Cell* word,
+                       uint32_t trace_mask);
+
+// Runs the function's interpreted body (its first more cell) in the running
+// frame, which it flags as the target of return and exit; those two end here.
+ExitCode eval_function_body(const Cell* function, const Cell* word);
+
+// Calls a routine! whose arguments are in place: its registered C++
+// function (library/routines.hpp).
+ExitCode exec_routine(const Cell* routine);
+
+// Evaluates a path!, set-path! or get-path! (path: a rooted cell); a function
+// it reaches fetches its arguments from the cursor. The value to set is
+// ARGS[0] for a set. Result pushed (push) or in ARGS[0]. case_ selects
+// case-sensitive keys.
+ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool get, bool push,
+                          bool case_);
+
+// The same for natives (get, set): the path cell (rooted), set? and case?.
+// The result is written into ARGS[0]; for a set the value is ARGS[0].
+ExitCode path_eval_for_native(const Cell* path, bool set, bool case_);
+
+// ---- words ---------------------------------------------------------------------------
+
+// The address of a bound word's value slot (a data-stack cell for a running
+// function's context, else in the context's value block; valid until the
+// next allocation). Unbound words raise no-value, a finished function's
+// context not-in-context.
+Cell* interp_word_slot(const Cell* word);
+
+// The address of slot index of a context: in the running frame's cells for a
+// context whose values live on the data stack, else in its value block
+// (valid until the next allocation). A function context whose function is
+// not running raises script error not-defined with the slot's word.
+Cell* context_slot_at(Node context, uint32_t index);
+
+// Cell n of the root block (valid until the next allocation).
+Cell* root_cell_at(uint32_t n);
+
+// ---- argument checks -------------------------------------------------------------------
+// For natives called with check set (from C++ code outside the interpreter).
+// A failure raises script error expect-arg with the running call's word, the
+// value's datatype and the word of parameter param (counted in the spec from 0).
+
+// Raises expect-arg naming the caller word, the type and the caller's parameter.
+[[noreturn]] void expect_arg_raise(const Cell* caller, uint8_t type, uint32_t param);
+void typeset_check(const Cell* typeset, uint32_t param, const Cell* value);
+// Checks ARGS[position]; a negative position (absent refinement) passes.
+void native_arg_check(const Cell* typeset, uint32_t param, int32_t position);
+// The value itself unless it is unset.
+const Cell* not_unset_check(uint32_t param, const Cell* value);
+
+} // namespace kel

@@ -1,0 +1,31 @@
+// The natives table and its fill counter.
+#include "core/natives_table.hpp"
+#include "core/error.hpp"
+
+namespace kel {
+
+static NativeFn natives_table[NATIVES_TABLE_SLOTS + 1];  // slot 0 unused
+static uint32_t natives_fill = 1;
+
+void natives_table_init() {
+    for (NativeFn& entry : natives_table) entry = nullptr;
+    natives_fill = 1;
+}
+
+uint32_t native_register(NativeFn entry) {
+    if (natives_fill > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
+    natives_table[natives_fill] = entry;
+    return natives_fill++;
+}
+
+void native_register_at(uint32_t index, NativeFn entry) {
+    if (index < 1 || index > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
+    natives_table[index] = entry;
+    if (index >= natives_fill) natives_fill = index + 1;
+}
+
+NativeFn native_entry(uint32_t index) {
+    return index >= 1 && index <= NATIVES_TABLE_SLOTS ? natives_table[index] : nullptr;
+}
+
+} // namespace kel

@@ -1,0 +1,35 @@
+// The natives table: the entry of every native routine by its native index
+// (1 to 120; 108 to 120 are accepted by make native! but stay empty).
+// native! values carry the index, so boot and serialised data stay valid.
+//
+// Calling convention: the caller marks a frame and pushes the arguments in
+// spec order (mandatory arguments, then each refinement's arguments at the
+// positions it gives); the native reads them from ARGS[0..], leaves its
+// result in ARGS[0] and answers EXIT_CODE_NONE, or the pending exit it raised
+// or received (break, continue, return, exit, throw) for its caller to hand on.
+#pragma once
+#include "core/exits.hpp"
+#include <cstdint>
+
+namespace kel {
+
+constexpr uint32_t NATIVES_TABLE_SLOTS = 120;
+constexpr uint32_t NATIVES_DEFINED = 107;  // indexes with a fixed meaning
+
+// check: the caller has not checked the argument types (1 from code outside the
+// interpreter, 0 from it). refinements: one position per refinement of the
+// spec, in spec order: -1 when absent, else the index of its first argument
+// cell counted from ARGS[0] (any value but -1 for one without arguments).
+using NativeFn = ExitCode (*)(bool check, const int32_t* refinements);
+
+// Takes the table (every slot empty) with the fill counter at 1.
+void natives_table_init();
+// Stores the entry at the fill counter and advances it; returns its index.
+// Registration past the last slot raises internal error limit-hit.
+uint32_t native_register(NativeFn entry);
+// Stores the entry at a given index (1..120).
+void native_register_at(uint32_t index, NativeFn entry);
+// The entry of an index, null for an empty slot or an index outside 1..120.
+NativeFn native_entry(uint32_t index);
+
+} // namespace kel

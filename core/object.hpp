@@ -1,0 +1,114 @@
+// object!: a context of kind object whose values live in a block, a class id
+// and a record of where its change handlers sit.
+//
+// The object cell: word 1 the context node (kind object, object flag), word 2
+// the class id, word 3 the node of the on-change info, or 0 when the object
+// has no handler. The context's owner cell holds a copy of the object cell.
+//
+// The on-change info is a block of two cells, one for on-change* and one for
+// on-deep-change*. Each holds in word 1 the handler's slot index << 16 | the
+// stack cells its /local part takes (index 0xFFFF: no such handler) and in
+// word 2 the node of the handler's spec, which the info keeps alive so that a
+// recorded spec is never confused with a later series that reuses its node.
+//
+// Cells handed to functions that may allocate or evaluate must not lie in a
+// series buffer: keep them on the data stack or in a root holder.
+#pragma once
+#include "core/cell.hpp"
+#include "runtime/memory.hpp"
+#include <cstdint>
+
+namespace kel {
+
+constexpr uint32_t OBJECT_CLASS_ERROR = 1;          // class of every error! value
+constexpr uint32_t OBJECT_CLASS_RUNTIME = 1000000;  // classes made at run time count up from here
+constexpr uint32_t HANDLER_ABSENT = 0xFFFF;         // slot index of an absent handler
+
+// Positions of the two handlers in the on-change info.
+enum ObjectHandler : uint32_t { HANDLER_ON_CHANGE = 0, HANDLER_ON_DEEP_CHANGE = 1 };
+
+// The next run-time class id: 1,000,001 first.
+uint32_t object_class_new();
+
+// ---- making ---------------------------------------------------------------------------
+
+// A fresh object: a new context of size slots, class id 0, no on-change info.
+void object_make_at(Cell* out, uint32_t size);
+// Pushes an object cell for an existing context; copies it into the owner cell.
+Cell* object_push(Node context, uint32_t class_id, Node info);
+// Builds the on-change info of the object from its on-change* and
+// on-deep-change* fields (bad-field-set when one holds anything but a
+// function! or routine!), records the object as owner of its series when it
+// has an on-deep-change* handler, and copies the cell into the owner cell.
+void object_finish(Cell* object);
+// A copy of the object: a new context with a copy of the word list and of the
+// value block, the class id kept, every function! re-made for the copy; with
+// deep, series values are copied too. Written into out.
+void object_copy(const Cell* object, bool deep, Cell* out);
+// construct: a copy of the prototype (or a fresh object of 4 slots with a new
+// class id when proto is null or none) filled from the block without
+// evaluation; without only, the words true/yes/on, false/no/off and none
+// become their values. The result is pushed.
+Cell* object_construct(const Cell* proto, const Cell* block, bool only);
+
+// Binds the block deep to the object (self meaning the object), evaluates it
+// and drops its result; a pending exit of the block is carried on as an
+// ExitSignal (core/exits.hpp). The object's written marks are kept.
+void object_eval_body(const Cell* object, const Cell* block);
+
+// ---- fields ---------------------------------------------------------------------------
+
+// The value block's node, the field count.
+Node object_values(const Cell* object);
+uint32_t object_field_count(const Cell* object);
+// The value of the word in the object (resolved lookup), or the shared none
+// cell. Valid until the next allocation.
+const Cell* object_select_field(const Cell* object, const Cell* word);
+// Runs on-change* of the object with the word, the old and the new value
+// (nothing when it has none); the handler's result is dropped.
+void object_set_field(const Cell* object, const Cell* word, const Cell* old_value,
+                      const Cell* new_value);
+// The same with old and new taken from the two top stack cells.
+void object_set_field_from_stack(const Cell* object, const Cell* word);
+// Sets a bound word from the stack top, notifying the object it belongs to.
+void word_set_from_stack(Cell* word);
+// Assigns the value to the object's fields as the set native does: a block
+// gives its values in order, an object its fields of the same names, anything
+// else goes to every field. An unset value raises need-value unless
+// any_unset. Each field set notifies on-change*.
+void object_set_values(const Cell* object, const Cell* value, bool any_unset, bool only);
+// Whether a value is an object of the class.
+bool value_object_of_class_q(const Cell* value, uint32_t class_id);
+bool word_object_of_class_q(const Cell* word, uint32_t class_id);
+
+// ---- actions --------------------------------------------------------------------------
+
+const Cell* object_make(Cell* proto, const Cell* spec, uint8_t type);
+int32_t object_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                    int32_t budget, int32_t indent);
+int32_t object_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                    int32_t budget, int32_t indent);
+// The field lines of mold (shared with error!): each "name: value".
+int32_t object_mold_fields(const Cell* value, Cell* target, bool all, bool flat, bool part,
+                           int32_t budget, int32_t indent);
+int32_t object_compare(const Cell* value1, const Cell* value2, int32_t op);
+// Path selection (get when set_value is null); a get writes into out.
+void object_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
+                      const Cell* path, bool case_, Cell* out);
+// reflect: the result replaces the value.
+void object_reflect(Cell* value, const Cell* field);
+// copy: /part raises invalid-refine-arg; the copy replaces the value.
+void object_copy_action(Cell* value, const Cell* part, bool deep, const Cell* types);
+void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_);
+const Cell* object_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
+                          bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse);
+// modify: the value is returned in field's place (written into object).
+void object_modify(Cell* object, const Cell* field, const Cell* value);
+
+// Registers object! and the collector's object marker, and installs the
+// change notifications of contexts and of the ownership table.
+void init_object();
+// The marker alone (for tests that set up a runtime by hand).
+void object_marker_register();
+
+} // namespace kel

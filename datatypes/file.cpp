@@ -1,0 +1,150 @@
+#include "datatypes/file.hpp"
+
+#include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/unicode.hpp"
+#include "io/files.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/platform/platform.hpp"
+
+#include <algorithm>
+
+namespace kel {
+
+// Characters below 127 that a file name may hold without quotes: letters,
+// digits and ! # $ & ' ( ) * + , - . / : = ? @ _ ~ (the URL set). Every other
+// character below 127 makes the molded name quoted; characters from 127 up
+// never do.
+static bool file_char_plain_q(uint32_t c) {
+    if (c >= 127) return true;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+    case '!': case '#': case '$': case '&': case '\'': case '(': case ')': case '*': case '+':
+    case ',': case '-': case '.': case '/': case ':': case '=': case '?': case '@': case '_':
+    case '~':
+        return true;
+    default:
+        return false;
+    }
+}
+
+Cell* file_push(const Cell* file) { return stack_push(file); }
+
+// ---- local names ------------------------------------------------------------------
+
+bool file_to_local(const Cell* file, std::string* path) {
+    Cell name = *file;
+    uint32_t chars = string_ks_length_q(&name);
+    path->assign(size_t(chars) * 4 + 1, '\0');
+    uint32_t n = string_to_utf8_into(&name, reinterpret_cast<uint8_t*>(path->data()), -1, false);
+    path->resize(n);
+    return path->find('\0') == std::string::npos;
+}
+
+Cell* file_current_dir() {
+    std::string dir = current_dir_get();
+    if (dir.empty()) {
+        Cell* here = string_load_push(reinterpret_cast<const uint8_t*>("./"), 2, ENCODING_UTF8);
+        cell_type_set(here, T_FILE);
+        error_raise(ERR_CANNOT_OPEN, here);
+    }
+    if (dir.back() != '/') dir += '/';
+    return string_load_push(reinterpret_cast<const uint8_t*>(dir.data()), uint32_t(dir.size()),
+                            ENCODING_UTF8);
+}
+
+void file_to_local_into(const Cell* file, Cell* result, bool absolute) {
+    CellRoot name(*file);
+    uint32_t from = series_index_clamped(&name.cell);
+    uint32_t length = series_buffer(name.cell.w2)->length();
+    bool relative = from >= length || string_ks_char_at(&name.cell, from) != '/';
+    if (absolute && relative) {
+        Cell* dir = file_current_dir();
+        string_concatenate(result, dir, -1, 0, true, CONCAT_APPEND);
+        stack_pop(1);
+    }
+    if (from < length) string_concatenate(result, &name.cell, -1, 0, true, CONCAT_APPEND);
+}
+
+// ---- mold ---------------------------------------------------------------------------------
+
+int32_t file_mold(const Cell* value, Cell* target, bool, bool, bool, bool part, int32_t budget,
+                  int32_t) {
+    CellRoot held(*value);
+    uint32_t from = series_index_clamped(&held.cell);
+    uint32_t rest = series_buffer(held.cell.w2)->length() - from;
+    uint32_t span = part ? std::min<uint32_t>(rest, uint32_t(std::max(budget, 0))) : rest;
+    string_append_char(target, '%');
+    if (rest == 0) {
+        string_concatenate_text(target, "\"\"");
+        return budget - 1;
+    }
+    bool quoted = false;
+    for (uint32_t i = from; i < from + span && !quoted; i++)
+        quoted = !file_char_plain_q(string_ks_char_at(&held.cell, i));
+    if (quoted) string_append_char(target, '"');
+    for (uint32_t i = from; i < from + span; i++) {
+        uint32_t c = string_ks_char_at(&held.cell, i);
+        // Inside the quotes a double quote, a caret and control characters take
+        // their caret escapes, so that the molded name loads back as it was.
+        if (quoted) string_append_escaped_char(target, c, false);
+        else string_append_char(target, c);
+    }
+    if (quoted) string_append_char(target, '"');
+    return budget - int32_t(span) - 1;
+}
+
+// ---- actions reaching the file back end -----------------------------------------------------
+
+void file_delete_action(Cell* file) {
+    bool done = file_delete(file);
+    logic_make_at(file, done);
+}
+
+void file_query(Cell* file) {
+    CellRoot date;
+    if (file_modified_date(file, &date.cell)) cell_copy(&date.cell, file);
+    else none_make_at(file);
+}
+
+void file_read(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines, bool,
+               const Cell* as) {
+    if (as) error_raise(ERR_NOT_DONE);
+    CellRoot result;
+    file_read_any(file, part, seek, binary, lines, &result.cell);
+    cell_copy(&result.cell, file);
+}
+
+void file_rename_action(Cell* file, const Cell* to) {
+    if (!string_family_q(cell_type(to))) error_raise(ERR_INVALID_ARG, to);
+    bool done = file_rename(file, to);
+    logic_make_at(file, done);
+}
+
+void file_write(Cell* file, const Cell* data, bool, bool lines, bool, bool append,
+                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as) {
+    if (allow || as) error_raise(ERR_NOT_DONE);
+    file_write_any(file, data, seek, part, append, lines);
+    unset_make_at(file);
+}
+
+void init_file() {
+    ActionFn slots[ACTION_COUNT] = {};
+    for (int action : {A_MAKE, A_TO, A_FORM, A_EVAL_PATH, A_COMPARE, A_MODIFY})
+        slots[action - 1] = ACTION_INHERIT;
+    for (int action = A_APPEND; action <= A_TAKE; action++)
+        if (action != A_PUT && action != A_SORT) slots[action - 1] = ACTION_INHERIT;
+    slots[A_MOLD - 1] = action_fn(&file_mold);
+    slots[A_DELETE - 1] = action_fn(&file_delete_action);
+    slots[A_QUERY - 1] = action_fn(&file_query);
+    slots[A_READ - 1] = action_fn(&file_read);
+    slots[A_RENAME - 1] = action_fn(&file_rename_action);
+    slots[A_WRITE - 1] = action_fn(&file_write);
+    datatype_register(T_FILE, T_URL, "file!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

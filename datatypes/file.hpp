@@ -1,0 +1,52 @@
+// file!: a string that names a file in the language's path notation, with
+// forward slashes and an absolute path starting with "/". On this host that
+// notation is also the operating system's own, so the local form of a name is
+// its characters as UTF-8; a relative name is made absolute by prefixing the
+// current directory.
+//
+// The cell is laid out as string!'s: word 1 the index, word 2 the node of a
+// Latin-1, UCS-2 or UCS-4 buffer, word 3 the conversion buffer or 0.
+#pragma once
+#include "core/cell.hpp"
+#include <string>
+
+namespace kel {
+
+// Pushes a copy of the file cell on the data stack.
+Cell* file_push(const Cell* file);
+
+// Appends the local form of the name from its position to the result string;
+// with absolute, a relative name is preceded by the current directory. Both
+// cells must be on the data stack or rooted.
+void file_to_local_into(const Cell* file, Cell* result, bool absolute);
+// The name from its position as the UTF-8 path the OS takes. False when the
+// name cannot reach the OS as it stands (it holds a NUL character).
+bool file_to_local(const Cell* file, std::string* path);
+
+// Pushes the current directory as a string! that ends with "/". A current
+// directory the OS cannot report (it was removed) raises access error
+// cannot-open.
+Cell* file_current_dir();
+
+// ---- actions -------------------------------------------------------------------
+
+int32_t file_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                  int32_t budget, int32_t indent);
+// The logic result replaces the file.
+void file_delete_action(Cell* file);
+// The last-write date (a date! in UTC), or none, replaces the file.
+void file_query(Cell* file);
+// The content (string!, binary! or block of lines) or the directory listing
+// replaces the file.
+void file_read(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
+               const Cell* as);
+// The logic result replaces the file.
+void file_rename_action(Cell* file, const Cell* to);
+// The result (unset) replaces the file.
+void file_write(Cell* file, const Cell* data, bool binary, bool lines, bool info, bool append,
+                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as);
+
+// Registers file! (parent url!).
+void init_file();
+
+} // namespace kel

@@ -1,0 +1,483 @@
+// map!: key/value pairs in insertion order over a block, found through a hash
+// table of kind HASH_MAP (core/hashtable). Every function re-reads the storage
+// buffer after anything that can allocate; cells handed to the action
+// functions are data-stack cells, which never move.
+#include "datatypes/map.hpp"
+#include "core/actions.hpp"
+#include "core/block.hpp"
+#include "core/cycle.hpp"
+#include "core/error.hpp"
+#include "core/hashtable.hpp"
+#include "core/logic.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
+#include "core/vocabulary.hpp"
+#include "datatypes/integer.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/native_guard.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kel {
+
+// ---- storage access -----------------------------------------------------------------
+
+// The storage cells from the buffer head; valid until the next allocation.
+static Cell* pair_cells(const Cell* map) {
+    return reinterpret_cast<Cell*>(series_buffer(map->w2)->head_ptr());
+}
+static uint32_t pair_cells_length(const Cell* map) { return series_buffer(map->w2)->length(); }
+static HashTable* table_of(const Cell* map) { return hashtable_record(map->w3); }
+
+// A removed pair's value cell has header 0.
+static bool pair_live_q(const Cell* map, uint32_t key_position) {
+    return pair_cells(map)[key_position + 1].header != 0;
+}
+
+static bool word_kind_q(uint8_t type) {
+    return type == T_WORD || type == T_SET_WORD || type == T_LIT_WORD || type == T_GET_WORD;
+}
+
+static bool series_key_q(uint8_t type) {
+    return type == T_STRING || type == T_FILE || type == T_URL || type == T_TAG ||
+           type == T_EMAIL || type == T_REF || type == T_BINARY;
+}
+
+bool map_key_type_q(uint8_t type) {
+    switch (type) {
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+    case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+    case T_ISSUE: case T_CHAR: case T_INTEGER: case T_FLOAT: case T_PERCENT: case T_PAIR:
+    case T_TUPLE: case T_TIME: case T_DATE: case T_MONEY: case T_POINT2D: case T_POINT3D:
+        return true;
+    default:
+        return false;
+    }
+}
+
+[[noreturn]] static void raise_bad_key(uint8_t type, const Cell* path) {
+    Cell datatype, none;
+    datatype_make_at(&datatype, type);
+    cell_init(&none, T_NONE);
+    error_raise(ERR_INVALID_PATH, path ? path : &none, &datatype);
+}
+
+void map_key_prepare(Cell* key, const Cell* path) {
+    uint8_t type = cell_type(key);
+    if (!map_key_type_q(type)) raise_bad_key(type, path);
+    if (word_kind_q(type)) {
+        key->header = T_SET_WORD;
+    } else if (series_key_q(type)) {
+        series_copy(key, nullptr, false, nullptr);
+    }
+}
+
+// ---- construction ---------------------------------------------------------------------
+
+Cell* map_make_at(Cell* cell, const Cell* block, uint32_t size) {
+    Node node = block ? block->w2 : series_new_cells(std::max<uint32_t>(size, 2));
+    series_make_at(cell, T_BLOCK, node, 0);  // a plain block while the index is built
+    uint32_t length = pair_cells_length(cell) & ~1u;
+    for (uint32_t p = 0; p < length; p += 2) {
+        uint8_t type = cell_type(&pair_cells(cell)[p]);
+        if (!map_key_type_q(type)) raise_bad_key(type, nullptr);
+    }
+    Node table = hashtable_init(cell->w2, std::max<uint32_t>(length / 2, 4), HASH_MAP);
+    cell->w3 = table;
+    cell_type_set(cell, T_MAP);
+    // Duplicates are gone now; normalise each key that stayed.
+    for (uint32_t p = 0; p + 1 < pair_cells_length(cell); p += 2) {
+        CellRoot key(pair_cells(cell)[p]);
+        map_key_prepare(&key.cell, nullptr);
+        cell_copy(&key.cell, &pair_cells(cell)[p]);
+    }
+    return cell;
+}
+
+Cell* map_push(const Cell* map) { return stack_push(map); }
+
+uint32_t map_size(const Cell* map) { return table_of(map)->count; }
+
+// ---- lookup and setting -------------------------------------------------------------------
+
+int32_t map_find_key(const Cell* map, const Cell* key, int32_t mode) {
+    if (!map_key_type_q(cell_type(key))) return -1;
+    return hashtable_get(map->w3, key, 0, 0, mode, false, false);
+}
+
+// The position of a live key, or -1.
+static int32_t live_key(const Cell* map, const Cell* key, int32_t mode) {
+    int32_t at = map_find_key(map, key, mode);
+    return at >= 0 && pair_live_q(map, uint32_t(at)) ? at : -1;
+}
+
+void map_set_key(const Cell* map_cell, const Cell* key_cell, const Cell* value_cell, bool case_,
+                 const Cell* path) {
+    CellRoot map(*map_cell), value(*value_cell);
+    int32_t at = map_find_key(&map.cell, key_cell, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
+    if (at < 0) {
+        CellRoot key(*key_cell);
+        map_key_prepare(&key.cell, path);
+        Cell storage;
+        series_make_at(&storage, T_BLOCK, map.cell.w2, 0);
+        CellRoot held(storage);
+        block_ks_append(&held.cell, &key.cell);
+        Cell unset;
+        cell_init(&unset, T_UNSET);
+        block_ks_append(&held.cell, &unset);
+        at = int32_t(pair_cells_length(&map.cell) - 2);
+        hashtable_put_cell(map.cell.w3, uint32_t(at));
+    } else if (!pair_live_q(&map.cell, uint32_t(at))) {
+        table_of(&map.cell)->count++;
+    }
+    Cell* slot = &pair_cells(&map.cell)[at + 1];
+    cell_copy(&value.cell, slot);
+    slot->header &= ~CELL_NEWLINE;
+}
+
+static uint32_t odd_cells_check(const Cell* block) {
+    int32_t count = std::max(block_ks_length_q(block), 0);
+    if (count % 2 != 0) error_raise(ERR_INVALID_ARG, block);
+    return uint32_t(count);
+}
+
+void map_extend_block(const Cell* map_cell, const Cell* block_cell, bool case_) {
+    CellRoot map(*map_cell), block(*block_cell);
+    uint32_t count = odd_cells_check(&block.cell);
+    SeriesBuffer* b = series_buffer(map.cell.w2);
+    if (b->tail + count * sizeof(Cell) > b->size)
+        series_grow_copy(b, int32_t(b->tail + count * sizeof(Cell)));
+    uint32_t from = series_index_clamped(&block.cell);
+    for (uint32_t i = 0; i + 1 < count; i += 2) {
+        CellRoot key(*block_ks_abs_at(&block.cell, from + i));
+        CellRoot value(*block_ks_abs_at(&block.cell, from + i + 1));
+        map_set_key(&map.cell, &key.cell, &value.cell, case_, nullptr);
+    }
+}
+
+// ---- make, to -------------------------------------------------------------------------
+
+[[noreturn]] static void raise_bad_to(const Cell* spec) {
+    Cell datatype;
+    datatype_make_at(&datatype, T_MAP);
+    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+}
+
+// The size a numeric make spec asks for.
+static uint32_t spec_size(const Cell* spec) {
+    int32_t n;
+    if (cell_type(spec) == T_INTEGER) n = cell_int(spec);
+    else if (!integer_from_double(cell_double(spec), &n)) error_raise(ERR_OUT_OF_RANGE, spec);
+    if (n < 0) error_raise(ERR_OUT_OF_RANGE, spec);
+    return uint32_t(n);
+}
+
+static const Cell* map_build(Cell* proto, const Cell* spec_cell, bool to) {
+    CellRoot spec(*spec_cell);
+    uint8_t type = cell_type(&spec.cell);
+    Cell* out = stack_push_new(T_NONE);
+    if (type == T_INTEGER || type == T_FLOAT) {
+        if (to) raise_bad_to(&spec.cell);
+        uint32_t size = spec_size(&spec.cell);
+        map_make_at(out, nullptr, size == 0 ? 2 : std::min<uint64_t>(uint64_t(size) * 2, 0x7FFFFFF));
+    } else if (type == T_BLOCK || type == T_PAREN || type == T_HASH) {
+        odd_cells_check(&spec.cell);
+        Cell* copy = block_clone(&spec.cell, false, false);
+        SeriesBuffer* b = series_buffer(copy->w2);
+        Cell* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        for (uint32_t i = 0; i < b->length(); i++) cell_clear_newline(&cells[i]);
+        cell_type_set(copy, T_BLOCK);
+        copy->w3 = 0;
+        map_make_at(out, copy, 0);
+    } else if (type == T_MAP) {
+        cell_copy(&spec.cell, out);
+        map_copy(out, nullptr, false, nullptr);
+    } else {
+        raise_bad_to(&spec.cell);
+    }
+    cell_copy(out, proto);
+    proto->header = T_MAP;
+    stack_pop(uint32_t(data_stack.top - out));
+    return proto;
+}
+
+const Cell* map_make(Cell* proto, const Cell* spec, uint8_t) { return map_build(proto, spec, false); }
+const Cell* map_to(Cell* proto, const Cell* spec, uint8_t) { return map_build(proto, spec, true); }
+
+// ---- reflect ----------------------------------------------------------------------------
+
+static bool field_is(const Cell* field, RuntimeSymbol symbol) {
+    uint8_t t = cell_type(field);
+    uint32_t id = t == T_SYMBOL ? runtime_symbol(symbol) : field->w2;
+    if (t != T_SYMBOL && !word_kind_q(t)) return false;
+    if (t == T_SYMBOL) return field->w2 == id || symbol_resolve(field->w2) == symbol_resolve(id);
+    return symbol_resolve(id) == symbol_resolve(runtime_symbol(symbol));
+}
+
+void map_reflect(Cell* map_cell, const Cell* field) {
+    bool words = field_is(field, SYM_WORDS), values = field_is(field, SYM_VALUES);
+    bool body = field_is(field, SYM_BODY);
+    if (!words && !values && !body) error_raise(ERR_NOT_DONE);
+    CellRoot map(*map_cell);
+    uint32_t live = map_size(&map.cell);
+    Cell* out = block_push_only(int32_t(std::max<uint32_t>(live, 1) * (body ? 2 : 1)));
+    uint32_t copied = 0;
+    for (uint32_t p = 0; copied < live && p + 1 < pair_cells_length(&map.cell); p += 2) {
+        if (!pair_live_q(&map.cell, p)) continue;
+        copied++;
+        Cell key = pair_cells(&map.cell)[p];
+        Cell value = pair_cells(&map.cell)[p + 1];
+        if (words) {
+            if (cell_type(&key) == T_SET_WORD) key.header = T_WORD;
+            block_ks_append(out, &key);
+        } else if (values) {
+            block_ks_append(out, &value);
+        } else {
+            key.header |= CELL_NEWLINE;
+            block_ks_append(out, &key);
+            block_ks_append(out, &value);
+        }
+    }
+    cell_copy(out, map_cell);
+    stack_pop(1);
+}
+
+// ---- form, mold ---------------------------------------------------------------------------
+
+static int32_t text_out(Cell* target, const char* text, int32_t budget) {
+    uint32_t n = uint32_t(std::strlen(text));
+    string_concatenate_bytes(target, text, n);
+    return budget - int32_t(n);
+}
+
+static int32_t indent_out(Cell* target, int32_t level, int32_t budget) {
+    for (int32_t i = 0; i < level; i++) budget = text_out(target, "    ", budget);
+    return budget;
+}
+
+static int32_t value_mold(const Cell* value, Cell* target, bool only, bool all, bool flat,
+                          bool part, int32_t budget, int32_t indent) {
+    Cell* held = stack_push(value);
+    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(held), A_MOLD));
+    if (mold) budget = mold(held, target, only, all, flat, part, budget, indent);
+    stack_pop(1);
+    return budget;
+}
+
+// Writes the live pairs; see map_mold and map_form for the layouts.
+static int32_t map_mold_pairs(const Cell* map_cell, Cell* target, bool only, bool all, bool flat,
+                              bool part, int32_t budget, bool per_line, int32_t indent,
+                              bool leading_break) {
+    native_stack_check();
+    CellRoot map(*map_cell);
+    uint32_t live = map_size(&map.cell);
+    if (live == 0) return budget;
+    const char* separator = "\n";
+    if (flat) {
+        separator = " ";
+        per_line = false;
+    } else if (leading_break) {
+        if (only) per_line = false;
+        else budget = text_out(target, "\n", budget);
+    }
+    CycleGuard guard(map.cell.w2);
+    uint32_t written = 0;
+    for (uint32_t p = 0; written < live && p + 1 < pair_cells_length(&map.cell); p += 2) {
+        if (!pair_live_q(&map.cell, p)) continue;
+        written++;
+        if (per_line) budget = indent_out(target, indent, budget);
+        Cell key = pair_cells(&map.cell)[p];
+        budget = value_mold(&key, target, only, all, flat, part, budget, indent);
+        budget = text_out(target, " ", budget);
+        Cell value = pair_cells(&map.cell)[p + 1];
+        budget = value_mold(&value, target, only, all, flat, part, budget, indent);
+        // Only a live pair still to come is separated (a removed one is not).
+        if (per_line || written < live) budget = text_out(target, separator, budget);
+        if (part && budget <= 0) return budget;
+    }
+    return budget;
+}
+
+int32_t map_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                 int32_t budget, int32_t indent) {
+    if (cycles_find(value->w2)) return text_out(target, "#[...]", budget);
+    if (!only) budget = text_out(target, "#[", budget);
+    int32_t before = budget;
+    budget = map_mold_pairs(value, target, only, all, flat, part, budget, true, indent + 1, true);
+    if (only) return budget;
+    if (budget != before && indent > 0) budget = indent_out(target, indent, budget);
+    return text_out(target, "]", budget);
+}
+
+int32_t map_form(const Cell* value, Cell* target, bool, bool all, bool flat, bool part,
+                 int32_t budget, int32_t indent) {
+    if (cycles_find(value->w2)) return text_out(target, "...", budget);
+    return map_mold_pairs(value, target, false, all, flat, part, budget, false, indent, false);
+}
+
+// ---- path selection, select, find, put, remove ------------------------------------------------
+
+void map_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
+                   const Cell* path, bool case_, Cell* out) {
+    if (set_value) {
+        map_set_key(parent, element, set_value, case_, path);
+        cell_copy(set_value, out);
+        return;
+    }
+    int32_t at = live_key(parent, element, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
+    if (at < 0) cell_init(out, T_NONE);
+    else cell_copy(&pair_cells(parent)[at + 1], out);
+}
+
+static int32_t lookup_mode(bool case_, bool same) {
+    return same ? MAP_LOOKUP_SAME : case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
+}
+
+const Cell* map_select(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool,
+                       Cell*, Cell*, bool, bool) {
+    int32_t at = live_key(map, key, lookup_mode(case_, same));
+    if (at < 0) none_make_at(map);
+    else cell_copy(&pair_cells(map)[at + 1], map);
+    return map;
+}
+
+const Cell* map_find(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool, Cell*,
+                     Cell*, bool, bool, bool, bool) {
+    int32_t at = live_key(map, key, lookup_mode(case_, same));
+    if (at < 0) {
+        none_make_at(map);
+        return map;
+    }
+    cell_copy(&pair_cells(map)[at], map);
+    if (cell_type(map) == T_SET_WORD) map->header = T_WORD;
+    return map;
+}
+
+void map_put(Cell* map, const Cell* key, const Cell* value, bool case_) {
+    map_set_key(map, key, value, case_, nullptr);
+    cell_copy(value, map);
+}
+
+void map_remove(Cell* map, Cell*, Cell* key) {
+    if (!key) error_raise(ERR_MISSING_ARG);
+    int32_t at = live_key(map, key, MAP_LOOKUP_STRICT);
+    if (at >= 0) hashtable_delete_cell(map->w3, uint32_t(at));
+}
+
+// ---- compare ------------------------------------------------------------------------------
+
+// Whether some entry of b with a key equal to a's key (op 0) holds a value equal to it.
+static bool value_found_q(const Cell* b, const Cell* key, const Cell* value) {
+    HashCursor cursor;
+    for (int32_t p; (p = hashtable_find_next(b->w3, key, &cursor)) >= 0;) {
+        if (!pair_live_q(b, uint32_t(p))) continue;
+        Cell other = pair_cells(b)[p + 1];
+        if (compare_logic(value, &other, CMP_EQUAL)) return true;
+    }
+    return false;
+}
+
+// 0 when the two maps hold the same pairs, 1 when not (-1 for op same?).
+static int32_t map_compare_contents(const Cell* a_cell, const Cell* b_cell, int32_t op) {
+    if (a_cell->w2 == b_cell->w2 && a_cell->w1 == b_cell->w1) return 0;
+    if (op == CMP_SAME) return -1;
+    if (cycles_find(a_cell->w2)) return cycles_find(b_cell->w2) ? 0 : -1;
+    uint32_t live = map_size(a_cell);
+    if (live != map_size(b_cell)) return 1;
+    if (live == 0) return 0;
+    native_stack_check();
+    CellRoot a(*a_cell), b(*b_cell);
+    CycleGuard guard_a(a.cell.w2);
+    CycleGuard guard_b(b.cell.w2);
+    uint32_t seen = 0;
+    for (uint32_t p = 0; seen < live && p + 1 < pair_cells_length(&a.cell); p += 2) {
+        if (!pair_live_q(&a.cell, p)) continue;
+        seen++;
+        CellRoot key(pair_cells(&a.cell)[p]);
+        CellRoot value(pair_cells(&a.cell)[p + 1]);
+        if (op == CMP_STRICT_EQUAL) {
+            int32_t at = live_key(&b.cell, &key.cell, MAP_LOOKUP_STRICT);
+            if (at < 0) return 1;
+            Cell other = pair_cells(&b.cell)[at + 1];
+            if (!compare_logic(&value.cell, &other, CMP_STRICT_EQUAL)) return 1;
+        } else if (!value_found_q(&b.cell, &key.cell, &value.cell)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int32_t map_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    if (cell_type(value2) != T_MAP) return COMPARE_INCOMPARABLE;
+    switch (op) {
+    case CMP_SORT: case CMP_SORT_CASE:
+        // An arbitrary but stable order: the storage nodes.
+        return value1->w2 < value2->w2 ? -1 : value1->w2 > value2->w2 ? 1 : 0;
+    case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SAME: case CMP_FIND:
+        return map_compare_contents(value1, value2, op);
+    default:
+        return COMPARE_INCOMPARABLE;
+    }
+}
+
+// ---- clear, copy, length? ------------------------------------------------------------------------
+
+void map_clear(Cell* map) {
+    hashtable_clear(map->w3);
+    HashTable* t = table_of(map);
+    t->count = 0;
+    t->used = 0;
+    SeriesBuffer* b = series_buffer(map->w2);
+    b->tail = b->head;
+}
+
+void map_copy(Cell* map_cell, const Cell*, bool deep, const Cell* types) {
+    CellRoot map(*map_cell);
+    uint32_t depth = cycles_depth();
+    if (deep && types) {
+        if (cycles_find(map.cell.w2)) {
+            cycles_reset();
+            error_raise(ERR_NO_CYCLE);
+        }
+        cycles_push(map.cell.w2);
+    }
+    Cell storage;
+    series_make_at(&storage, T_BLOCK, map.cell.w2, 0);
+    // Nested series are cloned for deep (the type filter is not applied).
+    Cell* copy = block_clone(&storage, deep, deep);
+    Node table = hashtable_copy(map.cell.w3, copy->w2);
+    copy->w3 = table;
+    copy->header = T_MAP;
+    cycles_truncate(depth);
+    cell_copy(copy, map_cell);
+    stack_pop(1);
+}
+
+int32_t map_length_q(const Cell* map) { return int32_t(map_size(map)); }
+
+// ---- registration ----------------------------------------------------------------------------
+
+void init_map() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&map_make);
+    slots[A_REFLECT - 1] = action_fn(&map_reflect);
+    slots[A_TO - 1] = action_fn(&map_to);
+    slots[A_FORM - 1] = action_fn(&map_form);
+    slots[A_MOLD - 1] = action_fn(&map_mold);
+    slots[A_EVAL_PATH - 1] = action_fn(&map_eval_path);
+    slots[A_COMPARE - 1] = action_fn(&map_compare);
+    slots[A_CLEAR - 1] = action_fn(&map_clear);
+    slots[A_COPY - 1] = action_fn(&map_copy);
+    slots[A_FIND - 1] = action_fn(&map_find);
+    slots[A_LENGTH_Q - 1] = action_fn(&map_length_q);
+    slots[A_PUT - 1] = action_fn(&map_put);
+    slots[A_REMOVE - 1] = action_fn(&map_remove);
+    slots[A_SELECT - 1] = action_fn(&map_select);
+    datatype_register(T_MAP, 0, "map!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

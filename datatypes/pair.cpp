@@ -1,0 +1,348 @@
+#include "datatypes/pair.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/point.hpp"
+#include "core/block.hpp"
+#include "core/error.hpp"
+#include "core/hashtable.hpp"
+#include "core/mold_text.hpp"
+#include "core/registry.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/vocabulary.hpp"
+#include "natives/lexer.hpp"
+#include <cmath>
+#include <cstring>
+
+namespace kel {
+
+// ---- cells -----------------------------------------------------------------
+
+Cell* pair_init(Cell* cell, int32_t x, int32_t y) {
+    cell_type_set(cell, T_PAIR);
+    cell->w1 = 0;
+    cell->w2 = uint32_t(x);
+    cell->w3 = uint32_t(y);
+    return cell;
+}
+
+Cell* pair_make_in(Node block, int32_t x, int32_t y) {
+    Cell* cell = cell_series_append(block);
+    cell_init(cell, T_PAIR);
+    return pair_init(cell, x, y);
+}
+
+Cell* pair_push(int32_t x, int32_t y) { return pair_init(stack_push_new(T_PAIR), x, y); }
+
+// ---- errors ----------------------------------------------------------------
+
+[[noreturn]] static void raise_datatype(ScriptError id, uint8_t type, const Cell* arg2 = nullptr) {
+    Cell datatype;
+    datatype_make_at(&datatype, type);
+    error_raise(id, &datatype, arg2);
+}
+
+[[noreturn]] static void raise_caller_not_related(uint8_t type) {
+    Cell word, datatype;
+    stack_caller_word(&word);
+    datatype_make_at(&datatype, type);
+    error_raise(ERR_NOT_RELATED, &word, &datatype);
+}
+
+// ---- helpers ---------------------------------------------------------------
+
+void make_from_spec_text(const Cell* text, Cell* out) {
+    Cell* values = stack_push_new(T_NONE);
+    lexer_scan_string(values, text, -1, LexerOptions{}, nullptr);
+    if (cell_type(values) == T_BLOCK && series_buffer(values->w2)->length() > 0)
+        *out = *reinterpret_cast<const Cell*>(series_buffer(values->w2)->head_ptr());
+    else
+        cell_init(out, T_UNSET);
+    cell_clear_newline(out);
+    stack_pop(1);
+}
+
+int32_t pair_number(const Cell* cell) {
+    if (cell_type(cell) == T_INTEGER) return integer_get(cell);
+    int32_t n;
+    if (!integer_from_double(cell_double(cell), &n)) error_raise(ERR_INVALID_ARG, cell);
+    return n;
+}
+
+int32_t pair_field_index(const Cell* word, const Cell* value) {
+    uint32_t symbol = symbol_resolve(word->w2);
+    if (symbol == symbol_resolve(runtime_symbol(SYM_COORD_X))) return 1;
+    if (symbol == symbol_resolve(runtime_symbol(SYM_COORD_Y))) return 2;
+    if (cell_type(value) == T_PAIR) error_raise(ERR_CANNOT_USE, word, value);
+    error_raise(ERR_INVALID_PATH, value, word);
+}
+
+void pair_to_point(Cell* cell) {
+    double x = pair_x(cell), y = pair_y(cell);
+    cell_init(cell, T_POINT2D);
+    point2d_init(cell, x, y);
+}
+
+// ---- kernel ----------------------------------------------------------------
+
+// Redoes the operation on point2D! values: a as a point, b the point (bx, by).
+static void pair_math_as_points(Cell* a, double bx, double by, int32_t op) {
+    Cell left = *a, right;
+    pair_to_point(&left);
+    cell_init(&right, T_POINT2D);
+    point2d_init(&right, bx, by);
+    point2d_math_op(&left, &right, op);
+    cell_copy(&left, a);
+}
+
+void pair_math_op(Cell* a, const Cell* b, int32_t op) {
+    int32_t bx, by;
+    switch (cell_type(b)) {
+    case T_PAIR: bx = pair_x(b); by = pair_y(b); break;
+    case T_INTEGER: bx = by = integer_get(b); break;
+    case T_POINT2D: {
+        Cell left = *a;
+        pair_to_point(&left);
+        point2d_math_op(&left, b, op);
+        cell_copy(&left, a);
+        return;
+    }
+    case T_FLOAT:
+    case T_PERCENT: {
+        double f = cell_double(b);
+        if (!std::isfinite(f)) error_raise(ERR_INVALID_ARG, b);
+        if (op == OP_MULTIPLY || op == OP_DIVIDE) {
+            double x = pair_x(a), y = pair_y(a);
+            double rx = op == OP_MULTIPLY ? x * f : x / f, ry = op == OP_MULTIPLY ? y * f : y / f;
+            cell_init(a, T_POINT2D);
+            point2d_init(a, rx, ry);
+            return;
+        }
+        // Other operations take the truncated number; one beyond 32 bits
+        // cannot be a pair component, so the operation runs on points.
+        double t = std::trunc(f);
+        if (!integer_from_double(t, &bx)) {
+            pair_math_as_points(a, t, t, op);
+            return;
+        }
+        by = bx;
+        break;
+    }
+    default: raise_datatype(ERR_INVALID_TYPE, cell_type(b));
+    }
+    Cell scratch;
+    cell_init(&scratch, T_INTEGER);
+    int32_t x = integer_math_op(pair_x(a), bx, op, &scratch);
+    bool promote = cell_type(&scratch) != T_INTEGER;
+    cell_init(&scratch, T_INTEGER);
+    int32_t y = integer_math_op(pair_y(a), by, op, &scratch);
+    promote = promote || cell_type(&scratch) != T_INTEGER;
+    if (promote) {
+        pair_math_as_points(a, bx, by, op);
+        return;
+    }
+    a->w2 = uint32_t(x);
+    a->w3 = uint32_t(y);
+}
+
+// ---- make, to ----------------------------------------------------------------
+
+// The 32-bit truncation of a finite double; anything else raises invalid-arg with the spec.
+static int32_t pair_truncate(double d, const Cell* spec) {
+    int32_t n;
+    if (!integer_from_double(d, &n)) error_raise(ERR_INVALID_ARG, spec);
+    return n;
+}
+
+const Cell* pair_make(Cell* proto, const Cell* spec, uint8_t) {
+    int32_t x, y;
+    switch (cell_type(spec)) {
+    case T_PAIR: return spec;
+    case T_INTEGER: x = y = integer_get(spec); break;
+    case T_FLOAT: x = y = pair_truncate(cell_double(spec), spec); break;
+    case T_POINT2D:
+        x = pair_truncate(point_coord(spec, 0), spec);
+        y = pair_truncate(point_coord(spec, 1), spec);
+        break;
+    case T_BLOCK: {
+        int32_t remaining = block_ks_length_q(spec);
+        uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
+        const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
+        auto number_q = [](const Cell* c) { return cell_type(c) == T_INTEGER || cell_type(c) == T_FLOAT; };
+        if (count < 2 || !number_q(&cells[0]) || !number_q(&cells[1])) error_raise(ERR_MALCONSTRUCT, spec);
+        x = pair_number(&cells[0]);
+        y = pair_number(&cells[1]);
+        break;
+    }
+    case T_STRING: {
+        Cell loaded;
+        make_from_spec_text(spec, &loaded);
+        if (cell_type(&loaded) != T_PAIR) raise_datatype(ERR_BAD_TO_ARG, T_PAIR, spec);
+        cell_copy(&loaded, proto);
+        return proto;
+    }
+    default: raise_datatype(ERR_BAD_TO_ARG, T_PAIR, spec);
+    }
+    cell_init(proto, T_PAIR);
+    return pair_init(proto, x, y);
+}
+
+// ---- form, mold, compare -------------------------------------------------------
+
+int32_t pair_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget, int32_t) {
+    char text[24];  // two "-2147483648" and the "x"
+    size_t n = std::strlen(std::strcpy(text, integer_form_buffer(pair_x(value))));
+    text[n++] = 'x';
+    std::strcpy(text + n, integer_form_buffer(pair_y(value)));
+    uint32_t length = uint32_t(std::strlen(text));
+    string_append_ascii(target, text, length);
+    return budget - int32_t(length);
+}
+
+int32_t pair_compare(const Cell* value1, const Cell* value2, int32_t op) {
+    if (cell_type(value2) == T_POINT2D) {
+        Cell point = *value1;
+        pair_to_point(&point);
+        return point2d_compare(&point, value2, op);
+    }
+    if (cell_type(value2) != T_PAIR) return COMPARE_INCOMPARABLE;
+    int32_t a = pair_x(value1), b = pair_x(value2);
+    if (a == b) { a = pair_y(value1); b = pair_y(value2); }
+    return (a > b) - (a < b);
+}
+
+// ---- fields ----------------------------------------------------------------
+
+void pair_eval_path(Cell* parent, const Cell* element, const Cell* set_value, const Cell* path,
+                    bool, Cell* out) {
+    int32_t index = 0;
+    if (cell_type(element) == T_INTEGER) index = integer_get(element);
+    else if (cell_type(element) == T_WORD) index = pair_field_index(element, parent);
+    if (index != 1 && index != 2) error_raise(ERR_INVALID_PATH, path, element);
+    if (set_value == nullptr) {
+        cell_init(out, T_INTEGER);
+        out->w2 = index == 1 ? parent->w2 : parent->w3;
+        return;
+    }
+    if (cell_type(set_value) != T_INTEGER) raise_datatype(ERR_INVALID_TYPE, cell_type(set_value));
+    (index == 1 ? parent->w2 : parent->w3) = set_value->w2;
+    cell_copy(set_value, out);
+}
+
+void pair_pick(Cell* value, const Cell* index) {
+    int32_t n = 0;
+    switch (cell_type(index)) {
+    case T_WORD: n = pair_field_index(index, value); break;
+    case T_INTEGER:
+    case T_CHAR: n = integer_get(index); break;
+    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
+    default: break;
+    }
+    if (n != 1 && n != 2) error_raise(ERR_OUT_OF_RANGE, index);
+    int32_t component = n == 1 ? pair_x(value) : pair_y(value);
+    cell_init(value, T_INTEGER);
+    value->w2 = uint32_t(component);
+}
+
+void pair_reverse(Cell* value, const Cell*, const Cell*) {
+    std::swap(value->w2, value->w3);
+}
+
+// ---- one-operand actions -------------------------------------------------------
+
+void pair_absolute(Cell* value) {
+    int32_t x = integer_absolute(pair_x(value)), y = integer_absolute(pair_y(value));
+    pair_init(value, x, y);
+}
+
+// Two's complement: the negation of -2147483648 stays -2147483648.
+void pair_negate(Cell* value) {
+    value->w2 = 0u - value->w2;
+    value->w3 = 0u - value->w3;
+}
+
+// ---- two-operand actions -------------------------------------------------------
+
+void pair_add(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_ADD); }
+void pair_subtract(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_SUBTRACT); }
+void pair_multiply(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_MULTIPLY); }
+void pair_divide(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_DIVIDE); }
+void pair_remainder(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_REMAINDER); }
+void pair_and(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_AND); }
+void pair_or(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_OR); }
+void pair_xor(Cell* value1, const Cell* value2) { pair_math_op(value1, value2, OP_XOR); }
+
+// A rounded component back as an int32: an integer! as it is, a double
+// truncated; a result beyond 32 bits raises math error overflow.
+static int32_t pair_rounded(const Cell* cell) {
+    if (cell_type(cell) == T_INTEGER) return integer_get(cell);
+    int32_t n;
+    if (!integer_from_double(cell_double(cell), &n)) error_raise(ERR_OVERFLOW);
+    return n;
+}
+
+void pair_round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+                bool ceiling, bool half_ceiling) {
+    bool to = refinement_given(scale, value);
+    if (to && cell_type(scale) == T_MONEY) raise_caller_not_related(T_MONEY);
+    int32_t result[2];
+    for (int i = 0; i < 2; ++i) {
+        // The component and the scale as presented for it.
+        Cell cells[2];
+        cell_init(&cells[0], T_INTEGER);
+        cells[0].w2 = i == 0 ? value->w2 : value->w3;
+        if (to) {
+            cells[1] = *scale;
+            if (cell_type(scale) == T_PAIR) {
+                cell_init(&cells[1], T_INTEGER);
+                cells[1].w2 = i == 0 ? scale->w2 : scale->w3;
+            }
+        }
+        integer_round(&cells[0], to ? &cells[1] : nullptr, even, down, half_down, floor, ceiling,
+                      half_ceiling);
+        result[i] = pair_rounded(&cells[0]);
+    }
+    pair_init(value, result[0], result[1]);
+}
+
+// ---- literal text ----------------------------------------------------------
+
+bool scan_pair(const uint8_t* start, const uint8_t* end, Cell* out) {
+    const uint8_t* joint = start;
+    while (joint < end && *joint != 'x' && *joint != 'X') ++joint;
+    if (joint == end) return false;
+    int32_t x_error, y_error;
+    int32_t x = scan_integer(start, uint32_t(joint - start), 1, &x_error);
+    int32_t y = scan_integer(joint + 1, uint32_t(end - joint - 1), 1, &y_error);
+    if (x_error != 0 || y_error != 0) return false;
+    pair_init(out, x, y);
+    return true;
+}
+
+// ---- registration --------------------------------------------------------------
+
+void init_pair() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MAKE - 1] = action_fn(&pair_make);
+    slots[A_TO - 1] = action_fn(&pair_make);
+    slots[A_FORM - 1] = action_fn(&pair_form);
+    slots[A_MOLD - 1] = action_fn(&pair_form);
+    slots[A_EVAL_PATH - 1] = action_fn(&pair_eval_path);
+    slots[A_COMPARE - 1] = action_fn(&pair_compare);
+    slots[A_ABSOLUTE - 1] = action_fn(&pair_absolute);
+    slots[A_ADD - 1] = action_fn(&pair_add);
+    slots[A_DIVIDE - 1] = action_fn(&pair_divide);
+    slots[A_MULTIPLY - 1] = action_fn(&pair_multiply);
+    slots[A_NEGATE - 1] = action_fn(&pair_negate);
+    slots[A_REMAINDER - 1] = action_fn(&pair_remainder);
+    slots[A_ROUND - 1] = action_fn(&pair_round);
+    slots[A_SUBTRACT - 1] = action_fn(&pair_subtract);
+    slots[A_AND_T - 1] = action_fn(&pair_and);
+    slots[A_OR_T - 1] = action_fn(&pair_or);
+    slots[A_XOR_T - 1] = action_fn(&pair_xor);
+    slots[A_PICK - 1] = action_fn(&pair_pick);
+    slots[A_REVERSE - 1] = action_fn(&pair_reverse);
+    datatype_register(T_PAIR, 0, "pair!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

@@ -1,0 +1,159 @@
+// tag!, email! and ref!: their printing, email!'s user and host parts, their
+// lexer loaders and their registrations. Everything else comes from string!.
+#include "datatypes/tag.hpp"
+#include "core/error.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
+#include "core/unicode.hpp"
+#include "core/vocabulary.hpp"
+#include "runtime/collector.hpp"
+#include <initializer_list>
+
+namespace kel {
+
+Cell* tag_push(const Cell* tag) { return stack_push(tag); }
+Cell* email_push(const Cell* email) { return stack_push(email); }
+Cell* ref_push(const Cell* ref) { return stack_push(ref); }
+
+// ---- form, mold --------------------------------------------------------------------------
+
+int32_t tag_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part, int32_t budget,
+                 int32_t indent) {
+    CellRoot held(*value);  // the value may lie in a buffer the append moves
+    string_append_char(target, '<');
+    budget = string_form(&held.cell, target, only, all, flat, part, budget - 1, indent);
+    string_append_char(target, '>');
+    return budget - 1;
+}
+
+int32_t email_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part, int32_t budget,
+                   int32_t indent) {
+    return string_form(value, target, only, all, flat, part, budget, indent);
+}
+
+int32_t ref_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part, int32_t budget,
+                 int32_t indent) {
+    CellRoot held(*value);
+    string_append_char(target, '@');
+    return string_form(&held.cell, target, only, all, flat, part, budget - 1, indent);
+}
+
+// ---- email! path --------------------------------------------------------------------------
+
+void email_eval_path(const Cell* parent, const Cell* element, const Cell* set_value, const Cell* path,
+                     bool case_, Cell* out) {
+    uint8_t type = cell_type(element);
+    if (type == T_INTEGER) {
+        string_eval_path(parent, element, set_value, path, case_, out);
+        return;
+    }
+    uint32_t symbol = type == T_WORD ? symbol_resolve(element->w2) : 0;
+    bool user = symbol && symbol == symbol_resolve(runtime_symbol(SYM_USER));
+    bool host = symbol && symbol == symbol_resolve(runtime_symbol(SYM_HOST));
+    if (!user && !host) {
+        Cell p = *path, e = *element;
+        error_raise(ERR_INVALID_PATH, &p, &e);
+    }
+    // The email at its position, on the data stack: its characters are read
+    // and, for a set, changed through it.
+    Cell* email = stack_push(parent);
+    uint32_t from = series_index_clamped(email);
+    email->w1 = from;
+    uint32_t length = string_ks_length_q(email);
+    int32_t at = string_ks_find_char(email, '@');
+    uint32_t split = at < 0 ? length : uint32_t(at);
+    if (set_value) {
+        Cell* value = stack_push(set_value);
+        if (user) {
+            string_change(email, value, int32_t(split), false, 1);
+        } else if (at < 0) {
+            // Without an "@" there is no host part yet: it is added after one.
+            string_insert(email, value, -1, false, 1, true);
+            email->w1 = from + length;
+            Cell sign;
+            cell_init(&sign, T_CHAR);
+            sign.w2 = '@';
+            string_insert(email, &sign, -1, false, 1, false);
+        } else {
+            email->w1 = from + split + 1;
+            string_change(email, value, int32_t(length - split - 1), false, 1);
+        }
+        cell_copy(value, out);
+        stack_pop(2);
+        return;
+    }
+    Cell* part = stack_push_new(T_NONE);
+    string_make_at(part, user ? split : length - split);
+    if (user) {
+        string_concatenate(part, email, int32_t(split), 0, true, CONCAT_APPEND);
+    } else if (at >= 0) {
+        email->w1 = from + split + 1;
+        string_concatenate(part, email, -1, 0, true, CONCAT_APPEND);
+    }
+    cell_copy(part, out);
+    stack_pop(2);
+}
+
+// ---- lexer loaders --------------------------------------------------------------------------
+
+static bool scan_text(const uint8_t* start, const uint8_t* end, uint8_t type, Cell* out) {
+    for (const uint8_t* p = start; p < end;) {
+        int32_t codepoint;
+        p = utf8_decode_char(p, end, &codepoint);
+        if (codepoint < 0) return false;
+    }
+    string_load(start, uint32_t(end - start), ENCODING_UTF8, out);
+    cell_type_set(out, type);
+    return true;
+}
+
+bool scan_tag(const uint8_t* start, const uint8_t* end, Cell* out) { return scan_text(start, end, T_TAG, out); }
+bool scan_email(const uint8_t* start, const uint8_t* end, Cell* out) { return scan_text(start, end, T_EMAIL, out); }
+bool scan_ref(const uint8_t* start, const uint8_t* end, Cell* out) { return scan_text(start, end, T_REF, out); }
+
+// ---- registration ------------------------------------------------------------------------------
+
+static void inherit(ActionFn* slots, std::initializer_list<int> actions) {
+    for (int action : actions) slots[action - 1] = ACTION_INHERIT;
+}
+
+// The string! actions from append (25) to take (50) but for sort (45) and
+// the ones listed in skip.
+static void inherit_series_range(ActionFn* slots, int first, std::initializer_list<int> skip) {
+    for (int action = first; action <= A_TAKE; action++) {
+        bool skipped = action == A_SORT;
+        for (int s : skip) skipped = skipped || s == action;
+        if (!skipped) slots[action - 1] = ACTION_INHERIT;
+    }
+}
+
+void init_tag() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_FORM - 1] = action_fn(&tag_form);
+    slots[A_MOLD - 1] = action_fn(&tag_form);
+    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_EVAL_PATH, A_COMPARE, A_MODIFY});
+    inherit_series_range(slots, A_APPEND, {});
+    datatype_register(T_TAG, T_STRING, "tag!", slots, ACTION_COUNT);
+}
+
+void init_email() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MOLD - 1] = action_fn(&email_mold);
+    slots[A_EVAL_PATH - 1] = action_fn(&email_eval_path);
+    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_FORM, A_COMPARE, A_MODIFY});
+    inherit_series_range(slots, A_APPEND, {});
+    datatype_register(T_EMAIL, T_STRING, "email!", slots, ACTION_COUNT);
+}
+
+void init_ref() {
+    ActionFn slots[ACTION_COUNT] = {};
+    slots[A_MOLD - 1] = action_fn(&ref_mold);
+    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_FORM, A_COMPARE, A_MODIFY});
+    inherit_series_range(slots, A_AT, {A_PUT});
+    datatype_register(T_REF, T_STRING, "ref!", slots, ACTION_COUNT);
+}
+
+} // namespace kel

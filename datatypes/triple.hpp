@@ -1,0 +1,19 @@
+// triple!: three signed 32-bit integers in words 1-3 of the cell; an opaque
+// carrier of numbers that can only be printed.
+#pragma once
+#include "core/cell.hpp"
+#include <cstdint>
+
+namespace kel {
+
+// A triple! with the three integers (header exactly triple!).
+void triple_make_at(Cell* cell, int32_t a, int32_t b, int32_t c);
+
+// form and mold: "make triple! [1 2 3]".
+int32_t triple_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                    int32_t budget, int32_t indent);
+
+// Registers triple! (type 31) with its 62 slots.
+void init_triple();
+
+} // namespace kel

@@ -1,0 +1,84 @@
+// vector!: a packed array of numbers of one item type, a series whose buffer
+// unit is the item size. char! and integer! items take 1, 2 or 4 bytes and
+// read back signed; float! items 4 bytes (single precision) or 8; percent!
+// items 8 bytes holding the fraction. Items are little-endian.
+//
+// A vector cell: word 1 the head index in items, word 2 the buffer's node,
+// word 3 the item type id (T_CHAR, T_INTEGER, T_FLOAT or T_PERCENT).
+#pragma once
+#include "core/cell.hpp"
+#include "runtime/memory.hpp"
+#include <cstdint>
+
+namespace kel {
+
+inline uint8_t vector_item_type(const Cell* vector) { return uint8_t(vector->w3); }
+// The item size in bytes (1, 2, 4 or 8).
+uint32_t vector_unit(const Cell* vector);
+// Items in the whole buffer.
+uint32_t vector_buffer_length(const Cell* vector);
+// Items from the position (clamped) to the tail.
+uint32_t vector_length(const Cell* vector);
+// The default unit of an item type: 4 for char!/integer!, 8 for float!/percent!.
+uint32_t vector_default_unit(uint8_t item_type);
+
+// An empty vector with room for count items written into cell; count x unit
+// beyond 32 bits raises internal error no-memory.
+Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t unit);
+
+// Writes a value as one item at an address. The value is converted to the
+// item type: numbers and chars into integer/char items by their low bits (a
+// float truncated toward zero; beyond 32 bits script error out-of-range),
+// into float/percent items as a double or a single. Anything else raises
+// script error invalid-type with the value's datatype. Never writes past the
+// item.
+void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t item_type);
+// The item at an address as a value written into out.
+void vector_item_value(const uint8_t* at, uint32_t unit, uint8_t item_type, Cell* out);
+// The same, pushed on the data stack.
+Cell* vector_push_item(const uint8_t* at, uint32_t unit, uint8_t item_type);
+// The item at an absolute index as a value written into out.
+void vector_item_at(const Cell* vector, uint32_t index, Cell* out);
+
+// Moves the tail to the position.
+void vector_clear_from_head(const Cell* vector);
+// Appends one item; the value's type must be the item type (else script
+// error invalid-arg with the value). The vector cell must not lie in a
+// series buffer.
+void vector_append_value(Cell* vector, const Cell* value);
+// Appends one integer item (growable buffers of the GUI).
+void vector_append_integer(Cell* vector, int32_t value);
+// A new block of the items from the position written into out.
+void vector_to_block(const Cell* vector, Cell* out);
+
+// Element-wise arithmetic (op codes of the integer kernel: 0 add .. 7 xor).
+// vector with vector: a new vector of the smaller length; vector with a
+// scalar: the vector changed in place. The result replaces a.
+void vector_math(Cell* a, const Cell* b, int32_t op);
+void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar);
+
+// ---- actions ----------------------------------------------------------------------
+
+const Cell* vector_make(Cell* proto, const Cell* spec, uint8_t type);
+int32_t vector_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                    int32_t budget, int32_t indent);
+int32_t vector_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                    int32_t budget, int32_t indent);
+int32_t vector_compare(const Cell* value1, const Cell* value2, int32_t op);
+void vector_add(Cell* value1, const Cell* value2);
+void vector_subtract(Cell* value1, const Cell* value2);
+void vector_multiply(Cell* value1, const Cell* value2);
+void vector_divide(Cell* value1, const Cell* value2);
+void vector_remainder(Cell* value1, const Cell* value2);
+void vector_and(Cell* value1, const Cell* value2);
+void vector_or(Cell* value1, const Cell* value2);
+void vector_xor(Cell* value1, const Cell* value2);
+void vector_insert(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup,
+                   bool append);
+void vector_change(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup);
+void vector_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
+                 const Cell* part, bool all, bool reverse, bool stable);
+
+void init_vector();
+
+} // namespace kel

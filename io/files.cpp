@@ -1,0 +1,297 @@
+#include "io/files.hpp"
+
+#include "core/actions.hpp"
+#include "core/block.hpp"
+#include "core/error.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/unicode.hpp"
+#include "core/vocabulary.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/file.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/platform/fs.hpp"
+#include "runtime/platform/platform.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// The most bytes one read may return: the largest series buffer.
+constexpr uint64_t FILE_READ_MAX = 0x7FFFFFF0;
+// Step by which a file of unknown size is read.
+constexpr uint64_t FILE_READ_CHUNK = 65536;
+
+// ---- names -----------------------------------------------------------------------------------
+
+bool file_dir_path_q(const Cell* file) {
+    Cell name = *file;
+    name.w1 = 0;
+    uint32_t n = string_ks_length_q(&name);
+    if (n == 0) return false;
+    uint32_t last = string_ks_char_at(&name, n - 1);
+    if (last == '/') return true;
+    if (last != '.') return false;
+    // "." or ".." alone or after a slash.
+    uint32_t dots = 1;
+    if (n >= 2 && string_ks_char_at(&name, n - 2) == '.') dots = 2;
+    return n == dots || string_ks_char_at(&name, n - dots - 1) == '/';
+}
+
+// The local path of a file, or access error cannot-open with the file when the
+// name cannot reach the OS.
+static std::string file_path_or_raise(const Cell* file) {
+    std::string path;
+    if (!file_to_local(file, &path)) error_raise(ERR_CANNOT_OPEN, file);
+    return path;
+}
+
+// The value of an optional integer refinement argument, or fallback when it
+// was not given; any other type raises script error invalid-refine-arg.
+static int64_t refinement_integer(const Cell* arg, RuntimeRefinement which, int64_t fallback) {
+    if (!arg) return fallback;
+    if (cell_type(arg) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(which), arg);
+    return cell_int(arg);
+}
+
+// ---- reading --------------------------------------------------------------------------------------
+
+void lines_to_block(const uint8_t* bytes, uint64_t length, Cell* out) {
+    uint32_t count = 0;
+    for (uint64_t i = 0; i < length; i++) count += bytes[i] == '\n';
+    block_make_at(out, int32_t(std::min<uint64_t>(count + 1, 0x7FFFFFF)));
+    uint64_t start = 0;
+    while (start < length) {
+        const uint8_t* lf = static_cast<const uint8_t*>(std::memchr(bytes + start, '\n', length - start));
+        uint64_t end = lf ? uint64_t(lf - bytes) : length;
+        uint64_t stop = end;
+        if (lf && stop > start && bytes[stop - 1] == '\r') stop--;
+        string_load_in(bytes + start, uint32_t(stop - start), out->w2, ENCODING_UTF8);
+        start = end + 1;
+    }
+}
+
+// Reads from the descriptor's position up to limit bytes (all when the size
+// is unknown and no limit is set) into bytes. known is the bytes expected, or
+// -1 when the OS reports no size (special files). False on a read failure.
+static bool file_read_bytes(int fd, int64_t known, uint64_t limit, const Cell* file,
+                            std::vector<uint8_t>* bytes) {
+    if (known >= 0) {
+        uint64_t want = std::min<uint64_t>(uint64_t(known), limit);
+        if (want > FILE_READ_MAX) error_raise(ERR_SIZE_LIMIT, file);
+        bytes->resize(size_t(want));
+        int64_t got = file_read(fd, bytes->data(), want);
+        if (got < 0) return false;
+        bytes->resize(size_t(got));  // the file may have shrunk meanwhile
+        return true;
+    }
+    for (;;) {
+        uint64_t have = bytes->size();
+        if (have >= limit) break;
+        uint64_t step = std::min<uint64_t>(FILE_READ_CHUNK, limit - have);
+        if (have + step > FILE_READ_MAX) error_raise(ERR_SIZE_LIMIT, file);
+        bytes->resize(size_t(have + step));
+        int64_t got = file_read(fd, bytes->data() + have, step);
+        if (got < 0) return false;
+        bytes->resize(size_t(have + uint64_t(got)));
+        if (uint64_t(got) < step) break;
+    }
+    return true;
+}
+
+// The bytes of a file, from seek (when >= 0) and at most part (when >= 0).
+// False when it cannot be opened or read.
+static bool file_read_file(const std::string& path, int64_t part, int64_t seek, const Cell* file,
+                           std::vector<uint8_t>* bytes) {
+    int fd = file_open(path.c_str(), FILE_MODE_READ);
+    if (fd < 0) return false;
+    int64_t size = file_size(fd);
+    bool ok = size >= 0;
+    // Special files (under /proc, devices) report 0 and are read to their end.
+    int64_t known = size > 0 ? size : -1;
+    if (ok && seek >= 0) {
+        ok = file_seek(fd, seek);
+        if (known >= 0) known = std::max<int64_t>(known - seek, 0);
+    }
+    uint64_t limit = part >= 0 ? uint64_t(part) : UINT64_MAX;
+    if (ok) {
+        try {
+            ok = file_read_bytes(fd, known, limit, file, bytes);
+        } catch (...) {
+            file_close(fd);
+            throw;
+        }
+    }
+    file_close(fd);
+    return ok;
+}
+
+void file_read_dir(const Cell* dir, Cell* out) {
+    CellRoot held(*dir);
+    std::string path = file_path_or_raise(&held.cell);
+    std::vector<DirEntry> entries;
+    if (!dir_list(path.c_str(), &entries)) error_raise(ERR_CANNOT_OPEN, &held.cell);
+    // The OS keeps no stable order: names sort by their bytes.
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    block_make_at(out, int32_t(std::min<size_t>(entries.size(), 0x7FFFFFF)));
+    for (DirEntry& e : entries) {
+        if (e.directory) e.name += '/';
+        Cell* cell = string_load_in(reinterpret_cast<const uint8_t*>(e.name.data()),
+                                    uint32_t(e.name.size()), out->w2, ENCODING_UTF8);
+        cell_type_set(cell, T_FILE);
+    }
+}
+
+void file_read_any(const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines,
+                   Cell* out) {
+    CellRoot held(*file);
+    int64_t part_n = refinement_integer(part, REF_PART, -1);
+    int64_t seek_n = refinement_integer(seek, REF_SEEK, -1);
+    if (file_dir_path_q(&held.cell)) {
+        file_read_dir(&held.cell, out);
+        return;
+    }
+    std::string path = file_path_or_raise(&held.cell);
+    std::vector<uint8_t> bytes;
+    if (!file_read_file(path, part_n, seek_n, &held.cell, &bytes))
+        error_raise(ERR_CANNOT_OPEN, &held.cell);
+    uint32_t n = uint32_t(bytes.size());
+    if (binary) {
+        Node node = series_new_bytes(n);
+        SeriesBuffer* b = series_buffer(node);
+        if (n) std::memcpy(b->head_ptr(), bytes.data(), n);
+        b->tail = b->head + n;
+        series_make_at(out, T_BINARY, node, 0);
+    } else if (lines) {
+        lines_to_block(bytes.data(), n, out);
+    } else {
+        string_load(bytes.data(), n, ENCODING_UTF8, out);
+    }
+}
+
+// ---- writing ----------------------------------------------------------------------------------------
+
+// Writes one value's bytes (see file_write_any) with at most part characters
+// or bytes (part < 0: all); adds the count to *written. False on failure.
+static bool value_write(int fd, const Cell* value, int64_t part, int64_t* written) {
+    CellRoot text(*value);
+    uint8_t type = cell_type(value);
+    if (type == T_BINARY) {
+        Cell bin = *value;
+        uint32_t length = series_length_at(&bin, false);
+        uint32_t count = part >= 0 ? uint32_t(std::min<int64_t>(part, length)) : length;
+        SeriesBuffer* b = series_buffer(bin.w2);
+        const uint8_t* at = b->head_ptr() + series_index_clamped(&bin);
+        *written += count;
+        return fd_write_all(fd, at, count);
+    }
+    if (type != T_STRING) dispatch_mold(value, &text.cell, false, false, false, -1);
+    uint32_t length = string_ks_length_q(&text.cell);
+    int32_t count = part >= 0 ? int32_t(std::min<int64_t>(part, length)) : -1;
+    const uint8_t* utf8 = to_utf8(&text.cell, &count);
+    *written += count;
+    return fd_write_all(fd, utf8, uint32_t(count));
+}
+
+int64_t file_write_any(const Cell* file, const Cell* value, const Cell* seek, const Cell* part,
+                       bool append, bool lines) {
+    CellRoot target;
+    if (file) target.cell = *file;
+    CellRoot data(*value);
+    int64_t seek_n = refinement_integer(seek, REF_SEEK, -1);
+    int64_t part_n = refinement_integer(part, REF_PART, -1);
+    bool failed = seek && seek_n < 0;
+    int fd = STDOUT_FD;
+    if (file && !failed) {
+        std::string path;
+        failed = !file_to_local(&target.cell, &path);
+        uint32_t mode = FILE_MODE_WRITE | (append ? FILE_MODE_APPEND : 0) | (seek ? FILE_MODE_SEEK : 0);
+        if (!failed) fd = file_open(path.c_str(), mode);
+        failed = failed || fd < 0;
+        if (!failed && seek_n > 0 && !append) failed = !file_seek(fd, seek_n);
+    }
+    int64_t written = 0;
+    if (!failed) {
+        try {
+            uint8_t type = cell_type(&data.cell);
+            if (lines && (type == T_BLOCK || type == T_HASH)) {
+                // Every value of the block from its position, each on its own line;
+                // one failed write fails the whole.
+                Cell block = data.cell;
+                uint32_t from = series_index_clamped(&block);
+                for (uint32_t i = from; !failed; i++) {
+                    SeriesBuffer* b = series_buffer(data.cell.w2);
+                    if (i >= b->length()) break;
+                    CellRoot item(reinterpret_cast<Cell*>(b->head_ptr())[i]);
+                    failed = !value_write(fd, &item.cell, -1, &written) ||
+                             !fd_write_all(fd, "\n", 1);
+                    written += 1;
+                }
+            } else {
+                failed = !value_write(fd, &data.cell, part_n, &written);
+                if (!failed && lines) {
+                    failed = !fd_write_all(fd, "\n", 1);
+                    written += 1;
+                }
+            }
+        } catch (...) {
+            if (file) file_close(fd);
+            throw;
+        }
+        if (file) failed = !file_close(fd) || failed;
+    }
+    if (failed) {
+        if (file) error_raise(ERR_CANNOT_OPEN, &target.cell);
+        error_raise(ERR_CANNOT_OPEN);
+    }
+    return written;
+}
+
+// ---- directories, names, dates -----------------------------------------------------------------
+
+bool file_delete(const Cell* file) {
+    std::string path;
+    if (!file_to_local(file, &path)) return false;
+    bool directory = file_dir_path_q(file) || path_is_dir(path.c_str());
+    return path_remove(path.c_str(), directory);
+}
+
+bool file_rename(const Cell* file, const Cell* to) {
+    std::string from_path, to_path;
+    if (!file_to_local(file, &from_path) || !file_to_local(to, &to_path)) return false;
+    return path_rename(from_path.c_str(), to_path.c_str());
+}
+
+bool file_modified_date(const Cell* file, Cell* out) {
+    std::string path;
+    if (!file_to_local(file, &path)) return false;
+    // A trailing "/" asks for a directory; the OS refuses it for anything else.
+    int64_t seconds;
+    int32_t nanoseconds;
+    if (!path_modified(path.c_str(), &seconds, &nanoseconds)) return false;
+    if (file_dir_path_q(file) && !path_is_dir(path.c_str())) return false;
+    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    int64_t in_day = seconds - days * 86400;
+    uint32_t packed = date_from_day_number(DATE_EPOCH_DAY + days, 0, true);
+    date_from_fields(out, date_year(packed), date_month(packed), date_day(packed),
+                     int32_t(in_day / 3600), int32_t(in_day / 60 % 60), int32_t(in_day % 60),
+                     nanoseconds);
+    return true;
+}
+
+bool file_make_dir(const Cell* file) {
+    std::string path;
+    return file_to_local(file, &path) && dir_make(path.c_str());
+}
+
+bool file_exists_q(const Cell* file) {
+    std::string path;
+    return file_to_local(file, &path) && path_exists(path.c_str());
+}
+
+} // namespace kel

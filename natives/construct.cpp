@@ -1,0 +1,86 @@
+// construct, value? and size?.
+#include "natives/coerce.hpp"
+#include "core/context.hpp"
+#include "core/logic.hpp"
+#include "core/object.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/vocabulary.hpp"
+#include "core/word.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/integer.hpp"
+#include "io/files.hpp"
+#include "natives/natives.hpp"
+#include "runtime/platform/fs.hpp"
+
+#include <string>
+
+namespace kel {
+
+enum ConstructNative : uint32_t { N_CONSTRUCT = 68, N_VALUE_Q = 69 };
+
+// A new object from the block without evaluation: a copy of the /with
+// prototype (or an empty object) whose fields the block then sets; without
+// /only the standard logic words of the block become their values.
+ExitCode native_construct(bool check, const int32_t* refinements) {
+    const int32_t with = refinements[0];
+    if (check) {
+        native_arg_check(N_CONSTRUCT, 0);
+        if (with >= 0) native_arg_check(N_CONSTRUCT, uint32_t(with));
+    }
+    Cell* args = data_stack.args;
+    const Cell* proto = with >= 0 ? &args[with] : nullptr;
+    Cell* object = object_construct(proto, &args[0], refinements[1] >= 0);
+    stack_set_last_reset(object);
+    return EXIT_CODE_NONE;
+}
+
+// True when the word has a value other than unset! in its context; a word
+// bound nowhere has none. A value of another type (only without the spec
+// check) is tested itself.
+ExitCode native_value_q(bool check, const int32_t*) {
+    if (check) native_arg_check(N_VALUE_Q, 0);
+    const Cell* value = data_stack.args;
+    switch (cell_type(value)) {
+    case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD:
+        if (!value->w1 || (value->w3 == WORD_UNBOUND && value->w2 != runtime_symbol(SYM_SELF))) {
+            logic_box(false);
+            return EXIT_CODE_NONE;
+        }
+        value = word_get(value);
+        break;
+    default: break;
+    }
+    logic_box(cell_type(value) != T_UNSET);
+    return EXIT_CODE_NONE;
+}
+
+// The size in bytes of a file, or -1 when there is none to give: the name is
+// a directory's (by its form or on disk), the file cannot be opened or its
+// size read. The full 64-bit size is read.
+static int64_t file_size_of(const Cell* file) {
+    if (file_dir_path_q(file)) return -1;
+    Cell name = *file;
+    uint32_t length = string_ks_length_q(&name);
+    if (length > 0 && string_ks_char_at(&name, name.w1 + length - 1) == '\\') return -1;
+    std::string path;
+    if (!file_to_local(file, &path) || path_is_dir(path.c_str())) return -1;
+    int fd = file_open(path.c_str(), FILE_MODE_READ);
+    if (fd < 0) return -1;
+    int64_t size = file_size(fd);
+    file_close(fd);
+    return size;
+}
+
+// The file's size as an integer!; none when it has none or when the size does
+// not fit in an integer! (2 GiB and more). Makes no type check: anything but
+// a file! answers none.
+ExitCode native_size_q(bool, const int32_t*) {
+    const Cell* file = data_stack.args;
+    int64_t size = cell_type(file) == T_FILE ? file_size_of(file) : -1;
+    if (size < 0 || size > INT32_MAX) stack_box_new(T_NONE);
+    else integer_box(int32_t(size));
+    return EXIT_CODE_NONE;
+}
+
+} // namespace kel

@@ -1,0 +1,257 @@
+// Evaluation and non-local exit natives: do, try, break, continue, exit,
+// return, throw and catch, and the try-result step.
+//
+// break, continue, return, exit and throw are raised by the stack layer's
+// raisers (core/exits.hpp), which make the receiving frame current and
+// answer the pending code; these natives answer it in turn. do and try hand
+// every code they do not consume on unchanged.
+#include "natives/natives.hpp"
+#include "natives/native_steps.hpp"
+#include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/error.hpp"
+#include "core/error_value.hpp"
+#include "core/interpreter.hpp"
+#include "core/logic.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/trace.hpp"
+#include "natives/lexer.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/start.hpp"
+
+namespace kel {
+
+static inline Cell* arg(int i) { return data_stack.args + i; }
+
+// Raises an error! value again, as if it had just occurred.
+[[noreturn]] static void error_value_raise(const Cell* error) {
+    CellRoot held(*error);
+    int32_t code = cell_int(error_field(&held.cell, ERROR_CODE));
+    Cell args[3];
+    for (uint32_t i = 0; i < 3; i++) args[i] = *error_field(&held.cell, ErrorField(ERROR_ARG1 + i));
+    error_raise(ErrorCategory(code / 100), uint16_t(code % 100), &args[0], &args[1], &args[2]);
+}
+
+// ---- do -------------------------------------------------------------------------------------
+
+ExitCode eval_lone_value(const Cell* value) {
+    CellRoot code;
+    block_make_at(&code.cell, 1);
+    block_ks_append(&code.cell, value);
+    EvalCursor cursor{&code.cell, 0, 1};
+    Cell* start = data_stack.top;
+    ExitCode x = eval_expression(cursor, true, true, true);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_set_last_reset(start);
+    return EXIT_CODE_NONE;
+}
+
+// do of a block (from ARGS[0]): the whole block, or with a position word one
+// expression, after which the word receives the block at the next one.
+static ExitCode do_block(const Cell* position_word) {
+    if (!position_word) return native_eval_block(arg(0));
+    CellRoot block(*arg(0));
+    CellRoot word(*position_word);
+    uint32_t index = series_buffer(block.cell.w2)->length();
+    if (block.cell.w1 < index) index = block.cell.w1;
+    ExitCode x;
+    try {
+        x = do_next_index(&block.cell, &index);
+    } catch (const ExitSignal& signal) {
+        return signal.code;
+    }
+    if (x != EXIT_CODE_NONE) return x;
+    CellRoot result(*arg(0));
+    block.cell.w1 = index;
+    word_set(&word.cell, &block.cell);
+    stack_set_last_reset(&result.cell);
+    return EXIT_CODE_NONE;
+}
+
+static ExitCode do_dispatch(const Cell* position_word) {
+    switch (cell_type(arg(0))) {
+    case T_BLOCK: case T_PAREN: case T_HASH:
+        return do_block(position_word);
+    case T_STRING: {
+        CellRoot source(*arg(0));
+        LexerOptions options;
+        lexer_scan_string(arg(0), &source.cell, -1, options, nullptr);
+        return do_block(position_word);
+    }
+    case T_FILE: case T_URL:
+        // Scripts are run by the library's script runner, which needs file I/O.
+        error_raise(ERR_NOT_DONE);
+    case T_ERROR:
+        error_value_raise(arg(0));
+    default: {
+        CellRoot value(*arg(0));
+        return eval_lone_value(&value.cell);
+    }
+    }
+}
+
+// Ends the trace a do/trace started; the exit in flight survives the end event.
+static void do_trace_end() {
+    uint32_t pending = runtime_record.thrown;
+    trace_fire_event(TRACE_END, nullptr, -1, nullptr, nullptr);
+    trace_stop();
+    runtime_record.thrown = pending;
+}
+
+ExitCode native_do(bool check, const int32_t* refinements) {
+    const int32_t expand = refinements[0], next = refinements[2], trace = refinements[3];
+    if (check) {
+        if (next >= 0) native_arg_check(20, uint32_t(next));
+        if (trace >= 0) native_arg_check(20, uint32_t(trace));
+    }
+    // The preprocessor that /expand runs is part of the library.
+    if (expand != -1) error_raise(ERR_NOT_DONE);
+    const Cell* position_word = nullptr;
+    if (next >= 0) position_word = arg(next);
+    bool started = false;
+    if (trace >= 0 && !trace_state.requested) {
+        trace_start(arg(trace));
+        started = true;
+    }
+    if (!started) return do_dispatch(position_word);
+    ExitCode x;
+    try {
+        trace_fire_event(TRACE_INIT, nullptr, -1, nullptr, nullptr);
+        x = do_dispatch(position_word);
+    } catch (const LanguageError&) {
+        do_trace_end();
+        throw;
+    }
+    do_trace_end();
+    return x;
+}
+
+// ---- try ------------------------------------------------------------------------------------
+
+ExitCode native_try(bool check, const int32_t* refinements) {
+    if (check) native_arg_check(70, 0);
+    bool all = refinements[0] != -1, keep = refinements[1] != -1;
+    StackState saved = stack_save();
+    Cell* result = arg(0);
+    if (all) stack_mark_try_all(nullptr);
+    else stack_mark_try(nullptr);
+    stack_push_new(T_UNSET);
+    ExitCode x;
+    try {
+        x = native_eval_block(result);
+    } catch (const LanguageError&) {
+        stack_restore(saved);
+        Cell* error = error_push_in_flight();
+        if (keep) error_fill_stack(error);
+        stack_set_last_reset(error);
+        exit_clear();
+        return EXIT_CODE_NONE;
+    }
+    if (x != EXIT_CODE_NONE) return x;
+    stack_unwind_last();
+    return EXIT_CODE_NONE;
+}
+
+void try_result(bool keep) {
+    Cell* error = stack_top();
+    if (keep) error_fill_stack(error);
+    uint32_t throw_symbol = symbol_resolve(word_intern("throw").w2);
+    if (symbol_resolve(error_type_symbol(error)) == throw_symbol &&
+        symbol_resolve(error_id_symbol(error)) == throw_symbol)
+        error_value_raise(error);
+    stack_set_last_reset(error);
+}
+
+// ---- the exits ------------------------------------------------------------------------------
+
+ExitCode native_break(bool check, const int32_t* refinements) {
+    bool with_value = refinements[0] != -1;
+    if (check && with_value) native_arg_check(77, 0);
+    return stack_throw_break(with_value, false);
+}
+
+ExitCode native_continue(bool, const int32_t*) { return stack_throw_break(false, true); }
+
+ExitCode native_exit(bool, const int32_t*) { return stack_throw_return(false); }
+
+ExitCode native_return(bool check, const int32_t*) {
+    if (check) native_arg_check(80, 0);
+    return stack_throw_return(true);
+}
+
+ExitCode native_throw(bool check, const int32_t* refinements) {
+    bool named = refinements[0] != -1;
+    if (check) {
+        native_arg_check(81, 0);
+        if (named) native_arg_check(81, 1);
+    }
+    if (!named) {
+        data_stack.top = data_stack.args + 1;
+        stack_push_new(T_UNSET);
+    }
+    if (trace_state.tracing) trace_fire_event(TRACE_THROW, nullptr, -1, nullptr, arg(0));
+    return stack_throw_throw(EXIT_CODE_THROW);
+}
+
+// ---- catch ----------------------------------------------------------------------------------
+
+// Whether a thrown name matches the names of a catch/name: a word equal by
+// resolved symbol to the word or to one of the words of the block.
+static bool catch_name_matches(const Cell* names, const Cell* thrown) {
+    if (cell_type(thrown) != T_WORD) return false;
+    uint32_t symbol = symbol_resolve(thrown->w2);
+    if (cell_type(names) == T_WORD) return symbol_resolve(names->w2) == symbol;
+    SeriesBuffer* b = series_buffer(names->w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = names->w1; i < b->length(); i++)
+        if (symbol_resolve(cells[i].w2) == symbol) return true;
+    return false;
+}
+
+// Every element of a names block must be a word!.
+static void catch_names_check(const Cell* names) {
+    if (cell_type(names) != T_BLOCK) return;
+    SeriesBuffer* b = series_buffer(names->w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = names->w1; i < b->length(); i++) {
+        if (cell_type(&cells[i]) == T_WORD) continue;
+        Cell word = word_intern("catch");
+        Cell block = *names;
+        error_raise(ERR_INVALID_REFINE_ARG, &word, &block);
+    }
+}
+
+ExitCode native_catch(bool check, const int32_t* refinements) {
+    bool named = refinements[0] != -1;
+    if (check) {
+        native_arg_check(82, 0);
+        if (named) native_arg_check(82, 1);
+    }
+    Cell* names = named ? arg(refinements[0]) : nullptr;
+    if (names) catch_names_check(names);
+    Cell* block = arg(0);
+    stack_mark_catch(nullptr);
+    stack_push_new(T_UNSET);
+    ExitCode x = native_eval_block(block);
+    if (x == EXIT_CODE_THROW) {
+        // The catch frame is current: ARGS[0] the value, ARGS[1] the name.
+        if (names && !catch_name_matches(names, data_stack.args + 1)) {
+            Cell thrown[2] = {data_stack.args[0], data_stack.args[1]};
+            stack_unwind();
+            data_stack.top = data_stack.args;
+            stack_push(&thrown[0]);
+            stack_push(&thrown[1]);
+            return stack_throw_throw(EXIT_CODE_THROW);
+        }
+        exit_clear();
+        stack_keep();
+        if (trace_state.tracing) trace_fire_event(TRACE_CATCH, nullptr, -1, nullptr, data_stack.args);
+    } else if (x != EXIT_CODE_NONE) {
+        return x;
+    }
+    stack_unwind_last();
+    return EXIT_CODE_NONE;
+}
+
+} // namespace kel

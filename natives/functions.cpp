@@ -1,0 +1,262 @@
+// Function-making natives and the series loops foreach, forall and remove-each.
+#include "natives/functions.hpp"
+#include "core/actions.hpp"
+#include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/error.hpp"
+#include "core/exits.hpp"
+#include "core/function.hpp"
+#include "core/interpreter.hpp"
+#include "core/logic.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/vocabulary.hpp"
+#include "core/word.hpp"
+#include "datatypes/integer.hpp"
+#include "core/error_value.hpp"
+#include "natives/native_steps.hpp"
+#include "natives/natives.hpp"
+
+namespace kel {
+
+// Native indexes, for the argument checks of calls that were not checked.
+enum FunctionNative : uint32_t {
+    N_FOREACH = 11, N_FORALL = 12, N_REMOVE_EACH = 13, N_FUNC = 14, N_FUNCTION = 15, N_DOES = 16,
+    N_HAS = 17,
+};
+
+static void check_args(bool check, uint32_t native, uint32_t count) {
+    if (!check) return;
+    for (uint32_t n = 0; n < count; n++) native_arg_check(native, n);
+}
+
+// ---- function makers -----------------------------------------------------------------------
+
+// ARGS[0] spec and ARGS[1] body (both blocks on the stack) become a function!.
+static ExitCode function_from_args() {
+    Cell* args = data_stack.args;
+    args[0].w1 = series_index_clamped(&args[0]);
+    args[1].w1 = series_index_clamped(&args[1]);
+    uint32_t flags = function_check_spec(&args[0]);
+    Cell* out = stack_push_new(T_NONE);
+    function_make_at(out, &args[0], &args[1], 0, nullptr, nullptr, flags);
+    stack_set_last_reset(out);
+    return EXIT_CODE_NONE;
+}
+
+ExitCode native_func(bool check, const int32_t*) {
+    check_args(check, N_FUNC, 2);
+    return function_from_args();
+}
+
+ExitCode native_function(bool check, const int32_t*) {
+    check_args(check, N_FUNCTION, 2);
+    Cell* args = data_stack.args;
+    Cell* spec = block_clone(&args[0], false, false);
+    function_collect_locals(spec, &args[1]);
+    cell_copy(spec, &args[0]);
+    return function_from_args();
+}
+
+ExitCode native_does(bool check, const int32_t*) {
+    check_args(check, N_DOES, 1);
+    Cell* args = data_stack.args;
+    data_stack.top = args + 1;
+    stack_push(&args[0]);
+    block_make_at(&args[0], 0);
+    return function_from_args();
+}
+
+ExitCode native_has(bool check, const int32_t*) {
+    check_args(check, N_HAS, 2);
+    Cell* args = data_stack.args;
+    Cell* spec = block_clone(&args[0], false, false);
+    block_insert_cell(spec, runtime_refinement(REF_LOCAL), true, false);
+    cell_copy(spec, &args[0]);
+    return function_from_args();
+}
+
+// ---- step operations -------------------------------------------------------------------------
+
+static Cell* loop_cursor() { return data_stack.args - 2; }
+static Cell* loop_words() { return data_stack.args - 1; }
+
+static bool any_word_q(uint8_t type) {
+    return type == T_WORD || type == T_SET_WORD || type == T_LIT_WORD || type == T_GET_WORD;
+}
+
+// Series whose elements are not value cells: each element is read as pick reads it.
+static bool element_series_q(uint8_t type) {
+    return string_family_q(type) || type == T_BINARY || type == T_VECTOR;
+}
+
+bool foreach_next() {
+    Cell* cursor = loop_cursor();
+    if (series_tail_q(cursor)) return false;
+    uint32_t index = series_index_clamped(cursor);
+    Cell* value = stack_push_new(T_NONE);
+    series_element_value(cursor, index, value);
+    word_set(loop_words(), value);
+    stack_pop(1);
+    cursor->w1 = index + 1;
+    return true;
+}
+
+// Sets each of the n words to successive elements from the cursor, none past
+// the tail (string-like series, binary!, vector!).
+static void set_words_from_elements(const Cell* cursor, const Cell* words, uint32_t n) {
+    uint32_t index = series_index_clamped(cursor);
+    uint32_t length = series_buffer_length(cursor);
+    uint32_t first = series_index_clamped(words);
+    for (uint32_t i = 0; i < n; i++) {
+        Cell* word = stack_push(block_ks_abs_at(words, first + i));
+        if (!any_word_q(cell_type(word))) error_raise(ERR_INVALID_ARG, word);
+        Cell* value = stack_push_new(T_NONE);
+        if (index + i < length) series_element_value(cursor, index + i, value);
+        word_set(word, value);
+        stack_pop(2);
+    }
+}
+
+bool foreach_next_block(uint32_t n) {
+    Cell* cursor = loop_cursor();
+    if (n == 0 || series_tail_q(cursor)) return false;
+    uint32_t index = series_index_clamped(cursor);
+    uint8_t type = cell_type(cursor);
+    if (element_series_q(type)) {
+        set_words_from_elements(cursor, loop_words(), n);
+    } else {
+        if (type == T_MAP && n != 2) error_raise(ERR_INVALID_ARG, loop_words());
+        if (type == T_IMAGE) error_raise(ERR_NOT_DONE);
+        set_words(loop_words(), cursor, n, false, false, false);
+    }
+    loop_cursor()->w1 = index + n;
+    return true;
+}
+
+void remove_each_next(uint32_t n) {
+    if (logic_false(data_stack.args)) return;
+    Cell* cursor = loop_cursor();
+    int32_t at = series_index(cursor) - int32_t(n);
+    cursor->w1 = uint32_t(at < 0 ? 0 : at);
+    Cell* target = stack_push(cursor);
+    Cell* part = stack_push_new(T_INTEGER);
+    integer_make_at(part, int32_t(n));
+    auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(target), A_REMOVE));
+    remove(target, part, nullptr);
+    stack_pop(2);
+}
+
+bool forall_next_q() {
+    const Cell* start = loop_cursor();
+    Cell* value = word_get(loop_words());
+    if (!series_cell_q(cell_type(value)) || value->w2 != start->w2) {
+        Cell* bad = stack_push(value);
+        error_raise(ERR_BAD_LOOP_SERIES, bad);
+    }
+    value->w1 = series_index_clamped(value) + 1;
+    return !series_tail_q(value);
+}
+
+void forall_end() { word_set(loop_words(), loop_cursor()); }
+
+// ---- series loops --------------------------------------------------------------------------------
+
+enum class LoopKind { FOREACH, REMOVE_EACH, FORALL };
+
+// Runs the body once per step in the loop frame just marked (its ARGS[0]
+// holding unset), then unwinds the frame with its result in the native's
+// ARGS[0]. break ends the loop, continue skips the rest of an iteration and
+// any other exit leaves at once, stacks untouched, for the caller to hand on.
+static ExitCode series_loop(const Cell* body, LoopKind kind, bool words_block, uint32_t n) {
+    bool more;
+    if (kind == LoopKind::FORALL) more = !series_tail_q(loop_cursor());
+    else more = words_block ? foreach_next_block(n) : foreach_next();
+    while (more) {
+        stack_keep();
+        ExitCode x = native_eval_block(body);
+        if (x == EXIT_CODE_BREAK) {
+            exit_clear();
+            break;
+        }
+        if (x == EXIT_CODE_CONTINUE) exit_clear();
+        else if (x != EXIT_CODE_NONE) return x;
+        else if (kind == LoopKind::REMOVE_EACH) remove_each_next(n);
+        if (kind == LoopKind::FORALL) more = forall_next_q();
+        else more = words_block ? foreach_next_block(n) : foreach_next();
+    }
+    if (kind == LoopKind::FORALL) forall_end();
+    stack_unwind_last();
+    stack_keep();
+    return EXIT_CODE_NONE;
+}
+
+// The word count of a foreach or remove-each word argument (1 for a word);
+// an empty block raises invalid-arg.
+static uint32_t loop_word_count(const Cell* words) {
+    if (cell_type(words) != T_BLOCK) return 1;
+    int32_t n = block_ks_length_q(words);
+    if (n <= 0) error_raise(ERR_INVALID_ARG, words);
+    return uint32_t(n);
+}
+
+ExitCode native_foreach(bool check, const int32_t*) {
+    check_args(check, N_FOREACH, 3);
+    Cell* args = data_stack.args;
+    bool words_block = cell_type(&args[0]) == T_BLOCK;
+    uint32_t n = loop_word_count(&args[0]);
+    if (!words_block && cell_type(&args[1]) == T_MAP) error_raise(ERR_INVALID_ARG, &args[0]);
+    data_stack.top = args + 3;
+    stack_push(&args[1]);
+    stack_push(&args[0]);
+    stack_mark_loop(nullptr);
+    unset_push();
+    return series_loop(&args[2], LoopKind::FOREACH, words_block, n);
+}
+
+ExitCode native_remove_each(bool check, const int32_t*) {
+    check_args(check, N_REMOVE_EACH, 3);
+    Cell* args = data_stack.args;
+    bool words_block = cell_type(&args[0]) == T_BLOCK;
+    uint32_t n = loop_word_count(&args[0]);
+    data_stack.top = args + 3;
+    integer_make_at(stack_push_new(T_INTEGER), int32_t(n));
+    stack_push(&args[1]);
+    stack_push(&args[0]);
+    stack_mark_loop(nullptr);
+    unset_push();
+    ExitCode x = series_loop(&args[2], LoopKind::REMOVE_EACH, words_block, n);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_set_last_reset(&args[1]);
+    return EXIT_CODE_NONE;
+}
+
+// Series forall walks: lists, paths, strings, binary!, vector! and image!.
+static bool forall_series_q(uint8_t type) {
+    return block_family_q(type) || element_series_q(type) || type == T_IMAGE;
+}
+
+ExitCode native_forall(bool check, const int32_t*) {
+    check_args(check, N_FORALL, 2);
+    Cell* args = data_stack.args;
+    data_stack.top = args + 2;
+    Cell* start = stack_push(word_get(&args[0]));
+    if (cell_type(start) == T_UNSET) error_raise(ERR_NO_VALUE, &args[0]);
+    if (!forall_series_q(cell_type(start))) {
+        Cell* name = stack_push_new(T_NONE);
+        stack_frame_word(stack_top_frame(), name);
+        Cell* type = stack_push_new(T_NONE);
+        datatype_make_at(type, cell_type(start));
+        Cell* parameter = stack_push_new(T_NONE);
+        error_call_argument(1, parameter);
+        error_raise(ERR_EXPECT_ARG, name, type, parameter);
+    }
+    stack_push(&args[0]);
+    stack_mark_loop(nullptr);
+    unset_push();
+    return series_loop(&args[1], LoopKind::FORALL, false, 0);
+}
+
+} // namespace kel

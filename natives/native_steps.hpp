@@ -1,0 +1,72 @@
+// Steps shared by the natives' own files: block evaluation that turns an exit
+// carried across foreign C++ code back into a pending code, a walk over a
+// block expression by expression, and the count argument of loops.
+#pragma once
+#include "core/cell.hpp"
+#include "core/exits.hpp"
+#include "core/interpreter.hpp"
+#include "core/stack.hpp"
+#include "runtime/memory.hpp"
+
+namespace kel {
+
+// eval_block with the last value copied into the running frame's ARGS[0].
+inline ExitCode native_eval_block(const Cell* block) {
+    try {
+        return eval_block(block, true);
+    } catch (const ExitSignal& signal) {
+        return signal.code;
+    }
+}
+
+// A walk over a block's expressions from its position. A copy of the block is
+// pushed (its index is the walk's position), so the walk survives collections
+// and the caller may overwrite the argument it came from.
+struct CodeWalk {
+    Cell* code;
+    uint32_t end;
+
+    explicit CodeWalk(const Cell* block) {
+        code = stack_push(block);
+        end = series_buffer(code->w2)->length();
+        if (code->w1 > end) code->w1 = end;
+    }
+    // Code that shrank while running ends early.
+    bool ended() {
+        uint32_t length = series_buffer(code->w2)->length();
+        if (end > length) end = length;
+        return code->w1 >= end;
+    }
+    // Evaluates one expression; its value is pushed and *value points at it.
+    ExitCode next(Cell** value) {
+        Cell* at = data_stack.top;
+        EvalCursor cursor{code, code->w1, end};
+        ExitCode x = eval_next(cursor, true);
+        if (x != EXIT_CODE_NONE) return x;
+        code->w1 = cursor.position;
+        *value = at;
+        return EXIT_CODE_NONE;
+    }
+    // Pops a value that next pushed (and everything above it).
+    void drop(Cell* value) { data_stack.top = value; }
+    // Steps over one value unevaluated.
+    void skip() { code->w1++; }
+    // The value at the position (valid until the next allocation).
+    const Cell* current() const {
+        return reinterpret_cast<const Cell*>(series_buffer(code->w2)->head_ptr()) + code->w1;
+    }
+    bool at_block() { return !ended() && cell_type(current()) == T_BLOCK; }
+};
+
+// Evaluates a value as an expression of its own (a word gives its value, a
+// path or paren is evaluated, a function value met literally is the value
+// itself); the result goes to ARGS[0] with top := ARGS + 1. The value must be
+// seen by the collector.
+ExitCode eval_lone_value(const Cell* value);
+
+// A loop count in place: a float! is converted to integer! by truncation
+// toward zero; a NaN or a value outside the 32-bit range raises script error
+// type-limit. Returns the count.
+int32_t native_count_arg(Cell* count);
+
+} // namespace kel

@@ -1,0 +1,86 @@
+// unset, context?, new-line and new-line?.
+#include "natives/query.hpp"
+#include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "natives/natives.hpp"
+
+namespace kel {
+
+enum QueryNative : uint32_t { N_UNSET = 88, N_NEW_LINE = 89, N_NEW_LINE_Q = 90, N_CONTEXT_Q = 92 };
+
+ExitCode native_unset(bool check, const int32_t*) {
+    if (check) native_arg_check(N_UNSET, 0);
+    Cell* args = data_stack.args;
+    data_stack.top = args + 1;
+    if (cell_type(args) == T_WORD) {
+        word_set(args, &unset_cell);
+    } else {
+        // Words only: every other value, other word kinds included, is skipped.
+        uint32_t from = series_index_clamped(args);
+        for (uint32_t i = from; i < series_buffer_length(args); i++) {
+            Cell* word = stack_push(block_ks_abs_at(args, i));
+            if (cell_type(word) == T_WORD) word_set(word, &unset_cell);
+            stack_pop(1);
+        }
+    }
+    stack_box_new(T_UNSET);
+    return EXIT_CODE_NONE;
+}
+
+ExitCode native_context_q(bool check, const int32_t*) {
+    if (check) native_arg_check(N_CONTEXT_Q, 0);
+    Cell* args = data_stack.args;
+    Node context = args->w1;
+    if (!context || cell_type(context_owner(context)) == T_UNSET) {
+        stack_box_new(T_NONE);
+        return EXIT_CODE_NONE;
+    }
+    cell_copy(context_owner(context), args);
+    stack_keep();
+    return EXIT_CODE_NONE;
+}
+
+// Sets or clears the new-line flag of the value at the position; with /all of
+// every value from there to the tail, with /skip of every size-th one.
+ExitCode native_new_line(bool check, const int32_t* refinements) {
+    Cell* args = data_stack.args;
+    if (check) {
+        native_arg_check(N_NEW_LINE, 0);
+        if (refinements[1] >= 0) native_arg_check(N_NEW_LINE, uint32_t(refinements[1]));
+    }
+    bool on = !logic_false(&args[1]);
+    uint32_t step = 0;
+    if (refinements[1] >= 0) {
+        const Cell* size = &args[refinements[1]];
+        if (cell_int(size) < 1) error_raise(ERR_INVALID_ARG, size);
+        step = uint32_t(cell_int(size));
+    } else if (refinements[0] >= 0) {
+        step = 1;
+    }
+    uint32_t index = series_index_clamped(&args[0]);
+    uint32_t length = series_buffer_length(&args[0]);
+    for (uint32_t i = index; i < length; i += step) {
+        Cell* cell = block_ks_abs_at(&args[0], i);
+        if (on) cell->header |= CELL_NEWLINE;
+        else cell_clear_newline(cell);
+        if (!step) break;
+    }
+    stack_keep();
+    return EXIT_CODE_NONE;
+}
+
+ExitCode native_new_line_q(bool check, const int32_t*) {
+    if (check) native_arg_check(N_NEW_LINE_Q, 0);
+    Cell* args = data_stack.args;
+    uint32_t index = series_index_clamped(args);
+    bool flagged = index < series_buffer_length(args) &&
+                   (block_ks_abs_at(args, index)->header & CELL_NEWLINE) != 0;
+    logic_box(flagged);
+    return EXIT_CODE_NONE;
+}
+
+} // namespace kel

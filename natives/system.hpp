@@ -1,0 +1,46 @@
+// Natives that reach the system, the data back ends and the evaluator:
+// wait, checksum, the environment, now, call, browse, compress, decompress,
+// recycle, transcode and apply. Each checks and unpacks its arguments, hands
+// them to its back end and shapes the result (calling convention of
+// core/natives_table.hpp).
+#pragma once
+#include "core/cell.hpp"
+#include "core/natives_table.hpp"
+#include <cstdint>
+#include <vector>
+
+namespace kel {
+
+// refinements[0]: /all (no effect).
+ExitCode native_wait(bool check, const int32_t* refinements);
+// refinements[0]: /with (its spec argument's cell).
+ExitCode native_checksum(bool check, const int32_t* refinements);
+ExitCode native_set_env(bool check, const int32_t* refinements);
+ExitCode native_get_env(bool check, const int32_t* refinements);
+ExitCode native_list_env(bool check, const int32_t* refinements);
+// refinements: /year /month /day /time /zone /date /weekday /yearday /precise /utc.
+ExitCode native_now(bool check, const int32_t* refinements);
+// refinements: /wait /show /console /shell /input /output /error.
+ExitCode native_call(bool check, const int32_t* refinements);
+ExitCode native_browse(bool check, const int32_t* refinements);
+ExitCode native_compress(bool check, const int32_t* refinements);
+// refinements[0]: /size.
+ExitCode native_decompress(bool check, const int32_t* refinements);
+// refinements: /on /off.
+ExitCode native_recycle(bool check, const int32_t* refinements);
+// refinements: /next /one /prescan /scan /part /into /trace.
+ExitCode native_transcode(bool check, const int32_t* refinements);
+// refinements: /all /safer.
+ExitCode native_apply(bool check, const int32_t* refinements);
+
+// The bytes a native works on: a binary!'s from its position to its tail, a
+// string's UTF-8 from its position. A copy, so it survives any allocation.
+std::vector<uint8_t> native_value_bytes(Cell* value);
+
+// The date! of the current instant, pushed: one reading of the clock gives
+// both the date and the time. With utc the zone is 0, else the local zone
+// at that instant; with date_only the value has neither time nor zone;
+// precise keeps the fraction of the second (100-nanosecond steps).
+Cell* now_push(bool utc, bool precise, bool date_only);
+
+} // namespace kel

@@ -1,0 +1,186 @@
+// The library at start: its routines, then its Kel files, each lexed,
+// flagged as library code and evaluated expression by expression, so that a
+// failure can name the file and the line of the top-level expression that
+// failed.
+#include "runtime/library_start.hpp"
+#include "core/error.hpp"
+#include "core/error_value.hpp"
+#include "core/context.hpp"
+#include "core/exits.hpp"
+#include "core/interpreter.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
+#include "core/unicode.hpp"
+#include "library/embed.hpp"
+#include "library/routines.hpp"
+#include "natives/lexer.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/heap.hpp"
+#include "runtime/platform/platform.hpp"
+#include "runtime/script.hpp"
+#include "runtime/start.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace kel {
+
+// The start-up glue between the command line and the script runner, which
+// takes the script from the command line's first argument: the script's name
+// leaves the argument list for system/options/script.
+static const char SCRIPT_ARGS_TAKE[] = R"kel(
+if all [block? system/options/args not tail? system/options/args] [
+    system/options/script: to file! take system/options/args
+]
+)kel";
+
+// Flags every block and paren of the loaded code, deep, as library code.
+static void library_flag(Node node) {
+    SeriesBuffer* b = series_buffer(node);
+    if (b->flags & SERIES_LIBRARY) return;
+    b->flags |= SERIES_LIBRARY;
+    for (uint32_t i = 0; i < b->length(); i++) {
+        const Cell* c = reinterpret_cast<const Cell*>(series_buffer(node)->head_ptr()) + i;
+        uint8_t t = cell_type(c);
+        if (t == T_BLOCK || t == T_PAREN || t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH ||
+            t == T_GET_PATH)
+            library_flag(c->w2);
+    }
+}
+
+// Bytes of blanks, line ends and comments from offset on.
+static size_t text_skip_space(const unsigned char* text, size_t size, size_t offset) {
+    while (offset < size) {
+        unsigned char c = text[offset];
+        if (c == ';') {
+            while (offset < size && text[offset] != '\n') offset++;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            offset++;
+        } else {
+            break;
+        }
+    }
+    return offset;
+}
+
+// The 1-based line on which top-level value number count (from 0) starts,
+// found by lexing the values before it one at a time. When lexing fails
+// earlier, the line on which the value that failed starts. Runs only on the failure path.
+static uint32_t text_value_line(const unsigned char* text, size_t size, uint32_t count) {
+    size_t offset = text_skip_space(text, size, 0);
+    for (uint32_t k = 0; k < count && offset < size; k++) {
+        CellRoot value;
+        LexerOptions options;
+        options.one = true;
+        int32_t consumed = 0;
+        try {
+            lexer_transcode(&value.cell, text + offset, uint32_t(size - offset), options, &consumed);
+        } catch (const LanguageError&) {
+            break;
+        }
+        if (consumed <= 0) break;
+        offset = text_skip_space(text, size, offset + size_t(consumed));
+    }
+    uint32_t line = 1;
+    for (size_t i = 0; i < offset; i++)
+        if (text[i] == '\n') line++;
+    return line;
+}
+
+// The first line of the formed error in flight, without its "*** " lead.
+static std::string error_in_flight_line() {
+    Cell* error = error_push_in_flight();
+    CellRoot held(*error);
+    stack_pop(1);
+    CellRoot text;
+    string_make_at(&text.cell, 128);
+    error_form(&held.cell, &text.cell, false, false, false, false, INT32_MAX, 0);
+    SeriesBuffer* b = series_buffer(text.cell.w2);
+    std::string bytes;
+    uint8_t encoded[4];
+    for (uint32_t i = 0; i < b->length(); i++) {
+        uint32_t c = string_get_char(b->head_ptr() + i * b->unit(), b->unit());
+        if (c == '\n') break;
+        uint32_t n = utf8_encode_char(c, encoded);
+        bytes.append(reinterpret_cast<const char*>(encoded), n);
+    }
+    if (bytes.compare(0, 4, "*** ") == 0) bytes.erase(0, 4);
+    return bytes;
+}
+
+[[noreturn]] static void boot_error_exit(const char* name, uint32_t line) {
+    std::string report = "*** Boot Error: library/" + std::string(name) + " line " +
+                         std::to_string(line) + ": " + error_in_flight_line() + "\n";
+    fd_write_all(STDERR_FD, report.data(), report.size());
+    heap_free_all();
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// A pending exit left at the top level (a stray return or break) ends the
+// text's evaluation there.
+void library_evaluate(const char* name, const unsigned char* text, size_t size) {
+    const StackState empty{data_stack.bottom, data_stack.bottom, call_stack.bottom, 0};
+    uint32_t index = 0;
+    bool lexed = false;
+    try {
+        CellRoot code;
+        LexerOptions options;
+        lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
+        lexed = true;
+        library_flag(code.cell.w2);
+        // A header (the word Kel and a block) is skipped.
+        Cell kel = word_intern("Kel");
+        if (series_buffer(code.cell.w2)->length() >= 2) {
+            const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(code.cell.w2)->head_ptr());
+            if (cell_type(&cells[0]) == T_WORD && cell_type(&cells[1]) == T_BLOCK &&
+                symbol_resolve(cells[0].w2) == symbol_resolve(kel.w2))
+                index = 2;
+        }
+        while (index < series_buffer(code.cell.w2)->length()) {
+            uint32_t start = index;
+            ExitCode x;
+            try {
+                x = do_next_index(&code.cell, &index);
+            } catch (const ExitSignal& signal) {
+                x = signal.code;
+            }
+            stack_restore(empty);
+            if (x != EXIT_CODE_NONE) {
+                exit_clear();
+                break;
+            }
+            if (index <= start) break;  // nothing consumed: the code shrank under us
+        }
+    } catch (const LanguageError&) {
+        // A text that does not lex fails at the value the lexer stops on.
+        boot_error_exit(name, text_value_line(text, size, lexed ? index : UINT32_MAX));
+    }
+}
+
+void library_load() {
+    for (uint32_t i = 0; i < library_text_count; i++)
+        library_evaluate(library_texts[i].name, library_texts[i].text, library_texts[i].size);
+    library_evaluate("start-up", reinterpret_cast<const unsigned char*>(SCRIPT_ARGS_TAKE),
+                          std::strlen(SCRIPT_ARGS_TAKE));
+}
+
+void library_start() {
+    // The order of these steps is fixed: collection may run from the first
+    // statement of the library on, and every routine exists before it.
+    collector.enabled = true;
+    startup_logging = false;
+    routines_define();
+    library_load();
+    int status = script_run();
+    if (status != 0) {
+        heap_free_all();
+        std::fflush(stdout);
+        std::exit(status);
+    }
+}
+
+} // namespace kel

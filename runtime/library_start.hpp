@@ -1,0 +1,25 @@
+// The start-up tail after runtime initialisation: the library's routines and
+// Kel files come to life, then the script named on the command line runs.
+#pragma once
+#include <cstddef>
+
+namespace kel {
+
+// Switches automatic collection on, makes the routines, evaluates the
+// embedded library files in manifest order and runs the script. A library
+// file that fails to load or evaluate ends the process with one line on
+// standard error, "*** Boot Error: " with the file, the line and the
+// error's message, and exit status 1. A failing script ends it with the
+// script's status.
+void library_start();
+
+// Lexes one library text (name: its file name in library/), flags its blocks
+// as library code and evaluates it after its header; a failure ends the
+// process as above.
+void library_evaluate(const char* name, const unsigned char* text, size_t size);
+
+// Evaluates the embedded library files (collection must be on and the
+// routines made); a failure ends the process as above.
+void library_load();
+
+} // namespace kel

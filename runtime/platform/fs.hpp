@@ -1,0 +1,53 @@
+// File-system services of the platform layer: opening, reading, writing and
+// closing files, directory listing, creation and removal, renaming and file
+// times. Paths are UTF-8 and NUL-terminated; sizes and offsets are 64-bit, so
+// files beyond 4 GiB are addressed whole.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// Open modes of file_open, combined as flags.
+constexpr uint32_t FILE_MODE_READ = 1;
+constexpr uint32_t FILE_MODE_WRITE = 2;   // created when missing; truncated unless appending or seeking
+constexpr uint32_t FILE_MODE_APPEND = 4;  // every write goes to the end
+constexpr uint32_t FILE_MODE_SEEK = 8;    // writes at a given position: keep the content
+
+// A descriptor, or -1 when the file cannot be opened.
+int file_open(const char* path, uint32_t mode);
+// False when the OS reports an error at closing (a delayed write failure).
+bool file_close(int fd);
+// The size in bytes of an open file; -1 when it cannot be read.
+int64_t file_size(int fd);
+// Places the position at offset bytes from the start; false on failure.
+bool file_seek(int fd, int64_t offset);
+// Reads up to count bytes, resuming after signals and short reads, and stops
+// only at the end of the file. Returns the bytes read, or -1 on failure.
+int64_t file_read(int fd, void* buffer, uint64_t count);
+
+// Whether anything (file, directory, link) is at the path.
+bool path_exists(const char* path);
+// Whether the path leads (through links) to a directory.
+bool path_is_dir(const char* path);
+// Last modification time of the path (through links) in UTC: seconds since
+// 1970 and nanoseconds; false when it cannot be read.
+bool path_modified(const char* path, int64_t* seconds, int32_t* nanoseconds);
+
+// Creates one directory; false when it exists already or cannot be made.
+bool dir_make(const char* path);
+// Removes an empty directory, or a file; false on failure.
+bool path_remove(const char* path, bool directory);
+// Renames; never replaces an existing target (false then).
+bool path_rename(const char* from, const char* to);
+
+// One entry of a directory listing.
+struct DirEntry {
+    std::string name;  // without "." and ".."
+    bool directory;    // the entry leads (through links) to a directory
+};
+// The entries of a directory in the OS's order; false when it cannot be read.
+bool dir_list(const char* path, std::vector<DirEntry>* entries);
+
+} // namespace kel

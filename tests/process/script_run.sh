@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# kel FILE runs the script: printed values on stdout, status 0; an error that
+# ends the script is formed on stderr with status 1; a header's prelude runs first.
+kel="$1"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "$1"; exit 1; }
+
+printf 'print 1 + 2\nprin "a"\nprint ["b" 4]\n' > "$dir/ok.kel"
+out=$("$kel" "$dir/ok.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 0 ] || fail "ok.kel exited with $status"
+[ "$out" = $'3\nab 4' ] || fail "ok.kel printed: $out"
+[ ! -s "$dir/err" ] || fail "ok.kel wrote to stderr: $(cat "$dir/err")"
+
+printf 'print "before"\ncase [true]\nprint "after"\n' > "$dir/bad.kel"
+out=$("$kel" "$dir/bad.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 1 ] || fail "bad.kel exited with $status"
+[ "$out" = "before" ] || fail "bad.kel printed: $out"
+grep -qx '\*\*\* Script Error: case needs a value' "$dir/err" || fail "bad.kel stderr: $(cat "$dir/err")"
+
+mkdir "$dir/sub"
+printf 'Kel [title: "lib"]\ngreeting: "hi"\n' > "$dir/lib.kel"
+printf 'Kel [prelude: %%../lib.kel]\nprint greeting\n' > "$dir/sub/main.kel"
+out=$("$kel" "$dir/sub/main.kel" 2>&1); status=$?
+[ "$status" -eq 0 ] && [ "$out" = "hi" ] || fail "prelude: status $status, output: $out"
+
+"$kel" "$dir/missing.kel" 2>/dev/null; status=$?
+[ "$status" -eq 1 ] || fail "a missing script exited with $status"
+exit 0
