@@ -31,7 +31,10 @@ void scan(const uint8_t* data, size_t size, const kel::LexerOptions& options) {
         kel::lexer_transcode(dest, data, uint32_t(size), options, &consumed);
         if (consumed < 0 || size_t(consumed) > size) std::abort();
     } catch (const kel::LanguageError& e) {
-        if (e.category != kel::ErrorCategory::syntax) std::abort();
+        // Escaped bytes of a URL or file that do not decode as UTF-8 are an
+        // access error by design; anything else must be a syntax error.
+        bool bad_escape = e.category == kel::ErrorCategory::access && e.id == kel::ERR_INVALID_UTF8;
+        if (e.category != kel::ErrorCategory::syntax && !bad_escape) std::abort();
     }
     kel::stack_restore(saved);
 }

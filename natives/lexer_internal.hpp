@@ -118,7 +118,9 @@ void lexer_load_text(LexerState* s, uint32_t from, uint32_t to, uint8_t type, bo
                      uint32_t start, uint32_t end);
 // The construction "#(name)": true, false, none, unset or a datatype name.
 void lexer_scan_construct(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load);
-// Makes a map! from the block in the cell, or raises invalid map!.
+// Makes a map! from the block in the cell (the loaded items of "#[...]") into
+// the run's last value cell, keeping its new-line flag. An odd count of items
+// or a key whose type cannot be a map key raises invalid map!.
 void lexer_map_make(LexerState* s, Cell* block, uint32_t start, uint32_t end);
 
 } // namespace kel

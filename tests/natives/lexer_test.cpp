@@ -262,6 +262,28 @@ TEST_F(LexerTest, TextLiteralsKeepOrDecodeTheirText) {
     }
 }
 
+TEST_F(LexerTest, PercentEscapesDecodeAsUtf8AndQuotedFilesKeepCaretEscapes) {
+    Cell* b = load("http://x/%C3%A9 http://x/%C3 %a%C3%A9%41 %a%C3 %\"a b\" %\"q^\"x\" %\"\" %%41");
+    struct { uint8_t type; const char* text; } expected[] = {
+        {T_URL, "http://x/\xC3\xA9"}, {T_URL, "http://x/%C3"}, {T_FILE, "a\xC3\xA9" "A"},
+        {T_FILE, "a%C3"}, {T_FILE, "a b"}, {T_FILE, "q\"x"}, {T_FILE, ""}, {T_FILE, "A"},
+    };
+    ASSERT_EQ(block_ks_length_q(b), int32_t(std::size(expected)));
+    for (uint32_t i = 0; i < std::size(expected); i++) {
+        EXPECT_EQ(cell_type(item(b, i)), expected[i].type) << i;
+        EXPECT_EQ(string_utf8(item(b, i)), expected[i].text) << i;
+    }
+    // an escaped lead byte whose continuation is not one is malformed UTF-8
+    int invalid_utf8 = error_code(ErrorCategory::access, ERR_INVALID_UTF8);
+    EXPECT_EQ(load_error("http://x/%C3%28").code, invalid_utf8);
+    EXPECT_EQ(load_error("%f%E2%82%28").code, invalid_utf8);
+    EXPECT_EQ(string_utf8(item(load("%f%E2%82"), 0)), "f%E2%82") << "an incomplete sequence stays as text";
+    // raw bytes that are not UTF-8 stay a syntax error of the literal's type
+    for (const char* text : {"http://x/\xFF", "%a\xFF", "<a\xFF>", "a\xFF@b.c"}) {
+        EXPECT_EQ(load_error(text).code, syntax(ERR_INVALID)) << text;
+    }
+}
+
 TEST_F(LexerTest, MapLiteralsBuildMaps) {
     Cell* b = load("#[a 1 \"k\" [x y] b 2 a 3]\n#[] [#[n #[m 1]]]");
     ASSERT_EQ(block_ks_length_q(b), 3);
