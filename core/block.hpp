@@ -140,6 +140,9 @@ void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t 
 // called with two values, writing its result into out.
 using SortCallFn = void (*)(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 void block_sort_call_set(SortCallFn call);
+// Calls a sort comparator with two values through the installed path
+// (internal error not-done when none is installed).
+void block_sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 
 void init_block();
 

@@ -328,6 +328,11 @@ static SortCallFn sort_call = nullptr;
 
 void block_sort_call_set(SortCallFn call) { sort_call = call; }
 
+void block_sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out) {
+    if (!sort_call) error_raise(ERR_NOT_DONE);
+    sort_call(function, a, b, out);
+}
+
 // What the comparator of one sort needs. The records are the indexes of their
 // first cells in a pinned copy of the sorted stretch, held on the data stack:
 // a comparator that evaluates code may move or change the series itself
@@ -377,7 +382,6 @@ static int sort_compare_records(const void* pa, const void* pb, uintptr_t contex
     std::memcpy(&ib, pb, 4);
     if (s->reverse) std::swap(ia, ib);
     if (s->function) {
-        if (!sort_call) error_raise(ERR_NOT_DONE);
         // The comparator takes the second record first.
         Cell *first, *second;
         if (s->all) {
@@ -388,7 +392,7 @@ static int sort_compare_records(const void* pa, const void* pb, uintptr_t contex
             second = stack_push(block_ks_abs_at(s->copy, ia + s->field));
         }
         Cell* result = stack_push_new(T_NONE);
-        sort_call(s->function, first, second, result);
+        block_sort_call(s->function, first, second, result);
         int32_t order = sort_answer(result);
         stack_pop(3);
         return order;

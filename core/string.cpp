@@ -5,6 +5,7 @@
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/float_text.hpp"
 #include "runtime/collector.hpp"
@@ -141,6 +142,12 @@ uint32_t string_ks_char_at(const Cell* string, uint32_t index) {
     SeriesBuffer* b = series_buffer(string->w2);
     uint32_t unit = string_unit(b);
     return string_get_char(b->head_ptr() + index * unit, unit);
+}
+
+bool string_char_in_bitset_q(const Cell* string, const Cell* bitset) {
+    int32_t index = int32_t(string->w1);
+    if (index < 0 || uint32_t(index) >= series_buffer(string->w2)->length()) return false;
+    return bitset_member_q(bitset, string_ks_char_at(string, uint32_t(index)));
 }
 
 void string_ks_reset(Cell* string) {

@@ -34,6 +34,9 @@ uint8_t* string_ks_tail(const Cell* string);
 bool string_ks_tail_q(const Cell* string);
 // The code point at an absolute index from the buffer's head.
 uint32_t string_ks_char_at(const Cell* string, uint32_t index);
+// Whether the character at the position is a member of the bitset (false at
+// the tail); code points beyond the stored bits answer the bitset's negation.
+bool string_char_in_bitset_q(const Cell* string, const Cell* bitset);
 // The code point stored at an address of a buffer of the given unit; any unit
 // but 1, 2 or 4 is a fatal runtime error.
 uint32_t string_get_char(const uint8_t* at, uint32_t unit);
@@ -154,6 +157,12 @@ constexpr uint32_t SORT_FIELD_SHIFT = 2;  // field offset (or record size with S
 int string_sort_compare_1(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
 int string_sort_compare_2(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
 int string_sort_compare_4(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
+// Sorts count elements of a string or vector from an absolute index, in
+// records of size elements, by a user function! comparator called with two
+// elements (char! values or vector items) or, with all, two new series
+// holding whole records; the second record is passed first unless reverse.
+void string_sort_by_function(Cell* series, uint32_t index, uint32_t count, uint32_t size,
+                             const Cell* function, bool all, bool reverse, bool stable);
 // Float kernels for vector! items; an unordered pair compares equal. context1
 // is unused, context2 the flags word.
 int sort_compare_float32(const void* a, const void* b, uintptr_t unused, uintptr_t flags);

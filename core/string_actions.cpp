@@ -18,8 +18,10 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/collector.hpp"
 #include <algorithm>
 #include <cstring>
@@ -278,13 +280,17 @@ int32_t string_compare(const Cell* value1, const Cell* value2, int32_t op) {
 
 // ---- find, select ----------------------------------------------------------------------------
 
-// What find looks for: one character (or byte), or the characters of a text
-// kept on the data stack.
+// What find looks for: one character (or byte), the characters of a text, the
+// members of a bitset, or a number compared with the items of a vector! or
+// binary! series. Texts and bitsets are kept on the data stack.
+enum NeedleKind : uint8_t { NEEDLE_CHAR, NEEDLE_TEXT, NEEDLE_BITSET, NEEDLE_NUMBER, NEEDLE_NOTHING };
+
 struct Needle {
-    bool single;
-    uint32_t codepoint;  // single
-    Cell* text;          // otherwise: a string value on the data stack
-    uint32_t length;     // characters matched
+    NeedleKind kind;
+    uint32_t codepoint;  // NEEDLE_CHAR
+    double number;       // NEEDLE_NUMBER
+    Cell* text;          // NEEDLE_TEXT: a string value; NEEDLE_BITSET: the bitset
+    uint32_t length;     // elements matched
 };
 
 // The text of a word as a string at index 0 on the data stack.
@@ -301,18 +307,47 @@ static bool word_family_q(uint8_t type) {
            type == T_REFINEMENT || type == T_ISSUE;
 }
 
+// The numeric value of an integer!, char!, float! or percent! cell.
+static bool number_of(const Cell* value, double* out) {
+    switch (cell_type(value)) {
+    case T_INTEGER: *out = double(cell_int(value)); return true;
+    case T_CHAR: *out = double(value->w2); return true;
+    case T_FLOAT:
+    case T_PERCENT: *out = cell_double(value); return true;
+    default: return false;
+    }
+}
+
+// The needle over the items of a vector: numbers and chars compare by value,
+// a bitset by membership of the item's integer value; any other value matches
+// no item.
+static Needle vector_needle_make(const Cell* value) {
+    Needle needle{NEEDLE_NOTHING, 0, 0.0, nullptr, 1};
+    if (cell_type(value) == T_BITSET) {
+        needle.kind = NEEDLE_BITSET;
+        needle.text = stack_push(value);
+    } else if (number_of(value, &needle.number)) {
+        needle.kind = NEEDLE_NUMBER;
+    }
+    return needle;
+}
+
 // Builds the needle; pushes at most one cell on the data stack (the caller pops
 // back to its mark).
 static Needle needle_make(const Cell* series, const Cell* value) {
     uint8_t type = cell_type(value);
     uint8_t stype = cell_type(series);
-    Needle needle{false, 0, nullptr, 0};
+    if (stype == T_VECTOR) return vector_needle_make(value);
+    Needle needle{NEEDLE_TEXT, 0, 0.0, nullptr, 1};
     if (type == T_CHAR) {
-        needle.single = true;
+        needle.kind = NEEDLE_CHAR;
         needle.codepoint = value->w2;
-    } else if ((stype == T_BINARY) && (type == T_INTEGER)) {
-        needle.single = true;
-        needle.codepoint = uint32_t(cell_int(value)) & 0xFF;
+    } else if (type == T_BITSET) {
+        needle.kind = NEEDLE_BITSET;
+        needle.text = stack_push(value);
+    } else if (stype == T_BINARY && (type == T_INTEGER || type == T_FLOAT)) {
+        needle.kind = NEEDLE_NUMBER;
+        number_of(value, &needle.number);
     } else if (word_family_q(type)) {
         needle.text = word_text_push(value);
     } else if (type == T_BINARY && stype != T_BINARY) {
@@ -323,21 +358,38 @@ static Needle needle_make(const Cell* series, const Cell* value) {
         needle.text = text_push(16);
         form_into(value, needle.text, false, 0);
     }
-    if (needle.single) {
-        needle.length = 1;
-    } else {
-        needle.length = text_rest(needle.text);
-    }
+    if (needle.kind == NEEDLE_TEXT) needle.length = text_rest(needle.text);
     return needle;
 }
 
+// The element at an absolute index as a number: a vector item, or a byte or
+// character code.
+static double element_number(const Cell* series, const uint8_t* p, uint32_t unit) {
+    if (cell_type(series) != T_VECTOR) return double(string_get_char(p, unit));
+    Cell item;
+    vector_item_value(p, unit, vector_item_type(series), &item);
+    double number = 0.0;
+    number_of(&item, &number);
+    return number;
+}
+
 // Whether the needle matches at an absolute index of the buffer.
-static bool needle_match(const SeriesBuffer* b, uint32_t unit, uint32_t at, const Needle& needle, bool fold) {
+static bool needle_match(const Cell* series, const SeriesBuffer* b, uint32_t unit, uint32_t at,
+                         const Needle& needle, bool fold) {
     const uint8_t* p = const_cast<SeriesBuffer*>(b)->head_ptr() + at * unit;
-    if (needle.single) {
+    switch (needle.kind) {
+    case NEEDLE_NOTHING: return false;
+    case NEEDLE_NUMBER: return element_number(series, p, unit) == needle.number;
+    case NEEDLE_BITSET: {
+        double n = element_number(series, p, unit);
+        return n >= 0 && n == double(int64_t(n)) && bitset_member_q(needle.text, int64_t(n));
+    }
+    case NEEDLE_CHAR: {
         uint32_t c = string_get_char(p, unit);
         return c == needle.codepoint ||
                (fold && change_char_case(c, false) == change_char_case(needle.codepoint, false));
+    }
+    case NEEDLE_TEXT: break;
     }
     SeriesBuffer* nb = series_buffer(needle.text->w2);
     uint32_t nunit = nb->unit();
@@ -384,17 +436,17 @@ static int64_t text_search(Cell* series, const Cell* value, Cell* part, bool cas
     if (reverse) {
         int64_t bound = count < 0 ? 0 : std::max<int64_t>(0, int64_t(pos) - count);
         for (int64_t i = int64_t(pos) - len; i >= bound; i -= step)
-            if (needle_match(b, unit, uint32_t(i), needle, fold)) { found = i; break; }
+            if (needle_match(series, b, unit, uint32_t(i), needle, fold)) { found = i; break; }
     } else {
         int64_t end = count < 0 ? length : std::min<int64_t>(length, pos + count);
         if (last) {
             for (int64_t i = end - len; i >= int64_t(pos); i -= step) {
-                if (needle_match(b, unit, uint32_t(i), needle, fold)) { found = i; break; }
+                if (needle_match(series, b, unit, uint32_t(i), needle, fold)) { found = i; break; }
                 if (match) break;
             }
         } else {
             for (int64_t i = pos; i + len <= end; i += step) {
-                if (needle_match(b, unit, uint32_t(i), needle, fold)) { found = i; break; }
+                if (needle_match(series, b, unit, uint32_t(i), needle, fold)) { found = i; break; }
                 if (match) break;
             }
         }
@@ -466,6 +518,104 @@ void string_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
 
 // ---- sort ------------------------------------------------------------------------------------
 
+// What a user comparator over characters or vector items needs: the records
+// are element indexes into a pinned copy of the sorted stretch (a data-stack
+// cell), so a comparator that changes the series itself disturbs nothing.
+struct ElementSortContext {
+    const Cell* copy;
+    const Cell* function;
+    uint32_t size;  // elements per record
+    bool all;       // the comparator receives whole records
+    bool reverse;
+};
+
+// The comparator, called with the second record first, answers for the
+// first record against the second: logic true 1, false -1; an integer! or
+// float! n answers the order of -n; none -1; anything else 1.
+static int element_sort_answer(const Cell* r) {
+    switch (cell_type(r)) {
+    case T_LOGIC: return logic_get(r) ? 1 : -1;
+    case T_INTEGER: return cell_int(r) > 0 ? -1 : cell_int(r) < 0 ? 1 : 0;
+    case T_FLOAT: {
+        double d = cell_double(r);
+        return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+    }
+    case T_NONE: return -1;
+    default: return 1;
+    }
+}
+
+// A record of the copy pushed as a value: its first element, or with all a
+// new series of the copy's type holding the whole record.
+static Cell* record_value_push(const ElementSortContext* s, uint32_t at) {
+    Cell* value = stack_push_new(T_NONE);
+    if (!s->all) {
+        series_element_value(s->copy, at, value);
+        return value;
+    }
+    cell_copy(s->copy, value);
+    value->w1 = at;
+    Cell* part = stack_push_new(T_NONE);
+    integer_make_at(part, int32_t(s->size));
+    series_copy(value, part, false, nullptr);
+    stack_pop(1);
+    return value;
+}
+
+static int element_sort_compare(const void* pa, const void* pb, uintptr_t context, uintptr_t) {
+    auto* s = reinterpret_cast<const ElementSortContext*>(context);
+    uint32_t ia, ib;
+    std::memcpy(&ia, pa, 4);
+    std::memcpy(&ib, pb, 4);
+    if (s->reverse) std::swap(ia, ib);
+    Cell* first = record_value_push(s, ib);
+    Cell* second = record_value_push(s, ia);
+    Cell* result = stack_push_new(T_NONE);
+    block_sort_call(s->function, first, second, result);
+    int order = element_sort_answer(result);
+    stack_pop(3);
+    return order;
+}
+
+// Writes an element value back at an absolute index of a string or vector.
+static void element_store(Cell* series, uint32_t at, const Cell* element) {
+    if (cell_type(series) != T_VECTOR) {
+        string_write_char(series, at * series_buffer(series->w2)->unit(), element->w2);
+        return;
+    }
+    uint32_t unit = vector_unit(series);
+    vector_store_item(series_buffer(series->w2)->head_ptr() + size_t(at) * unit, element, unit,
+                      vector_item_type(series));
+}
+
+void string_sort_by_function(Cell* series, uint32_t index, uint32_t count, uint32_t size,
+                             const Cell* function, bool all, bool reverse, bool stable) {
+    Cell* mark = data_stack.top;
+    Cell* copy = stack_push(series);
+    copy->w1 = index;
+    Cell* part = stack_push_new(T_NONE);
+    integer_make_at(part, int32_t(count));
+    series_copy(copy, part, false, nullptr);
+    Cell* held = stack_push(function);
+    ElementSortContext s{copy, held, size, all, reverse};
+    uint32_t records = count / size;
+    std::vector<uint32_t> order(records);
+    for (uint32_t r = 0; r < records; r++) order[r] = r * size;
+    if (stable) sort_stable(order.data(), records, 4, uintptr_t(&s), 0, element_sort_compare);
+    else sort_unstable(order.data(), records, 4, uintptr_t(&s), 0, element_sort_compare);
+    // A comparator may have shortened the series: only what is left is written.
+    for (uint32_t r = 0; r < records; r++) {
+        for (uint32_t k = 0; k < size; k++) {
+            uint32_t at = index + r * size + k;
+            if (at >= series_buffer(series->w2)->length()) break;
+            Cell element;
+            series_element_value(copy, order[r] + k, &element);
+            element_store(series, at, &element);
+        }
+    }
+    data_stack.top = mark;
+}
+
 void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare, const Cell* part,
                  bool all, bool reverse, bool stable) {
     uint32_t index = text_index(series);
@@ -501,8 +651,11 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
             if (offset < 1 || offset > size) error_raise(ERR_OUT_OF_RANGE, compare);
             flags |= uintptr_t(offset - 1) << SORT_FIELD_SHIFT;
         } else if (cell_type(compare) == T_FUNCTION) {
-            // Calling a user comparator on characters needs the interpreter's call path.
-            error_raise(ERR_NOT_DONE);
+            bool owned = series_notify(series, W_SORT, int32_t(index), 0);
+            string_sort_by_function(series, index, uint32_t(count), uint32_t(size), compare, all,
+                                    reverse, stable);
+            series_notify_after(owned, series, W_SORTED, int32_t(index), 0);
+            return;
         } else {
             error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_COMPARE), compare);
         }

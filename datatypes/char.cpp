@@ -1,5 +1,6 @@
 #include "datatypes/char.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/vector.hpp"
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
@@ -156,13 +157,9 @@ void char_do_math(Cell* left, const Cell* right, int32_t op) {
         // Beyond 32 bits no result can be a codepoint.
         if (!integer_from_double(cell_double(right), &value)) error_raise(ERR_OVERFLOW);
         break;
-    case T_VECTOR: {
-        // The vector kernel is not part of the runtime yet.
-        Cell word, datatype;
-        stack_caller_word(&word);
-        datatype_make_at(&datatype, T_VECTOR);
-        error_raise(ERR_NOT_RELATED, &word, &datatype);
-    }
+    case T_VECTOR:
+        vector_number_first_op(left, right, op);
+        return;
     default: {
         Cell datatype;
         datatype_make_at(&datatype, cell_type(right));

@@ -3,6 +3,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/vector.hpp"
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
@@ -136,14 +137,6 @@ double float_math_op(double a, double b, int32_t op) {
     error_raise(id, &datatype);
 }
 
-// The kernels of money!, tuple!, pair!, the points and vector! are not part
-// of this module yet: the operation fails naming the caller and the operand.
-[[noreturn]] static void raise_unrelated_operand(uint8_t type) {
-    Cell word;
-    stack_caller_word(&word);
-    raise_with_datatype(ERR_NOT_RELATED, &word, type);
-}
-
 void float_do_math(Cell* left, const Cell* right, int32_t op) {
     uint8_t ltype = cell_type(left), rtype = cell_type(right);
     switch (rtype) {
@@ -154,7 +147,8 @@ void float_do_math(Cell* left, const Cell* right, int32_t op) {
         money_do_math(left, right, op);
         return;
     case T_VECTOR:
-        raise_unrelated_operand(rtype);
+        vector_number_first_op(left, right, op);
+        return;
     case T_PAIR:
     case T_POINT2D:
     case T_POINT3D:
@@ -502,14 +496,17 @@ static void float_random(Cell* value, bool seed, bool secure, bool only) {
         unset_make_at(value);
         return;
     }
+    cell_set_double(value, float_random_draw(x, secure));
+}
+
+double float_random_draw(double x, bool secure) {
     if (secure) {
         double s1 = random_secure_int();
         double s2 = random_secure_int();
-        cell_set_double(value, x * (s2 + s1 / 2147483647.0) / 2147483648.0);
-    } else {
-        double r = random_mt_next() & 0x7FFFFFFFu;
-        cell_set_double(value, x * r / 2147483647.0);
+        return x * (s2 + s1 / 2147483647.0) / 2147483648.0;
     }
+    double r = random_mt_next() & 0x7FFFFFFFu;
+    return x * r / 2147483647.0;
 }
 
 // ---- registration --------------------------------------------------------------

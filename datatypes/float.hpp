@@ -30,6 +30,9 @@ Cell* float_push_bits(uint32_t high, uint32_t low);
 void float_box(double value);
 // The double of a float!, percent! or time! cell.
 inline double float_get(const Cell* cell) { return cell_double(cell); }
+// A random double between 0 and x (the draw of random on a float!), from the
+// generator or, with secure, the secure source.
+double float_random_draw(double x, bool secure);
 
 // ---- helpers ---------------------------------------------------------------
 

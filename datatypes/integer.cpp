@@ -4,6 +4,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/vector.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
@@ -138,15 +139,6 @@ static const Cell* op_word(int32_t op) {
     error_raise(ERR_NOT_RELATED, word, &datatype);
 }
 
-// Operands whose own kernels are not part of this module yet: the calling
-// function and the operand's type are reported, so the operation fails
-// visibly instead of producing a wrong value.
-[[noreturn]] static void raise_unrelated_operand(uint8_t type) {
-    Cell word;
-    stack_caller_word(&word);
-    raise_not_related(&word, type);
-}
-
 [[noreturn]] static void raise_invalid_type(const Cell* value) {
     Cell datatype;
     datatype_make_at(&datatype, cell_type(value));
@@ -186,7 +178,8 @@ void integer_do_math(Cell* left, const Cell* right, int32_t op) {
         money_do_math(left, right, op);
         return;
     case T_VECTOR:
-        raise_unrelated_operand(cell_type(right));
+        vector_number_first_op(left, right, op);
+        return;
     default:
         raise_invalid_type(right);
     }

@@ -5,6 +5,7 @@
 #include "datatypes/map.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
+#include "core/context.hpp"
 #include "core/cycle.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
@@ -157,6 +158,39 @@ void map_extend_block(const Cell* map_cell, const Cell* block_cell, bool case_) 
         CellRoot value(*block_ks_abs_at(&block.cell, from + i + 1));
         map_set_key(&map.cell, &key.cell, &value.cell, case_, nullptr);
     }
+}
+
+// ---- foreach ---------------------------------------------------------------------------
+
+bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n) {
+    uint32_t position = cursor->w1;
+    uint32_t first = words->w1;
+    uint32_t set = 0;
+    uint32_t i = 0;
+    while (i < n && position < pair_cells_length(cursor)) {
+        CellRoot word(*block_ks_abs_at(words, first + i));
+        if (!word_kind_q(cell_type(&word.cell))) error_raise(ERR_INVALID_ARG, &word.cell);
+        bool key_slot = position % 2 == 0;
+        if (key_slot && position + 1 < pair_cells_length(cursor) && !pair_live_q(cursor, position)) {
+            position += 2;
+            continue;
+        }
+        CellRoot value(pair_cells(cursor)[position]);
+        if (cell_type(&value.cell) == T_SET_WORD) cell_type_set(&value.cell, T_WORD);
+        word_set(&word.cell, &value.cell);
+        i++;
+        position++;
+        set++;
+    }
+    for (; i < n; i++) {
+        CellRoot word(*block_ks_abs_at(words, first + i));
+        if (!word_kind_q(cell_type(&word.cell))) error_raise(ERR_INVALID_ARG, &word.cell);
+        Cell none;
+        cell_init(&none, T_NONE);
+        word_set(&word.cell, &none);
+    }
+    cursor->w1 = position;
+    return set > 0;
 }
 
 // ---- make, to -------------------------------------------------------------------------

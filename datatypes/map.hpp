@@ -48,6 +48,12 @@ void map_set_key(const Cell* map, const Cell* key, const Cell* value, bool case_
 // Adds or replaces the pairs of a block from its position; an odd cell count
 // raises script error invalid-arg with the block.
 void map_extend_block(const Cell* map, const Cell* block, bool case_);
+// One step of foreach over a map: sets up to n words (n is 2 for foreach) to
+// the keys and values from the cursor on, skipping removed pairs; a stored
+// set-word key is given as a word!. Words left over get none. The cursor moves
+// past the cells used. Answers whether any word was set. Both cells must be
+// on the data stack or rooted.
+bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n);
 
 // ---- actions ----------------------------------------------------------------------
 

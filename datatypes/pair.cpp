@@ -5,12 +5,14 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
+#include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "natives/lexer.hpp"
+#include "natives/random.hpp"
 #include <cmath>
 #include <cstring>
 
@@ -319,11 +321,26 @@ bool scan_pair(const uint8_t* start, const uint8_t* end, Cell* out) {
     return true;
 }
 
+// ---- random --------------------------------------------------------------------
+
+// Each non-zero component becomes a random integer between 1 and it (between
+// it and -1 when negative); with seed the generator is seeded with x xor y.
+static void pair_random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random_mt_seed(value->w2 ^ value->w3);
+        unset_make_at(value);
+        return;
+    }
+    value->w2 = uint32_t(random_in_range(secure, pair_x(value)));
+    value->w3 = uint32_t(random_in_range(secure, pair_y(value)));
+}
+
 // ---- registration --------------------------------------------------------------
 
 void init_pair() {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&pair_make);
+    slots[A_RANDOM - 1] = action_fn(&pair_random);
     slots[A_TO - 1] = action_fn(&pair_make);
     slots[A_FORM - 1] = action_fn(&pair_form);
     slots[A_MOLD - 1] = action_fn(&pair_form);

@@ -6,11 +6,13 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
+#include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "natives/random.hpp"
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -382,11 +384,30 @@ bool scan_point(const uint8_t* start, const uint8_t* end, Cell* out) {
     return true;
 }
 
+// ---- random --------------------------------------------------------------------
+
+// Each non-zero component becomes a random float between 0 and it; with seed
+// the generator is seeded with the hash of the components' payload bytes.
+static void point_random(Cell* value, bool seed, bool secure, bool) {
+    int n = point_dimensions(cell_type(value));
+    if (seed) {
+        uint32_t payload[3] = {value->w1, value->w2, value->w3};
+        random_mt_seed(murmur3_hash(payload, size_t(n) * 4));
+        unset_make_at(value);
+        return;
+    }
+    for (int i = 0; i < n; i++) {
+        double c = point_coord(value, i);
+        if (c != 0.0) point_coord_set(value, i, float_random_draw(c, secure));
+    }
+}
+
 // ---- registration --------------------------------------------------------------
 
 static void point_register(uint8_t type, const char* name, CompareFn compare) {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&point_make);
+    slots[A_RANDOM - 1] = action_fn(&point_random);
     slots[A_TO - 1] = action_fn(&point_make);
     slots[A_FORM - 1] = action_fn(&point_form);
     slots[A_MOLD - 1] = action_fn(&point_form);

@@ -4,11 +4,13 @@
 #include "datatypes/pair.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
+#include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "natives/random.hpp"
 #include <cmath>
 #include <cstring>
 
@@ -355,11 +357,26 @@ bool scan_tuple(const uint8_t* start, const uint8_t* end, Cell* out) {
     return true;
 }
 
+// ---- random --------------------------------------------------------------------
+
+// Each byte b within the count becomes a random integer from 0 to b; with
+// seed the generator is seeded with the three payload words xored.
+static void tuple_random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random_mt_seed(value->w1 ^ value->w2 ^ value->w3);
+        unset_make_at(value);
+        return;
+    }
+    for (uint32_t i = 0; i < tuple_count(value); i++)
+        tuple_byte_set(value, i, uint8_t(random_in_range(secure, int32_t(tuple_byte(value, i)) + 1) - 1));
+}
+
 // ---- registration --------------------------------------------------------------
 
 void init_tuple() {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&tuple_to);
+    slots[A_RANDOM - 1] = action_fn(&tuple_random);
     slots[A_TO - 1] = action_fn(&tuple_to);
     slots[A_FORM - 1] = action_fn(&tuple_form);
     slots[A_MOLD - 1] = action_fn(&tuple_form);

@@ -426,39 +426,47 @@ static void store_float(uint8_t* at, uint32_t unit, double value) {
     }
 }
 
-void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar) {
+void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_first) {
     uint8_t type = cell_type(scalar);
     bool floating = float_items_q(vector_item_type(vector));
     if (type != T_INTEGER && type != T_FLOAT && type != T_PERCENT && type != T_CHAR)
         error_raise(ERR_NOT_DONE);
     uint32_t unit = vector_unit(vector);
     uint32_t from = vector_index(vector), length = vector_buffer_length(vector);
+    // Adding 0 or multiplying by 1 changes nothing in either order; subtracting
+    // 0 and dividing by 1 only with the vector first.
+    bool keeps_zero = op == OP_ADD || (op == OP_SUBTRACT && !scalar_first);
+    bool keeps_one = op == OP_MULTIPLY || (op == OP_DIVIDE && !scalar_first);
     if (floating) {
         double s = type == T_INTEGER || type == T_CHAR ? double(int32_t(scalar->w2)) : cell_double(scalar);
-        if (((op == OP_ADD || op == OP_SUBTRACT) && s == 0.0) ||
-            ((op == OP_MULTIPLY || op == OP_DIVIDE) && s == 1.0))
-            return;
+        if ((keeps_zero && s == 0.0) || (keeps_one && s == 1.0)) return;
         for (uint32_t i = from; i < length; i++) {
             uint8_t* at = item_address(vector, i);
-            store_float(at, unit, float_math_op(float_item(at, unit), s, op));
+            double item = float_item(at, unit);
+            store_float(at, unit, scalar_first ? float_math_op(s, item, op) : float_math_op(item, s, op));
         }
         return;
     }
     int32_t s;
     if (type == T_INTEGER || type == T_CHAR) s = int32_t(scalar->w2);
     else if (!integer_from_double(cell_double(scalar), &s)) error_raise(ERR_OUT_OF_RANGE, scalar);
-    if (((op == OP_ADD || op == OP_SUBTRACT) && s == 0) ||
-        ((op == OP_MULTIPLY || op == OP_DIVIDE) && s == 1))
-        return;
+    if ((keeps_zero && s == 0) || (keeps_one && s == 1)) return;
     for (uint32_t i = from; i < length; i++) {
         uint8_t* at = item_address(vector, i);
-        store_int(at, unit, vector_int_op(int_item(at, unit), s, op));
+        int32_t item = int_item(at, unit);
+        store_int(at, unit, scalar_first ? vector_int_op(s, item, op) : vector_int_op(item, s, op));
     }
+}
+
+void vector_number_first_op(Cell* number, const Cell* vector, int32_t op) {
+    Cell scalar = *number;
+    cell_copy(vector, number);
+    vector_scalar_op(op, number, &scalar, true);
 }
 
 void vector_math(Cell* a, const Cell* b_cell, int32_t op) {
     if (cell_type(b_cell) != T_VECTOR) {
-        vector_scalar_op(op, a, b_cell);
+        vector_scalar_op(op, a, b_cell, false);
         return;
     }
     if (vector_item_type(a) != vector_item_type(b_cell)) error_raise(ERR_NOT_SAME_TYPE);
@@ -626,8 +634,16 @@ void vector_sort(Cell* series, bool, const Cell* skip, const Cell* compare, cons
             error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
     }
     uintptr_t flags = reverse ? SORT_REVERSE : 0;
+    if (compare && cell_type(compare) == T_FUNCTION) {
+        bool owned = series_notify(series, W_SORT, int32_t(index), 0);
+        string_sort_by_function(series, index, uint32_t(count), uint32_t(size), compare, all,
+                                reverse, stable);
+        series_notify_after(owned, series, W_SORTED, int32_t(index), 0);
+        return;
+    }
     if (compare) {
-        if (cell_type(compare) != T_INTEGER) error_raise(ERR_NOT_DONE);
+        if (cell_type(compare) != T_INTEGER)
+            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_COMPARE), compare);
         int32_t offset = cell_int(compare);
         if (offset < 1 || offset > size) error_raise(ERR_OUT_OF_RANGE, compare);
         flags |= uintptr_t(offset - 1) << SORT_FIELD_SHIFT;

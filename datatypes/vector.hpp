@@ -55,7 +55,12 @@ void vector_to_block(const Cell* vector, Cell* out);
 // vector with vector: a new vector of the smaller length; vector with a
 // scalar: the vector changed in place. The result replaces a.
 void vector_math(Cell* a, const Cell* b, int32_t op);
-void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar);
+// Combines each item from the position with a number, in place: item op
+// scalar, or scalar op item when scalar_first.
+void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_first);
+// The kernels of integer!, char! and float! with a vector on the right: the
+// vector is changed in place as number op item and replaces number.
+void vector_number_first_op(Cell* number, const Cell* vector, int32_t op);
 
 // ---- actions ----------------------------------------------------------------------
 

@@ -15,6 +15,7 @@
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/map.hpp"
 #include "core/error_value.hpp"
 #include "natives/native_steps.hpp"
 #include "natives/natives.hpp"
@@ -125,10 +126,14 @@ bool foreach_next_block(uint32_t n) {
     if (n == 0 || series_tail_q(cursor)) return false;
     uint32_t index = series_index_clamped(cursor);
     uint8_t type = cell_type(cursor);
+    if (type == T_MAP) {
+        // The map step moves the cursor itself, past any removed pairs.
+        if (n != 2) error_raise(ERR_INVALID_ARG, loop_words());
+        return map_foreach_next(loop_words(), cursor, n);
+    }
     if (element_series_q(type)) {
         set_words_from_elements(cursor, loop_words(), n);
     } else {
-        if (type == T_MAP && n != 2) error_raise(ERR_INVALID_ARG, loop_words());
         if (type == T_IMAGE) error_raise(ERR_NOT_DONE);
         set_words(loop_words(), cursor, n, false, false, false);
     }

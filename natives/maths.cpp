@@ -41,14 +41,6 @@ static double math_arg(uint32_t n) {
     return cell_double(arg);
 }
 
-void native_expect_arg(uint32_t n) {
-    Cell name, datatype, parameter;
-    stack_frame_word(stack_top_frame(), &name);
-    datatype_make_at(&datatype, cell_type(data_stack.args + n));
-    error_call_argument(n + 1, &parameter);
-    error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
-}
-
 // Checks and reads the one argument of a native.
 static double math_single_arg(uint32_t native, bool check) {
     if (check) native_arg_check(native, 0);

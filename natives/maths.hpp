@@ -4,14 +4,10 @@
 // the calling convention of core/natives_table.hpp.
 #pragma once
 #include "core/natives_table.hpp"
+#include "natives/natives.hpp"
 #include <cstdint>
 
 namespace kel {
-
-// Raises script error expect-arg for ARGS[n] of the running native (its word,
-// the value's datatype, the argument's word): the answer of a native to a
-// value its spec excludes, met when no spec check ran before the call.
-[[noreturn]] void native_expect_arg(uint32_t n);
 
 // natives/maths.cpp
 ExitCode native_sine(bool check, const int32_t* refinements);

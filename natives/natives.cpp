@@ -167,14 +167,17 @@ void native_arg_check(uint32_t native_index, uint32_t n) {
     for (uint32_t i = 0; i < cb->length(); i++) {
         if (cell_type(&cells[i]) != T_TYPESET) continue;
         if (k++ != n) continue;
-        const Cell* value = data_stack.args + n;
-        if (typeset_has(&cells[i], cell_type(value))) return;
-        Cell name, datatype, parameter;
-        stack_frame_word(stack_top_frame(), &name);
-        datatype_make_at(&datatype, cell_type(value));
-        error_call_argument(n + 1, &parameter);
-        error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
+        if (typeset_has(&cells[i], cell_type(data_stack.args + n))) return;
+        native_expect_arg(n);
     }
+}
+
+void native_expect_arg(uint32_t n) {
+    Cell name, datatype, parameter;
+    stack_frame_word(stack_top_frame(), &name);
+    datatype_make_at(&datatype, cell_type(data_stack.args + n));
+    error_call_argument(n + 1, &parameter);
+    error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
 }
 
 } // namespace kel

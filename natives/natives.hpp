@@ -64,6 +64,10 @@ ExitCode native_not_done(bool check, const int32_t* refinements);
 // argument (counted over every argument of its spec, refinement arguments
 // included) and raises script error expect-arg when its type is not in it.
 void native_arg_check(uint32_t native_index, uint32_t n);
+// Raises script error expect-arg for ARGS[n] of the running native (its word,
+// the value's datatype, the argument's word): the answer of a native to a
+// value its spec excludes, also met when no spec check ran before the call.
+[[noreturn]] void native_expect_arg(uint32_t n);
 
 // Assigns values to the first n elements of the words block (set and the
 // block step of foreach): a series of values gives each word the value at

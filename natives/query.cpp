@@ -53,19 +53,23 @@ ExitCode native_new_line(bool check, const int32_t* refinements) {
         if (refinements[1] >= 0) native_arg_check(N_NEW_LINE, uint32_t(refinements[1]));
     }
     bool on = !logic_false(&args[1]);
+    // 0: only the cell at the position; else every cell to the tail, where
+    // each step-th one from the position gets the value and the cells between
+    // its opposite.
     uint32_t step = 0;
     if (refinements[1] >= 0) {
         const Cell* size = &args[refinements[1]];
-        if (cell_int(size) < 1) error_raise(ERR_INVALID_ARG, size);
+        if (cell_int(size) < 1) error_raise(ERR_OUT_OF_RANGE, size);
         step = uint32_t(cell_int(size));
     } else if (refinements[0] >= 0) {
         step = 1;
     }
     uint32_t index = series_index_clamped(&args[0]);
     uint32_t length = series_buffer_length(&args[0]);
-    for (uint32_t i = index; i < length; i += step) {
+    for (uint32_t i = index, k = 0; i < length; i++, k++) {
+        bool marked = step == 0 || k % step == 0 ? on : !on;
         Cell* cell = block_ks_abs_at(&args[0], i);
-        if (on) cell->header |= CELL_NEWLINE;
+        if (marked) cell->header |= CELL_NEWLINE;
         else cell_clear_newline(cell);
         if (!step) break;
     }
