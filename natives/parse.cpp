@@ -1,0 +1,1445 @@
+// The parse engine and the parse native.
+//
+// The engine walks the rules as a state machine over two work stacks that
+// live in the root block and are shared by every parse call:
+// - the input stack: the top-level input, then one saved outer input per
+//   open `into`;
+// - the rule stack: three-cell entries. A block entry {none; triple {offset
+//   of the block's cell in its parent, input index, input length}; parent
+//   rules block} stands for a rules block being walked; a rule entry
+//   {triple {min, max, iteration} or the target word or the saved comparison
+//   code; triple {offset before the sub-rule, input index, input length};
+//   pair {entry code, pick flag}} stands for a keyword waiting for its
+//   sub-rule.
+// Each stack block's index is the head of the running call: a nested call
+// (from a paren, a trace callback or a function they call) pushes a marker
+// triple {rule head, input head} and moves both heads past the contents, so
+// it sees empty stacks; on every way out the stacks are cut back to the head
+// and the marker is popped.
+//
+// Positions are absolute element indexes of the series buffers: the rule
+// pointer indexes the current rules block's buffer, the working input's
+// index is its position.
+#include "natives/parse.hpp"
+#include "core/actions.hpp"
+#include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/error.hpp"
+#include "core/function.hpp"
+#include "core/interpreter.hpp"
+#include "core/logic.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
+#include "core/typeset.hpp"
+#include "core/vocabulary.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/triple.hpp"
+#include "natives/lexer.hpp"
+#include "natives/natives.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace kel {
+
+namespace {
+
+// Codes of rule entries (keep with a paren adds its value at once and
+// pushes no entry).
+enum EntryCode : int32_t {
+    E_REPEAT = -1, E_TO = -2, E_THRU = -3, E_COPY = -4, E_SET = -5, E_NOT = -6, E_INTO = -7,
+    E_REMOVE = -9, E_WHILE = -11, E_COLLECT = -12, E_KEEP = -13,
+    E_AHEAD = -16, E_CHANGE = -17, E_CHANGE_ONLY = -18, E_CASE = -19,
+};
+
+constexpr uint32_t ENTRY_CELLS = 3;
+
+// The steps of the state machine.
+enum Step : uint8_t {
+    ENTER_BLOCK,  // push a block entry for the block in value and walk it
+    LEAVE_BLOCK,  // pop the top block entry, back to the parent rules
+    COMPLETE,     // finish the top entry
+    ROUTE,        // after a match or a failure: complete or go on
+    DISPATCH,     // act on the rule value
+    ADVANCE,      // consume one input element
+    FETCH,        // next rule value of the current block
+    LITERAL,      // match the rule value literally
+    SUB_RULE,     // the sub-rule of the rule entry just pushed
+    FAILURE,      // back to the block's input position, next alternative
+    WORD,         // a word: keyword or rule held by the word
+    RESULT,       // the top-level rules are done
+    STOP,         // the trace callback ended the parse, or an exit is pending
+};
+
+// The keywords, found by resolved symbol.
+enum Keyword : uint8_t {
+    K_OTHER, K_BAR, K_SKIP, K_ANY, K_SOME, K_COPY, K_TO, K_THRU, K_REMOVE, K_BREAK, K_OPT,
+    K_KEEP, K_FAIL, K_AHEAD, K_WHILE, K_INTO, K_INSERT, K_CHANGE, K_END, K_IF, K_NOT, K_QUOTE,
+    K_COLLECT, K_CASE, K_REJECT, K_SET, K_NONE,
+};
+
+// Trace events, as bits of a callback's event mask.
+enum Event : uint32_t {
+    EV_PUSH = 1, EV_POP = 2, EV_FETCH = 4, EV_MATCH = 8, EV_ITERATE = 16, EV_PAREN = 32,
+    EV_END = 64, EV_ALL = 127,
+};
+struct EventWord {
+    RuntimeWord word;
+    uint32_t bit;
+};
+const EventWord event_words[] = {
+    {W_PUSH, EV_PUSH}, {W_POP, EV_POP}, {W_FETCH, EV_FETCH}, {W_MATCH, EV_MATCH},
+    {W_ITERATE, EV_ITERATE}, {W_PAREN, EV_PAREN}, {W_END, EV_END},
+};
+
+// Where the work stacks sit in the root block, and the keyword table.
+struct ParseTables {
+    uint32_t input_slot = 0;         // root block cell of the input stack
+    uint32_t rule_slot = 0;          // root block cell of the rule stack
+    std::vector<uint8_t> keywords;   // Keyword by resolved symbol id
+    uint32_t sym_only = 0, sym_pick = 0, sym_into = 0, sym_after = 0, sym_set = 0,
+             sym_end = 0;            // resolved symbols of the modifiers
+};
+ParseTables tables;
+
+// ---- work stacks ---------------------------------------------------------------------------------
+
+// The stack's block cell in the root block (valid until the next allocation);
+// its index is the head of the running call.
+Cell* stack_block(uint32_t slot) { return root_cell_at(slot); }
+uint32_t stack_count(uint32_t slot) { return series_buffer(stack_block(slot)->w2)->length(); }
+uint32_t stack_head(uint32_t slot) { return stack_block(slot)->w1; }
+Cell* stack_cell(uint32_t slot, uint32_t at) {
+    return reinterpret_cast<Cell*>(series_buffer(stack_block(slot)->w2)->head_ptr()) + at;
+}
+void stack_cut(uint32_t slot, uint32_t count) {
+    if (stack_count(slot) > count) block_ks_tail_at(stack_block(slot), count);
+}
+
+// Raises parse-stack when either stack would pass its limit with `cells` more.
+void parse_stacks_check(uint32_t input_cells, uint32_t rule_cells) {
+    if (stack_count(tables.input_slot) + input_cells > PARSE_STACK_LIMIT ||
+        stack_count(tables.rule_slot) + rule_cells > PARSE_STACK_LIMIT)
+        error_raise(ERR_PARSE_STACK);
+}
+
+// At entry: when a parse is running, push the marker and move both heads
+// past the running call's contents. Answers whether a marker was pushed.
+bool parse_stacks_save() {
+    uint32_t rule_head = stack_head(tables.rule_slot);
+    if (stack_count(tables.rule_slot) <= rule_head) return false;
+    parse_stacks_check(0, 1);
+    Cell marker;
+    triple_make_at(&marker, int32_t(rule_head), int32_t(stack_head(tables.input_slot)), 0);
+    block_ks_append(stack_block(tables.rule_slot), &marker);
+    stack_block(tables.rule_slot)->w1 = stack_count(tables.rule_slot);
+    stack_block(tables.input_slot)->w1 = stack_count(tables.input_slot);
+    return true;
+}
+
+// At every exit: drop the call's contents, then pop the marker and put the
+// heads of the outer call back. Allocates nothing (it runs while errors unwind).
+void parse_stacks_reset(bool marker) {
+    stack_cut(tables.rule_slot, stack_head(tables.rule_slot));
+    stack_cut(tables.input_slot, stack_head(tables.input_slot));
+    if (!marker) return;
+    uint32_t at = stack_head(tables.rule_slot) - 1;
+    const Cell* m = stack_cell(tables.rule_slot, at);
+    uint32_t rule_head = m->w1, input_head = m->w2;
+    stack_cut(tables.rule_slot, at);
+    stack_block(tables.rule_slot)->w1 = rule_head;
+    stack_block(tables.input_slot)->w1 = input_head;
+}
+
+// Restores the work stacks however the call ends.
+struct StacksCall {
+    bool marker;
+    StacksCall() : marker(parse_stacks_save()) {}
+    ~StacksCall() { parse_stacks_reset(marker); }
+    StacksCall(const StacksCall&) = delete;
+    StacksCall& operator=(const StacksCall&) = delete;
+};
+
+// ---- the state of one call -----------------------------------------------------------------------
+
+struct ParseRun {
+    CellRoot input;      // working input: its index is the current position
+    CellRoot rules;      // rules block being walked (its index: where it starts)
+    CellRoot value;      // the rule value being dispatched
+    CellRoot callback;   // the trace function, or none
+    CellRoot copied;     // what the last completed copy set its word to
+    CellRoot result;     // the block the outermost collect produced
+    int32_t rp = 0;      // rule pointer: absolute index in the rules' buffer
+    int32_t cmp = PARSE_CASE_INSENSITIVE;
+    uint32_t part_end = 0;    // absolute end of the top-level input, 0 for none
+    uint32_t into_depth = 0;  // open `into`s (the part end binds only at depth 0)
+    uint32_t trace_mask = 0;
+    uint32_t rule_base = 0;   // rule stack head of this call
+    bool match = true;
+    bool brk = false;          // break or reject: consumed by the enclosing loop
+    bool exit_block = false;   // break or reject: leave the current block
+    bool from_word = false;    // value is a word's value, not a cell of the rules
+    bool sub_rule = false;     // the word being handled is a keyword's sub-rule
+    bool left_at_tail = false; // the block just left was walked to its tail
+    bool copied_just = false;  // the entry just completed was a successful copy
+    // Parens evaluated, callbacks called and input changes made: a while
+    // iteration that consumed nothing and changed none of these would repeat
+    // itself for ever.
+    uint32_t effects = 0;
+    std::vector<uint32_t> loop_effects;  // effects at the start of each open loop's iteration
+    bool collected = false;
+    ExitCode exit = EXIT_CODE_NONE;
+    std::vector<uint32_t> targets;  // data-stack indexes of the open collects' targets
+};
+
+uint32_t& position(ParseRun& r) { return r.input.cell.w1; }
+uint32_t input_tail(const ParseRun& r) { return series_buffer(r.input.cell.w2)->length(); }
+// Where matching ends: the tail, or the part end for the top-level input.
+uint32_t input_limit(const ParseRun& r) {
+    uint32_t tail = input_tail(r);
+    if (r.part_end && r.into_depth == 0 && r.part_end < tail) return r.part_end;
+    return tail;
+}
+bool at_end(const ParseRun& r) { return r.input.cell.w1 >= input_limit(r); }
+uint32_t input_length(const ParseRun& r) {
+    uint32_t tail = input_tail(r);
+    return r.input.cell.w1 < tail ? tail - r.input.cell.w1 : 0;
+}
+uint8_t input_type(const ParseRun& r) { return cell_type(&r.input.cell); }
+bool block_input(const ParseRun& r) { return block_family_q(input_type(r)); }
+bool string_input(const ParseRun& r) { return string_family_q(input_type(r)); }
+
+int32_t rules_tail(const ParseRun& r) { return int32_t(series_buffer(r.rules.cell.w2)->length()); }
+// The rule cell at an absolute index (valid until the next allocation);
+// null outside the block.
+const Cell* rule_at(const ParseRun& r, int32_t at) {
+    if (at < 0 || at >= rules_tail(r)) return nullptr;
+    return reinterpret_cast<const Cell*>(series_buffer(r.rules.cell.w2)->head_ptr()) + at;
+}
+
+Cell* entry_at(uint32_t at) { return stack_cell(tables.rule_slot, at); }
+Cell* top_entry() { return entry_at(stack_count(tables.rule_slot) - ENTRY_CELLS); }
+bool rule_entry_q(const Cell* entry) { return cell_type(&entry[2]) == T_PAIR; }
+bool top_rule_entry_q() { return rule_entry_q(top_entry()); }
+int32_t entry_code(const Cell* entry) { return int32_t(entry[2].w2); }
+void entry_drop() { stack_cut(tables.rule_slot, stack_count(tables.rule_slot) - ENTRY_CELLS); }
+
+Keyword keyword_of(const Cell* word) {
+    uint32_t s = symbol_resolve(word->w2);
+    return s < tables.keywords.size() ? Keyword(tables.keywords[s]) : K_OTHER;
+}
+bool word_is(const Cell* cell, uint32_t resolved) {
+    return cell && cell_type(cell) == T_WORD && symbol_resolve(cell->w2) == resolved;
+}
+
+// The value of a word, or null when it has none to give (bound nowhere or
+// not resolved). An unset value is answered as it is.
+const Cell* word_value(const Cell* word) {
+    if (!word->w1 || word->w3 == WORD_UNBOUND) return nullptr;
+    return word_get(word);
+}
+// A word's value as a position of the working input, or null.
+const Cell* input_position_of(const ParseRun& r, const Cell* word) {
+    uint8_t t = cell_type(word);
+    if (t != T_WORD && t != T_GET_WORD) return nullptr;
+    const Cell* v = word_value(word);
+    if (!v || cell_type(v) != input_type(r) || v->w2 != r.input.cell.w2) return nullptr;
+    return v;
+}
+
+Cell* integer_cell(Cell* cell, int32_t n) {
+    cell_init(cell, T_INTEGER);
+    cell->w2 = uint32_t(n);
+    return cell;
+}
+
+// ---- trace and parens ----------------------------------------------------------------------------
+
+// The events a callback takes: when its body begins with a block, the event
+// words in it; otherwise all.
+uint32_t trace_mask_of(const Cell* callback) {
+    const Cell* body = function_more_cell(callback, MORE_BODY);
+    if (cell_type(body) != T_BLOCK) return EV_ALL;
+    SeriesBuffer* b = series_buffer(body->w2);
+    if (body->w1 >= b->length()) return EV_ALL;
+    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + body->w1;
+    if (cell_type(first) != T_BLOCK) return EV_ALL;
+    SeriesBuffer* events = series_buffer(first->w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(events->head_ptr());
+    uint32_t mask = 0;
+    for (uint32_t i = first->w1; i < events->length(); i++) {
+        if (cell_type(&cells[i]) != T_WORD) continue;
+        for (const EventWord& e : event_words)
+            if (symbol_resolve(runtime_word(e.word)->w2) == symbol_resolve(cells[i].w2)) mask |= e.bit;
+    }
+    return mask;
+}
+
+// Arguments before the first refinement of a function's spec.
+uint32_t leading_parameters(const Cell* function) {
+    SeriesBuffer* b = series_buffer(function_spec(function));
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < b->length(); i++) {
+        uint8_t t = cell_type(&cells[i]);
+        if (t == T_REFINEMENT) break;
+        if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) n++;
+    }
+    return n;
+}
+
+// Calls the trace callback with the event word, the match, the rules at the
+// rule pointer, the working input and a copy of the call's rule stack
+// entries. Answers false when the parse is to stop: the callback answered
+// none or false, or raised an exit (then kept in r.exit).
+bool parse_trace(ParseRun& r, uint32_t event) {
+    if (!(r.trace_mask & event)) return true;
+    Cell* base = data_stack.top;
+    Cell* rule_stack = stack_push(stack_block(tables.rule_slot));
+    rule_stack->w1 = r.rule_base;
+    rule_stack = block_clone(rule_stack, false, false);
+    Cell* slot = stack_push(&r.callback.cell);
+    uint32_t leading = leading_parameters(slot);
+    uint32_t slots = context_word_count(function_context(slot));
+    stack_mark_func_interp(runtime_word(W_LABEL_PARSE_CALLBACK));
+    Cell args[5];
+    for (const EventWord& e : event_words)
+        if (e.bit == event) cell_copy(runtime_word(e.word), &args[0]);
+    logic_make_at(&args[1], r.match);
+    cell_copy(&r.rules.cell, &args[2]);
+    int32_t at = std::clamp(r.rp, int32_t(r.rules.cell.w1), std::max(rules_tail(r), int32_t(r.rules.cell.w1)));
+    args[2].w1 = uint32_t(at);
+    cell_copy(&r.input.cell, &args[3]);
+    cell_copy(rule_stack, &args[4]);
+    for (uint32_t i = 0; i < leading; i++) {
+        if (i < 5) stack_push(&args[i]);
+        else stack_push_new(T_NONE);
+    }
+    if (slots > leading) push_unused_refinement(slots - leading);
+    r.effects++;
+    ExitCode x = exec_function(slot, 0, runtime_word(W_LABEL_PARSE_CALLBACK), 0);
+    if (x != EXIT_CODE_NONE) {
+        r.exit = x;
+        return false;
+    }
+    stack_unwind_func_keep();
+    bool go_on = !logic_false(slot + 1);
+    data_stack.top = base;
+    // The callback may have shortened the input.
+    position(r) = std::min(position(r), input_tail(r));
+    return go_on;
+}
+
+// Evaluates a paren of the rules; its value goes to out unless out is null.
+// A pending exit is kept in r.exit and answered as false.
+bool parse_eval_paren(ParseRun& r, const Cell* paren, Cell* out) {
+    Cell* base = data_stack.top;
+    r.effects++;
+    ExitCode x = eval_block(paren, false);
+    if (x != EXIT_CODE_NONE) {
+        r.exit = x;
+        return false;
+    }
+    if (out) cell_copy(data_stack.top - 1, out);
+    data_stack.top = base;
+    return true;
+}
+
+// The step that follows a traced event, or STOP.
+Step traced(ParseRun& r, uint32_t event, Step next) { return parse_trace(r, event) ? next : STOP; }
+
+// ---- entries -------------------------------------------------------------------------------------
+
+void entry_cells_push(const Cell* first, const Cell* third, int32_t offset) {
+    Cell position_cell;
+    CellRoot held(*first);
+    triple_make_at(&position_cell, offset, 0, 0);
+    Cell* block = stack_block(tables.rule_slot);
+    block_ks_append(block, &held.cell);
+    block_ks_append(stack_block(tables.rule_slot), &position_cell);
+    block_ks_append(stack_block(tables.rule_slot), third);
+}
+
+// Step 0: a block entry, then the block's first rule.
+Step enter_block(ParseRun& r, const Cell* block) {
+    parse_stacks_check(0, ENTRY_CELLS);
+    CellRoot held(*block);
+    Cell none;
+    cell_init(&none, T_NONE);
+    entry_cells_push(&none, &r.rules.cell, r.rp);
+    Cell* e = top_entry();
+    e[1].w2 = position(r);
+    e[1].w3 = input_length(r);
+    cell_copy(&held.cell, &r.rules.cell);
+    cell_type_set(&r.rules.cell, T_BLOCK);
+    uint32_t tail = series_buffer(r.rules.cell.w2)->length();
+    if (r.rules.cell.w1 > tail) r.rules.cell.w1 = tail;
+    r.rp = int32_t(r.rules.cell.w1) - 1;
+    r.match = true;
+    r.copied_just = false;
+    return traced(r, EV_PUSH, FETCH);
+}
+
+// Step 2: a rule entry whose sub-rule stands at sub.
+Step push_rule_entry(ParseRun& r, int32_t code, bool pick, const Cell* first, int32_t sub) {
+    parse_stacks_check(0, ENTRY_CELLS);
+    Cell code_cell;
+    cell_init(&code_cell, T_PAIR);
+    code_cell.w2 = uint32_t(code);
+    code_cell.w3 = pick ? 1 : 0;
+    entry_cells_push(first, &code_cell, sub - 1);
+    Cell* e = top_entry();
+    e[1].w2 = position(r);
+    e[1].w3 = input_length(r);
+    r.rp = sub;
+    r.from_word = false;
+    r.copied_just = false;
+    return traced(r, EV_PUSH, SUB_RULE);
+}
+
+// A loop entry (any, some, opt, counts, while).
+Step push_counted(ParseRun& r, int32_t code, int32_t min, int32_t max, int32_t sub) {
+    Cell counts;
+    triple_make_at(&counts, min, max, 1);
+    r.brk = false;
+    r.loop_effects.push_back(r.effects);
+    return push_rule_entry(r, code, false, &counts, sub);
+}
+
+// ---- matching ------------------------------------------------------------------------------------
+
+// Elements the literal rule value matches at an absolute input index, or -1.
+int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
+    uint32_t limit = input_limit(r);
+    uint8_t rt = cell_type(rule);
+    if (at >= limit) {
+        if (string_input(r) && (rt == T_STRING || rt == T_FILE || rt == T_URL)) {
+            Cell text = *rule;
+            if (string_ks_length_q(&text) == 0) return 0;
+        }
+        return -1;
+    }
+    Cell here = r.input.cell;
+    here.w1 = at;
+    if (block_input(r)) {
+        int32_t op = r.cmp;
+        if (rt == T_LIT_WORD || rt == T_LIT_PATH) op = r.cmp == PARSE_CASE_SENSITIVE ? CMP_FIND_MODE1 : CMP_FIND_MODE2;
+        Cell* element = stack_push(reinterpret_cast<const Cell*>(series_buffer(here.w2)->head_ptr()) + at);
+        Cell* probe = stack_push(rule);
+        bool same = compare_logic(element, probe, op);
+        data_stack.top = element;
+        return same ? 1 : -1;
+    }
+    if (input_type(r) == T_BINARY) {
+        if (rt == T_BITSET) return binary_byte_in_bitset_q(&here, rule) ? 1 : -1;
+        int32_t skip;
+        if (rt == T_CHAR) {
+            skip = 1;
+        } else if (rt == T_BINARY || string_family_q(rt)) {
+            SeriesBuffer* b = series_buffer(rule->w2);
+            uint32_t start = std::min<uint32_t>(rule->w1, b->length());
+            skip = int32_t((b->length() - start) << b->shift());
+        } else {
+            return -1;
+        }
+        if (at + uint32_t(skip) > limit) return -1;
+        return binary_match_value_q(&here, rule, r.cmp) ? skip : -1;
+    }
+    // any-string input
+    if (rt == T_BITSET) return string_char_in_bitset_q(&here, rule) ? 1 : -1;
+    int32_t skip;
+    if (rt == T_CHAR) {
+        skip = 1;
+    } else if (string_family_q(rt)) {
+        Cell text = *rule;
+        skip = int32_t(string_ks_length_q(&text)) + (rt == T_TAG ? 2 : 0);
+    } else {
+        return -1;
+    }
+    if (at + uint32_t(skip) > limit) return -1;
+    return string_match_at_q(&here, rule, r.cmp) ? skip : -1;
+}
+
+// Whether a rule value is matched literally as a keyword's sub-rule.
+bool literal_rule_q(uint8_t t) {
+    switch (t) {
+    case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_DATATYPE: case T_TYPESET:
+    case T_SET_WORD: case T_GET_WORD: case T_PATH: case T_SET_PATH: case T_GET_PATH:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// A literal repeated under the top repetition entry (parse-repeat-literal).
+// A value that matches without consuming counts as matching every time.
+Step repeat_literal(ParseRun& r) {
+    Cell* e = top_entry();
+    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2);
+    uint32_t start = position(r);
+    int32_t count = 0;
+    bool endless = false;
+    while (max < 0 || count < max) {
+        int32_t skip = literal_match_at(r, &r.value.cell, position(r));
+        if (skip < 0) break;
+        position(r) += uint32_t(skip);
+        count++;
+        if (skip == 0) {
+            endless = true;
+            break;
+        }
+    }
+    r.match = count >= min || min == 0 || endless;
+    if (!r.match) position(r) = start;
+    if (!parse_trace(r, EV_MATCH)) return STOP;
+    if (!parse_trace(r, EV_POP)) return STOP;
+    entry_drop();
+    r.loop_effects.pop_back();
+    return ROUTE;
+}
+
+// to or thru a literal (parse-find).
+Step find_literal(ParseRun& r, bool thru) {
+    uint8_t rt = cell_type(&r.value.cell);
+    if (!block_input(r) && !(string_family_q(rt) || rt == T_BINARY || rt == T_CHAR || rt == T_BITSET))
+        error_raise(ERR_PARSE_RULE, &r.value.cell);
+    uint32_t limit = input_limit(r);
+    r.match = false;
+    for (uint32_t at = position(r); at <= limit; at++) {
+        int32_t skip = literal_match_at(r, &r.value.cell, at);
+        if (skip < 0) continue;
+        position(r) = thru ? at + uint32_t(skip) : at;
+        r.match = true;
+        break;
+    }
+    if (!parse_trace(r, EV_MATCH)) return STOP;
+    if (!parse_trace(r, EV_POP)) return STOP;
+    entry_drop();
+    return ROUTE;
+}
+
+// The type of the value the lexer reads at the binary input's position and
+// the bytes it takes; -1 when no value can be read there.
+int32_t binary_load_value(ParseRun& r, uint8_t* type) {
+    uint32_t from = position(r), limit = input_limit(r);
+    Cell* dest = stack_push_new(T_NONE);
+    StackState saved = stack_save();
+    LexerOptions options;
+    options.one = true;
+    int32_t consumed = 0;
+    try {
+        const uint8_t* bytes = series_buffer(r.input.cell.w2)->head_ptr() + from;
+        lexer_transcode(dest, bytes, limit - from, options, &consumed);
+    } catch (const LanguageError&) {
+        stack_restore(saved);
+        data_stack.top = dest;
+        return -1;
+    }
+    *type = cell_type(dest);
+    data_stack.top = dest;
+    if (consumed <= 0 || *type == T_UNSET || *type == T_NONE_ID) return -1;
+    return consumed;
+}
+
+// A datatype! or typeset! rule against the element at the position.
+Step match_type(ParseRun& r) {
+    if (string_input(r)) error_raise(ERR_PARSE_UNSUPPORTED);
+    const Cell* rule = &r.value.cell;
+    auto fits = [rule](uint8_t t) {
+        return cell_type(rule) == T_DATATYPE ? rule->w1 == t : typeset_has(rule, t);
+    };
+    if (at_end(r)) {
+        r.match = false;
+        return traced(r, EV_MATCH, ROUTE);
+    }
+    if (block_input(r)) {
+        const Cell* element =
+            reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
+        r.match = fits(cell_type(element));
+        if (!parse_trace(r, EV_MATCH)) return STOP;
+        return r.match ? ADVANCE : ROUTE;
+    }
+    uint8_t type = 0;
+    int32_t consumed = binary_load_value(r, &type);
+    r.match = consumed > 0 && fits(type);
+    if (r.match) position(r) += uint32_t(consumed);
+    return traced(r, EV_MATCH, ROUTE);
+}
+
+// ---- modification and capture --------------------------------------------------------------------
+
+// A copy of count input elements from an absolute index, into out (rooted).
+void input_copy(ParseRun& r, uint32_t from, uint32_t count, Cell* out) {
+    Cell* series = stack_push(&r.input.cell);
+    series->w1 = from;
+    Cell* part = integer_cell(stack_push_slot(), int32_t(count));
+    auto copy = reinterpret_cast<CopyFn>(action_lookup(cell_type(series), A_COPY));
+    copy(series, part, false, nullptr);
+    cell_copy(series, out);
+    data_stack.top = series;
+}
+
+void input_remove(ParseRun& r, uint32_t from, uint32_t count) {
+    if (count == 0) return;
+    r.effects++;
+    Cell* series = stack_push(&r.input.cell);
+    series->w1 = from;
+    Cell* part = integer_cell(stack_push_slot(), int32_t(count));
+    auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(series), A_REMOVE));
+    remove(series, part, nullptr);
+    data_stack.top = series;
+}
+
+// Replaces count elements from an absolute index with the value (rooted);
+// answers the index after the change.
+uint32_t input_change(ParseRun& r, uint32_t from, uint32_t count, const Cell* value, bool only) {
+    r.effects++;
+    Cell* series = stack_push(&r.input.cell);
+    series->w1 = from;
+    auto change = reinterpret_cast<ChangeFn>(action_lookup(cell_type(series), A_CHANGE));
+    change(series, value, int32_t(count), only, 1);
+    uint32_t after = series->w1;
+    data_stack.top = series;
+    return after;
+}
+
+// Inserts the value (rooted) at an absolute index; answers the elements added.
+uint32_t input_insert(ParseRun& r, uint32_t at, const Cell* value, bool only) {
+    r.effects++;
+    uint32_t before = input_tail(r);
+    Cell* series = stack_push(&r.input.cell);
+    series->w1 = at;
+    auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
+    insert(series, value, -1, only, 1, false);
+    data_stack.top = series;
+    uint32_t after = input_tail(r);
+    return after > before ? after - before : 0;
+}
+
+// The value written after insert or change (at the rule pointer): a paren's
+// value, a word's value, or the value itself; into out (rooted).
+bool modify_value(ParseRun& r, const Cell* after_word, Cell* out) {
+    const Cell* v = rule_at(r, r.rp);
+    if (!v) error_raise(ERR_PARSE_END, after_word);
+    uint8_t t = cell_type(v);
+    if (t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH || t == T_GET_PATH) error_raise(ERR_PARSE_RULE, v);
+    if (t == T_PAREN) {
+        if (!parse_eval_paren(r, v, out)) return false;
+        return parse_trace(r, EV_PAREN);
+    }
+    if (t == T_WORD) {
+        CellRoot word(*v);
+        const Cell* value = word_value(&word.cell);
+        if (!value || cell_type(value) == T_UNSET) error_raise(ERR_NO_VALUE, &word.cell);
+        cell_copy(value, out);
+        return true;
+    }
+    cell_copy(v, out);
+    return true;
+}
+
+// Adds a value (rooted) to the innermost collect target (parse-collect-add):
+// appended to a collect block; inserted at an into/after target's position,
+// which moves past it. With splice a block value adds its elements.
+void collect_add(ParseRun& r, const Cell* value, bool splice) {
+    Cell* target = data_stack.bottom + r.targets.back();
+    if (cell_type(target) == T_BLOCK) {
+        if (splice && block_family_q(cell_type(value))) {
+            uint32_t length = series_buffer(value->w2)->length();
+            for (uint32_t i = value->w1; i < length; i++) {
+                const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(value->w2)->head_ptr());
+                block_ks_append(target, &cells[i]);
+            }
+        } else {
+            block_ks_append(target, value);
+        }
+        return;
+    }
+    Cell* word = stack_push(target);
+    cell_type_set(word, T_WORD);
+    Cell* series = stack_push(word_get(word));
+    auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
+    insert(series, value, -1, !splice, 1, false);
+    word_set(word, series);
+    data_stack.top = word;
+}
+
+// keep of the matched part from an absolute index to the position.
+void keep_matched(ParseRun& r, uint32_t from, bool pick) {
+    uint32_t to = std::min(position(r), input_tail(r));
+    if (to <= from) return;
+    Cell* v = stack_push_new(T_NONE);
+    if (pick || to - from == 1) {
+        for (uint32_t i = from; i < to; i++) {
+            series_element_value(&r.input.cell, i, v);
+            collect_add(r, v, false);
+        }
+    } else {
+        input_copy(r, from, to - from, v);
+        collect_add(r, v, false);
+    }
+    data_stack.top = v;
+}
+
+// The collect target of an into/after word: a series compatible with the input.
+void collect_target_check(ParseRun& r, const Cell* word) {
+    const Cell* v = word_value(word);
+    uint8_t t = v ? cell_type(v) : uint8_t(T_UNSET);
+    bool fits;
+    if (block_input(r)) fits = block_family_q(t);
+    else if (input_type(r) == T_BINARY) fits = t == T_BINARY || string_family_q(t);
+    else fits = string_family_q(t) || t == T_BINARY;
+    if (!fits) error_raise(ERR_PARSE_INTO_TYPE);
+    if (v->w2 == r.input.cell.w2) error_raise(ERR_PARSE_INTO_BAD);
+}
+
+// The collect entry completes: its block goes to the set word, into the
+// enclosing target, or becomes the result; an into target's position is put back.
+void collect_deliver(ParseRun& r) {
+    Cell* target = data_stack.bottom + r.targets.back();
+    Cell* aux = target - 1;
+    uint8_t t = cell_type(target);
+    if (t == T_BLOCK) {
+        if (cell_type(aux) == T_WORD) {
+            word_set(aux, target);
+        } else if (r.targets.size() > 1) {
+            r.targets.pop_back();
+            collect_add(r, target, false);
+            r.targets.push_back(uint32_t(target - data_stack.bottom));
+        } else {
+            cell_copy(target, &r.result.cell);
+            r.collected = true;
+        }
+    } else if (t == T_GET_WORD) {
+        Cell* word = stack_push(target);
+        cell_type_set(word, T_WORD);
+        Cell* series = stack_push(word_get(word));
+        series->w1 = aux->w2;
+        word_set(word, series);
+    }
+    r.targets.pop_back();
+    data_stack.top = aux;
+}
+
+// ---- completing a rule entry ---------------------------------------------------------------------
+
+Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
+    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2), n = int32_t(e[0].w3);
+    uint32_t start = e[1].w2, start_length = e[1].w3;
+    bool stop = r.brk;
+    r.brk = false;
+    bool progress = position(r) != start || input_length(r) < start_length;
+    bool idle = !progress && r.loop_effects.back() == r.effects;
+    if (r.match && !stop && (max < 0 || n < max) && (code == E_WHILE ? !idle : progress)) {
+        e[1].w2 = position(r);
+        e[1].w3 = input_length(r);
+        e[0].w3 = uint32_t(n + 1);
+        r.loop_effects.back() = r.effects;
+        r.rp = int32_t(e[1].w1);
+        return traced(r, EV_ITERATE, FETCH);
+    }
+    if (r.match) {
+        // A repetition that stops on an iteration that matched without
+        // consuming would match the same way every further time.
+        bool endless = !progress && !stop;
+        r.match = n >= min || endless;
+    } else {
+        r.match = n - 1 >= min || min == 0;
+        position(r) = start;
+    }
+    r.loop_effects.pop_back();
+    return COMPLETE;
+}
+
+// Completes the top rule entry by its code; answers the next step (FETCH
+// when a loop or to/thru goes round again, STOP, or ROUTE after the pop).
+Step complete_entry(ParseRun& r) {
+    Cell* e = top_entry();
+    int32_t code = entry_code(e);
+    bool pick = e[2].w3 != 0;
+    uint32_t start = e[1].w2;
+    bool copied = false;
+    switch (code) {
+    case E_REPEAT:
+    case E_WHILE: {
+        Step s = complete_loop(r, e, code);
+        if (s != COMPLETE) return s;
+        break;
+    }
+    case E_TO:
+    case E_THRU:
+        if (r.match) {
+            if (code == E_TO) position(r) = start;
+        } else if (start < input_limit(r)) {
+            e[1].w2 = start + 1;
+            position(r) = start + 1;
+            r.rp = int32_t(e[1].w1);
+            r.match = true;
+            if (!parse_trace(r, EV_POP)) return STOP;
+            return traced(r, EV_ITERATE, FETCH);
+        }
+        break;
+    case E_COPY:
+        if (r.match) {
+            CellRoot word(e[0]);
+            uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
+            input_copy(r, from, to - from, &r.copied.cell);
+            word_set(&word.cell, &r.copied.cell);
+            copied = true;
+        }
+        break;
+    case E_SET:
+        if (r.match) {
+            CellRoot word(e[0]);
+            Cell* v = stack_push_new(T_NONE);
+            if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
+            word_set(&word.cell, v);
+            data_stack.top = v;
+        }
+        break;
+    case E_NOT:
+        r.match = !r.match;
+        position(r) = start;
+        break;
+    case E_INTO: {
+        r.match = r.match && position(r) >= input_tail(r) && r.left_at_tail;
+        uint32_t nested = stack_count(tables.input_slot) - 1;
+        cell_copy(stack_cell(tables.input_slot, nested - 1), &r.input.cell);
+        stack_cut(tables.input_slot, nested);
+        r.into_depth--;
+        if (r.match) position(r)++;
+        break;
+    }
+    case E_REMOVE:
+        if (r.match && position(r) > start) {
+            input_remove(r, start, position(r) - start);
+            position(r) = start;
+        }
+        break;
+    case E_COLLECT:
+        collect_deliver(r);
+        break;
+    case E_KEEP:
+        if (r.match) {
+            if (r.copied_just) collect_add(r, &r.copied.cell, pick);
+            else keep_matched(r, start, pick);
+        }
+        break;
+    case E_AHEAD:
+        position(r) = start;
+        break;
+    case E_CHANGE:
+    case E_CHANGE_ONLY: {
+        CellRoot keyword(*rule_at(r, int32_t(e[1].w1)));
+        r.rp++;
+        if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_END, &keyword.cell);
+        if (r.match) {
+            CellRoot value;
+            if (!modify_value(r, &keyword.cell, &value.cell)) return STOP;
+            uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
+            position(r) = input_change(r, from, to - from, &value.cell, code == E_CHANGE_ONLY);
+        }
+        break;
+    }
+    case E_CASE:
+        r.cmp = int32_t(e[0].w1);
+        break;
+    default:
+        error_raise(ERR_NOT_DONE);
+    }
+    if (!parse_trace(r, EV_POP)) return STOP;
+    entry_drop();
+    r.copied_just = copied;
+    return ROUTE;
+}
+
+// ---- words ---------------------------------------------------------------------------------------
+
+// The rule value after a keyword must exist.
+void need_after(ParseRun& r, int32_t at, const Cell* keyword) {
+    if (!rule_at(r, at)) error_raise(ERR_PARSE_END, keyword);
+}
+
+// An optional modifier word (only, pick) after a keyword at next: steps
+// over it when present; a value must follow either way.
+bool modifier_after(ParseRun& r, int32_t& next, uint32_t modifier, const Cell* keyword) {
+    need_after(r, next, keyword);
+    if (!word_is(rule_at(r, next), modifier)) return false;
+    next++;
+    need_after(r, next, keyword);
+    return true;
+}
+
+// A rule entry whose first cell holds nothing.
+Step push_plain(ParseRun& r, int32_t code, bool pick, int32_t sub) {
+    Cell none;
+    cell_init(&none, T_NONE);
+    return push_rule_entry(r, code, pick, &none, sub);
+}
+
+// Step 11: a word of the rules (at the rule pointer, held in r.value).
+Step handle_word(ParseRun& r) {
+    CellRoot word(r.value.cell);
+    const Cell* w = &word.cell;
+    int32_t next = r.rp + 1;
+    bool sub_rule = r.sub_rule;
+    r.sub_rule = false;
+    switch (keyword_of(w)) {
+    case K_BAR:
+        r.rp = rules_tail(r);
+        return top_rule_entry_q() ? COMPLETE : LEAVE_BLOCK;
+    case K_SKIP:
+        if (at_end(r)) {
+            r.match = false;
+            return ROUTE;
+        }
+        r.match = true;
+        return traced(r, EV_MATCH, ADVANCE);
+    case K_ANY:
+        need_after(r, next, w);
+        return push_counted(r, E_REPEAT, 0, -1, next);
+    case K_SOME:
+        need_after(r, next, w);
+        return push_counted(r, E_REPEAT, 1, -1, next);
+    case K_OPT:
+        need_after(r, next, w);
+        return push_counted(r, E_REPEAT, 0, 1, next);
+    case K_WHILE:
+        need_after(r, next, w);
+        return push_counted(r, E_WHILE, 0, -1, next);
+    case K_COPY:
+    case K_SET: {
+        const Cell* target = rule_at(r, next);
+        if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
+        return push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
+    }
+    case K_TO:
+    case K_THRU: {
+        need_after(r, next, w);
+        if (word_is(rule_at(r, next), tables.sym_end)) {
+            r.match = true;
+            position(r) = std::max(position(r), input_limit(r));
+            r.rp = next;
+            return traced(r, EV_MATCH, ROUTE);
+        }
+        return push_plain(r, keyword_of(w) == K_TO ? E_TO : E_THRU, false, next);
+    }
+    case K_REMOVE: {
+        need_after(r, next, w);
+        const Cell* v = rule_at(r, next);
+        uint8_t t = cell_type(v);
+        if (t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH || t == T_GET_PATH) error_raise(ERR_PARSE_RULE, v);
+        CellRoot after(*v);
+        if (const Cell* at = input_position_of(r, &after.cell)) {
+            uint32_t p = std::min(at->w1, input_tail(r));
+            uint32_t from = std::min(p, position(r)), to = std::max(p, position(r));
+            input_remove(r, from, to - from);
+            position(r) = from;
+            r.rp = next;
+            r.match = true;
+            return traced(r, EV_MATCH, ROUTE);
+        }
+        return push_plain(r, E_REMOVE, false, next);
+    }
+    case K_BREAK:
+    case K_REJECT:
+        r.match = keyword_of(w) == K_BREAK;
+        r.brk = r.exit_block = true;
+        return traced(r, EV_MATCH, COMPLETE);
+    case K_KEEP: {
+        if (r.targets.empty()) error_raise(ERR_PARSE_KEEP, w);
+        bool pick = modifier_after(r, next, tables.sym_pick, w);
+        const Cell* v = rule_at(r, next);
+        if (cell_type(v) == T_PAREN) {
+            r.rp = next;
+            CellRoot kept;
+            if (!parse_eval_paren(r, v, &kept.cell) || !parse_trace(r, EV_PAREN)) return STOP;
+            collect_add(r, &kept.cell, pick);
+            r.match = true;
+            return traced(r, EV_MATCH, ROUTE);
+        }
+        return push_plain(r, E_KEEP, pick, next);
+    }
+    case K_FAIL:
+        r.match = false;
+        return traced(r, EV_MATCH, ROUTE);
+    case K_AHEAD:
+    case K_NOT: {
+        need_after(r, next, w);
+        return push_plain(r, keyword_of(w) == K_AHEAD ? E_AHEAD : E_NOT, false, next);
+    }
+    case K_INTO: {
+        if (!block_input(r)) error_raise(ERR_PARSE_BLOCK, &r.input.cell);
+        const Cell* v = rule_at(r, next);
+        if (v && cell_type(v) == T_WORD) v = word_value(v);
+        if (!v || cell_type(v) != T_BLOCK) error_raise(ERR_PARSE_END, w);
+        r.rp = next;
+        if (at_end(r)) {
+            r.match = false;
+            return ROUTE;
+        }
+        const Cell* element =
+            reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
+        uint8_t t = cell_type(element);
+        if (!(block_family_q(t) || string_family_q(t) || t == T_BINARY)) {
+            r.match = false;
+            return ROUTE;
+        }
+        CellRoot nested(*element);
+        parse_stacks_check(1, ENTRY_CELLS);
+        cell_copy(&r.input.cell, stack_cell(tables.input_slot, stack_count(tables.input_slot) - 1));
+        block_ks_append(stack_block(tables.input_slot), &nested.cell);
+        cell_copy(&nested.cell, &r.input.cell);
+        position(r) = std::min(position(r), input_tail(r));
+        r.into_depth++;
+        return push_plain(r, E_INTO, false, next);
+    }
+    case K_INSERT: {
+        bool only = modifier_after(r, next, tables.sym_only, w);
+        uint32_t at = position(r);
+        CellRoot place(*rule_at(r, next));
+        if (const Cell* p = input_position_of(r, &place.cell)) {
+            at = std::min(p->w1, input_tail(r));
+            next++;
+            if (!rule_at(r, next)) error_raise(ERR_PARSE_RULE, &place.cell);
+        }
+        r.rp = next;
+        CellRoot value;
+        if (!modify_value(r, w, &value.cell)) return STOP;
+        uint32_t added = input_insert(r, at, &value.cell, only);
+        if (at <= position(r)) position(r) += added;
+        r.match = true;
+        return FETCH;
+    }
+    case K_CHANGE: {
+        bool only = modifier_after(r, next, tables.sym_only, w);
+        CellRoot place(*rule_at(r, next));
+        if (const Cell* p = input_position_of(r, &place.cell)) {
+            uint32_t at = std::min(p->w1, input_tail(r));
+            r.rp = next + 1;
+            if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_RULE, &place.cell);
+            CellRoot value;
+            if (!modify_value(r, w, &value.cell)) return STOP;
+            uint32_t from = std::min(at, position(r)), to = std::max(at, position(r));
+            position(r) = input_change(r, from, to - from, &value.cell, only);
+            r.match = true;
+            return traced(r, EV_MATCH, ROUTE);
+        }
+        return push_plain(r, only ? E_CHANGE_ONLY : E_CHANGE, false, next);
+    }
+    case K_END:
+        r.match = at_end(r);
+        return traced(r, EV_MATCH, ROUTE);
+    case K_IF: {
+        const Cell* v = rule_at(r, next);
+        if (!v || cell_type(v) != T_PAREN) error_raise(ERR_PARSE_END, w);
+        r.rp = next;
+        CellRoot answer;
+        if (!parse_eval_paren(r, v, &answer.cell) || !parse_trace(r, EV_PAREN)) return STOP;
+        r.match = !logic_false(&answer.cell);
+        return traced(r, EV_MATCH, ROUTE);
+    }
+    case K_QUOTE:
+        need_after(r, next, w);
+        r.rp = next;
+        cell_copy(rule_at(r, next), &r.value.cell);
+        return LITERAL;
+    case K_COLLECT: {
+        const Cell* mode = rule_at(r, next);
+        const Cell* name = rule_at(r, next + 1);
+        uint32_t kind = 0;  // 0 plain, 1 set, 2 into, 3 after
+        if (mode && name && cell_type(name) == T_WORD) {
+            if (word_is(mode, tables.sym_set)) kind = 1;
+            else if (word_is(mode, tables.sym_into)) kind = 2;
+            else if (word_is(mode, tables.sym_after)) kind = 3;
+        } else if (mode && (word_is(mode, tables.sym_set) || word_is(mode, tables.sym_after))) {
+            error_raise(ERR_PARSE_END, w);
+        }
+        int32_t sub = kind ? next + 2 : next;
+        need_after(r, sub, w);
+        CellRoot target_word;
+        if (kind) {
+            cell_copy(rule_at(r, next + 1), &target_word.cell);
+            if (kind >= 2) collect_target_check(r, &target_word.cell);
+        }
+        Cell* aux = stack_push_new(T_NONE);
+        if (kind == 1) cell_copy(&target_word.cell, aux);
+        if (kind >= 2) integer_cell(aux, int32_t(word_get(&target_word.cell)->w1));
+        Cell* target = stack_push_new(T_NONE);
+        if (kind >= 2) {
+            cell_copy(&target_word.cell, target);
+            cell_type_set(target, kind == 2 ? T_GET_WORD : T_REFINEMENT);
+        } else {
+            block_make_at(target, 8);
+        }
+        r.targets.push_back(uint32_t(target - data_stack.bottom));
+        return push_plain(r, E_COLLECT, false, sub);
+    }
+    case K_CASE: {
+        const Cell* v = rule_at(r, next);
+        if (!v || cell_type(v) != T_WORD) error_raise(ERR_PARSE_END, w);
+        need_after(r, next + 1, w);
+        CellRoot flag(*v);
+        const Cell* value = word_value(&flag.cell);
+        if (!value || cell_type(value) == T_UNSET) error_raise(ERR_PARSE_RULE, &flag.cell);
+        Cell saved;
+        triple_make_at(&saved, r.cmp, 0, 0);
+        r.cmp = logic_false(value) ? PARSE_CASE_INSENSITIVE : PARSE_CASE_SENSITIVE;
+        return push_rule_entry(r, E_CASE, false, &saved, next + 1);
+    }
+    case K_NONE:
+        r.match = true;
+        return traced(r, EV_MATCH, ROUTE);
+    case K_OTHER:
+        break;
+    }
+    const Cell* value = word_value(w);
+    if (!value || cell_type(value) == T_UNSET) error_raise(ERR_PARSE_RULE, w);
+    cell_copy(value, &r.value.cell);
+    r.from_word = true;
+    if (sub_rule) {
+        int32_t code = top_rule_entry_q() ? entry_code(top_entry()) : 0;
+        if (code != E_COLLECT && code != E_KEEP) {
+            if (cell_type(value) == T_WORD) return LITERAL;
+            return SUB_RULE;
+        }
+    }
+    return DISPATCH;
+}
+
+// ---- dispatch ------------------------------------------------------------------------------------
+
+// An integer count: a repetition of the rule that follows the count(s).
+Step repeat_count(ParseRun& r) {
+    int32_t min = cell_int(&r.value.cell);
+    if (min < 0) error_raise(ERR_OUT_OF_RANGE, &r.value.cell);
+    CellRoot count(r.value.cell);
+    int32_t sub = r.rp + 1;
+    int32_t max = min;
+    if (const Cell* c = rule_at(r, sub)) {
+        if (cell_type(c) == T_INTEGER) {
+            max = cell_int(c);
+            sub++;
+        } else if (cell_type(c) == T_WORD) {
+            const Cell* v = word_value(c);
+            if (v && cell_type(v) == T_INTEGER) {
+                max = cell_int(v);
+                sub++;
+            }
+        }
+    }
+    if (!rule_at(r, sub)) error_raise(ERR_PARSE_RULE, &count.cell);
+    if (max < 0) error_raise(ERR_OUT_OF_RANGE, &count.cell);
+    if (max < min) error_raise(ERR_PARSE_RULE, &count.cell);
+    if (max == 0) {
+        r.rp = sub;
+        r.match = true;
+        return ROUTE;
+    }
+    return push_counted(r, E_REPEAT, min, max, sub);
+}
+
+// Step 5.
+Step dispatch(ParseRun& r) {
+    Cell* v = &r.value.cell;
+    switch (cell_type(v)) {
+    case T_WORD:
+        if (r.from_word) error_raise(ERR_PARSE_RULE, v);
+        return WORD;
+    case T_BLOCK:
+        return ENTER_BLOCK;
+    case T_SET_WORD:
+        word_set(v, &r.input.cell);
+        return FETCH;
+    case T_GET_WORD: {
+        const Cell* at = input_position_of(r, v);
+        if (!at) {
+            const Cell* value = word_value(v);
+            error_raise(ERR_PARSE_INVALID_REF, value ? value : v);
+        }
+        position(r) = std::min(at->w1, input_tail(r));
+        r.match = true;
+        return ROUTE;
+    }
+    case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+        error_raise(ERR_PARSE_RULE, v);
+    case T_PAREN: {
+        int32_t offset = r.rp - int32_t(r.rules.cell.w1);
+        if (!parse_eval_paren(r, v, nullptr) || !parse_trace(r, EV_PAREN)) return STOP;
+        int32_t last = rules_tail(r) - 1;
+        r.rp = std::max(std::min(int32_t(r.rules.cell.w1) + offset, last), int32_t(r.rules.cell.w1));
+        position(r) = std::min(position(r), input_tail(r));
+        return ROUTE;
+    }
+    case T_INTEGER:
+        return repeat_count(r);
+    case T_DATATYPE:
+    case T_TYPESET:
+        return match_type(r);
+    default:
+        return LITERAL;
+    }
+}
+
+// Step 9: the sub-rule of the rule entry on top (r.value holds it when it
+// is a word's value).
+Step sub_rule(ParseRun& r) {
+    if (!r.from_word) {
+        const Cell* v = rule_at(r, r.rp);
+        if (!v) error_raise(ERR_PARSE_END, rule_at(r, r.rp - 1));
+        cell_copy(v, &r.value.cell);
+    }
+    uint8_t t = cell_type(&r.value.cell);
+    if (t == T_BLOCK) return ENTER_BLOCK;
+    if (t == T_WORD) {
+        if (r.from_word) return LITERAL;
+        r.sub_rule = true;
+        return WORD;
+    }
+    if (!literal_rule_q(t)) return DISPATCH;
+    int32_t code = entry_code(top_entry());
+    if (code == E_REPEAT) return repeat_literal(r);
+    if (code == E_TO || code == E_THRU) return find_literal(r, code == E_THRU);
+    return DISPATCH;
+}
+
+// Step 10: back to the block's input position and on to the next alternative.
+Step failure(ParseRun& r) {
+    position(r) = top_entry()[1].w2;
+    int32_t tail = rules_tail(r);
+    uint32_t bar = symbol_resolve(runtime_symbol(SYM_BAR));
+    for (int32_t i = std::max(r.rp + 1, int32_t(r.rules.cell.w1)); i < tail; i++) {
+        if (word_is(rule_at(r, i), bar)) {
+            r.rp = i;
+            r.match = true;
+            return FETCH;
+        }
+    }
+    r.match = false;
+    return LEAVE_BLOCK;
+}
+
+// Step 1.
+Step leave_block(ParseRun& r) {
+    if (stack_count(tables.rule_slot) - r.rule_base <= ENTRY_CELLS) return RESULT;
+    r.left_at_tail = r.rp >= rules_tail(r);
+    if (!parse_trace(r, EV_POP)) return STOP;
+    Cell* e = top_entry();
+    cell_copy(&e[2], &r.rules.cell);
+    r.rp = int32_t(e[1].w1);
+    entry_drop();
+    r.copied_just = false;
+    if (top_rule_entry_q()) return COMPLETE;
+    return r.match ? FETCH : FAILURE;
+}
+
+// The machine. Returns with the result pushed, or with r.exit set.
+void parse_run(ParseRun& r) {
+    Step step = ENTER_BLOCK;
+    cell_copy(&r.rules.cell, &r.value.cell);
+    cell_init(&r.rules.cell, T_NONE);
+    r.rp = 0;
+    for (;;) {
+        switch (step) {
+        case ENTER_BLOCK:
+            step = enter_block(r, &r.value.cell);
+            break;
+        case LEAVE_BLOCK:
+            step = leave_block(r);
+            break;
+        case COMPLETE:
+            if (!top_rule_entry_q()) {
+                if (r.exit_block) {
+                    r.exit_block = false;
+                    step = LEAVE_BLOCK;
+                } else {
+                    step = FETCH;
+                }
+            } else {
+                step = complete_entry(r);
+            }
+            break;
+        case ROUTE:
+            if (top_rule_entry_q()) step = COMPLETE;
+            else step = r.match ? FETCH : FAILURE;
+            break;
+        case DISPATCH:
+            step = dispatch(r);
+            break;
+        case ADVANCE:
+            position(r)++;
+            step = ROUTE;
+            break;
+        case FETCH:
+            r.rp++;
+            r.from_word = false;
+            r.sub_rule = false;
+            if (r.rp >= rules_tail(r)) {
+                r.rp = rules_tail(r);
+                step = top_rule_entry_q() ? COMPLETE : LEAVE_BLOCK;
+                break;
+            }
+            cell_copy(rule_at(r, r.rp), &r.value.cell);
+            step = traced(r, EV_FETCH, DISPATCH);
+            break;
+        case LITERAL: {
+            int32_t skip = literal_match_at(r, &r.value.cell, position(r));
+            r.match = skip >= 0;
+            if (r.match) position(r) += uint32_t(skip);
+            step = traced(r, EV_MATCH, ROUTE);
+            break;
+        }
+        case SUB_RULE:
+            step = sub_rule(r);
+            break;
+        case FAILURE:
+            step = failure(r);
+            break;
+        case WORD:
+            step = handle_word(r);
+            break;
+        case RESULT: {
+            bool done = r.match && r.rp >= rules_tail(r);
+            if (done && position(r) < input_limit(r)) done = false;
+            r.match = done;
+            if (!parse_trace(r, EV_END)) {
+                step = STOP;
+                break;
+            }
+            if (r.collected) stack_push(&r.result.cell);
+            else logic_push(r.match);
+            return;
+        }
+        case STOP:
+            if (r.exit != EXIT_CODE_NONE) return;
+            if (r.collected) stack_push(&r.result.cell);
+            else logic_push(r.match);
+            return;
+        }
+    }
+}
+
+// The index in the root block of a cell just appended to it.
+uint32_t root_slot_of(const Cell* cell) {
+    return uint32_t(cell - reinterpret_cast<const Cell*>(series_buffer(root_cell.w2)->head_ptr()));
+}
+
+} // namespace
+
+void parse_init() {
+    tables.input_slot = root_slot_of(block_make_in(0, 8));
+    tables.rule_slot = root_slot_of(block_make_in(0, 100));
+
+    struct KeywordSymbol {
+        uint32_t symbol;
+        Keyword keyword;
+    };
+    const KeywordSymbol keywords[] = {
+        {runtime_symbol(SYM_BAR), K_BAR}, {runtime_symbol(SYM_SKIP), K_SKIP},
+        {runtime_symbol(SYM_ANY), K_ANY}, {runtime_symbol(SYM_SOME), K_SOME},
+        {runtime_symbol(SYM_COPY), K_COPY}, {runtime_symbol(SYM_TO), K_TO},
+        {runtime_symbol(SYM_THRU), K_THRU}, {runtime_symbol(SYM_REMOVE), K_REMOVE},
+        {runtime_symbol(SYM_BREAK), K_BREAK}, {runtime_symbol(SYM_OPT), K_OPT},
+        {runtime_symbol(SYM_KEEP), K_KEEP}, {runtime_symbol(SYM_FAIL), K_FAIL},
+        {runtime_symbol(SYM_AHEAD), K_AHEAD}, {runtime_symbol(SYM_WHILE), K_WHILE},
+        {runtime_symbol(SYM_INTO), K_INTO}, {runtime_symbol(SYM_INSERT), K_INSERT},
+        {runtime_word(W_CHANGE)->w2, K_CHANGE}, {runtime_symbol(SYM_END), K_END},
+        {runtime_symbol(SYM_IF), K_IF}, {runtime_symbol(SYM_NOT), K_NOT},
+        {runtime_symbol(SYM_QUOTE), K_QUOTE}, {runtime_symbol(SYM_COLLECT), K_COLLECT},
+        {runtime_symbol(SYM_CASE), K_CASE}, {runtime_symbol(SYM_REJECT), K_REJECT},
+        {runtime_symbol(SYM_SET), K_SET}, {runtime_symbol(SYM_NONE), K_NONE},
+    };
+    uint32_t largest = 0;
+    for (const KeywordSymbol& k : keywords) largest = std::max(largest, symbol_resolve(k.symbol));
+    tables.keywords.assign(largest + 1, K_OTHER);
+    for (const KeywordSymbol& k : keywords) tables.keywords[symbol_resolve(k.symbol)] = k.keyword;
+    tables.sym_only = symbol_resolve(runtime_symbol(SYM_ONLY));
+    tables.sym_pick = symbol_resolve(runtime_symbol(SYM_PICK));
+    tables.sym_into = symbol_resolve(runtime_symbol(SYM_INTO));
+    tables.sym_after = symbol_resolve(runtime_symbol(SYM_AFTER));
+    tables.sym_set = symbol_resolve(runtime_symbol(SYM_SET));
+    tables.sym_end = symbol_resolve(runtime_symbol(SYM_END));
+}
+
+ExitCode parse_rules(const Cell* input, const Cell* rules, int32_t cmp, uint32_t part_end,
+                     const Cell* callback) {
+    ParseRun r;
+    cell_copy(input, &r.input.cell);
+    cell_copy(rules, &r.rules.cell);
+    position(r) = std::min(position(r), input_tail(r));
+    r.cmp = cmp;
+    r.part_end = part_end;
+    if (callback && cell_type(callback) == T_FUNCTION) {
+        cell_copy(callback, &r.callback.cell);
+        r.trace_mask = trace_mask_of(callback);
+    }
+    StacksCall call;
+    r.rule_base = stack_head(tables.rule_slot);
+    parse_stacks_check(1, 0);
+    block_ks_append(stack_block(tables.input_slot), &r.input.cell);
+    Cell* base = data_stack.top;
+    parse_run(r);
+    if (r.exit != EXIT_CODE_NONE) return r.exit;
+    // The result goes where the collect targets were.
+    Cell* result = data_stack.top - 1;
+    if (result != base) {
+        cell_copy(result, base);
+        data_stack.top = base + 1;
+    }
+    return EXIT_CODE_NONE;
+}
+
+enum ParseNative : uint32_t { N_PARSE = 40 };
+
+ExitCode native_parse(bool check, const int32_t* refinements) {
+    const int32_t case_ = refinements[0], part = refinements[1], trace = refinements[2];
+    Cell* args = data_stack.args;
+    if (check) {
+        native_arg_check(N_PARSE, 0);
+        native_arg_check(N_PARSE, 1);
+        if (part >= 0) native_arg_check(N_PARSE, uint32_t(part));
+        if (trace >= 0) native_arg_check(N_PARSE, uint32_t(trace));
+    } else {
+        // Callers that skip the check still never reach the engine with
+        // values it cannot walk.
+        uint8_t t = cell_type(&args[0]);
+        if (!(t == T_BINARY || block_family_q(t) || string_family_q(t))) native_expect_arg(0);
+        if (cell_type(&args[1]) != T_BLOCK) native_expect_arg(1);
+        if (trace >= 0 && cell_type(&args[trace]) != T_FUNCTION) native_expect_arg(uint32_t(trace));
+    }
+    Cell* input = &args[0];
+    int32_t cmp = case_ >= 0 ? PARSE_CASE_SENSITIVE : PARSE_CASE_INSENSITIVE;
+    uint32_t part_end = 0;
+    if (part >= 0) {
+        const Cell* length = &args[part];
+        int64_t end;
+        if (cell_type(length) == T_INTEGER) {
+            end = int64_t(input->w1) + cell_int(length);
+        } else if (cell_type(length) == cell_type(input) && length->w2 == input->w2) {
+            end = length->w1;
+        } else {
+            Cell word;
+            cell_copy(runtime_refinement(REF_PART), &word);
+            cell_type_set(&word, T_WORD);
+            error_raise(ERR_INVALID_REFINE_ARG, &word, length);
+        }
+        if (end <= 0) {
+            logic_box(input->w1 >= series_buffer(input->w2)->length());
+            return EXIT_CODE_NONE;
+        }
+        part_end = end > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(end);
+    }
+    const Cell* callback = trace >= 0 ? &args[trace] : nullptr;
+    ExitCode x = parse_rules(input, &args[1], cmp, part_end, callback);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_set_last_reset(data_stack.top - 1);
+    return EXIT_CODE_NONE;
+}
+
+} // namespace kel
