@@ -17,6 +17,7 @@
 #include "core/vocabulary.hpp"
 #include "natives/lexer.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/vector.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
 
@@ -309,10 +310,18 @@ Cell* block_push_only(int32_t capacity) {
 // ---- make, to -------------------------------------------------------------------------------
 
 // The body of an object! or map! as a block, through the type's reflect
-// with the field word `body`; the items of a vector! come from its module.
+// with the field word `body`; the items of a vector! from its position, as
+// values of its item type.
 static void block_from_container(const Cell* spec, Cell* out) {
+    if (cell_type(spec) == T_VECTOR) {
+        Cell* items = stack_push_new(T_NONE);
+        vector_to_block(spec, items);
+        cell_copy(items, out);
+        stack_pop(1);
+        return;
+    }
     auto reflect = reinterpret_cast<ReflectFn>(action_slot(cell_type(spec), A_REFLECT));
-    if (cell_type(spec) == T_VECTOR || !reflect) error_raise(ERR_NOT_DONE);
+    if (!reflect) error_raise(ERR_NOT_DONE);
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
     field->w2 = runtime_symbol(SYM_BODY);
@@ -354,6 +363,8 @@ const Cell* block_make(Cell* proto, const Cell* spec, uint8_t type) {
         hash_index_new(proto);
     } else if (st == T_OBJECT || st == T_MAP || st == T_VECTOR) {
         block_from_container(spec, proto);
+        cell_type_set(proto, type);
+        hash_index_new(proto);
     } else {
         Cell datatype;
         datatype_make_at(&datatype, type);

@@ -3,6 +3,7 @@
 #include "core/exits.hpp"
 #include "core/error.hpp"
 #include "core/stack.hpp"
+#include "core/symbol.hpp"
 #include "runtime/start.hpp"
 
 namespace kel {
@@ -77,6 +78,35 @@ ExitCode stack_throw_return(bool is_return) {
     return code;
 }
 
+void catch_frame_names_set(CallFrame* frame, const Cell* names) {
+    frame->saved_values = names ? stack_index(names) + 1 : 0;
+}
+
+bool catch_names_match(const Cell* names, const Cell* thrown) {
+    if (cell_type(thrown) != T_WORD) return false;
+    uint32_t symbol = symbol_resolve(thrown->w2);
+    if (cell_type(names) == T_WORD) return symbol_resolve(names->w2) == symbol;
+    SeriesBuffer* b = series_buffer(names->w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = names->w1; i < b->length(); i++)
+        if (symbol_resolve(cells[i].w2) == symbol) return true;
+    return false;
+}
+
+// The nearest catch frame below `from` that takes the name, or null when a
+// try/all frame or the bottom comes first. Deciding at the throw keeps a throw
+// that no catch takes an error at its own place, where a try around it sees it.
+static CallFrame* throw_target(CallFrame* from, const Cell* name) {
+    for (CallFrame* frame = from; frame > call_stack.bottom;) {
+        --frame;
+        if (frame_kind(frame) == KIND_TRY_ALL) return nullptr;
+        if (frame_kind(frame) != KIND_CATCH) continue;
+        if (frame->saved_values == 0) return frame;
+        if (catch_names_match(data_stack.bottom + frame->saved_values - 1, name)) return frame;
+    }
+    return nullptr;
+}
+
 ExitCode stack_throw_throw(ExitCode code) {
     Cell thrown[2];
     cell_copy(data_stack.args, &thrown[0]);
@@ -84,9 +114,7 @@ ExitCode stack_throw_throw(ExitCode code) {
     CallFrame* below_own = call_stack.top > call_stack.bottom ? call_stack.top - 1 : call_stack.top;
     // A later error names the function that threw, not the catcher's caller.
     if (!throw_start_frame) throw_start_frame = below_own;
-    CallFrame* catcher = exit_target(below_own, [](const CallFrame* f) {
-        return frame_kind(f) == KIND_CATCH;
-    });
+    CallFrame* catcher = throw_target(below_own, &thrown[1]);
     if (!catcher) error_raise(ERR_THROW, &thrown[0]);
     exit_enter(catcher);
     stack_push(&thrown[0]);

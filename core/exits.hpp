@@ -23,6 +23,8 @@
 
 namespace kel {
 
+struct CallFrame;
+
 // Exit codes, largest first.
 enum ExitCode : uint32_t {
     EXIT_CODE_NONE = 0,
@@ -63,6 +65,13 @@ ExitCode stack_throw_return(bool is_return);
 // catch frame, which becomes current, both are pushed. No catch frame, or a
 // try/all frame before one: throw error throw with the value.
 ExitCode stack_throw_throw(ExitCode code);
+// A catch/name frame keeps the data-stack index + 1 of its names argument in
+// its saved_values field (0: a catch without /name, which takes every throw),
+// so a throw goes straight to the nearest catch that takes its name.
+void catch_frame_names_set(CallFrame* frame, const Cell* names);
+// Whether a thrown name is taken by catch names: a word equal by resolved
+// symbol to the word or to one of the words of the block.
+bool catch_names_match(const Cell* names, const Cell* thrown);
 // Raises the error in flight (core/error.hpp): records where it happened
 // and whether a try frame will catch it, then throws LanguageError.
 [[noreturn]] void stack_throw_error();

@@ -36,7 +36,11 @@ static bool value_held_by_copy_q(uint8_t type) {
 
 // After a set-path's last step changed the value before it in place: while
 // that value is held by copy, store it into its own parent (the step before),
-// and at the head into the head word.
+// and at the head into the head word. Storing goes through the parent's own
+// path setter, which is what tells the owner of the changed value: an object
+// runs its on-change* once with the old and the new value, an owned block-like
+// series its owner's on-deep-change*. A path of two elements changes the head
+// word's value without telling anyone.
 static void path_write_back(const Cell* path, const Cell* word, Cell* start, uint32_t steps,
                             uint32_t head, bool case_) {
     if (steps == 0) return;

@@ -499,7 +499,9 @@ static bool decode_base58(const std::vector<uint32_t>& codes, std::vector<uint8_
 
 // With strict, a group left unfinished without "=" is invalid and only
 // padding and blanks may follow the first "="; otherwise the first "=" ends
-// the text and an unfinished group is dropped.
+// the text, and an unfinished group at the end (the padding left out) gives
+// its bytes as if it were padded; a lone last digit holds no whole byte and
+// is dropped.
 static bool decode_base64(const std::vector<uint32_t>& codes, bool strict, std::vector<uint8_t>* out) {
     uint32_t acc = 0, digits = 0;
     for (size_t i = 0; i < codes.size(); i++) {
@@ -529,7 +531,12 @@ static bool decode_base64(const std::vector<uint32_t>& codes, bool strict, std::
             acc = digits = 0;
         }
     }
-    return !(strict && digits != 0);
+    if (strict) return digits == 0;
+    if (digits < 2) return true;
+    acc <<= 6 * (4 - digits);
+    out->push_back(uint8_t(acc >> 16));
+    if (digits == 3) out->push_back(uint8_t(acc >> 8));
+    return true;
 }
 
 static Node bytes_series(const std::vector<uint8_t>& bytes, uint32_t room) {

@@ -20,6 +20,10 @@
 
 namespace kel {
 
+// The largest code a bitset stores: its bit count (length?) must stay a
+// 32-bit integer, so the stored bytes end at INT32_MAX / 8.
+constexpr int64_t BITSET_CODE_MAX = int64_t(INT32_MAX / 8) * 8 - 1;
+
 // ---- access ---------------------------------------------------------------------------
 
 static SeriesBuffer* bits_of(const Cell* bitset) { return series_buffer(bitset->w2); }
@@ -123,9 +127,11 @@ static int64_t code_op(Cell* bitset, int64_t code, int32_t op) {
 static int64_t range_op(Cell* bitset, int64_t lo, int64_t hi, int32_t op) {
     if (op == BITS_MEASURE) return hi;
     if (op == BITS_TEST) {
-        for (int64_t n = lo; n <= hi; n++)
+        // Past the stored bits every code is a member exactly when negated.
+        int64_t top = std::min<int64_t>(hi, int64_t(bitset_byte_count(bitset)) * 8 - 1);
+        for (int64_t n = lo; n <= top; n++)
             if (!bitset_member_q(bitset, n)) return 0;
-        return 1;
+        return hi > top && !bitset_negated_q(bitset) ? 0 : 1;
     }
     bool set = op == BITS_SET;
     bool negated = bitset_negated_q(bitset);
@@ -181,6 +187,7 @@ static int64_t block_op(const Cell* block_cell, Cell* bitset, int32_t op, int32_
             int64_t lo = code_of(&item.cell), hi = code_of(&high);
             if (lo < 0) error_raise(ERR_OUT_OF_RANGE, &item.cell);
             if (lo > hi) error_raise(ERR_PAST_END);
+            if (hi > BITSET_CODE_MAX && op != BITS_TEST) error_raise(ERR_OUT_OF_RANGE, &high);
             result = range_op(bitset, lo, hi, op);
             i += 2;
         } else {
@@ -204,6 +211,7 @@ int64_t bitset_spec_walk(const Cell* value, Cell* bitset, int32_t op, bool neste
             if (op != BITS_TEST) error_raise(ERR_OUT_OF_RANGE, value);
             return 0;
         }
+        if (code > BITSET_CODE_MAX && op != BITS_TEST) error_raise(ERR_OUT_OF_RANGE, value);
         result = code_op(bitset, code, op);
         break;
     }
@@ -264,7 +272,7 @@ void bitset_make_from_spec(const Cell* spec_cell, int32_t mode, Cell* out) {
     if (type == T_INTEGER || type == T_FLOAT) {
         if (mode == BITS_TO) raise_bad_spec(&spec.cell, mode);
         int64_t bits = code_of(&spec.cell);
-        if (bits < 0) error_raise(ERR_OUT_OF_RANGE, &spec.cell);
+        if (bits < 0 || bits > BITSET_CODE_MAX + 1) error_raise(ERR_OUT_OF_RANGE, &spec.cell);
         bitset_make_at(out, uint32_t((bits + 7) / 8));
         return;
     }

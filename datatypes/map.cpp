@@ -193,6 +193,22 @@ bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n) {
     return set > 0;
 }
 
+bool map_cell_at(const Cell* map, uint32_t i, Cell* out) {
+    uint32_t length = pair_cells_length(map);
+    for (uint32_t position = map->w1; position < length; position++) {
+        if (position % 2 == 0 && position + 1 < length && !pair_live_q(map, position)) {
+            position++;
+            continue;
+        }
+        if (pair_cells(map)[position].header == 0 || i-- > 0) continue;
+        cell_copy(&pair_cells(map)[position], out);
+        if (cell_type(out) == T_SET_WORD) cell_type_set(out, T_WORD);
+        return true;
+    }
+    cell_init(out, T_NONE);
+    return false;
+}
+
 // ---- make, to -------------------------------------------------------------------------
 
 [[noreturn]] static void raise_bad_to(const Cell* spec) {

@@ -54,6 +54,11 @@ void map_extend_block(const Cell* map, const Cell* block, bool case_);
 // past the cells used. Answers whether any word was set. Both cells must be
 // on the data stack or rooted.
 bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n);
+// The i-th value (from 0) of the map read as its keys and values in order
+// from its position, removed pairs skipped, written into out: a stored
+// set-word key is given as a word!. Past the last pair out becomes none and
+// the answer is false.
+bool map_cell_at(const Cell* map, uint32_t i, Cell* out);
 
 // ---- actions ----------------------------------------------------------------------
 

@@ -25,6 +25,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
+#include "console/terminal.hpp"
 #include "io/routines.hpp"
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
@@ -372,6 +373,13 @@ static const RoutineDef ROUTINES[] = {
     {"collect-calls", "blk [block!]", routine_collect_calls, 0, nullptr},
     {"tracing?", "", routine_tracing_q, 0, nullptr},
     {"write-stdout", "data [any-type!]", routine_write_stdout, 0, nullptr},
+    {"write-stderr", "text [string!]", routine_write_stderr, 0, nullptr},
+    {"terminal-read-line", "prompt [string!] hide [logic!] history [block!]",
+     routine_terminal_read_line, 0, nullptr},
+    {"terminal-size", "", routine_terminal_size, 0, nullptr},
+    {"terminal?", "", routine_terminal_q, 0, nullptr},
+    {"console-title-set", "text [string!]", routine_console_title_set, 0, nullptr},
+    {"console-cfg-write", "path [file!] text [string!]", routine_console_cfg_write, 0, nullptr},
     // Picked up by the library's top level into system/state/GC,
     // system/words and system/catalog/errors; their words are then unset.
     {"gc-active?", "", routine_gc_active_q, 0, nullptr},

@@ -11,6 +11,7 @@
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
+#include "core/function.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/stack.hpp"
@@ -69,19 +70,76 @@ static ExitCode do_block(const Cell* position_word) {
     return EXIT_CODE_NONE;
 }
 
-static ExitCode do_dispatch(const Cell* position_word) {
+// Calls the library function named by the global word with the cells as its
+// arguments, in a frame of its own, and leaves its result on the stack (the
+// returned cell is the top). Locals and refinements past the arguments start
+// as none and false.
+static ExitCode do_library_call(const char* name, const Cell* const* values, uint32_t count,
+                                Cell** result) {
+    CellRoot word(word_intern(name));
+    Cell* fn = stack_push(word_get(&word.cell));
+    if (cell_type(fn) != T_FUNCTION) error_raise(ERR_NO_VALUE, &word.cell);
+    uint32_t slots = context_word_count(function_context(fn));
+    stack_mark_func_interp(&word.cell);
+    for (uint32_t i = 0; i < count; i++) stack_push(values[i]);
+    if (slots > count) push_unused_refinement(slots - count);
+    ExitCode x = exec_function(fn, 0, &word.cell, 0);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_unwind_func_keep();
+    *result = fn + 1;
+    return EXIT_CODE_NONE;
+}
+
+// do of a file or URL: the library's do-file loads, preprocesses and runs
+// the script, with the trace callback (or none) and the /args value.
+static ExitCode do_script(const Cell* callback, const Cell* do_args) {
+    CellRoot file(*arg(0));
+    CellRoot trace(none_cell), args(none_cell);
+    if (callback) trace.cell = *callback;
+    if (do_args) args.cell = *do_args;
+    const Cell* values[3] = {&file.cell, &trace.cell, &args.cell};
+    Cell* result;
+    ExitCode x = do_library_call("do-file", values, 3, &result);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_set_last_reset(result);
+    return EXIT_CODE_NONE;
+}
+
+// do/expand: the block or paren in ARGS[0] goes through the library's
+// preprocessor, which rewrites it in place, before it is evaluated.
+static ExitCode do_expand() {
+    if (cell_type(arg(0)) != T_BLOCK && cell_type(arg(0)) != T_PAREN) return EXIT_CODE_NONE;
+    CellRoot code(*arg(0));
+    const Cell* values[1] = {&code.cell};
+    Cell* top = data_stack.top;
+    Cell* result;
+    ExitCode x = do_library_call("expand-directives", values, 1, &result);
+    if (x != EXIT_CODE_NONE) return x;
+    data_stack.top = top;
+    return EXIT_CODE_NONE;
+}
+
+static ExitCode do_dispatch(bool expand, const Cell* position_word, const Cell* callback,
+                            const Cell* do_args) {
     switch (cell_type(arg(0))) {
     case T_BLOCK: case T_PAREN: case T_HASH:
+        if (expand) {
+            ExitCode x = do_expand();
+            if (x != EXIT_CODE_NONE) return x;
+        }
         return do_block(position_word);
     case T_STRING: {
         CellRoot source(*arg(0));
         LexerOptions options;
         lexer_scan_string(arg(0), &source.cell, -1, options, nullptr);
+        if (expand) {
+            ExitCode x = do_expand();
+            if (x != EXIT_CODE_NONE) return x;
+        }
         return do_block(position_word);
     }
     case T_FILE: case T_URL:
-        // Scripts are run by the library's script runner, which needs file I/O.
-        error_raise(ERR_NOT_DONE);
+        return do_script(callback, do_args);
     case T_ERROR:
         error_value_raise(arg(0));
     default: {
@@ -105,20 +163,20 @@ ExitCode native_do(bool check, const int32_t* refinements) {
         if (next >= 0) native_arg_check(20, uint32_t(next));
         if (trace >= 0) native_arg_check(20, uint32_t(trace));
     }
-    // The preprocessor that /expand runs is part of the library.
-    if (expand != -1) error_raise(ERR_NOT_DONE);
     const Cell* position_word = nullptr;
     if (next >= 0) position_word = arg(next);
+    const Cell* callback = trace >= 0 ? arg(trace) : nullptr;
+    const Cell* do_args = refinements[1] >= 0 ? arg(refinements[1]) : nullptr;
     bool started = false;
     if (trace >= 0 && !trace_state.requested) {
         trace_start(arg(trace));
         started = true;
     }
-    if (!started) return do_dispatch(position_word);
+    if (!started) return do_dispatch(expand != -1, position_word, callback, do_args);
     ExitCode x;
     try {
         trace_fire_event(TRACE_INIT, nullptr, -1, nullptr, nullptr);
-        x = do_dispatch(position_word);
+        x = do_dispatch(expand != -1, position_word, callback, do_args);
     } catch (const LanguageError&) {
         do_trace_end();
         throw;
@@ -196,19 +254,6 @@ ExitCode native_throw(bool check, const int32_t* refinements) {
 
 // ---- catch ----------------------------------------------------------------------------------
 
-// Whether a thrown name matches the names of a catch/name: a word equal by
-// resolved symbol to the word or to one of the words of the block.
-static bool catch_name_matches(const Cell* names, const Cell* thrown) {
-    if (cell_type(thrown) != T_WORD) return false;
-    uint32_t symbol = symbol_resolve(thrown->w2);
-    if (cell_type(names) == T_WORD) return symbol_resolve(names->w2) == symbol;
-    SeriesBuffer* b = series_buffer(names->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = names->w1; i < b->length(); i++)
-        if (symbol_resolve(cells[i].w2) == symbol) return true;
-    return false;
-}
-
 // Every element of a names block must be a word!.
 static void catch_names_check(const Cell* names) {
     if (cell_type(names) != T_BLOCK) return;
@@ -232,11 +277,15 @@ ExitCode native_catch(bool check, const int32_t* refinements) {
     if (names) catch_names_check(names);
     Cell* block = arg(0);
     stack_mark_catch(nullptr);
+    CallFrame* own = stack_top_frame();
+    catch_frame_names_set(own, names);
     stack_push_new(T_UNSET);
     ExitCode x = native_eval_block(block);
+    // A throw bound for an outer catch has popped this frame already: pass it on.
+    if (x == EXIT_CODE_THROW && stack_top_frame() != own) return x;
     if (x == EXIT_CODE_THROW) {
         // The catch frame is current: ARGS[0] the value, ARGS[1] the name.
-        if (names && !catch_name_matches(names, data_stack.args + 1)) {
+        if (names && !catch_names_match(names, data_stack.args + 1)) {
             Cell thrown[2] = {data_stack.args[0], data_stack.args[1]};
             stack_unwind();
             data_stack.top = data_stack.args;

@@ -6,6 +6,7 @@
 #include "natives/encoding.hpp"
 #include "natives/functions.hpp"
 #include "natives/maths.hpp"
+#include "natives/parse.hpp"
 #include "natives/print.hpp"
 #include "natives/query.hpp"
 #include "natives/system.hpp"
@@ -65,7 +66,7 @@ static const NativeFn native_entries[NATIVES_DEFINED] = {
     native_stats,     // 37 stats
     native_bind,      // 38 bind
     native_in,        // 39 in
-    native_not_done,  // 40 parse
+    native_parse,     // 40 parse
     native_union,     // 41 union
     native_intersect, // 42 intersect
     native_unique,    // 43 unique

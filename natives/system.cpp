@@ -22,6 +22,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/integer.hpp"
 #include "io/cmdline.hpp"
+#include "io/compression/framing.hpp"
 #include "io/files.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
@@ -171,12 +172,16 @@ ExitCode native_set_env(bool check, const int32_t*) {
     args_check(check, N_SET_ENV, 2);
     Cell* args = data_stack.args;
     std::string name = env_text(&args[0]);
+    bool done;
     if (cell_type(&args[1]) == T_NONE) {
-        env_set(name.c_str(), nullptr);
+        done = env_set(name.c_str(), nullptr);
     } else {
         std::string value = env_text(&args[1]);
-        env_set(name.c_str(), value.c_str());
+        done = env_set(name.c_str(), value.c_str());
     }
+    // A name the system refuses (empty, or holding "=") is not set: say so
+    // rather than answer as if it were.
+    if (!done) error_raise(ERR_INVALID_ARG, &args[0]);
     cell_copy(&args[1], &args[0]);
     stack_keep();
     return EXIT_CODE_NONE;
@@ -256,15 +261,6 @@ ExitCode native_now(bool, const int32_t* refinements) {
 
 // ---- front ends whose back ends this runtime does not have yet -------------------------------
 
-// Whether the word names one of the compression methods (by resolved symbol).
-static bool compression_method_q(const Cell* word) {
-    static const char* const names[] = {"zlib", "deflate", "gzip"};
-    uint32_t symbol = symbol_resolve(word->w2);
-    for (const char* name : names)
-        if (symbol_resolve(symbol_make(name)) == symbol) return true;
-    return false;
-}
-
 ExitCode native_call(bool check, const int32_t*) {
     args_check(check, N_CALL, 1);
     Cell* cmd = data_stack.args;
@@ -280,19 +276,64 @@ ExitCode native_browse(bool check, const int32_t*) {
     error_raise(ERR_NOT_DONE);
 }
 
+// ---- compress and decompress ---------------------------------------------------------------
+
+// The method a word names; any other word raises script error invalid-arg with it.
+static int32_t compression_method_arg(Cell* word) {
+    int32_t method = compression_method(word);
+    if (method < 0) error_raise(ERR_INVALID_ARG, word);
+    return method;
+}
+
+// Runs a method's encoder or decoder into a new binary! of the capacity, and
+// once more at the size it asked for when that was too small; the binary
+// goes to ARGS[0]. Any other outcome raises script error invalid-data.
+static void compression_box(int32_t method, bool decode, const std::vector<uint8_t>& input,
+                            uint32_t capacity) {
+    int32_t result = COMPRESS_DEST_SMALL;
+    Node node = 0;
+    uint32_t size = 0;
+    for (int attempt = 0; attempt < 2 && result == COMPRESS_DEST_SMALL; attempt++) {
+        node = series_new_bytes(capacity);
+        uint8_t* dest = series_buffer(node)->head_ptr();
+        size = capacity;
+        uint32_t length = uint32_t(input.size());
+        result = decode ? compression_decode(method, dest, &size, input.data(), length)
+                        : compression_encode(method, dest, &size, input.data(), length);
+        capacity = size;
+    }
+    if (result != COMPRESS_DONE) error_raise(ERR_INVALID_DATA);
+    SeriesBuffer* b = series_buffer(node);
+    b->tail = b->head + size;
+    series_make_at(data_stack.args, T_BINARY, node, 0);
+    stack_keep();
+}
+
 ExitCode native_compress(bool check, const int32_t*) {
     args_check(check, N_COMPRESS, 2);
-    Cell* method = data_stack.args + 1;
-    if (!compression_method_q(method)) error_raise(ERR_INVALID_ARG, method);
-    error_raise(ERR_NOT_DONE);
+    int32_t method = compression_method_arg(data_stack.args + 1);
+    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
+    compression_box(method, false, input, uint32_t(input.size()) + 32);
+    return EXIT_CODE_NONE;
 }
 
 ExitCode native_decompress(bool check, const int32_t* refinements) {
     args_check(check, N_DECOMPRESS, 2);
     if (check && refinements[0] == 2) native_arg_check(N_DECOMPRESS, 2);
-    Cell* method = data_stack.args + 1;
-    if (!compression_method_q(method)) error_raise(ERR_INVALID_ARG, method);
-    error_raise(ERR_NOT_DONE);
+    int32_t method = compression_method_arg(data_stack.args + 1);
+    Cell* size_arg = refinement_arg(refinements, 0);
+    uint32_t capacity = size_arg && cell_int(size_arg) > 0 ? uint32_t(cell_int(size_arg)) : 0;
+    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
+    uint32_t length = uint32_t(input.size());
+    // A sizing pass without a destination; gzip reads the size from its
+    // trailer, so the size given is not needed there.
+    if (method == COMPRESSION_GZIP || length >= capacity) {
+        capacity = 0;
+        int32_t result = compression_decode(method, nullptr, &capacity, input.data(), length);
+        if (result != COMPRESS_DONE && result != COMPRESS_DEST_SMALL) error_raise(ERR_INVALID_DATA);
+    }
+    compression_box(method, true, input, capacity);
+    return EXIT_CODE_NONE;
 }
 
 // ---- recycle -------------------------------------------------------------------------------

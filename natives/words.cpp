@@ -16,6 +16,7 @@
 #include "core/word.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/map.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory_stats.hpp"
 
@@ -209,15 +210,11 @@ static void word_assign(const Cell* word, const Cell* value) {
 }
 
 // The value for the i-th word (from 0) from a series of values: the block
-// types by their cells, a map! through pick; none past the tail.
+// types by their cells, a map! by its keys and values in order from its
+// position; none past the tail.
 static void set_words_value(const Cell* values, uint32_t i, Cell* out) {
     if (cell_type(values) == T_MAP) {
-        Cell* series = stack_push(values);
-        Cell* index = stack_push_new(T_INTEGER);
-        index->w2 = i + 1;
-        reinterpret_cast<PickFn>(action_lookup(T_MAP, A_PICK))(series, index);
-        cell_copy(series, out);
-        stack_pop(2);
+        map_cell_at(values, i, out);
         return;
     }
     SeriesBuffer* b = series_buffer(values->w2);
@@ -320,14 +317,31 @@ ExitCode native_stats(bool, const int32_t* refinements) {
 
 // ---- bind and in --------------------------------------------------------------------------------
 
+// The context of a native's, action's or op's arguments: made from its spec
+// (values on the data stack, so its words have no value outside a call),
+// owned by the value itself.
+static Node native_args_context(const Cell* native) {
+    CellRoot owner(*native);
+    CellRoot spec;
+    cell_init(&spec.cell, T_BLOCK);
+    spec.cell.w2 = function_spec(native);
+    Node context = context_make_from_spec(&spec.cell, true, false, CONTEXT_FUNCTION);
+    cell_copy(&owner.cell, context_owner(context));
+    return context;
+}
+
 // The context a bind target names: a word's binding, an object's context or a
-// function's local context; 0 when it has none.
+// function's local context (an op made from a function or routine holds its
+// context); 0 when it has none.
 static Node bind_context_of(const Cell* value) {
     switch (cell_type(value)) {
     case T_FUNCTION: case T_ROUTINE: return function_context(value);
-    // A native's or action's spec context is kept only as a copy of its
-    // context cell, which does not lead back to the context itself.
-    case T_NATIVE: case T_ACTION: case T_OP: return 0;
+    case T_NATIVE: case T_ACTION: return native_args_context(value);
+    case T_OP: {
+        uint8_t source = op_source_type(value);
+        return source == T_FUNCTION || source == T_ROUTINE ? function_context(value)
+                                                          : native_args_context(value);
+    }
     default: return value->w1;  // words, objects, errors, ports
     }
 }
@@ -362,8 +376,8 @@ ExitCode native_in(bool check, const int32_t*) {
         native_arg_check(39, 0);
         native_arg_check(39, 1);
     }
-    Node context = bind_context_of(arg(0));
-    if (context == 0 || bind_word(context, arg(1)) < 0) {
+    NodeRoot context(bind_context_of(arg(0)), ROOT_BLOCK);
+    if (context.node == 0 || bind_word(context.node, arg(1)) < 0) {
         stack_box_new(T_NONE);
         return EXIT_CODE_NONE;
     }

@@ -28,15 +28,6 @@
 
 namespace kel {
 
-// The start-up glue between the command line and the script runner, which
-// takes the script from the command line's first argument: the script's name
-// leaves the argument list for system/options/script.
-static const char SCRIPT_ARGS_TAKE[] = R"kel(
-if all [block? system/options/args not tail? system/options/args] [
-    system/options/script: to file! take system/options/args
-]
-)kel";
-
 // Flags every block and paren of the loaded code, deep, as library code.
 static void library_flag(Node node) {
     SeriesBuffer* b = series_buffer(node);
@@ -164,8 +155,6 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size) 
 void library_load() {
     for (uint32_t i = 0; i < library_text_count; i++)
         library_evaluate(library_texts[i].name, library_texts[i].text, library_texts[i].size);
-    library_evaluate("start-up", reinterpret_cast<const unsigned char*>(SCRIPT_ARGS_TAKE),
-                          std::strlen(SCRIPT_ARGS_TAKE));
 }
 
 void library_start() {

@@ -1,17 +1,13 @@
-// Running the script named on the command line: `kel FILE [args]`.
+// Running the script named on the command line, or the console.
 #pragma once
 
 namespace kel {
 
-// With a script on the command line (runtime_record's argv[1]): loads the
-// file as UTF-8, evaluates it with printed values going to standard output,
-// and returns 0 when it ran to its end. An error that ends the script (a file
-// that cannot be read included) is written to standard error and gives 1.
-// Without a script, a one-line notice on standard output and 0.
-//
-// A script may start with a header, the word Kel and a block; its field
-// `prelude: %file` names a script (relative to the script's folder) that
-// runs first, in the same global context (the test dialect is pulled in so).
+// Installs the standard-output value hook and calls system/console/launch,
+// which runs the script named on the command line (its failure ends the
+// process with status 1 on standard error) or the terminal console (which
+// ends the process through quit). Returns 0 when launch returns: the script
+// ran to its end and the console was not asked to stay open.
 int script_run();
 
 } // namespace kel

@@ -26,6 +26,8 @@
 #include "natives/checksum.hpp"
 #include "natives/random.hpp"
 #include "natives/natives.hpp"
+#include "natives/parse.hpp"
+#include "io/compression/framing.hpp"
 #include "runtime/library_start.hpp"
 
 #include <cfenv>
@@ -105,8 +107,6 @@ static void global_tables_new() {
     datatype_build_words();
     runtime_words_build();
 }
-static void parse_init() {}              // parse work stacks: not built yet
-static void compression_words_init() {}  // compression method words: not built yet
 static void process_capture_init() {}    // capture buffer of call: not built yet
 // The data and call stacks, the cycle stack and the native stack guard.
 static void stacks_init() {
@@ -135,7 +135,7 @@ void runtime_init() {
     parse_init();
     ownership_init();
     checksum_init();
-    compression_words_init();
+    init_compression_words();
     process_capture_init();
     stacks_init();
     lexer_init();

@@ -95,7 +95,9 @@ TEST_F(Binary, DecodersSkipBlanksAndCommentsAndRejectBadText) {
     const Case cases[] = {
         {base64_decode, "Zm9v\n YmFy", "666F6F626172"},
         {base64_decode, "Zm8=ignored!", "666F"},         // the first "=" ends the text
-        {base64_decode, "Zm9vY", "666F6F"},              // an unfinished group is dropped
+        {base64_decode, "Zm9vY", "666F6F"},              // a lone last digit is dropped
+        {base64_decode, "Zm8", "666F"},                  // padding left out
+        {base64_decode, "Zm9vYg", "666F6F62"},
         {base64_decode, "Zm9v=", "invalid"},             // "=" after no digit of a group
         {base64_decode, "Zm9v*", "invalid"},
         {base64_decode, "Zm ; note\n8=", "666F"},

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # kel FILE runs the script: printed values on stdout, status 0; an error that
-# ends the script is formed on stderr with status 1; a header's prelude runs first.
+# ends the script is formed on stderr with status 1; a header's prelude runs
+# first; a file without a Kel header is refused with status 1.
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "$1"; exit 1; }
 
-printf 'print 1 + 2\nprin "a"\nprint ["b" 4]\n' > "$dir/ok.kel"
+printf 'Kel []\nprint 1 + 2\nprin "a"\nprint ["b" 4]\n' > "$dir/ok.kel"
 out=$("$kel" "$dir/ok.kel" 2>"$dir/err"); status=$?
 [ "$status" -eq 0 ] || fail "ok.kel exited with $status"
 [ "$out" = $'3\nab 4' ] || fail "ok.kel printed: $out"
 [ ! -s "$dir/err" ] || fail "ok.kel wrote to stderr: $(cat "$dir/err")"
 
-printf 'print "before"\ncase [true]\nprint "after"\n' > "$dir/bad.kel"
+printf 'Kel []\nprint "before"\ncase [true]\nprint "after"\n' > "$dir/bad.kel"
 out=$("$kel" "$dir/bad.kel" 2>"$dir/err"); status=$?
 [ "$status" -eq 1 ] || fail "bad.kel exited with $status"
 [ "$out" = "before" ] || fail "bad.kel printed: $out"
@@ -26,4 +27,9 @@ out=$("$kel" "$dir/sub/main.kel" 2>&1); status=$?
 
 "$kel" "$dir/missing.kel" 2>/dev/null; status=$?
 [ "$status" -eq 1 ] || fail "a missing script exited with $status"
+
+printf 'print 1\n' > "$dir/bare.kel"
+"$kel" "$dir/bare.kel" >/dev/null 2>"$dir/err"; status=$?
+[ "$status" -eq 1 ] || fail "a script without a header exited with $status"
+grep -qx '\*\*\* Error: Kel header not found!' "$dir/err" || fail "bare.kel stderr: $(cat "$dir/err")"
 exit 0
