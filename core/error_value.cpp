@@ -392,13 +392,14 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
     Cell near = *error_field(&error.cell, ERROR_NEAR);
     budget = value_write(&near, target, true, true, 40, budget);
     if (stack_mode() > 0) {
-        Cell stack = *error_field(&error.cell, ERROR_STACK);
-        if (cell_type(&stack) == T_INTEGER) {
+        // Held in roots: writing the heading may grow the target and move them.
+        CellRoot stack(*error_field(&error.cell, ERROR_STACK));
+        if (cell_type(&stack.cell) == T_INTEGER) {
             budget = text_add(target, "\n*** Stack: ", budget);
             CellRoot chain;
             chain.cell = *block_push_only(0);
             stack_pop(1);
-            if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack)) == error_in_flight.frame)
+            if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack.cell)) == error_in_flight.frame)
                 stack_chain_words(stack_mode(), &chain.cell);
             uint32_t count = series_buffer(chain.cell.w2)->length();
             for (uint32_t i = 0; i < count; i++) {
@@ -406,15 +407,15 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
                 budget = value_write(&word, target, true, false, 0, budget);
                 budget = text_add(target, " ", budget);
             }
-        } else if (cell_type(&stack) == T_BLOCK) {
+        } else if (cell_type(&stack.cell) == T_BLOCK) {
             budget = text_add(target, "\n*** Stack: ", budget);
-            budget = value_write(&stack, target, false, false, 0, budget);
+            budget = value_write(&stack.cell, target, false, false, 0, budget);
         }
     }
-    Cell files = *error_field(&error.cell, ERROR_FILES);
-    if (cell_type(&files) == T_BLOCK) {
+    CellRoot files(*error_field(&error.cell, ERROR_FILES));
+    if (cell_type(&files.cell) == T_BLOCK) {
         budget = text_add(target, "\n*** Files: ", budget);
-        budget = value_write(&files, target, true, true, 40, budget);
+        budget = value_write(&files.cell, target, true, true, 40, budget);
     }
     return budget;
 }
