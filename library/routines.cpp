@@ -25,6 +25,8 @@
 #include "datatypes/money.hpp"
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
+#include "io/kelbin/decoder.hpp"
+#include "io/kelbin/encoder.hpp"
 #include "console/terminal.hpp"
 #include "io/routines.hpp"
 #include "natives/lexer.hpp"
@@ -352,6 +354,9 @@ static void routine_error_settings_set() {
 
 static const RoutineDef ROUTINES[] = {
     {"quit-return", "status [integer!]", routine_quit_return, 0, nullptr},
+    // Picked up into system/codecs/kelbin by library/codecs.kel; their words are then unset.
+    {"kelbin-encode*", "data [any-type!] compact? [logic!]", routine_kelbin_encode_star, 0, nullptr},
+    {"kelbin-decode", "payload [any-type!]", routine_kelbin_decode, 0, nullptr},
     {"set-quiet", "word [any-type!] value [any-type!]", routine_set_quiet, 0, nullptr},
     {"set-slot-quiet", "series [any-type!] value [any-type!]", routine_set_slot_quiet, 0, nullptr},
     {"shift-right", "data [integer!] bits [integer!]", routine_shift_right, 0, nullptr},
