@@ -18,8 +18,6 @@ static ChangeNotify change_notify = nullptr;
 
 void context_change_notify_set(ChangeNotify notify) { change_notify = notify; }
 
-Cell* context_cell(Node context) { return reinterpret_cast<Cell*>(series_buffer(context)->head_ptr()); }
-Cell* context_owner(Node context) { return context_cell(context) + 1; }
 uint32_t context_kind(Node context) {
     return (context_cell(context)->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
 }
@@ -305,7 +303,31 @@ void bind_block(const Cell* block, Node context, bool self) {
 
 // ---- values ------------------------------------------------------------------------------------------
 
+// The write of a resolved word into an existing slot with no change handler
+// to call: nothing allocates, so no roots are needed. False when the general
+// path must run (unresolved word, missing slot, a context without values to
+// report, or a handler to notify).
+static bool context_set_value_direct(const Cell* word, const Cell* value, Node node, bool notify) {
+    uint32_t index = word->w3;
+    if (index == WORD_UNBOUND) return false;
+    const Cell* c = context_cell(node);
+    if (c->w2 == 0) return false;
+    if (c->header & CONTEXT_ON_STACK) {
+        cell_copy(value, data_stack.bottom + (c->w2 - 1) + index);
+        return true;
+    }
+    SeriesBuffer* values = series_buffer(c->w2);
+    if (index >= values->length()) return false;
+    const Cell* owner = c + 1;
+    if (notify && change_notify && cell_type(owner) == T_OBJECT && owner->w3 != 0) return false;
+    if (context_kind(node) == CONTEXT_OBJECT && index < context_word_count(node))
+        context_word_at(node, index)->header |= WORD_SLOT_WRITTEN;
+    cell_copy(value, reinterpret_cast<Cell*>(values->head_ptr()) + index);
+    return true;
+}
+
 void context_set_value(Cell* word, const Cell* value, Node node, bool notify) {
+    if (context_set_value_direct(word, value, node, notify)) return;
     NodeRoot context(node, ROOT_BLOCK);
     CellRoot held(*value);
     if (word->w3 == WORD_UNBOUND) {
@@ -374,14 +396,6 @@ Cell* word_get(const Cell* word) {
         error_raise(ERR_NO_VALUE, &w);
     }
     return context_get_value(word->w1, word);
-}
-
-// ---- function contexts ---------------------------------------------------------------------------------
-
-uint32_t context_values(Node context) { return context_cell(context)->w2; }
-void context_values_set(Node context, uint32_t values) { context_cell(context)->w2 = values; }
-void context_values_set_args(Node context, Cell* args) {
-    context_cell(context)->w2 = stack_index(args) + 1;
 }
 
 } // namespace kel

@@ -20,6 +20,7 @@
 // stack or in a root holder.
 #pragma once
 #include "core/cell.hpp"
+#include "core/stack.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -60,8 +61,10 @@ Node context_make_from_spec(const Cell* spec, bool on_stack, bool object, uint32
 Node context_clone(Cell* owner, uint32_t kind);
 
 // The context cell and the owner cell; valid until the next allocation.
-Cell* context_cell(Node context);
-Cell* context_owner(Node context);
+inline Cell* context_cell(Node context) {
+    return reinterpret_cast<Cell*>(series_buffer(context)->head_ptr());
+}
+inline Cell* context_owner(Node context) { return context_cell(context) + 1; }
 uint32_t context_kind(Node context);
 
 // ---- words ------------------------------------------------------------------------------------
@@ -138,9 +141,11 @@ void context_change_notify_set(ChangeNotify notify);
 // ---- function contexts (the data stack's view) ---------------------------------------------------
 
 // The raw values field: 0 while not running.
-uint32_t context_values(Node context);
-void context_values_set(Node context, uint32_t values);
+inline uint32_t context_values(Node context) { return context_cell(context)->w2; }
+inline void context_values_set(Node context, uint32_t values) { context_cell(context)->w2 = values; }
 // Points a stack context's values at the frame's first argument cell.
-void context_values_set_args(Node context, Cell* args);
+inline void context_values_set_args(Node context, Cell* args) {
+    context_cell(context)->w2 = stack_index(args) + 1;
+}
 
 } // namespace kel

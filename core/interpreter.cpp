@@ -25,7 +25,9 @@
 #include "core/vocabulary.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
+#include "datatypes/integer.hpp"
 #include "library/routines.hpp"
+#include "natives/compare.hpp"
 
 namespace kel {
 
@@ -72,6 +74,7 @@ constexpr uint32_t FETCH_MODE_SHIFT = 20;
 enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2, FETCH_NEVER = 3 };
 
 static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
+static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op);
 
 void interpreter_init() {
     position_depth = 0;
@@ -143,6 +146,54 @@ Cell* context_slot_at(Node context, uint32_t index) {
 
 Cell* root_cell_at(uint32_t n) {
     return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + n;
+}
+
+// The value of a bound word read without raising: null when the word is
+// unbound or its context has no values (a function that is not running).
+static inline const Cell* word_value_or_null(const Cell* word) {
+    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
+    const Cell* c = context_cell_fast(word->w1);
+    if (c->w2 == 0) return nullptr;
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
+    SeriesBuffer* b = series_buffer(c->w2);
+    if (word->w3 >= b->length()) return nullptr;
+    return reinterpret_cast<const Cell*>(b->head_ptr()) + word->w3;
+}
+
+// The op! a code value stands for: a word whose value (in a context with
+// values) is an op!; null for anything else.
+static inline const Cell* operator_of(const Cell* code) {
+    if (cell_type(code) != T_WORD) return nullptr;
+    const Cell* value = word_value_or_null(code);
+    return value && cell_type(value) == T_OP ? value : nullptr;
+}
+
+// The operator held by the word at the cursor, or null when there is none.
+static const Cell* infix_operator(EvalCursor& cursor) {
+    if (code_ended(cursor)) return nullptr;
+    return operator_of(code_at(cursor, cursor.position));
+}
+
+// The value an expression made of the code value v alone gives without
+// evaluating anything: v itself for a type that evaluates to itself, a word's
+// value when that is no function, op! or unset!. Null when the value needs the
+// full evaluator (and always while tracing, which reports each step).
+static inline const Cell* plain_value_of(const Cell* v) {
+    if (trace_state.tracing) return nullptr;
+    switch (cell_type(v)) {
+    case T_WORD: {
+        const Cell* value = word_value_or_null(v);
+        if (!value) return nullptr;
+        uint8_t t = cell_type(value);
+        return t == T_UNSET || t == T_OP || callable_type_q(t) ? nullptr : value;
+    }
+    case T_SET_WORD: case T_SET_PATH: case T_GET_WORD: case T_LIT_WORD: case T_PAREN:
+    case T_PATH: case T_GET_PATH: case T_LIT_PATH: case T_OP: case T_NATIVE: case T_ACTION:
+    case T_FUNCTION: case T_ROUTINE: case T_ISSUE:
+        return nullptr;
+    default:
+        return v;
+    }
 }
 
 // Sets a word (on the data stack) to a value (on the data stack): slots of
@@ -314,7 +365,20 @@ static ExitCode fetch_one(const Cell* function, const Cell* typeset, EvalCursor&
         }
         raise_no_arg(function, param);
     }
-    if (mode == FETCH_EVAL) return eval_expression(cursor, no_infix, true, false);
+    if (mode == FETCH_EVAL) {
+        // A plain value is pushed without a trip through the evaluator; the
+        // code is read in place, as nothing here allocates. code_ended has
+        // clamped the end to the code's length.
+        const Cell* code = code_at(cursor, cursor.position);
+        if (const Cell* value = plain_value_of(code)) {
+            cursor.position++;
+            Cell* start = stack_push(value);
+            if (no_infix || cursor.position >= cursor.end) return EXIT_CODE_NONE;
+            const Cell* op = operator_of(code + 1);
+            return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+        }
+        return eval_expression(cursor, no_infix, true, false);
+    }
     const Cell* v = code_at(cursor, cursor.position++);
     if (mode == FETCH_QUOTED) {
         switch (cell_type(v)) {
@@ -738,23 +802,87 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     return EXIT_CODE_NONE;
 }
 
-// The operator held by the word at the cursor, or null when the next value is
-// not a word whose value (in a context with values) is an op!.
-static const Cell* infix_operator(EvalCursor& cursor) {
-    if (code_ended(cursor)) return nullptr;
-    const Cell* next = code_at(cursor, cursor.position);
-    if (cell_type(next) != T_WORD || next->w1 == 0 || next->w3 == WORD_UNBOUND) return nullptr;
-    const Cell* c = context_cell_fast(next->w1);
-    if (c->w2 == 0) return nullptr;
-    const Cell* value;
-    if (c->header & CONTEXT_ON_STACK) {
-        value = data_stack.bottom + (c->w2 - 1) + next->w3;
-    } else {
-        SeriesBuffer* b = series_buffer(c->w2);
-        if (next->w3 >= b->length()) return nullptr;
-        value = reinterpret_cast<const Cell*>(b->head_ptr()) + next->w3;
+// The comparison a comparison native stands for, or -1 for any other native.
+static int32_t comparison_of_native(uint32_t index) {
+    NativeFn fn = native_entry(index);
+    if (fn == native_lesser_q) return CMP_LESSER;
+    if (fn == native_greater_q) return CMP_GREATER;
+    if (fn == native_equal_q) return CMP_EQUAL;
+    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
+    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
+    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
+    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
+    return -1;
+}
+
+// An arithmetic or comparison operator between two integer! values, the right
+// one an integer literal or a word holding an integer, is computed here
+// without a call frame; its result is the one the call would give (the left
+// operand's cell receives it in place, as the action does). Answers false,
+// touching nothing, for anything else, including a division by zero or an
+// overflowing division, so the call raises the error as usual.
+static bool integer_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
+    if (cell_type(left) != T_INTEGER || trace_state.tracing || code_ended(cursor)) return false;
+    const Cell* right = code_at(cursor, cursor.position);
+    if (cell_type(right) == T_WORD) right = word_value_or_null(right);
+    if (!right || cell_type(right) != T_INTEGER) return false;
+    int32_t a = int32_t(left->w2), b = int32_t(right->w2);
+    uint32_t index = function_index(op);
+    if (op_source_type(op) == T_ACTION) {
+        int32_t math;
+        switch (index) {
+        case A_ADD: math = OP_ADD; break;
+        case A_SUBTRACT: math = OP_SUBTRACT; break;
+        case A_MULTIPLY: math = OP_MULTIPLY; break;
+        case A_REMAINDER: case A_DIVIDE:
+            if (b == 0 || b == -1) return false;
+            math = index == A_REMAINDER ? OP_REMAINDER : OP_DIVIDE;
+            break;
+        default: return false;
+        }
+        cursor.position++;
+        integer_math_op(a, b, math, left);
+        return true;
     }
-    return cell_type(value) == T_OP ? value : nullptr;
+    if (op_source_type(op) != T_NATIVE) return false;
+    int32_t comparison = comparison_of_native(index);
+    if (comparison < 0) return false;
+    bool result;
+    switch (comparison) {
+    case CMP_LESSER: result = a < b; break;
+    case CMP_GREATER: result = a > b; break;
+    case CMP_NOT_EQUAL: result = a != b; break;
+    case CMP_LESSER_OR_EQUAL: result = a <= b; break;
+    case CMP_GREATER_OR_EQUAL: result = a >= b; break;
+    default: result = a == b; break;
+    }
+    cursor.position++;
+    logic_make_at(left, result);
+    return true;
+}
+
+// Applies the infix operators that follow the value at start (the data top
+// is just above it), from op, the first one, at the cursor: a op1 b op2 c,
+// strictly left to right, each result the next left operand.
+static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
+    for (; op; op = infix_operator(cursor)) {
+        const Cell* word = code_at(cursor, cursor.position);
+        if (trace_state.tracing) {
+            Cell w = *word;
+            trace_event(TRACE_FETCH, &cursor, nullptr, &w);
+            // The tracer may have changed the code.
+            op = infix_operator(cursor);
+            if (!op) break;
+            word = code_at(cursor, cursor.position);
+        }
+        Cell name = *word;  // read by the frame mark only, before anything allocates
+        cursor.position++;
+        data_stack.top = start + 1;
+        if (integer_operator(op, cursor, start)) continue;
+        ExitCode x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+        if (x != EXIT_CODE_NONE) return x;
+    }
+    return EXIT_CODE_NONE;
 }
 
 ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
@@ -762,19 +890,8 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
     ExitCode x = eval_primary(cursor, no_infix, literal_functions);
     if (x != EXIT_CODE_NONE) return x;
     if (!no_infix) {
-        // a op1 b op2 c: strictly left to right, each result the next left operand.
-        while (const Cell* op = infix_operator(cursor)) {
-            const Cell* word = code_at(cursor, cursor.position);
-            if (trace_state.tracing) {
-                Cell w = *word;
-                trace_event(TRACE_FETCH, &cursor, nullptr, &w);
-                op = infix_operator(cursor);
-                word = code_at(cursor, cursor.position);
-            }
-            Cell name = *word;  // read by the frame mark only, before anything allocates
-            cursor.position++;
-            data_stack.top = start + 1;
-            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+        if (const Cell* op = infix_operator(cursor)) {
+            x = eval_infix(cursor, start, op);
             if (x != EXIT_CODE_NONE) return x;
         }
     }

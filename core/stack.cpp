@@ -58,32 +58,8 @@ void stack_overflow() {
 
 // ---- marking ------------------------------------------------------------------------
 
-static inline CallFrame* frame_push(const Cell* word, uint32_t flags) {
-    CallFrame* frame = call_stack.top;
-    if (frame >= call_stack.end) stack_overflow();
-    call_stack.top = frame + 1;
-    frame->flags = flags;
-    if (word) {
-        frame->symbol = word->w2;
-        frame->context = word->w1;
-    } else {
-        frame->symbol = stack_labels.body;
-        frame->context = 0;
-    }
-    frame->function_context = 0;
-    frame->saved_values = 0;
-    frame->caller_args = data_stack.args;
-    data_stack.args = data_stack.top;
-    return frame;
-}
-
-Cell* stack_mark(const Cell* word, uint32_t kind_flags) {
-    frame_push(word, kind_flags);
-    return data_stack.args;
-}
-
 Cell* stack_mark_func(const Cell* word, Node function_context) {
-    CallFrame* frame = frame_push(word, FRAME_FUNC);
+    CallFrame* frame = stack_frame_push(word, FRAME_FUNC);
     frame->function_context = function_context;
     frame->saved_values = function_context ? context_values(function_context) : 0;
     return data_stack.args;
@@ -91,15 +67,8 @@ Cell* stack_mark_func(const Cell* word, Node function_context) {
 
 Cell* stack_mark_func_body(const Cell* word, Node function_context) {
     context_values_set_args(function_context, data_stack.args);
-    frame_push(word, FRAME_FUNC_BODY);
+    stack_frame_push(word, FRAME_FUNC_BODY);
     return data_stack.args;
-}
-
-void stack_set_body_flag(bool on) {
-    CallFrame* frame = stack_top_frame();
-    if (!frame) return;
-    if (on) frame->flags |= FRAME_BODY;
-    else frame->flags &= ~FRAME_BODY;
 }
 
 void stack_set_body_flag_below() {
@@ -157,8 +126,6 @@ static inline void unwind_none(bool restore) {
     data_stack.top = data_stack.args;
 }
 
-void stack_unwind_keep() { unwind_keep(false); }
-void stack_unwind_last() { unwind_last(false); }
 void stack_unwind_none() { unwind_none(false); }
 void stack_unwind_func_keep() { unwind_keep(true); }
 void stack_unwind_func() { unwind_none(true); }

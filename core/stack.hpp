@@ -112,7 +112,29 @@ inline uint32_t stack_index(const Cell* cell) { return uint32_t(cell - data_stac
 // word is a word-family cell whose symbol and context the frame records; null
 // marks the frame with the label <body> and no context.
 
-Cell* stack_mark(const Cell* word, uint32_t kind_flags);
+// Pushes a frame of the kind; ARGS moves to the data top.
+inline CallFrame* stack_frame_push(const Cell* word, uint32_t flags) {
+    CallFrame* frame = call_stack.top;
+    if (frame >= call_stack.end) stack_overflow();
+    call_stack.top = frame + 1;
+    frame->flags = flags;
+    if (word) {
+        frame->symbol = word->w2;
+        frame->context = word->w1;
+    } else {
+        frame->symbol = stack_labels.body;
+        frame->context = 0;
+    }
+    frame->function_context = 0;
+    frame->saved_values = 0;
+    frame->caller_args = data_stack.args;
+    data_stack.args = data_stack.top;
+    return frame;
+}
+inline Cell* stack_mark(const Cell* word, uint32_t kind_flags) {
+    stack_frame_push(word, kind_flags);
+    return data_stack.args;
+}
 inline Cell* stack_mark_native(const Cell* word) { return stack_mark(word, FRAME_NATIVE); }
 inline Cell* stack_mark_native_interp(const Cell* word) { return stack_mark(word, FRAME_NATIVE_INTERP); }
 inline Cell* stack_mark_func_interp(const Cell* word) { return stack_mark(word, FRAME_FUNC_INTERP); }
@@ -127,7 +149,13 @@ Cell* stack_mark_func(const Cell* word, Node function_context);
 // marks a body frame (target of return and exit).
 Cell* stack_mark_func_body(const Cell* word, Node function_context);
 
-void stack_set_body_flag(bool on);
+// Sets or clears the body flag of the top frame (none: nothing).
+inline void stack_set_body_flag(bool on) {
+    if (call_stack.top == call_stack.bottom) return;
+    CallFrame* frame = call_stack.top - 1;
+    if (on) frame->flags |= FRAME_BODY;
+    else frame->flags &= ~FRAME_BODY;
+}
 // Flags the frame below the top one as a body, unless it is already (do).
 void stack_set_body_flag_below();
 // Sets the interpreter bit on the top frame (apply).
@@ -141,9 +169,18 @@ void stack_mark_top_interp();
 // call stack is empty). Restores.
 void stack_unwind();
 // The callee's result cell stays as the caller's last pushed value.
-void stack_unwind_keep();
+inline void stack_unwind_keep() {
+    if (call_stack.top == call_stack.bottom) return;
+    CallFrame* frame = --call_stack.top;
+    data_stack.top = data_stack.args + 1;
+    data_stack.args = frame->caller_args;
+}
 // stack_unwind_keep, then the result is copied into the caller's ARGS[0].
-void stack_unwind_last();
+inline void stack_unwind_last() {
+    Cell* result = data_stack.args;
+    stack_unwind_keep();
+    cell_copy(result, data_stack.args);
+}
 // ARGS := caller ARGS; top := ARGS.
 void stack_unwind_none();
 // The same three for leaving a kind-1 frame, with restore.

@@ -16,12 +16,6 @@ namespace kel {
 
 // The payload words as the 12-byte array the layout is defined on.
 static uint8_t* mask_bytes(Cell* c) { return reinterpret_cast<uint8_t*>(&c->w1); }
-static const uint8_t* mask_bytes(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->w1); }
-
-bool typeset_has(const Cell* typeset, uint8_t type) {
-    if (type >= TYPESET_BITS) return false;
-    return (mask_bytes(typeset)[type >> 3] & (0x80 >> (type & 7))) != 0;
-}
 
 void typeset_add_type(Cell* typeset, uint8_t type) {
     if (type < TYPESET_BITS) mask_bytes(typeset)[type >> 3] |= uint8_t(0x80 >> (type & 7));

@@ -17,7 +17,10 @@ constexpr uint32_t TYPESET_BITS = 96;
 // ---- the mask -----------------------------------------------------------------------------
 
 // Whether the typeset holds the type id (ids of 96 and above never).
-bool typeset_has(const Cell* typeset, uint8_t type);
+inline bool typeset_has(const Cell* typeset, uint8_t type) {
+    if (type >= TYPESET_BITS) return false;
+    return (reinterpret_cast<const uint8_t*>(&typeset->w1)[type >> 3] & (0x80 >> (type & 7))) != 0;
+}
 // Adds or removes one type id (ids of 96 and above are ignored).
 void typeset_add_type(Cell* typeset, uint8_t type);
 void typeset_remove_type(Cell* typeset, uint8_t type);

@@ -3,9 +3,11 @@
 // sweeps and the node-frame review.
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/start.hpp"
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <vector>
 
 namespace kel {
@@ -104,29 +106,19 @@ void collector_update_refs(Node* first, Node* end) {
 
 // ---- roots ----------------------------------------------------------------------------------
 
-struct RootSlot {
-    void* slot;  // null once unregistered out of order
-    RootKind kind;
-};
+RootStack root_stack = {nullptr, nullptr, nullptr};
 
-// Registered slots as a stack: holders are mostly destroyed in reverse order.
-// Never destroyed, so holders with static storage may unregister at exit.
-static std::vector<RootSlot>& root_slots() {
-    static auto* slots = new std::vector<RootSlot>();
-    return *slots;
+void root_stack_grow() {
+    size_t used = size_t(root_stack.top - root_stack.base);
+    size_t capacity = used ? used * 2 : 256;
+    auto* slots = static_cast<RootSlot*>(std::realloc(root_stack.base, capacity * sizeof(RootSlot)));
+    if (!slots) runtime_error_exit(RUNTIME_OUT_OF_MEMORY, __builtin_return_address(0));
+    root_stack = {slots, slots + used, slots + capacity};
 }
 
-void root_slot_push(void* slot, RootKind kind) { root_slots().push_back({slot, kind}); }
-
-void root_slot_pop(void* slot) {
-    std::vector<RootSlot>& slots = root_slots();
-    if (!slots.empty() && slots.back().slot == slot) {
-        slots.pop_back();
-    } else {
-        for (size_t i = slots.size(); i-- > 0;)
-            if (slots[i].slot == slot) { slots[i].slot = nullptr; break; }
-    }
-    while (!slots.empty() && !slots.back().slot) slots.pop_back();
+void root_slot_forget(void* slot) {
+    for (RootSlot* r = root_stack.top; r-- > root_stack.base;)
+        if (r->slot == slot) { r->slot = nullptr; break; }
 }
 
 static std::vector<RootMarker> extra_roots;
@@ -151,8 +143,8 @@ void collector_roots_forget() {
 
 static void mark_roots() {
     collector_mark_values(&root_cell, &root_cell + 1);
-    std::vector<RootSlot>& slots = root_slots();
-    for (RootSlot& r : slots) {
+    for (RootSlot* slot = root_stack.base; slot < root_stack.top; slot++) {
+        RootSlot& r = *slot;
         if (!r.slot) continue;
         switch (r.kind) {
         case ROOT_CELL: collector_mark_values(static_cast<Cell*>(r.slot), static_cast<Cell*>(r.slot) + 1); break;

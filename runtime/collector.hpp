@@ -78,8 +78,34 @@ void dead_nodes_flush();
 // node whose buffer holds cells (marked as a block) or plain data.
 enum RootKind : uint8_t { ROOT_CELL, ROOT_BLOCK, ROOT_SERIES };
 
-void root_slot_push(void* slot, RootKind kind);
-void root_slot_pop(void* slot);
+// Registered slots as a stack (holders are mostly destroyed in reverse
+// order): base .. top in use, end the capacity. The array is never freed, so
+// holders with static storage may unregister at exit.
+struct RootSlot {
+    void* slot;  // null once unregistered out of order
+    RootKind kind;
+};
+struct RootStack {
+    RootSlot* base;
+    RootSlot* top;
+    RootSlot* end;
+};
+extern RootStack root_stack;
+
+// Doubles the capacity of the stack.
+void root_stack_grow();
+// Unregisters a slot that is not the top one (its entry becomes null).
+void root_slot_forget(void* slot);
+
+inline void root_slot_push(void* slot, RootKind kind) {
+    if (root_stack.top == root_stack.end) root_stack_grow();
+    *root_stack.top++ = {slot, kind};
+}
+inline void root_slot_pop(void* slot) {
+    if (root_stack.top != root_stack.base && root_stack.top[-1].slot == slot) root_stack.top--;
+    else root_slot_forget(slot);
+    while (root_stack.top != root_stack.base && !root_stack.top[-1].slot) root_stack.top--;
+}
 
 // A value held by C++ code across anything that can allocate. The collector
 // marks it and rewrites its node when the node moves.

@@ -47,7 +47,11 @@ struct SeriesBuffer {
     uint8_t* tail_ptr() { return data() + tail; }
     uint32_t unit() const { return flags & SERIES_UNIT_MASK; }
     // log2 of the unit: 0, 1, 2, 3 (8-byte vector items) or 4
-    uint32_t shift() const { uint32_t u = unit(); return u == 16 ? 4 : u == 8 ? 3 : u == 4 ? 2 : u == 2 ? 1 : 0; }
+    uint32_t shift() const {
+        // log2 by unit; any other unit counts bytes.
+        static constexpr uint8_t shifts[SERIES_UNIT_MASK + 1] = {0, 0, 1, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 4};
+        return shifts[unit()];
+    }
     uint32_t length() const { return (tail - head) >> shift(); }
 };
 static_assert(sizeof(SeriesBuffer) == 20, "the header is five 32-bit words");

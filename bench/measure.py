@@ -1,0 +1,112 @@
+"""Runs each benchmark program in kel, python3 and lua alternately, checks that
+the three print the same result and prints a table of median wall times, their
+ratios and the peak resident memory of each run (measured by /usr/bin/time).
+
+usage: measure.py KEL_BINARY [RUNS]
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"
+LUA = "/usr/bin/lua5.4"
+TIME = "/usr/bin/time"
+
+# Programs in table order; each is NAME.kel, NAME.py and NAME.lua in this folder.
+PROGRAMS = ["startup", "fib", "count", "string", "block", "map", "object",
+            "call", "return", "alloc"]
+
+
+def run_once(argv):
+    """Returns (seconds, peak resident KiB, stdout, exit status, stderr) of one run.
+    /usr/bin/time reports the peak of the program alone (a child forked from this
+    process would count this process's pages too)."""
+    with tempfile.NamedTemporaryFile("r") as peak:
+        start = time.perf_counter()
+        proc = subprocess.run([TIME, "-f", "%M", "-o", peak.name] + argv,
+                              capture_output=True)
+        elapsed = time.perf_counter() - start
+        kib = int(peak.read().split()[-1])
+    return elapsed, kib, proc.stdout.decode(), proc.returncode, proc.stderr.decode()
+
+
+def peers(kel, name):
+    path = lambda ext: os.path.join(BENCH, name + ext)
+    return [("kel", [kel, path(".kel")]),
+            ("python3", [PYTHON, path(".py")]),
+            ("lua", [LUA, path(".lua")])]
+
+
+def main():
+    kel = sys.argv[1]
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    rows = {}
+    failed = False
+    floor = []  # python3 -c pass, timed alongside the start-up runs
+    for name in PROGRAMS:
+        times = {}
+        memory = {}
+        outputs = {}
+        for who, argv in peers(kel, name):
+            run_once(argv)  # warms the file cache; not counted
+        for _ in range(runs):
+            if name == "startup":
+                floor.append(run_once([PYTHON, "-c", "pass"])[0])
+            for who, argv in peers(kel, name):
+                seconds, kib, out, code, err = run_once(argv)
+                if code != 0:
+                    print(f"{name}: {who} exited with {code}: {err.strip()}", file=sys.stderr)
+                    failed = True
+                times.setdefault(who, []).append(seconds)
+                memory[who] = max(memory.get(who, 0), kib)
+                outputs.setdefault(who, set()).add(" ".join(out.split()))
+        results = set().union(*outputs.values())
+        if len(results) != 1:
+            print(f"{name}: results differ: {outputs}", file=sys.stderr)
+            failed = True
+        rows[name] = ({w: statistics.median(t) for w, t in times.items()}, memory)
+        print_row(name, *rows[name])
+        sys.stdout.flush()
+    floor = statistics.median(floor)
+    print(f"\n{PYTHON} -c pass: {floor * 1000:.1f} ms")
+    print_targets(rows, floor)
+    return 1 if failed else 0
+
+
+HEADER = (f"{'program':<9} {'kel ms':>9} {'python3 ms':>11} {'lua ms':>9} "
+          f"{'kel/py':>7} {'kel/lua':>8}   {'kel MB':>7} {'py MB':>7} {'lua MB':>7}")
+printed_header = False
+
+
+def print_row(name, times, memory):
+    global printed_header
+    if not printed_header:
+        print(HEADER)
+        print("-" * len(HEADER))
+        printed_header = True
+    k, p, l = times["kel"], times["python3"], times["lua"]
+    mb = lambda who: memory[who] / 1024
+    print(f"{name:<9} {k * 1000:9.1f} {p * 1000:11.1f} {l * 1000:9.1f} "
+          f"{k / p:7.2f} {k / l:8.2f}   {mb('kel'):7.1f} {mb('python3'):7.1f} {mb('lua'):7.1f}")
+
+
+def print_targets(rows, floor):
+    verdict = lambda ok: "met" if ok else "NOT met"
+    worst = max(rows, key=lambda n: rows[n][0]["kel"] / rows[n][0]["python3"])
+    ratio = rows[worst][0]["kel"] / rows[worst][0]["python3"]
+    print(f"kel/python3 at most 1.5 everywhere (worst {worst} {ratio:.2f}): {verdict(ratio <= 1.5)}")
+    start = rows["startup"][0]["kel"]
+    print(f"start-up {start * 1000:.1f} ms, python3 -c pass {floor * 1000:.1f} ms: "
+          f"{verdict(start <= floor)}")
+    ret = rows["return"][0]["kel"] / rows["call"][0]["kel"]
+    print(f"return/call {ret:.2f} (at most 1.3): {verdict(ret <= 1.3)}")
+    peak = rows["alloc"][1]["kel"] / 1024
+    print(f"alloc peak resident {peak:.1f} MB (under 64): {verdict(peak < 64)}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,4 @@
+local function next_value(x) return x + 1 end
+local n = 0
+for _ = 1, 1000000 do n = next_value(n) end
+print(n)
