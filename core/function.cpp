@@ -84,6 +84,8 @@ void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type) {
 
 void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node context_given,
                       const Cell* entry, const Cell* extra, uint32_t flags) {
+    // Rooted first: copying the spec and body below may move the context.
+    NodeRoot context(context_given, ROOT_BLOCK);
     CellRoot s(*spec);
     spec_at_head(&s.cell);
     CellRoot b;  // none without a body
@@ -99,7 +101,6 @@ void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node contex
     if (entry) entry_cell = *entry; else cell_init(&entry_cell, T_UNSET);
     if (extra) extra_cell = *extra; else cell_init(&extra_cell, T_UNSET);
 
-    NodeRoot context(context_given, ROOT_BLOCK);
     if (!context_given) {
         context.node = context_make_from_spec(&s.cell, true, false, CONTEXT_FUNCTION);
         if (body) bind_block(&b.cell, context.node, false);

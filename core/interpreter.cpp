@@ -507,6 +507,8 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
                 uint32_t length;
                 const Cell* cells = cache_cells(args_cache_cell(function)->w2, &length);
                 if (j >= length || cell_type(&cells[j]) != T_TYPESET) break;
+                // return: after a refinement is no argument of it.
+                if (((cells[j].header >> FETCH_MODE_SHIFT) & 3) == FETCH_NEVER) break;
                 Cell c = cells[j];
                 ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, arg_param);
                 if (x != EXIT_CODE_NONE) return x;
