@@ -25,6 +25,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
@@ -252,7 +253,7 @@ static const BuiltinType builtin_types[] = {
     {T_REF, T_STRING, "ref!", init_ref},
     {T_POINT2D, 0, "point2D!", init_point2d},
     {T_POINT3D, 0, "point3D!", init_point3d},
-    {T_IMAGE, T_SERIES, "image!", nullptr},
+    {T_IMAGE, T_SERIES, "image!", init_image},
 };
 
 void datatypes_register() {

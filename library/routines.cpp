@@ -23,12 +23,16 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/money.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
-#include "io/kelbin/decoder.hpp"
-#include "io/kelbin/encoder.hpp"
 #include "console/terminal.hpp"
 #include "io/routines.hpp"
+#include "io/kelbin/decoder.hpp"
+#include "io/kelbin/encoder.hpp"
+#include "io/json.hpp"
+#include "io/cache.hpp"
+#include "io/http.hpp"
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
@@ -220,7 +224,23 @@ static void routine_collect_calls() {
     stack_set_last_reset(data_stack.args);
 }
 
-static void routine_tracing_q() { routine_logic_box(trace_state.tracing); }
+// Library function bodies run untraced, so "active" means a do/trace is
+// running and its events are not paused.
+static void routine_tracing_q() {
+    routine_logic_box(trace_state.requested && trace_state.mask != 0);
+}
+
+// Pauses (false) or resumes (true) the events of a running do/trace. The
+// tracing flag itself is put back when the calling library function
+// returns, so the pause is kept in the event mask; outside a trace nothing
+// changes.
+static void routine_trace_set() {
+    const Cell* flag = data_stack.args;
+    if (cell_type(flag) != T_LOGIC) routine_expect_arg(cell_type(flag), 0);
+    if (trace_state.requested)
+        trace_state.mask = logic_get(flag) ? trace_events_mask(&trace_state.tracer) : 0;
+    unset_make_at(stack_box_new(T_UNSET));
+}
 
 // ---- the collector's state ---------------------------------------------------------------------
 
@@ -354,9 +374,8 @@ static void routine_error_settings_set() {
 
 static const RoutineDef ROUTINES[] = {
     {"quit-return", "status [integer!]", routine_quit_return, 0, nullptr},
-    // Picked up into system/codecs/kelbin by library/codecs.kel; their words are then unset.
-    {"kelbin-encode*", "data [any-type!] compact? [logic!]", routine_kelbin_encode_star, 0, nullptr},
-    {"kelbin-decode", "payload [any-type!]", routine_kelbin_decode, 0, nullptr},
+    {"cache-make-dir", "path [file!]", routine_cache_make_dir, 0, nullptr},
+    {"cache-write", "path [file!] data [binary! string!]", routine_cache_write, 0, nullptr},
     {"set-quiet", "word [any-type!] value [any-type!]", routine_set_quiet, 0, nullptr},
     {"set-slot-quiet", "series [any-type!] value [any-type!]", routine_set_slot_quiet, 0, nullptr},
     {"shift-right", "data [integer!] bits [integer!]", routine_shift_right, 0, nullptr},
@@ -377,6 +396,7 @@ static const RoutineDef ROUTINES[] = {
     {"frame-index?", "", routine_frame_index_q, 0, nullptr},
     {"collect-calls", "blk [block!]", routine_collect_calls, 0, nullptr},
     {"tracing?", "", routine_tracing_q, 0, nullptr},
+    {"trace-set", "flag [logic!]", routine_trace_set, 0, nullptr},
     {"write-stdout", "data [any-type!]", routine_write_stdout, 0, nullptr},
     {"write-stderr", "text [string!]", routine_write_stderr, 0, nullptr},
     {"terminal-read-line", "prompt [string!] hide [logic!] history [block!]",
@@ -399,6 +419,17 @@ static const RoutineDef ROUTINES[] = {
     {"money-digits-set", "digits [any-type!]", routine_money_digits_set, 0, nullptr},
     {"error-settings-set", "depth [any-type!] files [any-type!]", routine_error_settings_set, 0,
      nullptr},
+    // Picked up into system/codecs/kelbin by library/codecs.kel; their words are then unset.
+    {"kelbin-encode*", "data [any-type!] compact? [logic!]", routine_kelbin_encode_star, 0, nullptr},
+    {"kelbin-decode", "payload [any-type!]", routine_kelbin_decode, 0, nullptr},
+    // Picked up into the image codecs of system/codecs by library/image-codecs.kel.
+    {"image-decode", "data [any-type!]", routine_image_decode, 0, nullptr},
+    {"image-encode-bmp", "img [image!] where [any-type!]", routine_image_encode_bmp, 0, nullptr},
+    {"image-encode-png", "img [image!] where [any-type!]", routine_image_encode_png, 0, nullptr},
+    {"image-encode-gif", "img [image!] where [any-type!]", routine_image_encode_gif, 0, nullptr},
+    {"image-encode-jpeg", "img [image!] where [any-type!]", routine_image_encode_jpeg, 0, nullptr},
+    {"image-encode-tiff", "img [image!] where [any-type!]", routine_image_encode_tiff, 0, nullptr},
+    {"json-unescape", "str [string!]", routine_json_unescape, 0, nullptr},
 #define TYPE_TEST(name, type) \
     {name, "\"Returns true if the value is this type\" value [any-type!]", nullptr, type, nullptr}
     TYPE_TEST("bitset?", T_BITSET), TYPE_TEST("binary?", T_BINARY), TYPE_TEST("block?", T_BLOCK),
@@ -459,6 +490,7 @@ void routine_call(const Cell* routine) {
 
 void routines_define() {
     output_hooks_add(last_lf_value_hook, last_lf_text_hook);
+    http_services_install();  // read and write of url! values reach HTTP and url-parser
     for (uint32_t i = 0; i < ROUTINE_COUNT; i++) {
         const RoutineDef& def = ROUTINES[i];
         CellRoot spec;

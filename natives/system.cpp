@@ -24,6 +24,7 @@
 #include "io/cmdline.hpp"
 #include "io/compression/framing.hpp"
 #include "io/files.hpp"
+#include "io/process.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 #include <cstring>
@@ -259,17 +260,34 @@ ExitCode native_now(bool, const int32_t* refinements) {
     return EXIT_CODE_NONE;
 }
 
-// ---- front ends whose back ends this runtime does not have yet -------------------------------
+// ---- call ----------------------------------------------------------------------------------
 
-ExitCode native_call(bool check, const int32_t*) {
+// Refinements of call, in the order of its spec.
+enum CallRefinement : uint32_t {
+    CALL_WAIT, CALL_SHOW, CALL_CONSOLE, CALL_SHELL, CALL_INPUT, CALL_OUTPUT, CALL_ERROR,
+};
+
+ExitCode native_call(bool check, const int32_t* refinements) {
     args_check(check, N_CALL, 1);
+    for (uint32_t r = CALL_INPUT; r <= CALL_ERROR; r++) {
+        uint32_t n = r - CALL_INPUT + 1;  // the argument's place in the spec
+        if (check && refinements[r] == int32_t(n)) native_arg_check(N_CALL, n);
+    }
     Cell* cmd = data_stack.args;
     if (series_tail_q(cmd)) {
         integer_box(0);
         return EXIT_CODE_NONE;
     }
-    error_raise(ERR_NOT_DONE);
+    auto given = [refinements](CallRefinement r) { return refinements[r] >= 0; };
+    int32_t result = call_process(cmd, given(CALL_WAIT), given(CALL_SHOW), given(CALL_CONSOLE),
+                                  given(CALL_SHELL), refinement_arg(refinements, CALL_INPUT),
+                                  refinement_arg(refinements, CALL_OUTPUT),
+                                  refinement_arg(refinements, CALL_ERROR));
+    integer_box(result);
+    return EXIT_CODE_NONE;
 }
+
+// ---- front ends whose back ends this runtime does not have yet -------------------------------
 
 ExitCode native_browse(bool check, const int32_t*) {
     args_check(check, N_BROWSE, 1);

@@ -28,6 +28,7 @@
 #include "natives/natives.hpp"
 #include "natives/parse.hpp"
 #include "io/compression/framing.hpp"
+#include "io/process.hpp"
 #include "runtime/library_start.hpp"
 
 #include <cfenv>
@@ -107,7 +108,6 @@ static void global_tables_new() {
     datatype_build_words();
     runtime_words_build();
 }
-static void process_capture_init() {}    // capture buffer of call: not built yet
 // The data and call stacks, the cycle stack and the native stack guard.
 static void stacks_init() {
     stack_init(stack_labels_intern());
@@ -136,7 +136,7 @@ void runtime_init() {
     ownership_init();
     checksum_init();
     init_compression_words();
-    process_capture_init();
+    call_init_buffer();
     stacks_init();
     lexer_init();
     boot_data_decode();

@@ -1,0 +1,126 @@
+#include "io/process.hpp"
+#include "core/error.hpp"
+#include "core/string.hpp"
+#include "core/unicode.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/file.hpp"
+#include "natives/system.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/platform/process.hpp"
+
+namespace kel {
+
+// Characters of room the decoding string starts with (unit 1: bytes).
+constexpr uint32_t CALL_SCRATCH_SIZE = 102400;
+
+// The string captured text is decoded into before it joins its target, so
+// that a target is changed once, after the whole text proved valid.
+static Cell call_scratch;
+
+static void call_scratch_mark() { collector_mark_values(&call_scratch, &call_scratch + 1); }
+
+void call_init_buffer() {
+    cell_init(&call_scratch, T_NONE);
+    collector_remove_root(call_scratch_mark);
+    collector_add_root(call_scratch_mark);
+    string_make_at_unit(&call_scratch, CALL_SCRATCH_SIZE, 1);
+}
+
+std::vector<std::string> call_command_split(const std::string& command) {
+    std::vector<std::string> words;
+    bool quoted = false;
+    bool in_word = false;
+    for (char c : command) {
+        if (c == '"') {
+            quoted = !quoted;
+            if (!in_word) words.emplace_back();
+            in_word = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            in_word = false;
+        } else {
+            if (!in_word) words.emplace_back();
+            in_word = true;
+            words.back() += c;
+        }
+    }
+    return words;
+}
+
+// The UTF-8 text of a string! or the local path of a file!, from the
+// position. False when it cannot reach the OS (it holds a NUL character).
+static bool call_local_text(Cell* value, std::string* text) {
+    if (cell_type(value) == T_FILE) return file_to_local(value, text);
+    std::vector<uint8_t> bytes = native_value_bytes(value);
+    text->assign(bytes.begin(), bytes.end());
+    return text->find('\0') == std::string::npos;
+}
+
+// The redirection of one stream from its argument cell (null when absent).
+// False when a file name cannot reach the OS.
+static bool call_redirect(Cell* value, bool input, ProcessStream* stream) {
+    if (!value) {
+        stream->kind = input ? StreamKind::inherit : StreamKind::null;
+        return true;
+    }
+    if (cell_type(value) == T_FILE) {
+        stream->kind = StreamKind::file;
+        return file_to_local(value, &stream->path);
+    }
+    stream->kind = StreamKind::pipe;
+    if (input) stream->bytes = native_value_bytes(value);
+    return true;
+}
+
+// Starts the request's program, through the shell when asked or when it is
+// not found. The exit status, the process id or -1.
+static int32_t call_run(const std::string& command, bool wait, bool shell,
+                        ProcessRequest* request) {
+    request->wait = wait;
+    request->argv = shell ? std::vector<std::string>{"/bin/sh", "-c", command}
+                          : call_command_split(command);
+    ProcessResult result = process_run(request);
+    if (result.outcome == ProcessOutcome::not_found && !shell) {
+        request->argv = {"/bin/sh", "-c", command};
+        result = process_run(request);
+    }
+    return result.outcome == ProcessOutcome::exited ? result.status : -1;
+}
+
+// Puts captured bytes into their target: a binary! gets them inserted at its
+// position, a string! gets their text (UTF-8) appended. Nothing captured
+// leaves the target as it is.
+static void call_decode_output(Cell* target, const std::vector<uint8_t>& bytes) {
+    if (bytes.empty()) return;
+    uint32_t count = uint32_t(bytes.size());
+    if (cell_type(target) == T_BINARY) {
+        binary_insert_bytes(target, 0, bytes.data(), count);
+        return;
+    }
+    if (cell_type(&call_scratch) != T_STRING) call_init_buffer();
+    // The shell's own messages are UTF-8 on this host too, so text is decoded
+    // the same way whether or not the command went through it.
+    SeriesBuffer* scratch = series_buffer(call_scratch.w2);
+    scratch->tail = scratch->head;
+    load_utf8(bytes.data(), count, call_scratch.w2, nullptr, false);
+    string_concatenate(target, &call_scratch, -1, 0, true, CONCAT_APPEND);
+}
+
+int32_t call_process(Cell* command, bool wait, bool show, bool console, bool shell, Cell* input,
+                     Cell* output, Cell* error) {
+    (void)show;
+    if (console) error_raise(ERR_NOT_DONE);
+    std::string text;
+    ProcessRequest request;
+    if (!call_local_text(command, &text) || !call_redirect(input, true, &request.input) ||
+        !call_redirect(output, false, &request.output) || !call_redirect(error, false, &request.error))
+        return -1;
+    bool redirected = input || output || error;
+    int32_t status = call_run(text, wait || redirected, shell, &request);
+    if (status == -1) return -1;
+    if (output && request.output.kind == StreamKind::pipe) call_decode_output(output, request.output.bytes);
+    if (error && request.error.kind == StreamKind::pipe) call_decode_output(error, request.error.bytes);
+    return status;
+}
+
+} // namespace kel

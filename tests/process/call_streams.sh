@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# call: a child's output and error that are not redirected go to /dev/null,
+# not to kel's own streams; its input is kel's own standard input; a child
+# started without waiting runs on after kel's call returns.
+kel="$1"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "$1"; exit 1; }
+
+cat > "$dir/quiet.kel" <<KEL
+Kel []
+call/wait/shell "echo leaked; echo leaked >&2"
+print call/wait/shell {read line; test "\$line" = fed}
+KEL
+out=$(echo fed | "$kel" "$dir/quiet.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 0 ] || fail "quiet.kel exited with $status: $(cat "$dir/err")"
+[ "$out" = "0" ] || fail "quiet.kel printed: $out"
+[ ! -s "$dir/err" ] || fail "quiet.kel wrote to stderr: $(cat "$dir/err")"
+
+cat > "$dir/detached.kel" <<KEL
+Kel []
+print integer? call/shell "sleep 0.2; touch $dir/ran"
+KEL
+out=$("$kel" "$dir/detached.kel" 2>&1); status=$?
+[ "$status" -eq 0 ] && [ "$out" = "true" ] || fail "detached.kel: status $status, output: $out"
+for _ in $(seq 50); do [ -e "$dir/ran" ] && break; sleep 0.1; done
+[ -e "$dir/ran" ] || fail "the child started without waiting did not run"
