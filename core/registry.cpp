@@ -29,6 +29,7 @@
 #include "datatypes/pair.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/tag.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/triple.hpp"
@@ -248,7 +249,7 @@ static const BuiltinType builtin_types[] = {
     {T_EMAIL, T_STRING, "email!", init_email},
     {T_HANDLE, T_INTEGER, "handle!", init_handle},
     {T_DATE, 0, "date!", init_date},
-    {T_PORT, T_OBJECT, "port!", nullptr},
+    {T_PORT, T_OBJECT, "port!", init_port},
     {T_MONEY, 0, "money!", init_money},
     {T_REF, T_STRING, "ref!", init_ref},
     {T_POINT2D, 0, "point2D!", init_point2d},
