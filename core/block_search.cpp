@@ -30,11 +30,15 @@ static uint32_t length_of(const Cell* block) { return buffer_of(block)->length()
 static bool given(const Cell* arg) { return arg != nullptr; }
 
 
-// A heap block released on every way out.
+// Scratch memory released on every way out: a few cells (one appended value,
+// the common case) live in the holder itself, larger runs in a heap block.
 struct HeapHold {
+    alignas(16) unsigned char local[4 * sizeof(Cell)];
     void* memory;
-    explicit HeapHold(size_t bytes) : memory(heap_alloc(bytes ? bytes : 1)) {}
-    ~HeapHold() { heap_free(memory); }
+    explicit HeapHold(size_t bytes) : memory(bytes <= sizeof local ? local : heap_alloc(bytes)) {}
+    ~HeapHold() {
+        if (memory != local) heap_free(memory);
+    }
     HeapHold(const HeapHold&) = delete;
     HeapHold& operator=(const HeapHold&) = delete;
 };
