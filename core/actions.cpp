@@ -92,7 +92,7 @@ void dispatch_mold(const Cell* value, Cell* out, bool only, bool all, bool flat,
     form_mold_into(value, out, true, only, all, flat, limit);
 }
 
-// The /part limit of form and mold (param: the limit's place in the spec).
+// The /part limit of form and mold (param: the limit's place in its spec).
 static int32_t part_limit(const Cell* part, uint32_t param) {
     if (!part) return -1;
     if (cell_type(part) != T_INTEGER) {

@@ -1,4 +1,4 @@
-// native!, action!, op!, function! and routine!: their constructors, the spec
+// native!, action!, op!, function! and routine!: their constructors, spec
 // checker every function spec passes, the locals of `function`, and the
 // actions these types register.
 #include "core/function.hpp"
@@ -84,7 +84,7 @@ void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type) {
 
 void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node context_given,
                       const Cell* entry, const Cell* extra, uint32_t flags) {
-    // Rooted first: copying the spec and body below may move the context.
+    // Rooted first: copying its spec and body below may move the context.
     NodeRoot context(context_given, ROOT_BLOCK);
     CellRoot s(*spec);
     spec_at_head(&s.cell);
@@ -353,7 +353,7 @@ static void collect_in(Node series, uint32_t from, Node exclusions, Node collect
 
 void function_collect_locals(Cell* spec, const Cell* body) {
     CellRoot b(*body);
-    // The exclusion list: the spec's names as words.
+    // The exclusion list: its spec's names as words.
     NodeRoot exclusions(series_new_cells(8), ROOT_BLOCK);
     NodeRoot collected(series_new_cells(8), ROOT_BLOCK);
     int32_t extern_at = -1;

@@ -1,21 +1,21 @@
 // Callable values: native!, action!, op!, function! and routine!.
 //
 // native! and action!: word 1 the index of the entry in the natives table
-// (1..120) or the action entry table (1..62); word 2 the spec block's node;
+// (1..120) or the action entry table (1..62); word 2 its spec block's node;
 // word 3 the "more" node, a block of two cells: a copy of the context! cell of
-// a context made from the spec (kind function, values on the stack), and the
+// a context made from its spec (kind function, values on the stack), and the
 // argument cache (none until the interpreter first calls the value).
 //
 // op!: a copy of the source value (native, action, function or routine) with
 // type 23 and the source's type id in header bits 16-23.
 //
-// function!: header flags FUNCTION_NO_TRACE and FUNCTION_TRACE from the spec's
+// function!: header flags FUNCTION_NO_TRACE and FUNCTION_TRACE from its spec's
 // attribute block; word 1 the context node (kind function, values on the data
-// stack while a call runs); word 2 the spec node (index 0); word 3 the "more"
+// stack while a call runs); word 2 its spec node (index 0); word 3 the "more"
 // node, a block of five cells (MORE_*). The function cell is also the owner
 // cell of its context.
 //
-// routine!: header flag ROUTINE_CELLS and the spec's word count in bits
+// routine!: header flag ROUTINE_CELLS and its spec's word count in bits
 // 25-29; words 1-3 as for function!, the third more cell holding the entry.
 #pragma once
 #include "core/cell.hpp"
@@ -42,7 +42,7 @@ enum MoreCell : uint32_t {
 };
 constexpr uint32_t MORE_CELLS = 5;
 constexpr uint32_t MORE_NATIVE_CELLS = 2;
-constexpr uint32_t MORE_NATIVE_CONTEXT = 0;  // native!/action!: the spec's context! cell
+constexpr uint32_t MORE_NATIVE_CONTEXT = 0;  // native!/action!: its spec's context! cell
 
 // Whether the type is one of the four that the interpreter calls.
 inline bool callable_type_q(uint8_t type) {
@@ -61,14 +61,14 @@ inline Cell* function_more_cell(const Cell* fn, uint32_t n) {
 
 // ---- constructors --------------------------------------------------------------------
 
-// A native! or action! of the spec block (from its position) and table index,
+// A native! or action! of its spec block (from its position) and table index,
 // written into out (which the collector must see). The index is not checked.
 void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type);
 
 // A function! written into out (which the collector must see). The spec and
 // body are clamped to their tails; a spec not at index 0 is copied from its
 // position; the body (when given, else none) is copied deep. Without a context
-// (context 0) one is made from the spec and the body copy is bound to it.
+// (context 0) one is made from its spec and the body copy is bound to it.
 // entry and extra, when not null, become the third and fifth more cells.
 void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node context,
                       const Cell* entry, const Cell* extra, uint32_t flags);
@@ -81,7 +81,7 @@ Cell* routine_make(const Cell* spec, const Cell* body, const Cell* entry, const 
 
 // Checks a function spec from its position; returns its attribute flags
 // (FUNCTION_TRACE, FUNCTION_NO_TRACE). Violations raise script error
-// bad-func-def with the spec; a later duplicate name dup-vars.
+// bad-func-def with its spec; a later duplicate name dup-vars.
 uint32_t function_check_spec(const Cell* spec);
 // Whether a spec describes an operator: exactly two arguments, the first a
 // word!, no refinement other than /local or /extern before the end.
@@ -90,13 +90,13 @@ bool function_op_spec_q(const Cell* spec);
 // one per word! after it; 0 without /local, -1 then when need_local.
 int32_t function_count_locals(Node spec, uint32_t start, bool need_local);
 // The n-th word, get-word, lit-word or refinement of a callable's spec (from
-// 0), as a word!; none when the spec has fewer.
+// 0), as a word!; none when its spec has fewer.
 void function_parameter_word(const Cell* fn, uint32_t n, Cell* out);
 // Pushes false and n - 1 none cells (an unused refinement and its arguments,
 // or /local and its words).
 void push_unused_refinement(uint32_t n);
-// The locals of the `function` native: extends the spec block (in place) with
-// /local and the set-words and loop words of the body not named in the spec.
+// The locals of the `function` native: extends its spec block (in place) with
+// /local and the set-words and loop words of the body not named in its spec.
 void function_collect_locals(Cell* spec, const Cell* body);
 
 // ---- actions of the five types -------------------------------------------------------

@@ -127,7 +127,7 @@ Cell* root_cell_at(uint32_t n);
 // ---- argument checks -------------------------------------------------------------------
 // For natives called with check set (from C++ code outside the interpreter).
 // A failure raises script error expect-arg with the running call's word, the
-// value's datatype and the word of parameter param (counted in the spec from 0).
+// value's datatype and the word of parameter param (counted in its spec from 0).
 
 // Raises expect-arg naming the caller word, the type and the caller's parameter.
 [[noreturn]] void expect_arg_raise(const Cell* caller, uint8_t type, uint32_t param);

@@ -94,7 +94,7 @@ static int32_t value_mold(const Cell* value, Cell* target, bool all, bool flat, 
 
 // ---- the marker -----------------------------------------------------------------------------
 
-// The context, the info block and the spec nodes the info records.
+// The context, the info block and its spec nodes the info records.
 static void object_cell_mark(Cell* c) {
     if (c->w1) collector_mark_context(&c->w1);
     if (c->w3 && collector_mark_series(&c->w3)) {

@@ -83,7 +83,7 @@ static void bitset_clone(const Cell* bitset, Cell* out) {
     series_make_at(out, T_BITSET, node, 0);
 }
 
-// ---- the spec walk ------------------------------------------------------------------------
+// ---- the walk over a spec ------------------------------------------------------------------------
 
 [[noreturn]] static void raise_bad_spec(const Cell* value, int32_t mode) {
     if (mode == BITS_OTHER) error_raise(ERR_INVALID_ARG, value);

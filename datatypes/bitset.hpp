@@ -12,7 +12,7 @@
 
 namespace kel {
 
-// Operations of the spec walk.
+// Operations of the walk over a spec.
 enum BitsetOp : int32_t { BITS_MEASURE = 0, BITS_SET = 1, BITS_TEST = 2, BITS_CLEAR = 3 };
 // Who walks: make, to, or any other caller (whose bad values raise invalid-arg).
 enum BitsetMode : int32_t { BITS_MAKE = 0, BITS_TO = 1, BITS_OTHER = 2 };

@@ -149,7 +149,7 @@ void pair_math_op(Cell* a, const Cell* b, int32_t op) {
 
 // ---- make, to ----------------------------------------------------------------
 
-// The 32-bit truncation of a finite double; anything else raises invalid-arg with the spec.
+// The 32-bit truncation of a finite double; anything else raises invalid-arg with its spec.
 static int32_t pair_truncate(double d, const Cell* spec) {
     int32_t n;
     if (!integer_from_double(d, &n)) error_raise(ERR_INVALID_ARG, spec);

@@ -17,7 +17,7 @@ enum PortField : uint32_t {
     PORT_SPEC = 0, PORT_SCHEME, PORT_ACTOR, PORT_AWAKE, PORT_STATE, PORT_DATA, PORT_EXTRA,
 };
 
-// make: the spec is an object (copied) or a block (made into an object on
+// make: its spec is an object (copied) or a block (made into an object on
 // system/standard/url-parts). Its first field names the scheme, looked up in
 // system/schemes; the scheme's fourth field is the actor (object! or handle!).
 // Raises access error no-scheme, unknown-scheme or invalid-actor.

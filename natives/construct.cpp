@@ -36,7 +36,7 @@ ExitCode native_construct(bool check, const int32_t* refinements) {
 }
 
 // True when the word has a value other than unset! in its context; a word
-// bound nowhere has none. A value of another type (only without the spec
+// bound nowhere has none. A value of another type (only without its spec
 // check) is tested itself.
 ExitCode native_value_q(bool check, const int32_t*) {
     if (check) native_arg_check(N_VALUE_Q, 0);

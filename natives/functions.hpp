@@ -18,7 +18,7 @@ ExitCode native_foreach(bool check, const int32_t* refinements);
 ExitCode native_forall(bool check, const int32_t* refinements);
 ExitCode native_remove_each(bool check, const int32_t* refinements);
 ExitCode native_func(bool check, const int32_t* refinements);
-// refinements[0]: /extern (the spec's own /extern words are what count).
+// refinements[0]: /extern (its spec's own /extern words are what count).
 ExitCode native_function(bool check, const int32_t* refinements);
 ExitCode native_does(bool check, const int32_t* refinements);
 ExitCode native_has(bool check, const int32_t* refinements);

@@ -49,7 +49,7 @@ struct LexerOptions {
 using LexerCallbackCaller = bool (*)(const Cell* callback, Cell* args);
 void lexer_callback_caller_set(LexerCallbackCaller caller);
 
-// The event mask of a callback from its spec block: when the spec's first
+// The event mask of a callback from its spec block: when its spec's first
 // value is a block, the event words in it (prescan scan load open close
 // error); otherwise every event.
 uint32_t lexer_event_mask(const Cell* spec);

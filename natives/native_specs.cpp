@@ -289,7 +289,7 @@ static void logic_words_define() {
     global_set("none", &value);
 }
 
-// Loads the spec text into a block held in out (a root).
+// Loads its spec text into a block held in out (a root).
 static void specs_load(const char* text, CellRoot& out) {
     LexerOptions options;
     lexer_transcode(&out.cell, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)),

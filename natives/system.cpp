@@ -270,7 +270,7 @@ enum CallRefinement : uint32_t {
 ExitCode native_call(bool check, const int32_t* refinements) {
     args_check(check, N_CALL, 1);
     for (uint32_t r = CALL_INPUT; r <= CALL_ERROR; r++) {
-        uint32_t n = r - CALL_INPUT + 1;  // the argument's place in the spec
+        uint32_t n = r - CALL_INPUT + 1;  // the argument's place in its spec
         if (check && refinements[r] == int32_t(n)) native_arg_check(N_CALL, n);
     }
     Cell* cmd = data_stack.args;
@@ -470,7 +470,7 @@ ExitCode native_transcode(bool check, const int32_t* refinements) {
 
 // ---- apply ---------------------------------------------------------------------------------
 
-// How a parameter takes its argument, from the spelling in the spec.
+// How a parameter takes its argument, from the spelling in its spec.
 enum ParamKind : uint8_t { PARAM_EVAL, PARAM_LITERAL, PARAM_QUOTED, PARAM_REFINEMENT };
 
 struct ApplyParam {

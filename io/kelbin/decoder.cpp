@@ -386,7 +386,7 @@ Cell* function_begin(Decoder& d, const ContextHead& h) {
     return fn;
 }
 
-// Reads the spec and the body of a placed function. The spec must be a block
+// Reads its spec and the body of a placed function. Its spec must be a block
 // at its head whose arguments are the context's words; the body a block.
 void function_fill(Decoder& d, Cell* fn, const Slot* slot) {
     Cell* more = push_container(fn->w3);

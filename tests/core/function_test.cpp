@@ -43,7 +43,7 @@ TEST_F(FunctionTest, SpecChecking) {
         {"set-word other than return:", blk({sw("x"), integer}), script(ERR_BAD_FUNC_DEF)},
         {"lit-word local", blk({ref("local"), lw("a")}), script(ERR_BAD_FUNC_DEF)},
         {"argument and refinement of one name", blk({w("a"), ref("a")}), script(ERR_DUP_VARS)},
-        {"integer in the spec", blk({w("a"), i(1)}), script(ERR_BAD_FUNC_DEF)},
+        {"integer in a spec", blk({w("a"), i(1)}), script(ERR_BAD_FUNC_DEF)},
         {"unset word as a type", blk({w("a"), blk({w("never-set")})}), script(ERR_NO_VALUE)},
         {"integer as a type", blk({w("a"), blk({i(1)})}), script(ERR_INVALID_TYPE_SPEC)},
         {"attribute that is not a word", blk({blk({i(1)}), w("a")}), script(ERR_BAD_FUNC_DEF)},
