@@ -24,7 +24,11 @@
 #include "io/files.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/platform/library_api.hpp"
 
+// The type-checking wrappers of curl.h are macros over the direct calls; calls
+// here go through the table of loaded functions instead.
+#define CURL_DISABLE_TYPECHECK 1
 #include <curl/curl.h>
 
 #include <cstring>
@@ -151,20 +155,36 @@ static size_t header_received(char* bytes, size_t size, size_t count, void* user
     return n;
 }
 
+// libcurl is opened on the first request, not at start.
+#define LIBCURL_API(X)                                                                             \
+    X(curl_global_init) X(curl_easy_init) X(curl_easy_setopt) X(curl_easy_perform)                \
+    X(curl_easy_getinfo) X(curl_easy_cleanup) X(curl_slist_append) X(curl_slist_free_all)
+static struct {
+    LIBCURL_API(LIBRARY_API_SLOT)
+    bool load(std::string* error) {
+        const LibrarySymbol symbols[] = {LIBCURL_API(LIBRARY_API_SYMBOL)};
+        return library_api_load("libcurl.so.4", symbols, std::size(symbols), error);
+    }
+} libcurl;
+
 static bool curl_ready() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static const bool ready = [] {
+        std::string error;
+        return libcurl.load(&error) &&
+               libcurl.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }();
     return ready;
 }
 
 // Runs the exchange; false when the transfer failed.
 static bool http_transfer(HttpExchange* x) {
     if (!curl_ready()) return false;
-    CURL* curl = curl_easy_init();
+    CURL* curl = libcurl.curl_easy_init();
     if (!curl) return false;
     curl_slist* list = nullptr;
     bool ok = true;
     for (const std::string& line : x->headers) {
-        curl_slist* grown = curl_slist_append(list, line.c_str());
+        curl_slist* grown = libcurl.curl_slist_append(list, line.c_str());
         if (!grown) ok = false;
         else list = grown;
     }
@@ -176,46 +196,46 @@ static bool http_transfer(HttpExchange* x) {
             has_type = true;
     for (const char* line : {has_type ? nullptr : "Content-Type:", "Expect:"}) {
         if (!line) continue;
-        curl_slist* grown = curl_slist_append(list, line);
+        curl_slist* grown = libcurl.curl_slist_append(list, line);
         if (!grown) ok = false;
         else list = grown;
     }
     auto set = [&](CURLcode code) {
         if (code != CURLE_OK) ok = false;
     };
-    set(curl_easy_setopt(curl, CURLOPT_URL, x->url.c_str()));
-    set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
-    set(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
-    set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HTTP_MAX_REDIRECTS));
-    set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HTTP_CONNECT_TIMEOUT));
-    set(curl_easy_setopt(curl, CURLOPT_TIMEOUT, HTTP_TOTAL_TIMEOUT));
-    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L));
-    set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list));
-    set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, body_received));
-    set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, x));
-    set(curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, header_received));
-    set(curl_easy_setopt(curl, CURLOPT_HEADERDATA, x));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_URL, x->url.c_str()));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HTTP_MAX_REDIRECTS));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HTTP_CONNECT_TIMEOUT));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_TIMEOUT, HTTP_TOTAL_TIMEOUT));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, body_received));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_WRITEDATA, x));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, header_received));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_HEADERDATA, x));
     if (x->method == "GET") {
-        set(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
+        set(libcurl.curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
     } else if (x->method == "HEAD") {
-        set(curl_easy_setopt(curl, CURLOPT_NOBODY, 1L));
+        set(libcurl.curl_easy_setopt(curl, CURLOPT_NOBODY, 1L));
     } else {
-        if (x->method != "POST") set(curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, x->method.c_str()));
+        if (x->method != "POST") set(libcurl.curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, x->method.c_str()));
         if (x->send_body) {
-            set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(x->body.size())));
-            set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, x->body.data()));
+            set(libcurl.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(x->body.size())));
+            set(libcurl.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, x->body.data()));
         } else if (x->method == "POST") {
-            set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(0)));
-            set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ""));
+            set(libcurl.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(0)));
+            set(libcurl.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ""));
         }
     }
-    if (ok) ok = curl_easy_perform(curl) == CURLE_OK;
-    if (ok) ok = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &x->status) == CURLE_OK;
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(list);
+    if (ok) ok = libcurl.curl_easy_perform(curl) == CURLE_OK;
+    if (ok) ok = libcurl.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &x->status) == CURLE_OK;
+    libcurl.curl_easy_cleanup(curl);
+    libcurl.curl_slist_free_all(list);
     return ok;
 }
 

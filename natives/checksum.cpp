@@ -7,6 +7,7 @@
 #include "core/symbol.hpp"
 #include "core/word.hpp"
 #include "datatypes/integer.hpp"
+#include "runtime/platform/library_api.hpp"
 #include "runtime/stdout.hpp"
 
 #include <openssl/evp.h>
@@ -139,13 +140,33 @@ static ChecksumMethod checksum_code_method(int32_t code) {
     }
 }
 
+// libcrypto is opened on the first digest, not at start.
+#define LIBCRYPTO_API(X)                                                                           \
+    X(EVP_md5) X(EVP_sha1) X(EVP_sha256) X(EVP_sha384) X(EVP_sha512) X(EVP_MD_CTX_new)             \
+    X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) X(EVP_DigestUpdate) X(EVP_DigestFinal_ex)
+static struct {
+    LIBCRYPTO_API(LIBRARY_API_SLOT)
+    bool load(std::string* error) {
+        const LibrarySymbol symbols[] = {LIBCRYPTO_API(LIBRARY_API_SYMBOL)};
+        return library_api_load("libcrypto.so.3", symbols, std::size(symbols), error);
+    }
+} libcrypto;
+
+static bool libcrypto_ready() {
+    static const bool ready = [] {
+        std::string error;
+        return libcrypto.load(&error);
+    }();
+    return ready;
+}
+
 static const EVP_MD* checksum_evp_md(int32_t code) {
     switch (code) {
-    case CHECKSUM_MD5: return EVP_md5();
-    case CHECKSUM_SHA1: return EVP_sha1();
-    case CHECKSUM_SHA256: return EVP_sha256();
-    case CHECKSUM_SHA384: return EVP_sha384();
-    case CHECKSUM_SHA512: return EVP_sha512();
+    case CHECKSUM_MD5: return libcrypto.EVP_md5();
+    case CHECKSUM_SHA1: return libcrypto.EVP_sha1();
+    case CHECKSUM_SHA256: return libcrypto.EVP_sha256();
+    case CHECKSUM_SHA384: return libcrypto.EVP_sha384();
+    case CHECKSUM_SHA512: return libcrypto.EVP_sha512();
     default: return nullptr;
     }
 }
@@ -165,6 +186,7 @@ struct DigestPiece {
 // The digest of the pieces taken one after the other, so that HMAC needs no
 // buffer joining its key block and message.
 static ChecksumDigest checksum_digest_pieces(int32_t code, const DigestPiece* pieces, int count) {
+    if (!libcrypto_ready()) checksum_crypto_fail(code);
     const EVP_MD* md = checksum_evp_md(code);
     if (md == nullptr) {
         Cell arg;
@@ -172,15 +194,15 @@ static ChecksumDigest checksum_digest_pieces(int32_t code, const DigestPiece* pi
         integer_make_at(&arg, code);
         error_raise(ERR_INVALID_ARG, &arg);
     }
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) checksum_crypto_fail(code);
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(libcrypto.EVP_MD_CTX_new(), libcrypto.EVP_MD_CTX_free);
+    if (!ctx || libcrypto.EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) checksum_crypto_fail(code);
     for (int i = 0; i < count; ++i)
         if (pieces[i].length > 0 &&
-            EVP_DigestUpdate(ctx.get(), pieces[i].bytes, pieces[i].length) != 1)
+            libcrypto.EVP_DigestUpdate(ctx.get(), pieces[i].bytes, pieces[i].length) != 1)
             checksum_crypto_fail(code);
     ChecksumDigest digest{};
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest.bytes, &size) != 1 ||
+    if (libcrypto.EVP_DigestFinal_ex(ctx.get(), digest.bytes, &size) != 1 ||
         size != checksum_digest_size(code))
         checksum_crypto_fail(code);
     digest.size = size;
