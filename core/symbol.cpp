@@ -129,8 +129,9 @@ const Cell* symbol_get(uint32_t id) {
 }
 
 uint32_t symbol_resolve(uint32_t id) {
-    if (id == 0 || id > symbol_count()) return id;
-    int32_t alias = int32_t(symbol_cells()[id - 1].w1);
+    SeriesBuffer* symbols = series_buffer(symbol_series());
+    if (id == 0 || id > symbols->length()) return id;
+    int32_t alias = int32_t(reinterpret_cast<const Cell*>(symbols->head_ptr())[id - 1].w1);
     return alias > 0 ? uint32_t(alias) : id;
 }
 

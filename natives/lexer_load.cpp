@@ -214,10 +214,39 @@ static void load_raw_string(LexerState* s, uint32_t start, uint32_t end, uint32_
 // ---- words ---------------------------------------------------------------------------------------
 
 // Interns a name and appends the word of the type.
+// Names repeat in source (`func`, `if`, a script's own words again and
+// again): a small table from a name's exact bytes to its symbol spares the
+// symbol table's lookup for every repeat. Symbols live for the whole run; an
+// entry is still checked against the symbol's own name, so an entry left
+// from an earlier runtime can never give a wrong symbol.
+struct NameMemo {
+    uint32_t hash;
+    uint32_t length;
+    uint32_t symbol;  // 0: empty
+};
+constexpr uint32_t NAME_MEMO_SIZE = 2048;  // a power of two
+static NameMemo name_memo[NAME_MEMO_SIZE];
+
+static uint32_t name_symbol(const uint8_t* name, uint32_t length) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; i++) hash = (hash ^ name[i]) * 16777619u;
+    NameMemo& memo = name_memo[(hash ^ length) & (NAME_MEMO_SIZE - 1)];
+    if (memo.symbol && memo.hash == hash && memo.length == length && memo.symbol <= symbol_count()) {
+        uint32_t known;
+        const uint8_t* text = symbol_name(memo.symbol, &known);
+        if (known == length && std::memcmp(text, name, length) == 0) return memo.symbol;
+    }
+    uint32_t symbol = symbol_make_counted(name, length);
+    memo = {hash, length, symbol};
+    return symbol;
+}
+
 static void load_name(LexerState* s, uint32_t from, uint32_t to, uint8_t type, uint32_t start, uint32_t end,
                       bool load) {
-    int32_t cp;
-    for (const uint8_t* p = s->input + from; p < s->input + to;) {
+    const uint8_t* p = s->input + from;
+    while (p < s->input + to && *p < 0x80) p++;  // ASCII needs no decoding
+    while (p < s->input + to) {
+        int32_t cp;
         p = utf8_decode_char(p, s->input + to, &cp);
         if (cp < 0) {
             lexer_throw_error(s, start, end, type == T_ISSUE ? T_ISSUE : T_WORD);
@@ -226,7 +255,7 @@ static void load_name(LexerState* s, uint32_t from, uint32_t to, uint8_t type, u
     }
     s->token_type = type;
     if (!load) return;
-    uint32_t symbol = symbol_make_counted(s->input + from, to - from);
+    uint32_t symbol = name_symbol(s->input + from, to - from);
     Cell w;
     if (type == T_REFINEMENT) {
         word_make_at(&w, T_REFINEMENT, symbol);

@@ -1,10 +1,12 @@
-// The library at start: its routines, then its Kel files, each lexed,
-// flagged as library code and evaluated expression by expression, so that a
-// failure can name the file and the line of the top-level expression that
-// failed.
+// The library at start: its routines, then its Kel files, each lexed (or
+// decoded from the boot image, which holds the same code lexed at build
+// time), flagged as library code and evaluated expression by expression, so
+// that a failure can name the file and the line of the top-level expression
+// that failed.
 #include "runtime/library_start.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
+#include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
@@ -12,6 +14,8 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
+#include "io/kelbin/decoder.hpp"
+#include "library/boot_image.hpp"
 #include "library/embed.hpp"
 #include "library/routines.hpp"
 #include "natives/lexer.hpp"
@@ -27,6 +31,9 @@
 #include <string>
 
 namespace kel {
+
+const LibraryBootFile* library_boot_files = nullptr;
+uint32_t library_boot_count = 0;
 
 // Flags every block and paren of the loaded code, deep, as library code.
 static void library_flag(Node node) {
@@ -113,14 +120,21 @@ static std::string error_in_flight_line() {
 
 // A pending exit left at the top level (a stray return or break) ends the
 // text's evaluation there.
-void library_evaluate(const char* name, const unsigned char* text, size_t size) {
+void library_evaluate(const char* name, const unsigned char* text, size_t size, const LibraryBootFile* boot) {
     const StackState empty{data_stack.bottom, data_stack.bottom, call_stack.bottom, 0};
     uint32_t index = 0;
     bool lexed = false;
     try {
         CellRoot code;
-        LexerOptions options;
-        lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
+        if (boot) {
+            CellRoot decoded;
+            block_make_at(&decoded.cell, 1);
+            kelbin_decode(boot->data, &decoded.cell, false, int64_t(boot->size));
+            code.cell = *reinterpret_cast<const Cell*>(series_buffer(decoded.cell.w2)->head_ptr());
+        } else {
+            LexerOptions options;
+            lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
+        }
         lexed = true;
         library_flag(code.cell.w2);
         // A header (the word Kel and a block) is skipped.
@@ -153,8 +167,12 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size) 
 }
 
 void library_load() {
-    for (uint32_t i = 0; i < library_text_count; i++)
-        library_evaluate(library_texts[i].name, library_texts[i].text, library_texts[i].size);
+    for (uint32_t i = 0; i < library_text_count; i++) {
+        const LibraryText& file = library_texts[i];
+        const LibraryBootFile* boot = i < library_boot_count ? &library_boot_files[i] : nullptr;
+        if (boot && std::strcmp(boot->name, file.name) != 0) boot = nullptr;
+        library_evaluate(file.name, file.text, file.size, boot);
+    }
 }
 
 void library_start() {

@@ -13,10 +13,14 @@ namespace kel {
 // script's status.
 void library_start();
 
-// Lexes one library text (name: its file name in library/), flags its blocks
-// as library code and evaluates it after its header; a failure ends the
-// process as above.
-void library_evaluate(const char* name, const unsigned char* text, size_t size);
+struct LibraryBootFile;
+
+// Lexes one library text (name: its file name in library/), or decodes its
+// boot-image stream when boot is given, flags its blocks as library code and
+// evaluates it after its header; a failure ends the process as above (the
+// text gives the failing line).
+void library_evaluate(const char* name, const unsigned char* text, size_t size,
+                      const LibraryBootFile* boot = nullptr);
 
 // Evaluates the embedded library files (collection must be on and the
 // routines made); a failure ends the process as above.
