@@ -24,7 +24,8 @@ void exit_throw(ExitCode code) {
 // The nearest frame from `from` down that the test accepts, or null when a
 // try/all frame or the bottom comes first. Nothing is popped: an exit that
 // finds no target raises its error with the stacks untouched.
-static CallFrame* exit_target(CallFrame* from, bool (*accept)(const CallFrame*)) {
+template <typename Accept>
+static inline CallFrame* exit_target(CallFrame* from, Accept accept) {
     for (CallFrame* frame = from; frame > call_stack.bottom;) {
         --frame;
         if (frame_kind(frame) == KIND_TRY_ALL) return nullptr;
@@ -39,8 +40,13 @@ static CallFrame* exit_target(CallFrame* from, bool (*accept)(const CallFrame*))
 static void exit_enter(CallFrame* target) {
     Cell* base = data_stack.args;
     while (call_stack.top > target + 1) {
-        base = call_stack.top[-1].caller_args;
-        stack_frame_pop();
+        CallFrame* frame = call_stack.top - 1;
+        base = frame->caller_args;
+        // Only a function frame has a context to restore; others just go.
+        if ((frame->flags & FRAME_KIND_MASK) == FRAME_FUNC && frame->function_context != 0)
+            stack_frame_pop();
+        else
+            call_stack.top = frame;
     }
     data_stack.args = base;
     data_stack.top = base;

@@ -87,6 +87,10 @@ void interpreter_init() {
 
 // ---- code access ---------------------------------------------------------------------------
 
+// The length of a buffer of value cells (code blocks, context values): its
+// unit is known, so no table lookup by unit is needed.
+static inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
+
 static inline const Cell* code_at(const EvalCursor& cursor, uint32_t i) {
     return reinterpret_cast<const Cell*>(series_buffer(cursor.block->w2)->head_ptr()) + i;
 }
@@ -94,9 +98,23 @@ static inline const Cell* code_at(const EvalCursor& cursor, uint32_t i) {
 // Whether the code has ended; code that shrank while running ends early.
 static inline bool code_ended(EvalCursor& cursor) {
     if (cursor.position >= cursor.end) return true;
-    uint32_t length = series_buffer(cursor.block->w2)->length();
+    uint32_t length = cells_length(series_buffer(cursor.block->w2));
     if (cursor.end > length) cursor.end = length;
     return cursor.position >= cursor.end;
+}
+
+// The code value at the cursor, or null when the code has ended (see
+// code_ended); one read of the buffer serves both. Valid until the next
+// allocation.
+static inline const Cell* code_peek(EvalCursor& cursor) {
+    if (cursor.position >= cursor.end) return nullptr;
+    SeriesBuffer* b = series_buffer(cursor.block->w2);
+    uint32_t length = cells_length(b);
+    if (cursor.end > length) {
+        cursor.end = length;
+        if (cursor.position >= length) return nullptr;
+    }
+    return reinterpret_cast<const Cell*>(b->head_ptr()) + cursor.position;
 }
 
 static inline void trace_event(uint32_t event, const EvalCursor* cursor, const Cell* reference,
@@ -124,7 +142,7 @@ Cell* interp_word_slot(const Cell* word) {
     }
     if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + word->w3;
     SeriesBuffer* b = series_buffer(values);
-    if (word->w3 < b->length()) return reinterpret_cast<Cell*>(b->head_ptr()) + word->w3;
+    if (word->w3 < cells_length(b)) return reinterpret_cast<Cell*>(b->head_ptr()) + word->w3;
     return word_get(word);
 }
 
@@ -156,7 +174,7 @@ static inline const Cell* word_value_or_null(const Cell* word) {
     if (c->w2 == 0) return nullptr;
     if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
     SeriesBuffer* b = series_buffer(c->w2);
-    if (word->w3 >= b->length()) return nullptr;
+    if (word->w3 >= cells_length(b)) return nullptr;
     return reinterpret_cast<const Cell*>(b->head_ptr()) + word->w3;
 }
 
@@ -169,9 +187,9 @@ static inline const Cell* operator_of(const Cell* code) {
 }
 
 // The operator held by the word at the cursor, or null when there is none.
-static const Cell* infix_operator(EvalCursor& cursor) {
-    if (code_ended(cursor)) return nullptr;
-    return operator_of(code_at(cursor, cursor.position));
+static inline const Cell* infix_operator(EvalCursor& cursor) {
+    const Cell* code = code_peek(cursor);
+    return code ? operator_of(code) : nullptr;
 }
 
 // The value an expression made of the code value v alone gives without
@@ -209,7 +227,7 @@ static void interp_word_set(Cell* word, const Cell* value) {
                 return;
             }
             SeriesBuffer* b = series_buffer(c->w2);
-            if (word->w3 < b->length()) {
+            if (word->w3 < cells_length(b)) {
                 cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
                 return;
             }
@@ -230,6 +248,33 @@ static bool local_refinement_q(const Cell* c) {
 // Natives, actions and functions alike keep the cache in their second more cell.
 static Cell* args_cache_cell(const Cell* function) {
     return function_more_cell(function, MORE_ARGS_CACHE);
+}
+
+// The shape of a call whose arguments are all evaluated and leading (no
+// refinements, no return: entry), kept in word 3 of the cache's block cell so
+// such calls skip the general walk over the cache: ARGS_SIMPLE, the argument
+// count in bits 0-7 and a function's local count in bits 8-15. 0 for any other
+// spec (and for a cache cell made elsewhere, which never has the flag).
+constexpr uint32_t ARGS_SIMPLE = 0x80000000;
+constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
+
+static uint32_t args_shape_of(Node cache, bool native) {
+    SeriesBuffer* b = series_buffer(cache);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    uint32_t length = b->length(), count = 0;
+    while (count < length && cell_type(&cells[count]) == T_TYPESET &&
+           ((cells[count].header >> FETCH_MODE_SHIFT) & 3) == FETCH_EVAL)
+        count++;
+    uint32_t locals = 0;
+    if (count + 1 == length && !native && cell_type(&cells[count]) == T_INTEGER) {
+        int32_t n = cell_int(&cells[count]);
+        if (n < 0 || n > 255) return 0;
+        locals = uint32_t(n);
+    } else if (count != length) {
+        return 0;
+    }
+    if (count > 255) return 0;
+    return ARGS_SIMPLE | count | locals << ARGS_LOCALS_SHIFT;
 }
 
 Node args_cache_build(const Cell* function) {
@@ -277,9 +322,11 @@ Node args_cache_build(const Cell* function) {
         end->w2 = uint32_t(native ? int32_t(refinements) : locals);
     }
     if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
+    uint32_t shape = args_shape_of(cache.node, native);
     cached = args_cache_cell(function);
     cell_init(cached, T_BLOCK);
     cached->w2 = cache.node;
+    cached->w3 = shape;
     return cache.node;
 }
 
@@ -301,14 +348,18 @@ static void call_name(Cell* out) { stack_frame_word(stack_top_frame(), out); }
     error_raise(ERR_NO_ARG, &name, &parameter);
 }
 
-static void check_argument(const Cell* function, const Cell* typeset, const Cell* value,
-                           uint32_t param) {
-    if (typeset_has(typeset, cell_type(value))) return;
+[[noreturn]] __attribute__((noinline, cold)) static void
+raise_argument_type(const Cell* function, const Cell* value, uint32_t param) {
     Cell name, datatype, parameter;
     call_name(&name);
     datatype_make_at(&datatype, cell_type(value));
     function_parameter_word(function, param, &parameter);
     error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
+}
+
+static inline void check_argument(const Cell* function, const Cell* typeset, const Cell* value,
+                                  uint32_t param) {
+    if (!typeset_has(typeset, cell_type(value))) raise_argument_type(function, value, param);
 }
 
 // The value of a frame's word (which carries no slot index), or null when it
@@ -354,30 +405,34 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
     expect_arg_raise(&name, T_UNSET, param);
 }
 
+// Pushes one evaluated argument. A plain value is pushed without a trip
+// through the evaluator; the code is read in place, as nothing here
+// allocates. code_peek has clamped the end to the code's length.
+static inline ExitCode fetch_evaluated(const Cell* function, EvalCursor& cursor, bool no_infix,
+                                       uint32_t param) {
+    const Cell* code = code_peek(cursor);
+    if (!code) raise_no_arg(function, param);
+    if (const Cell* value = plain_value_of(code)) {
+        cursor.position++;
+        Cell* start = stack_push(value);
+        if (no_infix || cursor.position >= cursor.end) return EXIT_CODE_NONE;
+        const Cell* op = operator_of(code + 1);
+        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+    }
+    return eval_expression(cursor, no_infix, true, false);
+}
+
 // Pushes one argument fetched from the code by the typeset's fetch mode.
 static ExitCode fetch_one(const Cell* function, const Cell* typeset, EvalCursor& cursor,
                           bool no_infix, uint32_t param) {
     uint32_t mode = (typeset->header >> FETCH_MODE_SHIFT) & 3;
+    if (mode == FETCH_EVAL) return fetch_evaluated(function, cursor, no_infix, param);
     if (code_ended(cursor)) {
         if (mode == FETCH_QUOTED && typeset_has(typeset, T_UNSET)) {
             stack_push_new(T_UNSET);
             return EXIT_CODE_NONE;
         }
         raise_no_arg(function, param);
-    }
-    if (mode == FETCH_EVAL) {
-        // A plain value is pushed without a trip through the evaluator; the
-        // code is read in place, as nothing here allocates. code_ended has
-        // clamped the end to the code's length.
-        const Cell* code = code_at(cursor, cursor.position);
-        if (const Cell* value = plain_value_of(code)) {
-            cursor.position++;
-            Cell* start = stack_push(value);
-            if (no_infix || cursor.position >= cursor.end) return EXIT_CODE_NONE;
-            const Cell* op = operator_of(code + 1);
-            return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
-        }
-        return eval_expression(cursor, no_infix, true, false);
     }
     const Cell* v = code_at(cursor, cursor.position++);
     if (mode == FETCH_QUOTED) {
@@ -431,13 +486,56 @@ static bool refinement_find(Node cache, uint32_t symbol, RefinementPlace* place)
     return false;
 }
 
+// Refinements of a native called with none named.
+static const int32_t no_refinements[MAX_REFINEMENTS] = {
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// Calls a native or action whose arguments are in place.
+static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int32_t* refinements) {
+    if (trace_state.tracing) {
+        Cell name;
+        call_name(&name);
+        trace_event(TRACE_CALL, &cursor, &name, function);
+    }
+    if (cell_type(function) == T_NATIVE) {
+        NativeFn entry = native_entry(function_index(function));
+        if (!entry) error_raise(ERR_NOT_DONE);
+        return entry(false, refinements);
+    }
+    ActionEntry entry = action_entry(function_index(function));
+    if (!entry) error_raise(ERR_NOT_DONE);
+    entry(refinements);
+    return EXIT_CODE_NONE;
+}
+
 static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinements& path,
                            bool infix, bool no_infix) {
     // The function cell lies on the data stack, so the cache node is re-read
     // through it after anything that may have moved it.
     const Cell* cached = args_cache_cell(function);
-    if (cell_type(cached) != T_BLOCK) args_cache_build(function);
+    if (cell_type(cached) != T_BLOCK) {
+        args_cache_build(function);
+        cached = args_cache_cell(function);
+    }
     bool native = native_type_q(cell_type(function));
+    uint32_t shape = cached->w3;
+    if ((shape & ARGS_SIMPLE) && !path.path) {
+        uint32_t count = shape & 0xFF;
+        Cell* args = data_stack.args;
+        for (uint32_t i = 0; i < count; i++) {
+            if (!(infix && i == 0)) {
+                ExitCode x = fetch_evaluated(function, cursor, infix || no_infix, i);
+                if (x != EXIT_CODE_NONE) return x;
+            }
+            const Cell* typeset =
+                reinterpret_cast<const Cell*>(series_buffer(args_cache_cell(function)->w2)->head_ptr()) + i;
+            check_argument(function, typeset, args + i, i);
+        }
+        if (native) return native_call(function, cursor, no_refinements);
+        push_unused_refinement((shape >> ARGS_LOCALS_SHIFT) & 0xFF);
+        return EXIT_CODE_NONE;
+    }
     int32_t refinements[MAX_REFINEMENTS];
     if (native)
         for (int32_t& r : refinements) r = -1;
@@ -525,20 +623,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
     }
 
     if (!native) return EXIT_CODE_NONE;
-    if (trace_state.tracing) {
-        Cell name;
-        call_name(&name);
-        trace_event(TRACE_CALL, &cursor, &name, function);
-    }
-    if (cell_type(function) == T_NATIVE) {
-        NativeFn entry = native_entry(function_index(function));
-        if (!entry) error_raise(ERR_NOT_DONE);
-        return entry(false, refinements);
-    }
-    ActionEntry entry = action_entry(function_index(function));
-    if (!entry) error_raise(ERR_NOT_DONE);
-    entry(refinements);
-    return EXIT_CODE_NONE;
+    return native_call(function, cursor, refinements);
 }
 
 ExitCode fetch_arguments(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
@@ -824,8 +909,9 @@ static int32_t comparison_of_native(uint32_t index) {
 // touching nothing, for anything else, including a division by zero or an
 // overflowing division, so the call raises the error as usual.
 static bool integer_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
-    if (cell_type(left) != T_INTEGER || trace_state.tracing || code_ended(cursor)) return false;
-    const Cell* right = code_at(cursor, cursor.position);
+    if (cell_type(left) != T_INTEGER || trace_state.tracing) return false;
+    const Cell* right = code_peek(cursor);
+    if (!right) return false;
     if (cell_type(right) == T_WORD) right = word_value_or_null(right);
     if (!right || cell_type(right) != T_INTEGER) return false;
     int32_t a = int32_t(left->w2), b = int32_t(right->w2);
@@ -889,12 +975,31 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
 
 ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
     Cell* start = data_stack.top;
-    ExitCode x = eval_primary(cursor, no_infix, literal_functions);
-    if (x != EXIT_CODE_NONE) return x;
-    if (!no_infix) {
-        if (const Cell* op = infix_operator(cursor)) {
-            x = eval_infix(cursor, start, op);
-            if (x != EXIT_CODE_NONE) return x;
+    ExitCode x;
+    // A plain value and the operator after it are read from one look at the
+    // code, as pushing the value allocates nothing.
+    SeriesBuffer* b = series_buffer(cursor.block->w2);
+    const Cell* code = reinterpret_cast<const Cell*>(b->head_ptr()) + cursor.position;
+    if (const Cell* value = plain_value_of(code)) {
+        cursor.position++;
+        stack_push(value);
+        if (!no_infix) {
+            uint32_t length = cells_length(b);
+            if (cursor.end > length) cursor.end = length;
+            const Cell* op = cursor.position < cursor.end ? operator_of(code + 1) : nullptr;
+            if (op) {
+                x = eval_infix(cursor, start, op);
+                if (x != EXIT_CODE_NONE) return x;
+            }
+        }
+    } else {
+        x = eval_primary(cursor, no_infix, literal_functions);
+        if (x != EXIT_CODE_NONE) return x;
+        if (!no_infix) {
+            if (const Cell* op = infix_operator(cursor)) {
+                x = eval_infix(cursor, start, op);
+                if (x != EXIT_CODE_NONE) return x;
+            }
         }
     }
     if (!push) {
@@ -910,7 +1015,7 @@ ExitCode eval_block(const Cell* block, bool last) {
     native_stack_check();
     PositionEntry position(block);
     Cell* code = position.cell;
-    uint32_t end = series_buffer(code->w2)->length();
+    uint32_t end = cells_length(series_buffer(code->w2));
     uint32_t start = code->w1 > end ? end : code->w1;
     stack_mark_block(nullptr);
     EvalCursor cursor{code, start, end};
