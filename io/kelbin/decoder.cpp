@@ -93,6 +93,7 @@ struct Decoder {
     const uint8_t* names;
     uint32_t names_size;
     std::vector<uint32_t> symbol_ids;  // interned id per table entry, 0 until named
+    std::vector<Cell> global_words;    // by symbol id: the global word made first, header 0 until then
     Cell* target;
     uint32_t base;             // cells the target held before decoding
 };
@@ -547,6 +548,21 @@ void read_bound_word(Decoder& d, const Slot& slot, const RecordHead& head, uint3
     stack_pop(1);
 }
 
+// Global words repeat through a stream: the first word of each symbol is
+// interned, later ones copy it. The copy takes the global context's node
+// afresh, since the collector may have moved it since.
+void global_word_make(Decoder& d, Cell* word, uint32_t symbol, uint8_t type) {
+    if (symbol < d.global_words.size() && d.global_words[symbol].header) {
+        *word = d.global_words[symbol];
+        if (word->w1) word->w1 = global_context;
+    } else {
+        word_make_global(word, symbol);
+        if (symbol >= d.global_words.size()) d.global_words.resize(size_t(symbol) + 1, Cell{});
+        d.global_words[symbol] = *word;
+    }
+    cell_type_set(word, type);
+}
+
 // Boot dialect: a bound word names the holder of its context by its
 // position among the cells this decoding appended to the root block.
 void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32_t symbol) {
@@ -564,8 +580,7 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
     }
     Cell* word = stack_push_new(T_NONE);
     if (!bound) {
-        word_make_global(word, symbol);
-        cell_type_set(word, head.type);
+        global_word_make(d, word, symbol, head.type);
     } else {
         uint64_t cell = uint64_t(d.base) + uint32_t(position);
         if (position < 0 || cell >= block_cells(d.target)) fail_at(d, at);
@@ -607,8 +622,7 @@ void read_word(Decoder& d, const Slot& slot, const RecordHead& head) {
     if (!bound) {
         if (d.fixed) read_raw(d);  // the slot index, found again by the symbol
         Cell* word = stack_push_new(T_NONE);
-        word_make_global(word, symbol);
-        cell_type_set(word, head.type);
+        global_word_make(d, word, symbol, head.type);
         place(slot, word);
         stack_pop(1);
         return;
