@@ -1062,4 +1062,24 @@ ExitCode do_next_index(const Cell* block, uint32_t* index) {
     return x;
 }
 
+// ---- calls from C++ ------------------------------------------------------------------------
+
+void function_apply(const Cell* function, const Cell* args, uint32_t count, Cell* out) {
+    CellRoot call;
+    block_make_at(&call.cell, int32_t(count + 1));
+    stack_push(&call.cell);
+    stack_push(function);
+    block_append_last();
+    for (uint32_t i = 0; i < count; i++) {
+        stack_push(&args[i]);
+        block_append_last();
+    }
+    stack_pop(1);
+    Cell* mark = data_stack.top;
+    ExitCode code = eval_block(&call.cell, false);
+    if (code != EXIT_CODE_NONE) exit_throw(code);
+    cell_copy(data_stack.top - 1, out);
+    data_stack.top = mark;
+}
+
 } // namespace kel

@@ -50,6 +50,12 @@ Cell* interp_position();
 // the caller's ARGS[0] when last is set, else left pushed.
 ExitCode eval_block(const Cell* block, bool last);
 
+// Calls a function value with count argument values from C++, by evaluating
+// the block [function arg1 arg2 ...], and copies its result into out. An exit
+// that leaves the call (throw, halt, quit) is carried on by exit_throw. The
+// function and the arguments lie on the data stack or in roots.
+void function_apply(const Cell* function, const Cell* args, uint32_t count, Cell* out);
+
 // Evaluates one expression at the cursor in a native frame (word <body>) and
 // advances the cursor past it. With push the value is pushed, else it goes to
 // ARGS[0] with top := ARGS + 1.

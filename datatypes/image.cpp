@@ -15,6 +15,7 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/context.hpp"
+#include "core/interpreter.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/pair.hpp"
@@ -264,7 +265,24 @@ static void make_from_block(const Cell* spec, Cell* out) {
     }
 }
 
+// A face object's picture, taken by the GUI backend; false when the value is
+// not a face (the GUI layer's face? decides).
+static bool face_capture(const Cell* value, Cell* out) {
+    if (cell_type(value) != T_OBJECT) return false;
+    CellRoot face(*value), verdict;
+    Cell word = word_intern("face?");
+    CellRoot is_face(*interp_word_slot(&word));
+    if (cell_type(&is_face.cell) != T_FUNCTION) return false;
+    function_apply(&is_face.cell, &face.cell, 1, &verdict.cell);
+    if (cell_type(&verdict.cell) != T_LOGIC || !logic_get(&verdict.cell)) return false;
+    word = word_intern("face-to-image");
+    CellRoot capture(*interp_word_slot(&word));
+    function_apply(&capture.cell, &face.cell, 1, out);
+    return true;
+}
+
 const Cell* image_to(Cell* proto, const Cell* spec, uint8_t) {
+    if (face_capture(spec, proto)) return proto;
     if (cell_type(spec) != T_IMAGE) {
         Cell datatype;
         datatype_make_at(&datatype, T_IMAGE);

@@ -392,20 +392,7 @@ void http_parse_url(const Cell* url, Cell* out) {
     CellRoot field(word_intern("parse-url"));
     CellRoot function(*object_select_field(&object.cell, &field.cell));
     if (cell_type(&function.cell) != T_FUNCTION) return;
-    // The call is evaluated as the block [parse-url-function url].
-    CellRoot call;
-    block_make_at(&call.cell, 2);
-    stack_push(&call.cell);
-    stack_push(&function.cell);
-    block_append_last();
-    stack_push(&held.cell);
-    block_append_last();
-    stack_pop(1);
-    Cell* mark = data_stack.top;
-    ExitCode code = eval_block(&call.cell, false);
-    if (code != EXIT_CODE_NONE) exit_throw(code);
-    cell_copy(data_stack.top - 1, out);
-    data_stack.top = mark;
+    function_apply(&function.cell, &held.cell, 1, out);
 }
 
 void http_services_install() { url_services_set({http_request, http_parse_url}); }

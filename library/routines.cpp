@@ -27,7 +27,9 @@
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
 #include "console/terminal.hpp"
+#include "console/gui_print.hpp"
 #include "io/routines.hpp"
+#include "io/clipboard.hpp"
 #include "io/kelbin/decoder.hpp"
 #include "io/kelbin/encoder.hpp"
 #include "io/json.hpp"
@@ -387,6 +389,10 @@ static const RoutineDef ROUTINES[] = {
     {"create-dir", "path [file!]", routine_create_dir, 0, nullptr},
     {"exists?", "path [file!]", routine_exists_q, 0, nullptr},
     {"os-info", "", routine_os_info, 0, nullptr},
+    {"read-clipboard", "\"Return the contents of the system clipboard\"", routine_read_clipboard, 0,
+     nullptr},
+    {"write-clipboard", "\"Write content to the system clipboard\" data [any-type!]",
+     routine_write_clipboard, 0, nullptr},
     {"as-color", "r [integer!] g [integer!] b [integer!]", routine_as_color, 0, nullptr},
     {"as-ipv4", "a [integer!] b [integer!] c [integer!] d [integer!]", routine_as_ipv4, 0, nullptr},
     {"as-rgba", "r [integer!] g [integer!] b [integer!] a [integer!]", routine_as_ipv4, 0, nullptr},
@@ -405,6 +411,9 @@ static const RoutineDef ROUTINES[] = {
     {"terminal?", "", routine_terminal_q, 0, nullptr},
     {"console-title-set", "text [string!]", routine_console_title_set, 0, nullptr},
     {"console-cfg-write", "path [file!] text [string!]", routine_console_cfg_write, 0, nullptr},
+    {"add-gui-print", "", routine_add_gui_print, 0, nullptr},
+    {"get-caret-blink-time", "", routine_get_caret_blink_time, 0, nullptr},
+    {"gui-display?", "", routine_gui_display_q, 0, nullptr},
     // Picked up by the library's top level into system/state/GC,
     // system/words and system/catalog/errors; their words are then unset.
     {"gc-active?", "", routine_gc_active_q, 0, nullptr},
@@ -475,11 +484,17 @@ static bool typeset_word_has(const char* name, uint8_t type) {
     return typeset_has(set, type);
 }
 
+// Entry i: the table's own routines first, then the GUI's.
+static const RoutineDef* routine_def(uint32_t i) {
+    if (i < ROUTINE_COUNT) return &ROUTINES[i];
+    return i - ROUTINE_COUNT < GUI_ROUTINE_COUNT ? &GUI_ROUTINES[i - ROUTINE_COUNT] : nullptr;
+}
+
 void routine_call(const Cell* routine) {
     const Cell* entry = function_more_cell(routine, MORE_ENTRY);
-    uint32_t index = cell_type(entry) == T_INTEGER ? uint32_t(cell_int(entry)) : ROUTINE_COUNT;
-    if (index >= ROUTINE_COUNT) error_raise(ERR_ROUTINES);
-    const RoutineDef& def = ROUTINES[index];
+    const RoutineDef* found = cell_type(entry) == T_INTEGER ? routine_def(uint32_t(cell_int(entry))) : nullptr;
+    if (!found) error_raise(ERR_ROUTINES);
+    const RoutineDef& def = *found;
     if (def.fn) {
         def.fn();
         return;
@@ -491,8 +506,8 @@ void routine_call(const Cell* routine) {
 void routines_define() {
     output_hooks_add(last_lf_value_hook, last_lf_text_hook);
     http_services_install();  // read and write of url! values reach HTTP and url-parser
-    for (uint32_t i = 0; i < ROUTINE_COUNT; i++) {
-        const RoutineDef& def = ROUTINES[i];
+    for (uint32_t i = 0; i < ROUTINE_COUNT + GUI_ROUTINE_COUNT; i++) {
+        const RoutineDef& def = *routine_def(i);
         CellRoot spec;
         LexerOptions options;
         lexer_transcode(&spec.cell, reinterpret_cast<const uint8_t*>(def.spec),

@@ -25,6 +25,10 @@ struct RoutineDef {
     const char* typeset;  // typeset test: the global word holding the typeset, or null
 };
 
+// The GUI's routines (gui/platform_routines.cpp), defined after the table's own.
+extern const RoutineDef GUI_ROUTINES[];
+extern const uint32_t GUI_ROUTINE_COUNT;
+
 // Makes every routine of the table a routine! and sets its word. Called once
 // at start, before the library's top level runs.
 void routines_define();

@@ -25,6 +25,7 @@
 #include "io/compression/framing.hpp"
 #include "io/files.hpp"
 #include "io/process.hpp"
+#include "gui/module.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 #include <cstring>
@@ -84,6 +85,13 @@ ExitCode native_wait(bool check, const int32_t*) {
     }
     stack_box_new(T_NONE);
     wait_seconds(seconds);
+    // Then the windows' queued messages are handled once, when there are
+    // windows at all (the GUI module is loaded).
+    if (gui_module_loaded()) {
+        Cell word = word_intern("gui-message-loop");
+        CellRoot loop(*interp_word_slot(&word)), ignored;
+        function_apply(&loop.cell, nullptr, 0, &ignored.cell);
+    }
     return EXIT_CODE_NONE;
 }
 

@@ -23,7 +23,9 @@ static void stdout_value_hook(const Cell* value, bool newline) {
 
 int script_run() {
     output_hooks_add(stdout_value_hook, nullptr);
-    static const char LAUNCH[] = "system/console/launch";
+    // console-start runs a named script, or picks the graphical console when
+    // a display is there and the terminal console otherwise.
+    static const char LAUNCH[] = "console-start";
     CellRoot code;
     LexerOptions options;
     lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(LAUNCH), sizeof LAUNCH - 1, options,

@@ -2,6 +2,7 @@
 // fixed order, then the library and the console. Every step is a named call;
 // a step whose subsystem does not exist yet is an empty function saying so.
 #include "runtime/start.hpp"
+#include "gui/event.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
@@ -139,6 +140,7 @@ void runtime_init() {
     call_init_buffer();
     stacks_init();
     lexer_init();
+    init_event();  // before the words of the types and of any-type! are made
     boot_data_decode();
     interpreter_init();
     externals_init();

@@ -1,0 +1,175 @@
+// The system clipboard over GtkClipboard: text, lists of files (as a URI
+// list) and images move through it. Reading answers the first kind present
+// in that order; writing replaces the content with one value.
+#include "gui/backend/module_entry.hpp"
+#include "gui/backend/widgets.hpp"
+#include "gui/dialog_args.hpp"
+#include "core/block.hpp"
+#include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/unicode.hpp"
+#include "datatypes/image.hpp"
+#include "runtime/collector.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+static GtkClipboard* clipboard() { return gtk_clipboard_get(GDK_SELECTION_CLIPBOARD); }
+
+// ---- reading ----------------------------------------------------------------------------
+
+// A new image! of the pixbuf (any channel layout GDK gives), into out.
+static void image_from_pixbuf(GdkPixbuf* pixbuf, Cell* out) {
+    uint32_t width = uint32_t(gdk_pixbuf_get_width(pixbuf));
+    uint32_t height = uint32_t(gdk_pixbuf_get_height(pixbuf));
+    if (width > IMAGE_SIDE_MAX) width = IMAGE_SIDE_MAX;
+    if (height > IMAGE_SIDE_MAX) height = IMAGE_SIDE_MAX;
+    image_make_at(out, width, height);
+    if (!image_pixel_count(out)) return;
+    uint32_t* pixels = image_pixels(out);
+    int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
+    int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guchar* bytes = gdk_pixbuf_read_pixels(pixbuf);
+    for (uint32_t y = 0; y < height; y++) {
+        const guchar* row = bytes + size_t(y) * size_t(stride);
+        for (uint32_t x = 0; x < width; x++) {
+            const guchar* p = row + size_t(x) * size_t(channels);
+            uint32_t a = alpha ? p[3] : 255;
+            pixels[y * width + x] = (a << 24) | (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+        }
+    }
+}
+
+// clipboard-read: a string!, a block of file!, an image!, or none when the
+// clipboard holds none of these.
+static void clipboard_read() {
+    gui_display_require();
+    CellRoot result;
+    if (gchar* text = gtk_clipboard_wait_for_text(clipboard())) {
+        string_load(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), ENCODING_UTF8,
+                    &result.cell);
+        g_free(text);
+    } else if (gchar** uris = gtk_clipboard_wait_for_uris(clipboard())) {
+        std::vector<std::string> paths;
+        for (gchar** u = uris; *u; u++) {
+            if (gchar* path = g_filename_from_uri(*u, nullptr, nullptr)) {
+                paths.emplace_back(path);
+                g_free(path);
+            }
+        }
+        g_strfreev(uris);
+        file_dialog_answer(paths, true, &result.cell);
+        if (paths.empty()) block_make_at(&result.cell, 1);
+    } else if (GdkPixbuf* pixbuf = gtk_clipboard_wait_for_image(clipboard())) {
+        image_from_pixbuf(pixbuf, &result.cell);
+        g_object_unref(pixbuf);
+    }
+    stack_set_last_reset(&result.cell);
+}
+KEL_GUI_EXPORT("clipboard-read", clipboard_read);
+
+// ---- writing ----------------------------------------------------------------------------
+
+GdkPixbuf* pixbuf_from_image(const Cell* image) {
+    if (image_pixel_count(image) == 0) return nullptr;
+    int width = int(image_width(image)), height = int(image_height(image));
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    if (!pixbuf) return nullptr;
+    guchar* bytes = gdk_pixbuf_get_pixels(pixbuf);
+    int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const uint32_t* pixels = image_pixels(image);
+    for (int y = 0; y < height; y++) {
+        guchar* row = bytes + size_t(y) * size_t(stride);
+        for (int x = 0; x < width; x++) {
+            uint32_t p = pixels[size_t(y) * size_t(width) + size_t(x)];
+            row[x * 4] = guchar(p >> 16);
+            row[x * 4 + 1] = guchar(p >> 8);
+            row[x * 4 + 2] = guchar(p);
+            row[x * 4 + 3] = guchar(p >> 24);
+        }
+    }
+    return pixbuf;
+}
+
+// The URI list offered for a block of files, one "file://" URI per line.
+static void uri_list_get(GtkClipboard*, GtkSelectionData* selection, guint, gpointer data) {
+    const std::string* list = static_cast<const std::string*>(data);
+    gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8,
+                           reinterpret_cast<const guchar*>(list->data()), gint(list->size()));
+}
+static void uri_list_clear(GtkClipboard*, gpointer data) { delete static_cast<std::string*>(data); }
+
+// The URI list of a block of file! and string! values (relative names taken
+// from the current folder); any other value raises invalid-arg with it.
+static std::string uri_list_of(const Cell* block) {
+    std::string list;
+    SeriesBuffer* b = series_buffer(block->w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = block->w1; i < b->length(); i++) {
+        if (cell_type(cells + i) != T_FILE && cell_type(cells + i) != T_STRING) {
+            CellRoot bad(cells[i]);
+            error_raise(ERR_INVALID_ARG, &bad.cell);
+        }
+    }
+    gchar* cwd = g_get_current_dir();
+    for (uint32_t i = block->w1; i < b->length(); i++) {
+        std::string path = string_utf8_of(cells + i);
+        if (path.empty() || path[0] != '/') path = std::string(cwd) + "/" + path;
+        if (gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
+            list += uri;
+            list += "\r\n";
+            g_free(uri);
+        }
+    }
+    g_free(cwd);
+    return list;
+}
+
+// clipboard-write data: none empties the clipboard; a string!, an image! or
+// a block of file! (or string!) values replaces its content; true on success.
+// Any other value raises invalid-arg before the display is touched.
+static void clipboard_write() {
+    Cell* data = data_stack.args;
+    uint8_t type = cell_type(data);
+    if (type != T_NONE && type != T_STRING && type != T_IMAGE && type != T_BLOCK)
+        error_raise(ERR_INVALID_ARG, data);
+    std::string uris = type == T_BLOCK ? uri_list_of(data) : std::string();
+    gui_display_require();
+    bool done = true;
+    switch (type) {
+    case T_NONE:
+        gtk_clipboard_set_text(clipboard(), "", 0);
+        gtk_clipboard_clear(clipboard());
+        break;
+    case T_STRING: {
+        std::string text = string_utf8_of(data);
+        gtk_clipboard_set_text(clipboard(), text.c_str(), gint(text.size()));
+        break;
+    }
+    case T_IMAGE:
+        if (GdkPixbuf* pixbuf = pixbuf_from_image(data)) {
+            gtk_clipboard_set_image(clipboard(), pixbuf);
+            g_object_unref(pixbuf);
+        } else {
+            done = false;
+        }
+        break;
+    default: {
+        static const GtkTargetEntry targets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0}};
+        done = gtk_clipboard_set_with_data(clipboard(), targets, 1, uri_list_get, uri_list_clear,
+                                           new std::string(uris));
+        break;
+    }
+    }
+    logic_make_at(data, done);
+    data_stack.top = data + 1;
+}
+KEL_GUI_EXPORT("clipboard-write", clipboard_write);
+
+} // namespace kel

@@ -1,0 +1,122 @@
+// The file and folder dialogs behind request-file and request-dir. The
+// arguments are checked before any window opens, so a bad filter fails the
+// same way with or without a display.
+#include "gui/backend/module_entry.hpp"
+#include "gui/backend/widgets.hpp"
+#include "gui/dialog_args.hpp"
+#include "core/logic.hpp"
+#include "core/stack.hpp"
+#include "runtime/collector.hpp"
+
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// Adds the filters to the chooser; a pattern list "a;b" gives one filter
+// with both patterns.
+static void chooser_filters_add(GtkFileChooser* chooser, const std::vector<FileFilter>& filters) {
+    for (const FileFilter& f : filters) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, f.label.c_str());
+        size_t start = 0;
+        while (start <= f.pattern.size()) {
+            size_t end = f.pattern.find(';', start);
+            if (end == std::string::npos) end = f.pattern.size();
+            std::string one = f.pattern.substr(start, end - start);
+            // "*.*" means every file, with or without a dot in its name.
+            if (!one.empty()) gtk_file_filter_add_pattern(filter, one == "*.*" ? "*" : one.c_str());
+            start = end + 1;
+        }
+        gtk_file_chooser_add_filter(chooser, filter);
+    }
+}
+
+// Runs the dialog to its end; answers whether the user accepted.
+static bool chooser_run(GtkWidget* dialog) {
+    return gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
+}
+
+// Destroys the dialog and handles the pending events, so that it leaves the
+// screen at once.
+static void chooser_close(GtkWidget* dialog) {
+    gtk_widget_destroy(dialog);
+    while (gtk_events_pending()) gtk_main_iteration();
+}
+
+// The local paths chosen, in the chooser's order.
+static std::vector<std::string> chooser_paths(GtkFileChooser* chooser) {
+    std::vector<std::string> paths;
+    GSList* names = gtk_file_chooser_get_filenames(chooser);
+    for (GSList* l = names; l; l = l->next) {
+        paths.emplace_back(static_cast<const char*>(l->data));
+        g_free(l->data);
+    }
+    g_slist_free(names);
+    return paths;
+}
+
+// platform-request-file title name filter save? multi?
+static void request_file() {
+    Cell* args = data_stack.args;
+    bool save = logic_get(args + 3);
+    bool multi = logic_get(args + 4);
+    FileDialogRequest request = file_dialog_request_of(args, args + 1, args + 2);
+    gui_display_require();
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        request.has_title ? request.title.c_str() : nullptr, nullptr,
+        save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+        GTK_RESPONSE_CANCEL, save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_select_multiple(chooser, multi && !save);
+    gtk_file_chooser_set_local_only(chooser, TRUE);
+    chooser_filters_add(chooser, request.filters);
+    if (!request.folder.empty()) gtk_file_chooser_set_current_folder(chooser, request.folder.c_str());
+    if (!request.name.empty()) {
+        if (save) gtk_file_chooser_set_current_name(chooser, request.name.c_str());
+        else if (!request.folder.empty())
+            gtk_file_chooser_select_filename(chooser, (request.folder + request.name).c_str());
+    }
+    std::vector<std::string> paths;
+    if (chooser_run(dialog)) paths = chooser_paths(chooser);
+    chooser_close(dialog);
+    CellRoot result;
+    file_dialog_answer(paths, multi, &result.cell);
+    stack_set_last_reset(&result.cell);
+}
+KEL_GUI_EXPORT("platform-request-file", request_file);
+
+// The folder chosen last with keep?, where the next such dialog opens.
+static std::string kept_folder;
+
+// platform-request-dir title dir filter keep? multi?: filter and multi? are
+// not used.
+static void request_dir() {
+    Cell* args = data_stack.args;
+    bool keep = logic_get(args + 3);
+    FileDialogRequest request = file_dialog_request_of(args, &none_cell, &none_cell);
+    std::string start = keep ? kept_folder : folder_dialog_start_of(args + 1);
+    gui_display_require();
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        request.has_title ? request.title.c_str() : nullptr, nullptr,
+        GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel", GTK_RESPONSE_CANCEL, "_Select",
+        GTK_RESPONSE_ACCEPT, nullptr);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_local_only(chooser, TRUE);
+    gtk_file_chooser_set_create_folders(chooser, TRUE);
+    if (!start.empty()) gtk_file_chooser_set_current_folder(chooser, start.c_str());
+    std::vector<std::string> paths;
+    if (chooser_run(dialog)) paths = chooser_paths(chooser);
+    chooser_close(dialog);
+    CellRoot result;
+    if (paths.empty()) {
+        folder_dialog_answer(nullptr, &result.cell);
+    } else {
+        if (keep) kept_folder = paths.front();
+        folder_dialog_answer(&paths.front(), &result.cell);
+    }
+    stack_set_last_reset(&result.cell);
+}
+KEL_GUI_EXPORT("platform-request-dir", request_dir);
+
+} // namespace kel

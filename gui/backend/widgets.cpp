@@ -1,0 +1,924 @@
+// The native widgets of faces: buttons, toggles, check boxes and radio
+// buttons, text labels, fields and areas, text lists, drop-lists and
+// drop-downs, progress bars, sliders, calendars, group boxes, tab panels, and
+// the base and rich-text faces the backend paints itself. Each type's hooks
+// make its GTK widget, push the face's facets into it, and read the user's
+// changes back into the face before sending the face its event.
+#include "gui/backend/backend.hpp"
+#include "gui/backend/draw.hpp"
+#include "gui/backend/module_entry.hpp"
+#include "gui/backend/widgets.hpp"
+#include "gui/event.hpp"
+#include "core/block.hpp"
+#include "core/logic.hpp"
+#include "core/stack.hpp"
+#include "core/string.hpp"
+#include "core/symbol.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/image.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/tuple.hpp"
+#include "runtime/collector.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// ---- common helpers -----------------------------------------------------------------------
+
+// True while the backend itself changes a widget, so that the widget's
+// change signals do not come back as user events.
+static bool widgets_updating = false;
+
+struct UpdateScope {
+    bool saved;
+    UpdateScope() : saved(widgets_updating) { widgets_updating = true; }
+    ~UpdateScope() { widgets_updating = saved; }
+};
+
+// The view of a signal's widget, or null while the backend updates widgets.
+static View* signal_view(GtkWidget* widget) {
+    return widgets_updating ? nullptr : view_of_widget(widget);
+}
+
+// Sends an event of the type to the view's face; an argument of select and
+// change events (an index, or -1) travels as the event's picked value.
+// Answers the verdict's symbol. The hub keeps every error inside.
+static uint32_t signal_event_send(View* view, uint32_t type, int32_t argument) {
+    Cell picked;
+    integer_make_at(&picked, argument);
+    return widget_event_send(view, uint8_t(type), type == EVT_CLICK ? nullptr : &picked);
+}
+
+// The face's text as UTF-8, "" when it is not a string.
+static std::string face_text(const View* view) {
+    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
+    return cell_type(&text) == T_STRING ? string_utf8_of(&text) : std::string();
+}
+
+// Writes UTF-8 text into the face's text field (a new string), unless the
+// face already holds that text.
+static void face_text_store(View* view, const char* utf8) {
+    Cell old = face_field(&view->face, FACE_OBJ_TEXT);
+    if (cell_type(&old) == T_STRING && string_utf8_of(&old) == utf8) return;
+    CellRoot text;
+    string_load(reinterpret_cast<const uint8_t*>(utf8), uint32_t(std::strlen(utf8)), ENCODING_UTF8, &text.cell);
+    face_field_set(&view->face, FACE_OBJ_TEXT, &text.cell);
+}
+
+static void face_logic_store(View* view, uint32_t field, bool value) {
+    Cell logic;
+    logic_make_at(&logic, value);
+    face_field_set(&view->face, field, &logic);
+}
+
+static void face_integer_store(View* view, uint32_t field, int32_t value) {
+    Cell number;
+    integer_make_at(&number, value);
+    face_field_set(&view->face, field, &number);
+}
+
+// True when the face's options block holds the key (a set-word spelled as
+// name) followed by a value, which is copied into out.
+static bool face_option(const View* view, const char* name, Cell* out) {
+    Cell options = face_field(&view->face, FACE_OBJ_OPTIONS);
+    if (cell_type(&options) != T_BLOCK) return false;
+    SeriesBuffer* b = series_buffer(options.w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = options.w1; i + 1 < b->length(); i += 2) {
+        if (cell_type(cells + i) == T_SET_WORD && word_named_q(cells + i, name)) {
+            *out = cells[i + 1];
+            return true;
+        }
+    }
+    return false;
+}
+
+// Values of a data block that become items of a list.
+static bool item_value_q(const Cell* value) {
+    switch (cell_type(value)) {
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: return true;
+    default: return false;
+    }
+}
+
+// The items of a list's data block as UTF-8: strings, files, urls, tags,
+// emails and refs (with strings_only, strings alone); other values are skipped.
+static std::vector<std::string> face_items(const View* view, bool strings_only) {
+    std::vector<std::string> items;
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_BLOCK) return items;
+    SeriesBuffer* b = series_buffer(data.w2);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    for (uint32_t i = data.w1; i < b->length(); i++) {
+        bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
+        if (take) items.push_back(string_utf8_of(cells + i));
+    }
+    return items;
+}
+
+// The number in a face's data as a fraction: float or percent, else 0.
+static double face_fraction(const View* view) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_FLOAT && cell_type(&data) != T_PERCENT) return 0.0;
+    return std::clamp(float_get(&data), 0.0, 1.0);
+}
+
+static bool face_flag(const View* view, FaceFlag flag) { return (view->face_flags & flag) != 0; }
+
+// Font and para of a widget whose text the face shows. An area shows its
+// vertical bar once its text is taller than it is, and a horizontal bar only
+// when its lines do not wrap.
+static void widget_text_style(View* view, GtkWidget* widget) {
+    widget_font_apply(widget, &view->face);
+    widget_para_apply(widget, &view->face, view->type);
+    if (view->type == FACE_TYPE_AREA) {
+        Cell para = face_field(&view->face, FACE_OBJ_PARA);
+        bool wraps = para_layout("area", &para).wrap;
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(view->widget),
+                                       wraps ? GTK_POLICY_NEVER : GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    }
+}
+
+// ---- buttons, toggles, check boxes, radio buttons --------------------------------------------
+
+// The button's image from the face's image: an image!, or the first image of
+// a block of images.
+static void button_image_set(View* view) {
+    Cell image = face_field(&view->face, FACE_OBJ_IMAGE);
+    if (cell_type(&image) == T_BLOCK) {
+        SeriesBuffer* b = series_buffer(image.w2);
+        image = image.w1 < b->length() ? reinterpret_cast<const Cell*>(b->head_ptr())[image.w1] : none_cell;
+    }
+    GdkPixbuf* pixbuf = cell_type(&image) == T_IMAGE ? pixbuf_from_image(&image) : nullptr;
+    gtk_button_set_image(GTK_BUTTON(view->widget), pixbuf ? gtk_image_new_from_pixbuf(pixbuf) : nullptr);
+    if (pixbuf) {
+        gtk_button_set_always_show_image(GTK_BUTTON(view->widget), TRUE);
+        g_object_unref(pixbuf);
+    }
+}
+
+// The check state from the face's data: indeterminate for a tri-state check
+// whose data is none, unchecked for none and false, checked otherwise.
+static void check_state_set(View* view) {
+    UpdateScope scope;
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    GtkToggleButton* button = GTK_TOGGLE_BUTTON(view->widget);
+    bool indeterminate = view->type == FACE_TYPE_CHECK && face_flag(view, FACE_FLAG_TRI_STATE) &&
+                         cell_type(&data) == T_NONE;
+    gtk_toggle_button_set_inconsistent(button, indeterminate);
+    gtk_toggle_button_set_active(button, !indeterminate && !logic_false(&data));
+}
+
+// The face's data from the check state: none when indeterminate, else the logic.
+static void check_state_read(View* view) {
+    GtkToggleButton* button = GTK_TOGGLE_BUTTON(view->widget);
+    if (gtk_toggle_button_get_inconsistent(button)) face_field_set(&view->face, FACE_OBJ_DATA, &none_cell);
+    else face_logic_store(view, FACE_OBJ_DATA, gtk_toggle_button_get_active(button));
+}
+
+static void button_clicked(GtkButton* button, gpointer) {
+    if (View* view = signal_view(GTK_WIDGET(button))) signal_event_send(view, EVT_CLICK, 0);
+}
+
+static void toggle_toggled(GtkToggleButton* button, gpointer) {
+    View* view = signal_view(GTK_WIDGET(button));
+    if (!view) return;
+    if (view->type == FACE_TYPE_CHECK && face_flag(view, FACE_FLAG_TRI_STATE)) {
+        // A tri-state check cycles unchecked, checked, indeterminate.
+        Cell data = face_field(&view->face, FACE_OBJ_DATA);
+        UpdateScope scope;
+        if (cell_type(&data) == T_NONE) {
+            gtk_toggle_button_set_inconsistent(button, FALSE);
+            gtk_toggle_button_set_active(button, FALSE);
+        } else if (logic_false(&data)) {
+            gtk_toggle_button_set_active(button, TRUE);
+        } else {
+            gtk_toggle_button_set_inconsistent(button, TRUE);
+        }
+    }
+    check_state_read(view);
+    if (view->type == FACE_TYPE_RADIO)
+        signal_event_send(view, gtk_toggle_button_get_active(button) ? EVT_CLICK : EVT_CHANGE, 0);
+    else
+        signal_event_send(view, EVT_CHANGE, 0);
+}
+
+// A radio button joins the group of the radio buttons already in its parent.
+static GtkWidget* radio_new(View* parent) {
+    GtkWidget* radio = gtk_radio_button_new(nullptr);
+    if (!parent || !parent->container) return radio;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(parent->container));
+    for (GList* l = children; l; l = l->next) {
+        if (GTK_IS_RADIO_BUTTON(l->data) && l->data != radio) {
+            gtk_radio_button_join_group(GTK_RADIO_BUTTON(radio), GTK_RADIO_BUTTON(l->data));
+            break;
+        }
+    }
+    g_list_free(children);
+    return radio;
+}
+
+static bool button_make(View* view, View* parent, int32_t width, int32_t height) {
+    switch (view->type) {
+    case FACE_TYPE_BUTTON: view->widget = gtk_button_new(); break;
+    case FACE_TYPE_TOGGLE: view->widget = gtk_toggle_button_new(); break;
+    case FACE_TYPE_CHECK: view->widget = gtk_check_button_new(); break;
+    default: view->widget = radio_new(parent); break;
+    }
+    gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+    gtk_widget_set_size_request(view->widget, width, height);
+    if (view->type == FACE_TYPE_BUTTON || view->type == FACE_TYPE_TOGGLE) button_image_set(view);
+    if (view->type != FACE_TYPE_BUTTON) {
+        // An unattached radio button starts active; the face's data decides.
+        check_state_set(view);
+        g_signal_connect(view->widget, "toggled", G_CALLBACK(toggle_toggled), nullptr);
+    } else {
+        g_signal_connect(view->widget, "clicked", G_CALLBACK(button_clicked), nullptr);
+    }
+    widget_text_style(view, view->widget);
+    return true;
+}
+
+static void button_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_TEXT)) {
+        gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+        widget_text_style(view, view->widget);
+    } else if (bit == face_bit(FACE_OBJ_IMAGE) && view->type != FACE_TYPE_CHECK && view->type != FACE_TYPE_RADIO) {
+        button_image_set(view);
+    } else if (bit == face_bit(FACE_OBJ_DATA) && view->type != FACE_TYPE_BUTTON) {
+        check_state_set(view);
+    } else if (bit == face_bit(FACE_OBJ_FONT) || bit == face_bit(FACE_OBJ_PARA)) {
+        widget_text_style(view, view->widget);
+    }
+}
+
+static const FaceTypeHooks button_hooks = {button_make, button_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_BUTTON, button_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_TOGGLE, button_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_CHECK, button_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_RADIO, button_hooks);
+
+// ---- text, field, area ------------------------------------------------------------------------
+
+// The text view of an area (its widget is the scrolled window around it).
+static GtkTextView* area_text_view(View* view) {
+    return GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(view->widget)));
+}
+
+static void field_changed(GtkEditable* editable, gpointer) {
+    View* view = signal_view(GTK_WIDGET(editable));
+    if (!view) return;
+    face_text_store(view, gtk_entry_get_text(GTK_ENTRY(editable)));
+    signal_event_send(view, EVT_CHANGE, -1);
+}
+
+static void area_changed(GtkTextBuffer* buffer, gpointer data) {
+    View* view = widgets_updating ? nullptr : view_get(GPOINTER_TO_UINT(data));
+    if (!view) return;
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    face_text_store(view, text);
+    g_free(text);
+    signal_event_send(view, EVT_CHANGE, -1);
+}
+
+// The selection of a field or area as the face's selected: none when empty,
+// else the pair start+1 x end in characters.
+static void edit_selection_read(View* view) {
+    int start = 0, end = 0;
+    if (view->type == FACE_TYPE_FIELD) {
+        gtk_editable_get_selection_bounds(GTK_EDITABLE(view->widget), &start, &end);
+    } else {
+        GtkTextIter a, b;
+        gtk_text_buffer_get_selection_bounds(gtk_text_view_get_buffer(area_text_view(view)), &a, &b);
+        start = gtk_text_iter_get_offset(&a);
+        end = gtk_text_iter_get_offset(&b);
+    }
+    if (start == end) {
+        face_field_set(&view->face, FACE_OBJ_SELECTED, &none_cell);
+        return;
+    }
+    Cell pair;
+    pair_init(&pair, start + 1, end);
+    face_field_set(&view->face, FACE_OBJ_SELECTED, &pair);
+}
+
+// The face's selected (a pair start x end, 1-based) applied to the widget.
+static void edit_selection_apply(View* view) {
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    if (cell_type(&selected) != T_PAIR) return;
+    int start = pair_x(&selected) - 1, end = pair_y(&selected);
+    if (start < 0) start = 0;
+    UpdateScope scope;
+    if (view->type == FACE_TYPE_FIELD) {
+        gtk_editable_select_region(GTK_EDITABLE(view->widget), start, end);
+    } else {
+        GtkTextBuffer* buffer = gtk_text_view_get_buffer(area_text_view(view));
+        GtkTextIter a, b;
+        gtk_text_buffer_get_iter_at_offset(buffer, &a, start);
+        gtk_text_buffer_get_iter_at_offset(buffer, &b, end);
+        gtk_text_buffer_select_range(buffer, &a, &b);
+    }
+}
+
+static gboolean edit_selection_event(GtkWidget* widget, GdkEvent*, gpointer data) {
+    View* view = view_get(GPOINTER_TO_UINT(data));
+    if (view && !widgets_updating) {
+        edit_selection_read(view);
+        signal_event_send(view, EVT_SELECT, 0);
+    }
+    return FALSE;
+}
+
+static void edit_text_set(View* view) {
+    UpdateScope scope;
+    std::string text = face_text(view);
+    switch (view->type) {
+    case FACE_TYPE_TEXT: gtk_label_set_text(GTK_LABEL(view->widget), text.c_str()); break;
+    case FACE_TYPE_FIELD: gtk_entry_set_text(GTK_ENTRY(view->widget), text.c_str()); break;
+    default: gtk_text_buffer_set_text(gtk_text_view_get_buffer(area_text_view(view)), text.c_str(), -1); break;
+    }
+}
+
+static bool edit_make(View* view, View*, int32_t width, int32_t height) {
+    GtkWidget* styled;
+    switch (view->type) {
+    case FACE_TYPE_TEXT:
+        view->widget = styled = gtk_label_new(nullptr);
+        break;
+    case FACE_TYPE_FIELD: {
+        view->widget = styled = gtk_entry_new();
+        gtk_entry_set_width_chars(GTK_ENTRY(styled), 1);  // the face's size decides the width
+        if (face_flag(view, FACE_FLAG_PASSWORD)) gtk_entry_set_visibility(GTK_ENTRY(styled), FALSE);
+        Cell hint;
+        if (face_option(view, "hint", &hint) && cell_type(&hint) == T_STRING)
+            gtk_entry_set_placeholder_text(GTK_ENTRY(styled), string_utf8_of(&hint).c_str());
+        g_signal_connect(styled, "changed", G_CALLBACK(field_changed), nullptr);
+        break;
+    }
+    default: {
+        view->widget = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(view->widget), GTK_SHADOW_IN);
+        styled = gtk_text_view_new();
+        gtk_container_add(GTK_CONTAINER(view->widget), styled);
+        gtk_widget_show(styled);  // the common part shows only the outer widget
+        view_attach_widget(view, styled);
+        g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(styled)), "changed",
+                         G_CALLBACK(area_changed), GUINT_TO_POINTER(view->id));
+        Cell tabs;
+        if (face_option(view, "tabs", &tabs) && cell_type(&tabs) == T_INTEGER && cell_int(&tabs) > 0) {
+            PangoTabArray* stops = pango_tab_array_new_with_positions(1, TRUE, PANGO_TAB_LEFT, cell_int(&tabs) * 8);
+            gtk_text_view_set_tabs(GTK_TEXT_VIEW(styled), stops);
+            pango_tab_array_free(stops);
+        }
+        break;
+    }
+    }
+    if (view->type != FACE_TYPE_TEXT) {
+        gtk_widget_add_events(styled, GDK_KEY_RELEASE_MASK | GDK_BUTTON_RELEASE_MASK);
+        g_signal_connect(styled, "key-release-event", G_CALLBACK(edit_selection_event), GUINT_TO_POINTER(view->id));
+        g_signal_connect(styled, "button-release-event", G_CALLBACK(edit_selection_event),
+                         GUINT_TO_POINTER(view->id));
+    }
+    gtk_widget_set_size_request(view->widget, width, height);
+    edit_text_set(view);
+    widget_text_style(view, styled);
+    if (view->type != FACE_TYPE_TEXT) edit_selection_apply(view);
+    return true;
+}
+
+static GtkWidget* edit_styled(View* view) {
+    return view->type == FACE_TYPE_AREA ? GTK_WIDGET(area_text_view(view)) : view->widget;
+}
+
+static void edit_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_TEXT)) edit_text_set(view);
+    else if (bit == face_bit(FACE_OBJ_SELECTED) && view->type != FACE_TYPE_TEXT) edit_selection_apply(view);
+    else if (bit == face_bit(FACE_OBJ_FONT) || bit == face_bit(FACE_OBJ_PARA)) widget_text_style(view, edit_styled(view));
+    else if (bit == face_bit(FACE_OBJ_DATA) && view->type == FACE_TYPE_TEXT) edit_text_set(view);
+}
+
+static const FaceTypeHooks edit_hooks = {edit_make, edit_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_TEXT, edit_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_FIELD, edit_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_AREA, edit_hooks);
+
+// ---- text lists, drop-lists, drop-downs ---------------------------------------------------------
+
+// The user selected item n (0-based): unless the face's selected already is
+// n + 1, sends select with the 1-based index; then, unless a handler changed
+// the selection or the face was released meanwhile, stores selected := n + 1
+// and, when the verdict was not stop, sends change with the same index.
+static void list_selection_changed(View* view, int32_t n) {
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    if (cell_type(&selected) == T_INTEGER && cell_int(&selected) == n + 1) return;
+    ViewId id = view->id;
+    uint32_t verdict = signal_event_send(view, EVT_SELECT, n + 1);
+    view = view_get(id);
+    if (!view) return;
+    Cell after = face_field(&view->face, FACE_OBJ_SELECTED);
+    if (cell_type(&after) == T_INTEGER && cell_int(&after) != cell_int(&selected)) return;
+    face_integer_store(view, FACE_OBJ_SELECTED, n + 1);
+    if (symbol_resolve(verdict) != symbol_resolve(symbol_make("stop"))) signal_event_send(view, EVT_CHANGE, n + 1);
+}
+
+static GtkListBox* text_list_box(View* view) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(view->widget));
+    if (GTK_IS_VIEWPORT(child)) child = gtk_bin_get_child(GTK_BIN(child));
+    return GTK_LIST_BOX(child);
+}
+
+static void text_list_selected(GtkListBox* box, GtkListBoxRow* row, gpointer) {
+    View* view = signal_view(GTK_WIDGET(box));
+    if (view && row) list_selection_changed(view, gtk_list_box_row_get_index(row));
+}
+
+// Reloads the items and the selection of a text list.
+static void text_list_load(View* view) {
+    UpdateScope scope;
+    GtkListBox* box = text_list_box(view);
+    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* l = rows; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
+    g_list_free(rows);
+    for (const std::string& item : face_items(view, false)) {
+        GtkWidget* label = gtk_label_new(item.c_str());
+        gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+        widget_font_apply(label, &view->face);
+        gtk_list_box_insert(box, label, -1);
+    }
+    gtk_widget_show_all(GTK_WIDGET(box));
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    GtkListBoxRow* row = cell_type(&selected) == T_INTEGER && cell_int(&selected) > 0
+                             ? gtk_list_box_get_row_at_index(box, cell_int(&selected) - 1)
+                             : nullptr;
+    if (row) gtk_list_box_select_row(box, row);
+    else gtk_list_box_unselect_all(box);
+    if (cell_type(&selected) != T_INTEGER) face_integer_store(view, FACE_OBJ_SELECTED, -1);
+}
+
+static GtkComboBoxText* combo_of(View* view) { return GTK_COMBO_BOX_TEXT(view->widget); }
+
+static void combo_changed(GtkComboBox* combo, gpointer) {
+    View* view = signal_view(GTK_WIDGET(combo));
+    if (!view) return;
+    int n = gtk_combo_box_get_active(combo);
+    if (n >= 0) {
+        if (gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo))) {
+            face_text_store(view, text);
+            g_free(text);
+        }
+        list_selection_changed(view, n);
+    } else if (view->type == FACE_TYPE_DROP_DOWN) {
+        // Typing in a drop-down's entry.
+        if (gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo))) {
+            face_text_store(view, text);
+            g_free(text);
+        }
+        signal_event_send(view, EVT_CHANGE, -1);
+    }
+}
+
+// Reloads the items of a drop-list or drop-down; a drop-list (or a face
+// without text) selects selected - 1, a drop-down with text shows the text.
+static void combo_load(View* view) {
+    UpdateScope scope;
+    GtkComboBoxText* combo = combo_of(view);
+    gtk_combo_box_text_remove_all(combo);
+    for (const std::string& item : face_items(view, false)) gtk_combo_box_text_append_text(combo, item.c_str());
+    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
+        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
+        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8_of(&text).c_str());
+    } else if (cell_type(&selected) == T_INTEGER) {
+        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), cell_int(&selected) - 1);
+    }
+}
+
+static bool list_make(View* view, View*, int32_t width, int32_t height) {
+    if (view->type == FACE_TYPE_TEXT_LIST) {
+        view->widget = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(view->widget), GTK_SHADOW_IN);
+        GtkWidget* box = gtk_list_box_new();
+        gtk_container_add(GTK_CONTAINER(view->widget), box);
+        gtk_widget_show(box);
+        view_attach_widget(view, box);
+        g_signal_connect(box, "row-selected", G_CALLBACK(text_list_selected), nullptr);
+        gtk_widget_set_size_request(view->widget, width, height);
+        text_list_load(view);
+    } else {
+        view->widget = view->type == FACE_TYPE_DROP_DOWN ? gtk_combo_box_text_new_with_entry()
+                                                         : gtk_combo_box_text_new();
+        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(view->widget));
+        if (entry && GTK_IS_ENTRY(entry)) {
+            view_attach_widget(view, entry);
+            gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
+        }
+        g_signal_connect(view->widget, "changed", G_CALLBACK(combo_changed), nullptr);
+        gtk_widget_set_size_request(view->widget, width, height);
+        combo_load(view);
+        widget_font_apply(view->widget, &view->face);
+    }
+    return true;
+}
+
+static void list_reload(View* view) {
+    if (view->type == FACE_TYPE_TEXT_LIST) text_list_load(view);
+    else combo_load(view);
+}
+
+static void list_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_DATA) || bit == face_bit(FACE_OBJ_FONT)) {
+        list_reload(view);
+    } else if (bit == face_bit(FACE_OBJ_SELECTED)) {
+        UpdateScope scope;
+        Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+        int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
+        if (view->type == FACE_TYPE_TEXT_LIST) {
+            GtkListBoxRow* row = n >= 0 ? gtk_list_box_get_row_at_index(text_list_box(view), n) : nullptr;
+            if (row) gtk_list_box_select_row(text_list_box(view), row);
+            else gtk_list_box_unselect_all(text_list_box(view));
+        } else {
+            gtk_combo_box_set_active(GTK_COMBO_BOX(view->widget), n);
+        }
+    } else if (bit == face_bit(FACE_OBJ_TEXT) && view->type == FACE_TYPE_DROP_DOWN) {
+        UpdateScope scope;
+        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(view->widget));
+        gtk_entry_set_text(GTK_ENTRY(entry), face_text(view).c_str());
+    }
+}
+
+// An in-place change of the data block reloads the items; the list keeps the
+// face's selection.
+static bool list_update_facet(View* view, const Cell* word, const Cell*, uint32_t, const Cell*, int32_t, int32_t) {
+    if (!word_named_q(word, "data")) return false;
+    list_reload(view);
+    return true;
+}
+
+static const FaceTypeHooks list_hooks = {list_make, list_update, list_update_facet, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_TEXT_LIST, list_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_DROP_LIST, list_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_DROP_DOWN, list_hooks);
+
+// ---- progress and slider -------------------------------------------------------------------------
+
+// A slider taller than wide is vertical; its value counts from the bottom.
+static void range_value_set(View* view) {
+    UpdateScope scope;
+    double fraction = face_fraction(view);
+    if (view->type == FACE_TYPE_PROGRESS) gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->widget), fraction);
+    else gtk_range_set_value(GTK_RANGE(view->widget), fraction);
+}
+
+static void slider_changed(GtkRange* range, gpointer) {
+    View* view = signal_view(GTK_WIDGET(range));
+    if (!view) return;
+    Cell value;
+    float_make_at(&value, gtk_range_get_value(range));
+    face_field_set(&view->face, FACE_OBJ_DATA, &value);
+    signal_event_send(view, EVT_CHANGE, -1);
+}
+
+static bool range_make(View* view, View*, int32_t width, int32_t height) {
+    bool vertical = height > width;
+    if (view->type == FACE_TYPE_PROGRESS) {
+        view->widget = gtk_progress_bar_new();
+        if (vertical) {
+            gtk_orientable_set_orientation(GTK_ORIENTABLE(view->widget), GTK_ORIENTATION_VERTICAL);
+            gtk_progress_bar_set_inverted(GTK_PROGRESS_BAR(view->widget), TRUE);
+        }
+    } else {
+        view->widget = gtk_scale_new_with_range(vertical ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL,
+                                                0.0, 1.0, 0.01);
+        gtk_scale_set_draw_value(GTK_SCALE(view->widget), FALSE);
+        gtk_range_set_inverted(GTK_RANGE(view->widget), vertical);
+        g_signal_connect(view->widget, "value-changed", G_CALLBACK(slider_changed), nullptr);
+    }
+    gtk_widget_set_size_request(view->widget, width, height);
+    range_value_set(view);
+    return true;
+}
+
+static void range_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_DATA) || bit == face_bit(FACE_OBJ_SIZE)) range_value_set(view);
+}
+
+static const FaceTypeHooks range_hooks = {range_make, range_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_PROGRESS, range_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_SLIDER, range_hooks);
+
+// ---- calendar ------------------------------------------------------------------------------------
+
+// The calendar's selection into the face's data, as a date without time.
+static void calendar_read(View* view) {
+    guint year = 0, month = 0, day = 0;
+    gtk_calendar_get_date(GTK_CALENDAR(view->widget), &year, &month, &day);
+    Cell date;
+    cell_init(&date, T_DATE);
+    date_from_os_time(&date, int32_t(year), int32_t(month) + 1, int32_t(day), 0.0, 0, 0, false);
+    face_field_set(&view->face, FACE_OBJ_DATA, &date);
+}
+
+// A date in data is shown (its year clamped to 1601..9999); any other data
+// is replaced by the calendar's selection.
+static void calendar_set(View* view) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_DATE) {
+        calendar_read(view);
+        return;
+    }
+    int32_t year = std::clamp(date_year(data.w1), 1601, 9999);
+    UpdateScope scope;
+    gtk_calendar_select_month(GTK_CALENDAR(view->widget), guint(date_month(data.w1) - 1), guint(year));
+    gtk_calendar_select_day(GTK_CALENDAR(view->widget), guint(date_day(data.w1)));
+}
+
+static void calendar_selected(GtkCalendar* calendar, gpointer) {
+    View* view = signal_view(GTK_WIDGET(calendar));
+    if (!view) return;
+    calendar_read(view);
+    signal_event_send(view, EVT_CHANGE, 0);
+}
+
+static bool calendar_make(View* view, View*, int32_t width, int32_t height) {
+    view->widget = gtk_calendar_new();
+    gtk_widget_set_size_request(view->widget, width, height);
+    calendar_set(view);
+    g_signal_connect(view->widget, "day-selected", G_CALLBACK(calendar_selected), nullptr);
+    return true;
+}
+
+static void calendar_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_DATA)) calendar_set(view);
+}
+
+static const FaceTypeHooks calendar_hooks = {calendar_make, calendar_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_CALENDAR, calendar_hooks);
+
+// ---- group box ------------------------------------------------------------------------------------
+
+static bool group_box_make(View* view, View*, int32_t width, int32_t height) {
+    std::string title = face_text(view);
+    view->widget = gtk_frame_new(title.empty() ? nullptr : title.c_str());
+    view->container = gtk_fixed_new();
+    gtk_widget_set_has_window(view->container, TRUE);
+    gtk_container_add(GTK_CONTAINER(view->widget), view->container);
+    gtk_widget_show(view->container);
+    view_attach_widget(view, view->container);
+    gtk_widget_set_size_request(view->widget, width, height);
+    if (GtkWidget* label = gtk_frame_get_label_widget(GTK_FRAME(view->widget))) widget_font_apply(label, &view->face);
+    return true;
+}
+
+static void group_box_update(View* view, uint32_t bit) {
+    if (bit != face_bit(FACE_OBJ_TEXT) && bit != face_bit(FACE_OBJ_FONT)) return;
+    std::string title = face_text(view);
+    gtk_frame_set_label(GTK_FRAME(view->widget), title.empty() ? nullptr : title.c_str());
+    if (GtkWidget* label = gtk_frame_get_label_widget(GTK_FRAME(view->widget))) widget_font_apply(label, &view->face);
+}
+
+static const FaceTypeHooks group_box_hooks = {group_box_make, group_box_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_GROUP_BOX, group_box_hooks);
+
+// ---- tab panel -----------------------------------------------------------------------------------
+// The tabs are a GtkNotebook whose pages are empty; the face's pages (the
+// panels of its pane) sit in the container below the tabs, the selected one
+// visible.
+
+static GtkNotebook* tab_notebook(View* view) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(view->widget));
+    GtkNotebook* notebook = GTK_NOTEBOOK(children->data);
+    g_list_free(children);
+    return notebook;
+}
+
+// Shows page n (1-based) of the pane and hides the others, keeping each
+// page's visible? in step.
+static void tab_pages_show(View* view, int32_t n) {
+    Cell pane = face_field(&view->face, FACE_OBJ_PANE);
+    if (cell_type(&pane) != T_BLOCK) return;
+    uint32_t count = series_buffer(pane.w2)->length();
+    for (uint32_t i = pane.w1; i < count; i++) {
+        Cell page = reinterpret_cast<const Cell*>(series_buffer(pane.w2)->head_ptr())[i];
+        bool shown = int32_t(i - pane.w1) == n - 1;
+        if (cell_type(&page) != T_OBJECT) continue;
+        Cell visible;
+        logic_make_at(&visible, shown);
+        face_field_set(&page, FACE_OBJ_VISIBLE_Q, &visible);
+        if (View* page_view = face_view(&page))
+            if (page_view->widget) gtk_widget_set_visible(page_view->widget, shown);
+    }
+}
+
+static void tab_switch(GtkNotebook* notebook, GtkWidget*, guint page, gpointer) {
+    View* view = signal_view(GTK_WIDGET(notebook));
+    if (!view) return;
+    ViewId id = view->id;
+    signal_event_send(view, EVT_SELECT, int32_t(page) + 1);
+    if (!(view = view_get(id))) return;
+    tab_pages_show(view, int32_t(page) + 1);
+    signal_event_send(view, EVT_CHANGE, int32_t(page) + 1);
+    if ((view = view_get(id))) face_integer_store(view, FACE_OBJ_SELECTED, int32_t(page) + 1);
+}
+
+// Rebuilds the tabs from the strings of data; selected is clamped to the tab
+// count and that tab selected (1 when selected is not an integer).
+static void tab_load(View* view) {
+    GtkNotebook* notebook = tab_notebook(view);
+    std::vector<std::string> tabs = face_items(view, true);
+    {
+        UpdateScope scope;
+        while (gtk_notebook_get_n_pages(notebook) > 0) gtk_notebook_remove_page(notebook, -1);
+        for (const std::string& tab : tabs) {
+            GtkWidget* label = gtk_label_new(tab.c_str());
+            widget_font_apply(label, &view->face);
+            GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+            gtk_widget_show(page);
+            gtk_notebook_append_page(notebook, page, label);
+        }
+    }
+    if (tabs.empty()) return;
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    int32_t n = cell_type(&selected) == T_INTEGER ? std::clamp(cell_int(&selected), 1, int32_t(tabs.size())) : 1;
+    {
+        UpdateScope scope;
+        gtk_notebook_set_current_page(notebook, n - 1);
+    }
+    face_integer_store(view, FACE_OBJ_SELECTED, n);
+    tab_pages_show(view, n);
+}
+
+static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
+    view->widget = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    GtkWidget* notebook = gtk_notebook_new();
+    gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook), TRUE);
+    gtk_box_pack_start(GTK_BOX(view->widget), notebook, FALSE, FALSE, 0);
+    view->container = gtk_fixed_new();
+    gtk_widget_set_has_window(view->container, TRUE);
+    gtk_box_pack_start(GTK_BOX(view->widget), view->container, TRUE, TRUE, 0);
+    view_attach_widget(view, notebook);
+    view_attach_widget(view, view->container);
+    gtk_widget_set_size_request(view->widget, width, height);
+    gtk_widget_show_all(view->widget);
+    tab_load(view);
+    g_signal_connect(notebook, "switch-page", G_CALLBACK(tab_switch), nullptr);
+    return true;
+}
+
+static void tab_panel_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_DATA) || bit == face_bit(FACE_OBJ_FONT)) {
+        tab_load(view);
+    } else if (bit == face_bit(FACE_OBJ_SELECTED)) {
+        Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+        if (cell_type(&selected) == T_INTEGER && cell_int(&selected) >= 1 &&
+            cell_int(&selected) <= gtk_notebook_get_n_pages(tab_notebook(view)))
+            gtk_notebook_set_current_page(tab_notebook(view), cell_int(&selected) - 1);  // as a user would
+    } else if (bit == face_bit(FACE_OBJ_PANE)) {
+        Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+        if (cell_type(&selected) == T_INTEGER) tab_pages_show(view, cell_int(&selected));
+    }
+}
+
+static bool tab_panel_update_facet(View* view, const Cell* word, const Cell*, uint32_t, const Cell*, int32_t,
+                                   int32_t) {
+    if (!word_named_q(word, "data")) return false;
+    tab_load(view);
+    return true;
+}
+
+static const FaceTypeHooks tab_panel_hooks = {tab_panel_make, tab_panel_update, tab_panel_update_facet, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_TAB_PANEL, tab_panel_hooks);
+
+// ---- base and rich-text --------------------------------------------------------------------------
+// Painted by the backend: colour, image, text and the draw block through
+// the Draw back end, on a container that also holds the face's children.
+
+// Whether the face shows what lies under it: its colour is none or has a
+// non-zero transparency byte.
+static bool base_layered_q(const View* view) {
+    Cell color = face_field(&view->face, FACE_OBJ_COLOR);
+    if (cell_type(&color) == T_NONE) return true;
+    return cell_type(&color) == T_TUPLE && tuple_count(&color) >= 4 && tuple_byte(&color, 3) != 0;
+}
+
+static gboolean base_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
+    View* view = view_get(GPOINTER_TO_UINT(data));
+    if (!view) return FALSE;
+    // The context may reach past the widget (a child's redraw hands over the
+    // parent window's region): the paint stays inside the face.
+    int width = gtk_widget_get_allocated_width(widget), height = gtk_widget_get_allocated_height(widget);
+    cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, width, height);
+    cairo_clip(cr);
+    CellRoot face(view->face);
+    paint_face(cr, &face.cell, width, height, base_layered_q(view));
+    cairo_restore(cr);
+    return FALSE;  // the children are drawn over the paint
+}
+
+static bool base_make(View* view, View*, int32_t width, int32_t height) {
+    view->widget = view->container = gtk_fixed_new();
+    gtk_widget_set_has_window(view->container, TRUE);
+    gtk_widget_set_app_paintable(view->container, TRUE);
+    gtk_widget_set_size_request(view->widget, width, height);
+    if (base_layered_q(view)) view->view_bits |= VIEW_BIT_LAYERED;
+    if (view->type == FACE_TYPE_RICH_TEXT) view->view_bits |= VIEW_BIT_RICH_TEXT;
+    g_signal_connect(view->container, "draw", G_CALLBACK(base_draw), GUINT_TO_POINTER(view->id));
+    return true;
+}
+
+static void base_update(View* view, uint32_t bit) {
+    if (bit == face_bit(FACE_OBJ_SIZE)) edge_bars_place(view);
+    if (bit == face_bit(FACE_OBJ_COLOR)) {
+        if (base_layered_q(view)) view->view_bits |= VIEW_BIT_LAYERED;
+        else view->view_bits &= ~uint32_t(VIEW_BIT_LAYERED);
+    }
+    gtk_widget_queue_draw(view->widget);
+}
+
+static const FaceTypeHooks base_hooks = {base_make, base_update, nullptr, nullptr};
+KEL_GUI_FACE_TYPE(FACE_TYPE_BASE, base_hooks);
+KEL_GUI_FACE_TYPE(FACE_TYPE_RICH_TEXT, base_hooks);
+
+// ---- reading back, fonts and paras ------------------------------------------------------------
+
+void widget_text_read(View* view) {
+    switch (view->type) {
+    case FACE_TYPE_FIELD:
+        face_text_store(view, gtk_entry_get_text(GTK_ENTRY(view->widget)));
+        break;
+    case FACE_TYPE_AREA: {
+        GtkTextBuffer* buffer = gtk_text_view_get_buffer(area_text_view(view));
+        GtkTextIter start, end;
+        gtk_text_buffer_get_bounds(buffer, &start, &end);
+        gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+        face_text_store(view, text);
+        g_free(text);
+        break;
+    }
+    case FACE_TYPE_DROP_DOWN:
+    case FACE_TYPE_DROP_LIST:
+        if (gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(view->widget))) {
+            face_text_store(view, text);
+            g_free(text);
+        }
+        break;
+    case FACE_TYPE_TEXT:
+        face_text_store(view, gtk_label_get_text(GTK_LABEL(view->widget)));
+        break;
+    default: break;
+    }
+}
+
+// platform-update-text face: the widget's text back into the face's text.
+static void update_text() {
+    if (View* view = face_view(data_stack.args); view && view->widget) widget_text_read(view);
+    none_make_at(stack_box_new(T_NONE));
+}
+KEL_GUI_EXPORT("platform-update-text", update_text);
+
+// The widget whose text carries a face's font and para.
+static GtkWidget* view_styled_widget(View* view) {
+    if (!view->widget) return nullptr;
+    if (view->type == FACE_TYPE_AREA) return GTK_WIDGET(area_text_view(view));
+    return view->widget;
+}
+
+// platform-update-font font flags: every realised face using the font (its
+// parent block) takes it again and is redrawn.
+static void update_font() {
+    Cell parents = face_field(data_stack.args, FONT_OBJ_PARENT);
+    if (cell_type(&parents) == T_BLOCK) {
+        for (uint32_t i = parents.w1; i < series_buffer(parents.w2)->length(); i++) {
+            Cell face = reinterpret_cast<const Cell*>(series_buffer(parents.w2)->head_ptr())[i];
+            View* view = face_view(&face);
+            if (!view || !view->widget) continue;
+            const FaceTypeHooks* hooks = face_type_hooks(view->type);
+            if (hooks && hooks->update) hooks->update(view, face_bit(FACE_OBJ_FONT));
+            else widget_font_apply(view_styled_widget(view), &view->face);
+            gtk_widget_queue_draw(view->widget);
+        }
+    }
+    none_make_at(stack_box_new(T_NONE));
+}
+KEL_GUI_EXPORT("platform-update-font", update_font);
+
+// platform-update-para face flags: the face's para placed again.
+static void update_para() {
+    if (View* view = face_view(data_stack.args); view && view->widget) {
+        widget_para_apply(view_styled_widget(view), &view->face, view->type);
+        gtk_widget_queue_draw(view->widget);
+    }
+    none_make_at(stack_box_new(T_NONE));
+}
+KEL_GUI_EXPORT("platform-update-para", update_para);
+
+} // namespace kel

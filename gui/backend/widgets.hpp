@@ -1,0 +1,83 @@
+// Shared parts of the widget files: the display guard used by the backend
+// entries that open windows (dialogs, the clipboard), fonts and para
+// placement applied to GTK widgets, menus built from menu blocks, and the
+// text read back from edited widgets.
+#pragma once
+#include "core/cell.hpp"
+#include "gui/backend/view.hpp"
+#include "gui/text_style.hpp"
+
+#include <gtk/gtk.h>
+#include <pango/pango.h>
+
+namespace kel {
+
+// Starts GTK when it has not been started (locale left alone) and answers
+// true when a display is open; never raises.
+bool gui_display_open();
+// gui_display_open, raising internal error not-here ("GUI (no display)")
+// when no display can be opened. Call outside every GTK callback.
+void gui_display_require();
+
+// ---- fonts and para (fonts.cpp) ---------------------------------------------------------
+
+// A new Pango description of the settings; free with pango_font_description_free.
+PangoFontDescription* font_pango_description(const FontSpec& spec);
+// Underline and strike-through of the settings as attributes, or null when
+// the font has neither; release with pango_attr_list_unref.
+PangoAttrList* font_pango_attributes(const FontSpec& spec);
+// Gives the widget (and the label inside a button) the face's font and
+// font colour; a face without a font object gets the theme's.
+void widget_font_apply(GtkWidget* widget, const Cell* face);
+// Places the text of the widget by the face's para and its type's defaults.
+void widget_para_apply(GtkWidget* widget, const Cell* face, FaceType type);
+
+// ---- menus (menus.cpp) ----------------------------------------------------------------
+
+// A GtkMenuBar of the window face's menu when it is a menu bar (else null).
+// Choosing an item sends a menu event to the face's view.
+GtkWidget* menu_bar_make(View* view);
+// Opens the face's menu as a context menu at the event's pointer when the
+// menu is not a menu bar; answers whether it opened one.
+bool menu_context_open(View* view, const GdkEvent* event);
+
+// ---- widgets (widgets.cpp) -------------------------------------------------------------
+
+// Reads the text the user edited (field, area, drop-down, drop-list) back
+// into the face's text.
+void widget_text_read(View* view);
+
+// ---- scroll bars (scrollers.cpp) -------------------------------------------------------
+
+// Places the scroll bars a face shows at its own edges (made by
+// update-scroller) along its right and bottom edges, after its size changed.
+void edge_bars_place(View* view);
+
+// ---- images (clipboard.cpp) -----------------------------------------------------------
+
+// A new pixbuf (RGBA, straight alpha) of an image!'s pixels; null for an
+// image without pixels. Release with g_object_unref.
+GdkPixbuf* pixbuf_from_image(const Cell* image);
+
+// ---- camera (camera.cpp) --------------------------------------------------------------
+
+// The next frame of a camera face's open device as an image! in out (rooted);
+// false, out unchanged, when the view is no camera, has no open device or
+// no frame came within 3 seconds.
+bool camera_grab_image(View* view, Cell* out);
+
+// ---- from the event hub ---------------------------------------------------------------
+
+// Sends an event of the type (EventType, gui/event.hpp) for the view's face
+// through system/view/awake with picked (null: none) as its picked value; an
+// integer picked of a select or change event is also its argument. Answers
+// the verdict's symbol; nothing raised inside leaves it. Defined by the
+// event hub (loop.cpp).
+uint32_t view_event_send(View* view, uint8_t type, const Cell* picked) __attribute__((weak));
+
+// view_event_send when the hub is linked in; 0 (the event dropped) otherwise.
+inline uint32_t widget_event_send(View* view, uint8_t type, const Cell* picked) {
+    return view_event_send ? view_event_send(view, type, picked) : 0;
+}
+
+} // namespace kel

@@ -1,0 +1,56 @@
+#include "gui/menu_tree.hpp"
+#include "core/unicode.hpp"
+#include "gui/text_style.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/native_guard.hpp"
+
+#include <string_view>
+
+namespace kel {
+
+// Reads cells [index, length) of the block's series into items. Nothing here
+// allocates a series, so the cells stay where they are while the tree is read.
+static void menu_read(Node node, uint32_t index, std::vector<MenuItem>* items) {
+    native_stack_check();
+    for (uint32_t i = index; i < series_buffer(node)->length(); i++) {
+        const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(node)->head_ptr());
+        const Cell* value = cells + i;
+        if (word_named_q(value, "---") || (cell_type(value) == T_STRING && string_utf8_of(value) == "---")) {
+            MenuItem separator;
+            separator.kind = MenuItem::SEPARATOR;
+            items->push_back(std::move(separator));
+        } else if (cell_type(value) == T_STRING) {
+            MenuItem item;
+            item.title = string_utf8_of(value);
+            if (i + 1 < series_buffer(node)->length()) {
+                const Cell* next = value + 1;
+                if (cell_type(next) == T_BLOCK) {
+                    item.kind = MenuItem::SUBMENU;
+                    menu_read(next->w2, next->w1, &item.children);
+                    i++;
+                } else if (cell_type(next) == T_WORD) {
+                    item.data = int32_t(next->w2);
+                    i++;
+                }
+            }
+            items->push_back(std::move(item));
+        }
+    }
+}
+
+std::vector<MenuItem> menu_tree_of(const Cell* menu) {
+    std::vector<MenuItem> items;
+    if (cell_type(menu) == T_BLOCK) menu_read(menu->w2, menu->w1, &items);
+    return items;
+}
+
+bool menu_bar_q(const Cell* menu, const char* face_type) {
+    if (cell_type(menu) != T_BLOCK) return false;
+    SeriesBuffer* b = series_buffer(menu->w2);
+    if (menu->w1 >= b->length()) return false;
+    if (std::string_view(face_type) != "window") return false;
+    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + menu->w1;
+    return !word_named_q(first, "popup");
+}
+
+} // namespace kel

@@ -1,0 +1,15 @@
+#include "io/clipboard.hpp"
+#include "gui/module.hpp"
+#include "library/routines.hpp"
+
+namespace kel {
+
+// Runs the module's entry of that name in the running routine's frame.
+static void clipboard_entry_call(const char* name) {
+    reinterpret_cast<RoutineFn>(gui_module_fn(name))();
+}
+
+void routine_read_clipboard() { clipboard_entry_call("clipboard-read"); }
+void routine_write_clipboard() { clipboard_entry_call("clipboard-write"); }
+
+} // namespace kel

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# A face's draw block painted in a window on a virtual display: an error in
+# it is printed and the paint ends cleanly, the script goes on; with
+# system/view/silent? on nothing is printed.
+kel="$1"
+# Only the painting is looked at here: leaks of window records are the
+# window tests' concern (and the toolkit's own caches are no leaks).
+export LSAN_OPTIONS="detect_leaks=0"
+if ! command -v xvfb-run > /dev/null; then echo "skipped: xvfb-run is missing"; exit 0; fi
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+
+cat > "$dir/face.kel" <<'KEL'
+Kel []
+system/view/silent?: system/script/args = "silent"
+b: make face! [type: 'base size: 40x40 offset: 0x0 draw: [pen off fill-pen 0.0.255 box 0x0 10x10 foo box 20x20 30x30]]
+w: make face! [type: 'window size: 60x60 offset: 10x10 pane: reduce [b] text: "draw"]
+view/no-wait w
+loop 25 [do-events/no-wait wait 0.02]
+unview/all
+print "after"
+KEL
+
+for mode in loud silent; do
+    timeout 60 xvfb-run -a "$kel" "$dir/face.kel" $mode > "$dir/out" 2> "$dir/err"
+    status=$?
+    [ $status -eq 0 ] || { echo "$mode: exit status $status"; cat "$dir/out" "$dir/err"; exit 1; }
+    grep -qx "after" "$dir/out" || { echo "$mode: script did not go on"; cat "$dir/out" "$dir/err"; exit 1; }
+    if [ $mode = loud ]; then
+        grep -q "DRAW - invalid input at: \[foo box 20x20 30x30\]" "$dir/err" ||
+            { echo "loud: the error was not printed"; cat "$dir/err"; exit 1; }
+    elif grep -q "DRAW" "$dir/err"; then
+        echo "silent: the error was printed"; cat "$dir/err"; exit 1
+    fi
+done
+echo "ok"

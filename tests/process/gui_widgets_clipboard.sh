@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The clipboard through the GUI module: text, file lists and images written
+# with write-clipboard (or to clipboard://) come back from read-clipboard on a
+# virtual display; values it cannot hold are refused; without a display the
+# routines and the scheme raise an error instead of crashing.
+kel="$1"
+here=$(cd "$(dirname "$0")" && pwd)
+runner="$here/../kel/runner.kel"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "$1"; cat "$dir/out" 2>/dev/null; exit 1; }
+
+cat > "$dir/nodisplay.kel" <<KEL
+Kel [title: "clipboard without a display" prelude: %$runner]
+group "no display" [
+    expect-error 'internal 'not-here [read-clipboard]
+    expect-error 'internal 'not-here [write-clipboard "x"]
+    expect-error 'script 'invalid-arg [write-clipboard 42]
+    expect-error 'internal 'not-here [read clipboard://]
+]
+report
+KEL
+env -u DISPLAY -u WAYLAND_DISPLAY "$kel" "$dir/nodisplay.kel" > "$dir/out" 2>&1 || fail "no-display run failed"
+grep -q "^4 passed, 0 failed" "$dir/out" || fail "no-display checks did not pass"
+
+command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipping the clipboard round trip"; exit 0; }
+cat > "$dir/roundtrip.kel" <<KEL
+Kel [title: "clipboard round trip" prelude: %$runner]
+group "text" [
+    expect true [write-clipboard "héllo^/wörld"]
+    expect "héllo^/wörld" [read-clipboard]
+    expect true [write-clipboard ""]
+]
+group "files" [
+    expect true [write-clipboard reduce [%/tmp/a.txt %"/tmp/b c.txt" "/tmp/d"]]
+    expect [%/tmp/a.txt %"/tmp/b c.txt" %/tmp/d] [read-clipboard]
+]
+group "image" [
+    img: make image! 3x2
+    img/1: 255.0.0
+    img/6: 0.0.255.128
+    expect true [write-clipboard img]
+    expect reduce [3x2 255.0.0.0 255.255.255.0 0.0.255.128] [
+        got: read-clipboard
+        reduce [got/size got/1 got/2 got/6]
+    ]
+]
+group "clipboard:// scheme" [
+    expect "via the scheme" [write clipboard:// "via the scheme"]
+    expect "via the scheme" [read clipboard://]
+    expect "via the scheme" [read-clipboard]
+]
+group "empty and refused" [
+    expect true [write-clipboard none]
+    expect none [read-clipboard]
+    expect-error 'script 'invalid-arg [write-clipboard 42]
+    expect-error 'script 'invalid-arg [write-clipboard [%a.txt 1]]
+    expect true [write-clipboard "kept"]
+    expect-error 'script 'invalid-arg [write-clipboard [%a.txt 1]]
+    expect "kept" [read-clipboard]
+]
+report
+KEL
+timeout 300 xvfb-run -a "$kel" "$dir/roundtrip.kel" > "$dir/out" 2>&1 || fail "round trip failed"
+grep -q " 0 failed" "$dir/out" || fail "round trip checks did not pass"
+echo "clipboard: ok"
