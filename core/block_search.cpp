@@ -18,6 +18,7 @@
 #include "runtime/native_guard.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <optional>
 
@@ -126,6 +127,15 @@ static FindHit find_hit(const Cell* series, const Cell* value, Cell* part, bool 
         return FindHit{at, span};
     }
 
+    // An integer sought by find's or strict equality matches integers of its
+    // value alone: the cells are read in place (comparing allocates nothing).
+    bool integer_key = mode == FIND_VALUE && vt == T_INTEGER && (op == CMP_FIND || op == CMP_STRICT_EQUAL);
+    const Cell* cells = integer_key ? cells_of(buffer_of(series)) : nullptr;
+    auto hit = [&](int64_t i, uint32_t limit) {
+        if (!integer_key) return hit_at(series, uint32_t(i), limit, value, mode, span, op);
+        return cell_type(&cells[i]) == T_INTEGER && cells[i].w2 == value->w2;
+    };
+
     if (last || reverse) {
         int64_t from;
         if (with_part) from = end - 1;
@@ -134,13 +144,13 @@ static FindHit find_hit(const Cell* series, const Cell* value, Cell* part, bool 
         if (reverse && !with_part && from < 0) return none;
         int64_t low = last ? index : 0;
         for (int64_t i = from; i >= low; i -= step) {
-            if (hit_at(series, uint32_t(i), uint32_t(length), value, mode, span, op)) return FindHit{i, span};
+            if (hit(i, uint32_t(length))) return FindHit{i, span};
             if (match) break;
         }
         return none;
     }
     for (int64_t i = index; i < end; i += step) {
-        if (hit_at(series, uint32_t(i), uint32_t(end), value, mode, span, op)) return FindHit{i, span};
+        if (hit(i, uint32_t(end))) return FindHit{i, span};
         if (match) break;
     }
     return none;
@@ -265,6 +275,21 @@ void block_insert(Cell* series, const Cell* value, int32_t part, bool only, int3
                   bool append) {
     Cell* v = stack_push(value);
     bool splice = !only && block_family_q(cell_type(v));
+    if (append && !splice && dup == 1) {
+        // One value at the tail: nothing to splice, repeat or move up.
+        uint32_t at = length_of(series);
+        if (uint64_t(at) + 1 > uint64_t(INT32_MAX) / sizeof(Cell)) error_raise(ERR_NO_MEMORY);
+        bool owned = series_notify(series, W_APPEND, int32_t(at), 1);
+        uint32_t length = length_of(series);  // the owner's handler may have changed the block
+        SeriesBuffer* b = cells_reserve(series->w2, length + 1, dup);
+        cell_copy(v, cells_of(b) + length);
+        b->tail += sizeof(Cell);
+        hash_index_enter(series, length, 1);
+        series_notify_after(owned, series, W_APPENDED, int32_t(length), 1);
+        series->w1 = 0;
+        stack_pop(1);
+        return;
+    }
     uint32_t n = source_count(v, only, part);
     if (n == 0) {
         stack_pop(1);
@@ -410,6 +435,60 @@ static int sort_compare_records(const void* pa, const void* pb, uintptr_t contex
     return 0;
 }
 
+// Whether the first count cells of a block are all integers.
+static bool integers_only(const Cell* block, uint32_t count) {
+    const Cell* cells = block_ks_abs_at(block, 0);
+    for (uint32_t i = 0; i < count; i++)
+        if (cell_type(&cells[i]) != T_INTEGER) return false;
+    return true;
+}
+
+// Whether count integer cells differ in their values alone (same header
+// flags, same unused words).
+static bool uniform_integers(const Cell* cells, uint32_t count) {
+    for (uint32_t i = 1; i < count; i++)
+        if (cells[i].header != cells[0].header || cells[i].w1 != cells[0].w1 ||
+            cells[i].w3 != cells[0].w3)
+            return false;
+    return true;
+}
+
+// Sorts a stretch of integers by their values alone, through records of the
+// value and the cell's place in the copy; the integers' comparison answers
+// as sort_compare_records would, so the cells end in the same order.
+static void sort_integers(Cell* series, const Cell* copy, uint32_t start, uint32_t count,
+                          bool reverse, bool stable) {
+    const Cell* src = block_ks_abs_at(copy, 0);
+    if (uniform_integers(src, count)) {
+        // Cells of equal value are alike, so any order of ties is the same
+        // block: the values sort on their own.
+        HeapHold values_hold(size_t(count) * sizeof(int32_t));
+        auto* values = static_cast<int32_t*>(values_hold.memory);
+        for (uint32_t r = 0; r < count; r++) values[r] = cell_int(&src[r]);
+        if (reverse) std::sort(values, values + count, std::greater<int32_t>());
+        else std::sort(values, values + count);
+        if (uint64_t(start) + count > length_of(series)) return;
+        Cell* dst = block_ks_abs_at(series, start);
+        Cell cell = src[0];
+        for (uint32_t r = 0; r < count; r++) {
+            cell.w2 = uint32_t(values[r]);
+            dst[r] = cell;
+        }
+        hash_index_rebuild(series);
+        return;
+    }
+    HeapHold order(size_t(count) * sizeof(SortKeyRecord));
+    auto* records = static_cast<SortKeyRecord*>(order.memory);
+    for (uint32_t r = 0; r < count; r++) records[r] = SortKeyRecord{cell_int(&src[r]), r};
+    if (stable) sort_stable_keys(records, count, reverse);
+    else sort_unstable_keys(records, count, reverse);
+    if (uint64_t(start) + count > length_of(series)) return;
+    Cell* dst = block_ks_abs_at(series, start);
+    src = block_ks_abs_at(copy, 0);
+    for (uint32_t r = 0; r < count; r++) dst[r] = src[records[r].tag];
+    hash_index_rebuild(series);
+}
+
 void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare, const Cell* part,
                 bool all, bool reverse, bool stable) {
     uint32_t index = series_index_clamped(series);
@@ -461,6 +540,12 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
     copy->w3 = 0;
     s.copy = copy;
     uint32_t records = uint32_t(count) / size;
+    if (!s.function && size == 1 && integers_only(copy, records)) {
+        sort_integers(series, copy, uint32_t(start), records, reverse, stable);
+        stack_pop(1);
+        series_notify_after(owned, series, W_SORTED, int32_t(start), 0);
+        return;
+    }
     HeapHold order(size_t(records) * 4);
     auto* at = static_cast<uint32_t*>(order.memory);
     for (uint32_t r = 0; r < records; r++) at[r] = r * size;

@@ -195,6 +195,8 @@ static bool hash_uses_node(uint8_t type) {
 
 bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
     if (cell_type(a) != cell_type(b)) return false;
+    // Two integers are equal under every equality op exactly when their values are.
+    if (cell_type(a) == T_INTEGER) return a->w2 == b->w2;
     if (auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(a), A_COMPARE)))
         return compare(a, b, op) == 0;
     return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
@@ -227,9 +229,15 @@ static Cell* table_cells(const HashTable* t) {
 }
 static uint32_t table_length(const HashTable* t) { return series_buffer(t->data)->length(); }
 
-HashTable* hashtable_record(Node table) {
-    return reinterpret_cast<HashTable*>(series_buffer(table)->data());
+// Takes an empty or deleted bucket for a key word; counts it as used when it
+// was empty. The caller counts the key.
+static inline void bucket_take(HashTable* t, uint32_t bucket, uint32_t key) {
+    uint32_t* flags = table_flags(t);
+    if (bucket_state(flags, bucket) == BUCKET_EMPTY) t->used++;
+    bucket_state_set(flags, bucket, BUCKET_USED);
+    table_keys(t)[bucket] = key;
 }
+
 Node hashtable_node(const HashTable* table) {
     return (reinterpret_cast<const SeriesBuffer*>(table) - 1)->node;
 }
@@ -362,9 +370,7 @@ static void block_insert(HashTable* t, uint32_t position) {
     if (target < 0) target = deleted;
     if (target < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
     uint32_t b = uint32_t(target);
-    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
-    bucket_state_set(table_flags(t), b, BUCKET_USED);
-    table_keys(t)[b] = position;
+    bucket_take(t, b, position);
     t->count++;
     index_entries(t)[position] = b + 1;
 }
@@ -392,11 +398,8 @@ static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
     uint32_t* flags = table_flags(t);
     for (uint32_t probe = 0; probe < t->buckets; probe++) {
         bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(flags, bucket);
-        if (state == BUCKET_USED) continue;
-        if (state == BUCKET_EMPTY) t->used++;
-        bucket_state_set(flags, bucket, BUCKET_USED);
-        table_keys(t)[bucket] = key;
+        if (bucket_state(flags, bucket) == BUCKET_USED) continue;
+        bucket_take(t, bucket, key);
         return;
     }
     error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
@@ -430,7 +433,9 @@ static void keys_replace(HashTable* t) {
         Cell key = table_cells(t)[p];
         int64_t free;
         if (map_find(t, &key, CMP_STRICT_EQUAL, &free) >= 0) continue;  // the first one stays
-        bucket_place(t, hash_value(&key, false), p);
+        // The walk stopped at the first bucket not in use: the key's place.
+        if (free < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+        bucket_take(t, uint32_t(free), p);
         // A pair whose value was removed keeps its key in the index.
         if (p + 1 >= length || table_cells(t)[p + 1].header != 0) t->count++;
     }
@@ -604,16 +609,27 @@ static uint8_t map_key_type(uint8_t type) {
 static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free) {
     Cell probe_key = *key;
     cell_type_set(&probe_key, map_key_type(cell_type(key)));
+    // Integers, the common key, are equal under every op exactly when their
+    // values are: compared in line.
+    bool integer = cell_type(key) == T_INTEGER;
     uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash_value(key, false) & mask;
+    uint32_t bucket = (integer ? hash_int(key->w2) : hash_value(key, false)) & mask;
     int64_t deleted = -1;
     *free = -1;
+    // The flag and key arrays are fixed buffers: they stay put while keys compare.
+    const uint32_t* flags = table_flags(t);
+    const uint32_t* keys = table_keys(t);
     for (uint32_t probe = 0; probe < t->buckets; probe++) {
         bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
+        uint32_t state = bucket_state(flags, bucket);
         if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
         if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
-        Cell stored = table_cells(t)[table_keys(t)[bucket]];
+        if (integer) {
+            const Cell* stored = &table_cells(t)[keys[bucket]];
+            if (cell_type(stored) == T_INTEGER && stored->w2 == key->w2) return bucket;
+            continue;
+        }
+        Cell stored = table_cells(t)[keys[bucket]];
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
         if (hash_keys_equal(&probe_key, &stored, op)) return bucket;
     }
@@ -645,10 +661,7 @@ int32_t hashtable_put_cell(Node table, uint32_t position, int* status) {
         return stored == position ? -1 : int32_t(stored);
     }
     if (free < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
-    uint32_t b = uint32_t(free);
-    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
-    bucket_state_set(table_flags(t), b, BUCKET_USED);
-    table_keys(t)[b] = position;
+    bucket_take(t, uint32_t(free), position);
     t->count++;
     return -1;
 }
@@ -876,7 +889,9 @@ void hashtable_move_indices(Node table, uint32_t to, uint32_t from, uint32_t cou
 int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context, int32_t* added) {
     HashTable* t = hashtable_record(table);
     if (context) table_make_room(t);
-    uint32_t canonical = symbol_resolve(symbol);
+    uint32_t known;
+    const Cell* symbols = symbol_cells_now(&known);  // nothing below allocates until the walk ends
+    uint32_t canonical = symbol_resolve_in(symbols, known, symbol);
     uint32_t mask = t->buckets - 1;
     uint32_t bucket = hash_int(canonical) & mask;
     int64_t deleted = -1, target = -1;
@@ -887,7 +902,8 @@ int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context,
         if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
         uint32_t position = table_keys(t)[bucket];
         uint32_t other = table_cells(t)[position].w2;
-        if (resolved ? symbol_resolve(other) == canonical : other == symbol) return int32_t(position);
+        if (other == symbol || (resolved && symbol_resolve_in(symbols, known, other) == canonical))
+            return int32_t(position);
     }
     if (!context) return -1;
     if (target < 0) target = deleted;
@@ -899,10 +915,7 @@ int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context,
     word->w1 = owner.node;
     word->w2 = symbol;
     word->w3 = position;
-    uint32_t b = uint32_t(target);
-    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
-    bucket_state_set(table_flags(t), b, BUCKET_USED);
-    table_keys(t)[b] = position;
+    bucket_take(t, uint32_t(target), position);
     t->count++;
     if (added) *added = int32_t(position);
     return -1;
@@ -1036,10 +1049,7 @@ Cell* hashtable_put_key(Node table, Node key) {
     cell_init(e, T_UNSET);
     e->w1 = keep.node;
     for (uint32_t i = 1; i <= cells; i++) cell_init(e + i, T_UNSET);
-    uint32_t b = uint32_t(free);
-    if (bucket_state(table_flags(t), b) == BUCKET_EMPTY) t->used++;
-    bucket_state_set(table_flags(t), b, BUCKET_USED);
-    table_keys(t)[b] = offset;
+    bucket_take(t, uint32_t(free), offset);
     t->count++;
     return e + 1;
 }

@@ -65,7 +65,9 @@ constexpr uint32_t BUCKET_EMPTY = 2;
 constexpr uint32_t ENTRY_LIVE = T_UNSET;
 
 // The record of a table node. The address is stable (the record never moves).
-HashTable* hashtable_record(Node table);
+inline HashTable* hashtable_record(Node table) {
+    return reinterpret_cast<HashTable*>(series_buffer(table)->data());
+}
 // The table node of a record, as the collector last re-pointed it.
 Node hashtable_node(const HashTable* table);
 

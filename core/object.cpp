@@ -54,6 +54,59 @@ static Cell field_get(Node context, uint32_t index) {
     return slot ? *slot : unset_cell;
 }
 
+// Field lookups by (context node, symbol) remember the slot index found in a
+// small direct-mapped table. An entry is only a guess: it is used when the
+// context's word list still holds that exact symbol at that position with
+// that slot index, so a context re-made under the same node, a word list that
+// grew or a node id handed out again can only cause a miss, never a wrong
+// slot. A context never holds two entries of one resolved symbol, so the
+// entry found by exact spelling is the one the resolved lookup finds.
+namespace {
+struct FieldGuess {
+    Node context;
+    uint32_t symbol;
+    uint32_t index;
+};
+constexpr uint32_t FIELD_GUESSES = 256;
+FieldGuess field_guesses[FIELD_GUESSES];
+}  // namespace
+
+static inline FieldGuess& field_guess(Node context, uint32_t symbol) {
+    return field_guesses[(context * 0x9E3779B1u ^ symbol * 0x85EBCA77u) >> 24];
+}
+
+// The word-list entry of a field whose position is its slot index, found
+// through the guess table; null when absent or not so placed (the general
+// lookup then decides). Valid until the next allocation.
+static Cell* field_entry_lookup(Node context, uint32_t symbol, FieldGuess& guess);
+
+[[gnu::always_inline]] static inline Cell* field_entry(Node context, uint32_t symbol) {
+    FieldGuess& guess = field_guess(context, symbol);
+    if (guess.context == context && guess.symbol == symbol) {
+        SeriesBuffer* words = series_buffer(hashtable_record(context_cell(context)->w1)->data);
+        if (guess.index < words->length()) {
+            Cell* word = reinterpret_cast<Cell*>(words->head_ptr()) + guess.index;
+            if (word->w2 == symbol && word->w3 == guess.index) return word;
+        }
+    }
+    return field_entry_lookup(context, symbol, guess);
+}
+
+static Cell* field_entry_lookup(Node context, uint32_t symbol, FieldGuess& guess) {
+    int32_t index = context_find_word(context, symbol, true);
+    if (index < 0 || uint32_t(index) >= context_word_count(context)) return nullptr;
+    Cell* word = context_word_at(context, uint32_t(index));
+    if (word->w2 != symbol || word->w3 != uint32_t(index)) return nullptr;
+    guess = FieldGuess{context, symbol, uint32_t(index)};
+    return word;
+}
+
+// The slot index of a field (resolved lookup), or -1.
+static int32_t field_index(Node context, uint32_t symbol) {
+    if (const Cell* word = field_entry(context, symbol)) return int32_t(word->w3);
+    return context_find_word(context, symbol, true);
+}
+
 static uint32_t handler_symbol(ObjectHandler which) {
     return runtime_word(which == HANDLER_ON_CHANGE ? W_ON_CHANGE : W_ON_DEEP_CHANGE)->w2;
 }
@@ -137,6 +190,10 @@ void object_finish(Cell* object) {
     int32_t index[2];
     for (uint32_t k = 0; k < 2; k++)
         index[k] = context_find_word(context, handler_symbol(ObjectHandler(k)), true);
+    // An object finished before (a copy whose body then ran) keeps its handler
+    // record: ownership entries made by its handlers while the body ran name
+    // that record, and would be dropped with it at the next collection.
+    NodeRoot own(object->w3, ROOT_SERIES);
     object->w3 = 0;
     if (index[0] < 0 && index[1] < 0) {
         cell_copy(object, context_owner(object->w1));
@@ -153,7 +210,7 @@ void object_finish(Cell* object) {
             error_raise(ERR_BAD_FIELD_SET, &word, &type);
         }
     }
-    Node info = series_new_cells(2);
+    Node info = own.node ? own.node : series_new_cells(2);
     SeriesBuffer* b = series_buffer(info);
     auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
     for (uint32_t k = 0; k < 2; k++) {
@@ -218,6 +275,7 @@ static void values_remake_functions(const Cell* object);
 
 void object_copy(const Cell* source, bool deep, Cell* out) {
     CellRoot object(*source);
+    object.cell.w3 = 0;  // the copy gets a handler record of its own
     NodeRoot old(object.cell.w1, ROOT_BLOCK);
     Node context = context_create(context_word_count(old.node), false, true, old.node,
                                   CONTEXT_OBJECT);
@@ -296,7 +354,7 @@ Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
 // ---- fields --------------------------------------------------------------------------------------
 
 const Cell* object_select_field(const Cell* object, const Cell* word) {
-    int32_t index = context_find_word(object->w1, word->w2, true);
+    int32_t index = field_index(object->w1, word->w2);
     if (index < 0) return &none_cell;
     const Cell* slot = field_slot(object->w1, uint32_t(index));
     return slot ? slot : &none_cell;
@@ -585,7 +643,7 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     uint8_t type = cell_type(&element.cell);
     if (type != T_WORD && type != T_SET_WORD && type != T_GET_WORD && type != T_LIT_WORD)
         error_raise(ERR_INVALID_PATH, &path.cell, &element.cell);
-    int32_t index = context_find_word(object.cell.w1, element.cell.w2, true);
+    int32_t index = field_index(object.cell.w1, element.cell.w2);
     bool self = index < 0 && symbol_resolve(element.cell.w2) == symbol_resolve(runtime_symbol(SYM_SELF));
     if (set_value) {
         CellRoot value(*set_value);
@@ -611,6 +669,29 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     Cell value = index < 0 ? unset_cell : field_get(object.cell.w1, uint32_t(index));
     if (cell_type(&value) == T_UNSET) error_raise(ERR_UNSET_PATH, &path.cell, &element.cell);
     cell_copy(&value, out);
+}
+
+bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) {
+    Node context = object->w1;
+    Cell* word = field_entry(context, element->w2);
+    if (!word) return false;
+    uint32_t index = word->w3;
+    const Cell* c = context_cell(context);
+    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
+    SeriesBuffer* values = series_buffer(c->w2);
+    if (index >= values->length()) return false;
+    Cell* slot = reinterpret_cast<Cell*>(values->head_ptr()) + index;
+    if (set_value) {
+        if (object->w3) return false;
+        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT)
+            word->header |= WORD_SLOT_WRITTEN;
+        cell_copy(set_value, slot);
+        cell_copy(set_value, object);
+        return true;
+    }
+    if (cell_type(slot) == T_UNSET) return false;
+    cell_copy(slot, object);
+    return true;
 }
 
 // ---- reflect, copy, put, select, modify -------------------------------------------------------------

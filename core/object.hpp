@@ -95,6 +95,12 @@ int32_t object_compare(const Cell* value1, const Cell* value2, int32_t op);
 // Path selection (get when set_value is null); a get writes into out.
 void object_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
                       const Cell* path, bool case_, Cell* out);
+// The one-step path object/word without allocating: a get replaces the
+// object cell with the field's value, a set (set_value given) writes the
+// field and replaces the object cell with the value. False, with nothing
+// changed, whenever the general path must run instead: the word is not a
+// field, the field is unset, or the object has change handlers to notify.
+bool object_path_step(Cell* object, const Cell* element, const Cell* set_value);
 // reflect: the result replaces the value.
 void object_reflect(Cell* value, const Cell* field);
 // copy: /part raises invalid-refine-arg; the copy replaces the value.

@@ -53,16 +53,6 @@ static bool block_kind(uint8_t type) {
     }
 }
 
-// Series kinds that are recorded, keyed by their node (payload word 2).
-static bool owned_kind(uint8_t type) {
-    switch (type) {
-    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
-    case T_VECTOR: case T_IMAGE: case T_BITSET:
-        return true;
-    default: return block_kind(type);
-    }
-}
-
 // Records one series unless it is owned already.
 static void series_own(const CellRoot& value, const CellRoot& owner, const CellRoot& word) {
     Node node = value.cell.w2;
@@ -112,7 +102,7 @@ static void object_own(const CellRoot& object, const CellRoot& owner) {
 static void set_deep(const Cell* value_cell, const CellRoot& owner, const CellRoot& word) {
     CellRoot value(*value_cell);
     uint8_t type = cell_type(&value.cell);
-    if (owned_kind(type)) series_own(value, owner, word);
+    if (ownership_kind_q(type)) series_own(value, owner, word);
     if (block_kind(type)) block_own(value, owner, word);
     else if (type == T_OBJECT && value.cell.w1) object_own(value, owner);
 }
@@ -125,6 +115,11 @@ void ownership_set_deep(const Cell* value, const Cell* owner, const Cell* word) 
 
 void ownership_set_object(const Cell* value, const Cell* owner, const Cell* word) {
     CellRoot held_owner(*owner);
+    // An object taking its own series walks them again even when its context
+    // says it owns them already: a copy's context inherits that mark, and its
+    // fields hold fresh copies that nobody owns yet.
+    if (cell_type(value) == T_OBJECT && value->w1 && value->w1 == held_owner.cell.w1)
+        context_cell(value->w1)->header &= ~CONTEXT_OWNS_SERIES;
     ownership_set_deep(value, &held_owner.cell, word);
     if (held_owner.cell.w1) context_cell(held_owner.cell.w1)->header |= CONTEXT_OWNS_SERIES;
 }
@@ -133,7 +128,7 @@ void ownership_set_object(const Cell* value, const Cell* owner, const Cell* word
 // a block holding itself ends the walk.
 static void clear_deep(const Cell* value) {
     uint8_t type = cell_type(value);
-    if (owned_kind(type) && value->w2) {
+    if (ownership_kind_q(type) && value->w2) {
         series_buffer(value->w2)->flags &= ~SERIES_OWNED;
         if (Cell* entry = hashtable_remove_key(table_node, value->w2))
             for (uint32_t i = 0; i < ENTRY_CELLS; i++) cell_init(&entry[i], T_UNSET);
@@ -178,7 +173,8 @@ bool ownership_find(Node node, Cell* out) {
 
 bool ownership_check(const Cell* value, const Cell* action, int32_t index, int32_t count) {
     uint8_t type = cell_type(value);
-    Node key = type == T_OBJECT ? value->w1 : owned_kind(type) ? value->w2 : 0;
+    if (!ownership_possible_q(value)) return false;
+    Node key = type == T_OBJECT ? value->w1 : value->w2;
     Cell* entry = key ? hashtable_get_key(table_node, key) : nullptr;
     if (!entry || !entry[OWNER_OBJECT].w3 || !deep_change_notify) return false;
     // The handler runs on stack copies: the entry may move while it runs.

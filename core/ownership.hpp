@@ -44,4 +44,25 @@ void ownership_notify_set(DeepChangeNotify notify);
 // with change handlers, runs the notification and returns true.
 bool ownership_check(const Cell* value, const Cell* action, int32_t index, int32_t count);
 
+// The kinds of series that are recorded, keyed by their node (payload word 2).
+inline bool ownership_kind_q(uint8_t type) {
+    switch (type) {
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+    case T_VECTOR: case T_IMAGE: case T_BITSET: case T_BLOCK: case T_PAREN: case T_HASH:
+    case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+        return true;
+    default: return false;
+    }
+}
+// False when ownership_check has nothing to find for the value without
+// looking it up: a series of a recorded kind whose buffer lacks SERIES_OWNED
+// (the flag travels with the buffer wherever it moves), or a value of any
+// other kind but object!.
+inline bool ownership_possible_q(const Cell* value) {
+    uint8_t type = cell_type(value);
+    if (type == T_OBJECT) return true;
+    if (!ownership_kind_q(type) || !value->w2) return false;
+    return (series_buffer(value->w2)->flags & SERIES_OWNED) != 0;
+}
+
 } // namespace kel

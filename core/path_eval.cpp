@@ -6,6 +6,7 @@
 #include "core/error.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/object.hpp"
 #include "core/stack.hpp"
 #include "core/trace.hpp"
 
@@ -85,6 +86,18 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
     // start and step i's element and value at start + 2i - 1 and start + 2i,
     // so a set can write a changed copy back where it came from.
     Cell* current = stack_push(value);
+    // The common object/field, read or written, needs no steps kept.
+    if (t == T_OBJECT && length == head + 2 && !trace_state.tracing) {
+        const Cell* element = path_element(path, head + 1);
+        if (cell_type(element) == T_WORD &&
+            object_path_step(current, element, set ? data_stack.args : nullptr)) {
+            if (set || get || !callable_type_q(cell_type(current))) {
+                if (!push) stack_set_last_reset(start);
+                return EXIT_CODE_NONE;
+            }
+            cell_copy(value, current);  // a method: the steps below call it
+        }
+    }
     if (trace_state.tracing) trace_path(TRACE_PUSH, path, head, current);
 
     uint32_t steps = 0;

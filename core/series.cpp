@@ -85,6 +85,7 @@ int32_t series_part_count(const Cell* series, const Cell* part) {
 }
 
 bool series_notify(const Cell* series, uint32_t word, int32_t index, int32_t count) {
+    if (!ownership_possible_q(series)) return false;
     return ownership_check(series, runtime_word(RuntimeWord(word)), index, count);
 }
 

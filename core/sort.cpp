@@ -41,9 +41,37 @@ struct SortArray {
     SortCompare compare;
 
     uint8_t* at(uint32_t i) const { return base + size_t(i) * width; }
-    int cmp(uint32_t i, uint32_t j) const { return compare(at(i), at(j), context1, context2); }
+    int compare_at(const uint8_t* a, const uint8_t* b) const { return compare(a, b, context1, context2); }
+    int cmp(uint32_t i, uint32_t j) const { return compare_at(at(i), at(j)); }
     void swap(uint32_t i, uint32_t j) const { sort_swap(at(i), at(j), width); }
 };
+
+// Keyed records ordered by their key alone, compared and exchanged in line.
+// The algorithms below see only the answers of cmp, so they leave these in
+// the same order as a SortArray whose comparator answers alike.
+struct KeySortArray {
+    uint8_t* base;
+    bool reverse;
+    static constexpr uint32_t width = sizeof(SortKeyRecord);
+
+    uint8_t* at(uint32_t i) const { return base + size_t(i) * width; }
+    int compare_at(const uint8_t* a, const uint8_t* b) const {
+        int32_t x, y;
+        std::memcpy(&x, a, 4);
+        std::memcpy(&y, b, 4);
+        if (reverse) std::swap(x, y);
+        return (x > y) - (x < y);
+    }
+    int cmp(uint32_t i, uint32_t j) const { return compare_at(at(i), at(j)); }
+    void swap(uint32_t i, uint32_t j) const {
+        uint64_t x, y;
+        std::memcpy(&x, at(i), 8);
+        std::memcpy(&y, at(j), 8);
+        std::memcpy(at(i), &y, 8);
+        std::memcpy(at(j), &x, 8);
+    }
+};
+static_assert(sizeof(SortKeyRecord) == 8, "key and tag");
 
 void sort_swap(void* a, void* b, uint32_t width) {
     auto* p = static_cast<uint8_t*>(a);
@@ -62,17 +90,20 @@ void sort_swap(void* a, void* b, uint32_t width) {
     }
 }
 
-static void sort_reverse(const SortArray& s, uint32_t lo, uint32_t hi) {
+template <class S>
+static void sort_reverse(const S& s, uint32_t lo, uint32_t hi) {
     while (lo + 1 < hi) s.swap(lo++, --hi);
 }
 
 // Exchanges the k records at a with the k records at b (a + k <= b).
-static void sort_swap_blocks(const SortArray& s, uint32_t a, uint32_t b, uint32_t k) {
+template <class S>
+static void sort_swap_blocks(const S& s, uint32_t a, uint32_t b, uint32_t k) {
     for (uint32_t t = 0; t < k; t++) s.swap(a + t, b + t);
 }
 
 // Moves [mid, hi) in front of [lo, mid), keeping the order inside both.
-static void sort_rotate(const SortArray& s, uint32_t lo, uint32_t mid, uint32_t hi) {
+template <class S>
+static void sort_rotate(const S& s, uint32_t lo, uint32_t mid, uint32_t hi) {
     sort_reverse(s, lo, mid);
     sort_reverse(s, mid, hi);
     sort_reverse(s, lo, hi);
@@ -81,7 +112,8 @@ static void sort_rotate(const SortArray& s, uint32_t lo, uint32_t mid, uint32_t 
 // Sorts [lo, hi) by insertion, given that [lo, from) is already sorted: each
 // record moves back while its predecessor compares greater, so equal records
 // keep their order.
-static void sort_insert(const SortArray& s, uint32_t lo, uint32_t from, uint32_t hi) {
+template <class S>
+static void sort_insert(const S& s, uint32_t lo, uint32_t from, uint32_t hi) {
     for (uint32_t i = from; i < hi; i++)
         for (uint32_t j = i; j > lo && s.cmp(j - 1, j) >= 1; j--) s.swap(j - 1, j);
 }
@@ -91,7 +123,8 @@ static void sort_insert(const SortArray& s, uint32_t lo, uint32_t from, uint32_t
 // The end of the run that starts at lo: a non-descending run, or a strictly
 // descending one reversed in place (strictness keeps equal records in order),
 // extended by insertion to SORT_MIN_RUN records or the end of the array.
-static uint32_t sort_run_end(const SortArray& s, uint32_t lo, uint32_t count) {
+template <class S>
+static uint32_t sort_run_end(const S& s, uint32_t lo, uint32_t count) {
     uint32_t i = lo + 1;
     if (i >= count) return count;
     if (s.cmp(lo, i) < 1) {
@@ -112,7 +145,8 @@ static uint32_t sort_run_end(const SortArray& s, uint32_t lo, uint32_t count) {
 // buffer, which holds the shorter run. Ties keep left records before right
 // ones. If the comparator raises, the buffered records still unplaced are
 // copied into the gap they left, so the array keeps every record.
-static void sort_merge(const SortArray& s, uint8_t* buffer, uint32_t lo, uint32_t mid, uint32_t hi) {
+template <class S>
+static void sort_merge(const S& s, uint8_t* buffer, uint32_t lo, uint32_t mid, uint32_t hi) {
     size_t w = s.width;
     uint32_t left = mid - lo, right = hi - mid;
     if (right < left) {
@@ -124,7 +158,7 @@ static void sort_merge(const SortArray& s, uint8_t* buffer, uint32_t lo, uint32_
             while (i > lo && j > 0) {
                 uint8_t* dest = s.at(i + j - 1);
                 uint8_t* r = buffer + (j - 1) * w;
-                if (s.compare(s.at(i - 1), r, s.context1, s.context2) >= 1) {
+                if (s.compare_at(s.at(i - 1), r) >= 1) {
                     std::memcpy(dest, s.at(i - 1), w);
                     i--;
                 } else {
@@ -146,7 +180,7 @@ static void sort_merge(const SortArray& s, uint8_t* buffer, uint32_t lo, uint32_
             while (b < left && r < hi) {
                 uint8_t* dest = s.at(r - (left - b));
                 uint8_t* l = buffer + b * w;
-                if (s.compare(l, s.at(r), s.context1, s.context2) < 1) {
+                if (s.compare_at(l, s.at(r)) < 1) {
                     std::memcpy(dest, l, w);
                     b++;
                 } else {
@@ -197,13 +231,11 @@ struct SortPending {
     uint32_t power;  // power of the boundary at the run's end
 };
 
-void sort_stable(void* base, uint32_t count, uint32_t width,
-                 uintptr_t context1, uintptr_t context2, SortCompare compare) {
-    if (count < 2 || width == 0) return;
-    uint64_t scratch_size = uint64_t(count / 2) * width;
+template <class S>
+static void stable_sort(const S& s, uint32_t count) {
+    uint64_t scratch_size = uint64_t(count / 2) * s.width;
     if (scratch_size > UINT32_MAX) error_raise(ERR_TOO_LONG);
     SortScratch scratch(scratch_size);
-    SortArray s{static_cast<uint8_t*>(base), width, context1, context2, compare};
 
     SortPending stack[SORT_STACK_SIZE];
     uint32_t height = 0;
@@ -233,7 +265,8 @@ void sort_stable(void* base, uint32_t count, uint32_t width,
 // Exchanges the records [from, to) with records taken at even steps across
 // [from, hi), so that a first part sorted on its own is a fair sample of the
 // whole range.
-static void sort_spread(const SortArray& s, uint32_t from, uint32_t to, uint32_t hi) {
+template <class S>
+static void sort_spread(const S& s, uint32_t from, uint32_t to, uint32_t hi) {
     uint32_t n = to - from;
     if (n == 0) return;
     uint32_t step = (hi - from) / n;
@@ -245,7 +278,8 @@ static void sort_spread(const SortArray& s, uint32_t from, uint32_t to, uint32_t
 // records equal to the pivot (the pivot among them), and [*above_start, end)
 // holds the larger ones. Equal records gather at both edges while scanning and
 // are swapped into the middle at the end.
-static void sort_three_way(const SortArray& s, uint32_t pivot, uint32_t end,
+template <class S>
+static void sort_three_way(const S& s, uint32_t pivot, uint32_t end,
                            uint32_t* below_end, uint32_t* above_start) {
     uint32_t a = pivot + 1, b = a;  // [pivot + 1, a) equal, [a, b) smaller
     uint32_t c = end, d = end;      // [c, d) larger, [d, end) equal
@@ -273,7 +307,8 @@ static void sort_three_way(const SortArray& s, uint32_t pivot, uint32_t end,
 
 // Puts the first, middle and last records of [lo, hi) in order and moves
 // their median to lo.
-static void sort_median_of_three(const SortArray& s, uint32_t lo, uint32_t hi) {
+template <class S>
+static void sort_median_of_three(const S& s, uint32_t lo, uint32_t hi) {
     uint32_t a = lo, m = lo + (hi - lo) / 2, z = hi - 1;
     if (s.cmp(a, m) >= 1) s.swap(a, m);
     if (s.cmp(m, z) >= 1) {
@@ -288,7 +323,8 @@ static void sort_median_of_three(const SortArray& s, uint32_t lo, uint32_t hi) {
 // and its halves become the samples of the two parts. The smaller part is
 // sorted by recursion and the larger by the loop, so the depth stays
 // logarithmic whatever the pivots.
-static void sort_partition(const SortArray& s, uint32_t lo, uint32_t hi, int64_t sample) {
+template <class S>
+static void sort_partition(const S& s, uint32_t lo, uint32_t hi, int64_t sample) {
     while (hi - lo > SORT_INSERTION_MAX) {
         uint32_t n = hi - lo;
         uint32_t k = uint32_t(sample < 0 ? -sample : sample);
@@ -352,7 +388,8 @@ static void sort_partition(const SortArray& s, uint32_t lo, uint32_t hi, int64_t
 // stray records: either the prefix's last records are given back to the
 // unsorted part, or the stretch's first records are left out. Returns the new
 // prefix length.
-static uint32_t sort_lengthen_prefix(const SortArray& s, uint32_t prefix, uint32_t count, int dir) {
+template <class S>
+static uint32_t sort_lengthen_prefix(const S& s, uint32_t prefix, uint32_t count, int dir) {
     auto in_order = [&](uint32_t i, uint32_t j) {
         int r = s.cmp(i, j);
         return dir > 0 ? r <= 0 : r >= 0;
@@ -384,10 +421,8 @@ static uint32_t sort_lengthen_prefix(const SortArray& s, uint32_t prefix, uint32
     return prefix;
 }
 
-void sort_unstable(void* base, uint32_t count, uint32_t width,
-                   uintptr_t context1, uintptr_t context2, SortCompare compare) {
-    if (count < 2 || width == 0) return;
-    SortArray s{static_cast<uint8_t*>(base), width, context1, context2, compare};
+template <class S>
+static void unstable_sort(const S& s, uint32_t count) {
 
     // The first run: the first unequal neighbours fix its direction.
     uint32_t i = 1;
@@ -427,6 +462,28 @@ void sort_unstable(void* base, uint32_t count, uint32_t width,
     }
     if (dir < 0) sort_reverse(s, 0, prefix);
     if (prefix < count) sort_partition(s, 0, count, prefix);
+}
+
+void sort_stable(void* base, uint32_t count, uint32_t width,
+                 uintptr_t context1, uintptr_t context2, SortCompare compare) {
+    if (count < 2 || width == 0) return;
+    stable_sort(SortArray{static_cast<uint8_t*>(base), width, context1, context2, compare}, count);
+}
+
+void sort_unstable(void* base, uint32_t count, uint32_t width,
+                   uintptr_t context1, uintptr_t context2, SortCompare compare) {
+    if (count < 2 || width == 0) return;
+    unstable_sort(SortArray{static_cast<uint8_t*>(base), width, context1, context2, compare}, count);
+}
+
+void sort_stable_keys(SortKeyRecord* records, uint32_t count, bool reverse) {
+    if (count < 2) return;
+    stable_sort(KeySortArray{reinterpret_cast<uint8_t*>(records), reverse}, count);
+}
+
+void sort_unstable_keys(SortKeyRecord* records, uint32_t count, bool reverse) {
+    if (count < 2) return;
+    unstable_sort(KeySortArray{reinterpret_cast<uint8_t*>(records), reverse}, count);
 }
 
 } // namespace kel

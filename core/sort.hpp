@@ -35,4 +35,17 @@ void sort_stable(void* base, uint32_t count, uint32_t width,
 void sort_unstable(void* base, uint32_t count, uint32_t width,
                    uintptr_t context1, uintptr_t context2, SortCompare compare);
 
+// A record of the keyed sorts: an integer key and a tag carried along.
+struct SortKeyRecord {
+    int32_t key;
+    uint32_t tag;
+};
+
+// The two sorts for records ordered by key alone (greater keys first with
+// reverse), compared in line. They run the same algorithms, so the records
+// end in exactly the order sort_stable and sort_unstable give them under a
+// comparator with the same answers.
+void sort_stable_keys(SortKeyRecord* records, uint32_t count, bool reverse);
+void sort_unstable_keys(SortKeyRecord* records, uint32_t count, bool reverse);
+
 } // namespace kel

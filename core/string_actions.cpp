@@ -700,6 +700,17 @@ void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     uint32_t at = append ? text_length(series) : index;
     ConcatMode mode = append ? CONCAT_APPEND : CONCAT_INSERT;
     uint32_t word = append ? W_APPEND : W_INSERT;
+    if (append && cell_type(value) == T_CHAR && part != 0 && dup == 1) {
+        // One character added at the tail needs no text built for it. The
+        // appender's widening rule is the one the built text would carry in.
+        uint32_t codepoint = value->w2;
+        text_size_check(series, 1, codepoint <= 0x7F ? 1 : codepoint <= 0xFFFF ? 2 : 4);
+        bool owned = series_notify(series, word, int32_t(at), 1);
+        string_append_char(series, codepoint);
+        series_notify_after(owned, series, W_APPENDED, int32_t(at), 1);
+        series->w1 = 0;
+        return;
+    }
     // A string's own characters are added straight from it, unless a part
     // limit cuts them or it shares the series' buffer (which the insertion
     // changes under it): then, like every other value, through a copy.

@@ -128,6 +128,12 @@ const Cell* symbol_get(uint32_t id) {
     return &symbol_cells()[id - 1];
 }
 
+const Cell* symbol_cells_now(uint32_t* count) {
+    SeriesBuffer* symbols = series_buffer(symbol_series());
+    *count = symbols->length();
+    return reinterpret_cast<const Cell*>(symbols->head_ptr());
+}
+
 uint32_t symbol_resolve(uint32_t id) {
     SeriesBuffer* symbols = series_buffer(symbol_series());
     if (id == 0 || id > symbols->length()) return id;

@@ -43,6 +43,15 @@ uint32_t symbol_make_flagged(const char* text);
 const Cell* symbol_get(uint32_t id);
 // The canonical id: the alias when it is greater than 0, else the id itself.
 uint32_t symbol_resolve(uint32_t id);
+// The symbol cells and their count, for loops that resolve many symbols and
+// allocate nothing in between (the cells move with the next allocation).
+const Cell* symbol_cells_now(uint32_t* count);
+// symbol_resolve over cells from symbol_cells_now.
+inline uint32_t symbol_resolve_in(const Cell* cells, uint32_t count, uint32_t id) {
+    if (id == 0 || id > count) return id;
+    int32_t alias = int32_t(cells[id - 1].w1);
+    return alias > 0 ? uint32_t(alias) : id;
+}
 // The raw alias field.
 int32_t symbol_alias(uint32_t id);
 // Symbols interned so far (the highest id).

@@ -105,6 +105,7 @@ void memory_setup() {
 }
 
 void memory_torture_set(bool on) { memory.torture = on; }
+bool memory_torture_q() { return memory.torture; }
 
 void memory_release_all() {
     while (memory.node_head) node_frame_release(memory.node_head);
@@ -276,6 +277,19 @@ SeriesFrame* series_frame_find(uint32_t needed) {
     return nullptr;
 }
 
+// Whether the series frames hold more live bytes than free room. After a
+// collection that left them so, a new frame is made at once: otherwise the
+// next collections would come ever sooner, each marking and moving all that
+// lives to win back little.
+static bool frames_crowded() {
+    size_t room = 0, used = 0;
+    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) {
+        room += frame_room(frame);
+        used += size_t(frame->free - frame->first());
+    }
+    return room < used;
+}
+
 // Carves needed bytes from the active frame, or from another frame or a new
 // one; may run a collection first.
 static SeriesBuffer* frame_carve(uint32_t needed) {
@@ -285,6 +299,7 @@ static SeriesBuffer* frame_carve(uint32_t needed) {
         if (!frame) {
             collector_auto();
             frame = series_frame_find(needed);
+            if (frame && frames_crowded()) frame = nullptr;
         }
         if (!frame) {
             if (needed >= memory.current_size) memory.current_size = memory.largest_size;
@@ -451,7 +466,8 @@ Node series_clone(Node node) {
     Node clone = series_new(series_buffer(node)->size, 1, 0);
     SeriesBuffer* from = series_buffer(keep.node);
     SeriesBuffer* b = series_buffer(clone);
-    b->flags = flags_taken(from->flags, b->flags);
+    // A copy has no owner yet: the ownership table names only the original.
+    b->flags = flags_taken(from->flags, b->flags) & ~SERIES_OWNED;
     b->head = 0;
     b->tail = from->tail - from->head;
     std::memcpy(b->data(), from->head_ptr(), from->size - from->head);

@@ -159,6 +159,7 @@ void memory_release_all();
 // collector is enabled), every live buffer and node moves, and released frames
 // are made inaccessible for a while.
 void memory_torture_set(bool on);
+bool memory_torture_q();
 
 // Virtual blocks for frames: no-memory when refused, wrong-mem when release fails.
 void* vblock_acquire(size_t bytes);

@@ -28,6 +28,10 @@ KEL
 env -u DISPLAY -u WAYLAND_DISPLAY "$kel" "$dir/nodisplay.kel" > "$dir/out" 2>&1 || fail "no-display run failed"
 grep -q "^5 passed, 0 failed" "$dir/out" || fail "no-display checks did not pass"
 
+# Answering dialogs waits on windows by time; the collector's torture mode
+# slows every step past those waits, and the answers exercise the toolkit,
+# not the collector.
+[ -z "${KEL_GC_TORTURE:-}" ] || { echo "torture mode: skipping the dialog answers"; exit 0; }
 command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipping the dialog answers"; exit 0; }
 command -v xdotool >/dev/null || { echo "xdotool is not installed: skipping the dialog answers"; exit 0; }
 mkdir "$dir/files"

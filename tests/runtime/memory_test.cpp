@@ -154,13 +154,16 @@ TEST(Memory, CloneCopiesFromTheHead) {
     std::memcpy(b->data(), "ABCDEFGHIJKLMNOP", 16);
     b->head = 4;
     b->tail = 10;
-    series_flags_set(node, SERIES_OWNED);
+    series_flags_set(node, SERIES_OWNED | SERIES_LIBRARY);
     Node clone = series_clone(node);
     SeriesBuffer* c = series_buffer(clone);
     EXPECT_NE(clone, node);
     EXPECT_EQ(c->size, 16u);
     EXPECT_EQ(c->unit(), 2u);
-    EXPECT_TRUE(c->flags & SERIES_OWNED);
+    // The clone takes the flags, except ownership: the ownership table names
+    // only the original, and a clone marked owned could never be owned.
+    EXPECT_TRUE(c->flags & SERIES_LIBRARY);
+    EXPECT_FALSE(c->flags & SERIES_OWNED);
     EXPECT_EQ(c->head, 0u);
     EXPECT_EQ(c->length(), 3u);
     EXPECT_EQ(0, std::memcmp(c->data(), "EFGHIJKLMNOP", 12));
