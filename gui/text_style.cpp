@@ -37,7 +37,7 @@ std::string string_utf8_of(const Cell* string) {
     return text;
 }
 
-// Applies one style word to the spec; other words are ignored.
+// Applies one style word to the font settings; other words are ignored.
 static void font_style_apply(const Cell* word, FontSpec* spec) {
     if (word_named_q(word, "bold")) spec->bold = true;
     else if (word_named_q(word, "italic")) spec->italic = true;
