@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include <vector>
+
 namespace kel {
 
 Node global_context = 0;
@@ -267,6 +269,55 @@ int32_t bind_word(Node context, Cell* word) {
     return index;
 }
 
+// For one bind into a small context: its slots by resolved symbol (slot + 1;
+// 0: absent), so that each word of the block costs one array read instead of
+// a word-list look-up. Filled before the walk and emptied after it; a large
+// context (the global one) is looked up word by word instead.
+constexpr uint32_t BIND_INDEX_MAX_WORDS = 64;
+static std::vector<uint32_t> bind_slots;
+static bool bind_index_on = false;
+
+struct BindIndex {
+    Node context;
+    bool on = false;
+    explicit BindIndex(Node node) : context(node) {
+        uint32_t count = context_word_count(node);
+        if (bind_index_on || count > BIND_INDEX_MAX_WORDS) return;
+        uint32_t known;
+        const Cell* symbols = symbol_cells_now(&known);
+        if (bind_slots.size() <= known) bind_slots.resize(size_t(known) + 1, 0);
+        for (uint32_t i = 0; i < count; i++) {
+            const Cell* word = context_word_at(node, i);
+            uint32_t canonical = symbol_resolve_in(symbols, known, word->w2);
+            if (canonical < bind_slots.size() && !bind_slots[canonical]) bind_slots[canonical] = word->w3 + 1;
+        }
+        on = bind_index_on = true;
+    }
+    ~BindIndex() {
+        if (!on) return;
+        for (uint32_t i = 0, count = context_word_count(context); i < count; i++) {
+            uint32_t canonical = symbol_resolve(context_word_at(context, i)->w2);
+            if (canonical < bind_slots.size()) bind_slots[canonical] = 0;
+        }
+        bind_index_on = false;
+    }
+    BindIndex(const BindIndex&) = delete;
+    BindIndex& operator=(const BindIndex&) = delete;
+};
+
+// Binds one word through the index when it is on.
+static void bind_word_indexed(Node context, Cell* word, const Cell* symbols, uint32_t known) {
+    if (!bind_index_on) {
+        bind_word(context, word);
+        return;
+    }
+    uint32_t canonical = symbol_resolve_in(symbols, known, word->w2);
+    uint32_t slot = canonical < bind_slots.size() ? bind_slots[canonical] : 0;
+    if (!slot) return;
+    word->w1 = context;
+    word->w3 = slot - 1;
+}
+
 // Binding allocates nothing, so cells are walked in place.
 static void bind_series(Node series, int32_t position, Node context, bool self, uint32_t self_symbol) {
     if (cycles_find(series)) return;
@@ -274,6 +325,8 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
     SeriesBuffer* b = series_buffer(series);
     uint32_t length = b->length();
     auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    uint32_t known;
+    const Cell* symbols = symbol_cells_now(&known);
     for (uint32_t i = position < 0 ? 0 : uint32_t(position); i < length; i++) {
         Cell* c = &cells[i];
         switch (cell_type(c)) {
@@ -287,10 +340,10 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
                 c->w3 = WORD_UNBOUND;
                 break;
             }
-            bind_word(context, c);
+            bind_word_indexed(context, c, symbols, known);
             break;
         case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-            bind_word(context, c);
+            bind_word_indexed(context, c, symbols, known);
             break;
         default: break;
         }
@@ -298,6 +351,7 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
 }
 
 void bind_block(const Cell* block, Node context, bool self) {
+    BindIndex index(context);
     bind_series(block->w2, int32_t(block->w1), context, self, runtime_symbol(SYM_SELF));
 }
 
