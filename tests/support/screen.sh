@@ -1,0 +1,93 @@
+# Screen tests: helpers sourced by tests/process/*.sh that open real windows
+# on a private X server, drive them with real input and judge the pixels.
+#
+#   . "$here/../support/screen.sh"
+#   screen_start 800x600 || exit 0      # skips (status 0) when Xvfb is missing
+#   "$kel" app.kel & screen_wait_window "title" 20
+#   xdotool key ...; screen_shot "$dir/shot.png"
+#   [ "$(screen_pixel "$dir/shot.png" 10 10)" = "0000c8" ] || fail ...
+#
+# The server is found by -displayfd, so tests running side by side never
+# race for a display number; it is stopped when the test's shell exits.
+
+# The toolkit's libraries keep caches for the life of the process.
+screen_leak_suppressions() {
+    local file="$1" lib
+    for lib in libdbus-1.so libglib-2.0.so libgobject-2.0.so libgio-2.0.so libgtk-3.so libgdk-3.so \
+        libgdk_pixbuf-2.0.so libfontconfig.so libpango libcairo.so libharfbuzz.so libX11.so libatk; do
+        echo "leak:$lib"
+    done > "$file"
+    export LSAN_OPTIONS="suppressions=$file:print_suppressions=0"
+}
+
+# Starts Xvfb with a screen of the given size (default 1024x768) and exports
+# DISPLAY; returns 1 when Xvfb, xdotool or ImageMagick is missing.
+screen_start() {
+    local size="${1:-1024x768}" fifo
+    for tool in Xvfb xdotool import convert; do
+        command -v "$tool" > /dev/null || { echo "$tool is not installed: skipping"; return 1; }
+    done
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3> "$fifo" 2> /dev/null &
+    SCREEN_SERVER=$!
+    local number
+    read -r -t 20 number < "$fifo" || { rm -f "$fifo"; echo "Xvfb did not start"; return 1; }
+    rm -f "$fifo"
+    export DISPLAY=":$number"
+    trap 'screen_stop' EXIT
+    return 0
+}
+
+screen_stop() {
+    [ -n "${SCREEN_SERVER:-}" ] && kill "$SCREEN_SERVER" 2> /dev/null
+    [ -n "${SCREEN_CLEANUP:-}" ] && rm -rf "$SCREEN_CLEANUP"
+    return 0
+}
+
+# Prints the id of the first visible window whose title matches, waiting up to
+# the given seconds (default 20); returns 1 when none appears.
+screen_wait_window() {
+    local name="$1" limit="${2:-20}" id
+    for _ in $(seq $((limit * 10))); do
+        id=$(xdotool search --onlyvisible --name "$name" 2> /dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Captures the whole screen, or one window when an id is given, as PNG.
+screen_shot() {
+    if [ -n "${2:-}" ]; then import -window "$2" "$1"; else import -window root "$1"; fi
+}
+
+# Prints the colour of one pixel of an image as six hex digits (rrggbb).
+screen_pixel() {
+    convert "$1" -crop "1x1+$2+$3" -type TrueColor -depth 8 txt:- | sed -n '2s/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | tr 'A-F' 'a-f'
+}
+
+# Prints how many pixels of a rectangle (x y width height) have the given
+# colour (rrggbb), within a tolerance per channel (default 8).
+screen_count_colour() {
+    local file="$1" x="$2" y="$3" w="$4" h="$5" colour="$6" fuzz="${7:-8}"
+    convert "$file" -crop "${w}x${h}+${x}+${y}" +repage -type TrueColor -depth 8 txt:- | awk -v c="$colour" -v f="$fuzz" '
+        function hex2(s,   i, v) { v = 0; for (i = 1; i <= 2; i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1; return v }
+        NR > 1 {
+            match($0, /#[0-9A-Fa-f]+/); hex = tolower(substr($0, RSTART + 1, 6))
+            ok = 1
+            for (i = 0; i < 3; i++) {
+                a = hex2(substr(hex, 2 * i + 1, 2)); b = hex2(substr(c, 2 * i + 1, 2))
+                if (a - b > f || b - a > f) ok = 0
+            }
+            n += ok
+        }
+        END { print n + 0 }'
+}
+
+# Prints the window's position and size on the screen as "x y width height".
+screen_window_geometry() {
+    xdotool getwindowgeometry --shell "$1" | awk -F= '
+        /^X=/ { x = $2 } /^Y=/ { y = $2 } /^WIDTH=/ { w = $2 } /^HEIGHT=/ { h = $2 }
+        END { print x, y, w, h }'
+}
