@@ -121,7 +121,9 @@ ExitCode stack_throw_throw(ExitCode code) {
     // A later error names the function that threw, not the catcher's caller.
     if (!throw_start_frame) throw_start_frame = below_own;
     CallFrame* catcher = throw_target(below_own, &thrown[1]);
-    if (!catcher) error_raise(ERR_THROW, &thrown[0]);
+    // The error keeps the name too, so that a throw stopped by try/all can be
+    // thrown on again.
+    if (!catcher) error_raise(ERR_THROW, &thrown[0], cell_type(&thrown[1]) == T_WORD ? &thrown[1] : nullptr);
     exit_enter(catcher);
     stack_push(&thrown[0]);
     stack_push(&thrown[1]);

@@ -508,7 +508,6 @@ const Cell* series_take(Cell* series, Cell* part, bool, bool last) {
         count = last ? 1 : -count;
         before = !last;
     }
-    int64_t requested = count;
     count = std::min(count, available);
     uint8_t type = cell_type(series);
     if (!with_part && !block_family_q(type) && !string_family_q(type) && type != T_BINARY &&
@@ -523,12 +522,14 @@ const Cell* series_take(Cell* series, Cell* part, bool, bool last) {
         stack_pop(1);
         return series;
     }
-    bool owned = series_notify(series, W_TAKE, int32_t(index), int32_t(requested));
+    // Owners hear where the values leave: /last and a count before the
+    // position take them elsewhere than at the position.
+    bool owned = series_notify(series, W_TAKE, int32_t(at), int32_t(count));
     Cell* out = stack_push_new(T_NONE);
     if (with_part) series_copy_range(series, at, uint32_t(count), out);
     else series_element_value(series, at, out);
     elements_remove(series, at, uint32_t(count));
-    series_notify_after(owned, series, W_TAKEN, int32_t(index), int32_t(count));
+    series_notify_after(owned, series, W_TAKEN, int32_t(at), int32_t(count));
     cell_copy(out, series);
     stack_pop(1);
     return series;

@@ -32,6 +32,18 @@ static void chooser_filters_add(GtkFileChooser* chooser, const std::vector<FileF
     }
 }
 
+// Opens the chooser in the folder, or in the current folder when none is
+// given (the toolkit would otherwise show its recently used files).
+static void chooser_folder_set(GtkFileChooser* chooser, const std::string& folder) {
+    if (!folder.empty()) {
+        gtk_file_chooser_set_current_folder(chooser, folder.c_str());
+        return;
+    }
+    gchar* current = g_get_current_dir();
+    gtk_file_chooser_set_current_folder(chooser, current);
+    g_free(current);
+}
+
 // Runs the dialog to its end; answers whether the user accepted.
 static bool chooser_run(GtkWidget* dialog) {
     return gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
@@ -71,7 +83,7 @@ static void request_file() {
     gtk_file_chooser_set_select_multiple(chooser, multi && !save);
     gtk_file_chooser_set_local_only(chooser, TRUE);
     chooser_filters_add(chooser, request.filters);
-    if (!request.folder.empty()) gtk_file_chooser_set_current_folder(chooser, request.folder.c_str());
+    chooser_folder_set(chooser, request.folder);
     if (!request.name.empty()) {
         if (save) gtk_file_chooser_set_current_name(chooser, request.name.c_str());
         else if (!request.folder.empty())
@@ -104,7 +116,7 @@ static void request_dir() {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_local_only(chooser, TRUE);
     gtk_file_chooser_set_create_folders(chooser, TRUE);
-    if (!start.empty()) gtk_file_chooser_set_current_folder(chooser, start.c_str());
+    chooser_folder_set(chooser, start);
     std::vector<std::string> paths;
     if (chooser_run(dialog)) paths = chooser_paths(chooser);
     chooser_close(dialog);

@@ -28,8 +28,10 @@
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace kel {
 
@@ -223,9 +225,47 @@ static bool already_translated(const GdkEvent* event) {
 
 static View* signal_view(gpointer data) { return view_get(ViewId(GPOINTER_TO_UINT(data))); }
 
+// A press on a face that takes the keyboard focus gives it the focus, unless
+// the focus already is inside the face (an area's text view takes it on its
+// own press, and its scrolled window must not take it back).
+static void view_focus_on_press(View* view) {
+    GtkWidget* target = widget_focus_target(view);
+    if (!target || !gtk_widget_get_can_focus(target)) return;
+    GtkWidget* toplevel = gtk_widget_get_toplevel(target);
+    GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
+    if (focus && (focus == target || gtk_widget_is_ancestor(focus, view->widget))) return;
+    gtk_widget_grab_focus(target);
+}
+
+// The child face whose widget covers a point of a container's own window,
+// the topmost one, or null. Some widgets take input in an inner part only
+// (an entry's text area inside its frame); a press elsewhere in their
+// rectangle lands on the container.
+static View* child_view_at(View* view, GdkWindow* window, double x, double y) {
+    if (!view->container || window != gtk_widget_get_window(view->container)) return nullptr;
+    View* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(view->container));
+    for (GList* l = children; l; l = l->next) {
+        GtkWidget* child = GTK_WIDGET(l->data);
+        if (!gtk_widget_get_visible(child)) continue;
+        GtkAllocation a;
+        gtk_widget_get_allocation(child, &a);
+        if (x < a.x || y < a.y || x >= a.x + a.width || y >= a.y + a.height) continue;
+        View* child_view = view_of_widget(child);
+        if (child_view && child_view->parent == view->id && child_view->widget == child) found = child_view;
+    }
+    g_list_free(children);
+    return found;
+}
+
 static gboolean on_button_press(GtkWidget* widget, GdkEventButton* e, gpointer data) {
     View* view = signal_view(data);
     if (!view || already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
+    // A press (and its release) in a child face's rectangle is that face's.
+    if (View* child = child_view_at(view, e->window, e->x, e->y)) {
+        view = child;
+        widget = child->widget;
+    }
     uint32_t flags = event_flags_of_state(e->state);
     uint32_t type;
     switch (e->button) {
@@ -246,14 +286,17 @@ static gboolean on_button_press(GtkWidget* widget, GdkEventButton* e, gpointer d
     uint32_t verdict = make_event(view, m, type, flags);
     if (verdict && type == EVT_ALT_DOWN && (view = view_get(id)))
         if (menu_context_open(view, reinterpret_cast<GdkEvent*>(e))) verdict = 0;
-    if (verdict && view_get(id) && gtk_widget_get_can_focus(widget) && !gtk_widget_has_focus(widget))
-        gtk_widget_grab_focus(widget);
+    if (verdict && (view = view_get(id))) view_focus_on_press(view);
     return verdict ? FALSE : TRUE;
 }
 
 static gboolean on_button_release(GtkWidget* widget, GdkEventButton* e, gpointer data) {
     View* view = signal_view(data);
     if (!view || already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
+    if (View* child = child_view_at(view, e->window, e->x, e->y)) {
+        view = child;
+        widget = child->widget;
+    }
     uint32_t flags = event_flags_of_state(e->state);
     uint32_t type;
     switch (e->button) {
@@ -454,6 +497,9 @@ static gboolean on_key_press(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     key_fill(m, view, k, c);
     uint32_t key_flags_word = c > 0xFFFF ? c : (flags | c);
     verdict = make_event(view, m, EVT_KEY, key_flags_word);
+    // Enter on a button reaches its actor as a click made by the GUI layer;
+    // the toolkit's own activation would click it a second time.
+    if (c == 13 && (view = view_get(id)) && view->type == FACE_TYPE_BUTTON) return TRUE;
     return verdict ? FALSE : TRUE;
 }
 
@@ -467,10 +513,29 @@ static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data)
     return make_event(view, m, EVT_KEY_UP, key_flags(e->state) | (k.named ? 0 : k.base & 0xFFFF)) ? FALSE : TRUE;
 }
 
+// ---- focus of faces ---------------------------------------------------------------------------
+
+// A face's widget took or lost the keyboard focus (also when its window is
+// activated or deactivated): focus or unfocus for the face.
+static gboolean on_face_focus_in(GtkWidget*, GdkEventFocus*, gpointer data) {
+    if (View* view = signal_view(data)) make_event(view, nullptr, EVT_FOCUS, 0);
+    return FALSE;
+}
+
+static gboolean on_face_focus_out(GtkWidget*, GdkEventFocus*, gpointer data) {
+    if (View* view = signal_view(data)) make_event(view, nullptr, EVT_UNFOCUS, 0);
+    return FALSE;
+}
+
 // ---- connections ----------------------------------------------------------------------------
 
 void view_input_connect(View* view, GtkWidget* widget) {
     gpointer id = GUINT_TO_POINTER(view->id);
+    if (view->type != FACE_TYPE_WINDOW)
+        if (GtkWidget* target = widget_focus_target(view)) {
+            g_signal_connect(target, "focus-in-event", G_CALLBACK(on_face_focus_in), id);
+            g_signal_connect(target, "focus-out-event", G_CALLBACK(on_face_focus_out), id);
+        }
     gtk_widget_add_events(widget, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                       GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK | GDK_SCROLL_MASK);
     g_signal_connect(widget, "button-press-event", G_CALLBACK(on_button_press), id);
@@ -515,18 +580,37 @@ static gboolean on_configure(GtkWidget* widget, GdkEventConfigure*, gpointer dat
     return FALSE;
 }
 
+// Windows whose resize event waits for the end of the toolkit's layout pass.
+static std::vector<ViewId> resized_windows;
+static guint resize_source = 0;
+
+// The resize events of the windows laid out since the last call. They are
+// sent once the layout pass is over, so that sizes an actor sets (and a
+// window shown from it) take effect instead of being lost inside the pass.
+static gboolean resize_events_send(gpointer) {
+    resize_source = 0;
+    std::vector<ViewId> ids;
+    ids.swap(resized_windows);
+    for (ViewId id : ids) {
+        View* view = view_get(id);
+        if (!view) continue;
+        GuiMessage* m = gui_message_new();
+        m->offset = face_field(&view->face, FACE_OBJ_SIZE);
+        make_event(view, m, EVT_RESIZE, 0);
+    }
+    return G_SOURCE_REMOVE;
+}
+
 static void on_container_allocate(GtkWidget*, GdkRectangle* area, gpointer data) {
     View* view = signal_view(data);
     if (!view || (area->width == view->width && area->height == view->height)) return;
     view->width = area->width;
     view->height = area->height;
     bool as_pair = (view->view_bits & VIEW_BIT_INT_SIZE) != 0;
-    double w = dpi_unscale(area->width), h = dpi_unscale(area->height);
-    face_point_set(view, FACE_OBJ_SIZE, w, h, as_pair);
-    GuiMessage* m = gui_message_new();
-    if (as_pair) pair_init(&m->offset, int32_t(w), int32_t(h));
-    else point2d_init(&m->offset, w, h);
-    make_event(view, m, EVT_RESIZE, 0);
+    face_point_set(view, FACE_OBJ_SIZE, dpi_unscale(area->width), dpi_unscale(area->height), as_pair);
+    if (std::find(resized_windows.begin(), resized_windows.end(), view->id) == resized_windows.end())
+        resized_windows.push_back(view->id);
+    if (!resize_source) resize_source = g_idle_add(resize_events_send, nullptr);
 }
 
 static gboolean on_window_state(GtkWidget*, GdkEventWindowState* e, gpointer data) {

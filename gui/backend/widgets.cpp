@@ -11,9 +11,11 @@
 #include "gui/event.hpp"
 #include "core/block.hpp"
 #include "core/logic.hpp"
+#include "core/ownership.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/image.hpp"
@@ -61,14 +63,20 @@ static std::string face_text(const View* view) {
     return cell_type(&text) == T_STRING ? string_utf8_of(&text) : std::string();
 }
 
-// Writes UTF-8 text into the face's text field (a new string), unless the
-// face already holds that text.
+// Writes UTF-8 text into the face's text field as a new string, unless the
+// face already holds that text. The new string is owned by the face as the
+// old one was, so that its later in-place edits keep reaching the face.
 static void face_text_store(View* view, const char* utf8) {
-    Cell old = face_field(&view->face, FACE_OBJ_TEXT);
-    if (cell_type(&old) == T_STRING && string_utf8_of(&old) == utf8) return;
+    CellRoot old(face_field(&view->face, FACE_OBJ_TEXT));
+    if (cell_type(&old.cell) == T_STRING && string_utf8_of(&old.cell) == utf8) return;
+    CellRoot face(view->face);
     CellRoot text;
     string_load(reinterpret_cast<const uint8_t*>(utf8), uint32_t(std::strlen(utf8)), ENCODING_UTF8, &text.cell);
-    face_field_set(&view->face, FACE_OBJ_TEXT, &text.cell);
+    CellRoot word;
+    word_make_at(&word.cell, T_WORD, symbol_make("text"));
+    if (cell_type(&old.cell) == T_STRING) ownership_clear_deep(&old.cell);
+    face_field_set(&face.cell, FACE_OBJ_TEXT, &text.cell);
+    ownership_set_object(&text.cell, &face.cell, &word.cell);
 }
 
 static void face_logic_store(View* view, uint32_t field, bool value) {
@@ -107,15 +115,24 @@ static bool item_value_q(const Cell* value) {
     }
 }
 
+// Values of a data block about to leave it: count values from the buffer
+// index from (nothing when count is 0).
+struct ItemsLeaving {
+    uint32_t from = 0;
+    uint32_t count = 0;
+};
+
 // The items of a list's data block as UTF-8: strings, files, urls, tags,
-// emails and refs (with strings_only, strings alone); other values are skipped.
-static std::vector<std::string> face_items(const View* view, bool strings_only) {
+// emails and refs (with strings_only, strings alone); other values and the
+// values leaving are skipped.
+static std::vector<std::string> face_items(const View* view, bool strings_only, ItemsLeaving leaving = {}) {
     std::vector<std::string> items;
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
     if (cell_type(&data) != T_BLOCK) return items;
     SeriesBuffer* b = series_buffer(data.w2);
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
     for (uint32_t i = data.w1; i < b->length(); i++) {
+        if (i >= leaving.from && i - leaving.from < leaving.count) continue;
         bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
         if (take) items.push_back(string_utf8_of(cells + i));
     }
@@ -163,6 +180,13 @@ static void button_image_set(View* view) {
     }
 }
 
+// A radio button is alone in its toolkit group with a hidden partner: the
+// partner is active while the face is not picked, so a radio with no data
+// shows unpicked, and picking a face's radio unpicks its own partner only.
+// Which radios exclude each other is the GUI layer's business (its radio
+// handler), as with radio buttons that do not check themselves.
+static GtkWidget* radio_partner(View* view) { return static_cast<GtkWidget*>(view->widget_data); }
+
 // The check state from the face's data: indeterminate for a tri-state check
 // whose data is none, unchecked for none and false, checked otherwise.
 static void check_state_set(View* view) {
@@ -171,8 +195,13 @@ static void check_state_set(View* view) {
     GtkToggleButton* button = GTK_TOGGLE_BUTTON(view->widget);
     bool indeterminate = view->type == FACE_TYPE_CHECK && face_flag(view, FACE_FLAG_TRI_STATE) &&
                          cell_type(&data) == T_NONE;
+    bool active = !indeterminate && !logic_false(&data);
+    if (view->type == FACE_TYPE_RADIO && !active) {
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(radio_partner(view)), TRUE);
+        return;
+    }
     gtk_toggle_button_set_inconsistent(button, indeterminate);
-    gtk_toggle_button_set_active(button, !indeterminate && !logic_false(&data));
+    gtk_toggle_button_set_active(button, active);
 }
 
 // The face's data from the check state: none when indeterminate, else the logic.
@@ -203,33 +232,23 @@ static void toggle_toggled(GtkToggleButton* button, gpointer) {
         }
     }
     check_state_read(view);
-    if (view->type == FACE_TYPE_RADIO)
-        signal_event_send(view, gtk_toggle_button_get_active(button) ? EVT_CLICK : EVT_CHANGE, 0);
-    else
-        signal_event_send(view, EVT_CHANGE, 0);
+    // A click picks a radio (the user cannot unpick one): the GUI layer turns
+    // the click into the change of the picked face.
+    if (view->type != FACE_TYPE_RADIO) signal_event_send(view, EVT_CHANGE, 0);
+    else if (gtk_toggle_button_get_active(button)) signal_event_send(view, EVT_CLICK, 0);
 }
 
-// A radio button joins the group of the radio buttons already in its parent.
-static GtkWidget* radio_new(View* parent) {
-    GtkWidget* radio = gtk_radio_button_new(nullptr);
-    if (!parent || !parent->container) return radio;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(parent->container));
-    for (GList* l = children; l; l = l->next) {
-        if (GTK_IS_RADIO_BUTTON(l->data) && l->data != radio) {
-            gtk_radio_button_join_group(GTK_RADIO_BUTTON(radio), GTK_RADIO_BUTTON(l->data));
-            break;
-        }
-    }
-    g_list_free(children);
-    return radio;
-}
-
-static bool button_make(View* view, View* parent, int32_t width, int32_t height) {
+static bool button_make(View* view, View*, int32_t width, int32_t height) {
     switch (view->type) {
     case FACE_TYPE_BUTTON: view->widget = gtk_button_new(); break;
     case FACE_TYPE_TOGGLE: view->widget = gtk_toggle_button_new(); break;
     case FACE_TYPE_CHECK: view->widget = gtk_check_button_new(); break;
-    default: view->widget = radio_new(parent); break;
+    default: {
+        view->widget = gtk_radio_button_new(nullptr);
+        GtkWidget* partner = gtk_radio_button_new_from_widget(GTK_RADIO_BUTTON(view->widget));
+        view->widget_data = g_object_ref_sink(partner);
+        break;
+    }
     }
     gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
     gtk_widget_set_size_request(view->widget, width, height);
@@ -258,7 +277,15 @@ static void button_update(View* view, uint32_t bit) {
     }
 }
 
-static const FaceTypeHooks button_hooks = {button_make, button_update, nullptr, nullptr};
+static void button_destroy(View* view) {
+    if (view->type != FACE_TYPE_RADIO || !view->widget_data) return;
+    GtkWidget* partner = radio_partner(view);
+    view->widget_data = nullptr;
+    gtk_widget_destroy(partner);
+    g_object_unref(partner);
+}
+
+static const FaceTypeHooks button_hooks = {button_make, button_update, nullptr, button_destroy};
 KEL_GUI_FACE_TYPE(FACE_TYPE_BUTTON, button_hooks);
 KEL_GUI_FACE_TYPE(FACE_TYPE_TOGGLE, button_hooks);
 KEL_GUI_FACE_TYPE(FACE_TYPE_CHECK, button_hooks);
@@ -403,6 +430,15 @@ static void edit_update(View* view, uint32_t bit) {
     else if (bit == face_bit(FACE_OBJ_SELECTED) && view->type != FACE_TYPE_TEXT) edit_selection_apply(view);
     else if (bit == face_bit(FACE_OBJ_FONT) || bit == face_bit(FACE_OBJ_PARA)) widget_text_style(view, edit_styled(view));
     else if (bit == face_bit(FACE_OBJ_DATA) && view->type == FACE_TYPE_TEXT) edit_text_set(view);
+    else if (bit == face_bit(FACE_OBJ_FLAGS) && view->type == FACE_TYPE_FIELD) {
+        // A field that becomes a password field masks its text at once and
+        // takes the focus.
+        bool password = face_flag(view, FACE_FLAG_PASSWORD);
+        if (bool(gtk_entry_get_visibility(GTK_ENTRY(view->widget))) == password) {
+            gtk_entry_set_visibility(GTK_ENTRY(view->widget), !password);
+            gtk_widget_grab_focus(view->widget);
+        }
+    }
 }
 
 static const FaceTypeHooks edit_hooks = {edit_make, edit_update, nullptr, nullptr};
@@ -440,18 +476,60 @@ static void text_list_selected(GtkListBox* box, GtkListBoxRow* row, gpointer) {
     if (view && row) list_selection_changed(view, gtk_list_box_row_get_index(row));
 }
 
+// The keys of a focused text list move its selection as a list box does:
+// Up and Down by one item (Down with none selected picks the first), Page
+// Up and Page Down by the items in view, Home and End to the ends. The item
+// chosen is scrolled into view and selected as by a click.
+static gboolean text_list_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
+    View* view = signal_view(widget);
+    if (!view) return FALSE;
+    GtkListBox* box = GTK_LIST_BOX(widget);
+    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
+    int count = int(g_list_length(rows));
+    g_list_free(rows);
+    if (count == 0) return FALSE;
+    GtkListBoxRow* selected = gtk_list_box_get_selected_row(box);
+    int current = selected ? gtk_list_box_row_get_index(selected) : -1;
+    GtkListBoxRow* first = gtk_list_box_get_row_at_index(box, 0);
+    int row_height = std::max(gtk_widget_get_allocated_height(GTK_WIDGET(first)), 1);
+    int page = std::max(gtk_widget_get_allocated_height(view->widget) / row_height - 1, 1);
+    int next;
+    switch (e->keyval) {
+    case GDK_KEY_Up: case GDK_KEY_KP_Up: next = current < 0 ? 0 : current - 1; break;
+    case GDK_KEY_Down: case GDK_KEY_KP_Down: next = current + 1; break;
+    case GDK_KEY_Page_Up: case GDK_KEY_KP_Page_Up: next = current - page; break;
+    case GDK_KEY_Page_Down: case GDK_KEY_KP_Page_Down: next = current + page; break;
+    case GDK_KEY_Home: case GDK_KEY_KP_Home: next = 0; break;
+    case GDK_KEY_End: case GDK_KEY_KP_End: next = count - 1; break;
+    default: return FALSE;
+    }
+    next = std::clamp(next, 0, count - 1);
+    if (next == current) return TRUE;
+    GtkListBoxRow* row = gtk_list_box_get_row_at_index(box, next);
+    GtkAdjustment* scroll = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(view->widget));
+    GtkAllocation a;
+    gtk_widget_get_allocation(GTK_WIDGET(row), &a);
+    double top = gtk_adjustment_get_value(scroll), height = gtk_adjustment_get_page_size(scroll);
+    if (a.y < top) gtk_adjustment_set_value(scroll, a.y);
+    else if (a.y + a.height > top + height) gtk_adjustment_set_value(scroll, a.y + a.height - height);
+    gtk_list_box_select_row(box, row);
+    return TRUE;
+}
+
 // Reloads the items and the selection of a text list.
-static void text_list_load(View* view) {
+static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     UpdateScope scope;
     GtkListBox* box = text_list_box(view);
     GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
     for (GList* l = rows; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
     g_list_free(rows);
-    for (const std::string& item : face_items(view, false)) {
+    for (const std::string& item : face_items(view, false, leaving)) {
         GtkWidget* label = gtk_label_new(item.c_str());
         gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
         widget_font_apply(label, &view->face);
         gtk_list_box_insert(box, label, -1);
+        // The list takes the keyboard focus as one face, not row by row.
+        gtk_widget_set_can_focus(gtk_widget_get_parent(label), FALSE);
     }
     gtk_widget_show_all(GTK_WIDGET(box));
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
@@ -487,11 +565,12 @@ static void combo_changed(GtkComboBox* combo, gpointer) {
 
 // Reloads the items of a drop-list or drop-down; a drop-list (or a face
 // without text) selects selected - 1, a drop-down with text shows the text.
-static void combo_load(View* view) {
+static void combo_load(View* view, ItemsLeaving leaving = {}) {
     UpdateScope scope;
     GtkComboBoxText* combo = combo_of(view);
     gtk_combo_box_text_remove_all(combo);
-    for (const std::string& item : face_items(view, false)) gtk_combo_box_text_append_text(combo, item.c_str());
+    for (const std::string& item : face_items(view, false, leaving))
+        gtk_combo_box_text_append_text(combo, item.c_str());
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
     if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
@@ -507,10 +586,12 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
         view->widget = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(view->widget), GTK_SHADOW_IN);
         GtkWidget* box = gtk_list_box_new();
+        gtk_widget_set_can_focus(box, TRUE);
         gtk_container_add(GTK_CONTAINER(view->widget), box);
         gtk_widget_show(box);
         view_attach_widget(view, box);
         g_signal_connect(box, "row-selected", G_CALLBACK(text_list_selected), nullptr);
+        g_signal_connect(box, "key-press-event", G_CALLBACK(text_list_key), nullptr);
         gtk_widget_set_size_request(view->widget, width, height);
         text_list_load(view);
     } else {
@@ -529,9 +610,9 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
     return true;
 }
 
-static void list_reload(View* view) {
-    if (view->type == FACE_TYPE_TEXT_LIST) text_list_load(view);
-    else combo_load(view);
+static void list_reload(View* view, ItemsLeaving leaving = {}) {
+    if (view->type == FACE_TYPE_TEXT_LIST) text_list_load(view, leaving);
+    else combo_load(view, leaving);
 }
 
 static void list_update(View* view, uint32_t bit) {
@@ -555,11 +636,30 @@ static void list_update(View* view, uint32_t bit) {
     }
 }
 
-// An in-place change of the data block reloads the items; the list keeps the
-// face's selection.
-static bool list_update_facet(View* view, const Cell* word, const Cell*, uint32_t, const Cell*, int32_t, int32_t) {
+// Actions whose notification comes before the change, with another after it.
+static const char* const CHANGE_BEFORE_WORDS[] = {
+    "insert", "append", "change", "poke", "put", "move", "reverse", "sort", "swap", "trim", "random",
+};
+
+// An in-place change of the data block reloads the items, from the data as
+// it is after the change; the list keeps the face's selection. Values that
+// leave the block (remove, take, clear) are announced only before they go,
+// so that reload leaves them out; other changes reload when they are done.
+// A change inside one item's string waits for its after-notification too.
+static bool list_update_facet(View* view, const Cell* word, const Cell* target, uint32_t action, const Cell*,
+                              int32_t index, int32_t part) {
     if (!word_named_q(word, "data")) return false;
-    list_reload(view);
+    bool leaving = false;
+    for (const char* name : {"remove", "take", "clear"})
+        if (action == symbol_resolve(symbol_make(name))) leaving = true;
+    bool before = leaving;
+    for (const char* name : CHANGE_BEFORE_WORDS)
+        if (action == symbol_resolve(symbol_make(name))) before = true;
+    if (!before) {
+        list_reload(view);
+    } else if (leaving && cell_type(target) == T_BLOCK && index >= 0 && part > 0) {
+        list_reload(view, ItemsLeaving{uint32_t(index), uint32_t(part)});
+    }
     return true;
 }
 
@@ -718,11 +818,17 @@ static void tab_pages_show(View* view, int32_t n) {
     }
 }
 
+// A tab chosen by the user: select, which may veto the change with stop
+// (the toolkit then keeps the current tab), then the pages follow and change.
 static void tab_switch(GtkNotebook* notebook, GtkWidget*, guint page, gpointer) {
     View* view = signal_view(GTK_WIDGET(notebook));
     if (!view) return;
     ViewId id = view->id;
-    signal_event_send(view, EVT_SELECT, int32_t(page) + 1);
+    uint32_t verdict = signal_event_send(view, EVT_SELECT, int32_t(page) + 1);
+    if (symbol_resolve(verdict) == symbol_resolve(symbol_make("stop"))) {
+        g_signal_stop_emission_by_name(notebook, "switch-page");
+        return;
+    }
     if (!(view = view_get(id))) return;
     tab_pages_show(view, int32_t(page) + 1);
     signal_event_send(view, EVT_CHANGE, int32_t(page) + 1);
@@ -875,6 +981,31 @@ void widget_text_read(View* view) {
         face_text_store(view, gtk_label_get_text(GTK_LABEL(view->widget)));
         break;
     default: break;
+    }
+}
+
+// The first toggle button among a widget's children, internal ones and
+// those of its children included.
+static void toggle_child_find(GtkWidget* child, gpointer data) {
+    GtkWidget** found = static_cast<GtkWidget**>(data);
+    if (*found) return;
+    if (GTK_IS_TOGGLE_BUTTON(child)) *found = child;
+    else if (GTK_IS_CONTAINER(child)) gtk_container_forall(GTK_CONTAINER(child), toggle_child_find, data);
+}
+
+GtkWidget* widget_focus_target(View* view) {
+    if (!view->widget) return nullptr;
+    switch (view->type) {
+    case FACE_TYPE_AREA: return GTK_WIDGET(area_text_view(view));
+    case FACE_TYPE_TEXT_LIST: return GTK_WIDGET(text_list_box(view));
+    case FACE_TYPE_DROP_DOWN: return gtk_bin_get_child(GTK_BIN(view->widget));
+    case FACE_TYPE_DROP_LIST: {
+        // The combo box's own button, an internal child.
+        GtkWidget* button = nullptr;
+        gtk_container_forall(GTK_CONTAINER(view->widget), toggle_child_find, &button);
+        return button ? button : view->widget;
+    }
+    default: return view->container ? view->container : view->widget;
     }
 }
 

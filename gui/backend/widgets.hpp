@@ -46,6 +46,10 @@ bool menu_context_open(View* view, const GdkEvent* event);
 // Reads the text the user edited (field, area, drop-down, drop-list) back
 // into the face's text.
 void widget_text_read(View* view);
+// The widget that takes the keyboard focus for the face: the text view of an
+// area, the list of a text list, the entry of a drop-down, the button of a
+// drop-list, the container of a face that holds faces, else the widget.
+GtkWidget* widget_focus_target(View* view);
 
 // ---- scroll bars (scrollers.cpp) -------------------------------------------------------
 

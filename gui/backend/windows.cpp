@@ -478,8 +478,9 @@ static void window_focus_selected(View* window) {
     View* target = cell_type(&selected) == T_OBJECT ? face_view(&selected) : nullptr;
     if (target && target != window && target->widget) {
         window->focused = target->id;
-        GtkWidget* widget = target->container ? target->container : target->widget;
-        gtk_widget_set_can_focus(widget, TRUE);
+        GtkWidget* widget = widget_focus_target(target);
+        // A face that holds faces takes the focus when it is given it.
+        if (widget == target->container) gtk_widget_set_can_focus(widget, TRUE);
         gtk_widget_grab_focus(widget);
     } else {
         window->focused = 0;
@@ -768,8 +769,17 @@ static void routine_show_window() {
     if (view && view->widget) {
         view->show_pending = false;
         if (view->container) gtk_widget_show(view->container);
+        // A window being shown already (an actor run while it is mapped)
+        // has no native window to present yet.
+        bool mapping = gtk_widget_get_visible(view->widget) && !gtk_widget_get_realized(view->widget);
         gtk_widget_show(view->widget);
-        if (view->type == FACE_TYPE_WINDOW) gtk_window_present(GTK_WINDOW(view->widget));
+        if (view->type == FACE_TYPE_WINDOW && !mapping) {
+            gtk_window_present(GTK_WINDOW(view->widget));
+            // The face the window was given as its focused one (the layout's
+            // focus option) takes the keyboard focus.
+            Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+            if (cell_type(&selected) == T_OBJECT) window_focus_selected(view);
+        }
     }
     none_make_at(stack_box_new(T_NONE));
 }

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Lists, radios and tabs on a real screen: text lists, a drop-list and a
+# drop-down show their data as it is after remove, take and clear on it;
+# radios with no data show none picked, a click picks one and runs its
+# on-change, and the radio it unpicks runs none; a tab change vetoed by
+# on-select returning stop does not happen.
+kel="$1"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/screen.sh"
+. "$here/../support/screen_input.sh"
+input_test_start 640x480 || exit 0
+
+{ echo 'Kel []'; input_app_kel "$dir"; cat <<'KEL'
+log: copy []
+win: layout [
+    title "lists"
+    at 10x10 l1: text-list 70x100 data ["a" "b" "c" "d"]
+    at 90x10 l2: text-list 70x100 data ["a" "b" "c" "d"]
+    at 170x10 l3: text-list 70x100 data ["a" "b" "c" "d"]
+    at 10x120 e1: text-list 70x100 data ["b" "c" "d"]
+    at 90x120 e2: text-list 70x100 data ["a" "b" "c"]
+    at 170x120 e3: text-list 70x100 data ["a"]
+    at 250x10 d: drop-list 80x24 data ["a" "b" "c" "d"]
+    at 250x120 dd: drop-down 80x24 data ["a" "b" "c" "d"]
+    at 250x50 r1: radio 80x24 "one" on-change [append log reduce ['change face/text face/data]]
+    at 250x80 r2: radio 80x24 "two" on-change [append log reduce ['change face/text face/data]]
+    at 340x10 tp: tab-panel 200x80 ["A" [text "a"] "B" [text "b"]]
+        on-select [append log reduce ['select event/picked] 'stop]
+        on-change [append log 'tab-change]
+]
+screen-steps: [
+    [remove l1/data take/last l2/data clear next l3/data remove d/data remove dd/data]
+]
+view/no-wait win
+screen-run
+print ["drop-list" mold d/text "drop-down" mold dd/text]
+print ["radios" mold reduce [r1/data r2/data]]
+print ["tab" tp/selected]
+print ["log" mold log]
+KEL
+} > "$dir/app.kel"
+
+input_app_start "$kel" "$dir/app.kel" "$dir" || fail "the program did not start"
+id=$(input_focus_window lists) || fail "no window"
+read -r x y _ < <(screen_window_geometry "$id")
+input_sync 1 || fail "the list changes were not handled"
+screen_shot "$dir/lists.png"
+# The drop-list's menu opens with its first item under the pointer.
+xdotool mousemove $((x + 290)) $((y + 22)) click 1
+sleep 0.5
+xdotool key Return
+# Down in the drop-down's entry chooses its first item.
+xdotool mousemove $((x + 270)) $((y + 132)) click 1
+xdotool key Down
+input_sync 2 || fail "the choices in the drop-list and the drop-down were not handled"
+xdotool mousemove $((x + 260)) $((y + 92)) click 1
+input_sync 3 || fail "the click on the second radio was not handled"
+xdotool mousemove $((x + 260)) $((y + 62)) click 1
+input_sync 4 || fail "the click on the first radio was not handled"
+xdotool mousemove $((x + 340 + 85)) $((y + 10 + 18)) click 1
+input_sync 5 || fail "the click on the second tab was not handled"
+input_app_finish || fail "the program failed"
+
+for list in "10 remove" "90 take/last" "170 clear"; do
+    set -- $list
+    [ "$(input_region_difference "$dir/lists.png" $((x + $1)) $((y + 10)) $((x + $1)) $((y + 120)) 70 100)" = 0 ] ||
+        fail "a text list does not show its data after $2"
+done
+grep -qF 'drop-list "b"' "$dir/out" || fail "the drop-list does not show its data after remove"
+grep -qF 'drop-down "b"' "$dir/out" || fail "the drop-down does not show its data after remove"
+[ "$(input_region_difference "$dir/lists.png" $((x + 250)) $((y + 50)) $((x + 250)) $((y + 80)) 22 24)" = 0 ] ||
+    fail "radios without data do not look alike"
+grep -qF 'log [change "two" true change "one" true select 2' "$dir/out" ||
+    fail "radio clicks ran the wrong on-change actors"
+grep -qF 'radios [true false]' "$dir/out" || fail "the radios' data do not follow the clicks"
+grep -qx 'tab 1' "$dir/out" && ! grep -q tab-change "$dir/out" || fail "a vetoed tab change happened"
+echo "lists: ok"
