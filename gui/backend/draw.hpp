@@ -57,6 +57,12 @@ PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double
 void text_size(const Cell* font, const Cell* text, double max_width, double* width,
                double* height);
 
+// A rich-text face's tab stops (its tabs field: a number gives a stop every
+// that many units) and line spacing (its line-spacing field: a number is the
+// distance from line to line, never below the font's own line height) on the
+// layout; other values leave the layout's own.
+void rich_text_spacing(PangoLayout* layout, const Cell* face);
+
 // Applies a rich-text range block (from its position) to the layout's text: a pair selects characters (1-based start x
 // length y, cut to the text), the styles after it apply to them. A bad block
 // raises draw-invalid at the offending value. ranges must be rooted.

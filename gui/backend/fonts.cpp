@@ -205,13 +205,17 @@ void widget_para_apply(GtkWidget* widget, const Cell* face, FaceType type) {
 // ---- the font dialog ----------------------------------------------------------------------
 
 // platform-request-font font selected mono?: the font dialog, starting from the
-// font's settings (a 11-point monospace family when it names none); the
-// answer is a block [name size style], or none when cancelled.
+// selected font's settings, else the font's (a 11-point monospace family when
+// it names none); the answer is a block [name size style], or none when
+// cancelled.
 static void request_font() {
     Cell* args = data_stack.args;
     bool mono = cell_type(args + 2) == T_LOGIC && logic_get(args + 2);
-    FontSpec spec = font_spec_of(args);
-    if (cell_type(&args[0]) != T_OBJECT || cell_type(object_slot_value(args, FONT_SLOT_NAME)) != T_STRING) {
+    // The selected font when one is given, else the new font object.
+    const Cell* start_font = cell_type(args + 1) == T_OBJECT ? args + 1 : args;
+    FontSpec spec = font_spec_of(start_font);
+    if (cell_type(start_font) != T_OBJECT ||
+        cell_type(object_slot_value(start_font, FONT_SLOT_NAME)) != T_STRING) {
         spec.name = "Monospace";
         spec.size = 11;
     }

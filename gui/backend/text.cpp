@@ -88,6 +88,29 @@ void text_size(const Cell* font, const Cell* text, double max_width, double* wid
     g_object_unref(layout);
 }
 
+void rich_text_spacing(PangoLayout* layout, const Cell* face) {
+    if (face_type_of(face) != FACE_TYPE_RICH_TEXT) return;
+    Cell tabs = face_field(face, FACE_OBJ_EXT1);
+    if (draw_number_q(&tabs) && draw_number_of(&tabs) > 0) {
+        // One stop: Pango repeats its distance for the stops after it.
+        PangoTabArray* stops = pango_tab_array_new_with_positions(
+            1, FALSE, PANGO_TAB_LEFT, int(std::lround(draw_number_of(&tabs) * PANGO_SCALE)));
+        pango_layout_set_tabs(layout, stops);
+        pango_tab_array_free(stops);
+    }
+    Cell spacing = face_field(face, FACE_OBJ_EXT2);
+    if (draw_number_q(&spacing)) {
+        PangoLayout* probe = pango_layout_copy(layout);
+        pango_layout_set_text(probe, "I", 1);
+        pango_layout_set_attributes(probe, nullptr);
+        PangoRectangle line;
+        pango_layout_get_extents(probe, nullptr, &line);
+        g_object_unref(probe);
+        int wanted = int(std::lround(draw_number_of(&spacing) * PANGO_SCALE));
+        pango_layout_set_spacing(layout, std::max(wanted - line.height, 0));
+    }
+}
+
 // ---- rich-text ranges ------------------------------------------------------------------------
 
 static void color_attrs(PangoAttrList* list, uint32_t color, bool background, guint start, guint end) {

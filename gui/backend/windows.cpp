@@ -931,24 +931,23 @@ static void routine_face_to_image() {
     if (GTK_IS_WINDOW(toplevel) && gtk_widget_get_visible(toplevel))
         gtk_container_check_resize(GTK_CONTAINER(toplevel));
     int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
-    if (type == FACE_TYPE_BASE) {
-        CellRoot image;
-        image_make_at(&image.cell, uint32_t(std::max(w, 0)), uint32_t(std::max(h, 0)));
-        Cell draw = face_field(face, FACE_OBJ_DRAW);
-        if (cell_type(&draw) == T_BLOCK) {
-            CellRoot cmds(draw);
-            draw_image(&image.cell, &cmds.cell);
-        }
-        cell_copy(&image.cell, stack_box_new(T_NONE));
-        return;
-    }
-    if (w <= 0 || h <= 0 || !gtk_widget_get_realized(widget)) {
+    if (type != FACE_TYPE_BASE && (w <= 0 || h <= 0 || !gtk_widget_get_realized(widget))) {
         none_make_at(stack_box_new(T_NONE));
         return;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(w, 0), std::max(h, 0));
     cairo_t* cr = cairo_create(surface);
-    gtk_widget_draw(widget, cr);
+    if (type == FACE_TYPE_BASE) {
+        // The face's own paint (colour, image, text, draw block), whatever
+        // lies behind it on the screen.
+        CellRoot held(*face);
+        paint_face(cr, &held.cell, dpi_unscale(w), dpi_unscale(h), false);
+    } else {
+        // A window shows the theme's background where its face paints none.
+        if (type == FACE_TYPE_WINDOW)
+            gtk_render_background(gtk_widget_get_style_context(view->widget), cr, 0, 0, w, h);
+        gtk_widget_draw(widget, cr);
+    }
     cairo_destroy(cr);
     CellRoot image;
     image_from_surface(surface, &image.cell);

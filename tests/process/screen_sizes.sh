@@ -6,7 +6,6 @@
 # first window.
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../support/screen.sh"
 . "$here/../support/screen_faces.sh"
 screen_test_start 800x600 || exit 0
 

@@ -9,6 +9,9 @@
 #   screen_signal looked                # the script waits for ./looked
 #   screen_kel_end || fail ...          # its exit status
 #
+# It brings the helpers of screen.sh along.
+. "$(dirname "${BASH_SOURCE[0]}")/screen.sh"
+
 # The Kel side of the same hand-over, for the scripts' own use:
 SCREEN_KEL_PRELUDE='
 signal: func [name [word!]] [write to file! name ""]
@@ -16,7 +19,15 @@ await: func [name [word!] /local file] [
     file: to file! name
     until [do-events/no-wait wait 0.01 exists? file]
 ]
-settle: does [loop 30 [do-events/no-wait wait 0.01]]
+; Runs the event loop until it has been idle for 20 rounds of 10 ms.
+settle: func [/local idle] [
+    idle: 0
+    until [
+        idle: either do-events/no-wait [0] [idle + 1]
+        wait 0.01
+        idle >= 20
+    ]
+]
 '
 
 # The start of a screen test: a fresh folder as the current one (removed at
