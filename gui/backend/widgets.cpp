@@ -778,8 +778,9 @@ static void tab_pages_placed(GtkWidget*, const GdkRectangle* area, gpointer data
         point2d_init(&value, dpi_unscale(area->x), dpi_unscale(area->y));
         face_field_set(&page, FACE_OBJ_OFFSET, &value);
         Cell size = face_field(&page, FACE_OBJ_SIZE);
-        if (cell_type(&size) == T_PAIR) pair_init(&value, int32_t(dpi_unscale(area->width)), int32_t(dpi_unscale(area->height)));
-        else point2d_init(&value, dpi_unscale(area->width), dpi_unscale(area->height));
+        double width = dpi_unscale(area->width), height = dpi_unscale(area->height);
+        if (cell_type(&size) == T_PAIR) pair_init(&value, int32_t(width), int32_t(height));
+        else point2d_init(&value, width, height);
         face_field_set(&page, FACE_OBJ_SIZE, &value);
     }
 }

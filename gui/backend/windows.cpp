@@ -3,11 +3,12 @@
 // the rate timer, painting container faces, face captures, text measuring
 // and the face lookups.
 //
-// Window, panel, base and rich-text faces (and the pages of a group-box) are
-// containers: a GtkFixed with its own GdkWindow, painted by paint_face (the
-// face's colour, image, text and draw block) before its children. Other
-// types get their widgets from the widget files' hooks; a type without hooks
-// gets an empty container, so that a layout still shows.
+// Window, panel, base and rich-text faces are containers of faces
+// (face_fixed.cpp), painted by paint_face (the face's colour, image, text and
+// draw block) before their children; only a window's has a GdkWindow of its
+// own, the others paint onto it. Other types get their widgets from the
+// widget files' hooks; a type without hooks gets an empty container, so that
+// a layout still shows.
 #include "gui/backend/backend.hpp"
 #include "gui/backend/draw.hpp"
 #include "gui/backend/module_entry.hpp"
@@ -349,7 +350,7 @@ static bool widgets_make(View* view, View* parent, int32_t width, int32_t height
     case FACE_TYPE_GROUP_BOX: {
         Cell text = face_field(&view->face, FACE_OBJ_TEXT);
         view->widget = gtk_frame_new(string_family_q(cell_type(&text)) ? text_utf8(&text).c_str() : nullptr);
-        view->container = face_container_new(view, false);
+        view->container = face_fixed_new(false);
         gtk_container_add(GTK_CONTAINER(view->widget), view->container);
         gtk_widget_show(view->container);
         return true;

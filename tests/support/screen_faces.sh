@@ -28,6 +28,18 @@ settle: func [/local idle] [
         idle >= 20
     ]
 ]
+; Writes the rectangle of every face of the window (offset from the corner
+; of the window and size, in pixels) as lines "x y width height" to the file.
+face-rectangles: func [win [object!] file [file!] /local lines at parent][
+    lines: make block! 32
+    foreach-face win [
+        at: face/offset
+        parent: face/parent
+        while [parent/type <> (quote window)] [at: at + parent/offset parent: parent/parent]
+        append lines rejoin [to integer! at/x " " to integer! at/y " " to integer! face/size/x " " to integer! face/size/y]
+    ]
+    write/lines file lines
+]
 '
 
 # The start of a screen test: a fresh folder as the current one (removed at
@@ -71,21 +83,6 @@ screen_signal() { : > "$1"; }
 screen_kel_end() {
     wait "$SCREEN_KEL"
 }
-
-# Kel: writes the rectangle of every face of the window (offset from the
-# window's corner and size, in pixels) as lines "x y width height" to the file.
-SCREEN_KEL_PRELUDE+='
-face-rectangles: func [win [object!] file [file!] /local lines at parent][
-    lines: make block! 32
-    foreach-face win [
-        at: face/offset
-        parent: face/parent
-        while [parent/type <> (quote window)] [at: at + parent/offset parent: parent/parent]
-        append lines rejoin [to integer! at/x " " to integer! at/y " " to integer! face/size/x " " to integer! face/size/y]
-    ]
-    write/lines file lines
-]
-'
 
 # Prints how many pixels of the picture lie outside every rectangle of the
 # file (lines "x y width height") and differ from the background colour
