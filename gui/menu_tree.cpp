@@ -1,6 +1,9 @@
 #include "gui/menu_tree.hpp"
+#include "core/cycle.hpp"
+#include "core/error.hpp"
 #include "core/unicode.hpp"
 #include "gui/text_style.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/native_guard.hpp"
 
@@ -9,9 +12,11 @@
 namespace kel {
 
 // Reads cells [index, length) of the block's series into items. Nothing here
-// allocates a series, so the cells stay where they are while the tree is read.
+// allocates a series, so the cells stay where they are while the tree is read;
+// a block met again inside itself raises invalid-arg with that block.
 static void menu_read(Node node, uint32_t index, std::vector<MenuItem>* items) {
     native_stack_check();
+    CycleGuard guard(node);
     for (uint32_t i = index; i < series_buffer(node)->length(); i++) {
         const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(node)->head_ptr());
         const Cell* value = cells + i;
@@ -25,6 +30,10 @@ static void menu_read(Node node, uint32_t index, std::vector<MenuItem>* items) {
             if (i + 1 < series_buffer(node)->length()) {
                 const Cell* next = value + 1;
                 if (cell_type(next) == T_BLOCK) {
+                    if (cycles_find(next->w2)) {
+                        CellRoot block(*next);
+                        error_raise(ERR_INVALID_ARG, &block.cell);
+                    }
                     item.kind = MenuItem::SUBMENU;
                     menu_read(next->w2, next->w1, &item.children);
                     i++;

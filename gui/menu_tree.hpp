@@ -22,8 +22,8 @@ struct MenuItem {
 };
 
 // The items of a menu block from its position; a value that is not a block
-// gives none. Nesting deeper than the native stack allows raises
-// stack-overflow.
+// gives none. A block that holds itself raises invalid-arg; nesting deeper
+// than the native stack allows raises stack-overflow.
 std::vector<MenuItem> menu_tree_of(const Cell* menu);
 
 // True when the menu is a window's menu bar: a non-empty block, a face of

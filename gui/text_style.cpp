@@ -45,10 +45,18 @@ static void font_style_apply(const Cell* word, FontSpec* spec) {
     else if (word_named_q(word, "strike")) spec->strike = true;
 }
 
+static std::string default_name = FONT_DEFAULT_NAME;
+static int32_t default_size = FONT_DEFAULT_SIZE;
+
+void font_default_set(const std::string& name, int32_t size) {
+    if (!name.empty()) default_name = name;
+    if (size > 0) default_size = size;
+}
+
 FontSpec font_spec_of(const Cell* font) {
     FontSpec spec;
-    spec.name = FONT_DEFAULT_NAME;
-    spec.size = FONT_DEFAULT_SIZE;
+    spec.name = default_name;
+    spec.size = default_size;
     if (cell_type(font) != T_OBJECT) return spec;
     const Cell* name = object_slot_value(font, FONT_SLOT_NAME);
     if (cell_type(name) == T_STRING) {

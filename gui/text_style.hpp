@@ -36,9 +36,14 @@ struct FontSpec {
     FontQuality quality = FONT_QUALITY_DEFAULT;
 };
 
-// Default family and size of fonts that give none.
+// Default family and size of fonts that give none, until the GUI starts on
+// a display and takes the desktop's GUI font instead (font_default_set).
 constexpr const char* FONT_DEFAULT_NAME = "Sans";
 constexpr int32_t FONT_DEFAULT_SIZE = 9;
+
+// Makes the family and size the ones of fonts that give none, so that text
+// is measured in the font the toolkit's widgets show it in.
+void font_default_set(const std::string& name, int32_t size);
 
 // The value of a slot of an object, or the none cell when the object is
 // shorter; valid until the next allocation.

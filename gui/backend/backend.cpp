@@ -83,9 +83,9 @@ static void pair_append(Cell* block, int32_t x, int32_t y) {
 // platform-fetch-all-screens: one [offset size scale handle] block a monitor;
 // offset and size in device pixels, scale the monitor's scale factor.
 static void routine_fetch_all_screens() {
-    backend_require();
-    GdkDisplay* display = gdk_display_get_default();
-    int count = gdk_display_get_n_monitors(display);
+    // Without a display there is no monitor: the GUI still measures and draws.
+    GdkDisplay* display = gui_display_open() ? gdk_display_get_default() : nullptr;
+    int count = display ? gdk_display_get_n_monitors(display) : 0;
     Cell* result = stack_box_new(T_BLOCK);
     block_make_at(result, count > 2 ? count : 2);
     for (int i = 0; i < count; i++) {
@@ -202,43 +202,55 @@ static std::string string_literal(const char* text) {
     return out + "}";
 }
 
-// platform-init: starts GTK on the display, sets the DPI from the monitor
-// under the pointer and fills the platform object's version, build and
-// product, the metrics (dpi, scroll-bar size, theme colours), the default
-// font and the dark-mode preference.
-static void routine_platform_init() {
-    backend_require();
-    if (GdkMonitor* monitor = monitor_at(monitor_index_under_pointer()))
-        dpi = 96 * gdk_monitor_get_scale_factor(monitor);
-    scale = 1.0;
+// The theme's colours, scroll-bar size and GUI font, read from a probe
+// window on the display.
+struct ThemeMetrics {
+    GdkRGBA text{0, 0, 0, 1}, window{1, 1, 1, 1}, panel{0.94, 0.94, 0.94, 1};
+    int bar_width = 16, bar_height = 16;
+    std::string family = FONT_DEFAULT_NAME;
+    int size = FONT_DEFAULT_SIZE;
+};
 
+static void theme_metrics_read(ThemeMetrics* m) {
     GtkWidget* probe = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkStyleContext* context = gtk_widget_get_style_context(probe);
-    GdkRGBA black{0, 0, 0, 1}, white{1, 1, 1, 1}, grey{0.94, 0.94, 0.94, 1};
-    GdkRGBA text = theme_color(context, "theme_text_color", black);
-    GdkRGBA window = theme_color(context, "theme_base_color", white);
-    GdkRGBA panel = theme_color(context, "theme_bg_color", grey);
+    m->text = theme_color(context, "theme_text_color", m->text);
+    m->window = theme_color(context, "theme_base_color", m->window);
+    m->panel = theme_color(context, "theme_bg_color", m->panel);
     GtkWidget* bar = gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr);
-    int bar_width = 0, bar_height = 0;
-    gtk_widget_get_preferred_width(bar, nullptr, &bar_width);
-    gtk_widget_get_preferred_height(bar, nullptr, &bar_height);
+    gtk_widget_get_preferred_width(bar, nullptr, &m->bar_width);
+    gtk_widget_get_preferred_height(bar, nullptr, &m->bar_height);
     g_object_ref_sink(bar);
     g_object_unref(bar);
     gtk_widget_destroy(probe);
-
-    std::string family = FONT_DEFAULT_NAME;
-    int size = FONT_DEFAULT_SIZE;
     GtkSettings* settings = gtk_settings_get_default();
     gchar* font_name = nullptr;
     if (settings) g_object_get(settings, "gtk-font-name", &font_name, nullptr);
     if (font_name) {
         PangoFontDescription* description = pango_font_description_from_string(font_name);
-        if (const char* f = pango_font_description_get_family(description)) family = f;
-        if (int s = pango_font_description_get_size(description) / PANGO_SCALE; s > 0) size = s;
+        if (const char* f = pango_font_description_get_family(description)) m->family = f;
+        if (int s = pango_font_description_get_size(description) / PANGO_SCALE; s > 0) m->size = s;
         pango_font_description_free(description);
         g_free(font_name);
     }
-    dark_preferred = dark_preference_read();
+}
+
+// platform-init: starts GTK on the display when there is one, sets the DPI
+// from the monitor under the pointer and fills the platform object's
+// version, build and product, the metrics (dpi, scroll-bar size, theme
+// colours), the default font and the dark-mode preference. Without a display
+// the defaults are kept: text is measured and drawn all the same, and only
+// windows fail.
+static void routine_platform_init() {
+    ThemeMetrics theme;
+    if (gui_display_open()) {
+        if (GdkMonitor* monitor = monitor_at(monitor_index_under_pointer()))
+            dpi = 96 * gdk_monitor_get_scale_factor(monitor);
+        theme_metrics_read(&theme);
+        dark_preferred = dark_preference_read();
+    }
+    scale = 1.0;
+    font_default_set(theme.family, theme.size);
     started = true;
 
     int build = int(gtk_get_major_version()) * 10000 + int(gtk_get_minor_version()) * 100 +
@@ -249,13 +261,13 @@ static void routine_platform_init() {
         "  system/view/platform/build: " + std::to_string(build) + "\n"
         "  system/view/platform/product: 1\n"
         "  system/view/metrics/dpi: " + std::to_string(dpi) + "\n"
-        "  put system/view/metrics/misc 'scroller " + std::to_string(bar_width) + "x" +
-        std::to_string(bar_height > bar_width ? bar_width : bar_height) + "\n"
-        "  put system/view/metrics/colors 'text " + tuple_text(text) + "\n"
-        "  put system/view/metrics/colors 'window " + tuple_text(window) + "\n"
-        "  put system/view/metrics/colors 'panel " + tuple_text(panel) + "\n"
-        "  system/view/fonts/system: " + string_literal(family.c_str()) + "\n"
-        "  system/view/fonts/size: " + std::to_string(size) + "\n"
+        "  put system/view/metrics/misc 'scroller " + std::to_string(theme.bar_width) + "x" +
+        std::to_string(theme.bar_height > theme.bar_width ? theme.bar_width : theme.bar_height) + "\n"
+        "  put system/view/metrics/colors 'text " + tuple_text(theme.text) + "\n"
+        "  put system/view/metrics/colors 'window " + tuple_text(theme.window) + "\n"
+        "  put system/view/metrics/colors 'panel " + tuple_text(theme.panel) + "\n"
+        "  system/view/fonts/system: " + string_literal(theme.family.c_str()) + "\n"
+        "  system/view/fonts/size: " + std::to_string(theme.size) + "\n"
         "]\n";
     backend_eval_text(script);
     none_make_at(stack_box_new(T_NONE));

@@ -259,9 +259,7 @@ void draw_parse_scoped(DrawContext& ctx, const Cell* block) {
 
 // ---- opening and closing -----------------------------------------------------------------------
 
-// Prints the error in flight as the top level prints an uncaught one, on
-// standard error; the caller restores the stacks afterwards.
-static void draw_error_print() {
+void error_print_in_flight() {
     try {
         CellRoot held(*error_push_in_flight());
         CellRoot text;
@@ -287,7 +285,7 @@ static bool draw_run(DrawContext& ctx, const Cell* cmds) {
             return false;
         }
         if (!ctx.catch_errors) throw;
-        draw_error_print();
+        error_print_in_flight();
         stack_restore(saved);
         return false;
     }
@@ -459,7 +457,7 @@ void paint_face(cairo_t* cr, const Cell* face, double width, double height, bool
         if (text && cell_type(text) == T_STRING && !(type && draw_word_is(type, DW_WINDOW)))
             draw_face_text(ctx, &root.cell, width, height);
     } catch (const LanguageError&) {
-        if (!draw_silent_q()) draw_error_print();
+        if (!draw_silent_q()) error_print_in_flight();
         stack_restore(saved);
         draw_end(ctx);
         cairo_restore(cr);

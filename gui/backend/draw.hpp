@@ -37,6 +37,10 @@ bool draw_face(cairo_t* cr, const Cell* face, const Cell* cmds, double width, do
 // errors are printed. layered selects grayscale text anti-aliasing.
 void paint_face(cairo_t* cr, const Cell* face, double width, double height, bool layered);
 
+// Prints the language error in flight as the top level prints an uncaught
+// one, on standard error; the caller restores the stacks afterwards.
+void error_print_in_flight();
+
 // ---- text -------------------------------------------------------------------------------------
 
 // A new layout of the text (a string!, else empty) in the font (a font!
@@ -47,10 +51,17 @@ void paint_face(cairo_t* cr, const Cell* face, double width, double height, bool
 PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double width,
                          const ParaLayout& para);
 
-// The logical width and height of the text laid out in the font (unbounded
-// width when max_width is 0 or less, else wrapped to it).
+// The logical width and height of the text laid out in the font as the
+// toolkit's widgets lay it out, rounded up to whole pixels (unbounded width
+// when max_width is 0 or less, else wrapped to it).
 void text_size(const Cell* font, const Cell* text, double max_width, double* width,
                double* height);
+
+// A rich-text face's tab stops (its tabs field: a number gives a stop every
+// that many units) and line spacing (its line-spacing field: a number is the
+// distance from line to line, never below the font's own line height) on the
+// layout; other values leave the layout's own.
+void rich_text_spacing(PangoLayout* layout, const Cell* face);
 
 // Applies a rich-text range block (from its position) to the layout's text: a pair selects characters (1-based start x
 // length y, cut to the text), the styles after it apply to them. A bad block

@@ -66,6 +66,7 @@ static void face_text_show(DrawContext& ctx, const Cell* face, double x, double 
     if (const Cell* f = draw_object_field(face, DF_FONT)) font.cell = *f;
     PangoLayout* layout = text_layout(ctx.cr, &font.cell, &text.cell, w, para);
     if (rich) {
+        rich_text_spacing(layout, face);
         const Cell* data = draw_object_field(face, DF_DATA);
         if (data && cell_type(data) == T_BLOCK) {
             CellRoot ranges(*data);

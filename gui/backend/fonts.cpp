@@ -3,10 +3,12 @@
 #include "gui/backend/module_entry.hpp"
 #include "gui/backend/widgets.hpp"
 #include "gui/dialog_args.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/collector.hpp"
 
@@ -54,29 +56,44 @@ PangoAttrList* font_pango_attributes(const FontSpec& spec) {
     return list;
 }
 
-// The CSS of a face's font and font colour; empty when the face has no font.
+// A CSS colour of a tuple (r.g.b or r.g.b.transparency); false for other values.
+static bool css_color(const Cell* color, char* out, size_t size) {
+    if (cell_type(color) != T_TUPLE || tuple_count(color) < 3) return false;
+    double alpha = tuple_count(color) > 3 ? (255 - tuple_byte(color, 3)) / 255.0 : 1.0;
+    std::snprintf(out, size, "rgba(%u,%u,%u,%.3f)", tuple_byte(color, 0), tuple_byte(color, 1),
+                  tuple_byte(color, 2), alpha);
+    return true;
+}
+
+// The CSS of a face's font, font colour and, for the types that show one,
+// its background colour; empty when the face sets none of them. Underline
+// and strike-through are Pango attributes (font_decorations_apply): CSS
+// takes only one of the two.
 static std::string font_css(const Cell* face) {
+    std::string css;
     Cell font = face_field(face, FACE_OBJ_FONT);
-    if (cell_type(&font) != T_OBJECT) return {};
-    FontSpec spec = font_spec_of(&font);
-    std::string family;
-    for (char c : spec.name)
-        if (c != '"' && c != '\\' && c != '\n') family += c;  // keep the CSS string closed
-    std::string css = "* { font-family: \"" + family + "\"; font-size: " + std::to_string(spec.size) +
-                      "pt; font-weight: " + (spec.bold ? "bold" : "normal") +
-                      "; font-style: " + (spec.italic ? "italic" : "normal") + ";";
-    if (spec.underline || spec.strike)
-        css += std::string(" text-decoration-line:") + (spec.underline ? " underline" : "") +
-               (spec.strike ? " line-through" : "") + ";";
-    Cell color = face_field(&font, FONT_OBJ_COLOR);
-    if (cell_type(&color) == T_TUPLE && tuple_count(&color) >= 3) {
-        double alpha = tuple_count(&color) > 3 ? (255 - tuple_byte(&color, 3)) / 255.0 : 1.0;
-        char rgba[80];
-        std::snprintf(rgba, sizeof rgba, " color: rgba(%u,%u,%u,%.3f);", tuple_byte(&color, 0),
-                      tuple_byte(&color, 1), tuple_byte(&color, 2), alpha);
-        css += rgba;
+    if (cell_type(&font) == T_OBJECT) {
+        FontSpec spec = font_spec_of(&font);
+        std::string family;
+        for (char c : spec.name)
+            if (c != '"' && c != '\\' && c != '\n') family += c;  // keep the CSS string closed
+        css = "* { font-family: \"" + family + "\"; font-size: " + std::to_string(spec.size) +
+              "pt; font-weight: " + (spec.bold ? "bold" : "normal") +
+              "; font-style: " + (spec.italic ? "italic" : "normal") + ";";
+        Cell color = face_field(&font, FONT_OBJ_COLOR);
+        char rgba[64];
+        if (css_color(&color, rgba, sizeof rgba)) css += std::string(" color: ") + rgba + ";";
+        css += " }";
     }
-    return css + " }";
+    FaceType type = face_type_of(face);
+    if (type == FACE_TYPE_TEXT || type == FACE_TYPE_FIELD || type == FACE_TYPE_AREA || type == FACE_TYPE_TEXT_LIST) {
+        Cell color = face_field(face, FACE_OBJ_COLOR);
+        char rgba[64];
+        if (css_color(&color, rgba, sizeof rgba))
+            css += std::string(" label, entry, text, list, row:not(:selected) { background-color: ") + rgba +
+                   "; background-image: none; }";
+    }
+    return css;
 }
 
 // Replaces the widget's own style provider (kept on the widget) with the CSS.
@@ -105,8 +122,41 @@ static void widget_css_set_deep(GtkWidget* widget, const std::string& css) {
     }
 }
 
+void font_state_mark(const Cell* face_cell) {
+    CellRoot font(face_field(face_cell, FACE_OBJ_FONT));
+    if (cell_type(&font.cell) != T_OBJECT) return;
+    Cell state = face_field(&font.cell, FONT_OBJ_STATE);
+    if (cell_type(&state) == T_BLOCK && block_ks_length_q(&state) > 0 &&
+        cell_type(block_ks_abs_at(&state, uint32_t(state.w1))) == T_HANDLE)
+        return;
+    static uint32_t serial = 0;
+    CellRoot block;
+    block_make_at(&block.cell, 3);
+    handle_make_in(block.cell.w2, ++serial, HANDLE_FONT);
+    none_make_in(block.cell.w2);
+    none_make_in(block.cell.w2);
+    face_field_set(&font.cell, FONT_OBJ_STATE, &block.cell);
+}
+
+// Underline and strike-through of the face's font on the text of the
+// widget and of the labels inside it.
+static void font_decorations_apply(GtkWidget* widget, PangoAttrList* list) {
+    if (GTK_IS_LABEL(widget)) gtk_label_set_attributes(GTK_LABEL(widget), list);
+    else if (GTK_IS_ENTRY(widget)) gtk_entry_set_attributes(GTK_ENTRY(widget), list);
+    if (GTK_IS_CONTAINER(widget) && !face_fixed_q(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* l = children; l; l = l->next) font_decorations_apply(GTK_WIDGET(l->data), list);
+        g_list_free(children);
+    }
+}
+
 void widget_font_apply(GtkWidget* widget, const Cell* face) {
-    if (widget) widget_css_set_deep(widget, font_css(face));
+    if (!widget) return;
+    widget_css_set_deep(widget, font_css(face));
+    Cell font = face_field(face, FACE_OBJ_FONT);
+    PangoAttrList* list = cell_type(&font) == T_OBJECT ? font_pango_attributes(font_spec_of(&font)) : nullptr;
+    font_decorations_apply(widget, list);
+    if (list) pango_attr_list_unref(list);
 }
 
 // ---- para -------------------------------------------------------------------------------
@@ -155,13 +205,17 @@ void widget_para_apply(GtkWidget* widget, const Cell* face, FaceType type) {
 // ---- the font dialog ----------------------------------------------------------------------
 
 // platform-request-font font selected mono?: the font dialog, starting from the
-// font's settings (a 11-point monospace family when it names none); the
-// answer is a block [name size style], or none when cancelled.
+// selected font's settings, else the font's (a 11-point monospace family when
+// it names none); the answer is a block [name size style], or none when
+// cancelled.
 static void request_font() {
     Cell* args = data_stack.args;
     bool mono = cell_type(args + 2) == T_LOGIC && logic_get(args + 2);
-    FontSpec spec = font_spec_of(args);
-    if (cell_type(&args[0]) != T_OBJECT || cell_type(object_slot_value(args, FONT_SLOT_NAME)) != T_STRING) {
+    // The selected font when one is given, else the new font object.
+    const Cell* start_font = cell_type(args + 1) == T_OBJECT ? args + 1 : args;
+    FontSpec spec = font_spec_of(start_font);
+    if (cell_type(start_font) != T_OBJECT ||
+        cell_type(object_slot_value(start_font, FONT_SLOT_NAME)) != T_STRING) {
         spec.name = "Monospace";
         spec.size = 11;
     }

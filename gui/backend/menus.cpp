@@ -3,7 +3,10 @@
 // face whose menu it is, with the item's word (or -1 for an item without
 // one) as the picked value.
 #include "gui/backend/backend.hpp"
+#include "gui/backend/draw.hpp"
 #include "gui/backend/widgets.hpp"
+#include "core/error.hpp"
+#include "core/stack.hpp"
 #include "gui/menu_tree.hpp"
 #include "core/word.hpp"
 #include "runtime/collector.hpp"
@@ -53,8 +56,9 @@ static void menu_fill(GtkMenuShell* shell, const std::vector<MenuItem>& items, V
 GtkWidget* menu_bar_make(View* view) {
     Cell menu = face_field(&view->face, FACE_OBJ_MENU);
     if (!menu_bar_q(&menu, face_type_name(view->type))) return nullptr;
+    std::vector<MenuItem> items = menu_tree_of(&menu);
     GtkWidget* bar = gtk_menu_bar_new();
-    menu_fill(GTK_MENU_SHELL(bar), menu_tree_of(&menu), view->id);
+    menu_fill(GTK_MENU_SHELL(bar), items, view->id);
     gtk_widget_show_all(bar);
     return bar;
 }
@@ -62,7 +66,17 @@ GtkWidget* menu_bar_make(View* view) {
 bool menu_context_open(View* view, const GdkEvent* event) {
     Cell menu = face_field(&view->face, FACE_OBJ_MENU);
     if (cell_type(&menu) != T_BLOCK || menu_bar_q(&menu, face_type_name(view->type))) return false;
-    std::vector<MenuItem> items = menu_tree_of(&menu);
+    // Called from a toolkit signal: a menu that cannot be read (one that
+    // holds itself) is reported and opens nothing.
+    std::vector<MenuItem> items;
+    StackState saved = stack_save();
+    try {
+        items = menu_tree_of(&menu);
+    } catch (const LanguageError&) {
+        error_print_in_flight();
+        stack_restore(saved);
+        return false;
+    }
     GtkWidget* popup = gtk_menu_new();
     menu_fill(GTK_MENU_SHELL(popup), items, view->id);
     gtk_widget_show_all(popup);

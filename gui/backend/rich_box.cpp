@@ -71,6 +71,7 @@ static PangoLayout* box_layout_make(const Cell* face) {
     CellRoot text(face_field(face, FACE_OBJ_TEXT));
     Cell para = face_field(face, FACE_OBJ_PARA);
     PangoLayout* layout = text_layout(nullptr, &font.cell, &text.cell, width, para_layout("rich-text", &para));
+    rich_text_spacing(layout, face);
     CellRoot data(face_field(face, FACE_OBJ_DATA));
     if (cell_type(&data.cell) == T_BLOCK && block_ks_length_q(&data.cell) > 1) {
         try {

@@ -31,10 +31,22 @@ static PangoContext* headless_context() {
 }
 
 
-PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double width,
-                         const ParaLayout& para) {
-    PangoLayout* layout = cr ? pango_cairo_create_layout(cr) : pango_layout_new(headless_context());
-    if (cr) pango_cairo_context_set_resolution(pango_layout_get_context(layout), 96.0);
+// The Pango context the toolkit's widgets lay their text out in (the
+// display's resolution and font options); the headless one without a display.
+static PangoContext* widget_context() {
+    static PangoContext* context = nullptr;
+    if (context) return context;
+    if (!gdk_display_get_default()) return headless_context();
+    GtkWidget* label = gtk_label_new(nullptr);
+    g_object_ref_sink(label);
+    context = gtk_widget_create_pango_context(label);
+    g_object_unref(label);
+    return context;
+}
+
+// Gives a layout the text, the font and the para's alignment and wrapping.
+static void layout_fill(PangoLayout* layout, const Cell* font, const Cell* text, double width,
+                        const ParaLayout& para) {
     FontSpec spec = font_spec_of(font);
     PangoFontDescription* desc = font_pango_description(spec);
     pango_layout_set_font_description(layout, desc);
@@ -52,18 +64,51 @@ PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double
         pango_layout_set_attributes(layout, list);
         pango_attr_list_unref(list);
     }
+}
+
+PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double width,
+                         const ParaLayout& para) {
+    PangoLayout* layout = cr ? pango_cairo_create_layout(cr) : pango_layout_new(headless_context());
+    if (cr) pango_cairo_context_set_resolution(pango_layout_get_context(layout), 96.0);
+    layout_fill(layout, font, text, width, para);
     return layout;
 }
 
+// Measured as the widgets lay it out, in whole pixels rounded up, so that a
+// widget sized to the text shows it on one line.
 void text_size(const Cell* font, const Cell* text, double max_width, double* width, double* height) {
     ParaLayout para;
     para.wrap = max_width > 0;
-    PangoLayout* layout = text_layout(nullptr, font, text, max_width, para);
+    PangoLayout* layout = pango_layout_new(widget_context());
+    layout_fill(layout, font, text, max_width, para);
     PangoRectangle logical;
-    pango_layout_get_extents(layout, nullptr, &logical);
-    *width = double(logical.width) / PANGO_SCALE;
-    *height = double(logical.height) / PANGO_SCALE;
+    pango_layout_get_pixel_extents(layout, nullptr, &logical);
+    *width = double(logical.width);
+    *height = double(logical.height);
     g_object_unref(layout);
+}
+
+void rich_text_spacing(PangoLayout* layout, const Cell* face) {
+    if (face_type_of(face) != FACE_TYPE_RICH_TEXT) return;
+    Cell tabs = face_field(face, FACE_OBJ_EXT1);
+    if (draw_number_q(&tabs) && draw_number_of(&tabs) > 0) {
+        // One stop: Pango repeats its distance for the stops after it.
+        PangoTabArray* stops = pango_tab_array_new_with_positions(
+            1, FALSE, PANGO_TAB_LEFT, int(std::lround(draw_number_of(&tabs) * PANGO_SCALE)));
+        pango_layout_set_tabs(layout, stops);
+        pango_tab_array_free(stops);
+    }
+    Cell spacing = face_field(face, FACE_OBJ_EXT2);
+    if (draw_number_q(&spacing)) {
+        PangoLayout* probe = pango_layout_copy(layout);
+        pango_layout_set_text(probe, "I", 1);
+        pango_layout_set_attributes(probe, nullptr);
+        PangoRectangle line;
+        pango_layout_get_extents(probe, nullptr, &line);
+        g_object_unref(probe);
+        int wanted = int(std::lround(draw_number_of(&spacing) * PANGO_SCALE));
+        pango_layout_set_spacing(layout, std::max(wanted - line.height, 0));
+    }
 }
 
 // ---- rich-text ranges ------------------------------------------------------------------------

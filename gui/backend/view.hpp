@@ -5,9 +5,9 @@
 //
 // Widget model: every view has an outer widget placed in its parent's
 // container at the face's offset. Faces that hold other faces (window, panel,
-// base, rich-text, group-box, tab-panel pages) have a container, a GtkFixed
-// with its own GdkWindow, into which children are put; a window face's outer
-// widget is its GtkWindow, whose child is the container. Sizes and positions
+// base, rich-text, group-box, tab-panel) have a container of faces
+// (face_fixed_new, widgets.hpp) into which children are put; a window face's
+// outer widget is its GtkWindow, which holds its menu bar and the container. Sizes and positions
 // handed to GTK are pixels: logical units times the current scale
 // (dpi_scale, backend.hpp).
 //

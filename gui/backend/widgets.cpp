@@ -21,6 +21,7 @@
 #include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/collector.hpp"
 
@@ -768,8 +769,7 @@ KEL_GUI_FACE_TYPE(FACE_TYPE_CALENDAR, calendar_hooks);
 static bool group_box_make(View* view, View*, int32_t width, int32_t height) {
     std::string title = face_text(view);
     view->widget = gtk_frame_new(title.empty() ? nullptr : title.c_str());
-    view->container = gtk_fixed_new();
-    gtk_widget_set_has_window(view->container, TRUE);
+    view->container = face_fixed_new(false);
     gtk_container_add(GTK_CONTAINER(view->widget), view->container);
     gtk_widget_show(view->container);
     view_attach_widget(view, view->container);
@@ -795,7 +795,9 @@ KEL_GUI_FACE_TYPE(FACE_TYPE_GROUP_BOX, group_box_hooks);
 
 static GtkNotebook* tab_notebook(View* view) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(view->widget));
-    GtkNotebook* notebook = GTK_NOTEBOOK(children->data);
+    GtkNotebook* notebook = nullptr;
+    for (GList* l = children; l && !notebook; l = l->next)
+        if (GTK_IS_NOTEBOOK(l->data)) notebook = GTK_NOTEBOOK(l->data);
     g_list_free(children);
     return notebook;
 }
@@ -862,16 +864,39 @@ static void tab_load(View* view) {
     tab_pages_show(view, n);
 }
 
+// The pages take the notebook's page area: their faces' offsets (from the
+// tab panel's corner) and sizes follow it.
+static void tab_pages_placed(GtkWidget*, const GdkRectangle* area, gpointer data) {
+    View* view = view_get(GPOINTER_TO_UINT(data));
+    if (!view) return;
+    Cell pane = face_field(&view->face, FACE_OBJ_PANE);
+    if (cell_type(&pane) != T_BLOCK) return;
+    for (uint32_t i = pane.w1; i < series_buffer(pane.w2)->length(); i++) {
+        Cell page = reinterpret_cast<const Cell*>(series_buffer(pane.w2)->head_ptr())[i];
+        View* page_view = face_view(&page);
+        if (!page_view) continue;
+        page_view->x = area->x;
+        page_view->y = area->y;
+        page_view->width = area->width;
+        page_view->height = area->height;
+        Cell value;
+        cell_init(&value, T_NONE);
+        point2d_init(&value, dpi_unscale(area->x), dpi_unscale(area->y));
+        face_field_set(&page, FACE_OBJ_OFFSET, &value);
+        Cell size = face_field(&page, FACE_OBJ_SIZE);
+        double width = dpi_unscale(area->width), height = dpi_unscale(area->height);
+        if (cell_type(&size) == T_PAIR) pair_init(&value, int32_t(width), int32_t(height));
+        else point2d_init(&value, width, height);
+        face_field_set(&page, FACE_OBJ_SIZE, &value);
+    }
+}
+
 static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
-    view->widget = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    view->widget = view->container = face_fixed_new(false);
     GtkWidget* notebook = gtk_notebook_new();
     gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook), TRUE);
-    gtk_box_pack_start(GTK_BOX(view->widget), notebook, FALSE, FALSE, 0);
-    view->container = gtk_fixed_new();
-    gtk_widget_set_has_window(view->container, TRUE);
-    gtk_box_pack_start(GTK_BOX(view->widget), view->container, TRUE, TRUE, 0);
+    face_fixed_set_notebook(view->container, notebook, tab_pages_placed, GUINT_TO_POINTER(view->id));
     view_attach_widget(view, notebook);
-    view_attach_widget(view, view->container);
     gtk_widget_set_size_request(view->widget, width, height);
     gtk_widget_show_all(view->widget);
     tab_load(view);
@@ -915,29 +940,14 @@ static bool base_layered_q(const View* view) {
     return cell_type(&color) == T_TUPLE && tuple_count(&color) >= 4 && tuple_byte(&color, 3) != 0;
 }
 
-static gboolean base_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
-    View* view = view_get(GPOINTER_TO_UINT(data));
-    if (!view) return FALSE;
-    // The context may reach past the widget (a child's redraw hands over the
-    // parent window's region): the paint stays inside the face.
-    int width = gtk_widget_get_allocated_width(widget), height = gtk_widget_get_allocated_height(widget);
-    cairo_save(cr);
-    cairo_rectangle(cr, 0, 0, width, height);
-    cairo_clip(cr);
-    CellRoot face(view->face);
-    paint_face(cr, &face.cell, width, height, base_layered_q(view));
-    cairo_restore(cr);
-    return FALSE;  // the children are drawn over the paint
-}
-
+// A base face paints onto its parent's window, so whatever its colour it
+// covers only its own rectangle and shows what lies under it where it paints
+// nothing.
 static bool base_make(View* view, View*, int32_t width, int32_t height) {
-    view->widget = view->container = gtk_fixed_new();
-    gtk_widget_set_has_window(view->container, TRUE);
-    gtk_widget_set_app_paintable(view->container, TRUE);
+    view->widget = view->container = face_container_new(view, false);
     gtk_widget_set_size_request(view->widget, width, height);
     if (base_layered_q(view)) view->view_bits |= VIEW_BIT_LAYERED;
     if (view->type == FACE_TYPE_RICH_TEXT) view->view_bits |= VIEW_BIT_RICH_TEXT;
-    g_signal_connect(view->container, "draw", G_CALLBACK(base_draw), GUINT_TO_POINTER(view->id));
     return true;
 }
 

@@ -19,6 +19,31 @@ bool gui_display_open();
 // when no display can be opened. Call outside every GTK callback.
 void gui_display_require();
 
+// ---- the container of faces (face_fixed.cpp) -------------------------------------------
+
+// A new container of faces: children take exactly their size requests at
+// their places and paint inside them; the container's own size is its size
+// request. own_window false: it paints onto its parent's window and takes
+// its mouse events through an input-only window.
+GtkWidget* face_fixed_new(bool own_window);
+// True when the widget is such a container.
+bool face_fixed_q(GtkWidget* widget);
+// The window that takes the widget's mouse events (and shows its cursor).
+GdkWindow* face_fixed_event_window(GtkWidget* widget);
+// Called after the pages of a tab panel's container were placed, with the
+// page area in the container's coordinates (pixels).
+using FacePagesPlaced = void (*)(GtkWidget* fixed, const GdkRectangle* area, gpointer data);
+// Makes the container a tab panel's: the notebook is put in it and covers it
+// whole, and every other child is given the notebook's page area.
+void face_fixed_set_notebook(GtkWidget* fixed, GtkWidget* notebook, FacePagesPlaced placed, gpointer data);
+// The page area a tab panel's container last gave its pages; false when it
+// has none yet.
+bool face_fixed_page_area(GtkWidget* fixed, GdkRectangle* area);
+// A container painted by its face (windows.cpp): colour, image, text and
+// draw block, or for a base or rich-text face without a draw block what its
+// drawing event's actor draws.
+GtkWidget* face_container_new(View* view, bool own_window);
+
 // ---- fonts and para (fonts.cpp) ---------------------------------------------------------
 
 // A new Pango description of the settings; free with pango_font_description_free.
@@ -29,6 +54,10 @@ PangoAttrList* font_pango_attributes(const FontSpec& spec);
 // Gives the widget (and the label inside a button) the face's font and
 // font colour; a face without a font object gets the theme's.
 void widget_font_apply(GtkWidget* widget, const Cell* face);
+// Marks the face's font object (when it has one) as used by a shown face:
+// its state block, made when missing, starts with a font handle, which lets
+// a change of one of the font's fields reach the faces that use it.
+void font_state_mark(const Cell* face);
 // Places the text of the widget by the face's para and its type's defaults.
 void widget_para_apply(GtkWidget* widget, const Cell* face, FaceType type);
 

@@ -3,15 +3,17 @@
 // the rate timer, painting container faces, face captures, text measuring
 // and the face lookups.
 //
-// Window, panel, base and rich-text faces (and the pages of a group-box) are
-// containers: a GtkFixed with its own GdkWindow, painted by paint_face (the
-// face's colour, image, text and draw block) before its children. Other
-// types get their widgets from the widget files' hooks; a type without hooks
-// gets an empty container, so that a layout still shows.
+// Window, panel, base and rich-text faces are containers of faces
+// (face_fixed.cpp), painted by paint_face (the face's colour, image, text and
+// draw block) before their children; only a window's has a GdkWindow of its
+// own, the others paint onto it. Other types get their widgets from the
+// widget files' hooks; a type without hooks gets an empty container, so that
+// a layout still shows.
 #include "gui/backend/backend.hpp"
 #include "gui/backend/draw.hpp"
 #include "gui/backend/module_entry.hpp"
 #include "gui/backend/widgets.hpp"
+#include "gui/menu_tree.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/error_catalog.hpp"
@@ -145,6 +147,14 @@ static bool truthy(const Cell* value) {
 static ViewId painting_view = 0;
 static cairo_t* painting_cr = nullptr;
 
+// Faces that draw their own content: without a draw block, their paint ends
+// with a drawing event, whose actor adds to it through draw-face.
+static bool drawing_event_q(const View* view) {
+    if (view->type != FACE_TYPE_BASE && view->type != FACE_TYPE_RICH_TEXT) return false;
+    Cell draw = face_field(&view->face, FACE_OBJ_DRAW);
+    return cell_type(&draw) != T_BLOCK;
+}
+
 static gboolean on_container_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     View* view = view_get(ViewId(GPOINTER_TO_UINT(data)));
     if (!view) return FALSE;
@@ -157,6 +167,8 @@ static gboolean on_container_draw(GtkWidget* widget, cairo_t* cr, gpointer data)
     // The face paints into a group laid over what its parent painted, so a
     // face without a colour lets the parent show through.
     cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
+    cairo_clip(cr);
     cairo_push_group(cr);
     try {
         CellRoot face(view->face);
@@ -164,6 +176,7 @@ static gboolean on_container_draw(GtkWidget* widget, cairo_t* cr, gpointer data)
     } catch (...) {
         std::fputs("*** View Error: painting failed\n", stdout);
     }
+    if (drawing_event_q(view)) make_event(view, nullptr, EVT_DRAWING, 0);
     cairo_pop_group_to_source(cr);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -172,10 +185,8 @@ static gboolean on_container_draw(GtkWidget* widget, cairo_t* cr, gpointer data)
     return FALSE;  // the children are drawn after
 }
 
-// A GtkFixed with its own GdkWindow, painted by the face.
-static GtkWidget* container_make(View* view) {
-    GtkWidget* fixed = gtk_fixed_new();
-    gtk_widget_set_has_window(fixed, TRUE);
+GtkWidget* face_container_new(View* view, bool own_window) {
+    GtkWidget* fixed = face_fixed_new(own_window);
     g_signal_connect(fixed, "draw", G_CALLBACK(on_container_draw), GUINT_TO_POINTER(view->id));
     return fixed;
 }
@@ -210,7 +221,7 @@ static const char* cursor_name(View* view) {
 
 static void cursor_apply(View* view) {
     if (!view->widget) return;
-    GdkWindow* window = gtk_widget_get_window(view->container ? view->container : view->widget);
+    GdkWindow* window = face_fixed_event_window(view->container ? view->container : view->widget);
     if (window) gdk_window_set_cursor(window, view->cursor);
 }
 
@@ -278,8 +289,13 @@ static void rate_set(View* view) {
 static void window_make(View* view, int32_t width, int32_t height) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     view->widget = window;
-    view->container = container_make(view);
-    gtk_container_add(GTK_CONTAINER(window), view->container);
+    view->container = face_container_new(view, true);
+    // The menu bar sits above the client area, which keeps the face's size.
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(window), box);
+    if (GtkWidget* bar = menu_bar_make(view)) gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+    gtk_box_pack_end(GTK_BOX(box), view->container, TRUE, TRUE, 0);
+    gtk_widget_show(box);
     uint32_t flags = view->face_flags;
     gtk_window_set_resizable(GTK_WINDOW(window), (flags & FACE_FLAG_RESIZE) != 0);
     if (flags & (FACE_FLAG_NO_TITLE | FACE_FLAG_NO_BORDER)) gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
@@ -301,6 +317,30 @@ static void window_make(View* view, int32_t width, int32_t height) {
     gtk_widget_set_can_focus(view->container, TRUE);
 }
 
+// Native widgets are drawn in their faces' rectangles, which follow the
+// metrics of the layout dialect; the theme's paddings and minimum sizes are
+// cut down to fit them.
+static const char NATIVE_CSS[] =
+    ".kel-face button, button.kel-face { min-height: 0; min-width: 0; padding: 1px 4px; }\n"
+    ".kel-face entry, entry.kel-face { min-height: 0; padding: 0 4px; }\n"
+    "scale.kel-face { min-height: 0; min-width: 0; padding: 3px; }\n"
+    "scale.kel-face slider { min-height: 14px; min-width: 14px; margin: -5px; }\n"
+    "progressbar.kel-face trough, progressbar.kel-face progress { min-width: 0; min-height: 0; }\n"
+    "progressbar.kel-face trough { min-height: 4px; }\n";
+
+static void native_style_apply(GtkWidget* widget) {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        GtkCssProvider* provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(provider, NATIVE_CSS, -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(provider);
+    }
+    gtk_style_context_add_class(gtk_widget_get_style_context(widget), "kel-face");
+}
+
 // Makes the widgets of the view by its type; false when they cannot be made.
 static bool widgets_make(View* view, View* parent, int32_t width, int32_t height) {
     const FaceTypeHooks* hooks = face_type_hooks(view->type);
@@ -310,13 +350,13 @@ static bool widgets_make(View* view, View* parent, int32_t width, int32_t height
     case FACE_TYPE_GROUP_BOX: {
         Cell text = face_field(&view->face, FACE_OBJ_TEXT);
         view->widget = gtk_frame_new(string_family_q(cell_type(&text)) ? text_utf8(&text).c_str() : nullptr);
-        view->container = container_make(view);
+        view->container = face_fixed_new(false);
         gtk_container_add(GTK_CONTAINER(view->widget), view->container);
         gtk_widget_show(view->container);
         return true;
     }
     default:
-        view->widget = view->container = container_make(view);
+        view->widget = view->container = face_container_new(view, false);
         if (view->type == FACE_TYPE_BASE || view->type == FACE_TYPE_RICH_TEXT) {
             Cell color = face_field(&view->face, FACE_OBJ_COLOR);
             bool opaque = cell_type(&color) == T_TUPLE && (tuple_count(&color) < 4 || tuple_byte(&color, 3) == 0);
@@ -351,7 +391,9 @@ static ViewId view_make(const Cell* face, View* parent) {
     Cell flags = face_field(face, FACE_OBJ_FLAGS);
     uint32_t bits = face_flags_bits(&flags);
     Cell rate = face_field(face, FACE_OBJ_RATE);
-    rate_period(&rate);  // a bad rate fails before anything is made
+    rate_period(&rate);  // a bad rate or menu fails before anything is made
+    Cell menu = face_field(face, FACE_OBJ_MENU);
+    menu_tree_of(&menu);
 
     View* view = view_new(face, type);
     view->face_flags = bits;
@@ -373,6 +415,7 @@ static ViewId view_make(const Cell* face, View* parent) {
     ViewId id = view->id;
     view_attach_widget(view, view->widget);
     view_attach_widget(view, view->container);
+    if (type != FACE_TYPE_WINDOW && view->widget != view->container) native_style_apply(view->widget);
     if (type != FACE_TYPE_WINDOW) gtk_widget_set_size_request(view->widget, width, height);
     view->width = type == FACE_TYPE_WINDOW ? -1 : width;
     view->height = type == FACE_TYPE_WINDOW ? -1 : height;
@@ -386,6 +429,7 @@ static ViewId view_make(const Cell* face, View* parent) {
     if (type != FACE_TYPE_WINDOW && type != FACE_TYPE_BASE && type != FACE_TYPE_RICH_TEXT &&
         type != FACE_TYPE_PANEL && view->widget != view->container)
         widget_font_apply(view->widget, face);
+    font_state_mark(face);
     g_signal_connect(view->container ? view->container : view->widget, "realize", G_CALLBACK(on_realize_cursor),
                      GUINT_TO_POINTER(id));
     cursor_set(view);
@@ -469,6 +513,22 @@ static void pane_order(View* view) {
         gtk_container_remove(GTK_CONTAINER(view->container), child->widget);
         gtk_fixed_put(GTK_FIXED(view->container), child->widget, child->x, child->y);
         g_object_unref(child->widget);
+    }
+}
+
+// A window's menu bar made again from its menu (removed when the menu is no
+// menu bar any more); a bad menu raises its error before the old bar goes.
+static void window_menu_set(View* window) {
+    Cell menu = face_field(&window->face, FACE_OBJ_MENU);
+    menu_tree_of(&menu);
+    GtkWidget* box = gtk_bin_get_child(GTK_BIN(window->widget));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* l = children; l; l = l->next)
+        if (GTK_IS_MENU_BAR(l->data)) gtk_widget_destroy(GTK_WIDGET(l->data));
+    g_list_free(children);
+    if (GtkWidget* bar = menu_bar_make(window)) {
+        gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(box), bar, 0);
     }
 }
 
@@ -566,9 +626,14 @@ static void view_update(View* view, uint32_t keep) {
         case FACE_OBJ_PANE: pane_order(view); break;
         case FACE_OBJ_RATE: rate_set(view); break;
         case FACE_OBJ_FONT:
+            font_state_mark(&face.cell);
+            if (!(view = view_get(id))) return;
             if (view->widget != view->container) widget_font_apply(view->widget, &face.cell);
             break;
         case FACE_OBJ_OPTIONS: cursor_set(view); break;
+        case FACE_OBJ_MENU:
+            if (view->type == FACE_TYPE_WINDOW) window_menu_set(view);
+            break;
         default: break;
         }
         if (hooks && hooks->update) hooks->update(view, bit);
@@ -877,24 +942,23 @@ static void routine_face_to_image() {
     if (GTK_IS_WINDOW(toplevel) && gtk_widget_get_visible(toplevel))
         gtk_container_check_resize(GTK_CONTAINER(toplevel));
     int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
-    if (type == FACE_TYPE_BASE) {
-        CellRoot image;
-        image_make_at(&image.cell, uint32_t(std::max(w, 0)), uint32_t(std::max(h, 0)));
-        Cell draw = face_field(face, FACE_OBJ_DRAW);
-        if (cell_type(&draw) == T_BLOCK) {
-            CellRoot cmds(draw);
-            draw_image(&image.cell, &cmds.cell);
-        }
-        cell_copy(&image.cell, stack_box_new(T_NONE));
-        return;
-    }
-    if (w <= 0 || h <= 0 || !gtk_widget_get_realized(widget)) {
+    if (type != FACE_TYPE_BASE && (w <= 0 || h <= 0 || !gtk_widget_get_realized(widget))) {
         none_make_at(stack_box_new(T_NONE));
         return;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(w, 0), std::max(h, 0));
     cairo_t* cr = cairo_create(surface);
-    gtk_widget_draw(widget, cr);
+    if (type == FACE_TYPE_BASE) {
+        // The face's own paint (colour, image, text, draw block), whatever
+        // lies behind it on the screen.
+        CellRoot held(*face);
+        paint_face(cr, &held.cell, dpi_unscale(w), dpi_unscale(h), false);
+    } else {
+        // A window shows the theme's background where its face paints none.
+        if (type == FACE_TYPE_WINDOW)
+            gtk_render_background(gtk_widget_get_style_context(view->widget), cr, 0, 0, w, h);
+        gtk_widget_draw(widget, cr);
+    }
     cairo_destroy(cr);
     CellRoot image;
     image_from_surface(surface, &image.cell);

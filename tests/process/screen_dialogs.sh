@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Dialogs on a real screen: a long alert text wraps onto lines that all show,
+# the alert window keeps the layout's width and centres its OK button, and a
+# click on OK closes it; the font dialog of request-font/font starts from the
+# given font, so accepting it at once answers that font.
+kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/screen_faces.sh"
+screen_test_start 800x600 || exit 0
+
+cat > dialogs.kel <<KEL
+Kel []
+$SCREEN_KEL_PRELUDE
+signal 'alerting
+alert "This is a rather long message for an alert window, which wraps onto several lines instead of being cut."
+print "closed"
+signal 'choosing
+print ["font" mold request-font/font make font! [name: "Serif" size: 20]]
+KEL
+
+screen_kel_start "$kel" dialogs.kel
+screen_await alerting || fail "the script did not start"
+id=$(screen_wait_window "Message") || fail "no alert window"
+read -r _ _ width height < <(screen_window_geometry "$id")
+# Painted once the OK button shows at the bottom.
+for _ in $(seq 300); do
+    screen_shot alert.png "$id"
+    [ "$(screen_count_colour alert.png 0 $((height - 30)) "$width" 20 "$(screen_pixel alert.png 2 2)" 0)" -lt $((width * 20)) ] && break
+    sleep 0.2
+done
+# The OK button: the grey-bordered run in the row 20 pixels above the bottom.
+background=$(screen_pixel alert.png 2 2)
+read -r left right < <(convert alert.png -crop "${width}x1+0+$((height - 22))" +repage -depth 8 txt:- |
+    awk -v bg="$background" 'NR > 1 { match($0, /#[0-9A-Fa-f]+/); c = tolower(substr($0, RSTART + 1, 6));
+        split($1, p, ","); if (c != bg) { if (l == "") l = p[1] + 0; r = p[1] + 0 } } END { print l, r }')
+xdotool mousemove --window "$id" $(((left + right) / 2)) $((height - 22)) click 1
+screen_await choosing 20 || fail "a click on OK did not close the alert"
+screen_wait_window "kel" > /dev/null || fail "no font dialog"
+sleep 1
+xdotool key Return
+screen_kel_end || fail "the script failed"
+
+[ "$width" = 220 ] || fail "the alert window is $width wide"
+# Text rows: from 10 down to the button, at least four lines of text, the
+# last of them ending above the button.
+rows=$(convert alert.png -crop "200x$((height - 45))+10+10" +repage -colorspace gray -threshold 60% -negate \
+    -scale "1x$((height - 45))!" -depth 8 txt:- | awk -F'[(,)]' 'NR > 1 && $3 > 0 { n++ } END { print n + 0 }')
+[ "$rows" -ge 40 ] || fail "the alert text shows $rows rows of pixels: cut, not wrapped"
+[ $((left + right)) -ge $((width - 3)) ] && [ $((left + right)) -le $((width + 3)) ] ||
+    fail "the OK button ($left..$right) is not centred in $width"
+grep -q '^font \["Serif" 20 none\]$' out || fail "the font dialog did not start from the given font"
+echo "ok"
