@@ -18,7 +18,8 @@ grep -qx '== 3' <<<"$out" || fail "1 + 2: $out"
 # halt ends a command with "(halted)" and no result.
 out=$(printf 'length? [1\n2\n3]\nprint "a" halt print "b"\n' | "$kel" --cli 2>&1)
 [ "$(grep -c '^== ' <<<"$out")" = 1 ] && grep -qx '== 3' <<<"$out" || fail "multi-line block: $out"
-grep -qx '\[    2' <<<"$out" || fail "no continuation cue: $out"
+grep -qx '\[    ' <<<"$out" || fail "no continuation cue: $out"
+grep -qx 'length? \[1' <<<"$out" && fail "the console echoed a line read from a pipe: $out"
 grep -qx '(halted)' <<<"$out" && ! grep -qx 'b' <<<"$out" || fail "halt: $out"
 
 # Scripts: arguments, statuses, stderr, a header that is missing.
