@@ -30,6 +30,11 @@ printf 'Kel []\nprint "before"\ncase [true]\nprint "after"\n' > "$dir/bad.kel"
 out=$("$kel" "$dir/bad.kel" 2>"$dir/err"); status=$?
 [ "$status" -eq 1 ] && [ "$out" = before ] || fail "failing script ($status): $out"
 grep -qx '\*\*\* Script Error: case needs a value' "$dir/err" || fail "failing script stderr: $(cat "$dir/err")"
+# A preprocessor error is reported once, and the script fails.
+printf 'Kel []\n#do [1 / 0]\nprint "after"\n' > "$dir/directive.kel"
+out=$("$kel" "$dir/directive.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 1 ] && [ "$(grep -c 'Preprocessor Error' <<<"$out")" = 1 ] && ! grep -q after <<<"$out" &&
+  [ ! -s "$dir/err" ] || fail "preprocessor error ($status): $out; stderr: $(cat "$dir/err")"
 printf 'Kel []\nquit/return 7\n' > "$dir/quit.kel"
 "$kel" "$dir/quit.kel" </dev/null; status=$?
 [ "$status" -eq 7 ] || fail "quit/return 7 exited with $status"
