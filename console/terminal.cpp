@@ -2,15 +2,21 @@
 // with read(2), so nothing is buffered past the line that ask returns and a
 // child process or a later ask sees the rest. On a terminal the line is
 // edited in raw mode, which is left again before the line is returned, so
-// output while a command runs looks as it does without the console.
+// output while a command runs looks as it does without the console. The line
+// is drawn by display columns (wide and combining characters) on one screen
+// row, scrolled sideways when it is longer than the row.
 #include "console/terminal.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/error_catalog.hpp"
+#include "core/exits.hpp"
+#include "core/function.hpp"
+#include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
+#include "core/unicode_width.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/pair.hpp"
 #include "runtime/collector.hpp"
@@ -18,6 +24,7 @@
 #include "runtime/platform/platform.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -69,6 +76,28 @@ static void out_write(const std::string& text) { fd_write_all(STDOUT_FD, text.da
 
 // ---- the line editor ------------------------------------------------------------------------
 
+// Only printable characters enter the line: the controls would move the
+// terminal's cursor behind the editor's back, and what is no character
+// (a surrogate, a value past the last code point) cannot be written.
+static bool char_printable(uint32_t c) {
+    return c >= 32 && !(c >= 127 && c < 160) && !(c >= 0xD800 && c < 0xE000) && c <= CODEPOINT_MAX;
+}
+
+// The index after the shown character at i: the code point and the
+// combining marks after it.
+static size_t cluster_next(const std::vector<uint32_t>& chars, size_t i) {
+    if (i < chars.size()) i++;
+    while (i < chars.size() && unicode_char_width(chars[i]) == 0) i++;
+    return i;
+}
+
+// The index of the shown character before i.
+static size_t cluster_prev(const std::vector<uint32_t>& chars, size_t i) {
+    if (i > 0) i--;
+    while (i > 0 && unicode_char_width(chars[i]) == 0) i--;
+    return i;
+}
+
 std::string LineEditor::text() const {
     std::string out;
     for (uint32_t c : chars) utf8_append(&out, c);
@@ -84,6 +113,11 @@ static void editor_recall(LineEditor* e, int index) {
     e->pos = e->chars.size();
 }
 
+static void editor_erase(LineEditor* e, size_t from, size_t to) {
+    e->chars.erase(e->chars.begin() + long(from), e->chars.begin() + long(to));
+    e->pos = from;
+}
+
 // Keys as the terminal sends them: control bytes, CSI and SS3 sequences.
 void LineEditor::key(const std::string& k) {
     if (k.empty()) return;
@@ -93,56 +127,116 @@ void LineEditor::key(const std::string& k) {
         std::string param = k.substr(2, k.size() - 3);
         if (final == 'A') editor_recall(this, recall + 1);
         else if (final == 'B') editor_recall(this, recall - 1);
-        else if (final == 'C' && pos < chars.size()) pos++;
-        else if (final == 'D' && pos > 0) pos--;
+        else if (final == 'C') pos = cluster_next(chars, pos);
+        else if (final == 'D') pos = cluster_prev(chars, pos);
         else if (final == 'H' || (final == '~' && (param == "1" || param == "7"))) pos = 0;
         else if (final == 'F' || (final == '~' && (param == "4" || param == "8"))) pos = chars.size();
-        else if (final == '~' && param == "3" && pos < chars.size()) chars.erase(chars.begin() + long(pos));
+        else if (final == '~' && param == "3") editor_erase(this, pos, cluster_next(chars, pos));
         return;
     }
-    if (k.size() == 1 && b < 32) {
+    if (k.size() == 1 && (b < 32 || b == 127)) {
         switch (b) {
         case 13: case 10: status = Status::done; break;
-        case 27: case 3: status = Status::escaped; break;
+        case 27: status = Status::escaped; break;
+        case 3: status = Status::interrupted; break;
         case 4:
             if (chars.empty()) status = Status::end_of_input;
-            else if (pos < chars.size()) chars.erase(chars.begin() + long(pos));
+            else editor_erase(this, pos, cluster_next(chars, pos));
             break;
-        case 8: if (pos > 0) chars.erase(chars.begin() + long(--pos)); break;
+        case 8: case 127: editor_erase(this, cluster_prev(chars, pos), pos); break;
         case 1: pos = 0; break;
         case 5: pos = chars.size(); break;
-        case 2: if (pos > 0) pos--; break;
-        case 6: if (pos < chars.size()) pos++; break;
-        case 11: chars.erase(chars.begin() + long(pos), chars.end()); break;
-        case 21: chars.erase(chars.begin(), chars.begin() + long(pos)); pos = 0; break;
-        case 9: chars.insert(chars.begin() + long(pos++), uint32_t(' ')); break;
+        case 2: pos = cluster_prev(chars, pos); break;
+        case 6: pos = cluster_next(chars, pos); break;
+        case 11: editor_erase(this, pos, chars.size()); break;
+        case 21: editor_erase(this, 0, pos); break;
+        case 9: if (!chars.empty() && complete) complete(this); break;
         default: break;
         }
         return;
     }
-    if (k.size() == 1 && b == 127) {
-        if (pos > 0) chars.erase(chars.begin() + long(--pos));
-        return;
-    }
     if (b == 27) return;  // a sequence the editor does not know
-    for (uint32_t c : utf8_chars(k)) chars.insert(chars.begin() + long(pos++), c);
+    for (uint32_t c : utf8_chars(k))
+        if (char_printable(c)) chars.insert(chars.begin() + long(pos++), c);
+}
+
+// ---- showing the line -----------------------------------------------------------------------
+
+static int shown_width(uint32_t c, bool hide) { return hide ? 1 : unicode_char_width(c); }
+
+static size_t shown_span(const std::vector<uint32_t>& chars, size_t from, size_t to, bool hide) {
+    size_t w = 0;
+    for (size_t i = from; i < to; i++) w += size_t(shown_width(chars[i], hide));
+    return w;
+}
+
+static void shown_append(std::string* out, uint32_t c, bool hide) {
+    if (hide) out->push_back('*');
+    else utf8_append(out, c);
+}
+
+static std::string cursor_back(size_t columns) {
+    return columns > 0 ? "\x1b[" + std::to_string(columns) + "D" : std::string();
+}
+
+// The window is the columns from origin to the one before the last, so that
+// nothing is written to the last column and the terminal never wraps the row.
+std::string LineView::redraw(const LineEditor& e, size_t columns) {
+    const std::vector<uint32_t>& c = e.chars;
+    size_t n = c.size(), room = columns > origin + 1 ? columns - origin - 1 : 1;
+    if (scroll > n) scroll = n;
+    // Show as much as fits of the line's end, then bring the cursor into view.
+    size_t tail = shown_span(c, scroll, n, hide);
+    while (scroll > 0) {
+        size_t prev = cluster_prev(c, scroll), w = shown_span(c, prev, scroll, hide);
+        if (tail + w > room) break;
+        tail += w;
+        scroll = prev;
+    }
+    if (e.pos < scroll) scroll = e.pos;
+    size_t span = shown_span(c, scroll, e.pos, hide);
+    while (span > room) {
+        size_t next = cluster_next(c, scroll);
+        span -= shown_span(c, scroll, next, hide);
+        scroll = next;
+    }
+    std::string out = cursor_back(shown);
+    size_t drawn = 0;
+    for (size_t i = scroll; i < n; i++) {
+        size_t w = size_t(shown_width(c[i], hide));
+        if (drawn + w > room) break;
+        shown_append(&out, c[i], hide);
+        drawn += w;
+    }
+    out += "\x1b[K" + cursor_back(drawn - span);
+    shown = span;
+    return out;
 }
 
 // ---- the terminal ---------------------------------------------------------------------------
 
+// Bytes read while waiting for the terminal's answer to a query, kept for the
+// editor in the order they came.
+static std::string typeahead;
+
+static bool stdin_ready(int milliseconds) {
+    pollfd p{STDIN_FD, POLLIN, 0};
+    return poll(&p, 1, milliseconds) > 0;
+}
+
 // One byte of standard input; false at its end or on a read error.
 static bool stdin_byte(uint8_t* b) {
+    if (!typeahead.empty()) {
+        *b = uint8_t(typeahead[0]);
+        typeahead.erase(0, 1);
+        return true;
+    }
     for (;;) {
         ssize_t n = read(STDIN_FD, b, 1);
         if (n == 1) return true;
         if (n < 0 && errno == EINTR) continue;
         return false;
     }
-}
-
-static bool stdin_ready(int milliseconds) {
-    pollfd p{STDIN_FD, POLLIN, 0};
-    return poll(&p, 1, milliseconds) > 0;
 }
 
 // One key's bytes; empty at the end of input. A lone escape byte (no
@@ -152,7 +246,7 @@ static std::string terminal_key() {
     if (!stdin_byte(&b)) return std::string();
     std::string k(1, char(b));
     if (b == 27) {
-        if (!stdin_ready(50) || !stdin_byte(&b)) return k;
+        if ((typeahead.empty() && !stdin_ready(50)) || !stdin_byte(&b)) return k;
         k.push_back(char(b));
         if (b != '[' && b != 'O') return k;
         while (stdin_byte(&b)) {
@@ -166,39 +260,101 @@ static std::string terminal_key() {
     return k;
 }
 
-// Redraws the line after the prompt: the cursor goes back to the line's
-// start (where it stood at shown), the text is written and the rest erased,
-// then the cursor moves to the editor's position. Moves are relative, so
-// text printed before the prompt on the same line stays.
-static void terminal_redraw(const LineEditor& e, size_t* shown, bool hide) {
-    std::string out;
-    if (*shown > 0) out += "\x1b[" + std::to_string(*shown) + "D";
-    for (uint32_t c : e.chars) {
-        if (hide) out.push_back('*');
-        else utf8_append(&out, c);
-    }
-    out += "\x1b[K";
-    size_t back = e.chars.size() - e.pos;
-    if (back > 0) out += "\x1b[" + std::to_string(back) + "D";
-    out_write(out);
-    *shown = e.pos;
+static size_t terminal_columns() {
+    winsize w{};
+    return ioctl(STDOUT_FD, TIOCGWINSZ, &w) == 0 && w.ws_col > 0 ? w.ws_col : 80;
 }
 
-// Edits one line in raw mode; the terminal's mode is restored before return.
-static LineEditor terminal_edit(std::vector<std::string> history, bool hide) {
-    LineEditor e;
-    e.history = std::move(history);
-    termios saved;
-    bool raw = tcgetattr(STDIN_FD, &saved) == 0;
-    if (raw) {
+// The cursor's column (from 0) as the terminal reports it, or -1 when it does
+// not answer within 200 ms or output goes elsewhere; a terminal that did not
+// answer once is not asked again. What was typed before the answer stays for
+// the editor.
+static long terminal_cursor_column() {
+    static bool answers = true;
+    if (!answers || !fd_is_terminal(STDOUT_FD)) return -1;
+    out_write("\x1b[6n");
+    std::string got;
+    uint8_t b;
+    while (stdin_ready(200) && read(STDIN_FD, &b, 1) == 1) {
+        got.push_back(char(b));
+        if (b != 'R') continue;
+        // The answer is ESC [ row ; column R.
+        size_t esc = got.rfind('\x1b'), semicolon = got.rfind(';');
+        if (esc == std::string::npos || semicolon == std::string::npos || semicolon < esc) continue;
+        long column = std::strtol(got.c_str() + semicolon + 1, nullptr, 10);
+        typeahead += got.substr(0, esc);
+        return column > 0 ? column - 1 : 0;
+    }
+    typeahead += got;
+    answers = false;
+    return -1;
+}
+
+// The columns the text's last line takes, on a terminal of columns columns.
+static size_t text_last_line_width(const std::string& text, size_t columns) {
+    size_t start = text.rfind('\n');
+    std::vector<uint32_t> chars = utf8_chars(start == std::string::npos ? text : text.substr(start + 1));
+    return shown_span(chars, 0, chars.size(), false) % columns;
+}
+
+// Raw mode for the time of one line, left again however the editing ends.
+struct RawMode {
+    termios saved{};
+    bool on = false;
+    RawMode() {
+        if (tcgetattr(STDIN_FD, &saved) != 0) return;
         termios mode = saved;
         mode.c_iflag &= ~tcflag_t(ICRNL | IXON | INLCR);
         mode.c_lflag &= ~tcflag_t(ICANON | ECHO | ISIG | IEXTEN);
         mode.c_cc[VMIN] = 1;
         mode.c_cc[VTIME] = 0;
-        raw = tcsetattr(STDIN_FD, TCSAFLUSH, &mode) == 0;
+        // TCSADRAIN, not TCSAFLUSH: lines typed or pasted ahead are kept.
+        on = tcsetattr(STDIN_FD, TCSADRAIN, &mode) == 0;
     }
-    size_t shown = 0;
+    ~RawMode() {
+        if (on) tcsetattr(STDIN_FD, TCSADRAIN, &saved);
+    }
+};
+
+// Asks the console's completion function about the line at the caret. Its
+// answer is a block: empty when nothing completes, else the new line (a
+// string positioned at the new caret) followed by the candidates when there
+// are several.
+static void editor_complete(LineEditor* e, const Cell* complete) {
+    CellRoot line;
+    std::string text = e->text();
+    string_make_at(&line.cell, uint32_t(text.size()) + 1);
+    string_append_utf8(&line.cell, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    line.cell.w1 = uint32_t(e->pos);
+    CellRoot answer;
+    function_apply(complete, &line.cell, 1, &answer.cell);
+    if (cell_type(&answer.cell) != T_BLOCK) return;
+    uint32_t length = series_buffer(answer.cell.w2)->length();
+    for (uint32_t i = answer.cell.w1; i < length; i++) {
+        Cell item = *block_ks_abs_at(&answer.cell, i);
+        if (cell_type(&item) != T_STRING) continue;
+        if (i > answer.cell.w1) {
+            e->listed.push_back(string_utf8(&item));
+            continue;
+        }
+        uint32_t caret = item.w1;
+        item.w1 = 0;
+        e->chars = utf8_chars(string_utf8(&item));
+        e->pos = caret < e->chars.size() ? caret : e->chars.size();
+    }
+}
+
+// Edits one line in raw mode after the prompt, which is already written.
+static LineEditor terminal_edit(const std::string& prompt, std::vector<std::string> history, bool hide,
+                                const Cell* complete) {
+    LineEditor e;
+    e.history = std::move(history);
+    if (complete) e.complete = [complete](LineEditor* ed) { editor_complete(ed, complete); };
+    LineView view;
+    view.hide = hide;
+    RawMode raw;
+    long column = terminal_cursor_column();
+    view.origin = column >= 0 ? size_t(column) : text_last_line_width(prompt, terminal_columns());
     while (e.status == LineEditor::Status::editing) {
         std::string k = terminal_key();
         if (k.empty()) {
@@ -206,19 +362,31 @@ static LineEditor terminal_edit(std::vector<std::string> history, bool hide) {
             break;
         }
         e.key(k);
-        terminal_redraw(e, &shown, hide);
+        if (!e.listed.empty()) {
+            // Several candidates: they take the place of the input after the
+            // prompt, and a new prompt below holds the completed line.
+            std::string out = cursor_back(view.shown) + "\x1b[K";
+            for (size_t i = 0; i < e.listed.size(); i++) out += (i ? " " : "") + e.listed[i];
+            out_write(out + "\r\n" + prompt);
+            e.listed.clear();
+            view = LineView{};
+            view.hide = hide;
+            view.origin = text_last_line_width(prompt, terminal_columns());
+        }
+        if (e.status == LineEditor::Status::editing) out_write(view.redraw(e, terminal_columns()));
     }
-    e.pos = e.chars.size();
-    terminal_redraw(e, &shown, hide);
-    out_write("\n");
-    if (raw) tcsetattr(STDIN_FD, TCSAFLUSH, &saved);
+    // The whole line stays in the transcript, wrapped by the terminal as output.
+    std::string out = cursor_back(view.shown);
+    for (uint32_t c : e.chars) shown_append(&out, c, hide);
+    out += "\x1b[K";
+    if (e.status == LineEditor::Status::interrupted) out += "^C";
+    out_write(out + "\r\n");
     return e;
 }
 
 // A plain line from a pipe or file: up to a line feed (a carriage return
-// before it is dropped) or the end of input. The line is echoed after the
-// prompt so that the transcript reads as it would on a terminal.
-static bool stdin_line(std::string* line, bool hide) {
+// before it is dropped) or the end of input; false when nothing was left.
+static bool stdin_line(std::string* line) {
     uint8_t b;
     bool any = false;
     while (stdin_byte(&b)) {
@@ -227,21 +395,21 @@ static bool stdin_line(std::string* line, bool hide) {
         line->push_back(char(b));
     }
     if (!line->empty() && line->back() == '\r') line->pop_back();
-    // The end of input also ends the prompt's line.
-    out_write((hide || !any ? std::string() : *line) + "\n");
     return any;
 }
 
 void routine_terminal_read_line() {
-    out_write(string_utf8(data_stack.args));
-    bool hide = cell_type(data_stack.args + 1) == T_LOGIC && data_stack.args[1].w2 != 0;
+    std::string prompt = string_utf8(data_stack.args);
+    out_write(prompt);
+    bool hide = logic_get(data_stack.args + 1);
     if (!fd_is_terminal(STDIN_FD)) {
         std::string line;
-        if (!stdin_line(&line, hide)) {
-            none_make_at(stack_box_new(T_NONE));
-            return;
-        }
-        string_utf8_box(line);
+        bool any = stdin_line(&line);
+        // Nothing read is echoed; a prompt's line is ended, so that what
+        // follows starts a line of its own.
+        if (!prompt.empty() && prompt.back() != '\n') out_write("\n");
+        if (any) string_utf8_box(line);
+        else none_make_at(stack_box_new(T_NONE));
         return;
     }
     std::vector<std::string> history;
@@ -253,12 +421,24 @@ void routine_terminal_read_line() {
             if (cell_type(item) == T_STRING) history.push_back(string_utf8(item));
         }
     }
-    LineEditor e = terminal_edit(std::move(history), hide);
+    const Cell* complete = callable_type_q(cell_type(data_stack.args + 3)) ? data_stack.args + 3 : nullptr;
+    LineEditor e = terminal_edit(prompt, std::move(history), hide, complete);
     if (e.status == LineEditor::Status::end_of_input) {
         none_make_at(stack_box_new(T_NONE));
         return;
     }
     std::string line = e.text();
+    if (e.status == LineEditor::Status::interrupted) {
+        // A script without the console ends as Ctrl+C ends it; a command of
+        // the console halts at its next expression.
+        if (!interrupt_caught()) interrupt_default_raise();
+        if (halt_catcher_q()) {
+            interrupt_requested = 1;
+            none_make_at(stack_box_new(T_NONE));
+            return;
+        }
+        line.push_back('\x03');
+    }
     if (e.status == LineEditor::Status::escaped) line.push_back('\x1b');
     string_utf8_box(line);
 }
@@ -275,6 +455,11 @@ void routine_terminal_size() {
 
 void routine_terminal_q() {
     logic_make_at(stack_box_new(T_LOGIC), fd_is_terminal(STDIN_FD));
+}
+
+void routine_terminal_interrupt_catch() {
+    interrupt_catch_install();
+    unset_make_at(stack_box_new(T_UNSET));
 }
 
 void routine_write_stderr() {

@@ -4,6 +4,8 @@
 #include "core/error.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/context.hpp"
+#include "runtime/platform/platform.hpp"
 #include "runtime/start.hpp"
 
 namespace kel {
@@ -129,6 +131,37 @@ ExitCode stack_throw_throw(ExitCode code) {
     stack_push(&thrown[1]);
     runtime_record.thrown = code;
     return code;
+}
+
+// The nearest catch frame whose names take the word, looking past every other
+// frame.
+static CallFrame* named_catch_find(const Cell* name) {
+    for (CallFrame* frame = call_stack.top; frame > call_stack.bottom;) {
+        --frame;
+        if (frame_kind(frame) != KIND_CATCH || frame->saved_values == 0) continue;
+        if (catch_names_match(data_stack.bottom + frame->saved_values - 1, name)) return frame;
+    }
+    return nullptr;
+}
+
+bool halt_catcher_q() {
+    Cell console = word_intern("console");
+    return named_catch_find(&console) != nullptr;
+}
+
+ExitCode stack_throw_halt() {
+    interrupt_requested = 0;
+    Cell name = word_intern("console");
+    CallFrame* catcher = named_catch_find(&name);
+    if (!catcher) return EXIT_CODE_NONE;
+    exit_enter(catcher);
+    // Each word is pushed before the next is made, as making one may collect.
+    Cell value = word_intern("halt-request");
+    stack_push(&value);
+    name = word_intern("console");
+    stack_push(&name);
+    runtime_record.thrown = EXIT_CODE_THROW;
+    return EXIT_CODE_THROW;
 }
 
 void stack_throw_error() {

@@ -72,6 +72,16 @@ void catch_frame_names_set(CallFrame* frame, const Cell* names);
 // Whether a thrown name is taken by catch names: a word equal by resolved
 // symbol to the word or to one of the words of the block.
 bool catch_names_match(const Cell* names, const Cell* thrown);
+// Ctrl+C caught by the console: clears interrupt_requested and throws the word
+// halt-request with the name console straight to the nearest catch/name that
+// takes console, past any try/all or unnamed catch between (an interrupt is no
+// error or value for the running code to catch), as halt would. EXIT_CODE_NONE
+// when no such catch is on the stack: the console is between commands and the
+// interrupt is dropped.
+ExitCode stack_throw_halt();
+// Whether a catch/name that takes console is on the stack (a command of the
+// console is running).
+bool halt_catcher_q();
 // Raises the error in flight (core/error.hpp): records where it happened
 // and whether a try frame will catch it, then throws LanguageError.
 [[noreturn]] void stack_throw_error();

@@ -25,6 +25,7 @@
 #include "core/vocabulary.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
+#include "runtime/platform/platform.hpp"
 #include "datatypes/integer.hpp"
 #include "library/routines.hpp"
 #include "natives/compare.hpp"
@@ -1020,6 +1021,9 @@ ExitCode eval_block(const Cell* block, bool last) {
     stack_mark_block(nullptr);
     EvalCursor cursor{code, start, end};
     if (trace_state.tracing) trace_event(TRACE_ENTER, &cursor, nullptr, nullptr);
+    if (interrupt_requested) {
+        if (ExitCode x = stack_throw_halt()) return x;
+    }
     if (start >= end) {
         stack_box_new(T_UNSET);
     } else {
@@ -1027,6 +1031,8 @@ ExitCode eval_block(const Cell* block, bool last) {
             code->w1 = cursor.position;
             ExitCode x = eval_expression(cursor, false, false, false);
             if (x != EXIT_CODE_NONE) return x;
+            // Ctrl+C at the console halts the command after any expression.
+            if (interrupt_requested && (x = stack_throw_halt())) return x;
             if (code_ended(cursor)) break;
             stack_reset();
         }

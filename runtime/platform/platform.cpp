@@ -79,6 +79,29 @@ void platform_fault_handler_install(FaultHandler handler) {
     broken_pipe_signal_ignore();
 }
 
+volatile std::sig_atomic_t interrupt_requested = 0;
+static bool interrupt_handler_installed = false;
+
+static void interrupt_signal(int) { interrupt_requested = 1; }
+
+void interrupt_catch_install() {
+    if (interrupt_handler_installed) return;
+    struct sigaction sa{};
+    sa.sa_handler = interrupt_signal;
+    sigemptyset(&sa.sa_mask);
+    // Without SA_RESTART a blocking call returns EINTR, so a wait can end early.
+    if (sigaction(SIGINT, &sa, nullptr) != 0) error_raise(ErrorCategory::internal, ERR_FEATURE_NA);
+    interrupt_handler_installed = true;
+}
+
+bool interrupt_caught() { return interrupt_handler_installed; }
+
+void interrupt_default_raise() {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    std::_Exit(128 + SIGINT);
+}
+
 // ---- current directory and environment ----------------------------------------
 
 std::string current_dir_get() {
@@ -118,8 +141,9 @@ uint32_t wait_milliseconds(double seconds) {
 void wait_seconds(double seconds) {
     uint32_t ms = wait_milliseconds(seconds);
     timespec left{time_t(ms / 1000), long(ms % 1000) * 1000000L};
-    // A signal cuts the sleep short and reports what is left; sleep on.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
+    // A signal cuts the sleep short and reports what is left; sleep on, unless
+    // it was Ctrl+C at the console.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR && !interrupt_requested) {}
 }
 
 // ---- clock --------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // Each operation is one OS call plus the conversion its callers expect. Text
 // crossing this boundary is UTF-8.
 #pragma once
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,17 @@ void platform_fault_handler_install(FaultHandler handler);
 // leave faults to a sanitizer.
 void broken_pipe_signal_ignore();
 
+// Ctrl+C: while the terminal console runs, SIGINT only sets interrupt_requested,
+// which the evaluator reads between expressions (and a wait cuts short). Before
+// interrupt_catch_install, and in every run without the terminal console, SIGINT
+// keeps its ordinary effect: the process ends.
+extern volatile std::sig_atomic_t interrupt_requested;
+void interrupt_catch_install();
+bool interrupt_caught();
+// Ends the process as an uncaught SIGINT does (used where the terminal was in a
+// mode that does not send it).
+[[noreturn]] void interrupt_default_raise();
+
 // ---- current directory and environment ----------------------------------------
 // The current directory without a trailing slash (except for "/"); empty when
 // the OS cannot report it (for example when it was removed).
@@ -59,7 +71,8 @@ bool env_set(const char* name, const char* value);
 // toward zero, at least 1 (also for NaN and negative values), at most the
 // largest 32-bit count.
 uint32_t wait_milliseconds(double seconds);
-// Sleeps wait_milliseconds(seconds), resuming after signals.
+// Sleeps wait_milliseconds(seconds), resuming after signals; Ctrl+C caught by
+// the console (interrupt_requested) ends it early.
 void wait_seconds(double seconds);
 
 // ---- clock --------------------------------------------------------------------

@@ -45,12 +45,124 @@ TEST(LineEditor, EditingKeys) {
 TEST(LineEditor, EndingKeys) {
     EXPECT_EQ(edit({"a", "\r"}).status, LineEditor::Status::done);
     EXPECT_EQ(edit({"a", "\x1b"}).status, LineEditor::Status::escaped);
-    EXPECT_EQ(edit({"a", "\x03"}).status, LineEditor::Status::escaped);
+    EXPECT_EQ(edit({"a", "\x03"}).status, LineEditor::Status::interrupted);
     // Ctrl+D ends the input only on an empty line; elsewhere it deletes.
     EXPECT_EQ(edit({"\x04"}).status, LineEditor::Status::end_of_input);
     LineEditor e = edit({"a", "b", LEFT, "\x04"});
     EXPECT_EQ(e.status, LineEditor::Status::editing);
     EXPECT_EQ(e.text(), "a");
+}
+
+// The caret steps over a character and the combining marks after it, so
+// that no edit splits what the terminal shows as one character.
+TEST(LineEditor, WholeCharactersAsShown) {
+    const std::string E_ACUTE = "e\xcc\x81", WIDE = "\xe6\x97\xa5";  // e + U+0301, U+65E5
+    struct Case {
+        std::vector<std::string> keys;
+        std::string text;
+        size_t pos;
+    } cases[] = {
+        {{"a", "e", "\xcc\x81", "b", LEFT, LEFT, "x"}, "ax" + E_ACUTE + "b", 2},
+        {{"a", "e", "\xcc\x81", "\x7f"}, "a", 1},                   // backspace takes the mark too
+        {{"e", "\xcc\x81", "b", "\x01", "\x1b[3~"}, "b", 0},        // so does delete
+        {{"e", "\xcc\x81", "\x01", RIGHT, "x"}, E_ACUTE + "x", 3},
+        {{WIDE, WIDE, LEFT, "\x7f"}, WIDE, 0},
+        {{"a", "\x07", "\xc2\x85", "b"}, "ab", 2},                    // controls never enter the line
+    };
+    for (const Case& c : cases) {
+        LineEditor e = edit(c.keys);
+        EXPECT_EQ(e.text(), c.text) << c.keys.size();
+        EXPECT_EQ(e.pos, c.pos) << c.text;
+    }
+}
+
+TEST(LineEditor, TabAsksTheCompletion) {
+    int asked = 0;
+    LineEditor e;
+    e.complete = [&asked](LineEditor* ed) {
+        asked++;
+        ed->chars = {'p', 'r', 'i', 'n', ' ', 'x'};
+        ed->pos = 4;
+    };
+    e.key("\t");
+    EXPECT_EQ(asked, 0);  // nothing to complete on an empty line
+    e.key("p");
+    e.key("\t");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(e.text(), "prin x");
+    EXPECT_EQ(e.pos, 4u);
+    LineEditor plain = edit({"a", "\t"});
+    EXPECT_EQ(plain.text(), "a");
+}
+
+// What a terminal shows of the redraws: the row as text, with every wide
+// character followed by an empty cell, and the cursor's column.
+struct Row {
+    std::vector<std::string> cells;
+    size_t cursor = 0;
+    void play(const std::string& bytes) {
+        for (size_t i = 0; i < bytes.size();) {
+            if (bytes[i] == '\x1b') {
+                size_t end = bytes.find_first_of("DK", i);
+                if (bytes[end] == 'D') cursor -= std::stoul(bytes.substr(i + 2, end - i - 2));
+                else cells.resize(cursor);
+                i = end + 1;
+                continue;
+            }
+            size_t n = uint8_t(bytes[i]) < 0x80 ? 1 : uint8_t(bytes[i]) < 0xE0 ? 2 : uint8_t(bytes[i]) < 0xF0 ? 3 : 4;
+            if (cells.size() < cursor + 1) cells.resize(cursor + 1);
+            if (n == 2 && uint8_t(bytes[i]) == 0xCC) cells[cursor - 1] += bytes.substr(i, n);  // a mark
+            else cells[cursor++] = bytes.substr(i, n);
+            if (n == 3) {
+                if (cells.size() < cursor + 1) cells.resize(cursor + 1);
+                cells[cursor++] = "";
+            }
+            i += n;
+        }
+    }
+    std::string text() const {
+        std::string t;
+        for (const std::string& c : cells) t += c;
+        return t;
+    }
+};
+
+TEST(LineView, DrawsByColumnsAndScrollsLongLines) {
+    const std::string WIDE = "\xe6\x97\xa5";
+    LineEditor e;
+    LineView view;
+    view.origin = 3;
+    Row row;
+    row.cursor = 3;
+    row.cells.assign(3, ">");
+    auto type = [&](const std::string& k, size_t columns) {
+        e.key(k);
+        row.play(view.redraw(e, columns));
+    };
+    // Wide characters: the cursor moves back by two columns for each.
+    for (const char* k : {"p", "\"", "\xe6\x97\xa5", "\xe6\x97\xa5", "\""}) type(k, 40);
+    EXPECT_EQ(row.text(), ">>>p\"" + WIDE + WIDE + "\"");
+    EXPECT_EQ(row.cursor, 3u + 7);
+    type(LEFT, 40);
+    type(LEFT, 40);
+    EXPECT_EQ(row.cursor, 3u + 4);
+    type("x", 40);
+    EXPECT_EQ(row.text(), ">>>p\"" + WIDE + "x" + WIDE + "\"");
+    // A line longer than the row: only a window of it is shown, never
+    // reaching the last column, and the cursor stays inside it.
+    type("\x05", 20);
+    for (int i = 0; i < 30; i++) {
+        type(std::string(1, char('a' + i % 26)), 20);
+        EXPECT_LE(row.cells.size(), 19u);
+        EXPECT_LE(row.cursor, 19u);
+    }
+    EXPECT_EQ(row.text().substr(row.text().size() - 5), "zabcd");
+    type("\x01", 20);
+    EXPECT_EQ(row.cursor, 3u);
+    EXPECT_EQ(row.text().substr(0, 5), ">>>p\"");
+    LineView hidden;
+    hidden.hide = true;
+    EXPECT_EQ(hidden.redraw(edit({"p", "w"}), 40), "**\x1b[K");
 }
 
 TEST(LineEditor, HistoryRecall) {

@@ -18,7 +18,8 @@ grep -qx '== 3' <<<"$out" || fail "1 + 2: $out"
 # halt ends a command with "(halted)" and no result.
 out=$(printf 'length? [1\n2\n3]\nprint "a" halt print "b"\n' | "$kel" --cli 2>&1)
 [ "$(grep -c '^== ' <<<"$out")" = 1 ] && grep -qx '== 3' <<<"$out" || fail "multi-line block: $out"
-grep -qx '\[    2' <<<"$out" || fail "no continuation cue: $out"
+grep -qx '\[    ' <<<"$out" || fail "no continuation cue: $out"
+grep -qx 'length? \[1' <<<"$out" && fail "the console echoed a line read from a pipe: $out"
 grep -qx '(halted)' <<<"$out" && ! grep -qx 'b' <<<"$out" || fail "halt: $out"
 
 # Scripts: arguments, statuses, stderr, a header that is missing.
@@ -29,6 +30,11 @@ printf 'Kel []\nprint "before"\ncase [true]\nprint "after"\n' > "$dir/bad.kel"
 out=$("$kel" "$dir/bad.kel" 2>"$dir/err"); status=$?
 [ "$status" -eq 1 ] && [ "$out" = before ] || fail "failing script ($status): $out"
 grep -qx '\*\*\* Script Error: case needs a value' "$dir/err" || fail "failing script stderr: $(cat "$dir/err")"
+# A preprocessor error is reported once, and the script fails.
+printf 'Kel []\n#do [1 / 0]\nprint "after"\n' > "$dir/directive.kel"
+out=$("$kel" "$dir/directive.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 1 ] && [ "$(grep -c 'Preprocessor Error' <<<"$out")" = 1 ] && ! grep -q after <<<"$out" &&
+  [ ! -s "$dir/err" ] || fail "preprocessor error ($status): $out; stderr: $(cat "$dir/err")"
 printf 'Kel []\nquit/return 7\n' > "$dir/quit.kel"
 "$kel" "$dir/quit.kel" </dev/null; status=$?
 [ "$status" -eq 7 ] || fail "quit/return 7 exited with $status"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The debugger reads its commands at "debug> " from standard input: an empty
-# line steps, "c" runs on without stopping, "q" halts the script; commands
-# typed while debugging do not stay in the console history.
+# The debugger reads its commands at "debug> " from standard input (which,
+# being a pipe, echoes nothing read): an empty line steps, "c" runs on
+# without stopping, "q" halts the script; commands typed while debugging do
+# not stay in the console history.
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -27,14 +28,18 @@ Input: 1 + 2
 
 Stack: x:
 
-debug> s
+debug> 
 
 Stack: x:
 
-debug> c
+debug> 
 x 3
 history 0'
 [ "$out" = "$expected" ] || fail "step.kel printed: $out"
+
+# With no input left to read the steps from, the script runs on.
+out=$("$kel" "$dir/step.kel" </dev/null 2>&1); status=$?
+[ "$status" -eq 0 ] && grep -qx 'x 3' <<<"$out" || fail "step.kel without input ($status): $out"
 
 cat > "$dir/quit.kel" <<'KEL'
 Kel []
@@ -43,5 +48,5 @@ print "not reached"
 KEL
 out=$(printf 'q\n' | "$kel" "$dir/quit.kel" 2>&1)
 ! grep -qx 'one\|not reached' <<<"$out" || fail "quit.kel ran on: $out"
-grep -q '^debug> q$' <<<"$out" || fail "quit.kel printed: $out"
+grep -q '^debug> $' <<<"$out" || fail "quit.kel printed: $out"
 exit 0
