@@ -16,6 +16,7 @@
 namespace kel {
 
 Node global_context = 0;
+Node library_context = 0;
 static ChangeNotify change_notify = nullptr;
 
 void context_change_notify_set(ChangeNotify notify) { change_notify = notify; }
@@ -65,7 +66,10 @@ static void word_mark(Cell* c) {
     if (c->w1) collector_mark_context(&c->w1);
 }
 
-static void global_context_mark() { collector_mark_context(&global_context); }
+static void global_context_mark() {
+    collector_mark_context(&global_context);
+    if (library_context) collector_mark_context(&library_context);
+}
 
 void global_context_new() {
     collector_register_marker(T_CONTEXT, context_cell_mark);
@@ -73,6 +77,7 @@ void global_context_new() {
     collector_register_context_marker(context_mark);
     hashtable_module_init();
     global_context = 0;
+    library_context = 0;
     collector_remove_root(global_context_mark);
     collector_add_root(global_context_mark);
     global_context = context_create(GLOBAL_CONTEXT_SLOTS, false, false, 0, CONTEXT_PLAIN);

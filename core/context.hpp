@@ -40,6 +40,9 @@ constexpr uint32_t WORD_UNBOUND = 0xFFFFFFFF;          // slot index of an unres
 
 // The global context's node (the collector re-points it).
 extern Node global_context;
+// The library's own context (core/library_context.hpp), 0 until the library
+// is sealed; a root of the collector like the global context.
+extern Node library_context;
 // Start-up: the global context (4,000 slots, plain, values in a block), its
 // collector root and the markers of context! and the word family.
 void global_context_new();

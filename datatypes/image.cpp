@@ -7,6 +7,7 @@
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
@@ -270,12 +271,12 @@ static void make_from_block(const Cell* spec, Cell* out) {
 static bool face_capture(const Cell* value, Cell* out) {
     if (cell_type(value) != T_OBJECT) return false;
     CellRoot face(*value), verdict;
-    Cell word = word_intern("face?");
+    Cell word = library_word("face?");
     CellRoot is_face(*interp_word_slot(&word));
     if (cell_type(&is_face.cell) != T_FUNCTION) return false;
     function_apply(&is_face.cell, &face.cell, 1, &verdict.cell);
     if (cell_type(&verdict.cell) != T_LOGIC || !logic_get(&verdict.cell)) return false;
-    word = word_intern("face-to-image");
+    word = library_word("face-to-image");
     CellRoot capture(*interp_word_slot(&word));
     function_apply(&capture.cell, &face.cell, 1, out);
     return true;

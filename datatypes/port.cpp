@@ -14,6 +14,7 @@
 #include "core/exits.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
 #include "core/registry.hpp"
@@ -55,10 +56,10 @@ static Cell object_field_named(const Cell* holder, const char* name) {
     return *object_select_field(holder, &word.cell);
 }
 
-// The global system object's field, none when either is missing.
+// The system object's field, none when either is missing.
 static Cell system_field(const char* name) {
     CellRoot field(word_intern(name));
-    CellRoot system_word(word_intern("system"));
+    CellRoot system_word(library_word("system"));
     const Cell* system = word_get(&system_word.cell);
     if (!system || cell_type(system) != T_OBJECT) return none_cell;
     return *object_select_field(system, &field.cell);

@@ -10,6 +10,7 @@
 #include "core/error_catalog.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -384,9 +385,8 @@ void http_request(const Cell* method, const Cell* url, const Cell* headers, cons
 void http_parse_url(const Cell* url, Cell* out) {
     CellRoot held(*url);
     cell_init(out, T_NONE);
-    int32_t slot = context_find_word(global_context, symbol_make("url-parser"), true);
-    if (slot < 0) return;
-    const Cell* parser = context_value_address(global_context, uint32_t(slot));
+    Cell word = library_word("url-parser");
+    const Cell* parser = context_value_address(word.w1, word.w3);
     if (!parser || cell_type(parser) != T_OBJECT) return;
     CellRoot object(*parser);
     CellRoot field(word_intern("parse-url"));

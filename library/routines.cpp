@@ -11,6 +11,7 @@
 #include "core/error_value.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -476,11 +477,17 @@ static const RoutineDef ROUTINES[] = {
 constexpr uint32_t ROUTINE_COUNT = sizeof ROUTINES / sizeof ROUTINES[0];
 
 // The typeset test reads the global word at every call, so a typeset the
-// user redefines takes effect at once; a word that holds no typeset raises
-// script error invalid-type with it.
+// user redefines takes effect at once. A script that gives the word another
+// kind of value has not redefined the typeset: the library's typeset of that
+// name is read instead, so library code that tests types keeps working. A
+// word that holds no typeset either way raises script error invalid-type.
 static bool typeset_word_has(const char* name, uint8_t type) {
     Cell word = word_intern(name);
     const Cell* set = word_get(&word);
+    if (cell_type(set) != T_TYPESET) {
+        word = library_word(name);
+        set = word_get(&word);
+    }
     if (cell_type(set) != T_TYPESET) error_raise(ERR_INVALID_TYPE, &word);
     return typeset_has(set, type);
 }

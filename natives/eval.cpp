@@ -13,6 +13,7 @@
 #include "core/error_value.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
@@ -70,13 +71,13 @@ static ExitCode do_block(const Cell* position_word) {
     return EXIT_CODE_NONE;
 }
 
-// Calls the library function named by the global word with the cells as its
+// Calls the library function of the name with the cells as its
 // arguments, in a frame of its own, and leaves its result on the stack (the
 // returned cell is the top). Locals and refinements past the arguments start
 // as none and false.
 static ExitCode do_library_call(const char* name, const Cell* const* values, uint32_t count,
                                 Cell** result) {
-    CellRoot word(word_intern(name));
+    CellRoot word(library_word(name));
     Cell* fn = stack_push(word_get(&word.cell));
     if (cell_type(fn) != T_FUNCTION) error_raise(ERR_NO_VALUE, &word.cell);
     uint32_t slots = context_word_count(function_context(fn));

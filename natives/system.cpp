@@ -10,6 +10,7 @@
 #include "core/error.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -88,7 +89,7 @@ ExitCode native_wait(bool check, const int32_t*) {
     // Then the windows' queued messages are handled once, when there are
     // windows at all (the GUI module is loaded).
     if (gui_module_loaded()) {
-        Cell word = word_intern("gui-message-loop");
+        Cell word = library_word("gui-message-loop");
         CellRoot loop(*interp_word_slot(&word)), ignored;
         function_apply(&loop.cell, nullptr, 0, &ignored.cell);
     }

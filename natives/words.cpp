@@ -7,6 +7,7 @@
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/function.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
 #include "core/registry.hpp"
@@ -295,7 +296,7 @@ ExitCode native_stats(bool, const int32_t* refinements) {
         // The library's show-memory-stats prints the block.
         Cell* code = stack_push_new(T_NONE);
         block_make_at(code, 2);
-        Cell show = word_intern("show-memory-stats");
+        Cell show = library_word("show-memory-stats");
         block_ks_append(code, &show);
         Cell* info = stats_block_push();
         block_ks_append(code, info);

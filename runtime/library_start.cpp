@@ -2,7 +2,8 @@
 // decoded from the boot image, which holds the same code lexed at build
 // time), flagged as library code and evaluated expression by expression, so
 // that a failure can name the file and the line of the top-level expression
-// that failed.
+// that failed. Then the library is sealed into its own context
+// (core/library_context.hpp), so scripts cannot change its words.
 #include "runtime/library_start.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
@@ -10,6 +11,7 @@
 #include "core/context.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
@@ -175,6 +177,7 @@ void library_load() {
         if (boot && std::strcmp(boot->name, file.name) != 0) boot = nullptr;
         library_evaluate(file.name, file.text, file.size, boot);
     }
+    library_seal();
 }
 
 // In GC torture mode the library's load is collected through only when

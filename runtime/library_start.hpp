@@ -23,7 +23,8 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size,
                       const LibraryBootFile* boot = nullptr);
 
 // Evaluates the embedded library files (collection must be on and the
-// routines made); a failure ends the process as above.
+// routines made), then seals the library into its own context; a failure
+// ends the process as above.
 void library_load();
 
 } // namespace kel

@@ -9,6 +9,7 @@
 #include "core/cycle.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
+#include "core/library_context.hpp"
 #include "core/object.hpp"
 #include "core/ownership.hpp"
 #include "core/stack.hpp"
@@ -178,10 +179,12 @@ const Cell* draw_object_field(const Cell* object, DrawField field) {
     return context_symbol_value(draw_fields[field], object->w1);
 }
 
-// system/view/silent?: true only when the path exists and holds true.
+// system/view/silent?: true only when the path exists and holds true. The
+// system object is the library's (the global one before the library is sealed).
 static bool draw_silent_q() {
     draw_words_init();
-    const Cell* system = context_symbol_value(draw_fields[DF_SYSTEM], global_context);
+    Node holder = library_context ? library_context : global_context;
+    const Cell* system = context_symbol_value(draw_fields[DF_SYSTEM], holder);
     const Cell* view = draw_object_field(system, DF_VIEW);
     const Cell* silent = draw_object_field(view, DF_SILENT_Q);
     return silent && cell_type(silent) == T_LOGIC && silent->w1 != 0;

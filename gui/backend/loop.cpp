@@ -14,6 +14,7 @@
 #include "core/error.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -127,6 +128,7 @@ static uint32_t awake_call(const Cell* event) {
         CellRoot code;
         LexerOptions options;
         lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(text), sizeof text - 1, options, nullptr);
+        library_bind(&code.cell);
         cell_copy(event, reinterpret_cast<Cell*>(series_buffer(series_node(&code.cell))->head_ptr()) + 1);
         ExitCode x = eval_block(&code.cell, false);
         if (x == EXIT_CODE_NONE && data_stack.top > saved.top) {

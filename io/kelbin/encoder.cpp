@@ -382,11 +382,12 @@ void write_function_payload(Encoder& e, const Cell* fn) {
 // ---- words ----------------------------------------------------------------------------------------------
 
 // How a word's context is carried: by the object or function that owns it,
-// as a plain context, or not at all (the word is written as a global word).
+// as a plain context, or not at all (the word is written as a global word,
+// as are the words of library code).
 enum Holder { HOLDER_GLOBAL, HOLDER_OBJECT, HOLDER_FUNCTION, HOLDER_PLAIN };
 
 Holder word_holder(Node context) {
-    if (!context || context == global_context) return HOLDER_GLOBAL;
+    if (!context || context == global_context || context == library_context) return HOLDER_GLOBAL;
     const Cell* c = context_cell(context);
     uint8_t owner = cell_type(context_owner(context));
     uint32_t kind = (c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
