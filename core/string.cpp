@@ -620,7 +620,8 @@ bool string_braces_balanced_q(const uint8_t* at, const uint8_t* end, uint32_t un
 
 // Whether mold writes a code point as an escape rather than as itself.
 static inline bool char_needs_escape(uint32_t c, bool all) {
-    return c < 32 || c == '"' || c == '^' || c == 127 || (c >= 128 && c <= 159) || (all && c > 127);
+    return c < 32 || c == '"' || c == '^' || c == 127 || (c >= 128 && c <= 159) || (all && c > 127) ||
+           codepoint_surrogate_q(c);
 }
 
 SeriesBuffer* string_append_escaped_char(Cell* target, uint32_t codepoint, bool all) {

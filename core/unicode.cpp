@@ -146,6 +146,10 @@ uint32_t utf8_encode_char(uint32_t codepoint, uint8_t* out) {
         return 2;
     }
     if (codepoint < 0x10000) {
+        // A surrogate has no UTF-8 form: a lone one (from a char! or a
+        // \u escape, or a byte kept from the OS) is written as U+FFFD, so
+        // that UTF-8 made here always reads back.
+        if (codepoint_surrogate_q(codepoint)) codepoint = 0xFFFD;
         out[0] = uint8_t(0xE0 | (codepoint >> 12));
         out[1] = uint8_t(0x80 | ((codepoint >> 6) & 0x3F));
         out[2] = uint8_t(0x80 | (codepoint & 0x3F));

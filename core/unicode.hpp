@@ -118,6 +118,11 @@ uint32_t latin1_to_utf16(const uint8_t* text, uint16_t* out);
 // place, last to first; the memory must hold count x to bytes.
 void units_widen(uint8_t* data, uint32_t count, uint32_t from, uint32_t to);
 
+// True for the surrogate code points U+D800-U+DFFF, which no valid UTF-8 holds.
+inline bool codepoint_surrogate_q(uint32_t codepoint) {
+    return codepoint >= 0xD800 && codepoint <= 0xDFFF;
+}
+
 // The narrowest unit (1, 2 or 4) that holds a code point.
 inline uint32_t codepoint_unit(uint32_t codepoint) {
     return codepoint <= 0xFF ? 1 : codepoint <= 0xFFFF ? 2 : 4;

@@ -48,8 +48,9 @@ Bytes units_of(const Chars& chars, uint32_t unit) {
 
 } // namespace
 
-// Every code point: the encoder, both decoders and the size functions agree,
-// and surrogates are refused by both decoders.
+// Every code point: the encoder, both decoders and the size functions agree;
+// a surrogate, which no UTF-8 holds, is written as U+FFFD and refused by both
+// decoders.
 TEST(UnicodeUtf8, EveryCodePointRoundTrips) {
     uint8_t buf[4];
     for (uint32_t cp = 0; cp <= CODEPOINT_MAX; ++cp) {
@@ -65,8 +66,13 @@ TEST(UnicodeUtf8, EveryCodePointRoundTrips) {
         uint32_t length = n;
         bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
         if (surrogate) {
+            ASSERT_EQ(got, 0xFFFD) << cp;
+            uint8_t raw[3] = {uint8_t(0xE0 | (cp >> 12)), uint8_t(0x80 | ((cp >> 6) & 0x3F)),
+                              uint8_t(0x80 | (cp & 0x3F))};
+            ASSERT_EQ(utf8_decode_char(raw, raw + 3, &got), raw + 1) << cp;
             ASSERT_EQ(got, -1) << cp;
-            ASSERT_EQ(raised_code([&] { utf8_decode_char_checked(buf, &length); }), INVALID_UTF8) << cp;
+            length = 3;
+            ASSERT_EQ(raised_code([&] { utf8_decode_char_checked(raw, &length); }), INVALID_UTF8) << cp;
         } else {
             ASSERT_EQ(got, int32_t(cp));
             ASSERT_EQ(next, buf + n);
@@ -229,7 +235,7 @@ TEST(UnicodeUtf8, EncodeUnits) {
         {{'c', 'a', 'f', 0xE9, '\n'}, 1, false, "caf\xC3\xA9\n"},
         {{'a', '\n', 'b'}, 1, true, "a\r\nb"},
         {{0x20AC, '\n'}, 2, true, "\xE2\x82\xAC\r\n"},
-        {{0xD800}, 2, false, "\xED\xA0\x80"},  // a UCS-2 surrogate is encoded as it stands
+        {{0xD800, 0xDCFF}, 2, false, "\xEF\xBF\xBD\xEF\xBF\xBD"},  // lone surrogates: U+FFFD
         {{0x1F600, 'x'}, 4, false, "\xF0\x9F\x98\x80x"},
     };
     for (const Case& c : cases) {
