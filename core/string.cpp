@@ -405,6 +405,7 @@ Cell* string_push(const Cell* string) { return stack_push(string); }
 static Node string_decode(const uint8_t* text, uint32_t length, int32_t encoding) {
     if (encoding == ENCODING_UTF8) return load_utf8(text, length, 0, nullptr, false);
     if (encoding == ENCODING_UTF16LE) return load_utf16(text, length / 2, 0, false);
+    if (encoding == ENCODING_OS) return load_os_text(text, length, 0);
     std::fputs("*** Loading Error: input encoding unsupported", stdout);
     std::fflush(stdout);
     heap_free_all();

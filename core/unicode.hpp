@@ -9,6 +9,7 @@
 // only until the next allocation of a series.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "core/cell.hpp"
 #include "runtime/memory.hpp"
 
@@ -174,6 +175,17 @@ Node load_utf8_series(Node source, uint32_t offset, uint32_t length, Node target
 // may lie in a series buffer; with text null the target's own data from its
 // head is the text, and the decoded characters replace it.
 Node load_utf16(const uint8_t* text, uint32_t units, Node target, bool crlf);
+
+// Text to and from the OS (file names, arguments, environment, process
+// output): bytes that are not UTF-8 are kept as the reserved characters of
+// runtime/platform/os_text.hpp, so that any bytes come back as they were.
+// Decodes bytes held outside every series buffer, appending at the tail of
+// target or, with target 0, into a new string of the narrowest unit; returns
+// the string's node. Never fails.
+Node load_os_text(const uint8_t* bytes, uint32_t length, Node target);
+// The OS bytes of count characters of a string from its position (-1: to the
+// tail).
+std::string os_text_of(const Cell* string, int32_t count);
 
 // NUL-terminated UTF-16 of the whole value from its position, LF as CR LF.
 const uint16_t* to_utf16(Cell* string);
