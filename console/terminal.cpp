@@ -47,10 +47,11 @@ static std::string string_utf8(const Cell* string) {
     return text;
 }
 
-static void string_utf8_box(const std::string& text) {
-    Cell* result = stack_box_new(T_STRING);
-    string_make_at(result, uint32_t(text.size()) + 1);
-    string_append_utf8(result, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+// A line read from standard input as a new string!, decoded as OS text: a
+// byte that is not UTF-8 is kept, not refused.
+static void line_box(const std::string& text) {
+    string_load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), ENCODING_OS,
+                stack_box_new(T_STRING));
 }
 
 static void utf8_append(std::string* out, uint32_t c) {
@@ -399,7 +400,7 @@ static bool stdin_line(std::string* line) {
 }
 
 void routine_terminal_read_line() {
-    std::string prompt = string_utf8(data_stack.args);
+    std::string prompt = os_text_of(data_stack.args, -1);
     out_write(prompt);
     bool hide = logic_get(data_stack.args + 1);
     if (!fd_is_terminal(STDIN_FD)) {
@@ -408,7 +409,7 @@ void routine_terminal_read_line() {
         // Nothing read is echoed; a prompt's line is ended, so that what
         // follows starts a line of its own.
         if (!prompt.empty() && prompt.back() != '\n') out_write("\n");
-        if (any) string_utf8_box(line);
+        if (any) line_box(line);
         else none_make_at(stack_box_new(T_NONE));
         return;
     }
@@ -440,7 +441,7 @@ void routine_terminal_read_line() {
         line.push_back('\x03');
     }
     if (e.status == LineEditor::Status::escaped) line.push_back('\x1b');
-    string_utf8_box(line);
+    line_box(line);
 }
 
 void routine_terminal_size() {
@@ -463,7 +464,7 @@ void routine_terminal_interrupt_catch() {
 }
 
 void routine_write_stderr() {
-    std::string text = string_utf8(data_stack.args);
+    std::string text = os_text_of(data_stack.args, -1);
     fd_write_all(STDERR_FD, text.data(), text.size());
     unset_make_at(stack_box_new(T_UNSET));
 }

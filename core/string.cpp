@@ -405,6 +405,7 @@ Cell* string_push(const Cell* string) { return stack_push(string); }
 static Node string_decode(const uint8_t* text, uint32_t length, int32_t encoding) {
     if (encoding == ENCODING_UTF8) return load_utf8(text, length, 0, nullptr, false);
     if (encoding == ENCODING_UTF16LE) return load_utf16(text, length / 2, 0, false);
+    if (encoding == ENCODING_OS) return load_os_text(text, length, 0);
     std::fputs("*** Loading Error: input encoding unsupported", stdout);
     std::fflush(stdout);
     heap_free_all();
@@ -620,7 +621,8 @@ bool string_braces_balanced_q(const uint8_t* at, const uint8_t* end, uint32_t un
 
 // Whether mold writes a code point as an escape rather than as itself.
 static inline bool char_needs_escape(uint32_t c, bool all) {
-    return c < 32 || c == '"' || c == '^' || c == 127 || (c >= 128 && c <= 159) || (all && c > 127);
+    return c < 32 || c == '"' || c == '^' || c == 127 || (c >= 128 && c <= 159) || (all && c > 127) ||
+           codepoint_surrogate_q(c);
 }
 
 SeriesBuffer* string_append_escaped_char(Cell* target, uint32_t codepoint, bool all) {

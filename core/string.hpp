@@ -112,6 +112,9 @@ Cell* string_push(const Cell* string);
 // Encodings of string_load.
 constexpr int32_t ENCODING_UTF8 = 0;
 constexpr int32_t ENCODING_UTF16LE = -1;
+// Bytes from the OS (a name, an argument, a variable): never fails, see
+// load_os_text in core/unicode.hpp.
+constexpr int32_t ENCODING_OS = 1;
 
 // A new string! at index 0 decoded from byte text (held outside every series
 // buffer), written into result or, when result is null, into a new stack

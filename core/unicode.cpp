@@ -2,6 +2,7 @@
 #include "core/error.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/platform/os_text.hpp"
 #include "runtime/start.hpp"
 
 #include <algorithm>
@@ -146,6 +147,10 @@ uint32_t utf8_encode_char(uint32_t codepoint, uint8_t* out) {
         return 2;
     }
     if (codepoint < 0x10000) {
+        // A surrogate has no UTF-8 form: a lone one (from a char! or a
+        // \u escape, or a byte kept from the OS) is written as U+FFFD, so
+        // that UTF-8 made here always reads back.
+        if (codepoint_surrogate_q(codepoint)) codepoint = 0xFFFD;
         out[0] = uint8_t(0xE0 | (codepoint >> 12));
         out[1] = uint8_t(0x80 | ((codepoint >> 6) & 0x3F));
         out[2] = uint8_t(0x80 | (codepoint & 0x3F));
@@ -624,6 +629,57 @@ Node load_utf8(const uint8_t* bytes, uint32_t length, Node target, uint32_t* rem
 Node load_utf8_series(Node source, uint32_t offset, uint32_t length, Node target, uint32_t* remainder,
                       bool crlf) {
     return load_utf8_from(source, nullptr, offset, length, target, remainder, crlf);
+}
+
+// ---- OS text ------------------------------------------------------------------
+// Text to and from the OS through the one mapping of runtime/platform/os_text.
+
+template <typename T> static void os_text_store(const uint8_t* p, const uint8_t* end, uint8_t* out) {
+    while (p < end) {
+        uint32_t c;
+        p = os_text_decode_char(p, end, &c);
+        unit_store<T>(out, T(c));
+        out += sizeof(T);
+    }
+}
+
+Node load_os_text(const uint8_t* bytes, uint32_t length, Node target) {
+    NodeRoot dst(target, ROOT_SERIES);
+    const uint8_t* end = bytes + length;
+    uint32_t chars = 0, widest = 0;
+    for (const uint8_t* p = bytes; p < end; ++chars) {
+        uint32_t c;
+        p = os_text_decode_char(p, end, &c);
+        widest = std::max(widest, c);
+    }
+    SeriesBuffer* b;
+    if (dst.node == 0) {
+        dst.node = series_new_units(chars, codepoint_unit(widest));
+        b = series_buffer(dst.node);
+    } else {
+        b = string_reserve(dst, codepoint_unit(widest), chars);
+    }
+    switch (b->unit()) {
+    case 1: os_text_store<uint8_t>(bytes, end, b->tail_ptr()); break;
+    case 2: os_text_store<uint16_t>(bytes, end, b->tail_ptr()); break;
+    default: os_text_store<uint32_t>(bytes, end, b->tail_ptr()); break;
+    }
+    b->tail += chars * b->unit();
+    return dst.node;
+}
+
+std::string os_text_of(const Cell* string, int32_t count) {
+    StringSpan span = string_span(string);
+    uint32_t n = span_count(span, count);
+    std::string text;
+    text.reserve(n);
+    uint8_t encoded[4];
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* at = span.start + i * span.unit;
+        uint32_t c = span.unit == 1 ? *at : span.unit == 2 ? unit_load<uint16_t>(at) : unit_load<uint32_t>(at);
+        text.append(reinterpret_cast<const char*>(encoded), os_text_encode_char(c, encoded));
+    }
+    return text;
 }
 
 // A heap copy of input that may lie in a series buffer, freed on every exit.

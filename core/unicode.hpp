@@ -9,6 +9,7 @@
 // only until the next allocation of a series.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "core/cell.hpp"
 #include "runtime/memory.hpp"
 
@@ -118,6 +119,11 @@ uint32_t latin1_to_utf16(const uint8_t* text, uint16_t* out);
 // place, last to first; the memory must hold count x to bytes.
 void units_widen(uint8_t* data, uint32_t count, uint32_t from, uint32_t to);
 
+// True for the surrogate code points U+D800-U+DFFF, which no valid UTF-8 holds.
+inline bool codepoint_surrogate_q(uint32_t codepoint) {
+    return codepoint >= 0xD800 && codepoint <= 0xDFFF;
+}
+
 // The narrowest unit (1, 2 or 4) that holds a code point.
 inline uint32_t codepoint_unit(uint32_t codepoint) {
     return codepoint <= 0xFF ? 1 : codepoint <= 0xFFFF ? 2 : 4;
@@ -169,6 +175,17 @@ Node load_utf8_series(Node source, uint32_t offset, uint32_t length, Node target
 // may lie in a series buffer; with text null the target's own data from its
 // head is the text, and the decoded characters replace it.
 Node load_utf16(const uint8_t* text, uint32_t units, Node target, bool crlf);
+
+// Text to and from the OS (file names, arguments, environment, process
+// output): bytes that are not UTF-8 are kept as the reserved characters of
+// runtime/platform/os_text.hpp, so that any bytes come back as they were.
+// Decodes bytes held outside every series buffer, appending at the tail of
+// target or, with target 0, into a new string of the narrowest unit; returns
+// the string's node. Never fails.
+Node load_os_text(const uint8_t* bytes, uint32_t length, Node target);
+// The OS bytes of count characters of a string from its position (-1: to the
+// tail).
+std::string os_text_of(const Cell* string, int32_t count);
 
 // NUL-terminated UTF-16 of the whole value from its position, LF as CR LF.
 const uint16_t* to_utf16(Cell* string);

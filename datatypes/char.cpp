@@ -85,13 +85,11 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
 
 // ---- form, mold ------------------------------------------------------------------
 
-// Appends one character. Text buffers widen beyond Latin-1 only through the
-// string module's character appender; until it is part of the runtime such a
-// character is refused rather than written truncated.
+// Appends one character at the target's tail through the string module's
+// writer, which widens the buffer when the character does not fit its unit
+// (a Latin-1 character keeps a unit-1 buffer as it is).
 static void append_codepoint(Cell* target, int32_t codepoint) {
-    if (codepoint > 0xFF) error_raise(ERR_NOT_DONE);
-    char byte = char(uint8_t(codepoint));
-    string_append_ascii(target, &byte, 1);
+    string_poke_char(target, series_buffer(target->w2)->length(), uint32_t(codepoint));
 }
 
 int32_t char_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
@@ -103,7 +101,10 @@ int32_t char_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32
 int32_t char_append_escaped(Cell* target, int32_t c, bool all) {
     char text[16];
     int32_t length = 0;
-    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c >= 0x80)) {
+    // A surrogate is escaped too: it has no UTF-8 form, and molded text
+    // reaches files and the lexer as UTF-8.
+    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c >= 0x80) ||
+        codepoint_surrogate_q(uint32_t(c))) {
         static const char hex[] = "0123456789ABCDEF";
         char digits[8];
         int32_t count = 0;

@@ -18,9 +18,10 @@ namespace kel {
 // Characters below 127 that a file name may hold without quotes: letters,
 // digits and ! # $ & ' ( ) * + , - . / : = ? @ _ ~ (the URL set). Every other
 // character below 127 makes the molded name quoted; characters from 127 up
-// never do.
+// never do, except surrogates (such as the bytes of a name that is not
+// UTF-8), which are molded as escapes inside the quotes.
 static bool file_char_plain_q(uint32_t c) {
-    if (c >= 127) return true;
+    if (c >= 127) return !codepoint_surrogate_q(c);
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     switch (c) {
     case '!': case '#': case '$': case '&': case '\'': case '(': case ')': case '*': case '+':
@@ -37,11 +38,7 @@ Cell* file_push(const Cell* file) { return stack_push(file); }
 // ---- local names ------------------------------------------------------------------
 
 bool file_to_local(const Cell* file, std::string* path) {
-    Cell name = *file;
-    uint32_t chars = string_ks_length_q(&name);
-    path->assign(size_t(chars) * 4 + 1, '\0');
-    uint32_t n = string_to_utf8_into(&name, reinterpret_cast<uint8_t*>(path->data()), -1, false);
-    path->resize(n);
+    *path = os_text_of(file, -1);
     return path->find('\0') == std::string::npos;
 }
 
@@ -54,7 +51,7 @@ Cell* file_current_dir() {
     }
     if (dir.back() != '/') dir += '/';
     return string_load_push(reinterpret_cast<const uint8_t*>(dir.data()), uint32_t(dir.size()),
-                            ENCODING_UTF8);
+                            ENCODING_OS);
 }
 
 void file_to_local_into(const Cell* file, Cell* result, bool absolute) {

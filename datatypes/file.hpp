@@ -1,8 +1,9 @@
 // file!: a string that names a file in the language's path notation, with
 // forward slashes and an absolute path starting with "/". On this host that
 // notation is also the operating system's own, so the local form of a name is
-// its characters as UTF-8; a relative name is made absolute by prefixing the
-// current directory.
+// its characters as OS text (UTF-8, with the bytes that are not UTF-8 kept as
+// reserved characters: core/unicode.hpp, os_text_of); a relative name is made
+// absolute by prefixing the current directory.
 //
 // The cell is laid out as string!'s: word 1 the index, word 2 the node of a
 // Latin-1, UCS-2 or UCS-4 buffer, word 3 the conversion buffer or 0.
@@ -19,7 +20,7 @@ Cell* file_push(const Cell* file);
 // with absolute, a relative name is preceded by the current directory. Both
 // cells must be on the data stack or rooted.
 void file_to_local_into(const Cell* file, Cell* result, bool absolute);
-// The name from its position as the UTF-8 path the OS takes. False when the
+// The name from its position as the path the OS takes. False when the
 // name cannot reach the OS as it stands (it holds a NUL character).
 bool file_to_local(const Cell* file, std::string* path);
 

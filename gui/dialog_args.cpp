@@ -32,7 +32,7 @@ FileDialogRequest file_dialog_request_of(const Cell* title, const Cell* name, co
         request.has_title = true;
     }
     if (path_like_q(name)) {
-        std::string path = string_utf8_of(name);
+        std::string path = os_text_of(name, -1);
         size_t slash = path.rfind('/');
         if (slash == std::string::npos) {
             request.name = path;
@@ -59,12 +59,12 @@ FileDialogRequest file_dialog_request_of(const Cell* title, const Cell* name, co
 }
 
 std::string folder_dialog_start_of(const Cell* dir) {
-    return path_like_q(dir) ? string_utf8_of(dir) : std::string();
+    return path_like_q(dir) ? os_text_of(dir, -1) : std::string();
 }
 
 Cell* file_push_path(const std::string& path) {
     Cell* file = string_load_push(reinterpret_cast<const uint8_t*>(path.data()), uint32_t(path.size()),
-                                  ENCODING_UTF8);
+                                  ENCODING_OS);
     cell_type_set(file, T_FILE);
     return file;
 }

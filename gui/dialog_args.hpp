@@ -19,8 +19,8 @@ struct FileFilter {
 struct FileDialogRequest {
     std::string title;   // empty when title is not a string
     bool has_title = false;
-    std::string folder;  // initial folder ("" when none)
-    std::string name;    // proposed file name ("" when none)
+    std::string folder;  // initial folder as OS text ("" when none)
+    std::string name;    // proposed file name as OS text ("" when none)
     std::vector<FileFilter> filters;
 };
 

@@ -28,7 +28,7 @@ Cell* get_command_line() {
         args.emplace_back(runtime_record.argv[i]);
     std::string line = command_line_join(args);
     return string_load_push(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()),
-                            ENCODING_UTF8);
+                            ENCODING_OS);
 }
 
 void platform_list_env(Cell* out) {
@@ -40,8 +40,8 @@ void platform_list_env(Cell* out) {
         if (eq == std::string::npos) eq = entry.size();
         size_t rest = eq < entry.size() ? eq + 1 : eq;
         const uint8_t* text = reinterpret_cast<const uint8_t*>(entry.data());
-        string_load(text, uint32_t(eq), ENCODING_UTF8, &name.cell);
-        string_load(text + rest, uint32_t(entry.size() - rest), ENCODING_UTF8, &value.cell);
+        string_load(text, uint32_t(eq), ENCODING_OS, &name.cell);
+        string_load(text + rest, uint32_t(entry.size() - rest), ENCODING_OS, &value.cell);
         // Names differing only in letter case are distinct variables here.
         map_set_key(out, &name.cell, &value.cell, true, nullptr);
     }

@@ -142,7 +142,7 @@ void file_read_dir(const Cell* dir, Cell* out) {
     for (DirEntry& e : entries) {
         if (e.directory) e.name += '/';
         Cell* cell = string_load_in(reinterpret_cast<const uint8_t*>(e.name.data()),
-                                    uint32_t(e.name.size()), out->w2, ENCODING_UTF8);
+                                    uint32_t(e.name.size()), out->w2, ENCODING_OS);
         cell_type_set(cell, T_FILE);
     }
 }

@@ -47,12 +47,11 @@ std::vector<std::string> call_command_split(const std::string& command) {
     return words;
 }
 
-// The UTF-8 text of a string! or the local path of a file!, from the
+// The OS text of a string! or the local path of a file!, from the
 // position. False when it cannot reach the OS (it holds a NUL character).
 static bool call_local_text(Cell* value, std::string* text) {
     if (cell_type(value) == T_FILE) return file_to_local(value, text);
-    std::vector<uint8_t> bytes = native_value_bytes(value);
-    text->assign(bytes.begin(), bytes.end());
+    *text = os_text_of(value, -1);
     return text->find('\0') == std::string::npos;
 }
 
@@ -68,7 +67,12 @@ static bool call_redirect(Cell* value, bool input, ProcessStream* stream) {
         return file_to_local(value, &stream->path);
     }
     stream->kind = StreamKind::pipe;
-    if (input) stream->bytes = native_value_bytes(value);
+    if (input && cell_type(value) == T_BINARY) {
+        stream->bytes = native_value_bytes(value);
+    } else if (input) {
+        std::string text = os_text_of(value, -1);
+        stream->bytes.assign(text.begin(), text.end());
+    }
     return true;
 }
 
@@ -88,8 +92,8 @@ static int32_t call_run(const std::string& command, bool wait, bool shell,
 }
 
 // Puts captured bytes into their target: a binary! gets them inserted at its
-// position, a string! gets their text (UTF-8) appended. Nothing captured
-// leaves the target as it is.
+// position, a string! gets their OS text appended (UTF-8, any other byte kept
+// as a reserved character). Nothing captured leaves the target as it is.
 static void call_decode_output(Cell* target, const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return;
     uint32_t count = uint32_t(bytes.size());
@@ -102,7 +106,7 @@ static void call_decode_output(Cell* target, const std::vector<uint8_t>& bytes) 
     // the same way whether or not the command went through it.
     SeriesBuffer* scratch = series_buffer(call_scratch.w2);
     scratch->tail = scratch->head;
-    load_utf8(bytes.data(), count, call_scratch.w2, nullptr, false);
+    load_os_text(bytes.data(), count, call_scratch.w2);
     string_concatenate(target, &call_scratch, -1, 0, true, CONCAT_APPEND);
 }
 

@@ -160,7 +160,7 @@ ExitCode native_checksum(bool check, const int32_t* refinements) {
 
 // ---- environment ---------------------------------------------------------------------------
 
-// UTF-8 text of an environment name or value: a string's characters from its
+// OS text of an environment name or value: a string's characters from its
 // position, a word's name. A NUL inside would make the OS read another name
 // or value, so it raises script error invalid-arg with the value.
 static std::string env_text(Cell* value) {
@@ -170,9 +170,7 @@ static std::string env_text(Cell* value) {
         const uint8_t* name = symbol_name(value->w2, &length);
         text.assign(reinterpret_cast<const char*>(name), length);
     } else {
-        int32_t count = -1;
-        const uint8_t* utf8 = to_utf8(value, &count);
-        text.assign(reinterpret_cast<const char*>(utf8), size_t(count));
+        text = os_text_of(value, -1);
     }
     if (text.find('\0') != std::string::npos) error_raise(ERR_INVALID_ARG, value);
     return text;
@@ -206,7 +204,7 @@ ExitCode native_get_env(bool check, const int32_t*) {
         return EXIT_CODE_NONE;
     }
     string_load(reinterpret_cast<const uint8_t*>(value->data()), uint32_t(value->size()),
-                ENCODING_UTF8, args);
+                ENCODING_OS, args);
     stack_keep();
     return EXIT_CODE_NONE;
 }

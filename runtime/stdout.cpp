@@ -1,6 +1,7 @@
 #include "runtime/stdout.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/output_hooks.hpp"
+#include "runtime/platform/os_text.hpp"
 #include "runtime/platform/platform.hpp"
 #include "core/unicode.hpp"
 
@@ -97,10 +98,10 @@ void stdout_write_units(const void* text, size_t byte_len, int unit, bool newlin
     size_t count = byte_len / size_t(unit);
     for (size_t i = 0; i < count; i++) {
         uint32_t cp = text_unit_at(bytes, i, unit);
-        // Not a character: the replacement character. A lone surrogate is
-        // written as it stands.
+        // Not a character: the replacement character. Standard output is OS
+        // text: a byte kept from a name or an argument goes out as it came in.
         if (cp > CODEPOINT_MAX) cp = 0xFFFD;
-        std_out.pending += utf8_encode_char(cp, std_out.out + std_out.pending);
+        std_out.pending += os_text_encode_char(cp, std_out.out + std_out.pending);
         if (std_out.pending > OUTPUT_FLUSH_AT) stdout_flush();
     }
     if (newline) std_out.out[std_out.pending++] = '\n';

@@ -52,7 +52,7 @@ static void clipboard_read() {
     gui_display_require();
     CellRoot result;
     if (gchar* text = gtk_clipboard_wait_for_text(clipboard())) {
-        string_load(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), ENCODING_UTF8,
+        string_load(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), ENCODING_OS,
                     &result.cell);
         g_free(text);
     } else if (gchar** uris = gtk_clipboard_wait_for_uris(clipboard())) {
@@ -119,7 +119,7 @@ static std::string uri_list_of(const Cell* block) {
     }
     gchar* cwd = g_get_current_dir();
     for (uint32_t i = block->w1; i < b->length(); i++) {
-        std::string path = string_utf8_of(cells + i);
+        std::string path = os_text_of(cells + i, -1);
         if (path.empty() || path[0] != '/') path = std::string(cwd) + "/" + path;
         if (gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
             list += uri;
@@ -148,6 +148,8 @@ static void clipboard_write() {
         gtk_clipboard_clear(clipboard());
         break;
     case T_STRING: {
+        // Clipboard text is UTF-8 by definition (GTK refuses anything else):
+        // a byte kept from a name that is not UTF-8 goes out as U+FFFD.
         std::string text = string_utf8_of(data);
         gtk_clipboard_set_text(clipboard(), text.c_str(), gint(text.size()));
         break;

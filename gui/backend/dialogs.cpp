@@ -85,8 +85,12 @@ static void request_file() {
     chooser_filters_add(chooser, request.filters);
     chooser_folder_set(chooser, request.folder);
     if (!request.name.empty()) {
-        if (save) gtk_file_chooser_set_current_name(chooser, request.name.c_str());
-        else if (!request.folder.empty())
+        if (save) {
+            // The proposed name is shown as text, which must be UTF-8.
+            gchar* shown = g_filename_display_name(request.name.c_str());
+            gtk_file_chooser_set_current_name(chooser, shown);
+            g_free(shown);
+        } else if (!request.folder.empty())
             gtk_file_chooser_select_filename(chooser, (request.folder + request.name).c_str());
     }
     std::vector<std::string> paths;

@@ -1,7 +1,7 @@
 // File-system services of the platform layer: opening, reading, writing and
 // closing files, directory listing, creation and removal, renaming and file
-// times. Paths are UTF-8 and NUL-terminated; sizes and offsets are 64-bit, so
-// files beyond 4 GiB are addressed whole.
+// times. Paths are NUL-terminated OS bytes (os_text.hpp); sizes and offsets
+// are 64-bit, so files beyond 4 GiB are addressed whole.
 #pragma once
 #include <cstdint>
 #include <string>

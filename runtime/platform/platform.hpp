@@ -1,6 +1,7 @@
 // The platform layer: the only code that calls the operating system directly.
 // Each operation is one OS call plus the conversion its callers expect. Text
-// crossing this boundary is UTF-8.
+// crossing this boundary is bytes as the OS keeps them, mostly UTF-8; strings
+// become such bytes and back through the one mapping of os_text.hpp.
 #pragma once
 #include <csignal>
 #include <cstddef>

@@ -48,8 +48,9 @@ Bytes units_of(const Chars& chars, uint32_t unit) {
 
 } // namespace
 
-// Every code point: the encoder, both decoders and the size functions agree,
-// and surrogates are refused by both decoders.
+// Every code point: the encoder, both decoders and the size functions agree;
+// a surrogate, which no UTF-8 holds, is written as U+FFFD and refused by both
+// decoders.
 TEST(UnicodeUtf8, EveryCodePointRoundTrips) {
     uint8_t buf[4];
     for (uint32_t cp = 0; cp <= CODEPOINT_MAX; ++cp) {
@@ -65,8 +66,13 @@ TEST(UnicodeUtf8, EveryCodePointRoundTrips) {
         uint32_t length = n;
         bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
         if (surrogate) {
+            ASSERT_EQ(got, 0xFFFD) << cp;
+            uint8_t raw[3] = {uint8_t(0xE0 | (cp >> 12)), uint8_t(0x80 | ((cp >> 6) & 0x3F)),
+                              uint8_t(0x80 | (cp & 0x3F))};
+            ASSERT_EQ(utf8_decode_char(raw, raw + 3, &got), raw + 1) << cp;
             ASSERT_EQ(got, -1) << cp;
-            ASSERT_EQ(raised_code([&] { utf8_decode_char_checked(buf, &length); }), INVALID_UTF8) << cp;
+            length = 3;
+            ASSERT_EQ(raised_code([&] { utf8_decode_char_checked(raw, &length); }), INVALID_UTF8) << cp;
         } else {
             ASSERT_EQ(got, int32_t(cp));
             ASSERT_EQ(next, buf + n);
@@ -229,7 +235,7 @@ TEST(UnicodeUtf8, EncodeUnits) {
         {{'c', 'a', 'f', 0xE9, '\n'}, 1, false, "caf\xC3\xA9\n"},
         {{'a', '\n', 'b'}, 1, true, "a\r\nb"},
         {{0x20AC, '\n'}, 2, true, "\xE2\x82\xAC\r\n"},
-        {{0xD800}, 2, false, "\xED\xA0\x80"},  // a UCS-2 surrogate is encoded as it stands
+        {{0xD800, 0xDCFF}, 2, false, "\xEF\xBF\xBD\xEF\xBF\xBD"},  // lone surrogates: U+FFFD
         {{0x1F600, 'x'}, 4, false, "\xF0\x9F\x98\x80x"},
     };
     for (const Case& c : cases) {
@@ -450,6 +456,53 @@ TEST_F(UnicodeStrings, ToUtf8FromThePosition) {
     EXPECT_EQ(out[4], 0);
     EXPECT_EQ(out[5], 0xAA);
     EXPECT_EQ(string_to_utf8_limited(&s.cell, out, 8, -1, true), 7u);
+}
+
+// Text from the OS: valid UTF-8 is read as it stands, every other byte as
+// the reserved character U+DC00 + byte, and the text goes back to the same
+// bytes.
+TEST_F(UnicodeStrings, OsTextKeepsEveryByte) {
+    struct Case { std::string bytes; Chars chars; };
+    const Case cases[] = {
+        {"", {}},
+        {"caf\xC3\xA9 \xE2\x82\xAC", {'c', 'a', 'f', 0xE9, ' ', 0x20AC}},
+        {"a\xFF" "b", {'a', 0xDCFF, 'b'}},
+        {"\xF0\x9F\x98\x80\x80", {0x1F600, 0xDC80}},
+        {"\xED\xB2\x80", {0xDCED, 0xDCB2, 0xDC80}},       // a reserved character spelt in UTF-8
+        {"\xC0\x80", {0xDCC0, 0xDC80}},                   // overlong
+        {"\xE2\x82" "x\xE2\x82", {0xDCE2, 0xDC82, 'x', 0xDCE2, 0xDC82}},  // cut short
+        {"\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},          // above U+10FFFF
+    };
+    for (const Case& c : cases) {
+        CellRoot s;
+        cell_init(&s.cell, T_STRING);
+        s.cell.w2 = load_os_text(reinterpret_cast<const uint8_t*>(c.bytes.data()), uint32_t(c.bytes.size()), 0);
+        EXPECT_EQ(string_chars(s.cell.w2), c.chars) << c.bytes;
+        EXPECT_EQ(os_text_of(&s.cell, -1), c.bytes);
+    }
+    // Any bytes at all come back as they were, also when appended to a string.
+    uint32_t seed = 12345;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        for (int i = round % 17; i > 0; --i) {
+            seed = seed * 1103515245 + 12345;
+            bytes += char(seed >> 16);
+        }
+        CellRoot s;
+        string_make(s, {'<', 0x20AC}, 2);
+        load_os_text(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), s.cell.w2);
+        ASSERT_EQ(os_text_of(&s.cell, -1), "<\xE2\x82\xAC" + bytes);
+    }
+}
+
+// Going to the OS, a reserved character is its byte; any other surrogate has
+// no UTF-8 form and becomes U+FFFD.
+TEST_F(UnicodeStrings, OsTextOfSurrogates) {
+    CellRoot s;
+    string_make(s, {'x', 0xDC80, 0xDCFF, 0xDC7F, 0xDD00, 0xD800, 0x1F600}, 4);
+    EXPECT_EQ(os_text_of(&s.cell, -1), "x\x80\xFF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80");
+    s.cell.w1 = 1;
+    EXPECT_EQ(os_text_of(&s.cell, 2), "\x80\xFF");
 }
 
 TEST_F(UnicodeStrings, WidenKeepsEveryCharacter) {

@@ -66,6 +66,8 @@ TEST_F(Char, MoldEscapes) {
         {27, false, "#\"^[\""}, {31, false, "#\"^_\""}, {0x1E, false, "#\"^(1E)\""},
         {0x7F, false, "#\"^~\""}, {'"', false, "#\"^\"\""}, {'^', false, "#\"^^\""},
         {'a', false, "#\"a\""}, {0x85, false, "#\"^(85)\""}, {0xE9, true, "#\"^(E9)\""},
+        // Surrogates have no UTF-8 form, so molded text holds their escape.
+        {0xD800, false, "#\"^(D800)\""}, {0xDCFF, false, "#\"^(DCFF)\""},
     };
     for (const Case& c : cases) EXPECT_EQ(molded(c.c, c.all), c.text) << c.c;
     EXPECT_EQ(molded(0xE9, false), "#\"\xE9\"");

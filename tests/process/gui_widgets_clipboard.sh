@@ -35,6 +35,15 @@ group "files" [
     expect true [write-clipboard reduce [%/tmp/a.txt %"/tmp/b c.txt" "/tmp/d"]]
     expect [%/tmp/a.txt %"/tmp/b c.txt" %/tmp/d] [read-clipboard]
 ]
+group "bytes that are not UTF-8" [
+    ; A file name keeps a byte held as U+DC80-U+DCFF; clipboard text is UTF-8,
+    ; where such a character goes out as U+FFFD.
+    name: rejoin [%/tmp/a to char! 56575 %.txt]
+    expect true [write-clipboard reduce [name]]
+    expect reduce [name] [read-clipboard]
+    expect true [write-clipboard rejoin ["a" to char! 56575 "é"]]
+    expect "a^(FFFD)é" [read-clipboard]
+]
 group "image" [
     img: make image! 3x2
     img/1: 255.0.0

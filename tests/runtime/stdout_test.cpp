@@ -48,7 +48,8 @@ TEST(StdoutUtf8, UnitsEncodeAsUtf8WithLfLineEnds) {
         {{'h', 0xE9, 0x20AC}, 2, true, "h\xC3\xA9\xE2\x82\xAC\n"},        // LF, not CR LF
         {{0x1F600, 'x', 0x10FFFF}, 4, true, "\xF0\x9F\x98\x80x\xF4\x8F\xBF\xBF\n"},
         {{0x1B, '[', '3', '1', 'm', 'r'}, 2, false, "\x1B[31mr"},         // escapes as bytes
-        {{0xD800}, 2, false, "\xED\xA0\x80"},                             // lone surrogate as it stands
+        {{0xD800, 0xDC7F}, 2, false, "\xEF\xBF\xBD\xEF\xBF\xBD"},         // lone surrogates: U+FFFD
+        {{'a', 0xDC80, 0xDCFF}, 2, false, "a\x80\xFF"},                   // bytes kept from the OS
         {{0x110000, 0xFFFFFFFF}, 4, false, "\xEF\xBF\xBD\xEF\xBF\xBD"},   // not characters
         {{}, 2, true, "\n"},
     };
