@@ -16,9 +16,6 @@ void natives_init();
 // infix operators. Needs the lexer and the stacks; evaluates nothing.
 void natives_words_define();
 
-// Keeps the block of the native! values in index order for native_arg_check.
-void natives_values_set(const Cell* block);
-
 // ---- entries, by file --------------------------------------------------------------------
 // Each follows the calling convention of core/natives_table.hpp.
 
