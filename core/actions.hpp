@@ -49,6 +49,10 @@ void dispatch_mold(const Cell* value, Cell* out, bool only, bool all, bool flat,
 void dispatch_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
                         const Cell* path, uint32_t index, bool case_, Cell* out);
 
+// The number a pick or poke index stands for: an integer! or char! its value,
+// a logic! 1 for true and 2 for false. False for any other index.
+bool index_argument(const Cell* index, int64_t* n);
+
 // ---- comparison ------------------------------------------------------------------------
 
 // The truth of the operation (CompareOp) on the two values. Values that

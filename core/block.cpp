@@ -356,9 +356,11 @@ const Cell* block_make(Cell* proto, const Cell* spec, uint8_t type) {
     if (block_family_q(st)) {
         block_retyped_clone(spec, type, proto);
     } else if (st == T_INTEGER || st == T_FLOAT) {
-        double size = st == T_INTEGER ? double(cell_int(spec)) : cell_double(spec);
-        int32_t capacity = size >= 1 && size < 2147483647.0 ? int32_t(size) : 1;
-        block_make_at(proto, capacity);
+        // A float size outside the 32-bit range is out of range, not empty.
+        int32_t size = st == T_INTEGER ? cell_int(spec) : 0;
+        if (st == T_FLOAT && !integer_from_double(cell_double(spec), &size))
+            error_raise(ERR_OUT_OF_RANGE, spec);
+        block_make_at(proto, size >= 1 ? size : 1);
         cell_type_set(proto, type);
         hash_index_new(proto);
     } else if (st == T_OBJECT || st == T_MAP || st == T_VECTOR) {

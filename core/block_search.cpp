@@ -503,6 +503,11 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
             count = std::min(c, count);
         }
     }
+    // Nothing to sort: nothing happens, whatever the refinements say.
+    if (count == 0) {
+        series->w1 = uint32_t(start);
+        return;
+    }
     uint32_t size = 1;
     if (given(skip)) {
         if (cell_type(skip) != T_INTEGER || cell_int(skip) < 1 || cell_int(skip) > count ||

@@ -853,6 +853,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         stack_mark_native_interp(nullptr);
         x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
+        if (cell_type(data_stack.args) == T_UNSET) error_raise(ERR_NEED_VALUE, path);
         if (trace_state.tracing) trace_event(TRACE_SET, &cursor, path, data_stack.args);
         x = interp_eval_path(path, cursor, true, false, false, false);
         if (x != EXIT_CODE_NONE) return x;

@@ -908,10 +908,10 @@ static std::vector<std::u32string> text_records(const Cell* string, uint32_t ski
     return records;
 }
 
+// A record is keyed by its first character, as a block record by its first value.
 static std::u32string record_key(const std::u32string& record, bool case_) {
-    if (case_) return record;
-    std::u32string key(record);
-    for (char32_t& c : key) c = char32_t(change_char_case(uint32_t(c), false));
+    std::u32string key(record, 0, 1);
+    if (!case_) for (char32_t& c : key) c = char32_t(change_char_case(uint32_t(c), false));
     return key;
 }
 

@@ -229,7 +229,7 @@ static void routine_collect_calls() {
 // Library function bodies run untraced, so "active" means a do/trace is
 // running and its events are not paused.
 static void routine_tracing_q() {
-    routine_logic_box(trace_state.requested && trace_state.mask != 0);
+    routine_logic_box(trace_state.requested && trace_state.mask != 0 && !trace_state.failed);
 }
 
 // Pauses (false) or resumes (true) the events of a running do/trace. The
