@@ -35,6 +35,7 @@
 #include "io/json.hpp"
 #include "io/cache.hpp"
 #include "io/http.hpp"
+#include "library/boot_image.hpp"
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
@@ -244,6 +245,20 @@ static void routine_trace_set() {
     unset_make_at(stack_box_new(T_UNSET));
 }
 
+// ---- the build ----------------------------------------------------------------------------------
+
+// The date this program was built, or none for a program built without the
+// library's boot image (the test programs).
+static void routine_build_date() {
+    Cell* out = stack_box_new(T_NONE);
+    if (!library_build_stamp) return;
+    LexerOptions options;
+    options.one = true;
+    lexer_transcode(out, reinterpret_cast<const uint8_t*>(library_build_stamp),
+                    uint32_t(std::strlen(library_build_stamp)), options, nullptr);
+    if (cell_type(out) != T_DATE) cell_init(out, T_NONE);
+}
+
 // ---- the collector's state ---------------------------------------------------------------------
 
 static void routine_gc_active_q() { routine_logic_box(collector.enabled); }
@@ -389,6 +404,7 @@ static const RoutineDef ROUTINES[] = {
     {"create-dir", "path [file!]", routine_create_dir, 0, nullptr},
     {"exists?", "path [file!]", routine_exists_q, 0, nullptr},
     {"os-info", "", routine_os_info, 0, nullptr},
+    {"build-date", "", routine_build_date, 0, nullptr},
     {"read-clipboard", "\"Return the contents of the system clipboard\"", routine_read_clipboard, 0,
      nullptr},
     {"write-clipboard", "\"Write content to the system clipboard\" data [any-type!]",
