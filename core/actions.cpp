@@ -20,9 +20,7 @@ namespace kel {
 
 // ---- lookup ------------------------------------------------------------------------------
 
-// The value of a bound word, or null when it has none readable (no raise:
-// used while an error is being built).
-[[noreturn]] static void action_unsupported(uint8_t type) {
+void action_unsupported(uint8_t type) {
     Cell caller;
     stack_caller_word(&caller);
     expect_arg_raise(&caller, type, 0);

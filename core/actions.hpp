@@ -26,6 +26,8 @@ ActionEntry action_entry(uint32_t n);
 // The function of action n for the type; a type without one raises script
 // error expect-arg (calling word, the datatype, the first parameter's word).
 ActionFn action_lookup(uint8_t type, int n);
+// The error of that lookup, for an action whose function cannot serve the type.
+[[noreturn]] void action_unsupported(uint8_t type);
 inline ActionFn action_lookup_value(const Cell* value, int n) {
     return action_lookup(cell_type(value), n);
 }

@@ -1,6 +1,7 @@
 // block!: cell-array functions, constructors, and the actions that make,
 // convert, print, compare and select. Searching and modifying actions live in
 // core/block_search.cpp; positional actions are inherited from series!.
+#include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/cycle.hpp"
@@ -320,8 +321,7 @@ static void block_from_container(const Cell* spec, Cell* out) {
         stack_pop(1);
         return;
     }
-    auto reflect = reinterpret_cast<ReflectFn>(action_slot(cell_type(spec), A_REFLECT));
-    if (!reflect) error_raise(ERR_NOT_DONE);
+    auto reflect = reinterpret_cast<ReflectFn>(action_lookup_value(spec, A_REFLECT));
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
     field->w2 = runtime_symbol(SYM_BODY);

@@ -358,7 +358,7 @@ static SortCallFn sort_call = nullptr;
 void block_sort_call_set(SortCallFn call) { sort_call = call; }
 
 void block_sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out) {
-    if (!sort_call) error_raise(ERR_NOT_DONE);
+    if (!sort_call) error_raise(ERR_FEATURE_NA);  // a program without the interpreter
     sort_call(function, a, b, out);
 }
 

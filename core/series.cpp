@@ -302,7 +302,7 @@ void series_poke(Cell* series, const Cell* index, const Cell* value) {
     if (string_family_q(type) && vtype != T_CHAR) error_raise(ERR_INVALID_ARG, value);
     if (type == T_BINARY && vtype != T_CHAR && vtype != T_INTEGER) error_raise(ERR_INVALID_ARG, value);
     if (!block_family_q(type) && !string_family_q(type) && type != T_BINARY && type != T_VECTOR)
-        error_raise(ERR_NOT_DONE);
+        action_unsupported(type);
 
     uint32_t i = uint32_t(at);
     bool owned = series_notify(series, W_POKE, int32_t(i), 1);
@@ -360,8 +360,7 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     uint32_t index = series_index_clamped(series);
     uint32_t at = index;
     if (given(key)) {
-        auto find = reinterpret_cast<FindFn>(action_slot(cell_type(series), A_FIND));
-        if (!find) error_raise(ERR_NOT_DONE);
+        auto find = reinterpret_cast<FindFn>(action_lookup_value(series, A_FIND));
         Cell* probe = stack_push(series);
         const Cell* found = find(probe, key, nullptr, false, false, false, false, nullptr,
                                  nullptr, false, false, false, false);
@@ -511,7 +510,7 @@ const Cell* series_take(Cell* series, Cell* part, bool, bool last) {
     uint8_t type = cell_type(series);
     if (!with_part && !block_family_q(type) && !string_family_q(type) && type != T_BINARY &&
         type != T_VECTOR)
-        error_raise(ERR_NOT_DONE);
+        action_unsupported(type);
     uint32_t at = last ? length - uint32_t(count) : before ? index - uint32_t(count) : index;
 
     if (count == 0) {

@@ -16,6 +16,7 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/bitset.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/collector.hpp"
 #include <algorithm>
@@ -647,8 +648,8 @@ const Cell* binary_to(Cell* proto, const Cell* spec, uint8_t) {
         stored_bytes(spec, &at, &count);
         out = bytes_push(at, count);
     } else if (type == T_IMAGE) {
-        // Pixel memory belongs to the image module, which is not built yet.
-        error_raise(ERR_NOT_DONE);
+        // The whole pixel memory, four bytes a pixel as the image keeps them.
+        out = bytes_push(reinterpret_cast<const uint8_t*>(image_pixels(spec)), image_pixel_count(spec) * 4);
     } else {
         raise_bad_to_arg(spec);
     }

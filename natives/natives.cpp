@@ -1,5 +1,5 @@
-// The natives table in index order, the entry of natives not built yet and
-// the argument check that callers outside the interpreter ask for.
+// The natives table in index order and the argument check that callers
+// outside the interpreter ask for.
 #include "natives/natives.hpp"
 #include "natives/coerce.hpp"
 #include "natives/compare.hpp"
@@ -21,8 +21,6 @@
 #include "runtime/memory.hpp"
 
 namespace kel {
-
-ExitCode native_not_done(bool, const int32_t*) { error_raise(ERR_NOT_DONE); }
 
 // Index order is fixed: native! values, boot data and serialised data carry
 // the index. One line per native, its index and word in the comment.

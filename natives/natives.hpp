@@ -7,8 +7,7 @@
 
 namespace kel {
 
-// Fills the natives table with the 107 natives in index order; an index whose
-// native is not built yet holds an entry raising internal error not-done.
+// Fills the natives table with the 107 natives in index order.
 void natives_init();
 
 // Sets the global words of the built-in values: every datatype, the standard
@@ -51,9 +50,6 @@ ExitCode native_compose(bool check, const int32_t* refinements);
 ExitCode native_stats(bool check, const int32_t* refinements);
 ExitCode native_bind(bool check, const int32_t* refinements);
 ExitCode native_in(bool check, const int32_t* refinements);
-
-// An entry for a native that is not built yet: raises internal error not-done.
-ExitCode native_not_done(bool check, const int32_t* refinements);
 
 // ---- shared steps ------------------------------------------------------------------------
 

@@ -140,11 +140,10 @@ ExitCode native_checksum(bool check, const int32_t* refinements) {
         return EXIT_CODE_NONE;
     }
     if (spec) {
+        // A hash of a given table size has no algorithm: refused, as the hash
+        // method is without /with, never answered with a made-up number.
         uint8_t type = cell_type(spec);
-        if (type == T_INTEGER) {
-            integer_box(checksum_hash_unsupported());
-            return EXIT_CODE_NONE;
-        }
+        if (type == T_INTEGER) raise_with_refine(spec);
         if (type != T_STRING && type != T_BINARY) error_raise(ERR_INVALID_ARG, spec);
         if (method_is(method, CHECKSUM_W_HASH)) raise_with_refine(spec);
         std::vector<uint8_t> key = native_value_bytes(spec);
