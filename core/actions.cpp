@@ -20,9 +20,7 @@ namespace kel {
 
 // ---- lookup ------------------------------------------------------------------------------
 
-// The value of a bound word, or null when it has none readable (no raise:
-// used while an error is being built).
-[[noreturn]] static void action_unsupported(uint8_t type) {
+void action_unsupported(uint8_t type) {
     Cell caller;
     stack_caller_word(&caller);
     expect_arg_raise(&caller, type, 0);
@@ -283,6 +281,14 @@ static void move_entry(const int32_t* r) {
     keep_first();
 }
 static void next_entry(const int32_t*) { step_entry(A_NEXT); }
+bool index_argument(const Cell* index, int64_t* n) {
+    switch (cell_type(index)) {
+    case T_INTEGER: case T_CHAR: *n = int32_t(index->w2); return true;
+    case T_LOGIC: *n = index->w1 == 1 ? 1 : 2; return true;
+    default: return false;
+    }
+}
+
 static void pick_entry(const int32_t*) { lookup<PickFn>(A_PICK)(arg(0), arg(1)); keep_first(); }
 static void poke_entry(const int32_t*) {
     lookup<PokeFn>(A_POKE)(arg(0), arg(1), arg(2));

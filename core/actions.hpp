@@ -26,6 +26,8 @@ ActionEntry action_entry(uint32_t n);
 // The function of action n for the type; a type without one raises script
 // error expect-arg (calling word, the datatype, the first parameter's word).
 ActionFn action_lookup(uint8_t type, int n);
+// The error of that lookup, for an action whose function cannot serve the type.
+[[noreturn]] void action_unsupported(uint8_t type);
 inline ActionFn action_lookup_value(const Cell* value, int n) {
     return action_lookup(cell_type(value), n);
 }
@@ -48,6 +50,10 @@ void dispatch_mold(const Cell* value, Cell* out, bool only, bool all, bool flat,
 // bad-path-type2 with the element and the datatype when no path is given.
 void dispatch_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
                         const Cell* path, uint32_t index, bool case_, Cell* out);
+
+// The number a pick or poke index stands for: an integer! or char! its value,
+// a logic! 1 for true and 2 for false. False for any other index.
+bool index_argument(const Cell* index, int64_t* n);
 
 // ---- comparison ------------------------------------------------------------------------
 

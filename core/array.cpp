@@ -14,10 +14,9 @@ void array_clear(Node node) {
 
 void array_append_ptr(Node node, uint32_t value) {
     SeriesBuffer* buffer = series_buffer(node);
-    if (uint64_t(buffer->tail) + 4 > buffer->size) {
-        series_grow_copy(buffer, 0);
-        buffer = series_buffer(node);
-    }
+    // Growing may collect and renumber nodes: the grown buffer is the one
+    // returned, never one re-read through the node given.
+    if (uint64_t(buffer->tail) + 4 > buffer->size) buffer = series_grow_copy(buffer, 0);
     std::memcpy(buffer->tail_ptr(), &value, 4);
     buffer->tail += 4;
 }

@@ -10,6 +10,8 @@ namespace kel {
 
 uint32_t array_length(Node node);
 void array_clear(Node node);
+// Appends a value; growing the array may collect, so a value that is itself a
+// node must be rooted and written with array_poke after the append.
 void array_append_ptr(Node node, uint32_t value);
 // Byte offset of the first element equal to value, -1 when absent.
 int32_t array_find_ptr(Node node, uint32_t value);

@@ -1,6 +1,7 @@
 // block!: cell-array functions, constructors, and the actions that make,
 // convert, print, compare and select. Searching and modifying actions live in
 // core/block_search.cpp; positional actions are inherited from series!.
+#include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/cycle.hpp"
@@ -320,8 +321,7 @@ static void block_from_container(const Cell* spec, Cell* out) {
         stack_pop(1);
         return;
     }
-    auto reflect = reinterpret_cast<ReflectFn>(action_slot(cell_type(spec), A_REFLECT));
-    if (!reflect) error_raise(ERR_NOT_DONE);
+    auto reflect = reinterpret_cast<ReflectFn>(action_lookup_value(spec, A_REFLECT));
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
     field->w2 = runtime_symbol(SYM_BODY);
@@ -356,9 +356,11 @@ const Cell* block_make(Cell* proto, const Cell* spec, uint8_t type) {
     if (block_family_q(st)) {
         block_retyped_clone(spec, type, proto);
     } else if (st == T_INTEGER || st == T_FLOAT) {
-        double size = st == T_INTEGER ? double(cell_int(spec)) : cell_double(spec);
-        int32_t capacity = size >= 1 && size < 2147483647.0 ? int32_t(size) : 1;
-        block_make_at(proto, capacity);
+        // A float size outside the 32-bit range is out of range, not empty.
+        int32_t size = st == T_INTEGER ? cell_int(spec) : 0;
+        if (st == T_FLOAT && !integer_from_double(cell_double(spec), &size))
+            error_raise(ERR_OUT_OF_RANGE, spec);
+        block_make_at(proto, size >= 1 ? size : 1);
         cell_type_set(proto, type);
         hash_index_new(proto);
     } else if (st == T_OBJECT || st == T_MAP || st == T_VECTOR) {

@@ -358,7 +358,7 @@ static SortCallFn sort_call = nullptr;
 void block_sort_call_set(SortCallFn call) { sort_call = call; }
 
 void block_sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out) {
-    if (!sort_call) error_raise(ERR_NOT_DONE);
+    if (!sort_call) error_raise(ERR_FEATURE_NA);  // a program without the interpreter
     sort_call(function, a, b, out);
 }
 
@@ -502,6 +502,11 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
         } else {
             count = std::min(c, count);
         }
+    }
+    // Nothing to sort: nothing happens, whatever the refinements say.
+    if (count == 0) {
+        series->w1 = uint32_t(start);
+        return;
     }
     uint32_t size = 1;
     if (given(skip)) {

@@ -1,6 +1,8 @@
 #include "core/casefold.hpp"
 #include "core/error.hpp"
+#include "core/series.hpp"
 #include "core/unicode.hpp"
+#include "core/vocabulary.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/start.hpp"
@@ -105,7 +107,7 @@ Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
         else if (cell_type(part) == cell_type(value) && part->w2 == value->w2)
             n = int64_t(int32_t(part->w1)) - at;
         else
-            error_raise(ERR_INVALID_REFINE_ARG, nullptr, part);
+            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
         // A count past the tail stops at the tail.
         count = n < 0 ? 0 : uint64_t(n) < count ? uint32_t(n) : count;
     }
@@ -118,6 +120,7 @@ Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
         unit = wanted;
     }
     case_change(b->head_ptr() + at * unit, count, unit, upper);
+    series_notify(value, upper ? W_UPPERCASE : W_LOWERCASE, int32_t(at), int32_t(count));
     return value;
 }
 

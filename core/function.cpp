@@ -5,15 +5,19 @@
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/context.hpp"
+#include "core/cycle.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
+#include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/natives_table.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/native_guard.hpp"
 #include <cstring>
 
 namespace kel {
@@ -69,17 +73,77 @@ static void spec_at_head(Cell* spec) {
     if (spec->w1 != 0) block_copy_at(spec, spec, false);
 }
 
-void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type) {
+[[noreturn]] static void bad_make_arg(uint8_t type, const Cell* arg);
+
+// ---- the specs natives and actions read ---------------------------------------------------
+// The native! and action! values made at start-up, one block per type in table
+// order (none where an index has none). Their entries read their arguments by
+// position, trusting the types the interpreter checked against the spec, so a
+// value made later from the same index must have a spec that fits its own.
+static Cell callable_references[2];
+
+static void callable_references_mark() {
+    collector_mark_values(callable_references, callable_references + 2);
+}
+
+void callable_references_reset() {
+    cell_init(&callable_references[0], T_NONE);
+    cell_init(&callable_references[1], T_NONE);
+}
+
+void callable_references_set(uint8_t type, const Cell* block) {
+    callable_references[type == T_ACTION] = *block;
+    collector_remove_root(callable_references_mark);
+    collector_add_root(callable_references_mark);
+}
+
+bool callable_references_q(uint8_t type) {
+    return cell_type(&callable_references[type == T_ACTION]) == T_BLOCK;
+}
+
+const Cell* callable_reference(uint8_t type, uint32_t index) {
+    const Cell* block = &callable_references[type == T_ACTION];
+    if (cell_type(block) != T_BLOCK || index < 1) return nullptr;
+    SeriesBuffer* b = series_buffer(block->w2);
+    if (index > b->length()) return nullptr;
+    const Cell* value = reinterpret_cast<const Cell*>(b->head_ptr()) + index - 1;
+    return cell_type(value) == type ? value : nullptr;
+}
+
+// Raises bad-make-arg unless the value's spec fits the entry of its index: the
+// spec of the value start-up made for it, or, for an index start-up made none
+// for, any spec when the table slot is empty (calling it raises not-done).
+static void native_spec_check(const Cell* value, const Cell* arg) {
+    uint8_t type = cell_type(value);
+    if (!callable_references_q(type)) return;  // start-up is making them
+    uint32_t index = function_index(value);
+    CellRoot given(*value);
+    if (!callable_reference(type, index)) {
+        bool empty = type == T_NATIVE ? !native_entry(index) : !action_entry(index);
+        if (empty) return;
+        bad_make_arg(type, arg);
+    }
+    CellRoot own(*callable_reference(type, index));
+    NodeRoot own_cache(args_cache_build(&own.cell), ROOT_BLOCK);
+    Node given_cache = args_cache_build(&given.cell);
+    if (!args_cache_fits(given_cache, own_cache.node)) bad_make_arg(type, arg);
+}
+
+void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type, const Cell* arg) {
+    CellRoot error_arg(arg ? *arg : *spec);
     CellRoot s(*spec);
     spec_at_head(&s.cell);
     NodeRoot context(context_make_from_spec(&s.cell, true, false, CONTEXT_FUNCTION), ROOT_BLOCK);
     NodeRoot more(series_new_cells(MORE_NATIVE_CELLS), ROOT_BLOCK);
     cells_append(more.node, context_cell(context.node));
     cells_append(more.node, &none_cell);
-    cell_init(out, type);
-    out->w1 = index;
-    out->w2 = s.cell.w2;
-    out->w3 = more.node;
+    CellRoot made;
+    cell_init(&made.cell, type);
+    made.cell.w1 = index;
+    made.cell.w2 = s.cell.w2;
+    made.cell.w3 = more.node;
+    native_spec_check(&made.cell, &error_arg.cell);
+    cell_copy(&made.cell, out);
 }
 
 void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node context_given,
@@ -311,7 +375,12 @@ static void collect_word(const Cell* word, Node exclusions, Node collected) {
     cells_append(collected, &w);
 }
 
+// A block met again inside itself is walked once; nesting deeper than the
+// cycle stack allows raises internal error too-deep.
 static void collect_in(Node series, uint32_t from, Node exclusions, Node collected) {
+    native_stack_check();
+    if (cycles_find(series)) return;
+    CycleGuard guard(series);
     NodeRoot body(series, ROOT_BLOCK);
     for (uint32_t i = from;; i++) {
         SeriesBuffer* b = series_buffer(body.node);
@@ -427,7 +496,7 @@ const Cell* native_make(Cell* proto, const Cell* spec, uint8_t type) {
         bad_make_arg(type, spec);
     Cell fn_spec = cells[0];
     uint32_t index = uint32_t(cell_int(&cells[1]));
-    native_make_at(proto, &fn_spec, index, type);
+    native_make_at(proto, &fn_spec, index, type, spec);
     return proto;
 }
 

@@ -62,8 +62,19 @@ inline Cell* function_more_cell(const Cell* fn, uint32_t n) {
 // ---- constructors --------------------------------------------------------------------
 
 // A native! or action! of its spec block (from its position) and table index,
-// written into out (which the collector must see). The index is not checked.
-void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type);
+// written into out (which the collector must see). The index is not checked;
+// once start-up has set the references below, a spec that does not fit the
+// entry of its index raises script error bad-make-arg with arg (the spec when null).
+void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type,
+                    const Cell* arg = nullptr);
+
+// The native! (or action!) values start-up made, as a block in table order
+// (none where an index has none); set once per start-up, after a reset that
+// lets start-up make them unchecked.
+void callable_references_reset();
+void callable_references_set(uint8_t type, const Cell* block);
+// The value start-up made for the index, or null; valid until the next allocation.
+const Cell* callable_reference(uint8_t type, uint32_t index);
 
 // A function! written into out (which the collector must see). The spec and
 // body are clamped to their tails; a spec not at index 0 is copied from its

@@ -329,17 +329,22 @@ static uint32_t key_position(const HashTable* t, uint32_t key) {
     return k >= 0 ? uint32_t(k) : chain_first(t, uint32_t(-k));
 }
 
+// Appends a chain node to a table's chain list. The entry is taken first and
+// the node written after: taking it may collect, which renumbers nodes (the
+// rooted one, not a copy of its number) and the list's entries with them.
+static uint32_t chain_list_append(HashTable* t, const NodeRoot& chain) {
+    array_append_ptr(t->chains, 0);
+    uint32_t number = array_length(t->chains);
+    array_poke(t->chains, number, chain.node);
+    return number;
+}
+
 // Makes a chain of two positions and returns its number.
 static uint32_t chain_new(HashTable* t, uint32_t first, uint32_t second) {
-    // Room for the new entry first, so that the node appended below is not
-    // renumbered by a collection inside the append.
-    SeriesBuffer* list = series_buffer(t->chains);
-    if (list->tail + 4 > list->size) series_grow_copy(list, 0);
     NodeRoot chain(series_new_units(4, 4), ROOT_SERIES);
     array_append_ptr(chain.node, first);
     array_append_ptr(chain.node, second);
-    array_append_ptr(t->chains, chain.node);
-    return array_length(t->chains);
+    return chain_list_append(t, chain);
 }
 
 // Enters the cell at a position; the caller has checked the threshold and
@@ -579,10 +584,8 @@ Node hashtable_copy(Node table, Node series) {
         t->index = fixed_clone(from->index);
         t->chains = series_new_units(std::max<uint32_t>(4, array_length(from->chains)), 4);
         for (uint32_t c = 1; c <= array_length(from->chains); c++) {
-            SeriesBuffer* list = series_buffer(t->chains);
-            if (list->tail + 4 > list->size) series_grow_copy(list, 0);
-            Node chain = series_clone(chain_at(from, c));
-            array_append_ptr(t->chains, chain);
+            NodeRoot chain(series_clone(chain_at(from, c)), ROOT_SERIES);
+            chain_list_append(t, chain);
         }
     }
     t->data = target.node;
@@ -1085,7 +1088,10 @@ void hashtable_mark(Node* slot) {
     switch (t->kind) {
     case HASH_BLOCK:
         collector_mark_series(&t->index);
-        if (collector_mark_series(&t->chains)) {
+        // The chain list may already be marked as plain bytes (a root held
+        // while it grows): its chains are followed whatever the list's mark.
+        collector_mark_series(&t->chains);
+        if (t->chains) {
             SeriesBuffer* list = series_buffer(t->chains);
             auto* chains = reinterpret_cast<Node*>(list->head_ptr());
             for (uint32_t i = 0; i < list->length(); i++) collector_mark_series(&chains[i]);

@@ -331,6 +331,25 @@ Node args_cache_build(const Cell* function) {
     return cache.node;
 }
 
+bool args_cache_fits(Node given, Node own) {
+    SeriesBuffer* gb = series_buffer(given);
+    SeriesBuffer* ob = series_buffer(own);
+    if (gb->length() != ob->length()) return false;
+    const Cell* g = reinterpret_cast<const Cell*>(gb->head_ptr());
+    const Cell* o = reinterpret_cast<const Cell*>(ob->head_ptr());
+    for (uint32_t i = 0; i < gb->length(); i++) {
+        uint8_t t = cell_type(&g[i]);
+        if (t != cell_type(&o[i])) return false;
+        if (t == T_TYPESET) {
+            if ((g[i].header ^ o[i].header) & (3u << FETCH_MODE_SHIFT)) return false;
+            if ((g[i].w1 & ~o[i].w1) | (g[i].w2 & ~o[i].w2) | (g[i].w3 & ~o[i].w3)) return false;
+        } else if (t == T_INTEGER && g[i].w2 != o[i].w2) {
+            return false;
+        }
+    }
+    return true;
+}
+
 static inline const Cell* cache_cells(Node cache, uint32_t* length) {
     SeriesBuffer* b = series_buffer(cache);
     *length = b->length();
@@ -835,6 +854,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         stack_mark_native_interp(nullptr);
         x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
+        if (cell_type(data_stack.args) == T_UNSET) error_raise(ERR_NEED_VALUE, path);
         if (trace_state.tracing) trace_event(TRACE_SET, &cursor, path, data_stack.args);
         x = interp_eval_path(path, cursor, true, false, false, false);
         if (x != EXIT_CODE_NONE) return x;

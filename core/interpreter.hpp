@@ -87,6 +87,10 @@ ExitCode fetch_arguments(const Cell* function, EvalCursor& cursor, const PathRef
 // The argument cache of a function value (built on first use, kept in its
 // "more" block): its node.
 Node args_cache_build(const Cell* function);
+// Whether a spec's argument cache fits the entry's own: the same arguments in
+// the same order, each fetched the same way and accepting no type the entry's
+// own does not, and the same refinements with the same arguments.
+bool args_cache_fits(Node given, Node own);
 
 // Runs a function! whose arguments are in place in the running frame. The
 // trace mask turns tracing off for the call when it shares no bit with the

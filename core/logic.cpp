@@ -4,6 +4,7 @@
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
+#include "natives/random.hpp"
 
 namespace kel {
 
@@ -246,9 +247,22 @@ void logic_xor(Cell* value1, const Cell* value2) {
     value1->w1 = logic_get(value1) != b ? 1 : 0;
 }
 
+// random true (or false) is a fair draw: a 31-bit number, from the generator's
+// top bits or the secure source, is true above its middle.
+static void logic_random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random_mt_seed(value->w1);
+        unset_make_at(value);
+        return;
+    }
+    int32_t n = secure ? random_secure_int() : int32_t(random_mt_next() >> 1);
+    logic_make_at(value, n > 0x3FFFFFFF);
+}
+
 void init_logic() {
     ActionFn slots[ACTION_COUNT] = {};
     slots[A_MAKE - 1] = action_fn(&logic_make);
+    slots[A_RANDOM - 1] = action_fn(&logic_random);
     slots[A_TO - 1] = action_fn(&logic_to);
     slots[A_FORM - 1] = action_fn(&logic_form);
     slots[A_MOLD - 1] = action_fn(&logic_mold);

@@ -112,7 +112,10 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
             cell_copy(element + 1, element);
             data_stack.top = element + 1;
         }
-        if (cell_type(element) == T_UNSET) error_raise(ERR_INVALID_PATH, path, element);
+        if (cell_type(element) == T_UNSET) {
+            Cell written = *path_element(path, k);  // the get-word or paren, not its value
+            error_raise(ERR_INVALID_PATH, path, &written);
+        }
         bool last = k + 1 >= path_length(path);
         Cell* out = stack_push_new(T_NONE);
         dispatch_eval_path(current, element, set && last ? data_stack.args : nullptr, path, k,

@@ -189,9 +189,9 @@ void init_datatype() {
 
 // ---- the built-in types ----------------------------------------------------
 
-// One built-in type: its registration function, or none while its module is
-// not built; then the type registers here under its id, parent and name with
-// every slot unsupported.
+// One built-in type: its registration function, or none for a type that
+// registers no action (context!); that type registers here under its id,
+// parent and name with every slot unsupported.
 struct BuiltinType {
     uint8_t type;
     uint8_t parent;

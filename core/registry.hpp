@@ -165,8 +165,8 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name,
 void datatype_build_words();
 
 // The registry's tables, then every built-in type in its fixed order (a parent
-// always before its children). Types whose module is not built register with
-// every slot 0.
+// always before its children). A type that registers no action (context!)
+// has every slot 0.
 void datatypes_register();
 
 // The function of action n (1..62) for a type, or 0.

@@ -3,6 +3,7 @@
 // at the value's type only where an element becomes a value or a value an
 // element.
 #include "core/series.hpp"
+#include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
@@ -15,8 +16,11 @@
 #include "core/context.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/char.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/vector.hpp"
+#include "natives/random.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 
@@ -143,16 +147,11 @@ void series_element_value(const Cell* series, uint32_t index, Cell* out) {
     } else if (type == T_VECTOR) {
         vector_item_at(series, index, out);
     } else {
-        // image! items are read by their own module.
-        error_raise(ERR_NOT_DONE);
+        image_pixel_to_tuple(image_pixels(series)[index], out);
     }
 }
 
 // ---- random -------------------------------------------------------------------------------------
-
-static RandomSource random_source{nullptr, nullptr};
-
-void series_random_source_set(const RandomSource& source) { random_source = source; }
 
 // Exchanges two elements of unit bytes at absolute indexes.
 static void element_swap(Node node, uint32_t i, uint32_t j) {
@@ -167,13 +166,12 @@ static void element_swap(Node node, uint32_t i, uint32_t j) {
 }
 
 void series_random(Cell* series, bool seed, bool secure, bool only) {
-    if (!random_source.next) error_raise(ERR_NOT_DONE);
     uint32_t index = series_index_clamped(series);
     uint32_t left = series_buffer_length(series) - index;
     if (seed) {
         SeriesBuffer* b = buffer_of(series);
         uint32_t shift = b->shift();
-        random_source.seed(murmur3_32(b->head_ptr() + (size_t(index) << shift),
+        random_mt_seed(murmur3_32(b->head_ptr() + (size_t(index) << shift),
                                       size_t(left) << shift, hash_seed()));
         unset_make_at(series);
         return;
@@ -183,7 +181,7 @@ void series_random(Cell* series, bool seed, bool secure, bool only) {
             none_make_at(series);
             return;
         }
-        uint32_t at = index + random_source.next(left, secure) - 1;
+        uint32_t at = index + uint32_t(random_in_range(secure, int32_t(left))) - 1;
         Cell element;
         series_element_value(series, at, &element);
         cell_copy(&element, series);
@@ -191,7 +189,7 @@ void series_random(Cell* series, bool seed, bool secure, bool only) {
     }
     bool owned = series_notify(series, W_RANDOM, int32_t(index), int32_t(left));
     for (uint32_t i = index; left > 1; i++, left--) {
-        uint32_t j = i + random_source.next(left, secure) - 1;
+        uint32_t j = i + uint32_t(random_in_range(secure, int32_t(left))) - 1;
         if (j != i) element_swap(series->w2, i, j);
     }
     hash_index_rebuild(series);
@@ -275,8 +273,8 @@ int32_t series_length_q(const Cell* series) {
 // The absolute element index n designates (n > 0 counts from 1, n < 0 back
 // from the position), or -1 when n is 0 or the index lies outside the buffer.
 static int64_t pick_index(const Cell* series, const Cell* n) {
-    if (cell_type(n) != T_INTEGER) error_raise(ERR_INVALID_ARG, n);
-    int64_t k = cell_int(n);
+    int64_t k;
+    if (!index_argument(n, &k)) error_raise(ERR_INVALID_ARG, n);
     if (k == 0) return -1;
     int64_t at = int64_t(series_index_clamped(series)) + (k > 0 ? k - 1 : k);
     return at < 0 || at >= int64_t(series_buffer_length(series)) ? -1 : at;
@@ -304,7 +302,7 @@ void series_poke(Cell* series, const Cell* index, const Cell* value) {
     if (string_family_q(type) && vtype != T_CHAR) error_raise(ERR_INVALID_ARG, value);
     if (type == T_BINARY && vtype != T_CHAR && vtype != T_INTEGER) error_raise(ERR_INVALID_ARG, value);
     if (!block_family_q(type) && !string_family_q(type) && type != T_BINARY && type != T_VECTOR)
-        error_raise(ERR_NOT_DONE);
+        action_unsupported(type);
 
     uint32_t i = uint32_t(at);
     bool owned = series_notify(series, W_POKE, int32_t(i), 1);
@@ -362,8 +360,7 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     uint32_t index = series_index_clamped(series);
     uint32_t at = index;
     if (given(key)) {
-        auto find = reinterpret_cast<FindFn>(action_slot(cell_type(series), A_FIND));
-        if (!find) error_raise(ERR_NOT_DONE);
+        auto find = reinterpret_cast<FindFn>(action_lookup_value(series, A_FIND));
         Cell* probe = stack_push(series);
         const Cell* found = find(probe, key, nullptr, false, false, false, false, nullptr,
                                  nullptr, false, false, false, false);
@@ -452,7 +449,7 @@ void series_copy(Cell* series, const Cell* part, bool, const Cell*) {
     int64_t count = length - start;
     if (given(part)) {
         if (cell_type(part) == T_PAIR) {
-            int64_t x = int32_t(part->w1), y = int32_t(part->w2);
+            int64_t x = pair_x(part), y = pair_y(part);
             int64_t index = series_index(series);
             start = std::max<int64_t>(x < 0 ? index + x : index + x - 1, 0);
             count = y < x ? 0 : y - x;
@@ -512,7 +509,7 @@ const Cell* series_take(Cell* series, Cell* part, bool, bool last) {
     uint8_t type = cell_type(series);
     if (!with_part && !block_family_q(type) && !string_family_q(type) && type != T_BINARY &&
         type != T_VECTOR)
-        error_raise(ERR_NOT_DONE);
+        action_unsupported(type);
     uint32_t at = last ? length - uint32_t(count) : before ? index - uint32_t(count) : index;
 
     if (count == 0) {

@@ -79,15 +79,6 @@ void hash_index_rebuild(const Cell* series);
 // Gives a hash! value a new index of its own over its buffer.
 void hash_index_new(Cell* series);
 
-// ---- random numbers ---------------------------------------------------------------
-// The generator of the natives, installed by them: seed, and a number in
-// 1 .. limit (from the secure source when secure is set).
-struct RandomSource {
-    void (*seed)(uint32_t seed);
-    uint32_t (*next)(uint32_t limit, bool secure);
-};
-void series_random_source_set(const RandomSource& source);
-
 // ---- action functions ------------------------------------------------------------
 // Signatures of the slots that core/registry.hpp does not type: each writes
 // its result into the first argument cell unless it returns the result cell.

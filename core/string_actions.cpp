@@ -6,6 +6,7 @@
 // Action arguments arrive in data-stack cells, which never move; every value
 // made on the way (texts to add, formed values) is kept on the data stack too.
 #include "core/string.hpp"
+#include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/casefold.hpp"
 #include "core/error.hpp"
@@ -64,15 +65,13 @@ static Cell* text_push(uint32_t capacity) {
 // the remaining budget.
 static int32_t form_into(const Cell* value, Cell* target, bool part, int32_t budget) {
     CellRoot held(*value);
-    auto form = reinterpret_cast<FormMoldFn>(action_slot(cell_type(&held.cell), A_FORM));
-    if (!form) error_raise(ERR_NOT_DONE);
+    auto form = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_FORM));
     return form(&held.cell, target, false, false, false, part, budget, 0);
 }
 
 static int32_t mold_into(const Cell* value, Cell* target) {
     CellRoot held(*value);
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(&held.cell), A_MOLD));
-    if (!mold) error_raise(ERR_NOT_DONE);
+    auto mold = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_MOLD));
     return mold(&held.cell, target, false, false, false, false, 0, 0);
 }
 
@@ -908,10 +907,10 @@ static std::vector<std::u32string> text_records(const Cell* string, uint32_t ski
     return records;
 }
 
+// A record is keyed by its first character, as a block record by its first value.
 static std::u32string record_key(const std::u32string& record, bool case_) {
-    if (case_) return record;
-    std::u32string key(record);
-    for (char32_t& c : key) c = char32_t(change_char_case(uint32_t(c), false));
+    std::u32string key(record, 0, 1);
+    if (!case_) for (char32_t& c : key) c = char32_t(change_char_case(uint32_t(c), false));
     return key;
 }
 

@@ -1,6 +1,7 @@
 // The tracer state and the firing of trace events.
 #include "core/trace.hpp"
 #include "core/context.hpp"
+#include "core/error.hpp"
 #include "core/exits.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
@@ -37,6 +38,7 @@ void trace_init() {
     trace_state.mask = TRACE_DEFAULT_MASK;
     trace_state.extra_args = 0;
     trace_state.settings = 0;
+    trace_state.failed = false;
     collector_remove_root(trace_mark);
     collector_add_root(trace_mark);
 }
@@ -69,11 +71,13 @@ void trace_start(const Cell* tracer) {
     trace_state.extra_args = slots > TRACER_FIXED_ARGS ? slots - TRACER_FIXED_ARGS : 0;
     trace_state.requested = true;
     trace_state.tracing = true;
+    trace_state.failed = false;
 }
 
 void trace_stop() {
     trace_state.tracing = false;
     trace_state.requested = false;
+    trace_state.failed = false;
     cell_init(&trace_state.tracer, T_NONE);
 }
 
@@ -84,7 +88,8 @@ static void push_or_none(const Cell* value) {
 
 void trace_fire_event(uint32_t event, const Cell* block, int32_t position, const Cell* reference,
                       const Cell* value) {
-    if (!(trace_state.mask & event) || cell_type(&trace_state.tracer) != T_FUNCTION) return;
+    if (!(trace_state.mask & event) || trace_state.failed || cell_type(&trace_state.tracer) != T_FUNCTION)
+        return;
     Cell* saved_top = data_stack.top;
     CallFrame* saved_call = call_stack.top;
     uint32_t args_depth = stack_index(data_stack.args);
@@ -112,8 +117,15 @@ void trace_fire_event(uint32_t event, const Cell* block, int32_t position, const
     push_unused_refinement(trace_state.extra_args);
 
     trace_state.tracing = false;
-    ExitCode code = exec_function(&trace_state.tracer, 0,
-                                  runtime_word(W_LABEL_INTERP_CALLBACK), 0);
+    ExitCode code;
+    try {
+        code = exec_function(&trace_state.tracer, 0, runtime_word(W_LABEL_INTERP_CALLBACK), 0);
+    } catch (const LanguageError&) {
+        // The error goes on as if the traced code raised it; a tracer that
+        // failed gets no further event of this traced evaluation, end included.
+        trace_state.failed = true;
+        throw;
+    }
     if (code != EXIT_CODE_NONE) exit_throw(code);
     trace_state.tracing = true;
     stack_unwind_func_keep();

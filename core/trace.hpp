@@ -25,6 +25,7 @@ struct TraceState {
     uint32_t mask;         // event bits the tracer wants
     uint32_t extra_args;   // tracer parameters beyond the six fixed ones
     uint32_t settings;     // the tracer settings' integer that call trace masks are tested against
+    bool failed;           // the tracer raised an error: no further event until the next do/trace
 };
 extern TraceState trace_state;
 

@@ -16,6 +16,7 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/bitset.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/tuple.hpp"
 #include "runtime/collector.hpp"
 #include <algorithm>
@@ -647,8 +648,8 @@ const Cell* binary_to(Cell* proto, const Cell* spec, uint8_t) {
         stored_bytes(spec, &at, &count);
         out = bytes_push(at, count);
     } else if (type == T_IMAGE) {
-        // Pixel memory belongs to the image module, which is not built yet.
-        error_raise(ERR_NOT_DONE);
+        // The whole pixel memory, four bytes a pixel as the image keeps them.
+        out = bytes_push(reinterpret_cast<const uint8_t*>(image_pixels(spec)), image_pixel_count(spec) * 4);
     } else {
         raise_bad_to_arg(spec);
     }
@@ -757,6 +758,26 @@ static uint64_t repeated_size(uint32_t size, int32_t dup) {
     return total;
 }
 
+// A value that may read the target's own bytes (the target binary itself, or
+// a block that may hold it) is replaced in held by a new binary of its byte
+// image, since changing the target moves the bytes under it. Returns the part
+// limit that still applies to held: none once the image is taken.
+static int32_t value_apart(const Cell* series, Cell* held, int32_t part, bool only,
+                           int32_t measure, int32_t write) {
+    uint8_t type = cell_type(held);
+    bool own = type == T_BINARY && held->w2 == series->w2;
+    if (!own && type != T_BLOCK && type != T_PAREN && type != T_HASH) return part;
+    CellRoot source(*held);
+    uint32_t n = binary_value_bytes(nullptr, 0, &source.cell, part, only, measure);
+    Cell* image = stack_push_new(T_NONE);
+    binary_init(image, n);
+    binary_value_bytes(image, 0, &source.cell, part, only, write);
+    bytes_of(image)->tail += n;
+    cell_copy(image, held);
+    stack_pop(1);
+    return -1;
+}
+
 void binary_insert(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     uint32_t index = bytes_index(series);
     uint32_t length = bytes_total(series);
@@ -767,9 +788,10 @@ void binary_insert(Cell* series, const Cell* value, int32_t part, bool only, int
     uint32_t size = binary_value_bytes(nullptr, 0, &held.cell, part, only, BYTES_MEASURE);
     uint64_t total = repeated_size(size, dup);
     if (total == 0) return;
+    int32_t limit = value_apart(series, &held.cell, part, only, BYTES_MEASURE, BYTES_WRITE);
     bool owned = series_notify(series, W_APPEND, int32_t(at), int32_t(total));
     bytes_open_gap(series, at, uint32_t(total));
-    binary_value_bytes(series, at, &held.cell, part, only, BYTES_WRITE);
+    binary_value_bytes(series, at, &held.cell, limit, only, BYTES_WRITE);
     if (dup > 1) fill_repeat_pattern(bytes_of(series)->head_ptr() + at, size, dup);
     series_notify_after(owned, series, W_APPENDED, int32_t(at), part < 0 ? int32_t(total) : std::max(part, 1));
     series->w1 = append ? 0 : at + uint32_t(total);
@@ -779,18 +801,8 @@ void binary_change(Cell* series, const Cell* value, int32_t part, bool only, int
     uint32_t index = bytes_index(series);
     uint32_t length = bytes_total(series);
     uint32_t rest = length - index;
-    // A binary of this buffer is read from a copy, since the change moves the
-    // bytes under it.
     CellRoot held(*value);
-    if (cell_type(value) == T_BINARY && value->w2 == series->w2) {
-        const uint8_t* at;
-        uint32_t count;
-        stored_bytes(value, &at, &count);
-        std::vector<uint8_t> copy(at, at + count);
-        Cell* fresh = binary_load(copy.data(), count, 0);
-        cell_copy(fresh, &held.cell);
-        stack_pop(1);
-    }
+    value_apart(series, &held.cell, -1, only, BYTES_ANY, BYTES_ANY);
     uint32_t size = binary_value_bytes(nullptr, 0, &held.cell, -1, only, BYTES_ANY);
     uint64_t total = repeated_size(size, dup);
     uint32_t replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), rest)

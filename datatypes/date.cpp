@@ -3,6 +3,7 @@
 #include "datatypes/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/time.hpp"
+#include "core/actions.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
@@ -420,7 +421,9 @@ void date_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
 }
 
 void date_pick(Cell* date, const Cell* index) {
-    int32_t n = cell_type(index) == T_INTEGER ? int32_t(index->w2) : date_field_index(index);
+    int64_t number;
+    int32_t n = index_argument(index, &number) ? (number >= 1 && number <= 14 ? int32_t(number) : 0)
+                                               : date_field_index(index);
     if (n < 1 || n > 14) error_raise(ERR_OUT_OF_RANGE, index);
     date_field_make_at(date, n, date);
 }

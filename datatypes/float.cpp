@@ -4,6 +4,7 @@
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/vector.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
@@ -341,6 +342,23 @@ static double percent_from_text(const Cell* spec) {
     }
 }
 
+// A block of exactly [mantissa exponent], integers or floats: the mantissa
+// times ten to the power of the exponent truncated to an integer.
+static double float_from_block(const Cell* spec, uint8_t type) {
+    if (block_ks_length_q(spec) != 2) raise_bad_to_arg(type, spec);
+    double parts[2];
+    for (uint32_t i = 0; i < 2; i++) {
+        const Cell* part = block_ks_abs_at(spec, spec->w1 + i);
+        uint8_t t = cell_type(part);
+        if (t != T_INTEGER && t != T_FLOAT) raise_bad_to_arg(type, spec);
+        parts[i] = t == T_INTEGER ? double(cell_int(part)) : cell_double(part);
+    }
+    double exponent = std::trunc(parts[1]);
+    // A negative power divides by the positive one, which is exact for the
+    // powers of ten a double holds exactly (0.15, not 0.15000000000000002).
+    return exponent < 0 ? parts[0] / std::pow(10.0, -exponent) : parts[0] * std::pow(10.0, exponent);
+}
+
 const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
     double d;
     switch (cell_type(spec)) {
@@ -363,6 +381,9 @@ const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
     }
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
         d = type == T_PERCENT ? percent_from_text(spec) : float_from_text(spec);
+        break;
+    case T_BLOCK: case T_PAREN: case T_HASH:
+        d = float_from_block(spec, type);
         break;
     default:
         raise_bad_to_arg(type, spec);

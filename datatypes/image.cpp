@@ -180,20 +180,6 @@ void image_resize(const Cell* image, uint32_t width, uint32_t height, Cell* out)
     stack_pop(1);
 }
 
-uint32_t image_foreach_set_words(const Cell* words, const Cell* image, uint32_t count) {
-    CellRoot block(*words), source(*image);
-    uint32_t head = image_head(image);
-    for (uint32_t i = 0; i < count; i++) {
-        Cell value;
-        if (head + i < image_pixel_count(&source.cell)) image_pixel_to_tuple(image_pixels(&source.cell)[head + i], &value);
-        else none_make_at(&value);
-        Cell* word = stack_push(block_ks_abs_at(&block.cell, series_index_clamped(&block.cell) + i));
-        word_set(word, &value);
-        stack_pop(1);
-    }
-    return count;
-}
-
 // ---- make, to -----------------------------------------------------------------------------------
 
 // A copy of the rectangle at (x, y) of width x height pixels (already clipped
@@ -399,7 +385,8 @@ static int64_t pick_position(const Cell* image, const Cell* index) {
         int64_t x = pair_x(index), y = pair_y(index);
         if (x < 1 || y < 1 || x > image_width(image) || y > image_height(image)) return -1;
     }
-    int64_t n = pixel_offset(image, index, 1);
+    int64_t n;
+    if (!index_argument(index, &n)) n = pixel_offset(image, index, 1);
     if (n == 0) return -1;
     int64_t at = int64_t(image_head(image)) + (n > 0 ? n - 1 : n);
     return at < 0 || at >= count ? -1 : at;

@@ -65,11 +65,6 @@ void image_encode(const Cell* image, int32_t format, Cell* out);
 // A new image of width x height scaled from the whole image (nearest pixel).
 void image_resize(const Cell* image, uint32_t width, uint32_t height, Cell* out);
 
-// Sets the first count words of the block (from its head) to the pixels at the
-// image's index, index + 1, ... as tuples; a position past the last pixel
-// gives none. Returns count.
-uint32_t image_foreach_set_words(const Cell* words, const Cell* image, uint32_t count);
-
 // ---- actions -------------------------------------------------------------------------
 
 const Cell* image_make(Cell* proto, const Cell* spec, uint8_t type);

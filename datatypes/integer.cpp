@@ -232,13 +232,16 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
             error_raise(ERR_TYPE_LIMIT, &datatype);
         }
         break;
-    case T_TIME:
-        if (!integer_from_double(cell_double(spec) + 0.5, &n)) {
+    case T_TIME: {
+        // Whole seconds, half a second rounding away from zero on either side.
+        double seconds = cell_double(spec);
+        if (!integer_from_double(seconds < 0 ? seconds - 0.5 : seconds + 0.5, &n)) {
             Cell datatype;
             datatype_make_at(&datatype, T_INTEGER);
             error_raise(ERR_TYPE_LIMIT, &datatype);
         }
         break;
+    }
     case T_BINARY: {
         const uint8_t* bytes;
         uint32_t length;

@@ -3,6 +3,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/integer.hpp"
+#include "core/actions.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/mold_text.hpp"
@@ -273,8 +274,9 @@ void time_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
 
 void time_pick(Cell* time, const Cell* index) {
     int32_t field = -1;
+    int64_t n;
     if (word_type_q(cell_type(index))) field = time_field_index(index, time);
-    else if (cell_type(index) == T_INTEGER) field = int32_t(index->w2);
+    else if (index_argument(index, &n) && n >= 1 && n <= 3) field = int32_t(n);
     if (field < 1 || field > 3) error_raise(ERR_OUT_OF_RANGE, index);
     time_field_make_at(cell_double(time), field, time);
 }

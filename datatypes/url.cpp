@@ -245,7 +245,7 @@ void url_services_set(const UrlServices& s) { services = s; }
 
 void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, const Cell* allow, bool open,
                  Cell* out) {
-    if (!services.parse_url) error_raise(ERR_NOT_DONE);
+    if (!services.parse_url) error_raise(ERR_FEATURE_NA);  // a program without the library
     Cell* spec = stack_push_new(T_NONE);
     services.parse_url(url, spec);
     if (cell_type(spec) != T_OBJECT) {
@@ -267,7 +267,7 @@ static bool http_url_q(const Cell* url) { return string_ks_match_text_q(url, "ht
 // The HTTP request; a none result raises access error no-connect.
 static void http_request(const Cell* method, Cell* url, const Cell* headers, const Cell* data, bool binary,
                          bool lines, bool info) {
-    if (!services.http_request) error_raise(ERR_NOT_DONE);
+    if (!services.http_request) error_raise(ERR_FEATURE_NA);  // a program without the I/O layer
     Cell* result = stack_push_new(T_NONE);
     services.http_request(method, url, headers, data, binary, lines, info, result);
     if (cell_type(result) == T_NONE) {

@@ -17,5 +17,8 @@ struct LibraryBootFile {
 // Set before start by the program that carries an image; null otherwise.
 extern const LibraryBootFile* library_boot_files;
 extern uint32_t library_boot_count;
+// When the image was written, the program's build: a date in the language's
+// notation (UTC, "18-Nov-2026/23:55:34+0:00"); null without an image.
+extern const char* library_build_stamp;
 
 } // namespace kel

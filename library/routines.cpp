@@ -36,6 +36,7 @@
 #include "io/json.hpp"
 #include "io/cache.hpp"
 #include "io/http.hpp"
+#include "library/boot_image.hpp"
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
@@ -230,7 +231,7 @@ static void routine_collect_calls() {
 // Library function bodies run untraced, so "active" means a do/trace is
 // running and its events are not paused.
 static void routine_tracing_q() {
-    routine_logic_box(trace_state.requested && trace_state.mask != 0);
+    routine_logic_box(trace_state.requested && trace_state.mask != 0 && !trace_state.failed);
 }
 
 // Pauses (false) or resumes (true) the events of a running do/trace. The
@@ -243,6 +244,20 @@ static void routine_trace_set() {
     if (trace_state.requested)
         trace_state.mask = logic_get(flag) ? trace_events_mask(&trace_state.tracer) : 0;
     unset_make_at(stack_box_new(T_UNSET));
+}
+
+// ---- the build ----------------------------------------------------------------------------------
+
+// The date this program was built, or none for a program built without the
+// library's boot image (the test programs).
+static void routine_build_date() {
+    Cell* out = stack_box_new(T_NONE);
+    if (!library_build_stamp) return;
+    LexerOptions options;
+    options.one = true;
+    lexer_transcode(out, reinterpret_cast<const uint8_t*>(library_build_stamp),
+                    uint32_t(std::strlen(library_build_stamp)), options, nullptr);
+    if (cell_type(out) != T_DATE) cell_init(out, T_NONE);
 }
 
 // ---- the collector's state ---------------------------------------------------------------------
@@ -390,6 +405,7 @@ static const RoutineDef ROUTINES[] = {
     {"create-dir", "path [file!]", routine_create_dir, 0, nullptr},
     {"exists?", "path [file!]", routine_exists_q, 0, nullptr},
     {"os-info", "", routine_os_info, 0, nullptr},
+    {"build-date", "", routine_build_date, 0, nullptr},
     {"read-clipboard", "\"Return the contents of the system clipboard\"", routine_read_clipboard, 0,
      nullptr},
     {"write-clipboard", "\"Write content to the system clipboard\" data [any-type!]",

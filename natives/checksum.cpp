@@ -254,9 +254,4 @@ std::optional<ChecksumDigest> checksum_hmac(const uint8_t* message, size_t lengt
     }
 }
 
-int32_t checksum_hash_unsupported() {
-    stdout_write_c_string("** /hash support not yet implemented; algorithm TBD.\n");
-    return 0;
-}
-
 } // namespace kel

@@ -70,8 +70,4 @@ std::optional<ChecksumDigest> checksum_hmac(const uint8_t* message, size_t lengt
                                             const uint8_t* key, size_t key_length,
                                             const Cell* method);
 
-// The hash method with a key is not supported: writes a note saying so to
-// standard output and returns 0.
-int32_t checksum_hash_unsupported();
-
 } // namespace kel

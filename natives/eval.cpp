@@ -150,11 +150,14 @@ static ExitCode do_dispatch(bool expand, const Cell* position_word, const Cell* 
     }
 }
 
-// Ends the trace a do/trace started; the exit in flight survives the end event.
+// Ends the trace a do/trace started; the exit in flight survives the end
+// event. The tracer is gone afterwards even when the end event raises.
 static void do_trace_end() {
+    struct Stop {
+        ~Stop() { trace_stop(); }
+    } stop;
     uint32_t pending = runtime_record.thrown;
     trace_fire_event(TRACE_END, nullptr, -1, nullptr, nullptr);
-    trace_stop();
     runtime_record.thrown = pending;
 }
 

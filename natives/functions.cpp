@@ -88,9 +88,10 @@ static bool any_word_q(uint8_t type) {
     return type == T_WORD || type == T_SET_WORD || type == T_LIT_WORD || type == T_GET_WORD;
 }
 
-// Series whose elements are not value cells: each element is read as pick reads it.
+// Series whose elements are not value cells: each element is read as pick
+// reads it (an image's as a tuple).
 static bool element_series_q(uint8_t type) {
-    return string_family_q(type) || type == T_BINARY || type == T_VECTOR;
+    return string_family_q(type) || type == T_BINARY || type == T_VECTOR || type == T_IMAGE;
 }
 
 bool foreach_next() {
@@ -131,12 +132,8 @@ bool foreach_next_block(uint32_t n) {
         if (n != 2) error_raise(ERR_INVALID_ARG, loop_words());
         return map_foreach_next(loop_words(), cursor, n);
     }
-    if (element_series_q(type)) {
-        set_words_from_elements(cursor, loop_words(), n);
-    } else {
-        if (type == T_IMAGE) error_raise(ERR_NOT_DONE);
-        set_words(loop_words(), cursor, n, false, false, false);
-    }
+    if (element_series_q(type)) set_words_from_elements(cursor, loop_words(), n);
+    else set_words(loop_words(), cursor, n, false, false, false);
     loop_cursor()->w1 = index + n;
     return true;
 }
@@ -240,7 +237,7 @@ ExitCode native_remove_each(bool check, const int32_t*) {
 
 // Series forall walks: lists, paths, strings, binary!, vector! and image!.
 static bool forall_series_q(uint8_t type) {
-    return block_family_q(type) || element_series_q(type) || type == T_IMAGE;
+    return block_family_q(type) || element_series_q(type);
 }
 
 ExitCode native_forall(bool check, const int32_t*) {

@@ -378,9 +378,18 @@ bool lexer_unicode_space_at(const LexerState* s, uint32_t offset, uint32_t* size
 // ---- events ----------------------------------------------------------------------------------
 
 // Offset of a source position in the source's own units (characters of a
-// string!, bytes of a binary!), from the input start.
-static uint32_t source_units(const LexerState* s, uint32_t offset) {
-    return s->source_string ? utf8_count_chars(s->input, s->input + offset) : offset;
+// string!, bytes of a binary!), from the input start. Events come in source
+// order, so characters are counted on from the last position asked for: a
+// run's events cost time linear in its length.
+static uint32_t source_units(LexerState* s, uint32_t offset) {
+    if (!s->source_string) return offset;
+    if (offset < s->units_at) {
+        s->units_at = 0;
+        s->units_count = 0;
+    }
+    s->units_count += utf8_count_chars(s->input + s->units_at, s->input + offset);
+    s->units_at = offset;
+    return s->units_count;
 }
 
 static const Cell* event_word(uint32_t event) {
@@ -427,10 +436,10 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     return answer;
 }
 
-uint32_t lexer_event_mask(const Cell* spec) {
-    if (!spec || (cell_type(spec) != T_BLOCK) || block_ks_length_q(spec) < 1) return LEX_EVENTS_ALL;
+uint32_t lexer_event_mask(const Cell* spec, uint32_t otherwise) {
+    if (!spec || (cell_type(spec) != T_BLOCK) || block_ks_length_q(spec) < 1) return otherwise;
     Cell* first = block_ks_abs_at(spec, spec->w1);
-    if (cell_type(first) != T_BLOCK) return LEX_EVENTS_ALL;
+    if (cell_type(first) != T_BLOCK) return otherwise;
     static const struct { uint32_t word; uint32_t bit; } names[] = {
         {W_PRESCAN, LEX_EVENT_PRESCAN}, {W_SCAN, LEX_EVENT_SCAN}, {W_LOAD, LEX_EVENT_LOAD},
         {W_OPEN, LEX_EVENT_OPEN}, {W_CLOSE, LEX_EVENT_CLOSE}, {W_ERROR, LEX_EVENT_ERROR},
@@ -928,7 +937,7 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
             lexer_throw_error(&s, opened, s.length, LEX_MISSING_AT_END);
         }
     }
-    if (consumed) *consumed = int32_t(s.source_string ? utf8_count_chars(s.input, s.input + s.pos) : s.pos);
+    if (consumed) *consumed = int32_t(source_units(&s, s.pos));
     if (s.stopped) {
         if (o.load) none_make_at(dest);
         return LEXER_STOPPED;

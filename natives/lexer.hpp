@@ -49,10 +49,11 @@ struct LexerOptions {
 using LexerCallbackCaller = bool (*)(const Cell* callback, Cell* args);
 void lexer_callback_caller_set(LexerCallbackCaller caller);
 
-// The event mask of a callback from its spec block: when its spec's first
-// value is a block, the event words in it (prescan scan load open close
-// error); otherwise every event.
-uint32_t lexer_event_mask(const Cell* spec);
+// The event mask a block names: when its first value is a block, the event
+// words in that (prescan scan load open close error); otherwise `otherwise`.
+// A callback's mask is the one its spec names, else the one its body names,
+// else every event.
+uint32_t lexer_event_mask(const Cell* block, uint32_t otherwise = LEX_EVENTS_ALL);
 
 // Start-up: the value buffer, the Unicode-space set and the collector root.
 void lexer_init();

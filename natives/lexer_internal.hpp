@@ -71,6 +71,8 @@ struct LexerState {
     uint32_t mask;          // events the callback wants
     const Cell* source;     // rooted copy of the source series, or null
     bool source_string;     // positions are characters (string!) or bytes
+    uint32_t units_at;      // a byte offset whose character count is known (string! source)
+    uint32_t units_count;   // characters before units_at
     int32_t resume;         // where a callback moved the source's index, or -1
     bool load;              // values are built
     bool stopped;           // the run ends quietly

@@ -296,10 +296,10 @@ static void specs_load(const char* text, CellRoot& out) {
                     options, nullptr);
 }
 
-// make native! (or action!) on [spec index], set to the word; the value is
-// also appended to keep when given.
+// make native! (or action!) on [spec index], set to the word and written into
+// out (a root).
 static void callable_define(const Cell* word, const Cell* spec, uint32_t index, uint8_t type,
-                            const Cell* keep) {
+                            Cell* out) {
     CellRoot pair;
     block_make_at(&pair.cell, 2);
     block_ks_append(&pair.cell, spec);
@@ -309,12 +309,10 @@ static void callable_define(const Cell* word, const Cell* spec, uint32_t index, 
     block_ks_append(&pair.cell, &n);
     Cell proto;
     datatype_make_at(&proto, type);
-    CellRoot value;
-    dispatch_make(&proto, &pair.cell, false, &value.cell);
+    dispatch_make(&proto, &pair.cell, false, out);
     CellRoot target(*word);
     cell_type_set(&target.cell, T_WORD);
-    word_set(&target.cell, &value.cell);
-    if (keep) block_ks_append(keep, &value.cell);
+    word_set(&target.cell, out);
 }
 
 static void natives_define() {
@@ -327,21 +325,30 @@ static void natives_define() {
     for (uint32_t k = 0; k < count; k++) {
         CellRoot word(*block_ks_abs_at(&specs.cell, 2 * k));
         CellRoot spec(*block_ks_abs_at(&specs.cell, 2 * k + 1));
-        callable_define(&word.cell, &spec.cell, k + 1, T_NATIVE, &values.cell);
+        CellRoot value;
+        callable_define(&word.cell, &spec.cell, k + 1, T_NATIVE, &value.cell);
+        block_ks_append(&values.cell, &value.cell);
     }
-    natives_values_set(&values.cell);
+    callable_references_set(T_NATIVE, &values.cell);
 }
 
 static void actions_define() {
     CellRoot specs;
     specs_load(ACTION_SPECS, specs);
+    // The action values by number; the numbers without a word stay none.
+    CellRoot values;
+    block_make_at(&values.cell, int32_t(ACTIONS_TABLE_SLOTS));
+    for (uint32_t n = 0; n < ACTIONS_TABLE_SLOTS; n++) block_ks_append(&values.cell, &none_cell);
     uint32_t count = uint32_t(block_ks_length_q(&specs.cell)) / 3;
     for (uint32_t k = 0; k < count; k++) {
         CellRoot word(*block_ks_abs_at(&specs.cell, 3 * k));
         uint32_t index = block_ks_abs_at(&specs.cell, 3 * k + 1)->w2;
         CellRoot spec(*block_ks_abs_at(&specs.cell, 3 * k + 2));
-        callable_define(&word.cell, &spec.cell, index, T_ACTION, nullptr);
+        CellRoot value;
+        callable_define(&word.cell, &spec.cell, index, T_ACTION, &value.cell);
+        cell_copy(&value.cell, block_ks_abs_at(&values.cell, index - 1));
     }
+    callable_references_set(T_ACTION, &values.cell);
 }
 
 static void operators_define() {
@@ -354,6 +361,7 @@ static void operators_define() {
 }
 
 void natives_words_define() {
+    callable_references_reset();
     datatypes_define();
     typesets_define();
     logic_words_define();

@@ -1,5 +1,5 @@
-// The natives table in index order, the entry of natives not built yet and
-// the argument check that callers outside the interpreter ask for.
+// The natives table in index order and the argument check that callers
+// outside the interpreter ask for.
 #include "natives/natives.hpp"
 #include "natives/coerce.hpp"
 #include "natives/compare.hpp"
@@ -21,8 +21,6 @@
 #include "runtime/memory.hpp"
 
 namespace kel {
-
-ExitCode native_not_done(bool, const int32_t*) { error_raise(ERR_NOT_DONE); }
 
 // Index order is fixed: native! values, boot data and serialised data carry
 // the index. One line per native, its index and word in the comment.
@@ -144,23 +142,10 @@ void natives_init() {
 
 // ---- argument check ----------------------------------------------------------------------
 
-// The native! values by index, kept for the argument check (set by
-// natives_words_define through natives_values_set).
-static Cell natives_values;
-
-static void natives_values_mark() { collector_mark_values(&natives_values, &natives_values + 1); }
-
-void natives_values_set(const Cell* block) {
-    natives_values = *block;
-    collector_remove_root(natives_values_mark);
-    collector_add_root(natives_values_mark);
-}
-
 void native_arg_check(uint32_t native_index, uint32_t n) {
-    if (cell_type(&natives_values) != T_BLOCK) return;
-    SeriesBuffer* b = series_buffer(natives_values.w2);
-    if (native_index < 1 || native_index > b->length()) return;
-    CellRoot native(reinterpret_cast<const Cell*>(b->head_ptr())[native_index - 1]);
+    const Cell* own = callable_reference(T_NATIVE, native_index);
+    if (!own) return;
+    CellRoot native(*own);
     Node cache = args_cache_build(&native.cell);
     SeriesBuffer* cb = series_buffer(cache);
     const Cell* cells = reinterpret_cast<const Cell*>(cb->head_ptr());

@@ -7,17 +7,13 @@
 
 namespace kel {
 
-// Fills the natives table with the 107 natives in index order; an index whose
-// native is not built yet holds an entry raising internal error not-done.
+// Fills the natives table with the 107 natives in index order.
 void natives_init();
 
 // Sets the global words of the built-in values: every datatype, the standard
 // typesets, the logic and none words, the 107 natives, the actions and the
 // infix operators. Needs the lexer and the stacks; evaluates nothing.
 void natives_words_define();
-
-// Keeps the block of the native! values in index order for native_arg_check.
-void natives_values_set(const Cell* block);
 
 // ---- entries, by file --------------------------------------------------------------------
 // Each follows the calling convention of core/natives_table.hpp.
@@ -54,9 +50,6 @@ ExitCode native_compose(bool check, const int32_t* refinements);
 ExitCode native_stats(bool check, const int32_t* refinements);
 ExitCode native_bind(bool check, const int32_t* refinements);
 ExitCode native_in(bool check, const int32_t* refinements);
-
-// An entry for a native that is not built yet: raises internal error not-done.
-ExitCode native_not_done(bool check, const int32_t* refinements);
 
 // ---- shared steps ------------------------------------------------------------------------
 

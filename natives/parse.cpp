@@ -42,6 +42,7 @@
 #include "natives/natives.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/start.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -851,7 +852,8 @@ Step complete_entry(ParseRun& r) {
         r.cmp = int32_t(e[0].w1);
         break;
     default:
-        error_raise(ERR_NOT_DONE);
+        // Only the codes above are ever pushed: another is a fault of this program.
+        runtime_error_exit(RUNTIME_NO_SWITCH_MATCH, e);
     }
     if (!parse_trace(r, EV_POP)) return STOP;
     entry_drop();

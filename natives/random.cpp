@@ -3,7 +3,6 @@
 // rejection sampling.
 #include "natives/random.hpp"
 #include "core/error.hpp"
-#include "core/series.hpp"
 #include "runtime/platform/platform.hpp"
 
 #include <climits>
@@ -22,15 +21,7 @@ constexpr uint32_t MT_LOWER = 0x7FFFFFFFu;   // the bits taken from state[i + 1]
 static uint32_t mt_state[MT_WORDS];
 static uint32_t mt_index = MT_WORDS + 1;
 
-// The series actions (random, random/only) draw through this source.
-static uint32_t random_series_next(uint32_t limit, bool secure) {
-    return uint32_t(random_in_range(secure, int32_t(limit)));
-}
-
-void random_init() {
-    random_mt_seed(RANDOM_START_SEED);
-    series_random_source_set(RandomSource{random_mt_seed, random_series_next});
-}
+void random_init() { random_mt_seed(RANDOM_START_SEED); }
 
 void random_mt_seed(uint32_t seed) {
     mt_state[0] = seed;

@@ -9,8 +9,8 @@ namespace kel {
 // Seed the generator starts with.
 constexpr uint32_t RANDOM_START_SEED = 19650218u;
 
-// Seeds the generator with RANDOM_START_SEED and installs it as the source of
-// the series actions; runs once during runtime initialisation.
+// Seeds the generator with RANDOM_START_SEED; runs once during runtime
+// initialisation.
 void random_init();
 // Reseeds the generator; the next draw regenerates the whole state first.
 void random_mt_seed(uint32_t seed);

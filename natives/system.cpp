@@ -21,7 +21,9 @@
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/url.hpp"
 #include "io/cmdline.hpp"
 #include "io/compression/framing.hpp"
 #include "io/files.hpp"
@@ -29,6 +31,7 @@
 #include "gui/module.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
+#include "runtime/platform/process.hpp"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -138,11 +141,10 @@ ExitCode native_checksum(bool check, const int32_t* refinements) {
         return EXIT_CODE_NONE;
     }
     if (spec) {
+        // A hash of a given table size has no algorithm: refused, as the hash
+        // method is without /with, never answered with a made-up number.
         uint8_t type = cell_type(spec);
-        if (type == T_INTEGER) {
-            integer_box(checksum_hash_unsupported());
-            return EXIT_CODE_NONE;
-        }
+        if (type == T_INTEGER) raise_with_refine(spec);
         if (type != T_STRING && type != T_BINARY) error_raise(ERR_INVALID_ARG, spec);
         if (method_is(method, CHECKSUM_W_HASH)) raise_with_refine(spec);
         std::vector<uint8_t> key = native_value_bytes(spec);
@@ -294,11 +296,36 @@ ExitCode native_call(bool check, const int32_t* refinements) {
     return EXIT_CODE_NONE;
 }
 
-// ---- front ends whose back ends this runtime does not have yet -------------------------------
+// ---- browse ---------------------------------------------------------------------------------
 
+// Opens a URL or a file with the desktop's opener, xdg-open, given the URL
+// (percent-encoded as it molds) or the local file name as its one argument,
+// never through a shell, and started in a session of its own, not waited
+// for. Without an opener the target cannot be opened: access error cannot-open.
 ExitCode native_browse(bool check, const int32_t*) {
     args_check(check, N_BROWSE, 1);
-    error_raise(ERR_NOT_DONE);
+    Cell* target = data_stack.args;
+    std::string text;
+    if (cell_type(target) == T_FILE) {
+        if (!file_to_local(target, &text)) error_raise(ERR_CANNOT_OPEN, target);
+        // A relative name that looks like an option stays a name.
+        if (!text.empty() && text[0] == '-') text = "./" + text;
+    } else {
+        CellRoot encoded;
+        string_make_at(&encoded.cell, 16);
+        url_enhex(target, &encoded.cell, ENHEX_URL);
+        std::vector<uint8_t> bytes = native_value_bytes(&encoded.cell);
+        text.assign(bytes.begin(), bytes.end());
+    }
+    if (text.empty() || text.find('\0') != std::string::npos) error_raise(ERR_CANNOT_OPEN, target);
+    ProcessRequest request;
+    request.argv = {"xdg-open", text};
+    request.input.kind = request.output.kind = request.error.kind = StreamKind::null;
+    request.wait = false;
+    request.detached = true;
+    if (process_run(&request).outcome != ProcessOutcome::exited) error_raise(ERR_CANNOT_OPEN, target);
+    stack_box_new(T_UNSET);
+    return EXIT_CODE_NONE;
 }
 
 // ---- compress and decompress ---------------------------------------------------------------
@@ -441,8 +468,9 @@ ExitCode native_transcode(bool check, const int32_t* refinements) {
     if (callback) {
         Cell* spec = stack_push_new(T_NONE);
         series_make_at(spec, T_BLOCK, function_spec(callback), 0);
+        Cell* body = stack_push(function_more_cell(callback, MORE_BODY));
         options.callback = callback;
-        options.event_mask = lexer_event_mask(spec);
+        options.event_mask = lexer_event_mask(spec, lexer_event_mask(body));
         lexer_callback_caller_set(transcode_trace_call);
     }
     int32_t consumed = 0;

@@ -38,6 +38,7 @@ namespace kel {
 
 const LibraryBootFile* library_boot_files = nullptr;
 uint32_t library_boot_count = 0;
+const char* library_build_stamp = nullptr;
 
 // Flags every block and paren of the loaded code, deep, as library code.
 static void library_flag(Node node) {

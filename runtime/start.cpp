@@ -98,7 +98,7 @@ static void runtime_start() {
 #endif
 }
 
-// ---- initialisation steps of subsystems that are not built yet -------------
+// ---- initialisation steps --------------------------------------------------
 // The symbol series, the global context, the case-folding tables, the symbol
 // index, then the words of the type names and of the runtime's vocabulary.
 static void global_tables_new() {
@@ -115,8 +115,8 @@ static void stacks_init() {
     cycles_init();
     native_stack_guard_init(runtime_record.stack_base);
 }
-// Until the boot data carries them, the words of the built-in values
-// (datatypes, typesets, natives, actions, operators) are made from source.
+// The words of the built-in values (datatypes, typesets, natives, actions,
+// operators) are made from their spec texts.
 static void boot_data_decode() { natives_words_define(); }
 
 void runtime_init() {

@@ -19,6 +19,8 @@
 #include "runtime/start.hpp"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,6 +60,21 @@ static std::vector<uint8_t> file_stream(const LibraryText& file) {
     return bytes;
 }
 
+// The build's date and time in the language's date notation, UTC: now, or the
+// time SOURCE_DATE_EPOCH names (reproducible builds).
+static std::string build_stamp() {
+    std::time_t now = std::time(nullptr);
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) now = std::time_t(std::strtoll(epoch, nullptr, 10));
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[48];
+    std::snprintf(text, sizeof text, "%d-%s-%d/%d:%02d:%02d+0:00", utc.tm_mday, months[utc.tm_mon],
+                  utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: kel_boot_writer OUTPUT.cpp\n");
@@ -91,7 +108,8 @@ int main(int argc, char** argv) {
         << entries.str() << "};\n\n"
         << "// Installed before main, so that start-up finds it.\n"
         << "static const bool boot_installed = (library_boot_files = boot_files,\n"
-        << "                                    library_boot_count = " << library_text_count << ", true);\n\n"
+        << "                                    library_boot_count = " << library_text_count << ",\n"
+        << "                                    library_build_stamp = \"" << build_stamp() << "\", true);\n\n"
         << "} // namespace kel\n";
     std::string content = out.str();
     std::ifstream old(argv[1], std::ios::binary);

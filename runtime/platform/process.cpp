@@ -238,7 +238,9 @@ static int child_spawn(const ProcessRequest& request, StreamEnds* ends, pid_t* p
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (request.detached) flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attributes, flags);
     std::vector<char*> argv;
     for (const std::string& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -30,6 +30,7 @@ struct ProcessRequest {
     std::vector<std::string> argv;
     ProcessStream input, output, error;
     bool wait = true;           // wait for the end; forced by any pipe
+    bool detached = false;      // in a session of its own: no terminal signal of ours reaches it
     int32_t timeout_ms = -1;    // with wait: kill the child after this long; -1: never
 };
 

@@ -304,6 +304,32 @@ TEST_F(HashTableTest, NodeKeysFollowTheirNodes) {
     EXPECT_EQ(hashtable_record(table.node)->count, 19u);
 }
 
+// Repeated keys share chains (series of positions listed in the table): with
+// every allocation collecting and renumbering nodes, entering, finding,
+// shifting and copying them keeps every chain reachable and its positions right.
+TEST_F(HashTableTest, ChainsOfRepeatedKeysSurviveTortureCollections) {
+    bool torture = memory.torture;
+    memory_torture_set(true);
+    CellRoot block;
+    block_make(&block.cell, nullptr, 0);
+    HashTableRoot table(hashtable_init(block.cell.w2, 4, HASH_BLOCK));
+    for (int32_t i = 0; i < 50; i++) {
+        *cell_series_append(block.cell.w2) = integer_cell(i % 7);
+        hashtable_put_cell(table.node, uint32_t(i));
+    }
+    HashTableRoot twin(hashtable_copy(table.node, block.cell.w2));
+    memory_torture_set(torture);
+    // The positions holding key, from a start upward and from the end downward.
+    auto first_from = [](int32_t key, int32_t p) { while (p % 7 != key) p++; return p; };
+    auto last = [](int32_t key) { int32_t p = 49; while (p % 7 != key) p--; return p; };
+    for (int32_t key = 0; key < 7; key++) {
+        Cell k = integer_cell(key);
+        EXPECT_EQ(hashtable_get(table.node, &k, 0, 1, CMP_EQUAL, false, false), key);
+        EXPECT_EQ(hashtable_get(table.node, &k, 0, 1, CMP_EQUAL, false, true), last(key));
+        EXPECT_EQ(hashtable_get(twin.node, &k, 10, 1, CMP_EQUAL, false, false), first_from(key, 10));
+    }
+}
+
 TEST_F(HashTableTest, ChurnCleansUpAtTheSameSize) {
     HashTableRoot table(hashtable_init(0, 4, HASH_NODES, 1));
     for (int i = 0; i < 200; i++) {

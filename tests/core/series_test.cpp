@@ -1,4 +1,5 @@
 #include "tests/core/block_fixture.hpp"
+#include "datatypes/pair.hpp"
 
 using namespace kel;
 using namespace kel::testing;
@@ -121,9 +122,7 @@ TEST_F(SeriesTest, Take) {
 TEST_F(SeriesTest, CopyWithPart) {
     Cell* b = load_block("a b c d e");
     Cell* s = at_index(b, 1);
-    Cell* pair = stack_push_new(T_PAIR);
-    pair->w1 = 2;
-    pair->w2 = 4;
+    Cell* pair = pair_init(stack_push_new(T_PAIR), 2, 4);
     series_copy(s, pair, false, nullptr);
     EXPECT_EQ(mold_of(*s), "[c d]");
     s = at_index(b, 3);

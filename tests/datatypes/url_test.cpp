@@ -165,7 +165,7 @@ TEST_F(Url, HttpReadAndWriteBuildTheRequest) {
     Cell* url = url_push("https://kel.dev");
     Cell part = integer_cell(1);
     EXPECT_EQ(raised_code([&] { url_read(url, nullptr, nullptr, false, false, false, nullptr); }),
-              INTERNAL_ERROR + ERR_NOT_DONE);  // no service installed
+              INTERNAL_ERROR + ERR_FEATURE_NA);  // no service installed
     url_services_set({record_request, nullptr});
     recorded = Recorded{};
     url_read(url, nullptr, nullptr, false, false, false, nullptr);

@@ -180,12 +180,5 @@ TEST_F(ChecksumTest, MethodWordsAndCodes) {
     expect_error(ErrorCategory::script, ERR_INVALID_ARG, [&] { checksum_method_code(&other); });
 }
 
-TEST_F(ChecksumTest, HashWithKeyIsReported) {
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(checksum_hash_unsupported(), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "** /hash support not yet implemented; algorithm TBD.\n");
-}
-
 } // namespace
 } // namespace kel::testing

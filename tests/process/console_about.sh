@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The console's about window shows the version and the date the program was
+# built (system/build/date), as the layout builds it on a virtual display.
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/screen.sh"
+kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+dir=$(mktemp -d)
+SCREEN_CLEANUP="$dir"
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "$1"; cat "$dir/out" 2>/dev/null; exit 1; }
+
+screen_leak_suppressions "$dir/leaks.supp"
+screen_start || exit 0
+
+# The window is laid out for real; showing it is left out, so its faces are
+# read where view would have received them.
+cat > "$dir/about.kel" <<'KEL'
+Kel []
+gui-console-make
+shown: none
+view: func [face /flags options] [shown: face]
+center-face: func [face /with other] [face]
+gui-console-ctx/display-about
+foreach face shown/pane [if string? face/text [print face/text]]
+print ["date:" system/build/date]
+KEL
+timeout 120 "$kel" "$dir/about.kel" > "$dir/out" 2>&1 || fail "about.kel failed"
+date=$(sed -n 's/^date: //p' "$dir/out")
+[ -n "$date" ] && [ "$date" != "none" ] || fail "system/build/date is not set"
+grep -qx "Build [0-9.]* - $date" "$dir/out" || fail "the about window does not show the build date"
+exit 0
