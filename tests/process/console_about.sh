@@ -18,8 +18,10 @@ cat > "$dir/about.kel" <<'KEL'
 Kel []
 gui-console-make
 shown: none
-view: func [face /flags options] [shown: face]
-center-face: func [face /with other] [face]
+; The library's own words, which a script's globals do not reach.
+library-word: func [name [word!]] [bind name first find body-of :send-event 'send-event-os]
+set library-word 'view func [face /flags options] [shown: face]
+set library-word 'center-face func [face /with other] [face]
 gui-console-ctx/display-about
 foreach face shown/pane [if string? face/text [print face/text]]
 print ["date:" system/build/date]
