@@ -102,7 +102,7 @@ import json, math, random, struct, sys
 d = sys.argv[1]
 rng = random.Random(28)
 values = []
-while len(values) < 10000:
+while len(values) < 1000:
     if len(values) % 2:
         values.append(round(rng.uniform(-1000, 1000), rng.randint(0, 4)))
     else:
