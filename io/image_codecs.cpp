@@ -29,12 +29,12 @@ ImageContainer image_container_sniff(const uint8_t* b, size_t n) {
 
 // ---- BMP -------------------------------------------------------------------------------------
 // Reads the core (12-byte) and info (40 to 124-byte) headers with 1, 4, 8, 16,
-// 24 and 32 bits per pixel, uncompressed or with bit-field masks; rows bottom
-// up or (negative height) top down. Writes 32 bits per pixel with an alpha
-// mask in a 108-byte header, bottom up.
+// 24 and 32 bits per pixel, uncompressed, with bit-field masks or (4 and 8
+// bits) run-length encoded; rows bottom up or (negative height) top down.
+// Writes 32 bits per pixel with an alpha mask in a 108-byte header, bottom up.
 
 constexpr uint32_t BMP_FILE_HEADER = 14;
-constexpr uint32_t BMP_RGB = 0, BMP_BITFIELDS = 3, BMP_ALPHABITFIELDS = 6;
+constexpr uint32_t BMP_RGB = 0, BMP_RLE8 = 1, BMP_RLE4 = 2, BMP_BITFIELDS = 3, BMP_ALPHABITFIELDS = 6;
 
 static uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 static uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
@@ -58,6 +58,49 @@ static BmpChannel bmp_channel(uint32_t mask) {
 static uint32_t bmp_channel_value(const BmpChannel& c, uint32_t word) {
     if (c.max == 0) return 0;
     return uint32_t((uint64_t((word & c.mask) >> c.shift) * 255 + c.max / 2) / c.max);
+}
+
+// Run-length data of 4 or 8 bits per pixel: byte pairs of a count and a colour
+// index (for 4 bits two indexes in the nibbles, used in turn), or, after a
+// count of 0, an escape: 0 ends the line, 1 the bitmap, 2 moves right and
+// down by the next two bytes, and n >= 3 is followed by n indexes as they
+// are (padded to an even byte count). Pixels the data never reaches keep
+// colour index 0; runs past a row's end are dropped. Data that ends early
+// leaves the rest as it is.
+static void bmp_decode_rle(const uint8_t* data, size_t length, uint32_t bits, const uint32_t* palette,
+                           uint32_t palette_size, bool top_down, DecodedImage* out) {
+    uint32_t width = out->width, height = out->height;
+    auto colour = [&](uint32_t index) { return index < palette_size ? palette[index] : PIXEL_OPAQUE; };
+    std::fill(out->pixels.begin(), out->pixels.end(), colour(0));
+    uint64_t x = 0, y = 0;  // y counts the stored rows, the first being the bottom one unless top down
+    auto put = [&](uint32_t index) {
+        if (x < width) out->pixels[size_t(top_down ? y : height - 1 - y) * width + x] = colour(index);
+        x++;
+    };
+    auto nibble = [](const uint8_t* from, uint32_t i) { return i & 1 ? from[i / 2] & 15u : uint32_t(from[i / 2] >> 4); };
+    size_t p = 0;
+    while (y < height && length - p >= 2) {
+        uint32_t count = data[p], value = data[p + 1];
+        p += 2;
+        if (count) {
+            for (uint32_t i = 0; i < count; i++) put(bits == 8 ? value : i & 1 ? value & 15 : value >> 4);
+        } else if (value == 0) {
+            x = 0;
+            y++;
+        } else if (value == 1) {
+            return;
+        } else if (value == 2) {
+            if (length - p < 2) return;
+            x += data[p];
+            y += data[p + 1];
+            p += 2;
+        } else {
+            size_t bytes = bits == 8 ? value : (value + 1) / 2;
+            if (length - p < bytes) return;
+            for (uint32_t i = 0; i < value; i++) put(bits == 8 ? data[p + i] : nibble(data + p, i));
+            p += std::min(length - p, (bytes + 1) & ~size_t(1));
+        }
+    }
 }
 
 static bool bmp_decode(const uint8_t* bytes, size_t length, DecodedImage* out) {
@@ -98,8 +141,10 @@ static bool bmp_decode(const uint8_t* bytes, size_t length, DecodedImage* out) {
         green = bmp_channel(le32(bytes + at + 4));
         blue = bmp_channel(le32(bytes + at + 8));
         if (masks == 4) alpha = bmp_channel(le32(bytes + at + 12));
+    } else if (compression == BMP_RLE8 || compression == BMP_RLE4) {
+        if (bits != (compression == BMP_RLE8 ? 8u : 4u)) return false;
     } else if (compression != BMP_RGB) {
-        return false;  // run-length and embedded formats are not read
+        return false;  // embedded JPEG and PNG are not read
     } else if (bits == 16) {
         red = bmp_channel(0x7C00);
         green = bmp_channel(0x03E0);
@@ -130,8 +175,14 @@ static bool bmp_decode(const uint8_t* bytes, size_t length, DecodedImage* out) {
         palette_size = entries;
     }
 
+    if (data_offset > length) return false;
+    if (compression == BMP_RLE8 || compression == BMP_RLE4) {
+        frame_allocate(out, uint32_t(width), uint32_t(height));
+        bmp_decode_rle(bytes + data_offset, length - data_offset, bits, palette, palette_size, top_down, out);
+        return true;
+    }
     uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
-    if (data_offset > length || (length - data_offset) / stride < uint64_t(height)) return false;
+    if ((length - data_offset) / stride < uint64_t(height)) return false;
     frame_allocate(out, uint32_t(width), uint32_t(height));
     bool any_alpha = false;
     for (uint32_t y = 0; y < height; y++) {

@@ -76,16 +76,30 @@ static bool call_redirect(Cell* value, bool input, ProcessStream* stream) {
     return true;
 }
 
+// The text in single quotes, for the shell to take as one word.
+static std::string shell_quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
 // Starts the request's program, through the shell when asked or when it is
-// not found. The exit status, the process id or -1.
-static int32_t call_run(const std::string& command, bool wait, bool shell,
+// not found. A command that is a program's path (a file!) is that one
+// program, whatever it holds; other command text is split into words. The
+// exit status, the process id or -1.
+static int32_t call_run(const std::string& command, bool program, bool wait, bool shell,
                         ProcessRequest* request) {
     request->wait = wait;
-    request->argv = shell ? std::vector<std::string>{"/bin/sh", "-c", command}
-                          : call_command_split(command);
+    std::string shell_text = program ? shell_quoted(command) : command;
+    if (shell) request->argv = {"/bin/sh", "-c", shell_text};
+    else if (program) request->argv = {command};
+    else request->argv = call_command_split(command);
     ProcessResult result = process_run(request);
     if (result.outcome == ProcessOutcome::not_found && !shell) {
-        request->argv = {"/bin/sh", "-c", command};
+        request->argv = {"/bin/sh", "-c", shell_text};
         result = process_run(request);
     }
     return result.outcome == ProcessOutcome::exited ? result.status : -1;
@@ -120,7 +134,7 @@ int32_t call_process(Cell* command, bool wait, bool show, bool console, bool she
         !call_redirect(output, false, &request.output) || !call_redirect(error, false, &request.error))
         return -1;
     bool redirected = input || output || error;
-    int32_t status = call_run(text, wait || redirected, shell, &request);
+    int32_t status = call_run(text, cell_type(command) == T_FILE, wait || redirected, shell, &request);
     if (status == -1) return -1;
     if (output && request.output.kind == StreamKind::pipe) call_decode_output(output, request.output.bytes);
     if (error && request.error.kind == StreamKind::pipe) call_decode_output(error, request.error.bytes);

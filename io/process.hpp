@@ -16,9 +16,10 @@ void call_init_buffer();
 // Runs command (a string! or file!, from its position). wait: wait for the
 // end, also forced by any redirection. show: has no effect on this host (a
 // child opens no window of its own). console raises internal error not-done.
-// shell: the command goes to "/bin/sh -c" as it stands; otherwise it is split
-// into words (blanks and tabs separate, double quotes group) and a program
-// that is not found is retried through the shell. input, output and error are
+// shell: the command goes to "/bin/sh -c" as it stands; otherwise a string!
+// is split into words (blanks and tabs separate, double quotes group), a
+// file! names one program (blanks and all), and a program that is not found
+// is retried through the shell. input, output and error are
 // argument cells or null: a file! redirects to or from that file (output
 // appended), a string! or binary! input is fed to the child (a string as
 // UTF-8), a string! or binary! output or error receives what the child wrote.

@@ -486,12 +486,19 @@ static uint32_t excerpt_end(const LexerState* s, uint32_t start) {
     return p < s->length ? p : s->length;
 }
 
+struct LexerDeferredError {
+    bool set = false;
+    SyntaxError id = ERR_INVALID;
+    CellRoot args[3];
+};
+
 void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code) {
     if (!s->load) {
         s->token_type = LEXER_STOPPED;
         s->stopped = true;
         return;
     }
+    bool go_on = false;
     if (s->callback && (s->mask & LEX_EVENT_ERROR)) {
         uint8_t best = code > 0 ? uint8_t(code) : s->pending_type ? s->pending_type
                      : s->token_type ? s->token_type : uint8_t(T_ERROR);
@@ -500,15 +507,20 @@ void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code
             s->stopped = true;
             return;
         }
+        go_on = s->deferred != nullptr;
     }
     if (start > s->length) start = s->length;
+    Cell* top = data_stack.top;
     char line[32];
     int n = std::snprintf(line, sizeof line, "(line %d)", s->line);
-    Cell* line_text = push_text(reinterpret_cast<const uint8_t*>(line), reinterpret_cast<const uint8_t*>(line) + n);
+    Cell* args[3] = {};
+    args[0] = push_text(reinterpret_cast<const uint8_t*>(line), reinterpret_cast<const uint8_t*>(line) + n);
     Cell* excerpt = push_text(s->input + start, s->input + excerpt_end(s, start));
-    if (code == LEX_BAD_CHAR) error_raise(ERR_BAD_CHAR, line_text, excerpt);
-    if (code == LEX_MALCONSTRUCT) error_raise(ERR_MALCONSTRUCT, line_text, excerpt);
-    if (code == LEX_MISSING || code == LEX_MISSING_AT_END) {
+    SyntaxError id = ERR_INVALID;
+    if (code == LEX_BAD_CHAR || code == LEX_MALCONSTRUCT) {
+        id = code == LEX_BAD_CHAR ? ERR_BAD_CHAR : ERR_MALCONSTRUCT;
+        args[1] = excerpt;
+    } else if (code == LEX_MISSING || code == LEX_MISSING_AT_END) {
         uint8_t at = 0;
         if (code == LEX_MISSING && s->token_end < s->length) at = s->input[s->token_end];
         char missing = 0;
@@ -517,12 +529,25 @@ void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code
         case T_PAREN: case T_POINT2D: missing = at == ')' ? '(' : ')'; break;
         default: break;
         }
-        Cell* what = push_text(reinterpret_cast<const uint8_t*>(&missing),
-                               reinterpret_cast<const uint8_t*>(&missing) + (missing ? 1 : 0));
-        error_raise(ERR_MISSING, line_text, what, excerpt);
+        id = ERR_MISSING;
+        args[1] = push_text(reinterpret_cast<const uint8_t*>(&missing),
+                            reinterpret_cast<const uint8_t*>(&missing) + (missing ? 1 : 0));
+        args[2] = excerpt;
+    } else {
+        args[1] = datatype_push(uint8_t(code));
+        args[2] = excerpt;
     }
-    Cell* type = datatype_push(uint8_t(code));
-    error_raise(ERR_INVALID, line_text, type, excerpt);
+    if (!go_on) error_raise(id, args[0], args[1], args[2]);
+    // The latest error is kept, so that it names the place the callback saw last.
+    LexerDeferredError* kept = s->deferred;
+    kept->set = true;
+    kept->id = id;
+    for (int i = 0; i < 3; i++) {
+        if (args[i]) cell_copy(args[i], &kept->args[i].cell);
+        else cell_init(&kept->args[i].cell, T_NONE);
+    }
+    data_stack.top = top;
+    s->stopped = s->skipping = true;
 }
 
 // ---- structure --------------------------------------------------------------------------------
@@ -585,28 +610,28 @@ static void close_series(LexerState* s, uint8_t want, uint32_t start, uint32_t e
     }
     uint8_t made = path_type_q(want) ? want : type;
     uint32_t enclosing = lexer_cell_at(marker)->w1;
-    if (s->load) {
-        Cell* out = lexer_cell_at(marker);
-        uint32_t first = s->base;
-        if (made == T_MAP) {
-            Cell block;
-            cell_init(&block, T_BLOCK);
-            series_from_values(s, first, T_BLOCK, &block);
-            lexer_cell_at(marker)->header &= CELL_NEWLINE;
-            s->tail = marker + 1;
-            lexer_map_make(s, &block, opened, end);
-            if (s->stopped) return;
-        } else {
-            series_from_values(s, first, made, out);
-            s->tail = marker + 1;
-        }
-        (void)out;
-    } else {
-        s->tail = marker;
-    }
+    uint32_t first = s->base;
+    if (!s->load) s->tail = marker;
     s->base = enclosing;
     s->token_type = made;
     s->start_state = path_type_q(open_type(s)) ? S_PATH : S_START;
+    if (!s->load) return;
+    if (made != T_MAP) {
+        series_from_values(s, first, made, lexer_cell_at(marker));
+        s->tail = marker + 1;
+        return;
+    }
+    // The items become a block in the marker's cell, then a map in its place.
+    CellRoot block;
+    cell_init(&block.cell, T_BLOCK);
+    series_from_values(s, first, T_BLOCK, &block.cell);
+    Cell* out = lexer_cell_at(marker);
+    out->header = (out->header & CELL_NEWLINE) | T_BLOCK;
+    out->w1 = 0;
+    out->w2 = block.cell.w2;
+    out->w3 = 0;
+    s->tail = marker + 1;
+    lexer_map_make(s, &block.cell, opened, end);
 }
 
 // The point-literal test after a "(": number bytes up to a "," (or the end).
@@ -796,8 +821,53 @@ static uint32_t token_resume(uint32_t kind, uint32_t end) {
     }
 }
 
-static void lexer_scan(LexerState* s, bool one, bool prescan) {
+// Closes the innermost open series quietly with the values read so far (a
+// map's items as a block): what a run keeps of a series an error left open.
+static void close_open_series(LexerState* s) {
+    uint32_t marker = s->base - 1;
+    uint8_t type = uint8_t(lexer_cell_at(marker)->w2);
+    uint32_t enclosing = lexer_cell_at(marker)->w1;
+    if (s->load) {
+        series_from_values(s, s->base, type == T_MAP ? uint8_t(T_BLOCK) : type, lexer_cell_at(marker));
+        s->tail = marker + 1;
+    } else {
+        s->tail = marker;
+    }
+    s->base = enclosing;
+}
+
+// After a token whose error the callback went on past: drops what the token
+// left behind, closes a path or braced string it was in, and moves past it
+// (or where the callback moved the input), always forward.
+static void lexer_recover(LexerState* s) {
+    s->stopped = s->skipping = false;
+    s->pending_type = 0;
+    s->pending_code = -1;
+    if (s->tail > s->token_tail) {
+        s->tail = s->token_tail;
+        if (s->base > s->tail) s->base = s->token_base;
+    }
+    while (s->base > s->head && path_type_q(open_type(s))) close_open_series(s);
+    s->brace_start = -1;
+    s->brace_depth = 0;
+    s->brace_flags = 0;
+    s->start_state = S_START;
+    uint32_t after = s->pos > s->token_end ? s->pos : s->token_end;
+    if (s->resume >= 0) {
+        after = uint32_t(s->resume);
+        s->resume = -1;
+    }
+    if (after <= s->token_start && s->token_start < s->length) {
+        uint32_t size = utf8_lead_size(s->input[s->token_start]);
+        after = s->token_start + (size ? size : 1);
+    }
+    s->pos = after < s->length ? after : s->length;
+}
+
+static void lexer_scan_tokens(LexerState* s, bool one, bool prescan) {
     while (s->pos < s->length && !s->stopped) {
+        s->token_tail = s->tail;
+        s->token_base = s->base;
         uint32_t state = s->start_state;
         uint32_t flags = 0, p = s->pos, token = p;
         int32_t lines_before = 0;
@@ -881,6 +951,14 @@ static void lexer_scan(LexerState* s, bool one, bool prescan) {
         lexer_throw_error(s, uint32_t(s->brace_start), s->length, T_STRING);
 }
 
+static void lexer_scan(LexerState* s, bool one, bool prescan) {
+    lexer_scan_tokens(s, one, prescan);
+    while (s->stopped && s->skipping) {
+        lexer_recover(s);
+        lexer_scan_tokens(s, one, prescan);
+    }
+}
+
 // ---- entry points ---------------------------------------------------------------------------------
 
 // Links a state at the end of the chain for the life of a run.
@@ -921,6 +999,8 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
     s.source = o.source ? &source.cell : nullptr;
     s.source_string = o.source && cell_type(o.source) != T_BINARY;
     s.load = o.load && o.scan;
+    LexerDeferredError deferred;
+    s.deferred = &deferred;
     bool prescan = !o.scan;
 
     lexer_scan(&s, o.one, prescan);
@@ -935,6 +1015,11 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
             uint32_t opened = marker->w3;
             s.token_end = s.length;
             lexer_throw_error(&s, opened, s.length, LEX_MISSING_AT_END);
+            // Gone on past: every series still open keeps what it read.
+            if (s.skipping) {
+                s.stopped = s.skipping = false;
+                while (s.base != s.head) close_open_series(&s);
+            }
         }
     }
     if (consumed) *consumed = int32_t(source_units(&s, s.pos));
@@ -960,6 +1045,12 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
             cell_init(dest, T_BLOCK);
             series_from_values(&s, s.head, T_BLOCK, dest);
         }
+    }
+    if (deferred.set) {
+        const Cell* args[3];
+        for (int i = 0; i < 3; i++)
+            args[i] = cell_type(&deferred.args[i].cell) == T_NONE ? nullptr : &deferred.args[i].cell;
+        error_raise(deferred.id, args[0], args[1], args[2]);
     }
     return s.token_type ? s.token_type : s.last_type;
 }

@@ -42,6 +42,10 @@ constexpr int32_t LEX_MALCONSTRUCT = -2;
 constexpr int32_t LEX_MISSING = -3;
 constexpr int32_t LEX_MISSING_AT_END = -4;
 
+// The latest error of a run whose callback chose to go on past it: raised
+// once the run has delivered its values.
+struct LexerDeferredError;
+
 // One running lexer. Positions are byte offsets into the run's private copy
 // of the input; value positions are cell indices into the shared value buffer.
 struct LexerState {
@@ -75,7 +79,11 @@ struct LexerState {
     uint32_t units_count;   // characters before units_at
     int32_t resume;         // where a callback moved the source's index, or -1
     bool load;              // values are built
-    bool stopped;           // the run ends quietly
+    bool stopped;           // the run ends quietly, or (skipping) leaves the current token
+    bool skipping;          // the callback went on past an error: the run resumes after the token
+    uint32_t token_tail;    // tail and base before the current token, to drop what a failed
+    uint32_t token_base;    // token left behind
+    LexerDeferredError* deferred;  // where an error the run goes on past is kept
 };
 
 // The signature of every scanner and loader.
@@ -93,7 +101,9 @@ Cell* lexer_cell_at(uint32_t index);
 
 // The error report: raises the syntax error for the code at the token, or,
 // when values are not built or the callback declines, stops the run quietly
-// and returns. Callers return right after it.
+// and returns. A callback that accepts the error makes the run keep it for
+// the end and leave the token (stopped and skipping), so lexing goes on
+// after it. Callers return right after it.
 void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code);
 
 // Offers an event to the callback; true to go on. value is the loaded value or

@@ -624,7 +624,7 @@ void lexer_map_make(LexerState* s, Cell* block, uint32_t start, uint32_t end) {
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
     for (uint32_t i = 0; ok && i < count; i += 2) ok = map_key_type_q(cell_type(&cells[i]));
     if (!ok) {
-        lexer_throw_error(s, start, end, T_MAP);
+        lexer_throw_error(s, start, end, T_MAP);  // the items stay a block
         return;
     }
     Cell* made = stack_push_new(T_NONE);

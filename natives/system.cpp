@@ -88,9 +88,13 @@ ExitCode native_wait(bool check, const int32_t*) {
     default: error_raise(ERR_INVALID_ARG, value);
     }
     stack_box_new(T_NONE);
-    wait_seconds(seconds);
-    // Then the windows' queued messages are handled once, when there are
-    // windows at all (the GUI module is loaded).
+    // With the GUI module loaded the display is answered during the wait;
+    // then the windows' queued messages are handled once.
+    if (gui_module_loaded()) {
+        reinterpret_cast<void (*)(double)>(gui_module_fn("wait-seconds"))(seconds);
+    } else {
+        wait_seconds(seconds);
+    }
     if (gui_module_loaded()) {
         Cell word = library_word("gui-message-loop");
         CellRoot loop(*interp_word_slot(&word)), ignored;

@@ -46,13 +46,33 @@ static void image_from_pixbuf(GdkPixbuf* pixbuf, Cell* out) {
     }
 }
 
+// Text is offered and asked for as UTF-8 bytes as they are: GTK's own text
+// conversions turn every CR into a line feed.
+static GdkAtom utf8_target() { return gdk_atom_intern_static_string("UTF8_STRING"); }
+
+// The clipboard's text as its owner offers it in UTF-8, into out; false when
+// it offers no valid UTF-8 text that way.
+static bool clipboard_read_utf8(Cell* out) {
+    GtkSelectionData* data = gtk_clipboard_wait_for_contents(clipboard(), utf8_target());
+    if (!data) return false;
+    const guchar* bytes = gtk_selection_data_get_data(data);
+    gint length = gtk_selection_data_get_length(data);
+    bool ok = bytes && length >= 0 && g_utf8_validate(reinterpret_cast<const gchar*>(bytes), length, nullptr);
+    if (ok) string_load(bytes, uint32_t(length), ENCODING_UTF8, out);
+    gtk_selection_data_free(data);
+    return ok;
+}
+
 // clipboard-read: a string!, a block of file!, an image!, or none when the
-// clipboard holds none of these.
+// clipboard holds none of these; false when there is no display to reach it.
 static void clipboard_read() {
-    gui_display_require();
     CellRoot result;
-    if (gchar* text = gtk_clipboard_wait_for_text(clipboard())) {
-        string_load(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), ENCODING_OS,
+    if (!gui_display_open()) {
+        logic_make_at(&result.cell, false);
+    } else if (clipboard_read_utf8(&result.cell)) {
+        // done
+    } else if (gchar* text = gtk_clipboard_wait_for_text(clipboard())) {
+        string_load(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), ENCODING_UTF8,
                     &result.cell);
         g_free(text);
     } else if (gchar** uris = gtk_clipboard_wait_for_uris(clipboard())) {
@@ -97,13 +117,25 @@ GdkPixbuf* pixbuf_from_image(const Cell* image) {
     return pixbuf;
 }
 
+// The text offered for a string: its UTF-8 bytes as they are for the UTF-8
+// targets, GTK's conversion for the others (Latin-1 STRING and TEXT).
+static void text_get(GtkClipboard*, GtkSelectionData* selection, guint info, gpointer data) {
+    const std::string* text = static_cast<const std::string*>(data);
+    if (info == 0) {
+        gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8,
+                               reinterpret_cast<const guchar*>(text->data()), gint(text->size()));
+    } else {
+        gtk_selection_data_set_text(selection, text->data(), gint(text->size()));
+    }
+}
+
 // The URI list offered for a block of files, one "file://" URI per line.
 static void uri_list_get(GtkClipboard*, GtkSelectionData* selection, guint, gpointer data) {
     const std::string* list = static_cast<const std::string*>(data);
     gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8,
                            reinterpret_cast<const guchar*>(list->data()), gint(list->size()));
 }
-static void uri_list_clear(GtkClipboard*, gpointer data) { delete static_cast<std::string*>(data); }
+static void text_clear(GtkClipboard*, gpointer data) { delete static_cast<std::string*>(data); }
 
 // The URI list of a block of file! and string! values (relative names taken
 // from the current folder); any other value raises invalid-arg with it.
@@ -132,26 +164,37 @@ static std::string uri_list_of(const Cell* block) {
 }
 
 // clipboard-write data: none empties the clipboard; a string!, an image! or
-// a block of file! (or string!) values replaces its content; true on success.
-// Any other value raises invalid-arg before the display is touched.
+// a block of file! (or string!) values replaces its content; true on success,
+// false when there is no display to reach it. Any other value raises
+// invalid-arg before the display is touched.
 static void clipboard_write() {
     Cell* data = data_stack.args;
     uint8_t type = cell_type(data);
     if (type != T_NONE && type != T_STRING && type != T_IMAGE && type != T_BLOCK)
         error_raise(ERR_INVALID_ARG, data);
     std::string uris = type == T_BLOCK ? uri_list_of(data) : std::string();
-    gui_display_require();
-    bool done = true;
+    bool done = gui_display_open();
+    if (!done) type = T_UNSET;
     switch (type) {
+    case T_UNSET:  // no display
+        break;
     case T_NONE:
         gtk_clipboard_set_text(clipboard(), "", 0);
         gtk_clipboard_clear(clipboard());
         break;
     case T_STRING: {
+        static const GtkTargetEntry targets[] = {
+            {const_cast<gchar*>("UTF8_STRING"), 0, 0},
+            {const_cast<gchar*>("text/plain;charset=utf-8"), 0, 0},
+            {const_cast<gchar*>("STRING"), 0, 1},
+            {const_cast<gchar*>("TEXT"), 0, 1},
+            {const_cast<gchar*>("text/plain"), 0, 1},
+        };
         // Clipboard text is UTF-8 by definition (GTK refuses anything else):
         // a byte kept from a name that is not UTF-8 goes out as U+FFFD.
-        std::string text = string_utf8_of(data);
-        gtk_clipboard_set_text(clipboard(), text.c_str(), gint(text.size()));
+        auto* text = new std::string(string_utf8_of(data));
+        done = gtk_clipboard_set_with_data(clipboard(), targets, G_N_ELEMENTS(targets), text_get, text_clear, text);
+        if (!done) delete text;  // the clipboard took nothing
         break;
     }
     case T_IMAGE:
@@ -164,8 +207,9 @@ static void clipboard_write() {
         break;
     default: {
         static const GtkTargetEntry targets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0}};
-        done = gtk_clipboard_set_with_data(clipboard(), targets, 1, uri_list_get, uri_list_clear,
-                                           new std::string(uris));
+        auto* list = new std::string(uris);
+        done = gtk_clipboard_set_with_data(clipboard(), targets, 1, uri_list_get, text_clear, list);
+        if (!done) delete list;
         break;
     }
     }

@@ -28,6 +28,7 @@
 #include "datatypes/point.hpp"
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/platform/platform.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -107,6 +108,27 @@ static void routine_gui_message_loop() {
     none_make_at(stack_box_new(T_NONE));
 }
 KEL_GUI_EXPORT("gui-message-loop", routine_gui_message_loop);
+
+// wait-seconds (seconds: a double): the wait of the wait native while the
+// module is loaded. The display's messages are handled as they come during
+// the whole time, not only after it, so that requests of other programs
+// (a paste from the clipboard this program owns) are answered at once.
+static gboolean wait_timer_fired(gpointer fired) {
+    *static_cast<bool*>(fired) = true;
+    return G_SOURCE_REMOVE;
+}
+
+static void gui_wait_seconds(double seconds) {
+    uint32_t ms = wait_milliseconds(seconds);
+    if (!gdk_display_get_default()) {
+        wait_seconds(seconds);
+        return;
+    }
+    bool fired = false;
+    g_timeout_add(ms, wait_timer_fired, &fired);  // the source removes itself when it fires
+    while (!fired) gtk_main_iteration_do(TRUE);
+}
+KEL_GUI_EXPORT("wait-seconds", gui_wait_seconds);
 
 // ---- the hub ------------------------------------------------------------------------------
 

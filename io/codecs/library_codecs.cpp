@@ -22,23 +22,72 @@
 namespace kel {
 
 // ---- PNG -------------------------------------------------------------------------------------
-// libpng's simplified interface reads into and writes from B, G, R, A bytes,
-// which is the pixel word in memory; it handles its errors itself.
+// Decoding uses libpng's full read interface: every colour type, bit depth
+// and interlace comes out as B, G, R, A bytes, which is the pixel word in
+// memory. Sixteen-bit samples are scaled to eight bits as they are (no
+// gamma is applied, as image viewers and converters show them). libpng
+// reports errors by longjmp: the reader keeps its state in a heap record and
+// holds no C++ object that a jump could skip. Encoding uses the simplified
+// interface, which handles its errors itself.
+
+struct PngReader {
+    png_structp png;
+    png_infop info;
+    const uint8_t* bytes;
+    size_t length;
+    size_t at;
+    png_bytep* rows;  // one pointer per row into the decoded pixels
+};
+
+static void png_read_memory(png_structp png, png_bytep data, size_t count) {
+    PngReader* r = static_cast<PngReader*>(png_get_io_ptr(png));
+    if (count > r->length - r->at) png_error(png, "truncated");
+    std::memcpy(data, r->bytes + r->at, count);
+    r->at += count;
+}
+
+[[noreturn]] static void png_fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+static void png_no_warning(png_structp, png_const_charp) {}
+
+static bool png_reader_free(PngReader* r) {
+    png_destroy_read_struct(&r->png, &r->info, nullptr);
+    std::free(r->rows);
+    std::free(r);
+    return false;
+}
 
 static bool png_decode(const uint8_t* bytes, size_t length, DecodedImage* out) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes, length)) return false;
-    if (!frame_size_ok(image.width, image.height)) {
-        png_image_free(&image);
-        return false;
-    }
-    image.format = PNG_FORMAT_BGRA;
-    frame_allocate(out, image.width, image.height);
-    bool ok = png_image_finish_read(&image, nullptr, out->pixels.data(), 0, nullptr) != 0;
-    png_image_free(&image);
-    return ok;
+    PngReader* r = static_cast<PngReader*>(std::calloc(1, sizeof(PngReader)));
+    if (r == nullptr) return false;
+    r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_no_warning);
+    if (r->png) r->info = png_create_info_struct(r->png);
+    if (!r->png || !r->info) return png_reader_free(r);
+    r->bytes = bytes;
+    r->length = length;
+    if (setjmp(png_jmpbuf(r->png))) return png_reader_free(r);
+    png_set_read_fn(r->png, r, png_read_memory);
+    png_read_info(r->png, r->info);
+    uint32_t width = png_get_image_width(r->png, r->info);
+    uint32_t height = png_get_image_height(r->png, r->info);
+    if (!frame_size_ok(width, height)) return png_reader_free(r);
+    int colour = png_get_color_type(r->png, r->info);
+    // Palettes, low bit depths and a transparent colour become 8-bit
+    // samples with alpha; grey becomes red, green and blue.
+    png_set_expand(r->png);
+    if (png_get_bit_depth(r->png, r->info) == 16) png_set_scale_16(r->png);
+    if (!(colour & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(r->png);
+    png_set_bgr(r->png);
+    png_set_filler(r->png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(r->png);
+    png_read_update_info(r->png, r->info);
+    if (png_get_rowbytes(r->png, r->info) != size_t(width) * 4) return png_reader_free(r);
+    frame_allocate(out, width, height);
+    r->rows = static_cast<png_bytep*>(std::calloc(height, sizeof(png_bytep)));
+    if (r->rows == nullptr) return png_reader_free(r);
+    for (uint32_t y = 0; y < height; y++) r->rows[y] = reinterpret_cast<png_bytep>(&out->pixels[size_t(y) * width]);
+    png_read_image(r->png, r->rows);
+    png_reader_free(r);
+    return true;
 }
 
 static bool png_encode(const uint32_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>* out) {

@@ -298,7 +298,9 @@ static int32_t inflate_stored(BitReader* r, Output* o) {
     bits_align(r);
     if (r->length - r->pos < 4) return COMPRESS_STORED_PAST_INPUT;
     uint32_t len = uint32_t(r->in[r->pos]) | uint32_t(r->in[r->pos + 1]) << 8;
-    r->pos += 4;  // LEN and NLEN; NLEN is not checked
+    uint32_t nlen = uint32_t(r->in[r->pos + 2]) | uint32_t(r->in[r->pos + 3]) << 8;
+    if ((len ^ nlen) != 0xFFFF) return COMPRESS_BAD_DATA;  // NLEN is LEN's complement
+    r->pos += 4;
     if (r->length - r->pos < len) return COMPRESS_STORED_PAST_INPUT;
     const uint8_t* from = r->in + r->pos;
     if (o->pos < o->capacity) {
@@ -393,6 +395,12 @@ static int32_t inflate_dynamic(BitReader* r, Output* o) {
 }
 
 int32_t deflate_inflate(uint8_t* dest, uint32_t* size, const uint8_t* source, uint32_t length) {
+    uint32_t used;
+    return deflate_inflate_used(dest, size, source, length, &used);
+}
+
+int32_t deflate_inflate_used(uint8_t* dest, uint32_t* size, const uint8_t* source, uint32_t length,
+                             uint32_t* used) {
     BitReader r{source, length, 0, 0, 0, false};
     Output o{dest, dest ? *size : 0, 0};
     int32_t result = COMPRESS_BAD_DATA;  // a stream without a final block is incomplete
@@ -415,6 +423,8 @@ int32_t deflate_inflate(uint8_t* dest, uint32_t* size, const uint8_t* source, ui
         if (!final) result = COMPRESS_BAD_DATA;
     }
     *size = o.pos > OUTPUT_MAX ? uint32_t(OUTPUT_MAX) : uint32_t(o.pos);
+    // Whole bytes still loaded were not used; a byte partly read was.
+    *used = r.pos - r.count / 8;
     if (result == COMPRESS_DONE && o.pos > o.capacity) return COMPRESS_DEST_SMALL;
     return result;
 }

@@ -32,5 +32,9 @@ int32_t deflate_compress(uint8_t* dest, uint32_t* size, const uint8_t* source, u
 // ends before its final block, reads past its input, uses an undefined code
 // or would expand past 4 GB is COMPRESS_BAD_DATA.
 int32_t deflate_inflate(uint8_t* dest, uint32_t* size, const uint8_t* source, uint32_t length);
+// The same, also storing in *used how many input bytes the stream took up to
+// the end of its final block (framings read their trailer from there).
+int32_t deflate_inflate_used(uint8_t* dest, uint32_t* size, const uint8_t* source, uint32_t length,
+                             uint32_t* used);
 
 } // namespace kel

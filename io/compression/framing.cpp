@@ -135,29 +135,66 @@ static uint32_t gzip_header_end(const uint8_t* source, uint32_t end) {
     return pos;
 }
 
+// True when a member of at least the smallest size starts at source: magic,
+// method 8 and only known flags.
+static bool gzip_member_q(const uint8_t* source, uint32_t length) {
+    return length >= GZIP_HEADER_SIZE + GZIP_TRAILER_SIZE && source[0] == 0x1F && source[1] == 0x8B &&
+           source[2] == 0x08 && source[3] < GZIP_FLAGS_KNOWN;
+}
+
+static bool zero_bytes_q(const uint8_t* from, const uint8_t* to) {
+    for (; from < to; from++)
+        if (*from) return false;
+    return true;
+}
+
+// A file may hold several members one after another (what concatenating gzip
+// files makes); their data joins in order. Zero bytes after the last member
+// are padding; anything else there is bad data.
 int32_t gzip_unwrap(uint8_t* dest, uint32_t* size, const uint8_t* source, uint32_t length) {
     uint32_t capacity = dest ? *size : 0;
-    if (length < GZIP_HEADER_SIZE + GZIP_TRAILER_SIZE || source[0] != 0x1F || source[1] != 0x8B ||
-        source[2] != 0x08 || source[3] >= GZIP_FLAGS_KNOWN)
-        return COMPRESS_BAD_DATA;
-    uint32_t end = length - GZIP_TRAILER_SIZE;
-    uint32_t start = gzip_header_end(source, end);
-    if (!start) return COMPRESS_BAD_DATA;
+    if (!gzip_member_q(source, length)) return COMPRESS_BAD_DATA;
+    uint32_t first = gzip_header_end(source, length - GZIP_TRAILER_SIZE);
+    if (!first) return COMPRESS_BAD_DATA;
+    // The last trailer's size is the whole result when there is one member,
+    // and a lower bound otherwise: below it, nothing needs decoding yet.
     uint32_t expected = le32_get(source + length - 4);
     // A recorded size the data cannot expand to would only make a caller
     // allocate for nothing.
-    if (expected > uint64_t(end - start) * DEFLATE_EXPANSION_MAX) return COMPRESS_BAD_DATA;
+    if (expected > uint64_t(length - GZIP_TRAILER_SIZE - first) * DEFLATE_EXPANSION_MAX)
+        return COMPRESS_BAD_DATA;
     if (capacity < expected) {
         *size = expected;
         return COMPRESS_DEST_SMALL;
     }
-    uint32_t produced = capacity;
-    int32_t result = deflate_inflate(dest, &produced, source + start, end - start);
-    *size = produced;
-    if (result != COMPRESS_DONE) return result;
-    if (produced != expected) return COMPRESS_BAD_DATA;
-    if (checksum_crc32(dest, produced) != le32_get(source + end)) return COMPRESS_BAD_DATA;
-    return COMPRESS_DONE;
+    uint64_t total = 0;
+    uint32_t at = 0;
+    for (;;) {
+        const uint8_t* member = source + at;
+        uint32_t rest = length - at;
+        if (!gzip_member_q(member, rest)) return COMPRESS_BAD_DATA;
+        uint32_t start = gzip_header_end(member, rest - GZIP_TRAILER_SIZE);
+        if (!start) return COMPRESS_BAD_DATA;
+        // Bytes past the capacity are counted, not stored.
+        uint32_t room = total < capacity ? uint32_t(capacity - total) : 0;
+        uint32_t produced = room, used = 0;
+        int32_t result =
+            deflate_inflate_used(room ? dest + total : nullptr, &produced, member + start, rest - start, &used);
+        if (result != COMPRESS_DONE && result != COMPRESS_DEST_SMALL) return result;
+        uint32_t trailer = start + used;
+        if (rest - trailer < GZIP_TRAILER_SIZE) return COMPRESS_BAD_DATA;
+        if (le32_get(member + trailer + 4) != produced) return COMPRESS_BAD_DATA;
+        if (result == COMPRESS_DONE) {
+            uint32_t crc = produced ? checksum_crc32(dest + total, produced) : 0;
+            if (crc != le32_get(member + trailer)) return COMPRESS_BAD_DATA;
+        }
+        total += produced;
+        if (total > 0xFFFFFFFFu) return COMPRESS_BAD_DATA;
+        at += trailer + GZIP_TRAILER_SIZE;
+        if (zero_bytes_q(source + at, source + length)) break;
+    }
+    *size = uint32_t(total);
+    return total > capacity ? COMPRESS_DEST_SMALL : COMPRESS_DONE;
 }
 
 // ---- zlib ------------------------------------------------------------------------------------

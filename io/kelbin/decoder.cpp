@@ -27,6 +27,7 @@
 #include "core/symbol.hpp"
 #include "core/word.hpp"
 #include "datatypes/bitset.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/hash.hpp"
@@ -805,6 +806,32 @@ void read_bitset(Decoder& d, const Slot& slot, const RecordHead& head) {
     stack_pop(1);
 }
 
+// The size (each side at most 65535), then width x height pixel words that
+// must all be there.
+void read_image(Decoder& d, const Slot& slot, const RecordHead& head) {
+    uint32_t index = read_head(d, head);
+    const uint8_t* at = d.pos;
+    uint32_t width, height;
+    if (d.fixed) {
+        uint32_t size = read_raw(d);
+        width = size & 0xFFFF;
+        height = size >> 16;
+    } else {
+        width = read_number(d);
+        height = read_number(d);
+    }
+    if (width > IMAGE_SIDE_MAX || height > IMAGE_SIDE_MAX) fail_at(d, at);
+    size_t bytes = size_t(width) * height * 4;
+    if (bytes_left(d) < bytes) fail(d);
+    Cell* image = image_push(width, height);
+    if (bytes) std::memcpy(image_pixels(image), d.pos, bytes);
+    d.pos += bytes;
+    uint32_t count = width * height;
+    image->w1 = index < count ? index : count;
+    place(slot, image);
+    stack_pop(1);
+}
+
 // ---- scalars ------------------------------------------------------------------------------------------
 
 // A double: compact integer form or raw halves (low first); fixed: aligned,
@@ -984,14 +1011,14 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
     Cell cell;
     if (head.define && !(type >= T_WORD && type <= T_ISSUE)) fail(d);
     switch (type) {
-    case T_ROUTINE: case T_TRIPLE: case T_HANDLE: case T_PORT: case T_EVENT: case T_IMAGE:
+    case T_ROUTINE: case T_TRIPLE: case T_HANDLE: case T_PORT: case T_EVENT:
         no_codec(type);
     default: break;
     }
     // Only values that hold a series or a context can be references.
     bool holds_context = type == T_OBJECT || type == T_FUNCTION || (type >= T_WORD && type <= T_REFINEMENT);
     bool holds_series = block_family_q(type) || string_type_q(type) || type == T_BINARY ||
-                        type == T_VECTOR || type == T_BITSET || type == T_MAP;
+                        type == T_VECTOR || type == T_BITSET || type == T_MAP || type == T_IMAGE;
     if (head.reference && !holds_context && !holds_series) fail(d);
     if (head.reference && holds_series) {
         bool has_head = type != T_BITSET && type != T_MAP;
@@ -1062,6 +1089,7 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
     case T_BINARY: read_binary(d, slot, head); return;
     case T_VECTOR: read_vector(d, slot, head); return;
     case T_BITSET: read_bitset(d, slot, head); return;
+    case T_IMAGE: read_image(d, slot, head); return;
     case T_CONTEXT: {
         if (!d.fixed) d.pos--;  // the context record starts with its lead byte
         ContextHead h = read_context_head(d);

@@ -19,6 +19,7 @@
 #include "core/symbol.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/vector.hpp"
@@ -517,6 +518,15 @@ void write_series_content(Encoder& e, const Cell* value) {
         }
         put_bytes(e, b->head_ptr(), size_t(count) * unit);
         if (e.fixed) put_padding(e);
+    } else if (type == T_IMAGE) {
+        // The size, then every pixel word from the first, as the buffer holds them.
+        if (e.fixed) {
+            put_raw(e, value->w3);
+        } else {
+            put_varint(e, image_width(value));
+            put_varint(e, image_height(value));
+        }
+        put_bytes(e, b->head_ptr(), size_t(image_pixel_count(value)) * 4);
     }
 }
 
@@ -612,10 +622,11 @@ void write_value(Encoder& e, const Cell* value) {
     } else if (type == T_ERROR) {
         write_error(e, value, header);
     } else if (block_family_q(type) || string_type_q(type) || type == T_BINARY || type == T_VECTOR ||
-               type == T_BITSET || type == T_MAP || type == T_OBJECT || type == T_FUNCTION) {
+               type == T_BITSET || type == T_MAP || type == T_IMAGE || type == T_OBJECT ||
+               type == T_FUNCTION) {
         write_node_value(e, value, header);
     } else {
-        no_codec(value);  // routine!, event!, handle!, triple!, port!, image!, context!
+        no_codec(value);  // routine!, event!, handle!, triple!, port!, context!
     }
     e.counter++;
 }

@@ -180,6 +180,14 @@ TEST(ImageCodecs, BmpLayouts) {
         // Fourth bytes all 0: no alpha, the pixels are opaque.
         {"32-bit without alpha", bmp_file(1, 1, 32, 0, {}, {0x01, 0x02, 0x03, 0x00}), 1, 1, {0xFF030201}},
         {"32-bit with alpha", bmp_file(1, 1, 32, 0, {}, {0x01, 0x02, 0x03, 0x40}), 1, 1, {0x40030201}},
+        // Run-length: a run and a line end (bottom row), then three literal
+        // indexes padded to an even byte count and the end of the bitmap;
+        // pixels never reached keep colour 0.
+        {"RLE8", bmp_file(4, 2, 8, 1, two_colours, {2, 1, 0, 0, 0, 3, 1, 0, 1, 0, 0, 1}), 4, 2,
+         {0xFF0000FF, 0xFFFF0000, 0xFF0000FF, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF, 0xFFFF0000, 0xFFFF0000}},
+        // Two nibbles used in turn, a move right by one, three literal nibbles.
+        {"RLE4", bmp_file(4, 2, 4, 2, two_colours, {3, 0x10, 0, 0, 0, 2, 1, 0, 0, 3, 0x01, 0x10, 0, 1}), 4, 2,
+         {0xFFFF0000, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF, 0xFF0000FF, 0xFFFF0000, 0xFF0000FF, 0xFFFF0000}},
     };
     for (const Case& c : cases) {
         DecodedImage image;
@@ -189,12 +197,15 @@ TEST(ImageCodecs, BmpLayouts) {
         EXPECT_EQ(image.pixels, c.pixels) << c.name;
     }
     // Rows missing from the file, a palette index past the palette, and
-    // run-length compression.
+    // run-length compression of another bit depth than its own.
     DecodedImage image;
     EXPECT_FALSE(decodes(bmp_file(1, 3, 24, 0, {}, {1, 2, 3, 0}), &image));
     ASSERT_TRUE(decodes(bmp_file(1, 1, 8, 0, two_colours, {7, 0, 0, 0}), &image));
     EXPECT_EQ(image.pixels[0], 0xFF000000u);
-    EXPECT_FALSE(decodes(bmp_file(1, 1, 8, 1, two_colours, {0, 0, 0, 0}), &image));
+    EXPECT_FALSE(decodes(bmp_file(1, 1, 4, 1, two_colours, {0, 0, 0, 0}), &image));
+    // Run-length data cut short keeps what it reached.
+    ASSERT_TRUE(decodes(bmp_file(3, 1, 8, 1, two_colours, {2, 1, 0}), &image));
+    EXPECT_EQ(image.pixels, (std::vector<uint32_t>{0xFF0000FF, 0xFF0000FF, 0xFFFF0000}));
 }
 
 int gif_collect(GifFileType* gif, const GifByteType* bytes, int count) {

@@ -160,6 +160,8 @@ TEST(Deflate, MalformedStreams) {
         {"over-subscribed code", hex("05e09324499224499200"), COMPRESS_BAD_DATA},
         // Fixed block with length symbol 286 (8-bit code 11000110).
         {"undefined length symbol", hex("1b03"), COMPRESS_BAD_DATA},
+        // LEN 3 with an NLEN that is not its complement (fcff would be).
+        {"stored NLEN not LEN's complement", hex("010300fdff616263"), COMPRESS_BAD_DATA},
     };
     for (const Case& c : cases) {
         Bytes dest(16);
@@ -297,6 +299,56 @@ TEST(Framing, GzipTrailerChecks) {
     EXPECT_EQ(corrupt(4, 1), COMPRESS_BAD_DATA);  // ISIZE one less than the data
     // An ISIZE the data could never expand to is refused before any allocation.
     EXPECT_EQ(corrupt(1, 0x80), COMPRESS_BAD_DATA);
+}
+
+// Runs gzip_unwrap as the natives do, growing the destination to the size
+// each run asks for.
+CodecRun gzip_unwrap_grown(const Bytes& in) {
+    uint32_t capacity = 0;
+    int32_t result = COMPRESS_DEST_SMALL;
+    std::unique_ptr<uint8_t[]> dest;
+    for (int run = 0; run < 3 && result == COMPRESS_DEST_SMALL; run++) {
+        dest.reset(new uint8_t[capacity ? capacity : 1]);
+        uint32_t size = capacity;
+        result = gzip_unwrap(run ? dest.get() : nullptr, &size, in.data(), uint32_t(in.size()));
+        capacity = size;
+    }
+    return {result, Bytes(dest.get(), dest.get() + (result == COMPRESS_DONE ? capacity : 0))};
+}
+
+TEST(Framing, GzipMembersFollowEachOther) {
+    Bytes first = gzip_member(8, bytes(std::string("a.txt") + '\0'), Bytes(3000, 'a'));
+    Bytes second = gzip_member(0, {}, bytes("tail"));
+    Bytes empty = gzip_member(0, {}, {});
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    Bytes expected = Bytes(3000, 'a');
+    expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+    struct Case {
+        const char* what;
+        Bytes stream;
+        int32_t result;
+    } cases[] = {
+        {"two members", join({first, second}), COMPRESS_DONE},
+        {"an empty member between", join({first, empty, second}), COMPRESS_DONE},
+        {"zero padding after the last", join({first, second, Bytes(7, 0)}), COMPRESS_DONE},
+        {"other bytes after the last", join({first, second, bytes("xyz")}), COMPRESS_BAD_DATA},
+        {"a second member cut short", join({first, Bytes(second.begin(), second.end() - 3)}), COMPRESS_BAD_DATA},
+    };
+    for (const Case& c : cases) {
+        CodecRun r = gzip_unwrap_grown(c.stream);
+        EXPECT_EQ(r.result, c.result) << c.what;
+        if (c.result == COMPRESS_DONE) {
+            EXPECT_EQ(r.out, expected) << c.what;
+        }
+    }
+    // Each member's own CRC-32 is checked.
+    Bytes bad = join({first, second});
+    bad[first.size() + second.size() - 8] ^= 1;
+    EXPECT_EQ(gzip_unwrap_grown(bad).result, COMPRESS_BAD_DATA);
 }
 
 TEST(Framing, ZlibHeaderAndTrailer) {

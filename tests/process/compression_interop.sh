@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # compress and decompress against other implementations of the formats: gzip
 # reads our gzip output and we read its output (with and without a stored
-# file name, fast and best levels); python3's zlib reads our zlib and raw
-# DEFLATE output and we read its output at levels 0, 1, 6 and 9. A missing
-# tool skips its half with a message.
+# file name, fast and best levels, several members in one file); python3's
+# zlib reads our zlib and raw DEFLATE output and we read its output at levels
+# 0, 1, 6 and 9. A missing tool skips its half with a message.
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -37,6 +37,19 @@ if [ "$have_gzip" = 1 ]; then
     ]"
     for name in named fast best; do
         cmp -s "$dir/data" "$dir/theirs.$name.gz.out" || fail "our decompress of gzip -c ($name) differs"
+    done
+    # Files of several members: gzip -c of two files, and two gzip files
+    # joined; gzip -d gives the expected bytes.
+    printf 'second part\n' > "$dir/part2"
+    gzip -c "$dir/data" "$dir/part2" > "$dir/theirs.two.gz"
+    cat "$dir/theirs.fast.gz" "$dir/theirs.two.gz" > "$dir/theirs.joined.gz"
+    kel_run "foreach name [%theirs.two.gz %theirs.joined.gz] [
+        write/binary append copy name %.out decompress read/binary name 'gzip
+    ]"
+    for name in two joined; do
+        gzip -d -c < "$dir/theirs.$name.gz" > "$dir/theirs.$name.expected"
+        cmp -s "$dir/theirs.$name.expected" "$dir/theirs.$name.gz.out" \
+            || fail "our decompress of a gzip file of several members ($name) differs"
     done
 else
     echo "skipped the gzip half: gzip is not installed"

@@ -19,6 +19,7 @@ mkdir -p "$dir/www" "$dir/config"
 printf 'hello\r\nworld\n' > "$dir/www/hello.txt"
 printf '\000\001\377' > "$dir/www/bin.dat"
 printf '[1 + 2]' > "$dir/www/code.kel"
+printf 'Kel [title: "remote"]\nreduce [system/script/header/title 6 * 7]\n' > "$dir/www/script.kel"
 
 cat > "$dir/server.py" <<'PY'
 import http.server, socketserver, sys, os
@@ -134,6 +135,18 @@ group "remote-file cache" [
     expect #{68656C6C6F0D0A776F726C640A} [read/binary path-thru url]
     expect [1 + 2] [load-thru base/code.kel]
     expect 3 [do-thru base/code.kel]
+    ; a script with a header runs as do runs it, the second time from the cache
+    expect ["remote" 42] [do-thru base/script.kel]
+    expect true [exists-thru? base/script.kel]
+    delete %$dir/www/script.kel
+    expect ["remote" 42] [do-thru base/script.kel]
+    ; an answer other than the file is not cached
+    expect true [string? read-thru base/missing.txt]
+    expect false [exists-thru? base/missing.txt]
+    expect none [load-thru base/missing.kel]
+    expect false [exists-thru? base/missing.kel]
+    expect-error 'access 'cannot-open [do-thru base/missing.kel]
+    expect false [exists-thru? base/missing.kel]
 ]
 
 report

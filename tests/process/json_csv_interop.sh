@@ -92,6 +92,49 @@ if raw != b'"\\u00E9\\uD83D\\uDE00\x7f"' or json.loads(raw) != "é😀\x7f":
     sys.exit(f"ascii output {raw!r}")
 EOF
 
+# ---- floats -------------------------------------------------------------------------------
+# Random doubles (any bit pattern, and short decimals such as prices) must
+# come back exactly through load-json and to-json, compact and pretty, and
+# through to-csv and save.
+
+python3 - "$dir" <<'EOF' || fail "python3 could not write the floats"
+import json, math, random, struct, sys
+d = sys.argv[1]
+rng = random.Random(28)
+values = []
+while len(values) < 1000:
+    if len(values) % 2:
+        values.append(round(rng.uniform(-1000, 1000), rng.randint(0, 4)))
+    else:
+        v = struct.unpack("<d", rng.getrandbits(64).to_bytes(8, "little"))[0]
+        if math.isfinite(v):
+            values.append(v)
+with open(f"{d}/floats.json", "w") as f:
+    json.dump(values, f)
+EOF
+
+kel_run 'floats: load-json read %floats.json
+write %floats-compact.json to-json floats
+write %floats-pretty.json to-json/pretty floats "  "
+rows: make block! length? floats
+foreach v floats [append/only rows reduce [v]]
+write %floats.csv to-csv rows
+save %floats.txt floats'
+
+python3 - "$dir" <<'EOF' || fail "floats changed on the way through"
+import csv, json, sys
+d = sys.argv[1]
+expected = json.load(open(f"{d}/floats.json"))
+def same(name, got):
+    changed = [(e, g) for e, g in zip(expected, got) if e != g or str(e) != str(g)]
+    if len(got) != len(expected) or changed:
+        sys.exit(f"{name}: {len(changed)} of {len(expected)} changed, first {changed[:3]}")
+for name in ("floats-compact.json", "floats-pretty.json"):
+    same(name, json.load(open(f"{d}/{name}")))
+same("floats.csv", [float(row[0]) for row in csv.reader(open(f"{d}/floats.csv", newline=""))])
+same("floats.txt", [float(t) for t in open(f"{d}/floats.txt").read().split()])
+EOF
+
 # ---- CSV ----------------------------------------------------------------------------------
 
 python3 - "$dir" <<'EOF' || fail "python3 could not write the CSV files"
