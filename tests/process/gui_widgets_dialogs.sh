@@ -32,8 +32,6 @@ grep -q "^5 passed, 0 failed" "$dir/out" || fail "no-display checks did not pass
 # slows every step past those waits, and the answers exercise the toolkit,
 # not the collector.
 [ -z "${KEL_GC_TORTURE:-}" ] || { echo "torture mode: skipping the dialog answers"; exit 0; }
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipping the dialog answers"; exit 0; }
-command -v xdotool >/dev/null || { echo "xdotool is not installed: skipping the dialog answers"; exit 0; }
 mkdir "$dir/files"
 touch "$dir/files/one.txt" "$dir/files/two.txt"
 cat > "$dir/answers.kel" <<KEL
@@ -50,22 +48,37 @@ group "folder dialog" [
 ]
 report
 KEL
-cat > "$dir/answer.sh" <<SH
+. "$here/../support/screen.sh"
+SCREEN_CLEANUP="$dir"
+screen_start || exit 0
 "$kel" "$dir/answers.kel" > "$dir/out" 2>&1 &
-pid=\$!
-# Waits for the dialog window of that title and gives it the focus.
-dialog() {
-  w=\$(timeout 30 xdotool search --sync --onlyvisible --name "\$1" | head -1)
-  sleep 1
-  xdotool windowfocus --sync "\$w" 2>/dev/null; sleep 0.3
+pid=$!
+# Answers the dialog of that title with a key: waits for its window, gives it
+# the focus and presses the key, again while the window stays (a window met
+# while it is still being mapped can refuse the focus).
+answer() {
+    local title="$1" key="$2" w
+    for _ in $(seq 20); do
+        w=$(xdotool search --onlyvisible --name "$title" 2> /dev/null | head -1)
+        if [ -n "$w" ]; then
+            sleep 0.5
+            if xdotool windowfocus --sync "$w" 2> /dev/null; then
+                sleep 0.3
+                xdotool key "$key"
+                for _ in $(seq 20); do
+                    xdotool search --onlyvisible --name "$title" > /dev/null 2>&1 || return 0
+                    sleep 0.2
+                done
+            fi
+        else
+            sleep 0.5
+        fi
+    done
+    echo "the dialog \"$title\" was not answered"
+    return 1
 }
-dialog "Pick one"; xdotool key Return
-dialog "Pick many"; xdotool key Return
-dialog "Save as"; xdotool key Return
-dialog "Cancel me"; xdotool key Escape
-dialog "Pick dir"; xdotool key Return
-wait \$pid
-SH
-timeout 180 xvfb-run -a bash "$dir/answer.sh" || fail "dialog run failed"
+answer "Pick one" Return && answer "Pick many" Return && answer "Save as" Return &&
+    answer "Cancel me" Escape && answer "Pick dir" Return || { kill $pid 2> /dev/null; fail "dialog run failed"; }
+wait $pid
 grep -q " 0 failed" "$dir/out" || fail "dialog checks did not pass"
 echo "dialogs: ok"
