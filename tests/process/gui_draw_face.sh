@@ -6,9 +6,11 @@ kel="$1"
 # Only the painting is looked at here: leaks of window records are the
 # window tests' concern (and the toolkit's own caches are no leaks).
 export LSAN_OPTIONS="detect_leaks=0"
-if ! command -v xvfb-run > /dev/null; then echo "skipped: xvfb-run is missing"; exit 0; fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+. "$(cd "$(dirname "$0")" && pwd)/../support/screen.sh"
+SCREEN_CLEANUP="$dir"
+screen_start || exit 0
 
 cat > "$dir/face.kel" <<'KEL'
 Kel []
@@ -22,7 +24,7 @@ print "after"
 KEL
 
 for mode in loud silent; do
-    timeout 60 xvfb-run -a "$kel" "$dir/face.kel" $mode > "$dir/out" 2> "$dir/err"
+    timeout 60 "$kel" "$dir/face.kel" $mode > "$dir/out" 2> "$dir/err"
     status=$?
     [ $status -eq 0 ] || { echo "$mode: exit status $status"; cat "$dir/out" "$dir/err"; exit 1; }
     grep -qx "after" "$dir/out" || { echo "$mode: script did not go on"; cat "$dir/out" "$dir/err"; exit 1; }

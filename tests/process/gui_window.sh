@@ -25,7 +25,9 @@ KEL
 KEL_GUI_MODULE=/nonexistent/kelgui.so "$kel" "$dir/nomodule.kel" > "$dir/out" 2>&1 || fail "no-module run failed"
 grep -q "^2 passed, 0 failed" "$dir/out" || fail "no-module checks did not pass"
 
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipping the window checks"; exit 0; }
+. "$(cd "$(dirname "$0")" && pwd)/../support/screen.sh"
+SCREEN_CLEANUP="$dir"
+screen_start || exit 0
 python3 -c "import ctypes; ctypes.CDLL('libXtst.so.6')" 2>/dev/null ||
     { echo "python3 or the X test library is missing: skipping the window checks"; exit 0; }
 
@@ -101,7 +103,7 @@ print ["steps" mold steps]
 KEL
 
 cd "$dir"
-timeout 900 xvfb-run -a bash -c "\"$kel\" window.kel > out 2>&1 & python3 \"$here/xtest_input.py\" ready.txt \
+timeout 900 bash -c "\"$kel\" window.kel > out 2>&1 & python3 \"$here/xtest_input.py\" ready.txt \
     click:30,40 key:a key:Control_L+a key:BackSpace key:Left key:Shift_L+a key:Return; wait" ||
     fail "the window run failed"
 grep -qF 'log [click 30x40 true down #"A" key #"a" false false down left-control down #"A" key #"^A" true false down #"^H" key #"^H" false false down left key left false false down left-shift down #"A" key #"A" false true down #"^M" key #"^M" false false]' out ||
