@@ -301,12 +301,13 @@ static void routine_show_error_box() {
 KEL_GUI_EXPORT("show-error-box", routine_show_error_box);
 
 // The desktop's caret blink time in milliseconds: how long one phase (on or
-// off) lasts, half of GTK's full cycle.
+// off) lasts, half of GTK's full cycle; -1 when the caret does not blink.
 static int32_t caret_blink_time() {
     GtkSettings* settings = gui_display_open() ? gtk_settings_get_default() : nullptr;
     gint time = 1200;
-    if (settings) g_object_get(settings, "gtk-cursor-blink-time", &time, nullptr);
-    return int32_t(time / 2);
+    gboolean blinks = TRUE;
+    if (settings) g_object_get(settings, "gtk-cursor-blink-time", &time, "gtk-cursor-blink", &blinks, nullptr);
+    return blinks ? int32_t(time / 2) : -1;
 }
 KEL_GUI_EXPORT("caret-blink-time", caret_blink_time);
 

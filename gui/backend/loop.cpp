@@ -503,6 +503,17 @@ static gboolean on_key_press(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     return verdict ? FALSE : TRUE;
 }
 
+// Faces that draw themselves (base and rich-text) take every key through
+// their actors, and the GUI layer moves the focus itself (Tab): the arrows
+// and Tab that the toolkit binds to moving the focus stay with such a face.
+static void on_move_focus(GtkWidget* widget, GtkDirectionType, gpointer data) {
+    View* window = signal_view(data);
+    if (!window) return;
+    View* view = key_view(widget, window);
+    if (view != window && (view->type == FACE_TYPE_BASE || view->type == FACE_TYPE_RICH_TEXT))
+        g_signal_stop_emission_by_name(widget, "move-focus");
+}
+
 static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     View* window = signal_view(data);
     if (!window) return FALSE;
@@ -665,6 +676,7 @@ void view_window_connect(View* view) {
     g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus_out), id);
     g_signal_connect(w, "key-press-event", G_CALLBACK(on_key_press), id);
     g_signal_connect(w, "key-release-event", G_CALLBACK(on_key_release), id);
+    g_signal_connect(w, "move-focus", G_CALLBACK(on_move_focus), id);
     g_signal_connect(w, "set-focus", G_CALLBACK(on_set_focus), id);
     if (view->container) g_signal_connect(view->container, "size-allocate", G_CALLBACK(on_container_allocate), id);
 }

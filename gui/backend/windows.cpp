@@ -141,6 +141,27 @@ static bool truthy(const Cell* value) {
     return !(cell_type(value) == T_NONE || (cell_type(value) == T_LOGIC && value->w1 == 0));
 }
 
+// A base face whose options hold the word caret stands for a caret, which
+// shows only while the face is enabled.
+static bool caret_option_q(const Cell* face) {
+    Cell options = face_field(face, FACE_OBJ_OPTIONS);
+    if (cell_type(&options) != T_BLOCK) return false;
+    SeriesBuffer* buffer = series_buffer(series_node(&options));
+    const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+    for (uint32_t i = uint32_t(std::max(series_index(&options), 0)); i < buffer->length(); i++)
+        if (cell_type(&cells[i]) == T_WORD && word_named_q(&cells[i], "caret")) return true;
+    return false;
+}
+
+// Whether a face's widget is shown: it is visible, and a caret enabled.
+static bool view_shown_q(View* view) {
+    Cell visible = face_field(&view->face, FACE_OBJ_VISIBLE_Q);
+    if (!truthy(&visible)) return false;
+    if (!(view->view_bits & VIEW_BIT_CARET)) return true;
+    Cell enabled = face_field(&view->face, FACE_OBJ_ENABLED_Q);
+    return truthy(&enabled);
+}
+
 // ---- painting ------------------------------------------------------------------------------
 
 // The face being painted and its cairo context, for draw-face.
@@ -424,8 +445,8 @@ static ViewId view_make(const Cell* face, View* parent) {
     if (type == FACE_TYPE_WINDOW) view_window_connect(view);
     Cell value = face_field(face, FACE_OBJ_ENABLED_Q);
     if (cell_type(&value) == T_LOGIC && value.w1 == 0) gtk_widget_set_sensitive(view->widget, FALSE);
-    value = face_field(face, FACE_OBJ_VISIBLE_Q);
-    if (type != FACE_TYPE_WINDOW && truthy(&value)) gtk_widget_show(view->widget);
+    if (type == FACE_TYPE_BASE && caret_option_q(face)) view->view_bits |= VIEW_BIT_CARET;
+    if (type != FACE_TYPE_WINDOW && view_shown_q(view)) gtk_widget_show(view->widget);
     if (type != FACE_TYPE_WINDOW && type != FACE_TYPE_BASE && type != FACE_TYPE_RICH_TEXT &&
         type != FACE_TYPE_PANEL && view->widget != view->container)
         widget_font_apply(view->widget, face);
@@ -479,7 +500,7 @@ static void size_apply(View* view) {
 
 static void visible_apply(View* view) {
     Cell visible = face_field(&view->face, FACE_OBJ_VISIBLE_Q);
-    bool show = truthy(&visible);
+    bool show = view->type == FACE_TYPE_WINDOW ? truthy(&visible) : view_shown_q(view);
     if (view->type == FACE_TYPE_WINDOW) {
         if (show && !gtk_widget_get_visible(view->widget)) view->show_pending = true;
         if (!show) gtk_widget_hide(view->widget);
@@ -612,6 +633,7 @@ static void view_update(View* view, uint32_t keep) {
         case FACE_OBJ_ENABLED_Q: {
             Cell enabled = face_field(&face.cell, FACE_OBJ_ENABLED_Q);
             gtk_widget_set_sensitive(view->widget, truthy(&enabled));
+            if (view->view_bits & VIEW_BIT_CARET) visible_apply(view);
             break;
         }
         case FACE_OBJ_VISIBLE_Q: visible_apply(view); break;
