@@ -307,6 +307,38 @@ static void rate_set(View* view) {
 
 // ---- making a view --------------------------------------------------------------------------
 
+// The height of a window's menu bar in pixels, 0 without one: as laid out
+// once the window is, else as the bar asks for.
+static int32_t window_bar_height(View* view) {
+    GtkWidget* box = gtk_bin_get_child(GTK_BIN(view->widget));
+    if (!box) return 0;
+    int32_t height = 0;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* l = children; l; l = l->next) {
+        GtkWidget* bar = GTK_WIDGET(l->data);
+        if (!GTK_IS_MENU_BAR(bar) || !gtk_widget_get_visible(bar)) continue;
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height(bar, &minimum, &natural);
+        height = std::max(natural, gtk_widget_get_allocated_height(bar));
+    }
+    g_list_free(children);
+    return height;
+}
+
+// Gives a window's client area (below its menu bar) the face's size. A
+// window the user may resize can be made smaller than that: the size is the
+// window's, not a minimum of its client area.
+static void window_size_set(View* view, int32_t width, int32_t height) {
+    GtkWindow* window = GTK_WINDOW(view->widget);
+    if (gtk_window_get_resizable(window)) {
+        gtk_widget_set_size_request(view->container, -1, -1);
+        height += window_bar_height(view);
+    } else {
+        gtk_widget_set_size_request(view->container, width, height);
+    }
+    gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
+}
+
 static void window_make(View* view, int32_t width, int32_t height) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     view->widget = window;
@@ -333,8 +365,7 @@ static void window_make(View* view, int32_t width, int32_t height) {
     if (flags & FACE_FLAG_FULLSCREEN) gtk_window_fullscreen(GTK_WINDOW(window));
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
     if (string_family_q(cell_type(&text))) gtk_window_set_title(GTK_WINDOW(window), text_utf8(&text).c_str());
-    gtk_widget_set_size_request(view->container, width, height);
-    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
+    window_size_set(view, width, height);
     gtk_widget_set_can_focus(view->container, TRUE);
 }
 
@@ -489,8 +520,7 @@ static void size_apply(View* view) {
     face_size(view, &w, &h);
     int32_t width = std::max(dpi_scale(w), 0), height = std::max(dpi_scale(h), 0);
     if (view->type == FACE_TYPE_WINDOW) {
-        gtk_widget_set_size_request(view->container, width, height);
-        gtk_window_resize(GTK_WINDOW(view->widget), std::max(width, 1), std::max(height, 1));
+        window_size_set(view, width, height);
         return;
     }
     view->width = width;
