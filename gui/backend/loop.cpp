@@ -42,6 +42,7 @@ static int32_t pending_exits = 0;   // loop exits owed to nested loops
 static int32_t quits_posted = 0;    // quit requests not yet taken by a loop
 static int64_t saved_flags = -1;    // flags the event sender imposes on keyboard events, or -1
 static ViewId hovered = 0;          // the view that last got an over event
+static bool hovered_windowless = false;  // that view has no window of its own (it gets no leave event)
 static double last_x = -1, last_y = -1;  // last pointer position translated (root pixels)
 static bool last_valid = false;
 
@@ -242,7 +243,19 @@ static void view_focus_on_press(View* view) {
 // (an entry's text area inside its frame); a press elsewhere in their
 // rectangle lands on the container.
 static View* child_view_at(View* view, GdkWindow* window, double x, double y) {
-    if (!view->container || window != gtk_widget_get_window(view->container)) return nullptr;
+    if (!view->container) return nullptr;
+    if (!gtk_widget_get_has_window(view->container)) {
+        // A container without a window takes input through an input-only
+        // window over its rectangle; its children are placed in its
+        // parent's window.
+        if (window != face_fixed_event_window(view->container)) return nullptr;
+        GtkAllocation area;
+        gtk_widget_get_allocation(view->container, &area);
+        x += area.x;
+        y += area.y;
+    } else if (window != gtk_widget_get_window(view->container)) {
+        return nullptr;
+    }
     View* found = nullptr;
     GList* children = gtk_container_get_children(GTK_CONTAINER(view->container));
     for (GList* l = children; l; l = l->next) {
@@ -310,6 +323,17 @@ static gboolean on_button_release(GtkWidget* widget, GdkEventButton* e, gpointer
     return make_event(view, m, type, flags) ? FALSE : TRUE;
 }
 
+// A face without a window of its own (a text) gets no leave event from the
+// toolkit: the mouse leaving it is sent as its over event with the away flag.
+static void windowless_leave(ViewId next, double x_root, double y_root, guint state) {
+    View* left = hovered_windowless && hovered != next ? view_get(hovered) : nullptr;
+    if (hovered != next) hovered_windowless = false;
+    if (!left || !left->widget) return;
+    GuiMessage* m = gui_message_new();
+    offset_set(m, left->widget, x_root, y_root);
+    make_event(left, m, EVT_OVER, event_flags_of_state(state) | EVENT_FLAG_AWAY);
+}
+
 static gboolean on_motion(GtkWidget* widget, GdkEventMotion* e, gpointer data) {
     View* view = signal_view(data);
     if (!view || already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
@@ -317,14 +341,25 @@ static gboolean on_motion(GtkWidget* widget, GdkEventMotion* e, gpointer data) {
     last_x = e->x_root;
     last_y = e->y_root;
     last_valid = true;
+    // A move over a child face without a window of its own is that face's.
+    View* child = child_view_at(view, e->window, e->x, e->y);
+    if (child) {
+        view = child;
+        widget = child->widget;
+    }
+    ViewId id = view->id;
+    windowless_leave(id, e->x_root, e->y_root, e->state);
+    if (!(view = view_get(id))) return FALSE;
     bool enabled = gtk_widget_is_sensitive(widget);
     if (enabled && (hovered != view->id || (view->face_flags & FACE_FLAG_ALL_OVER))) {
         hovered = view->id;
+        if (child) hovered_windowless = true;
         GuiMessage* m = gui_message_new();
         offset_set(m, widget, e->x_root, e->y_root);
         make_event(view, m, EVT_OVER, event_flags_of_state(e->state));
     }
-    hovered = view->id;
+    hovered = id;
+    if (child) hovered_windowless = true;
     return FALSE;
 }
 
@@ -334,6 +369,9 @@ static gboolean on_leave(GtkWidget* widget, GdkEventCrossing* e, gpointer data) 
     if (!view || e->detail == GDK_NOTIFY_INFERIOR) return FALSE;
     if (already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
     last_valid = false;
+    ViewId parent = view->id;
+    windowless_leave(0, e->x_root, e->y_root, e->state);
+    if (!(view = view_get(parent))) return FALSE;
     GuiMessage* m = gui_message_new();
     offset_set(m, widget, e->x_root, e->y_root);
     ViewId id = view->id;
@@ -527,9 +565,13 @@ static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data)
 // ---- focus of faces ---------------------------------------------------------------------------
 
 // A face's widget took or lost the keyboard focus (also when its window is
-// activated or deactivated): focus or unfocus for the face.
+// activated or deactivated): focus or unfocus for the face. A field or area
+// taking the focus shows the face's selected range.
 static gboolean on_face_focus_in(GtkWidget*, GdkEventFocus*, gpointer data) {
-    if (View* view = signal_view(data)) make_event(view, nullptr, EVT_FOCUS, 0);
+    if (View* view = signal_view(data)) {
+        widget_selection_apply(view);
+        make_event(view, nullptr, EVT_FOCUS, 0);
+    }
     return FALSE;
 }
 

@@ -399,14 +399,6 @@ static bool widgets_make(View* view, View* parent, int32_t width, int32_t height
     if (hooks && hooks->make) return hooks->make(view, parent, width, height) && view->widget;
     switch (view->type) {
     case FACE_TYPE_WINDOW: window_make(view, width, height); return true;
-    case FACE_TYPE_GROUP_BOX: {
-        Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-        view->widget = gtk_frame_new(string_family_q(cell_type(&text)) ? text_utf8(&text).c_str() : nullptr);
-        view->container = face_fixed_new(false);
-        gtk_container_add(GTK_CONTAINER(view->widget), view->container);
-        gtk_widget_show(view->container);
-        return true;
-    }
     default:
         view->widget = view->container = face_container_new(view, false);
         if (view->type == FACE_TYPE_BASE || view->type == FACE_TYPE_RICH_TEXT) {
@@ -544,8 +536,6 @@ static void text_apply(View* view) {
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
     std::string utf8 = text_utf8(&text);
     if (view->type == FACE_TYPE_WINDOW) gtk_window_set_title(GTK_WINDOW(view->widget), utf8.c_str());
-    else if (view->type == FACE_TYPE_GROUP_BOX && GTK_IS_FRAME(view->widget))
-        gtk_frame_set_label(GTK_FRAME(view->widget), utf8.c_str());
 }
 
 // Puts the children's widgets in pane order, so the last one is on top.
