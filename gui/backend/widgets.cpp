@@ -239,6 +239,25 @@ static void toggle_toggled(GtkToggleButton* button, gpointer) {
     else if (gtk_toggle_button_get_active(button)) signal_event_send(view, EVT_CLICK, 0);
 }
 
+// A button's text marks the letter of its keyboard shortcut with "&" and
+// writes an ampersand shown as "&&"; the toolkit marks it with "_", so "_"
+// is doubled to show as itself.
+static void button_label_set(View* view) {
+    std::string text = face_text(view), label;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '_') {
+            label += "__";
+        } else if (text[i] == '&' && i + 1 < text.size()) {
+            label += text[i + 1] == '&' ? '&' : '_';
+            if (text[i + 1] == '&') i++;
+        } else {
+            label += text[i];
+        }
+    }
+    gtk_button_set_label(GTK_BUTTON(view->widget), label.c_str());
+    gtk_button_set_use_underline(GTK_BUTTON(view->widget), TRUE);
+}
+
 static bool button_make(View* view, View*, int32_t width, int32_t height) {
     switch (view->type) {
     case FACE_TYPE_BUTTON: view->widget = gtk_button_new(); break;
@@ -251,7 +270,7 @@ static bool button_make(View* view, View*, int32_t width, int32_t height) {
         break;
     }
     }
-    gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+    button_label_set(view);
     gtk_widget_set_size_request(view->widget, width, height);
     if (view->type == FACE_TYPE_BUTTON || view->type == FACE_TYPE_TOGGLE) button_image_set(view);
     if (view->type != FACE_TYPE_BUTTON) {
@@ -267,7 +286,7 @@ static bool button_make(View* view, View*, int32_t width, int32_t height) {
 
 static void button_update(View* view, uint32_t bit) {
     if (bit == face_bit(FACE_OBJ_TEXT)) {
-        gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+        button_label_set(view);
         widget_text_style(view, view->widget);
     } else if (bit == face_bit(FACE_OBJ_IMAGE) && view->type != FACE_TYPE_CHECK && view->type != FACE_TYPE_RADIO) {
         button_image_set(view);
