@@ -348,18 +348,20 @@ static gboolean on_motion(GtkWidget* widget, GdkEventMotion* e, gpointer data) {
         widget = child->widget;
     }
     ViewId id = view->id;
+    bool windowless = child != nullptr;
     windowless_leave(id, e->x_root, e->y_root, e->state);
     if (!(view = view_get(id))) return FALSE;
-    bool enabled = gtk_widget_is_sensitive(widget);
-    if (enabled && (hovered != view->id || (view->face_flags & FACE_FLAG_ALL_OVER))) {
-        hovered = view->id;
-        if (child) hovered_windowless = true;
+    if (windowless) widget = view->widget;
+    bool fresh = hovered != id;
+    hovered = id;
+    hovered_windowless = windowless;
+    if (gtk_widget_is_sensitive(widget) && (fresh || (view->face_flags & FACE_FLAG_ALL_OVER))) {
         GuiMessage* m = gui_message_new();
         offset_set(m, widget, e->x_root, e->y_root);
         make_event(view, m, EVT_OVER, event_flags_of_state(e->state));
+        hovered = id;
+        hovered_windowless = windowless;
     }
-    hovered = id;
-    if (child) hovered_windowless = true;
     return FALSE;
 }
 
