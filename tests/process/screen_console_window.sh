@@ -32,9 +32,16 @@ console_quit() {
 }
 geometry_is() { [ "$(screen_window_geometry "$id")" = "$1" ]; }
 
+# The console has taken a new size once its scroll bar shows at the
+# window's right edge.
+resized() {
+    [ "$(identify -format %w "$1")" = 500 ] &&
+        [ "$(screen_pixel "$1" 493 $((CONSOLE_TOP + 10)))" != "$CONSOLE_BACKGROUND" ]
+}
+
 console_start
 xdotool windowmove "$id" 150 100 windowsize "$id" 500 320
-for _ in $(seq 50); do geometry_is "150 100 500 320" && break; sleep 0.1; done
+console_shot_until "$id" resized.png resized || fail "the console did not take the window's new size"
 geometry_is "150 100 500 320" || fail "the window was not moved and sized: $(screen_window_geometry "$id")"
 console_quit
 cp "$cfg" first.cfg
