@@ -18,6 +18,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/platform.hpp"
+#include "runtime/script.hpp"
 
 #include <cstring>
 #include <optional>
@@ -98,6 +99,11 @@ void routine_add_gui_print() {
                   &gui_print_path->cell);
         output_hooks_add(gui_print_value, gui_print_cstring);
     }
+    unset_make_at(stack_box_new(T_UNSET));
+}
+
+void routine_print_to_stdout() {
+    script_print_to_stdout(logic_get(data_stack.args));
     unset_make_at(stack_box_new(T_UNSET));
 }
 

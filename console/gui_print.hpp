@@ -13,6 +13,11 @@ namespace kel {
 // value hook and the text hook, once; a second call changes nothing.
 void routine_add_gui_print();
 
+// print-to-stdout flag: whether printed values are written to standard
+// output besides reaching the other hooks; the graphical console turns it
+// off, as its window shows them.
+void routine_print_to_stdout();
+
 // get-caret-blink-time: the caret's blink time in milliseconds as an
 // integer!; -1 when the desktop's caret does not blink.
 void routine_get_caret_blink_time();

@@ -430,6 +430,7 @@ static const RoutineDef ROUTINES[] = {
     {"console-title-set", "text [string!]", routine_console_title_set, 0, nullptr},
     {"console-cfg-write", "path [file!] text [string!]", routine_console_cfg_write, 0, nullptr},
     {"add-gui-print", "", routine_add_gui_print, 0, nullptr},
+    {"print-to-stdout", "flag [logic!]", routine_print_to_stdout, 0, nullptr},
     {"get-caret-blink-time", "", routine_get_caret_blink_time, 0, nullptr},
     {"gui-display?", "", routine_gui_display_q, 0, nullptr},
     // Picked up by the library's top level into system/state/GC,

@@ -12,8 +12,15 @@
 
 namespace kel {
 
+// Whether printed values reach standard output: the graphical console
+// shows them in its window alone.
+static bool print_to_stdout = true;
+
+void script_print_to_stdout(bool on) { print_to_stdout = on; }
+
 // Writes a printed string (from its position) to standard output.
 static void stdout_value_hook(const Cell* value, bool newline) {
+    if (!print_to_stdout) return;
     SeriesBuffer* b = series_buffer(value->w2);
     uint32_t length = b->length();
     uint32_t index = value->w1 < length ? value->w1 : length;

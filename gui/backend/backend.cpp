@@ -207,6 +207,7 @@ static std::string string_literal(const char* text) {
 struct ThemeMetrics {
     GdkRGBA text{0, 0, 0, 1}, window{1, 1, 1, 1}, panel{0.94, 0.94, 0.94, 1};
     int bar_width = 16, bar_height = 16;
+    int check_width = 16, radio_width = 16;  // a check box's and a radio button's mark with its spacing
     std::string family = FONT_DEFAULT_NAME;
     int size = FONT_DEFAULT_SIZE;
 };
@@ -222,6 +223,15 @@ static void theme_metrics_read(ThemeMetrics* m) {
     gtk_widget_get_preferred_height(bar, nullptr, &m->bar_height);
     g_object_ref_sink(bar);
     g_object_unref(bar);
+    // The width of a check box or radio button with an empty label is what
+    // it takes beside its text.
+    for (auto [button, width] : {std::pair{gtk_check_button_new_with_label(""), &m->check_width},
+                                 std::pair{gtk_radio_button_new_with_label(nullptr, ""), &m->radio_width}}) {
+        g_object_ref_sink(button);
+        gtk_widget_show_all(button);
+        gtk_widget_get_preferred_width(button, nullptr, width);
+        g_object_unref(button);
+    }
     gtk_widget_destroy(probe);
     GtkSettings* settings = gtk_settings_get_default();
     gchar* font_name = nullptr;
@@ -263,6 +273,8 @@ static void routine_platform_init() {
         "  system/view/metrics/dpi: " + std::to_string(dpi) + "\n"
         "  put system/view/metrics/misc 'scroller " + std::to_string(theme.bar_width) + "x" +
         std::to_string(theme.bar_height > theme.bar_width ? theme.bar_width : theme.bar_height) + "\n"
+        "  put system/view/metrics/paddings 'check [" + std::to_string(theme.check_width) + "x0 0x0]\n"
+        "  put system/view/metrics/paddings 'radio [" + std::to_string(theme.radio_width) + "x0 0x0]\n"
         "  put system/view/metrics/colors 'text " + tuple_text(theme.text) + "\n"
         "  put system/view/metrics/colors 'window " + tuple_text(theme.window) + "\n"
         "  put system/view/metrics/colors 'panel " + tuple_text(theme.panel) + "\n"
@@ -301,12 +313,13 @@ static void routine_show_error_box() {
 KEL_GUI_EXPORT("show-error-box", routine_show_error_box);
 
 // The desktop's caret blink time in milliseconds: how long one phase (on or
-// off) lasts, half of GTK's full cycle.
+// off) lasts, half of GTK's full cycle; -1 when the caret does not blink.
 static int32_t caret_blink_time() {
     GtkSettings* settings = gui_display_open() ? gtk_settings_get_default() : nullptr;
     gint time = 1200;
-    if (settings) g_object_get(settings, "gtk-cursor-blink-time", &time, nullptr);
-    return int32_t(time / 2);
+    gboolean blinks = TRUE;
+    if (settings) g_object_get(settings, "gtk-cursor-blink-time", &time, "gtk-cursor-blink", &blinks, nullptr);
+    return blinks ? int32_t(time / 2) : -1;
 }
 KEL_GUI_EXPORT("caret-blink-time", caret_blink_time);
 

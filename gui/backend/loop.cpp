@@ -44,6 +44,7 @@ static int32_t pending_exits = 0;   // loop exits owed to nested loops
 static int32_t quits_posted = 0;    // quit requests not yet taken by a loop
 static int64_t saved_flags = -1;    // flags the event sender imposes on keyboard events, or -1
 static ViewId hovered = 0;          // the view that last got an over event
+static bool hovered_windowless = false;  // that view has no window of its own (it gets no leave event)
 static double last_x = -1, last_y = -1;  // last pointer position translated (root pixels)
 static bool last_valid = false;
 
@@ -266,7 +267,19 @@ static void view_focus_on_press(View* view) {
 // (an entry's text area inside its frame); a press elsewhere in their
 // rectangle lands on the container.
 static View* child_view_at(View* view, GdkWindow* window, double x, double y) {
-    if (!view->container || window != gtk_widget_get_window(view->container)) return nullptr;
+    if (!view->container) return nullptr;
+    if (!gtk_widget_get_has_window(view->container)) {
+        // A container without a window takes input through an input-only
+        // window over its rectangle; its children are placed in its
+        // parent's window.
+        if (window != face_fixed_event_window(view->container)) return nullptr;
+        GtkAllocation area;
+        gtk_widget_get_allocation(view->container, &area);
+        x += area.x;
+        y += area.y;
+    } else if (window != gtk_widget_get_window(view->container)) {
+        return nullptr;
+    }
     View* found = nullptr;
     GList* children = gtk_container_get_children(GTK_CONTAINER(view->container));
     for (GList* l = children; l; l = l->next) {
@@ -334,6 +347,17 @@ static gboolean on_button_release(GtkWidget* widget, GdkEventButton* e, gpointer
     return make_event(view, m, type, flags) ? FALSE : TRUE;
 }
 
+// A face without a window of its own (a text) gets no leave event from the
+// toolkit: the mouse leaving it is sent as its over event with the away flag.
+static void windowless_leave(ViewId next, double x_root, double y_root, guint state) {
+    View* left = hovered_windowless && hovered != next ? view_get(hovered) : nullptr;
+    if (hovered != next) hovered_windowless = false;
+    if (!left || !left->widget) return;
+    GuiMessage* m = gui_message_new();
+    offset_set(m, left->widget, x_root, y_root);
+    make_event(left, m, EVT_OVER, event_flags_of_state(state) | EVENT_FLAG_AWAY);
+}
+
 static gboolean on_motion(GtkWidget* widget, GdkEventMotion* e, gpointer data) {
     View* view = signal_view(data);
     if (!view || already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
@@ -341,14 +365,27 @@ static gboolean on_motion(GtkWidget* widget, GdkEventMotion* e, gpointer data) {
     last_x = e->x_root;
     last_y = e->y_root;
     last_valid = true;
-    bool enabled = gtk_widget_is_sensitive(widget);
-    if (enabled && (hovered != view->id || (view->face_flags & FACE_FLAG_ALL_OVER))) {
-        hovered = view->id;
+    // A move over a child face without a window of its own is that face's.
+    View* child = child_view_at(view, e->window, e->x, e->y);
+    if (child) {
+        view = child;
+        widget = child->widget;
+    }
+    ViewId id = view->id;
+    bool windowless = child != nullptr;
+    windowless_leave(id, e->x_root, e->y_root, e->state);
+    if (!(view = view_get(id))) return FALSE;
+    if (windowless) widget = view->widget;
+    bool fresh = hovered != id;
+    hovered = id;
+    hovered_windowless = windowless;
+    if (gtk_widget_is_sensitive(widget) && (fresh || (view->face_flags & FACE_FLAG_ALL_OVER))) {
         GuiMessage* m = gui_message_new();
         offset_set(m, widget, e->x_root, e->y_root);
         make_event(view, m, EVT_OVER, event_flags_of_state(e->state));
+        hovered = id;
+        hovered_windowless = windowless;
     }
-    hovered = view->id;
     return FALSE;
 }
 
@@ -358,6 +395,9 @@ static gboolean on_leave(GtkWidget* widget, GdkEventCrossing* e, gpointer data) 
     if (!view || e->detail == GDK_NOTIFY_INFERIOR) return FALSE;
     if (already_translated(reinterpret_cast<GdkEvent*>(e))) return FALSE;
     last_valid = false;
+    ViewId parent = view->id;
+    windowless_leave(0, e->x_root, e->y_root, e->state);
+    if (!(view = view_get(parent))) return FALSE;
     GuiMessage* m = gui_message_new();
     offset_set(m, widget, e->x_root, e->y_root);
     ViewId id = view->id;
@@ -527,6 +567,17 @@ static gboolean on_key_press(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     return verdict ? FALSE : TRUE;
 }
 
+// Faces that draw themselves (base and rich-text) take every key through
+// their actors, and the GUI layer moves the focus itself (Tab): the arrows
+// and Tab that the toolkit binds to moving the focus stay with such a face.
+static void on_move_focus(GtkWidget* widget, GtkDirectionType, gpointer data) {
+    View* window = signal_view(data);
+    if (!window) return;
+    View* view = key_view(widget, window);
+    if (view != window && (view->type == FACE_TYPE_BASE || view->type == FACE_TYPE_RICH_TEXT))
+        g_signal_stop_emission_by_name(widget, "move-focus");
+}
+
 static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     View* window = signal_view(data);
     if (!window) return FALSE;
@@ -540,9 +591,13 @@ static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data)
 // ---- focus of faces ---------------------------------------------------------------------------
 
 // A face's widget took or lost the keyboard focus (also when its window is
-// activated or deactivated): focus or unfocus for the face.
+// activated or deactivated): focus or unfocus for the face. A field or area
+// taking the focus shows the face's selected range.
 static gboolean on_face_focus_in(GtkWidget*, GdkEventFocus*, gpointer data) {
-    if (View* view = signal_view(data)) make_event(view, nullptr, EVT_FOCUS, 0);
+    if (View* view = signal_view(data)) {
+        widget_selection_apply(view);
+        make_event(view, nullptr, EVT_FOCUS, 0);
+    }
     return FALSE;
 }
 
@@ -689,6 +744,7 @@ void view_window_connect(View* view) {
     g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus_out), id);
     g_signal_connect(w, "key-press-event", G_CALLBACK(on_key_press), id);
     g_signal_connect(w, "key-release-event", G_CALLBACK(on_key_release), id);
+    g_signal_connect(w, "move-focus", G_CALLBACK(on_move_focus), id);
     g_signal_connect(w, "set-focus", G_CALLBACK(on_set_focus), id);
     if (view->container) g_signal_connect(view->container, "size-allocate", G_CALLBACK(on_container_allocate), id);
 }

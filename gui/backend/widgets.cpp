@@ -239,6 +239,25 @@ static void toggle_toggled(GtkToggleButton* button, gpointer) {
     else if (gtk_toggle_button_get_active(button)) signal_event_send(view, EVT_CLICK, 0);
 }
 
+// A button's text marks the letter of its keyboard shortcut with "&" and
+// writes an ampersand shown as "&&"; the toolkit marks it with "_", so "_"
+// is doubled to show as itself.
+static void button_label_set(View* view) {
+    std::string text = face_text(view), label;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '_') {
+            label += "__";
+        } else if (text[i] == '&' && i + 1 < text.size()) {
+            label += text[i + 1] == '&' ? '&' : '_';
+            if (text[i + 1] == '&') i++;
+        } else {
+            label += text[i];
+        }
+    }
+    gtk_button_set_label(GTK_BUTTON(view->widget), label.c_str());
+    gtk_button_set_use_underline(GTK_BUTTON(view->widget), TRUE);
+}
+
 static bool button_make(View* view, View*, int32_t width, int32_t height) {
     switch (view->type) {
     case FACE_TYPE_BUTTON: view->widget = gtk_button_new(); break;
@@ -251,7 +270,7 @@ static bool button_make(View* view, View*, int32_t width, int32_t height) {
         break;
     }
     }
-    gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+    button_label_set(view);
     gtk_widget_set_size_request(view->widget, width, height);
     if (view->type == FACE_TYPE_BUTTON || view->type == FACE_TYPE_TOGGLE) button_image_set(view);
     if (view->type != FACE_TYPE_BUTTON) {
@@ -267,7 +286,7 @@ static bool button_make(View* view, View*, int32_t width, int32_t height) {
 
 static void button_update(View* view, uint32_t bit) {
     if (bit == face_bit(FACE_OBJ_TEXT)) {
-        gtk_button_set_label(GTK_BUTTON(view->widget), face_text(view).c_str());
+        button_label_set(view);
         widget_text_style(view, view->widget);
     } else if (bit == face_bit(FACE_OBJ_IMAGE) && view->type != FACE_TYPE_CHECK && view->type != FACE_TYPE_RADIO) {
         button_image_set(view);
@@ -356,6 +375,16 @@ static void edit_selection_apply(View* view) {
     }
 }
 
+void widget_selection_apply(View* view) {
+    if (view->type == FACE_TYPE_FIELD || view->type == FACE_TYPE_AREA) edit_selection_apply(view);
+}
+
+// An entry given the focus from the keyboard selects its whole text as it
+// takes it; the face's selected range is applied after that.
+static void field_grab_focus(GtkWidget*, gpointer data) {
+    if (View* view = view_get(GPOINTER_TO_UINT(data))) edit_selection_apply(view);
+}
+
 static gboolean edit_selection_event(GtkWidget* widget, GdkEvent*, gpointer data) {
     View* view = view_get(GPOINTER_TO_UINT(data));
     if (view && !widgets_updating) {
@@ -389,6 +418,7 @@ static bool edit_make(View* view, View*, int32_t width, int32_t height) {
         if (face_option(view, "hint", &hint) && cell_type(&hint) == T_STRING)
             gtk_entry_set_placeholder_text(GTK_ENTRY(styled), string_utf8_of(&hint).c_str());
         g_signal_connect(styled, "changed", G_CALLBACK(field_changed), nullptr);
+        g_signal_connect_after(styled, "grab-focus", G_CALLBACK(field_grab_focus), GUINT_TO_POINTER(view->id));
         break;
     }
     default: {
@@ -765,24 +795,36 @@ static const FaceTypeHooks calendar_hooks = {calendar_make, calendar_update, nul
 KEL_GUI_FACE_TYPE(FACE_TYPE_CALENDAR, calendar_hooks);
 
 // ---- group box ------------------------------------------------------------------------------------
+// The offsets of a group box's faces count from the box's corner: they sit
+// in a container over the whole box, above the frame with the title, which
+// fills the container (widget_data).
+
+static GtkFrame* group_box_frame(View* view) { return GTK_FRAME(view->widget_data); }
+
+static void group_box_title_set(View* view) {
+    std::string title = face_text(view);
+    gtk_frame_set_label(group_box_frame(view), title.empty() ? nullptr : title.c_str());
+    if (GtkWidget* label = gtk_frame_get_label_widget(group_box_frame(view))) widget_font_apply(label, &view->face);
+}
 
 static bool group_box_make(View* view, View*, int32_t width, int32_t height) {
-    std::string title = face_text(view);
-    view->widget = gtk_frame_new(title.empty() ? nullptr : title.c_str());
-    view->container = face_fixed_new(false);
-    gtk_container_add(GTK_CONTAINER(view->widget), view->container);
-    gtk_widget_show(view->container);
-    view_attach_widget(view, view->container);
+    view->widget = view->container = face_fixed_new(false);
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    view->widget_data = frame;
+    gtk_fixed_put(GTK_FIXED(view->container), frame, 0, 0);
+    gtk_widget_set_size_request(frame, width, height);
+    gtk_widget_show(frame);
     gtk_widget_set_size_request(view->widget, width, height);
-    if (GtkWidget* label = gtk_frame_get_label_widget(GTK_FRAME(view->widget))) widget_font_apply(label, &view->face);
+    group_box_title_set(view);
     return true;
 }
 
 static void group_box_update(View* view, uint32_t bit) {
-    if (bit != face_bit(FACE_OBJ_TEXT) && bit != face_bit(FACE_OBJ_FONT)) return;
-    std::string title = face_text(view);
-    gtk_frame_set_label(GTK_FRAME(view->widget), title.empty() ? nullptr : title.c_str());
-    if (GtkWidget* label = gtk_frame_get_label_widget(GTK_FRAME(view->widget))) widget_font_apply(label, &view->face);
+    if (bit == face_bit(FACE_OBJ_SIZE)) {
+        gtk_widget_set_size_request(GTK_WIDGET(group_box_frame(view)), view->width, view->height);
+    } else if (bit == face_bit(FACE_OBJ_TEXT) || bit == face_bit(FACE_OBJ_FONT)) {
+        group_box_title_set(view);
+    }
 }
 
 static const FaceTypeHooks group_box_hooks = {group_box_make, group_box_update, nullptr, nullptr};

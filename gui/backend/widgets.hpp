@@ -79,6 +79,9 @@ void widget_text_read(View* view);
 // area, the list of a text list, the entry of a drop-down, the button of a
 // drop-list, the container of a face that holds faces, else the widget.
 GtkWidget* widget_focus_target(View* view);
+// A field's or area's selected range (a pair start x end, 1-based) applied
+// to its widget, as when it takes the focus; other faces: nothing.
+void widget_selection_apply(View* view);
 
 // ---- scroll bars (scrollers.cpp) -------------------------------------------------------
 

@@ -141,6 +141,27 @@ static bool truthy(const Cell* value) {
     return !(cell_type(value) == T_NONE || (cell_type(value) == T_LOGIC && value->w1 == 0));
 }
 
+// A base face whose options hold the word caret stands for a caret, which
+// shows only while the face is enabled.
+static bool caret_option_q(const Cell* face) {
+    Cell options = face_field(face, FACE_OBJ_OPTIONS);
+    if (cell_type(&options) != T_BLOCK) return false;
+    SeriesBuffer* buffer = series_buffer(series_node(&options));
+    const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+    for (uint32_t i = uint32_t(std::max(series_index(&options), 0)); i < buffer->length(); i++)
+        if (cell_type(&cells[i]) == T_WORD && word_named_q(&cells[i], "caret")) return true;
+    return false;
+}
+
+// Whether a face's widget is shown: it is visible, and a caret enabled.
+static bool view_shown_q(View* view) {
+    Cell visible = face_field(&view->face, FACE_OBJ_VISIBLE_Q);
+    if (!truthy(&visible)) return false;
+    if (!(view->view_bits & VIEW_BIT_CARET)) return true;
+    Cell enabled = face_field(&view->face, FACE_OBJ_ENABLED_Q);
+    return truthy(&enabled);
+}
+
 // ---- painting ------------------------------------------------------------------------------
 
 // The face being painted and its cairo context, for draw-face.
@@ -286,6 +307,38 @@ static void rate_set(View* view) {
 
 // ---- making a view --------------------------------------------------------------------------
 
+// The height of a window's menu bar in pixels, 0 without one: as laid out
+// once the window is, else as the bar asks for.
+static int32_t window_bar_height(View* view) {
+    GtkWidget* box = gtk_bin_get_child(GTK_BIN(view->widget));
+    if (!box) return 0;
+    int32_t height = 0;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* l = children; l; l = l->next) {
+        GtkWidget* bar = GTK_WIDGET(l->data);
+        if (!GTK_IS_MENU_BAR(bar) || !gtk_widget_get_visible(bar)) continue;
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height(bar, &minimum, &natural);
+        height = std::max(natural, gtk_widget_get_allocated_height(bar));
+    }
+    g_list_free(children);
+    return height;
+}
+
+// Gives a window's client area (below its menu bar) the face's size. A
+// window the user may resize can be made smaller than that: the size is the
+// window's, not a minimum of its client area.
+static void window_size_set(View* view, int32_t width, int32_t height) {
+    GtkWindow* window = GTK_WINDOW(view->widget);
+    if (gtk_window_get_resizable(window)) {
+        gtk_widget_set_size_request(view->container, -1, -1);
+        height += window_bar_height(view);
+    } else {
+        gtk_widget_set_size_request(view->container, width, height);
+    }
+    gtk_window_resize(window, std::max(width, 1), std::max(height, 1));
+}
+
 static void window_make(View* view, int32_t width, int32_t height) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     view->widget = window;
@@ -312,8 +365,7 @@ static void window_make(View* view, int32_t width, int32_t height) {
     if (flags & FACE_FLAG_FULLSCREEN) gtk_window_fullscreen(GTK_WINDOW(window));
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
     if (string_family_q(cell_type(&text))) gtk_window_set_title(GTK_WINDOW(window), text_utf8(&text).c_str());
-    gtk_widget_set_size_request(view->container, width, height);
-    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
+    window_size_set(view, width, height);
     gtk_widget_set_can_focus(view->container, TRUE);
 }
 
@@ -347,14 +399,6 @@ static bool widgets_make(View* view, View* parent, int32_t width, int32_t height
     if (hooks && hooks->make) return hooks->make(view, parent, width, height) && view->widget;
     switch (view->type) {
     case FACE_TYPE_WINDOW: window_make(view, width, height); return true;
-    case FACE_TYPE_GROUP_BOX: {
-        Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-        view->widget = gtk_frame_new(string_family_q(cell_type(&text)) ? text_utf8(&text).c_str() : nullptr);
-        view->container = face_fixed_new(false);
-        gtk_container_add(GTK_CONTAINER(view->widget), view->container);
-        gtk_widget_show(view->container);
-        return true;
-    }
     default:
         view->widget = view->container = face_container_new(view, false);
         if (view->type == FACE_TYPE_BASE || view->type == FACE_TYPE_RICH_TEXT) {
@@ -424,8 +468,8 @@ static ViewId view_make(const Cell* face, View* parent) {
     if (type == FACE_TYPE_WINDOW) view_window_connect(view);
     Cell value = face_field(face, FACE_OBJ_ENABLED_Q);
     if (cell_type(&value) == T_LOGIC && value.w1 == 0) gtk_widget_set_sensitive(view->widget, FALSE);
-    value = face_field(face, FACE_OBJ_VISIBLE_Q);
-    if (type != FACE_TYPE_WINDOW && truthy(&value)) gtk_widget_show(view->widget);
+    if (type == FACE_TYPE_BASE && caret_option_q(face)) view->view_bits |= VIEW_BIT_CARET;
+    if (type != FACE_TYPE_WINDOW && view_shown_q(view)) gtk_widget_show(view->widget);
     if (type != FACE_TYPE_WINDOW && type != FACE_TYPE_BASE && type != FACE_TYPE_RICH_TEXT &&
         type != FACE_TYPE_PANEL && view->widget != view->container)
         widget_font_apply(view->widget, face);
@@ -468,8 +512,7 @@ static void size_apply(View* view) {
     face_size(view, &w, &h);
     int32_t width = std::max(dpi_scale(w), 0), height = std::max(dpi_scale(h), 0);
     if (view->type == FACE_TYPE_WINDOW) {
-        gtk_widget_set_size_request(view->container, width, height);
-        gtk_window_resize(GTK_WINDOW(view->widget), std::max(width, 1), std::max(height, 1));
+        window_size_set(view, width, height);
         return;
     }
     view->width = width;
@@ -479,7 +522,7 @@ static void size_apply(View* view) {
 
 static void visible_apply(View* view) {
     Cell visible = face_field(&view->face, FACE_OBJ_VISIBLE_Q);
-    bool show = truthy(&visible);
+    bool show = view->type == FACE_TYPE_WINDOW ? truthy(&visible) : view_shown_q(view);
     if (view->type == FACE_TYPE_WINDOW) {
         if (show && !gtk_widget_get_visible(view->widget)) view->show_pending = true;
         if (!show) gtk_widget_hide(view->widget);
@@ -493,8 +536,6 @@ static void text_apply(View* view) {
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
     std::string utf8 = text_utf8(&text);
     if (view->type == FACE_TYPE_WINDOW) gtk_window_set_title(GTK_WINDOW(view->widget), utf8.c_str());
-    else if (view->type == FACE_TYPE_GROUP_BOX && GTK_IS_FRAME(view->widget))
-        gtk_frame_set_label(GTK_FRAME(view->widget), utf8.c_str());
 }
 
 // Puts the children's widgets in pane order, so the last one is on top.
@@ -612,6 +653,7 @@ static void view_update(View* view, uint32_t keep) {
         case FACE_OBJ_ENABLED_Q: {
             Cell enabled = face_field(&face.cell, FACE_OBJ_ENABLED_Q);
             gtk_widget_set_sensitive(view->widget, truthy(&enabled));
+            if (view->view_bits & VIEW_BIT_CARET) visible_apply(view);
             break;
         }
         case FACE_OBJ_VISIBLE_Q: visible_apply(view); break;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The console's about window shows the version and the date the program was
+# The console's about window shows the version and the day the program was
 # built (system/build/date), as the layout builds it on a virtual display.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
@@ -29,5 +29,5 @@ KEL
 timeout 120 "$kel" "$dir/about.kel" > "$dir/out" 2>&1 || fail "about.kel failed"
 date=$(sed -n 's/^date: //p' "$dir/out")
 [ -n "$date" ] && [ "$date" != "none" ] || fail "system/build/date is not set"
-grep -qx "Build [0-9.]* - $date" "$dir/out" || fail "the about window does not show the build date"
+grep -qx "Build [0-9.]* - ${date%%/*}" "$dir/out" || fail "the about window does not show the day of the build"
 exit 0

@@ -24,7 +24,7 @@ pane_keys Enter
 pane_wait '^== 5$' || fail "the completed file name was not read"
 pane_keys -l 'prin'
 pane_keys Tab
-pane_wait '^>> prin print$' || fail "the candidates were not listed after the prompt"
+pane_wait '^>> prin print print-to-stdout$' || fail "the candidates were not listed after the prompt"
 pane_wait '^>> prin$' || fail "no new prompt with the common part"
 pane_keys -l 't 1'
 pane_keys Enter

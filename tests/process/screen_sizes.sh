@@ -14,6 +14,7 @@ Kel []
 $SCREEN_KEL_PRELUDE
 early: layout [c: check b: button]
 print ["early" c/size b/size]
+print ["check-mark" system/view/metrics/paddings/check/1/x]
 win: layout [
     title "Sizes" backdrop 255.0.255 space 0x4
     button "OK" button "Cancel" return
@@ -66,6 +67,8 @@ IFS=' x' read -r x y w h < tabs.txt
 [ "$(screen_count_colour sizes.png "$x" "$y" "$w" "$h" ff0000 0)" = 900 ] || fail "the page's first base is not in the panel"
 [ "$(screen_count_colour sizes.png "$x" "$y" "$w" "$h" 00ff00 0)" = 400 ] || fail "the page's last base is not in the panel"
 
-grep -q "^early 96x23 78x25$" out || fail "layout sizes before the first window differ"
-grep -q "^late 96x23 78x25$" out || fail "layout sizes after the first window differ"
+# A check box is 80 wide and the theme's mark beside.
+check=$((80 + $(sed -n 's/^check-mark //p' out)))
+grep -q "^early ${check}x23 78x25$" out || fail "layout sizes before the first window differ"
+grep -q "^late ${check}x23 78x25$" out || fail "layout sizes after the first window differ"
 echo "ok"

@@ -1,0 +1,78 @@
+# Screen tests of the graphical console: where its rows of text lie in a
+# screenshot of its window and what they hold. Source after screen.sh and
+# screen_input.sh.
+#
+#   console_top shot.png          # y of the console face below the menu bar
+#   console_caret shot.png        # "x top height" of the caret (longest dark stroke)
+#   console_row_ink shot.png 3    # dark pixels of row 3 (rows of CONSOLE_LINE_H from CONSOLE_TOP)
+#   console_rows_differ shot.png 5 8
+#
+# The console's background colour and the width its scroll bar takes.
+CONSOLE_BACKGROUND=fcfcfc
+CONSOLE_BAR=20
+
+# The first y, in a shot of the console window, where the console face's
+# background starts in the left column (below the menu bar, when there is
+# one); nothing when it does not show.
+console_top() {
+    convert "$1" -crop "1x$(identify -format %h "$1")+6+0" +repage -depth 8 txt:- |
+        awk -F'[,:]' -v c="#${CONSOLE_BACKGROUND^^}" 'NR > 1 && index($0, c) { print $2; exit }'
+}
+
+# The longest vertical run of dark pixels in the console area of a shot,
+# from y (default CONSOLE_TOP) down: "x top length", the caret being the
+# only stroke as tall as a row.
+console_caret() {
+    local shot="$1" top="${2:-$CONSOLE_TOP}" width height
+    read -r width height < <(identify -format "%w %h" "$shot")
+    convert "$shot" -crop "$((width - CONSOLE_BAR))x$((height - top))+0+$top" +repage -colorspace Gray \
+        -threshold 50% -depth 8 txt:- | awk -F'[,: ]+' -v top="$top" '
+        NR > 1 {
+            x = $1; y = $2; dark = index($0, "#000000") > 0
+            if (dark) { run[x] = (last[x] == y - 1 ? run[x] : 0) + 1; last[x] = y
+                if (run[x] > best) { best = run[x]; bx = x; by = y - run[x] + 1 } }
+        }
+        END { print bx + 0, by + top, best + 0 }'
+}
+
+# The rectangle "x y width height" of console row n (from 0) in a shot.
+console_row_rect() {
+    local width
+    width=$(identify -format %w "$1")
+    echo 0 $((CONSOLE_TOP + $2 * CONSOLE_LINE_H)) $((width - CONSOLE_BAR)) "$CONSOLE_LINE_H"
+}
+
+# Dark pixels in console row n.
+console_row_ink() {
+    input_dark_count "$1" $(console_row_rect "$1" "$2")
+}
+
+# Pixels that differ between console rows a and b; 0 when they look the same.
+console_rows_differ() {
+    local width
+    width=$(identify -format %w "$1")
+    input_region_difference "$1" 0 $((CONSOLE_TOP + $2 * CONSOLE_LINE_H)) 0 $((CONSOLE_TOP + $3 * CONSOLE_LINE_H)) \
+        $((width - CONSOLE_BAR)) "$CONSOLE_LINE_H"
+}
+
+# Takes shots of the window into the file until the condition (a command,
+# given the file) holds; 1 when it does not within the wait limit.
+console_shot_until() {
+    local window="$1" shot="$2"
+    shift 2
+    for _ in $(seq $(($(input_wait_limit) * 5))); do
+        screen_shot "$shot" "$window"
+        "$@" "$shot" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# The first and last x of the ink in a rectangle (x y width height) of a
+# shot, as "first last"; nothing when it holds no ink.
+console_ink_span() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace Gray -threshold 50% -negate -depth 8 txt:- |
+        awk -F'[,:]' -v x0="$2" 'NR > 1 && index($0, "#FFFFFF") {
+            if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1 }
+        END { if (first != "") print first + x0, last + x0 }'
+}
