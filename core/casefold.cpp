@@ -16,10 +16,8 @@ namespace kel {
 
 constexpr uint32_t BMP_SIZE = 0x10000;
 
-// Direct tables of the Basic Multilingual Plane: entry cp holds the mapped
-// code point, 0 when cp maps to itself.
-static uint32_t* case_upper_table = nullptr;
-static uint32_t* case_lower_table = nullptr;
+uint32_t* case_upper_table = nullptr;
+uint32_t* case_lower_table = nullptr;
 
 static uint32_t* case_table_new(const CasePair* pairs, uint32_t count) {
     auto* table = static_cast<uint32_t*>(heap_alloc_zeroed(BMP_SIZE * sizeof(uint32_t)));
@@ -43,11 +41,7 @@ static uint32_t case_wide_lookup(const CasePair* pairs, uint32_t codepoint) {
     return p != end && p->from == codepoint ? p->to : codepoint;
 }
 
-uint32_t change_char_case(uint32_t codepoint, bool upper) {
-    if (codepoint < BMP_SIZE) {
-        uint32_t mapped = (upper ? case_upper_table : case_lower_table)[codepoint];
-        return mapped ? mapped : codepoint;
-    }
+uint32_t change_wide_char_case(uint32_t codepoint, bool upper) {
     return case_wide_lookup(upper ? case_upper_wide_pairs : case_lower_wide_pairs, codepoint);
 }
 

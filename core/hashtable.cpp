@@ -5,6 +5,7 @@
 #include "core/casefold.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
+#include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
@@ -82,18 +83,29 @@ static void series_span(const Cell* value, const uint8_t** start, uint32_t* coun
     *count = length - from;
 }
 
+// The block steps of string_hash over count characters of one unit.
+template <typename Unit>
+static uint32_t string_hash_run(uint32_t h, const uint8_t* p, uint32_t count, bool case_sensitive) {
+    for (uint32_t i = 0; i < count; i++, p += sizeof(Unit)) {
+        Unit unit;
+        std::memcpy(&unit, p, sizeof unit);
+        uint32_t c = unit;
+        if (!case_sensitive) c = change_char_case(c, false);
+        h = murmur_block(h, c);
+    }
+    return h;
+}
+
 uint32_t string_hash(const Cell* string, bool case_sensitive) {
     const uint8_t* p;
     uint32_t count;
     series_span(string, &p, &count);
-    uint32_t unit = series_buffer(string->w2)->unit();
-    if (unit != 1 && unit != 2 && unit != 4) error_raise(ERR_WRONG_MEM);
     uint32_t h = run_seed;
-    for (uint32_t i = 0; i < count; i++, p += unit) {
-        uint32_t c = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : 0;
-        if (unit == 4) std::memcpy(&c, p, 4);
-        if (!case_sensitive) c = change_char_case(c, false);
-        h = murmur_block(h, c);
+    switch (series_buffer(string->w2)->unit()) {
+    case 1: h = string_hash_run<uint8_t>(h, p, count, case_sensitive); break;
+    case 2: h = string_hash_run<uint16_t>(h, p, count, case_sensitive); break;
+    case 4: h = string_hash_run<uint32_t>(h, p, count, case_sensitive); break;
+    default: error_raise(ERR_WRONG_MEM);
     }
     h ^= count * 4;
     return hash_int(h);
@@ -615,6 +627,8 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     // Integers, the common key, are equal under every op exactly when their
     // values are: compared in line.
     bool integer = cell_type(key) == T_INTEGER;
+    // So are texts under equal? and strict-equal?, through the string kernel.
+    bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
     uint32_t mask = t->buckets - 1;
     uint32_t bucket = (integer ? hash_int(key->w2) : hash_value(key, false)) & mask;
     int64_t deleted = -1;
@@ -622,17 +636,24 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     // The flag and key arrays are fixed buffers: they stay put while keys compare.
     const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
+    // Comparing integers allocates nothing, so the storage stays put too.
+    const Cell* cells = table_cells(t);
     for (uint32_t probe = 0; probe < t->buckets; probe++) {
         bucket = probe_next(bucket, probe, mask);
         uint32_t state = bucket_state(flags, bucket);
         if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
         if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
         if (integer) {
-            const Cell* stored = &table_cells(t)[keys[bucket]];
+            const Cell* stored = &cells[keys[bucket]];
             if (cell_type(stored) == T_INTEGER && stored->w2 == key->w2) return bucket;
             continue;
         }
         Cell stored = table_cells(t)[keys[bucket]];
+        if (text) {
+            if (cell_type(&stored) == cell_type(key) && string_equal_q(key, &stored, op == CMP_STRICT_EQUAL))
+                return bucket;
+            continue;
+        }
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
         if (hash_keys_equal(&probe_key, &stored, op)) return bucket;
     }
@@ -746,6 +767,25 @@ int32_t hashtable_get(Node table, const Cell* key_cell, uint32_t start, uint32_t
         best = p;
     }
     return int32_t(best);
+}
+
+int32_t hashtable_map_lookup(Node table, const Cell* key, int32_t op, int64_t* bucket) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    int64_t found = map_find(t, key, op, bucket);
+    if (found < 0) return -1;
+    *bucket = -1;
+    return int32_t(table_keys(t)[found]);
+}
+
+void hashtable_map_enter(Node table, uint32_t position, int64_t bucket) {
+    HashTable* t = hashtable_record(table);
+    if (bucket < 0 || t->used >= t->threshold) {
+        hashtable_put_cell(table, position);
+        return;
+    }
+    bucket_take(t, uint32_t(bucket), position);
+    t->count++;
 }
 
 int32_t hashtable_find_next(Node table, const Cell* key_cell, HashCursor* cursor) {

@@ -158,6 +158,16 @@ void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare
 int32_t hashtable_get(Node table, const Cell* key, uint32_t start, uint32_t skip, int32_t op,
                       bool reverse, bool last);
 
+// Kind 1: hashtable_get's lookup that also answers, on a miss, the bucket
+// where the key would go (-1 when there is none). The bucket stays good for
+// hashtable_map_enter until the table's buckets change; allocations and
+// appends to the indexed series leave them as they are.
+int32_t hashtable_map_lookup(Node table, const Cell* key, int32_t op, int64_t* bucket);
+// Kind 1: enters the key cell at a position, which a lookup has just missed,
+// into the bucket the lookup answered; when the table must grow first (or the
+// bucket is -1), as hashtable_put_cell does.
+void hashtable_map_enter(Node table, uint32_t position, int64_t bucket);
+
 // A resumable walk over the keys equal (op 0) to a key: each call returns the
 // next position, -1 at the end.
 struct HashCursor {
