@@ -96,19 +96,20 @@ static uint32_t string_hash_run(uint32_t h, const uint8_t* p, uint32_t count, bo
     return h;
 }
 
-uint32_t string_hash(const Cell* string, bool case_sensitive) {
-    const uint8_t* p;
-    uint32_t count;
-    series_span(string, &p, &count);
+// string_hash of the characters of a span.
+static uint32_t text_hash(const TextSpan& text, bool case_sensitive) {
     uint32_t h = run_seed;
-    switch (series_buffer(string->w2)->unit()) {
-    case 1: h = string_hash_run<uint8_t>(h, p, count, case_sensitive); break;
-    case 2: h = string_hash_run<uint16_t>(h, p, count, case_sensitive); break;
-    case 4: h = string_hash_run<uint32_t>(h, p, count, case_sensitive); break;
-    default: error_raise(ERR_WRONG_MEM);
+    switch (text.unit) {
+    case 1: h = string_hash_run<uint8_t>(h, text.start, text.count, case_sensitive); break;
+    case 2: h = string_hash_run<uint16_t>(h, text.start, text.count, case_sensitive); break;
+    default: h = string_hash_run<uint32_t>(h, text.start, text.count, case_sensitive); break;
     }
-    h ^= count * 4;
+    h ^= text.count * 4;
     return hash_int(h);
+}
+
+uint32_t string_hash(const Cell* string, bool case_sensitive) {
+    return text_hash(string_span(string), case_sensitive);
 }
 
 // The shared key buffer: a name with A-Z folded, grown to the longest name.
@@ -507,8 +508,8 @@ void hashtable_resize(HashTable* t, uint32_t n) {
     if (t->stamp) t->stamp = collector.series_cycles + 1;
 }
 
-void hashtable_refresh(HashTable* t) {
-    if (!t->stamp || t->stamp == collector.series_cycles + 1 || collector_active()) return;
+void hashtable_rehash_stamped(HashTable* t) {
+    if (t->stamp == collector.series_cycles + 1 || collector_active()) return;
     if (t->kind == HASH_BLOCK) {
         hashtable_rebuild_any(t, table_length(t));
     } else {
@@ -627,16 +628,19 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     // Integers, the common key, are equal under every op exactly when their
     // values are: compared in line.
     bool integer = cell_type(key) == T_INTEGER;
-    // So are texts under equal? and strict-equal?, through the string kernel.
+    // So are texts under equal? and strict-equal?, through the text kernels:
+    // nothing allocates while the key's characters are read.
     bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
+    TextSpan key_text{};
+    if (text) key_text = string_span(key);
     uint32_t mask = t->buckets - 1;
-    uint32_t bucket = (integer ? hash_int(key->w2) : hash_value(key, false)) & mask;
+    uint32_t bucket = (integer ? hash_int(key->w2) : text ? text_hash(key_text, false) : hash_value(key, false)) & mask;
     int64_t deleted = -1;
     *free = -1;
     // The flag and key arrays are fixed buffers: they stay put while keys compare.
     const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
-    // Comparing integers allocates nothing, so the storage stays put too.
+    // Comparing integers or texts allocates nothing, so the storage stays put too.
     const Cell* cells = table_cells(t);
     for (uint32_t probe = 0; probe < t->buckets; probe++) {
         bucket = probe_next(bucket, probe, mask);
@@ -648,12 +652,14 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
             if (cell_type(stored) == T_INTEGER && stored->w2 == key->w2) return bucket;
             continue;
         }
-        Cell stored = table_cells(t)[keys[bucket]];
         if (text) {
-            if (cell_type(&stored) == cell_type(key) && string_equal_q(key, &stored, op == CMP_STRICT_EQUAL))
+            const Cell* stored = &cells[keys[bucket]];
+            if (cell_type(stored) == cell_type(key) &&
+                text_equal_q(key_text, string_span(stored), op == CMP_STRICT_EQUAL))
                 return bucket;
             continue;
         }
+        Cell stored = table_cells(t)[keys[bucket]];
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
         if (hash_keys_equal(&probe_key, &stored, op)) return bucket;
     }

@@ -113,8 +113,12 @@ Node hashtable_init(Node series, uint32_t size, uint32_t kind, uint32_t value_ce
 Node hashtable_copy(Node table, Node series);
 // No keys; kinds 3 and 4 also drop their entries, kind 0 its chains.
 void hashtable_clear(Node table);
-// Re-hashes a table whose hashes depend on node ids after a collection.
-void hashtable_refresh(HashTable* table);
+// Re-hashes a table whose hashes depend on node ids after a collection
+// (hashtable_refresh of a stamped table).
+void hashtable_rehash_stamped(HashTable* table);
+inline void hashtable_refresh(HashTable* table) {
+    if (table->stamp) hashtable_rehash_stamped(table);
+}
 // Rebuilds the buckets: kinds 3 and 4 for size entries, kind 0 from its
 // series with the next power of two of size x 1.5 buckets.
 void hashtable_rebuild_any(HashTable* table, uint32_t size);

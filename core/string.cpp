@@ -191,19 +191,14 @@ void string_ks_truncate(SeriesBuffer* buffer, uint32_t count) {
     if (end <= buffer->size && end < buffer->tail) buffer->tail = uint32_t(end);
 }
 
-// The characters of a string from its position (or of a symbol!'s name).
-struct TextSpan {
-    const uint8_t* start;
-    uint32_t unit;
-    uint32_t count;
-};
-
 static TextSpan text_span(const Cell* value) {
     SeriesBuffer* b = series_buffer(value->w2);
     uint32_t unit = string_unit(b);
     uint32_t at = cell_type(value) == T_SYMBOL ? 0 : string_index(value, b);
     return TextSpan{b->head_ptr() + at * unit, unit, b->length() - at};
 }
+
+TextSpan string_span(const Cell* value) { return text_span(value); }
 
 static inline uint32_t fold(uint32_t c) { return change_char_case(c, false); }
 
@@ -573,9 +568,7 @@ int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool m
     return a.count == b.count ? 0 : a.count < b.count ? -1 : 1;
 }
 
-bool string_equal_q(const Cell* s1, const Cell* s2, bool strict) {
-    if (s1->w2 == s2->w2 && s1->w1 == s2->w1) return true;
-    TextSpan a = text_span(s1), b = text_span(s2);
+bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict) {
     return a.count == b.count && text_compare(a, b, a.count, !strict) == 0;
 }
 

@@ -154,10 +154,17 @@ double string_span_to_float(const uint8_t* start, uint32_t count, uint32_t unit)
 // CMP_SORT_CASE. In match mode (find) only the length of s2 is compared and 1
 // means "no match".
 int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool match);
-// Whether two strings (not symbols) hold the same text from their positions,
-// case folded unless strict: string_compare_values under CMP_EQUAL or
-// CMP_STRICT_EQUAL answering 0.
-bool string_equal_q(const Cell* s1, const Cell* s2, bool strict);
+// The characters of a string from its position (or of a symbol!'s name): the
+// address of the first (valid until the next allocation), the unit and the count.
+struct TextSpan {
+    const uint8_t* start;
+    uint32_t unit;
+    uint32_t count;
+};
+TextSpan string_span(const Cell* value);
+// Whether two spans hold the same text, case folded unless strict: what
+// string_compare_values answers 0 for under CMP_EQUAL or CMP_STRICT_EQUAL.
+bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict);
 // True when value matches the string at its position: a string-family value
 // by its text (a tag! as "<" text ">"), a char! by the one character.
 bool string_match_at_q(const Cell* string, const Cell* value, int32_t op);

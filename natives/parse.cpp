@@ -474,12 +474,8 @@ inline Cell* entry_push(ParseRun& r, const Cell* first, const Cell* third, int32
     return e;
 }
 
-// Step 0: a block entry, then the block's first rule.
-Step enter_block(ParseRun& r, const Cell* block) {
-    rule_stack_check(r);
-    Cell none;
-    cell_init(&none, T_NONE);
-    entry_push(r, &none, &r.rules.cell, r.rp, position(r), input_length(r));
+// Makes a block the current rules, the rule pointer before its first rule.
+void walk_block(ParseRun& r, const Cell* block) {
     cell_copy(block, &r.rules.cell);
     cell_type_set(&r.rules.cell, T_BLOCK);
     rules_changed(r);
@@ -488,6 +484,15 @@ Step enter_block(ParseRun& r, const Cell* block) {
     r.rp = int32_t(r.rules.cell.w1) - 1;
     r.match = true;
     r.copied_just = false;
+}
+
+// Step 0: a block entry, then the block's first rule.
+Step enter_block(ParseRun& r, const Cell* block) {
+    rule_stack_check(r);
+    Cell none;
+    cell_init(&none, T_NONE);
+    entry_push(r, &none, &r.rules.cell, r.rp, position(r), input_length(r));
+    walk_block(r, block);
     return traced(r, EV_PUSH, FETCH);
 }
 
@@ -901,19 +906,40 @@ void collect_deliver(ParseRun& r) {
 
 // ---- completing a rule entry ---------------------------------------------------------------------
 
+// Whether the round of the loop entry e that just ended consumed input or
+// shortened it.
+inline bool loop_progress(ParseRun& r, const Cell* e) {
+    return position(r) != e[1].w2 || input_length(r) < e[1].w3;
+}
+
+// Whether the loop entry e goes round again: the round matched, no break
+// or reject, the maximum is not reached, and the round made progress (a
+// while loop: or evaluated something or changed the input).
+inline bool loop_goes_on(const ParseRun& r, const Cell* e, int32_t code, bool progress) {
+    int32_t max = int32_t(e[0].w2), n = int32_t(e[0].w3);
+    if (!r.match || r.brk || (max >= 0 && n >= max)) return false;
+    return progress || (code == E_WHILE && r.loop_effects.back() != r.effects);
+}
+
+// Starts the next round of the loop entry e; the rule pointer goes back to
+// its keyword.
+inline void loop_round(ParseRun& r, Cell* e) {
+    e[1].w2 = position(r);
+    e[1].w3 = input_length(r);
+    e[0].w3 = e[0].w3 + 1;
+    r.loop_effects.back() = r.effects;
+    r.rp = int32_t(e[1].w1);
+}
+
 Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
-    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2), n = int32_t(e[0].w3);
-    uint32_t start = e[1].w2, start_length = e[1].w3;
+    int32_t min = int32_t(e[0].w1), n = int32_t(e[0].w3);
+    uint32_t start = e[1].w2;
     bool stop = r.brk;
+    bool progress = loop_progress(r, e);
+    bool again = loop_goes_on(r, e, code, progress);
     r.brk = false;
-    bool progress = position(r) != start || input_length(r) < start_length;
-    bool idle = !progress && r.loop_effects.back() == r.effects;
-    if (r.match && !stop && (max < 0 || n < max) && (code == E_WHILE ? !idle : progress)) {
-        e[1].w2 = position(r);
-        e[1].w3 = input_length(r);
-        e[0].w3 = uint32_t(n + 1);
-        r.loop_effects.back() = r.effects;
-        r.rp = int32_t(e[1].w1);
+    if (again) {
+        loop_round(r, e);
         return traced(r, EV_ITERATE, FETCH);
     }
     if (r.match) {
@@ -1404,9 +1430,41 @@ Step failure(ParseRun& r) {
     return LEAVE_BLOCK;
 }
 
+// Without a trace, a block that a loop walks goes round again in place: the
+// block entry stays and takes the new round's input position, which is what
+// leaving it, completing the loop and entering the block again would leave.
+// Answers false, changing nothing, when that is not the case at hand.
+bool block_round_at_once(ParseRun& r) {
+    if (r.trace_mask || rule_stack_count(r) - r.rule_base < 2 * ENTRY_CELLS) return false;
+    Cell* block = top_entry(r);
+    Cell* loop = block - ENTRY_CELLS;
+    if (!rule_entry_q(loop)) return false;
+    int32_t code = entry_code(loop);
+    if ((code != E_REPEAT && code != E_WHILE) || !loop_goes_on(r, loop, code, loop_progress(r, loop)))
+        return false;
+    // The cell the loop walks, in the rules the block entry returns to.
+    uint32_t at = loop[1].w1 + 1;
+    SeriesBuffer* parent = series_buffer(block[2].w2);
+    if (at >= (parent->tail - parent->head) / sizeof(Cell)) return false;
+    const Cell* cell = reinterpret_cast<const Cell*>(parent->head_ptr()) + at;
+    if (cell_type(cell) != T_BLOCK) return false;
+    r.left_at_tail = r.rp >= rules_tail(r);
+    r.brk = false;
+    loop_round(r, loop);
+    block[1].w1 = at;
+    block[1].w2 = position(r);
+    block[1].w3 = input_length(r);
+    cell_copy(cell, &r.value.cell);
+    walk_block(r, cell);
+    r.from_word = false;
+    r.sub_rule = false;
+    return true;
+}
+
 // Step 1.
 Step leave_block(ParseRun& r) {
     if (rule_stack_count(r) - r.rule_base <= ENTRY_CELLS) return RESULT;
+    if (block_round_at_once(r)) return FETCH;
     r.left_at_tail = r.rp >= rules_tail(r);
     if (!parse_trace(r, EV_POP)) return STOP;
     Cell* e = top_entry(r);
