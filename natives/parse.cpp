@@ -510,8 +510,15 @@ Step push_rule_entry(ParseRun& r, int32_t code, bool pick, const Cell* first, in
     return traced(r, EV_PUSH, SUB_RULE);
 }
 
-bool literal_rule_q(uint8_t t);
 int32_t literal_run(ParseRun& r, int32_t max, bool* endless);
+
+// Whether a rule value is matched literally as a keyword's sub-rule.
+inline bool literal_rule_q(uint8_t t) {
+    constexpr uint64_t other = 1ull << T_BLOCK | 1ull << T_WORD | 1ull << T_INTEGER | 1ull << T_PAREN |
+                               1ull << T_DATATYPE | 1ull << T_TYPESET | 1ull << T_SET_WORD |
+                               1ull << T_GET_WORD | 1ull << T_PATH | 1ull << T_SET_PATH | 1ull << T_GET_PATH;
+    return t >= 64 || !(other >> t & 1);
+}
 
 // A repetition whose sub-rule is a literal value, or a word holding one,
 // matched at once without a trace: the outcome of pushing the entry,
@@ -540,6 +547,19 @@ bool repeat_at_once(ParseRun& r, int32_t min, int32_t max, int32_t sub) {
     r.match = count >= min || min == 0 || endless;
     if (!r.match) position(r) = start;
     return true;
+}
+
+// A sub-rule at the rule pointer that is any, some or opt before a literal,
+// matched at once (repeat_at_once); the entry on top is then to complete.
+bool repeated_sub_rule_at_once(ParseRun& r) {
+    const Cell* v = rule_at(r, r.rp);
+    if (!v || cell_type(v) != T_WORD || !rule_at(r, r.rp + 1)) return false;
+    switch (keyword_of(v)) {
+    case K_ANY: return repeat_at_once(r, 0, -1, r.rp + 1);
+    case K_SOME: return repeat_at_once(r, 1, -1, r.rp + 1);
+    case K_OPT: return repeat_at_once(r, 0, 1, r.rp + 1);
+    default: return false;
+    }
 }
 
 // A loop entry (any, some, opt, counts, while).
@@ -610,17 +630,6 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
     }
     if (at + uint32_t(skip) > limit) return -1;
     return string_match_at_q(&here, rule, r.cmp) ? skip : -1;
-}
-
-// Whether a rule value is matched literally as a keyword's sub-rule.
-bool literal_rule_q(uint8_t t) {
-    switch (t) {
-    case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_DATATYPE: case T_TYPESET:
-    case T_SET_WORD: case T_GET_WORD: case T_PATH: case T_SET_PATH: case T_GET_PATH:
-        return false;
-    default:
-        return true;
-    }
 }
 
 // How many times the literal rule value matches in a row from the position,
@@ -1063,7 +1072,7 @@ Step complete_entry(ParseRun& r) {
 // ---- words ---------------------------------------------------------------------------------------
 
 // The rule value after a keyword must exist.
-void need_after(ParseRun& r, int32_t at, const Cell* keyword) {
+inline void need_after(ParseRun& r, int32_t at, const Cell* keyword) {
     if (!rule_at(r, at)) error_raise(ERR_PARSE_END, keyword);
 }
 
@@ -1118,7 +1127,8 @@ Step handle_word(ParseRun& r) {
     case K_SET: {
         const Cell* target = rule_at(r, next);
         if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
-        return push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
+        Step step = push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
+        return step == SUB_RULE && repeated_sub_rule_at_once(r) ? COMPLETE : step;
     }
     case K_TO:
     case K_THRU: {
