@@ -695,7 +695,10 @@ static uint32_t text_splice(Cell* series, Cell* text, uint32_t at, int32_t dup, 
     return total;
 }
 
-void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t dup, bool append) {
+// string_insert of everything but an ASCII character appended to a unit-1
+// buffer with room.
+[[gnu::noinline]] static void string_insert_general(Cell* series, const Cell* value, int32_t part,
+                                                    int32_t dup, bool append) {
     if (append && cell_type(value) == T_CHAR && part != 0 && dup == 1) {
         // One character added at the tail needs no text built for it. The
         // appender's widening rule is the one the built text would carry in.
@@ -732,6 +735,20 @@ void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     series_notify_after(owned, series, append ? W_APPENDED : W_INSERTED, int32_t(at), int32_t(added));
     series->w1 = append ? 0 : std::min(index + added, text_length(series));
     stack_pop(1);
+}
+
+void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t dup, bool append) {
+    if (append && cell_type(value) == T_CHAR && value->w2 <= 0x7F && part != 0 && dup == 1) {
+        SeriesBuffer* b = series_buffer(series->w2);
+        if (b->unit() == 1 && b->tail < b->size && !(b->flags & SERIES_OWNED)) {
+            // No owner to tell, and the size limit holds below the capacity:
+            // one byte stored.
+            b->data()[b->tail++] = uint8_t(value->w2);
+            series->w1 = 0;
+            return;
+        }
+    }
+    string_insert_general(series, value, part, dup, append);
 }
 
 void string_change(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup) {

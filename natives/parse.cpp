@@ -47,6 +47,7 @@
 #include "runtime/start.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace kel {
