@@ -1,5 +1,6 @@
 #include "core/casefold.hpp"
 #include "core/error.hpp"
+#include "core/ownership.hpp"
 #include "core/series.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
@@ -16,10 +17,8 @@ namespace kel {
 
 constexpr uint32_t BMP_SIZE = 0x10000;
 
-// Direct tables of the Basic Multilingual Plane: entry cp holds the mapped
-// code point, 0 when cp maps to itself.
-static uint32_t* case_upper_table = nullptr;
-static uint32_t* case_lower_table = nullptr;
+uint32_t* case_upper_table = nullptr;
+uint32_t* case_lower_table = nullptr;
 
 static uint32_t* case_table_new(const CasePair* pairs, uint32_t count) {
     auto* table = static_cast<uint32_t*>(heap_alloc_zeroed(BMP_SIZE * sizeof(uint32_t)));
@@ -43,11 +42,7 @@ static uint32_t case_wide_lookup(const CasePair* pairs, uint32_t codepoint) {
     return p != end && p->from == codepoint ? p->to : codepoint;
 }
 
-uint32_t change_char_case(uint32_t codepoint, bool upper) {
-    if (codepoint < BMP_SIZE) {
-        uint32_t mapped = (upper ? case_upper_table : case_lower_table)[codepoint];
-        return mapped ? mapped : codepoint;
-    }
+uint32_t change_wide_char_case(uint32_t codepoint, bool upper) {
     return case_wide_lookup(upper ? case_upper_wide_pairs : case_lower_wide_pairs, codepoint);
 }
 
@@ -71,6 +66,27 @@ template <typename T> static void case_run_change(uint8_t* p, uint32_t count, bo
     for (uint32_t i = 0; i < count; ++i, p += sizeof(T)) {
         T c = T(change_char_case(char_at<T>(p), upper));
         std::memcpy(p, &c, sizeof c);
+    }
+}
+
+// Changes characters in place while their mappings fit the unit; answers
+// how many it changed (count when all did).
+template <typename T> static uint32_t case_run_fitting(uint8_t* p, uint32_t count, bool upper) {
+    constexpr uint32_t largest = sizeof(T) == 1 ? 0xFF : sizeof(T) == 2 ? 0xFFFF : 0xFFFFFFFF;
+    for (uint32_t i = 0; i < count; ++i, p += sizeof(T)) {
+        uint32_t mapped = change_char_case(char_at<T>(p), upper);
+        if (mapped > largest) return i;
+        T c = T(mapped);
+        std::memcpy(p, &c, sizeof c);
+    }
+    return count;
+}
+
+static uint32_t case_run_in_place(uint8_t* p, uint32_t count, uint32_t unit, bool upper) {
+    switch (unit) {
+    case 1: return case_run_fitting<uint8_t>(p, count, upper);
+    case 2: return case_run_fitting<uint16_t>(p, count, upper);
+    default: return case_run_fitting<uint32_t>(p, count, upper);
     }
 }
 
@@ -114,13 +130,19 @@ Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
     if (count == 0) return value;
     uint32_t unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) runtime_error_exit(RUNTIME_NO_SWITCH_MATCH, b);
-    uint32_t wanted = case_unit(b->head_ptr() + at * unit, count, unit, upper);
-    if (wanted > unit) {
+    // Characters whose mapping fits the unit change in place at once; from
+    // the first that does not, the rest is measured, the buffer widened and
+    // the rest changed.
+    uint32_t done = case_run_in_place(b->head_ptr() + at * unit, count, unit, upper);
+    if (done < count) {
+        uint32_t rest = at + done;
+        uint32_t wanted = case_unit(b->head_ptr() + rest * unit, count - done, unit, upper);
         b = string_widen(b, wanted);
         unit = wanted;
+        case_change(b->head_ptr() + rest * unit, count - done, unit, upper);
     }
-    case_change(b->head_ptr() + at * unit, count, unit, upper);
-    series_notify(value, upper ? W_UPPERCASE : W_LOWERCASE, int32_t(at), int32_t(count));
+    if (ownership_possible_q(value))
+        series_notify(value, upper ? W_UPPERCASE : W_LOWERCASE, int32_t(at), int32_t(count));
     return value;
 }
 

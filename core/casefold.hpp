@@ -29,9 +29,23 @@ extern const CasePair case_lower_wide_pairs[CASE_WIDE_COUNT];
 // start, before any other function here.
 void case_folding_init();
 
+// Direct tables of the Basic Multilingual Plane: entry cp holds the mapped
+// code point, 0 when cp maps to itself (filled by case_folding_init).
+extern uint32_t* case_upper_table;
+extern uint32_t* case_lower_table;
+
+// change_char_case above the Basic Multilingual Plane.
+uint32_t change_wide_char_case(uint32_t codepoint, bool upper);
+
 // The code point mapped to upper case (upper set) or lower case, or the code
 // point itself when it has no mapping.
-uint32_t change_char_case(uint32_t codepoint, bool upper);
+inline uint32_t change_char_case(uint32_t codepoint, bool upper) {
+    if (codepoint < 0x10000) {
+        uint32_t mapped = (upper ? case_upper_table : case_lower_table)[codepoint];
+        return mapped ? mapped : codepoint;
+    }
+    return change_wide_char_case(codepoint, upper);
+}
 
 // Changes a char! value, or the characters of a string from its position, in
 // place. part is the /part argument or null: an integer! count, or a position

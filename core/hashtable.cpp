@@ -5,6 +5,7 @@
 #include "core/casefold.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
+#include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
@@ -82,21 +83,33 @@ static void series_span(const Cell* value, const uint8_t** start, uint32_t* coun
     *count = length - from;
 }
 
-uint32_t string_hash(const Cell* string, bool case_sensitive) {
-    const uint8_t* p;
-    uint32_t count;
-    series_span(string, &p, &count);
-    uint32_t unit = series_buffer(string->w2)->unit();
-    if (unit != 1 && unit != 2 && unit != 4) error_raise(ERR_WRONG_MEM);
-    uint32_t h = run_seed;
-    for (uint32_t i = 0; i < count; i++, p += unit) {
-        uint32_t c = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : 0;
-        if (unit == 4) std::memcpy(&c, p, 4);
+// The block steps of string_hash over count characters of one unit.
+template <typename Unit>
+static uint32_t string_hash_run(uint32_t h, const uint8_t* p, uint32_t count, bool case_sensitive) {
+    for (uint32_t i = 0; i < count; i++, p += sizeof(Unit)) {
+        Unit unit;
+        std::memcpy(&unit, p, sizeof unit);
+        uint32_t c = unit;
         if (!case_sensitive) c = change_char_case(c, false);
         h = murmur_block(h, c);
     }
-    h ^= count * 4;
+    return h;
+}
+
+// string_hash of the characters of a span.
+static uint32_t text_hash(const TextSpan& text, bool case_sensitive) {
+    uint32_t h = run_seed;
+    switch (text.unit) {
+    case 1: h = string_hash_run<uint8_t>(h, text.start, text.count, case_sensitive); break;
+    case 2: h = string_hash_run<uint16_t>(h, text.start, text.count, case_sensitive); break;
+    default: h = string_hash_run<uint32_t>(h, text.start, text.count, case_sensitive); break;
+    }
+    h ^= text.count * 4;
     return hash_int(h);
+}
+
+uint32_t string_hash(const Cell* string, bool case_sensitive) {
+    return text_hash(string_span(string), case_sensitive);
 }
 
 // The shared key buffer: a name with A-Z folded, grown to the longest name.
@@ -495,8 +508,8 @@ void hashtable_resize(HashTable* t, uint32_t n) {
     if (t->stamp) t->stamp = collector.series_cycles + 1;
 }
 
-void hashtable_refresh(HashTable* t) {
-    if (!t->stamp || t->stamp == collector.series_cycles + 1 || collector_active()) return;
+void hashtable_rehash_stamped(HashTable* t) {
+    if (t->stamp == collector.series_cycles + 1 || collector_active()) return;
     if (t->kind == HASH_BLOCK) {
         hashtable_rebuild_any(t, table_length(t));
     } else {
@@ -615,21 +628,35 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     // Integers, the common key, are equal under every op exactly when their
     // values are: compared in line.
     bool integer = cell_type(key) == T_INTEGER;
+    // So are texts under equal? and strict-equal?, through the text kernels:
+    // nothing allocates while the key's characters are read.
+    bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
+    TextSpan key_text{};
+    if (text) key_text = string_span(key);
     uint32_t mask = t->buckets - 1;
-    uint32_t bucket = (integer ? hash_int(key->w2) : hash_value(key, false)) & mask;
+    uint32_t bucket = (integer ? hash_int(key->w2) : text ? text_hash(key_text, false) : hash_value(key, false)) & mask;
     int64_t deleted = -1;
     *free = -1;
     // The flag and key arrays are fixed buffers: they stay put while keys compare.
     const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
+    // Comparing integers or texts allocates nothing, so the storage stays put too.
+    const Cell* cells = table_cells(t);
     for (uint32_t probe = 0; probe < t->buckets; probe++) {
         bucket = probe_next(bucket, probe, mask);
         uint32_t state = bucket_state(flags, bucket);
         if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
         if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
         if (integer) {
-            const Cell* stored = &table_cells(t)[keys[bucket]];
+            const Cell* stored = &cells[keys[bucket]];
             if (cell_type(stored) == T_INTEGER && stored->w2 == key->w2) return bucket;
+            continue;
+        }
+        if (text) {
+            const Cell* stored = &cells[keys[bucket]];
+            if (cell_type(stored) == cell_type(key) &&
+                text_equal_q(key_text, string_span(stored), op == CMP_STRICT_EQUAL))
+                return bucket;
             continue;
         }
         Cell stored = table_cells(t)[keys[bucket]];
@@ -746,6 +773,25 @@ int32_t hashtable_get(Node table, const Cell* key_cell, uint32_t start, uint32_t
         best = p;
     }
     return int32_t(best);
+}
+
+int32_t hashtable_map_lookup(Node table, const Cell* key, int32_t op, int64_t* bucket) {
+    HashTable* t = hashtable_record(table);
+    hashtable_refresh(t);
+    int64_t found = map_find(t, key, op, bucket);
+    if (found < 0) return -1;
+    *bucket = -1;
+    return int32_t(table_keys(t)[found]);
+}
+
+void hashtable_map_enter(Node table, uint32_t position, int64_t bucket) {
+    HashTable* t = hashtable_record(table);
+    if (bucket < 0 || t->used >= t->threshold) {
+        hashtable_put_cell(table, position);
+        return;
+    }
+    bucket_take(t, uint32_t(bucket), position);
+    t->count++;
 }
 
 int32_t hashtable_find_next(Node table, const Cell* key_cell, HashCursor* cursor) {

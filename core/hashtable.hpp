@@ -113,8 +113,12 @@ Node hashtable_init(Node series, uint32_t size, uint32_t kind, uint32_t value_ce
 Node hashtable_copy(Node table, Node series);
 // No keys; kinds 3 and 4 also drop their entries, kind 0 its chains.
 void hashtable_clear(Node table);
-// Re-hashes a table whose hashes depend on node ids after a collection.
-void hashtable_refresh(HashTable* table);
+// Re-hashes a table whose hashes depend on node ids after a collection
+// (hashtable_refresh of a stamped table).
+void hashtable_rehash_stamped(HashTable* table);
+inline void hashtable_refresh(HashTable* table) {
+    if (table->stamp) hashtable_rehash_stamped(table);
+}
 // Rebuilds the buckets: kinds 3 and 4 for size entries, kind 0 from its
 // series with the next power of two of size x 1.5 buckets.
 void hashtable_rebuild_any(HashTable* table, uint32_t size);
@@ -157,6 +161,16 @@ void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare
 // largest). -1 when none.
 int32_t hashtable_get(Node table, const Cell* key, uint32_t start, uint32_t skip, int32_t op,
                       bool reverse, bool last);
+
+// Kind 1: hashtable_get's lookup that also answers, on a miss, the bucket
+// where the key would go (-1 when there is none). The bucket stays good for
+// hashtable_map_enter until the table's buckets change; allocations and
+// appends to the indexed series leave them as they are.
+int32_t hashtable_map_lookup(Node table, const Cell* key, int32_t op, int64_t* bucket);
+// Kind 1: enters the key cell at a position, which a lookup has just missed,
+// into the bucket the lookup answered; when the table must grow first (or the
+// bucket is -1), as hashtable_put_cell does.
+void hashtable_map_enter(Node table, uint32_t position, int64_t bucket);
 
 // A resumable walk over the keys equal (op 0) to a key: each call returns the
 // next position, -1 at the end.

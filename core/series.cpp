@@ -425,7 +425,7 @@ void series_reverse(Cell* series, const Cell* part, const Cell* skip) {
 
 // A new series of the same type and unit holding count elements from an
 // absolute index, written into out (which must be rooted or on the stack).
-static void series_copy_range(const Cell* series, uint32_t from, uint32_t count, Cell* out) {
+void series_copy_range(const Cell* series, uint32_t from, uint32_t count, Cell* out) {
     uint32_t unit = buffer_of(series)->unit();
     uint8_t type = cell_type(series);
     uint32_t header = series->header;

@@ -115,6 +115,10 @@ void series_move(Cell* origin, Cell* target, const Cell* part);
 void series_reverse(Cell* series, const Cell* part, const Cell* skip);
 const Cell* series_take(Cell* series, Cell* part, bool deep, bool last);
 void series_copy(Cell* series, const Cell* part, bool deep, const Cell* types);
+// A new series of the same type holding count elements from an absolute index
+// (both inside the buffer), written into out: what copy/part makes of a string,
+// binary or vector series.
+void series_copy_range(const Cell* series, uint32_t from, uint32_t count, Cell* out);
 void series_modify(Cell* series, const Cell* field, const Cell* value);
 
 // The element at an absolute index turned into a value (the cell for the

@@ -23,11 +23,6 @@ namespace kel {
 // error no-memory.
 constexpr uint64_t STRING_BYTES_MAX = 0x7FFFFFF0;
 
-bool string_family_q(uint8_t type) {
-    return type == T_STRING || type == T_FILE || type == T_URL || type == T_TAG || type == T_EMAIL ||
-           type == T_REF;
-}
-
 // ---- units ----------------------------------------------------------------------
 
 // A unit other than 1, 2 or 4 met by a character read or write: the buffer is
@@ -150,6 +145,40 @@ bool string_char_in_bitset_q(const Cell* string, const Cell* bitset) {
     return bitset_member_q(bitset, string_ks_char_at(string, uint32_t(index)));
 }
 
+// The bitset walk of string_bitset_span at one unit.
+template <typename Unit>
+static uint32_t bitset_span_of(const uint8_t* at, uint32_t count, const uint8_t* bits, uint32_t bytes,
+                               bool negated) {
+    uint64_t stored = uint64_t(bytes) * 8;
+    uint32_t n = 0;
+    for (; n < count; n++) {
+        Unit c;
+        std::memcpy(&c, at + size_t(n) * sizeof(Unit), sizeof(Unit));
+        bool member = c < stored ? (bits[c >> 3] & (0x80u >> (c & 7))) != 0 : negated;
+        if (!member) break;
+    }
+    return n;
+}
+
+uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, const Cell* bitset,
+                            uint32_t max) {
+    SeriesBuffer* b = series_buffer(string->w2);
+    uint32_t unit = string_unit(b);
+    limit = std::min(limit, b->length());
+    if (from >= limit) return 0;
+    uint32_t count = std::min(limit - from, max);
+    const uint8_t* at = b->head_ptr() + size_t(from) * unit;
+    SeriesBuffer* set = series_buffer(bitset->w2);
+    const uint8_t* bits = set->head_ptr();
+    uint32_t bytes = set->tail - set->head;
+    bool negated = set->flags & SERIES_NEGATED;
+    switch (unit) {
+    case 1: return bitset_span_of<uint8_t>(at, count, bits, bytes, negated);
+    case 2: return bitset_span_of<uint16_t>(at, count, bits, bytes, negated);
+    default: return bitset_span_of<uint32_t>(at, count, bits, bytes, negated);
+    }
+}
+
 void string_ks_reset(Cell* string) {
     SeriesBuffer* b = series_buffer(string->w2);
     b->tail = b->head;
@@ -162,19 +191,14 @@ void string_ks_truncate(SeriesBuffer* buffer, uint32_t count) {
     if (end <= buffer->size && end < buffer->tail) buffer->tail = uint32_t(end);
 }
 
-// The characters of a string from its position (or of a symbol!'s name).
-struct TextSpan {
-    const uint8_t* start;
-    uint32_t unit;
-    uint32_t count;
-};
-
 static TextSpan text_span(const Cell* value) {
     SeriesBuffer* b = series_buffer(value->w2);
     uint32_t unit = string_unit(b);
     uint32_t at = cell_type(value) == T_SYMBOL ? 0 : string_index(value, b);
     return TextSpan{b->head_ptr() + at * unit, unit, b->length() - at};
 }
+
+TextSpan string_span(const Cell* value) { return text_span(value); }
 
 static inline uint32_t fold(uint32_t c) { return change_char_case(c, false); }
 
@@ -220,6 +244,11 @@ bool string_tag_form_q(const Cell* string, const Cell* tag) {
 // other writers' widening rule.
 static SeriesBuffer* string_add_char(Cell* string, uint32_t codepoint, bool ascii_only) {
     SeriesBuffer* b = series_buffer(string->w2);
+    // A character that fits a unit-1 buffer with room: one byte stored.
+    if (b->unit() == 1 && codepoint <= (ascii_only ? 0x7Fu : 0xFFu) && b->tail < b->size) {
+        b->data()[b->tail++] = uint8_t(codepoint);
+        return b;
+    }
     uint32_t unit = string_unit_for(string_unit(b), codepoint, ascii_only);
     b = string_reserve_at(string, unit, 1);
     string_put_char(b->tail_ptr(), b->unit(), codepoint);
@@ -474,18 +503,46 @@ static inline bool compare_equality_op(int32_t op) {
     return op == CMP_EQUAL || op == CMP_NOT_EQUAL || op == CMP_STRICT_EQUAL || op == CMP_FIND;
 }
 
+// The order of two characters (case folded with fold_case): -1, 0 or 1.
+static inline int32_t char_order(uint32_t c1, uint32_t c2, bool fold_case) {
+    if (c1 == c2) return 0;
+    if (fold_case) {
+        c1 = fold(c1);
+        c2 = fold(c2);
+        if (c1 == c2) return 0;
+    }
+    return c1 > c2 ? 1 : -1;
+}
+
+// text_compare over two spans of one unit.
+template <typename Unit>
+static int32_t text_compare_same(const uint8_t* a, const uint8_t* b, uint32_t count, bool fold_case) {
+    for (uint32_t i = 0; i < count; i++) {
+        Unit c1, c2;
+        std::memcpy(&c1, a + size_t(i) * sizeof(Unit), sizeof(Unit));
+        std::memcpy(&c2, b + size_t(i) * sizeof(Unit), sizeof(Unit));
+        if (int32_t order = char_order(c1, c2, fold_case)) return order;
+    }
+    return 0;
+}
+
 // The first count characters of two spans: -1, 0 or 1.
 static int32_t text_compare(const TextSpan& a, const TextSpan& b, uint32_t count, bool fold_case) {
+    if (a.unit == b.unit) {
+        switch (a.unit) {
+        case 1: {
+            if (fold_case) return text_compare_same<uint8_t>(a.start, b.start, count, true);
+            int d = std::memcmp(a.start, b.start, count);
+            return d > 0 ? 1 : d < 0 ? -1 : 0;
+        }
+        case 2: return text_compare_same<uint16_t>(a.start, b.start, count, fold_case);
+        case 4: return text_compare_same<uint32_t>(a.start, b.start, count, fold_case);
+        }
+    }
     for (uint32_t i = 0; i < count; i++) {
         uint32_t c1 = string_get_char(a.start + i * a.unit, a.unit);
         uint32_t c2 = string_get_char(b.start + i * b.unit, b.unit);
-        if (c1 == c2) continue;
-        if (fold_case) {
-            c1 = fold(c1);
-            c2 = fold(c2);
-            if (c1 == c2) continue;
-        }
-        return c1 > c2 ? 1 : -1;
+        if (int32_t order = char_order(c1, c2, fold_case)) return order;
     }
     return 0;
 }
@@ -511,12 +568,19 @@ int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool m
     return a.count == b.count ? 0 : a.count < b.count ? -1 : 1;
 }
 
+bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict) {
+    return a.count == b.count && text_compare(a, b, a.count, !strict) == 0;
+}
+
 bool string_match_at_q(const Cell* string, const Cell* value, int32_t op) {
     uint8_t type = cell_type(value);
     if (type == T_CHAR) {
-        TextSpan s = text_span(string);
-        if (s.count == 0) return false;
-        uint32_t c = string_get_char(s.start, s.unit);
+        SeriesBuffer* b = series_buffer(string->w2);
+        uint32_t unit = string_unit(b);
+        int32_t index = int32_t(string->w1);
+        uint32_t at = index < 0 ? 0 : uint32_t(index);
+        if (b->head + uint64_t(at) * unit >= b->tail) return false;
+        uint32_t c = string_get_char(b->head_ptr() + size_t(at) * unit, unit);
         if (op == CMP_STRICT_EQUAL) return c == value->w2;
         return fold(c) == fold(value->w2);
     }

@@ -20,7 +20,11 @@
 namespace kel {
 
 // True for the string family, whose values hold characters.
-bool string_family_q(uint8_t type);
+inline bool string_family_q(uint8_t type) {
+    constexpr uint64_t family = 1ull << T_STRING | 1ull << T_FILE | 1ull << T_URL | 1ull << T_TAG |
+                                1ull << T_EMAIL | 1ull << T_REF;
+    return type < 64 && (family >> type & 1);
+}
 
 // ---- reading and positions ------------------------------------------------------
 
@@ -37,6 +41,10 @@ uint32_t string_ks_char_at(const Cell* string, uint32_t index);
 // Whether the character at the position is a member of the bitset (false at
 // the tail); code points beyond the stored bits answer the bitset's negation.
 bool string_char_in_bitset_q(const Cell* string, const Cell* bitset);
+// How many characters from an absolute index, before limit and at most max,
+// are members of the bitset (the membership string_char_in_bitset_q tests).
+uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, const Cell* bitset,
+                            uint32_t max);
 // The code point stored at an address of a buffer of the given unit; any unit
 // but 1, 2 or 4 is a fatal runtime error.
 uint32_t string_get_char(const uint8_t* at, uint32_t unit);
@@ -146,6 +154,17 @@ double string_span_to_float(const uint8_t* start, uint32_t count, uint32_t unit)
 // CMP_SORT_CASE. In match mode (find) only the length of s2 is compared and 1
 // means "no match".
 int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool match);
+// The characters of a string from its position (or of a symbol!'s name): the
+// address of the first (valid until the next allocation), the unit and the count.
+struct TextSpan {
+    const uint8_t* start;
+    uint32_t unit;
+    uint32_t count;
+};
+TextSpan string_span(const Cell* value);
+// Whether two spans hold the same text, case folded unless strict: what
+// string_compare_values answers 0 for under CMP_EQUAL or CMP_STRICT_EQUAL.
+bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict);
 // True when value matches the string at its position: a string-family value
 // by its text (a tag! as "<" text ">"), a char! by the one character.
 bool string_match_at_q(const Cell* string, const Cell* value, int32_t op);

@@ -11,6 +11,7 @@
 #include "core/casefold.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/ownership.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/sort.hpp"
@@ -676,7 +677,7 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
 
 // The size check of a text growing by added characters whose unit is
 // text_unit: no-memory past the largest buffer.
-static void text_size_check(const Cell* series, uint64_t added, uint32_t text_unit) {
+static inline void text_size_check(const Cell* series, uint64_t added, uint32_t text_unit) {
     SeriesBuffer* b = series_buffer(series->w2);
     uint64_t unit = std::max(b->unit(), text_unit);
     if ((uint64_t(b->length()) + added) * unit > TEXT_BYTES_MAX) error_raise(ERR_NO_MEMORY);
@@ -694,22 +695,26 @@ static uint32_t text_splice(Cell* series, Cell* text, uint32_t at, int32_t dup, 
     return total;
 }
 
-void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    uint32_t index = text_index(series);
-    uint32_t at = append ? text_length(series) : index;
-    ConcatMode mode = append ? CONCAT_APPEND : CONCAT_INSERT;
-    uint32_t word = append ? W_APPEND : W_INSERT;
+// string_insert of everything but an ASCII character appended to a unit-1
+// buffer with room.
+[[gnu::noinline]] static void string_insert_general(Cell* series, const Cell* value, int32_t part,
+                                                    int32_t dup, bool append) {
     if (append && cell_type(value) == T_CHAR && part != 0 && dup == 1) {
         // One character added at the tail needs no text built for it. The
         // appender's widening rule is the one the built text would carry in.
         uint32_t codepoint = value->w2;
+        uint32_t at = text_length(series);
         text_size_check(series, 1, codepoint <= 0x7F ? 1 : codepoint <= 0xFFFF ? 2 : 4);
-        bool owned = series_notify(series, word, int32_t(at), 1);
+        bool owned = ownership_possible_q(series) && series_notify(series, W_APPEND, int32_t(at), 1);
         string_append_char(series, codepoint);
         series_notify_after(owned, series, W_APPENDED, int32_t(at), 1);
         series->w1 = 0;
         return;
     }
+    uint32_t index = text_index(series);
+    uint32_t at = append ? text_length(series) : index;
+    ConcatMode mode = append ? CONCAT_APPEND : CONCAT_INSERT;
+    uint32_t word = append ? W_APPEND : W_INSERT;
     // A string's own characters are added straight from it, unless a part
     // limit cuts them or it shares the series' buffer (which the insertion
     // changes under it): then, like every other value, through a copy.
@@ -730,6 +735,20 @@ void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     series_notify_after(owned, series, append ? W_APPENDED : W_INSERTED, int32_t(at), int32_t(added));
     series->w1 = append ? 0 : std::min(index + added, text_length(series));
     stack_pop(1);
+}
+
+void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t dup, bool append) {
+    if (append && cell_type(value) == T_CHAR && value->w2 <= 0x7F && part != 0 && dup == 1) {
+        SeriesBuffer* b = series_buffer(series->w2);
+        if (b->unit() == 1 && b->tail < b->size && !(b->flags & SERIES_OWNED)) {
+            // No owner to tell, and the size limit holds below the capacity:
+            // one byte stored.
+            b->data()[b->tail++] = uint8_t(value->w2);
+            series->w1 = 0;
+            return;
+        }
+    }
+    string_insert_general(series, value, part, dup, append);
 }
 
 void string_change(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup) {

@@ -119,7 +119,11 @@ static int32_t live_key(const Cell* map, const Cell* key, int32_t mode) {
 void map_set_key(const Cell* map_cell, const Cell* key_cell, const Cell* value_cell, bool case_,
                  const Cell* path) {
     CellRoot map(*map_cell), value(*value_cell);
-    int32_t at = map_find_key(&map.cell, key_cell, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
+    int32_t mode = case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
+    int64_t bucket = -1;
+    int32_t at = map_key_type_q(cell_type(key_cell))
+                     ? hashtable_map_lookup(map.cell.w3, key_cell, mode, &bucket)
+                     : -1;
     if (at < 0) {
         CellRoot key(*key_cell);
         map_key_prepare(&key.cell, path);
@@ -131,7 +135,7 @@ void map_set_key(const Cell* map_cell, const Cell* key_cell, const Cell* value_c
         cell_init(&unset, T_UNSET);
         block_ks_append(&held.cell, &unset);
         at = int32_t(pair_cells_length(&map.cell) - 2);
-        hashtable_put_cell(map.cell.w3, uint32_t(at));
+        hashtable_map_enter(map.cell.w3, uint32_t(at), bucket);
     } else if (!pair_live_q(&map.cell, uint32_t(at))) {
         table_of(&map.cell)->count++;
     }

@@ -23,6 +23,7 @@
 #include "natives/parse.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
+#include "core/casefold.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/function.hpp"
@@ -36,6 +37,7 @@
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/triple.hpp"
 #include "natives/lexer.hpp"
@@ -45,6 +47,7 @@
 #include "runtime/start.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace kel {
@@ -83,6 +86,7 @@ enum Keyword : uint8_t {
     K_OTHER, K_BAR, K_SKIP, K_ANY, K_SOME, K_COPY, K_TO, K_THRU, K_REMOVE, K_BREAK, K_OPT,
     K_KEEP, K_FAIL, K_AHEAD, K_WHILE, K_INTO, K_INSERT, K_CHANGE, K_END, K_IF, K_NOT, K_QUOTE,
     K_COLLECT, K_CASE, K_REJECT, K_SET, K_NONE,
+    K_UNKNOWN = 0xFF,  // not looked up yet (keyword cache)
 };
 
 // Trace events, as bits of a callback's event mask.
@@ -104,6 +108,7 @@ struct ParseTables {
     uint32_t input_slot = 0;         // root block cell of the input stack
     uint32_t rule_slot = 0;          // root block cell of the rule stack
     std::vector<uint8_t> keywords;   // Keyword by resolved symbol id
+    std::vector<uint8_t> keyword_cache;  // Keyword by symbol id, K_UNKNOWN until looked up
     uint32_t sym_only = 0, sym_pick = 0, sym_into = 0, sym_after = 0, sym_set = 0,
              sym_end = 0;            // resolved symbols of the modifiers
 };
@@ -113,21 +118,30 @@ ParseTables tables;
 
 // The stack's block cell in the root block (valid until the next allocation);
 // its index is the head of the running call.
-Cell* stack_block(uint32_t slot) { return root_cell_at(slot); }
-uint32_t stack_count(uint32_t slot) { return series_buffer(stack_block(slot)->w2)->length(); }
-uint32_t stack_head(uint32_t slot) { return stack_block(slot)->w1; }
-Cell* stack_cell(uint32_t slot, uint32_t at) {
-    return reinterpret_cast<Cell*>(series_buffer(stack_block(slot)->w2)->head_ptr()) + at;
+inline Cell* stack_block(uint32_t slot) {
+    return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + slot;
 }
-void stack_cut(uint32_t slot, uint32_t count) {
+// The stack's buffer (valid until the next allocation).
+inline SeriesBuffer* stack_buffer(uint32_t slot) { return series_buffer(stack_block(slot)->w2); }
+inline uint32_t stack_count(uint32_t slot) {
+    SeriesBuffer* b = stack_buffer(slot);
+    return (b->tail - b->head) / sizeof(Cell);
+}
+inline uint32_t stack_head(uint32_t slot) { return stack_block(slot)->w1; }
+inline Cell* stack_cell(uint32_t slot, uint32_t at) {
+    return reinterpret_cast<Cell*>(stack_buffer(slot)->head_ptr()) + at;
+}
+inline void stack_cut(uint32_t slot, uint32_t count) {
     if (stack_count(slot) > count) block_ks_tail_at(stack_block(slot), count);
 }
 
-// Raises parse-stack when either stack would pass its limit with `cells` more.
-void parse_stacks_check(uint32_t input_cells, uint32_t rule_cells) {
-    if (stack_count(tables.input_slot) + input_cells > PARSE_STACK_LIMIT ||
+// Raises parse-stack when either stack would pass its limit with `cells` more
+// (only a push can take a stack past it).
+void parse_stacks_overflow() { error_raise(ERR_PARSE_STACK); }
+inline void parse_stacks_check(uint32_t input_cells, uint32_t rule_cells) {
+    if ((input_cells && stack_count(tables.input_slot) + input_cells > PARSE_STACK_LIMIT) ||
         stack_count(tables.rule_slot) + rule_cells > PARSE_STACK_LIMIT)
-        error_raise(ERR_PARSE_STACK);
+        parse_stacks_overflow();
 }
 
 // At entry: when a parse is running, push the marker and move both heads
@@ -167,12 +181,16 @@ struct StacksCall {
     StacksCall& operator=(const StacksCall&) = delete;
 };
 
+// What the working input holds.
+enum InputKind : uint8_t { INPUT_BLOCK, INPUT_STRING, INPUT_BINARY };
+
 // ---- the state of one call -----------------------------------------------------------------------
 
 struct ParseRun {
     CellRoot input;      // working input: its index is the current position
     CellRoot rules;      // rules block being walked (its index: where it starts)
     CellRoot value;      // the rule value being dispatched
+    CellRoot word;       // the word being handled (step 11)
     CellRoot callback;   // the trace function, or none
     CellRoot copied;     // what the last completed copy set its word to
     CellRoot result;     // the block the outermost collect produced
@@ -197,43 +215,105 @@ struct ParseRun {
     bool collected = false;
     ExitCode exit = EXIT_CODE_NONE;
     std::vector<uint32_t> targets;  // data-stack indexes of the open collects' targets
+    InputKind kind = INPUT_BLOCK;   // what the working input holds (input_set)
+    // The buffers of the rule stack, the rules and the working input, looked
+    // up on first use and kept while nothing can move them: every call that
+    // can allocate or evaluate is followed by view_drop.
+    mutable SeriesBuffer* stack_view = nullptr;
+    mutable SeriesBuffer* rules_view = nullptr;
+    mutable SeriesBuffer* input_view = nullptr;
 };
 
-uint32_t& position(ParseRun& r) { return r.input.cell.w1; }
-uint32_t input_tail(const ParseRun& r) { return series_buffer(r.input.cell.w2)->length(); }
+// After a call that may have allocated or evaluated: the buffers are looked up again.
+inline void view_drop(ParseRun& r) { r.stack_view = r.rules_view = r.input_view = nullptr; }
+
+// A kept buffer, checked against a fresh lookup in builds with checks.
+inline SeriesBuffer* view_of(SeriesBuffer*& kept, SeriesBuffer* (*lookup)(const ParseRun&),
+                             const ParseRun& r) {
+#ifndef NDEBUG
+    if (kept && kept != lookup(r)) std::abort();
+#endif
+    if (!kept) kept = lookup(r);
+    return kept;
+}
+SeriesBuffer* stack_lookup(const ParseRun&) { return stack_buffer(tables.rule_slot); }
+SeriesBuffer* rules_lookup(const ParseRun& r) { return series_buffer(r.rules.cell.w2); }
+SeriesBuffer* input_lookup(const ParseRun& r) { return series_buffer(r.input.cell.w2); }
+inline SeriesBuffer* rule_stack(const ParseRun& r) { return view_of(r.stack_view, stack_lookup, r); }
+inline SeriesBuffer* rules_buffer(const ParseRun& r) { return view_of(r.rules_view, rules_lookup, r); }
+inline SeriesBuffer* input_buffer(const ParseRun& r) { return view_of(r.input_view, input_lookup, r); }
+// The rules block cell changed.
+inline void rules_changed(ParseRun& r) { r.rules_view = nullptr; }
+
+inline uint32_t& position(ParseRun& r) { return r.input.cell.w1; }
+inline uint32_t input_tail(const ParseRun& r) { return input_buffer(r)->length(); }
 // Where matching ends: the tail, or the part end for the top-level input.
-uint32_t input_limit(const ParseRun& r) {
+inline uint32_t input_limit(const ParseRun& r) {
     uint32_t tail = input_tail(r);
     if (r.part_end && r.into_depth == 0 && r.part_end < tail) return r.part_end;
     return tail;
 }
-bool at_end(const ParseRun& r) { return r.input.cell.w1 >= input_limit(r); }
-uint32_t input_length(const ParseRun& r) {
+inline bool at_end(const ParseRun& r) { return r.input.cell.w1 >= input_limit(r); }
+inline uint32_t input_length(const ParseRun& r) {
     uint32_t tail = input_tail(r);
     return r.input.cell.w1 < tail ? tail - r.input.cell.w1 : 0;
 }
-uint8_t input_type(const ParseRun& r) { return cell_type(&r.input.cell); }
-bool block_input(const ParseRun& r) { return block_family_q(input_type(r)); }
-bool string_input(const ParseRun& r) { return string_family_q(input_type(r)); }
-
-int32_t rules_tail(const ParseRun& r) { return int32_t(series_buffer(r.rules.cell.w2)->length()); }
-// The rule cell at an absolute index (valid until the next allocation);
-// null outside the block.
-const Cell* rule_at(const ParseRun& r, int32_t at) {
-    if (at < 0 || at >= rules_tail(r)) return nullptr;
-    return reinterpret_cast<const Cell*>(series_buffer(r.rules.cell.w2)->head_ptr()) + at;
+inline uint8_t input_type(const ParseRun& r) { return cell_type(&r.input.cell); }
+inline bool block_input(const ParseRun& r) { return r.kind == INPUT_BLOCK; }
+inline bool string_input(const ParseRun& r) { return r.kind == INPUT_STRING; }
+// Makes a series the working input.
+void input_set(ParseRun& r, const Cell* series) {
+    cell_copy(series, &r.input.cell);
+    r.input_view = nullptr;
+    uint8_t t = cell_type(series);
+    r.kind = block_family_q(t) ? INPUT_BLOCK : string_family_q(t) ? INPUT_STRING : INPUT_BINARY;
 }
 
-Cell* entry_at(uint32_t at) { return stack_cell(tables.rule_slot, at); }
-Cell* top_entry() { return entry_at(stack_count(tables.rule_slot) - ENTRY_CELLS); }
-bool rule_entry_q(const Cell* entry) { return cell_type(&entry[2]) == T_PAIR; }
-bool top_rule_entry_q() { return rule_entry_q(top_entry()); }
-int32_t entry_code(const Cell* entry) { return int32_t(entry[2].w2); }
-void entry_drop() { stack_cut(tables.rule_slot, stack_count(tables.rule_slot) - ENTRY_CELLS); }
+// The rules block's buffer holds cells only.
+inline int32_t rules_tail(const ParseRun& r) {
+    SeriesBuffer* b = rules_buffer(r);
+    return int32_t((b->tail - b->head) / sizeof(Cell));
+}
+// The rule cell at an absolute index (valid until the next allocation);
+// null outside the block.
+inline const Cell* rule_at(const ParseRun& r, int32_t at) {
+    SeriesBuffer* b = rules_buffer(r);
+    if (at < 0 || uint32_t(at) >= (b->tail - b->head) / sizeof(Cell)) return nullptr;
+    return reinterpret_cast<const Cell*>(b->head_ptr()) + at;
+}
 
-Keyword keyword_of(const Cell* word) {
-    uint32_t s = symbol_resolve(word->w2);
-    return s < tables.keywords.size() ? Keyword(tables.keywords[s]) : K_OTHER;
+// The entry on top of the rule stack (valid until the next allocation).
+inline Cell* top_entry(const ParseRun& r) {
+    return reinterpret_cast<Cell*>(rule_stack(r)->tail_ptr()) - ENTRY_CELLS;
+}
+inline bool rule_entry_q(const Cell* entry) { return cell_type(&entry[2]) == T_PAIR; }
+inline bool top_rule_entry_q(const ParseRun& r) { return rule_entry_q(top_entry(r)); }
+inline int32_t entry_code(const Cell* entry) { return int32_t(entry[2].w2); }
+// Drops the top entry; the call's bottom block entry is never dropped this way.
+inline void entry_drop(const ParseRun& r) { rule_stack(r)->tail -= ENTRY_CELLS * sizeof(Cell); }
+// Cells on the rule stack.
+inline uint32_t rule_stack_count(const ParseRun& r) {
+    SeriesBuffer* b = rule_stack(r);
+    return (b->tail - b->head) / sizeof(Cell);
+}
+// parse_stacks_check for a push of a rule entry during a run.
+inline void rule_stack_check(const ParseRun& r) {
+    if (rule_stack_count(r) + ENTRY_CELLS > PARSE_STACK_LIMIT) parse_stacks_overflow();
+}
+
+Keyword keyword_resolve(uint32_t symbol) {
+    uint32_t s = symbol_resolve(symbol);
+    Keyword k = s < tables.keywords.size() ? Keyword(tables.keywords[s]) : K_OTHER;
+    if (symbol >= tables.keyword_cache.size()) tables.keyword_cache.resize(symbol + 256, K_UNKNOWN);
+    tables.keyword_cache[symbol] = k;
+    return k;
+}
+// The keyword a word names, cached by symbol id (a symbol's alias never changes).
+inline Keyword keyword_of(const Cell* word) {
+    uint32_t symbol = word->w2;
+    if (symbol < tables.keyword_cache.size() && tables.keyword_cache[symbol] != K_UNKNOWN)
+        return Keyword(tables.keyword_cache[symbol]);
+    return keyword_resolve(symbol);
 }
 bool word_is(const Cell* cell, uint32_t resolved) {
     return cell && cell_type(cell) == T_WORD && symbol_resolve(cell->w2) == resolved;
@@ -241,9 +321,9 @@ bool word_is(const Cell* cell, uint32_t resolved) {
 
 // The value of a word, or null when it has none to give (bound nowhere or
 // not resolved). An unset value is answered as it is.
-const Cell* word_value(const Cell* word) {
+inline const Cell* word_value(const Cell* word) {
     if (!word->w1 || word->w3 == WORD_UNBOUND) return nullptr;
-    return word_get(word);
+    return interp_word_slot(word);
 }
 // A word's value as a position of the working input, or null.
 const Cell* input_position_of(const ParseRun& r, const Cell* word) {
@@ -299,12 +379,12 @@ uint32_t leading_parameters(const Cell* function) {
 // rule pointer, the working input and a copy of the call's rule stack
 // entries. Answers false when the parse is to stop: the callback answered
 // none or false, or raised an exit (then kept in r.exit).
-bool parse_trace(ParseRun& r, uint32_t event) {
-    if (!(r.trace_mask & event)) return true;
+bool parse_trace_call(ParseRun& r, uint32_t event) {
     Cell* base = data_stack.top;
     Cell* rule_stack = stack_push(stack_block(tables.rule_slot));
     rule_stack->w1 = r.rule_base;
     rule_stack = block_clone(rule_stack, false, false);
+    view_drop(r);
     Cell* slot = stack_push(&r.callback.cell);
     uint32_t leading = leading_parameters(slot);
     uint32_t slots = context_word_count(function_context(slot));
@@ -325,6 +405,7 @@ bool parse_trace(ParseRun& r, uint32_t event) {
     if (slots > leading) push_unused_refinement(slots - leading);
     r.effects++;
     ExitCode x = exec_function(slot, 0, runtime_word(W_LABEL_PARSE_CALLBACK), 0);
+    view_drop(r);
     if (x != EXIT_CODE_NONE) {
         r.exit = x;
         return false;
@@ -337,12 +418,18 @@ bool parse_trace(ParseRun& r, uint32_t event) {
     return go_on;
 }
 
+// Reports an event to the trace callback when it takes that event.
+inline bool parse_trace(ParseRun& r, uint32_t event) {
+    return !(r.trace_mask & event) || parse_trace_call(r, event);
+}
+
 // Evaluates a paren of the rules; its value goes to out unless out is null.
 // A pending exit is kept in r.exit and answered as false.
 bool parse_eval_paren(ParseRun& r, const Cell* paren, Cell* out) {
     Cell* base = data_stack.top;
     r.effects++;
     ExitCode x = eval_block(paren, false);
+    view_drop(r);
     if (x != EXIT_CODE_NONE) {
         r.exit = x;
         return false;
@@ -353,59 +440,132 @@ bool parse_eval_paren(ParseRun& r, const Cell* paren, Cell* out) {
 }
 
 // The step that follows a traced event, or STOP.
-Step traced(ParseRun& r, uint32_t event, Step next) { return parse_trace(r, event) ? next : STOP; }
+inline Step traced(ParseRun& r, uint32_t event, Step next) { return parse_trace(r, event) ? next : STOP; }
 
 // ---- entries -------------------------------------------------------------------------------------
 
-void entry_cells_push(const Cell* first, const Cell* third, int32_t offset) {
-    Cell position_cell;
-    CellRoot held(*first);
-    triple_make_at(&position_cell, offset, 0, 0);
-    Cell* block = stack_block(tables.rule_slot);
-    block_ks_append(block, &held.cell);
-    block_ks_append(stack_block(tables.rule_slot), &position_cell);
-    block_ks_append(stack_block(tables.rule_slot), third);
-}
+Cell* entry_push(ParseRun& r, const Cell* first, const Cell* third, int32_t offset, uint32_t index,
+                 uint32_t length);
 
-// Step 0: a block entry, then the block's first rule.
-Step enter_block(ParseRun& r, const Cell* block) {
-    parse_stacks_check(0, ENTRY_CELLS);
-    CellRoot held(*block);
+// entry_push when the rule stack is full: grows it, then pushes.
+Cell* entry_push_grown(ParseRun& r, const Cell* first, const Cell* third, int32_t offset,
+                       uint32_t index, uint32_t length) {
+    CellRoot held_first(*first), held_third(*third);
     Cell none;
     cell_init(&none, T_NONE);
-    entry_cells_push(&none, &r.rules.cell, r.rp);
-    Cell* e = top_entry();
-    e[1].w2 = position(r);
-    e[1].w3 = input_length(r);
-    cell_copy(&held.cell, &r.rules.cell);
+    for (uint32_t i = 0; i < ENTRY_CELLS; i++) block_ks_append(stack_block(tables.rule_slot), &none);
+    view_drop(r);
+    entry_drop(r);
+    return entry_push(r, &held_first.cell, &held_third.cell, offset, index, length);
+}
+
+// Pushes the entry {first; triple {offset, index, length}; third} and
+// answers it (valid until the next allocation). first and third may lie in a
+// series buffer: only growing the stack allocates, and that copies them first.
+inline Cell* entry_push(ParseRun& r, const Cell* first, const Cell* third, int32_t offset,
+                        uint32_t index, uint32_t length) {
+    SeriesBuffer* b = rule_stack(r);
+    if (b->tail + ENTRY_CELLS * sizeof(Cell) > b->size)
+        return entry_push_grown(r, first, third, offset, index, length);
+    Cell* e = reinterpret_cast<Cell*>(b->tail_ptr());
+    b->tail += ENTRY_CELLS * sizeof(Cell);
+    cell_copy(first, &e[0]);
+    triple_make_at(&e[1], offset, int32_t(index), int32_t(length));
+    cell_copy(third, &e[2]);
+    return e;
+}
+
+// Makes a block the current rules, the rule pointer before its first rule.
+void walk_block(ParseRun& r, const Cell* block) {
+    cell_copy(block, &r.rules.cell);
     cell_type_set(&r.rules.cell, T_BLOCK);
-    uint32_t tail = series_buffer(r.rules.cell.w2)->length();
+    rules_changed(r);
+    uint32_t tail = uint32_t(rules_tail(r));
     if (r.rules.cell.w1 > tail) r.rules.cell.w1 = tail;
     r.rp = int32_t(r.rules.cell.w1) - 1;
     r.match = true;
     r.copied_just = false;
+}
+
+// Step 0: a block entry, then the block's first rule.
+Step enter_block(ParseRun& r, const Cell* block) {
+    rule_stack_check(r);
+    Cell none;
+    cell_init(&none, T_NONE);
+    entry_push(r, &none, &r.rules.cell, r.rp, position(r), input_length(r));
+    walk_block(r, block);
     return traced(r, EV_PUSH, FETCH);
 }
 
 // Step 2: a rule entry whose sub-rule stands at sub.
 Step push_rule_entry(ParseRun& r, int32_t code, bool pick, const Cell* first, int32_t sub) {
-    parse_stacks_check(0, ENTRY_CELLS);
+    rule_stack_check(r);
     Cell code_cell;
     cell_init(&code_cell, T_PAIR);
     code_cell.w2 = uint32_t(code);
     code_cell.w3 = pick ? 1 : 0;
-    entry_cells_push(first, &code_cell, sub - 1);
-    Cell* e = top_entry();
-    e[1].w2 = position(r);
-    e[1].w3 = input_length(r);
+    entry_push(r, first, &code_cell, sub - 1, position(r), input_length(r));
     r.rp = sub;
     r.from_word = false;
     r.copied_just = false;
     return traced(r, EV_PUSH, SUB_RULE);
 }
 
+int32_t literal_run(ParseRun& r, int32_t max, bool* endless);
+
+// Whether a rule value is matched literally as a keyword's sub-rule.
+inline bool literal_rule_q(uint8_t t) {
+    constexpr uint64_t other = 1ull << T_BLOCK | 1ull << T_WORD | 1ull << T_INTEGER | 1ull << T_PAREN |
+                               1ull << T_DATATYPE | 1ull << T_TYPESET | 1ull << T_SET_WORD |
+                               1ull << T_GET_WORD | 1ull << T_PATH | 1ull << T_SET_PATH | 1ull << T_GET_PATH;
+    return t >= 64 || !(other >> t & 1);
+}
+
+// A repetition whose sub-rule is a literal value, or a word holding one,
+// matched at once without a trace: the outcome of pushing the entry,
+// matching under it and completing it. Answers false, doing nothing, for any
+// other sub-rule.
+bool repeat_at_once(ParseRun& r, int32_t min, int32_t max, int32_t sub) {
+    if (r.trace_mask) return false;
+    const Cell* v = rule_at(r, sub);
+    if (!v) return false;
+    bool from_word = cell_type(v) == T_WORD;
+    if (from_word) {
+        if (keyword_of(v) != K_OTHER) return false;
+        v = word_value(v);
+        if (!v || cell_type(v) == T_UNSET || cell_type(v) == T_WORD) return false;
+    }
+    if (!literal_rule_q(cell_type(v))) return false;
+    rule_stack_check(r);
+    cell_copy(v, &r.value.cell);
+    r.brk = false;
+    r.copied_just = false;
+    r.from_word = from_word;
+    r.rp = sub;
+    uint32_t start = position(r);
+    bool endless = false;
+    int32_t count = literal_run(r, max, &endless);
+    r.match = count >= min || min == 0 || endless;
+    if (!r.match) position(r) = start;
+    return true;
+}
+
+// A sub-rule at the rule pointer that is any, some or opt before a literal,
+// matched at once (repeat_at_once); the entry on top is then to complete.
+bool repeated_sub_rule_at_once(ParseRun& r) {
+    const Cell* v = rule_at(r, r.rp);
+    if (!v || cell_type(v) != T_WORD || !rule_at(r, r.rp + 1)) return false;
+    switch (keyword_of(v)) {
+    case K_ANY: return repeat_at_once(r, 0, -1, r.rp + 1);
+    case K_SOME: return repeat_at_once(r, 1, -1, r.rp + 1);
+    case K_OPT: return repeat_at_once(r, 0, 1, r.rp + 1);
+    default: return false;
+    }
+}
+
 // A loop entry (any, some, opt, counts, while).
 Step push_counted(ParseRun& r, int32_t code, int32_t min, int32_t max, int32_t sub) {
+    if (code == E_REPEAT && repeat_at_once(r, min, max, sub)) return ROUTE;
     Cell counts;
     triple_make_at(&counts, min, max, 1);
     r.brk = false;
@@ -434,6 +594,7 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         Cell* element = stack_push(reinterpret_cast<const Cell*>(series_buffer(here.w2)->head_ptr()) + at);
         Cell* probe = stack_push(rule);
         bool same = compare_logic(element, probe, op);
+        view_drop(r);
         data_stack.top = element;
         return same ? 1 : -1;
     }
@@ -453,11 +614,16 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         return binary_match_value_q(&here, rule, r.cmp) ? skip : -1;
     }
     // any-string input
-    if (rt == T_BITSET) return string_char_in_bitset_q(&here, rule) ? 1 : -1;
+    if (rt == T_BITSET || rt == T_CHAR) {
+        SeriesBuffer* b = input_buffer(r);
+        uint32_t unit = b->unit();
+        uint32_t c = string_get_char(b->head_ptr() + size_t(at) * unit, unit);
+        if (rt == T_BITSET) return bitset_member_q(rule, c) ? 1 : -1;
+        if (r.cmp == PARSE_CASE_SENSITIVE) return c == rule->w2 ? 1 : -1;
+        return change_char_case(c, false) == change_char_case(rule->w2, false) ? 1 : -1;
+    }
     int32_t skip;
-    if (rt == T_CHAR) {
-        skip = 1;
-    } else if (string_family_q(rt)) {
+    if (string_family_q(rt)) {
         Cell text = *rule;
         skip = int32_t(string_ks_length_q(&text)) + (rt == T_TAG ? 2 : 0);
     } else {
@@ -467,40 +633,43 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
     return string_match_at_q(&here, rule, r.cmp) ? skip : -1;
 }
 
-// Whether a rule value is matched literally as a keyword's sub-rule.
-bool literal_rule_q(uint8_t t) {
-    switch (t) {
-    case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_DATATYPE: case T_TYPESET:
-    case T_SET_WORD: case T_GET_WORD: case T_PATH: case T_SET_PATH: case T_GET_PATH:
-        return false;
-    default:
-        return true;
+// How many times the literal rule value matches in a row from the position,
+// at most max (-1: no bound); the position moves past the matches. endless is
+// set when the value matches without consuming (it would match for ever).
+int32_t literal_run(ParseRun& r, int32_t max, bool* endless) {
+    if (string_input(r) && cell_type(&r.value.cell) == T_BITSET) {
+        uint32_t n = string_bitset_span(&r.input.cell, position(r), input_limit(r), &r.value.cell,
+                                        max < 0 ? UINT32_MAX : uint32_t(max));
+        position(r) += n;
+        return int32_t(n);
     }
-}
-
-// A literal repeated under the top repetition entry (parse-repeat-literal).
-// A value that matches without consuming counts as matching every time.
-Step repeat_literal(ParseRun& r) {
-    Cell* e = top_entry();
-    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2);
-    uint32_t start = position(r);
     int32_t count = 0;
-    bool endless = false;
     while (max < 0 || count < max) {
         int32_t skip = literal_match_at(r, &r.value.cell, position(r));
         if (skip < 0) break;
         position(r) += uint32_t(skip);
         count++;
         if (skip == 0) {
-            endless = true;
+            *endless = true;
             break;
         }
     }
+    return count;
+}
+
+// A literal repeated under the top repetition entry (parse-repeat-literal).
+// A value that matches without consuming counts as matching every time.
+Step repeat_literal(ParseRun& r) {
+    Cell* e = top_entry(r);
+    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2);
+    uint32_t start = position(r);
+    bool endless = false;
+    int32_t count = literal_run(r, max, &endless);
     r.match = count >= min || min == 0 || endless;
     if (!r.match) position(r) = start;
     if (!parse_trace(r, EV_MATCH)) return STOP;
     if (!parse_trace(r, EV_POP)) return STOP;
-    entry_drop();
+    entry_drop(r);
     r.loop_effects.pop_back();
     return ROUTE;
 }
@@ -521,7 +690,7 @@ Step find_literal(ParseRun& r, bool thru) {
     }
     if (!parse_trace(r, EV_MATCH)) return STOP;
     if (!parse_trace(r, EV_POP)) return STOP;
-    entry_drop();
+    entry_drop(r);
     return ROUTE;
 }
 
@@ -538,10 +707,12 @@ int32_t binary_load_value(ParseRun& r, uint8_t* type) {
         const uint8_t* bytes = series_buffer(r.input.cell.w2)->head_ptr() + from;
         lexer_transcode(dest, bytes, limit - from, options, &consumed);
     } catch (const LanguageError&) {
+        view_drop(r);
         stack_restore(saved);
         data_stack.top = dest;
         return -1;
     }
+    view_drop(r);
     *type = cell_type(dest);
     data_stack.top = dest;
     if (consumed <= 0 || *type == T_UNSET || *type == T_NONE_ID) return -1;
@@ -577,11 +748,20 @@ Step match_type(ParseRun& r) {
 
 // A copy of count input elements from an absolute index, into out (rooted).
 void input_copy(ParseRun& r, uint32_t from, uint32_t count, Cell* out) {
+    if (!block_input(r)) {
+        // Strings and binaries copy as series!: straight from the buffer.
+        uint32_t length = input_tail(r);
+        from = std::min(from, length);
+        series_copy_range(&r.input.cell, from, std::min(count, length - from), out);
+        view_drop(r);
+        return;
+    }
     Cell* series = stack_push(&r.input.cell);
     series->w1 = from;
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
     auto copy = reinterpret_cast<CopyFn>(action_lookup(cell_type(series), A_COPY));
     copy(series, part, false, nullptr);
+    view_drop(r);
     cell_copy(series, out);
     data_stack.top = series;
 }
@@ -594,6 +774,7 @@ void input_remove(ParseRun& r, uint32_t from, uint32_t count) {
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
     auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(series), A_REMOVE));
     remove(series, part, nullptr);
+    view_drop(r);
     data_stack.top = series;
 }
 
@@ -605,6 +786,7 @@ uint32_t input_change(ParseRun& r, uint32_t from, uint32_t count, const Cell* va
     series->w1 = from;
     auto change = reinterpret_cast<ChangeFn>(action_lookup(cell_type(series), A_CHANGE));
     change(series, value, int32_t(count), only, 1);
+    view_drop(r);
     uint32_t after = series->w1;
     data_stack.top = series;
     return after;
@@ -618,6 +800,7 @@ uint32_t input_insert(ParseRun& r, uint32_t at, const Cell* value, bool only) {
     series->w1 = at;
     auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
     insert(series, value, -1, only, 1, false);
+    view_drop(r);
     data_stack.top = series;
     uint32_t after = input_tail(r);
     return after > before ? after - before : 0;
@@ -660,6 +843,7 @@ void collect_add(ParseRun& r, const Cell* value, bool splice) {
         } else {
             block_ks_append(target, value);
         }
+        view_drop(r);
         return;
     }
     Cell* word = stack_push(target);
@@ -668,6 +852,7 @@ void collect_add(ParseRun& r, const Cell* value, bool splice) {
     auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
     insert(series, value, -1, !splice, 1, false);
     word_set(word, series);
+    view_drop(r);
     data_stack.top = word;
 }
 
@@ -724,25 +909,47 @@ void collect_deliver(ParseRun& r) {
         series->w1 = aux->w2;
         word_set(word, series);
     }
+    view_drop(r);
     r.targets.pop_back();
     data_stack.top = aux;
 }
 
 // ---- completing a rule entry ---------------------------------------------------------------------
 
+// Whether the round of the loop entry e that just ended consumed input or
+// shortened it.
+inline bool loop_progress(ParseRun& r, const Cell* e) {
+    return position(r) != e[1].w2 || input_length(r) < e[1].w3;
+}
+
+// Whether the loop entry e goes round again: the round matched, no break
+// or reject, the maximum is not reached, and the round made progress (a
+// while loop: or evaluated something or changed the input).
+inline bool loop_goes_on(const ParseRun& r, const Cell* e, int32_t code, bool progress) {
+    int32_t max = int32_t(e[0].w2), n = int32_t(e[0].w3);
+    if (!r.match || r.brk || (max >= 0 && n >= max)) return false;
+    return progress || (code == E_WHILE && r.loop_effects.back() != r.effects);
+}
+
+// Starts the next round of the loop entry e; the rule pointer goes back to
+// its keyword.
+inline void loop_round(ParseRun& r, Cell* e) {
+    e[1].w2 = position(r);
+    e[1].w3 = input_length(r);
+    e[0].w3 = e[0].w3 + 1;
+    r.loop_effects.back() = r.effects;
+    r.rp = int32_t(e[1].w1);
+}
+
 Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
-    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2), n = int32_t(e[0].w3);
-    uint32_t start = e[1].w2, start_length = e[1].w3;
+    int32_t min = int32_t(e[0].w1), n = int32_t(e[0].w3);
+    uint32_t start = e[1].w2;
     bool stop = r.brk;
+    bool progress = loop_progress(r, e);
+    bool again = loop_goes_on(r, e, code, progress);
     r.brk = false;
-    bool progress = position(r) != start || input_length(r) < start_length;
-    bool idle = !progress && r.loop_effects.back() == r.effects;
-    if (r.match && !stop && (max < 0 || n < max) && (code == E_WHILE ? !idle : progress)) {
-        e[1].w2 = position(r);
-        e[1].w3 = input_length(r);
-        e[0].w3 = uint32_t(n + 1);
-        r.loop_effects.back() = r.effects;
-        r.rp = int32_t(e[1].w1);
+    if (again) {
+        loop_round(r, e);
         return traced(r, EV_ITERATE, FETCH);
     }
     if (r.match) {
@@ -761,7 +968,7 @@ Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
 // Completes the top rule entry by its code; answers the next step (FETCH
 // when a loop or to/thru goes round again, STOP, or ROUTE after the pop).
 Step complete_entry(ParseRun& r) {
-    Cell* e = top_entry();
+    Cell* e = top_entry(r);
     int32_t code = entry_code(e);
     bool pick = e[2].w3 != 0;
     uint32_t start = e[1].w2;
@@ -792,6 +999,7 @@ Step complete_entry(ParseRun& r) {
             uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
             input_copy(r, from, to - from, &r.copied.cell);
             word_set(&word.cell, &r.copied.cell);
+            view_drop(r);
             copied = true;
         }
         break;
@@ -801,6 +1009,7 @@ Step complete_entry(ParseRun& r) {
             Cell* v = stack_push_new(T_NONE);
             if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
             word_set(&word.cell, v);
+            view_drop(r);
             data_stack.top = v;
         }
         break;
@@ -811,7 +1020,7 @@ Step complete_entry(ParseRun& r) {
     case E_INTO: {
         r.match = r.match && position(r) >= input_tail(r) && r.left_at_tail;
         uint32_t nested = stack_count(tables.input_slot) - 1;
-        cell_copy(stack_cell(tables.input_slot, nested - 1), &r.input.cell);
+        input_set(r, stack_cell(tables.input_slot, nested - 1));
         stack_cut(tables.input_slot, nested);
         r.into_depth--;
         if (r.match) position(r)++;
@@ -856,7 +1065,7 @@ Step complete_entry(ParseRun& r) {
         runtime_error_exit(RUNTIME_NO_SWITCH_MATCH, e);
     }
     if (!parse_trace(r, EV_POP)) return STOP;
-    entry_drop();
+    entry_drop(r);
     r.copied_just = copied;
     return ROUTE;
 }
@@ -864,7 +1073,7 @@ Step complete_entry(ParseRun& r) {
 // ---- words ---------------------------------------------------------------------------------------
 
 // The rule value after a keyword must exist.
-void need_after(ParseRun& r, int32_t at, const Cell* keyword) {
+inline void need_after(ParseRun& r, int32_t at, const Cell* keyword) {
     if (!rule_at(r, at)) error_raise(ERR_PARSE_END, keyword);
 }
 
@@ -887,15 +1096,15 @@ Step push_plain(ParseRun& r, int32_t code, bool pick, int32_t sub) {
 
 // Step 11: a word of the rules (at the rule pointer, held in r.value).
 Step handle_word(ParseRun& r) {
-    CellRoot word(r.value.cell);
-    const Cell* w = &word.cell;
+    cell_copy(&r.value.cell, &r.word.cell);
+    const Cell* w = &r.word.cell;
     int32_t next = r.rp + 1;
     bool sub_rule = r.sub_rule;
     r.sub_rule = false;
     switch (keyword_of(w)) {
     case K_BAR:
         r.rp = rules_tail(r);
-        return top_rule_entry_q() ? COMPLETE : LEAVE_BLOCK;
+        return top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
     case K_SKIP:
         if (at_end(r)) {
             r.match = false;
@@ -919,7 +1128,8 @@ Step handle_word(ParseRun& r) {
     case K_SET: {
         const Cell* target = rule_at(r, next);
         if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
-        return push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
+        Step step = push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
+        return step == SUB_RULE && repeated_sub_rule_at_once(r) ? COMPLETE : step;
     }
     case K_TO:
     case K_THRU: {
@@ -997,7 +1207,8 @@ Step handle_word(ParseRun& r) {
         parse_stacks_check(1, ENTRY_CELLS);
         cell_copy(&r.input.cell, stack_cell(tables.input_slot, stack_count(tables.input_slot) - 1));
         block_ks_append(stack_block(tables.input_slot), &nested.cell);
-        cell_copy(&nested.cell, &r.input.cell);
+        view_drop(r);
+        input_set(r, &nested.cell);
         position(r) = std::min(position(r), input_tail(r));
         r.into_depth++;
         return push_plain(r, E_INTO, false, next);
@@ -1080,6 +1291,7 @@ Step handle_word(ParseRun& r) {
         } else {
             block_make_at(target, 8);
         }
+        view_drop(r);
         r.targets.push_back(uint32_t(target - data_stack.bottom));
         return push_plain(r, E_COLLECT, false, sub);
     }
@@ -1099,6 +1311,7 @@ Step handle_word(ParseRun& r) {
         r.match = true;
         return traced(r, EV_MATCH, ROUTE);
     case K_OTHER:
+    case K_UNKNOWN:
         break;
     }
     const Cell* value = word_value(w);
@@ -1106,7 +1319,7 @@ Step handle_word(ParseRun& r) {
     cell_copy(value, &r.value.cell);
     r.from_word = true;
     if (sub_rule) {
-        int32_t code = top_rule_entry_q() ? entry_code(top_entry()) : 0;
+        int32_t code = top_rule_entry_q(r) ? entry_code(top_entry(r)) : 0;
         if (code != E_COLLECT && code != E_KEEP) {
             if (cell_type(value) == T_WORD) return LITERAL;
             return SUB_RULE;
@@ -1158,6 +1371,7 @@ Step dispatch(ParseRun& r) {
         return ENTER_BLOCK;
     case T_SET_WORD:
         word_set(v, &r.input.cell);
+        view_drop(r);
         return FETCH;
     case T_GET_WORD: {
         const Cell* at = input_position_of(r, v);
@@ -1205,7 +1419,7 @@ Step sub_rule(ParseRun& r) {
         return WORD;
     }
     if (!literal_rule_q(t)) return DISPATCH;
-    int32_t code = entry_code(top_entry());
+    int32_t code = entry_code(top_entry(r));
     if (code == E_REPEAT) return repeat_literal(r);
     if (code == E_TO || code == E_THRU) return find_literal(r, code == E_THRU);
     return DISPATCH;
@@ -1213,11 +1427,11 @@ Step sub_rule(ParseRun& r) {
 
 // Step 10: back to the block's input position and on to the next alternative.
 Step failure(ParseRun& r) {
-    position(r) = top_entry()[1].w2;
+    position(r) = top_entry(r)[1].w2;
     int32_t tail = rules_tail(r);
-    uint32_t bar = symbol_resolve(runtime_symbol(SYM_BAR));
     for (int32_t i = std::max(r.rp + 1, int32_t(r.rules.cell.w1)); i < tail; i++) {
-        if (word_is(rule_at(r, i), bar)) {
+        const Cell* c = rule_at(r, i);
+        if (cell_type(c) == T_WORD && keyword_of(c) == K_BAR) {
             r.rp = i;
             r.match = true;
             return FETCH;
@@ -1227,17 +1441,50 @@ Step failure(ParseRun& r) {
     return LEAVE_BLOCK;
 }
 
+// Without a trace, a block that a loop walks goes round again in place: the
+// block entry stays and takes the new round's input position, which is what
+// leaving it, completing the loop and entering the block again would leave.
+// Answers false, changing nothing, when that is not the case at hand.
+bool block_round_at_once(ParseRun& r) {
+    if (r.trace_mask || rule_stack_count(r) - r.rule_base < 2 * ENTRY_CELLS) return false;
+    Cell* block = top_entry(r);
+    Cell* loop = block - ENTRY_CELLS;
+    if (!rule_entry_q(loop)) return false;
+    int32_t code = entry_code(loop);
+    if ((code != E_REPEAT && code != E_WHILE) || !loop_goes_on(r, loop, code, loop_progress(r, loop)))
+        return false;
+    // The cell the loop walks, in the rules the block entry returns to.
+    uint32_t at = loop[1].w1 + 1;
+    SeriesBuffer* parent = series_buffer(block[2].w2);
+    if (at >= (parent->tail - parent->head) / sizeof(Cell)) return false;
+    const Cell* cell = reinterpret_cast<const Cell*>(parent->head_ptr()) + at;
+    if (cell_type(cell) != T_BLOCK) return false;
+    r.left_at_tail = r.rp >= rules_tail(r);
+    r.brk = false;
+    loop_round(r, loop);
+    block[1].w1 = at;
+    block[1].w2 = position(r);
+    block[1].w3 = input_length(r);
+    cell_copy(cell, &r.value.cell);
+    walk_block(r, cell);
+    r.from_word = false;
+    r.sub_rule = false;
+    return true;
+}
+
 // Step 1.
 Step leave_block(ParseRun& r) {
-    if (stack_count(tables.rule_slot) - r.rule_base <= ENTRY_CELLS) return RESULT;
+    if (rule_stack_count(r) - r.rule_base <= ENTRY_CELLS) return RESULT;
+    if (block_round_at_once(r)) return FETCH;
     r.left_at_tail = r.rp >= rules_tail(r);
     if (!parse_trace(r, EV_POP)) return STOP;
-    Cell* e = top_entry();
+    Cell* e = top_entry(r);
     cell_copy(&e[2], &r.rules.cell);
+    rules_changed(r);
     r.rp = int32_t(e[1].w1);
-    entry_drop();
+    entry_drop(r);
     r.copied_just = false;
-    if (top_rule_entry_q()) return COMPLETE;
+    if (top_rule_entry_q(r)) return COMPLETE;
     return r.match ? FETCH : FAILURE;
 }
 
@@ -1246,6 +1493,7 @@ void parse_run(ParseRun& r) {
     Step step = ENTER_BLOCK;
     cell_copy(&r.rules.cell, &r.value.cell);
     cell_init(&r.rules.cell, T_NONE);
+    rules_changed(r);
     r.rp = 0;
     for (;;) {
         switch (step) {
@@ -1256,7 +1504,7 @@ void parse_run(ParseRun& r) {
             step = leave_block(r);
             break;
         case COMPLETE:
-            if (!top_rule_entry_q()) {
+            if (!top_rule_entry_q(r)) {
                 if (r.exit_block) {
                     r.exit_block = false;
                     step = LEAVE_BLOCK;
@@ -1268,7 +1516,7 @@ void parse_run(ParseRun& r) {
             }
             break;
         case ROUTE:
-            if (top_rule_entry_q()) step = COMPLETE;
+            if (top_rule_entry_q(r)) step = COMPLETE;
             else step = r.match ? FETCH : FAILURE;
             break;
         case DISPATCH:
@@ -1284,7 +1532,7 @@ void parse_run(ParseRun& r) {
             r.sub_rule = false;
             if (r.rp >= rules_tail(r)) {
                 r.rp = rules_tail(r);
-                step = top_rule_entry_q() ? COMPLETE : LEAVE_BLOCK;
+                step = top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
                 break;
             }
             cell_copy(rule_at(r, r.rp), &r.value.cell);
@@ -1360,6 +1608,7 @@ void parse_init() {
     uint32_t largest = 0;
     for (const KeywordSymbol& k : keywords) largest = std::max(largest, symbol_resolve(k.symbol));
     tables.keywords.assign(largest + 1, K_OTHER);
+    tables.keyword_cache.clear();
     for (const KeywordSymbol& k : keywords) tables.keywords[symbol_resolve(k.symbol)] = k.keyword;
     tables.sym_only = symbol_resolve(runtime_symbol(SYM_ONLY));
     tables.sym_pick = symbol_resolve(runtime_symbol(SYM_PICK));
@@ -1372,7 +1621,7 @@ void parse_init() {
 ExitCode parse_rules(const Cell* input, const Cell* rules, int32_t cmp, uint32_t part_end,
                      const Cell* callback) {
     ParseRun r;
-    cell_copy(input, &r.input.cell);
+    input_set(r, input);
     cell_copy(rules, &r.rules.cell);
     position(r) = std::min(position(r), input_tail(r));
     r.cmp = cmp;
@@ -1385,6 +1634,7 @@ ExitCode parse_rules(const Cell* input, const Cell* rules, int32_t cmp, uint32_t
     r.rule_base = stack_head(tables.rule_slot);
     parse_stacks_check(1, 0);
     block_ks_append(stack_block(tables.input_slot), &r.input.cell);
+    view_drop(r);
     Cell* base = data_stack.top;
     parse_run(r);
     if (r.exit != EXIT_CODE_NONE) return r.exit;

@@ -138,6 +138,16 @@ TEST_F(CaseFoldingStrings, WidensWhenAMappedCharacterDoesNotFit) {
     change_string_case(&s.cell, nullptr, false);
     EXPECT_EQ(string_chars(&s.cell), (Chars{'y', 0xFF, 0xE9, 's'}));
     EXPECT_EQ(series_buffer(s.cell.w2)->unit(), 2u) << "a buffer never narrows";
+
+    // The characters before the one that widens are changed too, those past
+    // the part are not.
+    CellRoot t;
+    string_make(t, {'a', 'b', 0xFF, 'c', 'd'}, 1);
+    t.cell.w1 = 1;
+    Cell part = integer(3);
+    change_string_case(&t.cell, &part, true);
+    EXPECT_EQ(series_buffer(t.cell.w2)->unit(), 2u);
+    EXPECT_EQ(string_chars(&t.cell), (Chars{'a', 'B', 0x178, 'C', 'd'}));
 }
 
 // /part counts from the position; negative changes nothing, past the tail
