@@ -1373,6 +1373,7 @@ ExitCode parse_rules(const Cell* input, const Cell* rules, int32_t cmp, uint32_t
                      const Cell* callback) {
     ParseRun r;
     cell_copy(input, &r.input.cell);
+    cell_clear_newline(&r.input.cell);  // the caller's layout mark: no position or copy keeps it
     cell_copy(rules, &r.rules.cell);
     position(r) = std::min(position(r), input_tail(r));
     r.cmp = cmp;
