@@ -458,6 +458,9 @@ static const RoutineDef ROUTINES[] = {
     {"image-encode-jpeg", "img [image!] where [any-type!]", routine_image_encode_jpeg, 0, nullptr},
     {"image-encode-tiff", "img [image!] where [any-type!]", routine_image_encode_tiff, 0, nullptr},
     {"json-unescape", "str [string!]", routine_json_unescape, 0, nullptr},
+    {"json-decode", "text [string!]", routine_json_decode, 0, nullptr},
+    {"json-encode", "data [any-type!] indent [string! none!] ascii [logic! none!]",
+     routine_json_encode, 0, nullptr},
 #define TYPE_TEST(name, type) \
     {name, "\"Returns true if the value is this type\" value [any-type!]", nullptr, type, nullptr}
     TYPE_TEST("bitset?", T_BITSET), TYPE_TEST("binary?", T_BINARY), TYPE_TEST("block?", T_BLOCK),

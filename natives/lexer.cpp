@@ -460,7 +460,7 @@ uint32_t lexer_event_mask(const Cell* spec, uint32_t otherwise) {
 
 // Pushes a new string! of UTF-8 bytes, each invalid byte read as U+FFFD.
 static Cell* push_text(const uint8_t* from, const uint8_t* to) {
-    Cell* str = stack_push_slot();
+    Cell* str = stack_push_new(T_NONE);  // a collection in string_make_at marks it
     string_make_at(str, uint32_t(to - from) + 1);
     while (from < to) {
         int32_t cp;

@@ -264,6 +264,7 @@ inline bool string_input(const ParseRun& r) { return r.kind == INPUT_STRING; }
 // Makes a series the working input.
 void input_set(ParseRun& r, const Cell* series) {
     cell_copy(series, &r.input.cell);
+    cell_clear_newline(&r.input.cell);  // the caller's layout mark: no position or copy keeps it
     r.input_view = nullptr;
     uint8_t t = cell_type(series);
     r.kind = block_family_q(t) ? INPUT_BLOCK : string_family_q(t) ? INPUT_STRING : INPUT_BINARY;

@@ -9,6 +9,8 @@
 #include "core/string.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/map.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
 #include "tests/core/words_fixture.hpp"
 
 #include <cmath>
@@ -361,6 +363,23 @@ TEST_F(LexerTest, LargeNestedInputSurvivesCollections) {
     EXPECT_EQ(integer_get(item(last, 0)), 1499);
     EXPECT_EQ(string_utf8(item(last, 1)), "s1499");
     EXPECT_EQ(name_of(item(last, 2)), "w1");
+}
+
+// The error report's texts are made in fresh stack slots: whatever the cells
+// above the stack top still hold (here strings of a node that no longer
+// exists) is never marked by the collections that making them runs.
+TEST_F(LexerTest, ErrorReportIgnoresWhatLiesAboveTheStackTop) {
+    bool torture = memory.torture;
+    memory_torture_set(true);
+    Cell* base = data_stack.top;
+    for (int i = 0; i < 64; i++) {
+        Cell* stale = stack_push_new(T_STRING);
+        stale->w2 = (NODE_SLOTS - 1) << NODE_INDEX_BITS;
+    }
+    data_stack.top = base;
+    Raised r = load_error(std::string(400, '1') + ".5");
+    memory_torture_set(torture);
+    EXPECT_EQ(r.code, syntax(ERR_INVALID));
 }
 
 TEST_F(LexerTest, WideStringSourceIsScannedWhole) {
