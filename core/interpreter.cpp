@@ -26,6 +26,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
 #include "runtime/platform/platform.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "library/routines.hpp"
 #include "natives/compare.hpp"
@@ -128,7 +129,7 @@ static inline void trace_event(uint32_t event, const EvalCursor* cursor, const C
 
 // context_cell for the hot paths of word reads, inlined: a context node's
 // buffer starts with its context! cell.
-static inline const Cell* context_cell_fast(Node context) {
+[[gnu::always_inline]] static inline const Cell* context_cell_fast(Node context) {
     return reinterpret_cast<const Cell*>(series_buffer(context)->head_ptr());
 }
 
@@ -169,7 +170,7 @@ Cell* root_cell_at(uint32_t n) {
 
 // The value of a bound word read without raising: null when the word is
 // unbound or its context has no values (a function that is not running).
-static inline const Cell* word_value_or_null(const Cell* word) {
+[[gnu::always_inline]] static inline const Cell* word_value_or_null(const Cell* word) {
     if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
     const Cell* c = context_cell_fast(word->w1);
     if (c->w2 == 0) return nullptr;
@@ -181,7 +182,7 @@ static inline const Cell* word_value_or_null(const Cell* word) {
 
 // The op! a code value stands for: a word whose value (in a context with
 // values) is an op!; null for anything else.
-static inline const Cell* operator_of(const Cell* code) {
+[[gnu::always_inline]] static inline const Cell* operator_of(const Cell* code) {
     if (cell_type(code) != T_WORD) return nullptr;
     const Cell* value = word_value_or_null(code);
     return value && cell_type(value) == T_OP ? value : nullptr;
@@ -197,7 +198,7 @@ static inline const Cell* infix_operator(EvalCursor& cursor) {
 // evaluating anything: v itself for a type that evaluates to itself, a word's
 // value when that is no function, op! or unset!. Null when the value needs the
 // full evaluator (and always while tracing, which reports each step).
-static inline const Cell* plain_value_of(const Cell* v) {
+[[gnu::always_inline]] static inline const Cell* plain_value_of(const Cell* v) {
     if (trace_state.tracing) return nullptr;
     switch (cell_type(v)) {
     case T_WORD: {
@@ -251,23 +252,43 @@ static Cell* args_cache_cell(const Cell* function) {
     return function_more_cell(function, MORE_ARGS_CACHE);
 }
 
-// The shape of a call whose arguments are all evaluated and leading (no
-// refinements, no return: entry), kept in word 3 of the cache's block cell so
-// such calls skip the general walk over the cache: ARGS_SIMPLE, the argument
-// count in bits 0-7 and a function's local count in bits 8-15. 0 for any other
-// spec (and for a cache cell made elsewhere, which never has the flag).
+// The shape of a call that fetches only leading arguments, all evaluated,
+// kept in word 3 of the cache's block cell so such calls skip the general
+// walk over the cache: ARGS_SIMPLE; the argument count in bits 0-7; a
+// function's local count in bits 8-15; ARGS_ANY when there are at most eight
+// arguments and each takes every type but unset!, bit 16 + i then telling
+// whether argument i takes unset! too. A function qualifies without
+// refinements and return:; a native or action whatever its refinements, as
+// one called without a path fetches nothing for them. 0 for any other spec
+// (and for a cache cell made elsewhere, which never has the flag).
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
+constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
+constexpr uint32_t ARGS_UNSET_SHIFT = 16;
+constexpr uint32_t ARGS_ANY_MAX = 8;
+
+static bool typeset_takes_every_value_q(const Cell* typeset) {
+    for (uint32_t type = 1; type <= LAST_TYPE_ID; type++)
+        if (type != T_UNSET && !typeset_has(typeset, uint8_t(type))) return false;
+    return true;
+}
 
 static uint32_t args_shape_of(Node cache, bool native) {
     SeriesBuffer* b = series_buffer(cache);
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    uint32_t length = b->length(), count = 0;
+    uint32_t length = b->length(), count = 0, unset_taken = 0;
+    bool any = true;
     while (count < length && cell_type(&cells[count]) == T_TYPESET &&
-           ((cells[count].header >> FETCH_MODE_SHIFT) & 3) == FETCH_EVAL)
+           ((cells[count].header >> FETCH_MODE_SHIFT) & 3) == FETCH_EVAL) {
+        any = any && count < ARGS_ANY_MAX && typeset_takes_every_value_q(&cells[count]);
+        if (any && typeset_has(&cells[count], T_UNSET)) unset_taken |= 1u << count;
         count++;
+    }
     uint32_t locals = 0;
-    if (count + 1 == length && !native && cell_type(&cells[count]) == T_INTEGER) {
+    bool integer_last = count + 1 == length && cell_type(&cells[count]) == T_INTEGER;
+    if (native) {
+        if (count < length && cell_type(&cells[count]) != T_REFINEMENT && !integer_last) return 0;
+    } else if (integer_last) {
         int32_t n = cell_int(&cells[count]);
         if (n < 0 || n > 255) return 0;
         locals = uint32_t(n);
@@ -275,7 +296,8 @@ static uint32_t args_shape_of(Node cache, bool native) {
         return 0;
     }
     if (count > 255) return 0;
-    return ARGS_SIMPLE | count | locals << ARGS_LOCALS_SHIFT;
+    uint32_t checks = any ? ARGS_ANY | unset_taken << ARGS_UNSET_SHIFT : 0;
+    return ARGS_SIMPLE | checks | count | locals << ARGS_LOCALS_SHIFT;
 }
 
 Node args_cache_build(const Cell* function) {
@@ -428,7 +450,7 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
 // Pushes one evaluated argument. A plain value is pushed without a trip
 // through the evaluator; the code is read in place, as nothing here
 // allocates. code_peek has clamped the end to the code's length.
-static inline ExitCode fetch_evaluated(const Cell* function, EvalCursor& cursor, bool no_infix,
+[[gnu::always_inline]] static inline ExitCode fetch_evaluated(const Cell* function, EvalCursor& cursor, bool no_infix,
                                        uint32_t param) {
     const Cell* code = code_peek(cursor);
     if (!code) raise_no_arg(function, param);
@@ -511,6 +533,130 @@ static const int32_t no_refinements[MAX_REFINEMENTS] = {
     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
+// ---- numbers without a dispatch ------------------------------------------------------------
+// Arithmetic and comparison on two numbers (integer! and float!) are computed
+// here exactly as the math actions and comparison natives compute them, in
+// the left operand's cell; every other case answers false, touching nothing,
+// and the action or native runs (and raises what it raises).
+
+// The math operation of an action, or -1.
+static inline int32_t action_math(uint32_t index) {
+    switch (index) {
+    case A_ADD: return OP_ADD;
+    case A_SUBTRACT: return OP_SUBTRACT;
+    case A_MULTIPLY: return OP_MULTIPLY;
+    case A_DIVIDE: return OP_DIVIDE;
+    case A_REMAINDER: return OP_REMAINDER;
+    default: return -1;
+    }
+}
+
+static int32_t comparison_of_entry(NativeFn fn) {
+    if (fn == native_lesser_q) return CMP_LESSER;
+    if (fn == native_greater_q) return CMP_GREATER;
+    if (fn == native_equal_q) return CMP_EQUAL;
+    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
+    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
+    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
+    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
+    return -1;
+}
+
+// The comparison of each native by table index, remembered with the entry it
+// was found for (the table may be refilled).
+struct NativeComparison {
+    NativeFn entry;
+    int32_t comparison;
+};
+static NativeComparison native_comparisons[NATIVES_TABLE_SLOTS + 1];
+
+// The comparison a native stands for, or -1.
+static inline int32_t native_comparison(uint32_t index) {
+    NativeFn fn = native_entry(index);
+    if (!fn) return -1;
+    NativeComparison& known = native_comparisons[index];
+    if (known.entry != fn) known = {fn, comparison_of_entry(fn)};
+    return known.comparison;
+}
+
+static inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_FLOAT; }
+static inline double number_double(const Cell* c) {
+    return cell_type(c) == T_INTEGER ? double(cell_int(c)) : cell_double(c);
+}
+
+static bool number_math(int32_t math, Cell* left, const Cell* right) {
+    uint8_t lt = cell_type(left), rt = cell_type(right);
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right), n;
+        switch (math) {
+        case OP_ADD:
+            if (__builtin_add_overflow(a, b, &n)) break;
+            left->w2 = uint32_t(n);
+            return true;
+        case OP_SUBTRACT:
+            if (__builtin_sub_overflow(a, b, &n)) break;
+            left->w2 = uint32_t(n);
+            return true;
+        case OP_DIVIDE: case OP_REMAINDER:
+            if (b == 0 || b == -1) return false;
+            break;
+        default: break;
+        }
+        integer_math_op(a, b, math, left);
+        return true;
+    }
+    if (!number_type_q(lt) || !number_type_q(rt)) return false;
+    double a = number_double(left), b = number_double(right), r;
+    switch (math) {
+    case OP_ADD: r = a + b; break;
+    case OP_SUBTRACT: r = a - b; break;
+    case OP_MULTIPLY: r = a * b; break;
+    case OP_DIVIDE: r = a / b; break;
+    default: r = float_math_op(a, b, math); break;
+    }
+    cell_init(left, T_FLOAT);
+    cell_set_double(left, r);
+    return true;
+}
+
+static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
+    uint8_t lt = cell_type(left), rt = cell_type(right);
+    int32_t r;
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right);
+        r = (a > b) - (a < b);
+    } else if (number_type_q(lt) && number_type_q(rt)) {
+        if (comparison == CMP_STRICT_EQUAL && lt != rt) r = 1;
+        else r = float_compare_doubles(number_double(left), number_double(right), comparison);
+    } else {
+        return false;
+    }
+    bool result;
+    switch (comparison) {
+    case CMP_NOT_EQUAL: result = r != 0; break;
+    case CMP_LESSER: result = r < 0; break;
+    case CMP_LESSER_OR_EQUAL: result = r <= 0; break;
+    case CMP_GREATER: result = r > 0; break;
+    case CMP_GREATER_OR_EQUAL: result = r >= 0; break;
+    default: result = r == 0; break;
+    }
+    logic_make_at(left, result);
+    return true;
+}
+
+// What a math action or comparison native (an op!'s source or the value
+// itself) makes of two numbers, in left; false when it must run.
+static inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
+                                    const Cell* right) {
+    if (type == T_ACTION) {
+        int32_t math = action_math(function_index(function));
+        return math >= 0 && number_math(math, left, right);
+    }
+    if (type != T_NATIVE) return false;
+    int32_t comparison = native_comparison(function_index(function));
+    return comparison >= 0 && number_compare(comparison, left, right);
+}
+
 // Calls a native or action whose arguments are in place.
 static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int32_t* refinements) {
     if (trace_state.tracing) {
@@ -518,7 +664,13 @@ static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int3
         call_name(&name);
         trace_event(TRACE_CALL, &cursor, &name, function);
     }
-    if (cell_type(function) == T_NATIVE) {
+    uint8_t type = cell_type(function);
+    Cell* args = data_stack.args;
+    if (data_stack.top == args + 2 && number_operation(function, type, args, args + 1)) {
+        data_stack.top = args + 1;
+        return EXIT_CODE_NONE;
+    }
+    if (type == T_NATIVE) {
         NativeFn entry = native_entry(function_index(function));
         if (!entry) error_raise(ERR_NOT_DONE);
         return entry(false, refinements);
@@ -547,6 +699,11 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
             if (!(infix && i == 0)) {
                 ExitCode x = fetch_evaluated(function, cursor, infix || no_infix, i);
                 if (x != EXIT_CODE_NONE) return x;
+            }
+            if (shape & ARGS_ANY) {
+                if (cell_type(args + i) == T_UNSET && !(shape >> (ARGS_UNSET_SHIFT + i) & 1))
+                    raise_argument_type(function, args + i, i);
+                continue;
             }
             const Cell* typeset =
                 reinterpret_cast<const Cell*>(series_buffer(args_cache_cell(function)->w2)->head_ptr()) + i;
@@ -653,6 +810,21 @@ ExitCode fetch_arguments(const Cell* function, EvalCursor& cursor, const PathRef
 
 // ---- calls ---------------------------------------------------------------------------------
 
+// Ends a call whose callee left its result in ARGS[0]: fires return when
+// tracing, unwinds the frame and moves the result over the function value
+// pushed below it, which becomes the last pushed value.
+static inline void call_finish(EvalCursor& cursor, Cell* slot, uint8_t type) {
+    if (trace_state.tracing) {
+        Cell w;
+        call_name(&w);
+        trace_event(TRACE_RETURN, &cursor, &w, data_stack.args);
+    }
+    if (type == T_FUNCTION) stack_unwind_func_keep();
+    else stack_unwind_keep();
+    cell_copy(slot + 1, slot);
+    data_stack.top = slot + 1;
+}
+
 static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
                           const PathRefinements& path, const Cell* word, bool infix,
                           bool no_infix) {
@@ -685,15 +857,7 @@ static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
     if (type == T_FUNCTION) x = exec_function(slot, 0, nullptr, 0);
     else if (type == T_ROUTINE) x = exec_routine(slot);
     if (x != EXIT_CODE_NONE) return x;
-    if (trace_state.tracing) {
-        Cell w;
-        call_name(&w);
-        trace_event(TRACE_RETURN, &cursor, &w, data_stack.args);
-    }
-    if (type == T_FUNCTION) stack_unwind_func_keep();
-    else stack_unwind_keep();
-    cell_copy(slot + 1, slot);
-    data_stack.top = slot + 1;
+    call_finish(cursor, slot, type);
     if (!push) stack_set_last_reset(slot);
     return EXIT_CODE_NONE;
 }
@@ -703,14 +867,52 @@ ExitCode eval_code(const Cell* function, EvalCursor& cursor, bool push,
     return eval_call(function, cursor, push, path, word, infix, false);
 }
 
-ExitCode exec_function(const Cell* function, Node, const Cell* word, uint32_t trace_mask) {
+// Runs the body of a function whose frame (the top one) and arguments are in
+// place: the function's context reads its slots from the frame's cells, and
+// the frame records what they were before, so every unwind (normal, exit or
+// error) puts them back for the caller.
+static inline void function_enter(const Cell* function) {
     Node context = function_context(function);
-    CallFrame* frame = stack_top_frame();
-    // Recorded in the frame, so every unwind (normal, exit or error) puts the
-    // context's values back to the caller's.
+    CallFrame* frame = call_stack.top - 1;
+    Cell* cell = context_cell(context);
     frame->function_context = context;
-    frame->saved_values = context_values(context);
-    context_values_set_args(context, data_stack.args);
+    frame->saved_values = cell->w2;
+    cell->w2 = stack_index(data_stack.args) + 1;
+}
+
+// Runs the body of an entered function while nothing is traced (and its
+// flags turn nothing on): the body flag marks the frame as the target of
+// return and exit, which end here.
+[[gnu::always_inline]] static inline ExitCode function_run_untraced(const Cell* function) {
+    call_stack.top[-1].flags |= FRAME_BODY;
+    const Cell* body = function_more_cell(function, MORE_BODY);
+    ExitCode x;
+    if (cell_type(body) == T_BLOCK) {
+        x = eval_block(body, true);
+    } else {
+        stack_box_new(T_UNSET);
+        x = EXIT_CODE_NONE;
+    }
+    trace_state.tracing = false;
+    if (x == EXIT_CODE_NONE) {
+        call_stack.top[-1].flags &= ~FRAME_BODY;
+        return x;
+    }
+    if (x == EXIT_CODE_RETURN || x == EXIT_CODE_EXIT) {
+        exit_clear();
+        stack_set_body_flag(false);
+        return EXIT_CODE_NONE;
+    }
+    return x;
+}
+
+static inline bool function_untraced_q(const Cell* function) {
+    return !trace_state.tracing && !((function->header & FUNCTION_TRACE) && trace_state.requested);
+}
+
+// exec_function's steps after function_enter when something may be traced.
+static ExitCode exec_function_traced(const Cell* function, const Cell* word = nullptr,
+                                     uint32_t trace_mask = 0) {
     bool tracing = trace_state.tracing;
     if (tracing && trace_mask && !(trace_mask & trace_state.settings)) trace_state.tracing = false;
     if (trace_state.tracing) {
@@ -721,6 +923,12 @@ ExitCode exec_function(const Cell* function, Node, const Cell* word, uint32_t tr
     ExitCode x = eval_function_body(function, word);
     trace_state.tracing = tracing;
     return x;
+}
+
+ExitCode exec_function(const Cell* function, Node, const Cell* word, uint32_t trace_mask) {
+    function_enter(function);
+    if (function_untraced_q(function)) return function_run_untraced(function);
+    return exec_function_traced(function, word, trace_mask);
 }
 
 ExitCode eval_function_body(const Cell* function, const Cell*) {
@@ -910,63 +1118,18 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     return EXIT_CODE_NONE;
 }
 
-// The comparison a comparison native stands for, or -1 for any other native.
-static int32_t comparison_of_native(uint32_t index) {
-    NativeFn fn = native_entry(index);
-    if (fn == native_lesser_q) return CMP_LESSER;
-    if (fn == native_greater_q) return CMP_GREATER;
-    if (fn == native_equal_q) return CMP_EQUAL;
-    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
-    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
-    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
-    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
-    return -1;
-}
-
-// An arithmetic or comparison operator between two integer! values, the right
-// one an integer literal or a word holding an integer, is computed here
-// without a call frame; its result is the one the call would give (the left
-// operand's cell receives it in place, as the action does). Answers false,
-// touching nothing, for anything else, including a division by zero or an
-// overflowing division, so the call raises the error as usual.
-static bool integer_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
-    if (cell_type(left) != T_INTEGER || trace_state.tracing) return false;
+// An operator between two numbers whose right operand is a number literal or
+// a word holding a number is computed here without a call frame, as the call
+// would compute it (see number_operation); the cursor then steps over the
+// operand. False, touching nothing, for anything else.
+static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
+    if (!number_type_q(cell_type(left))) return false;
     const Cell* right = code_peek(cursor);
     if (!right) return false;
     if (cell_type(right) == T_WORD) right = word_value_or_null(right);
-    if (!right || cell_type(right) != T_INTEGER) return false;
-    int32_t a = int32_t(left->w2), b = int32_t(right->w2);
-    uint32_t index = function_index(op);
-    if (op_source_type(op) == T_ACTION) {
-        int32_t math;
-        switch (index) {
-        case A_ADD: math = OP_ADD; break;
-        case A_SUBTRACT: math = OP_SUBTRACT; break;
-        case A_MULTIPLY: math = OP_MULTIPLY; break;
-        case A_REMAINDER: case A_DIVIDE:
-            if (b == 0 || b == -1) return false;
-            math = index == A_REMAINDER ? OP_REMAINDER : OP_DIVIDE;
-            break;
-        default: return false;
-        }
-        cursor.position++;
-        integer_math_op(a, b, math, left);
-        return true;
-    }
-    if (op_source_type(op) != T_NATIVE) return false;
-    int32_t comparison = comparison_of_native(index);
-    if (comparison < 0) return false;
-    bool result;
-    switch (comparison) {
-    case CMP_LESSER: result = a < b; break;
-    case CMP_GREATER: result = a > b; break;
-    case CMP_NOT_EQUAL: result = a != b; break;
-    case CMP_LESSER_OR_EQUAL: result = a <= b; break;
-    case CMP_GREATER_OR_EQUAL: result = a >= b; break;
-    default: result = a == b; break;
-    }
+    if (!right || !number_type_q(cell_type(right))) return false;
+    if (!number_operation(op, op_source_type(op), left, right)) return false;
     cursor.position++;
-    logic_make_at(left, result);
     return true;
 }
 
@@ -987,11 +1150,99 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
         Cell name = *word;  // read by the frame mark only, before anything allocates
         cursor.position++;
         data_stack.top = start + 1;
-        if (integer_operator(op, cursor, start)) continue;
+        if (!trace_state.tracing && number_operator(op, cursor, start)) continue;
         ExitCode x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
         if (x != EXIT_CODE_NONE) return x;
     }
     return EXIT_CODE_NONE;
+}
+
+// ---- untraced fast paths ----------------------------------------------------------------------
+// Used only while nothing is traced; each takes its case whole or answers
+// before it has changed anything, and the general path runs.
+
+// The shape of a function value's calls when they take the simple path (see
+// args_shape_of); false when its cache is not built yet or has another shape.
+static inline bool call_shape(const Cell* function, uint32_t* shape) {
+    const Cell* cached = args_cache_cell(function);
+    if (cell_type(cached) != T_BLOCK || !(cached->w3 & ARGS_SIMPLE)) return false;
+    *shape = cached->w3;
+    return true;
+}
+
+// Calls a function value of the simple shape, named by word, without a path:
+// the steps of eval_call for that case, the result pushed.
+static ExitCode call_simple(const Cell* function, uint32_t shape, EvalCursor& cursor,
+                            const Cell* word, bool no_infix) {
+    native_stack_check();
+    Cell* slot = stack_push(function);
+    uint8_t type = cell_type(slot);
+    stack_frame_push(word, type == T_FUNCTION ? FRAME_FUNC_INTERP : FRAME_NATIVE_INTERP);
+    Cell* args = data_stack.args;
+    uint32_t count = shape & 0xFF;
+    for (uint32_t i = 0; i < count; i++) {
+        ExitCode x = fetch_evaluated(slot, cursor, no_infix, i);
+        if (x != EXIT_CODE_NONE) return x;
+        if (shape & ARGS_ANY) {
+            if (cell_type(args + i) == T_UNSET && !(shape >> (ARGS_UNSET_SHIFT + i) & 1))
+                raise_argument_type(slot, args + i, i);
+        } else {
+            const Cell* typesets =
+                reinterpret_cast<const Cell*>(series_buffer(args_cache_cell(slot)->w2)->head_ptr());
+            check_argument(slot, typesets + i, args + i, i);
+        }
+    }
+    ExitCode x;
+    if (native_type_q(type)) {
+        x = native_call(slot, cursor, no_refinements);
+    } else {
+        if (uint32_t locals = (shape >> ARGS_LOCALS_SHIFT) & 0xFF) push_unused_refinement(locals);
+        if (type == T_FUNCTION) {
+            function_enter(slot);
+            x = function_untraced_q(slot) ? function_run_untraced(slot)
+                                          : exec_function_traced(slot);
+        } else {
+            x = exec_routine(slot);
+        }
+    }
+    if (x != EXIT_CODE_NONE) return x;
+    call_finish(cursor, slot, type);
+    return EXIT_CODE_NONE;
+}
+
+// Writes a word's slot when that runs nothing and allocates nothing: a bound
+// word of a plain or function context whose values are there. False
+// otherwise (objects notify their owner, unresolved words are looked up).
+static inline bool word_set_direct(const Cell* word, const Cell* value) {
+    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return false;
+    const Cell* c = context_cell_fast(word->w1);
+    if (c->w2 == 0 || (c->header & CONTEXT_KIND_MASK) == CONTEXT_OBJECT << CONTEXT_KIND_SHIFT)
+        return false;
+    if (c->header & CONTEXT_ON_STACK) {
+        cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
+        return true;
+    }
+    SeriesBuffer* b = series_buffer(c->w2);
+    if (word->w3 >= cells_length(b)) return false;
+    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
+    return true;
+}
+
+// A set-word whose value is a plain value with no operator after it sets the
+// word without the set-word's frame: nothing runs meanwhile to see it. The
+// value is pushed at the data top as the frame's unwind leaves it.
+static inline bool set_word_plain(EvalCursor& cursor, const Cell* code, uint32_t length) {
+    uint32_t next = cursor.position + 1;
+    if (next >= cursor.end || next >= length || call_stack.top >= call_stack.end ||
+        data_stack.top + 2 >= data_stack.end)
+        return false;
+    const Cell* value = plain_value_of(code + 1);
+    if (!value) return false;
+    if (next + 1 < cursor.end && next + 1 < length && operator_of(code + 2)) return false;
+    if (!word_set_direct(code, value)) return false;
+    stack_push(value);
+    cursor.position = next + 1;
+    return true;
 }
 
 ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
@@ -1013,16 +1264,33 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 if (x != EXIT_CODE_NONE) return x;
             }
         }
-    } else {
-        x = eval_primary(cursor, no_infix, literal_functions);
-        if (x != EXIT_CODE_NONE) return x;
-        if (!no_infix) {
-            if (const Cell* op = infix_operator(cursor)) {
-                x = eval_infix(cursor, start, op);
+        goto done;
+    }
+    if (!trace_state.tracing) {
+        uint8_t t = cell_type(code);
+        if (t == T_WORD) {
+            const Cell* value = word_value_or_null(code);
+            uint32_t shape;
+            if (value && callable_type_q(cell_type(value)) && call_shape(value, &shape)) {
+                cursor.position++;
+                x = call_simple(value, shape, cursor, code, no_infix);
                 if (x != EXIT_CODE_NONE) return x;
+                goto infix;
             }
+        } else if (t == T_SET_WORD) {
+            if (set_word_plain(cursor, code, cells_length(b))) goto done;
         }
     }
+    x = eval_primary(cursor, no_infix, literal_functions);
+    if (x != EXIT_CODE_NONE) return x;
+infix:
+    if (!no_infix) {
+        if (const Cell* op = infix_operator(cursor)) {
+            x = eval_infix(cursor, start, op);
+            if (x != EXIT_CODE_NONE) return x;
+        }
+    }
+done:
     if (!push) {
         stack_set_last_reset(start);
         if (trace_state.tracing) trace_event(TRACE_EXPR, &cursor, nullptr, data_stack.args);
@@ -1032,12 +1300,33 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
 
 // ---- blocks --------------------------------------------------------------------------------
 
+// A block of one value that needs no evaluation (plain_value_of) gives that
+// value without its frame and position entry: nothing runs while it is
+// evaluated, so nothing can see that they are missing. The data stack ends as
+// the frame's unwind leaves it. Taken only where marking the frame could not
+// have overflowed either stack.
+static inline bool eval_block_plain(const Cell* code, uint32_t start, bool last) {
+    const Cell* value = plain_value_of(code + start);
+    if (!value || call_stack.top >= call_stack.end || position_depth >= POSITION_DEPTH ||
+        data_stack.top + 2 >= data_stack.end)
+        return false;
+    Cell* slot = data_stack.top;
+    cell_copy(value, slot);
+    data_stack.top = slot + 1;
+    if (last) cell_copy(slot, data_stack.args);
+    return true;
+}
+
 ExitCode eval_block(const Cell* block, bool last) {
     native_stack_check();
+    SeriesBuffer* b = series_buffer(block->w2);
+    uint32_t end = cells_length(b);
+    uint32_t start = block->w1 > end ? end : block->w1;
+    if (start + 1 == end && !interrupt_requested &&
+        eval_block_plain(reinterpret_cast<const Cell*>(b->head_ptr()), start, last))
+        return EXIT_CODE_NONE;
     PositionEntry position(block);
     Cell* code = position.cell;
-    uint32_t end = cells_length(series_buffer(code->w2));
-    uint32_t start = code->w1 > end ? end : code->w1;
     stack_mark_block(nullptr);
     EvalCursor cursor{code, start, end};
     if (trace_state.tracing) trace_event(TRACE_ENTER, &cursor, nullptr, nullptr);

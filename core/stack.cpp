@@ -20,14 +20,11 @@ CallFrame* throw_start_frame = nullptr;
 
 // ---- function contexts ------------------------------------------------------------
 
-// A compiled call records its function context's values (0 when the function
-// is not running, else where its slots are) and puts them back when its frame
-// is popped, so a recursive call sees its own arguments and the outer call
-// sees its own again.
-static inline void frame_restore(const CallFrame* frame) {
-    if ((frame->flags & FRAME_KIND_MASK) == FRAME_FUNC && frame->function_context != 0)
-        context_values_set(frame->function_context, frame->saved_values);
-}
+// A call records its function context's values (0 when the function is not
+// running, else where its slots are) and puts them back when its frame is
+// popped (stack_frame_restore), so a recursive call sees its own arguments
+// and the outer call sees its own again.
+static inline void frame_restore(const CallFrame* frame) { stack_frame_restore(frame); }
 
 // ---- set-up ------------------------------------------------------------------------
 
@@ -127,7 +124,6 @@ static inline void unwind_none(bool restore) {
 }
 
 void stack_unwind_none() { unwind_none(false); }
-void stack_unwind_func_keep() { unwind_keep(true); }
 void stack_unwind_func() { unwind_none(true); }
 void stack_unwind_func_last() { unwind_last(true); }
 

@@ -183,8 +183,21 @@ inline void stack_unwind_last() {
 }
 // ARGS := caller ARGS; top := ARGS.
 void stack_unwind_none();
+// Restore: a popped kind-1 frame that recorded a function context puts its
+// values field (word 2 of the context! cell its buffer starts with) back.
+inline void stack_frame_restore(const CallFrame* frame) {
+    if ((frame->flags & FRAME_KIND_MASK) == FRAME_FUNC && frame->function_context != 0)
+        reinterpret_cast<Cell*>(series_buffer(frame->function_context)->head_ptr())->w2 =
+            frame->saved_values;
+}
 // The same three for leaving a kind-1 frame, with restore.
-void stack_unwind_func_keep();
+inline void stack_unwind_func_keep() {
+    if (call_stack.top == call_stack.bottom) return;
+    CallFrame* frame = --call_stack.top;
+    stack_frame_restore(frame);
+    data_stack.top = data_stack.args + 1;
+    data_stack.args = frame->caller_args;
+}
 void stack_unwind_func();
 void stack_unwind_func_last();
 // Pops frames, restoring each, down to the nearest frame of the kind (or of
