@@ -423,7 +423,7 @@ void context_set_value(Cell* word, const Cell* value, Node node, bool notify) {
     stack_pop(4);
 }
 
-void word_set(Cell* word, const Cell* value) {
+void word_set_notify(Cell* word, const Cell* value) {
     if (!word->w1) {
         Cell w = *word;
         error_raise(ERR_NOT_DEFINED, &w);

@@ -127,7 +127,30 @@ void bind_block(const Cell* block, Node context, bool self);
 // not-defined. In an object context the entry is flagged written, and with
 // notify an object with change handlers gets its change notification.
 void context_set_value(Cell* word, const Cell* value, Node context, bool notify);
-void word_set(Cell* word, const Cell* value);
+// Writes a word's slot when that runs nothing and allocates nothing: a bound
+// word of a plain or function context whose values are there (the values
+// field of a stack context is the data-stack index of the frame's first
+// argument cell + 1). False otherwise: objects notify their owner and flag
+// the entry, unresolved words are looked up.
+inline bool word_set_direct(const Cell* word, const Cell* value) {
+    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return false;
+    const Cell* c = reinterpret_cast<const Cell*>(series_buffer(word->w1)->head_ptr());
+    if (c->w2 == 0 || (c->header & CONTEXT_KIND_MASK) == CONTEXT_OBJECT << CONTEXT_KIND_SHIFT)
+        return false;
+    if (c->header & CONTEXT_ON_STACK) {
+        cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
+        return true;
+    }
+    SeriesBuffer* b = series_buffer(c->w2);
+    if (word->w3 >= (b->tail - b->head) >> 4) return false;
+    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
+    return true;
+}
+// context_set_value with the word's own context and notify on.
+void word_set_notify(Cell* word, const Cell* value);
+inline void word_set(Cell* word, const Cell* value) {
+    if (!word_set_direct(word, value)) word_set_notify(word, value);
+}
 // The address of the word's value cell (valid until the next allocation).
 // An unresolved "self" reads the owner cell of the word's context; another
 // unresolved word raises script error no-value; a context without values

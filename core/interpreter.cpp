@@ -10,6 +10,7 @@
 // themselves: the function's context reads them there while the call runs,
 // so a call allocates no series.
 #include "core/interpreter.hpp"
+#include "core/eval_values.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/context.hpp"
@@ -18,6 +19,7 @@
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
+#include "core/object.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/trace.hpp"
@@ -30,6 +32,7 @@
 #include "datatypes/integer.hpp"
 #include "library/routines.hpp"
 #include "natives/compare.hpp"
+#include "natives/natives.hpp"
 
 namespace kel {
 
@@ -69,6 +72,49 @@ Cell* interp_position() {
     return &positions[position_depth - 1];
 }
 
+// Whether the interpreter could evaluate a quiet expression (see
+// core/eval_values.hpp) without running out of stack or meeting an interrupt
+// to deliver: otherwise it must, and raise what it raises.
+static inline bool quiet_room_q() {
+    return !interrupt_requested && data_stack.top + QUIET_CELLS < data_stack.end &&
+           call_stack.top + QUIET_FRAMES < call_stack.end &&
+           position_depth + QUIET_FRAMES < POSITION_DEPTH &&
+           reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) >
+               native_stack_limit + QUIET_NATIVE_STACK;
+}
+
+// Code where quiet evaluation failed lately, by block node and position: it
+// is not tried there again for a while, as the same code tends to meet the
+// same values. Only a guess: a stale or colliding entry just leaves the code
+// to the interpreter, which evaluates anything.
+struct QuietRefusal {
+    Node node;
+    uint32_t position;
+    uint32_t skips;  // tries left out before the next one
+};
+constexpr uint32_t QUIET_REFUSALS = 256;
+constexpr uint32_t QUIET_RETRY = 64;
+static QuietRefusal quiet_refusals[QUIET_REFUSALS];
+
+static inline QuietRefusal& quiet_refusal(Node node, uint32_t position) {
+    return quiet_refusals[((node * 0x9E3779B1u) ^ (position * 0x85EBCA77u)) >> 24];
+}
+
+// Whether quiet evaluation is worth trying at the code position, and room
+// for it is left.
+static inline bool quiet_try_q(Node node, uint32_t position) {
+    QuietRefusal& r = quiet_refusal(node, position);
+    if (r.skips && r.node == node && r.position == position) {
+        r.skips--;
+        return false;
+    }
+    return quiet_room_q();
+}
+
+static inline void quiet_refused(Node node, uint32_t position) {
+    quiet_refusal(node, position) = {node, position, QUIET_RETRY};
+}
+
 // Refinements a native or action spec may have.
 constexpr uint32_t MAX_REFINEMENTS = 32;
 // Fetch modes of argument-cache typesets (header bits 20-21).
@@ -77,6 +123,10 @@ enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2,
 
 static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op);
+static ExitCode eval_block_in(const Cell* block, bool last, bool body);
+static bool call_shape(const Cell* function, uint32_t* shape);
+static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
+                                  const Cell* word);
 
 void interpreter_init() {
     position_depth = 0;
@@ -88,10 +138,6 @@ void interpreter_init() {
 }
 
 // ---- code access ---------------------------------------------------------------------------
-
-// The length of a buffer of value cells (code blocks, context values): its
-// unit is known, so no table lookup by unit is needed.
-static inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
 
 static inline const Cell* code_at(const EvalCursor& cursor, uint32_t i) {
     return reinterpret_cast<const Cell*>(series_buffer(cursor.block->w2)->head_ptr()) + i;
@@ -127,16 +173,10 @@ static inline void trace_event(uint32_t event, const EvalCursor* cursor, const C
 
 // ---- words ---------------------------------------------------------------------------------
 
-// context_cell for the hot paths of word reads, inlined: a context node's
-// buffer starts with its context! cell.
-[[gnu::always_inline]] static inline const Cell* context_cell_fast(Node context) {
-    return reinterpret_cast<const Cell*>(series_buffer(context)->head_ptr());
-}
-
 Cell* interp_word_slot(const Cell* word) {
     Node context = word->w1;
     if (context == 0 || word->w3 == WORD_UNBOUND) return word_get(word);
-    const Cell* c = context_cell_fast(context);
+    const Cell* c = eval_context_cell(context);
     uint32_t values = c->w2;
     if (values == 0) {
         Cell w = *word;
@@ -149,7 +189,7 @@ Cell* interp_word_slot(const Cell* word) {
 }
 
 Cell* context_slot_at(Node context, uint32_t index) {
-    const Cell* c = context_cell_fast(context);
+    const Cell* c = eval_context_cell(context);
     if (c->w2 == 0) {
         Cell word = *context_word_at(context, index);
         error_raise(ERR_NOT_DEFINED, &word);
@@ -168,74 +208,10 @@ Cell* root_cell_at(uint32_t n) {
     return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + n;
 }
 
-// The value of a bound word read without raising: null when the word is
-// unbound or its context has no values (a function that is not running).
-[[gnu::always_inline]] static inline const Cell* word_value_or_null(const Cell* word) {
-    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
-    const Cell* c = context_cell_fast(word->w1);
-    if (c->w2 == 0) return nullptr;
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
-    SeriesBuffer* b = series_buffer(c->w2);
-    if (word->w3 >= cells_length(b)) return nullptr;
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + word->w3;
-}
-
-// The op! a code value stands for: a word whose value (in a context with
-// values) is an op!; null for anything else.
-[[gnu::always_inline]] static inline const Cell* operator_of(const Cell* code) {
-    if (cell_type(code) != T_WORD) return nullptr;
-    const Cell* value = word_value_or_null(code);
-    return value && cell_type(value) == T_OP ? value : nullptr;
-}
-
 // The operator held by the word at the cursor, or null when there is none.
 static inline const Cell* infix_operator(EvalCursor& cursor) {
     const Cell* code = code_peek(cursor);
     return code ? operator_of(code) : nullptr;
-}
-
-// The value an expression made of the code value v alone gives without
-// evaluating anything: v itself for a type that evaluates to itself, a word's
-// value when that is no function, op! or unset!. Null when the value needs the
-// full evaluator (and always while tracing, which reports each step).
-[[gnu::always_inline]] static inline const Cell* plain_value_of(const Cell* v) {
-    if (trace_state.tracing) return nullptr;
-    switch (cell_type(v)) {
-    case T_WORD: {
-        const Cell* value = word_value_or_null(v);
-        if (!value) return nullptr;
-        uint8_t t = cell_type(value);
-        return t == T_UNSET || t == T_OP || callable_type_q(t) ? nullptr : value;
-    }
-    case T_SET_WORD: case T_SET_PATH: case T_GET_WORD: case T_LIT_WORD: case T_PAREN:
-    case T_PATH: case T_GET_PATH: case T_LIT_PATH: case T_OP: case T_NATIVE: case T_ACTION:
-    case T_FUNCTION: case T_ROUTINE: case T_ISSUE:
-        return nullptr;
-    default:
-        return v;
-    }
-}
-
-// Sets a word (on the data stack) to a value (on the data stack): slots of
-// plain and function contexts are written by index; objects (change
-// notification) and unresolved words take the general path.
-static void interp_word_set(Cell* word, const Cell* value) {
-    if (word->w1 && word->w3 != WORD_UNBOUND) {
-        const Cell* c = context_cell_fast(word->w1);
-        uint32_t kind = (c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
-        if (c->w2 && kind != CONTEXT_OBJECT) {
-            if (c->header & CONTEXT_ON_STACK) {
-                cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
-                return;
-            }
-            SeriesBuffer* b = series_buffer(c->w2);
-            if (word->w3 < cells_length(b)) {
-                cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
-                return;
-            }
-        }
-    }
-    word_set(word, value);
 }
 
 // ---- argument cache ----------------------------------------------------------------------
@@ -411,7 +387,7 @@ static const Cell* frame_word_value(const Cell* word) {
     int32_t index = word->w3 != WORD_UNBOUND ? int32_t(word->w3)
                                                : context_find_word(word->w1, word->w2, true);
     if (index < 0) return nullptr;
-    const Cell* ctx = context_cell_fast(word->w1);
+    const Cell* ctx = eval_context_cell(word->w1);
     if (ctx->w2 == 0) return nullptr;
     if (ctx->header & CONTEXT_ON_STACK) return data_stack.bottom + (ctx->w2 - 1) + index;
     SeriesBuffer* values = series_buffer(ctx->w2);
@@ -532,130 +508,6 @@ static bool refinement_find(Node cache, uint32_t symbol, RefinementPlace* place)
 static const int32_t no_refinements[MAX_REFINEMENTS] = {
     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-
-// ---- numbers without a dispatch ------------------------------------------------------------
-// Arithmetic and comparison on two numbers (integer! and float!) are computed
-// here exactly as the math actions and comparison natives compute them, in
-// the left operand's cell; every other case answers false, touching nothing,
-// and the action or native runs (and raises what it raises).
-
-// The math operation of an action, or -1.
-static inline int32_t action_math(uint32_t index) {
-    switch (index) {
-    case A_ADD: return OP_ADD;
-    case A_SUBTRACT: return OP_SUBTRACT;
-    case A_MULTIPLY: return OP_MULTIPLY;
-    case A_DIVIDE: return OP_DIVIDE;
-    case A_REMAINDER: return OP_REMAINDER;
-    default: return -1;
-    }
-}
-
-static int32_t comparison_of_entry(NativeFn fn) {
-    if (fn == native_lesser_q) return CMP_LESSER;
-    if (fn == native_greater_q) return CMP_GREATER;
-    if (fn == native_equal_q) return CMP_EQUAL;
-    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
-    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
-    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
-    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
-    return -1;
-}
-
-// The comparison of each native by table index, remembered with the entry it
-// was found for (the table may be refilled).
-struct NativeComparison {
-    NativeFn entry;
-    int32_t comparison;
-};
-static NativeComparison native_comparisons[NATIVES_TABLE_SLOTS + 1];
-
-// The comparison a native stands for, or -1.
-static inline int32_t native_comparison(uint32_t index) {
-    NativeFn fn = native_entry(index);
-    if (!fn) return -1;
-    NativeComparison& known = native_comparisons[index];
-    if (known.entry != fn) known = {fn, comparison_of_entry(fn)};
-    return known.comparison;
-}
-
-static inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_FLOAT; }
-static inline double number_double(const Cell* c) {
-    return cell_type(c) == T_INTEGER ? double(cell_int(c)) : cell_double(c);
-}
-
-static bool number_math(int32_t math, Cell* left, const Cell* right) {
-    uint8_t lt = cell_type(left), rt = cell_type(right);
-    if (lt == T_INTEGER && rt == T_INTEGER) {
-        int32_t a = cell_int(left), b = cell_int(right), n;
-        switch (math) {
-        case OP_ADD:
-            if (__builtin_add_overflow(a, b, &n)) break;
-            left->w2 = uint32_t(n);
-            return true;
-        case OP_SUBTRACT:
-            if (__builtin_sub_overflow(a, b, &n)) break;
-            left->w2 = uint32_t(n);
-            return true;
-        case OP_DIVIDE: case OP_REMAINDER:
-            if (b == 0 || b == -1) return false;
-            break;
-        default: break;
-        }
-        integer_math_op(a, b, math, left);
-        return true;
-    }
-    if (!number_type_q(lt) || !number_type_q(rt)) return false;
-    double a = number_double(left), b = number_double(right), r;
-    switch (math) {
-    case OP_ADD: r = a + b; break;
-    case OP_SUBTRACT: r = a - b; break;
-    case OP_MULTIPLY: r = a * b; break;
-    case OP_DIVIDE: r = a / b; break;
-    default: r = float_math_op(a, b, math); break;
-    }
-    cell_init(left, T_FLOAT);
-    cell_set_double(left, r);
-    return true;
-}
-
-static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
-    uint8_t lt = cell_type(left), rt = cell_type(right);
-    int32_t r;
-    if (lt == T_INTEGER && rt == T_INTEGER) {
-        int32_t a = cell_int(left), b = cell_int(right);
-        r = (a > b) - (a < b);
-    } else if (number_type_q(lt) && number_type_q(rt)) {
-        if (comparison == CMP_STRICT_EQUAL && lt != rt) r = 1;
-        else r = float_compare_doubles(number_double(left), number_double(right), comparison);
-    } else {
-        return false;
-    }
-    bool result;
-    switch (comparison) {
-    case CMP_NOT_EQUAL: result = r != 0; break;
-    case CMP_LESSER: result = r < 0; break;
-    case CMP_LESSER_OR_EQUAL: result = r <= 0; break;
-    case CMP_GREATER: result = r > 0; break;
-    case CMP_GREATER_OR_EQUAL: result = r >= 0; break;
-    default: result = r == 0; break;
-    }
-    logic_make_at(left, result);
-    return true;
-}
-
-// What a math action or comparison native (an op!'s source or the value
-// itself) makes of two numbers, in left; false when it must run.
-static inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
-                                    const Cell* right) {
-    if (type == T_ACTION) {
-        int32_t math = action_math(function_index(function));
-        return math >= 0 && number_math(math, left, right);
-    }
-    if (type != T_NATIVE) return false;
-    int32_t comparison = native_comparison(function_index(function));
-    return comparison >= 0 && number_compare(comparison, left, right);
-}
 
 // Calls a native or action whose arguments are in place.
 static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int32_t* refinements) {
@@ -825,23 +677,26 @@ static inline void call_finish(EvalCursor& cursor, Cell* slot, uint8_t type) {
     data_stack.top = slot + 1;
 }
 
+// Pushes the function value of a call, which stays below its frame; an
+// operator goes below its left operand (the last pushed value), retyped to
+// the type it was made from, and the data top is left where the frame's ARGS
+// go, so that the left operand becomes ARGS[0].
+static inline Cell* call_slot(const Cell* function, bool infix) {
+    if (!infix) return stack_push(function);
+    Cell op = *function;
+    Cell* left = data_stack.top - 1;
+    stack_push(left);
+    cell_copy(&op, left);
+    data_stack.top = left + 1;
+    cell_type_set(left, op_source_type(left));
+    return left;
+}
+
 static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
                           const PathRefinements& path, const Cell* word, bool infix,
                           bool no_infix) {
     native_stack_check();
-    Cell* slot;
-    if (!infix) {
-        slot = stack_push(function);
-    } else {
-        // The operator goes below its left operand, which becomes ARGS[0].
-        Cell op = *function;
-        Cell* left = data_stack.top - 1;
-        stack_push(left);
-        cell_copy(&op, left);
-        slot = left;
-        data_stack.top = left + 1;
-        cell_type_set(slot, op_source_type(slot));
-    }
+    Cell* slot = call_slot(function, infix);
     uint8_t type = cell_type(slot);
     const Cell* name = word ? word : runtime_word(W_LABEL_ANON);
     if (type == T_FUNCTION) stack_mark_func_interp(name);
@@ -888,7 +743,7 @@ static inline void function_enter(const Cell* function) {
     const Cell* body = function_more_cell(function, MORE_BODY);
     ExitCode x;
     if (cell_type(body) == T_BLOCK) {
-        x = eval_block(body, true);
+        x = eval_block_in(body, true, true);
     } else {
         stack_box_new(T_UNSET);
         x = EXIT_CODE_NONE;
@@ -1048,7 +903,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         Cell* value = args + 1;
         if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
         if (trace_state.tracing) trace_event(TRACE_SET, &cursor, word, value);
-        interp_word_set(word, value);
+        word_set(word, value);
         cell_copy(value, args);
         stack_unwind_keep();
         break;
@@ -1063,7 +918,14 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
         if (cell_type(data_stack.args) == T_UNSET) error_raise(ERR_NEED_VALUE, path);
-        if (trace_state.tracing) trace_event(TRACE_SET, &cursor, path, data_stack.args);
+        if (trace_state.tracing) {
+            trace_event(TRACE_SET, &cursor, path, data_stack.args);
+        } else if (path_set_field(path, data_stack.args)) {
+            stack_unwind_keep();
+            cell_copy(path + 1, path);
+            data_stack.top = path + 1;
+            break;
+        }
         x = interp_eval_path(path, cursor, true, false, false, false);
         if (x != EXIT_CODE_NONE) return x;
         stack_unwind_keep();
@@ -1118,18 +980,40 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     return EXIT_CODE_NONE;
 }
 
-// An operator between two numbers whose right operand is a number literal or
-// a word holding a number is computed here without a call frame, as the call
+// An operator between two numbers whose right operand is quiet (see
+// core/eval_values.hpp) is computed here without a call frame, as the call
 // would compute it (see number_operation); the cursor then steps over the
 // operand. False, touching nothing, for anything else.
 static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
     if (!number_type_q(cell_type(left))) return false;
-    const Cell* right = code_peek(cursor);
-    if (!right) return false;
-    if (cell_type(right) == T_WORD) right = word_value_or_null(right);
-    if (!right || !number_type_q(cell_type(right))) return false;
+    SeriesBuffer* b = series_buffer(cursor.block->w2);
+    QuietCode code{cells_head(b), cursor.end < cells_length(b) ? cursor.end : cells_length(b)};
+    uint32_t at = cursor.position;
+    if (at >= code.end) return false;
+    const Cell* right = code.cells + at;
+    Cell value;
+    if (cell_type(right) == T_WORD) {
+        right = word_value_or_null(right);
+        if (!right || !number_type_q(cell_type(right))) return false;
+        at++;
+    } else if (number_type_q(cell_type(right))) {
+        at++;
+    } else {
+        Node node = cursor.block->w2;
+        if (!quiet_try_q(node, at)) return false;
+        if (!quiet_operand(code, &at, true, &value)) {
+            quiet_refused(node, cursor.position);
+            return false;
+        }
+        if (!number_operation(op, op_source_type(op), left, &value)) {
+            quiet_refused(node, cursor.position);
+            return false;
+        }
+        cursor.position = at;
+        return true;
+    }
     if (!number_operation(op, op_source_type(op), left, right)) return false;
-    cursor.position++;
+    cursor.position = at;
     return true;
 }
 
@@ -1150,8 +1034,17 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
         Cell name = *word;  // read by the frame mark only, before anything allocates
         cursor.position++;
         data_stack.top = start + 1;
-        if (!trace_state.tracing && number_operator(op, cursor, start)) continue;
-        ExitCode x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+        ExitCode x;
+        uint32_t shape;
+        if (trace_state.tracing) {
+            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+        } else if (number_operator(op, cursor, start)) {
+            continue;
+        } else if (call_shape(op, &shape)) {
+            x = call_simple_infix(op, shape, cursor, &name);
+        } else {
+            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+        }
         if (x != EXIT_CODE_NONE) return x;
     }
     return EXIT_CODE_NONE;
@@ -1163,7 +1056,7 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
 
 // The shape of a function value's calls when they take the simple path (see
 // args_shape_of); false when its cache is not built yet or has another shape.
-static inline bool call_shape(const Cell* function, uint32_t* shape) {
+static bool call_shape(const Cell* function, uint32_t* shape) {
     const Cell* cached = args_cache_cell(function);
     if (cell_type(cached) != T_BLOCK || !(cached->w3 & ARGS_SIMPLE)) return false;
     *shape = cached->w3;
@@ -1172,17 +1065,21 @@ static inline bool call_shape(const Cell* function, uint32_t* shape) {
 
 // Calls a function value of the simple shape, named by word, without a path:
 // the steps of eval_call for that case, the result pushed.
-static ExitCode call_simple(const Cell* function, uint32_t shape, EvalCursor& cursor,
-                            const Cell* word, bool no_infix) {
+[[gnu::always_inline]] static inline ExitCode call_simple(const Cell* function, uint32_t shape,
+                                                        EvalCursor& cursor, const Cell* word,
+                                                        bool no_infix, bool infix) {
     native_stack_check();
-    Cell* slot = stack_push(function);
+    Cell* slot = call_slot(function, infix);
     uint8_t type = cell_type(slot);
     stack_frame_push(word, type == T_FUNCTION ? FRAME_FUNC_INTERP : FRAME_NATIVE_INTERP);
     Cell* args = data_stack.args;
+    if (infix) data_stack.top = args + 1;
     uint32_t count = shape & 0xFF;
     for (uint32_t i = 0; i < count; i++) {
-        ExitCode x = fetch_evaluated(slot, cursor, no_infix, i);
-        if (x != EXIT_CODE_NONE) return x;
+        if (!(infix && i == 0)) {
+            ExitCode x = fetch_evaluated(slot, cursor, no_infix || infix, i);
+            if (x != EXIT_CODE_NONE) return x;
+        }
         if (shape & ARGS_ANY) {
             if (cell_type(args + i) == T_UNSET && !(shape >> (ARGS_UNSET_SHIFT + i) & 1))
                 raise_argument_type(slot, args + i, i);
@@ -1210,49 +1107,85 @@ static ExitCode call_simple(const Cell* function, uint32_t shape, EvalCursor& cu
     return EXIT_CODE_NONE;
 }
 
-// Writes a word's slot when that runs nothing and allocates nothing: a bound
-// word of a plain or function context whose values are there. False
-// otherwise (objects notify their owner, unresolved words are looked up).
-static inline bool word_set_direct(const Cell* word, const Cell* value) {
-    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return false;
-    const Cell* c = context_cell_fast(word->w1);
-    if (c->w2 == 0 || (c->header & CONTEXT_KIND_MASK) == CONTEXT_OBJECT << CONTEXT_KIND_SHIFT)
-        return false;
-    if (c->header & CONTEXT_ON_STACK) {
-        cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
-        return true;
-    }
-    SeriesBuffer* b = series_buffer(c->w2);
-    if (word->w3 >= cells_length(b)) return false;
-    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
+// An operator of the simple shape applied to the last pushed value.
+static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
+                                  const Cell* word) {
+    return call_simple(op, shape, cursor, word, true, true);
+}
+
+// The code at the cursor as quiet evaluation reads it.
+static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b) {
+    uint32_t length = cells_length(b);
+    return {cells_head(b), cursor.end < length ? cursor.end : length};
+}
+
+// The expression at *at evaluated quietly (see core/eval_values.hpp) into
+// out: a quiet chain, or a set-word or a set-path of an object's field whose
+// value is one, written once that value is known. A set leaves out the frame
+// the interpreter marks while the value is evaluated: nothing runs meanwhile
+// to see it.
+static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out) {
+    const Cell* first = code.cells + *at;
+    uint8_t t = cell_type(first);
+    if (t != T_SET_WORD && t != T_SET_PATH) return quiet_chain(code, at, out);
+    uint32_t from = *at + 1;
+    if (!quiet_chain(code, &from, out) || cell_type(out) == T_UNSET) return false;
+    if (t == T_SET_WORD ? !word_set_direct(first, out) : !path_set_field(first, out)) return false;
+    *at = from;
     return true;
 }
 
-// A set-word whose value is a plain value with no operator after it sets the
-// word without the set-word's frame: nothing runs meanwhile to see it. The
-// value is pushed at the data top as the frame's unwind leaves it.
-static inline bool set_word_plain(EvalCursor& cursor, const Cell* code, uint32_t length) {
-    uint32_t next = cursor.position + 1;
-    if (next >= cursor.end || next >= length || call_stack.top >= call_stack.end ||
-        data_stack.top + 2 >= data_stack.end)
+// The expression at the cursor evaluated quietly, its value pushed (with
+// no_infix, a value without the operators after it). False, touching
+// nothing, when it is not quiet.
+static inline bool expression_quiet(EvalCursor& cursor, SeriesBuffer* b, bool no_infix) {
+    Node node = cursor.block->w2;
+    if (!quiet_try_q(node, cursor.position)) return false;
+    QuietCode code = quiet_code(cursor, b);
+    uint32_t at = cursor.position;
+    Cell* out = data_stack.top;
+    if (!(no_infix ? quiet_operand(code, &at, true, out) : quiet_expression(code, &at, out))) {
+        quiet_refused(node, cursor.position);
         return false;
-    const Cell* value = plain_value_of(code + 1);
-    if (!value) return false;
-    if (next + 1 < cursor.end && next + 1 < length && operator_of(code + 2)) return false;
-    if (!word_set_direct(code, value)) return false;
-    stack_push(value);
-    cursor.position = next + 1;
+    }
+    data_stack.top = out + 1;
+    cursor.position = at;
     return true;
 }
 
 ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
     Cell* start = data_stack.top;
     ExitCode x;
-    // A plain value and the operator after it are read from one look at the
-    // code, as pushing the value allocates nothing.
+    // While nothing is traced, three shortcuts beside the general path: a
+    // plain value and the operator after it are read from one look at the
+    // code, as pushing the value allocates nothing; a word holding a function
+    // whose argument shape is known calls it without the general argument
+    // walk; a path, paren or set that quiet evaluation takes (see
+    // core/eval_values.hpp) is evaluated without frames. Anything else, and
+    // any shortcut that declines, goes to eval_primary.
     SeriesBuffer* b = series_buffer(cursor.block->w2);
-    const Cell* code = reinterpret_cast<const Cell*>(b->head_ptr()) + cursor.position;
-    if (const Cell* value = plain_value_of(code)) {
+    const Cell* code = cells_head(b) + cursor.position;
+    if (!trace_state.tracing) {
+        uint8_t t = cell_type(code);
+        const Cell* value = code;
+        if (t == T_WORD) {
+            value = word_value_or_null(code);
+            if (!value) goto general;
+            if (callable_type_q(cell_type(value))) {
+                uint32_t shape;
+                if (!call_shape(value, &shape)) goto general;
+                cursor.position++;
+                x = call_simple(value, shape, cursor, code, no_infix, false);
+                if (x != EXIT_CODE_NONE) return x;
+                goto infix;
+            }
+            if (!plain_word_value_q(value)) goto general;
+        } else if (!self_evaluating_type_q(t)) {
+            if ((t == T_PATH || t == T_PAREN || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
+                expression_quiet(cursor, b, no_infix))
+                goto done;
+            goto general;
+        }
         cursor.position++;
         stack_push(value);
         if (!no_infix) {
@@ -1266,21 +1199,7 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
         }
         goto done;
     }
-    if (!trace_state.tracing) {
-        uint8_t t = cell_type(code);
-        if (t == T_WORD) {
-            const Cell* value = word_value_or_null(code);
-            uint32_t shape;
-            if (value && callable_type_q(cell_type(value)) && call_shape(value, &shape)) {
-                cursor.position++;
-                x = call_simple(value, shape, cursor, code, no_infix);
-                if (x != EXIT_CODE_NONE) return x;
-                goto infix;
-            }
-        } else if (t == T_SET_WORD) {
-            if (set_word_plain(cursor, code, cells_length(b))) goto done;
-        }
-    }
+general:
     x = eval_primary(cursor, no_infix, literal_functions);
     if (x != EXIT_CODE_NONE) return x;
 infix:
@@ -1317,40 +1236,113 @@ static inline bool eval_block_plain(const Cell* code, uint32_t start, bool last)
     return true;
 }
 
-ExitCode eval_block(const Cell* block, bool last) {
+// return and a quiet value: in a function's body, the value the body gives,
+// as the return's exit at the function's frame leaves it. The code after it
+// is never reached.
+static inline bool quiet_return(const QuietCode& code, uint32_t at, Cell* out) {
+    const Cell* first = code.cells + at;
+    if (cell_type(first) != T_WORD) return false;
+    const Cell* value = word_value_or_null(first);
+    if (!value || cell_type(value) != T_NATIVE ||
+        native_entry(function_index(value)) != native_return)
+        return false;
+    at++;
+    return quiet_chain(code, &at, out);
+}
+
+// How the quiet start of a block evaluation ended.
+enum class QuietStart { done, stopped, interrupted };
+
+// Evaluates the block's expressions from *position, as long as they are
+// quiet, without the block's frame and position entry: each value goes where
+// the frame's ARGS[0] would be (the data top on entry). done: the block is
+// evaluated and its value placed as the frame's unwind places it. stopped:
+// *position is an expression that is not quiet, the data top back on entry.
+// interrupted: Ctrl+C came while the expression before *position ran, whose
+// value is the last pushed. In a function's body (body), a return is taken
+// too.
+static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
+                                          uint32_t end, bool last, bool body) {
+    Cell* result = data_stack.top;
+    QuietCode code{cells_head(b), end};
+    for (;;) {
+        uint32_t at = *position;
+        if (!quiet_try_q(node, at)) return QuietStart::stopped;
+        if (body && quiet_return(code, at, result)) {
+            data_stack.top = result + 1;
+            if (last) cell_copy(result, data_stack.args);
+            return QuietStart::done;
+        }
+        if (!quiet_expression(code, &at, result)) {
+            quiet_refused(node, *position);
+            return QuietStart::stopped;
+        }
+        *position = at;
+        data_stack.top = result + 1;
+        if (interrupt_requested) return QuietStart::interrupted;
+        if (at >= end) {
+            if (last) cell_copy(result, data_stack.args);
+            return QuietStart::done;
+        }
+        data_stack.top = result;
+    }
+}
+
+// eval_block; body: the block is the body of the function whose frame is
+// the top one.
+static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
     native_stack_check();
     SeriesBuffer* b = series_buffer(block->w2);
     uint32_t end = cells_length(b);
     uint32_t start = block->w1 > end ? end : block->w1;
-    if (start + 1 == end && !interrupt_requested &&
-        eval_block_plain(reinterpret_cast<const Cell*>(b->head_ptr()), start, last))
-        return EXIT_CODE_NONE;
-    PositionEntry position(block);
-    Cell* code = position.cell;
-    stack_mark_block(nullptr);
-    EvalCursor cursor{code, start, end};
-    if (trace_state.tracing) trace_event(TRACE_ENTER, &cursor, nullptr, nullptr);
-    if (interrupt_requested) {
-        if (ExitCode x = stack_throw_halt()) return x;
+    uint32_t position = start;
+    QuietStart quiet = QuietStart::stopped;
+    if (start < end && !trace_state.tracing) {
+        if (start + 1 == end && !interrupt_requested &&
+            eval_block_plain(cells_head(b), start, last))
+            return EXIT_CODE_NONE;
+        quiet = eval_block_quiet(block->w2, b, &position, end, last, body);
+        if (quiet == QuietStart::done) return EXIT_CODE_NONE;
     }
-    if (start >= end) {
-        stack_box_new(T_UNSET);
-    } else {
-        for (;;) {
-            code->w1 = cursor.position;
-            ExitCode x = eval_expression(cursor, false, false, false);
-            if (x != EXIT_CODE_NONE) return x;
-            // Ctrl+C at the console halts the command after any expression.
-            if (interrupt_requested && (x = stack_throw_halt())) return x;
-            if (code_ended(cursor)) break;
-            stack_reset();
+    // The frame and position entry, as entering the block marks them, and
+    // the evaluation goes on where the quiet start stopped.
+    Cell* base = data_stack.top - (quiet == QuietStart::interrupted ? 1 : 0);
+    PositionEntry entry(block);
+    Cell* code = entry.cell;
+    data_stack.top = base;
+    stack_mark_block(nullptr);
+    EvalCursor cursor{code, position, end};
+    ExitCode x;
+    if (quiet == QuietStart::interrupted) {
+        data_stack.top = base + 1;
+        if ((x = stack_throw_halt())) return x;
+        if (code_ended(cursor)) goto finish;
+        stack_reset();
+    } else if (position == start) {
+        if (trace_state.tracing) trace_event(TRACE_ENTER, &cursor, nullptr, nullptr);
+        if (interrupt_requested && (x = stack_throw_halt())) return x;
+        if (start >= end) {
+            stack_box_new(T_UNSET);
+            goto finish;
         }
     }
+    for (;;) {
+        code->w1 = cursor.position;
+        x = eval_expression(cursor, false, false, false);
+        if (x != EXIT_CODE_NONE) return x;
+        // Ctrl+C at the console halts the command after any expression.
+        if (interrupt_requested && (x = stack_throw_halt())) return x;
+        if (code_ended(cursor)) break;
+        stack_reset();
+    }
+finish:
     if (trace_state.tracing) trace_event(TRACE_EXIT, &cursor, nullptr, data_stack.args);
     if (last) stack_unwind_last();
     else stack_unwind_keep();
     return EXIT_CODE_NONE;
 }
+
+ExitCode eval_block(const Cell* block, bool last) { return eval_block_in(block, last, false); }
 
 ExitCode eval_next(EvalCursor& cursor, bool push) {
     PositionEntry position(cursor.block);

@@ -1,0 +1,213 @@
+// Operations on numbers and one-step paths that the evaluator makes without
+// a call (see core/eval_values.hpp).
+#include "core/eval_values.hpp"
+#include "core/actions.hpp"
+#include "core/logic.hpp"
+#include "core/natives_table.hpp"
+#include "core/object.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "natives/compare.hpp"
+#include "natives/maths.hpp"
+
+#include <cmath>
+
+namespace kel {
+
+// ---- numbers ---------------------------------------------------------------------------------
+// Every case not computed here answers false, touching nothing, and the
+// action or native runs (and raises what it raises).
+
+// The math operation of an action, or -1.
+static inline int32_t action_math(uint32_t index) {
+    switch (index) {
+    case A_ADD: return OP_ADD;
+    case A_SUBTRACT: return OP_SUBTRACT;
+    case A_MULTIPLY: return OP_MULTIPLY;
+    case A_DIVIDE: return OP_DIVIDE;
+    case A_REMAINDER: return OP_REMAINDER;
+    default: return -1;
+    }
+}
+
+static int32_t comparison_of_entry(NativeFn fn) {
+    if (fn == native_lesser_q) return CMP_LESSER;
+    if (fn == native_greater_q) return CMP_GREATER;
+    if (fn == native_equal_q) return CMP_EQUAL;
+    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
+    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
+    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
+    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
+    return -1;
+}
+
+// The comparison of each native by table index, remembered with the entry it
+// was found for (the table may be refilled).
+struct NativeComparison {
+    NativeFn entry;
+    int32_t comparison;
+};
+static NativeComparison native_comparisons[NATIVES_TABLE_SLOTS + 1];
+
+// The comparison a native stands for, or -1.
+static inline int32_t native_comparison(uint32_t index) {
+    NativeFn fn = native_entry(index);
+    if (!fn) return -1;
+    NativeComparison& known = native_comparisons[index];
+    if (known.entry != fn) known = {fn, comparison_of_entry(fn)};
+    return known.comparison;
+}
+
+static inline double number_double(const Cell* c) {
+    return cell_type(c) == T_INTEGER ? double(cell_int(c)) : cell_double(c);
+}
+
+static bool number_math(int32_t math, Cell* left, const Cell* right) {
+    uint8_t lt = cell_type(left), rt = cell_type(right);
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right), n;
+        switch (math) {
+        case OP_ADD:
+            if (__builtin_add_overflow(a, b, &n)) break;
+            left->w2 = uint32_t(n);
+            return true;
+        case OP_SUBTRACT:
+            if (__builtin_sub_overflow(a, b, &n)) break;
+            left->w2 = uint32_t(n);
+            return true;
+        case OP_DIVIDE: case OP_REMAINDER:
+            if (b == 0 || b == -1) return false;
+            break;
+        default: break;
+        }
+        integer_math_op(a, b, math, left);
+        return true;
+    }
+    if (!number_type_q(lt) || !number_type_q(rt)) return false;
+    double a = number_double(left), b = number_double(right), r;
+    switch (math) {
+    case OP_ADD: r = a + b; break;
+    case OP_SUBTRACT: r = a - b; break;
+    case OP_MULTIPLY: r = a * b; break;
+    case OP_DIVIDE: r = a / b; break;
+    default: r = float_math_op(a, b, math); break;
+    }
+    cell_init(left, T_FLOAT);
+    cell_set_double(left, r);
+    return true;
+}
+
+static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
+    uint8_t lt = cell_type(left), rt = cell_type(right);
+    int32_t r;
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right);
+        r = (a > b) - (a < b);
+    } else if (number_type_q(lt) && number_type_q(rt)) {
+        if (comparison == CMP_STRICT_EQUAL && lt != rt) r = 1;
+        else r = float_compare_doubles(number_double(left), number_double(right), comparison);
+    } else {
+        return false;
+    }
+    bool result;
+    switch (comparison) {
+    case CMP_NOT_EQUAL: result = r != 0; break;
+    case CMP_LESSER: result = r < 0; break;
+    case CMP_LESSER_OR_EQUAL: result = r <= 0; break;
+    case CMP_GREATER: result = r > 0; break;
+    case CMP_GREATER_OR_EQUAL: result = r >= 0; break;
+    default: result = r == 0; break;
+    }
+    logic_make_at(left, result);
+    return true;
+}
+
+bool native_square_root_q(const Cell* native) {
+    return native_entry(function_index(native)) == native_square_root;
+}
+
+bool number_function_q(const Cell* function, uint8_t type) {
+    if (type == T_ACTION) return action_math(function_index(function)) >= 0;
+    return type == T_NATIVE && native_comparison(function_index(function)) >= 0;
+}
+
+bool number_operation(const Cell* function, uint8_t type, Cell* left, const Cell* right) {
+    if (type == T_ACTION) {
+        int32_t math = action_math(function_index(function));
+        return math >= 0 && number_math(math, left, right);
+    }
+    if (type != T_NATIVE) return false;
+    int32_t comparison = native_comparison(function_index(function));
+    return comparison >= 0 && number_compare(comparison, left, right);
+}
+
+// ---- paths of one step ------------------------------------------------------------------------
+
+// The head and the one element of such a path, or false.
+static inline bool path_one_step(const Cell* path, const Cell** head, const Cell** element) {
+    SeriesBuffer* b = series_buffer(path->w2);
+    if (path->w1 + 2 != cells_length(b)) return false;
+    const Cell* cells = cells_head(b) + path->w1;
+    if (cell_type(cells) != T_WORD) return false;
+    *head = cells;
+    *element = cells + 1;
+    return true;
+}
+
+bool path_read_plain(const Cell* path, Cell* slot) {
+    const Cell *head, *element;
+    if (!path_one_step(path, &head, &element)) return false;
+    const Cell* value = word_value_or_null(head);
+    if (!value) return false;
+    if (cell_type(value) == T_OBJECT) {
+        if (cell_type(element) != T_WORD) return false;
+        cell_copy(value, slot);
+        if (!object_path_step(slot, element, nullptr)) return false;
+    } else if (cell_type(value) == T_BLOCK) {
+        if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
+        if (!element || cell_type(element) != T_INTEGER) return false;
+        int64_t k = cell_int(element);
+        SeriesBuffer* b = series_buffer(value->w2);
+        uint32_t length = cells_length(b);
+        int64_t at = int64_t(value->w1 < length ? value->w1 : length) + (k > 0 ? k - 1 : k);
+        if (k == 0 || at < 0 || at >= int64_t(length)) cell_init(slot, T_NONE);
+        else cell_copy(cells_head(b) + at, slot);
+    } else {
+        return false;
+    }
+    return !callable_type_q(cell_type(slot));
+}
+
+bool path_set_field(const Cell* path, const Cell* value) {
+    const Cell *head, *element;
+    if (!path_one_step(path, &head, &element) || cell_type(element) != T_WORD) return false;
+    const Cell* object = word_value_or_null(head);
+    if (!object || cell_type(object) != T_OBJECT) return false;
+    Cell copy = *object;
+    return object_path_step(&copy, element, value);
+}
+
+
+// ---- quiet evaluation ---------------------------------------------------------------------------
+
+// The argument of square-root, and the root of it as the native computes it.
+bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
+                       uint32_t nesting) {
+    bool fetched = no_infix ? quiet_operand(code, at, true, out, nesting)
+                            : quiet_chain(code, at, out, nesting);
+    if (!fetched || !number_type_q(cell_type(out))) return false;
+    double d = std::sqrt(number_double(out));
+    cell_init(out, T_FLOAT);
+    cell_set_double(out, d);
+    return true;
+}
+
+bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting) {
+    if (nesting >= QUIET_NESTING) return false;
+    SeriesBuffer* b = series_buffer(paren->w2);
+    QuietCode inner{cells_head(b), cells_length(b)};
+    uint32_t from = paren->w1;
+    return from < inner.end && quiet_chain(inner, &from, out, nesting + 1) && from == inner.end;
+}
+
+} // namespace kel

@@ -1,0 +1,196 @@
+// What the evaluator reads without evaluating anything: word values, the
+// operator a code value stands for, values that need no evaluation, and the
+// operations on numbers and one-step paths that run nothing and allocate
+// nothing, and the quiet evaluation of expressions made only of those. Used
+// by the interpreter (core/interpreter.cpp); every pointer answered is valid
+// until the next allocation.
+#pragma once
+#include "core/cell.hpp"
+#include "core/context.hpp"
+#include "core/function.hpp"
+#include "core/stack.hpp"
+#include "core/trace.hpp"
+#include "runtime/memory.hpp"
+#include <cstdint>
+
+namespace kel {
+
+// The length of a buffer of value cells (code blocks, context values): its
+// unit is known, so no table lookup by unit is needed.
+inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
+
+// The first cell of a buffer of value cells.
+inline const Cell* cells_head(SeriesBuffer* b) {
+    return reinterpret_cast<const Cell*>(b->head_ptr());
+}
+
+// A context's context! cell, which its buffer starts with.
+[[gnu::always_inline]] inline const Cell* eval_context_cell(Node context) {
+    return cells_head(series_buffer(context));
+}
+
+// The value of a bound word read without raising: null when the word is
+// unbound or its context has no values (a function that is not running).
+[[gnu::always_inline]] inline const Cell* word_value_or_null(const Cell* word) {
+    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
+    const Cell* c = eval_context_cell(word->w1);
+    if (c->w2 == 0) return nullptr;
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
+    SeriesBuffer* b = series_buffer(c->w2);
+    if (word->w3 >= cells_length(b)) return nullptr;
+    return cells_head(b) + word->w3;
+}
+
+// The op! a code value stands for: a word whose value (in a context with
+// values) is an op!; null for anything else.
+[[gnu::always_inline]] inline const Cell* operator_of(const Cell* code) {
+    if (cell_type(code) != T_WORD) return nullptr;
+    const Cell* value = word_value_or_null(code);
+    return value && cell_type(value) == T_OP ? value : nullptr;
+}
+
+// Whether a code value of the type evaluates to itself.
+inline bool self_evaluating_type_q(uint8_t type) {
+    switch (type) {
+    case T_WORD: case T_SET_WORD: case T_SET_PATH: case T_GET_WORD: case T_LIT_WORD:
+    case T_PAREN: case T_PATH: case T_GET_PATH: case T_LIT_PATH: case T_OP: case T_NATIVE:
+    case T_ACTION: case T_FUNCTION: case T_ROUTINE: case T_ISSUE:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Whether a word's value is read as the word's evaluation: no function, op!
+// or unset!.
+inline bool plain_word_value_q(const Cell* value) {
+    uint8_t t = cell_type(value);
+    return t != T_UNSET && t != T_OP && !callable_type_q(t);
+}
+
+// The value an expression made of the code value v alone gives without
+// evaluating anything: v itself for a type that evaluates to itself, a word's
+// value when that is plain. Null when the value needs the full evaluator
+// (and always while tracing, which reports each step).
+[[gnu::always_inline]] inline const Cell* plain_value_of(const Cell* v) {
+    if (trace_state.tracing) return nullptr;
+    if (cell_type(v) == T_WORD) {
+        const Cell* value = word_value_or_null(v);
+        return value && plain_word_value_q(value) ? value : nullptr;
+    }
+    return self_evaluating_type_q(cell_type(v)) ? v : nullptr;
+}
+
+// ---- numbers without a dispatch -------------------------------------------------------------
+// Arithmetic (add, subtract, multiply, divide, remainder) and the seven
+// comparisons on two numbers (integer! and float!) are computed as the math
+// actions and comparison natives compute them, in the left operand's cell.
+
+inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_FLOAT; }
+
+// What the function value (a native or action, or an op!'s source of that
+// type) makes of the two numbers, written into left; false, touching
+// nothing, for any other function or operands, or where it raises an error:
+// then the function must run.
+bool number_operation(const Cell* function, uint8_t type, Cell* left, const Cell* right);
+// Whether number_operation computes anything for the function value.
+bool number_function_q(const Cell* function, uint8_t type);
+// Whether a native! is square-root.
+bool native_square_root_q(const Cell* native);
+
+// ---- paths of one step -----------------------------------------------------------------------
+// A path of a word and one element, while nothing is traced, when reading or
+// writing it runs nothing and allocates nothing.
+
+// The value of such a path into out: a field of an object named by a word,
+// or an element of a block by an integer (written, or a get-word's value).
+// False, touching nothing, for anything else and for a value the general path
+// treats otherwise: a function value (a method, called there) or an unset
+// field (an error there).
+bool path_read_plain(const Cell* path, Cell* out);
+
+// Sets the field an object/word path names to the value, as the path
+// evaluation's set does, when the object has no change handlers to run.
+bool path_set_field(const Cell* path, const Cell* value);
+
+// ---- quiet evaluation -------------------------------------------------------------------------
+// An expression that runs nothing and allocates nothing (plain values,
+// one-step paths, parens of one such expression, square-root of a number,
+// and arithmetic and comparisons on numbers) is evaluated here without
+// frames, while nothing is traced, reading the code as the interpreter reads
+// it and the values its words hold now. It writes nothing but the value it
+// answers, so when it meets what it cannot take (a function to call, an
+// operator or operand the shortcuts above refuse, an error to raise) it
+// answers false and the interpreter evaluates the same code from the same
+// place, finding there what the quiet evaluation stopped at. Nothing can see
+// the frames it skips, as nothing runs while it reads. The caller makes sure
+// that the interpreter, taking the same code, would not have run out of
+// stack or met an interrupt.
+
+// The code being read: its values from the buffer's head and the end the
+// cursor allows (at most the code's length).
+struct QuietCode {
+    const Cell* cells;
+    uint32_t end;
+};
+
+// Parens nest at most so deep in a quiet expression, which bounds what the
+// interpreter would push for it: QUIET_CELLS cells, QUIET_FRAMES frames and
+// blocks entered, and QUIET_NATIVE_STACK bytes of machine stack.
+constexpr uint32_t QUIET_NESTING = 8;
+constexpr uint32_t QUIET_CELLS = 64;
+constexpr uint32_t QUIET_FRAMES = 32;
+constexpr uintptr_t QUIET_NATIVE_STACK = 64 * 1024;
+
+bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
+                       uint32_t nesting);
+bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
+
+// The value at *at without the operators after it, into out; with no_infix
+// the argument of square-root takes none either. *at advances past it.
+[[gnu::always_inline]] inline bool quiet_operand(const QuietCode& code, uint32_t* at,
+                                                 bool no_infix, Cell* out,
+                                                 uint32_t nesting = 0) {
+    if (*at >= code.end) return false;
+    const Cell* c = code.cells + (*at)++;
+    switch (cell_type(c)) {
+    case T_WORD: {
+        const Cell* value = word_value_or_null(c);
+        if (!value) return false;
+        if (plain_word_value_q(value)) {
+            *out = *value;
+            return true;
+        }
+        return cell_type(value) == T_NATIVE && native_square_root_q(value) &&
+               quiet_square_root(code, at, no_infix, out, nesting);
+    }
+    case T_PATH:
+        return path_read_plain(c, out);
+    case T_PAREN:
+        return quiet_paren(c, out, nesting);
+    default:
+        if (!self_evaluating_type_q(cell_type(c))) return false;
+        *out = *c;
+        return true;
+    }
+}
+
+// The value at *at and the operators after it, as far as the interpreter
+// takes them, into out; *at advances past them.
+[[gnu::always_inline]] inline bool quiet_chain(const QuietCode& code, uint32_t* at, Cell* out,
+                                               uint32_t nesting = 0) {
+    if (!quiet_operand(code, at, false, out, nesting)) return false;
+    while (*at < code.end) {
+        const Cell* op = operator_of(code.cells + *at);
+        if (!op) return true;
+        uint32_t right_at = *at + 1;
+        Cell right;
+        if (!quiet_operand(code, &right_at, true, &right, nesting) ||
+            !number_operation(op, op_source_type(op), out, &right))
+            return false;
+        *at = right_at;
+    }
+    return true;
+}
+
+} // namespace kel
