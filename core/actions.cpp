@@ -263,10 +263,16 @@ static void copy_entry(const int32_t* r) {
     fn(arg(0), ref_arg(r, 0), flag(r, 1), types);
     keep_first();
 }
+// The options of find or select from the frame: their refinements are numbered
+// alike up to /reverse, and select has neither /tail nor /match.
+static FindOptions find_options(const int32_t* r, bool find) {
+    return FindOptions{.part = ref_arg(r, 0), .only = flag(r, 1), .case_ = flag(r, 2),
+                       .same = flag(r, 3), .any = flag(r, 4), .with = ref_arg(r, 5),
+                       .skip = ref_arg(r, 6), .last = flag(r, 7), .reverse = flag(r, 8),
+                       .tail = find && flag(r, 9), .match = find && flag(r, 10)};
+}
 static void find_entry(const int32_t* r) {
-    set_result(lookup<FindFn>(A_FIND)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2),
-                                      flag(r, 3), flag(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                      flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+    set_result(lookup<FindFn>(A_FIND)(arg(0), arg(1), find_options(r, true)));
 }
 static void head_entry(const int32_t*) { step_entry(A_HEAD); }
 static void head_q_entry(const int32_t*) { step_entry(A_HEAD_Q); }
@@ -307,9 +313,7 @@ static void reverse_entry(const int32_t* r) {
     keep_first();
 }
 static void select_entry(const int32_t* r) {
-    set_result(lookup<SelectFn>(A_SELECT)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2),
-                                          flag(r, 3), flag(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                          flag(r, 7), flag(r, 8)));
+    set_result(lookup<SelectFn>(A_SELECT)(arg(0), arg(1), find_options(r, false)));
 }
 static void sort_entry(const int32_t* r) {
     lookup<SortFn>(A_SORT)(arg(0), flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),

@@ -584,16 +584,14 @@ void block_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
         if (cell_type(element) == T_WORD && cell_type(parent) != T_HASH) {
             cell_copy(block_select_word(series, element, case_), out);
         } else {
-            cell_copy(block_select(series, element, nullptr, true, case_, false, false, nullptr,
-                                   nullptr, false, false),
+            cell_copy(block_select(series, element, FindOptions{.only = true, .case_ = case_}),
                       out);
         }
         stack_pop(1);
         return;
     }
     // find leaves the series at the key, from which the value is the second cell.
-    const Cell* found = block_find(series, element, nullptr, true, case_, false, false, nullptr,
-                                   nullptr, false, false, false, false);
+    const Cell* found = block_find(series, element, FindOptions{.only = true, .case_ = case_});
     if (cell_type(found) == T_NONE) error_raise(ERR_BAD_PATH_SET, path, element);
     Cell two = {T_INTEGER, 0, 2, 0};
     series_poke(series, &two, set_value);

@@ -139,8 +139,7 @@ int32_t none_compare(const Cell*, const Cell* value2, int32_t op) {
 // The series actions that none! accepts all answer none.
 void none_clear(Cell* series) { none_make_at(series); }
 
-const Cell* none_find(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
-                      bool, bool, bool) {
+const Cell* none_find(Cell*, const Cell*, const FindOptions&) {
     return &none_cell;
 }
 
@@ -148,8 +147,7 @@ int32_t none_length(const Cell*) { return -1; }
 
 void none_remove(Cell* series, Cell*, Cell*) { none_make_at(series); }
 
-const Cell* none_select(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
-                        bool) {
+const Cell* none_select(Cell*, const Cell*, const FindOptions&) {
     return &none_cell;
 }
 

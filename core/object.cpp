@@ -771,8 +771,7 @@ void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_)
     cell_copy(&held.cell, value);
 }
 
-const Cell* object_select(Cell* series, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                          Cell*, bool, bool) {
+const Cell* object_select(Cell* series, const Cell* value, const FindOptions&) {
     if (!word_kind(cell_type(value))) {
         Cell type;
         datatype_make_at(&type, cell_type(value));

@@ -72,11 +72,26 @@ using ComplementFn = const Cell* (*)(Cell* value);
 // clear (29): writes its result into the series cell.
 using ClearFn = void (*)(Cell* series);
 
-// find (31): series value /part length /only /case /same /any /with wild
-// /skip size /last /reverse /tail /match.
-using FindFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
-                               bool case_, bool same, bool any, Cell* with, Cell* skip,
-                               bool last, bool reverse, bool tail, bool match);
+// The refinements of find (31) and select (44), in the order of their specs:
+// /part length /only /case /same /any /with wild /skip size /last /reverse,
+// and for find alone /tail /match (select leaves both false). The argument of
+// a refinement that was not given is null.
+struct FindOptions {
+    Cell* part = nullptr;
+    bool only = false;
+    bool case_ = false;
+    bool same = false;
+    bool any = false;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
+    bool last = false;
+    bool reverse = false;
+    bool tail = false;
+    bool match = false;
+};
+
+// find (31): series value, then its refinements.
+using FindFn = const Cell* (*)(Cell* series, const Cell* value, const FindOptions& options);
 
 // length? (36): the length, or -1 for "none".
 using LengthFn = int32_t (*)(const Cell* series);
@@ -84,11 +99,8 @@ using LengthFn = int32_t (*)(const Cell* series);
 // remove (42): series /part length /key key-arg; writes its result into the series cell.
 using RemoveFn = void (*)(Cell* series, Cell* part, Cell* key);
 
-// select (44): series value /part length /only /case /same /any /with wild
-// /skip size /last /reverse.
-using SelectFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
-                                 bool case_, bool same, bool any, Cell* with, Cell* skip,
-                                 bool last, bool reverse);
+// select (44): series value, then its refinements (tail and match unread).
+using SelectFn = const Cell* (*)(Cell* series, const Cell* value, const FindOptions& options);
 
 // take (50): series /part length /deep /last.
 using TakeFn = const Cell* (*)(Cell* series, Cell* part, bool deep, bool last);

@@ -362,8 +362,7 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     if (given(key)) {
         auto find = reinterpret_cast<FindFn>(action_lookup_value(series, A_FIND));
         Cell* probe = stack_push(series);
-        const Cell* found = find(probe, key, nullptr, false, false, false, false, nullptr,
-                                 nullptr, false, false, false, false);
+        const Cell* found = find(probe, key, FindOptions{});
         if (cell_type(found) == T_NONE) {
             stack_pop(1);
             none_make_at(series);

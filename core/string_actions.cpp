@@ -455,23 +455,22 @@ static int64_t text_search(Cell* series, const Cell* value, Cell* part, bool cas
     return found;
 }
 
-const Cell* string_find(Cell* series, const Cell* value, Cell* part, bool, bool case_, bool same,
-                        bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
-                        bool match) {
+const Cell* string_find(Cell* series, const Cell* value, const FindOptions& o) {
     uint32_t matched = 0;
-    int64_t found = text_search(series, value, part, case_, same, any, with, skip, last, reverse, match, &matched);
+    int64_t found = text_search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last,
+                                o.reverse, o.match, &matched);
     if (found < 0) {
         none_make_at(series);
         return series;
     }
-    series->w1 = uint32_t(found + (tail ? matched : 0));
+    series->w1 = uint32_t(found + (o.tail ? matched : 0));
     return series;
 }
 
-const Cell* string_select(Cell* series, const Cell* value, Cell* part, bool, bool case_, bool same,
-                          bool any, Cell* with, Cell* skip, bool last, bool reverse) {
+const Cell* string_select(Cell* series, const Cell* value, const FindOptions& o) {
     uint32_t matched = 0;
-    int64_t found = text_search(series, value, part, case_, same, any, with, skip, last, reverse, false, &matched);
+    int64_t found = text_search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last,
+                                o.reverse, false, &matched);
     int64_t after = found + matched;
     if (found < 0 || after >= int64_t(text_length(series))) {
         none_make_at(series);
@@ -500,12 +499,11 @@ void string_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
     } else if (type == T_WORD) {
         error_raise(ERR_INVALID_PATH, path, element);
     } else if (!set_value) {
-        string_select(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        string_select(series, element, FindOptions{.case_ = case_});
         cell_copy(series, out);
     } else {
         // The character after the whole key is replaced, whatever its length.
-        string_find(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false,
-                    true, false);
+        string_find(series, element, FindOptions{.case_ = case_, .tail = true});
         if (cell_type(series) == T_NONE) error_raise(ERR_BAD_PATH_SET, path, element);
         Cell one;
         cell_init(&one, T_INTEGER);

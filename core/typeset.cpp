@@ -264,8 +264,7 @@ const Cell* typeset_complement(Cell* value) {
     return value;
 }
 
-const Cell* typeset_find(Cell* series, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                         Cell*, bool, bool, bool, bool) {
+const Cell* typeset_find(Cell* series, const Cell* value, const FindOptions&) {
     if (cell_type(value) != T_DATATYPE) {
         Cell arg = *value;
         error_raise(ERR_INVALID_ARG, &arg);

@@ -430,8 +430,7 @@ void bitset_pick(Cell* bitset, const Cell* value) {
     logic_make_at(bitset, member);
 }
 
-const Cell* bitset_find(Cell* bitset, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                        Cell*, bool, bool, bool, bool) {
+const Cell* bitset_find(Cell* bitset, const Cell* value, const FindOptions&) {
     bitset_pick(bitset, value);
     if (!bitset->w1) none_make_at(bitset);
     return bitset;

@@ -391,17 +391,15 @@ static int32_t lookup_mode(bool case_, bool same) {
     return same ? MAP_LOOKUP_SAME : case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
 }
 
-const Cell* map_select(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool,
-                       Cell*, Cell*, bool, bool) {
-    int32_t at = live_key(map, key, lookup_mode(case_, same));
+const Cell* map_select(Cell* map, const Cell* key, const FindOptions& options) {
+    int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
     if (at < 0) none_make_at(map);
     else cell_copy(&pair_cells(map)[at + 1], map);
     return map;
 }
 
-const Cell* map_find(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool, Cell*,
-                     Cell*, bool, bool, bool, bool) {
-    int32_t at = live_key(map, key, lookup_mode(case_, same));
+const Cell* map_find(Cell* map, const Cell* key, const FindOptions& options) {
+    int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
     if (at < 0) {
         none_make_at(map);
         return map;

@@ -298,37 +298,30 @@ static void port_change(Cell* port, const Cell* value, int32_t part, bool only, 
 
 // find and select share their leading arguments and refinements; find adds
 // /tail and /match.
-static Cell* forward_search(const char* action, Cell* port, const Cell* value, Cell* part,
-                            bool only, bool case_, bool same, bool any, Cell* with, Cell* skip,
-                            bool last, bool reverse) {
+static Cell* forward_search(const char* action, Cell* port, const Cell* value,
+                            const FindOptions& o) {
     Cell* fn = port_forward(action, port);
     push_value(value);
-    push_refinement(part);
-    push_flag(only);
-    push_flag(case_);
-    push_flag(same);
-    push_flag(any);
-    push_refinement(with);
-    push_refinement(skip);
-    push_flag(last);
-    push_flag(reverse);
+    push_refinement(o.part);
+    push_flag(o.only);
+    push_flag(o.case_);
+    push_flag(o.same);
+    push_flag(o.any);
+    push_refinement(o.with);
+    push_refinement(o.skip);
+    push_flag(o.last);
+    push_flag(o.reverse);
     return fn;
 }
-static const Cell* port_find(Cell* port, const Cell* value, Cell* part, bool only, bool case_,
-                             bool same, bool any, Cell* with, Cell* skip, bool last,
-                             bool reverse, bool tail, bool match) {
-    Cell* fn = forward_search("find", port, value, part, only, case_, same, any, with, skip, last,
-                              reverse);
-    push_flag(tail);
-    push_flag(match);
+static const Cell* port_find(Cell* port, const Cell* value, const FindOptions& options) {
+    Cell* fn = forward_search("find", port, value, options);
+    push_flag(options.tail);
+    push_flag(options.match);
     port_actor_call(fn, port);
     return port;
 }
-static const Cell* port_select(Cell* port, const Cell* value, Cell* part, bool only, bool case_,
-                               bool same, bool any, Cell* with, Cell* skip, bool last,
-                               bool reverse) {
-    Cell* fn = forward_search("select", port, value, part, only, case_, same, any, with, skip,
-                              last, reverse);
+static const Cell* port_select(Cell* port, const Cell* value, const FindOptions& options) {
+    Cell* fn = forward_search("select", port, value, options);
     port_actor_call(fn, port);
     return port;
 }
