@@ -243,8 +243,7 @@ static UrlServices services{nullptr, nullptr};
 
 void url_services_set(const UrlServices& s) { services = s; }
 
-void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, const Cell* allow, bool open,
-                 Cell* out) {
+void url_to_port(const Cell* url, Cell* out) {
     if (!services.parse_url) error_raise(ERR_FEATURE_NA);  // a program without the library
     Cell* spec = stack_push_new(T_NONE);
     services.parse_url(url, spec);
@@ -256,7 +255,6 @@ void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, c
     datatype_make_at(type, T_PORT);
     Cell* port = stack_push_new(T_NONE);
     dispatch_make(type, spec, false, port);
-    if (open) reinterpret_cast<OpenFn>(action_lookup(T_PORT, A_OPEN))(port, new_, read, write, seek, allow);
     cell_copy(port, out);
     stack_pop(3);
 }
@@ -279,7 +277,8 @@ static void http_request(const Cell* method, Cell* url, const Cell* headers, con
 }
 
 void url_open(Cell* port, bool new_, bool read, bool write, bool seek, const Cell* allow) {
-    url_to_port(port, new_, read, write, seek, allow, true, port);
+    url_to_port(port, port);
+    reinterpret_cast<OpenFn>(action_lookup(T_PORT, A_OPEN))(port, new_, read, write, seek, allow);
 }
 
 void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
@@ -293,7 +292,7 @@ void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, boo
         return;
     }
     Cell* port = stack_push_new(T_NONE);
-    url_to_port(source, false, false, false, false, nullptr, false, port);
+    url_to_port(source, port);
     reinterpret_cast<ReadFn>(action_lookup(T_PORT, A_READ))(port, part, seek, binary, lines, info, as);
     cell_copy(port, source);
     stack_pop(1);
@@ -310,7 +309,7 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as) {
     if (!http_url_q(destination)) {
         Cell* port = stack_push_new(T_NONE);
-        url_to_port(destination, false, false, false, false, nullptr, false, port);
+        url_to_port(destination, port);
         reinterpret_cast<WriteFn>(action_lookup(T_PORT, A_WRITE))(port, data, binary, lines, info, append, part,
                                                                    seek, allow, as);
         cell_copy(port, destination);
