@@ -118,7 +118,7 @@ void block_copy_cells(const Cell* target, const Cell* source) {
 // Whether a cell matches a key under a comparison op, through the key type's
 // comparison slot; a type without one matches identical payloads.
 bool block_value_matches(const Cell* key, const Cell* cell, int32_t op) {
-    auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(key), A_COMPARE));
+    auto compare = action_slot_as<CompareFn>(cell_type(key), A_COMPARE);
     if (!compare)
         return cell_type(key) == cell_type(cell) && key->w1 == cell->w1 && key->w2 == cell->w2 &&
                key->w3 == cell->w3;
@@ -321,7 +321,7 @@ static void block_from_container(const Cell* spec, Cell* out) {
         stack_pop(1);
         return;
     }
-    auto reflect = reinterpret_cast<ReflectFn>(action_lookup_value(spec, A_REFLECT));
+    auto reflect = action_lookup_value_as<ReflectFn>(spec, A_REFLECT);
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
     field->w2 = runtime_symbol(SYM_BODY);
@@ -445,7 +445,7 @@ static uint32_t last_char(const Cell* target) {
 static int32_t cell_print(const Cell* block, uint32_t i, Cell* target, bool mold, bool all,
                           bool flat, bool part, int32_t budget, int32_t indent) {
     Cell* cell = stack_push(block_ks_abs_at(block, i));
-    auto print = reinterpret_cast<FormMoldFn>(action_slot(cell_type(cell), mold ? A_MOLD : A_FORM));
+    auto print = action_slot_as<FormMoldFn>(cell_type(cell), mold ? A_MOLD : A_FORM);
     if (print) budget = print(cell, target, false, all, flat, part, budget, indent);
     stack_pop(1);
     return budget;
@@ -553,7 +553,7 @@ int32_t block_compare(const Cell* value1, const Cell* value2, int32_t op) {
             if (!comparable) {
                 result = u1 < u2 ? -1 : 1;
             } else {
-                auto compare = reinterpret_cast<CompareFn>(action_slot(u1, A_COMPARE));
+                auto compare = action_slot_as<CompareFn>(u1, A_COMPARE);
                 if (compare) result = compare(c1, c2, op);
                 else if (c1->w1 != c2->w1 || c1->w2 != c2->w2 || c1->w3 != c2->w3)
                     result = COMPARE_INCOMPARABLE;

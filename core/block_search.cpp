@@ -374,7 +374,7 @@ struct SortContext {
 };
 
 static int32_t sort_cells(const Cell* a, const Cell* b, int32_t op) {
-    auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(a), A_COMPARE));
+    auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE);
     int32_t r = compare ? compare(a, b, op) : COMPARE_INCOMPARABLE;
     if (r == COMPARE_INCOMPARABLE) return int32_t(cell_type(a)) - int32_t(cell_type(b));
     return r;
@@ -685,7 +685,7 @@ void block_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
                 block_copy(cell, nullptr, true, kinds);
             } else if (series_cell_q(type)) {
                 series_copy(cell, nullptr, false, nullptr);
-            } else if (auto copy = reinterpret_cast<CopyFn>(action_slot(type, A_COPY))) {
+            } else if (auto copy = action_slot_as<CopyFn>(type, A_COPY)) {
                 copy(cell, nullptr, deep, kinds);
             }
             cell->header = (block_ks_abs_at(series, i)->header & CELL_NEWLINE) |

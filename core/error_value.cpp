@@ -314,7 +314,7 @@ static uint32_t string_chars(const Cell* string) { return series_buffer(string->
 // cut to that many characters.
 static int32_t value_write(const Cell* value, Cell* target, bool mold, bool flat, int32_t limit,
                            int32_t budget) {
-    auto write = reinterpret_cast<FormMoldFn>(action_slot(cell_type(value), mold ? A_MOLD : A_FORM));
+    auto write = action_slot_as<FormMoldFn>(cell_type(value), mold ? A_MOLD : A_FORM);
     if (!write) return budget;
     CellRoot held(*value);
     uint32_t start = string_chars(target);

@@ -596,7 +596,7 @@ int32_t callable_form(const Cell* value, Cell* target, bool, bool, bool, bool, i
 // Molds a block held by node with the caller's options (only: without brackets).
 static int32_t mold_block_node(const Cell* block, Cell* target, bool only, bool all, bool flat,
                                bool part, int32_t budget, int32_t indent) {
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(block), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(block), A_MOLD);
     if (!mold) return budget;
     return mold(block, target, only, all, flat, part, budget, indent);
 }

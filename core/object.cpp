@@ -139,7 +139,7 @@ static int32_t symbol_append(Cell* target, uint32_t symbol, int32_t budget) {
 // writes nothing.
 static int32_t value_mold(const Cell* value, Cell* target, bool all, bool flat, bool part,
                           int32_t budget, int32_t indent) {
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(value), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(value), A_MOLD);
     if (!mold) return budget;
     CellRoot held(*value);
     return mold(&held.cell, target, false, all, flat, part, budget, indent);

@@ -95,7 +95,7 @@ static int32_t path_print(const Cell* value, Cell* target, bool mold, bool only,
             budget--;
         }
         CellRoot element(reinterpret_cast<Cell*>(series_buffer(path.cell.w2)->head_ptr())[i]);
-        auto print = reinterpret_cast<FormMoldFn>(action_slot(cell_type(&element.cell), action));
+        auto print = action_slot_as<FormMoldFn>(cell_type(&element.cell), action);
         if (print) budget = print(&element.cell, target, false, all, flat, part, budget, indent);
     }
     return budget;

@@ -183,6 +183,10 @@ void datatypes_register();
 
 // The function of action n (1..62) for a type, or 0.
 ActionFn action_slot(uint8_t type, int action);
+// The same, as the action's own function type F (FormMoldFn for form, ...).
+template <class F> inline F action_slot_as(uint8_t type, int action) {
+    return reinterpret_cast<F>(action_slot(type, action));
+}
 
 // The name entry of a type id; its name is nullptr while the id is unregistered.
 const DatatypeName* datatype_name(uint8_t type);

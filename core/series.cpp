@@ -360,7 +360,7 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     uint32_t index = series_index_clamped(series);
     uint32_t at = index;
     if (given(key)) {
-        auto find = reinterpret_cast<FindFn>(action_lookup_value(series, A_FIND));
+        auto find = action_lookup_value_as<FindFn>(series, A_FIND);
         Cell* probe = stack_push(series);
         const Cell* found = find(probe, key, FindOptions{});
         if (cell_type(found) == T_NONE) {

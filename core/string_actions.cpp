@@ -66,13 +66,13 @@ static Cell* text_push(uint32_t capacity) {
 // the remaining budget.
 static int32_t form_into(const Cell* value, Cell* target, bool part, int32_t budget) {
     CellRoot held(*value);
-    auto form = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_FORM));
+    auto form = action_lookup_value_as<FormMoldFn>(&held.cell, A_FORM);
     return form(&held.cell, target, false, false, false, part, budget, 0);
 }
 
 static int32_t mold_into(const Cell* value, Cell* target) {
     CellRoot held(*value);
-    auto mold = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_MOLD));
+    auto mold = action_lookup_value_as<FormMoldFn>(&held.cell, A_MOLD);
     return mold(&held.cell, target, false, false, false, false, 0, 0);
 }
 

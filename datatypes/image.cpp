@@ -129,7 +129,7 @@ void image_load_binary(const Cell* binary, Cell* out) {
 
 void image_load_file(const Cell* file, Cell* out) {
     CellRoot name(*file);
-    auto read = reinterpret_cast<ReadFn>(action_slot(cell_type(file), A_READ));
+    auto read = action_slot_as<ReadFn>(cell_type(file), A_READ);
     if (!read) error_raise(ERR_CANNOT_OPEN, &name.cell);
     Cell* bytes = stack_push(file);
     read(bytes, nullptr, nullptr, true, false, false, nullptr);

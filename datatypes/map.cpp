@@ -316,7 +316,7 @@ static int32_t indent_out(Cell* target, int32_t level, int32_t budget) {
 static int32_t value_mold(const Cell* value, Cell* target, bool only, bool all, bool flat,
                           bool part, int32_t budget, int32_t indent) {
     Cell* held = stack_push(value);
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(held), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(held), A_MOLD);
     if (mold) budget = mold(held, target, only, all, flat, part, budget, indent);
     stack_pop(1);
     return budget;

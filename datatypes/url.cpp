@@ -151,7 +151,7 @@ bool scan_url(const uint8_t* start, const uint8_t* end, Cell* out) { return scan
 // Appends the formed value.
 static void form_append(const Cell* value, Cell* target) {
     CellRoot held(*value);
-    auto form = reinterpret_cast<FormMoldFn>(action_lookup(cell_type(&held.cell), A_FORM));
+    auto form = action_lookup_as<FormMoldFn>(cell_type(&held.cell), A_FORM);
     form(&held.cell, target, false, false, false, false, 0, 0);
 }
 
@@ -278,7 +278,7 @@ static void http_request(const Cell* method, Cell* url, const Cell* headers, con
 
 void url_open(Cell* port, bool new_, bool read, bool write, bool seek, const Cell* allow) {
     url_to_port(port, port);
-    reinterpret_cast<OpenFn>(action_lookup(T_PORT, A_OPEN))(port, new_, read, write, seek, allow);
+    action_lookup_as<OpenFn>(T_PORT, A_OPEN)(port, new_, read, write, seek, allow);
 }
 
 void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
@@ -293,7 +293,7 @@ void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, boo
     }
     Cell* port = stack_push_new(T_NONE);
     url_to_port(source, port);
-    reinterpret_cast<ReadFn>(action_lookup(T_PORT, A_READ))(port, part, seek, binary, lines, info, as);
+    action_lookup_as<ReadFn>(T_PORT, A_READ)(port, part, seek, binary, lines, info, as);
     cell_copy(port, source);
     stack_pop(1);
 }
@@ -310,7 +310,7 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
     if (!http_url_q(destination)) {
         Cell* port = stack_push_new(T_NONE);
         url_to_port(destination, port);
-        reinterpret_cast<WriteFn>(action_lookup(T_PORT, A_WRITE))(port, data, binary, lines, info, append, part,
+        action_lookup_as<WriteFn>(T_PORT, A_WRITE)(port, data, binary, lines, info, append, part,
                                                                    seek, allow, as);
         cell_copy(port, destination);
         stack_pop(1);

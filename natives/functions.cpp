@@ -146,7 +146,7 @@ void remove_each_next(uint32_t n) {
     Cell* target = stack_push(cursor);
     Cell* part = stack_push_new(T_INTEGER);
     integer_make_at(part, int32_t(n));
-    auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(target), A_REMOVE));
+    auto remove = action_lookup_as<RemoveFn>(cell_type(target), A_REMOVE);
     remove(target, part, nullptr);
     stack_pop(2);
 }

@@ -189,7 +189,7 @@ ExitCode native_get(bool check, const int32_t* refinements) {
     }
     if (type == T_OBJECT) {
         Cell field = word_intern_symbol(runtime_symbol(SYM_VALUES));
-        reinterpret_cast<ReflectFn>(action_lookup(T_OBJECT, A_REFLECT))(arg(0), &field);
+        action_lookup_as<ReflectFn>(T_OBJECT, A_REFLECT)(arg(0), &field);
         stack_keep();
         return EXIT_CODE_NONE;
     }

@@ -131,7 +131,7 @@ TEST_F(Registry, DatatypeFormMoldAndBudgets) {
                           Case{true, true, "#(integer!)", 89}}) {
         Cell s;
         string_make_empty_at(&s, 4);  // too small: forming grows it
-        auto fn = reinterpret_cast<FormMoldFn>(action_slot(T_DATATYPE, c.mold ? A_MOLD : A_FORM));
+        auto fn = action_slot_as<FormMoldFn>(T_DATATYPE, c.mold ? A_MOLD : A_FORM);
         EXPECT_EQ(fn(&dt, &s, false, c.all, false, false, 100, 0), c.budget) << c.text;
         EXPECT_EQ(string_text(&s), c.text);
     }
