@@ -602,31 +602,29 @@ void block_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
 // ---- registration -------------------------------------------------------------------------------
 
 void init_block() {
-    ActionFn slots[ACTION_COUNT];
-    std::fill(slots, slots + ACTION_COUNT, ACTION_INHERIT);
-    // Scalar and port actions are not supported by blocks.
-    for (int a = A_ABSOLUTE; a <= A_XOR_T; a++) slots[a - 1] = nullptr;
-    for (int a = A_CREATE; a <= A_WRITE; a++)
-        if (a != A_MODIFY) slots[a - 1] = nullptr;
-    slots[A_UNUSED - 1] = nullptr;
-    slots[A_MAKE - 1] = action_fn(&block_make);
-    slots[A_TO - 1] = action_fn(&block_to);
-    slots[A_FORM - 1] = action_fn(&block_form);
-    slots[A_MOLD - 1] = action_fn(&block_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&block_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&block_compare);
-    slots[A_FIND - 1] = action_fn(&block_find);
-    slots[A_SELECT - 1] = action_fn(&block_select);
-    slots[A_PUT - 1] = action_fn(&block_put);
-    slots[A_SORT - 1] = action_fn(&block_sort);
-    slots[A_APPEND - 1] = action_fn(&block_insert);
-    slots[A_INSERT - 1] = action_fn(&block_insert);
-    slots[A_CHANGE - 1] = action_fn(&block_change);
-    slots[A_TAKE - 1] = action_fn(&block_take);
-    slots[A_SWAP - 1] = action_fn(&block_swap);
-    slots[A_TRIM - 1] = action_fn(&block_trim);
-    slots[A_COPY - 1] = action_fn(&block_copy);
-    datatype_register(T_BLOCK, T_SERIES, "block!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, block_make},
+        {A_TO, block_to},
+        {A_FORM, block_form},
+        {A_MOLD, block_mold},
+        {A_EVAL_PATH, block_eval_path},
+        {A_COMPARE, block_compare},
+        {A_FIND, block_find},
+        {A_SELECT, block_select},
+        {A_PUT, block_put},
+        {A_SORT, block_sort},
+        {A_APPEND, block_insert},
+        {A_INSERT, block_insert},
+        {A_CHANGE, block_change},
+        {A_TAKE, block_take},
+        {A_SWAP, block_swap},
+        {A_TRIM, block_trim},
+        {A_COPY, block_copy},
+        // Scalar and port actions are not supported by blocks; the rest come from series!.
+        {A_UNUSED, ACTION_NONE}, {A_ABSOLUTE, A_XOR_T, ACTION_NONE},
+        {A_CREATE, A_DELETE, ACTION_NONE}, {A_OPEN, A_WRITE, ACTION_NONE},
+    };
+    datatype_register(T_BLOCK, T_SERIES, "block!", actions, ACTIONS_INHERITED);
 }
 
 } // namespace kel

@@ -5,6 +5,7 @@
 #pragma once
 #include "core/cell.hpp"
 #include "runtime/memory.hpp"
+#include <cstddef>
 #include <cstdint>
 
 namespace kel {
@@ -38,6 +39,27 @@ inline const ActionFn ACTION_INHERIT = reinterpret_cast<ActionFn>(intptr_t(-1));
 
 // Casts a typed action function for a registration table.
 template <class F> inline ActionFn action_fn(F f) { return reinterpret_cast<ActionFn>(f); }
+
+// Registration value of a slot the type does not support, in a table whose
+// actions without a row are inherited.
+inline const ActionFn ACTION_NONE = nullptr;
+
+// What the actions without a row in a type's table get.
+enum ActionDefault : uint8_t { ACTIONS_UNSUPPORTED, ACTIONS_INHERITED };
+
+// One row of a type's action table: an action, or a run of consecutive
+// actions from first to last, and the type's function for it (of the
+// action's function type below), ACTION_INHERIT or ACTION_NONE.
+struct ActionRow {
+    uint8_t first;
+    uint8_t last;
+    ActionFn fn;
+    template <class F>
+    ActionRow(ActionId a, F* f) : first(a), last(a), fn(reinterpret_cast<ActionFn>(f)) {}
+    template <class F>
+    ActionRow(ActionId from, ActionId to, F* f)
+        : first(from), last(to), fn(reinterpret_cast<ActionFn>(f)) {}
+};
 
 // ---- function types of the actions, by slot ------------------------------
 // Arguments follow the action's parameters, then one flag per refinement
@@ -172,6 +194,21 @@ void datatype_registry_init();
 // standard output and ends the process with EXIT_DATATYPE_ERROR.
 void datatype_register(uint8_t type, uint8_t parent, const char* name,
                        const ActionFn* slots, uint32_t slot_count);
+
+// Registers a type from its table of action rows; an action without a row
+// is unsupported, or with ACTIONS_INHERITED takes the parent's function. A
+// row naming no action (outside 1..62, or a run that ends before it starts)
+// or one named twice is a fault of the table: it writes the "*** Datatype
+// Error" lines, with the row's first action as the count found, and ends the
+// process as a wrong slot count does.
+void datatype_register(uint8_t type, uint8_t parent, const char* name, const ActionRow* rows,
+                       size_t row_count, ActionDefault absent);
+template <size_t N>
+inline void datatype_register(uint8_t type, uint8_t parent, const char* name,
+                              const ActionRow (&rows)[N],
+                              ActionDefault absent = ACTIONS_UNSUPPORTED) {
+    datatype_register(type, parent, name, rows, N, absent);
+}
 
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();

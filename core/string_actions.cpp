@@ -972,28 +972,30 @@ void string_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t
 // ---- registration -------------------------------------------------------------------------------
 
 void init_string() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&string_make);
-    slots[A_TO - 1] = action_fn(&string_to);
-    slots[A_FORM - 1] = action_fn(&string_form);
-    slots[A_MOLD - 1] = action_fn(&string_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&string_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&string_compare);
-    slots[A_APPEND - 1] = action_fn(&string_insert);
-    slots[A_CHANGE - 1] = action_fn(&string_change);
-    slots[A_FIND - 1] = action_fn(&string_find);
-    slots[A_INSERT - 1] = action_fn(&string_insert);
-    slots[A_SELECT - 1] = action_fn(&string_select);
-    slots[A_SORT - 1] = action_fn(&string_sort);
-    slots[A_SWAP - 1] = action_fn(&string_swap);
-    slots[A_TAKE - 1] = action_fn(&series_take);
-    slots[A_TRIM - 1] = action_fn(&string_trim);
-    // put stays empty; the positional actions come from series!.
-    for (int action : {A_RANDOM, A_REFLECT, A_AT, A_BACK, A_CLEAR, A_COPY, A_HEAD, A_HEAD_Q, A_INDEX_Q,
-                       A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP,
-                       A_TAIL, A_TAIL_Q, A_MODIFY})
-        slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_STRING, T_SERIES, "string!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, string_make},
+        {A_TO, string_to},
+        {A_FORM, string_form},
+        {A_MOLD, string_mold},
+        {A_EVAL_PATH, string_eval_path},
+        {A_COMPARE, string_compare},
+        {A_APPEND, string_insert},
+        {A_CHANGE, string_change},
+        {A_FIND, string_find},
+        {A_INSERT, string_insert},
+        {A_SELECT, string_select},
+        {A_SORT, string_sort},
+        {A_SWAP, string_swap},
+        {A_TAKE, series_take},
+        {A_TRIM, string_trim},
+        // put stays empty; the positional actions come from series!.
+        {A_RANDOM, ACTION_INHERIT}, {A_REFLECT, ACTION_INHERIT}, {A_AT, ACTION_INHERIT},
+        {A_BACK, ACTION_INHERIT}, {A_CLEAR, ACTION_INHERIT}, {A_COPY, ACTION_INHERIT},
+        {A_HEAD, A_INDEX_Q, ACTION_INHERIT}, {A_LENGTH_Q, A_POKE, ACTION_INHERIT},
+        {A_REMOVE, ACTION_INHERIT}, {A_REVERSE, ACTION_INHERIT}, {A_SKIP, ACTION_INHERIT},
+        {A_TAIL, ACTION_INHERIT}, {A_TAIL_Q, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_STRING, T_SERIES, "string!", actions);
 }
 
 } // namespace kel

@@ -514,22 +514,23 @@ int32_t map_length_q(const Cell* map) { return int32_t(map_size(map)); }
 // ---- registration ----------------------------------------------------------------------------
 
 void init_map() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&map_make);
-    slots[A_REFLECT - 1] = action_fn(&map_reflect);
-    slots[A_TO - 1] = action_fn(&map_to);
-    slots[A_FORM - 1] = action_fn(&map_form);
-    slots[A_MOLD - 1] = action_fn(&map_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&map_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&map_compare);
-    slots[A_CLEAR - 1] = action_fn(&map_clear);
-    slots[A_COPY - 1] = action_fn(&map_copy);
-    slots[A_FIND - 1] = action_fn(&map_find);
-    slots[A_LENGTH_Q - 1] = action_fn(&map_length_q);
-    slots[A_PUT - 1] = action_fn(&map_put);
-    slots[A_REMOVE - 1] = action_fn(&map_remove);
-    slots[A_SELECT - 1] = action_fn(&map_select);
-    datatype_register(T_MAP, 0, "map!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, map_make},
+        {A_REFLECT, map_reflect},
+        {A_TO, map_to},
+        {A_FORM, map_form},
+        {A_MOLD, map_mold},
+        {A_EVAL_PATH, map_eval_path},
+        {A_COMPARE, map_compare},
+        {A_CLEAR, map_clear},
+        {A_COPY, map_copy},
+        {A_FIND, map_find},
+        {A_LENGTH_Q, map_length_q},
+        {A_PUT, map_put},
+        {A_REMOVE, map_remove},
+        {A_SELECT, map_select},
+    };
+    datatype_register(T_MAP, 0, "map!", actions);
 }
 
 } // namespace kel

@@ -360,18 +360,19 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
 // ---- registration -------------------------------------------------------------------------------
 
 void init_url() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&url_make);
-    slots[A_TO - 1] = action_fn(&url_to);
-    slots[A_MOLD - 1] = action_fn(&url_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&url_eval_path);
-    slots[A_OPEN - 1] = action_fn(&url_open);
-    slots[A_READ - 1] = action_fn(&url_read);
-    slots[A_WRITE - 1] = action_fn(&url_write);
-    for (int action = A_APPEND; action <= A_TAKE; action++)
-        if (action != A_PUT) slots[action - 1] = ACTION_INHERIT;
-    for (int action : {A_FORM, A_COMPARE, A_TRIM, A_MODIFY}) slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_URL, T_STRING, "url!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, url_make},
+        {A_TO, url_to},
+        {A_MOLD, url_mold},
+        {A_EVAL_PATH, url_eval_path},
+        {A_OPEN, url_open},
+        {A_READ, url_read},
+        {A_WRITE, url_write},
+        // from string!, but put
+        {A_FORM, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT}, {A_APPEND, A_POKE, ACTION_INHERIT},
+        {A_REMOVE, A_TRIM, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_URL, T_STRING, "url!", actions);
 }
 
 } // namespace kel
