@@ -49,6 +49,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -1694,5 +1695,16 @@ ExitCode native_parse(bool check, const int32_t* refinements) {
     stack_set_last_reset(data_stack.top - 1);
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {40, "parse",
+     "[input [binary! any-block! any-string!] rules [block!] /case /part length [number!\n"
+     "    series!] /trace callback [function!]]",
+     native_parse},
+};
+const NativeTable PARSE_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel
