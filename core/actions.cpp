@@ -54,7 +54,7 @@ template <class F> static inline F lookup(int n) {
 
 void dispatch_make(const Cell* proto, const Cell* spec, bool to, Cell* out) {
     uint8_t type = cell_type(proto) == T_DATATYPE ? uint8_t(proto->w1) : cell_type(proto);
-    auto fn = reinterpret_cast<MakeToFn>(action_lookup(type, to ? A_TO : A_MAKE));
+    auto fn = action_lookup_as<MakeToFn>(type, to ? A_TO : A_MAKE);
     // The type function may write its result into the prototype cell.
     Cell* p = stack_push(proto);
     Cell* s = stack_push(spec);
@@ -65,7 +65,7 @@ void dispatch_make(const Cell* proto, const Cell* spec, bool to, Cell* out) {
 
 static void make_or_to(bool to) {
     uint8_t type = cell_type(arg(0)) == T_DATATYPE ? uint8_t(arg(0)->w1) : cell_type(arg(0));
-    auto fn = reinterpret_cast<MakeToFn>(action_lookup(type, to ? A_TO : A_MAKE));
+    auto fn = action_lookup_as<MakeToFn>(type, to ? A_TO : A_MAKE);
     set_result(fn(arg(0), arg(1), type));
 }
 static void make_entry(const int32_t*) { make_or_to(false); }
@@ -77,7 +77,7 @@ static void form_mold_into(const Cell* value, Cell* out, bool mold, bool only, b
                            bool flat, int32_t limit) {
     string_make_empty_at(out, 16);
     if (limit >= 0 && limit < 1) return;
-    auto fn = reinterpret_cast<FormMoldFn>(action_lookup(cell_type(value), mold ? A_MOLD : A_FORM));
+    auto fn = action_lookup_as<FormMoldFn>(cell_type(value), mold ? A_MOLD : A_FORM);
     bool part = limit >= 0;
     fn(value, out, only, all, flat, part, part ? limit : INT32_MAX, 0);
     if (part) string_ks_truncate(series_buffer(out->w2), uint32_t(limit));
@@ -116,7 +116,7 @@ static void mold_entry(const int32_t* r) {
 
 void dispatch_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
                         const Cell* path, uint32_t index, bool case_, Cell* out) {
-    auto fn = reinterpret_cast<EvalPathFn>(action_slot(cell_type(parent), A_EVAL_PATH));
+    auto fn = action_slot_as<EvalPathFn>(cell_type(parent), A_EVAL_PATH);
     if (!fn) {
         Cell datatype;
         datatype_make_at(&datatype, cell_type(parent));
@@ -139,7 +139,7 @@ static void eval_path_entry(const int32_t* r) {
 // ---- comparison --------------------------------------------------------------------------
 
 bool compare_logic(const Cell* value1, const Cell* value2, int32_t op) {
-    auto fn = reinterpret_cast<CompareFn>(action_slot(cell_type(value1), A_COMPARE));
+    auto fn = action_slot_as<CompareFn>(cell_type(value1), A_COMPARE);
     int32_t r = fn ? fn(value1, value2, op) : COMPARE_INCOMPARABLE;
     if (r == COMPARE_INCOMPARABLE) {
         switch (op) {
@@ -170,7 +170,7 @@ int32_t compare_values(const Cell* value1, const Cell* value2, int32_t op) {
     case T_FUNCTION: case T_ROUTINE:
         return compare_signed(int32_t(value1->w3), int32_t(value2->w3));
     default: {
-        auto fn = reinterpret_cast<CompareFn>(action_slot(cell_type(value1), A_COMPARE));
+        auto fn = action_slot_as<CompareFn>(cell_type(value1), A_COMPARE);
         return fn ? fn(value1, value2, op) : COMPARE_INCOMPARABLE;
     }
     }
@@ -263,10 +263,16 @@ static void copy_entry(const int32_t* r) {
     fn(arg(0), ref_arg(r, 0), flag(r, 1), types);
     keep_first();
 }
+// The options of find or select from the frame: their refinements are numbered
+// alike up to /reverse, and select has neither /tail nor /match.
+static FindOptions find_options(const int32_t* r, bool find) {
+    return FindOptions{.part = ref_arg(r, 0), .only = flag(r, 1), .case_ = flag(r, 2),
+                       .same = flag(r, 3), .any = flag(r, 4), .with = ref_arg(r, 5),
+                       .skip = ref_arg(r, 6), .last = flag(r, 7), .reverse = flag(r, 8),
+                       .tail = find && flag(r, 9), .match = find && flag(r, 10)};
+}
 static void find_entry(const int32_t* r) {
-    set_result(lookup<FindFn>(A_FIND)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2),
-                                      flag(r, 3), flag(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                      flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+    set_result(lookup<FindFn>(A_FIND)(arg(0), arg(1), find_options(r, true)));
 }
 static void head_entry(const int32_t*) { step_entry(A_HEAD); }
 static void head_q_entry(const int32_t*) { step_entry(A_HEAD_Q); }
@@ -307,9 +313,7 @@ static void reverse_entry(const int32_t* r) {
     keep_first();
 }
 static void select_entry(const int32_t* r) {
-    set_result(lookup<SelectFn>(A_SELECT)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2),
-                                          flag(r, 3), flag(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                          flag(r, 7), flag(r, 8)));
+    set_result(lookup<SelectFn>(A_SELECT)(arg(0), arg(1), find_options(r, false)));
 }
 static void sort_entry(const int32_t* r) {
     lookup<SortFn>(A_SORT)(arg(0), flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),

@@ -32,6 +32,13 @@ inline ActionFn action_lookup_value(const Cell* value, int n) {
     return action_lookup(cell_type(value), n);
 }
 ActionFn action_lookup_first_arg(int n);
+// The same lookups, as the action's own function type F.
+template <class F> inline F action_lookup_as(uint8_t type, int n) {
+    return reinterpret_cast<F>(action_lookup(type, n));
+}
+template <class F> inline F action_lookup_value_as(const Cell* value, int n) {
+    return reinterpret_cast<F>(action_lookup_value(value, n));
+}
 
 // ---- typed dispatchers -----------------------------------------------------------------
 // Refinement arguments are null when absent.

@@ -118,7 +118,7 @@ void block_copy_cells(const Cell* target, const Cell* source) {
 // Whether a cell matches a key under a comparison op, through the key type's
 // comparison slot; a type without one matches identical payloads.
 bool block_value_matches(const Cell* key, const Cell* cell, int32_t op) {
-    auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(key), A_COMPARE));
+    auto compare = action_slot_as<CompareFn>(cell_type(key), A_COMPARE);
     if (!compare)
         return cell_type(key) == cell_type(cell) && key->w1 == cell->w1 && key->w2 == cell->w2 &&
                key->w3 == cell->w3;
@@ -321,7 +321,7 @@ static void block_from_container(const Cell* spec, Cell* out) {
         stack_pop(1);
         return;
     }
-    auto reflect = reinterpret_cast<ReflectFn>(action_lookup_value(spec, A_REFLECT));
+    auto reflect = action_lookup_value_as<ReflectFn>(spec, A_REFLECT);
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
     field->w2 = runtime_symbol(SYM_BODY);
@@ -445,7 +445,7 @@ static uint32_t last_char(const Cell* target) {
 static int32_t cell_print(const Cell* block, uint32_t i, Cell* target, bool mold, bool all,
                           bool flat, bool part, int32_t budget, int32_t indent) {
     Cell* cell = stack_push(block_ks_abs_at(block, i));
-    auto print = reinterpret_cast<FormMoldFn>(action_slot(cell_type(cell), mold ? A_MOLD : A_FORM));
+    auto print = action_slot_as<FormMoldFn>(cell_type(cell), mold ? A_MOLD : A_FORM);
     if (print) budget = print(cell, target, false, all, flat, part, budget, indent);
     stack_pop(1);
     return budget;
@@ -553,7 +553,7 @@ int32_t block_compare(const Cell* value1, const Cell* value2, int32_t op) {
             if (!comparable) {
                 result = u1 < u2 ? -1 : 1;
             } else {
-                auto compare = reinterpret_cast<CompareFn>(action_slot(u1, A_COMPARE));
+                auto compare = action_slot_as<CompareFn>(u1, A_COMPARE);
                 if (compare) result = compare(c1, c2, op);
                 else if (c1->w1 != c2->w1 || c1->w2 != c2->w2 || c1->w3 != c2->w3)
                     result = COMPARE_INCOMPARABLE;
@@ -584,16 +584,14 @@ void block_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
         if (cell_type(element) == T_WORD && cell_type(parent) != T_HASH) {
             cell_copy(block_select_word(series, element, case_), out);
         } else {
-            cell_copy(block_select(series, element, nullptr, true, case_, false, false, nullptr,
-                                   nullptr, false, false),
+            cell_copy(block_select(series, element, FindOptions{.only = true, .case_ = case_}),
                       out);
         }
         stack_pop(1);
         return;
     }
     // find leaves the series at the key, from which the value is the second cell.
-    const Cell* found = block_find(series, element, nullptr, true, case_, false, false, nullptr,
-                                   nullptr, false, false, false, false);
+    const Cell* found = block_find(series, element, FindOptions{.only = true, .case_ = case_});
     if (cell_type(found) == T_NONE) error_raise(ERR_BAD_PATH_SET, path, element);
     Cell two = {T_INTEGER, 0, 2, 0};
     series_poke(series, &two, set_value);
@@ -604,31 +602,29 @@ void block_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
 // ---- registration -------------------------------------------------------------------------------
 
 void init_block() {
-    ActionFn slots[ACTION_COUNT];
-    std::fill(slots, slots + ACTION_COUNT, ACTION_INHERIT);
-    // Scalar and port actions are not supported by blocks.
-    for (int a = A_ABSOLUTE; a <= A_XOR_T; a++) slots[a - 1] = nullptr;
-    for (int a = A_CREATE; a <= A_WRITE; a++)
-        if (a != A_MODIFY) slots[a - 1] = nullptr;
-    slots[A_UNUSED - 1] = nullptr;
-    slots[A_MAKE - 1] = action_fn(&block_make);
-    slots[A_TO - 1] = action_fn(&block_to);
-    slots[A_FORM - 1] = action_fn(&block_form);
-    slots[A_MOLD - 1] = action_fn(&block_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&block_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&block_compare);
-    slots[A_FIND - 1] = action_fn(&block_find);
-    slots[A_SELECT - 1] = action_fn(&block_select);
-    slots[A_PUT - 1] = action_fn(&block_put);
-    slots[A_SORT - 1] = action_fn(&block_sort);
-    slots[A_APPEND - 1] = action_fn(&block_insert);
-    slots[A_INSERT - 1] = action_fn(&block_insert);
-    slots[A_CHANGE - 1] = action_fn(&block_change);
-    slots[A_TAKE - 1] = action_fn(&block_take);
-    slots[A_SWAP - 1] = action_fn(&block_swap);
-    slots[A_TRIM - 1] = action_fn(&block_trim);
-    slots[A_COPY - 1] = action_fn(&block_copy);
-    datatype_register(T_BLOCK, T_SERIES, "block!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, block_make},
+        {A_TO, block_to},
+        {A_FORM, block_form},
+        {A_MOLD, block_mold},
+        {A_EVAL_PATH, block_eval_path},
+        {A_COMPARE, block_compare},
+        {A_FIND, block_find},
+        {A_SELECT, block_select},
+        {A_PUT, block_put},
+        {A_SORT, block_sort},
+        {A_APPEND, block_insert},
+        {A_INSERT, block_insert},
+        {A_CHANGE, block_change},
+        {A_TAKE, block_take},
+        {A_SWAP, block_swap},
+        {A_TRIM, block_trim},
+        {A_COPY, block_copy},
+        // Scalar and port actions are not supported by blocks; the rest come from series!.
+        {A_UNUSED, ACTION_NONE}, {A_ABSOLUTE, A_XOR_T, ACTION_NONE},
+        {A_CREATE, A_DELETE, ACTION_NONE}, {A_OPEN, A_WRITE, ACTION_NONE},
+    };
+    datatype_register(T_BLOCK, T_SERIES, "block!", actions, ACTIONS_INHERITED);
 }
 
 } // namespace kel

@@ -12,6 +12,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 // ---- cell-array functions ---------------------------------------------------------
 
 // Cells from the position to the tail (the index is not clamped: negative
@@ -105,11 +107,8 @@ void block_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
 // Search and modification (core/block_search.cpp). The argument of a
 // refinement that was not given is null.
 // find, select and take write their result into the series cell and return it.
-const Cell* block_find(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                       bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse,
-                       bool tail, bool match);
-const Cell* block_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                         bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse);
+const Cell* block_find(Cell* series, const Cell* value, const FindOptions& options);
+const Cell* block_select(Cell* series, const Cell* value, const FindOptions& options);
 using PutFn = void (*)(Cell* series, const Cell* key, const Cell* value, bool case_);
 void block_put(Cell* series, const Cell* key, const Cell* value, bool case_);
 // insert and append: part count -1 when absent; the result is written into series.

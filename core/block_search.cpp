@@ -73,57 +73,57 @@ static bool hit_at(const Cell* block, uint32_t i, uint32_t end, const Cell* valu
     return true;
 }
 
-static FindHit find_hit(const Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                        bool same, Cell* skip, bool last, bool reverse, bool match) {
+// The hit of find or select; match (find alone) tries the current position only.
+static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions& o, bool match) {
     FindHit none{-1, 0};
     uint32_t length = length_of(series);
     if (length == 0) return none;
     int64_t index = std::max(series_index(series), 0);
-    if (index >= length && !reverse) return none;
+    if (index >= length && !o.reverse) return none;
     index = std::min<int64_t>(index, length);
 
     int64_t step = 1;
-    if (given(skip)) {
-        if (cell_type(skip) != T_INTEGER)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        step = cell_int(skip);
+    if (given(o.skip)) {
+        if (cell_type(o.skip) != T_INTEGER)
+            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), o.skip);
+        step = cell_int(o.skip);
         if (step < 1) {
-            Cell n = *skip;
+            Cell n = *o.skip;
             error_raise(ERR_OUT_OF_RANGE, &n);
         }
     }
     int64_t end = length;  // one past the last cell searched
-    bool with_part = given(part);
+    bool with_part = given(o.part);
     if (with_part) {
-        if (cell_type(part) == T_INTEGER) {
-            if (cell_int(part) < 1) return none;
-            end = std::min<int64_t>(index + cell_int(part), length);
+        if (cell_type(o.part) == T_INTEGER) {
+            if (cell_int(o.part) < 1) return none;
+            end = std::min<int64_t>(index + cell_int(o.part), length);
         } else {
-            if (cell_type(part) != cell_type(series) || part->w2 != series->w2)
-                error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
-            end = std::clamp<int64_t>(series_index(part), 0, length);
+            if (cell_type(o.part) != cell_type(series) || o.part->w2 != series->w2)
+                error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), o.part);
+            end = std::clamp<int64_t>(series_index(o.part), 0, length);
         }
     }
 
     uint8_t vt = cell_type(value);
     FindMode mode = FIND_VALUE;
     uint32_t span = 1;
-    if (!only && vt == T_DATATYPE) mode = FIND_TYPE;
-    else if (!only && vt == T_TYPESET) mode = FIND_TYPESET;
-    else if (!only && block_family_q(vt)) {
+    if (!o.only && vt == T_DATATYPE) mode = FIND_TYPE;
+    else if (!o.only && vt == T_TYPESET) mode = FIND_TYPESET;
+    else if (!o.only && block_family_q(vt)) {
         mode = FIND_SEQUENCE;
         span = uint32_t(std::max(block_ks_length_q(value), 0));
         if (span == 0) return none;
     }
-    int32_t op = same ? CMP_SAME : case_ ? CMP_STRICT_EQUAL : CMP_FIND;
+    int32_t op = o.same ? CMP_SAME : o.case_ ? CMP_STRICT_EQUAL : CMP_FIND;
 
     // A hash! answers single values from its index.
     Node table = cell_type(series) == T_HASH ? series->w3 : 0;
-    bool indexed = table && !match && mode == FIND_VALUE && !(vt == T_OBJECT && !same) &&
-                   !(block_family_q(vt) && !(same && only));
+    bool indexed = table && !match && mode == FIND_VALUE && !(vt == T_OBJECT && !o.same) &&
+                   !(block_family_q(vt) && !(o.same && o.only));
     if (indexed) {
-        int32_t at = hashtable_get(table, value, uint32_t(index), uint32_t(step), op, reverse, last);
-        if (at < 0 || at >= end || (last && at < index)) return none;
+        int32_t at = hashtable_get(table, value, uint32_t(index), uint32_t(step), op, o.reverse, o.last);
+        if (at < 0 || at >= end || (o.last && at < index)) return none;
         return FindHit{at, span};
     }
 
@@ -136,13 +136,13 @@ static FindHit find_hit(const Cell* series, const Cell* value, Cell* part, bool 
         return cell_type(&cells[i]) == T_INTEGER && cells[i].w2 == value->w2;
     };
 
-    if (last || reverse) {
+    if (o.last || o.reverse) {
         int64_t from;
         if (with_part) from = end - 1;
-        else if (last) from = int64_t(length) - span;
+        else if (o.last) from = int64_t(length) - span;
         else from = index - span;
-        if (reverse && !with_part && from < 0) return none;
-        int64_t low = last ? index : 0;
+        if (o.reverse && !with_part && from < 0) return none;
+        int64_t low = o.last ? index : 0;
         for (int64_t i = from; i >= low; i -= step) {
             if (hit(i, uint32_t(length))) return FindHit{i, span};
             if (match) break;
@@ -156,23 +156,20 @@ static FindHit find_hit(const Cell* series, const Cell* value, Cell* part, bool 
     return none;
 }
 
-const Cell* block_find(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                       bool same, bool, Cell*, Cell* skip, bool last, bool reverse, bool tail,
-                       bool match) {
-    FindHit hit = find_hit(series, value, part, only, case_, same, skip, last, reverse, match);
+const Cell* block_find(Cell* series, const Cell* value, const FindOptions& options) {
+    FindHit hit = find_hit(series, value, options, options.match);
     if (hit.index < 0) {
         none_make_at(series);
         return series;
     }
-    series->w1 = uint32_t(hit.index + (tail ? hit.span : 0));
+    series->w1 = uint32_t(hit.index + (options.tail ? hit.span : 0));
     return series;
 }
 
-const Cell* block_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                         bool same, bool, Cell*, Cell* skip, bool last, bool reverse) {
-    FindHit hit = find_hit(series, value, part, only, case_, same, skip, last, reverse, false);
+const Cell* block_select(Cell* series, const Cell* value, const FindOptions& options) {
+    FindHit hit = find_hit(series, value, options, false);
     // A block, paren or path key counts as its whole length; a hash! as one value.
-    uint32_t span = !only && block_family_q(cell_type(value)) && cell_type(value) != T_HASH ? hit.span : 1;
+    uint32_t span = !options.only && block_family_q(cell_type(value)) && cell_type(value) != T_HASH ? hit.span : 1;
     int64_t at = hit.index + span;
     if (hit.index < 0 || at >= int64_t(length_of(series))) {
         none_make_at(series);
@@ -195,7 +192,7 @@ void block_put(Cell* series, const Cell* key, const Cell* value, bool case_) {
     Cell* probe = stack_push(series);
     Cell* k = stack_push(key);
     Cell* v = stack_push(value);
-    FindHit hit = find_hit(probe, k, nullptr, true, case_, false, nullptr, false, false, false);
+    FindHit hit = find_hit(probe, k, FindOptions{.only = true, .case_ = case_}, false);
     if (hit.index < 0) {
         int32_t at = int32_t(length_of(probe));
         bool owned = series_notify(probe, W_PUT, at, 1);
@@ -377,7 +374,7 @@ struct SortContext {
 };
 
 static int32_t sort_cells(const Cell* a, const Cell* b, int32_t op) {
-    auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(a), A_COMPARE));
+    auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE);
     int32_t r = compare ? compare(a, b, op) : COMPARE_INCOMPARABLE;
     if (r == COMPARE_INCOMPARABLE) return int32_t(cell_type(a)) - int32_t(cell_type(b));
     return r;
@@ -688,7 +685,7 @@ void block_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
                 block_copy(cell, nullptr, true, kinds);
             } else if (series_cell_q(type)) {
                 series_copy(cell, nullptr, false, nullptr);
-            } else if (auto copy = reinterpret_cast<CopyFn>(action_slot(type, A_COPY))) {
+            } else if (auto copy = action_slot_as<CopyFn>(type, A_COPY)) {
                 copy(cell, nullptr, deep, kinds);
             }
             cell->header = (block_ks_abs_at(series, i)->header & CELL_NEWLINE) |

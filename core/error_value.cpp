@@ -314,7 +314,7 @@ static uint32_t string_chars(const Cell* string) { return series_buffer(string->
 // cut to that many characters.
 static int32_t value_write(const Cell* value, Cell* target, bool mold, bool flat, int32_t limit,
                            int32_t budget) {
-    auto write = reinterpret_cast<FormMoldFn>(action_slot(cell_type(value), mold ? A_MOLD : A_FORM));
+    auto write = action_slot_as<FormMoldFn>(cell_type(value), mold ? A_MOLD : A_FORM);
     if (!write) return budget;
     CellRoot held(*value);
     uint32_t start = string_chars(target);
@@ -514,17 +514,18 @@ void init_error() {
     cell_init(&files_setting, T_NONE);
     collector_remove_root(settings_mark);
     collector_add_root(settings_mark);
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&error_make_action);
-    slots[A_REFLECT - 1] = ACTION_INHERIT;
-    slots[A_FORM - 1] = action_fn(&error_form);
-    slots[A_MOLD - 1] = action_fn(&error_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&error_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&error_compare);
-    slots[A_COPY - 1] = ACTION_INHERIT;
-    slots[A_FIND - 1] = ACTION_INHERIT;
-    slots[A_SELECT - 1] = ACTION_INHERIT;
-    datatype_register(T_ERROR, T_OBJECT, "error!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, error_make_action},
+        {A_REFLECT, ACTION_INHERIT},
+        {A_FORM, error_form},
+        {A_MOLD, error_mold},
+        {A_EVAL_PATH, error_eval_path},
+        {A_COMPARE, error_compare},
+        {A_COPY, ACTION_INHERIT},
+        {A_FIND, ACTION_INHERIT},
+        {A_SELECT, ACTION_INHERIT},
+    };
+    datatype_register(T_ERROR, T_OBJECT, "error!", actions);
 }
 
 } // namespace kel

@@ -596,7 +596,7 @@ int32_t callable_form(const Cell* value, Cell* target, bool, bool, bool, bool, i
 // Molds a block held by node with the caller's options (only: without brackets).
 static int32_t mold_block_node(const Cell* block, Cell* target, bool only, bool all, bool flat,
                                bool part, int32_t budget, int32_t indent) {
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(block), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(block), A_MOLD);
     if (!mold) return budget;
     return mold(block, target, only, all, flat, part, budget, indent);
 }
@@ -670,13 +670,14 @@ static void callable_mark(Cell* c) {
 
 static void register_callable(uint8_t type, uint8_t parent, const char* name, ActionFn make,
                               ActionFn reflect) {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = make;
-    slots[A_REFLECT - 1] = reflect;
-    slots[A_FORM - 1] = action_fn(&callable_form);
-    slots[A_MOLD - 1] = action_fn(&callable_mold);
-    slots[A_COMPARE - 1] = action_fn(&callable_compare);
-    datatype_register(type, parent, name, slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, make},
+        {A_REFLECT, reflect},
+        {A_FORM, callable_form},
+        {A_MOLD, callable_mold},
+        {A_COMPARE, callable_compare},
+    };
+    datatype_register(type, parent, name, actions);
     collector_register_marker(type, callable_mark);
 }
 

@@ -210,7 +210,7 @@ bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
     if (cell_type(a) != cell_type(b)) return false;
     // Two integers are equal under every equality op exactly when their values are.
     if (cell_type(a) == T_INTEGER) return a->w2 == b->w2;
-    if (auto compare = reinterpret_cast<CompareFn>(action_slot(cell_type(a), A_COMPARE)))
+    if (auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE))
         return compare(a, b, op) == 0;
     return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
 }

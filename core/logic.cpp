@@ -109,13 +109,14 @@ int32_t unset_compare(const Cell*, const Cell* value2, int32_t op) {
 }
 
 void init_unset() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&unset_make);
-    slots[A_TO - 1] = action_fn(&unset_make);
-    slots[A_FORM - 1] = action_fn(&unset_form);
-    slots[A_MOLD - 1] = action_fn(&unset_mold);
-    slots[A_COMPARE - 1] = action_fn(&unset_compare);
-    datatype_register(T_UNSET, 0, "unset!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, unset_make},
+        {A_TO, unset_make},
+        {A_FORM, unset_form},
+        {A_MOLD, unset_mold},
+        {A_COMPARE, unset_compare},
+    };
+    datatype_register(T_UNSET, 0, "unset!", actions);
 }
 
 // ---- none! -----------------------------------------------------------------
@@ -139,8 +140,7 @@ int32_t none_compare(const Cell*, const Cell* value2, int32_t op) {
 // The series actions that none! accepts all answer none.
 void none_clear(Cell* series) { none_make_at(series); }
 
-const Cell* none_find(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
-                      bool, bool, bool) {
+const Cell* none_find(Cell*, const Cell*, const FindOptions&) {
     return &none_cell;
 }
 
@@ -148,27 +148,27 @@ int32_t none_length(const Cell*) { return -1; }
 
 void none_remove(Cell* series, Cell*, Cell*) { none_make_at(series); }
 
-const Cell* none_select(Cell*, const Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool,
-                        bool) {
+const Cell* none_select(Cell*, const Cell*, const FindOptions&) {
     return &none_cell;
 }
 
 const Cell* none_take(Cell*, Cell*, bool, bool) { return &none_cell; }
 
 void init_none() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&none_make);
-    slots[A_TO - 1] = action_fn(&none_make);
-    slots[A_FORM - 1] = action_fn(&none_form);
-    slots[A_MOLD - 1] = action_fn(&none_mold);
-    slots[A_COMPARE - 1] = action_fn(&none_compare);
-    slots[A_CLEAR - 1] = action_fn(&none_clear);
-    slots[A_FIND - 1] = action_fn(&none_find);
-    slots[A_LENGTH_Q - 1] = action_fn(&none_length);
-    slots[A_REMOVE - 1] = action_fn(&none_remove);
-    slots[A_SELECT - 1] = action_fn(&none_select);
-    slots[A_TAKE - 1] = action_fn(&none_take);
-    datatype_register(T_NONE, 0, "none!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, none_make},
+        {A_TO, none_make},
+        {A_FORM, none_form},
+        {A_MOLD, none_mold},
+        {A_COMPARE, none_compare},
+        {A_CLEAR, none_clear},
+        {A_FIND, none_find},
+        {A_LENGTH_Q, none_length},
+        {A_REMOVE, none_remove},
+        {A_SELECT, none_select},
+        {A_TAKE, none_take},
+    };
+    datatype_register(T_NONE, 0, "none!", actions);
 }
 
 // ---- logic! ----------------------------------------------------------------
@@ -260,18 +260,19 @@ static void logic_random(Cell* value, bool seed, bool secure, bool) {
 }
 
 void init_logic() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&logic_make);
-    slots[A_RANDOM - 1] = action_fn(&logic_random);
-    slots[A_TO - 1] = action_fn(&logic_to);
-    slots[A_FORM - 1] = action_fn(&logic_form);
-    slots[A_MOLD - 1] = action_fn(&logic_mold);
-    slots[A_COMPARE - 1] = action_fn(&logic_compare);
-    slots[A_COMPLEMENT - 1] = action_fn(&logic_complement);
-    slots[A_AND_T - 1] = action_fn(&logic_and);
-    slots[A_OR_T - 1] = action_fn(&logic_or);
-    slots[A_XOR_T - 1] = action_fn(&logic_xor);
-    datatype_register(T_LOGIC, 0, "logic!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, logic_make},
+        {A_RANDOM, logic_random},
+        {A_TO, logic_to},
+        {A_FORM, logic_form},
+        {A_MOLD, logic_mold},
+        {A_COMPARE, logic_compare},
+        {A_COMPLEMENT, logic_complement},
+        {A_AND_T, logic_and},
+        {A_OR_T, logic_or},
+        {A_XOR_T, logic_xor},
+    };
+    datatype_register(T_LOGIC, 0, "logic!", actions);
 }
 
 } // namespace kel

@@ -7,6 +7,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 // Constant cells: the value of nothing, the empty value, true and false.
 // Actions return them by reference; callers copy them.
 extern const Cell unset_cell;
@@ -60,13 +62,10 @@ int32_t none_mold(const Cell* value, Cell* target, bool only, bool all, bool fla
                   int32_t budget, int32_t indent);
 int32_t none_compare(const Cell* value1, const Cell* value2, int32_t op);
 void none_clear(Cell* series);
-const Cell* none_find(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                      bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse,
-                      bool tail, bool match);
+const Cell* none_find(Cell* series, const Cell* value, const FindOptions& options);
 int32_t none_length(const Cell* series);
 void none_remove(Cell* series, Cell* part, Cell* key);
-const Cell* none_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                        bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse);
+const Cell* none_select(Cell* series, const Cell* value, const FindOptions& options);
 const Cell* none_take(Cell* series, Cell* part, bool deep, bool last);
 
 const Cell* logic_make(Cell* proto, const Cell* spec, uint8_t type);

@@ -139,7 +139,7 @@ static int32_t symbol_append(Cell* target, uint32_t symbol, int32_t budget) {
 // writes nothing.
 static int32_t value_mold(const Cell* value, Cell* target, bool all, bool flat, bool part,
                           int32_t budget, int32_t indent) {
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(value), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(value), A_MOLD);
     if (!mold) return budget;
     CellRoot held(*value);
     return mold(&held.cell, target, false, all, flat, part, budget, indent);
@@ -771,8 +771,7 @@ void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_)
     cell_copy(&held.cell, value);
 }
 
-const Cell* object_select(Cell* series, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                          Cell*, bool, bool) {
+const Cell* object_select(Cell* series, const Cell* value, const FindOptions&) {
     if (!word_kind(cell_type(value))) {
         Cell type;
         datatype_make_at(&type, cell_type(value));
@@ -894,18 +893,19 @@ void object_eval_body(const Cell* object, const Cell* block_value) {
 // ---- registration -------------------------------------------------------------------------------------
 
 void init_object() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&object_make);
-    slots[A_REFLECT - 1] = action_fn(&object_reflect);
-    slots[A_FORM - 1] = action_fn(&object_form);
-    slots[A_MOLD - 1] = action_fn(&object_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&object_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&object_compare);
-    slots[A_COPY - 1] = action_fn(&object_copy_action);
-    slots[A_PUT - 1] = action_fn(&object_put);
-    slots[A_SELECT - 1] = action_fn(&object_select);
-    slots[A_MODIFY - 1] = action_fn(&object_modify);
-    datatype_register(T_OBJECT, 0, "object!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, object_make},
+        {A_REFLECT, object_reflect},
+        {A_FORM, object_form},
+        {A_MOLD, object_mold},
+        {A_EVAL_PATH, object_eval_path},
+        {A_COMPARE, object_compare},
+        {A_COPY, object_copy_action},
+        {A_PUT, object_put},
+        {A_SELECT, object_select},
+        {A_MODIFY, object_modify},
+    };
+    datatype_register(T_OBJECT, 0, "object!", actions);
     object_marker_register();
     context_change_notify_set(context_notify);
     ownership_notify_set(deep_notify);

@@ -20,6 +20,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 constexpr uint32_t OBJECT_CLASS_ERROR = 1;          // class of every error! value
 constexpr uint32_t OBJECT_CLASS_RUNTIME = 1000000;  // classes made at run time count up from here
 constexpr uint32_t HANDLER_ABSENT = 0xFFFF;         // slot index of an absent handler
@@ -106,8 +108,7 @@ void object_reflect(Cell* value, const Cell* field);
 // copy: /part raises invalid-refine-arg; the copy replaces the value.
 void object_copy_action(Cell* value, const Cell* part, bool deep, const Cell* types);
 void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_);
-const Cell* object_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                          bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse);
+const Cell* object_select(Cell* series, const Cell* value, const FindOptions& options);
 // modify: the value is returned in field's place (written into object).
 void object_modify(Cell* object, const Cell* field, const Cell* value);
 

@@ -95,7 +95,7 @@ static int32_t path_print(const Cell* value, Cell* target, bool mold, bool only,
             budget--;
         }
         CellRoot element(reinterpret_cast<Cell*>(series_buffer(path.cell.w2)->head_ptr())[i]);
-        auto print = reinterpret_cast<FormMoldFn>(action_slot(cell_type(&element.cell), action));
+        auto print = action_slot_as<FormMoldFn>(cell_type(&element.cell), action);
         if (print) budget = print(&element.cell, target, false, all, flat, part, budget, indent);
     }
     return budget;
@@ -143,25 +143,21 @@ int32_t paren_mold(const Cell* value, Cell* target, bool only, bool all, bool fl
 // ---- registration ----------------------------------------------------------------------------
 
 void init_path() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&path_make);
-    slots[A_TO - 1] = action_fn(&path_to);
-    slots[A_FORM - 1] = action_fn(&path_form);
-    slots[A_MOLD - 1] = action_fn(&path_mold);
-    slots[A_REFLECT - 1] = ACTION_INHERIT;
-    slots[A_EVAL_PATH - 1] = ACTION_INHERIT;
-    slots[A_COMPARE - 1] = ACTION_INHERIT;
-    for (int a = A_APPEND; a <= A_TAKE; a++) slots[a - 1] = ACTION_INHERIT;
-    slots[A_MODIFY - 1] = ACTION_INHERIT;
-    datatype_register(T_PATH, T_BLOCK, "path!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, path_make},
+        {A_TO, path_to},
+        {A_FORM, path_form},
+        {A_MOLD, path_mold},
+        {A_REFLECT, ACTION_INHERIT}, {A_EVAL_PATH, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},
+        {A_APPEND, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_PATH, T_BLOCK, "path!", actions);
 }
 
 // A type that takes every slot from its parent except mold.
 static void mold_only_register(uint8_t type, uint8_t parent, const char* name, ActionFn mold) {
-    ActionFn slots[ACTION_COUNT];
-    for (ActionFn& slot : slots) slot = ACTION_INHERIT;
-    slots[A_MOLD - 1] = mold;
-    datatype_register(type, parent, name, slots, ACTION_COUNT);
+    const ActionRow actions[] = {{A_MOLD, mold}};
+    datatype_register(type, parent, name, actions, ACTIONS_INHERITED);
 }
 
 void init_lit_path() { mold_only_register(T_LIT_PATH, T_PATH, "lit-path!", action_fn(&lit_path_mold)); }

@@ -38,6 +38,7 @@
 #include "datatypes/vector.hpp"
 #include "runtime/heap.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -107,6 +108,24 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name,
         if (fn == ACTION_INHERIT) fn = parent != 0 ? parent_row[k] : nullptr;
         row[k] = fn;
     }
+}
+
+void datatype_register(uint8_t type, uint8_t parent, const char* name, const ActionRow* rows,
+                       size_t row_count, ActionDefault absent) {
+    ActionFn slots[ACTION_COUNT];
+    std::fill(slots, slots + ACTION_COUNT, absent == ACTIONS_INHERITED ? ACTION_INHERIT : ACTION_NONE);
+    bool named[ACTION_COUNT] = {};
+    for (size_t k = 0; k < row_count; k++) {
+        const ActionRow& row = rows[k];
+        if (row.first < 1 || row.last > ACTION_COUNT || row.first > row.last)
+            datatype_count_error(type, row.first);
+        for (int action = row.first; action <= row.last; action++) {
+            if (named[action - 1]) datatype_count_error(type, row.first);
+            named[action - 1] = true;
+            slots[action - 1] = row.fn;
+        }
+    }
+    datatype_register(type, parent, name, slots, ACTION_COUNT);
 }
 
 void datatype_build_words() {
@@ -180,11 +199,12 @@ int32_t datatype_compare(const Cell* value1, const Cell* value2, int32_t op) {
 }
 
 void init_datatype() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_FORM - 1] = action_fn(&datatype_form);
-    slots[A_MOLD - 1] = action_fn(&datatype_mold);
-    slots[A_COMPARE - 1] = action_fn(&datatype_compare);
-    datatype_register(T_DATATYPE, 0, "datatype!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_FORM, datatype_form},
+        {A_MOLD, datatype_mold},
+        {A_COMPARE, datatype_compare},
+    };
+    datatype_register(T_DATATYPE, 0, "datatype!", actions);
 }
 
 // ---- the built-in types ----------------------------------------------------
@@ -259,10 +279,9 @@ static const BuiltinType builtin_types[] = {
 
 void datatypes_register() {
     datatype_registry_init();
-    static const ActionFn unsupported[ACTION_COUNT] = {};
     for (const BuiltinType& t : builtin_types) {
         if (t.init != nullptr) t.init();
-        else datatype_register(t.type, t.parent, t.name, unsupported, ACTION_COUNT);
+        else datatype_register(t.type, t.parent, t.name, nullptr, 0, ACTIONS_UNSUPPORTED);
     }
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 #include "core/cell.hpp"
 #include "runtime/memory.hpp"
+#include <cstddef>
 #include <cstdint>
 
 namespace kel {
@@ -39,6 +40,27 @@ inline const ActionFn ACTION_INHERIT = reinterpret_cast<ActionFn>(intptr_t(-1));
 // Casts a typed action function for a registration table.
 template <class F> inline ActionFn action_fn(F f) { return reinterpret_cast<ActionFn>(f); }
 
+// Registration value of a slot the type does not support, in a table whose
+// actions without a row are inherited.
+inline const ActionFn ACTION_NONE = nullptr;
+
+// What the actions without a row in a type's table get.
+enum ActionDefault : uint8_t { ACTIONS_UNSUPPORTED, ACTIONS_INHERITED };
+
+// One row of a type's action table: an action, or a run of consecutive
+// actions from first to last, and the type's function for it (of the
+// action's function type below), ACTION_INHERIT or ACTION_NONE.
+struct ActionRow {
+    uint8_t first;
+    uint8_t last;
+    ActionFn fn;
+    template <class F>
+    ActionRow(ActionId a, F* f) : first(a), last(a), fn(reinterpret_cast<ActionFn>(f)) {}
+    template <class F>
+    ActionRow(ActionId from, ActionId to, F* f)
+        : first(from), last(to), fn(reinterpret_cast<ActionFn>(f)) {}
+};
+
 // ---- function types of the actions, by slot ------------------------------
 // Arguments follow the action's parameters, then one flag per refinement
 // without an argument and one argument-cell address per refinement with one;
@@ -72,11 +94,26 @@ using ComplementFn = const Cell* (*)(Cell* value);
 // clear (29): writes its result into the series cell.
 using ClearFn = void (*)(Cell* series);
 
-// find (31): series value /part length /only /case /same /any /with wild
-// /skip size /last /reverse /tail /match.
-using FindFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
-                               bool case_, bool same, bool any, Cell* with, Cell* skip,
-                               bool last, bool reverse, bool tail, bool match);
+// The refinements of find (31) and select (44), in the order of their specs:
+// /part length /only /case /same /any /with wild /skip size /last /reverse,
+// and for find alone /tail /match (select leaves both false). The argument of
+// a refinement that was not given is null.
+struct FindOptions {
+    Cell* part = nullptr;
+    bool only = false;
+    bool case_ = false;
+    bool same = false;
+    bool any = false;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
+    bool last = false;
+    bool reverse = false;
+    bool tail = false;
+    bool match = false;
+};
+
+// find (31): series value, then its refinements.
+using FindFn = const Cell* (*)(Cell* series, const Cell* value, const FindOptions& options);
 
 // length? (36): the length, or -1 for "none".
 using LengthFn = int32_t (*)(const Cell* series);
@@ -84,11 +121,8 @@ using LengthFn = int32_t (*)(const Cell* series);
 // remove (42): series /part length /key key-arg; writes its result into the series cell.
 using RemoveFn = void (*)(Cell* series, Cell* part, Cell* key);
 
-// select (44): series value /part length /only /case /same /any /with wild
-// /skip size /last /reverse.
-using SelectFn = const Cell* (*)(Cell* series, const Cell* value, Cell* part, bool only,
-                                 bool case_, bool same, bool any, Cell* with, Cell* skip,
-                                 bool last, bool reverse);
+// select (44): series value, then its refinements (tail and match unread).
+using SelectFn = const Cell* (*)(Cell* series, const Cell* value, const FindOptions& options);
 
 // take (50): series /part length /deep /last.
 using TakeFn = const Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
@@ -161,6 +195,21 @@ void datatype_registry_init();
 void datatype_register(uint8_t type, uint8_t parent, const char* name,
                        const ActionFn* slots, uint32_t slot_count);
 
+// Registers a type from its table of action rows; an action without a row
+// is unsupported, or with ACTIONS_INHERITED takes the parent's function. A
+// row naming no action (outside 1..62, or a run that ends before it starts)
+// or one named twice is a fault of the table: it writes the "*** Datatype
+// Error" lines, with the row's first action as the count found, and ends the
+// process as a wrong slot count does.
+void datatype_register(uint8_t type, uint8_t parent, const char* name, const ActionRow* rows,
+                       size_t row_count, ActionDefault absent);
+template <size_t N>
+inline void datatype_register(uint8_t type, uint8_t parent, const char* name,
+                              const ActionRow (&rows)[N],
+                              ActionDefault absent = ACTIONS_UNSUPPORTED) {
+    datatype_register(type, parent, name, rows, N, absent);
+}
+
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();
 
@@ -171,6 +220,10 @@ void datatypes_register();
 
 // The function of action n (1..62) for a type, or 0.
 ActionFn action_slot(uint8_t type, int action);
+// The same, as the action's own function type F (FormMoldFn for form, ...).
+template <class F> inline F action_slot_as(uint8_t type, int action) {
+    return reinterpret_cast<F>(action_slot(type, action));
+}
 
 // The name entry of a type id; its name is nullptr while the id is unregistered.
 const DatatypeName* datatype_name(uint8_t type);

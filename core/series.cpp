@@ -360,10 +360,9 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     uint32_t index = series_index_clamped(series);
     uint32_t at = index;
     if (given(key)) {
-        auto find = reinterpret_cast<FindFn>(action_lookup_value(series, A_FIND));
+        auto find = action_lookup_value_as<FindFn>(series, A_FIND);
         Cell* probe = stack_push(series);
-        const Cell* found = find(probe, key, nullptr, false, false, false, false, nullptr,
-                                 nullptr, false, false, false, false);
+        const Cell* found = find(probe, key, FindOptions{});
         if (cell_type(found) == T_NONE) {
             stack_pop(1);
             none_make_at(series);
@@ -663,29 +662,30 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
 // ---- registration ---------------------------------------------------------------------------------
 
 void init_series() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_RANDOM - 1] = action_fn(&series_random);
-    slots[A_REFLECT - 1] = action_fn(&series_reflect);
-    slots[A_AT - 1] = action_fn(&series_at);
-    slots[A_SKIP - 1] = action_fn(&series_skip_by);
-    slots[A_BACK - 1] = action_fn(&series_back);
-    slots[A_NEXT - 1] = action_fn(&series_next);
-    slots[A_HEAD - 1] = action_fn(&series_head);
-    slots[A_TAIL - 1] = action_fn(&series_tail);
-    slots[A_HEAD_Q - 1] = action_fn(&series_head_q);
-    slots[A_TAIL_Q - 1] = action_fn(&series_tail_q_action);
-    slots[A_INDEX_Q - 1] = action_fn(&series_index_q);
-    slots[A_LENGTH_Q - 1] = action_fn(&series_length_q);
-    slots[A_PICK - 1] = action_fn(&series_pick);
-    slots[A_POKE - 1] = action_fn(&series_poke);
-    slots[A_CLEAR - 1] = action_fn(&series_clear);
-    slots[A_REMOVE - 1] = action_fn(&series_remove);
-    slots[A_MOVE - 1] = action_fn(&series_move);
-    slots[A_REVERSE - 1] = action_fn(&series_reverse);
-    slots[A_TAKE - 1] = action_fn(&series_take);
-    slots[A_COPY - 1] = action_fn(&series_copy);
-    slots[A_MODIFY - 1] = action_fn(&series_modify);
-    datatype_register(T_SERIES, 0, "series!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_RANDOM, series_random},
+        {A_REFLECT, series_reflect},
+        {A_AT, series_at},
+        {A_SKIP, series_skip_by},
+        {A_BACK, series_back},
+        {A_NEXT, series_next},
+        {A_HEAD, series_head},
+        {A_TAIL, series_tail},
+        {A_HEAD_Q, series_head_q},
+        {A_TAIL_Q, series_tail_q_action},
+        {A_INDEX_Q, series_index_q},
+        {A_LENGTH_Q, series_length_q},
+        {A_PICK, series_pick},
+        {A_POKE, series_poke},
+        {A_CLEAR, series_clear},
+        {A_REMOVE, series_remove},
+        {A_MOVE, series_move},
+        {A_REVERSE, series_reverse},
+        {A_TAKE, series_take},
+        {A_COPY, series_copy},
+        {A_MODIFY, series_modify},
+    };
+    datatype_register(T_SERIES, 0, "series!", actions);
 }
 
 } // namespace kel

@@ -19,6 +19,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 // True for the string family, whose values hold characters.
 inline bool string_family_q(uint8_t type) {
     constexpr uint64_t family = 1ull << T_STRING | 1ull << T_FILE | 1ull << T_URL | 1ull << T_TAG |
@@ -216,10 +218,8 @@ int32_t string_mold(const Cell* value, Cell* target, bool only, bool all, bool f
 void string_eval_path(const Cell* parent, const Cell* element, const Cell* set_value, const Cell* path,
                       bool case_, Cell* out);
 int32_t string_compare(const Cell* value1, const Cell* value2, int32_t op);
-const Cell* string_find(Cell* series, const Cell* value, Cell* part, bool only, bool case_, bool same,
-                        bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-const Cell* string_select(Cell* series, const Cell* value, Cell* part, bool only, bool case_, bool same,
-                          bool any, Cell* with, Cell* skip, bool last, bool reverse);
+const Cell* string_find(Cell* series, const Cell* value, const FindOptions& options);
+const Cell* string_select(Cell* series, const Cell* value, const FindOptions& options);
 void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare, const Cell* part,
                  bool all, bool reverse, bool stable);
 // append (append set: the series at its head) and insert (the series past the

@@ -66,13 +66,13 @@ static Cell* text_push(uint32_t capacity) {
 // the remaining budget.
 static int32_t form_into(const Cell* value, Cell* target, bool part, int32_t budget) {
     CellRoot held(*value);
-    auto form = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_FORM));
+    auto form = action_lookup_value_as<FormMoldFn>(&held.cell, A_FORM);
     return form(&held.cell, target, false, false, false, part, budget, 0);
 }
 
 static int32_t mold_into(const Cell* value, Cell* target) {
     CellRoot held(*value);
-    auto mold = reinterpret_cast<FormMoldFn>(action_lookup_value(&held.cell, A_MOLD));
+    auto mold = action_lookup_value_as<FormMoldFn>(&held.cell, A_MOLD);
     return mold(&held.cell, target, false, false, false, false, 0, 0);
 }
 
@@ -455,23 +455,22 @@ static int64_t text_search(Cell* series, const Cell* value, Cell* part, bool cas
     return found;
 }
 
-const Cell* string_find(Cell* series, const Cell* value, Cell* part, bool, bool case_, bool same,
-                        bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
-                        bool match) {
+const Cell* string_find(Cell* series, const Cell* value, const FindOptions& o) {
     uint32_t matched = 0;
-    int64_t found = text_search(series, value, part, case_, same, any, with, skip, last, reverse, match, &matched);
+    int64_t found = text_search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last,
+                                o.reverse, o.match, &matched);
     if (found < 0) {
         none_make_at(series);
         return series;
     }
-    series->w1 = uint32_t(found + (tail ? matched : 0));
+    series->w1 = uint32_t(found + (o.tail ? matched : 0));
     return series;
 }
 
-const Cell* string_select(Cell* series, const Cell* value, Cell* part, bool, bool case_, bool same,
-                          bool any, Cell* with, Cell* skip, bool last, bool reverse) {
+const Cell* string_select(Cell* series, const Cell* value, const FindOptions& o) {
     uint32_t matched = 0;
-    int64_t found = text_search(series, value, part, case_, same, any, with, skip, last, reverse, false, &matched);
+    int64_t found = text_search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last,
+                                o.reverse, false, &matched);
     int64_t after = found + matched;
     if (found < 0 || after >= int64_t(text_length(series))) {
         none_make_at(series);
@@ -500,12 +499,11 @@ void string_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
     } else if (type == T_WORD) {
         error_raise(ERR_INVALID_PATH, path, element);
     } else if (!set_value) {
-        string_select(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        string_select(series, element, FindOptions{.case_ = case_});
         cell_copy(series, out);
     } else {
         // The character after the whole key is replaced, whatever its length.
-        string_find(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false,
-                    true, false);
+        string_find(series, element, FindOptions{.case_ = case_, .tail = true});
         if (cell_type(series) == T_NONE) error_raise(ERR_BAD_PATH_SET, path, element);
         Cell one;
         cell_init(&one, T_INTEGER);
@@ -974,28 +972,30 @@ void string_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t
 // ---- registration -------------------------------------------------------------------------------
 
 void init_string() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&string_make);
-    slots[A_TO - 1] = action_fn(&string_to);
-    slots[A_FORM - 1] = action_fn(&string_form);
-    slots[A_MOLD - 1] = action_fn(&string_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&string_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&string_compare);
-    slots[A_APPEND - 1] = action_fn(&string_insert);
-    slots[A_CHANGE - 1] = action_fn(&string_change);
-    slots[A_FIND - 1] = action_fn(&string_find);
-    slots[A_INSERT - 1] = action_fn(&string_insert);
-    slots[A_SELECT - 1] = action_fn(&string_select);
-    slots[A_SORT - 1] = action_fn(&string_sort);
-    slots[A_SWAP - 1] = action_fn(&string_swap);
-    slots[A_TAKE - 1] = action_fn(&series_take);
-    slots[A_TRIM - 1] = action_fn(&string_trim);
-    // put stays empty; the positional actions come from series!.
-    for (int action : {A_RANDOM, A_REFLECT, A_AT, A_BACK, A_CLEAR, A_COPY, A_HEAD, A_HEAD_Q, A_INDEX_Q,
-                       A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP,
-                       A_TAIL, A_TAIL_Q, A_MODIFY})
-        slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_STRING, T_SERIES, "string!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, string_make},
+        {A_TO, string_to},
+        {A_FORM, string_form},
+        {A_MOLD, string_mold},
+        {A_EVAL_PATH, string_eval_path},
+        {A_COMPARE, string_compare},
+        {A_APPEND, string_insert},
+        {A_CHANGE, string_change},
+        {A_FIND, string_find},
+        {A_INSERT, string_insert},
+        {A_SELECT, string_select},
+        {A_SORT, string_sort},
+        {A_SWAP, string_swap},
+        {A_TAKE, series_take},
+        {A_TRIM, string_trim},
+        // put stays empty; the positional actions come from series!.
+        {A_RANDOM, ACTION_INHERIT}, {A_REFLECT, ACTION_INHERIT}, {A_AT, ACTION_INHERIT},
+        {A_BACK, ACTION_INHERIT}, {A_CLEAR, ACTION_INHERIT}, {A_COPY, ACTION_INHERIT},
+        {A_HEAD, A_INDEX_Q, ACTION_INHERIT}, {A_LENGTH_Q, A_POKE, ACTION_INHERIT},
+        {A_REMOVE, ACTION_INHERIT}, {A_REVERSE, ACTION_INHERIT}, {A_SKIP, ACTION_INHERIT},
+        {A_TAIL, ACTION_INHERIT}, {A_TAIL_Q, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_STRING, T_SERIES, "string!", actions);
 }
 
 } // namespace kel

@@ -173,9 +173,10 @@ int32_t symbol_compare(const Cell* value1, const Cell* value2, int32_t op) {
 }
 
 void init_symbol() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_COMPARE - 1] = action_fn(symbol_compare);
-    datatype_register(T_SYMBOL, 0, "symbol!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_COMPARE, symbol_compare},
+    };
+    datatype_register(T_SYMBOL, 0, "symbol!", actions);
     collector_register_marker(T_SYMBOL, symbol_mark);
 }
 

@@ -264,8 +264,7 @@ const Cell* typeset_complement(Cell* value) {
     return value;
 }
 
-const Cell* typeset_find(Cell* series, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                         Cell*, bool, bool, bool, bool) {
+const Cell* typeset_find(Cell* series, const Cell* value, const FindOptions&) {
     if (cell_type(value) != T_DATATYPE) {
         Cell arg = *value;
         error_raise(ERR_INVALID_ARG, &arg);
@@ -275,18 +274,19 @@ const Cell* typeset_find(Cell* series, const Cell* value, Cell*, bool, bool, boo
 }
 
 void init_typeset() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&typeset_make);
-    slots[A_TO - 1] = action_fn(&typeset_make);
-    slots[A_FORM - 1] = action_fn(&typeset_form);
-    slots[A_MOLD - 1] = action_fn(&typeset_mold);
-    slots[A_COMPARE - 1] = action_fn(&typeset_compare);
-    slots[A_AND_T - 1] = action_fn(&typeset_and_t);
-    slots[A_COMPLEMENT - 1] = action_fn(&typeset_complement);
-    slots[A_OR_T - 1] = action_fn(&typeset_or_t);
-    slots[A_XOR_T - 1] = action_fn(&typeset_xor_t);
-    slots[A_FIND - 1] = action_fn(&typeset_find);
-    datatype_register(T_TYPESET, 0, "typeset!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, typeset_make},
+        {A_TO, typeset_make},
+        {A_FORM, typeset_form},
+        {A_MOLD, typeset_mold},
+        {A_COMPARE, typeset_compare},
+        {A_AND_T, typeset_and_t},
+        {A_COMPLEMENT, typeset_complement},
+        {A_OR_T, typeset_or_t},
+        {A_XOR_T, typeset_xor_t},
+        {A_FIND, typeset_find},
+    };
+    datatype_register(T_TYPESET, 0, "typeset!", actions);
 }
 
 } // namespace kel

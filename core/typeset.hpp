@@ -86,9 +86,7 @@ void typeset_xor_t(Cell* value1, const Cell* value2);
 const Cell* typeset_complement(Cell* value);
 // find: true when the datatype's bit is set; any other value raises script
 // error invalid-arg. The result is a constant logic! cell.
-const Cell* typeset_find(Cell* series, const Cell* value, Cell* part, bool only, bool case_,
-                         bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse,
-                         bool tail, bool match);
+const Cell* typeset_find(Cell* series, const Cell* value, const FindOptions& options);
 
 void init_typeset();
 

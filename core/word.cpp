@@ -410,27 +410,27 @@ const Cell* issue_make_action(Cell* proto, const Cell* spec, uint8_t type) {
 // ---- registration ----------------------------------------------------------------------------
 
 void init_word() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&word_make);
-    slots[A_TO - 1] = action_fn(&word_make);
-    slots[A_FORM - 1] = action_fn(&word_form);
-    slots[A_MOLD - 1] = action_fn(&word_mold);
-    slots[A_COMPARE - 1] = action_fn(&word_compare);
-    slots[A_INDEX_Q - 1] = action_fn(&word_index_q);
-    datatype_register(T_WORD, T_SYMBOL, "word!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, word_make},
+        {A_TO, word_make},
+        {A_FORM, word_form},
+        {A_MOLD, word_mold},
+        {A_COMPARE, word_compare},
+        {A_INDEX_Q, word_index_q},
+    };
+    datatype_register(T_WORD, T_SYMBOL, "word!", actions);
 }
 
 // A child of word! inheriting make, to, form and compare (and index? when
 // asked), with a mold of its own.
 static void word_child_register(uint8_t type, const char* name, ActionFn mold, bool index) {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = ACTION_INHERIT;
-    slots[A_TO - 1] = ACTION_INHERIT;
-    slots[A_FORM - 1] = ACTION_INHERIT;
-    slots[A_MOLD - 1] = mold;
-    slots[A_COMPARE - 1] = ACTION_INHERIT;
-    if (index) slots[A_INDEX_Q - 1] = ACTION_INHERIT;
-    datatype_register(type, T_WORD, name, slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, ACTION_INHERIT}, {A_TO, ACTION_INHERIT}, {A_FORM, ACTION_INHERIT},
+        {A_MOLD, mold},
+        {A_COMPARE, ACTION_INHERIT},
+        {A_INDEX_Q, index ? ACTION_INHERIT : ACTION_NONE},
+    };
+    datatype_register(type, T_WORD, name, actions);
 }
 
 void init_set_word() { word_child_register(T_SET_WORD, "set-word!", action_fn(&set_word_mold), true); }
@@ -441,13 +441,14 @@ void init_refinement() {
 }
 
 void init_issue() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&issue_make_action);
-    slots[A_TO - 1] = action_fn(&issue_make_action);
-    slots[A_FORM - 1] = ACTION_INHERIT;
-    slots[A_MOLD - 1] = action_fn(&issue_mold);
-    slots[A_COMPARE - 1] = action_fn(&issue_compare);
-    datatype_register(T_ISSUE, T_WORD, "issue!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, issue_make_action},
+        {A_TO, issue_make_action},
+        {A_FORM, ACTION_INHERIT},
+        {A_MOLD, issue_mold},
+        {A_COMPARE, issue_compare},
+    };
+    datatype_register(T_ISSUE, T_WORD, "issue!", actions);
 }
 
 } // namespace kel

@@ -873,24 +873,25 @@ void binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
 // ---- registration -------------------------------------------------------------------------------------
 
 void init_binary() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_TO - 1] = action_fn(&binary_to);
-    slots[A_FORM - 1] = action_fn(&binary_form);
-    slots[A_MOLD - 1] = action_fn(&binary_mold);
-    slots[A_COMPARE - 1] = action_fn(&binary_compare);
-    slots[A_AND_T - 1] = action_fn(&binary_and);
-    slots[A_COMPLEMENT - 1] = action_fn(&binary_complement);
-    slots[A_OR_T - 1] = action_fn(&binary_or);
-    slots[A_XOR_T - 1] = action_fn(&binary_xor);
-    slots[A_APPEND - 1] = action_fn(&binary_insert);
-    slots[A_INSERT - 1] = action_fn(&binary_insert);
-    slots[A_CHANGE - 1] = action_fn(&binary_change);
-    slots[A_TRIM - 1] = action_fn(&binary_trim);
-    for (int action : {A_MAKE, A_RANDOM, A_REFLECT, A_EVAL_PATH, A_AT, A_BACK, A_CLEAR, A_COPY, A_FIND,
-                       A_HEAD, A_HEAD_Q, A_INDEX_Q, A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE,
-                       A_REVERSE, A_SELECT, A_SORT, A_SKIP, A_SWAP, A_TAIL, A_TAIL_Q, A_TAKE, A_MODIFY})
-        slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_BINARY, T_STRING, "binary!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_TO, binary_to},
+        {A_FORM, binary_form},
+        {A_MOLD, binary_mold},
+        {A_COMPARE, binary_compare},
+        {A_AND_T, binary_and},
+        {A_COMPLEMENT, binary_complement},
+        {A_OR_T, binary_or},
+        {A_XOR_T, binary_xor},
+        {A_APPEND, binary_insert},
+        {A_INSERT, binary_insert},
+        {A_CHANGE, binary_change},
+        {A_TRIM, binary_trim},
+        {A_MAKE, A_REFLECT, ACTION_INHERIT}, {A_EVAL_PATH, ACTION_INHERIT}, {A_AT, ACTION_INHERIT},
+        {A_BACK, ACTION_INHERIT}, {A_CLEAR, A_INDEX_Q, ACTION_INHERIT},
+        {A_LENGTH_Q, A_POKE, ACTION_INHERIT}, {A_REMOVE, A_TAKE, ACTION_INHERIT},
+        {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_BINARY, T_STRING, "binary!", actions);
 }
 
 } // namespace kel

@@ -430,8 +430,7 @@ void bitset_pick(Cell* bitset, const Cell* value) {
     logic_make_at(bitset, member);
 }
 
-const Cell* bitset_find(Cell* bitset, const Cell* value, Cell*, bool, bool, bool, bool, Cell*,
-                        Cell*, bool, bool, bool, bool) {
+const Cell* bitset_find(Cell* bitset, const Cell* value, const FindOptions&) {
     bitset_pick(bitset, value);
     if (!bitset->w1) none_make_at(bitset);
     return bitset;
@@ -482,30 +481,31 @@ void bitset_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
 // ---- registration ------------------------------------------------------------------------------------
 
 void init_bitset() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&bitset_make);
-    slots[A_REFLECT - 1] = action_fn(&series_reflect);
-    slots[A_TO - 1] = action_fn(&bitset_to);
-    slots[A_FORM - 1] = action_fn(&bitset_mold);
-    slots[A_MOLD - 1] = action_fn(&bitset_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&bitset_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&bitset_compare);
-    slots[A_NEGATE - 1] = action_fn(&bitset_negate);
-    slots[A_COMPLEMENT - 1] = action_fn(&bitset_complement);
-    slots[A_AND_T - 1] = action_fn(&bitset_and);
-    slots[A_OR_T - 1] = action_fn(&bitset_or);
-    slots[A_XOR_T - 1] = action_fn(&bitset_xor);
-    slots[A_APPEND - 1] = action_fn(&bitset_append);
-    slots[A_INSERT - 1] = action_fn(&bitset_append);
-    slots[A_CLEAR - 1] = action_fn(&bitset_clear);
-    slots[A_COPY - 1] = action_fn(&bitset_copy);
-    slots[A_FIND - 1] = action_fn(&bitset_find);
-    slots[A_LENGTH_Q - 1] = action_fn(&bitset_length_q);
-    slots[A_PICK - 1] = action_fn(&bitset_pick);
-    slots[A_POKE - 1] = action_fn(&bitset_poke);
-    slots[A_REMOVE - 1] = action_fn(&bitset_remove);
-    slots[A_MODIFY - 1] = action_fn(&series_modify);
-    datatype_register(T_BITSET, 0, "bitset!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, bitset_make},
+        {A_REFLECT, series_reflect},
+        {A_TO, bitset_to},
+        {A_FORM, bitset_mold},
+        {A_MOLD, bitset_mold},
+        {A_EVAL_PATH, bitset_eval_path},
+        {A_COMPARE, bitset_compare},
+        {A_NEGATE, bitset_negate},
+        {A_COMPLEMENT, bitset_complement},
+        {A_AND_T, bitset_and},
+        {A_OR_T, bitset_or},
+        {A_XOR_T, bitset_xor},
+        {A_APPEND, bitset_append},
+        {A_INSERT, bitset_append},
+        {A_CLEAR, bitset_clear},
+        {A_COPY, bitset_copy},
+        {A_FIND, bitset_find},
+        {A_LENGTH_Q, bitset_length_q},
+        {A_PICK, bitset_pick},
+        {A_POKE, bitset_poke},
+        {A_REMOVE, bitset_remove},
+        {A_MODIFY, series_modify},
+    };
+    datatype_register(T_BITSET, 0, "bitset!", actions);
 }
 
 } // namespace kel

@@ -12,6 +12,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 // Operations of the walk over a spec.
 enum BitsetOp : int32_t { BITS_MEASURE = 0, BITS_SET = 1, BITS_TEST = 2, BITS_CLEAR = 3 };
 // Who walks: make, to, or any other caller (whose bad values raise invalid-arg).
@@ -64,9 +66,7 @@ void bitset_append(Cell* series, const Cell* value, int32_t part, bool only, int
                    bool append);
 void bitset_clear(Cell* bitset);
 void bitset_copy(Cell* bitset, const Cell* part, bool deep, const Cell* types);
-const Cell* bitset_find(Cell* bitset, const Cell* value, Cell* part, bool only, bool case_,
-                        bool same, bool any, Cell* with, Cell* skip, bool last, bool reverse,
-                        bool tail, bool match);
+const Cell* bitset_find(Cell* bitset, const Cell* value, const FindOptions& options);
 int32_t bitset_length_q(const Cell* bitset);
 void bitset_pick(Cell* bitset, const Cell* value);
 void bitset_poke(Cell* bitset, const Cell* code, const Cell* value);

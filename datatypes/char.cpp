@@ -186,25 +186,26 @@ void char_or(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP
 void char_xor(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_XOR); }
 
 void init_char() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&char_make);
-    slots[A_RANDOM - 1] = ACTION_INHERIT;
-    slots[A_TO - 1] = action_fn(&char_make);
-    slots[A_FORM - 1] = action_fn(&char_form);
-    slots[A_MOLD - 1] = action_fn(&char_mold);
-    slots[A_COMPARE - 1] = action_fn(&char_compare);
-    slots[A_ABSOLUTE - 1] = ACTION_INHERIT;
-    slots[A_ADD - 1] = action_fn(&char_add);
-    slots[A_DIVIDE - 1] = action_fn(&char_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&char_multiply);
-    slots[A_REMAINDER - 1] = action_fn(&char_remainder);
-    slots[A_SUBTRACT - 1] = action_fn(&char_subtract);
-    slots[A_EVEN_Q - 1] = ACTION_INHERIT;
-    slots[A_ODD_Q - 1] = ACTION_INHERIT;
-    slots[A_AND_T - 1] = action_fn(&char_and);
-    slots[A_OR_T - 1] = action_fn(&char_or);
-    slots[A_XOR_T - 1] = action_fn(&char_xor);
-    datatype_register(T_CHAR, T_INTEGER, "char!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, char_make},
+        {A_RANDOM, ACTION_INHERIT},
+        {A_TO, char_make},
+        {A_FORM, char_form},
+        {A_MOLD, char_mold},
+        {A_COMPARE, char_compare},
+        {A_ABSOLUTE, ACTION_INHERIT},
+        {A_ADD, char_add},
+        {A_DIVIDE, char_divide},
+        {A_MULTIPLY, char_multiply},
+        {A_REMAINDER, char_remainder},
+        {A_SUBTRACT, char_subtract},
+        {A_EVEN_Q, ACTION_INHERIT},
+        {A_ODD_Q, ACTION_INHERIT},
+        {A_AND_T, char_and},
+        {A_OR_T, char_or},
+        {A_XOR_T, char_xor},
+    };
+    datatype_register(T_CHAR, T_INTEGER, "char!", actions);
 }
 
 } // namespace kel

@@ -992,18 +992,19 @@ bool scan_date(const uint8_t* start, const uint8_t* end, Cell* out) {
 // ---- registration --------------------------------------------------------------------------
 
 void init_date() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&date_make);
-    slots[A_RANDOM - 1] = action_fn(&date_random);
-    slots[A_TO - 1] = action_fn(&date_to);
-    slots[A_FORM - 1] = action_fn(&date_form);
-    slots[A_MOLD - 1] = action_fn(&date_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&date_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&date_compare);
-    slots[A_ADD - 1] = action_fn(&date_add);
-    slots[A_SUBTRACT - 1] = action_fn(&date_subtract);
-    slots[A_PICK - 1] = action_fn(&date_pick);
-    datatype_register(T_DATE, 0, "date!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, date_make},
+        {A_RANDOM, date_random},
+        {A_TO, date_to},
+        {A_FORM, date_form},
+        {A_MOLD, date_form},
+        {A_EVAL_PATH, date_eval_path},
+        {A_COMPARE, date_compare},
+        {A_ADD, date_add},
+        {A_SUBTRACT, date_subtract},
+        {A_PICK, date_pick},
+    };
+    datatype_register(T_DATE, 0, "date!", actions);
 }
 
 } // namespace kel

@@ -130,18 +130,20 @@ void file_write(Cell* file, const Cell* data, bool, bool lines, bool, bool appen
 }
 
 void init_file() {
-    ActionFn slots[ACTION_COUNT] = {};
-    for (int action : {A_MAKE, A_TO, A_FORM, A_EVAL_PATH, A_COMPARE, A_MODIFY})
-        slots[action - 1] = ACTION_INHERIT;
-    for (int action = A_APPEND; action <= A_TAKE; action++)
-        if (action != A_PUT && action != A_SORT) slots[action - 1] = ACTION_INHERIT;
-    slots[A_MOLD - 1] = action_fn(&file_mold);
-    slots[A_DELETE - 1] = action_fn(&file_delete_action);
-    slots[A_QUERY - 1] = action_fn(&file_query);
-    slots[A_READ - 1] = action_fn(&file_read);
-    slots[A_RENAME - 1] = action_fn(&file_rename_action);
-    slots[A_WRITE - 1] = action_fn(&file_write);
-    datatype_register(T_FILE, T_URL, "file!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MOLD, file_mold},
+        {A_DELETE, file_delete_action},
+        {A_QUERY, file_query},
+        {A_READ, file_read},
+        {A_RENAME, file_rename_action},
+        {A_WRITE, file_write},
+        // from url!, but put and sort
+        {A_MAKE, ACTION_INHERIT}, {A_TO, ACTION_INHERIT}, {A_FORM, ACTION_INHERIT},
+        {A_EVAL_PATH, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},
+        {A_APPEND, A_POKE, ACTION_INHERIT}, {A_REMOVE, A_SELECT, ACTION_INHERIT},
+        {A_SKIP, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_FILE, T_URL, "file!", actions);
 }
 
 } // namespace kel

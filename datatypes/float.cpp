@@ -533,25 +533,26 @@ double float_random_draw(double x, bool secure) {
 // ---- registration --------------------------------------------------------------
 
 void init_float() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&float_make);
-    slots[A_RANDOM - 1] = action_fn(&float_random);
-    slots[A_TO - 1] = action_fn(&float_make);
-    slots[A_FORM - 1] = action_fn(&float_form_value);
-    slots[A_MOLD - 1] = action_fn(&float_mold_value);
-    slots[A_COMPARE - 1] = action_fn(&float_compare);
-    slots[A_ABSOLUTE - 1] = action_fn(&float_absolute);
-    slots[A_ADD - 1] = action_fn(&float_add);
-    slots[A_DIVIDE - 1] = action_fn(&float_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&float_multiply);
-    slots[A_NEGATE - 1] = action_fn(&float_negate);
-    slots[A_POWER - 1] = action_fn(&float_power);
-    slots[A_REMAINDER - 1] = action_fn(&float_remainder);
-    slots[A_ROUND - 1] = action_fn(&float_round);
-    slots[A_SUBTRACT - 1] = action_fn(&float_subtract);
-    slots[A_EVEN_Q - 1] = action_fn(&float_even_q);
-    slots[A_ODD_Q - 1] = action_fn(&float_odd_q);
-    datatype_register(T_FLOAT, 0, "float!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, float_make},
+        {A_RANDOM, float_random},
+        {A_TO, float_make},
+        {A_FORM, float_form_value},
+        {A_MOLD, float_mold_value},
+        {A_COMPARE, float_compare},
+        {A_ABSOLUTE, float_absolute},
+        {A_ADD, float_add},
+        {A_DIVIDE, float_divide},
+        {A_MULTIPLY, float_multiply},
+        {A_NEGATE, float_negate},
+        {A_POWER, float_power},
+        {A_REMAINDER, float_remainder},
+        {A_ROUND, float_round},
+        {A_SUBTRACT, float_subtract},
+        {A_EVEN_Q, float_even_q},
+        {A_ODD_Q, float_odd_q},
+    };
+    datatype_register(T_FLOAT, 0, "float!", actions);
 }
 
 } // namespace kel

@@ -69,11 +69,12 @@ int32_t handle_compare(const Cell* value1, const Cell* value2, int32_t) {
 }
 
 void init_handle() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_FORM - 1] = action_fn(&handle_form);
-    slots[A_MOLD - 1] = action_fn(&handle_mold);
-    slots[A_COMPARE - 1] = action_fn(&handle_compare);
-    datatype_register(T_HANDLE, T_INTEGER, "handle!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_FORM, handle_form},
+        {A_MOLD, handle_mold},
+        {A_COMPARE, handle_compare},
+    };
+    datatype_register(T_HANDLE, T_INTEGER, "handle!", actions);
 }
 
 } // namespace kel

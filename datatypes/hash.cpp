@@ -97,21 +97,20 @@ void hash_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool 
 }
 
 void init_hash() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&hash_make);
-    slots[A_TO - 1] = action_fn(&hash_to);
-    slots[A_MOLD - 1] = action_fn(&hash_mold);
-    slots[A_COPY - 1] = action_fn(&hash_copy);
-    slots[A_SORT - 1] = action_fn(&hash_sort);
-    slots[A_TRIM - 1] = action_fn(&hash_trim);
-    slots[A_REFLECT - 1] = ACTION_INHERIT;
-    slots[A_FORM - 1] = ACTION_INHERIT;
-    slots[A_EVAL_PATH - 1] = ACTION_INHERIT;
-    slots[A_COMPARE - 1] = ACTION_INHERIT;
-    slots[A_MODIFY - 1] = ACTION_INHERIT;
-    for (int action = A_APPEND; action <= A_TAKE; action++)
-        if (action != A_COPY && action != A_SORT) slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_HASH, T_BLOCK, "hash!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, hash_make},
+        {A_TO, hash_to},
+        {A_MOLD, hash_mold},
+        {A_COPY, hash_copy},
+        {A_SORT, hash_sort},
+        {A_TRIM, hash_trim},
+        // from block!
+        {A_REFLECT, ACTION_INHERIT}, {A_FORM, ACTION_INHERIT}, {A_EVAL_PATH, ACTION_INHERIT},
+        {A_COMPARE, ACTION_INHERIT}, {A_APPEND, A_CLEAR, ACTION_INHERIT},
+        {A_FIND, A_SELECT, ACTION_INHERIT}, {A_SKIP, A_TAKE, ACTION_INHERIT},
+        {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_HASH, T_BLOCK, "hash!", actions);
 }
 
 } // namespace kel

@@ -129,7 +129,7 @@ void image_load_binary(const Cell* binary, Cell* out) {
 
 void image_load_file(const Cell* file, Cell* out) {
     CellRoot name(*file);
-    auto read = reinterpret_cast<ReadFn>(action_slot(cell_type(file), A_READ));
+    auto read = action_slot_as<ReadFn>(cell_type(file), A_READ);
     if (!read) error_raise(ERR_CANNOT_OPEN, &name.cell);
     Cell* bytes = stack_push(file);
     read(bytes, nullptr, nullptr, true, false, false, nullptr);
@@ -657,27 +657,29 @@ static void image_mark(Cell* cell) {
 }
 
 void init_image() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&image_make);
-    slots[A_TO - 1] = action_fn(&image_to);
-    slots[A_FORM - 1] = action_fn(&image_form);
-    slots[A_MOLD - 1] = action_fn(&image_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&image_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&image_compare);
-    slots[A_AT - 1] = action_fn(&image_at);
-    slots[A_SKIP - 1] = action_fn(&image_skip);
-    // back is the image's own: an image without pixels has no buffer to clamp by.
-    slots[A_BACK - 1] = action_fn(&image_back);
-    slots[A_NEXT - 1] = action_fn(&image_next);
-    slots[A_TAIL - 1] = action_fn(&image_tail);
-    slots[A_TAIL_Q - 1] = action_fn(&image_tail_q);
-    slots[A_LENGTH_Q - 1] = action_fn(&image_length_q);
-    slots[A_PICK - 1] = action_fn(&image_pick);
-    slots[A_POKE - 1] = action_fn(&image_poke);
-    slots[A_CHANGE - 1] = action_fn(&image_change);
-    slots[A_COPY - 1] = action_fn(&image_copy);
-    for (int action : {A_HEAD, A_HEAD_Q, A_INDEX_Q, A_MODIFY}) slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_IMAGE, T_SERIES, "image!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, image_make},
+        {A_TO, image_to},
+        {A_FORM, image_form},
+        {A_MOLD, image_mold},
+        {A_EVAL_PATH, image_eval_path},
+        {A_COMPARE, image_compare},
+        {A_AT, image_at},
+        {A_SKIP, image_skip},
+        // back is the image's own: an image without pixels has no buffer to clamp by.
+        {A_BACK, image_back},
+        {A_NEXT, image_next},
+        {A_TAIL, image_tail},
+        {A_TAIL_Q, image_tail_q},
+        {A_LENGTH_Q, image_length_q},
+        {A_PICK, image_pick},
+        {A_POKE, image_poke},
+        {A_CHANGE, image_change},
+        {A_COPY, image_copy},
+        {A_HEAD, ACTION_INHERIT}, {A_HEAD_Q, ACTION_INHERIT}, {A_INDEX_Q, ACTION_INHERIT},
+        {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_IMAGE, T_SERIES, "image!", actions);
     collector_register_marker(T_IMAGE, image_mark);
 }
 

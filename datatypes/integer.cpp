@@ -435,29 +435,30 @@ static void integer_random(Cell* value, bool seed, bool secure, bool only) {
 // ---- registration --------------------------------------------------------------
 
 void init_integer() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&integer_make);
-    slots[A_RANDOM - 1] = action_fn(&integer_random);
-    slots[A_TO - 1] = action_fn(&integer_to);
-    slots[A_FORM - 1] = action_fn(&integer_form);
-    slots[A_MOLD - 1] = action_fn(&integer_form);
-    slots[A_COMPARE - 1] = action_fn(&integer_compare);
-    slots[A_ABSOLUTE - 1] = action_fn(&integer_absolute_action);
-    slots[A_ADD - 1] = action_fn(&integer_add);
-    slots[A_DIVIDE - 1] = action_fn(&integer_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&integer_multiply);
-    slots[A_NEGATE - 1] = action_fn(&integer_negate);
-    slots[A_POWER - 1] = action_fn(&integer_power);
-    slots[A_REMAINDER - 1] = action_fn(&integer_remainder);
-    slots[A_ROUND - 1] = action_fn(&integer_round);
-    slots[A_SUBTRACT - 1] = action_fn(&integer_subtract);
-    slots[A_EVEN_Q - 1] = action_fn(&integer_even_q);
-    slots[A_ODD_Q - 1] = action_fn(&integer_odd_q);
-    slots[A_AND_T - 1] = action_fn(&integer_and);
-    slots[A_COMPLEMENT - 1] = action_fn(&integer_complement);
-    slots[A_OR_T - 1] = action_fn(&integer_or);
-    slots[A_XOR_T - 1] = action_fn(&integer_xor);
-    datatype_register(T_INTEGER, 0, "integer!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, integer_make},
+        {A_RANDOM, integer_random},
+        {A_TO, integer_to},
+        {A_FORM, integer_form},
+        {A_MOLD, integer_form},
+        {A_COMPARE, integer_compare},
+        {A_ABSOLUTE, integer_absolute_action},
+        {A_ADD, integer_add},
+        {A_DIVIDE, integer_divide},
+        {A_MULTIPLY, integer_multiply},
+        {A_NEGATE, integer_negate},
+        {A_POWER, integer_power},
+        {A_REMAINDER, integer_remainder},
+        {A_ROUND, integer_round},
+        {A_SUBTRACT, integer_subtract},
+        {A_EVEN_Q, integer_even_q},
+        {A_ODD_Q, integer_odd_q},
+        {A_AND_T, integer_and},
+        {A_COMPLEMENT, integer_complement},
+        {A_OR_T, integer_or},
+        {A_XOR_T, integer_xor},
+    };
+    datatype_register(T_INTEGER, 0, "integer!", actions);
 }
 
 } // namespace kel

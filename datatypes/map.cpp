@@ -316,7 +316,7 @@ static int32_t indent_out(Cell* target, int32_t level, int32_t budget) {
 static int32_t value_mold(const Cell* value, Cell* target, bool only, bool all, bool flat,
                           bool part, int32_t budget, int32_t indent) {
     Cell* held = stack_push(value);
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(cell_type(held), A_MOLD));
+    auto mold = action_slot_as<FormMoldFn>(cell_type(held), A_MOLD);
     if (mold) budget = mold(held, target, only, all, flat, part, budget, indent);
     stack_pop(1);
     return budget;
@@ -391,17 +391,15 @@ static int32_t lookup_mode(bool case_, bool same) {
     return same ? MAP_LOOKUP_SAME : case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
 }
 
-const Cell* map_select(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool,
-                       Cell*, Cell*, bool, bool) {
-    int32_t at = live_key(map, key, lookup_mode(case_, same));
+const Cell* map_select(Cell* map, const Cell* key, const FindOptions& options) {
+    int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
     if (at < 0) none_make_at(map);
     else cell_copy(&pair_cells(map)[at + 1], map);
     return map;
 }
 
-const Cell* map_find(Cell* map, const Cell* key, Cell*, bool, bool case_, bool same, bool, Cell*,
-                     Cell*, bool, bool, bool, bool) {
-    int32_t at = live_key(map, key, lookup_mode(case_, same));
+const Cell* map_find(Cell* map, const Cell* key, const FindOptions& options) {
+    int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
     if (at < 0) {
         none_make_at(map);
         return map;
@@ -516,22 +514,23 @@ int32_t map_length_q(const Cell* map) { return int32_t(map_size(map)); }
 // ---- registration ----------------------------------------------------------------------------
 
 void init_map() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&map_make);
-    slots[A_REFLECT - 1] = action_fn(&map_reflect);
-    slots[A_TO - 1] = action_fn(&map_to);
-    slots[A_FORM - 1] = action_fn(&map_form);
-    slots[A_MOLD - 1] = action_fn(&map_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&map_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&map_compare);
-    slots[A_CLEAR - 1] = action_fn(&map_clear);
-    slots[A_COPY - 1] = action_fn(&map_copy);
-    slots[A_FIND - 1] = action_fn(&map_find);
-    slots[A_LENGTH_Q - 1] = action_fn(&map_length_q);
-    slots[A_PUT - 1] = action_fn(&map_put);
-    slots[A_REMOVE - 1] = action_fn(&map_remove);
-    slots[A_SELECT - 1] = action_fn(&map_select);
-    datatype_register(T_MAP, 0, "map!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, map_make},
+        {A_REFLECT, map_reflect},
+        {A_TO, map_to},
+        {A_FORM, map_form},
+        {A_MOLD, map_mold},
+        {A_EVAL_PATH, map_eval_path},
+        {A_COMPARE, map_compare},
+        {A_CLEAR, map_clear},
+        {A_COPY, map_copy},
+        {A_FIND, map_find},
+        {A_LENGTH_Q, map_length_q},
+        {A_PUT, map_put},
+        {A_REMOVE, map_remove},
+        {A_SELECT, map_select},
+    };
+    datatype_register(T_MAP, 0, "map!", actions);
 }
 
 } // namespace kel

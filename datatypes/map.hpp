@@ -13,6 +13,8 @@
 
 namespace kel {
 
+struct FindOptions;  // core/registry.hpp
+
 // Equality modes of key lookups (comparison op codes).
 constexpr int32_t MAP_LOOKUP_EQUAL = 0;   // equal?: text ignores case
 constexpr int32_t MAP_LOOKUP_STRICT = 2;  // strict-equal?
@@ -74,14 +76,11 @@ void map_eval_path(const Cell* parent, const Cell* element, const Cell* set_valu
 int32_t map_compare(const Cell* value1, const Cell* value2, int32_t op);
 void map_clear(Cell* map);
 void map_copy(Cell* map, const Cell* part, bool deep, const Cell* types);
-const Cell* map_find(Cell* map, const Cell* key, Cell* part, bool only, bool case_, bool same,
-                     bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
-                     bool match);
+const Cell* map_find(Cell* map, const Cell* key, const FindOptions& options);
 int32_t map_length_q(const Cell* map);
 void map_put(Cell* map, const Cell* key, const Cell* value, bool case_);
 void map_remove(Cell* map, Cell* part, Cell* key);
-const Cell* map_select(Cell* map, const Cell* key, Cell* part, bool only, bool case_, bool same,
-                       bool any, Cell* with, Cell* skip, bool last, bool reverse);
+const Cell* map_select(Cell* map, const Cell* key, const FindOptions& options);
 
 void init_map();
 

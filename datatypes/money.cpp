@@ -868,26 +868,27 @@ bool money_scan_string(const uint8_t* text, uint32_t length, uint32_t unit, Cell
 
 void init_money() {
     currencies_ready();
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&money_make_action);
-    slots[A_RANDOM - 1] = action_fn(&money_random);
-    slots[A_TO - 1] = action_fn(&money_to);
-    slots[A_FORM - 1] = action_fn(&money_form);
-    slots[A_MOLD - 1] = action_fn(&money_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&money_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&money_compare);
-    slots[A_ABSOLUTE - 1] = action_fn(&money_absolute);
-    slots[A_ADD - 1] = action_fn(&money_add);
-    slots[A_DIVIDE - 1] = action_fn(&money_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&money_multiply);
-    slots[A_NEGATE - 1] = action_fn(&money_negate);
-    slots[A_REMAINDER - 1] = action_fn(&money_remainder);
-    slots[A_ROUND - 1] = action_fn(&money_round);
-    slots[A_SUBTRACT - 1] = action_fn(&money_subtract);
-    slots[A_EVEN_Q - 1] = action_fn(&money_even_q);
-    slots[A_ODD_Q - 1] = action_fn(&money_odd_q);
-    slots[A_PICK - 1] = action_fn(&money_pick);
-    datatype_register(T_MONEY, 0, "money!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, money_make_action},
+        {A_RANDOM, money_random},
+        {A_TO, money_to},
+        {A_FORM, money_form},
+        {A_MOLD, money_mold},
+        {A_EVAL_PATH, money_eval_path},
+        {A_COMPARE, money_compare},
+        {A_ABSOLUTE, money_absolute},
+        {A_ADD, money_add},
+        {A_DIVIDE, money_divide},
+        {A_MULTIPLY, money_multiply},
+        {A_NEGATE, money_negate},
+        {A_REMAINDER, money_remainder},
+        {A_ROUND, money_round},
+        {A_SUBTRACT, money_subtract},
+        {A_EVEN_Q, money_even_q},
+        {A_ODD_Q, money_odd_q},
+        {A_PICK, money_pick},
+    };
+    datatype_register(T_MONEY, 0, "money!", actions);
 }
 
 } // namespace kel

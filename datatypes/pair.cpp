@@ -338,28 +338,29 @@ static void pair_random(Cell* value, bool seed, bool secure, bool) {
 // ---- registration --------------------------------------------------------------
 
 void init_pair() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&pair_make);
-    slots[A_RANDOM - 1] = action_fn(&pair_random);
-    slots[A_TO - 1] = action_fn(&pair_make);
-    slots[A_FORM - 1] = action_fn(&pair_form);
-    slots[A_MOLD - 1] = action_fn(&pair_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&pair_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&pair_compare);
-    slots[A_ABSOLUTE - 1] = action_fn(&pair_absolute);
-    slots[A_ADD - 1] = action_fn(&pair_add);
-    slots[A_DIVIDE - 1] = action_fn(&pair_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&pair_multiply);
-    slots[A_NEGATE - 1] = action_fn(&pair_negate);
-    slots[A_REMAINDER - 1] = action_fn(&pair_remainder);
-    slots[A_ROUND - 1] = action_fn(&pair_round);
-    slots[A_SUBTRACT - 1] = action_fn(&pair_subtract);
-    slots[A_AND_T - 1] = action_fn(&pair_and);
-    slots[A_OR_T - 1] = action_fn(&pair_or);
-    slots[A_XOR_T - 1] = action_fn(&pair_xor);
-    slots[A_PICK - 1] = action_fn(&pair_pick);
-    slots[A_REVERSE - 1] = action_fn(&pair_reverse);
-    datatype_register(T_PAIR, 0, "pair!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, pair_make},
+        {A_RANDOM, pair_random},
+        {A_TO, pair_make},
+        {A_FORM, pair_form},
+        {A_MOLD, pair_form},
+        {A_EVAL_PATH, pair_eval_path},
+        {A_COMPARE, pair_compare},
+        {A_ABSOLUTE, pair_absolute},
+        {A_ADD, pair_add},
+        {A_DIVIDE, pair_divide},
+        {A_MULTIPLY, pair_multiply},
+        {A_NEGATE, pair_negate},
+        {A_REMAINDER, pair_remainder},
+        {A_ROUND, pair_round},
+        {A_SUBTRACT, pair_subtract},
+        {A_AND_T, pair_and},
+        {A_OR_T, pair_or},
+        {A_XOR_T, pair_xor},
+        {A_PICK, pair_pick},
+        {A_REVERSE, pair_reverse},
+    };
+    datatype_register(T_PAIR, 0, "pair!", actions);
 }
 
 } // namespace kel

@@ -44,15 +44,13 @@ int32_t percent_form(const Cell* value, Cell* target, bool, bool, bool, bool, in
 }
 
 void init_percent() {
-    static const int inherited[] = {
-        A_MAKE, A_RANDOM, A_TO, A_COMPARE, A_ABSOLUTE, A_ADD, A_DIVIDE, A_MULTIPLY,
-        A_NEGATE, A_POWER, A_REMAINDER, A_ROUND, A_SUBTRACT, A_EVEN_Q, A_ODD_Q,
+    const ActionRow actions[] = {
+        {A_FORM, percent_form},
+        {A_MOLD, percent_form},
+        {A_MAKE, ACTION_INHERIT}, {A_RANDOM, ACTION_INHERIT}, {A_TO, ACTION_INHERIT},
+        {A_COMPARE, A_ODD_Q, ACTION_INHERIT},
     };
-    ActionFn slots[ACTION_COUNT] = {};
-    for (int action : inherited) slots[action - 1] = ACTION_INHERIT;
-    slots[A_FORM - 1] = action_fn(&percent_form);
-    slots[A_MOLD - 1] = action_fn(&percent_form);
-    datatype_register(T_PERCENT, T_FLOAT, "percent!", slots, ACTION_COUNT);
+    datatype_register(T_PERCENT, T_FLOAT, "percent!", actions);
 }
 
 } // namespace kel

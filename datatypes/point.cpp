@@ -405,25 +405,26 @@ static void point_random(Cell* value, bool seed, bool secure, bool) {
 // ---- registration --------------------------------------------------------------
 
 static void point_register(uint8_t type, const char* name, CompareFn compare) {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&point_make);
-    slots[A_RANDOM - 1] = action_fn(&point_random);
-    slots[A_TO - 1] = action_fn(&point_make);
-    slots[A_FORM - 1] = action_fn(&point_form);
-    slots[A_MOLD - 1] = action_fn(&point_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&point_eval_path);
-    slots[A_COMPARE - 1] = action_fn(compare);
-    slots[A_ABSOLUTE - 1] = action_fn(&point_absolute);
-    slots[A_ADD - 1] = action_fn(&point_add);
-    slots[A_DIVIDE - 1] = action_fn(&point_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&point_multiply);
-    slots[A_NEGATE - 1] = action_fn(&point_negate);
-    slots[A_REMAINDER - 1] = action_fn(&point_remainder);
-    slots[A_ROUND - 1] = action_fn(&point_round);
-    slots[A_SUBTRACT - 1] = action_fn(&point_subtract);
-    slots[A_PICK - 1] = action_fn(&point_pick);
-    slots[A_REVERSE - 1] = action_fn(&point_reverse);
-    datatype_register(type, 0, name, slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, point_make},
+        {A_RANDOM, point_random},
+        {A_TO, point_make},
+        {A_FORM, point_form},
+        {A_MOLD, point_form},
+        {A_EVAL_PATH, point_eval_path},
+        {A_COMPARE, compare},
+        {A_ABSOLUTE, point_absolute},
+        {A_ADD, point_add},
+        {A_DIVIDE, point_divide},
+        {A_MULTIPLY, point_multiply},
+        {A_NEGATE, point_negate},
+        {A_REMAINDER, point_remainder},
+        {A_ROUND, point_round},
+        {A_SUBTRACT, point_subtract},
+        {A_PICK, point_pick},
+        {A_REVERSE, point_reverse},
+    };
+    datatype_register(type, 0, name, actions);
 }
 
 void init_point2d() { point_register(T_POINT2D, "point2D!", &point2d_compare); }

@@ -298,37 +298,30 @@ static void port_change(Cell* port, const Cell* value, int32_t part, bool only, 
 
 // find and select share their leading arguments and refinements; find adds
 // /tail and /match.
-static Cell* forward_search(const char* action, Cell* port, const Cell* value, Cell* part,
-                            bool only, bool case_, bool same, bool any, Cell* with, Cell* skip,
-                            bool last, bool reverse) {
+static Cell* forward_search(const char* action, Cell* port, const Cell* value,
+                            const FindOptions& o) {
     Cell* fn = port_forward(action, port);
     push_value(value);
-    push_refinement(part);
-    push_flag(only);
-    push_flag(case_);
-    push_flag(same);
-    push_flag(any);
-    push_refinement(with);
-    push_refinement(skip);
-    push_flag(last);
-    push_flag(reverse);
+    push_refinement(o.part);
+    push_flag(o.only);
+    push_flag(o.case_);
+    push_flag(o.same);
+    push_flag(o.any);
+    push_refinement(o.with);
+    push_refinement(o.skip);
+    push_flag(o.last);
+    push_flag(o.reverse);
     return fn;
 }
-static const Cell* port_find(Cell* port, const Cell* value, Cell* part, bool only, bool case_,
-                             bool same, bool any, Cell* with, Cell* skip, bool last,
-                             bool reverse, bool tail, bool match) {
-    Cell* fn = forward_search("find", port, value, part, only, case_, same, any, with, skip, last,
-                              reverse);
-    push_flag(tail);
-    push_flag(match);
+static const Cell* port_find(Cell* port, const Cell* value, const FindOptions& options) {
+    Cell* fn = forward_search("find", port, value, options);
+    push_flag(options.tail);
+    push_flag(options.match);
     port_actor_call(fn, port);
     return port;
 }
-static const Cell* port_select(Cell* port, const Cell* value, Cell* part, bool only, bool case_,
-                               bool same, bool any, Cell* with, Cell* skip, bool last,
-                               bool reverse) {
-    Cell* fn = forward_search("select", port, value, part, only, case_, same, any, with, skip,
-                              last, reverse);
+static const Cell* port_select(Cell* port, const Cell* value, const FindOptions& options) {
+    Cell* fn = forward_search("select", port, value, options);
     port_actor_call(fn, port);
     return port;
 }
@@ -474,51 +467,52 @@ static void port_cell_mark(Cell* c) {
 }
 
 void init_port() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&port_make);
-    slots[A_REFLECT - 1] = ACTION_INHERIT;
-    slots[A_FORM - 1] = action_fn(&port_form);
-    slots[A_MOLD - 1] = action_fn(&port_mold);
-    slots[A_EVAL_PATH - 1] = ACTION_INHERIT;
-    slots[A_COMPARE - 1] = action_fn(&port_compare);
-    slots[A_APPEND - 1] = action_fn(&port_insert);
-    slots[A_AT - 1] = action_fn(&port_at);
-    slots[A_BACK - 1] = action_fn(&port_back);
-    slots[A_CHANGE - 1] = action_fn(&port_change);
-    slots[A_CLEAR - 1] = action_fn(&port_clear);
-    slots[A_COPY - 1] = action_fn(&port_copy);
-    slots[A_FIND - 1] = action_fn(&port_find);
-    slots[A_HEAD - 1] = action_fn(&port_head);
-    slots[A_HEAD_Q - 1] = action_fn(&port_head_q);
-    slots[A_INDEX_Q - 1] = action_fn(&port_index_q);
-    slots[A_INSERT - 1] = action_fn(&port_insert);
-    slots[A_LENGTH_Q - 1] = action_fn(&port_length_q);
-    slots[A_MOVE - 1] = action_fn(&port_move);
-    slots[A_NEXT - 1] = action_fn(&port_next);
-    slots[A_PICK - 1] = action_fn(&port_pick);
-    slots[A_POKE - 1] = action_fn(&port_poke);
-    slots[A_PUT - 1] = action_fn(&port_put);
-    slots[A_REMOVE - 1] = action_fn(&port_remove);
-    slots[A_REVERSE - 1] = action_fn(&port_reverse);
-    slots[A_SELECT - 1] = action_fn(&port_select);
-    slots[A_SORT - 1] = action_fn(&port_sort);
-    slots[A_SKIP - 1] = action_fn(&port_skip);
-    slots[A_SWAP - 1] = action_fn(&port_swap);
-    slots[A_TAIL - 1] = action_fn(&port_tail);
-    slots[A_TAIL_Q - 1] = action_fn(&port_tail_q);
-    slots[A_TAKE - 1] = action_fn(&port_take);
-    slots[A_TRIM - 1] = action_fn(&port_trim);
-    slots[A_CREATE - 1] = action_fn(&port_create);
-    slots[A_CLOSE - 1] = action_fn(&port_close);
-    slots[A_DELETE - 1] = action_fn(&port_delete);
-    slots[A_MODIFY - 1] = action_fn(&port_modify);
-    slots[A_OPEN - 1] = action_fn(&port_open);
-    slots[A_QUERY - 1] = action_fn(&port_query);
-    slots[A_READ - 1] = action_fn(&port_read);
-    slots[A_RENAME - 1] = action_fn(&port_rename);
-    slots[A_UPDATE - 1] = action_fn(&port_update);
-    slots[A_WRITE - 1] = action_fn(&port_write);
-    datatype_register(T_PORT, T_OBJECT, "port!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, port_make},
+        {A_REFLECT, ACTION_INHERIT},
+        {A_FORM, port_form},
+        {A_MOLD, port_mold},
+        {A_EVAL_PATH, ACTION_INHERIT},
+        {A_COMPARE, port_compare},
+        {A_APPEND, port_insert},
+        {A_AT, port_at},
+        {A_BACK, port_back},
+        {A_CHANGE, port_change},
+        {A_CLEAR, port_clear},
+        {A_COPY, port_copy},
+        {A_FIND, port_find},
+        {A_HEAD, port_head},
+        {A_HEAD_Q, port_head_q},
+        {A_INDEX_Q, port_index_q},
+        {A_INSERT, port_insert},
+        {A_LENGTH_Q, port_length_q},
+        {A_MOVE, port_move},
+        {A_NEXT, port_next},
+        {A_PICK, port_pick},
+        {A_POKE, port_poke},
+        {A_PUT, port_put},
+        {A_REMOVE, port_remove},
+        {A_REVERSE, port_reverse},
+        {A_SELECT, port_select},
+        {A_SORT, port_sort},
+        {A_SKIP, port_skip},
+        {A_SWAP, port_swap},
+        {A_TAIL, port_tail},
+        {A_TAIL_Q, port_tail_q},
+        {A_TAKE, port_take},
+        {A_TRIM, port_trim},
+        {A_CREATE, port_create},
+        {A_CLOSE, port_close},
+        {A_DELETE, port_delete},
+        {A_MODIFY, port_modify},
+        {A_OPEN, port_open},
+        {A_QUERY, port_query},
+        {A_READ, port_read},
+        {A_RENAME, port_rename},
+        {A_UPDATE, port_update},
+        {A_WRITE, port_write},
+    };
+    datatype_register(T_PORT, T_OBJECT, "port!", actions);
     collector_register_marker(T_PORT, port_cell_mark);
 }
 

@@ -10,7 +10,6 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "runtime/collector.hpp"
-#include <initializer_list>
 
 namespace kel {
 
@@ -116,44 +115,40 @@ bool scan_ref(const uint8_t* start, const uint8_t* end, Cell* out) { return scan
 
 // ---- registration ------------------------------------------------------------------------------
 
-static void inherit(ActionFn* slots, std::initializer_list<int> actions) {
-    for (int action : actions) slots[action - 1] = ACTION_INHERIT;
-}
-
-// The string! actions from append (25) to take (50) but for sort (45) and
-// the ones listed in skip.
-static void inherit_series_range(ActionFn* slots, int first, std::initializer_list<int> skip) {
-    for (int action = first; action <= A_TAKE; action++) {
-        bool skipped = action == A_SORT;
-        for (int s : skip) skipped = skipped || s == action;
-        if (!skipped) slots[action - 1] = ACTION_INHERIT;
-    }
-}
-
 void init_tag() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_FORM - 1] = action_fn(&tag_form);
-    slots[A_MOLD - 1] = action_fn(&tag_form);
-    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_EVAL_PATH, A_COMPARE, A_MODIFY});
-    inherit_series_range(slots, A_APPEND, {});
-    datatype_register(T_TAG, T_STRING, "tag!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_FORM, tag_form},
+        {A_MOLD, tag_form},
+        // from string!
+        {A_MAKE, ACTION_INHERIT}, {A_REFLECT, ACTION_INHERIT}, {A_TO, ACTION_INHERIT},
+        {A_EVAL_PATH, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},
+        {A_APPEND, A_SELECT, ACTION_INHERIT}, {A_SKIP, A_TAKE, ACTION_INHERIT},
+        {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_TAG, T_STRING, "tag!", actions);
 }
 
 void init_email() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MOLD - 1] = action_fn(&email_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&email_eval_path);
-    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_FORM, A_COMPARE, A_MODIFY});
-    inherit_series_range(slots, A_APPEND, {});
-    datatype_register(T_EMAIL, T_STRING, "email!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MOLD, email_mold},
+        {A_EVAL_PATH, email_eval_path},
+        // from string!
+        {A_MAKE, ACTION_INHERIT}, {A_REFLECT, A_FORM, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},
+        {A_APPEND, A_SELECT, ACTION_INHERIT}, {A_SKIP, A_TAKE, ACTION_INHERIT},
+        {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_EMAIL, T_STRING, "email!", actions);
 }
 
 void init_ref() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MOLD - 1] = action_fn(&ref_mold);
-    inherit(slots, {A_MAKE, A_REFLECT, A_TO, A_FORM, A_COMPARE, A_MODIFY});
-    inherit_series_range(slots, A_AT, {A_PUT});
-    datatype_register(T_REF, T_STRING, "ref!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MOLD, ref_mold},
+        // from string!
+        {A_MAKE, ACTION_INHERIT}, {A_REFLECT, A_FORM, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},
+        {A_AT, A_POKE, ACTION_INHERIT}, {A_REMOVE, A_SELECT, ACTION_INHERIT},
+        {A_SKIP, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_REF, T_STRING, "ref!", actions);
 }
 
 } // namespace kel

@@ -343,26 +343,27 @@ bool time_odd_q(const Cell* value) { return time_whole_second(value) % 2 != 0; }
 // ---- registration ----------------------------------------------------------------
 
 void init_time() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&time_make);
-    slots[A_RANDOM - 1] = ACTION_INHERIT;
-    slots[A_TO - 1] = action_fn(&time_make);
-    slots[A_FORM - 1] = action_fn(&time_form);
-    slots[A_MOLD - 1] = action_fn(&time_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&time_eval_path);
-    slots[A_COMPARE - 1] = ACTION_INHERIT;
-    slots[A_ABSOLUTE - 1] = ACTION_INHERIT;
-    slots[A_ADD - 1] = action_fn(&time_add);
-    slots[A_DIVIDE - 1] = action_fn(&time_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&time_multiply);
-    slots[A_NEGATE - 1] = ACTION_INHERIT;
-    slots[A_REMAINDER - 1] = ACTION_INHERIT;
-    slots[A_ROUND - 1] = action_fn(&time_round);
-    slots[A_SUBTRACT - 1] = action_fn(&time_subtract);
-    slots[A_EVEN_Q - 1] = action_fn(&time_even_q);
-    slots[A_ODD_Q - 1] = action_fn(&time_odd_q);
-    slots[A_PICK - 1] = action_fn(&time_pick);
-    datatype_register(T_TIME, T_FLOAT, "time!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, time_make},
+        {A_RANDOM, ACTION_INHERIT},
+        {A_TO, time_make},
+        {A_FORM, time_form},
+        {A_MOLD, time_form},
+        {A_EVAL_PATH, time_eval_path},
+        {A_COMPARE, ACTION_INHERIT},
+        {A_ABSOLUTE, ACTION_INHERIT},
+        {A_ADD, time_add},
+        {A_DIVIDE, time_divide},
+        {A_MULTIPLY, time_multiply},
+        {A_NEGATE, ACTION_INHERIT},
+        {A_REMAINDER, ACTION_INHERIT},
+        {A_ROUND, time_round},
+        {A_SUBTRACT, time_subtract},
+        {A_EVEN_Q, time_even_q},
+        {A_ODD_Q, time_odd_q},
+        {A_PICK, time_pick},
+    };
+    datatype_register(T_TIME, T_FLOAT, "time!", actions);
 }
 
 // ---- literal loader -------------------------------------------------------------------

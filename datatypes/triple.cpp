@@ -27,10 +27,11 @@ int32_t triple_form(const Cell* value, Cell* target, bool, bool, bool, bool, int
 }
 
 void init_triple() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_FORM - 1] = action_fn(&triple_form);
-    slots[A_MOLD - 1] = action_fn(&triple_form);
-    datatype_register(T_TRIPLE, 0, "triple!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_FORM, triple_form},
+        {A_MOLD, triple_form},
+    };
+    datatype_register(T_TRIPLE, 0, "triple!", actions);
 }
 
 } // namespace kel

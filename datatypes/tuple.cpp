@@ -374,27 +374,28 @@ static void tuple_random(Cell* value, bool seed, bool secure, bool) {
 // ---- registration --------------------------------------------------------------
 
 void init_tuple() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&tuple_to);
-    slots[A_RANDOM - 1] = action_fn(&tuple_random);
-    slots[A_TO - 1] = action_fn(&tuple_to);
-    slots[A_FORM - 1] = action_fn(&tuple_form);
-    slots[A_MOLD - 1] = action_fn(&tuple_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&tuple_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&tuple_compare);
-    slots[A_ADD - 1] = action_fn(&tuple_add);
-    slots[A_DIVIDE - 1] = action_fn(&tuple_divide);
-    slots[A_MULTIPLY - 1] = action_fn(&tuple_multiply);
-    slots[A_REMAINDER - 1] = action_fn(&tuple_remainder);
-    slots[A_SUBTRACT - 1] = action_fn(&tuple_subtract);
-    slots[A_AND_T - 1] = action_fn(&tuple_and);
-    slots[A_COMPLEMENT - 1] = action_fn(&tuple_complement);
-    slots[A_OR_T - 1] = action_fn(&tuple_or);
-    slots[A_XOR_T - 1] = action_fn(&tuple_xor);
-    slots[A_LENGTH_Q - 1] = action_fn(&tuple_length_q);
-    slots[A_PICK - 1] = action_fn(&tuple_pick);
-    slots[A_REVERSE - 1] = action_fn(&tuple_reverse);
-    datatype_register(T_TUPLE, 0, "tuple!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, tuple_to},
+        {A_RANDOM, tuple_random},
+        {A_TO, tuple_to},
+        {A_FORM, tuple_form},
+        {A_MOLD, tuple_form},
+        {A_EVAL_PATH, tuple_eval_path},
+        {A_COMPARE, tuple_compare},
+        {A_ADD, tuple_add},
+        {A_DIVIDE, tuple_divide},
+        {A_MULTIPLY, tuple_multiply},
+        {A_REMAINDER, tuple_remainder},
+        {A_SUBTRACT, tuple_subtract},
+        {A_AND_T, tuple_and},
+        {A_COMPLEMENT, tuple_complement},
+        {A_OR_T, tuple_or},
+        {A_XOR_T, tuple_xor},
+        {A_LENGTH_Q, tuple_length_q},
+        {A_PICK, tuple_pick},
+        {A_REVERSE, tuple_reverse},
+    };
+    datatype_register(T_TUPLE, 0, "tuple!", actions);
 }
 
 } // namespace kel

@@ -151,7 +151,7 @@ bool scan_url(const uint8_t* start, const uint8_t* end, Cell* out) { return scan
 // Appends the formed value.
 static void form_append(const Cell* value, Cell* target) {
     CellRoot held(*value);
-    auto form = reinterpret_cast<FormMoldFn>(action_lookup(cell_type(&held.cell), A_FORM));
+    auto form = action_lookup_as<FormMoldFn>(cell_type(&held.cell), A_FORM);
     form(&held.cell, target, false, false, false, false, 0, 0);
 }
 
@@ -243,8 +243,7 @@ static UrlServices services{nullptr, nullptr};
 
 void url_services_set(const UrlServices& s) { services = s; }
 
-void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, const Cell* allow, bool open,
-                 Cell* out) {
+void url_to_port(const Cell* url, Cell* out) {
     if (!services.parse_url) error_raise(ERR_FEATURE_NA);  // a program without the library
     Cell* spec = stack_push_new(T_NONE);
     services.parse_url(url, spec);
@@ -256,7 +255,6 @@ void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, c
     datatype_make_at(type, T_PORT);
     Cell* port = stack_push_new(T_NONE);
     dispatch_make(type, spec, false, port);
-    if (open) reinterpret_cast<OpenFn>(action_lookup(T_PORT, A_OPEN))(port, new_, read, write, seek, allow);
     cell_copy(port, out);
     stack_pop(3);
 }
@@ -279,7 +277,8 @@ static void http_request(const Cell* method, Cell* url, const Cell* headers, con
 }
 
 void url_open(Cell* port, bool new_, bool read, bool write, bool seek, const Cell* allow) {
-    url_to_port(port, new_, read, write, seek, allow, true, port);
+    url_to_port(port, port);
+    action_lookup_as<OpenFn>(T_PORT, A_OPEN)(port, new_, read, write, seek, allow);
 }
 
 void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
@@ -293,8 +292,8 @@ void url_read(Cell* source, const Cell* part, const Cell* seek, bool binary, boo
         return;
     }
     Cell* port = stack_push_new(T_NONE);
-    url_to_port(source, false, false, false, false, nullptr, false, port);
-    reinterpret_cast<ReadFn>(action_lookup(T_PORT, A_READ))(port, part, seek, binary, lines, info, as);
+    url_to_port(source, port);
+    action_lookup_as<ReadFn>(T_PORT, A_READ)(port, part, seek, binary, lines, info, as);
     cell_copy(port, source);
     stack_pop(1);
 }
@@ -310,8 +309,8 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as) {
     if (!http_url_q(destination)) {
         Cell* port = stack_push_new(T_NONE);
-        url_to_port(destination, false, false, false, false, nullptr, false, port);
-        reinterpret_cast<WriteFn>(action_lookup(T_PORT, A_WRITE))(port, data, binary, lines, info, append, part,
+        url_to_port(destination, port);
+        action_lookup_as<WriteFn>(T_PORT, A_WRITE)(port, data, binary, lines, info, append, part,
                                                                    seek, allow, as);
         cell_copy(port, destination);
         stack_pop(1);
@@ -361,18 +360,19 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
 // ---- registration -------------------------------------------------------------------------------
 
 void init_url() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&url_make);
-    slots[A_TO - 1] = action_fn(&url_to);
-    slots[A_MOLD - 1] = action_fn(&url_mold);
-    slots[A_EVAL_PATH - 1] = action_fn(&url_eval_path);
-    slots[A_OPEN - 1] = action_fn(&url_open);
-    slots[A_READ - 1] = action_fn(&url_read);
-    slots[A_WRITE - 1] = action_fn(&url_write);
-    for (int action = A_APPEND; action <= A_TAKE; action++)
-        if (action != A_PUT) slots[action - 1] = ACTION_INHERIT;
-    for (int action : {A_FORM, A_COMPARE, A_TRIM, A_MODIFY}) slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_URL, T_STRING, "url!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, url_make},
+        {A_TO, url_to},
+        {A_MOLD, url_mold},
+        {A_EVAL_PATH, url_eval_path},
+        {A_OPEN, url_open},
+        {A_READ, url_read},
+        {A_WRITE, url_write},
+        // from string!, but put
+        {A_FORM, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT}, {A_APPEND, A_POKE, ACTION_INHERIT},
+        {A_REMOVE, A_TRIM, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_URL, T_STRING, "url!", actions);
 }
 
 } // namespace kel

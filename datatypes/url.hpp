@@ -37,10 +37,9 @@ struct UrlServices {
 };
 void url_services_set(const UrlServices& services);
 
-// The port of a URL: parse-url must give an object, from which a port! is
-// made and, with open, opened with the refinements; into out.
-void url_to_port(const Cell* url, bool new_, bool read, bool write, bool seek, const Cell* allow, bool open,
-                 Cell* out);
+// The port of a URL, not yet opened: parse-url must give an object, from
+// which a port! is made into out (which may be the URL's own cell).
+void url_to_port(const Cell* url, Cell* out);
 
 // ---- actions ------------------------------------------------------------------------------
 

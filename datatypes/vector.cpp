@@ -663,29 +663,30 @@ void vector_sort(Cell* series, bool, const Cell* skip, const Cell* compare, cons
 // ---- registration ------------------------------------------------------------------------------------
 
 void init_vector() {
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&vector_make);
-    slots[A_FORM - 1] = action_fn(&vector_form);
-    slots[A_MOLD - 1] = action_fn(&vector_mold);
-    slots[A_COMPARE - 1] = action_fn(&vector_compare);
-    slots[A_ADD - 1] = action_fn(&vector_add);
-    slots[A_SUBTRACT - 1] = action_fn(&vector_subtract);
-    slots[A_MULTIPLY - 1] = action_fn(&vector_multiply);
-    slots[A_DIVIDE - 1] = action_fn(&vector_divide);
-    slots[A_REMAINDER - 1] = action_fn(&vector_remainder);
-    slots[A_AND_T - 1] = action_fn(&vector_and);
-    slots[A_OR_T - 1] = action_fn(&vector_or);
-    slots[A_XOR_T - 1] = action_fn(&vector_xor);
-    slots[A_APPEND - 1] = action_fn(&vector_insert);
-    slots[A_INSERT - 1] = action_fn(&vector_insert);
-    slots[A_CHANGE - 1] = action_fn(&vector_change);
-    // Items compare as numbers, never as character codes.
-    slots[A_SORT - 1] = action_fn(&vector_sort);
-    for (int action : {A_RANDOM, A_REFLECT, A_EVAL_PATH, A_AT, A_BACK, A_CLEAR, A_COPY, A_FIND,
-                       A_HEAD, A_HEAD_Q, A_INDEX_Q, A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE,
-                       A_REMOVE, A_REVERSE, A_SELECT, A_SKIP, A_TAIL, A_TAIL_Q, A_TAKE, A_MODIFY})
-        slots[action - 1] = ACTION_INHERIT;
-    datatype_register(T_VECTOR, T_STRING, "vector!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, vector_make},
+        {A_FORM, vector_form},
+        {A_MOLD, vector_mold},
+        {A_COMPARE, vector_compare},
+        {A_ADD, vector_add},
+        {A_SUBTRACT, vector_subtract},
+        {A_MULTIPLY, vector_multiply},
+        {A_DIVIDE, vector_divide},
+        {A_REMAINDER, vector_remainder},
+        {A_AND_T, vector_and},
+        {A_OR_T, vector_or},
+        {A_XOR_T, vector_xor},
+        {A_APPEND, vector_insert},
+        {A_INSERT, vector_insert},
+        {A_CHANGE, vector_change},
+        // Items compare as numbers, never as character codes.
+        {A_SORT, vector_sort},
+        {A_RANDOM, ACTION_INHERIT}, {A_REFLECT, ACTION_INHERIT}, {A_EVAL_PATH, ACTION_INHERIT},
+        {A_AT, ACTION_INHERIT}, {A_BACK, ACTION_INHERIT}, {A_CLEAR, A_INDEX_Q, ACTION_INHERIT},
+        {A_LENGTH_Q, A_POKE, ACTION_INHERIT}, {A_REMOVE, A_SELECT, ACTION_INHERIT},
+        {A_SKIP, ACTION_INHERIT}, {A_TAIL, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
+    };
+    datatype_register(T_VECTOR, T_STRING, "vector!", actions);
 }
 
 } // namespace kel

@@ -374,14 +374,15 @@ void init_event() {
     collector_add_root(event_roots_mark);
     collector_register_marker(T_EVENT, event_mark);
 
-    ActionFn slots[ACTION_COUNT] = {};
-    slots[A_MAKE - 1] = action_fn(&event_make);
-    slots[A_FORM - 1] = action_fn(&event_form);
-    slots[A_MOLD - 1] = action_fn(&event_form);
-    slots[A_EVAL_PATH - 1] = action_fn(&event_eval_path);
-    slots[A_COMPARE - 1] = action_fn(&event_compare);
-    slots[A_PICK - 1] = action_fn(&event_pick);
-    datatype_register(T_EVENT, 0, "event!", slots, ACTION_COUNT);
+    const ActionRow actions[] = {
+        {A_MAKE, event_make},
+        {A_FORM, event_form},
+        {A_MOLD, event_form},
+        {A_EVAL_PATH, event_eval_path},
+        {A_COMPARE, event_compare},
+        {A_PICK, event_pick},
+    };
+    datatype_register(T_EVENT, 0, "event!", actions);
 }
 
 } // namespace kel

@@ -16,6 +16,7 @@
 #include "natives/natives.hpp"
 
 #include <cmath>
+#include <iterator>
 
 namespace kel {
 
@@ -168,5 +169,30 @@ ExitCode native_as(bool check, const int32_t*) {
     stack_keep();
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {71, "uppercase",
+     "[string [any-string! char!] /part limit [number! any-string!]]",
+     native_uppercase},
+    {72, "lowercase",
+     "[string [any-string! char!] /part limit [number! any-string!]]",
+     native_lowercase},
+    {73, "as-pair", "[x [integer! float!] y [integer! float!]]", native_as_pair},
+    {74, "as-point2D", "[x [integer! float!] y [integer! float!]]", native_as_point2d},
+    {75, "as-point3D",
+     "[x [integer! float!] y [integer! float!] z [integer! float!]]",
+     native_as_point3d},
+    {76, "as-money", "[currency [word!] amount [integer! float!]]", native_as_money},
+    {83, "extend", "[obj [object! map!] spec [block! hash! map!] /case]", native_extend},
+    {85, "to-local-file", "[path [file! string!] /full]", native_to_local_file},
+    {98, "as",
+     "[type [datatype! block! paren! any-path! any-string!] spec [block! paren! any-path!\n"
+     "    any-string!]]",
+     native_as},
+};
+const NativeTable COERCE_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -1,5 +1,6 @@
 // Comparison, identity, negation and type natives.
 #include "natives/compare.hpp"
+#include "natives/natives.hpp"
 #include "core/actions.hpp"
 #include "core/logic.hpp"
 #include "core/registry.hpp"
@@ -7,6 +8,7 @@
 #include "core/word.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/tuple.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -110,5 +112,22 @@ ExitCode native_type_q(bool, const int32_t* refinements) {
     stack_keep();
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {25, "equal?", "[value1 [any-type!] value2 [any-type!]]", native_equal_q},
+    {26, "not-equal?", "[value1 [any-type!] value2 [any-type!]]", native_not_equal_q},
+    {27, "strict-equal?", "[value1 [any-type!] value2 [any-type!]]", native_strict_equal_q},
+    {28, "lesser?", "[value1 [any-type!] value2 [any-type!]]", native_lesser_q},
+    {29, "greater?", "[value1 [any-type!] value2 [any-type!]]", native_greater_q},
+    {30, "lesser-or-equal?", "[value1 [any-type!] value2 [any-type!]]", native_lesser_or_equal_q},
+    {31, "greater-or-equal?", "[value1 [any-type!] value2 [any-type!]]", native_greater_or_equal_q},
+    {32, "same?", "[value1 [any-type!] value2 [any-type!]]", native_same_q},
+    {33, "not", "[value [any-type!]]", native_not},
+    {34, "type?", "[value [any-type!] /word]", native_type_q},
+};
+const NativeTable COMPARE_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

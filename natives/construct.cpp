@@ -14,6 +14,7 @@
 #include "runtime/platform/fs.hpp"
 
 #include <string>
+#include <iterator>
 
 namespace kel {
 
@@ -82,5 +83,15 @@ ExitCode native_size_q(bool, const int32_t*) {
     else integer_box(int32_t(size));
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {68, "construct", "[block [block!] /with object [object!] /only]", native_construct},
+    {69, "value?", "[value [word!]]", native_value_q},
+    {101, "size?", "[file [file!]]", native_size_q},
+};
+const NativeTable CONSTRUCT_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -18,6 +18,7 @@
 #include "core/stack.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -319,5 +320,24 @@ ExitCode native_case(bool check, const int32_t* refinements) {
     stack_unwind_last();
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {1, "if", "[cond [any-type!] then-blk [block!]]", native_if},
+    {2, "unless", "[cond [any-type!] then-blk [block!]]", native_unless},
+    {3, "either", "[cond [any-type!] true-blk [block!] false-blk [block!]]", native_either},
+    {4, "any", "[conds [block!]]", native_any},
+    {5, "all", "[conds [block!]]", native_all},
+    {6, "while", "[cond [block!] body [block!]]", native_while},
+    {7, "until", "[body [block!]]", native_until},
+    {8, "loop", "[count [integer! float!] body [block!]]", native_loop},
+    {9, "repeat", "['word [word!] value [integer! float!] body [block!]]", native_repeat},
+    {10, "forever", "[body [block!]]", native_forever},
+    {18, "switch", "[value [any-type!] cases [block!] /default case [block!]]", native_switch},
+    {19, "case", "[cases [block!] /all]", native_case},
+};
+const NativeTable CONTROL_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

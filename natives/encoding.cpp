@@ -9,6 +9,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/url.hpp"
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -115,5 +116,16 @@ ExitCode native_enbase(bool check, const int32_t* refinements) {
     stack_set_last_reset(result);
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {47, "dehex", "[value [any-string!]]", native_dehex},
+    {48, "enhex", "[value [any-string!]]", native_enhex},
+    {84, "debase", "[value [string!] /base base-value [integer!]]", native_debase},
+    {91, "enbase", "[value [binary! string!] /base base-value [integer!]]", native_enbase},
+};
+const NativeTable ENCODING_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -21,6 +21,7 @@
 #include "natives/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -306,5 +307,22 @@ ExitCode native_catch(bool check, const int32_t* refinements) {
     stack_unwind_last();
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {20, "do",
+     "[value [any-type!] /expand /args arg /next position [word!] /trace callback [function!]]",
+     native_do},
+    {70, "try", "[block [block!] /all /keep]", native_try},
+    {77, "break", "[/return value [any-type!]]", native_break},
+    {78, "continue", "[]", native_continue},
+    {79, "exit", "[]", native_exit},
+    {80, "return", "[value [any-type!]]", native_return},
+    {81, "throw", "[value [any-type!] /name word [word!]]", native_throw},
+    {82, "catch", "[block [block!] /name word [word! block!]]", native_catch},
+};
+const NativeTable EVAL_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

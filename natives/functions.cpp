@@ -19,6 +19,7 @@
 #include "core/error_value.hpp"
 #include "natives/native_steps.hpp"
 #include "natives/natives.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -146,7 +147,7 @@ void remove_each_next(uint32_t n) {
     Cell* target = stack_push(cursor);
     Cell* part = stack_push_new(T_INTEGER);
     integer_make_at(part, int32_t(n));
-    auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(target), A_REMOVE));
+    auto remove = action_lookup_as<RemoveFn>(cell_type(target), A_REMOVE);
     remove(target, part, nullptr);
     stack_pop(2);
 }
@@ -260,5 +261,19 @@ ExitCode native_forall(bool check, const int32_t*) {
     unset_push();
     return series_loop(&args[1], LoopKind::FORALL, false, 0);
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {11, "foreach", "['word [word! block!] series [series! map!] body [block!]]", native_foreach},
+    {12, "forall", "['word [word!] body [block!]]", native_forall},
+    {13, "remove-each", "['word [word! block!] data [series!] body [block!]]", native_remove_each},
+    {14, "func", "[spec [block!] body [block!]]", native_func},
+    {15, "function", "[spec [block!] body [block!] /extern]", native_function},
+    {16, "does", "[body [block!]]", native_does},
+    {17, "has", "[vars [block!] body [block!]]", native_has},
+};
+const NativeTable FUNCTIONS_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -12,6 +12,7 @@
 #include "natives/natives.hpp"
 
 #include <cmath>
+#include <iterator>
 
 namespace kel {
 
@@ -141,5 +142,25 @@ ExitCode native_exp(bool check, const int32_t*) {
 ExitCode native_square_root(bool check, const int32_t*) {
     return math_result(std::sqrt(math_single_arg(N_SQUARE_ROOT, check)));
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {55, "sine", "[angle [float! integer!] /radians]", native_sine},
+    {56, "cosine", "[angle [float! integer!] /radians]", native_cosine},
+    {57, "tangent", "[angle [float! integer!] /radians]", native_tangent},
+    {58, "arcsine", "[sine [float! integer!] /radians]", native_arcsine},
+    {59, "arccosine", "[cosine [float! integer!] /radians]", native_arccosine},
+    {60, "arctangent", "[tangent [float! integer!] /radians]", native_arctangent},
+    {61, "arctangent2", "[y [float! integer!] x [float! integer!] /radians]", native_arctangent2},
+    {62, "NaN?", "[value [number!]]", native_nan_q},
+    {63, "log-2", "[value [float! integer! percent!]]", native_log_2},
+    {64, "log-10", "[value [float! integer! percent!]]", native_log_10},
+    {65, "log-e", "[value [float! integer! percent!]]", native_log_e},
+    {66, "exp", "[value [float! integer! percent!]]", native_exp},
+    {67, "square-root", "[value [float! integer! percent!]]", native_square_root},
+};
+const NativeTable MATHS_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

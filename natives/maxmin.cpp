@@ -13,6 +13,7 @@
 #include "natives/natives.hpp"
 
 #include <cmath>
+#include <iterator>
 
 namespace kel {
 
@@ -166,5 +167,18 @@ static ExitCode max_min_native(uint32_t native, bool check, bool maximum) {
 
 ExitCode native_max(bool check, const int32_t*) { return max_min_native(N_MAX, check, true); }
 ExitCode native_min(bool check, const int32_t*) { return max_min_native(N_MIN, check, false); }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {51, "max",
+     "[\"Returns the greater of the two values\" value1 [scalar! series!] value2 [scalar! series!]]",
+     native_max},
+    {52, "min",
+     "[\"Returns the lesser of the two values\" value1 [scalar! series!] value2 [scalar! series!]]",
+     native_min},
+};
+const NativeTable MAXMIN_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

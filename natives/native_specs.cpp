@@ -1,5 +1,5 @@
-// The specs of the natives and actions, as source text, and the start-up step
-// that turns them into native! and action! values and sets the global words
+// The specs of the actions, as source text, and the start-up step that turns
+// them and the natives' rows into native! and action! values and sets the global words
 // of the built-in values (datatypes, standard typesets, logic words, the
 // infix operators). A native's refinement order decides the positions its
 // entry receives, an action's those its stack entry reads.
@@ -21,131 +21,6 @@
 #include <cstring>
 
 namespace kel {
-
-// Pairs of a set-word and a spec block, in native index order (1 to 107).
-static const char NATIVE_SPECS[] = R"kel(
-if: [cond [any-type!] then-blk [block!]]
-unless: [cond [any-type!] then-blk [block!]]
-either: [cond [any-type!] true-blk [block!] false-blk [block!]]
-any: [conds [block!]]
-all: [conds [block!]]
-while: [cond [block!] body [block!]]
-until: [body [block!]]
-loop: [count [integer! float!] body [block!]]
-repeat: ['word [word!] value [integer! float!] body [block!]]
-forever: [body [block!]]
-foreach: ['word [word! block!] series [series! map!] body [block!]]
-forall: ['word [word!] body [block!]]
-remove-each: ['word [word! block!] data [series!] body [block!]]
-func: [spec [block!] body [block!]]
-function: [spec [block!] body [block!] /extern]
-does: [body [block!]]
-has: [vars [block!] body [block!]]
-switch: [value [any-type!] cases [block!] /default case [block!]]
-case: [cases [block!] /all]
-do: [value [any-type!] /expand /args arg /next position [word!] /trace callback [function!]]
-get: ["Returns the value a word refers to" word [any-word! any-path! object!] /any /case]
-set: ["Sets the value(s) one or more words refer to" word [any-word! block! object! any-path!]
-    value [any-type!] /any /case /only /some]
-print: [value [any-type!]]
-prin: [value [any-type!]]
-equal?: [value1 [any-type!] value2 [any-type!]]
-not-equal?: [value1 [any-type!] value2 [any-type!]]
-strict-equal?: [value1 [any-type!] value2 [any-type!]]
-lesser?: [value1 [any-type!] value2 [any-type!]]
-greater?: [value1 [any-type!] value2 [any-type!]]
-lesser-or-equal?: [value1 [any-type!] value2 [any-type!]]
-greater-or-equal?: [value1 [any-type!] value2 [any-type!]]
-same?: [value1 [any-type!] value2 [any-type!]]
-not: [value [any-type!]]
-type?: [value [any-type!] /word]
-reduce: ["Returns a copy of a block, evaluating all expressions" value [any-type!] /into out
-    [any-block!]]
-compose: ["Returns a copy of a block, evaluating only parens" value [block!] /deep /only /into
-    out [any-block!]]
-stats: ["Returns interpreter statistics" /show /info]
-bind: ["Bind words to a context; returns rebound words" word [block! any-word!] context
-    [any-word! any-object! function!] /copy]
-in: ["Returns the given word bound to the object's context" object [any-object! any-function!]
-    word [any-word! refinement!]]
-parse: [input [binary! any-block! any-string!] rules [block!] /case /part length [number!
-    series!] /trace callback [function!]]
-union: [set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset!
-    typeset!] /case /skip size [integer!]]
-intersect: [set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string!
-    bitset! typeset!] /case /skip size [integer!]]
-unique: [set [block! hash! string!] /case /skip size [integer!]]
-difference: [set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string!
-    bitset! typeset! date!] /case /skip size [integer!]]
-exclude: [set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset!
-    typeset!] /case /skip size [integer!]]
-complement?: [bits [bitset!]]
-dehex: [value [any-string!]]
-enhex: [value [any-string!]]
-negative?: [number [number! money! time!]]
-positive?: [number [number! money! time!]]
-max: ["Returns the greater of the two values" value1 [scalar! series!] value2 [scalar! series!]]
-min: ["Returns the lesser of the two values" value1 [scalar! series!] value2 [scalar! series!]]
-shift: [data [integer!] bits [integer!] /left /logical]
-to-hex: [value [integer!] /size length [integer!]]
-sine: [angle [float! integer!] /radians]
-cosine: [angle [float! integer!] /radians]
-tangent: [angle [float! integer!] /radians]
-arcsine: [sine [float! integer!] /radians]
-arccosine: [cosine [float! integer!] /radians]
-arctangent: [tangent [float! integer!] /radians]
-arctangent2: [y [float! integer!] x [float! integer!] /radians]
-NaN?: [value [number!]]
-log-2: [value [float! integer! percent!]]
-log-10: [value [float! integer! percent!]]
-log-e: [value [float! integer! percent!]]
-exp: [value [float! integer! percent!]]
-square-root: [value [float! integer! percent!]]
-construct: [block [block!] /with object [object!] /only]
-value?: [value [word!]]
-try: [block [block!] /all /keep]
-uppercase: [string [any-string! char!] /part limit [number! any-string!]]
-lowercase: [string [any-string! char!] /part limit [number! any-string!]]
-as-pair: [x [integer! float!] y [integer! float!]]
-as-point2D: [x [integer! float!] y [integer! float!]]
-as-point3D: [x [integer! float!] y [integer! float!] z [integer! float!]]
-as-money: [currency [word!] amount [integer! float!]]
-break: [/return value [any-type!]]
-continue: []
-exit: []
-return: [value [any-type!]]
-throw: [value [any-type!] /name word [word!]]
-catch: [block [block!] /name word [word! block!]]
-extend: [obj [object! map!] spec [block! hash! map!] /case]
-debase: [value [string!] /base base-value [integer!]]
-to-local-file: [path [file! string!] /full]
-wait: [value [number! time! block! none!] /all]
-checksum: [data [binary! string! file!] method [word!] /with spec [any-string! binary!
-    integer!]]
-unset: [word [word! block!]]
-new-line: [position [any-list!] value [logic!] /all /skip size [integer!]]
-new-line?: [position [any-list!]]
-enbase: [value [binary! string!] /base base-value [integer!]]
-context?: [word [any-word!]]
-set-env: [var [any-string! any-word!] value [string! none!]]
-get-env: [var [any-string! any-word!]]
-list-env: []
-now: [/year /month /day /time /zone /date /weekday /yearday /precise /utc]
-sign?: [number [number! money! time!]]
-as: [type [datatype! block! paren! any-path! any-string!] spec [block! paren! any-path!
-    any-string!]]
-call: [cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output
-    out [string! file! binary!] /error err [string! file! binary!]]
-zero?: [value [number! money! pair! time! char! tuple! any-point!]]
-size?: [file [file!]]
-browse: [url [url! file!]]
-compress: [data [any-string! binary!] method [word!]]
-decompress: [data [binary!] method [word!] /size sz [integer!]]
-recycle: [/on /off]
-transcode: [src [binary! string!] /next /one /prescan /scan /part length [integer! binary!]
-    /into dst [block!] /trace callback [function!]]
-apply: [func [word! path! any-function!] args [block!] /all /safer]
-)kel";
 
 // Triples of a set-word, the action number and a spec block.
 static const char ACTION_SPECS[] = R"kel(
@@ -317,7 +192,7 @@ static void callable_define(const Cell* word, const Cell* spec, uint32_t index, 
 
 static void natives_define() {
     CellRoot specs;
-    specs_load(NATIVE_SPECS, specs);
+    specs_load(natives_spec_text().c_str(), specs);
     CellRoot values;
     block_make_at(&values.cell, int32_t(NATIVES_DEFINED));
     uint32_t count = uint32_t(block_ks_length_q(&specs.cell)) / 2;

@@ -4,11 +4,51 @@
 #include "core/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
+#include <string>
 
 namespace kel {
 
-// Fills the natives table with the 107 natives in index order.
+// One native: its index in the natives table (fixed: native! values, boot
+// data and serialised data carry it), its word, its spec block's text and
+// its entry.
+struct NativeRow {
+    uint32_t index;
+    const char* name;
+    const char* spec;
+    NativeFn fn;
+};
+
+// The natives one module defines; it exports its table, the library of
+// natives lists the tables.
+struct NativeTable {
+    const NativeRow* rows;
+    uint32_t count;
+};
+extern const NativeTable CONTROL_NATIVES;  // natives/control.cpp
+extern const NativeTable FUNCTIONS_NATIVES;  // natives/functions.cpp
+extern const NativeTable EVAL_NATIVES;  // natives/eval.cpp
+extern const NativeTable WORDS_NATIVES;  // natives/words.cpp
+extern const NativeTable PRINT_NATIVES;  // natives/print.cpp
+extern const NativeTable COMPARE_NATIVES;  // natives/compare.cpp
+extern const NativeTable PARSE_NATIVES;  // natives/parse.cpp
+extern const NativeTable SETOPS_NATIVES;  // natives/setops.cpp
+extern const NativeTable ENCODING_NATIVES;  // natives/encoding.cpp
+extern const NativeTable SIGN_SHIFT_NATIVES;  // natives/sign_shift.cpp
+extern const NativeTable MAXMIN_NATIVES;  // natives/maxmin.cpp
+extern const NativeTable MATHS_NATIVES;  // natives/maths.cpp
+extern const NativeTable CONSTRUCT_NATIVES;  // natives/construct.cpp
+extern const NativeTable COERCE_NATIVES;  // natives/coerce.cpp
+extern const NativeTable SYSTEM_NATIVES;  // natives/system.cpp
+extern const NativeTable QUERY_NATIVES;  // natives/query.cpp
+
+// Fills the natives table with the 107 natives at their indexes. A table
+// that leaves an index empty or fills one twice raises internal error
+// limit-hit.
 void natives_init();
+
+// The natives' set-words and spec blocks in index order, one per line, as
+// source text.
+std::string natives_spec_text();
 
 // Sets the global words of the built-in values: every datatype, the standard
 // typesets, the logic and none words, the 107 natives, the actions and the

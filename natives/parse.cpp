@@ -49,6 +49,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -760,7 +761,7 @@ void input_copy(ParseRun& r, uint32_t from, uint32_t count, Cell* out) {
     Cell* series = stack_push(&r.input.cell);
     series->w1 = from;
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
-    auto copy = reinterpret_cast<CopyFn>(action_lookup(cell_type(series), A_COPY));
+    auto copy = action_lookup_as<CopyFn>(cell_type(series), A_COPY);
     copy(series, part, false, nullptr);
     view_drop(r);
     cell_copy(series, out);
@@ -773,7 +774,7 @@ void input_remove(ParseRun& r, uint32_t from, uint32_t count) {
     Cell* series = stack_push(&r.input.cell);
     series->w1 = from;
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
-    auto remove = reinterpret_cast<RemoveFn>(action_lookup(cell_type(series), A_REMOVE));
+    auto remove = action_lookup_as<RemoveFn>(cell_type(series), A_REMOVE);
     remove(series, part, nullptr);
     view_drop(r);
     data_stack.top = series;
@@ -785,7 +786,7 @@ uint32_t input_change(ParseRun& r, uint32_t from, uint32_t count, const Cell* va
     r.effects++;
     Cell* series = stack_push(&r.input.cell);
     series->w1 = from;
-    auto change = reinterpret_cast<ChangeFn>(action_lookup(cell_type(series), A_CHANGE));
+    auto change = action_lookup_as<ChangeFn>(cell_type(series), A_CHANGE);
     change(series, value, int32_t(count), only, 1);
     view_drop(r);
     uint32_t after = series->w1;
@@ -799,7 +800,7 @@ uint32_t input_insert(ParseRun& r, uint32_t at, const Cell* value, bool only) {
     uint32_t before = input_tail(r);
     Cell* series = stack_push(&r.input.cell);
     series->w1 = at;
-    auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
+    auto insert = action_lookup_as<InsertFn>(cell_type(series), A_INSERT);
     insert(series, value, -1, only, 1, false);
     view_drop(r);
     data_stack.top = series;
@@ -850,7 +851,7 @@ void collect_add(ParseRun& r, const Cell* value, bool splice) {
     Cell* word = stack_push(target);
     cell_type_set(word, T_WORD);
     Cell* series = stack_push(word_get(word));
-    auto insert = reinterpret_cast<InsertFn>(action_lookup(cell_type(series), A_INSERT));
+    auto insert = action_lookup_as<InsertFn>(cell_type(series), A_INSERT);
     insert(series, value, -1, !splice, 1, false);
     word_set(word, series);
     view_drop(r);
@@ -1694,5 +1695,16 @@ ExitCode native_parse(bool check, const int32_t* refinements) {
     stack_set_last_reset(data_stack.top - 1);
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {40, "parse",
+     "[input [binary! any-block! any-string!] rules [block!] /case /part length [number!\n"
+     "    series!] /trace callback [function!]]",
+     native_parse},
+};
+const NativeTable PARSE_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

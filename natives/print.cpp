@@ -7,6 +7,7 @@
 #include "natives/natives.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -79,5 +80,14 @@ ExitCode print_value(bool newline) {
 
 ExitCode native_print(bool, const int32_t*) { return print_value(true); }
 ExitCode native_prin(bool, const int32_t*) { return print_value(false); }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {23, "print", "[value [any-type!]]", native_print},
+    {24, "prin", "[value [any-type!]]", native_prin},
+};
+const NativeTable PRINT_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -7,6 +7,7 @@
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "natives/natives.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -86,5 +87,18 @@ ExitCode native_new_line_q(bool check, const int32_t*) {
     logic_box(flagged);
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {88, "unset", "[word [word! block!]]", native_unset},
+    {89, "new-line",
+     "[position [any-list!] value [logic!] /all /skip size [integer!]]",
+     native_new_line},
+    {90, "new-line?", "[position [any-list!]]", native_new_line_q},
+    {92, "context?", "[word [any-word!]]", native_context_q},
+};
+const NativeTable QUERY_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

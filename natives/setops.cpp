@@ -14,6 +14,7 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/date.hpp"
 #include "natives/natives.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -83,5 +84,30 @@ ExitCode native_complement_q(bool check, const int32_t*) {
     logic_box(bitset_negated_q(bits));
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {41, "union",
+     "[set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset!\n"
+     "    typeset!] /case /skip size [integer!]]",
+     native_union},
+    {42, "intersect",
+     "[set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string!\n"
+     "    bitset! typeset!] /case /skip size [integer!]]",
+     native_intersect},
+    {43, "unique", "[set [block! hash! string!] /case /skip size [integer!]]", native_unique},
+    {44, "difference",
+     "[set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string!\n"
+     "    bitset! typeset! date!] /case /skip size [integer!]]",
+     native_difference},
+    {45, "exclude",
+     "[set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset!\n"
+     "    typeset!] /case /skip size [integer!]]",
+     native_exclude},
+    {46, "complement?", "[bits [bitset!]]", native_complement_q},
+};
+const NativeTable SETOPS_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -15,6 +15,7 @@
 #include "natives/natives.hpp"
 
 #include <cstring>
+#include <iterator>
 
 namespace kel {
 
@@ -129,5 +130,18 @@ ExitCode native_to_hex(bool check, const int32_t* refinements) {
     stack_set_last_reset(&issue);
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {49, "negative?", "[number [number! money! time!]]", native_negative_q},
+    {50, "positive?", "[number [number! money! time!]]", native_positive_q},
+    {53, "shift", "[data [integer!] bits [integer!] /left /logical]", native_shift},
+    {54, "to-hex", "[value [integer!] /size length [integer!]]", native_to_hex},
+    {97, "sign?", "[number [number! money! time!]]", native_sign_q},
+    {100, "zero?", "[value [number! money! pair! time! char! tuple! any-point!]]", native_zero_q},
+};
+const NativeTable SIGN_SHIFT_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

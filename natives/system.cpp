@@ -35,6 +35,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -756,5 +757,36 @@ static bool transcode_trace_call(const Cell* callback, Cell* args) {
     data_stack.top = slot;
     return answer;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {86, "wait", "[value [number! time! block! none!] /all]", native_wait},
+    {87, "checksum",
+     "[data [binary! string! file!] method [word!] /with spec [any-string! binary!\n"
+     "    integer!]]",
+     native_checksum},
+    {93, "set-env", "[var [any-string! any-word!] value [string! none!]]", native_set_env},
+    {94, "get-env", "[var [any-string! any-word!]]", native_get_env},
+    {95, "list-env", "[]", native_list_env},
+    {96, "now",
+     "[/year /month /day /time /zone /date /weekday /yearday /precise /utc]",
+     native_now},
+    {99, "call",
+     "[cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output\n"
+     "    out [string! file! binary!] /error err [string! file! binary!]]",
+     native_call},
+    {102, "browse", "[url [url! file!]]", native_browse},
+    {103, "compress", "[data [any-string! binary!] method [word!]]", native_compress},
+    {104, "decompress", "[data [binary!] method [word!] /size sz [integer!]]", native_decompress},
+    {105, "recycle", "[/on /off]", native_recycle},
+    {106, "transcode",
+     "[src [binary! string!] /next /one /prescan /scan /part length [integer! binary!]\n"
+     "    /into dst [block!] /trace callback [function!]]",
+     native_transcode},
+    {107, "apply", "[func [word! path! any-function!] args [block!] /all /safer]", native_apply},
+};
+const NativeTable SYSTEM_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

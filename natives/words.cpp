@@ -20,6 +20,7 @@
 #include "datatypes/map.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory_stats.hpp"
+#include <iterator>
 
 namespace kel {
 
@@ -189,7 +190,7 @@ ExitCode native_get(bool check, const int32_t* refinements) {
     }
     if (type == T_OBJECT) {
         Cell field = word_intern_symbol(runtime_symbol(SYM_VALUES));
-        reinterpret_cast<ReflectFn>(action_lookup(T_OBJECT, A_REFLECT))(arg(0), &field);
+        action_lookup_as<ReflectFn>(T_OBJECT, A_REFLECT)(arg(0), &field);
         stack_keep();
         return EXIT_CODE_NONE;
     }
@@ -386,5 +387,36 @@ ExitCode native_in(bool check, const int32_t*) {
     stack_set_last_reset(arg(1));
     return EXIT_CODE_NONE;
 }
+
+// ---- natives table -------------------------------------------------------------------------------
+
+// Index, word, spec and entry of the natives defined here.
+static const NativeRow natives[] = {
+    {21, "get",
+     "[\"Returns the value a word refers to\" word [any-word! any-path! object!] /any /case]",
+     native_get},
+    {22, "set",
+     "[\"Sets the value(s) one or more words refer to\" word [any-word! block! object! any-path!]\n"
+     "    value [any-type!] /any /case /only /some]",
+     native_set},
+    {35, "reduce",
+     "[\"Returns a copy of a block, evaluating all expressions\" value [any-type!] /into out\n"
+     "    [any-block!]]",
+     native_reduce},
+    {36, "compose",
+     "[\"Returns a copy of a block, evaluating only parens\" value [block!] /deep /only /into\n"
+     "    out [any-block!]]",
+     native_compose},
+    {37, "stats", "[\"Returns interpreter statistics\" /show /info]", native_stats},
+    {38, "bind",
+     "[\"Bind words to a context; returns rebound words\" word [block! any-word!] context\n"
+     "    [any-word! any-object! function!] /copy]",
+     native_bind},
+    {39, "in",
+     "[\"Returns the given word bound to the object's context\" object [any-object! any-function!]\n"
+     "    word [any-word! refinement!]]",
+     native_in},
+};
+const NativeTable WORDS_NATIVES = {natives, uint32_t(std::size(natives))};
 
 } // namespace kel

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <iterator>
 
 namespace kel {
 
@@ -105,14 +106,12 @@ static void routine_fetch_all_screens() {
         block_ks_append(data_stack.args, &spec.cell);
     }
 }
-KEL_GUI_EXPORT("platform-fetch-all-screens", routine_fetch_all_screens);
 
 // platform-get-current-screen: the monitor under the pointer.
 static void routine_get_current_screen() {
     backend_require();
     handle_push(uint32_t(monitor_index_under_pointer() + 1), HANDLE_MONITOR);
 }
-KEL_GUI_EXPORT("platform-get-current-screen", routine_get_current_screen);
 
 // platform-get-screen-size id: the primary monitor's size in logical units.
 static void routine_get_screen_size() {
@@ -126,7 +125,6 @@ static void routine_get_screen_size() {
     int32_t current = dpi > 0 ? dpi : 96;
     pair_init(stack_box_new(T_PAIR), area.width * factor * 96 / current, area.height * factor * 96 / current);
 }
-KEL_GUI_EXPORT("platform-get-screen-size", routine_get_screen_size);
 
 // ---- theme -------------------------------------------------------------------------------
 
@@ -160,7 +158,6 @@ static void routine_support_dark_mode_q() {
     bool supported = gui_display_open() && !high_contrast_q();
     logic_make_at(stack_box_new(T_LOGIC), supported);
 }
-KEL_GUI_EXPORT("platform-support-dark-mode?", routine_support_dark_mode_q);
 
 // platform-set-dark-mode face dark?: a window's theme variant follows dark?;
 // other widgets take the window's.
@@ -173,11 +170,9 @@ static void routine_set_dark_mode() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-set-dark-mode", routine_set_dark_mode);
 
 // platform-toggle-GPU: GTK chooses its own renderer; nothing to re-make.
 static void routine_toggle_gpu() { none_make_at(stack_box_new(T_NONE)); }
-KEL_GUI_EXPORT("platform-toggle-GPU", routine_toggle_gpu);
 
 // ---- start ---------------------------------------------------------------------------------
 
@@ -284,7 +279,6 @@ static void routine_platform_init() {
     backend_eval_text(script);
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-init", routine_platform_init);
 
 // ---- error box and caret ----------------------------------------------------------------
 
@@ -310,7 +304,6 @@ static void routine_show_error_box() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("show-error-box", routine_show_error_box);
 
 // The desktop's caret blink time in milliseconds: how long one phase (on or
 // off) lasts, half of GTK's full cycle; -1 when the caret does not blink.
@@ -321,6 +314,20 @@ static int32_t caret_blink_time() {
     if (settings) g_object_get(settings, "gtk-cursor-blink-time", &time, "gtk-cursor-blink", &blinks, nullptr);
     return blinks ? int32_t(time / 2) : -1;
 }
-KEL_GUI_EXPORT("caret-blink-time", caret_blink_time);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-fetch-all-screens", gui_fn(routine_fetch_all_screens)},
+    {"platform-get-current-screen", gui_fn(routine_get_current_screen)},
+    {"platform-get-screen-size", gui_fn(routine_get_screen_size)},
+    {"platform-support-dark-mode?", gui_fn(routine_support_dark_mode_q)},
+    {"platform-set-dark-mode", gui_fn(routine_set_dark_mode)},
+    {"platform-toggle-GPU", gui_fn(routine_toggle_gpu)},
+    {"platform-init", gui_fn(routine_platform_init)},
+    {"show-error-box", gui_fn(routine_show_error_box)},
+    {"caret-blink-time", gui_fn(caret_blink_time)},
+};
+const GuiExportTable BACKEND_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -92,7 +93,6 @@ static void clipboard_read() {
     }
     stack_set_last_reset(&result.cell);
 }
-KEL_GUI_EXPORT("clipboard-read", clipboard_read);
 
 // ---- writing ----------------------------------------------------------------------------
 
@@ -216,6 +216,13 @@ static void clipboard_write() {
     logic_make_at(data, done);
     data_stack.top = data + 1;
 }
-KEL_GUI_EXPORT("clipboard-write", clipboard_write);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"clipboard-read", gui_fn(clipboard_read)},
+    {"clipboard-write", gui_fn(clipboard_write)},
+};
+const GuiExportTable CLIPBOARD_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

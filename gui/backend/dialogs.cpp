@@ -10,6 +10,7 @@
 
 #include <string>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -100,7 +101,6 @@ static void request_file() {
     file_dialog_answer(paths, multi, &result.cell);
     stack_set_last_reset(&result.cell);
 }
-KEL_GUI_EXPORT("platform-request-file", request_file);
 
 // The folder chosen last with keep?, where the next such dialog opens.
 static std::string kept_folder;
@@ -133,6 +133,13 @@ static void request_dir() {
     }
     stack_set_last_reset(&result.cell);
 }
-KEL_GUI_EXPORT("platform-request-dir", request_dir);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-request-file", gui_fn(request_file)},
+    {"platform-request-dir", gui_fn(request_dir)},
+};
+const GuiExportTable DIALOGS_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

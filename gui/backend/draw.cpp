@@ -30,6 +30,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <iterator>
 
 namespace kel {
 
@@ -485,6 +486,11 @@ static void routine_platform_draw_image() {
     ownership_check(image, runtime_word(W_POKE), -1, -1);
 }
 
-KEL_GUI_EXPORT("platform-draw-image", routine_platform_draw_image);
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-draw-image", gui_fn(routine_platform_draw_image)},
+};
+const GuiExportTable DRAW_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <string>
+#include <iterator>
 
 namespace kel {
 
@@ -252,6 +253,12 @@ static void request_font() {
     }
     stack_set_last_reset(&result.cell);
 }
-KEL_GUI_EXPORT("platform-request-font", request_font);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-request-font", gui_fn(request_font)},
+};
+const GuiExportTable FONTS_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstring>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -93,14 +94,12 @@ static void routine_do_event_loop() {
     backend_require();
     logic_make_at(stack_box_new(T_LOGIC), do_events(no_wait));
 }
-KEL_GUI_EXPORT("platform-do-event-loop", routine_do_event_loop);
 
 // platform-exit-event-loop
 static void routine_exit_event_loop() {
     loop_post_quit();
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-exit-event-loop", routine_exit_event_loop);
 
 // gui-message-loop: handles the messages already queued without waiting.
 static void routine_gui_message_loop() {
@@ -108,7 +107,6 @@ static void routine_gui_message_loop() {
         for (int i = 0; i < 10000 && gtk_events_pending(); i++) gtk_main_iteration_do(FALSE);
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("gui-message-loop", routine_gui_message_loop);
 
 // wait-seconds (seconds: a double): the wait of the wait native while the
 // module is loaded. The display's messages are handled as they come during
@@ -129,7 +127,6 @@ static void gui_wait_seconds(double seconds) {
     g_timeout_add(ms, wait_timer_fired, &fired);  // the source removes itself when it fires
     while (!fired) gtk_main_iteration_do(TRUE);
 }
-KEL_GUI_EXPORT("wait-seconds", gui_wait_seconds);
 
 // ---- the hub ------------------------------------------------------------------------------
 
@@ -856,6 +853,16 @@ static void routine_send_event_os() {
     }
     logic_make_at(stack_box_new(T_LOGIC), sent);
 }
-KEL_GUI_EXPORT("send-event-os", routine_send_event_os);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-do-event-loop", gui_fn(routine_do_event_loop)},
+    {"platform-exit-event-loop", gui_fn(routine_exit_event_loop)},
+    {"gui-message-loop", gui_fn(routine_gui_message_loop)},
+    {"wait-seconds", gui_fn(gui_wait_seconds)},
+    {"send-event-os", gui_fn(routine_send_event_os)},
+};
+const GuiExportTable LOOP_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -241,6 +242,12 @@ static void text_box_metrics() {
     }
     stack_set_last_reset(&result);
 }
-KEL_GUI_EXPORT("platform-text-box-metrics", text_box_metrics);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-text-box-metrics", gui_fn(text_box_metrics)},
+};
+const GuiExportTable RICH_BOX_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

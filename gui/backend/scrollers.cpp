@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace kel {
 
@@ -139,7 +140,6 @@ static void update_scroller() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-update-scroller", update_scroller);
 
 // ---- the scroller face --------------------------------------------------------------------------
 // A bar over 0 .. 100 whose thumb is selected (a ratio, 10% when not a
@@ -203,5 +203,12 @@ static void scroller_update(View* view, uint32_t bit) {
 
 static const FaceTypeHooks scroller_hooks = {scroller_make, scroller_update, nullptr, nullptr};
 KEL_GUI_FACE_TYPE(FACE_TYPE_SCROLLER, scroller_hooks);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-update-scroller", gui_fn(update_scroller)},
+};
+const GuiExportTable SCROLLERS_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <iterator>
 
 namespace kel {
 
@@ -1066,7 +1067,6 @@ static void update_text() {
     if (View* view = face_view(data_stack.args); view && view->widget) widget_text_read(view);
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-update-text", update_text);
 
 // The widget whose text carries a face's font and para.
 static GtkWidget* view_styled_widget(View* view) {
@@ -1092,7 +1092,6 @@ static void update_font() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-update-font", update_font);
 
 // platform-update-para face flags: the face's para placed again.
 static void update_para() {
@@ -1102,6 +1101,14 @@ static void update_para() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-update-para", update_para);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-update-text", gui_fn(update_text)},
+    {"platform-update-font", gui_fn(update_font)},
+    {"platform-update-para", gui_fn(update_para)},
+};
+const GuiExportTable WIDGETS_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

@@ -36,6 +36,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace kel {
 
@@ -489,7 +490,6 @@ static void routine_make_view() {
     ViewId id = view_make(data_stack.args, parent);
     handle_push(id, HANDLE_WINDOW);
 }
-KEL_GUI_EXPORT("platform-make-view", routine_make_view);
 
 // ---- updating a view -------------------------------------------------------------------------
 
@@ -719,7 +719,6 @@ static void routine_update_view() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-update-view", routine_update_view);
 
 // Puts the widgets of the face's pane children into its container (and
 // takes out those of children that left), then orders them.
@@ -790,7 +789,6 @@ static void routine_on_change_facet() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-on-change-facet", routine_on_change_facet);
 
 // ---- releasing a view ---------------------------------------------------------------------
 
@@ -862,7 +860,6 @@ static void routine_destroy_view() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-destroy-view", routine_destroy_view);
 
 // ---- showing and redrawing ----------------------------------------------------------------
 
@@ -890,7 +887,6 @@ static void routine_show_window() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-show-window", routine_show_window);
 
 // platform-refresh-window h: the window is painted at GTK's next frame.
 static void routine_refresh_window() {
@@ -898,7 +894,6 @@ static void routine_refresh_window() {
     if (view && view->widget) gtk_widget_queue_draw(view->widget);
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-refresh-window", routine_refresh_window);
 
 // platform-redraw face
 static void routine_redraw() {
@@ -906,7 +901,6 @@ static void routine_redraw() {
     if (view && view->widget) gtk_widget_queue_draw(view->container ? view->container : view->widget);
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-redraw", routine_redraw);
 
 // platform-draw-face face cmds: draws on the face while it paints (from a
 // drawing event); outside its paint there is nothing to draw on.
@@ -919,7 +913,6 @@ static void routine_draw_face() {
     }
     none_make_at(stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("platform-draw-face", routine_draw_face);
 
 // ---- face captures ------------------------------------------------------------------------
 
@@ -1007,7 +1000,6 @@ static void routine_face_to_image() {
     cairo_surface_destroy(surface);
     cell_copy(&image.cell, stack_box_new(T_NONE));
 }
-KEL_GUI_EXPORT("face-to-image", routine_face_to_image);
 
 // ---- text --------------------------------------------------------------------------------
 
@@ -1029,6 +1021,21 @@ static void routine_size_text() {
     Cell* out = stack_box_new(T_NONE);
     point2d_init(out, w, h);
 }
-KEL_GUI_EXPORT("platform-size-text", routine_size_text);
+
+// ---- exports -------------------------------------------------------------------------------------
+
+static const GuiModuleEntry exports[] = {
+    {"platform-make-view", gui_fn(routine_make_view)},
+    {"platform-update-view", gui_fn(routine_update_view)},
+    {"platform-on-change-facet", gui_fn(routine_on_change_facet)},
+    {"platform-destroy-view", gui_fn(routine_destroy_view)},
+    {"platform-show-window", gui_fn(routine_show_window)},
+    {"platform-refresh-window", gui_fn(routine_refresh_window)},
+    {"platform-redraw", gui_fn(routine_redraw)},
+    {"platform-draw-face", gui_fn(routine_draw_face)},
+    {"face-to-image", gui_fn(routine_face_to_image)},
+    {"platform-size-text", gui_fn(routine_size_text)},
+};
+const GuiExportTable WINDOWS_EXPORTS = {exports, uint32_t(std::size(exports))};
 
 } // namespace kel

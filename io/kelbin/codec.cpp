@@ -27,7 +27,7 @@ void routine_kelbin_decode() {
     Cell* payload = data_stack.args;
     uint8_t type = cell_type(payload);
     if (type == T_FILE || type == T_URL) {
-        auto read = reinterpret_cast<ReadFn>(action_slot(type, A_READ));
+        auto read = action_slot_as<ReadFn>(type, A_READ);
         if (!read) error_raise(ERR_INVALID_DATA, payload);
         Cell* source = stack_push(payload);
         read(source, nullptr, nullptr, true, false, false, nullptr);

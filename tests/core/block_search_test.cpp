@@ -47,8 +47,9 @@ TEST_F(BlockSearchTest, FindModes) {
         s->w1 = uint32_t(c.at);
         Cell* skip = c.skip ? push_integer(c.skip) : nullptr;
         Cell* part = c.part ? push_integer(c.part) : nullptr;
-        const Cell* r = block_find(s, value, part, c.only, false, false, false, nullptr, skip,
-                                   c.last, c.reverse, c.tail, c.match);
+        const Cell* r = block_find(s, value, FindOptions{.part = part, .only = c.only, .skip = skip,
+                                                     .last = c.last, .reverse = c.reverse,
+                                                     .tail = c.tail, .match = c.match});
         int32_t got = cell_type(r) == T_NONE ? -1 : series_index(r);
         EXPECT_EQ(got, c.expected) << "[" << c.block << "] " << c.value;
     }
@@ -56,13 +57,11 @@ TEST_F(BlockSearchTest, FindModes) {
     Cell* type = stack_push_new(T_NONE);
     datatype_make_at(type, T_WORD);
     Cell* s = stack_push(b);
-    EXPECT_EQ(series_index(block_find(s, type, nullptr, false, false, false, false, nullptr,
-                                      nullptr, false, false, false, false)), 1);
+    EXPECT_EQ(series_index(block_find(s, type, FindOptions{})), 1);
     Cell* zero = push_integer(0);
     s = stack_push(b);
     EXPECT_EQ(raised_code([&] {
-                  block_find(s, type, nullptr, false, false, false, false, nullptr, zero, false,
-                             false, false, false);
+                  block_find(s, type, FindOptions{.skip = zero});
               }), 300 + ERR_OUT_OF_RANGE);
 }
 
@@ -70,16 +69,16 @@ TEST_F(BlockSearchTest, SelectAndPut) {
     Cell* b = load_block("a 1 b [ x y ] z");
     Cell* s = stack_push(b);
     Cell* key = push_word("b");
-    block_select(s, key, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    block_select(s, key, FindOptions{});
     EXPECT_EQ(mold_of(*s), "[x y]");
     Cell* seq = load_block("[ a 1 ]");
     Cell* pair = stack_push(block_ks_abs_at(seq, 0));
     s = stack_push(b);
-    block_select(s, pair, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    block_select(s, pair, FindOptions{});
     EXPECT_EQ(mold_of(*s), "b");
     Cell* last = push_word("z");
     s = stack_push(b);
-    block_select(s, last, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    block_select(s, last, FindOptions{});
     EXPECT_EQ(cell_type(s), T_NONE);
 
     Cell* v = push_integer(7);
@@ -292,12 +291,10 @@ TEST_F(BlockSearchTest, AHashKeepsItsIndexInStep) {
         for (const char* name : {"a", "b", "c", "d", "x", "y"}) {
             Cell* key = push_word(name);
             Cell* s = stack_push(h);
-            block_find(s, key, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                       false, false);
+            block_find(s, key, FindOptions{});
             Cell* plain = stack_push(h);
             cell_type_set(plain, T_BLOCK);
-            block_find(plain, key, nullptr, false, false, false, false, nullptr, nullptr, false,
-                       false, false, false);
+            block_find(plain, key, FindOptions{});
             EXPECT_EQ(cell_type(s) == T_NONE ? -1 : series_index(s),
                       cell_type(plain) == T_NONE ? -1 : series_index(plain))
                 << expected << " " << name;

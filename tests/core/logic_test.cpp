@@ -156,10 +156,8 @@ TEST_F(Logic, BitwiseActionsAndComplement) {
 TEST_F(Logic, NoneAnswersNoneToSeriesActions) {
     Cell n = none_cell, v = integer(1);
     EXPECT_EQ(slot<LengthFn>(T_NONE, A_LENGTH_Q)(&n), -1);
-    EXPECT_EQ(slot<FindFn>(T_NONE, A_FIND)(&n, &v, nullptr, false, false, false, false, nullptr,
-                                             nullptr, false, false, false, false), &none_cell);
-    EXPECT_EQ(slot<SelectFn>(T_NONE, A_SELECT)(&n, &v, nullptr, false, false, false, false,
-                                                 nullptr, nullptr, false, false), &none_cell);
+    EXPECT_EQ(slot<FindFn>(T_NONE, A_FIND)(&n, &v, FindOptions{}), &none_cell);
+    EXPECT_EQ(slot<SelectFn>(T_NONE, A_SELECT)(&n, &v, FindOptions{}), &none_cell);
     EXPECT_EQ(slot<TakeFn>(T_NONE, A_TAKE)(&n, nullptr, false, false), &none_cell);
     slot<ClearFn>(T_NONE, A_CLEAR)(&n);
     EXPECT_EQ(n.header, uint32_t(T_NONE));

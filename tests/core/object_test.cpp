@@ -179,15 +179,13 @@ TEST_F(ObjectTest, PathAccessGetsSetsAndRefuses) {
     EXPECT_EQ(raised_code([&] { object_put(&target.cell, &set_a, &seven, false); }),
               300 + ERR_INVALID_KEY_TYPE);
     EXPECT_EQ(raised_code([&] {
-                  object_select(&target.cell, &index, nullptr, false, false, false, false, nullptr,
-                                nullptr, false, false);
+                  object_select(&target.cell, &index, FindOptions{});
               }),
               300 + ERR_INVALID_TYPE);
     Cell eight = integer_cell(8);
     object_put(&target.cell, &a, &eight, false);
     EXPECT_EQ(cell_int(&target.cell), 8);
-    EXPECT_EQ(cell_type(object_select(&object.cell, &missing, nullptr, false, false, false, false,
-                                      nullptr, nullptr, false, false)),
+    EXPECT_EQ(cell_type(object_select(&object.cell, &missing, FindOptions{})),
               T_NONE);
 }
 

@@ -104,6 +104,50 @@ TEST(RegistryDeathTest, WrongSlotCountPrintsThreeLinesAndFails) {
     }
 }
 
+TEST_F(Registry, RowsFillTheirActionsAndTheRestByDefault) {
+    const ActionRow parent[] = {{A_FORM, fn_a}, {A_MOLD, fn_b}, {A_APPEND, A_TAKE, fn_c}};
+    datatype_register(T_SERIES, 0, "series!", parent);
+    const ActionRow child[] = {{A_FORM, ACTION_INHERIT}, {A_WRITE, fn_c}, {A_MAKE, fn_b},
+                               {A_AT, A_CHANGE, ACTION_INHERIT}};
+    datatype_register(T_BLOCK, T_SERIES, "block!", child);
+    EXPECT_EQ(action_slot(T_SERIES, A_APPEND), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_SERIES, A_TAKE), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_SERIES, A_TRIM), nullptr);
+    EXPECT_EQ(action_slot(T_BLOCK, A_FORM), ActionFn(fn_a));
+    EXPECT_EQ(action_slot(T_BLOCK, A_MOLD), nullptr);
+    EXPECT_EQ(action_slot(T_BLOCK, A_WRITE), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_BLOCK, A_MAKE), ActionFn(fn_b));
+    EXPECT_EQ(action_slot(T_BLOCK, A_CHANGE), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_BLOCK, A_APPEND), nullptr);
+    EXPECT_EQ(action_slot(T_BLOCK, A_CLEAR), nullptr);
+
+    // Inheriting by default, a row takes an action away.
+    const ActionRow paren[] = {{A_MOLD, fn_a}, {A_AT, ACTION_NONE}};
+    datatype_register(T_PAREN, T_BLOCK, "paren!", paren, ACTIONS_INHERITED);
+    EXPECT_EQ(action_slot(T_PAREN, A_MOLD), ActionFn(fn_a));
+    EXPECT_EQ(action_slot(T_PAREN, A_FORM), ActionFn(fn_a));
+    EXPECT_EQ(action_slot(T_PAREN, A_BACK), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_PAREN, A_AT), nullptr);
+}
+
+// A row naming no action, a run that ends before it starts, or an action named
+// twice stops the process at start-up.
+TEST(RegistryDeathTest, BadActionRowFails) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int action : {0, ACTION_COUNT + 1, int(A_FORM), int(A_MOLD)}) {
+        const ActionRow rows[] = {{A_FORM, A_MOLD, fn_a}, {ActionId(action), A_FORM, fn_b}};
+        EXPECT_EXIT(
+            {
+                dup2(STDERR_FILENO, STDOUT_FILENO);
+                datatype_registry_init();
+                datatype_register(T_INTEGER, 0, "integer!", rows);
+            },
+            ::testing::ExitedWithCode(EXIT_DATATYPE_ERROR),
+            "Datatype Error: invalid actions count for type: 11\n\\*\\*\\* Found: " +
+                std::to_string(action));
+    }
+}
+
 TEST_F(Registry, BuiltinRegistrationCoversEveryTypeButEvent) {
     datatypes_register();
     EXPECT_EQ(datatype_highest_id(), T_IMAGE);
@@ -131,7 +175,7 @@ TEST_F(Registry, DatatypeFormMoldAndBudgets) {
                           Case{true, true, "#(integer!)", 89}}) {
         Cell s;
         string_make_empty_at(&s, 4);  // too small: forming grows it
-        auto fn = reinterpret_cast<FormMoldFn>(action_slot(T_DATATYPE, c.mold ? A_MOLD : A_FORM));
+        auto fn = action_slot_as<FormMoldFn>(T_DATATYPE, c.mold ? A_MOLD : A_FORM);
         EXPECT_EQ(fn(&dt, &s, false, c.all, false, false, 100, 0), c.budget) << c.text;
         EXPECT_EQ(string_text(&s), c.text);
     }

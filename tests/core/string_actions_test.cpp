@@ -195,8 +195,9 @@ int64_t find_index(const FindCase& c) {
     if (skip) *skip = integer_cell(c.skip);
     Cell* part = c.part >= 0 ? stack_push_new(T_INTEGER) : nullptr;
     if (part) *part = integer_cell(c.part);
-    const Cell* r = string_find(series, needle, part, false, c.case_, false, false, nullptr, skip, c.last,
-                                c.reverse, c.tail, c.match);
+    const Cell* r = string_find(series, needle, FindOptions{.part = part, .case_ = c.case_, .skip = skip,
+                                                           .last = c.last, .reverse = c.reverse,
+                                                           .tail = c.tail, .match = c.match});
     return cell_type(r) == T_NONE ? -1 : int64_t(r->w1);
 }
 
@@ -229,28 +230,25 @@ TEST_F(StringActions, FindOtherValuesAndErrors) {
     Cell* series = text_push("x10 foo");
     Cell word = word_cell(T_WORD, symbol_make("FOO"));
     Cell* s = stack_push(series);
-    string_find(s, &word, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    string_find(s, &word, FindOptions{});
     EXPECT_EQ(s->w1, 4u);
     Cell ten = integer_cell(10);
     s = stack_push(series);
-    string_find(s, &ten, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    string_find(s, &ten, FindOptions{});
     EXPECT_EQ(s->w1, 1u);
 
     Cell zero = integer_cell(0);
     EXPECT_EQ(raised_code([&] {
-                  string_find(stack_push(series), &ten, nullptr, false, false, false, false, nullptr, &zero,
-                              false, false, false, false);
+                  string_find(stack_push(series), &ten, FindOptions{.skip = &zero});
               }),
               SCRIPT_ERROR + ERR_OUT_OF_RANGE);
     EXPECT_EQ(raised_code([&] {
-                  string_find(stack_push(series), &ten, nullptr, false, false, false, true, nullptr, nullptr,
-                              false, false, false, false);
+                  string_find(stack_push(series), &ten, FindOptions{.any = true});
               }),
               INTERNAL_ERROR + ERR_NOT_DONE);
     Cell* other = text_push("x10");
     EXPECT_EQ(raised_code([&] {
-                  string_find(stack_push(series), &ten, other, false, false, false, false, nullptr, nullptr,
-                              false, false, false, false);
+                  string_find(stack_push(series), &ten, FindOptions{.part = other});
               }),
               SCRIPT_ERROR + ERR_INVALID_REFINE_ARG);
 }
@@ -259,12 +257,12 @@ TEST_F(StringActions, Select) {
     Cell* series = text_push("a=1;bc=2");
     Cell* key = text_push("BC=");
     Cell* s = stack_push(series);
-    string_select(s, key, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    string_select(s, key, FindOptions{});
     ASSERT_EQ(cell_type(s), T_CHAR);
     EXPECT_EQ(s->w2, uint32_t('2'));
     Cell two = char_cell('2');
     s = stack_push(series);
-    string_select(s, &two, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    string_select(s, &two, FindOptions{});
     EXPECT_EQ(cell_type(s), T_NONE);  // the match is the last character
 }
 

@@ -182,17 +182,13 @@ TEST_F(TypesetTest, SetOperations) {
 TEST_F(TypesetTest, ComplementAndFind) {
     Cell t = make_from({datatype_cell(T_INTEGER)});
     Cell unset_type = datatype_cell(T_UNSET), integer_type = datatype_cell(T_INTEGER);
-    EXPECT_EQ(typeset_find(&t, &unset_type, nullptr, false, false, false, false, nullptr,
-                           nullptr, false, false, false, false), &false_cell);
+    EXPECT_EQ(typeset_find(&t, &unset_type, FindOptions{}), &false_cell);
     typeset_complement(&t);
-    EXPECT_EQ(typeset_find(&t, &unset_type, nullptr, false, false, false, false, nullptr,
-                           nullptr, false, false, false, false), &true_cell);
-    EXPECT_EQ(typeset_find(&t, &integer_type, nullptr, false, false, false, false, nullptr,
-                           nullptr, false, false, false, false), &false_cell);
+    EXPECT_EQ(typeset_find(&t, &unset_type, FindOptions{}), &true_cell);
+    EXPECT_EQ(typeset_find(&t, &integer_type, FindOptions{}), &false_cell);
     Cell one = integer_cell(1);
     EXPECT_EQ(raised_code([&] {
-                  typeset_find(&t, &one, nullptr, false, false, false, false, nullptr, nullptr,
-                               false, false, false, false);
+                  typeset_find(&t, &one, FindOptions{});
               }),
               SCRIPT + ERR_INVALID_ARG);
 }

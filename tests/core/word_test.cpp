@@ -27,7 +27,7 @@ struct WordTest : RuntimeTest {
         return value;
     }
     int32_t compare(const Cell& a, const Cell& b, int32_t op) {
-        auto fn = reinterpret_cast<CompareFn>(action_slot(cell_type(&a), A_COMPARE));
+        auto fn = action_slot_as<CompareFn>(cell_type(&a), A_COMPARE);
         return fn(&a, &b, op);
     }
 };

@@ -31,8 +31,8 @@ std::string printed(FormMoldFn fn, const Cell* value, bool part = false, int32_t
 TEST_F(TagFamily, EachKindPrintsWithItsDelimiters) {
     Cell* tag = typed_push("a b", T_TAG);
     EXPECT_EQ(printed(tag_form, tag), "<a b>");
-    auto mold = reinterpret_cast<FormMoldFn>(action_slot(T_TAG, A_MOLD));
-    auto form = reinterpret_cast<FormMoldFn>(action_slot(T_TAG, A_FORM));
+    auto mold = action_slot_as<FormMoldFn>(T_TAG, A_MOLD);
+    auto form = action_slot_as<FormMoldFn>(T_TAG, A_FORM);
     EXPECT_EQ(printed(mold, tag), "<a b>");
     EXPECT_EQ(printed(form, tag), "<a b>");
     int32_t left = 0;

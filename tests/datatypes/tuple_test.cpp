@@ -251,7 +251,7 @@ TEST_F(Tuple, TextSpecsLoadThroughTheLexer) {
         CellRoot spec;
         string_make_at(&spec.cell, 4);
         string_append_ascii(&spec.cell, c.text, uint32_t(std::strlen(c.text)));
-        auto make = reinterpret_cast<MakeToFn>(action_slot(c.target, A_TO));
+        auto make = action_slot_as<MakeToFn>(c.target, A_TO);
         Cell* out = stack_push_new(T_NONE);
         if (c.result) EXPECT_EQ(text(*make(out, &spec.cell, c.target)), c.result) << c.text;
         else EXPECT_EQ(raised_code([&] { make(out, &spec.cell, c.target); }), c.code) << c.text;

@@ -78,7 +78,7 @@ TEST_F(Url, MoldEscapesAndFormKeepsTheText) {
     EXPECT_EQ(url_mold(url, cut, false, false, false, true, 16, 0), 0);
     EXPECT_EQ(text_of(cut), "http://kel.dev/a");
     Cell* formed = text_push("");
-    reinterpret_cast<FormMoldFn>(action_slot(T_URL, A_FORM))(url, formed, false, false, false, false, 0, 0);
+    action_slot_as<FormMoldFn>(T_URL, A_FORM)(url, formed, false, false, false, false, 0, 0);
     EXPECT_EQ(text_of(formed), "http://kel.dev/a b/caf\xC3\xA9");
 }
 

@@ -5,6 +5,8 @@
 #include "tests/natives/natives_fixture.hpp"
 #include "core/error_value.hpp"
 #include "core/function.hpp"
+#include <sstream>
+#include <string>
 
 namespace kel::testing {
 namespace {
@@ -38,6 +40,33 @@ TEST_F(NativesTable, WordsHoldTheirIndexAndSpec) {
     }
     EXPECT_EQ(run("type? :+"), "op!");
     EXPECT_EQ(run("1 + 2 * 3"), "9");
+}
+
+// Native indexes are carried by native! values, boot and serialised data:
+// every native's word stays at its index, whichever module's table holds it.
+TEST_F(NativesTable, EveryNativeKeepsItsIndex) {
+    const char* const by_index =
+        "if unless either any all while until loop repeat forever foreach forall remove-each "
+        "func function does has switch case do get set print prin equal? not-equal? "
+        "strict-equal? lesser? greater? lesser-or-equal? greater-or-equal? same? not type? "
+        "reduce compose stats bind in parse union intersect unique difference exclude "
+        "complement? dehex enhex negative? positive? max min shift to-hex sine cosine tangent "
+        "arcsine arccosine arctangent arctangent2 NaN? log-2 log-10 log-e exp square-root "
+        "construct value? try uppercase lowercase as-pair as-point2D as-point3D as-money break "
+        "continue exit return throw catch extend debase to-local-file wait checksum unset "
+        "new-line new-line? enbase context? set-env get-env list-env now sign? as call zero? "
+        "size? browse compress decompress recycle transcode apply";
+    std::istringstream names(by_index);
+    std::string name;
+    uint32_t index = 0;
+    while (names >> name) {
+        index++;
+        Cell word = word_intern(name.c_str());
+        const Cell* value = word_get(&word);
+        ASSERT_EQ(cell_type(value), T_NATIVE) << name;
+        EXPECT_EQ(function_index(value), index) << name;
+    }
+    EXPECT_EQ(index, NATIVES_DEFINED);
 }
 
 // A caller outside the interpreter (check set) gets expect-arg for a value

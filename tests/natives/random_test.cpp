@@ -82,7 +82,7 @@ TEST(Random, SecureIntIs31Bits) {
 using RandomActionTest = NumberTest;
 
 void random_action(Cell* value, bool seed = false, bool secure = false) {
-    reinterpret_cast<RandomFn>(action_slot(cell_type(value), A_RANDOM))(value, seed, secure, false);
+    action_slot_as<RandomFn>(cell_type(value), A_RANDOM)(value, seed, secure, false);
 }
 
 TEST_F(RandomActionTest, IntegerAndCharDrawInRangeKeepingTheirType) {
