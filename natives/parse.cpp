@@ -622,13 +622,18 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         if (r.cmp == PARSE_CASE_SENSITIVE) return c == rule->w2 ? 1 : -1;
         return change_char_case(c, false) == change_char_case(rule->w2, false) ? 1 : -1;
     }
-    int32_t skip;
-    if (string_family_q(rt)) {
-        Cell text = *rule;
-        skip = int32_t(string_ks_length_q(&text)) + (rt == T_TAG ? 2 : 0);
-    } else {
-        return -1;
+    if (!string_family_q(rt)) return -1;
+    if (rt != T_TAG) {
+        // The text's characters against as many of the input's.
+        TextSpan text = string_span(rule);
+        if (uint64_t(at) + text.count > limit) return -1;
+        SeriesBuffer* b = input_buffer(r);
+        uint32_t unit = b->unit();
+        TextSpan here_text{b->head_ptr() + size_t(at) * unit, unit, text.count};
+        return text_equal_q(here_text, text, r.cmp == PARSE_CASE_SENSITIVE) ? int32_t(text.count) : -1;
     }
+    Cell text = *rule;
+    int32_t skip = int32_t(string_ks_length_q(&text)) + 2;
     if (at + uint32_t(skip) > limit) return -1;
     return string_match_at_q(&here, rule, r.cmp) ? skip : -1;
 }
