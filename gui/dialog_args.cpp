@@ -7,7 +7,6 @@
 #include "core/unicode.hpp"
 #include "core/word.hpp"
 #include "gui/text_style.hpp"
-#include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
