@@ -972,6 +972,27 @@ Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
 
 // Completes the top rule entry by its code; answers the next step (FETCH
 // when a loop or to/thru goes round again, STOP, or ROUTE after the pop).
+// After the sub-rule of copy or set (code E_COPY or E_SET) from start: on a
+// match, sets the word to the matched input or its first element. Answers
+// whether the input was copied.
+bool copy_set_finish(ParseRun& r, int32_t code, const Cell* word_cell, uint32_t start) {
+    if (!r.match) return false;
+    CellRoot word(*word_cell);
+    if (code == E_COPY) {
+        uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
+        input_copy(r, from, to - from, &r.copied.cell);
+        word_set(&word.cell, &r.copied.cell);
+        view_drop(r);
+        return true;
+    }
+    Cell* v = stack_push_new(T_NONE);
+    if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
+    word_set(&word.cell, v);
+    view_drop(r);
+    data_stack.top = v;
+    return false;
+}
+
 Step complete_entry(ParseRun& r) {
     Cell* e = top_entry(r);
     int32_t code = entry_code(e);
@@ -999,24 +1020,8 @@ Step complete_entry(ParseRun& r) {
         }
         break;
     case E_COPY:
-        if (r.match) {
-            CellRoot word(e[0]);
-            uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
-            input_copy(r, from, to - from, &r.copied.cell);
-            word_set(&word.cell, &r.copied.cell);
-            view_drop(r);
-            copied = true;
-        }
-        break;
     case E_SET:
-        if (r.match) {
-            CellRoot word(e[0]);
-            Cell* v = stack_push_new(T_NONE);
-            if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
-            word_set(&word.cell, v);
-            view_drop(r);
-            data_stack.top = v;
-        }
+        copied = copy_set_finish(r, code, &e[0], start);
         break;
     case E_NOT:
         r.match = !r.match;
@@ -1125,8 +1130,20 @@ Step word_repeat(ParseRun& r, const Cell* w, int32_t next, int32_t code, int32_t
 Step word_copy_set(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
     const Cell* target = rule_at(r, next);
     if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
-    Step step = push_rule_entry(r, code, false, target, next + 1);
-    return step == SUB_RULE && repeated_sub_rule_at_once(r) ? COMPLETE : step;
+    if (!r.trace_mask) {
+        // Over any, some or opt and a literal, without a trace to see an
+        // entry: the repetition and the word's value at once, no entry pushed.
+        CellRoot word(*target);  // the rules may move while the repetition runs
+        uint32_t start = position(r);
+        int32_t at = r.rp;
+        r.rp = next + 1;
+        if (repeated_sub_rule_at_once(r)) {
+            r.copied_just = copy_set_finish(r, code, &word.cell, start);
+            return ROUTE;
+        }
+        r.rp = at;
+    }
+    return push_rule_entry(r, code, false, target, next + 1);
 }
 
 Step word_to_thru(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
