@@ -7,7 +7,6 @@
 #include "core/unicode.hpp"
 #include "core/word.hpp"
 #include "gui/text_style.hpp"
-#include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
@@ -103,7 +102,8 @@ void font_dialog_answer(const std::string& name, int32_t size, bool bold, bool i
                                           uint32_t(name.size()), ENCODING_UTF8));
     stack_pop(1);
     Cell number;  // holds no node: safe across the append
-    integer_make_at(&number, size);
+    cell_init(&number, T_INTEGER);
+    number.w2 = uint32_t(size);
     block_ks_append(out, &number);
     CellRoot style;
     if (bold && italic) {

@@ -624,13 +624,18 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         if (r.cmp == PARSE_CASE_SENSITIVE) return c == rule->w2 ? 1 : -1;
         return change_char_case(c, false) == change_char_case(rule->w2, false) ? 1 : -1;
     }
-    int32_t skip;
-    if (string_family_q(rt)) {
-        Cell text = *rule;
-        skip = int32_t(string_ks_length_q(&text)) + (rt == T_TAG ? 2 : 0);
-    } else {
-        return -1;
+    if (!string_family_q(rt)) return -1;
+    if (rt != T_TAG) {
+        // The text's characters against as many of the input's.
+        TextSpan text = string_span(rule);
+        if (uint64_t(at) + text.count > limit) return -1;
+        SeriesBuffer* b = input_buffer(r);
+        uint32_t unit = b->unit();
+        TextSpan here_text{b->head_ptr() + size_t(at) * unit, unit, text.count};
+        return text_equal_q(here_text, text, r.cmp == PARSE_CASE_SENSITIVE) ? int32_t(text.count) : -1;
     }
+    Cell text = *rule;
+    int32_t skip = int32_t(string_ks_length_q(&text)) + 2;
     if (at + uint32_t(skip) > limit) return -1;
     return string_match_at_q(&here, rule, r.cmp) ? skip : -1;
 }
@@ -969,6 +974,27 @@ Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
 
 // Completes the top rule entry by its code; answers the next step (FETCH
 // when a loop or to/thru goes round again, STOP, or ROUTE after the pop).
+// After the sub-rule of copy or set (code E_COPY or E_SET) from start: on a
+// match, sets the word to the matched input or its first element. Answers
+// whether the input was copied.
+bool copy_set_finish(ParseRun& r, int32_t code, const Cell* word_cell, uint32_t start) {
+    if (!r.match) return false;
+    CellRoot word(*word_cell);
+    if (code == E_COPY) {
+        uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
+        input_copy(r, from, to - from, &r.copied.cell);
+        word_set(&word.cell, &r.copied.cell);
+        view_drop(r);
+        return true;
+    }
+    Cell* v = stack_push_new(T_NONE);
+    if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
+    word_set(&word.cell, v);
+    view_drop(r);
+    data_stack.top = v;
+    return false;
+}
+
 Step complete_entry(ParseRun& r) {
     Cell* e = top_entry(r);
     int32_t code = entry_code(e);
@@ -996,24 +1022,8 @@ Step complete_entry(ParseRun& r) {
         }
         break;
     case E_COPY:
-        if (r.match) {
-            CellRoot word(e[0]);
-            uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
-            input_copy(r, from, to - from, &r.copied.cell);
-            word_set(&word.cell, &r.copied.cell);
-            view_drop(r);
-            copied = true;
-        }
-        break;
     case E_SET:
-        if (r.match) {
-            CellRoot word(e[0]);
-            Cell* v = stack_push_new(T_NONE);
-            if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
-            word_set(&word.cell, v);
-            view_drop(r);
-            data_stack.top = v;
-        }
+        copied = copy_set_finish(r, code, &e[0], start);
         break;
     case E_NOT:
         r.match = !r.match;
@@ -1096,226 +1106,239 @@ Step push_plain(ParseRun& r, int32_t code, bool pick, int32_t sub) {
     return push_rule_entry(r, code, pick, &none, sub);
 }
 
-// Step 11: a word of the rules (at the rule pointer, held in r.value).
-Step handle_word(ParseRun& r) {
-    cell_copy(&r.value.cell, &r.word.cell);
-    const Cell* w = &r.word.cell;
-    int32_t next = r.rp + 1;
-    bool sub_rule = r.sub_rule;
-    r.sub_rule = false;
-    switch (keyword_of(w)) {
-    case K_BAR:
-        r.rp = rules_tail(r);
-        return top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
-    case K_SKIP:
-        if (at_end(r)) {
-            r.match = false;
-            return ROUTE;
-        }
-        r.match = true;
-        return traced(r, EV_MATCH, ADVANCE);
-    case K_ANY:
-        need_after(r, next, w);
-        return push_counted(r, E_REPEAT, 0, -1, next);
-    case K_SOME:
-        need_after(r, next, w);
-        return push_counted(r, E_REPEAT, 1, -1, next);
-    case K_OPT:
-        need_after(r, next, w);
-        return push_counted(r, E_REPEAT, 0, 1, next);
-    case K_WHILE:
-        need_after(r, next, w);
-        return push_counted(r, E_WHILE, 0, -1, next);
-    case K_COPY:
-    case K_SET: {
-        const Cell* target = rule_at(r, next);
-        if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
-        Step step = push_rule_entry(r, keyword_of(w) == K_COPY ? E_COPY : E_SET, false, target, next + 1);
-        return step == SUB_RULE && repeated_sub_rule_at_once(r) ? COMPLETE : step;
-    }
-    case K_TO:
-    case K_THRU: {
-        need_after(r, next, w);
-        if (word_is(rule_at(r, next), tables.sym_end)) {
-            r.match = true;
-            position(r) = std::max(position(r), input_limit(r));
-            r.rp = next;
-            return traced(r, EV_MATCH, ROUTE);
-        }
-        return push_plain(r, keyword_of(w) == K_TO ? E_TO : E_THRU, false, next);
-    }
-    case K_REMOVE: {
-        need_after(r, next, w);
-        const Cell* v = rule_at(r, next);
-        uint8_t t = cell_type(v);
-        if (t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH || t == T_GET_PATH) error_raise(ERR_PARSE_RULE, v);
-        CellRoot after(*v);
-        if (const Cell* at = input_position_of(r, &after.cell)) {
-            uint32_t p = std::min(at->w1, input_tail(r));
-            uint32_t from = std::min(p, position(r)), to = std::max(p, position(r));
-            input_remove(r, from, to - from);
-            position(r) = from;
-            r.rp = next;
-            r.match = true;
-            return traced(r, EV_MATCH, ROUTE);
-        }
-        return push_plain(r, E_REMOVE, false, next);
-    }
-    case K_BREAK:
-    case K_REJECT:
-        r.match = keyword_of(w) == K_BREAK;
-        r.brk = r.exit_block = true;
-        return traced(r, EV_MATCH, COMPLETE);
-    case K_KEEP: {
-        if (r.targets.empty()) error_raise(ERR_PARSE_KEEP, w);
-        bool pick = modifier_after(r, next, tables.sym_pick, w);
-        const Cell* v = rule_at(r, next);
-        if (cell_type(v) == T_PAREN) {
-            r.rp = next;
-            CellRoot kept;
-            if (!parse_eval_paren(r, v, &kept.cell) || !parse_trace(r, EV_PAREN)) return STOP;
-            collect_add(r, &kept.cell, pick);
-            r.match = true;
-            return traced(r, EV_MATCH, ROUTE);
-        }
-        return push_plain(r, E_KEEP, pick, next);
-    }
-    case K_FAIL:
+// Each keyword's step: w is the keyword (in r.word), next the rule index
+// after it.
+
+Step word_bar(ParseRun& r, const Cell*, int32_t) {
+    r.rp = rules_tail(r);
+    return top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
+}
+
+Step word_skip(ParseRun& r, const Cell*, int32_t) {
+    if (at_end(r)) {
         r.match = false;
+        return ROUTE;
+    }
+    r.match = true;
+    return traced(r, EV_MATCH, ADVANCE);
+}
+
+// any, some, opt and while: a counted repetition of the rule after.
+Step word_repeat(ParseRun& r, const Cell* w, int32_t next, int32_t code, int32_t min, int32_t max) {
+    need_after(r, next, w);
+    return push_counted(r, code, min, max, next);
+}
+
+Step word_copy_set(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
+    const Cell* target = rule_at(r, next);
+    if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
+    if (!r.trace_mask) {
+        // Over any, some or opt and a literal, without a trace to see an
+        // entry: the repetition and the word's value at once, no entry pushed.
+        CellRoot word(*target);  // the rules may move while the repetition runs
+        uint32_t start = position(r);
+        int32_t at = r.rp;
+        r.rp = next + 1;
+        if (repeated_sub_rule_at_once(r)) {
+            r.copied_just = copy_set_finish(r, code, &word.cell, start);
+            return ROUTE;
+        }
+        r.rp = at;
+    }
+    return push_rule_entry(r, code, false, target, next + 1);
+}
+
+Step word_to_thru(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
+    need_after(r, next, w);
+    if (word_is(rule_at(r, next), tables.sym_end)) {
+        r.match = true;
+        position(r) = std::max(position(r), input_limit(r));
+        r.rp = next;
         return traced(r, EV_MATCH, ROUTE);
-    case K_AHEAD:
-    case K_NOT: {
-        need_after(r, next, w);
-        return push_plain(r, keyword_of(w) == K_AHEAD ? E_AHEAD : E_NOT, false, next);
     }
-    case K_INTO: {
-        if (!block_input(r)) error_raise(ERR_PARSE_BLOCK, &r.input.cell);
-        const Cell* v = rule_at(r, next);
-        if (v && cell_type(v) == T_WORD) v = word_value(v);
-        if (!v || cell_type(v) != T_BLOCK) error_raise(ERR_PARSE_END, w);
+    return push_plain(r, code, false, next);
+}
+
+Step word_remove(ParseRun& r, const Cell* w, int32_t next) {
+    need_after(r, next, w);
+    const Cell* v = rule_at(r, next);
+    uint8_t t = cell_type(v);
+    if (t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH || t == T_GET_PATH) error_raise(ERR_PARSE_RULE, v);
+    CellRoot after(*v);
+    if (const Cell* at = input_position_of(r, &after.cell)) {
+        uint32_t p = std::min(at->w1, input_tail(r));
+        uint32_t from = std::min(p, position(r)), to = std::max(p, position(r));
+        input_remove(r, from, to - from);
+        position(r) = from;
         r.rp = next;
-        if (at_end(r)) {
-            r.match = false;
-            return ROUTE;
-        }
-        const Cell* element =
-            reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
-        uint8_t t = cell_type(element);
-        if (!(block_family_q(t) || string_family_q(t) || t == T_BINARY)) {
-            r.match = false;
-            return ROUTE;
-        }
-        CellRoot nested(*element);
-        parse_stacks_check(1, ENTRY_CELLS);
-        cell_copy(&r.input.cell, stack_cell(tables.input_slot, stack_count(tables.input_slot) - 1));
-        block_ks_append(stack_block(tables.input_slot), &nested.cell);
-        view_drop(r);
-        input_set(r, &nested.cell);
-        position(r) = std::min(position(r), input_tail(r));
-        r.into_depth++;
-        return push_plain(r, E_INTO, false, next);
+        r.match = true;
+        return traced(r, EV_MATCH, ROUTE);
     }
-    case K_INSERT: {
-        bool only = modifier_after(r, next, tables.sym_only, w);
-        uint32_t at = position(r);
-        CellRoot place(*rule_at(r, next));
-        if (const Cell* p = input_position_of(r, &place.cell)) {
-            at = std::min(p->w1, input_tail(r));
-            next++;
-            if (!rule_at(r, next)) error_raise(ERR_PARSE_RULE, &place.cell);
-        }
+    return push_plain(r, E_REMOVE, false, next);
+}
+
+// break succeeds and reject fails the enclosing loop or block.
+Step word_break(ParseRun& r, bool match) {
+    r.match = match;
+    r.brk = r.exit_block = true;
+    return traced(r, EV_MATCH, COMPLETE);
+}
+
+Step word_keep(ParseRun& r, const Cell* w, int32_t next) {
+    if (r.targets.empty()) error_raise(ERR_PARSE_KEEP, w);
+    bool pick = modifier_after(r, next, tables.sym_pick, w);
+    const Cell* v = rule_at(r, next);
+    if (cell_type(v) == T_PAREN) {
         r.rp = next;
+        CellRoot kept;
+        if (!parse_eval_paren(r, v, &kept.cell) || !parse_trace(r, EV_PAREN)) return STOP;
+        collect_add(r, &kept.cell, pick);
+        r.match = true;
+        return traced(r, EV_MATCH, ROUTE);
+    }
+    return push_plain(r, E_KEEP, pick, next);
+}
+
+// fail, end and none: a match (or not) without moving.
+Step word_outcome(ParseRun& r, bool match) {
+    r.match = match;
+    return traced(r, EV_MATCH, ROUTE);
+}
+
+// ahead and not: the rule after, from the same position.
+Step word_look(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
+    need_after(r, next, w);
+    return push_plain(r, code, false, next);
+}
+
+Step word_into(ParseRun& r, const Cell* w, int32_t next) {
+    if (!block_input(r)) error_raise(ERR_PARSE_BLOCK, &r.input.cell);
+    const Cell* v = rule_at(r, next);
+    if (v && cell_type(v) == T_WORD) v = word_value(v);
+    if (!v || cell_type(v) != T_BLOCK) error_raise(ERR_PARSE_END, w);
+    r.rp = next;
+    if (at_end(r)) {
+        r.match = false;
+        return ROUTE;
+    }
+    const Cell* element = reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
+    uint8_t t = cell_type(element);
+    if (!(block_family_q(t) || string_family_q(t) || t == T_BINARY)) {
+        r.match = false;
+        return ROUTE;
+    }
+    CellRoot nested(*element);
+    parse_stacks_check(1, ENTRY_CELLS);
+    cell_copy(&r.input.cell, stack_cell(tables.input_slot, stack_count(tables.input_slot) - 1));
+    block_ks_append(stack_block(tables.input_slot), &nested.cell);
+    view_drop(r);
+    input_set(r, &nested.cell);
+    position(r) = std::min(position(r), input_tail(r));
+    r.into_depth++;
+    return push_plain(r, E_INTO, false, next);
+}
+
+Step word_insert(ParseRun& r, const Cell* w, int32_t next) {
+    bool only = modifier_after(r, next, tables.sym_only, w);
+    uint32_t at = position(r);
+    CellRoot place(*rule_at(r, next));
+    if (const Cell* p = input_position_of(r, &place.cell)) {
+        at = std::min(p->w1, input_tail(r));
+        next++;
+        if (!rule_at(r, next)) error_raise(ERR_PARSE_RULE, &place.cell);
+    }
+    r.rp = next;
+    CellRoot value;
+    if (!modify_value(r, w, &value.cell)) return STOP;
+    uint32_t added = input_insert(r, at, &value.cell, only);
+    if (at <= position(r)) position(r) += added;
+    r.match = true;
+    return FETCH;
+}
+
+Step word_change(ParseRun& r, const Cell* w, int32_t next) {
+    bool only = modifier_after(r, next, tables.sym_only, w);
+    CellRoot place(*rule_at(r, next));
+    if (const Cell* p = input_position_of(r, &place.cell)) {
+        uint32_t at = std::min(p->w1, input_tail(r));
+        r.rp = next + 1;
+        if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_RULE, &place.cell);
         CellRoot value;
         if (!modify_value(r, w, &value.cell)) return STOP;
-        uint32_t added = input_insert(r, at, &value.cell, only);
-        if (at <= position(r)) position(r) += added;
-        r.match = true;
-        return FETCH;
-    }
-    case K_CHANGE: {
-        bool only = modifier_after(r, next, tables.sym_only, w);
-        CellRoot place(*rule_at(r, next));
-        if (const Cell* p = input_position_of(r, &place.cell)) {
-            uint32_t at = std::min(p->w1, input_tail(r));
-            r.rp = next + 1;
-            if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_RULE, &place.cell);
-            CellRoot value;
-            if (!modify_value(r, w, &value.cell)) return STOP;
-            uint32_t from = std::min(at, position(r)), to = std::max(at, position(r));
-            position(r) = input_change(r, from, to - from, &value.cell, only);
-            r.match = true;
-            return traced(r, EV_MATCH, ROUTE);
-        }
-        return push_plain(r, only ? E_CHANGE_ONLY : E_CHANGE, false, next);
-    }
-    case K_END:
-        r.match = at_end(r);
-        return traced(r, EV_MATCH, ROUTE);
-    case K_IF: {
-        const Cell* v = rule_at(r, next);
-        if (!v || cell_type(v) != T_PAREN) error_raise(ERR_PARSE_END, w);
-        r.rp = next;
-        CellRoot answer;
-        if (!parse_eval_paren(r, v, &answer.cell) || !parse_trace(r, EV_PAREN)) return STOP;
-        r.match = !logic_false(&answer.cell);
-        return traced(r, EV_MATCH, ROUTE);
-    }
-    case K_QUOTE:
-        need_after(r, next, w);
-        r.rp = next;
-        cell_copy(rule_at(r, next), &r.value.cell);
-        return LITERAL;
-    case K_COLLECT: {
-        const Cell* mode = rule_at(r, next);
-        const Cell* name = rule_at(r, next + 1);
-        uint32_t kind = 0;  // 0 plain, 1 set, 2 into, 3 after
-        if (mode && name && cell_type(name) == T_WORD) {
-            if (word_is(mode, tables.sym_set)) kind = 1;
-            else if (word_is(mode, tables.sym_into)) kind = 2;
-            else if (word_is(mode, tables.sym_after)) kind = 3;
-        } else if (mode && (word_is(mode, tables.sym_set) || word_is(mode, tables.sym_after))) {
-            error_raise(ERR_PARSE_END, w);
-        }
-        int32_t sub = kind ? next + 2 : next;
-        need_after(r, sub, w);
-        CellRoot target_word;
-        if (kind) {
-            cell_copy(rule_at(r, next + 1), &target_word.cell);
-            if (kind >= 2) collect_target_check(r, &target_word.cell);
-        }
-        Cell* aux = stack_push_new(T_NONE);
-        if (kind == 1) cell_copy(&target_word.cell, aux);
-        if (kind >= 2) integer_cell(aux, int32_t(word_get(&target_word.cell)->w1));
-        Cell* target = stack_push_new(T_NONE);
-        if (kind >= 2) {
-            cell_copy(&target_word.cell, target);
-            cell_type_set(target, kind == 2 ? T_GET_WORD : T_REFINEMENT);
-        } else {
-            block_make_at(target, 8);
-        }
-        view_drop(r);
-        r.targets.push_back(uint32_t(target - data_stack.bottom));
-        return push_plain(r, E_COLLECT, false, sub);
-    }
-    case K_CASE: {
-        const Cell* v = rule_at(r, next);
-        if (!v || cell_type(v) != T_WORD) error_raise(ERR_PARSE_END, w);
-        need_after(r, next + 1, w);
-        CellRoot flag(*v);
-        const Cell* value = word_value(&flag.cell);
-        if (!value || cell_type(value) == T_UNSET) error_raise(ERR_PARSE_RULE, &flag.cell);
-        Cell saved;
-        triple_make_at(&saved, r.cmp, 0, 0);
-        r.cmp = logic_false(value) ? PARSE_CASE_INSENSITIVE : PARSE_CASE_SENSITIVE;
-        return push_rule_entry(r, E_CASE, false, &saved, next + 1);
-    }
-    case K_NONE:
+        uint32_t from = std::min(at, position(r)), to = std::max(at, position(r));
+        position(r) = input_change(r, from, to - from, &value.cell, only);
         r.match = true;
         return traced(r, EV_MATCH, ROUTE);
-    case K_OTHER:
-    case K_UNKNOWN:
-        break;
     }
+    return push_plain(r, only ? E_CHANGE_ONLY : E_CHANGE, false, next);
+}
+
+Step word_if(ParseRun& r, const Cell* w, int32_t next) {
+    const Cell* v = rule_at(r, next);
+    if (!v || cell_type(v) != T_PAREN) error_raise(ERR_PARSE_END, w);
+    r.rp = next;
+    CellRoot answer;
+    if (!parse_eval_paren(r, v, &answer.cell) || !parse_trace(r, EV_PAREN)) return STOP;
+    r.match = !logic_false(&answer.cell);
+    return traced(r, EV_MATCH, ROUTE);
+}
+
+Step word_quote(ParseRun& r, const Cell* w, int32_t next) {
+    need_after(r, next, w);
+    r.rp = next;
+    cell_copy(rule_at(r, next), &r.value.cell);
+    return LITERAL;
+}
+
+Step word_collect(ParseRun& r, const Cell* w, int32_t next) {
+    const Cell* mode = rule_at(r, next);
+    const Cell* name = rule_at(r, next + 1);
+    uint32_t kind = 0;  // 0 plain, 1 set, 2 into, 3 after
+    if (mode && name && cell_type(name) == T_WORD) {
+        if (word_is(mode, tables.sym_set)) kind = 1;
+        else if (word_is(mode, tables.sym_into)) kind = 2;
+        else if (word_is(mode, tables.sym_after)) kind = 3;
+    } else if (mode && (word_is(mode, tables.sym_set) || word_is(mode, tables.sym_after))) {
+        error_raise(ERR_PARSE_END, w);
+    }
+    int32_t sub = kind ? next + 2 : next;
+    need_after(r, sub, w);
+    CellRoot target_word;
+    if (kind) {
+        cell_copy(rule_at(r, next + 1), &target_word.cell);
+        if (kind >= 2) collect_target_check(r, &target_word.cell);
+    }
+    Cell* aux = stack_push_new(T_NONE);
+    if (kind == 1) cell_copy(&target_word.cell, aux);
+    if (kind >= 2) integer_cell(aux, int32_t(word_get(&target_word.cell)->w1));
+    Cell* target = stack_push_new(T_NONE);
+    if (kind >= 2) {
+        cell_copy(&target_word.cell, target);
+        cell_type_set(target, kind == 2 ? T_GET_WORD : T_REFINEMENT);
+    } else {
+        block_make_at(target, 8);
+    }
+    view_drop(r);
+    r.targets.push_back(uint32_t(target - data_stack.bottom));
+    return push_plain(r, E_COLLECT, false, sub);
+}
+
+Step word_case(ParseRun& r, const Cell* w, int32_t next) {
+    const Cell* v = rule_at(r, next);
+    if (!v || cell_type(v) != T_WORD) error_raise(ERR_PARSE_END, w);
+    need_after(r, next + 1, w);
+    CellRoot flag(*v);
+    const Cell* value = word_value(&flag.cell);
+    if (!value || cell_type(value) == T_UNSET) error_raise(ERR_PARSE_RULE, &flag.cell);
+    Cell saved;
+    triple_make_at(&saved, r.cmp, 0, 0);
+    r.cmp = logic_false(value) ? PARSE_CASE_INSENSITIVE : PARSE_CASE_SENSITIVE;
+    return push_rule_entry(r, E_CASE, false, &saved, next + 1);
+}
+
+// A word that is no keyword stands for its value: a sub-rule, a literal or
+// another rule value to dispatch.
+Step word_value_rule(ParseRun& r, const Cell* w, bool sub_rule) {
     const Cell* value = word_value(w);
     if (!value || cell_type(value) == T_UNSET) error_raise(ERR_PARSE_RULE, w);
     cell_copy(value, &r.value.cell);
@@ -1328,6 +1351,47 @@ Step handle_word(ParseRun& r) {
         }
     }
     return DISPATCH;
+}
+
+// A word of the rules (at the rule pointer, held in r.value).
+Step handle_word(ParseRun& r) {
+    cell_copy(&r.value.cell, &r.word.cell);
+    const Cell* w = &r.word.cell;
+    int32_t next = r.rp + 1;
+    bool sub_rule = r.sub_rule;
+    r.sub_rule = false;
+    switch (keyword_of(w)) {
+    case K_BAR: return word_bar(r, w, next);
+    case K_SKIP: return word_skip(r, w, next);
+    case K_ANY: return word_repeat(r, w, next, E_REPEAT, 0, -1);
+    case K_SOME: return word_repeat(r, w, next, E_REPEAT, 1, -1);
+    case K_OPT: return word_repeat(r, w, next, E_REPEAT, 0, 1);
+    case K_WHILE: return word_repeat(r, w, next, E_WHILE, 0, -1);
+    case K_COPY: return word_copy_set(r, w, next, E_COPY);
+    case K_SET: return word_copy_set(r, w, next, E_SET);
+    case K_TO: return word_to_thru(r, w, next, E_TO);
+    case K_THRU: return word_to_thru(r, w, next, E_THRU);
+    case K_REMOVE: return word_remove(r, w, next);
+    case K_BREAK: return word_break(r, true);
+    case K_REJECT: return word_break(r, false);
+    case K_KEEP: return word_keep(r, w, next);
+    case K_FAIL: return word_outcome(r, false);
+    case K_END: return word_outcome(r, at_end(r));
+    case K_NONE: return word_outcome(r, true);
+    case K_AHEAD: return word_look(r, w, next, E_AHEAD);
+    case K_NOT: return word_look(r, w, next, E_NOT);
+    case K_INTO: return word_into(r, w, next);
+    case K_INSERT: return word_insert(r, w, next);
+    case K_CHANGE: return word_change(r, w, next);
+    case K_IF: return word_if(r, w, next);
+    case K_QUOTE: return word_quote(r, w, next);
+    case K_COLLECT: return word_collect(r, w, next);
+    case K_CASE: return word_case(r, w, next);
+    case K_OTHER:
+    case K_UNKNOWN:
+        break;
+    }
+    return word_value_rule(r, w, sub_rule);
 }
 
 // ---- dispatch ------------------------------------------------------------------------------------

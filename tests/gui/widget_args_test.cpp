@@ -206,5 +206,24 @@ TEST_F(WidgetArgsTest, DialogAnswersAreFilesAndBlocks) {
     EXPECT_EQ(cell_type(block_ks_abs_at(&out.cell, 2)), T_NONE);
 }
 
+// Fills the stack below the caller with set bits, as earlier calls leave it.
+[[gnu::noinline]] void stack_dirty() {
+    volatile uint8_t bytes[16384];
+    for (auto& b : bytes) b = 0xFF;
+}
+
+[[gnu::noinline]] void font_answer_after_dirty_stack(Cell* out) {
+    stack_dirty();
+    font_dialog_answer("Serif", 20, false, false, out);
+}
+
+TEST_F(WidgetArgsTest, FontAnswerCarriesNoStrayFlags) {
+    // A flag left in an answer cell shows: a new-line one molds the block over two lines.
+    CellRoot out;
+    font_answer_after_dirty_stack(&out.cell);
+    ASSERT_EQ(block_ks_length_q(&out.cell), 3);
+    for (uint32_t i = 0; i < 3; i++) EXPECT_EQ(block_ks_abs_at(&out.cell, i)->header & CELL_NEWLINE, 0u) << i;
+}
+
 } // namespace
 } // namespace kel::testing
