@@ -38,15 +38,6 @@ constexpr int STDIN_FD = 0;
 
 // ---- text between cells and UTF-8 -----------------------------------------------------------
 
-// The text of a string! from its position, as UTF-8.
-static std::string string_utf8(const Cell* string) {
-    uint32_t chars = series_buffer(string->w2)->length();
-    std::string text(size_t(chars) * 4 + 1, '\0');
-    uint32_t n = string_to_utf8_into(string, reinterpret_cast<uint8_t*>(text.data()), -1, true);
-    text.resize(n);
-    return text;
-}
-
 // A line read from standard input as a new string!, decoded as OS text: a
 // byte that is not UTF-8 is kept, not refused.
 static void line_box(const std::string& text) {
