@@ -7,6 +7,7 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
@@ -300,13 +301,7 @@ void tuple_reverse(Cell* value, const Cell* part, const Cell* skip) {
         if (integer_get(part) < 0) error_raise(ERR_OUT_OF_RANGE, part);
         if (uint32_t(integer_get(part)) < span) span = uint32_t(integer_get(part));
     }
-    uint32_t group = 1;
-    if (skip != nullptr) {
-        if (cell_type(skip) != T_INTEGER) raise_refine_arg(REF_SKIP, skip);
-        if (integer_get(skip) < 1) error_raise(ERR_OUT_OF_RANGE, skip);
-        group = uint32_t(integer_get(skip));
-        if (group > span || span % group != 0) raise_refine_arg(REF_SKIP, skip);
-    }
+    uint32_t group = uint32_t(series_skip_size(skip, {.records = span}));
     // Exchange the groups pairwise from both ends of the span towards its middle.
     uint32_t groups = span / group;
     for (uint32_t i = 0, j = groups - 1; groups > 0 && i < j; ++i, --j) {

@@ -626,13 +626,7 @@ void vector_sort(Cell* series, bool, const Cell* skip, const Cell* compare, cons
     int64_t count = vector_buffer_length(series) - index;
     if (part) count = std::min<int64_t>(count, std::max(series_part_count(series, part), 0));
     if (count <= 1) return;
-    int64_t size = 1;
-    if (skip) {
-        if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = cell_int(skip);
-        if (size < 1 || size > count || count % size != 0)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-    }
+    int64_t size = series_skip_size(skip, {.records = count, .below_one_invalid = true});
     uintptr_t flags = reverse ? SORT_REVERSE : 0;
     if (compare && cell_type(compare) == T_FUNCTION) {
         bool owned = series_notify(series, W_SORT, int32_t(index), 0);
