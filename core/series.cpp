@@ -584,10 +584,8 @@ static void move_between(Cell* origin, uint32_t from, uint32_t count, Cell* targ
 void series_move(Cell* origin, Cell* target, const Cell* part) {
     uint8_t otype = cell_type(origin), ttype = cell_type(target);
     if (!series_cell_q(otype)) {
-        Cell type;
-        datatype_make_at(&type, otype);
         Cell arg = word_intern("origin");
-        error_raise(ERR_EXPECT_ARG, runtime_word(W_MOVE), &type, &arg);
+        error_raise_type(ERR_EXPECT_ARG, runtime_word(W_MOVE), otype, &arg);
     }
     uint32_t from = series_index_clamped(origin);
     uint32_t olen = series_buffer_length(origin);
@@ -612,17 +610,11 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
         bool same_family = (block_family_q(otype) && block_family_q(ttype)) ||
                            (origin_text && target_text) || otype == ttype;
         if (!series_cell_q(ttype) || !same_family) {
-            Cell t1, t2;
-            datatype_make_at(&t1, otype);
-            datatype_make_at(&t2, ttype);
-            error_raise(ERR_MOVE_BAD, &t1, &t2);
+            error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
         uint32_t ounit = buffer_of(origin)->unit(), tunit = buffer_of(target)->unit();
         if (ounit != tunit && !(origin_text && target_text)) {
-            Cell t1, t2;
-            datatype_make_at(&t1, otype);
-            datatype_make_at(&t2, ttype);
-            error_raise(ERR_MOVE_BAD, &t1, &t2);
+            error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
         uint32_t to = series_index_clamped(target);
         bool owned = series_notify(origin, W_MOVE, int32_t(from), int32_t(c));

@@ -57,9 +57,7 @@ static Cell* text_push(uint32_t capacity) {
 }
 
 [[noreturn]] static void raise_with_datatype(ScriptError id, uint8_t type, const Cell* arg) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg);
+    error_raise_type(id, type, arg);
 }
 
 // Appends the formed text of any value through its type's form slot; returns

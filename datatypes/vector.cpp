@@ -65,17 +65,11 @@ Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t uni
 
 // ---- items ------------------------------------------------------------------------------
 
-[[noreturn]] static void raise_invalid_type(uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_INVALID_TYPE, &datatype);
-}
-
 void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t item_type) {
     uint8_t type = cell_type(value);
     bool integral = type == T_INTEGER || type == T_CHAR;
     bool floating = type == T_FLOAT || type == T_PERCENT;
-    if (!integral && !floating) raise_invalid_type(type);
+    if (!integral && !floating) error_raise_type(ERR_INVALID_TYPE, type);
     if (float_items_q(item_type)) {
         double d = integral ? double(int32_t(value->w2)) : cell_double(value);
         if (unit == 8) {
@@ -242,7 +236,7 @@ static void make_from_block(const Cell* proto, const Cell* spec, Cell* out) {
     } else {
         item_type = cell_type(first);
         if (item_type != T_INTEGER && item_type != T_CHAR && !float_items_q(item_type))
-            raise_invalid_type(item_type);
+            error_raise_type(ERR_INVALID_TYPE, item_type);
         unit = vector_default_unit(item_type);
         values = *spec;
     }
@@ -534,7 +528,7 @@ static Cell* added_values(const Cell* value, int32_t part) {
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
     for (uint32_t i = 0; i < b->length(); i++) {
         uint8_t t = cell_type(&cells[i]);
-        if (t != T_INTEGER && t != T_CHAR && t != T_FLOAT && t != T_PERCENT) raise_invalid_type(t);
+        if (t != T_INTEGER && t != T_CHAR && t != T_FLOAT && t != T_PERCENT) error_raise_type(ERR_INVALID_TYPE, t);
     }
     return list;
 }

@@ -690,9 +690,7 @@ static void view_update(View* view, uint32_t keep) {
 
 // The datatype of a value, raised as invalid-type.
 [[noreturn]] static void invalid_type_raise(const Cell* value) {
-    Cell type;
-    datatype_make_at(&type, cell_type(value));
-    error_raise(ERR_INVALID_TYPE, &type);
+    error_raise_type(ERR_INVALID_TYPE, cell_type(value));
 }
 
 // platform-update-view face: one face, or a block of faces.
