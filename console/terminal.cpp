@@ -22,13 +22,12 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform/platform.hpp"
+#include "runtime/platform/private_files.hpp"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,15 +36,6 @@ namespace kel {
 constexpr int STDIN_FD = 0;
 
 // ---- text between cells and UTF-8 -----------------------------------------------------------
-
-// The text of a string! from its position, as UTF-8.
-static std::string string_utf8(const Cell* string) {
-    uint32_t chars = series_buffer(string->w2)->length();
-    std::string text(size_t(chars) * 4 + 1, '\0');
-    uint32_t n = string_to_utf8_into(string, reinterpret_cast<uint8_t*>(text.data()), -1, true);
-    text.resize(n);
-    return text;
-}
 
 // A line read from standard input as a new string!, decoded as OS text: a
 // byte that is not UTF-8 is kept, not refused.
@@ -474,28 +464,12 @@ void routine_console_title_set() {
     unset_make_at(stack_box_new(T_UNSET));
 }
 
-// Makes every missing folder of path's parent, each with mode 0700.
-static bool folders_make(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return true;
-}
-
 void routine_console_cfg_write() {
     const Cell* path = data_stack.args;
     std::string local;
-    if (!file_to_local(path, &local) || !folders_make(local)) error_raise(ERR_CANNOT_OPEN, path);
+    if (!file_to_local(path, &local)) error_raise(ERR_CANNOT_OPEN, path);
     std::string text = string_utf8(data_stack.args + 1);
-    std::string temporary = local + ".tmp" + std::to_string(getpid());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && fd_write_all(fd, text.data(), text.size());
-    if (fd >= 0) ok = (fsync(fd) == 0) && ok, ok = (close(fd) == 0) && ok;
-    if (!ok || rename(temporary.c_str(), local.c_str()) != 0) {
-        if (fd >= 0) unlink(temporary.c_str());
-        error_raise(ERR_CANNOT_OPEN, path);
-    }
+    if (!file_write_private(local.c_str(), text.data(), text.size())) error_raise(ERR_CANNOT_OPEN, path);
     unset_make_at(stack_box_new(T_UNSET));
 }
 

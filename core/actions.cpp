@@ -118,12 +118,10 @@ void dispatch_eval_path(const Cell* parent, const Cell* element, const Cell* set
                         const Cell* path, uint32_t index, bool case_, Cell* out) {
     auto fn = action_slot_as<EvalPathFn>(cell_type(parent), A_EVAL_PATH);
     if (!fn) {
-        Cell datatype;
-        datatype_make_at(&datatype, cell_type(parent));
-        if (!path) error_raise(ERR_BAD_PATH_TYPE2, element, &datatype);
+        if (!path) error_raise_type(ERR_BAD_PATH_TYPE2, element, cell_type(parent));
         Cell rest = *path;
         rest.w1 = index + 1;
-        error_raise(ERR_BAD_PATH_TYPE, path, &datatype, &rest);
+        error_raise_type(ERR_BAD_PATH_TYPE, path, cell_type(parent), &rest);
     }
     fn(parent, element, set_value, path, case_, out);
 }

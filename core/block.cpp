@@ -368,9 +368,7 @@ const Cell* block_make(Cell* proto, const Cell* spec, uint8_t type) {
         cell_type_set(proto, type);
         hash_index_new(proto);
     } else {
-        Cell datatype;
-        datatype_make_at(&datatype, type);
-        error_raise(ERR_BAD_MAKE_ARG, &datatype, spec);
+        error_raise_type(ERR_BAD_MAKE_ARG, type, spec);
     }
     return proto;
 }

@@ -82,16 +82,7 @@ static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions
     if (index >= length && !o.reverse) return none;
     index = std::min<int64_t>(index, length);
 
-    int64_t step = 1;
-    if (given(o.skip)) {
-        if (cell_type(o.skip) != T_INTEGER)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), o.skip);
-        step = cell_int(o.skip);
-        if (step < 1) {
-            Cell n = *o.skip;
-            error_raise(ERR_OUT_OF_RANGE, &n);
-        }
-    }
+    int64_t step = series_skip_size(o.skip);
     int64_t end = length;  // one past the last cell searched
     bool with_part = given(o.part);
     if (with_part) {
@@ -505,13 +496,7 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
         series->w1 = uint32_t(start);
         return;
     }
-    uint32_t size = 1;
-    if (given(skip)) {
-        if (cell_type(skip) != T_INTEGER || cell_int(skip) < 1 || cell_int(skip) > count ||
-            count % cell_int(skip) != 0)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = uint32_t(cell_int(skip));
-    }
+    uint32_t size = uint32_t(series_skip_size(skip, {.records = count, .below_one_invalid = true}));
     if (all && !given(skip)) error_raise(ERR_BAD_REFINES);
     SortContext s{nullptr, nullptr, size, 0, all, reverse, case_ ? CMP_SORT_CASE : CMP_SORT};
     if (given(compare)) {
@@ -755,12 +740,7 @@ static void set_pass(Cell* result, const Node& table, const Cell* source, const 
 }
 
 void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t op) {
-    uint32_t size = 1;
-    if (given(skip)) {
-        if (cell_type(skip) != T_INTEGER || cell_int(skip) < 1)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = uint32_t(cell_int(skip));
-    }
+    uint32_t size = uint32_t(series_skip_size(skip, {.below_one_invalid = true}));
     bool two = op != SET_UNIQUE;
     Cell* second = two ? stack_push(b) : nullptr;
     bool hashed = cell_type(a) == T_HASH || (two && cell_type(second) == T_HASH);

@@ -164,6 +164,29 @@ struct LanguageError : std::exception {
     error_raise(ErrorCategory::internal, id, a1, a2, a3);
 }
 
+// Raising with a datatype! argument made from a type id: the datatype stands
+// where the type id is given among the arguments.
+inline Cell error_datatype_arg(uint8_t type) {
+    Cell datatype;
+    cell_init(&datatype, T_DATATYPE);
+    datatype.w1 = type;
+    return datatype;
+}
+template <typename Id>
+[[noreturn]] void error_raise_type(Id id, uint8_t type, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr) {
+    Cell datatype = error_datatype_arg(type);
+    error_raise(id, &datatype, arg2, arg3);
+}
+template <typename Id>
+[[noreturn]] void error_raise_type(Id id, const Cell* arg1, uint8_t type, const Cell* arg3 = nullptr) {
+    Cell datatype = error_datatype_arg(type);
+    error_raise(id, arg1, &datatype, arg3);
+}
+template <typename Id> [[noreturn]] void error_raise_type(Id id, uint8_t type1, uint8_t type2) {
+    Cell first = error_datatype_arg(type1), second = error_datatype_arg(type2);
+    error_raise(id, &first, &second);
+}
+
 // Collector root of the record in flight; registered by the start-up of the stacks.
 void error_mark_live();
 

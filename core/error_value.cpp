@@ -291,9 +291,7 @@ const Cell* error_make_action(Cell* proto, const Cell* spec_value, uint8_t) {
         break;
     }
     default: {
-        Cell type;
-        datatype_make_at(&type, T_ERROR);
-        error_raise(ERR_BAD_MAKE_ARG, &type, &spec.cell);
+        error_raise_type(ERR_BAD_MAKE_ARG, T_ERROR, &spec.cell);
     }
     }
     stack_pop(1);

@@ -481,9 +481,8 @@ void function_collect_locals(Cell* spec, const Cell* body) {
 // ---- actions ---------------------------------------------------------------------------------
 
 [[noreturn]] static void bad_make_arg(uint8_t type, const Cell* arg) {
-    Cell datatype, a = *arg;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_BAD_MAKE_ARG, &datatype, &a);
+    Cell a = *arg;
+    error_raise_type(ERR_BAD_MAKE_ARG, type, &a);
 }
 
 const Cell* native_make(Cell* proto, const Cell* spec, uint8_t type) {
@@ -503,9 +502,7 @@ const Cell* native_make(Cell* proto, const Cell* spec, uint8_t type) {
 const Cell* op_make(Cell* proto, const Cell* spec, uint8_t) {
     uint8_t t = cell_type(spec);
     if (!callable_type_q(t)) {
-        Cell datatype;
-        datatype_make_at(&datatype, t);
-        error_raise(ERR_INVALID_TYPE, &datatype);
+        error_raise_type(ERR_INVALID_TYPE, t);
     }
     Cell source_spec;
     cell_init(&source_spec, T_BLOCK);

@@ -225,9 +225,7 @@ const Cell* logic_complement(Cell* value) {
 // word come from the running frame.
 static bool logic_operand(const Cell* value2) {
     if (cell_type(value2) != T_LOGIC) {
-        Cell type;
-        datatype_make_at(&type, cell_type(value2));
-        error_raise(ERR_EXPECT_ARG, nullptr, &type, nullptr);
+        error_raise_type(ERR_EXPECT_ARG, nullptr, cell_type(value2), nullptr);
     }
     return logic_get(value2);
 }

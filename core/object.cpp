@@ -205,9 +205,7 @@ void object_finish(Cell* object) {
         if (cell_type(&value) != T_FUNCTION && cell_type(&value) != T_ROUTINE) {
             Cell word = *context_word_at(object->w1, uint32_t(index[k]));
             word.header = T_WORD;
-            Cell type;
-            datatype_make_at(&type, cell_type(&value));
-            error_raise(ERR_BAD_FIELD_SET, &word, &type);
+            error_raise_type(ERR_BAD_FIELD_SET, &word, cell_type(&value));
         }
     }
     Node info = own.node ? own.node : series_new_cells(2);
@@ -762,9 +760,7 @@ void object_copy_action(Cell* value, const Cell* part, bool deep, const Cell*) {
 
 void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_) {
     if (cell_type(key) != T_WORD) {
-        Cell type;
-        datatype_make_at(&type, cell_type(key));
-        error_raise(ERR_INVALID_KEY_TYPE, &type);
+        error_raise_type(ERR_INVALID_KEY_TYPE, cell_type(key));
     }
     CellRoot held(*new_value);
     object_eval_path(value, key, &held.cell, nullptr, case_, nullptr);
@@ -773,9 +769,7 @@ void object_put(Cell* value, const Cell* key, const Cell* new_value, bool case_)
 
 const Cell* object_select(Cell* series, const Cell* value, const FindOptions&) {
     if (!word_kind(cell_type(value))) {
-        Cell type;
-        datatype_make_at(&type, cell_type(value));
-        error_raise(ERR_INVALID_TYPE, &type);
+        error_raise_type(ERR_INVALID_TYPE, cell_type(value));
     }
     return object_select_field(series, value);
 }

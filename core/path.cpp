@@ -38,9 +38,8 @@ const Cell* path_make(Cell* proto, const Cell* spec, uint8_t type) {
         return block_make(proto, &size, type);
     }
     default: {
-        Cell target, arg = *spec;
-        datatype_make_at(&target, type);
-        error_raise(ERR_BAD_MAKE_ARG, &target, &arg);
+        Cell arg = *spec;
+        error_raise_type(ERR_BAD_MAKE_ARG, type, &arg);
     }
     }
 }

@@ -88,6 +88,19 @@ int32_t series_part_count(const Cell* series, const Cell* part) {
     error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
 }
 
+int32_t series_skip_size(const Cell* skip, SkipRule rule) {
+    if (!skip) return 1;
+    if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
+    int32_t size = cell_int(skip);
+    if (size < 1 && !rule.below_one_invalid) {
+        Cell n = *skip;  // a copy: the argument may lie in a buffer the raise moves
+        error_raise(ERR_OUT_OF_RANGE, &n);
+    }
+    if (size < 1 || (rule.records >= 0 && (size > rule.records || rule.records % size != 0)))
+        error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
+    return size;
+}
+
 bool series_notify(const Cell* series, uint32_t word, int32_t index, int32_t count) {
     if (!ownership_possible_q(series)) return false;
     return ownership_check(series, runtime_word(RuntimeWord(word)), index, count);
@@ -390,19 +403,8 @@ void series_reverse(Cell* series, const Cell* part, const Cell* skip) {
         count = std::min<int64_t>(series_part_count(series, part), count);
         if (count < 1) return;
     }
-    int64_t size = 1;
-    if (given(skip)) {
-        if (cell_type(skip) != T_INTEGER)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = cell_int(skip);
-        if (size == count) return;
-        if (size < 1) {
-            Cell n = *skip;
-            error_raise(ERR_OUT_OF_RANGE, &n);
-        }
-        if (count < size || count % size != 0)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-    }
+    int64_t size = series_skip_size(skip, {.records = count});
+    if (size == count) return;
     bool owned = series_notify(series, W_REVERSE, int32_t(index), int32_t(count));
     SeriesBuffer* b = buffer_of(series);
     size_t record = size_t(size) * b->unit();
@@ -581,10 +583,8 @@ static void move_between(Cell* origin, uint32_t from, uint32_t count, Cell* targ
 void series_move(Cell* origin, Cell* target, const Cell* part) {
     uint8_t otype = cell_type(origin), ttype = cell_type(target);
     if (!series_cell_q(otype)) {
-        Cell type;
-        datatype_make_at(&type, otype);
         Cell arg = word_intern("origin");
-        error_raise(ERR_EXPECT_ARG, runtime_word(W_MOVE), &type, &arg);
+        error_raise_type(ERR_EXPECT_ARG, runtime_word(W_MOVE), otype, &arg);
     }
     uint32_t from = series_index_clamped(origin);
     uint32_t olen = series_buffer_length(origin);
@@ -609,17 +609,11 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
         bool same_family = (block_family_q(otype) && block_family_q(ttype)) ||
                            (origin_text && target_text) || otype == ttype;
         if (!series_cell_q(ttype) || !same_family) {
-            Cell t1, t2;
-            datatype_make_at(&t1, otype);
-            datatype_make_at(&t2, ttype);
-            error_raise(ERR_MOVE_BAD, &t1, &t2);
+            error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
         uint32_t ounit = buffer_of(origin)->unit(), tunit = buffer_of(target)->unit();
         if (ounit != tunit && !(origin_text && target_text)) {
-            Cell t1, t2;
-            datatype_make_at(&t1, otype);
-            datatype_make_at(&t2, ttype);
-            error_raise(ERR_MOVE_BAD, &t1, &t2);
+            error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
         uint32_t to = series_index_clamped(target);
         bool owned = series_notify(origin, W_MOVE, int32_t(from), int32_t(c));

@@ -54,6 +54,21 @@ void series_make_at(Cell* cell, uint8_t type, Node node, int32_t index);
 // invalid-refine-arg with /part and the value.
 int32_t series_part_count(const Cell* series, const Cell* part);
 
+// How a /skip size is checked beyond its type: the count of elements it must
+// split into whole records (-1: any count), and which error a size below 1
+// raises.
+struct SkipRule {
+    int64_t records = -1;
+    bool below_one_invalid = false;  // invalid-refine-arg instead of out-of-range
+};
+
+// The record size a /skip argument gives; 1 when skip is null (not given). A
+// value that is not an integer!, or a size larger than rule.records or not
+// dividing it, raises script error invalid-refine-arg with /skip and the
+// value; a size below 1 raises out-of-range with the size, or
+// invalid-refine-arg with rule.below_one_invalid.
+int32_t series_skip_size(const Cell* skip, SkipRule rule = {});
+
 // Owner notification around a change (word: a RuntimeWord of the change or of
 // its past form). series_notify answers whether an owner was told;
 // series_notify_after runs only when it was.

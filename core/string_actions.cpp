@@ -57,9 +57,7 @@ static Cell* text_push(uint32_t capacity) {
 }
 
 [[noreturn]] static void raise_with_datatype(ScriptError id, uint8_t type, const Cell* arg) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg);
+    error_raise_type(id, type, arg);
 }
 
 // Appends the formed text of any value through its type's form slot; returns
@@ -412,12 +410,7 @@ static int64_t text_search(Cell* series, const Cell* value, Cell* part, bool cas
     uint32_t pos = text_index(series);
     if (any || with) error_raise(ERR_NOT_DONE);
     if (length == 0 || (pos >= length && !reverse)) return -1;
-    int64_t step = 1;
-    if (skip) {
-        if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        if (cell_int(skip) < 1) error_raise(ERR_OUT_OF_RANGE, skip);
-        step = cell_int(skip);
-    }
+    int64_t step = series_skip_size(skip);
     int64_t count = -1;
     if (part) {
         count = series_part_count(series, part);
@@ -631,15 +624,8 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
         }
     }
     if (count <= 0) return;
-    int64_t size = 1;
-    if (skip) {
-        if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = cell_int(skip);
-        if (size < 1 || size > count || count % size != 0)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-    } else if (all) {
-        error_raise(ERR_BAD_REFINES);
-    }
+    int64_t size = series_skip_size(skip, {.records = count, .below_one_invalid = true});
+    if (!skip && all) error_raise(ERR_BAD_REFINES);
     uintptr_t flags = reverse ? SORT_REVERSE : 0;
     if (all) flags |= SORT_ALL | (uintptr_t(size) << SORT_FIELD_SHIFT);
     if (compare) {
@@ -932,12 +918,7 @@ static std::u32string record_key(const std::u32string& record, bool case_) {
 }
 
 void string_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t op) {
-    uint32_t size = 1;
-    if (skip) {
-        if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        if (cell_int(skip) < 1) error_raise(ERR_OUT_OF_RANGE, skip);
-        size = uint32_t(cell_int(skip));
-    }
+    uint32_t size = uint32_t(series_skip_size(skip));
     if (op != SET_UNIQUE && !string_family_q(cell_type(b))) error_raise(ERR_INVALID_ARG, b);
     std::vector<std::u32string> first = text_records(a, size);
     std::vector<std::u32string> second;

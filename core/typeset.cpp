@@ -199,9 +199,8 @@ const Cell* typeset_make(Cell* proto, const Cell* spec, uint8_t) {
         return proto;
     }
     default: {
-        Cell type, value = *spec;
-        datatype_make_at(&type, T_TYPESET);
-        error_raise(ERR_BAD_TO_ARG, &type, &value);
+        Cell value = *spec;
+        error_raise_type(ERR_BAD_TO_ARG, T_TYPESET, &value);
     }
     }
 }

@@ -542,6 +542,14 @@ uint32_t string_to_utf8_into(const Cell* string, uint8_t* out, int32_t count, bo
     return bytes;
 }
 
+std::string string_utf8(const Cell* string) {
+    StringSpan span = string_span(string);
+    const uint8_t* end = span.start + size_t(span.count) * span.unit;
+    std::string text(utf8_measure_units(span.start, end, span.unit), '\0');
+    utf8_encode_units(span.start, span.count, span.unit, reinterpret_cast<uint8_t*>(text.data()), false);
+    return text;
+}
+
 template <typename T>
 static uint32_t utf8_encode_limited_from(const uint8_t* src, uint32_t count, uint8_t* out, uint32_t budget) {
     uint32_t written = 0;

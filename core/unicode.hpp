@@ -151,6 +151,10 @@ uint32_t string_to_utf8_into(const Cell* string, uint8_t* out, int32_t count, bo
 // The same, writing at most budget bytes (the NUL included) and only whole
 // characters.
 uint32_t string_to_utf8_limited(const Cell* string, uint8_t* out, uint32_t budget, int32_t count, bool nul);
+// UTF-8 of a string value from its position to its tail, for text handed to
+// C++ and C libraries: a lone surrogate is written as U+FFFD, NUL and LF stay
+// as they are. Allocates no series memory, so the cell may lie anywhere.
+std::string string_utf8(const Cell* string);
 
 // Widens a string buffer in place to a wider unit (1 to 2, 1 to 4, 2 to 4),
 // growing it first when it lacks room for one more character at the new unit.

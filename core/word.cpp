@@ -274,9 +274,8 @@ void word_index_q(Cell* value) {
 // ---- make and to -------------------------------------------------------------------------------
 
 [[noreturn]] static void bad_to_arg(uint8_t type, const Cell* value) {
-    Cell target, arg = *value;
-    datatype_make_at(&target, type);
-    error_raise(ERR_BAD_TO_ARG, &target, &arg);
+    Cell arg = *value;
+    error_raise_type(ERR_BAD_TO_ARG, type, &arg);
 }
 
 [[noreturn]] static void invalid_chars(const Cell* value) {

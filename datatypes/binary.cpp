@@ -249,10 +249,8 @@ static uint32_t capped_put(ByteSink* sink, const uint8_t* bytes, uint32_t count,
 }
 
 [[noreturn]] static void raise_bad_to_arg(const Cell* value) {
-    Cell datatype;
-    datatype_make_at(&datatype, T_BINARY);
     Cell arg = *value;
-    error_raise(ERR_BAD_TO_ARG, &datatype, &arg);
+    error_raise_type(ERR_BAD_TO_ARG, T_BINARY, &arg);
 }
 
 static uint32_t value_bytes(ByteSink* sink, const Cell* value, int64_t limit, bool only, int32_t mode);

@@ -87,9 +87,7 @@ static void bitset_clone(const Cell* bitset, Cell* out) {
 
 [[noreturn]] static void raise_bad_spec(const Cell* value, int32_t mode) {
     if (mode == BITS_OTHER) error_raise(ERR_INVALID_ARG, value);
-    Cell datatype;
-    datatype_make_at(&datatype, T_BITSET);
-    error_raise(mode == BITS_MAKE ? ERR_BAD_MAKE_ARG : ERR_BAD_TO_ARG, &datatype, value);
+    error_raise_type(mode == BITS_MAKE ? ERR_BAD_MAKE_ARG : ERR_BAD_TO_ARG, T_BITSET, value);
 }
 
 // The code of a char!, integer! or float! (truncated toward zero).

@@ -26,12 +26,6 @@ Cell* char_push(int32_t codepoint) {
     return cell;
 }
 
-[[noreturn]] static void raise_with_datatype(ScriptError id, uint8_t type, const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, spec);
-}
-
 // ---- make, to ----------------------------------------------------------------
 
 static int32_t char_checked(int32_t n, const Cell* spec) {
@@ -60,7 +54,7 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
         uint32_t length = buffer->length();
         if (spec->w1 >= length) {
             if (cell_type(spec) == T_BINARY) error_raise(ERR_INVALID_UTF8, spec);
-            raise_with_datatype(ERR_BAD_TO_ARG, T_CHAR, spec);
+            error_raise_type(ERR_BAD_TO_ARG, T_CHAR, spec);
         }
         const uint8_t* at = buffer->head_ptr() + (spec->w1 << buffer->shift());
         if (cell_type(spec) == T_BINARY) {
@@ -77,7 +71,7 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
         }
         break;
     }
-    default: raise_with_datatype(ERR_BAD_TO_ARG, T_CHAR, spec);
+    default: error_raise_type(ERR_BAD_TO_ARG, T_CHAR, spec);
     }
     char_make_at(proto, codepoint);
     return proto;
@@ -162,9 +156,7 @@ void char_do_math(Cell* left, const Cell* right, int32_t op) {
         vector_number_first_op(left, right, op);
         return;
     default: {
-        Cell datatype;
-        datatype_make_at(&datatype, cell_type(right));
-        error_raise(ERR_INVALID_TYPE, &datatype);
+        error_raise_type(ERR_INVALID_TYPE, cell_type(right));
     }
     }
     Cell scratch;

@@ -36,12 +36,6 @@ static int64_t floor_div(int64_t a, int64_t b) {
 }
 static int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
 
-[[noreturn]] static void raise_type_limit(uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_TYPE_LIMIT, &datatype);
-}
-
 // ---- zone --------------------------------------------------------------------
 
 uint32_t date_zone_byte(bool west, int32_t hours, int32_t quarters) {
@@ -88,7 +82,7 @@ static void date_civil(int64_t days, int64_t* year, int32_t* month, int32_t* day
 }
 
 static uint32_t date_pack(int64_t year, int32_t month, int32_t day, uint32_t zone, bool has_time) {
-    if (year < DATE_YEAR_MIN || year > DATE_YEAR_MAX) raise_type_limit(T_DATE);
+    if (year < DATE_YEAR_MIN || year > DATE_YEAR_MAX) error_raise_type(ERR_TYPE_LIMIT, T_DATE);
     uint32_t packed = uint32_t(int32_t(year)) << 17 | uint32_t(month & 15) << 12 |
                       uint32_t(day & 31) << 7 | (zone & DATE_ZONE_MASK);
     return has_time ? packed | DATE_HAS_TIME : packed;
@@ -96,7 +90,7 @@ static uint32_t date_pack(int64_t year, int32_t month, int32_t day, uint32_t zon
 
 uint32_t date_from_day_number(int64_t days, uint32_t zone, bool has_time) {
     // Days far outside the year field are refused before the float estimate.
-    if (days < -6000000 || days > 6000000) raise_type_limit(T_DATE);
+    if (days < -6000000 || days > 6000000) error_raise_type(ERR_TYPE_LIMIT, T_DATE);
     int64_t year;
     int32_t month, day;
     date_civil(days, &year, &month, &day);
@@ -156,7 +150,7 @@ int64_t date_normalise_time(int64_t days, double* seconds, uint32_t zone) {
     double z = double(date_zone_offset(zone)) / 3600.0;
     double t = *seconds;
     double c = std::trunc(std::trunc(t / 3600.0 + z) / 24.0);
-    if (!(std::fabs(c) < 1e8)) raise_type_limit(T_DATE);
+    if (!(std::fabs(c) < 1e8)) error_raise_type(ERR_TYPE_LIMIT, T_DATE);
     days += int64_t(c);
     t -= c * DAY_SECONDS;
     if (t + z * 3600.0 < 0) {
@@ -441,14 +435,12 @@ int32_t date_to_epoch(const Cell* cell) {
     double whole = std::trunc(cell_double(cell) + 0.5);
     double total = double(date_day_number(cell->w1) - DATE_EPOCH_DAY) * DAY_SECONDS + whole;
     int32_t n;
-    if (!integer_from_double(total, &n)) raise_type_limit(T_INTEGER);
+    if (!integer_from_double(total, &n)) error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
     return n;
 }
 
 [[noreturn]] static void raise_construction(const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, T_DATE);
-    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+    error_raise_type(ERR_BAD_TO_ARG, T_DATE, spec);
 }
 
 // Fields a block spec fills, by the state machine below.
@@ -591,9 +583,7 @@ void date_add_subtract(Cell* a, const Cell* b, int32_t op) {
         break;
     case T_DATE: {
         if (op == OP_ADD) {
-            Cell datatype;
-            datatype_make_at(&datatype, T_DATE);
-            error_raise(ERR_NOT_RELATED, runtime_word(W_ADD), &datatype);
+            error_raise_type(ERR_NOT_RELATED, runtime_word(W_ADD), T_DATE);
         }
         days = date_day_number(b->w1);
         seconds = cell_double(b);
@@ -601,9 +591,7 @@ void date_add_subtract(Cell* a, const Cell* b, int32_t op) {
         break;
     }
     default: {
-        Cell datatype;
-        datatype_make_at(&datatype, cell_type(b));
-        error_raise(ERR_INVALID_TYPE, &datatype);
+        error_raise_type(ERR_INVALID_TYPE, cell_type(b));
     }
     }
     uint32_t zone = date_zone(a->w1);

@@ -123,19 +123,16 @@ double float_math_op(double a, double b, int32_t op) {
         if (std::isinf(b)) return std::isfinite(a) ? a : std::nan("");
         return std::fmod(a, b);
     default: {
-        Cell word, datatype;
+        Cell word;
         stack_caller_word(&word);
-        datatype_make_at(&datatype, T_FLOAT);
-        error_raise(ERR_CANNOT_USE, &word, &datatype);
+        error_raise_type(ERR_CANNOT_USE, &word, T_FLOAT);
     }
     }
 }
 
 [[noreturn]] static void raise_with_datatype(ScriptError id, const Cell* word, uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    if (word != nullptr) error_raise(id, word, &datatype);
-    error_raise(id, &datatype);
+    if (word != nullptr) error_raise_type(id, word, type);
+    error_raise_type(id, type);
 }
 
 void float_do_math(Cell* left, const Cell* right, int32_t op) {
@@ -309,12 +306,6 @@ int32_t float_mold_value(const Cell* value, Cell* target, bool, bool, bool, bool
 
 // ---- make, to ----------------------------------------------------------------
 
-[[noreturn]] static void raise_bad_to_arg(uint8_t type, const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
-}
-
 // The text from the position to the tail read as one decimal number.
 static double float_from_text(const Cell* spec) {
     Cell text;
@@ -323,7 +314,7 @@ static double float_from_text(const Cell* spec) {
     int32_t error = 0;
     double d = count == 0 ? 0.0 : scan_float(string_ks_head(&text), count,
                                              series_buffer(text.w2)->unit(), &error);
-    if (count == 0 || error != 0) raise_bad_to_arg(T_FLOAT, spec);
+    if (count == 0 || error != 0) error_raise_type(ERR_BAD_TO_ARG, T_FLOAT, spec);
     return d;
 }
 
@@ -338,19 +329,19 @@ static double percent_from_text(const Cell* spec) {
     case T_FLOAT:
     case T_PERCENT: return cell_double(&loaded.cell);
     case T_INTEGER: return double(cell_int(&loaded.cell));
-    default: raise_bad_to_arg(T_PERCENT, spec);
+    default: error_raise_type(ERR_BAD_TO_ARG, T_PERCENT, spec);
     }
 }
 
 // A block of exactly [mantissa exponent], integers or floats: the mantissa
 // times ten to the power of the exponent truncated to an integer.
 static double float_from_block(const Cell* spec, uint8_t type) {
-    if (block_ks_length_q(spec) != 2) raise_bad_to_arg(type, spec);
+    if (block_ks_length_q(spec) != 2) error_raise_type(ERR_BAD_TO_ARG, type, spec);
     double parts[2];
     for (uint32_t i = 0; i < 2; i++) {
         const Cell* part = block_ks_abs_at(spec, spec->w1 + i);
         uint8_t t = cell_type(part);
-        if (t != T_INTEGER && t != T_FLOAT) raise_bad_to_arg(type, spec);
+        if (t != T_INTEGER && t != T_FLOAT) error_raise_type(ERR_BAD_TO_ARG, type, spec);
         parts[i] = t == T_INTEGER ? double(cell_int(part)) : cell_double(part);
     }
     double exponent = std::trunc(parts[1]);
@@ -386,7 +377,7 @@ const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
         d = float_from_block(spec, type);
         break;
     default:
-        raise_bad_to_arg(type, spec);
+        error_raise_type(ERR_BAD_TO_ARG, type, spec);
     }
     cell_init(proto, type);
     cell_set_double(proto, d);
@@ -419,10 +410,9 @@ void float_power(Cell* base, const Cell* exponent) {
     if (type == T_INTEGER) e = double(int32_t(exponent->w2));
     else if (type == T_FLOAT) e = cell_double(exponent);
     else {
-        Cell word, datatype;
+        Cell word;
         stack_caller_word(&word);
-        datatype_make_at(&datatype, type);
-        error_raise(ERR_EXPECT_ARG, &word, &datatype);
+        error_raise_type(ERR_EXPECT_ARG, &word, type);
     }
     cell_set_double(base, std::pow(cell_double(base), e));
 }

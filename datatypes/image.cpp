@@ -97,12 +97,6 @@ static void tuple_from_integer(const Cell* integer, Cell* out) {
     tuple_init(out, 4, uint32_t(cell_int(integer)), 0, 0);
 }
 
-[[noreturn]] static void raise_invalid_type(uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_INVALID_TYPE, &datatype);
-}
-
 // ---- loading and encoding -----------------------------------------------------------------------
 
 bool image_sniff(const Cell* binary) {
@@ -271,9 +265,7 @@ static bool face_capture(const Cell* value, Cell* out) {
 const Cell* image_to(Cell* proto, const Cell* spec, uint8_t) {
     if (face_capture(spec, proto)) return proto;
     if (cell_type(spec) != T_IMAGE) {
-        Cell datatype;
-        datatype_make_at(&datatype, T_IMAGE);
-        error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+        error_raise_type(ERR_BAD_TO_ARG, T_IMAGE, spec);
     }
     Cell* out = stack_push(spec);
     image_copy(out, nullptr, false, nullptr);
@@ -601,7 +593,7 @@ void image_change(Cell* image, const Cell* value, int32_t part, bool, int32_t du
         CellRoot source(*value);
         change_rect(image, &source.cell);
     } else {
-        raise_invalid_type(type);
+        error_raise_type(ERR_INVALID_TYPE, type);
     }
 }
 

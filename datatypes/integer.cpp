@@ -132,17 +132,8 @@ static const Cell* op_word(int32_t op) {
     return runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT);
 }
 
-// script error not-related with the given word and a datatype.
-[[noreturn]] static void raise_not_related(const Cell* word, uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_NOT_RELATED, word, &datatype);
-}
-
 [[noreturn]] static void raise_invalid_type(const Cell* value) {
-    Cell datatype;
-    datatype_make_at(&datatype, cell_type(value));
-    error_raise(ERR_INVALID_TYPE, &datatype);
+    error_raise_type(ERR_INVALID_TYPE, cell_type(value));
 }
 
 void integer_do_math(Cell* left, const Cell* right, int32_t op) {
@@ -160,15 +151,15 @@ void integer_do_math(Cell* left, const Cell* right, int32_t op) {
     case T_PAIR:
     case T_POINT2D:
     case T_POINT3D:
-        if (op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
+        if (op == OP_DIVIDE) error_raise_type(ERR_NOT_RELATED, op_word(op), T_INTEGER);
         point_math_number_first(left, right, op);
         return;
     case T_TUPLE:
-        if (op == OP_SUBTRACT || op == OP_DIVIDE) raise_not_related(op_word(op), T_INTEGER);
+        if (op == OP_SUBTRACT || op == OP_DIVIDE) error_raise_type(ERR_NOT_RELATED, op_word(op), T_INTEGER);
         tuple_math_op(left, right, op);
         return;
     case T_DATE: {
-        if (op != OP_ADD) raise_not_related(runtime_word(W_SUBTRACT), T_INTEGER);
+        if (op != OP_ADD) error_raise_type(ERR_NOT_RELATED, runtime_word(W_SUBTRACT), T_INTEGER);
         Cell days = *left;  // the date kernel adds with the date on the left
         cell_copy(right, left);
         date_add_subtract(left, &days, op);
@@ -196,12 +187,6 @@ static void binary_span(const Cell* binary, const uint8_t** bytes, uint32_t* len
     *length = total - head;
 }
 
-[[noreturn]] static void raise_bad_to_arg(uint8_t type, const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
-}
-
 // An issue's text read as hexadecimal: at most 8 digits, nothing else.
 static int32_t integer_from_issue(const Cell* issue) {
     uint32_t length = 0;
@@ -227,18 +212,14 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
     case T_FLOAT:
     case T_PERCENT:
         if (!integer_from_double(cell_double(spec), &n)) {
-            Cell datatype;
-            datatype_make_at(&datatype, T_INTEGER);
-            error_raise(ERR_TYPE_LIMIT, &datatype);
+            error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
         }
         break;
     case T_TIME: {
         // Whole seconds, half a second rounding away from zero on either side.
         double seconds = cell_double(spec);
         if (!integer_from_double(seconds < 0 ? seconds - 0.5 : seconds + 0.5, &n)) {
-            Cell datatype;
-            datatype_make_at(&datatype, T_INTEGER);
-            error_raise(ERR_TYPE_LIMIT, &datatype);
+            error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
         }
         break;
     }
@@ -261,11 +242,11 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
         int32_t error = 0;
         n = count == 0 ? 0 : scan_integer(string_ks_head(&text), count,
                                           series_buffer(text.w2)->unit(), &error);
-        if (count == 0 || error != 0) raise_bad_to_arg(T_INTEGER, spec);
+        if (count == 0 || error != 0) error_raise_type(ERR_BAD_TO_ARG, T_INTEGER, spec);
         break;
     }
     default:
-        raise_bad_to_arg(T_INTEGER, spec);
+        error_raise_type(ERR_BAD_TO_ARG, T_INTEGER, spec);
     }
     cell_init(proto, T_INTEGER);
     proto->w2 = uint32_t(n);
@@ -363,10 +344,9 @@ static bool integer_power_exact(int32_t base, int32_t exponent, int32_t* out) {
 void integer_power(Cell* base, const Cell* exponent) {
     uint8_t type = cell_type(exponent);
     if (type != T_INTEGER && type != T_FLOAT) {
-        Cell word, datatype;
+        Cell word;
         stack_caller_word(&word);
-        datatype_make_at(&datatype, type);
-        error_raise(ERR_EXPECT_ARG, &word, &datatype);
+        error_raise_type(ERR_EXPECT_ARG, &word, type);
     }
     if (type == T_INTEGER && int32_t(exponent->w2) >= 0) {
         int32_t n;
@@ -385,7 +365,7 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
     if (to && cell_type(scale) == T_MONEY) {
         Cell word;
         stack_caller_word(&word);
-        raise_not_related(&word, T_MONEY);
+        error_raise_type(ERR_NOT_RELATED, &word, T_MONEY);
     }
     int32_t v = int32_t(value->w2);
     if (v == INT32_LOWEST) return;

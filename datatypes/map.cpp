@@ -61,10 +61,9 @@ bool map_key_type_q(uint8_t type) {
 }
 
 [[noreturn]] static void raise_bad_key(uint8_t type, const Cell* path) {
-    Cell datatype, none;
-    datatype_make_at(&datatype, type);
+    Cell none;
     cell_init(&none, T_NONE);
-    error_raise(ERR_INVALID_PATH, path ? path : &none, &datatype);
+    error_raise_type(ERR_INVALID_PATH, path ? path : &none, type);
 }
 
 void map_key_prepare(Cell* key, const Cell* path) {
@@ -216,9 +215,7 @@ bool map_cell_at(const Cell* map, uint32_t i, Cell* out) {
 // ---- make, to -------------------------------------------------------------------------
 
 [[noreturn]] static void raise_bad_to(const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, T_MAP);
-    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+    error_raise_type(ERR_BAD_TO_ARG, T_MAP, spec);
 }
 
 // The size a numeric make spec asks for.

@@ -145,14 +145,7 @@ Cell* money_make(bool negative, uint8_t currency, const uint8_t* packed) {
     return cell;
 }
 
-[[noreturn]] static void raise_with_datatype(ScriptError id, uint8_t type,
-                                             const Cell* arg = nullptr) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg);
-}
-
-[[noreturn]] static void raise_type_limit() { raise_with_datatype(ERR_TYPE_LIMIT, T_MONEY); }
+[[noreturn]] static void raise_type_limit() { error_raise_type(ERR_TYPE_LIMIT, T_MONEY); }
 
 // Reads the digits of a field; false for another byte or too many digits.
 // Apostrophes are skipped; leading zeros of an integer part do not count.
@@ -206,7 +199,7 @@ Cell* money_from_integer(int32_t n) {
 [[noreturn]] static void raise_bad_make_float(double x) {
     Cell spec;
     float_make_at(&spec, x);
-    raise_with_datatype(ERR_BAD_MAKE_ARG, T_MONEY, &spec);
+    error_raise_type(ERR_BAD_MAKE_ARG, T_MONEY, &spec);
 }
 
 void money_from_float_at(Cell* cell, double x, bool strict) {
@@ -242,7 +235,7 @@ int32_t money_to_integer(const Cell* money) {
     Money m = money_unpack(money);
     u128 whole = m.magnitude / MONEY_UNIT;
     if (whole > (m.negative ? u128(2147483648u) : u128(2147483647u)))
-        raise_with_datatype(ERR_TYPE_LIMIT, T_INTEGER);
+        error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
     return m.negative ? int32_t(0u - uint32_t(whole)) : int32_t(uint32_t(whole));
 }
 
@@ -342,7 +335,7 @@ static Money money_divide_values(Money a, Money b, bool remainder) {
 }
 
 [[noreturn]] static void raise_invalid_type(uint8_t type) {
-    raise_with_datatype(ERR_INVALID_TYPE, type);
+    error_raise_type(ERR_INVALID_TYPE, type);
 }
 
 // A kernel operand as money: integer! exactly, float! and percent! without
@@ -527,10 +520,9 @@ void money_round(Cell* value, const Cell* scale, bool even, bool down, bool half
             s = money_unpack(&tmp).magnitude;
             break;
         default: {
-            Cell word, datatype;
+            Cell word;
             stack_caller_word(&word);
-            datatype_make_at(&datatype, cell_type(scale));
-            error_raise(ERR_NOT_RELATED, &word, &datatype);
+            error_raise_type(ERR_NOT_RELATED, &word, cell_type(scale));
         }
         }
         if (s == 0) return;
@@ -607,10 +599,10 @@ void money_random(Cell* value, bool seed, bool secure, bool) {
 // ---- make, to -------------------------------------------------------------------------
 
 [[noreturn]] static void raise_bad_to(const Cell* spec) {
-    raise_with_datatype(ERR_BAD_TO_ARG, T_MONEY, spec);
+    error_raise_type(ERR_BAD_TO_ARG, T_MONEY, spec);
 }
 [[noreturn]] static void raise_bad_make(const Cell* spec) {
-    raise_with_datatype(ERR_BAD_MAKE_ARG, T_MONEY, spec);
+    error_raise_type(ERR_BAD_MAKE_ARG, T_MONEY, spec);
 }
 
 static bool text_type_q(uint8_t type) {

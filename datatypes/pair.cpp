@@ -38,17 +38,10 @@ Cell* pair_push(int32_t x, int32_t y) { return pair_init(stack_push_new(T_PAIR),
 
 // ---- errors ----------------------------------------------------------------
 
-[[noreturn]] static void raise_datatype(ScriptError id, uint8_t type, const Cell* arg2 = nullptr) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg2);
-}
-
 [[noreturn]] static void raise_caller_not_related(uint8_t type) {
-    Cell word, datatype;
+    Cell word;
     stack_caller_word(&word);
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_NOT_RELATED, &word, &datatype);
+    error_raise_type(ERR_NOT_RELATED, &word, type);
 }
 
 // ---- helpers ---------------------------------------------------------------
@@ -130,7 +123,7 @@ void pair_math_op(Cell* a, const Cell* b, int32_t op) {
         by = bx;
         break;
     }
-    default: raise_datatype(ERR_INVALID_TYPE, cell_type(b));
+    default: error_raise_type(ERR_INVALID_TYPE, cell_type(b));
     }
     Cell scratch;
     cell_init(&scratch, T_INTEGER);
@@ -179,11 +172,11 @@ const Cell* pair_make(Cell* proto, const Cell* spec, uint8_t) {
     case T_STRING: {
         Cell loaded;
         make_from_spec_text(spec, &loaded);
-        if (cell_type(&loaded) != T_PAIR) raise_datatype(ERR_BAD_TO_ARG, T_PAIR, spec);
+        if (cell_type(&loaded) != T_PAIR) error_raise_type(ERR_BAD_TO_ARG, T_PAIR, spec);
         cell_copy(&loaded, proto);
         return proto;
     }
-    default: raise_datatype(ERR_BAD_TO_ARG, T_PAIR, spec);
+    default: error_raise_type(ERR_BAD_TO_ARG, T_PAIR, spec);
     }
     cell_init(proto, T_PAIR);
     return pair_init(proto, x, y);
@@ -226,7 +219,7 @@ void pair_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
         out->w2 = index == 1 ? parent->w2 : parent->w3;
         return;
     }
-    if (cell_type(set_value) != T_INTEGER) raise_datatype(ERR_INVALID_TYPE, cell_type(set_value));
+    if (cell_type(set_value) != T_INTEGER) error_raise_type(ERR_INVALID_TYPE, cell_type(set_value));
     (index == 1 ? parent->w2 : parent->w3) = set_value->w2;
     cell_copy(set_value, out);
 }

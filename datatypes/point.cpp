@@ -63,17 +63,10 @@ static void point_make_at(Cell* cell, uint8_t type, const double* c) {
 
 // ---- errors ----------------------------------------------------------------
 
-[[noreturn]] static void raise_datatype(ScriptError id, uint8_t type, const Cell* arg2 = nullptr) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg2);
-}
-
 [[noreturn]] static void raise_caller_with_datatype(ScriptError id, uint8_t type) {
-    Cell word, datatype;
+    Cell word;
     stack_caller_word(&word);
-    datatype_make_at(&datatype, type);
-    error_raise(id, &word, &datatype);
+    error_raise_type(id, &word, type);
 }
 
 // ---- helpers ---------------------------------------------------------------
@@ -119,12 +112,12 @@ static void point_math_op(Cell* a, const Cell* b, int32_t op) {
     case T_FLOAT:
     case T_PERCENT: other[0] = other[1] = other[2] = cell_double(b); break;
     case T_PAIR:
-        if (type != T_POINT2D) raise_datatype(ERR_INVALID_TYPE, T_PAIR);
+        if (type != T_POINT2D) error_raise_type(ERR_INVALID_TYPE, T_PAIR);
         other[0] = pair_x(b);
         other[1] = pair_y(b);
         break;
     default:
-        if (cell_type(b) != type) raise_datatype(ERR_INVALID_TYPE, cell_type(b));
+        if (cell_type(b) != type) error_raise_type(ERR_INVALID_TYPE, cell_type(b));
         for (int i = 0; i < dimensions; ++i) other[i] = point_coord(b, i);
     }
     double result[3];
@@ -162,7 +155,7 @@ const Cell* point_make(Cell* proto, const Cell* spec, uint8_t type) {
     case T_POINT2D:
     case T_POINT3D:
         if (cell_type(spec) == type) return spec;
-        if (type == T_POINT2D) raise_datatype(ERR_BAD_TO_ARG, type, spec);
+        if (type == T_POINT2D) error_raise_type(ERR_BAD_TO_ARG, type, spec);
         c[0] = point_coord(spec, 0);
         c[1] = point_coord(spec, 1);
         break;
@@ -181,11 +174,11 @@ const Cell* point_make(Cell* proto, const Cell* spec, uint8_t type) {
     case T_STRING: {
         Cell loaded;
         make_from_spec_text(spec, &loaded);
-        if (cell_type(&loaded) != type) raise_datatype(ERR_BAD_TO_ARG, type, spec);
+        if (cell_type(&loaded) != type) error_raise_type(ERR_BAD_TO_ARG, type, spec);
         cell_copy(&loaded, proto);
         return proto;
     }
-    default: raise_datatype(ERR_BAD_TO_ARG, type, spec);
+    default: error_raise_type(ERR_BAD_TO_ARG, type, spec);
     }
     point_make_at(proto, type, c);
     return proto;
@@ -267,7 +260,7 @@ void point_eval_path(Cell* parent, const Cell* element, const Cell* set_value, c
         return;
     }
     uint8_t type = cell_type(set_value);
-    if (type != T_INTEGER && type != T_FLOAT) raise_datatype(ERR_INVALID_TYPE, type);
+    if (type != T_INTEGER && type != T_FLOAT) error_raise_type(ERR_INVALID_TYPE, type);
     point_coord_set(parent, index - 1, type == T_INTEGER ? double(integer_get(set_value))
                                                          : cell_double(set_value));
     cell_copy(set_value, out);
@@ -339,7 +332,7 @@ void point_round(Cell* value, const Cell* scale, bool even, bool down, bool half
     uint8_t type = cell_type(value);
     bool to = refinement_given(scale, value);
     if (to && cell_type(scale) == T_MONEY) raise_caller_with_datatype(ERR_NOT_RELATED, T_MONEY);
-    if (to && cell_type(scale) == T_PAIR && type != T_POINT2D) raise_datatype(ERR_INVALID_TYPE, T_PAIR);
+    if (to && cell_type(scale) == T_PAIR && type != T_POINT2D) error_raise_type(ERR_INVALID_TYPE, T_PAIR);
     const RoundFlags flags{even, down, half_down, floor, ceiling, half_ceiling};
     int dimensions = point_dimensions(type);
     double result[3];

@@ -168,9 +168,7 @@ int32_t time_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32
 // ---- make, to ----------------------------------------------------------------
 
 void time_bad_spec(const Cell* spec) {
-    Cell datatype;
-    datatype_make_at(&datatype, T_TIME);
-    error_raise(ERR_BAD_TO_ARG, &datatype, spec);
+    error_raise_type(ERR_BAD_TO_ARG, T_TIME, spec);
 }
 
 static bool text_type_q(uint8_t type) {
@@ -284,9 +282,7 @@ void time_pick(Cell* time, const Cell* index) {
 // ---- arithmetic ------------------------------------------------------------------
 
 [[noreturn]] static void raise_not_related(RuntimeWord word) {
-    Cell datatype;
-    datatype_make_at(&datatype, T_TIME);
-    error_raise(ERR_NOT_RELATED, runtime_word(word), &datatype);
+    error_raise_type(ERR_NOT_RELATED, runtime_word(word), T_TIME);
 }
 
 void time_add(Cell* value1, const Cell* value2) {
@@ -318,10 +314,9 @@ void time_divide(Cell* value1, const Cell* value2) {
 void time_round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
                 bool floor, bool ceiling, bool half_ceiling) {
     if (refinement_given(scale, value) && cell_type(scale) == T_MONEY) {
-        Cell word, datatype;
+        Cell word;
         stack_caller_word(&word);
-        datatype_make_at(&datatype, T_MONEY);
-        error_raise(ERR_NOT_RELATED, &word, &datatype);
+        error_raise_type(ERR_NOT_RELATED, &word, T_MONEY);
     }
     float_round_cell(value, scale, RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
     double t = cell_type(value) == T_INTEGER ? double(int32_t(value->w2)) : cell_double(value);

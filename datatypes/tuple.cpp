@@ -7,6 +7,7 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
@@ -118,12 +119,6 @@ void tuple_poke(Cell* tuple, int32_t index, const Cell* value) {
 
 // ---- errors ----------------------------------------------------------------
 
-[[noreturn]] static void raise_datatype(ScriptError id, uint8_t type, const Cell* arg2 = nullptr) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(id, &datatype, arg2);
-}
-
 // ---- kernel ----------------------------------------------------------------
 
 // The float-mode byte: the double result clamped to 0-255 before truncation
@@ -159,7 +154,7 @@ static void tuple_math_bytes(Cell* t, const Cell* other, int32_t op) {
         }
         break;
     }
-    default: raise_datatype(ERR_INVALID_TYPE, cell_type(other));
+    default: error_raise_type(ERR_INVALID_TYPE, cell_type(other));
     }
     tuple_count_set(t, count);
     for (uint32_t i = 0; i < count; ++i) tuple_byte_set(t, i, result[i]);
@@ -173,9 +168,7 @@ void tuple_math_op(Cell* a, const Cell* b, int32_t op) {
         return;
     }
     if (op == OP_SUBTRACT || op == OP_DIVIDE) {
-        Cell datatype;
-        datatype_make_at(&datatype, cell_type(a));
-        error_raise(ERR_NOT_RELATED, runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT), &datatype);
+        error_raise_type(ERR_NOT_RELATED, runtime_word(op == OP_DIVIDE ? W_DIVIDE : W_SUBTRACT), cell_type(a));
     }
     Cell t = *b;
     tuple_math_bytes(&t, a, op);
@@ -197,7 +190,7 @@ const Cell* tuple_to(Cell* proto, const Cell* spec, uint8_t) {
         int32_t remaining = block_ks_length_q(spec);
         uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
         const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
-        if (count > TUPLE_MAX_BYTES) raise_datatype(ERR_BAD_TO_ARG, T_TUPLE, spec);
+        if (count > TUPLE_MAX_BYTES) error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
         tuple_init(&result, count < TUPLE_MIN_BYTES ? TUPLE_MIN_BYTES : count, 0, 0, 0);
         for (uint32_t i = 0; i < count; ++i) {
             double n;
@@ -205,9 +198,9 @@ const Cell* tuple_to(Cell* proto, const Cell* spec, uint8_t) {
             case T_INTEGER:
             case T_CHAR: n = integer_get(&cells[i]); break;
             case T_FLOAT: n = std::trunc(cell_double(&cells[i])); break;
-            default: raise_datatype(ERR_BAD_TO_ARG, T_TUPLE, spec);
+            default: error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
             }
-            if (!(n >= 0 && n <= 255)) raise_datatype(ERR_BAD_TO_ARG, T_TUPLE, spec);
+            if (!(n >= 0 && n <= 255)) error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
             tuple_byte_set(&result, i, uint8_t(n));
         }
         break;
@@ -219,9 +212,9 @@ const Cell* tuple_to(Cell* proto, const Cell* spec, uint8_t) {
     case T_EMAIL:
     case T_REF:
         make_from_spec_text(spec, &result);
-        if (cell_type(&result) != T_TUPLE) raise_datatype(ERR_BAD_TO_ARG, T_TUPLE, spec);
+        if (cell_type(&result) != T_TUPLE) error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
         break;
-    default: raise_datatype(ERR_BAD_TO_ARG, T_TUPLE, spec);
+    default: error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
     }
     cell_copy(&result, proto);
     return proto;
@@ -266,13 +259,13 @@ static void tuple_pick_at(const Cell* tuple, int32_t n, const Cell* index, Cell*
 
 void tuple_eval_path(Cell* parent, const Cell* element, const Cell* set_value, const Cell*, bool,
                      Cell* out) {
-    if (cell_type(element) != T_INTEGER) raise_datatype(ERR_INVALID_TYPE, cell_type(element));
+    if (cell_type(element) != T_INTEGER) error_raise_type(ERR_INVALID_TYPE, cell_type(element));
     if (set_value == nullptr) {
         tuple_pick_at(parent, integer_get(element), element, out);
         return;
     }
     uint8_t type = cell_type(set_value);
-    if (type != T_INTEGER && type != T_NONE) raise_datatype(ERR_INVALID_TYPE, type);
+    if (type != T_INTEGER && type != T_NONE) error_raise_type(ERR_INVALID_TYPE, type);
     tuple_poke(parent, integer_get(element), set_value);
     cell_copy(set_value, out);
 }
@@ -300,13 +293,7 @@ void tuple_reverse(Cell* value, const Cell* part, const Cell* skip) {
         if (integer_get(part) < 0) error_raise(ERR_OUT_OF_RANGE, part);
         if (uint32_t(integer_get(part)) < span) span = uint32_t(integer_get(part));
     }
-    uint32_t group = 1;
-    if (skip != nullptr) {
-        if (cell_type(skip) != T_INTEGER) raise_refine_arg(REF_SKIP, skip);
-        if (integer_get(skip) < 1) error_raise(ERR_OUT_OF_RANGE, skip);
-        group = uint32_t(integer_get(skip));
-        if (group > span || span % group != 0) raise_refine_arg(REF_SKIP, skip);
-    }
+    uint32_t group = uint32_t(series_skip_size(skip, {.records = span}));
     // Exchange the groups pairwise from both ends of the span towards its middle.
     uint32_t groups = span / group;
     for (uint32_t i = 0, j = groups - 1; groups > 0 && i < j; ++i, --j) {

@@ -161,9 +161,8 @@ static void url_from_parts(Cell* proto, const Cell* spec) {
     uint32_t from = series_index_clamped(&block.cell);
     uint32_t count = series_buffer_length(&block.cell) - from;
     if (count == 0) {
-        Cell datatype, arg = *spec;
-        datatype_make_at(&datatype, T_URL);
-        error_raise(ERR_BAD_TO_ARG, &datatype, &arg);
+        Cell arg = *spec;
+        error_raise_type(ERR_BAD_TO_ARG, T_URL, &arg);
     }
     Cell* out = stack_push_new(T_NONE);
     string_make_at(out, 32);

@@ -65,17 +65,11 @@ Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t uni
 
 // ---- items ------------------------------------------------------------------------------
 
-[[noreturn]] static void raise_invalid_type(uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_INVALID_TYPE, &datatype);
-}
-
 void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t item_type) {
     uint8_t type = cell_type(value);
     bool integral = type == T_INTEGER || type == T_CHAR;
     bool floating = type == T_FLOAT || type == T_PERCENT;
-    if (!integral && !floating) raise_invalid_type(type);
+    if (!integral && !floating) error_raise_type(ERR_INVALID_TYPE, type);
     if (float_items_q(item_type)) {
         double d = integral ? double(int32_t(value->w2)) : cell_double(value);
         if (unit == 8) {
@@ -242,7 +236,7 @@ static void make_from_block(const Cell* proto, const Cell* spec, Cell* out) {
     } else {
         item_type = cell_type(first);
         if (item_type != T_INTEGER && item_type != T_CHAR && !float_items_q(item_type))
-            raise_invalid_type(item_type);
+            error_raise_type(ERR_INVALID_TYPE, item_type);
         unit = vector_default_unit(item_type);
         values = *spec;
     }
@@ -534,7 +528,7 @@ static Cell* added_values(const Cell* value, int32_t part) {
     const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
     for (uint32_t i = 0; i < b->length(); i++) {
         uint8_t t = cell_type(&cells[i]);
-        if (t != T_INTEGER && t != T_CHAR && t != T_FLOAT && t != T_PERCENT) raise_invalid_type(t);
+        if (t != T_INTEGER && t != T_CHAR && t != T_FLOAT && t != T_PERCENT) error_raise_type(ERR_INVALID_TYPE, t);
     }
     return list;
 }
@@ -626,13 +620,7 @@ void vector_sort(Cell* series, bool, const Cell* skip, const Cell* compare, cons
     int64_t count = vector_buffer_length(series) - index;
     if (part) count = std::min<int64_t>(count, std::max(series_part_count(series, part), 0));
     if (count <= 1) return;
-    int64_t size = 1;
-    if (skip) {
-        if (cell_type(skip) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-        size = cell_int(skip);
-        if (size < 1 || size > count || count % size != 0)
-            error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_SKIP), skip);
-    }
+    int64_t size = series_skip_size(skip, {.records = count, .below_one_invalid = true});
     uintptr_t flags = reverse ? SORT_REVERSE : 0;
     if (compare && cell_type(compare) == T_FUNCTION) {
         bool owned = series_notify(series, W_SORT, int32_t(index), 0);

@@ -27,7 +27,7 @@ static bool path_like_q(const Cell* value) {
 FileDialogRequest file_dialog_request_of(const Cell* title, const Cell* name, const Cell* filter) {
     FileDialogRequest request;
     if (cell_type(title) == T_STRING) {
-        request.title = string_utf8_of(title);
+        request.title = string_utf8(title);
         request.has_title = true;
     }
     if (path_like_q(name)) {
@@ -53,7 +53,7 @@ FileDialogRequest file_dialog_request_of(const Cell* title, const Cell* name, co
         }
     }
     for (uint32_t i = filter->w1; i + 1 < b->length(); i += 2)
-        request.filters.push_back({string_utf8_of(cells + i), string_utf8_of(cells + i + 1)});
+        request.filters.push_back({string_utf8(cells + i), string_utf8(cells + i + 1)});
     return request;
 }
 

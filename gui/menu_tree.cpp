@@ -20,13 +20,13 @@ static void menu_read(Node node, uint32_t index, std::vector<MenuItem>* items) {
     for (uint32_t i = index; i < series_buffer(node)->length(); i++) {
         const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(node)->head_ptr());
         const Cell* value = cells + i;
-        if (word_named_q(value, "---") || (cell_type(value) == T_STRING && string_utf8_of(value) == "---")) {
+        if (word_named_q(value, "---") || (cell_type(value) == T_STRING && string_utf8(value) == "---")) {
             MenuItem separator;
             separator.kind = MenuItem::SEPARATOR;
             items->push_back(std::move(separator));
         } else if (cell_type(value) == T_STRING) {
             MenuItem item;
-            item.title = string_utf8_of(value);
+            item.title = string_utf8(value);
             if (i + 1 < series_buffer(node)->length()) {
                 const Cell* next = value + 1;
                 if (cell_type(next) == T_BLOCK) {

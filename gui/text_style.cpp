@@ -28,15 +28,6 @@ bool word_named_q(const Cell* cell, const char* name) {
            strncasecmp(reinterpret_cast<const char*>(text), name, length) == 0;
 }
 
-std::string string_utf8_of(const Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
-    uint32_t chars = b->length() > string->w1 ? b->length() - string->w1 : 0;
-    std::string text(size_t(chars) * 4 + 1, '\0');
-    uint32_t bytes = string_to_utf8_into(string, reinterpret_cast<uint8_t*>(text.data()), -1, true);
-    text.resize(bytes);
-    return text;
-}
-
 // Applies one style word to the font settings; other words are ignored.
 static void font_style_apply(const Cell* word, FontSpec* spec) {
     if (word_named_q(word, "bold")) spec->bold = true;

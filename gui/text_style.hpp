@@ -52,10 +52,6 @@ const Cell* object_slot_value(const Cell* object, uint32_t slot);
 // case ignored).
 bool word_named_q(const Cell* cell, const char* name);
 
-// The UTF-8 text of a string-family value from its position; allocates no
-// series.
-std::string string_utf8_of(const Cell* string);
-
 // The font's settings; a value that is not an object gives the defaults.
 FontSpec font_spec_of(const Cell* font);
 

@@ -37,10 +37,7 @@ void routine_cache_write() {
         if (from < b->length())
             bytes.assign(reinterpret_cast<const char*>(b->head_ptr()) + from, b->length() - from);
     } else {
-        CellRoot text(*data);
-        int32_t count = -1;
-        const uint8_t* utf8 = to_utf8(&text.cell, &count);
-        bytes.assign(reinterpret_cast<const char*>(utf8), size_t(count));
+        bytes = string_utf8(data);
     }
     if (!file_write_replace(local.c_str(), bytes.data(), bytes.size()))
         error_raise(ERR_CANNOT_OPEN, data_stack.args);

@@ -55,15 +55,6 @@ struct HttpExchange {
 
 // ---- from values to text --------------------------------------------------------------------
 
-// The UTF-8 of a string-like cell from its position; the cell is copied
-// first so that it may lie anywhere.
-static std::string string_utf8(const Cell* string) {
-    CellRoot held(*string);
-    int32_t count = -1;
-    const uint8_t* bytes = to_utf8(&held.cell, &count);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(count));
-}
-
 // The formed text of any value.
 static std::string value_form_text(const Cell* value) {
     CellRoot text;

@@ -159,10 +159,7 @@ ExitCode native_as(bool check, const int32_t*) {
     uint8_t source = cell_type(&args[1]);
     int family = series_coerce_family(source);
     if (family == 0 || family != series_coerce_family(target)) {
-        Cell from, to;
-        datatype_make_at(&from, source);
-        datatype_make_at(&to, target);
-        error_raise(ERR_NOT_SAME_CLASS, &from, &to);
+        error_raise_type(ERR_NOT_SAME_CLASS, source, target);
     }
     cell_copy(&args[1], &args[0]);
     cell_type_set(&args[0], target);

@@ -169,9 +169,7 @@ int32_t native_count_arg(Cell* count) {
     if (cell_type(count) == T_FLOAT) {
         int32_t n;
         if (!integer_from_double(float_get(count), &n)) {
-            Cell type;
-            datatype_make_at(&type, T_INTEGER);
-            error_raise(ERR_TYPE_LIMIT, &type);
+            error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
         }
         cell_init(count, T_INTEGER);
         count->w2 = uint32_t(n);

@@ -248,13 +248,12 @@ ExitCode native_forall(bool check, const int32_t*) {
     Cell* start = stack_push(word_get(&args[0]));
     if (cell_type(start) == T_UNSET) error_raise(ERR_NO_VALUE, &args[0]);
     if (!forall_series_q(cell_type(start))) {
+        uint8_t type = cell_type(start);
         Cell* name = stack_push_new(T_NONE);
         stack_frame_word(stack_top_frame(), name);
-        Cell* type = stack_push_new(T_NONE);
-        datatype_make_at(type, cell_type(start));
         Cell* parameter = stack_push_new(T_NONE);
         error_call_argument(1, parameter);
-        error_raise(ERR_EXPECT_ARG, name, type, parameter);
+        error_raise_type(ERR_EXPECT_ARG, name, type, parameter);
     }
     stack_push(&args[0]);
     stack_mark_loop(nullptr);

@@ -25,9 +25,7 @@ static int32_t number_to_int32(const Cell* number) {
     if (cell_type(number) == T_INTEGER) return cell_int(number);
     int32_t n;
     if (!integer_from_double(cell_double(number), &n)) {
-        Cell datatype;
-        datatype_make_at(&datatype, T_INTEGER);
-        error_raise(ERR_TYPE_LIMIT, &datatype);
+        error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
     }
     return n;
 }

@@ -95,11 +95,10 @@ void native_arg_check(uint32_t native_index, uint32_t n) {
 }
 
 void native_expect_arg(uint32_t n) {
-    Cell name, datatype, parameter;
+    Cell name, parameter;
     stack_frame_word(stack_top_frame(), &name);
-    datatype_make_at(&datatype, cell_type(data_stack.args + n));
     error_call_argument(n + 1, &parameter);
-    error_raise(ERR_EXPECT_ARG, &name, &datatype, &parameter);
+    error_raise_type(ERR_EXPECT_ARG, &name, cell_type(data_stack.args + n), &parameter);
 }
 
 } // namespace kel

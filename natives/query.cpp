@@ -59,9 +59,7 @@ ExitCode native_new_line(bool check, const int32_t* refinements) {
     // its opposite.
     uint32_t step = 0;
     if (refinements[1] >= 0) {
-        const Cell* size = &args[refinements[1]];
-        if (cell_int(size) < 1) error_raise(ERR_OUT_OF_RANGE, size);
-        step = uint32_t(cell_int(size));
+        step = uint32_t(series_skip_size(&args[refinements[1]]));
     } else if (refinements[0] >= 0) {
         step = 1;
     }

@@ -29,10 +29,7 @@ void set_operation(bool case_, const Cell* skip, int32_t op) {
     Cell* args = data_stack.args;
     uint8_t type = cell_type(&args[0]);
     if (op != SET_UNIQUE && set_kind(type) != set_kind(cell_type(&args[1]))) {
-        Cell first, second;
-        datatype_make_at(&first, type);
-        datatype_make_at(&second, cell_type(&args[1]));
-        error_raise(ERR_EXPECT_VAL, &first, &second);
+        error_raise_type(ERR_EXPECT_VAL, type, cell_type(&args[1]));
     }
     switch (type) {
     case T_BLOCK: case T_HASH: block_set_op(&args[0], &args[1], case_, skip, op); break;

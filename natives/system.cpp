@@ -595,10 +595,9 @@ struct ApplyArgs {
         ExitCode x = walk.next(&value);
         if (x != EXIT_CODE_NONE) return x;
         if (cell_type(value) != T_LOGIC) {
-            Cell datatype, parameter;
-            datatype_make_at(&datatype, cell_type(value));
+            Cell parameter;
             word_make_at(&parameter, T_WORD, symbol);
-            error_raise(ERR_EXPECT_ARG, name, &datatype, &parameter);
+            error_raise_type(ERR_EXPECT_ARG, name, cell_type(value), &parameter);
         }
         *on = logic_get(value);
         walk.drop(value);

@@ -157,10 +157,7 @@ ExitCode native_compose(bool check, const int32_t* refinements) {
     const int32_t into = refinements[2];
     if (check && into >= 0) native_arg_check(36, uint32_t(into));
     if (cell_type(arg(0)) != T_BLOCK) {
-        Cell expected, found;
-        datatype_make_at(&expected, T_BLOCK);
-        datatype_make_at(&found, cell_type(arg(0)));
-        error_raise(ERR_EXPECT_VAL, &expected, &found);
+        error_raise_type(ERR_EXPECT_VAL, T_BLOCK, cell_type(arg(0)));
     }
     Cell* block = arg(0);
     Cell* target = data_stack.top;

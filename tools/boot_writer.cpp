@@ -33,9 +33,7 @@ static std::string mold_all(const Cell* value) {
     CellRoot text;
     cell_init(&text.cell, T_NONE);
     dispatch_mold(value, &text.cell, false, true, false, -1);
-    int32_t count = -1;
-    const uint8_t* bytes = to_utf8(&text.cell, &count);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(count));
+    return string_utf8(&text.cell);
 }
 
 // The stream of one file's code, checked by decoding it back.

@@ -11,6 +11,7 @@
 #include "core/logic.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
+#include "core/unicode.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
@@ -282,16 +283,13 @@ static void routine_platform_init() {
 
 // ---- error box and caret ----------------------------------------------------------------
 
-std::string text_utf8(const Cell* value) {
-    return string_family_q(cell_type(value)) ? string_utf8_of(value) : std::string();
-}
-
 // show-error-box text caption: a modal message box with the error icon;
 // returns when the user closes it. Without a display the text goes to the
 // standard error stream instead.
 static void routine_show_error_box() {
-    std::string text = text_utf8(data_stack.args);
-    std::string caption = text_utf8(data_stack.args + 1);
+    const Cell* args = data_stack.args;
+    std::string text = string_family_q(cell_type(args)) ? string_utf8(args) : std::string();
+    std::string caption = string_family_q(cell_type(args + 1)) ? string_utf8(args + 1) : std::string();
     if (!gui_display_open()) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     } else {

@@ -26,9 +26,6 @@ bool backend_started();
 // Opens the display (starting GTK) or raises internal error not-here.
 void backend_require();
 
-// The UTF-8 text of a string value from its position; empty for any other value.
-std::string text_utf8(const Cell* value);
-
 // Evaluates Kel source text in the running routine's frame; its value is dropped.
 void backend_eval_text(const std::string& text);
 

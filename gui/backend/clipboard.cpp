@@ -192,7 +192,7 @@ static void clipboard_write() {
         };
         // Clipboard text is UTF-8 by definition (GTK refuses anything else):
         // a byte kept from a name that is not UTF-8 goes out as U+FFFD.
-        auto* text = new std::string(string_utf8_of(data));
+        auto* text = new std::string(string_utf8(data));
         done = gtk_clipboard_set_with_data(clipboard(), targets, G_N_ELEMENTS(targets), text_get, text_clear, text);
         if (!done) delete text;  // the clipboard took nothing
         break;

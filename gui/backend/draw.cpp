@@ -14,6 +14,7 @@
 #include "core/ownership.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
 #include "datatypes/image.hpp"
@@ -269,7 +270,7 @@ void error_print_in_flight() {
         CellRoot text;
         string_make_at(&text.cell, 128);
         error_form(&held.cell, &text.cell, false, false, false, false, INT32_MAX, 0);
-        std::string line = string_utf8_of(&text.cell) + "\n";
+        std::string line = string_utf8(&text.cell) + "\n";
         fd_write_all(STDERR_FD, line.data(), line.size());
     } catch (const LanguageError&) {
         // Not even the message could be made (no memory): nothing to print.

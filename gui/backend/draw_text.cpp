@@ -115,7 +115,7 @@ void cmd_text(DrawContext& ctx, DrawCursor& c) {
         PangoFontDescription* desc = ctx.a.font ? nullptr : font_pango_description(font_spec_of(&value.cell));
         pango_layout_set_font_description(layout, ctx.a.font ? ctx.a.font : desc);
         if (desc) pango_font_description_free(desc);
-        std::string utf8 = string_utf8_of(&value.cell);
+        std::string utf8 = string_utf8(&value.cell);
         pango_layout_set_text(layout, utf8.data(), int(utf8.size()));
         if (ctx.a.underline || ctx.a.strike) {
             PangoAttrList* list = pango_attr_list_new();

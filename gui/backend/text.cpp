@@ -3,6 +3,7 @@
 // rich-text faces.
 #include "gui/backend/draw_context.hpp"
 #include "gui/backend/widgets.hpp"
+#include "core/unicode.hpp"
 #include "runtime/collector.hpp"
 
 #include <pango/pangocairo.h>
@@ -51,7 +52,7 @@ static void layout_fill(PangoLayout* layout, const Cell* font, const Cell* text,
     PangoFontDescription* desc = font_pango_description(spec);
     pango_layout_set_font_description(layout, desc);
     pango_font_description_free(desc);
-    std::string utf8 = text && cell_type(text) == T_STRING ? string_utf8_of(text) : std::string();
+    std::string utf8 = text && cell_type(text) == T_STRING ? string_utf8(text) : std::string();
     pango_layout_set_text(layout, utf8.data(), int(utf8.size()));
     pango_layout_set_alignment(layout, para.h == TEXT_CENTER  ? PANGO_ALIGN_CENTER
                                        : para.h == TEXT_RIGHT ? PANGO_ALIGN_RIGHT
@@ -162,7 +163,7 @@ void rich_text_styles(PangoLayout* layout, const Cell* ranges) {
                 c.index++;
                 break;
             case T_STRING: {
-                std::string family = string_utf8_of(v);
+                std::string family = string_utf8(v);
                 range_attr(list, pango_attr_family_new(family.c_str()), start, end);
                 c.index++;
                 break;

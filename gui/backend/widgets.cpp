@@ -15,6 +15,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
+#include "core/unicode.hpp"
 #include "core/word.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
@@ -62,7 +63,7 @@ static uint32_t signal_event_send(View* view, uint32_t type, int32_t argument) {
 // The face's text as UTF-8, "" when it is not a string.
 static std::string face_text(const View* view) {
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-    return cell_type(&text) == T_STRING ? string_utf8_of(&text) : std::string();
+    return cell_type(&text) == T_STRING ? string_utf8(&text) : std::string();
 }
 
 // Writes UTF-8 text into the face's text field as a new string, unless the
@@ -70,7 +71,7 @@ static std::string face_text(const View* view) {
 // old one was, so that its later in-place edits keep reaching the face.
 static void face_text_store(View* view, const char* utf8) {
     CellRoot old(face_field(&view->face, FACE_OBJ_TEXT));
-    if (cell_type(&old.cell) == T_STRING && string_utf8_of(&old.cell) == utf8) return;
+    if (cell_type(&old.cell) == T_STRING && string_utf8(&old.cell) == utf8) return;
     CellRoot face(view->face);
     CellRoot text;
     string_load(reinterpret_cast<const uint8_t*>(utf8), uint32_t(std::strlen(utf8)), ENCODING_UTF8, &text.cell);
@@ -136,7 +137,7 @@ static std::vector<std::string> face_items(const View* view, bool strings_only, 
     for (uint32_t i = data.w1; i < b->length(); i++) {
         if (i >= leaving.from && i - leaving.from < leaving.count) continue;
         bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
-        if (take) items.push_back(string_utf8_of(cells + i));
+        if (take) items.push_back(string_utf8(cells + i));
     }
     return items;
 }
@@ -417,7 +418,7 @@ static bool edit_make(View* view, View*, int32_t width, int32_t height) {
         if (face_flag(view, FACE_FLAG_PASSWORD)) gtk_entry_set_visibility(GTK_ENTRY(styled), FALSE);
         Cell hint;
         if (face_option(view, "hint", &hint) && cell_type(&hint) == T_STRING)
-            gtk_entry_set_placeholder_text(GTK_ENTRY(styled), string_utf8_of(&hint).c_str());
+            gtk_entry_set_placeholder_text(GTK_ENTRY(styled), string_utf8(&hint).c_str());
         g_signal_connect(styled, "changed", G_CALLBACK(field_changed), nullptr);
         g_signal_connect_after(styled, "grab-focus", G_CALLBACK(field_grab_focus), GUINT_TO_POINTER(view->id));
         break;
@@ -607,7 +608,7 @@ static void combo_load(View* view, ItemsLeaving leaving = {}) {
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
     if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
         GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
-        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8_of(&text).c_str());
+        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8(&text).c_str());
     } else if (cell_type(&selected) == T_INTEGER) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo), cell_int(&selected) - 1);
     }

@@ -23,6 +23,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
+#include "core/unicode.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/image.hpp"
@@ -365,7 +366,7 @@ static void window_make(View* view, int32_t width, int32_t height) {
     }
     if (flags & FACE_FLAG_FULLSCREEN) gtk_window_fullscreen(GTK_WINDOW(window));
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-    if (string_family_q(cell_type(&text))) gtk_window_set_title(GTK_WINDOW(window), text_utf8(&text).c_str());
+    if (string_family_q(cell_type(&text))) gtk_window_set_title(GTK_WINDOW(window), string_utf8(&text).c_str());
     window_size_set(view, width, height);
     gtk_widget_set_can_focus(view->container, TRUE);
 }
@@ -534,7 +535,7 @@ static void visible_apply(View* view) {
 
 static void text_apply(View* view) {
     Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-    std::string utf8 = text_utf8(&text);
+    std::string utf8 = string_family_q(cell_type(&text)) ? string_utf8(&text) : std::string();
     if (view->type == FACE_TYPE_WINDOW) gtk_window_set_title(GTK_WINDOW(view->widget), utf8.c_str());
 }
 
@@ -689,9 +690,7 @@ static void view_update(View* view, uint32_t keep) {
 
 // The datatype of a value, raised as invalid-type.
 [[noreturn]] static void invalid_type_raise(const Cell* value) {
-    Cell type;
-    datatype_make_at(&type, cell_type(value));
-    error_raise(ERR_INVALID_TYPE, &type);
+    error_raise_type(ERR_INVALID_TYPE, cell_type(value));
 }
 
 // platform-update-view face: one face, or a block of faces.

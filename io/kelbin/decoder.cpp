@@ -110,9 +110,7 @@ struct Decoder {
 [[noreturn]] void fail(const Decoder& d) { fail_at(d, d.pos); }
 
 [[noreturn]] void no_codec(uint8_t type) {
-    Cell datatype;
-    datatype_make_at(&datatype, type);
-    error_raise(ERR_NO_CODEC, &datatype);
+    error_raise_type(ERR_NO_CODEC, type);
 }
 
 // Bytes left before the limit (as many as asked for while unbounded).

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +30,7 @@ bool dir_make_private(const char* path) {
 
 bool file_write_replace(const char* path, const void* bytes, size_t length) {
     std::string temp = std::string(path) + ".XXXXXX";
-    int fd = mkstemp(temp.data());  // created with mode 0600
+    int fd = mkostemp(temp.data(), O_CLOEXEC);  // created with mode 0600
     if (fd < 0) return false;
     bool ok = fd_write_all(fd, bytes, length);
     ok = fsync(fd) == 0 && ok;
@@ -37,6 +38,13 @@ bool file_write_replace(const char* path, const void* bytes, size_t length) {
     if (ok) ok = rename(temp.c_str(), path) == 0;
     if (!ok) unlink(temp.c_str());
     return ok;
+}
+
+bool file_write_private(const char* path, const void* bytes, size_t length) {
+    std::string name(path);
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !dir_make_private(name.substr(0, slash).c_str())) return false;
+    return file_write_replace(path, bytes, length);
 }
 
 } // namespace kel

@@ -13,5 +13,8 @@ bool dir_make_private(const char* path);
 // and renames it over path, replacing any file there. On failure the
 // temporary file is removed and path is left as it was.
 bool file_write_replace(const char* path, const void* bytes, size_t length);
+// The same after making every missing folder above path with mode 0700;
+// false when a folder cannot be made.
+bool file_write_private(const char* path, const void* bytes, size_t length);
 
 } // namespace kel

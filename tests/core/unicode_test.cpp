@@ -458,6 +458,28 @@ TEST_F(UnicodeStrings, ToUtf8FromThePosition) {
     EXPECT_EQ(string_to_utf8_limited(&s.cell, out, 8, -1, true), 7u);
 }
 
+// The text handed to C libraries: every unit width, characters above U+FFFF,
+// lone surrogates as U+FFFD, NUL and LF kept, from the position to the tail.
+TEST_F(UnicodeStrings, StringUtf8FromThePosition) {
+    struct Case { Chars chars; uint32_t unit; uint32_t index; std::string utf8; };
+    const Case cases[] = {
+        {{}, 1, 0, ""},
+        {{'a', 0, '\n', 0xE9}, 1, 0, std::string("a\0\n\xC3\xA9", 5)},
+        {{'x', 0x20AC, 0xD800, 'y', 0xDFFF}, 2, 1, "\xE2\x82\xAC\xEF\xBF\xBD" "y\xEF\xBF\xBD"},
+        {{'x', 0x1F600, 0x10FFFF, 0xDC80}, 4, 1, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBD"},
+        {{'a', 'b'}, 1, 5, ""},  // a position past the tail
+    };
+    for (const Case& c : cases) {
+        CellRoot s;
+        string_make(s, c.chars, c.unit);
+        s.cell.w1 = c.index;
+        EXPECT_EQ(string_utf8(&s.cell), c.utf8) << "unit " << c.unit << " index " << c.index;
+    }
+    CellRoot s;
+    string_make(s, {'a', 0x110000}, 4);
+    EXPECT_EQ(raised_code([&] { string_utf8(&s.cell); }), INVALID_CHAR);
+}
+
 // Text from the OS: valid UTF-8 is read as it stands, every other byte as
 // the reserved character U+DC00 + byte, and the text goes back to the same
 // bytes.

@@ -9,18 +9,6 @@
 
 namespace kel::testing {
 
-// The UTF-8 text of a string! from its head.
-inline std::string string_utf8(const Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
-    std::string text;
-    for (uint32_t i = 0; i < b->length(); i++) {
-        uint8_t bytes[4];
-        uint32_t n = utf8_encode_char(string_get_char(b->head_ptr() + i * b->unit(), b->unit()), bytes);
-        text.append(reinterpret_cast<const char*>(bytes), n);
-    }
-    return text;
-}
-
 // The value printed by its mold (or form) action with the given options;
 // the remaining budget is stored in *budget_out when asked for.
 inline std::string print_value(const Cell& value, bool mold = true, bool only = false,

@@ -2,6 +2,7 @@
 // item trees, para and font objects as text settings, and the arguments and
 // answers of the file, folder and font dialogs.
 #include "core/object.hpp"
+#include "core/unicode.hpp"
 #include "gui/dialog_args.hpp"
 #include "gui/menu_tree.hpp"
 #include "gui/text_style.hpp"
@@ -175,26 +176,26 @@ TEST_F(WidgetArgsTest, DialogAnswersAreFilesAndBlocks) {
     EXPECT_EQ(cell_type(&out.cell), T_NONE);
     file_dialog_answer({"/tmp/one.txt"}, false, &out.cell);
     EXPECT_EQ(cell_type(&out.cell), T_FILE);
-    EXPECT_EQ(string_utf8_of(&out.cell), "/tmp/one.txt");
+    EXPECT_EQ(string_utf8(&out.cell), "/tmp/one.txt");
     file_dialog_answer({"/tmp/one.txt"}, true, &out.cell);
     ASSERT_EQ(cell_type(&out.cell), T_BLOCK);
     EXPECT_EQ(block_ks_length_q(&out.cell), 1);
     file_dialog_answer({"/d/a", "/d/b", "/d/c"}, true, &out.cell);
     EXPECT_EQ(block_ks_length_q(&out.cell), 3);
-    EXPECT_EQ(string_utf8_of(block_ks_abs_at(&out.cell, 2)), "/d/c");
+    EXPECT_EQ(string_utf8(block_ks_abs_at(&out.cell, 2)), "/d/c");
 
     std::string folder = "/home/u";
     folder_dialog_answer(&folder, &out.cell);
-    EXPECT_EQ(string_utf8_of(&out.cell), "/home/u/");
+    EXPECT_EQ(string_utf8(&out.cell), "/home/u/");
     folder = "/";
     folder_dialog_answer(&folder, &out.cell);
-    EXPECT_EQ(string_utf8_of(&out.cell), "/");
+    EXPECT_EQ(string_utf8(&out.cell), "/");
     folder_dialog_answer(nullptr, &out.cell);
     EXPECT_EQ(cell_type(&out.cell), T_NONE);
 
     font_dialog_answer("Serif", 14, true, true, &out.cell);
     ASSERT_EQ(block_ks_length_q(&out.cell), 3);
-    EXPECT_EQ(string_utf8_of(block_ks_abs_at(&out.cell, 0)), "Serif");
+    EXPECT_EQ(string_utf8(block_ks_abs_at(&out.cell, 0)), "Serif");
     EXPECT_EQ(cell_int(block_ks_abs_at(&out.cell, 1)), 14);
     Cell style = *block_ks_abs_at(&out.cell, 2);
     ASSERT_EQ(cell_type(&style), T_BLOCK);

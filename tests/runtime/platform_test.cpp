@@ -1,9 +1,13 @@
 #include "runtime/platform/platform.hpp"
+#include "runtime/platform/private_files.hpp"
 #include "core/error.hpp"
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kel;
@@ -162,4 +166,46 @@ TEST(PlatformVirtualMemory, FailuresRaiseInternalErrors) {
     auto* p = static_cast<uint8_t*>(vmem_alloc(8192, false));
     EXPECT_EQ(code_of([&] { vmem_free(p + 1, 4096); }), wrong_mem);  // not a page start
     vmem_free(p, 8192);
+}
+
+// The console's configuration goes through this: missing folders are made
+// private, the file replaced whole, and a failure leaves nothing behind.
+TEST(PlatformPrivateFiles, WriteMakesFoldersAndReplaces) {
+    char base[] = "/tmp/kel-private-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    std::string dir = std::string(base) + "/Kel/Console";
+    std::string path = dir + "/console.cfg";
+    auto read_all = [](const std::string& p) {
+        std::string text;
+        if (FILE* f = std::fopen(p.c_str(), "rb")) {
+            char buf[64];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    };
+    auto mode_of = [](const std::string& p) {
+        struct stat st{};
+        return stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    ASSERT_TRUE(file_write_private(path.c_str(), "first", 5));
+    ASSERT_TRUE(file_write_private(path.c_str(), "two\n", 4));
+    EXPECT_EQ(read_all(path), "two\n");
+    EXPECT_EQ(mode_of(dir), 0700u);
+    EXPECT_EQ(mode_of(std::string(base) + "/Kel"), 0700u);
+    EXPECT_EQ(mode_of(path), 0600u);
+
+    // A file where a folder should be: refused, and the folder holds only the file.
+    std::string blocked = path + "/inner.cfg";
+    EXPECT_FALSE(file_write_private(blocked.c_str(), "x", 1));
+    size_t entries = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) entries += e->d_name[0] != '.';
+        closedir(d);
+    }
+    EXPECT_EQ(entries, 1u);
+    unlink(path.c_str());
+    rmdir(dir.c_str());
+    rmdir((std::string(base) + "/Kel").c_str());
+    rmdir(base);
 }
