@@ -14,7 +14,7 @@
 #include "core/unicode.hpp"
 #include "datatypes/integer.hpp"
 #include "gui/module.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/platform.hpp"

@@ -13,7 +13,7 @@
 #include "core/unicode.hpp"
 #include "core/word.hpp"
 #include "library/routines.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/library_start.hpp"
 #include "runtime/start.hpp"

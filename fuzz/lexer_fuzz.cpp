@@ -3,7 +3,7 @@
 // a sanitizer report, a leak, an error of another category) is a fault.
 #include "core/error.hpp"
 #include "core/stack.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
 

@@ -37,7 +37,7 @@
 #include "io/cache.hpp"
 #include "io/http.hpp"
 #include "library/boot_image.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
 

@@ -20,7 +20,7 @@
 #include "library/boot_image.hpp"
 #include "library/embed.hpp"
 #include "library/routines.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"

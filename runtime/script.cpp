@@ -7,7 +7,7 @@
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
 #include "core/stack.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {

@@ -13,7 +13,7 @@
 #include "io/kelbin/decoder.hpp"
 #include "io/kelbin/encoder.hpp"
 #include "library/embed.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/start.hpp"
