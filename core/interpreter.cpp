@@ -29,7 +29,6 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "library/routines.hpp"
-#include "natives/compare.hpp"
 
 namespace kel {
 
@@ -549,34 +548,6 @@ static inline int32_t action_math(uint32_t index) {
     case A_REMAINDER: return OP_REMAINDER;
     default: return -1;
     }
-}
-
-static int32_t comparison_of_entry(NativeFn fn) {
-    if (fn == native_lesser_q) return CMP_LESSER;
-    if (fn == native_greater_q) return CMP_GREATER;
-    if (fn == native_equal_q) return CMP_EQUAL;
-    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
-    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
-    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
-    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
-    return -1;
-}
-
-// The comparison of each native by table index, remembered with the entry it
-// was found for (the table may be refilled).
-struct NativeComparison {
-    NativeFn entry;
-    int32_t comparison;
-};
-static NativeComparison native_comparisons[NATIVES_TABLE_SLOTS + 1];
-
-// The comparison a native stands for, or -1.
-static inline int32_t native_comparison(uint32_t index) {
-    NativeFn fn = native_entry(index);
-    if (!fn) return -1;
-    NativeComparison& known = native_comparisons[index];
-    if (known.entry != fn) known = {fn, comparison_of_entry(fn)};
-    return known.comparison;
 }
 
 static inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_FLOAT; }

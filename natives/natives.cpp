@@ -134,9 +134,19 @@ static const NativeFn native_entries[NATIVES_DEFINED] = {
     native_apply,     // 107 apply
 };
 
+// The comparison natives by index, with the comparison each computes.
+static const struct {
+    uint32_t index;
+    CompareOp comparison;
+} native_comparison_tags[] = {
+    {25, CMP_EQUAL}, {26, CMP_NOT_EQUAL}, {27, CMP_STRICT_EQUAL}, {28, CMP_LESSER},
+    {29, CMP_GREATER}, {30, CMP_LESSER_OR_EQUAL}, {31, CMP_GREATER_OR_EQUAL},
+};
+
 void natives_init() {
     natives_table_init();
     for (NativeFn entry : native_entries) native_register(entry);
+    for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
     print_init();
 }
 
