@@ -7,6 +7,7 @@ namespace kel {
 static NativeFn natives_table[NATIVES_TABLE_SLOTS + 1];  // slot 0 unused
 static uint32_t natives_fill = 1;
 int8_t native_comparisons[NATIVES_TABLE_SLOTS + 1];
+static RoutineRunner routine_runner = nullptr;
 
 void natives_table_init() {
     for (NativeFn& entry : natives_table) entry = nullptr;
@@ -35,6 +36,13 @@ void native_comparison_tag(uint32_t index, int32_t comparison) {
 
 NativeFn native_entry(uint32_t index) {
     return index >= 1 && index <= NATIVES_TABLE_SLOTS ? natives_table[index] : nullptr;
+}
+
+void routine_runner_set(RoutineRunner runner) { routine_runner = runner; }
+
+void routine_run(const Cell* routine) {
+    if (!routine_runner) error_raise(ERR_ROUTINES);
+    routine_runner(routine);
 }
 
 } // namespace kel

@@ -42,4 +42,12 @@ inline int32_t native_comparison(uint32_t index) {
     return index <= NATIVES_TABLE_SLOTS ? native_comparisons[index] : -1;
 }
 
+// Runs a routine! whose arguments are in place in the running frame, through
+// the runner the library sets at start; without one it raises internal error
+// routines.
+struct Cell;
+using RoutineRunner = void (*)(const Cell* routine);
+void routine_runner_set(RoutineRunner runner);
+void routine_run(const Cell* routine);
+
 } // namespace kel

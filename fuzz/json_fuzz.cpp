@@ -68,7 +68,7 @@ void runtime_once() {
     kel::runtime_init();
     kel::startup_logging = false;
     kel::collector.enabled = true;
-    kel::routines_define();
+    kel::library_routines_define();
     kel::library_load();
     static kel::CellRoot code;
     kel::lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(COMPARE), uint32_t(std::strlen(COMPARE)),

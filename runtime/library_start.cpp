@@ -21,6 +21,8 @@
 #include "library/embed.hpp"
 #include "library/routines.hpp"
 #include "core/lexer.hpp"
+#include "console/routines.hpp"
+#include "gui/platform_routines.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
@@ -193,12 +195,18 @@ static void library_load_tortured_when_asked() {
     memory_torture_set(torture);
 }
 
+void library_routines_define() {
+    routines_table_add(GUI_ROUTINES, GUI_ROUTINE_COUNT);
+    routines_table_add(CONSOLE_ROUTINES, CONSOLE_ROUTINE_COUNT);
+    routines_define();
+}
+
 void library_start() {
     // The order of these steps is fixed: collection may run from the first
     // statement of the library on, and every routine exists before it.
     collector.enabled = true;
     startup_logging = false;
-    routines_define();
+    library_routines_define();
     library_load_tortured_when_asked();
     int status = script_run();
     if (status != 0) {
