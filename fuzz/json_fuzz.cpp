@@ -15,7 +15,8 @@
 #include "library/routines.hpp"
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/library_start.hpp"
+#include "program/library_start.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdint>

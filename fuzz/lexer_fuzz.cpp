@@ -5,6 +5,7 @@
 #include "core/stack.hpp"
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdint>

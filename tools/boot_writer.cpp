@@ -16,6 +16,7 @@
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 // that a failure can name the file and the line of the top-level expression
 // that failed. Then the library is sealed into its own context
 // (core/library_context.hpp), so scripts cannot change its words.
-#include "runtime/library_start.hpp"
+#include "program/library_start.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/block.hpp"
@@ -27,7 +27,7 @@
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform/platform.hpp"
-#include "runtime/script.hpp"
+#include "program/script.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdio>
