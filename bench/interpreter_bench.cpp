@@ -10,6 +10,7 @@
 #include "core/natives_table.hpp"
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 #include <benchmark/benchmark.h>
 

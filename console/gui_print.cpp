@@ -14,11 +14,11 @@
 #include "core/unicode.hpp"
 #include "datatypes/integer.hpp"
 #include "gui/module.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
+#include "runtime/stdout.hpp"
 #include "runtime/platform/platform.hpp"
-#include "runtime/script.hpp"
 
 #include <cstring>
 #include <optional>
@@ -103,7 +103,7 @@ void routine_add_gui_print() {
 }
 
 void routine_print_to_stdout() {
-    script_print_to_stdout(logic_get(data_stack.args));
+    stdout_print_values(logic_get(data_stack.args));
     unset_make_at(stack_box_new(T_UNSET));
 }
 

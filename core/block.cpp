@@ -16,7 +16,7 @@
 #include "core/symbol.hpp"
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/vector.hpp"
 #include "runtime/collector.hpp"

@@ -7,8 +7,6 @@
 #include "core/object.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
-#include "natives/compare.hpp"
-#include "natives/maths.hpp"
 
 #include <cmath>
 
@@ -28,34 +26,6 @@ static inline int32_t action_math(uint32_t index) {
     case A_REMAINDER: return OP_REMAINDER;
     default: return -1;
     }
-}
-
-static int32_t comparison_of_entry(NativeFn fn) {
-    if (fn == native_lesser_q) return CMP_LESSER;
-    if (fn == native_greater_q) return CMP_GREATER;
-    if (fn == native_equal_q) return CMP_EQUAL;
-    if (fn == native_not_equal_q) return CMP_NOT_EQUAL;
-    if (fn == native_lesser_or_equal_q) return CMP_LESSER_OR_EQUAL;
-    if (fn == native_greater_or_equal_q) return CMP_GREATER_OR_EQUAL;
-    if (fn == native_strict_equal_q) return CMP_STRICT_EQUAL;
-    return -1;
-}
-
-// The comparison of each native by table index, remembered with the entry it
-// was found for (the table may be refilled).
-struct NativeComparison {
-    NativeFn entry;
-    int32_t comparison;
-};
-static NativeComparison native_comparisons[NATIVES_TABLE_SLOTS + 1];
-
-// The comparison a native stands for, or -1.
-static inline int32_t native_comparison(uint32_t index) {
-    NativeFn fn = native_entry(index);
-    if (!fn) return -1;
-    NativeComparison& known = native_comparisons[index];
-    if (known.entry != fn) known = {fn, comparison_of_entry(fn)};
-    return known.comparison;
 }
 
 static inline double number_double(const Cell* c) {
@@ -123,7 +93,7 @@ static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
 }
 
 bool native_square_root_q(const Cell* native) {
-    return native_entry(function_index(native)) == native_square_root;
+    return native_square_root_slot != 0 && function_index(native) == native_square_root_slot;
 }
 
 bool number_function_q(const Cell* function, uint8_t type) {

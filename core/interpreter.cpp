@@ -30,9 +30,6 @@
 #include "runtime/platform/platform.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
-#include "library/routines.hpp"
-#include "natives/compare.hpp"
-#include "natives/natives.hpp"
 
 namespace kel {
 
@@ -820,7 +817,7 @@ ExitCode eval_function_body(const Cell* function, const Cell*) {
 }
 
 ExitCode exec_routine(const Cell* routine) {
-    routine_call(routine);
+    routine_run(routine);
     return EXIT_CODE_NONE;
 }
 

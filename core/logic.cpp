@@ -4,7 +4,7 @@
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 
 namespace kel {
 

@@ -6,26 +6,52 @@ namespace kel {
 
 static NativeFn natives_table[NATIVES_TABLE_SLOTS + 1];  // slot 0 unused
 static uint32_t natives_fill = 1;
+int8_t native_comparisons[NATIVES_TABLE_SLOTS + 1];
+uint32_t native_square_root_slot = 0;
+static RoutineRunner routine_runner = nullptr;
 
 void natives_table_init() {
     for (NativeFn& entry : natives_table) entry = nullptr;
+    for (int8_t& comparison : native_comparisons) comparison = -1;
+    native_square_root_slot = 0;
     natives_fill = 1;
 }
 
 uint32_t native_register(NativeFn entry) {
     if (natives_fill > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
     natives_table[natives_fill] = entry;
+    native_comparisons[natives_fill] = -1;
+    if (native_square_root_slot == natives_fill) native_square_root_slot = 0;
     return natives_fill++;
 }
 
 void native_register_at(uint32_t index, NativeFn entry) {
     if (index < 1 || index > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
     natives_table[index] = entry;
+    native_comparisons[index] = -1;
+    if (native_square_root_slot == index) native_square_root_slot = 0;
     if (index >= natives_fill) natives_fill = index + 1;
+}
+
+void native_comparison_tag(uint32_t index, int32_t comparison) {
+    if (index < 1 || index > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
+    native_comparisons[index] = int8_t(comparison);
+}
+
+void native_square_root_tag(uint32_t index) {
+    if (index < 1 || index > NATIVES_TABLE_SLOTS) error_raise(ERR_LIMIT_HIT);
+    native_square_root_slot = index;
 }
 
 NativeFn native_entry(uint32_t index) {
     return index >= 1 && index <= NATIVES_TABLE_SLOTS ? natives_table[index] : nullptr;
+}
+
+void routine_runner_set(RoutineRunner runner) { routine_runner = runner; }
+
+void routine_run(const Cell* routine) {
+    if (!routine_runner) error_raise(ERR_ROUTINES);
+    routine_runner(routine);
 }
 
 } // namespace kel

@@ -32,4 +32,26 @@ void native_register_at(uint32_t index, NativeFn entry);
 // The entry of an index, null for an empty slot or an index outside 1..120.
 NativeFn native_entry(uint32_t index);
 
+// The comparison (a CompareOp) each slot's native computes, -1 for a native
+// that is no comparison. The interpreter computes a tagged comparison of two
+// numbers itself instead of calling the native. Registering an entry at a
+// slot clears its tag.
+extern int8_t native_comparisons[NATIVES_TABLE_SLOTS + 1];
+void native_comparison_tag(uint32_t index, int32_t comparison);
+inline int32_t native_comparison(uint32_t index) {
+    return index <= NATIVES_TABLE_SLOTS ? native_comparisons[index] : -1;
+}
+// The slot whose native is square-root (0: none), which the interpreter
+// likewise computes for a number; registering an entry there clears it.
+extern uint32_t native_square_root_slot;
+void native_square_root_tag(uint32_t index);
+
+// Runs a routine! whose arguments are in place in the running frame, through
+// the runner the library sets at start; without one it raises internal error
+// routines.
+struct Cell;
+using RoutineRunner = void (*)(const Cell* routine);
+void routine_runner_set(RoutineRunner runner);
+void routine_run(const Cell* routine);
+
 } // namespace kel

@@ -20,7 +20,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/vector.hpp"
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 

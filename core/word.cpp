@@ -9,7 +9,7 @@
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
 

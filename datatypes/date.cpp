@@ -12,7 +12,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 #include <cmath>
 #include <cstring>
 

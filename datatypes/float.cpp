@@ -12,8 +12,8 @@
 #include "core/string.hpp"
 #include "core/logic.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/lexer.hpp"
-#include "natives/random.hpp"
+#include "core/lexer.hpp"
+#include "runtime/random.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <cfloat>

@@ -13,8 +13,8 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/lexer.hpp"
-#include "natives/random.hpp"
+#include "core/lexer.hpp"
+#include "runtime/random.hpp"
 #include "runtime/memory.hpp"
 #include <cmath>
 #include <cstring>

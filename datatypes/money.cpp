@@ -9,7 +9,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 #include "runtime/memory.hpp"
 #include <cmath>
 #include <cstring>

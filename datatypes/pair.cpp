@@ -11,8 +11,8 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
-#include "natives/lexer.hpp"
-#include "natives/random.hpp"
+#include "core/lexer.hpp"
+#include "runtime/random.hpp"
 #include <cmath>
 #include <cstring>
 

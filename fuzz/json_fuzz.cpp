@@ -13,9 +13,10 @@
 #include "core/unicode.hpp"
 #include "core/word.hpp"
 #include "library/routines.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/library_start.hpp"
+#include "program/library_start.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdint>
@@ -68,7 +69,7 @@ void runtime_once() {
     kel::runtime_init();
     kel::startup_logging = false;
     kel::collector.enabled = true;
-    kel::routines_define();
+    kel::library_routines_define();
     kel::library_load();
     static kel::CellRoot code;
     kel::lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(COMPARE), uint32_t(std::strlen(COMPARE)),

@@ -8,6 +8,7 @@
 #include "core/stack.hpp"
 #include "io/kelbin/decoder.hpp"
 #include "runtime/collector.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdint>

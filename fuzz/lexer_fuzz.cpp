@@ -3,8 +3,9 @@
 // a sanitizer report, a leak, an error of another category) is a fault.
 #include "core/error.hpp"
 #include "core/stack.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdint>

@@ -7,7 +7,9 @@
 #include "core/ownership.hpp"
 #include "core/stack.hpp"
 #include "datatypes/handle.hpp"
+#include "gui/clipboard.hpp"
 #include "gui/module.hpp"
+#include "gui/platform_routines.hpp"
 #include "library/routines.hpp"
 
 namespace kel {
@@ -68,6 +70,10 @@ static void routine_detach_image() {
 const RoutineDef GUI_ROUTINES[] = {
     {"platform-make-null-handle", "", routine_make_null_handle, 0, nullptr},
     {"platform-detach-image", "img [image!]", routine_detach_image, 0, nullptr},
+    {"read-clipboard", "\"Return the contents of the system clipboard\"", routine_read_clipboard, 0,
+     nullptr},
+    {"write-clipboard", "\"Write content to the system clipboard\" data [any-type!]",
+     routine_write_clipboard, 0, nullptr},
     FWD(0, ""),
     FWD(1, ""),
     FWD(2, ""),
@@ -103,7 +109,7 @@ const RoutineDef GUI_ROUTINES[] = {
 };
 #undef FWD
 const uint32_t GUI_ROUTINE_COUNT = sizeof GUI_ROUTINES / sizeof GUI_ROUTINES[0];
-static_assert(sizeof GUI_ROUTINES / sizeof GUI_ROUTINES[0] == FORWARDED_COUNT + 2,
+static_assert(sizeof GUI_ROUTINES / sizeof GUI_ROUTINES[0] == FORWARDED_COUNT + 4,
               "every forwarded name has its routine");
 
 } // namespace kel

@@ -32,7 +32,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/map.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 

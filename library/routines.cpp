@@ -13,6 +13,7 @@
 #include "core/interpreter.hpp"
 #include "core/library_context.hpp"
 #include "core/logic.hpp"
+#include "core/natives_table.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -27,17 +28,14 @@
 #include "datatypes/image.hpp"
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
-#include "console/terminal.hpp"
-#include "console/gui_print.hpp"
 #include "io/routines.hpp"
-#include "io/clipboard.hpp"
 #include "io/kelbin/decoder.hpp"
 #include "io/kelbin/encoder.hpp"
 #include "io/json.hpp"
 #include "io/cache.hpp"
 #include "io/http.hpp"
 #include "library/boot_image.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/output_hooks.hpp"
 
@@ -406,10 +404,6 @@ static const RoutineDef ROUTINES[] = {
     {"exists?", "path [file!]", routine_exists_q, 0, nullptr},
     {"os-info", "", routine_os_info, 0, nullptr},
     {"build-date", "", routine_build_date, 0, nullptr},
-    {"read-clipboard", "\"Return the contents of the system clipboard\"", routine_read_clipboard, 0,
-     nullptr},
-    {"write-clipboard", "\"Write content to the system clipboard\" data [any-type!]",
-     routine_write_clipboard, 0, nullptr},
     {"as-color", "r [integer!] g [integer!] b [integer!]", routine_as_color, 0, nullptr},
     {"as-ipv4", "a [integer!] b [integer!] c [integer!] d [integer!]", routine_as_ipv4, 0, nullptr},
     {"as-rgba", "r [integer!] g [integer!] b [integer!] a [integer!]", routine_as_ipv4, 0, nullptr},
@@ -421,18 +415,6 @@ static const RoutineDef ROUTINES[] = {
     {"tracing?", "", routine_tracing_q, 0, nullptr},
     {"trace-set", "flag [logic!]", routine_trace_set, 0, nullptr},
     {"write-stdout", "data [any-type!]", routine_write_stdout, 0, nullptr},
-    {"write-stderr", "text [string!]", routine_write_stderr, 0, nullptr},
-    {"terminal-read-line", "prompt [string!] hide [logic!] history [block!] complete [function!]",
-     routine_terminal_read_line, 0, nullptr},
-    {"terminal-size", "", routine_terminal_size, 0, nullptr},
-    {"terminal?", "", routine_terminal_q, 0, nullptr},
-    {"terminal-interrupt-catch", "", routine_terminal_interrupt_catch, 0, nullptr},
-    {"console-title-set", "text [string!]", routine_console_title_set, 0, nullptr},
-    {"console-cfg-write", "path [file!] text [string!]", routine_console_cfg_write, 0, nullptr},
-    {"add-gui-print", "", routine_add_gui_print, 0, nullptr},
-    {"print-to-stdout", "flag [logic!]", routine_print_to_stdout, 0, nullptr},
-    {"get-caret-blink-time", "", routine_get_caret_blink_time, 0, nullptr},
-    {"gui-display?", "", routine_gui_display_q, 0, nullptr},
     // Picked up by the library's top level into system/state/GC,
     // system/words and system/catalog/errors; their words are then unset.
     {"gc-active?", "", routine_gc_active_q, 0, nullptr},
@@ -512,10 +494,31 @@ static bool typeset_word_has(const char* name, uint8_t type) {
     return typeset_has(set, type);
 }
 
-// Entry i: the table's own routines first, then the GUI's.
+// The tables of the layers above, in the order they were added.
+struct RoutineTable {
+    const RoutineDef* defs;
+    uint32_t count;
+};
+constexpr uint32_t ROUTINE_TABLES_MAX = 4;
+static RoutineTable added_tables[ROUTINE_TABLES_MAX];
+static uint32_t added_table_count = 0;
+
+void routines_table_add(const RoutineDef* table, uint32_t count) {
+    for (uint32_t t = 0; t < added_table_count; t++)
+        if (added_tables[t].defs == table) return;
+    if (added_table_count == ROUTINE_TABLES_MAX) error_raise(ERR_LIMIT_HIT);
+    added_tables[added_table_count++] = {table, count};
+}
+
+// Entry i: the table's own routines first, then those of the added tables.
 static const RoutineDef* routine_def(uint32_t i) {
     if (i < ROUTINE_COUNT) return &ROUTINES[i];
-    return i - ROUTINE_COUNT < GUI_ROUTINE_COUNT ? &GUI_ROUTINES[i - ROUTINE_COUNT] : nullptr;
+    i -= ROUTINE_COUNT;
+    for (uint32_t t = 0; t < added_table_count; t++) {
+        if (i < added_tables[t].count) return &added_tables[t].defs[i];
+        i -= added_tables[t].count;
+    }
+    return nullptr;
 }
 
 void routine_call(const Cell* routine) {
@@ -534,8 +537,9 @@ void routine_call(const Cell* routine) {
 void routines_define() {
     output_hooks_add(last_lf_value_hook, last_lf_text_hook);
     http_services_install();  // read and write of url! values reach HTTP and url-parser
-    for (uint32_t i = 0; i < ROUTINE_COUNT + GUI_ROUTINE_COUNT; i++) {
-        const RoutineDef& def = *routine_def(i);
+    routine_runner_set(routine_call);
+    for (uint32_t i = 0; const RoutineDef* found = routine_def(i); i++) {
+        const RoutineDef& def = *found;
         CellRoot spec;
         LexerOptions options;
         lexer_transcode(&spec.cell, reinterpret_cast<const uint8_t*>(def.spec),

@@ -25,12 +25,14 @@ struct RoutineDef {
     const char* typeset;  // typeset test: the global word holding the typeset, or null
 };
 
-// The GUI's routines (gui/platform_routines.cpp), defined after the table's own.
-extern const RoutineDef GUI_ROUTINES[];
-extern const uint32_t GUI_ROUTINE_COUNT;
+// Adds a table of routines from a layer above the library (the GUI, the
+// consoles). Its entries follow the library's own, in the order the tables
+// were added. Called at start, before routines_define.
+void routines_table_add(const RoutineDef* table, uint32_t count);
 
-// Makes every routine of the table a routine! and sets its word. Called once
-// at start, before the library's top level runs.
+// Makes every routine of the tables a routine! and sets its word, and has the
+// interpreter run routine! values through routine_call. Called once at start,
+// before the library's top level runs.
 void routines_define();
 
 // Runs a routine! whose arguments are in place in the running frame. A

@@ -18,7 +18,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/trace.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
 #include <iterator>

@@ -15,7 +15,7 @@
 #include "core/typeset.hpp"
 #include "core/word.hpp"
 #include "datatypes/integer.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <cstring>

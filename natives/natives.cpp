@@ -58,11 +58,23 @@ static void rows_index() {
         if (!rows_by_index[index]) error_raise(ERR_LIMIT_HIT);
 }
 
+// The natives whose number cases the evaluator computes itself, by index:
+// the comparisons with the comparison each computes, and square-root.
+static const struct {
+    uint32_t index;
+    CompareOp comparison;
+} native_comparison_tags[] = {
+    {25, CMP_EQUAL}, {26, CMP_NOT_EQUAL}, {27, CMP_STRICT_EQUAL}, {28, CMP_LESSER},
+    {29, CMP_GREATER}, {30, CMP_LESSER_OR_EQUAL}, {31, CMP_GREATER_OR_EQUAL},
+};
+
 void natives_init() {
     rows_index();
     natives_table_init();
     for (uint32_t index = 1; index <= NATIVES_DEFINED; index++)
         native_register_at(index, rows_by_index[index]->fn);
+    for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
+    native_square_root_tag(67);
     print_init();
 }
 

@@ -40,7 +40,7 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/triple.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "natives/natives.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"

@@ -2,7 +2,7 @@
 // decompress, recycle, transcode and apply.
 #include "natives/system.hpp"
 #include "natives/checksum.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "natives/native_steps.hpp"
 #include "natives/natives.hpp"
 #include "core/block.hpp"

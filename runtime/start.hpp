@@ -1,4 +1,5 @@
-// Process start, runtime initialisation and the process's ends.
+// The low-level runtime's record of the process and the runtime errors that
+// end it.
 #pragma once
 #include <cstdint>
 
@@ -30,9 +31,9 @@ extern RuntimeRecord runtime_record;
 // While set, interned words are logged at the tail of the root block.
 extern bool startup_logging;
 
-// The process's only entry point; returns the exit status.
-int program_start(int argc, char** argv);
-void runtime_init();
+// Installs the handler that ends the process with a runtime error on a fault
+// (bad memory access, illegal instruction, arithmetic trap).
+void runtime_faults_install();
 
 // Code 0 ends silently; any other code writes "*** Runtime Error" with its text
 // and the address to stderr. Both release every heap block and exit with code.

@@ -1,5 +1,6 @@
 #include "runtime/stdout.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/os_text.hpp"
 #include "runtime/platform/platform.hpp"
@@ -260,6 +261,24 @@ size_t console_report_format(const ConsoleState& c, char* out, size_t capacity) 
         c.max_window_width, c.max_window_height);
     if (len < 0 || capacity == 0) return 0;
     return std::min(size_t(len), capacity - 1);
+}
+
+// ---- printed values ------------------------------------------------------------
+
+// Whether printed values reach standard output: the graphical console
+// shows them in its window alone.
+static bool print_to_stdout = true;
+
+void stdout_print_values(bool on) { print_to_stdout = on; }
+
+// Writes a printed string (from its position) to standard output.
+void stdout_value_hook(const Cell* value, bool newline) {
+    if (!print_to_stdout) return;
+    SeriesBuffer* b = series_buffer(value->w2);
+    uint32_t length = b->length();
+    uint32_t index = value->w1 < length ? value->w1 : length;
+    stdout_write_units(b->head_ptr() + size_t(index) * b->unit(), size_t(length - index) * b->unit(),
+                       int(b->unit()), newline);
 }
 
 } // namespace kel

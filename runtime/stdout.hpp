@@ -14,6 +14,8 @@
 
 namespace kel {
 
+struct Cell;
+
 // Allocates the format and output buffers and notes whether standard output is
 // a terminal; called by platform_init. Nothing is allocated after it.
 void stdout_init();
@@ -35,6 +37,13 @@ float stdout_print_float32(float value);
 // follows. A lone surrogate is encoded as it stands; a value above 0x10FFFF
 // becomes U+FFFD. Escape sequences are written as their bytes.
 void stdout_write_units(const void* text, size_t byte_len, int unit, bool newline);
+
+// The value hook that writes a printed string (from its position) to standard
+// output; start-up installs it.
+void stdout_value_hook(const Cell* value, bool newline);
+// Turns the writing of printed values to standard output on or off; other
+// output hooks still get them.
+void stdout_print_values(bool on);
 
 // ---- console escape interpreter ------------------------------------------------
 

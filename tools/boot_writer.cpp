@@ -13,9 +13,10 @@
 #include "io/kelbin/decoder.hpp"
 #include "io/kelbin/encoder.hpp"
 #include "library/embed.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
+#include "program/start.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdio>

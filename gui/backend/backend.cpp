@@ -16,7 +16,7 @@
 #include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 
 #include <cmath>

@@ -26,7 +26,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 

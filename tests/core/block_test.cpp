@@ -1,5 +1,5 @@
 #include "tests/core/block_fixture.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 
 using namespace kel;
 using namespace kel::testing;

@@ -229,6 +229,22 @@ TEST_F(InterpreterTest, ChecksOfNativesCalledFromCpp) {
     EXPECT_EQ(symbol_text(error_in_flight.args[2].w2), "other");
 }
 
+// A native tagged with a comparison is computed on two integers without
+// being called; an entry registered at its slot afterwards runs instead.
+TEST_F(InterpreterTest, ComparisonTagOfANativeSlot) {
+    native_register_at(28, native_checked);  // answers its first argument
+    native_comparison_tag(28, CMP_LESSER);
+    define_native("lt", blk({w("a"), w("b")}), 28, T_NATIVE);
+    Cell r = run(blk({w("lt"), i(2), i(1)}));
+    EXPECT_EQ(cell_type(&r), T_LOGIC);
+    EXPECT_EQ(r.w1, 0u);
+    r = run(blk({w("lt"), i(1), i(2)}));
+    EXPECT_EQ(r.w1, 1u);
+    native_register_at(28, native_checked);
+    EXPECT_EQ(native_comparison(28), -1);
+    EXPECT_EQ(int_of(run(blk({w("lt"), i(2), i(1)}))), 2);
+}
+
 TEST_F(InterpreterTest, ContextSlotsOfRunningAndFinishedFunctions) {
     run(blk({sw("h"), w("func"), blk({w("a")}), blk({w("a")})}));
     Cell h = get_global("h");

@@ -2,7 +2,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "core/mold_text.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "tests/core/words_fixture.hpp"
 #include "tests/support/number_fixture.hpp"
 #include <gtest/gtest.h>

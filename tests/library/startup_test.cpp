@@ -1,9 +1,9 @@
 // Start-up of the executable with its library: arguments reach
 // system/options/args, and a library file that fails stops the start with
 // one line naming the file and the line.
-#include "runtime/library_start.hpp"
+#include "program/library_start.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/start.hpp"
+#include "program/start.hpp"
 
 #include <gtest/gtest.h>
 #include <array>

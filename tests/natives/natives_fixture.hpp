@@ -6,7 +6,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/interpreter.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "natives/natives.hpp"
 #include "natives/print.hpp"
 #include "runtime/output_hooks.hpp"

@@ -1,4 +1,4 @@
-#include "io/clipboard.hpp"
+#include "gui/clipboard.hpp"
 #include "gui/module.hpp"
 #include "library/routines.hpp"
 

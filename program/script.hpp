@@ -10,8 +10,4 @@ namespace kel {
 // ran to its end and the console was not asked to stay open.
 int script_run();
 
-// Turns the writing of printed values to standard output on or off; other
-// output hooks still get them.
-void script_print_to_stdout(bool on);
-
 } // namespace kel

@@ -1,3 +1,3 @@
-#include "runtime/start.hpp"
+#include "program/start.hpp"
 
 int main(int argc, char** argv) { return kel::program_start(argc, argv); }

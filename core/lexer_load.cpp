@@ -2,8 +2,8 @@
 // syntax and, with the load flag, appends exactly one value cell built from
 // it. A check failure reports the token's datatype through the engine's error
 // report (which raises, or stops a run that builds no values).
-#include "natives/lexer.hpp"
-#include "natives/lexer_internal.hpp"
+#include "core/lexer.hpp"
+#include "core/lexer_internal.hpp"
 
 #include "core/context.hpp"
 #include "core/stack.hpp"

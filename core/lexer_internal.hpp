@@ -1,9 +1,9 @@
-// What the lexer engine (natives/lexer.cpp) and the value loaders
-// (natives/lexer_load.cpp) share: the state of a run, the seen flags, the
+// What the lexer engine (core/lexer.cpp) and the value loaders
+// (core/lexer_load.cpp) share: the state of a run, the seen flags, the
 // token kinds and the engine services a loader calls. Not for other modules.
 #pragma once
 #include "core/cell.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include <cstdint>
 
 namespace kel {
@@ -114,7 +114,7 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
 // True when a Unicode space starts at the offset; *size gets its byte length.
 bool lexer_unicode_space_at(const LexerState* s, uint32_t offset, uint32_t* size);
 
-// ---- loaders (natives/lexer_load.cpp) ----------------------------------------------------
+// ---- loaders (core/lexer_load.cpp) ----------------------------------------------------
 
 // Loaders by kind (null where a kind has none).
 extern const LexerFn lexer_loaders[KIND_COUNT];

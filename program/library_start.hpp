@@ -13,6 +13,10 @@ namespace kel {
 // script's status.
 void library_start();
 
+// Adds the routine tables of the GUI and the consoles to the library's and
+// makes every routine.
+void library_routines_define();
+
 struct LibraryBootFile;
 
 // Lexes one library text (name: its file name in library/), or decodes its

@@ -1,7 +1,7 @@
 // The lexer: tokens to values, nesting, new-line flags, errors with their
 // category, id and arguments, trace events and the number readers. Every test
 // also runs with KEL_GC_TORTURE=1.
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 
 #include "core/block.hpp"
 #include "core/error_catalog.hpp"

@@ -1,32 +1,16 @@
 // The hand-over from start-up to the console engine, which runs the script
 // named on the command line or the terminal console. Printed values reach
-// standard output through a value hook installed here.
-#include "runtime/script.hpp"
+// standard output through the value hook installed here.
+#include "program/script.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/stdout.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
 #include "core/stack.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
-
-// Whether printed values reach standard output: the graphical console
-// shows them in its window alone.
-static bool print_to_stdout = true;
-
-void script_print_to_stdout(bool on) { print_to_stdout = on; }
-
-// Writes a printed string (from its position) to standard output.
-static void stdout_value_hook(const Cell* value, bool newline) {
-    if (!print_to_stdout) return;
-    SeriesBuffer* b = series_buffer(value->w2);
-    uint32_t length = b->length();
-    uint32_t index = value->w1 < length ? value->w1 : length;
-    stdout_write_units(b->head_ptr() + size_t(index) * b->unit(), size_t(length - index) * b->unit(),
-                       int(b->unit()), newline);
-}
 
 int script_run() {
     output_hooks_add(stdout_value_hook, nullptr);

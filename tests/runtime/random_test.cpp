@@ -1,6 +1,6 @@
 // The generator against the reference outputs and the standard library's
 // MT19937, and the bounds and uniformity of draws in a range.
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 #include "core/registry.hpp"
 #include "tests/support/number_fixture.hpp"
 

@@ -1,7 +1,7 @@
 // MT19937 as its authors published it (all arithmetic unsigned 32-bit), the
 // secure source read from the kernel, and uniform draws in a range by
 // rejection sampling.
-#include "natives/random.hpp"
+#include "runtime/random.hpp"
 #include "core/error.hpp"
 #include "runtime/platform/platform.hpp"
 

@@ -1,8 +1,8 @@
 // The lexer engine: byte classes, the automaton that delimits tokens, the
 // scanning loop, the value buffer with its nesting markers, the structural
 // scanners, trace events, the error report and the entry points.
-#include "natives/lexer.hpp"
-#include "natives/lexer_internal.hpp"
+#include "core/lexer.hpp"
+#include "core/lexer_internal.hpp"
 
 #include "core/block.hpp"
 #include "core/error.hpp"

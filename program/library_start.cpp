@@ -4,7 +4,7 @@
 // that a failure can name the file and the line of the top-level expression
 // that failed. Then the library is sealed into its own context
 // (core/library_context.hpp), so scripts cannot change its words.
-#include "runtime/library_start.hpp"
+#include "program/library_start.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/block.hpp"
@@ -20,12 +20,14 @@
 #include "library/boot_image.hpp"
 #include "library/embed.hpp"
 #include "library/routines.hpp"
-#include "natives/lexer.hpp"
+#include "core/lexer.hpp"
+#include "console/routines.hpp"
+#include "gui/platform_routines.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform/platform.hpp"
-#include "runtime/script.hpp"
+#include "program/script.hpp"
 #include "runtime/start.hpp"
 
 #include <cstdio>
@@ -193,12 +195,18 @@ static void library_load_tortured_when_asked() {
     memory_torture_set(torture);
 }
 
+void library_routines_define() {
+    routines_table_add(GUI_ROUTINES, GUI_ROUTINE_COUNT);
+    routines_table_add(CONSOLE_ROUTINES, CONSOLE_ROUTINE_COUNT);
+    routines_define();
+}
+
 void library_start() {
     // The order of these steps is fixed: collection may run from the first
     // statement of the library on, and every routine exists before it.
     collector.enabled = true;
     startup_logging = false;
-    routines_define();
+    library_routines_define();
     library_load_tortured_when_asked();
     int status = script_run();
     if (status != 0) {
