@@ -93,7 +93,7 @@ static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
 }
 
 bool native_square_root_q(const Cell* native) {
-    return native_square_root_slot != 0 && function_index(native) == native_square_root_slot;
+    return native_role(function_index(native)) == NATIVE_ROLE_SQUARE_ROOT;
 }
 
 bool number_function_q(const Cell* function, uint8_t type) {

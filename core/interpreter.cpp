@@ -1241,7 +1241,7 @@ static inline bool quiet_return(const QuietCode& code, uint32_t at, Cell* out) {
     if (cell_type(first) != T_WORD) return false;
     const Cell* value = word_value_or_null(first);
     if (!value || cell_type(value) != T_NATIVE ||
-        native_entry(function_index(value)) != native_return)
+        native_role(function_index(value)) != NATIVE_ROLE_RETURN)
         return false;
     at++;
     return quiet_chain(code, &at, out);

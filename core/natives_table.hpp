@@ -41,10 +41,15 @@ void native_comparison_tag(uint32_t index, int32_t comparison);
 inline int32_t native_comparison(uint32_t index) {
     return index <= NATIVES_TABLE_SLOTS ? native_comparisons[index] : -1;
 }
-// The slot whose native is square-root (0: none), which the interpreter
-// likewise computes for a number; registering an entry there clears it.
-extern uint32_t native_square_root_slot;
-void native_square_root_tag(uint32_t index);
+// Other natives the interpreter knows by what they do, not by their entry:
+// it computes square-root of a number and takes a return in a function's
+// body itself. Registering an entry at a slot clears its role too.
+enum NativeRole : uint8_t { NATIVE_ROLE_NONE = 0, NATIVE_ROLE_SQUARE_ROOT, NATIVE_ROLE_RETURN };
+extern uint8_t native_roles[NATIVES_TABLE_SLOTS + 1];
+void native_role_tag(uint32_t index, NativeRole role);
+inline NativeRole native_role(uint32_t index) {
+    return index <= NATIVES_TABLE_SLOTS ? NativeRole(native_roles[index]) : NATIVE_ROLE_NONE;
+}
 
 // Runs a routine! whose arguments are in place in the running frame, through
 // the runner the library sets at start; without one it raises internal error

@@ -59,7 +59,8 @@ static void rows_index() {
 }
 
 // The natives whose number cases the evaluator computes itself, by index:
-// the comparisons with the comparison each computes, and square-root.
+// the comparisons with the comparison each computes; square-root and
+// return get their roles below.
 static const struct {
     uint32_t index;
     CompareOp comparison;
@@ -74,7 +75,8 @@ void natives_init() {
     for (uint32_t index = 1; index <= NATIVES_DEFINED; index++)
         native_register_at(index, rows_by_index[index]->fn);
     for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
-    native_square_root_tag(67);
+    native_role_tag(67, NATIVE_ROLE_SQUARE_ROOT);
+    native_role_tag(80, NATIVE_ROLE_RETURN);
     print_init();
 }
 
