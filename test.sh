@@ -3,8 +3,8 @@
 # as it is, then with the collector in torture mode (every allocation collects
 # and moves every series), which is the same build run with KEL_GC_TORTURE=1.
 # Then the fuzz targets run for a bounded time: the lexer's for FUZZ_SECONDS
-# (default 60; 0 skips fuzzing), the inflate, Kelbin and JSON decoders' for a
-# third of that each.
+# (default 60; 0 skips fuzzing), the inflate, Kelbin, JSON and CSV decoders'
+# for a third of that each.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
@@ -19,7 +19,7 @@ seconds=${FUZZ_SECONDS:-60}
 if [ "$seconds" -gt 0 ]; then
   echo "== fuzz: lexer (${seconds} s) =="
   scripts/fuzz.sh "$seconds" lexer_fuzz
-  for target in inflate_fuzz kelbin_fuzz json_fuzz; do
+  for target in inflate_fuzz kelbin_fuzz json_fuzz csv_fuzz; do
     echo "== fuzz: ${target%_fuzz} ($((seconds / 3)) s) =="
     scripts/fuzz.sh "$((seconds / 3))" "$target"
   done

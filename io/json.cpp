@@ -17,6 +17,7 @@
 // No buffer address is kept across an allocation: the input's characters are
 // re-read through its cell after each one.
 #include "io/json.hpp"
+#include "io/codec_text.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
@@ -137,36 +138,6 @@ struct NamedFrame {
         stack_mark_native(&word);
     }
 };
-
-// A string! of count characters of unit unit, pushed; its characters are
-// written by the caller before the next allocation.
-Cell* string_push_sized(uint32_t count, uint32_t unit, SeriesBuffer** buffer) {
-    Cell* slot = stack_push_new(T_NONE);
-    Node node = series_new_units(count, unit);
-    series_make_at(slot, T_STRING, node, 0);
-    SeriesBuffer* b = series_buffer(node);
-    b->tail = b->head + count * unit;
-    *buffer = b;
-    return slot;
-}
-
-template <class U> void store_chars(SeriesBuffer* b, const std::u32string_view& chars) {
-    U* out = reinterpret_cast<U*>(b->head_ptr());
-    for (size_t i = 0; i < chars.size(); i++) out[i] = U(chars[i]);
-}
-
-// A string! of the characters, pushed, at the narrowest unit that holds them.
-Cell* string_push_chars(std::u32string_view chars) {
-    uint32_t widest = 0;
-    for (char32_t c : chars) widest = std::max(widest, uint32_t(c));
-    uint32_t unit = codepoint_unit(widest);
-    SeriesBuffer* b;
-    Cell* slot = string_push_sized(uint32_t(chars.size()), unit, &b);
-    if (unit == 1) store_chars<uint8_t>(b, chars);
-    else if (unit == 2) store_chars<uint16_t>(b, chars);
-    else store_chars<uint32_t>(b, chars);
-    return slot;
-}
 
 // ---- object keys ----------------------------------------------------------------------
 
@@ -587,12 +558,10 @@ private:
     void string_value() {
         StringScan scan = scan_string();
         if (scan.bad_pair) raise_bad_pair(scan);
-        Cell* slot = value_slot();
+        room();
         uint32_t unit = codepoint_unit(scan.widest);
-        Node node = series_new_units(scan.count, unit);
-        series_make_at(slot, T_STRING, node, 0);
-        SeriesBuffer* b = series_buffer(node);
-        b->tail = b->head + scan.count * unit;
+        SeriesBuffer* b;
+        string_push_sized(scan.count, unit, &b);
         if (unit == 1) unescape_into(scan, b->head_ptr());
         else if (unit == 2) unescape_into(scan, reinterpret_cast<uint16_t*>(b->head_ptr()));
         else unescape_into(scan, reinterpret_cast<uint32_t*>(b->head_ptr()));

@@ -3,13 +3,15 @@
 //
 // Two passes over the value: the first counts the characters and finds the
 // widest one, so that the output string is made once at its final size and
-// width; the second writes. Float texts made by the first pass are kept for
-// the second. Text is gathered in a small buffer of ASCII bytes and appended
+// width; the second writes. Float texts are made again by the second pass
+// rather than kept, which would cost more memory than the time it saves.
+// Text is gathered in a small buffer of ASCII bytes and appended
 // to the output a chunk at a time; a character above 127 is appended
 // directly. Every container being written is held on the data stack and read
 // by index, and no buffer address is kept across an append or a mold, since
 // those may allocate and a collection may move everything.
 #include "io/json.hpp"
+#include "io/codec_text.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
@@ -83,9 +85,7 @@ public:
     Encoder(const JsonEncodeOptions& options) : ascii_(options.ascii) {
         if (options.indent) {
             pretty_ = true;
-            uint32_t from = series_index_clamped(options.indent);
-            uint32_t end = series_buffer(options.indent->w2)->length();
-            for (uint32_t i = from; i < end; i++) indent_.push_back(char32_t(string_ks_char_at(options.indent, i)));
+            string_chars_of(options.indent, &indent_);
         }
     }
 
@@ -95,7 +95,6 @@ public:
         measuring_ = false;
         out_ = out;
         level_ = 0;
-        float_at_ = 0;
     }
     uint32_t total() const { return total_; }
     uint32_t unit() const { return widest_ < 128 ? 1 : widest_ <= 0xFFFF ? 2 : 4; }
@@ -245,8 +244,7 @@ private:
         }
     }
 
-    // A float as mold writes it; the first pass keeps the texts, each ended
-    // by a NUL, for the second.
+    // A float as mold writes it.
     void number(double d) {
         if (std::isnan(d) || std::isinf(d)) raise_not_finite(d);
         text(float_form(d, 0, true));
@@ -391,8 +389,6 @@ private:
     bool measuring_ = true;  // the first pass: count, write nothing
     uint32_t total_ = 0;     // characters counted
     uint32_t widest_ = 0;    // the largest code point counted
-    std::string floats_;     // float texts of the first pass, each ended by a NUL
-    size_t float_at_ = 0;    // the next of them in the second pass
     Cell* out_ = nullptr;    // the output string, on the data stack
     char chunk_[CHUNK];
     uint32_t count_ = 0;

@@ -31,6 +31,7 @@
 #include "io/routines.hpp"
 #include "io/kelbin/decoder.hpp"
 #include "io/kelbin/encoder.hpp"
+#include "io/csv.hpp"
 #include "io/json.hpp"
 #include "io/cache.hpp"
 #include "io/http.hpp"
@@ -443,6 +444,12 @@ static const RoutineDef ROUTINES[] = {
     {"json-decode", "text [string!]", routine_json_decode, 0, nullptr},
     {"json-encode", "data [any-type!] indent [string! none!] ascii [logic! none!]",
      routine_json_encode, 0, nullptr},
+    {"csv-decode",
+     "data [string!] delimiter [char! string!] qt [char!] trim [logic! none!] header [logic! none!] "
+     "as-columns [logic! none!] as-records [logic! none!] flat [logic! none!]",
+     routine_csv_decode, 0, nullptr},
+    {"csv-encode", "data [block! map! object!] delimiter [char! string!] size [integer! none!] qt [char!]",
+     routine_csv_encode, 0, nullptr},
 #define TYPE_TEST(name, type) \
     {name, "\"Returns true if the value is this type\" value [any-type!]", nullptr, type, nullptr}
     TYPE_TEST("bitset?", T_BITSET), TYPE_TEST("binary?", T_BINARY), TYPE_TEST("block?", T_BLOCK),

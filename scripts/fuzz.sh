@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and runs one for a bounded time:
 # scripts/fuzz.sh [SECONDS [TARGET]] (default 60 seconds, target lexer_fuzz;
-# inflate_fuzz, kelbin_fuzz and json_fuzz are the others). Exits non-zero on any crash, leak or sanitizer
+# inflate_fuzz, kelbin_fuzz, json_fuzz and csv_fuzz are the others). Exits non-zero on any crash, leak or sanitizer
 # report.
 set -eu
 seconds="${1:-60}"

@@ -13,23 +13,12 @@
 # allocation collects) the default counts are small.
 # Without python3 the test is skipped with a message.
 kel="$1"
-if ! command -v python3 >/dev/null; then
-    echo "python3 is absent: JSON reference comparison skipped"
-    exit 0
-fi
-if [ -n "$KEL_GC_TORTURE" ] && [ "$KEL_GC_TORTURE" != 0 ]; then
-    cases="${JSON_CASES:-25}"
-    values="${JSON_VALUES:-10}"
-else
-    cases="${JSON_CASES:-1000}"
-    values="${JSON_VALUES:-300}"
-fi
-seed="${JSON_SEED:-29}"
-dir="${JSON_KEEP_DIR:-$(mktemp -d)}"
-[ -n "$JSON_KEEP_DIR" ] || trap 'rm -rf "$dir"' EXIT
+source "$(dirname "$0")/lib/reference.sh"
+reference_setup JSON JSON 1000 300 29
 
 python3 - "$dir/cases.kel" "$cases" "$seed" <<'EOF' || { echo "python3 could not write the cases"; exit 1; }
 import json, random, sys
+from kel_text import kel_string
 
 path, count, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(seed)
@@ -168,22 +157,6 @@ for n in range(count):
         t = nested(rng.choice([1, 100, 511, 512, 513, 600]))
     texts.append(t)
 
-def kel_string(t):
-    # A Kel string literal of exactly these characters.
-    out = ['"']
-    for c in t:
-        code = ord(c)
-        if c == '"':
-            out.append('^"')
-        elif c == '^':
-            out.append('^^')
-        elif code < 0x20 or code == 0x7f or code > 0x7e:
-            out.append('^(%X)' % code)
-        else:
-            out.append(c)
-    out.append('"')
-    return ''.join(out)
-
 with open(path, 'w', encoding='utf-8') as f:
     f.write('Kel []\ncases: [\n')
     for t in texts:
@@ -191,18 +164,8 @@ with open(path, 'w', encoding='utf-8') as f:
     f.write(']\n')
 EOF
 
+reference_outcome "$dir/cases.kel"
 cat >> "$dir/cases.kel" <<'EOF'
-
-; The outcome of code as one text: the value molded, or the raised error's
-; type, id, arguments and where (its stack level differs by design: the
-; native codec runs fewer frames).
-outcome: func [code [block!] /local result] [
-    either error? set/any 'result try code [
-        mold/all reduce ['raised result/type result/id :result/arg1 :result/arg2 :result/arg3 result/where]
-    ] [
-        mold/all :result
-    ]
-]
 
 mismatches: 0
 compared: 0
@@ -246,12 +209,12 @@ foreach text cases [
 ]
 EOF
 
-echo "values-count: $values" >> "$dir/cases.kel"
+echo "values-count: $values values-seed: $seed" >> "$dir/cases.kel"
 cat >> "$dir/cases.kel" <<'EOF'
 
 ; Random values of every kind, made here: what JSON cannot hold is molded or
 ; formed into strings, which the encoders must escape alike.
-random/seed 29
+random/seed values-seed
 pool: rejoin [
     "abc XYZ 019 ~!@#$%^^&*()_+-=" {"\/'`} "^(00)^(01)^(08)^(09)^(0A)^(0C)^(0D)^(1F)^(7F)"
     "^(A0)é^(FF)€あ^(D800)^(DBFF)^(DC00)^(DFFF)^(FFFD)😀𝄞^(10FFFF)"
