@@ -9,9 +9,11 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "natives/random.hpp"
 #include <cfloat>
 #include <cmath>
@@ -85,7 +87,7 @@ double point_number(const Cell* cell) {
 
 // 1 to 3 for x, y, z within the type's dimensions, else 0.
 static int32_t point_word_index(const Cell* word, int dimensions) {
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     static const RuntimeSymbol fields[3] = {SYM_COORD_X, SYM_COORD_Y, SYM_COORD_Z};
     for (int i = 0; i < dimensions; ++i)
         if (symbol == symbol_resolve(runtime_symbol(fields[i]))) return i + 1;
@@ -169,7 +171,7 @@ const Cell* point_make(Cell* proto, const Cell* spec, uint8_t type) {
     case T_BLOCK: {
         int32_t remaining = block_ks_length_q(spec);
         uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
-        const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
+        const Cell* cells = count > 0 ? block_ks_abs_at(spec, uint32_t(series_index(spec))) : nullptr;
         if (count < uint32_t(dimensions)) error_raise(ERR_MALCONSTRUCT, spec);
         for (int i = 0; i < dimensions; ++i) {
             if (cell_type(&cells[i]) != T_INTEGER && cell_type(&cells[i]) != T_FLOAT)
@@ -280,7 +282,7 @@ void point_pick(Cell* value, const Cell* index) {
     case T_WORD: n = point_field_index(index, value, type); break;
     case T_INTEGER:
     case T_CHAR: n = integer_get(index); break;
-    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
+    case T_LOGIC: n = logic_get(index) ? 1 : 2; break;
     default: break;
     }
     if (n < 1 || n > point_dimensions(type)) error_raise(ERR_OUT_OF_RANGE, index);
