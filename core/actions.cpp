@@ -285,7 +285,7 @@ static void next_entry(const int32_t*) { step_entry(A_NEXT); }
 bool index_argument(const Cell* index, int64_t* n) {
     switch (cell_type(index)) {
     case T_INTEGER: case T_CHAR: *n = cell_int(index); return true;
-    case T_LOGIC: *n = logic_get(index) ? 1 : 2; return true;
+    case T_LOGIC: *n = index->w1 == 1 ? 1 : 2; return true;
     default: return false;
     }
 }

@@ -28,7 +28,7 @@ inline float point_single(double d) {
 // Component i (0 x, 1 y, 2 z) of a point cell, as the single's raw bits and as a float.
 inline uint32_t point_coord_bits(const Cell* c, int i) { return i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3; }
 inline float point_coord(const Cell* c, int i) {
-    return std::bit_cast<float>(point_coord_bits(c, i));
+    return std::bit_cast<float>(i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3);
 }
 inline void point_coord_set(Cell* c, int i, double value) {
     uint32_t bits = std::bit_cast<uint32_t>(point_single(value));

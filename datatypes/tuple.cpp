@@ -284,7 +284,7 @@ void tuple_pick(Cell* value, const Cell* index) {
     switch (cell_type(index)) {
     case T_INTEGER:
     case T_CHAR: n = integer_get(index); break;
-    case T_LOGIC: n = logic_get(index) ? 1 : 2; break;
+    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
     default: break;
     }
     tuple_pick_at(value, n, index, value);
