@@ -8,6 +8,7 @@
 #include "core/hashtable.hpp"
 #include "core/interpreter.hpp"
 #include "core/natives_table.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 #include "program/start.hpp"
@@ -43,14 +44,14 @@ Cell block_cell(Node node) {
 void define_function(const char* name, bool with_return) {
     CellRoot spec(block_cell(series_new_cells(1)));
     CellRoot x(word_intern("x"));
-    append(spec.cell.w2, &x.cell);
+    append(series_node(&spec.cell), &x.cell);
     CellRoot body(block_cell(series_new_cells(2)));
     if (with_return) {
         CellRoot ret(word_intern("return"));
-        append(body.cell.w2, &ret.cell);
+        append(series_node(&body.cell), &ret.cell);
     }
     x.cell = word_intern("x");
-    append(body.cell.w2, &x.cell);
+    append(series_node(&body.cell), &x.cell);
     CellRoot fn;
     function_make_at(&fn.cell, &spec.cell, &body.cell, 0, nullptr, nullptr, 0);
     CellRoot word(word_intern(name));
@@ -66,7 +67,7 @@ void runtime_ready() {
     native_register_at(NATIVE_RETURN, bench_return);
     CellRoot spec(block_cell(series_new_cells(1)));
     CellRoot value(word_intern("value"));
-    append(spec.cell.w2, &value.cell);
+    append(series_node(&spec.cell), &value.cell);
     CellRoot native;
     native_make_at(&native.cell, &spec.cell, NATIVE_RETURN, T_NATIVE);
     CellRoot word(word_intern("return"));
@@ -81,11 +82,11 @@ void run_calls(benchmark::State& state, const char* name) {
     CellRoot code(block_cell(series_new_cells(CALLS * 2)));
     for (uint32_t i = 0; i < CALLS; i++) {
         CellRoot fn(word_intern(name));
-        append(code.cell.w2, &fn.cell);
+        append(series_node(&code.cell), &fn.cell);
         Cell one;
         cell_init(&one, T_INTEGER);
         one.w2 = 1;
-        append(code.cell.w2, &one);
+        append(series_node(&code.cell), &one);
     }
     Cell* top = data_stack.top;
     for (auto _ : state) {

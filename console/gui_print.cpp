@@ -8,6 +8,7 @@
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/trace.hpp"
@@ -73,9 +74,9 @@ void gui_print_cstring(const char* text, size_t len, bool newline) {
     Cell* buffer = &gui_console_buffer->cell;
     Node target = 0;
     if (cell_type(buffer) == T_STRING) {
-        SeriesBuffer* b = series_buffer(buffer->w2);
+        SeriesBuffer* b = series_buffer_of(buffer);
         b->tail = b->head;
-        target = buffer->w2;
+        target = series_node(buffer);
     }
     uint32_t remainder = 0;
     Node node = load_utf8(reinterpret_cast<const uint8_t*>(text), uint32_t(len), target, &remainder, false);
@@ -95,7 +96,7 @@ void routine_add_gui_print() {
         LexerOptions options;
         lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(VPRINT), sizeof VPRINT - 1, options,
                         nullptr);
-        cell_copy(reinterpret_cast<const Cell*>(series_buffer(code.cell.w2)->head_ptr()),
+        cell_copy(block_cells(series_node(&code.cell)),
                   &gui_print_path->cell);
         output_hooks_add(gui_print_value, gui_print_cstring);
     }

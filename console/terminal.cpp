@@ -13,6 +13,7 @@
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
@@ -320,15 +321,15 @@ static void editor_complete(LineEditor* e, const Cell* complete) {
     CellRoot answer;
     function_apply(complete, &line.cell, 1, &answer.cell);
     if (cell_type(&answer.cell) != T_BLOCK) return;
-    uint32_t length = series_buffer(answer.cell.w2)->length();
-    for (uint32_t i = answer.cell.w1; i < length; i++) {
+    uint32_t length = series_buffer_of(&answer.cell)->length();
+    for (uint32_t i = uint32_t(series_index(&answer.cell)); i < length; i++) {
         Cell item = *block_ks_abs_at(&answer.cell, i);
         if (cell_type(&item) != T_STRING) continue;
-        if (i > answer.cell.w1) {
+        if (i > uint32_t(series_index(&answer.cell))) {
             e->listed.push_back(string_utf8(&item));
             continue;
         }
-        uint32_t caret = item.w1;
+        uint32_t caret = uint32_t(series_index(&item));
         item.w1 = 0;
         e->chars = utf8_chars(string_utf8(&item));
         e->pos = caret < e->chars.size() ? caret : e->chars.size();
@@ -406,8 +407,8 @@ void routine_terminal_read_line() {
     std::vector<std::string> history;
     const Cell* block = data_stack.args + 2;
     if (cell_type(block) == T_BLOCK) {
-        uint32_t length = series_buffer(block->w2)->length();
-        for (uint32_t i = block->w1; i < length; i++) {
+        uint32_t length = series_buffer_of(block)->length();
+        for (uint32_t i = uint32_t(series_index(block)); i < length; i++) {
             const Cell* item = block_ks_abs_at(block, i);
             if (cell_type(item) == T_STRING) history.push_back(string_utf8(item));
         }

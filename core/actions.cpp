@@ -10,6 +10,7 @@
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
@@ -53,7 +54,7 @@ template <class F> static inline F lookup(int n) {
 // ---- make, to, form, mold, path selection ------------------------------------------------
 
 void dispatch_make(const Cell* proto, const Cell* spec, bool to, Cell* out) {
-    uint8_t type = cell_type(proto) == T_DATATYPE ? uint8_t(proto->w1) : cell_type(proto);
+    uint8_t type = cell_type(proto) == T_DATATYPE ? uint8_t(datatype_id(proto)) : cell_type(proto);
     auto fn = action_lookup_as<MakeToFn>(type, to ? A_TO : A_MAKE);
     // The type function may write its result into the prototype cell.
     Cell* p = stack_push(proto);
@@ -64,7 +65,7 @@ void dispatch_make(const Cell* proto, const Cell* spec, bool to, Cell* out) {
 }
 
 static void make_or_to(bool to) {
-    uint8_t type = cell_type(arg(0)) == T_DATATYPE ? uint8_t(arg(0)->w1) : cell_type(arg(0));
+    uint8_t type = cell_type(arg(0)) == T_DATATYPE ? uint8_t(datatype_id(arg(0))) : cell_type(arg(0));
     auto fn = action_lookup_as<MakeToFn>(type, to ? A_TO : A_MAKE);
     set_result(fn(arg(0), arg(1), type));
 }
@@ -80,7 +81,7 @@ static void form_mold_into(const Cell* value, Cell* out, bool mold, bool only, b
     auto fn = action_lookup_as<FormMoldFn>(cell_type(value), mold ? A_MOLD : A_FORM);
     bool part = limit >= 0;
     fn(value, out, only, all, flat, part, part ? limit : INT32_MAX, 0);
-    if (part) string_ks_truncate(series_buffer(out->w2), uint32_t(limit));
+    if (part) string_ks_truncate(series_buffer_of(out), uint32_t(limit));
 }
 
 void dispatch_form(const Cell* value, Cell* out, int32_t limit) {
@@ -217,8 +218,8 @@ static int32_t part_count(const Cell* series, const Cell* part) {
     if (!part) return -1;
     if (cell_type(part) == T_INTEGER) return cell_int(part);
     if (cell_type(part) == cell_type(series) && cell_type(series) != T_PORT &&
-        series_cell_q(cell_type(series)) && part->w2 == series->w2)
-        return int32_t(part->w1) - int32_t(series->w1);
+        series_cell_q(cell_type(series)) && series_node(part) == series_node(series))
+        return series_index(part) - series_index(series);
     error_raise(ERR_INVALID_REFINE_ARG, part);
 }
 
@@ -230,7 +231,7 @@ static int32_t dup_count(const Cell* dup) {
 static void insert_or_append(const int32_t* r, int n) {
     auto fn = lookup<InsertFn>(n);
     int32_t part = part_count(arg(0), ref_arg(r, 0));
-    if (series_cell_q(cell_type(arg(0))) && arg(0)->w2 == 0) error_raise(ERR_INVALID_PART, arg(0));
+    if (series_cell_q(cell_type(arg(0))) && series_node(arg(0)) == 0) error_raise(ERR_INVALID_PART, arg(0));
     fn(arg(0), arg(1), part, flag(r, 1), dup_count(ref_arg(r, 2)), n == A_APPEND);
     keep_first();
 }
@@ -239,7 +240,7 @@ static void insert_entry(const int32_t* r) { insert_or_append(r, A_INSERT); }
 static void change_entry(const int32_t* r) {
     auto fn = lookup<ChangeFn>(A_CHANGE);
     int32_t part = part_count(arg(0), ref_arg(r, 0));
-    if (series_cell_q(cell_type(arg(0))) && arg(0)->w2 == 0) error_raise(ERR_INVALID_PART, arg(0));
+    if (series_cell_q(cell_type(arg(0))) && series_node(arg(0)) == 0) error_raise(ERR_INVALID_PART, arg(0));
     fn(arg(0), arg(1), part, flag(r, 1), dup_count(ref_arg(r, 2)));
     keep_first();
 }
@@ -287,7 +288,7 @@ static void move_entry(const int32_t* r) {
 static void next_entry(const int32_t*) { step_entry(A_NEXT); }
 bool index_argument(const Cell* index, int64_t* n) {
     switch (cell_type(index)) {
-    case T_INTEGER: case T_CHAR: *n = int32_t(index->w2); return true;
+    case T_INTEGER: case T_CHAR: *n = cell_int(index); return true;
     case T_LOGIC: *n = index->w1 == 1 ? 1 : 2; return true;
     default: return false;
     }

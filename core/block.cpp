@@ -17,6 +17,7 @@
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
 #include "core/lexer.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/vector.hpp"
 #include "runtime/collector.hpp"
@@ -29,43 +30,41 @@ namespace kel {
 
 // ---- cell-array functions ---------------------------------------------------------------
 
-static SeriesBuffer* buffer_of(const Cell* block) { return series_buffer(block->w2); }
-static Cell* cells_of(SeriesBuffer* b) { return reinterpret_cast<Cell*>(b->head_ptr()); }
 
 int32_t block_ks_length_q(const Cell* block) {
-    return int32_t(buffer_of(block)->length()) - series_index(block);
+    return int32_t(series_buffer_of(block)->length()) - series_index(block);
 }
 
 bool block_ks_next(Cell* block) {
-    uint32_t length = buffer_of(block)->length();
-    if (uint32_t(series_index(block)) < length) block->w1++;
+    uint32_t length = series_buffer_of(block)->length();
+    if (uint32_t(series_index(block)) < length) series_index_set(block, series_index(block) + 1);
     return uint32_t(series_index(block)) >= length;
 }
 
 Cell* block_ks_head(Cell* block) {
-    SeriesBuffer* b = buffer_of(block);
-    if (uint32_t(series_index(block)) > b->length()) block->w1 = b->length();
-    return cells_of(b) + series_index(block);
+    SeriesBuffer* b = series_buffer_of(block);
+    if (uint32_t(series_index(block)) > b->length()) series_index_set(block, b->length());
+    return block_cells(b) + series_index(block);
 }
 
 Cell* block_ks_tail(const Cell* block) {
-    return reinterpret_cast<Cell*>(buffer_of(block)->tail_ptr());
+    return reinterpret_cast<Cell*>(series_buffer_of(block)->tail_ptr());
 }
 
 bool block_ks_tail_q(const Cell* block) {
-    return uint32_t(series_index(block)) == buffer_of(block)->length();
+    return uint32_t(series_index(block)) == series_buffer_of(block)->length();
 }
 
-Cell* block_ks_abs_at(const Cell* block, uint32_t index) { return cells_of(buffer_of(block)) + index; }
+Cell* block_ks_abs_at(const Cell* block, uint32_t index) { return block_cells(series_buffer_of(block)) + index; }
 
 void block_ks_clear(const Cell* block) {
-    SeriesBuffer* b = buffer_of(block);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t index = std::min<uint32_t>(std::max(series_index(block), 0), b->length());
     b->tail = b->head + index * sizeof(Cell);
 }
 
 void block_ks_tail_at(const Cell* block, uint32_t index) {
-    SeriesBuffer* b = buffer_of(block);
+    SeriesBuffer* b = series_buffer_of(block);
     b->tail = b->head + index * sizeof(Cell);
 }
 
@@ -86,7 +85,7 @@ static SeriesBuffer* block_reserve(Node node, uint32_t n) {
 }
 
 Cell* block_ks_append(const Cell* block, const Cell* value) {
-    Node node = block->w2;
+    Node node = series_node(block);
     SeriesBuffer* b = series_buffer(node);
     if (b->tail + sizeof(Cell) > b->size) {
         // The value may lie in this buffer or refer to nodes a collection renumbers.
@@ -108,10 +107,10 @@ void block_copy_cells(const Cell* target, const Cell* source) {
     int32_t count = block_ks_length_q(source);
     if (count <= 0) return;
     CellRoot src(*source);
-    NodeRoot dst(target->w2);
+    NodeRoot dst(series_node(target));
     SeriesBuffer* tb = block_reserve(dst.node, uint32_t(count));
-    SeriesBuffer* sb = buffer_of(&src.cell);
-    std::memmove(tb->tail_ptr(), cells_of(sb) + series_index(&src.cell), size_t(count) * sizeof(Cell));
+    SeriesBuffer* sb = series_buffer_of(&src.cell);
+    std::memmove(tb->tail_ptr(), block_cells(sb) + series_index(&src.cell), size_t(count) * sizeof(Cell));
     tb->tail += uint32_t(count) * sizeof(Cell);
 }
 
@@ -126,7 +125,7 @@ bool block_value_matches(const Cell* key, const Cell* cell, int32_t op) {
 }
 
 const Cell* block_select_value(const Cell* block, const Cell* key) {
-    int32_t length = int32_t(buffer_of(block)->length());
+    int32_t length = int32_t(series_buffer_of(block)->length());
     for (int32_t i = std::max(series_index(block), 0); i < length; i++) {
         // A comparison may not allocate, so the cell address stays valid.
         if (block_value_matches(key, block_ks_abs_at(block, uint32_t(i)), CMP_FIND))
@@ -140,15 +139,15 @@ static bool any_word_q(uint8_t type) {
 }
 
 const Cell* block_select_word(const Cell* block, const Cell* word, bool case_) {
-    SeriesBuffer* b = buffer_of(block);
-    Cell* cells = cells_of(b);
+    SeriesBuffer* b = series_buffer_of(block);
+    Cell* cells = block_cells(b);
     int32_t length = int32_t(b->length());
-    uint32_t symbol = word->w2;
+    uint32_t symbol = word_symbol(word);
     uint32_t resolved = symbol_resolve(symbol);
     for (int32_t i = std::max(series_index(block), 0); i < length; i++) {
         const Cell* c = cells + i;
         if (!any_word_q(cell_type(c))) continue;
-        bool same = case_ ? c->w2 == symbol : symbol_resolve(c->w2) == resolved;
+        bool same = case_ ? c->w2 == symbol : symbol_resolve(word_symbol(c)) == resolved;
         if (same) return i + 1 < length ? cells + i + 1 : &none_cell;
     }
     return &none_cell;
@@ -156,13 +155,13 @@ const Cell* block_select_word(const Cell* block, const Cell* word, bool case_) {
 
 // Removes cells [at, at + count) with no notification; a hash! follows.
 static void block_cells_remove(const Cell* block, uint32_t at, uint32_t count) {
-    SeriesBuffer* b = buffer_of(block);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t length = b->length();
     if (at >= length) return;
     count = std::min(count, length - at);
     hash_index_drop(block, at, count);
-    b = buffer_of(block);
-    Cell* cells = cells_of(b);
+    b = series_buffer_of(block);
+    Cell* cells = block_cells(b);
     std::memmove(cells + at, cells + at + count, size_t(length - at - count) * sizeof(Cell));
     b->tail -= count * sizeof(Cell);
     hash_index_shift(block, -int32_t(count), at + count, length - at - count);
@@ -170,7 +169,7 @@ static void block_cells_remove(const Cell* block, uint32_t at, uint32_t count) {
 
 int32_t block_remove_value(Cell* block, const Cell* value, bool from_head) {
     int32_t index = std::max(series_index(block), 0);
-    int32_t length = int32_t(buffer_of(block)->length());
+    int32_t length = int32_t(series_buffer_of(block)->length());
     for (int32_t i = from_head ? 0 : index; i < length; i++) {
         if (block_value_matches(value, block_ks_abs_at(block, uint32_t(i)), CMP_FIND)) {
             block_cells_remove(block, uint32_t(i), 1);
@@ -194,18 +193,18 @@ Cell* block_clone(const Cell* block, bool deep, bool parens) {
     Node node = series_new_cells(uint32_t(std::max(count, 1)));
     series_make_at(result, cell_type(source), node, 0);
     result->header = source->header & (CELL_NEWLINE | CELL_TYPE_MASK);
-    SeriesBuffer* sb = buffer_of(source);
-    SeriesBuffer* rb = buffer_of(result);
-    std::memcpy(rb->head_ptr(), cells_of(sb) + series_index(source), size_t(count) * sizeof(Cell));
+    SeriesBuffer* sb = series_buffer_of(source);
+    SeriesBuffer* rb = series_buffer_of(result);
+    std::memcpy(rb->head_ptr(), block_cells(sb) + series_index(source), size_t(count) * sizeof(Cell));
     rb->tail = rb->head + uint32_t(count) * sizeof(Cell);
     if (deep) rb->flags |= sb->flags & SERIES_LIBRARY;  // function bodies stay library code
     hash_index_new(result);
     if (deep) {
         // A block met again inside itself is shared, not copied for ever.
-        CycleGuard guard(source->w2);
+        CycleGuard guard(series_node(source));
         for (uint32_t i = 0; i < uint32_t(count); i++) {
             Cell* nested = block_ks_abs_at(result, i);
-            if (!clone_nested_q(cell_type(nested), parens) || cycles_find(nested->w2)) continue;
+            if (!clone_nested_q(cell_type(nested), parens) || cycles_find(series_node(nested))) continue;
             Cell* copy = block_clone(nested, true, parens);
             cell_copy(copy, block_ks_abs_at(result, i));
             stack_pop(1);
@@ -218,16 +217,16 @@ Cell* block_clone(const Cell* block, bool deep, bool parens) {
 
 void block_insert_cell(Cell* block, const Cell* value, bool at_head, bool advance) {
     CellRoot held(*value);
-    uint32_t length = buffer_of(block)->length();
+    uint32_t length = series_buffer_of(block)->length();
     uint32_t at = at_head ? 0 : std::min<uint32_t>(std::max(series_index(block), 0), length);
-    SeriesBuffer* b = block_reserve(block->w2, 1);
-    Cell* cells = cells_of(b);
+    SeriesBuffer* b = block_reserve(series_node(block), 1);
+    Cell* cells = block_cells(b);
     std::memmove(cells + at + 1, cells + at, size_t(length - at) * sizeof(Cell));
     cell_copy(&held.cell, cells + at);
     b->tail += sizeof(Cell);
     hash_index_shift(block, 1, at, length - at);
     hash_index_enter(block, at, 1);
-    if (advance) block->w1 = at + 1;
+    if (advance) series_index_set(block, at + 1);
 }
 
 void block_insert_block(Cell* block, const Cell* source) {
@@ -239,22 +238,22 @@ void block_insert_block(Cell* block, const Cell* source) {
     block_clone(source, false, false);
     cell_copy(stack_top(), held);
     stack_pop(1);
-    uint32_t length = buffer_of(block)->length();
+    uint32_t length = series_buffer_of(block)->length();
     uint32_t at = std::min<uint32_t>(std::max(series_index(block), 0), length);
-    SeriesBuffer* b = block_reserve(block->w2, n);
-    Cell* cells = cells_of(b);
+    SeriesBuffer* b = block_reserve(series_node(block), n);
+    Cell* cells = block_cells(b);
     std::memmove(cells + at + n, cells + at, size_t(length - at) * sizeof(Cell));
-    std::memcpy(cells + at, cells_of(buffer_of(held)), size_t(n) * sizeof(Cell));
+    std::memcpy(cells + at, block_cells(series_buffer_of(held)), size_t(n) * sizeof(Cell));
     b->tail += n * sizeof(Cell);
     stack_pop(1);
     hash_index_shift(block, int32_t(n), at, length - at);
     hash_index_enter(block, at, n);
-    block->w1 = at + n;
+    series_index_set(block, at + n);
 }
 
 void block_append_arg() {
     Cell* block = data_stack.args;
-    uint32_t at = buffer_of(block)->length();
+    uint32_t at = series_buffer_of(block)->length();
     block_ks_append(block, data_stack.args + 1);
     hash_index_enter(block, at, 1);
 }
@@ -262,7 +261,7 @@ void block_append_arg() {
 void block_append_last() {
     Cell* value = stack_top();
     Cell* block = value - 1;
-    uint32_t at = buffer_of(block)->length();
+    uint32_t at = series_buffer_of(block)->length();
     block_ks_append(block, value);
     hash_index_enter(block, at, 1);
     stack_pop(1);
@@ -290,7 +289,7 @@ Cell* block_make_sized(Cell* cell, int32_t capacity, bool fixed) {
 }
 
 Cell* block_make_in(Node parent, int32_t capacity) {
-    NodeRoot into(parent ? parent : root_cell.w2);
+    NodeRoot into(parent ? parent : series_node(&root_cell));
     NodeRoot child(series_new_cells(uint32_t(std::max(capacity, 1))));
     Cell* cell = cell_series_append(into.node);
     series_make_at(cell, T_BLOCK, child.node, 0);
@@ -433,7 +432,7 @@ static bool cycle_placeholder(const Cell* value, Cell* target, bool mold, int32_
 
 // The last character of the target string, or 0 when it is empty.
 static uint32_t last_char(const Cell* target) {
-    SeriesBuffer* b = series_buffer(target->w2);
+    SeriesBuffer* b = series_buffer_of(target);
     if (b->tail == b->head) return 0;
     return string_get_char(b->tail_ptr() - b->unit(), b->unit());
 }
@@ -453,12 +452,12 @@ int32_t block_form(const Cell* value, Cell* target, bool, bool all, bool flat, b
                    int32_t budget, int32_t indent) {
     native_stack_check();
     if (cycle_placeholder(value, target, false, &budget)) return budget;
-    CycleGuard guard(value->w2);
-    uint32_t length = buffer_of(value)->length();
+    CycleGuard guard(series_node(value));
+    uint32_t length = series_buffer_of(value)->length();
     for (uint32_t i = uint32_t(std::max(series_index(value), 0)); i < length;) {
         if (part && budget < 1) break;
         budget = cell_print(value, i, target, false, all, flat, part, budget, indent);
-        length = buffer_of(value)->length();
+        length = series_buffer_of(value)->length();
         if (++i < length) {
             uint32_t c = last_char(target);
             if (c != '\t' && c != '\n' && c != '\r') budget = text_append(target, " ", 1, budget);
@@ -470,10 +469,10 @@ int32_t block_form(const Cell* value, Cell* target, bool, bool all, bool flat, b
 int32_t block_mold_each(const Cell* value, Cell* target, bool only, bool all, bool flat,
                         bool part, int32_t budget, int32_t indent) {
     native_stack_check();
-    CycleGuard guard(value->w2);
+    CycleGuard guard(series_node(value));
     bool indented = false;
     uint32_t first = uint32_t(std::max(series_index(value), 0));
-    for (uint32_t i = first; i < buffer_of(value)->length(); i++) {
+    for (uint32_t i = first; i < series_buffer_of(value)->length(); i++) {
         if (part && budget < 1) return budget;
         bool newline = block_ks_abs_at(value, i)->header & CELL_NEWLINE;
         if (!flat && newline) {
@@ -521,9 +520,9 @@ int32_t block_compare(const Cell* value1, const Cell* value2, int32_t op) {
     uint8_t t1 = cell_type(value1), t2 = cell_type(value2);
     if (t1 != t2 && !((op == CMP_FIND_MODE1 || op == CMP_FIND_MODE2) && path_pair_q(t1, t2)))
         return COMPARE_INCOMPARABLE;
-    if (value1->w2 == value2->w2 && value1->w1 == value2->w1) return 0;
+    if (series_node(value1) == series_node(value2) && series_index(value1) == series_index(value2)) return 0;
     if (op == CMP_SAME) return -1;
-    bool seen1 = cycles_find(value1->w2), seen2 = cycles_find(value2->w2);
+    bool seen1 = cycles_find(series_node(value1)), seen2 = cycles_find(series_node(value2));
     if (seen1 || seen2) return seen1 && seen2 ? 0 : -1;
 
     native_stack_check();
@@ -537,8 +536,8 @@ int32_t block_compare(const Cell* value1, const Cell* value2, int32_t op) {
     }
     int32_t result = 0;
     {
-        CycleGuard g1(a->w2);
-        CycleGuard g2(b->w2);
+        CycleGuard g1(series_node(a));
+        CycleGuard g2(series_node(b));
         uint32_t i1 = uint32_t(std::max(series_index(a), 0));
         uint32_t i2 = uint32_t(std::max(series_index(b), 0));
         int32_t n = std::min(len1, len2);

@@ -16,6 +16,11 @@ struct FindOptions;  // core/registry.hpp
 
 // ---- cell-array functions ---------------------------------------------------------
 
+// The cells of a block-family buffer from its head, which is index 0 of every
+// value on it. Valid until the next allocation.
+inline Cell* block_cells(SeriesBuffer* buffer) { return reinterpret_cast<Cell*>(buffer->head_ptr()); }
+inline Cell* block_cells(Node node) { return block_cells(series_buffer(node)); }
+
 // Cells from the position to the tail (the index is not clamped: negative
 // when the position lies past the tail).
 int32_t block_ks_length_q(const Cell* block);

@@ -24,9 +24,7 @@
 
 namespace kel {
 
-static SeriesBuffer* buffer_of(const Cell* block) { return series_buffer(block->w2); }
-static Cell* cells_of(SeriesBuffer* b) { return reinterpret_cast<Cell*>(b->head_ptr()); }
-static uint32_t length_of(const Cell* block) { return buffer_of(block)->length(); }
+static uint32_t length_of(const Cell* block) { return series_buffer_of(block)->length(); }
 // A refinement that was not given has a null argument.
 static bool given(const Cell* arg) { return arg != nullptr; }
 
@@ -90,7 +88,7 @@ static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions
             if (cell_int(o.part) < 1) return none;
             end = std::min<int64_t>(index + cell_int(o.part), length);
         } else {
-            if (cell_type(o.part) != cell_type(series) || o.part->w2 != series->w2)
+            if (cell_type(o.part) != cell_type(series) || series_node(o.part) != series_node(series))
                 error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), o.part);
             end = std::clamp<int64_t>(series_index(o.part), 0, length);
         }
@@ -109,7 +107,7 @@ static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions
     int32_t op = o.same ? CMP_SAME : o.case_ ? CMP_STRICT_EQUAL : CMP_FIND;
 
     // A hash! answers single values from its index.
-    Node table = cell_type(series) == T_HASH ? series->w3 : 0;
+    Node table = cell_type(series) == T_HASH ? series_extra(series) : 0;
     bool indexed = table && !match && mode == FIND_VALUE && !(vt == T_OBJECT && !o.same) &&
                    !(block_family_q(vt) && !(o.same && o.only));
     if (indexed) {
@@ -121,7 +119,7 @@ static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions
     // An integer sought by find's or strict equality matches integers of its
     // value alone: the cells are read in place (comparing allocates nothing).
     bool integer_key = mode == FIND_VALUE && vt == T_INTEGER && (op == CMP_FIND || op == CMP_STRICT_EQUAL);
-    const Cell* cells = integer_key ? cells_of(buffer_of(series)) : nullptr;
+    const Cell* cells = integer_key ? block_cells(series_buffer_of(series)) : nullptr;
     auto hit = [&](int64_t i, uint32_t limit) {
         if (!integer_key) return hit_at(series, uint32_t(i), limit, value, mode, span, op);
         return cell_type(&cells[i]) == T_INTEGER && cells[i].w2 == value->w2;
@@ -153,7 +151,7 @@ const Cell* block_find(Cell* series, const Cell* value, const FindOptions& optio
         none_make_at(series);
         return series;
     }
-    series->w1 = uint32_t(hit.index + (options.tail ? hit.span : 0));
+    series_index_set(series, uint32_t(hit.index + (options.tail ? hit.span : 0)));
     return series;
 }
 
@@ -269,12 +267,12 @@ void block_insert(Cell* series, const Cell* value, int32_t part, bool only, int3
         if (uint64_t(at) + 1 > uint64_t(INT32_MAX) / sizeof(Cell)) error_raise(ERR_NO_MEMORY);
         bool owned = series_notify(series, W_APPEND, int32_t(at), 1);
         uint32_t length = length_of(series);  // the owner's handler may have changed the block
-        SeriesBuffer* b = cells_reserve(series->w2, length + 1, dup);
-        cell_copy(v, cells_of(b) + length);
+        SeriesBuffer* b = cells_reserve(series_node(series), length + 1, dup);
+        cell_copy(v, block_cells(b) + length);
         b->tail += sizeof(Cell);
         hash_index_enter(series, length, 1);
         series_notify_after(owned, series, W_APPENDED, int32_t(length), 1);
-        series->w1 = 0;
+        series_index_set(series, 0);
         stack_pop(1);
         return;
     }
@@ -291,18 +289,18 @@ void block_insert(Cell* series, const Cell* value, int32_t part, bool only, int3
     length = length_of(series);  // the owner's handler may have changed the block
     at = std::min(at, length);
     if (append) at = length;
-    SeriesBuffer* b = cells_reserve(series->w2, length + total, dup);
+    SeriesBuffer* b = cells_reserve(series_node(series), length + total, dup);
     HeapHold hold(size_t(n) * sizeof(Cell));
     Cell* src = source_cells_copy(v, splice, n, hold);
-    b = buffer_of(series);
-    Cell* cells = cells_of(b);
+    b = series_buffer_of(series);
+    Cell* cells = block_cells(b);
     std::memmove(cells + at + total, cells + at, size_t(length - at) * sizeof(Cell));
     cells_fill(cells, at, src, n, total);
     b->tail += total * sizeof(Cell);
     hash_index_shift(series, int32_t(total), at, length - at);
     hash_index_enter(series, at, total);
     series_notify_after(owned, series, append ? W_APPENDED : W_INSERTED, int32_t(at), int32_t(total));
-    series->w1 = append ? 0 : std::min(at + total, length_of(series));
+    series_index_set(series, append ? 0 : std::min(at + total, length_of(series)));
     stack_pop(1);
 }
 
@@ -310,7 +308,7 @@ void block_change(Cell* series, const Cell* value, int32_t part, bool only, int3
     Cell* v = stack_push(value);
     bool splice = !only && block_family_q(cell_type(v));
     uint32_t index = series_index_clamped(series);
-    series->w1 = index;
+    series_index_set(series, index);
     uint32_t length = length_of(series);
     uint32_t remainder = length - index;
     uint32_t count = source_count(v, only, -1);
@@ -322,20 +320,20 @@ void block_change(Cell* series, const Cell* value, int32_t part, bool only, int3
     index = std::min(index, length);
     replaced = std::min(replaced, length - index);
     uint32_t new_length = length + n - replaced;
-    SeriesBuffer* b = cells_reserve(series->w2, std::max(new_length, length), 1);
+    SeriesBuffer* b = cells_reserve(series_node(series), std::max(new_length, length), 1);
     // The new cells are taken before anything moves, so a source on this
     // buffer is read where it stands now.
     HeapHold hold(size_t(count) * sizeof(Cell));
     Cell* src = source_cells_copy(v, splice, count, hold);
-    b = buffer_of(series);
-    Cell* cells = cells_of(b);
+    b = series_buffer_of(series);
+    Cell* cells = block_cells(b);
     std::memmove(cells + index + n, cells + index + replaced,
                  size_t(length - index - replaced) * sizeof(Cell));
     cells_fill(cells, index, src, count, n);
     b->tail = b->head + new_length * uint32_t(sizeof(Cell));
     hash_index_rebuild(series);
     series_notify_after(owned, series, W_CHANGED, int32_t(index), int32_t(n));
-    series->w1 = std::min(index + n, length_of(series));
+    series_index_set(series, std::min(index + n, length_of(series)));
     stack_pop(1);
 }
 
@@ -493,7 +491,7 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
     }
     // Nothing to sort: nothing happens, whatever the refinements say.
     if (count == 0) {
-        series->w1 = uint32_t(start);
+        series_index_set(series, uint32_t(start));
         return;
     }
     uint32_t size = uint32_t(series_skip_size(skip, {.records = count, .below_one_invalid = true}));
@@ -515,7 +513,7 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
             error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_COMPARE), compare);
         }
     }
-    series->w1 = uint32_t(start);
+    series_index_set(series, uint32_t(start));
     if (count == 0) return;
 
     bool owned = series_notify(series, W_SORT, int32_t(start), 0);
@@ -616,8 +614,8 @@ void block_swap(Cell* series1, const Cell* series2) {
 void block_trim(Cell* series, bool, bool, bool, bool, bool, const Cell*) {
     uint32_t index = series_index_clamped(series);
     bool owned = series_notify(series, W_TRIM, int32_t(index), 0);
-    SeriesBuffer* b = buffer_of(series);
-    Cell* cells = cells_of(b);
+    SeriesBuffer* b = series_buffer_of(series);
+    Cell* cells = block_cells(b);
     uint32_t length = b->length();
     uint32_t kept = index;
     for (uint32_t i = index; i < length; i++)
@@ -636,7 +634,7 @@ static bool copied_kind_q(uint8_t type) {
 }
 
 static bool type_selected(const Cell* types, uint8_t type) {
-    if (cell_type(types) == T_DATATYPE) return uint8_t(types->w1) == type;
+    if (cell_type(types) == T_DATATYPE) return uint8_t(datatype_id(types)) == type;
     if (cell_type(types) == T_TYPESET) return typeset_has(types, type);
     return false;
 }
@@ -648,7 +646,7 @@ void block_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
         return;
     }
     native_stack_check();
-    Node source = series->w2;
+    Node source = series_node(series);
     if (deep && cycles_find(source)) {
         cycles_reset();
         error_raise(ERR_NO_CYCLE);
@@ -690,9 +688,9 @@ void block_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
 struct SetIndex {
     HashTableRoot root;
     explicit SetIndex(const Cell* block)
-        : root(cell_type(block) == T_HASH && block->w3
-                   ? block->w3
-                   : hashtable_init(block->w2, std::max<uint32_t>(length_of(block), 4), HASH_BLOCK)) {}
+        : root(cell_type(block) == T_HASH && series_extra(block)
+                   ? series_extra(block)
+                   : hashtable_init(series_node(block), std::max<uint32_t>(length_of(block), 4), HASH_BLOCK)) {}
 };
 
 // Whether the other block holds the key among its record keys from its position.
@@ -746,7 +744,7 @@ void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t 
     bool hashed = cell_type(a) == T_HASH || (two && cell_type(second) == T_HASH);
     uint32_t capacity = length_of(a) + (op == SET_UNION ? length_of(second) : 0);
     Cell* result = block_push_only(int32_t(std::max<uint32_t>(capacity, 1)));
-    HashTableRoot table(hashtable_init(result->w2, std::max<uint32_t>(capacity, 4), HASH_BLOCK));
+    HashTableRoot table(hashtable_init(series_node(result), std::max<uint32_t>(capacity, 4), HASH_BLOCK));
     int32_t cmp = case_ ? CMP_STRICT_EQUAL : CMP_EQUAL;
     switch (op) {
     case SET_UNIQUE:

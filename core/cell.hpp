@@ -62,6 +62,16 @@ inline void cell_set_double(Cell* c, double d) {
     c->w3 = uint32_t(bits >> 32);
 }
 
+// The two words of the double as they lie: low (word 2) and high (word 3).
+inline uint32_t cell_double_low(const Cell* c) { return c->w2; }
+inline uint32_t cell_double_high(const Cell* c) { return c->w3; }
+
+// integer! and char!: word 2.
 inline int32_t cell_int(const Cell* c) { return int32_t(c->w2); }
+
+// The 12 payload bytes, for types whose payload is one byte record (typeset!,
+// tuple!, money!) and for codecs that copy a payload whole.
+inline const uint8_t* cell_payload(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->w1); }
+inline uint8_t* cell_payload(Cell* c) { return reinterpret_cast<uint8_t*>(&c->w1); }
 
 } // namespace kel

@@ -68,6 +68,11 @@ inline Cell* context_cell(Node context) {
     return reinterpret_cast<Cell*>(series_buffer(context)->head_ptr());
 }
 inline Cell* context_owner(Node context) { return context_cell(context) + 1; }
+// The word-list and value-block nodes of a context cell; the word list of a
+// context node.
+inline Node context_words_of(const Cell* context) { return context->w1; }
+inline Node context_values_of(const Cell* context) { return context->w2; }
+inline Node context_words(Node context) { return context_cell(context)->w1; }
 uint32_t context_kind(Node context);
 
 // ---- words ------------------------------------------------------------------------------------

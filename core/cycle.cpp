@@ -1,6 +1,8 @@
 // The cycle stack: a fixed array of node ids, searched linearly from the base.
 #include "core/cycle.hpp"
 #include "core/error.hpp"
+#include "core/object.hpp"
+#include "core/series.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
@@ -36,8 +38,8 @@ bool cycles_find(Node node) {
 
 Node cycles_node_of(const Cell* value) {
     switch (cell_type(value)) {
-    case T_OBJECT: case T_ERROR: case T_PORT: return value->w1;
-    default: return value->w2;
+    case T_OBJECT: case T_ERROR: case T_PORT: return object_context(value);
+    default: return series_node(value);
     }
 }
 

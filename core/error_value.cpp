@@ -4,16 +4,19 @@
 #include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/error_catalog.hpp"
+#include "core/function.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/trace.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
@@ -50,8 +53,8 @@ static int32_t stack_mode() {
 // ---- fields ------------------------------------------------------------------------------
 
 Cell* error_field(const Cell* error, ErrorField field) {
-    SeriesBuffer* b = series_buffer(context_cell(error->w1)->w2);
-    return reinterpret_cast<Cell*>(b->head_ptr()) + field;
+    SeriesBuffer* b = series_buffer(context_values(object_context(error)));
+    return block_cells(b) + field;
 }
 
 static void field_set(const Cell* error, ErrorField field, const Cell* value) {
@@ -63,7 +66,7 @@ static void field_set(const Cell* error, ErrorField field, const Cell* value) {
 static uint32_t word_field_symbol(const Cell* error, ErrorField field) {
     const Cell* value = error_field(error, field);
     uint8_t type = cell_type(value);
-    return type >= T_WORD && type <= T_REFINEMENT ? value->w2 : 0;
+    return type >= T_WORD && type <= T_REFINEMENT ? word_symbol(value) : 0;
 }
 
 uint32_t error_type_symbol(const Cell* error) { return word_field_symbol(error, ERROR_TYPE); }
@@ -81,11 +84,11 @@ static Cell* error_push_blank() {
     object_make_at(error, ERROR_FIELD_COUNT);
     for (const char* name : field_names) {
         Cell word = word_intern(name);
-        context_put_field(error->w1, &word, &none_cell);
+        context_put_field(object_context(error), &word, &none_cell);
     }
     cell_type_set(error, T_ERROR);
     error->w2 = OBJECT_CLASS_ERROR;
-    cell_copy(error, context_owner(error->w1));
+    cell_copy(error, context_owner(object_context(error)));
     return error;
 }
 
@@ -134,7 +137,7 @@ void stack_chain_words(int32_t mode, Cell* block) {
         word.w1 = frame.context ? frame.context : global_context;
         word.w2 = frame.symbol;
         word.w3 = WORD_UNBOUND;
-        if (int32_t index = context_find_word(word.w1, word.w2, true); index >= 0)
+        if (int32_t index = context_find_word(word_context(&word), word_symbol(&word), true); index >= 0)
             word.w3 = uint32_t(index);
         block_ks_append(block, &word);
     }
@@ -147,7 +150,7 @@ void stack_trace_collect(Cell* block) {
         uint32_t depth = uint32_t(frame - call_stack.bottom);
         Cell word;
         stack_frame_word(frame, &word);
-        if (!word.w1) word.w1 = global_context;
+        if (!word_context(&word)) word.w1 = global_context;
         block_ks_append(block, &word);
         // The frame pointer is re-read: appending may collect, never move frames.
         Cell index;
@@ -179,10 +182,10 @@ void error_fill_stack(Cell* error) {
         stack_pop(1);
     }
     if (cell_type(&files_setting) == T_BLOCK &&
-        series_buffer(files_setting.w2)->length() > files_setting.w1) {
+        series_buffer_of(&files_setting)->length() > uint32_t(series_index(&files_setting))) {
         Cell* copy = block_push_only(0);
-        copy->w2 = series_clone(files_setting.w2);
-        copy->w1 = files_setting.w1;
+        copy->w2 = series_clone(series_node(&files_setting));
+        copy->w1 = uint32_t(series_index(&files_setting));
         field_set(error, ERROR_FILES, copy);
         stack_pop(1);
     }
@@ -199,8 +202,8 @@ void error_call_argument(uint32_t n, Cell* out) {
     if (type != T_NATIVE && type != T_ACTION && type != T_OP && type != T_FUNCTION &&
         type != T_ROUTINE)
         return;
-    SeriesBuffer* b = series_buffer(value->w2);
-    auto* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    SeriesBuffer* b = series_buffer(function_spec(value));
+    auto* cells = block_cells(b);
     uint32_t seen = 0;
     for (uint32_t i = 0; i < b->length(); i++) {
         uint8_t t = cell_type(&cells[i]);
@@ -232,14 +235,14 @@ static void spec_field_error(const char* field) {
 // a bad pair. id_value null: the id is missing.
 static void spec_positions(const Cell* type_value, const Cell* id_value, int* category, int* id) {
     if (cell_type(type_value) != T_WORD) spec_field_error("type");
-    *category = error_catalog_find_category(symbol_text(type_value->w2));
+    *category = error_catalog_find_category(symbol_text(word_symbol(type_value)));
     if (*category < 0) spec_field_error("type");
     if (id_value && cell_type(id_value) != T_WORD && cell_type(id_value) != T_NONE) {
         Cell given = *id_value;
         error_raise(ERR_INVALID_ARG, &given);
     }
     if (!id_value || cell_type(id_value) != T_WORD) spec_field_error("id");
-    *id = error_catalog_find_id(ErrorCategory(*category), symbol_text(id_value->w2));
+    *id = error_catalog_find_id(ErrorCategory(*category), symbol_text(word_symbol(id_value)));
     if (*id < 0) spec_field_error("id");
 }
 
@@ -260,10 +263,10 @@ const Cell* error_make_action(Cell* proto, const Cell* spec_value, uint8_t) {
         break;
     }
     case T_BLOCK: {
-        SeriesBuffer* b = series_buffer(spec.cell.w2);
-        uint32_t from = spec.cell.w1;
+        SeriesBuffer* b = series_buffer_of(&spec.cell);
+        uint32_t from = uint32_t(series_index(&spec.cell));
         uint32_t count = from < b->length() ? b->length() - from : 0;
-        const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr()) + from;
+        const Cell* cells = block_cells(b) + from;
         uint8_t first = count > 0 ? cell_type(&cells[0]) : uint8_t(T_NONE);
         int category, id;
         if (first == T_WORD) {
@@ -306,7 +309,7 @@ static int32_t text_add(Cell* target, const char* text, int32_t budget) {
     return budget - int32_t(length);
 }
 
-static uint32_t string_chars(const Cell* string) { return series_buffer(string->w2)->length(); }
+static uint32_t string_chars(const Cell* string) { return series_buffer_of(string)->length(); }
 
 // Molds (or forms) a value through its datatype; with a limit the text is
 // cut to that many characters.
@@ -319,7 +322,7 @@ static int32_t value_write(const Cell* value, Cell* target, bool mold, bool flat
     write(&held.cell, target, false, false, flat, limit > 0, limit > 0 ? limit : budget, 0);
     uint32_t written = string_chars(target) - start;
     if (limit > 0 && written > uint32_t(limit)) {
-        string_ks_truncate(series_buffer(target->w2), start + uint32_t(limit));
+        string_ks_truncate(series_buffer_of(target), start + uint32_t(limit));
         written = uint32_t(limit);
     }
     return budget - int32_t(written);
@@ -381,9 +384,9 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
     budget = text_add(target, "\n*** Where: ", budget);
     Cell where = *error_field(&error.cell, ERROR_WHERE);
     uint8_t where_type = cell_type(&where);
-    bool named = where_type >= T_WORD && where_type <= T_REFINEMENT && where.w2 != 0 &&
-                 where.w2 <= symbol_count();
-    if (named) budget = symbol_write(target, where.w2, budget);
+    bool named = where_type >= T_WORD && where_type <= T_REFINEMENT && word_symbol(&where) != 0 &&
+                 word_symbol(&where) <= symbol_count();
+    if (named) budget = symbol_write(target, word_symbol(&where), budget);
     else if (where_type == T_STRING) budget = value_write(&where, target, false, false, 0, budget);
     else budget = text_add(target, "???", budget);
     budget = text_add(target, "\n*** Near : ", budget);
@@ -399,9 +402,9 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
             stack_pop(1);
             if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack.cell)) == error_in_flight.frame)
                 stack_chain_words(stack_mode(), &chain.cell);
-            uint32_t count = series_buffer(chain.cell.w2)->length();
+            uint32_t count = series_buffer_of(&chain.cell)->length();
             for (uint32_t i = 0; i < count; i++) {
-                Cell word = reinterpret_cast<Cell*>(series_buffer(chain.cell.w2)->head_ptr())[i];
+                Cell word = block_cells(series_node(&chain.cell))[i];
                 budget = value_write(&word, target, true, false, 0, budget);
                 budget = text_add(target, " ", budget);
             }
@@ -434,7 +437,7 @@ void error_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
                      const Cell* path, bool case_, Cell* out) {
     uint8_t type = cell_type(element);
     if (type >= T_WORD && type <= T_REFINEMENT &&
-        symbol_resolve(element->w2) == symbol_resolve(runtime_symbol(SYM_STACK))) {
+        symbol_resolve(word_symbol(element)) == symbol_resolve(runtime_symbol(SYM_STACK))) {
         Cell value = *parent;
         error_raise(ERR_INVALID_PATH_SET, &value);
     }
@@ -456,7 +459,7 @@ void error_report_uncaught() {
         string_make_at(&text.cell, 128);
         error_form(&held.cell, &text.cell, false, false, false, false, INT32_MAX, 0);
         string_concatenate_bytes(&text.cell, "\n", 1);
-        SeriesBuffer* b = series_buffer(text.cell.w2);
+        SeriesBuffer* b = series_buffer_of(&text.cell);
         std::string bytes;
         uint8_t encoded[4];
         for (uint32_t i = 0; i < b->length(); i++) {

@@ -1,10 +1,13 @@
 // The raisers of the six exits: the call-stack search of each and what it
 // leaves on the data stack for its catcher.
+#include "core/block.hpp"
 #include "core/exits.hpp"
 #include "core/error.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/context.hpp"
+#include "core/series.hpp"
+#include "core/word.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/start.hpp"
 
@@ -92,12 +95,12 @@ void catch_frame_names_set(CallFrame* frame, const Cell* names) {
 
 bool catch_names_match(const Cell* names, const Cell* thrown) {
     if (cell_type(thrown) != T_WORD) return false;
-    uint32_t symbol = symbol_resolve(thrown->w2);
-    if (cell_type(names) == T_WORD) return symbol_resolve(names->w2) == symbol;
-    SeriesBuffer* b = series_buffer(names->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = names->w1; i < b->length(); i++)
-        if (symbol_resolve(cells[i].w2) == symbol) return true;
+    uint32_t symbol = symbol_resolve(word_symbol(thrown));
+    if (cell_type(names) == T_WORD) return symbol_resolve(word_symbol(names)) == symbol;
+    SeriesBuffer* b = series_buffer_of(names);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(names)); i < b->length(); i++)
+        if (symbol_resolve(word_symbol(&cells[i])) == symbol) return true;
     return false;
 }
 

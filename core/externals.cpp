@@ -1,3 +1,4 @@
+#include "core/block.hpp"
 #include "core/externals.hpp"
 #include "core/error.hpp"
 #include "runtime/collector.hpp"
@@ -9,7 +10,7 @@ static uint32_t capacity = 0;          // slots in the block
 static int32_t free_head = -1;         // 0-based index of the first free slot, -1 for none
 
 static Cell* externals_cells() {
-    return reinterpret_cast<Cell*>(series_buffer(externals_node)->head_ptr());
+    return block_cells(externals_node);
 }
 
 // Chains slots first..last (0-based) free in order; the last one ends the list.

@@ -13,9 +13,11 @@
 #include "core/mold_text.hpp"
 #include "core/natives_table.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
 #include <cstring>
@@ -26,11 +28,11 @@ namespace kel {
 // The cells of a block from its position (clamped to the tail) and their
 // count; valid until the next allocation.
 static const Cell* block_cells_at(const Cell* block, uint32_t* count) {
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t length = b->length();
-    uint32_t index = block->w1 > length ? length : block->w1;
+    uint32_t index = uint32_t(series_index(block)) > length ? length : uint32_t(series_index(block));
     *count = length - index;
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + index;
+    return block_cells(b) + index;
 }
 
 static bool block_type_q(const Cell* c) { return cell_type(c) == T_BLOCK; }
@@ -40,15 +42,15 @@ static void block_value_at(Cell* out, Node node) {
     out->w2 = node;
 }
 
-static uint32_t resolved(const Cell* word) { return symbol_resolve(word->w2); }
+static uint32_t resolved(const Cell* word) { return symbol_resolve(word_symbol(word)); }
 static bool symbol_is(const Cell* word, RuntimeSymbol id) {
     return resolved(word) == symbol_resolve(runtime_symbol(id));
 }
 static bool is_local(const Cell* c) {
-    return cell_type(c) == T_REFINEMENT && resolved(c) == symbol_resolve(runtime_refinement(REF_LOCAL)->w2);
+    return cell_type(c) == T_REFINEMENT && resolved(c) == symbol_resolve(word_symbol(runtime_refinement(REF_LOCAL)));
 }
 static bool is_extern(const Cell* c) {
-    return cell_type(c) == T_REFINEMENT && resolved(c) == symbol_resolve(runtime_refinement(REF_EXTERN)->w2);
+    return cell_type(c) == T_REFINEMENT && resolved(c) == symbol_resolve(word_symbol(runtime_refinement(REF_EXTERN)));
 }
 
 // Appends a copy of the value at the tail of a series of cells.
@@ -68,9 +70,9 @@ static void block_copy_at(const Cell* block, Cell* out, bool deep) {
 
 // The spec clamped and, when not at index 0, copied from its position.
 static void spec_at_head(Cell* spec) {
-    uint32_t length = series_buffer(spec->w2)->length();
-    if (spec->w1 > length) spec->w1 = length;
-    if (spec->w1 != 0) block_copy_at(spec, spec, false);
+    uint32_t length = series_buffer_of(spec)->length();
+    if (uint32_t(series_index(spec)) > length) series_index_set(spec, length);
+    if (series_index(spec) != 0) block_copy_at(spec, spec, false);
 }
 
 [[noreturn]] static void bad_make_arg(uint8_t type, const Cell* arg);
@@ -104,9 +106,9 @@ bool callable_references_q(uint8_t type) {
 const Cell* callable_reference(uint8_t type, uint32_t index) {
     const Cell* block = &callable_references[type == T_ACTION];
     if (cell_type(block) != T_BLOCK || index < 1) return nullptr;
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     if (index > b->length()) return nullptr;
-    const Cell* value = reinterpret_cast<const Cell*>(b->head_ptr()) + index - 1;
+    const Cell* value = block_cells(b) + index - 1;
     return cell_type(value) == type ? value : nullptr;
 }
 
@@ -155,11 +157,11 @@ void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node contex
     CellRoot b;  // none without a body
     if (body) {
         cell_copy(body, &b.cell);
-        uint32_t length = series_buffer(b.cell.w2)->length();
-        if (b.cell.w1 > length) b.cell.w1 = length;
+        uint32_t length = series_buffer_of(&b.cell)->length();
+        if (uint32_t(series_index(&b.cell)) > length) series_index_set(&b.cell, length);
         block_copy_at(&b.cell, &b.cell, true);
         // Tracers do not step into library functions.
-        if (series_buffer(b.cell.w2)->flags & SERIES_LIBRARY) flags |= FUNCTION_NO_TRACE;
+        if (series_buffer_of(&b.cell)->flags & SERIES_LIBRARY) flags |= FUNCTION_NO_TRACE;
     }
     Cell entry_cell, extra_cell;  // integers: nothing for the collector to follow
     if (entry) entry_cell = *entry; else cell_init(&entry_cell, T_UNSET);
@@ -193,7 +195,7 @@ Cell* routine_make(const Cell* spec, const Cell* body, const Cell* entry, const 
         if (cell_type(&items[i]) == T_WORD) count++;
     out->header = (out->header & ~CELL_TYPE_MASK & ~(FUNCTION_TRACE | FUNCTION_NO_TRACE)) | T_ROUTINE |
                   (cells ? ROUTINE_CELLS : 0) | ((count & 0x1F) << ROUTINE_WORDS_SHIFT);
-    cell_copy(out, context_owner(out->w1));
+    cell_copy(out, context_owner(function_context(out)));
     return out;
 }
 
@@ -201,12 +203,12 @@ Cell* routine_make(const Cell* spec, const Cell* body, const Cell* entry, const 
 
 // The value of a bound word for the type-block check, or null.
 static const Cell* spec_word_value(const Cell* word) {
-    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
-    const Cell* ctx = context_cell(word->w1);
-    if (ctx->w2 == 0 || (ctx->header & CONTEXT_ON_STACK)) return nullptr;
-    SeriesBuffer* values = series_buffer(ctx->w2);
-    if (word->w3 >= values->length()) return nullptr;
-    return reinterpret_cast<const Cell*>(values->head_ptr()) + word->w3;
+    if (word_context(word) == 0 || word_index(word) == WORD_UNBOUND) return nullptr;
+    const Cell* ctx = context_cell(word_context(word));
+    if (context_values_of(ctx) == 0 || (ctx->header & CONTEXT_ON_STACK)) return nullptr;
+    SeriesBuffer* values = series_buffer(context_values_of(ctx));
+    if (word_index(word) >= values->length()) return nullptr;
+    return block_cells(values) + word_index(word);
 }
 
 static void check_type_block(const Cell* types) {
@@ -317,7 +319,7 @@ bool function_op_spec_q(const Cell* spec) {
 
 int32_t function_count_locals(Node spec, uint32_t start, bool need_local) {
     SeriesBuffer* b = series_buffer(spec);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     uint32_t n = b->length();
     for (uint32_t i = start; i < n; i++) {
         if (!is_local(&cells[i])) continue;
@@ -359,16 +361,16 @@ void push_unused_refinement(uint32_t n) {
 // Whether a word of the symbol stands in the list (by resolved symbol).
 static bool list_has(Node list, uint32_t symbol) {
     SeriesBuffer* b = series_buffer(list);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     for (uint32_t i = 0, n = b->length(); i < n; i++)
-        if (cell_type(&cells[i]) == T_WORD && symbol_resolve(cells[i].w2) == symbol_resolve(symbol))
+        if (cell_type(&cells[i]) == T_WORD && symbol_resolve(word_symbol(&cells[i])) == symbol_resolve(symbol))
             return true;
     return false;
 }
 
 // Collects a word (as a word!) unless the exclusion list has it.
 static void collect_word(const Cell* word, Node exclusions, Node collected) {
-    if (list_has(exclusions, word->w2)) return;
+    if (list_has(exclusions, word_symbol(word))) return;
     Cell w = *word;
     cell_type_set(&w, T_WORD);
     cells_append(exclusions, &w);
@@ -385,7 +387,7 @@ static void collect_in(Node series, uint32_t from, Node exclusions, Node collect
     for (uint32_t i = from;; i++) {
         SeriesBuffer* b = series_buffer(body.node);
         if (i >= b->length()) return;
-        const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+        const Cell* cells = block_cells(b);
         Cell c = cells[i];
         bool has_next = i + 1 < b->length();
         Cell next;
@@ -394,9 +396,9 @@ static void collect_in(Node series, uint32_t from, Node exclusions, Node collect
         if (t == T_SET_WORD) {
             collect_word(&c, exclusions, collected);
         } else if (t == T_BLOCK || t == T_PAREN) {
-            collect_in(c.w2, c.w1, exclusions, collected);
+            collect_in(series_node(&c), uint32_t(series_index(&c)), exclusions, collected);
         } else if (t == T_WORD && has_next) {
-            uint32_t s = symbol_resolve(c.w2);
+            uint32_t s = symbol_resolve(word_symbol(&c));
             bool each = s == symbol_resolve(runtime_symbol(SYM_FOREACH)) ||
                         s == symbol_resolve(runtime_symbol(SYM_REMOVE_EACH));
             bool repeat = s == symbol_resolve(runtime_symbol(SYM_REPEAT));
@@ -405,11 +407,11 @@ static void collect_in(Node series, uint32_t from, Node exclusions, Node collect
                 collect_word(&next, exclusions, collected);
                 i++;
             } else if (each && nt == T_BLOCK) {
-                NodeRoot words(next.w2, ROOT_BLOCK);
-                for (uint32_t k = next.w1;; k++) {
+                NodeRoot words(series_node(&next), ROOT_BLOCK);
+                for (uint32_t k = uint32_t(series_index(&next));; k++) {
                     SeriesBuffer* wb = series_buffer(words.node);
                     if (k >= wb->length()) break;
-                    Cell w = reinterpret_cast<const Cell*>(wb->head_ptr())[k];
+                    Cell w = block_cells(wb)[k];
                     uint8_t wt = cell_type(&w);
                     if (wt == T_WORD || wt == T_GET_WORD || wt == T_LIT_WORD)
                         collect_word(&w, exclusions, collected);
@@ -439,7 +441,7 @@ void function_collect_locals(Cell* spec, const Cell* body) {
     }
     if (extern_at >= 0) {
         SeriesBuffer* eb = series_buffer(exclusions.node);
-        const Cell* cells = reinterpret_cast<const Cell*>(eb->head_ptr());
+        const Cell* cells = block_cells(eb);
         for (uint32_t i = 0; i < eb->length(); i++) {
             uint8_t t = cell_type(&cells[i]);
             if (t != T_WORD && t != T_BLOCK && t != T_STRING) {
@@ -458,9 +460,9 @@ void function_collect_locals(Cell* spec, const Cell* body) {
                 if (cell_type(&w) == T_WORD) cells_append(collected.node, &w);
             }
         }
-        block_ks_tail_at(spec, spec->w1 + uint32_t(extern_at));
+        block_ks_tail_at(spec, uint32_t(series_index(spec)) + uint32_t(extern_at));
     }
-    collect_in(b.cell.w2, b.cell.w1, exclusions.node, collected.node);
+    collect_in(series_node(&b.cell), uint32_t(series_index(&b.cell)), exclusions.node, collected.node);
     SeriesBuffer* cb = series_buffer(collected.node);
     if (cb->length() == 0) return;
     bool has_local = false;
@@ -468,12 +470,12 @@ void function_collect_locals(Cell* spec, const Cell* body) {
     for (uint32_t i = 0; i < n; i++)
         if (is_local(&sc[i])) has_local = true;
     if (!has_local) block_ks_append(spec, runtime_refinement(REF_LOCAL));
-    uint32_t local_symbol = symbol_resolve(runtime_word(W_LOCAL)->w2);
+    uint32_t local_symbol = symbol_resolve(word_symbol(runtime_word(W_LOCAL)));
     for (uint32_t i = 0;; i++) {
         cb = series_buffer(collected.node);
         if (i >= cb->length()) break;
-        Cell w = reinterpret_cast<const Cell*>(cb->head_ptr())[i];
-        if (symbol_resolve(w.w2) == local_symbol) continue;
+        Cell w = block_cells(cb)[i];
+        if (symbol_resolve(word_symbol(&w)) == local_symbol) continue;
         block_ks_append(spec, &w);
     }
 }

@@ -9,11 +9,13 @@
 #include "core/logic.hpp"
 #include "core/path.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
@@ -411,7 +413,7 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     stack_push(event_word(event));
     uint32_t base_index = 0;
     if (s->source) {
-        base_index = s->source->w1;
+        base_index = uint32_t(series_index(s->source));
         Cell* src = stack_push(s->source);
         src->w1 = base_index + source_units(s, start);
     } else {
@@ -422,11 +424,11 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     integer_push(s->line);
     if (value) stack_push(value);
     else pair_push(int32_t(source_units(s, start) + 1), int32_t(source_units(s, end) + 1));
-    uint32_t index_before = args[1].w1;
+    uint32_t index_before = uint32_t(series_index(&args[1]));
     bool answer = callback_caller(s->callback, args);
-    if (s->source && cell_type(&args[1]) == cell_type(s->source) && args[1].w2 == s->source->w2 &&
-        args[1].w1 != index_before) {
-        uint32_t units = args[1].w1 > base_index ? args[1].w1 - base_index : 0;
+    if (s->source && cell_type(&args[1]) == cell_type(s->source) && series_node(&args[1]) == series_node(s->source) &&
+        uint32_t(series_index(&args[1])) != index_before) {
+        uint32_t units = uint32_t(series_index(&args[1])) > base_index ? uint32_t(series_index(&args[1])) - base_index : 0;
         const uint8_t* at = s->source_string
             ? utf8_skip_chars(s->input, s->input + s->length, units)
             : s->input + (units < s->length ? units : s->length);
@@ -438,7 +440,7 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
 
 uint32_t lexer_event_mask(const Cell* spec, uint32_t otherwise) {
     if (!spec || (cell_type(spec) != T_BLOCK) || block_ks_length_q(spec) < 1) return otherwise;
-    Cell* first = block_ks_abs_at(spec, spec->w1);
+    Cell* first = block_ks_abs_at(spec, uint32_t(series_index(spec)));
     if (cell_type(first) != T_BLOCK) return otherwise;
     static const struct { uint32_t word; uint32_t bit; } names[] = {
         {W_PRESCAN, LEX_EVENT_PRESCAN}, {W_SCAN, LEX_EVENT_SCAN}, {W_LOAD, LEX_EVENT_LOAD},
@@ -447,10 +449,10 @@ uint32_t lexer_event_mask(const Cell* spec, uint32_t otherwise) {
     uint32_t mask = 0;
     int32_t count = block_ks_length_q(first);
     for (int32_t i = 0; i < count; i++) {
-        const Cell* c = block_ks_abs_at(first, first->w1 + uint32_t(i));
+        const Cell* c = block_ks_abs_at(first, uint32_t(series_index(first)) + uint32_t(i));
         if (cell_type(c) != T_WORD) continue;
         for (const auto& n : names)
-            if (symbol_resolve(c->w2) == symbol_resolve(runtime_word(RuntimeWord(n.word))->w2))
+            if (symbol_resolve(word_symbol(c)) == symbol_resolve(word_symbol(runtime_word(RuntimeWord(n.word)))))
                 mask |= n.bit;
     }
     return mask;
@@ -577,13 +579,13 @@ static void series_from_values(LexerState* s, uint32_t first, uint8_t type, Cell
     uint32_t count = s->tail - first;
     Cell made;
     block_make_at(&made, int32_t(count ? count : 1));  // may collect: the cells are marked
-    SeriesBuffer* b = series_buffer(made.w2);
+    SeriesBuffer* b = series_buffer_of(&made);
     if (count) std::memcpy(b->head_ptr(), lexer_cell_at(first), count * sizeof(Cell));
     b->tail = b->head + count * uint32_t(sizeof(Cell));
     cell_type_set(&made, type);
     out->header = (out->header & CELL_NEWLINE) | type;
     out->w1 = 0;
-    out->w2 = made.w2;
+    out->w2 = series_node(&made);
     out->w3 = 0;
 }
 
@@ -628,7 +630,7 @@ static void close_series(LexerState* s, uint8_t want, uint32_t start, uint32_t e
     Cell* out = lexer_cell_at(marker);
     out->header = (out->header & CELL_NEWLINE) | T_BLOCK;
     out->w1 = 0;
-    out->w2 = block.cell.w2;
+    out->w2 = series_node(&block.cell);
     out->w3 = 0;
     s->tail = marker + 1;
     lexer_map_make(s, &block.cell, opened, end);
@@ -670,7 +672,7 @@ static void scan_point_literal(LexerState* s, uint32_t open) {
     uint32_t at = s->tail;
     Cell* c = lexer_cell_new(s);
     c->header = (c->header & CELL_NEWLINE) | point.header;
-    c->w1 = point.w1; c->w2 = point.w2; c->w3 = point.w3;
+    std::memcpy(cell_payload(c), cell_payload(&point), 12);
     if (!lexer_event(s, LEX_EVENT_LOAD, s->token_type, lexer_cell_at(at), open, close + 1)) s->tail = at;
 }
 
@@ -1066,8 +1068,8 @@ int32_t lexer_scan_string(Cell* dest, const Cell* string, int32_t length, const 
     CellRoot str(*string);
     uint32_t available = string_ks_length_q(&str.cell);
     uint32_t count = length < 0 || uint32_t(length) > available ? available : uint32_t(length);
-    SeriesBuffer* b = series_buffer(str.cell.w2);
-    const uint8_t* from = b->head_ptr() + (size_t(str.cell.w1) << b->shift());
+    SeriesBuffer* b = series_buffer_of(&str.cell);
+    const uint8_t* from = b->head_ptr() + (size_t(uint32_t(series_index(&str.cell))) << b->shift());
     // Sized by the real UTF-8 length, whatever the string's unit.
     uint32_t bytes = utf8_measure_units(from, from + (size_t(count) << b->shift()), b->unit());
     std::vector<uint8_t> text(size_t(bytes) + 1);

@@ -5,10 +5,12 @@
 #include "core/lexer.hpp"
 #include "core/lexer_internal.hpp"
 
+#include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/stack.hpp"
 #include "core/logic.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
@@ -38,9 +40,7 @@ namespace kel {
 static void append_value(LexerState* s, const Cell& v) {
     Cell* c = lexer_cell_new(s);
     c->header = (c->header & CELL_NEWLINE) | (v.header & ~CELL_NEWLINE);
-    c->w1 = v.w1;
-    c->w2 = v.w2;
-    c->w3 = v.w3;
+    std::memcpy(cell_payload(c), cell_payload(&v), 12);
 }
 
 static bool ascii_equal_nocase(const uint8_t* a, uint32_t length, const char* b) {
@@ -148,7 +148,7 @@ static void load_bytes(LexerState* s, const uint8_t* from, const uint8_t* to, ui
     uint32_t unit = codepoint_unit(widest);
     Cell made;
     string_make_at_unit(&made, count, unit);  // may collect; the text is not in a series
-    SeriesBuffer* b = series_buffer(made.w2);
+    SeriesBuffer* b = series_buffer_of(&made);
     uint8_t* out = b->head_ptr();
     walk_text(from, to, escapes, [&](uint32_t cp) {
         if (unit == 1) *out = uint8_t(cp);
@@ -618,10 +618,10 @@ static void load_file(LexerState* s, uint32_t start, uint32_t end, uint32_t flag
 // items pair up, and every key is of a key type; otherwise invalid map!.
 void lexer_map_make(LexerState* s, Cell* block, uint32_t start, uint32_t end) {
     CellRoot items(*block);
-    SeriesBuffer* b = series_buffer(items.cell.w2);
+    SeriesBuffer* b = series_buffer_of(&items.cell);
     uint32_t count = b->length();
     bool ok = count % 2 == 0;
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     for (uint32_t i = 0; ok && i < count; i += 2) ok = map_key_type_q(cell_type(&cells[i]));
     if (!ok) {
         lexer_throw_error(s, start, end, T_MAP);  // the items stay a block
@@ -631,9 +631,7 @@ void lexer_map_make(LexerState* s, Cell* block, uint32_t start, uint32_t end) {
     map_make_at(made, &items.cell, 0);
     Cell* out = lexer_cell_at(s->tail - 1);
     out->header = (out->header & CELL_NEWLINE) | (made->header & ~CELL_NEWLINE);
-    out->w1 = made->w1;
-    out->w2 = made->w2;
-    out->w3 = made->w3;
+    std::memcpy(cell_payload(out), cell_payload(made), 12);
     stack_pop(1);
 }
 

@@ -1,10 +1,13 @@
 // The library's own context: made from the global values once the library
 // has loaded, and every word of the library's code bound to it (see the
 // header for what stays global and why).
+#include "core/block.hpp"
 #include "core/library_context.hpp"
 #include "core/context.hpp"
 #include "core/function.hpp"
 #include "core/hashtable.hpp"
+#include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
 #include "core/word.hpp"
 #include "runtime/collector.hpp"
@@ -76,7 +79,7 @@ struct SealWalk {
         last_context = context;
         if (!seen.add(context)) return;
         Cell* c = context_cell(context);
-        if (!(c->header & CONTEXT_ON_STACK)) follow(c->w2);
+        if (!(c->header & CONTEXT_ON_STACK)) follow(context_values_of(c));
         uint8_t owner = cell_type(c + 1);
         if (owner == T_FUNCTION || owner == T_ROUTINE) follow_function(c + 1, owner);
     }
@@ -87,18 +90,18 @@ struct SealWalk {
         if (type == T_OP) type = op_source_type(c);
         if (type != T_FUNCTION && type != T_ROUTINE) return;
         const Cell* body = function_more_cell(c, MORE_BODY);
-        if (cell_type(body) == T_BLOCK) follow(body->w2);
+        if (cell_type(body) == T_BLOCK) follow(series_node(body));
     }
 
     // Follows what a value refers to; a word is left as it is.
     void refer(const Cell* c) {
         uint8_t type = cell_type(c);
         if (type >= T_WORD && type <= T_REFINEMENT) {
-            Node context = c->w1;
+            Node context = word_context(c);
             if (context && context != global && context != library && context != last_context)
                 follow_context(context);
         } else if (type == T_BLOCK || type == T_PAREN) {
-            follow(c->w2);
+            follow(series_node(c));
         } else if (type >= T_NATIVE) {
             refer_other(c, type);
         }
@@ -107,10 +110,10 @@ struct SealWalk {
     void refer_other(const Cell* c, uint8_t type) {
         switch (type) {
         case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH: case T_HASH: case T_MAP:
-            follow(c->w2);
+            follow(series_node(c));
             break;
         case T_OBJECT: case T_PORT:
-            if (c->w1) follow_context(c->w1);
+            if (object_context(c)) follow_context(object_context(c));
             break;
         case T_NATIVE: case T_ACTION: case T_OP: case T_FUNCTION: case T_ROUTINE:
             follow_function(c, type);
@@ -128,7 +131,7 @@ struct SealWalk {
         const uint32_t count = uint32_t(slots.size());
         for (size_t next = 0; next < pending.size(); next++) {
             SeriesBuffer* b = series_buffer(pending[next]);
-            Cell* c = reinterpret_cast<Cell*>(b->head_ptr());
+            Cell* c = block_cells(b);
             for (Cell* end = c + b->length(); c < end; c++) {
                 uint8_t type = cell_type(c);
                 if (type >= T_WORD && type <= T_REFINEMENT && c->w1 == from) {
@@ -149,7 +152,7 @@ struct SealWalk {
 
 // Whether the global word-list entry names one of the shared words.
 static bool shared_word_q(const Cell* entry, const std::vector<uint32_t>& shared) {
-    uint32_t symbol = symbol_resolve(entry->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(entry));
     for (uint32_t s : shared)
         if (s == symbol) return true;
     return false;
@@ -167,17 +170,17 @@ static std::vector<TakenSlot> library_slots() {
     std::vector<uint32_t> shared;
     for (const char* name : SHARED_WORDS) shared.push_back(symbol_resolve(symbol_make(name)));
     uint32_t count = context_word_count(global_context);
-    SeriesBuffer* block = series_buffer(context_cell(global_context)->w2);
-    const Cell* values = reinterpret_cast<const Cell*>(block->head_ptr());
+    SeriesBuffer* block = series_buffer(context_values(global_context));
+    const Cell* values = block_cells(block);
     std::vector<bool> taken(count, false);
     std::vector<TakenSlot> slots;
     for (uint32_t i = 0; i < count; i++) {
         const Cell* entry = context_word_at(global_context, i);
-        uint32_t slot = entry->w3;
+        uint32_t slot = word_index(entry);
         if (slot >= count || taken[slot] || cell_type(&values[slot]) == T_UNSET) continue;
         if (shared_word_q(entry, shared)) continue;
         taken[slot] = true;
-        slots.push_back({slot, entry->w2});
+        slots.push_back({slot, word_symbol(entry)});
     }
     return slots;
 }
@@ -193,7 +196,7 @@ void library_seal() {
         if (index < 0) {
             // A new word: its value, read afresh (the append may move it).
             Cell value = *context_value_address(global_context, t.slot);
-            cell_copy(&value, cell_series_append(context_cell(library.node)->w2));
+            cell_copy(&value, cell_series_append(context_values(library.node)));
             index = added;
         }
         slots[t.slot] = uint32_t(index) + 1;
@@ -203,11 +206,11 @@ void library_seal() {
     SealWalk walk{global_context, library_context, std::move(slots), {}, {}, 0};
     // The global values themselves stay as they are (a word held by a global
     // is the script's data); the library's copies of them are the same cells.
-    Node globals = context_cell(global_context)->w2;
+    Node globals = context_values(global_context);
     walk.seen.add(globals);
-    walk.seen.add(context_cell(library_context)->w2);
+    walk.seen.add(context_values(library_context));
     SeriesBuffer* b = series_buffer(globals);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     for (uint32_t i = 0, n = b->length(); i < n; i++) walk.refer(&cells[i]);
     walk.run();
 }
@@ -215,7 +218,7 @@ void library_seal() {
 Cell library_word(const char* text) {
     Cell word = word_intern(text);
     if (!library_context) return word;
-    int32_t index = context_find_word(library_context, word.w2, true);
+    int32_t index = context_find_word(library_context, word_symbol(&word), true);
     if (index >= 0) {
         word.w1 = library_context;
         word.w3 = uint32_t(index);

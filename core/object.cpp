@@ -15,9 +15,11 @@
 #include "core/unicode.hpp"
 #include "core/ownership.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 
@@ -35,17 +37,17 @@ uint32_t object_class_new() { return ++class_counter; }
 
 static bool word_kind(uint8_t type) { return type >= T_WORD && type <= T_REFINEMENT; }
 
-Node object_values(const Cell* object) { return context_cell(object->w1)->w2; }
+Node object_values(const Cell* object) { return context_values(object->w1); }
 uint32_t object_field_count(const Cell* object) { return context_word_count(object->w1); }
 
 // The value cell of a slot, or null when the value block is shorter. Valid
 // until the next allocation.
 static Cell* field_slot(Node context, uint32_t index) {
-    Node values = context_cell(context)->w2;
+    Node values = context_values(context);
     if (!values) return nullptr;
     SeriesBuffer* b = series_buffer(values);
     if (index >= b->length()) return nullptr;
-    return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+    return block_cells(b) + index;
 }
 
 // A copy of a slot's value; unset when the slot has none.
@@ -83,10 +85,10 @@ static Cell* field_entry_lookup(Node context, uint32_t symbol, FieldGuess& guess
 [[gnu::always_inline]] static inline Cell* field_entry(Node context, uint32_t symbol) {
     FieldGuess& guess = field_guess(context, symbol);
     if (guess.context == context && guess.symbol == symbol) {
-        SeriesBuffer* words = series_buffer(hashtable_record(context_cell(context)->w1)->data);
+        SeriesBuffer* words = series_buffer(hashtable_record(context_words(context))->data);
         if (guess.index < words->length()) {
-            Cell* word = reinterpret_cast<Cell*>(words->head_ptr()) + guess.index;
-            if (word->w2 == symbol && word->w3 == guess.index) return word;
+            Cell* word = block_cells(words) + guess.index;
+            if (word_symbol(word) == symbol && word_index(word) == guess.index) return word;
         }
     }
     return field_entry_lookup(context, symbol, guess);
@@ -96,14 +98,14 @@ static Cell* field_entry_lookup(Node context, uint32_t symbol, FieldGuess& guess
     int32_t index = context_find_word(context, symbol, true);
     if (index < 0 || uint32_t(index) >= context_word_count(context)) return nullptr;
     Cell* word = context_word_at(context, uint32_t(index));
-    if (word->w2 != symbol || word->w3 != uint32_t(index)) return nullptr;
+    if (word_symbol(word) != symbol || word_index(word) != uint32_t(index)) return nullptr;
     guess = FieldGuess{context, symbol, uint32_t(index)};
     return word;
 }
 
 // The slot index of a field (resolved lookup), or -1.
 static int32_t field_index(Node context, uint32_t symbol) {
-    if (const Cell* word = field_entry(context, symbol)) return int32_t(word->w3);
+    if (const Cell* word = field_entry(context, symbol)) return int32_t(word_index(word));
     return context_find_word(context, symbol, true);
 }
 
@@ -115,7 +117,7 @@ static uint32_t handler_symbol(ObjectHandler which) {
 // until the next allocation.
 static Cell* info_cell(const Cell* object, ObjectHandler which) {
     if (!object->w3) return nullptr;
-    return reinterpret_cast<Cell*>(series_buffer(object->w3)->head_ptr()) + which;
+    return block_cells(object->w3) + which;
 }
 
 // Appends byte text (ASCII) and counts it against the budget.
@@ -152,7 +154,7 @@ static void object_cell_mark(Cell* c) {
     if (c->w1) collector_mark_context(&c->w1);
     if (c->w3 && collector_mark_series(&c->w3)) {
         SeriesBuffer* b = series_buffer(c->w3);
-        auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        auto* cells = block_cells(b);
         for (uint32_t i = 0; i < b->length(); i++)
             if (cells[i].w2) collector_mark_block(&cells[i].w2);
     }
@@ -210,7 +212,7 @@ void object_finish(Cell* object) {
     }
     Node info = own.node ? own.node : series_new_cells(2);
     SeriesBuffer* b = series_buffer(info);
-    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    auto* cells = block_cells(b);
     for (uint32_t k = 0; k < 2; k++) {
         cell_init(&cells[k], T_PAIR);
         cells[k].w1 = HANDLER_ABSENT << 16;
@@ -278,7 +280,7 @@ void object_copy(const Cell* source, bool deep, Cell* out) {
     Node context = context_create(context_word_count(old.node), false, true, old.node,
                                   CONTEXT_OBJECT);
     object.cell.w1 = context;
-    Node values = series_clone(context_cell(old.node)->w2);
+    Node values = series_clone(context_values(old.node));
     context_cell(object.cell.w1)->w2 = values;
     cell_copy(&object.cell, context_owner(object.cell.w1));
     values_remake_functions(&object.cell);
@@ -293,7 +295,7 @@ void object_copy(const Cell* source, bool deep, Cell* out) {
 // none (resolved symbols); any other value as it is.
 static Cell construct_value(const Cell* value) {
     if (cell_type(value) != T_WORD) return *value;
-    uint32_t symbol = symbol_resolve(value->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(value));
     static const RuntimeSymbol truths[] = {SYM_TRUE, SYM_YES, SYM_ON};
     static const RuntimeSymbol falsities[] = {SYM_FALSE, SYM_NO, SYM_OFF};
     for (RuntimeSymbol s : truths)
@@ -307,17 +309,17 @@ static Cell construct_value(const Cell* value) {
 // The cells of a block from its position: count and cell i (valid until the
 // next allocation).
 static uint32_t block_count(const Cell* block) {
-    SeriesBuffer* b = series_buffer(block->w2);
-    int32_t index = int32_t(block->w1);
+    SeriesBuffer* b = series_buffer_of(block);
+    int32_t index = series_index(block);
     uint32_t length = b->length();
     uint32_t from = index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
     return length - from;
 }
 static Cell* block_cell(const Cell* block, uint32_t i) {
-    SeriesBuffer* b = series_buffer(block->w2);
-    int32_t index = int32_t(block->w1);
+    SeriesBuffer* b = series_buffer_of(block);
+    int32_t index = series_index(block);
     uint32_t from = index < 0 ? 0 : uint32_t(index) > b->length() ? b->length() : uint32_t(index);
-    return reinterpret_cast<Cell*>(b->head_ptr()) + from + i;
+    return block_cells(b) + from + i;
 }
 
 Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
@@ -352,7 +354,7 @@ Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
 // ---- fields --------------------------------------------------------------------------------------
 
 const Cell* object_select_field(const Cell* object, const Cell* word) {
-    int32_t index = field_index(object->w1, word->w2);
+    int32_t index = field_index(object->w1, word_symbol(word));
     if (index < 0) return &none_cell;
     const Cell* slot = field_slot(object->w1, uint32_t(index));
     return slot ? slot : &none_cell;
@@ -363,7 +365,7 @@ bool value_object_of_class_q(const Cell* value, uint32_t class_id) {
 }
 
 bool word_object_of_class_q(const Cell* word, uint32_t class_id) {
-    if (!word->w1 || word->w3 == WORD_UNBOUND) return false;
+    if (!word_context(word) || word_index(word) == WORD_UNBOUND) return false;
     Cell w = *word;
     return value_object_of_class_q(word_get(&w), class_id);
 }
@@ -384,8 +386,8 @@ void object_set_field(const Cell* object_value, const Cell* word_value, const Ce
     CellRoot word(*word_value);
     Cell handler = field_get(object.cell.w1, entry->w1 >> 16);
     if (cell_type(&handler) != T_FUNCTION) error_raise(ERR_INVALID_OBJ_EVT, &handler);
-    if (word.cell.w1 != object.cell.w1) {
-        int32_t index = context_find_word(object.cell.w1, word.cell.w2, true);
+    if (word_context(&word.cell) != object.cell.w1) {
+        int32_t index = context_find_word(object.cell.w1, word_symbol(&word.cell), true);
         word.cell.w1 = object.cell.w1;
         word.cell.w3 = index < 0 ? WORD_UNBOUND : uint32_t(index);
     }
@@ -448,7 +450,7 @@ void object_set_values(const Cell* object_value, const Cell* value_given, bool a
             else next.cell = *block_cell(&value.cell, i);
             if (cell_type(&next.cell) == T_UNSET && !any_unset) error_raise(ERR_NEED_VALUE, &word.cell);
         } else if (type == T_OBJECT) {
-            int32_t index = context_find_word(value.cell.w1, word.cell.w2, true);
+            int32_t index = context_find_word(value.cell.w1, word_symbol(&word.cell), true);
             if (index < 0) continue;
             next.cell = field_get(value.cell.w1, uint32_t(index));
         } else {
@@ -485,10 +487,10 @@ const Cell* object_make(Cell* proto, const Cell* spec_value, uint8_t) {
     }
     bool added;
     if (spec_type == T_OBJECT) {
-        uint32_t count = context_word_count(spec.cell.w1);
+        uint32_t count = context_word_count(object_context(&spec.cell));
         for (uint32_t i = 0; i < count; i++) {
-            CellRoot word(*context_word_at(spec.cell.w1, i));
-            Cell value = field_get(spec.cell.w1, i);
+            CellRoot word(*context_word_at(object_context(&spec.cell), i));
+            Cell value = field_get(object_context(&spec.cell), i);
             context_put_field(result->w1, &word.cell, &value);
         }
         added = context_word_count(result->w1) > before;
@@ -641,8 +643,8 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     uint8_t type = cell_type(&element.cell);
     if (type != T_WORD && type != T_SET_WORD && type != T_GET_WORD && type != T_LIT_WORD)
         error_raise(ERR_INVALID_PATH, &path.cell, &element.cell);
-    int32_t index = field_index(object.cell.w1, element.cell.w2);
-    bool self = index < 0 && symbol_resolve(element.cell.w2) == symbol_resolve(runtime_symbol(SYM_SELF));
+    int32_t index = field_index(object.cell.w1, word_symbol(&element.cell));
+    bool self = index < 0 && symbol_resolve(word_symbol(&element.cell)) == symbol_resolve(runtime_symbol(SYM_SELF));
     if (set_value) {
         CellRoot value(*set_value);
         if (index < 0) error_raise(ERR_INVALID_PATH, &path.cell, &element.cell);
@@ -671,14 +673,14 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
 
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) {
     Node context = object->w1;
-    Cell* word = field_entry(context, element->w2);
+    Cell* word = field_entry(context, word_symbol(element));
     if (!word) return false;
-    uint32_t index = word->w3;
+    uint32_t index = word_index(word);
     const Cell* c = context_cell(context);
-    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
-    SeriesBuffer* values = series_buffer(c->w2);
+    if (context_values_of(c) == 0 || (c->header & CONTEXT_ON_STACK)) return false;
+    SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
-    Cell* slot = reinterpret_cast<Cell*>(values->head_ptr()) + index;
+    Cell* slot = block_cells(values) + index;
     if (set_value) {
         if (object->w3) return false;
         if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT)
@@ -697,7 +699,7 @@ bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) 
 void object_reflect(Cell* value, const Cell* field) {
     CellRoot object(*value);
     if (!word_kind(cell_type(field))) error_raise(ERR_NOT_DONE);
-    uint32_t symbol = symbol_resolve(field->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(field));
     auto is = [symbol](uint32_t s) { return symbol == symbol_resolve(s); };
     Node context = object.cell.w1;
     uint32_t count = context_word_count(context);
@@ -713,7 +715,7 @@ void object_reflect(Cell* value, const Cell* field) {
         logic_make_at(value, object.cell.w3 != 0);
         return;
     }
-    bool changed = is(runtime_word(W_CHANGED)->w2);
+    bool changed = is(word_symbol(runtime_word(W_CHANGED)));
     bool words = is(runtime_symbol(SYM_WORDS));
     bool values = is(runtime_symbol(SYM_VALUES));
     bool body = is(runtime_symbol(SYM_BODY));
@@ -777,8 +779,8 @@ const Cell* object_select(Cell* series, const Cell* value, const FindOptions&) {
 void object_modify(Cell* object_value, const Cell* field, const Cell* value_given) {
     CellRoot object(*object_value);
     CellRoot value(*value_given);
-    uint32_t symbol = word_kind(cell_type(field)) ? symbol_resolve(field->w2) : 0;
-    if (symbol == symbol_resolve(runtime_word(W_CHANGED)->w2)) {
+    uint32_t symbol = word_kind(cell_type(field)) ? symbol_resolve(word_symbol(field)) : 0;
+    if (symbol == symbol_resolve(word_symbol(runtime_word(W_CHANGED)))) {
         if (cell_type(&value.cell) != T_NONE) error_raise(ERR_INVALID_ARG, &value.cell);
         context_marks_clear(object.cell.w1, false);
     } else if (symbol == symbol_resolve(runtime_symbol(SYM_OWNER))) {

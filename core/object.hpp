@@ -29,6 +29,14 @@ constexpr uint32_t HANDLER_ABSENT = 0xFFFF;         // slot index of an absent h
 // Positions of the two handlers in the on-change info.
 enum ObjectHandler : uint32_t { HANDLER_ON_CHANGE = 0, HANDLER_ON_DEEP_CHANGE = 1 };
 
+// The payload of an object cell.
+inline Node object_context(const Cell* object) { return object->w1; }
+inline uint32_t object_class(const Cell* object) { return object->w2; }
+inline Node object_info(const Cell* object) { return object->w3; }
+// The handler's slot index recorded in an on-change info cell (HANDLER_ABSENT
+// when there is none).
+inline uint32_t object_handler_slot(const Cell* entry) { return entry->w1 >> 16; }
+
 // The next run-time class id: 1,000,001 first.
 uint32_t object_class_new();
 

@@ -1,9 +1,12 @@
 // The ownership table: recording and clearing owners, the check that
 // modifying actions call, and the table's collector hooks.
+#include "core/block.hpp"
 #include "core/ownership.hpp"
 #include "core/context.hpp"
 #include "core/cycle.hpp"
 #include "core/hashtable.hpp"
+#include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 
@@ -55,7 +58,7 @@ static bool block_kind(uint8_t type) {
 
 // Records one series unless it is owned already.
 static void series_own(const CellRoot& value, const CellRoot& owner, const CellRoot& word) {
-    Node node = value.cell.w2;
+    Node node = series_node(&value.cell);
     if (!node || (series_buffer(node)->flags & SERIES_OWNED)) return;
     series_buffer(node)->flags |= SERIES_OWNED;
     Cell* entry = hashtable_put_key(table_node, node);
@@ -73,28 +76,28 @@ static void series_own(const CellRoot& value, const CellRoot& owner, const CellR
 static void set_deep(const Cell* value_cell, const CellRoot& owner, const CellRoot& word);
 
 static void block_own(const CellRoot& block, const CellRoot& owner, const CellRoot& word) {
-    Node node = block.cell.w2;
+    Node node = series_node(&block.cell);
     if (cycles_find(node)) return;
     CycleGuard guard(node);
-    int32_t position = int32_t(block.cell.w1);
+    int32_t position = series_index(&block.cell);
     for (uint32_t i = position < 0 ? 0 : uint32_t(position);; i++) {
-        SeriesBuffer* b = series_buffer(block.cell.w2);
+        SeriesBuffer* b = series_buffer_of(&block.cell);
         if (i >= b->length()) break;
-        Cell item = reinterpret_cast<Cell*>(b->head_ptr())[i];
+        Cell item = block_cells(b)[i];
         set_deep(&item, owner, word);
     }
 }
 
 static void object_own(const CellRoot& object, const CellRoot& owner) {
-    Node context = object.cell.w1;
+    Node context = object_context(&object.cell);
     if ((context_cell(context)->header & CONTEXT_OWNS_SERIES) || cycles_find(context)) return;
     CycleGuard guard(context);
-    for (uint32_t i = 0; i < context_word_count(object.cell.w1); i++) {
-        Node values = context_cell(object.cell.w1)->w2;
+    for (uint32_t i = 0; i < context_word_count(object_context(&object.cell)); i++) {
+        Node values = context_values(object_context(&object.cell));
         if (!values || i >= series_buffer(values)->length()) break;
-        Cell field = reinterpret_cast<Cell*>(series_buffer(values)->head_ptr())[i];
-        if (cell_type(&field) == T_OBJECT && field.w1 == object.cell.w1) continue;
-        CellRoot field_word(*context_word_at(object.cell.w1, i));
+        Cell field = block_cells(values)[i];
+        if (cell_type(&field) == T_OBJECT && object_context(&field) == object_context(&object.cell)) continue;
+        CellRoot field_word(*context_word_at(object_context(&object.cell), i));
         set_deep(&field, owner, field_word);
     }
 }
@@ -104,7 +107,7 @@ static void set_deep(const Cell* value_cell, const CellRoot& owner, const CellRo
     uint8_t type = cell_type(&value.cell);
     if (ownership_kind_q(type)) series_own(value, owner, word);
     if (block_kind(type)) block_own(value, owner, word);
-    else if (type == T_OBJECT && value.cell.w1) object_own(value, owner);
+    else if (type == T_OBJECT && object_context(&value.cell)) object_own(value, owner);
 }
 
 void ownership_set_deep(const Cell* value, const Cell* owner, const Cell* word) {
@@ -118,36 +121,36 @@ void ownership_set_object(const Cell* value, const Cell* owner, const Cell* word
     // An object taking its own series walks them again even when its context
     // says it owns them already: a copy's context inherits that mark, and its
     // fields hold fresh copies that nobody owns yet.
-    if (cell_type(value) == T_OBJECT && value->w1 && value->w1 == held_owner.cell.w1)
-        context_cell(value->w1)->header &= ~CONTEXT_OWNS_SERIES;
+    if (cell_type(value) == T_OBJECT && object_context(value) && object_context(value) == object_context(&held_owner.cell))
+        context_cell(object_context(value))->header &= ~CONTEXT_OWNS_SERIES;
     ownership_set_deep(value, &held_owner.cell, word);
-    if (held_owner.cell.w1) context_cell(held_owner.cell.w1)->header |= CONTEXT_OWNS_SERIES;
+    if (object_context(&held_owner.cell)) context_cell(object_context(&held_owner.cell))->header |= CONTEXT_OWNS_SERIES;
 }
 
 // Clearing allocates nothing; blocks are walked under the cycle guard so that
 // a block holding itself ends the walk.
 static void clear_deep(const Cell* value) {
     uint8_t type = cell_type(value);
-    if (ownership_kind_q(type) && value->w2) {
-        series_buffer(value->w2)->flags &= ~SERIES_OWNED;
-        if (Cell* entry = hashtable_remove_key(table_node, value->w2))
+    if (ownership_kind_q(type) && series_node(value)) {
+        series_buffer_of(value)->flags &= ~SERIES_OWNED;
+        if (Cell* entry = hashtable_remove_key(table_node, series_node(value)))
             for (uint32_t i = 0; i < ENTRY_CELLS; i++) cell_init(&entry[i], T_UNSET);
     }
-    if (block_kind(type) && value->w2) {
-        if (cycles_find(value->w2)) return;
-        CycleGuard guard(value->w2);
-        SeriesBuffer* b = series_buffer(value->w2);
-        int32_t position = int32_t(value->w1);
-        auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    if (block_kind(type) && series_node(value)) {
+        if (cycles_find(series_node(value))) return;
+        CycleGuard guard(series_node(value));
+        SeriesBuffer* b = series_buffer_of(value);
+        int32_t position = series_index(value);
+        auto* cells = block_cells(b);
         for (uint32_t i = position < 0 ? 0 : uint32_t(position); i < b->length(); i++) clear_deep(&cells[i]);
-    } else if (type == T_OBJECT && value->w1) {
-        Node context = value->w1;
+    } else if (type == T_OBJECT && object_context(value)) {
+        Node context = object_context(value);
         if ((context_cell(context)->header & CONTEXT_OWNS_SERIES) || cycles_find(context)) return;
         CycleGuard guard(context);
-        Node values = context_cell(context)->w2;
+        Node values = context_values(context);
         if (!values) return;
         SeriesBuffer* b = series_buffer(values);
-        auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        auto* cells = block_cells(b);
         for (uint32_t i = 0; i < b->length(); i++) clear_deep(&cells[i]);
     }
 }
@@ -155,8 +158,8 @@ static void clear_deep(const Cell* value) {
 void ownership_clear_deep(const Cell* value) { clear_deep(value); }
 
 void ownership_clear_range(const Cell* block, uint32_t index, uint32_t count) {
-    SeriesBuffer* b = series_buffer(block->w2);
-    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    SeriesBuffer* b = series_buffer_of(block);
+    auto* cells = block_cells(b);
     uint32_t length = b->length();
     for (uint32_t i = index; i < length && i - index < count; i++) clear_deep(&cells[i]);
 }
@@ -174,7 +177,7 @@ bool ownership_find(Node node, Cell* out) {
 bool ownership_check(const Cell* value, const Cell* action, int32_t index, int32_t count) {
     uint8_t type = cell_type(value);
     if (!ownership_possible_q(value)) return false;
-    Node key = type == T_OBJECT ? value->w1 : value->w2;
+    Node key = type == T_OBJECT ? object_context(value) : series_node(value);
     Cell* entry = key ? hashtable_get_key(table_node, key) : nullptr;
     if (!entry || !entry[OWNER_OBJECT].w3 || !deep_change_notify) return false;
     // The handler runs on stack copies: the entry may move while it runs.

@@ -9,6 +9,7 @@
 // its context cell.
 #pragma once
 #include "core/cell.hpp"
+#include "core/series.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -61,8 +62,8 @@ inline bool ownership_kind_q(uint8_t type) {
 inline bool ownership_possible_q(const Cell* value) {
     uint8_t type = cell_type(value);
     if (type == T_OBJECT) return true;
-    if (!ownership_kind_q(type) || !value->w2) return false;
-    return (series_buffer(value->w2)->flags & SERIES_OWNED) != 0;
+    if (!ownership_kind_q(type) || !series_node(value)) return false;
+    return (series_buffer_of(value)->flags & SERIES_OWNED) != 0;
 }
 
 } // namespace kel

@@ -83,17 +83,17 @@ static int32_t path_print(const Cell* value, Cell* target, bool mold, bool only,
     native_stack_check();
     if (cycle_placeholder(value, target, mold, &budget)) return budget;
     CellRoot path(*value);
-    CycleGuard guard(path.cell.w2);
+    CycleGuard guard(series_node(&path.cell));
     int32_t action = mold ? A_MOLD : A_FORM;
-    for (uint32_t i = path.cell.w1;; i++) {
-        SeriesBuffer* b = series_buffer(path.cell.w2);
+    for (uint32_t i = uint32_t(series_index(&path.cell));; i++) {
+        SeriesBuffer* b = series_buffer_of(&path.cell);
         if (i >= b->length()) break;
         if (part && budget < 1) break;
-        if (i > path.cell.w1) {
+        if (i > uint32_t(series_index(&path.cell))) {
             string_append_char(target, '/');
             budget--;
         }
-        CellRoot element(reinterpret_cast<Cell*>(series_buffer(path.cell.w2)->head_ptr())[i]);
+        CellRoot element(block_cells(series_node(&path.cell))[i]);
         auto print = action_slot_as<FormMoldFn>(cell_type(&element.cell), action);
         if (print) budget = print(&element.cell, target, false, all, flat, part, budget, indent);
     }

@@ -3,19 +3,21 @@
 // value of a step (an object's method), is called with the elements after it
 // as refinements and its arguments taken from the code after the path.
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
 #include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/trace.hpp"
 
 namespace kel {
 
 static inline const Cell* path_element(const Cell* path, uint32_t k) {
-    return reinterpret_cast<const Cell*>(series_buffer(path->w2)->head_ptr()) + k;
+    return block_cells(series_node(path)) + k;
 }
-static inline uint32_t path_length(const Cell* path) { return series_buffer(path->w2)->length(); }
+static inline uint32_t path_length(const Cell* path) { return series_buffer_of(path)->length(); }
 
 static void trace_path(uint32_t event, const Cell* path, uint32_t k, const Cell* value) {
     trace_fire_event(event, path, int32_t(k), nullptr, value);
@@ -62,7 +64,7 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
                           bool case_) {
     Cell* start = data_stack.top;
     uint32_t length = path_length(path);
-    uint32_t head = path->w1;
+    uint32_t head = uint32_t(series_index(path));
     if (head >= length) error_raise(ERR_EMPTY_PATH, path);
     if (trace_state.tracing) {
         trace_path(TRACE_ENTER, path, head, nullptr);

@@ -15,6 +15,7 @@
 #include "core/symbol.hpp"
 #include "core/context.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
@@ -38,15 +39,14 @@ bool series_cell_q(uint8_t type) {
 
 // ---- positional functions -------------------------------------------------------------
 
-static SeriesBuffer* buffer_of(const Cell* series) { return series_buffer(series->w2); }
 
 bool series_tail_q(const Cell* series) {
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     int64_t at = (int64_t(series_index(series)) << b->shift()) + b->head;
     return at >= int64_t(b->tail);
 }
 
-uint32_t series_buffer_length(const Cell* series) { return buffer_of(series)->length(); }
+uint32_t series_buffer_length(const Cell* series) { return series_buffer_of(series)->length(); }
 
 uint32_t series_length_at(Cell* series, bool from_head) {
     uint32_t length = series_buffer_length(series);
@@ -83,7 +83,7 @@ static bool given(const Cell* arg) { return arg != nullptr; }
 
 int32_t series_part_count(const Cell* series, const Cell* part) {
     if (cell_type(part) == T_INTEGER) return cell_int(part);
-    if (cell_type(part) == cell_type(series) && part->w2 == series->w2)
+    if (cell_type(part) == cell_type(series) && series_node(part) == series_node(series))
         return series_index(part) - series_index(series);
     error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
 }
@@ -109,7 +109,7 @@ bool series_notify(const Cell* series, uint32_t word, int32_t index, int32_t cou
 // ---- hash! index upkeep --------------------------------------------------------------------
 
 static Node hash_table_of(const Cell* series) {
-    return cell_type(series) == T_HASH ? series->w3 : 0;
+    return cell_type(series) == T_HASH ? series_extra(series) : 0;
 }
 
 void hash_index_drop(const Cell* series, uint32_t at, uint32_t count) {
@@ -140,7 +140,7 @@ void hash_index_rebuild(const Cell* series) {
 void hash_index_new(Cell* series) {
     if (cell_type(series) != T_HASH) return;
     series->w3 = 0;
-    Node table = hashtable_init(series->w2, std::max<uint32_t>(series_buffer_length(series), 4),
+    Node table = hashtable_init(series_node(series), std::max<uint32_t>(series_buffer_length(series), 4),
                                 HASH_BLOCK);
     series->w3 = table;
 }
@@ -149,9 +149,9 @@ void hash_index_new(Cell* series) {
 
 void series_element_value(const Cell* series, uint32_t index, Cell* out) {
     uint8_t type = cell_type(series);
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     if (block_family_q(type) || type == T_MAP) {
-        cell_copy(reinterpret_cast<const Cell*>(b->head_ptr()) + index, out);
+        cell_copy(block_cells(b) + index, out);
     } else if (type == T_BINARY) {
         integer_make_at(out, b->head_ptr()[index]);
         out->header = T_INTEGER;
@@ -182,7 +182,7 @@ void series_random(Cell* series, bool seed, bool secure, bool only) {
     uint32_t index = series_index_clamped(series);
     uint32_t left = series_buffer_length(series) - index;
     if (seed) {
-        SeriesBuffer* b = buffer_of(series);
+        SeriesBuffer* b = series_buffer_of(series);
         uint32_t shift = b->shift();
         random_mt_seed(murmur3_32(b->head_ptr() + (size_t(index) << shift),
                                       size_t(left) << shift, hash_seed()));
@@ -203,7 +203,7 @@ void series_random(Cell* series, bool seed, bool secure, bool only) {
     bool owned = series_notify(series, W_RANDOM, int32_t(index), int32_t(left));
     for (uint32_t i = index; left > 1; i++, left--) {
         uint32_t j = i + uint32_t(random_in_range(secure, int32_t(left))) - 1;
-        if (j != i) element_swap(series->w2, i, j);
+        if (j != i) element_swap(series_node(series), i, j);
     }
     hash_index_rebuild(series);
     series_notify_after(owned, series, W_RANDOMIZED, int32_t(index), 0);
@@ -214,13 +214,13 @@ void series_random(Cell* series, bool seed, bool secure, bool only) {
 static bool field_is_owned(const Cell* field) {
     uint8_t t = cell_type(field);
     bool word = t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_SET_WORD;
-    return word && symbol_resolve(field->w2) == symbol_resolve(runtime_symbol(SYM_OWNED));
+    return word && symbol_resolve(word_symbol(field)) == symbol_resolve(runtime_symbol(SYM_OWNED));
 }
 
 void series_reflect(Cell* series, const Cell* field) {
     if (!field_is_owned(field)) error_raise(ERR_NOT_DONE);
     Cell owner;
-    ownership_find(series->w2, &owner);
+    ownership_find(series_node(series), &owner);
     cell_copy(&owner, series);
 }
 
@@ -324,12 +324,12 @@ void series_poke(Cell* series, const Cell* index, const Cell* value) {
         cell_copy(value, block_ks_abs_at(series, i));
         hash_index_enter(series, i, 1);
     } else if (type == T_BINARY) {
-        buffer_of(series)->head_ptr()[i] = uint8_t(cell_int(value));
+        series_buffer_of(series)->head_ptr()[i] = uint8_t(cell_int(value));
     } else if (type == T_VECTOR) {
-        SeriesBuffer* b = buffer_of(series);
+        SeriesBuffer* b = series_buffer_of(series);
         vector_store_item(b->head_ptr() + size_t(i) * b->unit(), value, b->unit(), vector_item_type(series));
     } else {
-        SeriesBuffer* b = buffer_of(series);
+        SeriesBuffer* b = series_buffer_of(series);
         string_write_char(series, i << b->shift(), uint32_t(cell_int(value)));
     }
     series_notify_after(owned, series, W_POKED, int32_t(i), 1);
@@ -344,7 +344,7 @@ void series_clear(Cell* series) {
     if (count == 0) return;
     bool owned = series_notify(series, W_CLEAR, int32_t(index), int32_t(count));
     hash_index_drop(series, index, count);
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     b->tail = b->head + (index << b->shift());
     series_notify_after(owned, series, W_CLEARED, int32_t(index), 0);
 }
@@ -356,7 +356,7 @@ static void elements_remove(const Cell* series, uint32_t at, uint32_t count) {
     if (at >= length) return;
     count = std::min(count, length - at);
     hash_index_drop(series, at, count);
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t shift = b->shift();
     uint8_t* from = b->head_ptr() + (size_t(at + count) << shift);
     std::memmove(b->head_ptr() + (size_t(at) << shift), from, size_t(b->tail_ptr() - from));
@@ -406,7 +406,7 @@ void series_reverse(Cell* series, const Cell* part, const Cell* skip) {
     int64_t size = series_skip_size(skip, {.records = count});
     if (size == count) return;
     bool owned = series_notify(series, W_REVERSE, int32_t(index), int32_t(count));
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     size_t record = size_t(size) * b->unit();
     uint8_t local[16];
     uint8_t* temp = size == 1 ? local : static_cast<uint8_t*>(heap_alloc(record));
@@ -427,12 +427,12 @@ void series_reverse(Cell* series, const Cell* part, const Cell* skip) {
 // A new series of the same type and unit holding count elements from an
 // absolute index, written into out (which must be rooted or on the stack).
 void series_copy_range(const Cell* series, uint32_t from, uint32_t count, Cell* out) {
-    uint32_t unit = buffer_of(series)->unit();
+    uint32_t unit = series_buffer_of(series)->unit();
     uint8_t type = cell_type(series);
     uint32_t header = series->header;
-    uint32_t w3 = series->w3;
+    uint32_t w3 = series_extra(series);
     Node node = series_new_units(count ? count : 1, unit);
-    SeriesBuffer* src = buffer_of(series);  // re-read: the allocation may move it
+    SeriesBuffer* src = series_buffer_of(series);  // re-read: the allocation may move it
     SeriesBuffer* dst = series_buffer(node);
     std::memcpy(dst->head_ptr(), src->head_ptr() + size_t(from) * unit, size_t(count) * unit);
     dst->tail = dst->head + count * unit;
@@ -561,7 +561,7 @@ static void move_within(Node node, uint32_t from, uint32_t count, uint32_t to_af
 // Opens a gap of count elements at an absolute index of the target (growing
 // its buffer) and copies the origin's elements into it.
 static void move_between(Cell* origin, uint32_t from, uint32_t count, Cell* target, uint32_t to) {
-    SeriesBuffer* tb = buffer_of(target);
+    SeriesBuffer* tb = series_buffer_of(target);
     uint32_t u = tb->unit();
     uint32_t tlen = tb->length();
     uint64_t need = uint64_t(tb->tail) + uint64_t(count) * u;
@@ -569,8 +569,8 @@ static void move_between(Cell* origin, uint32_t from, uint32_t count, Cell* targ
         if (need * 2 > INT32_MAX) error_raise(ERR_NO_MEMORY);
         series_grow_copy(tb, int32_t((need * 2 + 15) & ~uint64_t(15)));
     }
-    tb = buffer_of(target);
-    SeriesBuffer* ob = buffer_of(origin);
+    tb = series_buffer_of(target);
+    SeriesBuffer* ob = series_buffer_of(origin);
     uint8_t* gap = tb->head_ptr() + size_t(to) * u;
     std::memmove(gap + size_t(count) * u, gap, size_t(tlen - to) * u);
     std::memcpy(gap, ob->head_ptr() + size_t(from) * u, size_t(count) * u);
@@ -604,14 +604,14 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
     }
     uint32_t c = uint32_t(count);
 
-    if (origin->w2 != target->w2) {
+    if (series_node(origin) != series_node(target)) {
         bool origin_text = string_family_q(otype), target_text = string_family_q(ttype);
         bool same_family = (block_family_q(otype) && block_family_q(ttype)) ||
                            (origin_text && target_text) || otype == ttype;
         if (!series_cell_q(ttype) || !same_family) {
             error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
-        uint32_t ounit = buffer_of(origin)->unit(), tunit = buffer_of(target)->unit();
+        uint32_t ounit = series_buffer_of(origin)->unit(), tunit = series_buffer_of(target)->unit();
         if (ounit != tunit && !(origin_text && target_text)) {
             error_raise_type(ERR_MOVE_BAD, otype, ttype);
         }
@@ -647,7 +647,7 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
         to_after = to;
     }
     bool owned = series_notify(origin, W_MOVE, int32_t(from), int32_t(c));
-    move_within(origin->w2, from, c, to_after);
+    move_within(series_node(origin), from, c, to_after);
     hash_index_rebuild(origin);
     series_notify_after(owned, target, W_MOVED, int32_t(to), int32_t(c));
     cell_copy(target, origin);

@@ -31,6 +31,12 @@ bool series_cell_q(uint8_t type);
 
 inline int32_t series_index(const Cell* series) { return int32_t(series->w1); }
 inline Node series_node(const Cell* series) { return series->w2; }
+// The buffer of a series value; valid until the next allocation.
+inline SeriesBuffer* series_buffer_of(const Cell* series) { return series_buffer(series->w2); }
+// Word 3, whose meaning is the type's (a hash!'s index node, an image!'s size,
+// a vector!'s item type).
+inline uint32_t series_extra(const Cell* series) { return series->w3; }
+inline void series_index_set(Cell* series, int32_t index) { series->w1 = uint32_t(index); }
 
 // True when the position is at or past the tail.
 bool series_tail_q(const Cell* series);

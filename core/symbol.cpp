@@ -1,8 +1,10 @@
 // The symbol table: the symbol series, its index, interning and the symbol!
 // datatype.
+#include "core/block.hpp"
 #include "core/symbol.hpp"
 #include "core/hashtable.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/unicode.hpp"
 #include "runtime/collector.hpp"
 
@@ -17,12 +19,12 @@ static uint32_t series_position = 0;
 static Node index_node = 0;
 
 static Node symbol_series() {
-    auto* root = reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr());
+    auto* root = block_cells(series_node(&root_cell));
     return root[series_position].w2;
 }
 
 static Cell* symbol_cells() {
-    return reinterpret_cast<Cell*>(series_buffer(symbol_series())->head_ptr());
+    return block_cells(symbol_series());
 }
 
 uint32_t symbol_count() { return series_buffer(symbol_series())->length(); }
@@ -41,7 +43,7 @@ void symbol_series_new() {
     hashtable_module_init();
     index_node = 0;
     NodeRoot series(series_new_cells(SYMBOL_SERIES_CELLS));
-    series_position = series_buffer(root_cell.w2)->length();
+    series_position = series_buffer_of(&root_cell)->length();
     Cell* cell = cell_series_append(root_cell.w2);
     cell_init(cell, T_BLOCK);
     cell->w2 = series.node;
@@ -131,13 +133,13 @@ const Cell* symbol_get(uint32_t id) {
 const Cell* symbol_cells_now(uint32_t* count) {
     SeriesBuffer* symbols = series_buffer(symbol_series());
     *count = symbols->length();
-    return reinterpret_cast<const Cell*>(symbols->head_ptr());
+    return block_cells(symbols);
 }
 
 uint32_t symbol_resolve(uint32_t id) {
     SeriesBuffer* symbols = series_buffer(symbol_series());
     if (id == 0 || id > symbols->length()) return id;
-    int32_t alias = int32_t(reinterpret_cast<const Cell*>(symbols->head_ptr())[id - 1].w1);
+    int32_t alias = int32_t(block_cells(symbols)[id - 1].w1);
     return alias > 0 ? uint32_t(alias) : id;
 }
 

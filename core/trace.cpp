@@ -1,13 +1,16 @@
 // The tracer state and the firing of trace events.
+#include "core/block.hpp"
 #include "core/trace.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/exits.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
@@ -45,21 +48,21 @@ void trace_init() {
 
 static uint32_t event_bit(const Cell* word) {
     for (const EventName& e : event_names)
-        if (symbol_resolve(runtime_word(e.word)->w2) == symbol_resolve(word->w2)) return e.bit;
+        if (symbol_resolve(word_symbol(runtime_word(e.word))) == symbol_resolve(word_symbol(word))) return e.bit;
     return 0;
 }
 
 uint32_t trace_events_mask(const Cell* tracer) {
     const Cell* body = function_more_cell(tracer, MORE_BODY);
     if (cell_type(body) != T_BLOCK) return TRACE_DEFAULT_MASK;
-    SeriesBuffer* b = series_buffer(body->w2);
-    if (body->w1 >= b->length()) return TRACE_DEFAULT_MASK;
-    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + body->w1;
+    SeriesBuffer* b = series_buffer_of(body);
+    if (uint32_t(series_index(body)) >= b->length()) return TRACE_DEFAULT_MASK;
+    const Cell* first = block_cells(b) + uint32_t(series_index(body));
     if (cell_type(first) != T_BLOCK) return TRACE_DEFAULT_MASK;
-    SeriesBuffer* events = series_buffer(first->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(events->head_ptr());
+    SeriesBuffer* events = series_buffer_of(first);
+    const Cell* cells = block_cells(events);
     uint32_t mask = 0;
-    for (uint32_t i = first->w1; i < events->length(); i++)
+    for (uint32_t i = uint32_t(series_index(first)); i < events->length(); i++)
         if (cell_type(&cells[i]) == T_WORD) mask |= event_bit(&cells[i]);
     return mask;
 }
@@ -102,9 +105,9 @@ void trace_fire_event(uint32_t event, const Cell* block, int32_t position, const
     push_or_none(block);
     int32_t offset = -1;
     if (block && position >= 0) {
-        uint32_t length = series_buffer(block->w2)->length();
-        if (uint32_t(position) >= block->w1 && uint32_t(position) <= length)
-            offset = position - int32_t(block->w1);
+        uint32_t length = series_buffer_of(block)->length();
+        if (uint32_t(position) >= uint32_t(series_index(block)) && uint32_t(position) <= length)
+            offset = position - series_index(block);
     }
     Cell* offset_cell = stack_push_new(T_INTEGER);
     offset_cell->w2 = uint32_t(offset);

@@ -1,10 +1,12 @@
 // typeset!: the mask, its constructors, set operations and actions.
+#include "core/block.hpp"
 #include "core/typeset.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 
@@ -91,11 +93,11 @@ void typeset_add(Cell* typeset, const Cell* entry) {
 
 // The cells of a block from its position, clamped to its tail.
 static const Cell* block_cells_at(const Cell* block, uint32_t* count) {
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t length = b->length();
-    uint32_t from = std::min(block->w1, length);
+    uint32_t from = std::min(uint32_t(series_index(block)), length);
     *count = length - from;
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + from;
+    return block_cells(b) + from;
 }
 
 // The typeset of a block's entries from its position, each added to the mask

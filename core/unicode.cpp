@@ -1,5 +1,6 @@
 #include "core/unicode.hpp"
 #include "core/error.hpp"
+#include "core/series.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/platform/os_text.hpp"
@@ -495,11 +496,11 @@ struct StringSpan {
 };
 
 static StringSpan string_span(const Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) unit_invalid(b);
     uint32_t length = b->length();
-    int32_t index = int32_t(string->w1);
+    int32_t index = series_index(string);
     uint32_t at = index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
     return StringSpan{b, unit, b->head_ptr() + at * unit, length - at};
 }

@@ -2,6 +2,7 @@
 #include "core/vocabulary.hpp"
 #include "core/context.hpp"
 #include "core/hashtable.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
@@ -36,7 +37,7 @@ static void vocabulary_mark() {
 // A word-family cell {context, symbol, index -1} (bound to the global context
 // or to none), kept and also appended to the root block.
 static void root_word_make(Cell* out, uint8_t type, bool global, uint32_t symbol) {
-    Cell* logged = cell_series_append(root_cell.w2);
+    Cell* logged = cell_series_append(series_node(&root_cell));
     cell_init(out, type);
     out->w1 = global ? global_context : 0;
     out->w2 = symbol;

@@ -1,9 +1,12 @@
 // The word family: constructors, slot access for natives, and the actions of
 // word!, set-word!, lit-word!, get-word!, refinement! and issue!.
+#include "core/block.hpp"
 #include "core/word.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
+#include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
@@ -81,7 +84,7 @@ Cell* issue_make_in(const char* text, Node parent_node) {
 
 Cell* refinement_make_root(const char* text) {
     uint32_t symbol = symbol_make(text);
-    Cell* cell = cell_series_append(root_cell.w2);
+    Cell* cell = cell_series_append(series_node(&root_cell));
     word_make_at(cell, T_REFINEMENT, symbol);
     return cell;
 }
@@ -103,10 +106,10 @@ Cell* word_push_value(const Cell* word) {
 
 Cell* context_value_address(Node context, uint32_t n) {
     const Cell* c = context_cell(context);
-    if ((c->header & CONTEXT_ON_STACK) || c->w2 == 0) return nullptr;
-    SeriesBuffer* b = series_buffer(c->w2);
+    if ((c->header & CONTEXT_ON_STACK) || context_values_of(c) == 0) return nullptr;
+    SeriesBuffer* b = series_buffer(context_values_of(c));
     if (n >= b->length()) return nullptr;
-    return reinterpret_cast<Cell*>(b->head_ptr()) + n;
+    return block_cells(b) + n;
 }
 
 // A copy of value n of a context: from the running frame when the values
@@ -115,11 +118,11 @@ Cell* context_value_address(Node context, uint32_t n) {
 // not-defined with word n.
 static Cell slot_read(Node context, uint32_t n) {
     const Cell* c = context_cell(context);
-    if (c->w2 == 0) {
+    if (context_values_of(c) == 0) {
         Cell word = *context_word_at(context, n);
         error_raise(ERR_NOT_DEFINED, &word);
     }
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom[c->w2 - 1 + n];
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom[context_values_of(c) - 1 + n];
     const Cell* slot = context_value_address(context, n);
     if (slot) return *slot;
     Cell unset;
@@ -159,7 +162,7 @@ void word_set_local_from(Node context, uint32_t n) {
 }
 
 Cell* word_to_string(const Cell* word) {
-    Node string = symbol_get(word->w2)->w2;
+    Node string = symbol_get(word_symbol(word))->w2;
     Cell* cell = stack_push_new(T_STRING);
     cell->w2 = string;
     return cell;
@@ -170,10 +173,10 @@ Cell* word_to_string(const Cell* word) {
 // Appends the word's name (the symbol's cached string) and returns the budget
 // less its length in characters.
 static int32_t name_append(const Cell* word, Cell* target, int32_t budget) {
-    symbol_get(word->w2);  // makes the cached string before the cell is held
-    CellRoot symbol(*symbol_get(word->w2));
+    symbol_get(word_symbol(word));  // makes the cached string before the cell is held
+    CellRoot symbol(*symbol_get(word_symbol(word)));
     string_concatenate(target, &symbol.cell, -1, 0, true, CONCAT_APPEND);
-    return budget - int32_t(series_buffer(symbol.cell.w2)->length());
+    return budget - int32_t(series_buffer_of(&symbol.cell)->length());
 }
 
 int32_t word_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
@@ -237,22 +240,22 @@ static int32_t names_compare(uint32_t symbol1, uint32_t symbol2, int32_t op) {
 int32_t word_compare(const Cell* value1, const Cell* value2, int32_t op) {
     uint8_t t1 = cell_type(value1), t2 = cell_type(value2);
     if (!word_type_q(t2) || (t2 == T_ISSUE && t1 != T_ISSUE)) return COMPARE_INCOMPARABLE;
-    bool resolved_equal = symbol_resolve(value1->w2) == symbol_resolve(value2->w2);
+    bool resolved_equal = symbol_resolve(word_symbol(value1)) == symbol_resolve(word_symbol(value2));
     switch (op) {
     case CMP_SAME:
-        return value1->w2 == value2->w2 && value1->w1 == value2->w1 && t1 == t2 ? 0 : 1;
+        return word_symbol(value1) == word_symbol(value2) && word_context(value1) == word_context(value2) && t1 == t2 ? 0 : 1;
     case CMP_FIND_MODE1:
-        if (word_lit_pair(t1, t2)) return value1->w2 == value2->w2 ? 0 : 1;
+        if (word_lit_pair(t1, t2)) return word_symbol(value1) == word_symbol(value2) ? 0 : 1;
         [[fallthrough]];
     case CMP_STRICT_EQUAL:
-        return t1 == t2 && value1->w2 == value2->w2 ? 0 : 1;
+        return t1 == t2 && word_symbol(value1) == word_symbol(value2) ? 0 : 1;
     case CMP_FIND_MODE2:
         if (word_lit_pair(t1, t2)) return resolved_equal ? 0 : 1;
         return t1 == t2 && resolved_equal ? 0 : 1;
     case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_FIND:
         return resolved_equal ? 0 : 1;
     default:
-        return names_compare(value1->w2, value2->w2, op);
+        return names_compare(word_symbol(value1), word_symbol(value2), op);
     }
 }
 
@@ -262,7 +265,7 @@ int32_t issue_compare(const Cell* value1, const Cell* value2, int32_t op) {
 }
 
 void word_index_q(Cell* value) {
-    uint32_t index = value->w3;
+    uint32_t index = word_index(value);
     if (index == WORD_UNBOUND) {
         none_make_at(value);
     } else {
@@ -305,9 +308,9 @@ static Cell word_scan_string(const Cell* string) {
         stack_restore(saved);
         scanned = false;
     }
-    if (!scanned || cell_type(values) != T_BLOCK || series_buffer(values->w2)->length() != 1)
+    if (!scanned || cell_type(values) != T_BLOCK || series_buffer_of(values)->length() != 1)
         invalid_chars(&text.cell);
-    Cell word = *reinterpret_cast<Cell*>(series_buffer(values->w2)->head_ptr());
+    Cell word = *block_cells(series_node(values));
     stack_pop(1);
     if (!word_type_q(cell_type(&word))) invalid_chars(&text.cell);
     return word;
@@ -327,7 +330,7 @@ static Cell word_rescan_name(const Cell* word, uint8_t type) {
     bool scanned = true;
     try {
         uint32_t length;
-        const uint8_t* name = symbol_name(source.w2, &length);
+        const uint8_t* name = symbol_name(word_symbol(&source), &length);
         lexer_transcode(first, name, length, options, nullptr);
     } catch (const LanguageError&) {
         stack_restore(saved);
@@ -337,7 +340,7 @@ static Cell word_rescan_name(const Cell* word, uint8_t type) {
     stack_pop(1);
     if (!scanned || scanned_type < T_WORD || scanned_type > T_GET_WORD) bad_to_arg(type, &source);
     Cell result;
-    word_make_at(&result, type, source.w2);
+    word_make_at(&result, type, word_symbol(&source));
     bind_word(global_context, &result);
     return result;
 }
@@ -347,7 +350,7 @@ const Cell* word_make(Cell* proto, const Cell* spec, uint8_t type) {
     switch (cell_type(spec)) {
     case T_DATATYPE: {
         const DatatypeName* entry =
-            spec->w1 < TYPE_COUNT ? datatype_name(uint8_t(spec->w1)) : datatype_name(0);
+            datatype_id(spec) < TYPE_COUNT ? datatype_name(uint8_t(datatype_id(spec))) : datatype_name(0);
         if (entry->name == nullptr) bad_to_arg(type, spec);
         result = word_intern(entry->name);
         break;
@@ -359,7 +362,7 @@ const Cell* word_make(Cell* proto, const Cell* spec, uint8_t type) {
         result = word_scan_string(spec);
         break;
     case T_CHAR: {
-        Cell* string = char_string_push(spec->w2);
+        Cell* string = char_string_push(uint32_t(cell_int(spec)));
         result = word_scan_string(string);
         stack_pop(1);
         break;
@@ -389,7 +392,7 @@ const Cell* issue_make_action(Cell* proto, const Cell* spec, uint8_t type) {
     }
     case T_CHAR: {
         uint8_t utf8[4];
-        uint32_t length = utf8_encode_char(spec->w2, utf8);
+        uint32_t length = utf8_encode_char(uint32_t(cell_int(spec)), utf8);
         uint32_t symbol = symbol_make_counted(utf8, length);
         word_make_at(&result, T_ISSUE, symbol, global_context);
         break;

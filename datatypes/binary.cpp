@@ -6,6 +6,7 @@
 // address is re-read through the cell's node after anything that allocates.
 #include "datatypes/binary.hpp"
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/registry.hpp"
@@ -15,6 +16,7 @@
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/tuple.hpp"
@@ -35,16 +37,15 @@ constexpr uint32_t MOLD_LINE_BYTES = 32;
 
 // ---- positions ------------------------------------------------------------------------------
 
-static inline SeriesBuffer* bytes_of(const Cell* binary) { return series_buffer(binary->w2); }
 
 static inline uint32_t bytes_total(const Cell* binary) {
-    SeriesBuffer* b = bytes_of(binary);
+    SeriesBuffer* b = series_buffer_of(binary);
     return b->tail - b->head;
 }
 
 // The position clamped to 0 .. byte count.
 static uint32_t bytes_index(const Cell* binary) {
-    int32_t index = int32_t(binary->w1);
+    int32_t index = series_index(binary);
     return index < 0 ? 0 : std::min(uint32_t(index), bytes_total(binary));
 }
 
@@ -62,11 +63,11 @@ Cell* binary_load(const uint8_t* bytes, uint32_t count, Node parent) {
     Cell made;
     cell_init(&made, T_BINARY);
     made.w2 = series_new_bytes(count);  // the bytes lie outside every buffer
-    SeriesBuffer* b = series_buffer(made.w2);
+    SeriesBuffer* b = series_buffer_of(&made);
     if (count) std::memcpy(b->head_ptr(), bytes, count);
     b->tail = b->head + count;
     if (!parent) return stack_push(&made);
-    NodeRoot bytes_node(made.w2, ROOT_SERIES);
+    NodeRoot bytes_node(series_node(&made), ROOT_SERIES);
     Cell* at = cell_series_append(block.node);
     cell_init(at, T_BINARY);
     at->w2 = bytes_node.node;
@@ -84,15 +85,15 @@ uint32_t binary_length(Cell* binary) {
 uint8_t* binary_head_pointer(Cell* binary) {
     uint32_t index = bytes_index(binary);
     binary->w1 = index;
-    return bytes_of(binary)->head_ptr() + index;
+    return series_buffer_of(binary)->head_ptr() + index;
 }
 
-uint8_t binary_byte_at(const Cell* binary, uint32_t index) { return bytes_of(binary)->head_ptr()[index]; }
+uint8_t binary_byte_at(const Cell* binary, uint32_t index) { return series_buffer_of(binary)->head_ptr()[index]; }
 
 // Makes room for `total` more bytes: the buffer grows to twice its capacity
 // when that suffices, else to exactly what is needed.
 static SeriesBuffer* bytes_reserve(Cell* binary, uint64_t total) {
-    SeriesBuffer* b = bytes_of(binary);
+    SeriesBuffer* b = series_buffer_of(binary);
     uint64_t length = b->tail - b->head;
     if (length + total > BINARY_BYTES_MAX) error_raise(ERR_NO_MEMORY);
     if (b->head + length + total <= b->size) return b;
@@ -121,7 +122,7 @@ void binary_append_bytes(Cell* binary, const uint8_t* bytes, uint32_t count) {
 void binary_insert_bytes(Cell* binary, uint32_t offset, const uint8_t* bytes, uint32_t count) {
     if (!count) return;
     uint32_t at = std::min<uint64_t>(uint64_t(bytes_index(binary)) + offset, bytes_total(binary));
-    SeriesBuffer* b = bytes_of(binary);
+    SeriesBuffer* b = series_buffer_of(binary);
     if (b->head + (b->tail - b->head) + count > b->size) {
         uint64_t wanted = uint64_t(b->size) * 2 + count;
         if (wanted > BINARY_BYTES_MAX) error_raise(ERR_NO_MEMORY);
@@ -140,7 +141,7 @@ void binary_append_int32_be(int32_t value, Cell* binary) {
 void binary_byte_from_value(uint8_t* at, const Cell* value) {
     uint8_t type = cell_type(value);
     if (type != T_INTEGER && type != T_CHAR) error_raise(ERR_INVALID_ARG, value);
-    *at = uint8_t(value->w2);
+    *at = uint8_t(cell_int(value));
 }
 
 // ---- comparison and matching -------------------------------------------------------------------
@@ -152,7 +153,7 @@ static bool equality_op_q(int32_t op) {
 
 // The stored bytes of a binary or text value from its position.
 static void stored_bytes(const Cell* value, const uint8_t** at, uint32_t* count) {
-    SeriesBuffer* b = bytes_of(value);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t shift = b->shift();
     uint32_t length = b->length();
     int32_t index = int32_t(value->w1);
@@ -164,7 +165,7 @@ static void stored_bytes(const Cell* value, const uint8_t** at, uint32_t* count)
 int32_t binary_compare_bytes(const Cell* a, const Cell* b, int32_t op, bool prefix) {
     uint8_t tb = cell_type(b);
     if (tb != T_BINARY && !string_family_q(tb)) return COMPARE_INCOMPARABLE;
-    if (a->w2 == b->w2 && a->w1 == b->w1) {
+    if (series_node(a) == series_node(b) && series_index(a) == series_index(b)) {
         if (op == CMP_SAME || equality_op_q(op)) return 0;
     }
     if (op == CMP_SAME) return -1;
@@ -193,7 +194,7 @@ bool binary_match_value_q(const Cell* binary, const Cell* value, int32_t op) {
     if (type == T_BINARY || string_family_q(type)) return binary_compare_bytes(binary, value, op, true) == 0;
     if (type == T_CHAR) {
         uint32_t index = bytes_index(binary);
-        return index < bytes_total(binary) && bytes_of(binary)->head_ptr()[index] == value->w2;
+        return index < bytes_total(binary) && series_buffer_of(binary)->head_ptr()[index] == value->w2;
     }
     return false;
 }
@@ -201,7 +202,7 @@ bool binary_match_value_q(const Cell* binary, const Cell* value, int32_t op) {
 bool binary_byte_in_bitset_q(const Cell* binary, const Cell* bitset) {
     uint32_t index = bytes_index(binary);
     if (index >= bytes_total(binary)) return false;
-    uint32_t byte = bytes_of(binary)->head_ptr()[index];
+    uint32_t byte = series_buffer_of(binary)->head_ptr()[index];
     if (byte >= bitset_byte_count(bitset) * 8) return bitset_negated_q(bitset);
     return (bitset_data(bitset)[byte / 8] & (0x80u >> (byte % 8))) != 0;
 }
@@ -218,22 +219,22 @@ struct ByteSink {
     Cell* dest;   // null when measuring
     uint32_t at;  // byte offset from the buffer's head
     void put(const uint8_t* bytes, uint32_t count) {
-        if (dest && count) std::memcpy(bytes_of(dest)->head_ptr() + at, bytes, count);
+        if (dest && count) std::memcpy(series_buffer_of(dest)->head_ptr() + at, bytes, count);
         at += count;
     }
 };
 
 // The UTF-8 of a text value from its position, at most cap bytes (cap < 0: all).
 static uint32_t text_bytes(ByteSink* sink, const Cell* text, int64_t cap) {
-    SeriesBuffer* b = bytes_of(text);
+    SeriesBuffer* b = series_buffer_of(text);
     uint32_t unit = b->unit();
     uint32_t length = b->length();
-    int32_t index = int32_t(text->w1);
+    int32_t index = series_index(text);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     uint32_t written = 0;
     for (uint32_t i = from; i < length; i++) {
         uint8_t utf8[4];
-        uint32_t n = utf8_encode_char(string_get_char(bytes_of(text)->head_ptr() + i * unit, unit), utf8);
+        uint32_t n = utf8_encode_char(string_get_char(series_buffer_of(text)->head_ptr() + i * unit, unit), utf8);
         if (cap >= 0 && written + n > cap) n = uint32_t(cap - written);
         sink->put(utf8, n);
         written += n;
@@ -259,17 +260,17 @@ static uint32_t value_bytes(ByteSink* sink, const Cell* value, int64_t limit, bo
 // with only it counts bytes and each item gets what is left of it.
 static uint32_t block_bytes(ByteSink* sink, const Cell* block, int64_t limit, bool only, int32_t mode) {
     CellRoot held(*block);
-    SeriesBuffer* b = bytes_of(&held.cell);
+    SeriesBuffer* b = series_buffer_of(&held.cell);
     uint32_t length = b->length();
-    int32_t index = int32_t(held.cell.w1);
+    int32_t index = series_index(&held.cell);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     uint32_t end = length;
     if (!only && limit >= 0 && limit < int64_t(length - from)) end = from + uint32_t(limit);
     uint32_t total = 0;
     for (uint32_t i = from; i < end; i++) {
-        SeriesBuffer* cells = bytes_of(&held.cell);
+        SeriesBuffer* cells = series_buffer_of(&held.cell);
         if (i >= cells->length()) break;
-        CellRoot item(reinterpret_cast<const Cell*>(cells->head_ptr())[i]);
+        CellRoot item(block_cells(cells)[i]);
         int64_t rest = -1;
         if (only && limit >= 0) {
             rest = limit - total;
@@ -285,7 +286,7 @@ static uint32_t value_bytes(ByteSink* sink, const Cell* value, int64_t limit, bo
     switch (type) {
     case T_CHAR: {
         uint8_t utf8[4];
-        uint32_t n = utf8_encode_char(value->w2, utf8);
+        uint32_t n = utf8_encode_char(uint32_t(cell_int(value)), utf8);
         return capped_put(sink, utf8, n, limit);
     }
     case T_INTEGER: {
@@ -585,7 +586,7 @@ bool scan_binary(const uint8_t* start, const uint8_t* end, int base, Cell* out) 
 
 uint32_t issue_to_binary(const Cell* issue, Cell* result, bool size_only) {
     uint32_t length;
-    const uint8_t* name = symbol_name(issue->w2, &length);
+    const uint8_t* name = symbol_name(word_symbol(issue), &length);
     if (size_only) return length;
     Node node = base16_decode(name, length, 1);
     if (!node) {
@@ -613,14 +614,14 @@ const Cell* binary_to(Cell* proto, const Cell* spec, uint8_t) {
         uint32_t n = binary_value_bytes(nullptr, 0, &source.cell, -1, false, BYTES_MEASURE);
         binary_init(out, n);
         binary_value_bytes(out, 0, &source.cell, -1, false, BYTES_WRITE);
-        bytes_of(out)->tail += n;
+        series_buffer_of(out)->tail += n;
     } else if (type == T_INTEGER) {
         out = stack_push_new(T_NONE);
         binary_init(out, 4);
         binary_append_int32_be(cell_int(spec), out);
     } else if (type == T_CHAR) {
         uint8_t utf8[4];
-        out = bytes_push(utf8, utf8_encode_char(spec->w2, utf8));
+        out = bytes_push(utf8, utf8_encode_char(uint32_t(cell_int(spec)), utf8));
     } else if (type == T_FLOAT || type == T_PERCENT) {
         uint64_t bits = std::bit_cast<uint64_t>(cell_double(spec));
         uint8_t bytes[8];
@@ -679,7 +680,7 @@ int32_t binary_mold_bytes(const Cell* binary, Cell* target, bool bare, bool flat
     bool lines = count > MOLD_ONE_LINE_BYTES && !flat;
     if (lines) budget -= mold_line_break(target, indent + 1) - 1;
     for (uint32_t i = 0; i < count; i++) {
-        uint8_t byte = bytes_of(&held.cell)->head_ptr()[from + i];
+        uint8_t byte = series_buffer_of(&held.cell)->head_ptr()[from + i];
         string_concatenate_bytes(target, byte_to_hex(byte), 2);
         budget -= 2;
         if ((i + 1) % MOLD_LINE_BYTES == 0 && !flat) budget -= mold_line_break(target, indent + 1);
@@ -719,8 +720,8 @@ static void binary_bitwise(Cell* value1, const Cell* value2, BitwiseOp op) {
     uint32_t n = std::max(n1, n2);
     Node node = series_new_bytes(n);
     SeriesBuffer* out = series_buffer(node);
-    const uint8_t* a = bytes_of(value1)->head_ptr() + bytes_index(value1);
-    const uint8_t* b = bytes_of(&other.cell)->head_ptr() + bytes_index(&other.cell);
+    const uint8_t* a = series_buffer_of(value1)->head_ptr() + bytes_index(value1);
+    const uint8_t* b = series_buffer_of(&other.cell)->head_ptr() + bytes_index(&other.cell);
     uint8_t* r = out->head_ptr();
     uint32_t common = std::min(n1, n2);
     for (uint32_t i = 0; i < common; i++)
@@ -736,7 +737,7 @@ void binary_or(Cell* value1, const Cell* value2) { binary_bitwise(value1, value2
 void binary_xor(Cell* value1, const Cell* value2) { binary_bitwise(value1, value2, BIT_XOR); }
 
 const Cell* binary_complement(Cell* value) {
-    SeriesBuffer* b = bytes_of(value);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t from = bytes_index(value);
     uint8_t* p = b->head_ptr();
     for (uint32_t i = from; i < b->tail - b->head; i++) p[i] = uint8_t(~p[i]);
@@ -763,14 +764,14 @@ static uint64_t repeated_size(uint32_t size, int32_t dup) {
 static int32_t value_apart(const Cell* series, Cell* held, int32_t part, bool only,
                            int32_t measure, int32_t write) {
     uint8_t type = cell_type(held);
-    bool own = type == T_BINARY && held->w2 == series->w2;
+    bool own = type == T_BINARY && series_node(held) == series_node(series);
     if (!own && type != T_BLOCK && type != T_PAREN && type != T_HASH) return part;
     CellRoot source(*held);
     uint32_t n = binary_value_bytes(nullptr, 0, &source.cell, part, only, measure);
     Cell* image = stack_push_new(T_NONE);
     binary_init(image, n);
     binary_value_bytes(image, 0, &source.cell, part, only, write);
-    bytes_of(image)->tail += n;
+    series_buffer_of(image)->tail += n;
     cell_copy(image, held);
     stack_pop(1);
     return -1;
@@ -790,7 +791,7 @@ void binary_insert(Cell* series, const Cell* value, int32_t part, bool only, int
     bool owned = series_notify(series, W_APPEND, int32_t(at), int32_t(total));
     bytes_open_gap(series, at, uint32_t(total));
     binary_value_bytes(series, at, &held.cell, limit, only, BYTES_WRITE);
-    if (dup > 1) fill_repeat_pattern(bytes_of(series)->head_ptr() + at, size, dup);
+    if (dup > 1) fill_repeat_pattern(series_buffer_of(series)->head_ptr() + at, size, dup);
     series_notify_after(owned, series, W_APPENDED, int32_t(at), part < 0 ? int32_t(total) : std::max(part, 1));
     series->w1 = append ? 0 : at + uint32_t(total);
 }
@@ -810,13 +811,13 @@ void binary_change(Cell* series, const Cell* value, int32_t part, bool only, int
     if (total > replaced) {
         bytes_open_gap(series, index + replaced, uint32_t(total - replaced));
     } else if (replaced > total) {
-        SeriesBuffer* b = bytes_of(series);
+        SeriesBuffer* b = series_buffer_of(series);
         uint8_t* head = b->head_ptr();
         std::memmove(head + index + total, head + index + replaced, length - index - replaced);
         b->tail -= uint32_t(replaced - total);
     }
     binary_value_bytes(series, index, &held.cell, -1, only, BYTES_ANY);
-    if (dup > 1) fill_repeat_pattern(bytes_of(series)->head_ptr() + index, size, dup);
+    if (dup > 1) fill_repeat_pattern(series_buffer_of(series)->head_ptr() + index, size, dup);
     series_notify_after(owned, series, W_CHANGED, int32_t(index), int32_t(total));
     series->w1 = std::min<uint64_t>(index + total, bytes_total(series));
 }
@@ -831,7 +832,7 @@ void binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
         if (type == T_CHAR || type == T_INTEGER) {
             if (with->w2 < 256) remove[with->w2] = true;
         } else if (type == T_BINARY || type == T_STRING) {
-            SeriesBuffer* b = bytes_of(with);
+            SeriesBuffer* b = series_buffer_of(with);
             uint32_t unit = b->unit();
             int32_t from = std::max(int32_t(with->w1), 0);
             for (uint32_t i = uint32_t(from); i < b->length(); i++) {
@@ -847,7 +848,7 @@ void binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     }
     uint32_t index = bytes_index(series);
     bool owned = series_notify(series, W_TRIM, int32_t(index), 0);
-    SeriesBuffer* b = bytes_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     uint8_t* p = b->head_ptr();
     uint32_t length = b->tail - b->head;
     uint32_t kept;

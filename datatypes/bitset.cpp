@@ -11,6 +11,7 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
@@ -26,14 +27,13 @@ constexpr int64_t BITSET_CODE_MAX = int64_t(INT32_MAX / 8) * 8 - 1;
 
 // ---- access ---------------------------------------------------------------------------
 
-static SeriesBuffer* bits_of(const Cell* bitset) { return series_buffer(bitset->w2); }
 
-bool bitset_negated_q(const Cell* bitset) { return bits_of(bitset)->flags & SERIES_NEGATED; }
+bool bitset_negated_q(const Cell* bitset) { return series_buffer_of(bitset)->flags & SERIES_NEGATED; }
 uint32_t bitset_byte_count(const Cell* bitset) {
-    SeriesBuffer* b = bits_of(bitset);
+    SeriesBuffer* b = series_buffer_of(bitset);
     return b->tail - b->head;
 }
-uint8_t* bitset_data(const Cell* bitset) { return bits_of(bitset)->head_ptr(); }
+uint8_t* bitset_data(const Cell* bitset) { return series_buffer_of(bitset)->head_ptr(); }
 
 bool bitset_out_of_range_q(const Cell* bitset, int64_t n) {
     return n < 0 || (n >> 3) >= int64_t(bitset_byte_count(bitset));
@@ -49,7 +49,7 @@ bool bitset_member_q(const Cell* bitset, int64_t n) {
 
 // Stored bytes grow to count, the new ones filled with fill.
 static void bytes_extend(Cell* bitset, uint32_t count, uint8_t fill) {
-    SeriesBuffer* b = bits_of(bitset);
+    SeriesBuffer* b = series_buffer_of(bitset);
     uint32_t have = b->tail - b->head;
     if (count <= have) return;
     if (b->head + count > b->size) b = series_grow_copy(b, int32_t(std::max(count, b->size * 2)));
@@ -165,7 +165,7 @@ static int64_t string_op(const Cell* string_cell, Cell* bitset, int32_t op) {
 
 static bool dash_q(const Cell* cell) {
     return cell_type(cell) == T_WORD &&
-           symbol_resolve(cell->w2) == symbol_resolve(runtime_symbol(SYM_DASH));
+           symbol_resolve(word_symbol(cell)) == symbol_resolve(runtime_symbol(SYM_DASH));
 }
 
 static int64_t block_op(const Cell* block_cell, Cell* bitset, int32_t op, int32_t mode) {
@@ -233,7 +233,7 @@ int64_t bitset_spec_walk(const Cell* value, Cell* bitset, int32_t op, bool neste
 
 static bool not_word_q(const Cell* cell) {
     return cell_type(cell) == T_WORD &&
-           symbol_resolve(cell->w2) == symbol_resolve(runtime_symbol(SYM_NOT));
+           symbol_resolve(word_symbol(cell)) == symbol_resolve(runtime_symbol(SYM_NOT));
 }
 
 // Bytes of a binary from its position copied into a new bitset; inverted and
@@ -243,10 +243,10 @@ static void from_binary(const Cell* binary, bool negated, Cell* out) {
     uint32_t count = series_buffer_length(binary) - from;
     CellRoot source(*binary);
     bitset_make_at(out, count);
-    const uint8_t* src = series_buffer(source.cell.w2)->head_ptr() + from;
+    const uint8_t* src = series_buffer_of(&source.cell)->head_ptr() + from;
     uint8_t* dst = bitset_data(out);
     for (uint32_t i = 0; i < count; i++) dst[i] = negated ? uint8_t(~src[i]) : src[i];
-    if (negated) bits_of(out)->flags |= SERIES_NEGATED;
+    if (negated) series_buffer_of(out)->flags |= SERIES_NEGATED;
 }
 
 void bitset_make_from_spec(const Cell* spec_cell, int32_t mode, Cell* out) {
@@ -376,7 +376,7 @@ void bitset_set_op(Cell* a, const Cell* b_cell, int32_t op) {
     uint8_t* dst = bitset_data(out);
     for (uint32_t i = 0; i < count; i++)
         dst[i] = combine(i < n1 ? p1[i] : fill1, i < n2 ? p2[i] : fill2, op);
-    if (negated) bits_of(out)->flags |= SERIES_NEGATED;
+    if (negated) series_buffer_of(out)->flags |= SERIES_NEGATED;
     cell_copy(out, a);
     stack_pop(1);
 }
@@ -389,7 +389,7 @@ const Cell* bitset_complement(Cell* value) {
     CellRoot source(*value);
     Cell* out = stack_push_new(T_NONE);
     bitset_clone(&source.cell, out);
-    SeriesBuffer* b = bits_of(out);
+    SeriesBuffer* b = series_buffer_of(out);
     b->flags ^= SERIES_NEGATED;
     for (uint8_t* p = b->head_ptr(); p < b->tail_ptr(); p++) *p = uint8_t(~*p);
     cell_copy(out, value);
@@ -410,7 +410,7 @@ void bitset_append(Cell* series, const Cell* value, int32_t, bool, int32_t, bool
 
 void bitset_clear(Cell* bitset) {
     bool owned = series_notify(bitset, W_CLEAR, 0, 0);
-    SeriesBuffer* b = bits_of(bitset);
+    SeriesBuffer* b = series_buffer_of(bitset);
     std::memset(b->head_ptr(), (b->flags & SERIES_NEGATED) ? 0xFF : 0, b->tail - b->head);
     series_notify_after(owned, bitset, W_CLEARED, 0, 0);
 }

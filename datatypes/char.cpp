@@ -4,6 +4,7 @@
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/unicode.hpp"
 #include "runtime/memory.hpp"
@@ -37,7 +38,7 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
     int32_t codepoint = 0;
     switch (cell_type(spec)) {
     case T_CHAR:
-    case T_INTEGER: codepoint = char_checked(int32_t(spec->w2), spec); break;
+    case T_INTEGER: codepoint = char_checked(cell_int(spec), spec); break;
     case T_FLOAT:
     case T_PERCENT:
         if (!integer_from_double(cell_double(spec), &codepoint)) error_raise(ERR_OUT_OF_RANGE, spec);
@@ -50,13 +51,13 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
     case T_TAG:
     case T_EMAIL:
     case T_REF: {
-        SeriesBuffer* buffer = series_buffer(spec->w2);
+        SeriesBuffer* buffer = series_buffer_of(spec);
         uint32_t length = buffer->length();
-        if (spec->w1 >= length) {
+        if (uint32_t(series_index(spec)) >= length) {
             if (cell_type(spec) == T_BINARY) error_raise(ERR_INVALID_UTF8, spec);
             error_raise_type(ERR_BAD_TO_ARG, T_CHAR, spec);
         }
-        const uint8_t* at = buffer->head_ptr() + (spec->w1 << buffer->shift());
+        const uint8_t* at = buffer->head_ptr() + (uint32_t(series_index(spec)) << buffer->shift());
         if (cell_type(spec) == T_BINARY) {
             utf8_decode_char(at, buffer->head_ptr() + length, &codepoint);
             if (codepoint < 0) error_raise(ERR_INVALID_UTF8, spec);
@@ -83,12 +84,12 @@ const Cell* char_make(Cell* proto, const Cell* spec, uint8_t) {
 // writer, which widens the buffer when the character does not fit its unit
 // (a Latin-1 character keeps a unit-1 buffer as it is).
 static void append_codepoint(Cell* target, int32_t codepoint) {
-    string_poke_char(target, series_buffer(target->w2)->length(), uint32_t(codepoint));
+    string_poke_char(target, series_buffer_of(target)->length(), uint32_t(codepoint));
 }
 
 int32_t char_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
                   int32_t) {
-    append_codepoint(target, int32_t(value->w2));
+    append_codepoint(target, cell_int(value));
     return budget - 1;
 }
 
@@ -128,7 +129,7 @@ int32_t char_append_escaped(Cell* target, int32_t c, bool all) {
 int32_t char_mold(const Cell* value, Cell* target, bool, bool all, bool, bool, int32_t budget,
                   int32_t) {
     string_append_ascii(target, "#\"", 2);
-    char_append_escaped(target, int32_t(value->w2), all);
+    char_append_escaped(target, cell_int(value), all);
     string_append_ascii(target, "\"", 1);
     return budget - 4;
 }
@@ -139,7 +140,7 @@ int32_t char_compare(const Cell* value1, const Cell* value2, int32_t op) {
     uint8_t other = cell_type(value2);
     if ((op == CMP_STRICT_EQUAL || op == CMP_FIND) && other != T_CHAR) return 1;
     if (other != T_CHAR && other != T_INTEGER) return COMPARE_INCOMPARABLE;
-    int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+    int32_t a = cell_int(value1), b = cell_int(value2);
     return (a > b) - (a < b);
 }
 
@@ -147,7 +148,7 @@ void char_do_math(Cell* left, const Cell* right, int32_t op) {
     int32_t value;
     switch (cell_type(right)) {
     case T_CHAR:
-    case T_INTEGER: value = int32_t(right->w2); break;
+    case T_INTEGER: value = cell_int(right); break;
     case T_FLOAT:
         // Beyond 32 bits no result can be a codepoint.
         if (!integer_from_double(cell_double(right), &value)) error_raise(ERR_OVERFLOW);
@@ -161,7 +162,7 @@ void char_do_math(Cell* left, const Cell* right, int32_t op) {
     }
     Cell scratch;
     char_make_at(&scratch, 0);
-    int32_t n = integer_math_op(int32_t(left->w2), value, op,
+    int32_t n = integer_math_op(cell_int(left), value, op,
                                 op == OP_DIVIDE ? nullptr : &scratch);
     if (cell_type(&scratch) != T_CHAR || n < 0 || n > CHAR_MAX_CODEPOINT)
         error_raise(ERR_OVERFLOW);

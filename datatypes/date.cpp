@@ -4,14 +4,17 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/time.hpp"
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include <cmath>
 #include <cstring>
@@ -209,7 +212,7 @@ void date_set_zone(Cell* cell, const Cell* value, bool keep_instant) {
     int32_t hours, minutes;
     bool west;
     if (cell_type(value) == T_INTEGER) {
-        int32_t v = int32_t(value->w2);
+        int32_t v = cell_int(value);
         hours = v % 16;
         minutes = 0;
         west = hours < 0;
@@ -291,7 +294,7 @@ int32_t date_field_index(const Cell* word) {
         {SYM_JULIAN, DATE_F_YEARDAY}, {SYM_TIMEZONE, DATE_F_TIMEZONE}, {SYM_WEEK, DATE_F_WEEK},
         {SYM_ISOWEEK, DATE_F_ISOWEEK},
     };
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     for (const auto& f : fields)
         if (symbol == symbol_resolve(runtime_symbol(f.symbol))) return f.index;
     return -1;
@@ -348,7 +351,7 @@ static void date_set_field(Cell* cell, int32_t index, const Cell* value) {
         break;
     default: break;
     }
-    int32_t n = int32_t(value->w2);
+    int32_t n = cell_int(value);
     uint32_t p = cell->w1;
     switch (index) {
     case DATE_F_DATE:
@@ -400,7 +403,7 @@ void date_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
                     bool, Cell* out) {
     int32_t index = -1;
     if (cell_type(element) == T_INTEGER) {
-        int32_t n = int32_t(element->w2);
+        int32_t n = cell_int(element);
         if (n >= 1 && n <= 14) index = n;
     } else {
         index = date_field_index(element);
@@ -460,10 +463,10 @@ static void date_from_spec(Cell* proto, const Cell* spec, bool normalise) {
     uint8_t spec_type = cell_type(spec);
     if (spec_type != T_BLOCK && spec_type != T_PAREN && spec_type != T_HASH)
         raise_construction(spec);
-    SeriesBuffer* buffer = series_buffer(spec->w2);
+    SeriesBuffer* buffer = series_buffer_of(spec);
     uint32_t length = buffer->length();
-    uint32_t head = spec->w1 < length ? spec->w1 : length;
-    const Cell* values = reinterpret_cast<const Cell*>(buffer->head_ptr()) + head;
+    uint32_t head = uint32_t(series_index(spec)) < length ? uint32_t(series_index(spec)) : length;
+    const Cell* values = block_cells(buffer) + head;
     uint32_t count = length - head;
 
     DateSpec f{};
@@ -474,7 +477,7 @@ static void date_from_spec(Cell* proto, const Cell* spec, bool normalise) {
                  : cell_type(v) == T_FLOAT   ? 2 : -1;
         int next = kind < 0 ? -1 : spec_states[state][kind];
         if (next < 0) raise_construction(spec);
-        int32_t n = int32_t(v->w2);
+        int32_t n = cell_int(v);
         switch (next) {
         case 1: f.first = n; break;
         case 2: f.month = n; break;
@@ -554,7 +557,7 @@ const Cell* date_to(Cell* proto, const Cell* spec, uint8_t) {
     switch (cell_type(spec)) {
     case T_DATE: return spec;
     case T_INTEGER: {
-        int64_t n = int32_t(spec->w2);
+        int64_t n = cell_int(spec);
         cell_init(proto, T_DATE);
         proto->w1 = date_from_day_number(DATE_EPOCH_DAY + n / 86400, 0, true);
         double seconds = double(n % 86400);
@@ -576,7 +579,7 @@ void date_add_subtract(Cell* a, const Cell* b, int32_t op) {
     bool difference = false;
     uint32_t has_time = a->w1 & DATE_HAS_TIME;
     switch (cell_type(b)) {
-    case T_INTEGER: days = int32_t(b->w2); break;
+    case T_INTEGER: days = cell_int(b); break;
     case T_TIME:
         seconds = cell_double(b);
         has_time = DATE_HAS_TIME;

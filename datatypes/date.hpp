@@ -29,6 +29,8 @@ enum DateField : int32_t {
 
 // ---- packed fields -----------------------------------------------------------
 
+// Word 1 of a date!: year, month, day, zone and the has-time flag packed.
+inline uint32_t date_packed(const Cell* date) { return date->w1; }
 inline int32_t date_year(uint32_t packed) { return int32_t(packed) >> 17; }
 inline int32_t date_month(uint32_t packed) { return int32_t((packed >> 12) & 15); }
 inline int32_t date_day(uint32_t packed) { return int32_t((packed >> 7) & 31); }

@@ -57,7 +57,7 @@ Cell* file_current_dir() {
 void file_to_local_into(const Cell* file, Cell* result, bool absolute) {
     CellRoot name(*file);
     uint32_t from = series_index_clamped(&name.cell);
-    uint32_t length = series_buffer(name.cell.w2)->length();
+    uint32_t length = series_buffer_of(&name.cell)->length();
     bool relative = from >= length || string_ks_char_at(&name.cell, from) != '/';
     if (absolute && relative) {
         Cell* dir = file_current_dir();
@@ -73,7 +73,7 @@ int32_t file_mold(const Cell* value, Cell* target, bool, bool, bool, bool part, 
                   int32_t) {
     CellRoot held(*value);
     uint32_t from = series_index_clamped(&held.cell);
-    uint32_t rest = series_buffer(held.cell.w2)->length() - from;
+    uint32_t rest = series_buffer_of(&held.cell)->length() - from;
     uint32_t span = part ? std::min<uint32_t>(rest, uint32_t(std::max(budget, 0))) : rest;
     string_append_char(target, '%');
     if (rest == 0) {

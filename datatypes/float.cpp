@@ -11,6 +11,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/vocabulary.hpp"
 #include "core/lexer.hpp"
 #include "runtime/random.hpp"
@@ -168,8 +169,8 @@ void float_do_math(Cell* left, const Cell* right, int32_t op) {
     default:
         raise_with_datatype(ERR_INVALID_TYPE, nullptr, rtype);
     }
-    double a = ltype == T_INTEGER ? double(int32_t(left->w2)) : cell_double(left);
-    double b = rtype == T_INTEGER || rtype == T_CHAR ? double(int32_t(right->w2))
+    double a = ltype == T_INTEGER ? double(cell_int(left)) : cell_double(left);
+    double b = rtype == T_INTEGER || rtype == T_CHAR ? double(cell_int(right))
                                                      : cell_double(right);
     double result = float_math_op(a, b, op);
     uint8_t type = ltype == T_TIME || rtype == T_TIME ? T_TIME
@@ -208,7 +209,7 @@ int32_t float_compare(const Cell* value1, const Cell* value2, int32_t op) {
         return 1;
     double b;
     switch (other) {
-    case T_INTEGER: b = double(int32_t(value2->w2)); break;
+    case T_INTEGER: b = double(cell_int(value2)); break;
     case T_FLOAT:
     case T_PERCENT:
     case T_TIME: b = cell_double(value2); break;
@@ -313,7 +314,7 @@ static double float_from_text(const Cell* spec) {
     uint32_t count = string_ks_length_q(&text);
     int32_t error = 0;
     double d = count == 0 ? 0.0 : scan_float(string_ks_head(&text), count,
-                                             series_buffer(text.w2)->unit(), &error);
+                                             series_buffer_of(&text)->unit(), &error);
     if (count == 0 || error != 0) error_raise_type(ERR_BAD_TO_ARG, T_FLOAT, spec);
     return d;
 }
@@ -354,15 +355,15 @@ const Cell* float_make(Cell* proto, const Cell* spec, uint8_t type) {
     double d;
     switch (cell_type(spec)) {
     case T_INTEGER:
-    case T_CHAR: d = double(int32_t(spec->w2)); break;
+    case T_CHAR: d = double(cell_int(spec)); break;
     case T_TIME: d = cell_double(spec); break;
     case T_FLOAT:
     case T_PERCENT: d = cell_double(spec); break;
     case T_MONEY: d = money_to_float(spec); break;
     case T_BINARY: {
-        SeriesBuffer* buffer = series_buffer(spec->w2);
+        SeriesBuffer* buffer = series_buffer_of(spec);
         uint32_t total = buffer->length();
-        uint32_t head = spec->w1 < total ? spec->w1 : total;
+        uint32_t head = uint32_t(series_index(spec)) < total ? uint32_t(series_index(spec)) : total;
         const uint8_t* bytes = buffer->head_ptr() + head;
         uint32_t length = total - head;
         uint64_t bits = 0;
@@ -407,7 +408,7 @@ void float_remainder(Cell* value1, const Cell* value2) { float_do_math(value1, v
 void float_power(Cell* base, const Cell* exponent) {
     uint8_t type = cell_type(exponent);
     double e;
-    if (type == T_INTEGER) e = double(int32_t(exponent->w2));
+    if (type == T_INTEGER) e = double(cell_int(exponent));
     else if (type == T_FLOAT) e = cell_double(exponent);
     else {
         Cell word;
@@ -470,7 +471,7 @@ void float_round_cell(Cell* value, const Cell* scale, const RoundFlags& flags) {
     double v = cell_double(value);
     double u = percent ? 0.01 : 1.0;
     if (to) {
-        u = std::fabs(scale_type == T_INTEGER ? double(int32_t(scale->w2)) : cell_double(scale));
+        u = std::fabs(scale_type == T_INTEGER ? double(cell_int(scale)) : cell_double(scale));
         if (percent) u /= 100.0;
     }
     if (u < std::fabs(v) * 0x1p-53) return;

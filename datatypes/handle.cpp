@@ -64,7 +64,7 @@ int32_t handle_mold(const Cell* value, Cell* target, bool only, bool all, bool f
 
 int32_t handle_compare(const Cell* value1, const Cell* value2, int32_t) {
     if (cell_type(value2) != T_HANDLE) return 1;
-    int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+    int32_t a = int32_t(handle_value(value1)), b = int32_t(handle_value(value2));
     return (a > b) - (a < b);
 }
 

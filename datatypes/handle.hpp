@@ -22,6 +22,10 @@ enum HandleType : uint32_t {
     HANDLE_RICH_TEXT = 5,
 };
 
+// The handle type index and the value of a handle cell.
+inline uint32_t handle_type_index(const Cell* handle) { return handle->w1; }
+inline uint32_t handle_value(const Cell* handle) { return handle->w2; }
+
 // Writes the handle cell; returns it.
 Cell* handle_init(Cell* cell, uint32_t value, uint32_t type_index);
 // A new handle at the block's tail; valid until the next allocation.

@@ -18,6 +18,7 @@
 #include "core/context.hpp"
 #include "core/interpreter.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/tuple.hpp"
@@ -40,13 +41,13 @@ constexpr uint32_t MOLD_LINE_PIXELS = 10;
 // ---- cells and pixels ---------------------------------------------------------------------------
 
 uint32_t* image_pixels(const Cell* image) {
-    if (image->w2 == 0 || image_pixel_count(image) == 0) return nullptr;
-    return reinterpret_cast<uint32_t*>(series_buffer(image->w2)->head_ptr());
+    if (series_node(image) == 0 || image_pixel_count(image) == 0) return nullptr;
+    return reinterpret_cast<uint32_t*>(series_buffer_of(image)->head_ptr());
 }
 
 // The head clamped to 0 .. width x height.
 static uint32_t image_head(const Cell* image) {
-    int32_t index = int32_t(image->w1);
+    int32_t index = series_index(image);
     return index < 0 ? 0 : std::min(uint32_t(index), image_pixel_count(image));
 }
 
@@ -101,7 +102,7 @@ static void tuple_from_integer(const Cell* integer, Cell* out) {
 
 bool image_sniff(const Cell* binary) {
     uint32_t head = series_index_clamped(binary);
-    SeriesBuffer* b = series_buffer(binary->w2);
+    SeriesBuffer* b = series_buffer_of(binary);
     return image_container_sniff(b->head_ptr() + head, b->length() - head) != CONTAINER_UNKNOWN;
 }
 
@@ -109,7 +110,7 @@ bool image_sniff(const Cell* binary) {
 // Decoding allocates no series, so the bytes stay where they are meanwhile.
 static bool decode_into(const Cell* binary, Cell* out) {
     uint32_t head = series_index_clamped(binary);
-    SeriesBuffer* b = series_buffer(binary->w2);
+    SeriesBuffer* b = series_buffer_of(binary);
     DecodedImage decoded;
     if (!image_decode_memory(b->head_ptr() + head, b->length() - head, &decoded)) return false;
     image_make_at(out, decoded.width, decoded.height);
@@ -231,7 +232,7 @@ static void make_from_block(const Cell* spec, Cell* out) {
         std::fill_n(pixels, count, image_pixel_from_tuple(&colours.cell));
     } else if (cell_type(&colours.cell) == T_BINARY) {
         uint32_t from = series_index_clamped(&colours.cell);
-        SeriesBuffer* b = series_buffer(colours.cell.w2);
+        SeriesBuffer* b = series_buffer_of(&colours.cell);
         const uint8_t* rgb = b->head_ptr() + from;
         uint32_t n = std::min((b->length() - from) / 3, count);
         for (uint32_t i = 0; i < n; i++)
@@ -239,7 +240,7 @@ static void make_from_block(const Cell* spec, Cell* out) {
     }
     if (cell_type(&alphas.cell) == T_BINARY) {
         uint32_t from = series_index_clamped(&alphas.cell);
-        SeriesBuffer* b = series_buffer(alphas.cell.w2);
+        SeriesBuffer* b = series_buffer_of(&alphas.cell);
         const uint8_t* bytes = b->head_ptr() + from;
         uint32_t n = std::min(b->length() - from, count);
         for (uint32_t i = 0; i < n; i++) pixels[i] = (pixels[i] & 0xFFFFFF) | uint32_t(255 - bytes[i]) << 24;
@@ -430,7 +431,7 @@ enum PixelField { FIELD_ARGB, FIELD_RGB, FIELD_ALPHA };
 
 // Whether the word is the runtime symbol, letter case ignored.
 static bool word_is_q(const Cell* word, RuntimeSymbol id) {
-    return cell_type(word) == T_WORD && symbol_resolve(word->w2) == symbol_resolve(runtime_symbol(id));
+    return cell_type(word) == T_WORD && symbol_resolve(word_symbol(word)) == symbol_resolve(runtime_symbol(id));
 }
 
 // The field a path word names, or -1.
@@ -448,7 +449,7 @@ static void field_get(const Cell* image, int32_t field, Cell* out) {
     uint32_t per_pixel = field == FIELD_ARGB ? 4 : field == FIELD_RGB ? 3 : 1;
     binary_init(out, count * per_pixel);
     if (image_pixel_count(&source.cell) == 0) return;
-    SeriesBuffer* b = series_buffer(out->w2);
+    SeriesBuffer* b = series_buffer_of(out);
     uint8_t* to = b->head_ptr();
     const uint32_t* from = image_pixels(&source.cell);
     for (uint32_t i = 0; i < count; i++) {
@@ -481,7 +482,7 @@ static void field_set(Cell* image, int32_t field, const Cell* value) {
     uint32_t* pixels = image_pixels(image);
     if (type == T_BINARY) {
         uint32_t from = series_index_clamped(value);
-        SeriesBuffer* b = series_buffer(value->w2);
+        SeriesBuffer* b = series_buffer_of(value);
         const uint8_t* bytes = b->head_ptr() + from;
         uint32_t length = b->length() - from;
         if (field == FIELD_ARGB) {
@@ -538,7 +539,7 @@ void image_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
 
 int32_t image_compare(const Cell* value1, const Cell* value2, int32_t op) {
     if (cell_type(value2) != T_IMAGE) return COMPARE_INCOMPARABLE;
-    bool same_position = value1->w2 == value2->w2 && value1->w1 == value2->w1;
+    bool same_position = series_node(value1) == series_node(value2) && series_index(value1) == series_index(value2);
     if (op == CMP_SAME) return same_position ? 0 : 1;
     switch (op) {
     case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL:
@@ -615,7 +616,7 @@ static CopyRect copy_rect_of(const Cell* image, const Cell* part) {
         return r;
     }
     if (cell_type(part) == T_INTEGER) error_raise(ERR_NOT_DONE);
-    if (cell_type(part) != T_IMAGE || part->w2 != image->w2)
+    if (cell_type(part) != T_IMAGE || series_node(part) != series_node(image))
         error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
     uint32_t other = image_head(part);
     uint32_t low = std::min(head, other), high = std::max(head, other);

@@ -9,11 +9,13 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "core/lexer.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include "runtime/memory.hpp"
 #include <cmath>
@@ -44,10 +46,10 @@ void integer_box(int32_t value) {
     data_stack.top = data_stack.args + 1;
 }
 
-int32_t integer_arg_value() { return int32_t(data_stack.args->w2); }
+int32_t integer_arg_value() { return cell_int(data_stack.args); }
 
 int32_t integer_arg_value_or_zero() {
-    return cell_type(data_stack.args) == T_INTEGER ? int32_t(data_stack.args->w2) : 0;
+    return cell_type(data_stack.args) == T_INTEGER ? cell_int(data_stack.args) : 0;
 }
 
 // ---- helpers ---------------------------------------------------------------
@@ -141,7 +143,7 @@ void integer_do_math(Cell* left, const Cell* right, int32_t op) {
     case T_INTEGER:
     case T_CHAR:
         cell_type_set(left, T_INTEGER);
-        integer_math_op(int32_t(left->w2), int32_t(right->w2), op, left);
+        integer_math_op(cell_int(left), cell_int(right), op, left);
         return;
     case T_FLOAT:
     case T_PERCENT:
@@ -180,9 +182,9 @@ void integer_do_math(Cell* left, const Cell* right, int32_t op) {
 
 // The bytes of a binary! from its head to its tail.
 static void binary_span(const Cell* binary, const uint8_t** bytes, uint32_t* length) {
-    SeriesBuffer* buffer = series_buffer(binary->w2);
+    SeriesBuffer* buffer = series_buffer_of(binary);
     uint32_t total = buffer->length();
-    uint32_t head = binary->w1 < total ? binary->w1 : total;
+    uint32_t head = uint32_t(series_index(binary)) < total ? uint32_t(series_index(binary)) : total;
     *bytes = buffer->head_ptr() + head;
     *length = total - head;
 }
@@ -190,7 +192,7 @@ static void binary_span(const Cell* binary, const uint8_t** bytes, uint32_t* len
 // An issue's text read as hexadecimal: at most 8 digits, nothing else.
 static int32_t integer_from_issue(const Cell* issue) {
     uint32_t length = 0;
-    const uint8_t* text = symbol_name(issue->w2, &length);
+    const uint8_t* text = symbol_name(word_symbol(issue), &length);
     if (length > 8) error_raise(ERR_INVALID_DATA, issue);
     uint32_t u = 0;
     for (uint32_t i = 0; i < length; i++) {
@@ -208,7 +210,7 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
     int32_t n = 0;
     switch (cell_type(spec)) {
     case T_INTEGER: return spec;
-    case T_CHAR: n = int32_t(spec->w2); break;
+    case T_CHAR: n = cell_int(spec); break;
     case T_FLOAT:
     case T_PERCENT:
         if (!integer_from_double(cell_double(spec), &n)) {
@@ -241,7 +243,7 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
         uint32_t count = string_ks_length_q(&text);
         int32_t error = 0;
         n = count == 0 ? 0 : scan_integer(string_ks_head(&text), count,
-                                          series_buffer(text.w2)->unit(), &error);
+                                          series_buffer_of(&text)->unit(), &error);
         if (count == 0 || error != 0) error_raise_type(ERR_BAD_TO_ARG, T_INTEGER, spec);
         break;
     }
@@ -266,7 +268,7 @@ const Cell* integer_make(Cell* proto, const Cell* spec, uint8_t type) {
 
 int32_t integer_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
                      int32_t) {
-    const char* text = integer_form_buffer(int32_t(value->w2));
+    const char* text = integer_form_buffer(cell_int(value));
     uint32_t length = uint32_t(std::strlen(text));
     string_append_ascii(target, text, length);
     return budget - int32_t(length);
@@ -278,19 +280,19 @@ int32_t integer_compare(const Cell* value1, const Cell* value2, int32_t op) {
     switch (other) {
     case T_INTEGER:
     case T_CHAR: {
-        int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+        int32_t a = cell_int(value1), b = cell_int(value2);
         return (a > b) - (a < b);
     }
     case T_FLOAT:
     case T_PERCENT:
     case T_TIME: {
         Cell converted;
-        float_make_at(&converted, double(int32_t(value1->w2)));
+        float_make_at(&converted, double(cell_int(value1)));
         return float_compare(&converted, value2, op);
     }
     case T_MONEY: {
         Cell converted;
-        money_from_integer_at(&converted, int32_t(value1->w2));
+        money_from_integer_at(&converted, cell_int(value1));
         return money_compare(&converted, value2, op);
     }
     default:
@@ -300,10 +302,10 @@ int32_t integer_compare(const Cell* value1, const Cell* value2, int32_t op) {
 
 // ---- one-operand actions -------------------------------------------------------
 
-void integer_absolute_action(Cell* value) { value->w2 = uint32_t(integer_absolute(int32_t(value->w2))); }
+void integer_absolute_action(Cell* value) { value->w2 = uint32_t(integer_absolute(cell_int(value))); }
 
 void integer_negate(Cell* value) {
-    int32_t n = int32_t(value->w2);
+    int32_t n = cell_int(value);
     if (n == INT32_LOWEST) error_raise(ERR_OVERFLOW);
     value->w2 = uint32_t(-n);
 }
@@ -348,14 +350,14 @@ void integer_power(Cell* base, const Cell* exponent) {
         stack_caller_word(&word);
         error_raise_type(ERR_EXPECT_ARG, &word, type);
     }
-    if (type == T_INTEGER && int32_t(exponent->w2) >= 0) {
+    if (type == T_INTEGER && cell_int(exponent) >= 0) {
         int32_t n;
-        if (integer_power_exact(int32_t(base->w2), int32_t(exponent->w2), &n)) {
+        if (integer_power_exact(cell_int(base), cell_int(exponent), &n)) {
             base->w2 = uint32_t(n);
             return;
         }
     }
-    float_make_at(base, double(int32_t(base->w2)));
+    float_make_at(base, double(cell_int(base)));
     float_power(base, exponent);
 }
 
@@ -367,7 +369,7 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
         stack_caller_word(&word);
         error_raise_type(ERR_NOT_RELATED, &word, T_MONEY);
     }
-    int32_t v = int32_t(value->w2);
+    int32_t v = cell_int(value);
     if (v == INT32_LOWEST) return;
     int64_t s = 1;
     if (to) {
@@ -377,7 +379,7 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
                              RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
             return;
         }
-        s = integer_absolute(int32_t(scale->w2));
+        s = integer_absolute(cell_int(scale));
     }
     if (s == 0) return;
     int64_t a = v < 0 ? -int64_t(v) : v;

@@ -6,9 +6,11 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include "runtime/memory.hpp"
 #include <cmath>
@@ -344,7 +346,7 @@ static Money money_operand(const Cell* value) {
     Cell tmp;
     switch (cell_type(value)) {
     case T_MONEY: return money_unpack(value);
-    case T_INTEGER: money_from_integer_at(&tmp, int32_t(value->w2)); break;
+    case T_INTEGER: money_from_integer_at(&tmp, cell_int(value)); break;
     case T_FLOAT:
     case T_PERCENT: money_from_float_at(&tmp, cell_double(value), false); break;
     default: raise_invalid_type(cell_type(value));
@@ -470,7 +472,7 @@ int32_t money_compare(const Cell* value1, const Cell* value2, int32_t op) {
     }
     case T_INTEGER: {
         Cell tmp;
-        money_from_integer_at(&tmp, int32_t(value2->w2));
+        money_from_integer_at(&tmp, cell_int(value2));
         b = money_unpack(&tmp);
         break;
     }
@@ -512,7 +514,7 @@ void money_round(Cell* value, const Cell* scale, bool even, bool down, bool half
         switch (cell_type(scale)) {
         case T_MONEY: s = money_unpack(scale).magnitude; break;
         case T_INTEGER:
-            money_from_integer_at(&tmp, int32_t(scale->w2));
+            money_from_integer_at(&tmp, cell_int(scale));
             s = money_unpack(&tmp).magnitude;
             break;
         case T_FLOAT:
@@ -613,14 +615,14 @@ static bool text_type_q(uint8_t type) {
 const Cell* money_to(Cell* proto, const Cell* spec, uint8_t) {
     switch (cell_type(spec)) {
     case T_MONEY: return spec;
-    case T_INTEGER: money_from_integer_at(proto, int32_t(spec->w2)); return proto;
+    case T_INTEGER: money_from_integer_at(proto, cell_int(spec)); return proto;
     case T_FLOAT: money_from_float_at(proto, cell_double(spec), true); return proto;
     default: break;
     }
     if (!text_type_q(cell_type(spec))) raise_bad_to(spec);
-    SeriesBuffer* buffer = series_buffer(spec->w2);
+    SeriesBuffer* buffer = series_buffer_of(spec);
     uint32_t length = buffer->length();
-    uint32_t head = spec->w1 < length ? spec->w1 : length;
+    uint32_t head = uint32_t(series_index(spec)) < length ? uint32_t(series_index(spec)) : length;
     uint32_t unit = buffer->unit();
     Cell result;
     if (!money_scan_string(buffer->head_ptr() + head * unit, length - head, unit, &result))
@@ -632,20 +634,20 @@ const Cell* money_to(Cell* proto, const Cell* spec, uint8_t) {
 // The currency index of a word, or 0.
 static uint8_t word_currency(const Cell* word) {
     uint32_t length;
-    const uint8_t* name = symbol_name(word->w2, &length);
+    const uint8_t* name = symbol_name(word_symbol(word), &length);
     return uint8_t(money_currency_find(name, length));
 }
 
-static bool word_type_q(uint8_t type) {
+static bool field_word_q(uint8_t type) {
     return type == T_WORD || type == T_LIT_WORD || type == T_SET_WORD || type == T_GET_WORD;
 }
 
 // [currency] amount [fraction]: a currency word, an integer! (or a float!
 // converted strictly), then after an integer a count of hundred-thousandths.
 static void money_from_block(Cell* proto, const Cell* spec) {
-    SeriesBuffer* buffer = series_buffer(spec->w2);
+    SeriesBuffer* buffer = series_buffer_of(spec);
     uint32_t length = buffer->length();
-    uint32_t head = spec->w1 < length ? spec->w1 : length;
+    uint32_t head = uint32_t(series_index(spec)) < length ? uint32_t(series_index(spec)) : length;
     uint32_t count = length - head;
     if (count < 1 || count > 3) raise_bad_make(spec);
     Cell values[3];
@@ -660,7 +662,7 @@ static void money_from_block(Cell* proto, const Cell* spec) {
     if (i >= count) raise_bad_make(spec);
     Cell amount;
     switch (cell_type(&values[i])) {
-    case T_INTEGER: money_from_integer_at(&amount, int32_t(values[i].w2)); break;
+    case T_INTEGER: money_from_integer_at(&amount, cell_int(&values[i])); break;
     case T_FLOAT:
         if (i + 1 < count) raise_bad_make(spec);
         money_from_float_at(&amount, cell_double(&values[i]), true);
@@ -670,7 +672,7 @@ static void money_from_block(Cell* proto, const Cell* spec) {
     Money m = money_unpack(&amount);
     if (++i < count) {
         if (cell_type(&values[i]) != T_INTEGER) raise_bad_make(spec);
-        int32_t f = int32_t(values[i].w2);
+        int32_t f = cell_int(&values[i]);
         if (f < 0 || f > 99999) raise_bad_make(spec);
         m.magnitude += u128(f);
         if (++i < count) raise_bad_make(spec);
@@ -701,11 +703,11 @@ const Cell* money_make_action(Cell* proto, const Cell* spec, uint8_t type) {
 static int money_field(const Cell* element) {
     uint8_t type = cell_type(element);
     if (type == T_INTEGER) {
-        int32_t n = int32_t(element->w2);
+        int32_t n = cell_int(element);
         return n == 1 || n == 2 ? n : 0;
     }
-    if (!word_type_q(type)) return 0;
-    uint32_t symbol = symbol_resolve(element->w2);
+    if (!field_word_q(type)) return 0;
+    uint32_t symbol = symbol_resolve(word_symbol(element));
     if (symbol == symbol_resolve(runtime_symbol(SYM_CODE))) return 1;
     if (symbol == symbol_resolve(runtime_symbol(SYM_AMOUNT))) return 2;
     return 0;

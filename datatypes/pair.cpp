@@ -8,10 +8,12 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "core/lexer.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include <cmath>
 #include <cstring>
@@ -49,8 +51,8 @@ Cell* pair_push(int32_t x, int32_t y) { return pair_init(stack_push_new(T_PAIR),
 void make_from_spec_text(const Cell* text, Cell* out) {
     Cell* values = stack_push_new(T_NONE);
     lexer_scan_string(values, text, -1, LexerOptions{}, nullptr);
-    if (cell_type(values) == T_BLOCK && series_buffer(values->w2)->length() > 0)
-        *out = *reinterpret_cast<const Cell*>(series_buffer(values->w2)->head_ptr());
+    if (cell_type(values) == T_BLOCK && series_buffer_of(values)->length() > 0)
+        *out = *block_cells(series_node(values));
     else
         cell_init(out, T_UNSET);
     cell_clear_newline(out);
@@ -65,7 +67,7 @@ int32_t pair_number(const Cell* cell) {
 }
 
 int32_t pair_field_index(const Cell* word, const Cell* value) {
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     if (symbol == symbol_resolve(runtime_symbol(SYM_COORD_X))) return 1;
     if (symbol == symbol_resolve(runtime_symbol(SYM_COORD_Y))) return 2;
     if (cell_type(value) == T_PAIR) error_raise(ERR_CANNOT_USE, word, value);
@@ -162,7 +164,7 @@ const Cell* pair_make(Cell* proto, const Cell* spec, uint8_t) {
     case T_BLOCK: {
         int32_t remaining = block_ks_length_q(spec);
         uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
-        const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
+        const Cell* cells = count > 0 ? block_ks_abs_at(spec, uint32_t(series_index(spec))) : nullptr;
         auto number_q = [](const Cell* c) { return cell_type(c) == T_INTEGER || cell_type(c) == T_FLOAT; };
         if (count < 2 || !number_q(&cells[0]) || !number_q(&cells[1])) error_raise(ERR_MALCONSTRUCT, spec);
         x = pair_number(&cells[0]);

@@ -9,9 +9,11 @@
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include <cfloat>
 #include <cmath>
@@ -78,7 +80,7 @@ double point_number(const Cell* cell) {
 
 // 1 to 3 for x, y, z within the type's dimensions, else 0.
 static int32_t point_word_index(const Cell* word, int dimensions) {
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     static const RuntimeSymbol fields[3] = {SYM_COORD_X, SYM_COORD_Y, SYM_COORD_Z};
     for (int i = 0; i < dimensions; ++i)
         if (symbol == symbol_resolve(runtime_symbol(fields[i]))) return i + 1;
@@ -162,7 +164,7 @@ const Cell* point_make(Cell* proto, const Cell* spec, uint8_t type) {
     case T_BLOCK: {
         int32_t remaining = block_ks_length_q(spec);
         uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
-        const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
+        const Cell* cells = count > 0 ? block_ks_abs_at(spec, uint32_t(series_index(spec))) : nullptr;
         if (count < uint32_t(dimensions)) error_raise(ERR_MALCONSTRUCT, spec);
         for (int i = 0; i < dimensions; ++i) {
             if (cell_type(&cells[i]) != T_INTEGER && cell_type(&cells[i]) != T_FLOAT)

@@ -25,7 +25,8 @@ inline float point_single(double d) {
     return float(d);
 }
 
-// Component i (0 x, 1 y, 2 z) of a point cell.
+// Component i (0 x, 1 y, 2 z) of a point cell, as the single's raw bits and as a float.
+inline uint32_t point_coord_bits(const Cell* c, int i) { return i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3; }
 inline float point_coord(const Cell* c, int i) {
     return std::bit_cast<float>(i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3);
 }

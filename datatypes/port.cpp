@@ -22,6 +22,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include <cstring>
@@ -39,7 +40,7 @@ constexpr uint32_t SCHEME_ACTOR = 3;
 static Cell* field_at(const Cell* object, uint32_t i) {
     SeriesBuffer* b = series_buffer(object_values(object));
     if (i >= b->length()) return nullptr;
-    return reinterpret_cast<Cell*>(b->head_ptr()) + i;
+    return block_cells(b) + i;
 }
 
 // A copy of field i, none when the object has no such field.
@@ -78,12 +79,12 @@ static Cell scheme_find(const Cell* name) {
     Cell schemes = system_field("schemes");
     if (cell_type(&schemes) == T_OBJECT) return *object_select_field(&schemes, name);
     if (cell_type(&schemes) != T_BLOCK) return none_cell;
-    uint32_t symbol = symbol_resolve(name->w2);
-    SeriesBuffer* b = series_buffer(schemes.w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = schemes.w1; i + 1 < b->length(); i += 2) {
+    uint32_t symbol = symbol_resolve(word_symbol(name));
+    SeriesBuffer* b = series_buffer_of(&schemes);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(&schemes)); i + 1 < b->length(); i += 2) {
         uint8_t t = cell_type(&cells[i]);
-        if (t >= T_WORD && t <= T_REFINEMENT && symbol_resolve(cells[i].w2) == symbol)
+        if (t >= T_WORD && t <= T_REFINEMENT && symbol_resolve(word_symbol(&cells[i])) == symbol)
             return cells[i + 1];
     }
     return none_cell;
@@ -136,7 +137,7 @@ const Cell* port_make(Cell* proto, const Cell* spec_value, uint8_t) {
         error_raise(ERR_INVALID_PORT);
     cell_type_set(port, T_PORT);
     port->w3 = 0;  // a port has no change handlers
-    cell_copy(port, context_owner(port->w1));
+    cell_copy(port, context_owner(object_context(port)));
     cell_copy(spec, field_at(port, PORT_SPEC));
     cell_copy(scheme_word, field_at(port, PORT_SCHEME));
     cell_copy(actor, field_at(port, PORT_ACTOR));
@@ -153,7 +154,7 @@ int32_t port_mold(const Cell* value, Cell* target, bool, bool all, bool flat, bo
         string_concatenate_bytes(target, seen, uint32_t(std::strlen(seen)));
         return budget - int32_t(std::strlen(seen));
     }
-    CycleGuard guard(value->w1);
+    CycleGuard guard(object_context(value));
     static const char head[] = "make port! [";
     string_concatenate_bytes(target, head, sizeof head - 1);
     budget -= int32_t(sizeof head - 1);
@@ -171,7 +172,7 @@ int32_t port_form(const Cell* value, Cell* target, bool, bool, bool, bool part, 
 // objects' fields are; they have no order beyond that of objects.
 static int32_t port_compare(const Cell* value1, const Cell* value2, int32_t op) {
     if (cell_type(value2) != T_PORT) return COMPARE_INCOMPARABLE;
-    if (value1->w1 == value2->w1) return 0;
+    if (object_context(value1) == object_context(value2)) return 0;
     Cell a = *value1, b = *value2;
     cell_type_set(&a, T_OBJECT);
     cell_type_set(&b, T_OBJECT);

@@ -9,6 +9,7 @@
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
@@ -49,7 +50,7 @@ void email_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
         string_eval_path(parent, element, set_value, path, case_, out);
         return;
     }
-    uint32_t symbol = type == T_WORD ? symbol_resolve(element->w2) : 0;
+    uint32_t symbol = type == T_WORD ? symbol_resolve(word_symbol(element)) : 0;
     bool user = symbol && symbol == symbol_resolve(runtime_symbol(SYM_USER));
     bool host = symbol && symbol == symbol_resolve(runtime_symbol(SYM_HOST));
     if (!user && !host) {

@@ -4,13 +4,16 @@
 #include "datatypes/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include <cmath>
 #include <cstring>
 
@@ -64,13 +67,13 @@ Cell* time_get_field(const Cell* time, int32_t index) {
     return slot;
 }
 
-static bool word_type_q(uint8_t type) {
+static bool field_word_q(uint8_t type) {
     return type == T_WORD || type == T_LIT_WORD || type == T_SET_WORD || type == T_GET_WORD;
 }
 
 int32_t time_field_index(const Cell* word, const Cell* value) {
-    if (word_type_q(cell_type(word))) {
-        uint32_t symbol = symbol_resolve(word->w2);
+    if (field_word_q(cell_type(word))) {
+        uint32_t symbol = symbol_resolve(word_symbol(word));
         if (symbol == symbol_resolve(runtime_symbol(SYM_HOUR))) return TIME_HOUR;
         if (symbol == symbol_resolve(runtime_symbol(SYM_MINUTE))) return TIME_MINUTE;
         if (symbol == symbol_resolve(runtime_symbol(SYM_SECOND))) return TIME_SECOND;
@@ -83,13 +86,13 @@ double time_field_set(double t, int32_t field, const Cell* value) {
     uint8_t type = cell_type(value);
     if (field == TIME_SECOND) {
         double s;
-        if (type == T_INTEGER) s = double(int32_t(value->w2));
+        if (type == T_INTEGER) s = double(cell_int(value));
         else if (type == T_FLOAT) s = cell_double(value);
         else error_raise(ERR_INVALID_ARG, value);
         return t - (std::fmod(t, 60.0) - s);
     }
     if (type != T_INTEGER) error_raise(ERR_INVALID_ARG, value);
-    double n = double(int32_t(value->w2));
+    double n = double(cell_int(value));
     if (field == TIME_HOUR) return t - (std::floor(t / 3600.0) - n) * 3600.0;
     return t - (std::floor(std::fmod(t, 3600.0) / 60.0) - n) * 60.0;
 }
@@ -179,18 +182,18 @@ static bool text_type_q(uint8_t type) {
 // Hours, minutes and seconds from a block: integers, the third may be a
 // float, only the first may be negative (and then negates the total).
 static double time_from_block(const Cell* spec) {
-    SeriesBuffer* buffer = series_buffer(spec->w2);
+    SeriesBuffer* buffer = series_buffer_of(spec);
     uint32_t length = buffer->length();
-    uint32_t head = spec->w1 < length ? spec->w1 : length;
+    uint32_t head = uint32_t(series_index(spec)) < length ? uint32_t(series_index(spec)) : length;
     uint32_t count = length - head;
     if (count > 3) time_bad_spec(spec);
-    const Cell* values = reinterpret_cast<const Cell*>(buffer->head_ptr()) + head;
+    const Cell* values = block_cells(buffer) + head;
     static const double weights[3] = {3600.0, 60.0, 1.0};
     double total = 0;
     bool negative = false;
     for (uint32_t i = 0; i < count; ++i) {
         double v;
-        if (cell_type(&values[i]) == T_INTEGER) v = double(int32_t(values[i].w2));
+        if (cell_type(&values[i]) == T_INTEGER) v = double(cell_int(&values[i]));
         else if (i == 2 && cell_type(&values[i]) == T_FLOAT) v = cell_double(&values[i]);
         else time_bad_spec(spec);
         if (v < 0) {
@@ -205,9 +208,9 @@ static double time_from_block(const Cell* spec) {
 
 // A text that reads as one time! token (surrounding blanks allowed).
 static double time_from_text(const Cell* spec) {
-    SeriesBuffer* buffer = series_buffer(spec->w2);
+    SeriesBuffer* buffer = series_buffer_of(spec);
     uint32_t length = buffer->length();
-    uint32_t head = spec->w1 < length ? spec->w1 : length;
+    uint32_t head = uint32_t(series_index(spec)) < length ? uint32_t(series_index(spec)) : length;
     uint32_t unit = buffer->unit();
     uint8_t text[64];
     uint32_t n = 0;
@@ -234,7 +237,7 @@ const Cell* time_make(Cell* proto, const Cell* spec, uint8_t) {
     double t;
     switch (type) {
     case T_TIME: return spec;
-    case T_INTEGER: t = double(int32_t(spec->w2)); break;
+    case T_INTEGER: t = double(cell_int(spec)); break;
     case T_FLOAT:
     case T_PERCENT: t = cell_double(spec); break;
     case T_BLOCK:
@@ -256,9 +259,9 @@ void time_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
                     bool, Cell* out) {
     int32_t field = -1;
     if (cell_type(element) == T_INTEGER) {
-        int32_t n = int32_t(element->w2);
+        int32_t n = cell_int(element);
         if (n >= 1 && n <= 3) field = n;
-    } else if (word_type_q(cell_type(element))) {
+    } else if (field_word_q(cell_type(element))) {
         field = time_field_index(element, nullptr);
     }
     if (field < 0) error_raise(ERR_INVALID_PATH, path, element);
@@ -273,7 +276,7 @@ void time_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
 void time_pick(Cell* time, const Cell* index) {
     int32_t field = -1;
     int64_t n;
-    if (word_type_q(cell_type(index))) field = time_field_index(index, time);
+    if (field_word_q(cell_type(index))) field = time_field_index(index, time);
     else if (index_argument(index, &n) && n >= 1 && n <= 3) field = int32_t(n);
     if (field < 1 || field > 3) error_raise(ERR_OUT_OF_RANGE, index);
     time_field_make_at(cell_double(time), field, time);
@@ -319,7 +322,7 @@ void time_round(Cell* value, const Cell* scale, bool even, bool down, bool half_
         error_raise_type(ERR_NOT_RELATED, &word, T_MONEY);
     }
     float_round_cell(value, scale, RoundFlags{even, down, half_down, floor, ceiling, half_ceiling});
-    double t = cell_type(value) == T_INTEGER ? double(int32_t(value->w2)) : cell_double(value);
+    double t = cell_type(value) == T_INTEGER ? double(cell_int(value)) : cell_double(value);
     cell_init(value, T_TIME);
     cell_set_double(value, t);
 }

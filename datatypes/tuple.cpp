@@ -11,6 +11,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "runtime/random.hpp"
 #include <cmath>
 #include <cstring>
@@ -45,9 +46,9 @@ Cell* tuple_from_bytes(uint32_t count, const uint32_t* values) {
 }
 
 void tuple_from_binary(const Cell* binary, Cell* cell) {
-    SeriesBuffer* buffer = series_buffer(binary->w2);
+    SeriesBuffer* buffer = series_buffer_of(binary);
     uint32_t length = buffer->length();
-    uint32_t head = binary->w1 < length ? binary->w1 : length;
+    uint32_t head = uint32_t(series_index(binary)) < length ? uint32_t(series_index(binary)) : length;
     uint32_t count = length - head < TUPLE_MAX_BYTES ? length - head : TUPLE_MAX_BYTES;
     const uint8_t* bytes = buffer->head_ptr() + head;
     cell_init(cell, T_TUPLE);
@@ -64,7 +65,7 @@ static int hex_digit(uint8_t c) {
 
 void tuple_from_issue(const Cell* issue, Cell* out) {
     uint32_t length;
-    const uint8_t* name = symbol_name(issue->w2, &length);
+    const uint8_t* name = symbol_name(word_symbol(issue), &length);
     uint8_t digits[8];
     bool valid = length == 3 || length == 6 || length == 8;
     for (uint32_t i = 0; valid && i < length; ++i) {
@@ -189,7 +190,7 @@ const Cell* tuple_to(Cell* proto, const Cell* spec, uint8_t) {
     case T_HASH: {
         int32_t remaining = block_ks_length_q(spec);
         uint32_t count = remaining > 0 ? uint32_t(remaining) : 0;
-        const Cell* cells = count > 0 ? block_ks_abs_at(spec, spec->w1) : nullptr;
+        const Cell* cells = count > 0 ? block_ks_abs_at(spec, uint32_t(series_index(spec))) : nullptr;
         if (count > TUPLE_MAX_BYTES) error_raise_type(ERR_BAD_TO_ARG, T_TUPLE, spec);
         tuple_init(&result, count < TUPLE_MIN_BYTES ? TUPLE_MIN_BYTES : count, 0, 0, 0);
         for (uint32_t i = 0; i < count; ++i) {

@@ -2,6 +2,7 @@
 // and open, read and write through the HTTP service or a port.
 #include "datatypes/url.hpp"
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -36,10 +37,10 @@ static bool strict_set_q(uint8_t b) {
 // The UTF-8 of a string from its position, copied out of its buffer.
 static std::vector<uint8_t> utf8_of(const Cell* string) {
     std::vector<uint8_t> bytes;
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = b->unit();
     uint32_t length = b->length();
-    int32_t index = int32_t(string->w1);
+    int32_t index = series_index(string);
     for (uint32_t i = index < 0 ? 0 : uint32_t(index); i < length; i++) {
         uint8_t utf8[4];
         uint32_t n = utf8_encode_char(string_get_char(b->head_ptr() + i * unit, unit), utf8);
@@ -167,9 +168,9 @@ static void url_from_parts(Cell* proto, const Cell* spec) {
     Cell* out = stack_push_new(T_NONE);
     string_make_at(out, 32);
     for (uint32_t k = 0; k < count; k++) {
-        SeriesBuffer* b = series_buffer(block.cell.w2);
+        SeriesBuffer* b = series_buffer_of(&block.cell);
         if (from + k >= b->length()) break;
-        CellRoot item(reinterpret_cast<const Cell*>(b->head_ptr())[from + k]);
+        CellRoot item(block_cells(b)[from + k]);
         uint8_t type = cell_type(&item.cell);
         if (k == 1) {
             string_concatenate_bytes(out, "://", 3);
@@ -331,7 +332,7 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
             items = stack_push_slot();
             stack_push_slot();
             stack_push_slot();
-            const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(value.cell.w2)->head_ptr()) + from;
+            const Cell* cells = block_cells(series_node(&value.cell)) + from;
             for (uint32_t k = 0; k < 3; k++) {
                 if (k < count) cell_copy(cells + k, items + k);
                 else cell_init(items + k, T_UNSET);

@@ -12,6 +12,7 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -28,17 +29,16 @@ constexpr uint64_t VECTOR_BYTES_MAX = 0x7FFFFFF0;
 
 // ---- access -------------------------------------------------------------------------
 
-static SeriesBuffer* items_of(const Cell* vector) { return series_buffer(vector->w2); }
 
-uint32_t vector_unit(const Cell* vector) { return items_of(vector)->unit(); }
+uint32_t vector_unit(const Cell* vector) { return series_buffer_of(vector)->unit(); }
 
 uint32_t vector_buffer_length(const Cell* vector) {
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     return (b->tail - b->head) / b->unit();
 }
 
 static uint32_t vector_index(const Cell* vector) {
-    int32_t index = int32_t(vector->w1);
+    int32_t index = series_index(vector);
     return index < 0 ? 0 : std::min(uint32_t(index), vector_buffer_length(vector));
 }
 
@@ -51,7 +51,7 @@ uint32_t vector_default_unit(uint8_t item_type) {
 static bool float_items_q(uint8_t item_type) { return item_type == T_FLOAT || item_type == T_PERCENT; }
 
 static uint8_t* item_address(const Cell* vector, uint32_t index) {
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     return b->head_ptr() + size_t(index) * b->unit();
 }
 
@@ -71,7 +71,7 @@ void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t it
     bool floating = type == T_FLOAT || type == T_PERCENT;
     if (!integral && !floating) error_raise_type(ERR_INVALID_TYPE, type);
     if (float_items_q(item_type)) {
-        double d = integral ? double(int32_t(value->w2)) : cell_double(value);
+        double d = integral ? double(cell_int(value)) : cell_double(value);
         if (unit == 8) {
             std::memcpy(at, &d, 8);
         } else {
@@ -81,7 +81,7 @@ void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t it
         return;
     }
     int32_t n;
-    if (integral) n = int32_t(value->w2);
+    if (integral) n = cell_int(value);
     else if (!integer_from_double(cell_double(value), &n)) error_raise(ERR_OUT_OF_RANGE, value);
     uint32_t bits = uint32_t(n);
     std::memcpy(at, &bits, std::min<uint32_t>(unit, 4));  // little-endian: the low bytes
@@ -127,7 +127,7 @@ void vector_item_at(const Cell* vector, uint32_t index, Cell* out) {
 // Room for extra more items at the tail: twice the capacity when that
 // suffices, else the needed size.
 static void room_for(Cell* vector, uint64_t extra) {
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     uint64_t need = uint64_t(b->tail) + extra * b->unit();
     if (need > VECTOR_BYTES_MAX) error_raise(ERR_NO_MEMORY);
     if (need <= b->size) return;
@@ -137,7 +137,7 @@ static void room_for(Cell* vector, uint64_t extra) {
 }
 
 void vector_clear_from_head(const Cell* vector) {
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     b->tail = b->head + vector_index(vector) * b->unit();
 }
 
@@ -145,14 +145,14 @@ void vector_append_value(Cell* vector, const Cell* value) {
     if (cell_type(value) != vector_item_type(vector)) error_raise(ERR_INVALID_ARG, value);
     CellRoot held(*value);
     room_for(vector, 1);
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     vector_store_item(b->tail_ptr(), &held.cell, b->unit(), vector_item_type(vector));
     b->tail += b->unit();
 }
 
 void vector_append_integer(Cell* vector, int32_t value) {
     room_for(vector, 1);
-    SeriesBuffer* b = items_of(vector);
+    SeriesBuffer* b = series_buffer_of(vector);
     uint32_t bits = uint32_t(value);
     std::memcpy(b->tail_ptr(), &bits, std::min<uint32_t>(b->unit(), 4));
     b->tail += b->unit();
@@ -178,7 +178,7 @@ void vector_to_block(const Cell* vector_cell, Cell* out) {
 
 // The item type a type word names, or 0.
 static uint8_t item_type_of_word(const Cell* word) {
-    uint32_t s = symbol_resolve(word->w2);
+    uint32_t s = symbol_resolve(word_symbol(word));
     if (s == symbol_resolve(runtime_symbol(SYM_INTEGER_TYPE))) return T_INTEGER;
     if (s == symbol_resolve(runtime_symbol(SYM_CHAR_TYPE))) return T_CHAR;
     if (s == symbol_resolve(runtime_symbol(SYM_FLOAT_TYPE))) return T_FLOAT;
@@ -252,7 +252,7 @@ static void make_from_block(const Cell* proto, const Cell* spec, Cell* out) {
         Cell value = *block_ks_abs_at(&source.cell, from + i);
         vector_append_value(out, &value);
     }
-    SeriesBuffer* b = items_of(out);
+    SeriesBuffer* b = series_buffer_of(out);
     uint32_t have = (b->tail - b->head) / unit;
     if (pad && count > have) {
         std::memset(b->tail_ptr(), 0, size_t(count - have) * unit);
@@ -270,7 +270,7 @@ const Cell* vector_make(Cell* proto, const Cell* spec_cell, uint8_t) {
         else if (!integer_from_double(cell_double(&spec.cell), &n)) error_raise(ERR_OUT_OF_RANGE, &spec.cell);
         uint32_t count = n < 1 ? 0 : uint32_t(n);
         vector_make_at(out, count, T_INTEGER, 4);
-        SeriesBuffer* b = items_of(out);
+        SeriesBuffer* b = series_buffer_of(out);
         std::memset(b->head_ptr(), 0, size_t(count) * 4);
         b->tail = b->head + count * 4;
     } else if (type == T_BLOCK) {
@@ -380,7 +380,7 @@ static int32_t items_compare(const Cell* a, uint32_t i, const Cell* b, uint32_t 
 int32_t vector_compare(const Cell* value1, const Cell* value2, int32_t op) {
     if (cell_type(value2) != T_VECTOR) return COMPARE_INCOMPARABLE;
     if (vector_item_type(value1) != vector_item_type(value2)) error_raise(ERR_NOT_SAME_TYPE);
-    if (value1->w2 == value2->w2 && value1->w1 == value2->w1) {
+    if (series_node(value1) == series_node(value2) && series_index(value1) == series_index(value2)) {
         if (op == CMP_SAME || equality_op_q(op)) return 0;
     }
     if (op == CMP_SAME) return -1;
@@ -432,7 +432,7 @@ void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_
     bool keeps_zero = op == OP_ADD || (op == OP_SUBTRACT && !scalar_first);
     bool keeps_one = op == OP_MULTIPLY || (op == OP_DIVIDE && !scalar_first);
     if (floating) {
-        double s = type == T_INTEGER || type == T_CHAR ? double(int32_t(scalar->w2)) : cell_double(scalar);
+        double s = type == T_INTEGER || type == T_CHAR ? double(cell_int(scalar)) : cell_double(scalar);
         if ((keeps_zero && s == 0.0) || (keeps_one && s == 1.0)) return;
         for (uint32_t i = from; i < length; i++) {
             uint8_t* at = item_address(vector, i);
@@ -442,7 +442,7 @@ void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_
         return;
     }
     int32_t s;
-    if (type == T_INTEGER || type == T_CHAR) s = int32_t(scalar->w2);
+    if (type == T_INTEGER || type == T_CHAR) s = cell_int(scalar);
     else if (!integer_from_double(cell_double(scalar), &s)) error_raise(ERR_OUT_OF_RANGE, scalar);
     if ((keeps_zero && s == 0) || (keeps_one && s == 1)) return;
     for (uint32_t i = from; i < length; i++) {
@@ -475,11 +475,11 @@ void vector_math(Cell* a, const Cell* b_cell, int32_t op) {
     for (uint32_t k = 0; k < count; k++) {
         uint8_t* p1 = item_address(&left.cell, i1 + k);
         uint8_t* p2 = item_address(&right.cell, i2 + k);
-        uint8_t* dst = items_of(out)->head_ptr() + size_t(k) * unit;
+        uint8_t* dst = series_buffer_of(out)->head_ptr() + size_t(k) * unit;
         if (float_items_q(item_type)) store_float(dst, unit, float_math_op(float_item(p1, u1), float_item(p2, u2), op));
         else store_int(dst, unit, vector_int_op(int_item(p1, u1), int_item(p2, u2), op));
     }
-    items_of(out)->tail = items_of(out)->head + count * unit;
+    series_buffer_of(out)->tail = series_buffer_of(out)->head + count * unit;
     cell_copy(out, a);
     stack_pop(1);
 }
@@ -524,8 +524,8 @@ static Cell* added_values(const Cell* value, int32_t part) {
     } else {
         block_ks_append(list, value);
     }
-    SeriesBuffer* b = series_buffer(list->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    SeriesBuffer* b = series_buffer_of(list);
+    const Cell* cells = block_cells(b);
     for (uint32_t i = 0; i < b->length(); i++) {
         uint8_t t = cell_type(&cells[i]);
         if (t != T_INTEGER && t != T_CHAR && t != T_FLOAT && t != T_PERCENT) error_raise_type(ERR_INVALID_TYPE, t);
@@ -558,7 +558,7 @@ void vector_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     }
     bool owned = series_notify(series, W_INSERT, int32_t(at), int32_t(total));
     room_for(series, total);
-    SeriesBuffer* b = items_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t unit = b->unit();
     uint8_t* from = b->head_ptr() + size_t(at) * unit;
     std::memmove(from + total * unit, from, size_t(length - at) * unit);
@@ -581,7 +581,7 @@ void vector_change(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     if (total > VECTOR_BYTES_MAX) error_raise(ERR_NO_MEMORY);
     bool owned = series_notify(series, W_CHANGE, int32_t(at), int32_t(replaced));
     if (total > replaced) room_for(series, total - replaced);
-    SeriesBuffer* b = items_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t unit = b->unit();
     uint8_t* rest = b->head_ptr() + size_t(at + replaced) * unit;
     std::memmove(b->head_ptr() + size_t(at + total) * unit, rest, size_t(length - at - replaced) * unit);

@@ -2,6 +2,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
@@ -44,15 +45,15 @@ FileDialogRequest file_dialog_request_of(const Cell* title, const Cell* name, co
         request.filters.assign(std::begin(default_filters), std::end(default_filters));
         return request;
     }
-    SeriesBuffer* b = series_buffer(filter->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = filter->w1; i < b->length(); i++) {
+    SeriesBuffer* b = series_buffer_of(filter);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(filter)); i < b->length(); i++) {
         if (!path_like_q(cells + i)) {
             CellRoot bad(cells[i]);
             error_raise(ERR_INVALID_ARG, &bad.cell);
         }
     }
-    for (uint32_t i = filter->w1; i + 1 < b->length(); i += 2)
+    for (uint32_t i = uint32_t(series_index(filter)); i + 1 < b->length(); i += 2)
         request.filters.push_back({string_utf8(cells + i), string_utf8(cells + i + 1)});
     return request;
 }

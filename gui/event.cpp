@@ -93,7 +93,7 @@ uint32_t event_type_of_symbol(uint32_t symbol) {
 
 // The field index a word names, 0 when none.
 static uint32_t event_field_of(const Cell* word) {
-    uint32_t resolved = symbol_resolve(word->w2);
+    uint32_t resolved = symbol_resolve(word_symbol(word));
     for (uint32_t f = 1; f <= EF_COUNT; f++)
         if (symbol_resolve(runtime_symbol(FIELD_SYMBOLS[f])) == resolved) return f;
     return 0;
@@ -145,9 +145,9 @@ static bool event_detached_q(const Cell* event) { return (event->header & EVENT_
 // A detached event's data block value (0 face, 1 window, 2 offset, 3 picked).
 static bool event_data_get(const Cell* event, uint32_t slot, Cell* out) {
     if (event->w2 == 0) return false;
-    SeriesBuffer* buffer = series_buffer(event->w2);
+    SeriesBuffer* buffer = series_buffer_of(event);
     if (slot >= buffer->length()) return false;
-    cell_copy(reinterpret_cast<Cell*>(buffer->head_ptr()) + slot, out);
+    cell_copy(block_cells(buffer) + slot, out);
     return true;
 }
 
@@ -224,7 +224,7 @@ static void event_field_get(const Cell* event, uint32_t f, Cell* out) {
 static Cell spec_value(const Cell* value) {
     Cell result = *value;
     uint8_t t = cell_type(value);
-    if ((t == T_WORD || t == T_GET_WORD) && value->w1 != 0) {
+    if ((t == T_WORD || t == T_GET_WORD) && word_context(value) != 0) {
         const Cell* referred = word_get(value);
         if (cell_type(referred) != T_UNSET) result = *referred;
     }
@@ -233,7 +233,7 @@ static Cell spec_value(const Cell* value) {
 
 // The flag bit of a word, 0 for any other word.
 static uint32_t flag_bit_of(const Cell* word) {
-    uint32_t resolved = symbol_resolve(word->w2);
+    uint32_t resolved = symbol_resolve(word_symbol(word));
     for (uint32_t i = 0; i < FLAG_WORD_COUNT; i++)
         if (flag_symbols[i] == resolved) return FLAG_WORDS[i].bit;
     return 0;
@@ -241,7 +241,7 @@ static uint32_t flag_bit_of(const Cell* word) {
 
 // Sets the type of an event from a word; an unknown word raises not-event-type.
 static void event_type_set(Cell* event, const Cell* word) {
-    uint32_t type = event_type_of_symbol(word->w2);
+    uint32_t type = event_type_of_symbol(word_symbol(word));
     if (!type) error_raise(ERR_NOT_EVENT_TYPE, word);
     event->w1 = type;
 }
@@ -264,23 +264,23 @@ static const Cell* event_make(Cell* proto, const Cell* spec, uint8_t) {
         SeriesBuffer* buffer = series_buffer(node);
         uint32_t length = buffer->length();
         if (i >= length) break;
-        const Cell* cells = reinterpret_cast<Cell*>(buffer->head_ptr());
+        const Cell* cells = block_cells(buffer);
         if (cell_type(&cells[i]) != T_SET_WORD) {
             i -= 1;  // not a key: skip this one value only
             continue;
         }
         if (i + 1 >= length) break;
-        uint32_t key = symbol_resolve(cells[i].w2);
+        uint32_t key = symbol_resolve(word_symbol(&cells[i]));
         Cell value = spec_value(&cells[i + 1]);
         uint8_t t = cell_type(&value);
         if (key == type_key) {
             if (t == T_WORD || t == T_LIT_WORD) event_type_set(&result, &value);
         } else if (key == key_key) {
-            if (t == T_CHAR) result.w3 |= value.w2 & 0xFFFF;
+            if (t == T_CHAR) result.w3 |= uint32_t(cell_int(&value)) & 0xFFFF;
         } else if (key == flags_key) {
             if (t != T_BLOCK) continue;
             SeriesBuffer* words = series_buffer(series_node(&value));
-            const Cell* w = reinterpret_cast<Cell*>(words->head_ptr());
+            const Cell* w = block_cells(words);
             for (uint32_t k = uint32_t(std::max(series_index(&value), 0)); k < words->length(); k++)
                 if (cell_type(&w[k]) == T_WORD) result.w3 |= flag_bit_of(&w[k]);
         } else if (key == face_key || key == window_key) {

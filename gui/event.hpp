@@ -17,11 +17,19 @@
 // Detached data block: exactly four values: face, window, offset, picked.
 #pragma once
 #include "core/cell.hpp"
+#include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
 
 constexpr uint32_t EVENT_DETACHED = 0x1000;  // header bit of events made by make
+
+// The payload of an event cell: type id, a live event's message serial (a
+// detached event's data block node) and the flag word.
+inline uint32_t event_type_id(const Cell* event) { return event->w1; }
+inline uint32_t event_serial(const Cell* event) { return event->w2; }
+inline Node event_data(const Cell* event) { return event->w2; }
+inline uint32_t event_flags(const Cell* event) { return event->w3; }
 
 // Flag bits of word 3.
 enum EventFlag : uint32_t {

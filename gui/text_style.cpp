@@ -1,6 +1,9 @@
 #include "gui/text_style.hpp"
+#include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/logic.hpp"
+#include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/word.hpp"
@@ -13,17 +16,17 @@ namespace kel {
 
 const Cell* object_slot_value(const Cell* object, uint32_t slot) {
     if (cell_type(object) != T_OBJECT) return &none_cell;
-    Node values = context_cell(object->w1)->w2;
+    Node values = context_values(object_context(object));
     if (!values) return &none_cell;
     SeriesBuffer* b = series_buffer(values);
     if (slot >= b->length()) return &none_cell;
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + slot;
+    return block_cells(b) + slot;
 }
 
 bool word_named_q(const Cell* cell, const char* name) {
     if (!word_type_q(cell_type(cell))) return false;
     uint32_t length = 0;
-    const uint8_t* text = symbol_name(cell->w2, &length);
+    const uint8_t* text = symbol_name(word_symbol(cell), &length);
     return length == std::strlen(name) &&
            strncasecmp(reinterpret_cast<const char*>(text), name, length) == 0;
 }
@@ -61,9 +64,9 @@ FontSpec font_spec_of(const Cell* font) {
     if (cell_type(angle) == T_INTEGER) spec.angle = cell_int(angle);
     const Cell* style = object_slot_value(font, FONT_SLOT_STYLE);
     if (cell_type(style) == T_BLOCK) {
-        SeriesBuffer* b = series_buffer(style->w2);
-        const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-        for (uint32_t i = style->w1; i < b->length(); i++) font_style_apply(cells + i, &spec);
+        SeriesBuffer* b = series_buffer_of(style);
+        const Cell* cells = block_cells(b);
+        for (uint32_t i = uint32_t(series_index(style)); i < b->length(); i++) font_style_apply(cells + i, &spec);
     } else {
         font_style_apply(style, &spec);
     }

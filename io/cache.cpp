@@ -33,7 +33,7 @@ void routine_cache_write() {
     std::string bytes;
     if (cell_type(data) == T_BINARY) {
         uint32_t from = series_index_clamped(data);
-        SeriesBuffer* b = series_buffer(data->w2);
+        SeriesBuffer* b = series_buffer_of(data);
         if (from < b->length())
             bytes.assign(reinterpret_cast<const char*>(b->head_ptr()) + from, b->length() - from);
     } else {

@@ -30,7 +30,7 @@ constexpr uint64_t FILE_READ_CHUNK = 65536;
 
 bool file_dir_path_q(const Cell* file) {
     Cell name = *file;
-    name.w1 = 0;
+    series_index_set(&name, 0);
     uint32_t n = string_ks_length_q(&name);
     if (n == 0) return false;
     uint32_t last = string_ks_char_at(&name, n - 1);
@@ -70,7 +70,7 @@ void lines_to_block(const uint8_t* bytes, uint64_t length, Cell* out) {
         uint64_t end = lf ? uint64_t(lf - bytes) : length;
         uint64_t stop = end;
         if (lf && stop > start && bytes[stop - 1] == '\r') stop--;
-        string_load_in(bytes + start, uint32_t(stop - start), out->w2, ENCODING_UTF8);
+        string_load_in(bytes + start, uint32_t(stop - start), series_node(out), ENCODING_UTF8);
         start = end + 1;
     }
 }
@@ -142,7 +142,7 @@ void file_read_dir(const Cell* dir, Cell* out) {
     for (DirEntry& e : entries) {
         if (e.directory) e.name += '/';
         Cell* cell = string_load_in(reinterpret_cast<const uint8_t*>(e.name.data()),
-                                    uint32_t(e.name.size()), out->w2, ENCODING_OS);
+                                    uint32_t(e.name.size()), series_node(out), ENCODING_OS);
         cell_type_set(cell, T_FILE);
     }
 }
@@ -185,7 +185,7 @@ static bool value_write(int fd, const Cell* value, int64_t part, int64_t* writte
         Cell bin = *value;
         uint32_t length = series_length_at(&bin, false);
         uint32_t count = part >= 0 ? uint32_t(std::min<int64_t>(part, length)) : length;
-        SeriesBuffer* b = series_buffer(bin.w2);
+        SeriesBuffer* b = series_buffer_of(&bin);
         const uint8_t* at = b->head_ptr() + series_index_clamped(&bin);
         *written += count;
         return fd_write_all(fd, at, count);
@@ -225,9 +225,9 @@ int64_t file_write_any(const Cell* file, const Cell* value, const Cell* seek, co
                 Cell block = data.cell;
                 uint32_t from = series_index_clamped(&block);
                 for (uint32_t i = from; !failed; i++) {
-                    SeriesBuffer* b = series_buffer(data.cell.w2);
+                    SeriesBuffer* b = series_buffer_of(&data.cell);
                     if (i >= b->length()) break;
-                    CellRoot item(reinterpret_cast<Cell*>(b->head_ptr())[i]);
+                    CellRoot item(block_cells(b)[i]);
                     failed = !value_write(fd, &item.cell, -1, &written) ||
                              !fd_write_all(fd, "\n", 1);
                     written += 1;

@@ -85,12 +85,12 @@ static std::string header_field_clean(std::string text) {
 static void headers_from_block(const Cell* block, std::vector<std::string>* lines) {
     CellRoot held(*block);
     uint32_t from = series_index_clamped(&held.cell);
-    for (uint32_t i = from; i < series_buffer(held.cell.w2)->length(); i += 2) {
+    for (uint32_t i = from; i < series_buffer_of(&held.cell)->length(); i += 2) {
         CellRoot name(*block_ks_abs_at(&held.cell, i));
         CellRoot value;
-        bool has_value = i + 1 < series_buffer(held.cell.w2)->length();
+        bool has_value = i + 1 < series_buffer_of(&held.cell)->length();
         if (has_value) value.cell = *block_ks_abs_at(&held.cell, i + 1);
-        std::string key = any_word_type_q(cell_type(&name.cell)) ? symbol_spelling(name.cell.w2)
+        std::string key = any_word_type_q(cell_type(&name.cell)) ? symbol_spelling(word_symbol(&name.cell))
                                                                   : value_form_text(&name.cell);
         std::string text;
         if (has_value)
@@ -104,7 +104,7 @@ static void headers_from_block(const Cell* block, std::vector<std::string>* line
 
 // The method's text: GET, HEAD and POST as they are, any other word upper-cased.
 static std::string method_text(const Cell* method) {
-    std::string text = symbol_spelling(method->w2);
+    std::string text = symbol_spelling(word_symbol(method));
     for (char& c : text)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
     return text;
@@ -115,7 +115,7 @@ static std::string method_text(const Cell* method) {
 static std::string body_bytes(const Cell* data) {
     if (cell_type(data) == T_BINARY) {
         uint32_t from = series_index_clamped(data);
-        SeriesBuffer* b = series_buffer(data->w2);
+        SeriesBuffer* b = series_buffer_of(data);
         if (from >= b->length()) return std::string();
         return std::string(reinterpret_cast<const char*>(b->head_ptr()) + from, b->length() - from);
     }
@@ -281,10 +281,10 @@ void http_headers_to_map(const std::string& text, Cell* out) {
         CellRoot value;
         header_value_load(line.substr(from, to - from), &value.cell);
         // Find the name among the pairs so far (names compare without case).
-        uint32_t count = series_buffer(pairs.cell.w2)->length();
+        uint32_t count = series_buffer_of(&pairs.cell)->length();
         int32_t found = -1;
         for (uint32_t i = 0; i < count; i += 2)
-            if (symbol_resolve(block_ks_abs_at(&pairs.cell, i)->w2) == symbol_resolve(key.cell.w2)) {
+            if (symbol_resolve(word_symbol(block_ks_abs_at(&pairs.cell, i))) == symbol_resolve(word_symbol(&key.cell))) {
                 found = int32_t(i);
                 break;
             }
@@ -377,7 +377,7 @@ void http_parse_url(const Cell* url, Cell* out) {
     CellRoot held(*url);
     cell_init(out, T_NONE);
     Cell word = library_word("url-parser");
-    const Cell* parser = context_value_address(word.w1, word.w3);
+    const Cell* parser = context_value_address(word_context(&word), word_index(&word));
     if (!parser || cell_type(parser) != T_OBJECT) return;
     CellRoot object(*parser);
     CellRoot field(word_intern("parse-url"));

@@ -39,7 +39,7 @@ static uint32_t release_number(const std::string& text, size_t* at) {
 static void os_field_set(Cell* out, const char* name, const Cell* value) {
     CellRoot held(*value);
     CellRoot word(word_intern(name));
-    context_put_field(out->w1, &word.cell, &held.cell);
+    context_put_field(object_context(out), &word.cell, &held.cell);
 }
 
 void platform_os_info(Cell* out) {

@@ -1,5 +1,6 @@
 #include "io/process.hpp"
 #include "core/error.hpp"
+#include "core/series.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
 #include "datatypes/binary.hpp"
@@ -118,9 +119,9 @@ static void call_decode_output(Cell* target, const std::vector<uint8_t>& bytes) 
     if (cell_type(&call_scratch) != T_STRING) call_init_buffer();
     // The shell's own messages are UTF-8 on this host too, so text is decoded
     // the same way whether or not the command went through it.
-    SeriesBuffer* scratch = series_buffer(call_scratch.w2);
+    SeriesBuffer* scratch = series_buffer_of(&call_scratch);
     scratch->tail = scratch->head;
-    load_os_text(bytes.data(), count, call_scratch.w2);
+    load_os_text(bytes.data(), count, series_node(&call_scratch));
     string_concatenate(target, &call_scratch, -1, 0, true, CONCAT_APPEND);
 }
 

@@ -66,8 +66,8 @@ static void routine_set_quiet() {
     if (t != T_WORD && t != T_SET_WORD && t != T_GET_WORD && t != T_LIT_WORD)
         routine_expect_arg(t, 0);
     Cell* word = data_stack.args;
-    if (word->w1 == 0) error_raise(ERR_NOT_DEFINED, word);
-    context_set_value(word, data_stack.args + 1, word->w1, false);
+    if (word_context(word) == 0) error_raise(ERR_NOT_DEFINED, word);
+    context_set_value(word, data_stack.args + 1, word_context(word), false);
     stack_set_last_reset(data_stack.args + 1);
 }
 
@@ -80,7 +80,7 @@ static void routine_set_slot_quiet() {
         t != T_GET_PATH)
         routine_expect_arg(T_BLOCK, 0);
     uint32_t index = series_index_clamped(series);
-    if (index < series_buffer(series->w2)->length())
+    if (index < series_buffer_of(series)->length())
         cell_copy(data_stack.args + 1, block_ks_abs_at(series, index));
     stack_set_last_reset(data_stack.args + 1);
 }
@@ -126,9 +126,9 @@ static void last_lf_value_hook(const Cell* value, bool newline) {
         last_lf = true;
         return;
     }
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t length = b->length();
-    if (value->w1 >= length) return;  // nothing written: the flag stands
+    if (uint32_t(series_index(value)) >= length) return;  // nothing written: the flag stands
     const uint8_t* last = b->head_ptr() + size_t(length - 1) * b->unit();
     uint32_t c = b->unit() == 1 ? *last : b->unit() == 2 ? *reinterpret_cast<const uint16_t*>(last)
                                                          : *reinterpret_cast<const uint32_t*>(last);
@@ -182,10 +182,10 @@ static void routine_count_chars() {
     const Cell* pos = data_stack.args + 1;
     if (cell_type(start) != T_BINARY) routine_expect_arg(cell_type(start), 0);
     if (cell_type(pos) != T_BINARY) routine_expect_arg(cell_type(pos), 1);
-    if (start->w2 != pos->w2) error_raise(ERR_INVALID_ARG, pos);
+    if (series_node(start) != series_node(pos)) error_raise(ERR_INVALID_ARG, pos);
     uint32_t from = series_index_clamped(start);
     uint32_t to = series_index_clamped(pos);
-    const uint8_t* bytes = series_buffer(start->w2)->head_ptr();
+    const uint8_t* bytes = series_buffer_of(start)->head_ptr();
     int32_t count = 0;
     for (uint32_t i = from; i < to; count++) {
         uint8_t lead = bytes[i];
@@ -344,7 +344,7 @@ static void routine_get_command_line() {
 
 // float-pretty-set flag: the pretty flag of the float text forms.
 static void routine_float_pretty_set() {
-    float_pretty = cell_type(data_stack.args) == T_LOGIC && data_stack.args->w1 != 0;
+    float_pretty = cell_type(data_stack.args) == T_LOGIC && logic_get(data_stack.args);
     unset_make_at(stack_box_new(T_UNSET));
 }
 
@@ -366,7 +366,7 @@ static void routine_money_currency_append() {
     const Cell* code = data_stack.args;
     if (!word_type_q(cell_type(code))) routine_expect_arg(cell_type(code), 0);
     uint32_t length;
-    const uint8_t* name = symbol_name(code->w2, &length);
+    const uint8_t* name = symbol_name(word_symbol(code), &length);
     std::string text(reinterpret_cast<const char*>(name), length);
     routine_logic_box(money_currency_append(text.c_str()));
 }

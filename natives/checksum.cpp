@@ -51,7 +51,7 @@ uint32_t checksum_method_symbol(ChecksumMethod method) { return checksum_method_
 // The method of a word, or CHECKSUM_METHOD_COUNT when it names none.
 static uint32_t checksum_method_of(const Cell* word) {
     if (!word_type_q(cell_type(word))) return CHECKSUM_METHOD_COUNT;
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     for (uint32_t i = 0; i < CHECKSUM_METHOD_COUNT; ++i)
         if (checksum_method_symbols[i] != 0 && symbol_resolve(checksum_method_symbols[i]) == symbol)
             return i;

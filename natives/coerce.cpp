@@ -7,6 +7,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/map.hpp"
@@ -96,7 +97,7 @@ ExitCode native_as_money(bool check, const int32_t*) {
     check_args(N_AS_MONEY, check, 2);
     Cell* args = data_stack.args;
     uint32_t length;
-    const uint8_t* name = symbol_name(args[0].w2, &length);
+    const uint8_t* name = symbol_name(word_symbol(&args[0]), &length);
     int32_t currency = money_currency_find(name, length);
     if (currency <= 0) error_raise(ERR_BAD_DENOM, &args[0]);
     Cell money;
@@ -155,7 +156,7 @@ static int series_coerce_family(uint8_t type) {
 ExitCode native_as(bool check, const int32_t*) {
     check_args(N_AS, check, 2);
     Cell* args = data_stack.args;
-    uint8_t target = cell_type(&args[0]) == T_DATATYPE ? uint8_t(args[0].w1) : cell_type(&args[0]);
+    uint8_t target = cell_type(&args[0]) == T_DATATYPE ? uint8_t(datatype_id(&args[0])) : cell_type(&args[0]);
     uint8_t source = cell_type(&args[1]);
     int family = series_coerce_family(source);
     if (family == 0 || family != series_coerce_family(target)) {

@@ -3,6 +3,7 @@
 #include "core/context.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/vocabulary.hpp"
@@ -44,7 +45,7 @@ ExitCode native_value_q(bool check, const int32_t*) {
     const Cell* value = data_stack.args;
     switch (cell_type(value)) {
     case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD:
-        if (!value->w1 || (value->w3 == WORD_UNBOUND && value->w2 != runtime_symbol(SYM_SELF))) {
+        if (!word_context(value) || (word_index(value) == WORD_UNBOUND && word_symbol(value) != runtime_symbol(SYM_SELF))) {
             logic_box(false);
             return EXIT_CODE_NONE;
         }
@@ -63,7 +64,7 @@ static int64_t file_size_of(const Cell* file) {
     if (file_dir_path_q(file)) return -1;
     Cell name = *file;
     uint32_t length = string_ks_length_q(&name);
-    if (length > 0 && string_ks_char_at(&name, name.w1 + length - 1) == '\\') return -1;
+    if (length > 0 && string_ks_char_at(&name, uint32_t(series_index(&name)) + length - 1) == '\\') return -1;
     std::string path;
     if (!file_to_local(file, &path) || path_is_dir(path.c_str())) return -1;
     int fd = file_open(path.c_str(), FILE_MODE_READ);

@@ -9,6 +9,7 @@
 #include "natives/natives.hpp"
 #include "natives/native_steps.hpp"
 #include "core/actions.hpp"
+#include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/interpreter.hpp"
@@ -253,9 +254,9 @@ ExitCode native_switch(bool check, const int32_t* refinements) {
     if (cell_type(value) != T_BLOCK) {
         bool matched = false;
         for (uint32_t i = series_index_clamped(cases);; i++) {
-            SeriesBuffer* b = series_buffer(cases->w2);
+            SeriesBuffer* b = series_buffer_of(cases);
             if (i >= b->length()) break;
-            const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+            const Cell* cells = block_cells(b);
             if (!matched) {
                 Cell key = cells[i];
                 matched = cell_type(&key) == cell_type(value) && compare_logic(value, &key, CMP_EQUAL);

@@ -15,6 +15,7 @@
 #include "core/interpreter.hpp"
 #include "core/library_context.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/trace.hpp"
@@ -56,8 +57,8 @@ static ExitCode do_block(const Cell* position_word) {
     if (!position_word) return native_eval_block(arg(0));
     CellRoot block(*arg(0));
     CellRoot word(*position_word);
-    uint32_t index = series_buffer(block.cell.w2)->length();
-    if (block.cell.w1 < index) index = block.cell.w1;
+    uint32_t index = series_buffer_of(&block.cell)->length();
+    if (uint32_t(series_index(&block.cell)) < index) index = uint32_t(series_index(&block.cell));
     ExitCode x;
     try {
         x = do_next_index(&block.cell, &index);
@@ -66,7 +67,7 @@ static ExitCode do_block(const Cell* position_word) {
     }
     if (x != EXIT_CODE_NONE) return x;
     CellRoot result(*arg(0));
-    block.cell.w1 = index;
+    series_index_set(&block.cell, index);
     word_set(&word.cell, &block.cell);
     stack_set_last_reset(&result.cell);
     return EXIT_CODE_NONE;
@@ -262,9 +263,9 @@ ExitCode native_throw(bool check, const int32_t* refinements) {
 // Every element of a names block must be a word!.
 static void catch_names_check(const Cell* names) {
     if (cell_type(names) != T_BLOCK) return;
-    SeriesBuffer* b = series_buffer(names->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = names->w1; i < b->length(); i++) {
+    SeriesBuffer* b = series_buffer_of(names);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(names)); i < b->length(); i++) {
         if (cell_type(&cells[i]) == T_WORD) continue;
         Cell word = word_intern("catch");
         Cell block = *names;

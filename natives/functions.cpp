@@ -39,8 +39,8 @@ static void check_args(bool check, uint32_t native, uint32_t count) {
 // ARGS[0] spec and ARGS[1] body (both blocks on the stack) become a function!.
 static ExitCode function_from_args() {
     Cell* args = data_stack.args;
-    args[0].w1 = series_index_clamped(&args[0]);
-    args[1].w1 = series_index_clamped(&args[1]);
+    series_index_set(&args[0], series_index_clamped(&args[0]));
+    series_index_set(&args[1], series_index_clamped(&args[1]));
     uint32_t flags = function_check_spec(&args[0]);
     Cell* out = stack_push_new(T_NONE);
     function_make_at(out, &args[0], &args[1], 0, nullptr, nullptr, flags);
@@ -103,7 +103,7 @@ bool foreach_next() {
     series_element_value(cursor, index, value);
     word_set(loop_words(), value);
     stack_pop(1);
-    cursor->w1 = index + 1;
+    series_index_set(cursor, index + 1);
     return true;
 }
 
@@ -135,7 +135,7 @@ bool foreach_next_block(uint32_t n) {
     }
     if (element_series_q(type)) set_words_from_elements(cursor, loop_words(), n);
     else set_words(loop_words(), cursor, n, false, false, false);
-    loop_cursor()->w1 = index + n;
+    series_index_set(loop_cursor(), index + n);
     return true;
 }
 
@@ -143,7 +143,7 @@ void remove_each_next(uint32_t n) {
     if (logic_false(data_stack.args)) return;
     Cell* cursor = loop_cursor();
     int32_t at = series_index(cursor) - int32_t(n);
-    cursor->w1 = uint32_t(at < 0 ? 0 : at);
+    series_index_set(cursor, at < 0 ? 0 : at);
     Cell* target = stack_push(cursor);
     Cell* part = stack_push_new(T_INTEGER);
     integer_make_at(part, int32_t(n));
@@ -155,11 +155,11 @@ void remove_each_next(uint32_t n) {
 bool forall_next_q() {
     const Cell* start = loop_cursor();
     Cell* value = word_get(loop_words());
-    if (!series_cell_q(cell_type(value)) || value->w2 != start->w2) {
+    if (!series_cell_q(cell_type(value)) || series_node(value) != series_node(start)) {
         Cell* bad = stack_push(value);
         error_raise(ERR_BAD_LOOP_SERIES, bad);
     }
-    value->w1 = series_index_clamped(value) + 1;
+    series_index_set(value, series_index_clamped(value) + 1);
     return !series_tail_q(value);
 }
 

@@ -217,7 +217,7 @@ static void actions_define() {
     uint32_t count = uint32_t(block_ks_length_q(&specs.cell)) / 3;
     for (uint32_t k = 0; k < count; k++) {
         CellRoot word(*block_ks_abs_at(&specs.cell, 3 * k));
-        uint32_t index = block_ks_abs_at(&specs.cell, 3 * k + 1)->w2;
+        uint32_t index = uint32_t(cell_int(block_ks_abs_at(&specs.cell, 3 * k + 1)));
         CellRoot spec(*block_ks_abs_at(&specs.cell, 3 * k + 2));
         CellRoot value;
         callable_define(&word.cell, &spec.cell, index, T_ACTION, &value.cell);

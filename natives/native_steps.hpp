@@ -2,9 +2,11 @@
 // carried across foreign C++ code back into a pending code, a walk over a
 // block expression by expression, and the count argument of loops.
 #pragma once
+#include "core/block.hpp"
 #include "core/cell.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "runtime/memory.hpp"
 
@@ -28,32 +30,32 @@ struct CodeWalk {
 
     explicit CodeWalk(const Cell* block) {
         code = stack_push(block);
-        end = series_buffer(code->w2)->length();
-        if (code->w1 > end) code->w1 = end;
+        end = series_buffer_of(code)->length();
+        if (uint32_t(series_index(code)) > end) series_index_set(code, int32_t(end));
     }
     // Code that shrank while running ends early.
     bool ended() {
-        uint32_t length = series_buffer(code->w2)->length();
+        uint32_t length = series_buffer_of(code)->length();
         if (end > length) end = length;
-        return code->w1 >= end;
+        return uint32_t(series_index(code)) >= end;
     }
     // Evaluates one expression; its value is pushed and *value points at it.
     ExitCode next(Cell** value) {
         Cell* at = data_stack.top;
-        EvalCursor cursor{code, code->w1, end};
+        EvalCursor cursor{code, uint32_t(series_index(code)), end};
         ExitCode x = eval_next(cursor, true);
         if (x != EXIT_CODE_NONE) return x;
-        code->w1 = cursor.position;
+        series_index_set(code, int32_t(cursor.position));
         *value = at;
         return EXIT_CODE_NONE;
     }
     // Pops a value that next pushed (and everything above it).
     void drop(Cell* value) { data_stack.top = value; }
     // Steps over one value unevaluated.
-    void skip() { code->w1++; }
+    void skip() { series_index_set(code, series_index(code) + 1); }
     // The value at the position (valid until the next allocation).
     const Cell* current() const {
-        return reinterpret_cast<const Cell*>(series_buffer(code->w2)->head_ptr()) + code->w1;
+        return block_cells(series_node(code)) + uint32_t(series_index(code));
     }
     bool at_block() { return !ended() && cell_type(current()) == T_BLOCK; }
 };

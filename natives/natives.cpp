@@ -10,6 +10,7 @@
 #include "natives/print.hpp"
 #include "natives/query.hpp"
 #include "natives/system.hpp"
+#include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/function.hpp"
@@ -98,7 +99,7 @@ void native_arg_check(uint32_t native_index, uint32_t n) {
     CellRoot native(*own);
     Node cache = args_cache_build(&native.cell);
     SeriesBuffer* cb = series_buffer(cache);
-    const Cell* cells = reinterpret_cast<const Cell*>(cb->head_ptr());
+    const Cell* cells = block_cells(cb);
     uint32_t k = 0;
     for (uint32_t i = 0; i < cb->length(); i++) {
         if (cell_type(&cells[i]) != T_TYPESET) continue;

@@ -31,10 +31,10 @@ void print_init() {
 // error) the values appended since are dropped and the position restored.
 struct PrintWorkArea {
     uint32_t saved;
-    PrintWorkArea() : saved(print_work.w1) { print_work.w1 = series_buffer_length(&print_work); }
+    PrintWorkArea() : saved(uint32_t(series_index(&print_work))) { series_index_set(&print_work, series_buffer_length(&print_work)); }
     ~PrintWorkArea() {
         block_ks_clear(&print_work);
-        print_work.w1 = saved;
+        series_index_set(&print_work, saved);
     }
     PrintWorkArea(const PrintWorkArea&) = delete;
     PrintWorkArea& operator=(const PrintWorkArea&) = delete;
@@ -65,7 +65,7 @@ ExitCode print_value(bool newline) {
         dispatch_form(args, text, -1);
         value_hooks_notify(text, newline);
     } else if (cell_type(args) == T_STRING) {
-        args->w1 = series_index_clamped(args);
+        series_index_set(args, series_index_clamped(args));
         value_hooks_notify(args, newline);
     } else {
         stack_keep();

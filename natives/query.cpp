@@ -4,8 +4,10 @@
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/object.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
+#include "core/word.hpp"
 #include "natives/natives.hpp"
 #include <iterator>
 
@@ -35,7 +37,7 @@ ExitCode native_unset(bool check, const int32_t*) {
 ExitCode native_context_q(bool check, const int32_t*) {
     if (check) native_arg_check(N_CONTEXT_Q, 0);
     Cell* args = data_stack.args;
-    Node context = args->w1;
+    Node context = word_context(args);
     if (!context || cell_type(context_owner(context)) == T_UNSET) {
         stack_box_new(T_NONE);
         return EXIT_CODE_NONE;

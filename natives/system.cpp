@@ -107,13 +107,13 @@ ExitCode native_wait(bool check, const int32_t*) {
 // ---- checksum ------------------------------------------------------------------------------
 
 static bool method_is(const Cell* word, ChecksumMethod method) {
-    return symbol_resolve(word->w2) == symbol_resolve(checksum_method_symbol(method));
+    return symbol_resolve(word_symbol(word)) == symbol_resolve(checksum_method_symbol(method));
 }
 
 // script error invalid-refine-arg naming the refinement /with and a value.
 [[noreturn]] static void raise_with_refine(const Cell* value) {
     Cell with;
-    word_make_at(&with, T_WORD, runtime_refinement(REF_WITH)->w2);
+    word_make_at(&with, T_WORD, word_symbol(runtime_refinement(REF_WITH)));
     error_raise(ERR_INVALID_REFINE_ARG, &with, value);
 }
 
@@ -174,7 +174,7 @@ static std::string env_text(Cell* value) {
     std::string text;
     if (word_type_q(cell_type(value))) {
         uint32_t length;
-        const uint8_t* name = symbol_name(value->w2, &length);
+        const uint8_t* name = symbol_name(word_symbol(value), &length);
         text.assign(reinterpret_cast<const char*>(name), length);
     } else {
         text = os_text_of(value, -1);
@@ -455,11 +455,11 @@ ExitCode native_transcode(bool check, const int32_t* refinements) {
     bool pair = given(TR_NEXT) && !(given(TR_ONE) && !given(TR_SCAN));
 
     Cell* source = stack_push(&args[0]);
-    source->w1 = series_index_clamped(source);
+    series_index_set(source, series_index_clamped(source));
     uint32_t length = transcode_length(source, part);
     if (cell_type(source) == T_BINARY && length >= 3 &&
-        std::memcmp(series_buffer(series_node(source))->head_ptr() + source->w1, UTF8_BOM, 3) == 0) {
-        source->w1 += 3;
+        std::memcmp(series_buffer(series_node(source))->head_ptr() + uint32_t(series_index(source)), UTF8_BOM, 3) == 0) {
+        series_index_set(source, series_index(source) + 3);
         length -= 3;
     }
     Cell* dest = stack_push_new(T_UNSET);
@@ -482,7 +482,7 @@ ExitCode native_transcode(bool check, const int32_t* refinements) {
     int32_t kind;
     try {
         if (cell_type(source) == T_BINARY) {
-            const uint8_t* bytes = series_buffer(series_node(source))->head_ptr() + source->w1;
+            const uint8_t* bytes = series_buffer(series_node(source))->head_ptr() + uint32_t(series_index(source));
             kind = lexer_transcode(dest, bytes, length, options, &consumed);
         } else {
             kind = lexer_scan_string(dest, source, int32_t(length), options, &consumed);
@@ -499,7 +499,7 @@ ExitCode native_transcode(bool check, const int32_t* refinements) {
         Cell* result = stack_push_new(T_NONE);
         block_make_at(result, 2);
         block_ks_append(result, dest);
-        source->w1 += uint32_t(consumed > 0 ? consumed : 0);
+        series_index_set(source, series_index(source) + (consumed > 0 ? consumed : 0));
         block_ks_append(result, source);
         stack_set_last_reset(result);
         return EXIT_CODE_NONE;
@@ -522,16 +522,16 @@ struct ApplyParam {
 static std::vector<ApplyParam> apply_params(const Cell* function) {
     std::vector<ApplyParam> params;
     SeriesBuffer* b = series_buffer(function_spec(function));
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    uint32_t local = symbol_resolve(runtime_refinement(REF_LOCAL)->w2);
+    const Cell* cells = block_cells(b);
+    uint32_t local = symbol_resolve(word_symbol(runtime_refinement(REF_LOCAL)));
     for (uint32_t i = 0; i < b->length(); i++) {
         switch (cell_type(&cells[i])) {
-        case T_WORD: params.push_back({PARAM_EVAL, cells[i].w2}); break;
-        case T_GET_WORD: params.push_back({PARAM_LITERAL, cells[i].w2}); break;
-        case T_LIT_WORD: params.push_back({PARAM_QUOTED, cells[i].w2}); break;
+        case T_WORD: params.push_back({PARAM_EVAL, word_symbol(&cells[i])}); break;
+        case T_GET_WORD: params.push_back({PARAM_LITERAL, word_symbol(&cells[i])}); break;
+        case T_LIT_WORD: params.push_back({PARAM_QUOTED, word_symbol(&cells[i])}); break;
         case T_REFINEMENT:
-            if (symbol_resolve(cells[i].w2) == local) return params;
-            params.push_back({PARAM_REFINEMENT, cells[i].w2});
+            if (symbol_resolve(word_symbol(&cells[i])) == local) return params;
+            params.push_back({PARAM_REFINEMENT, word_symbol(&cells[i])});
             break;
         default: break;
         }
@@ -558,8 +558,7 @@ static void apply_code_append(Cell* code, const Cell* value, ParamKind kind) {
     }
     NodeRoot context(context_create(1, false, false, 0, CONTEXT_PLAIN));
     Cell* word = stack_push(runtime_word(W_LABEL_APPLIED));
-    word->w1 = 0;
-    word->w3 = WORD_UNBOUND;
+    word_bind_set(word, 0, WORD_UNBOUND);
     context_add_field(context.node, word, value);
     bind_word(context.node, word);
     cell_type_set(word, T_GET_WORD);
@@ -625,7 +624,7 @@ static bool path_names_refinement(const Cell* path, uint32_t symbol) {
     uint32_t length = series_buffer_length(path);
     for (uint32_t i = series_index_clamped(path) + 1; i < length; i++) {
         const Cell* e = block_ks_abs_at(path, i);
-        if (cell_type(e) == T_WORD && symbol_resolve(e->w2) == symbol_resolve(symbol)) return true;
+        if (cell_type(e) == T_WORD && symbol_resolve(word_symbol(e)) == symbol_resolve(symbol)) return true;
     }
     return false;
 }
@@ -703,7 +702,7 @@ ExitCode native_apply(bool check, const int32_t* refinements) {
                 cell_type_set(e, T_WORD);
             }
             block_ks_append(refs, e);
-            uint32_t symbol = e->w2;
+            uint32_t symbol = word_symbol(e);
             bool word = cell_type(e) == T_WORD;
             stack_pop(1);
             if (!word) continue;  // the call raises bad-refine

@@ -35,7 +35,7 @@ static void target_add(Cell* target, const Cell* value, bool append) {
         block_insert_cell(target, value, false, true);
         return;
     }
-    uint32_t at = series_buffer(target->w2)->length();
+    uint32_t at = series_buffer_of(target)->length();
     block_ks_append(target, value);
     hash_index_enter(target, at, 1);
 }
@@ -46,9 +46,9 @@ static void target_splice(Cell* target, const Cell* source, bool append) {
         block_insert_block(target, source);
         return;
     }
-    uint32_t at = series_buffer(target->w2)->length();
+    uint32_t at = series_buffer_of(target)->length();
     block_copy_cells(target, source);
-    hash_index_enter(target, at, series_buffer(target->w2)->length() - at);
+    hash_index_enter(target, at, series_buffer_of(target)->length() - at);
 }
 
 // Pushes the target: a copy of out, or a new block with room for the
@@ -80,11 +80,11 @@ ExitCode native_reduce(bool check, const int32_t* refinements) {
         CellRoot value(*arg(0));
         Cell* target;
         bool append = target_push(nullptr, out, &target);
-        uint32_t start = target->w1;
+        uint32_t start = uint32_t(series_index(target));
         target_add(target, &value.cell, append);
         if (append) {
-            series_notify(target, runtime_word(W_INSERT)->w2, 0, 1);
-            target->w1 = start;
+            series_notify(target, word_symbol(runtime_word(W_INSERT)), 0, 1);
+            series_index_set(target, start);
         }
         stack_set_last_reset(target);
         return EXIT_CODE_NONE;
@@ -93,7 +93,7 @@ ExitCode native_reduce(bool check, const int32_t* refinements) {
     stack_mark_native_interp(nullptr);
     Cell* target;
     bool append = target_push(walk.code, out, &target);
-    uint32_t start = target->w1;
+    uint32_t start = uint32_t(series_index(target));
     int32_t added = 0;
     while (!walk.ended()) {
         Cell* value;
@@ -105,8 +105,8 @@ ExitCode native_reduce(bool check, const int32_t* refinements) {
         added++;
     }
     if (append) {
-        if (out) series_notify(target, runtime_word(W_INSERT)->w2, 0, added);
-        target->w1 = start;
+        if (out) series_notify(target, word_symbol(runtime_word(W_INSERT)), 0, added);
+        series_index_set(target, start);
     }
     stack_unwind_last();
     return EXIT_CODE_NONE;
@@ -119,11 +119,11 @@ ExitCode native_reduce(bool check, const int32_t* refinements) {
 static ExitCode compose_block(const Cell* block, bool deep, bool only, const Cell* out) {
     Cell* target;
     bool append = target_push(block, out, &target);
-    uint32_t start = target->w1;
-    for (uint32_t i = block->w1;; i++) {
-        SeriesBuffer* b = series_buffer(block->w2);
+    uint32_t start = uint32_t(series_index(target));
+    for (uint32_t i = uint32_t(series_index(block));; i++) {
+        SeriesBuffer* b = series_buffer_of(block);
         if (i >= b->length()) break;
-        Cell value = reinterpret_cast<const Cell*>(b->head_ptr())[i];
+        Cell value = block_cells(b)[i];
         uint8_t type = cell_type(&value);
         if (type == T_PAREN) {
             if (block_ks_length_q(&value) <= 0) continue;
@@ -148,7 +148,7 @@ static ExitCode compose_block(const Cell* block, bool deep, bool only, const Cel
             target_add(target, &value, append);
         }
     }
-    if (append) target->w1 = start;
+    if (append) series_index_set(target, start);
     data_stack.top = target + 1;
     return EXIT_CODE_NONE;
 }
@@ -216,9 +216,9 @@ static void set_words_value(const Cell* values, uint32_t i, Cell* out) {
         map_cell_at(values, i, out);
         return;
     }
-    SeriesBuffer* b = series_buffer(values->w2);
-    uint32_t at = values->w1 + i;
-    if (at < b->length()) cell_copy(reinterpret_cast<const Cell*>(b->head_ptr()) + at, out);
+    SeriesBuffer* b = series_buffer_of(values);
+    uint32_t at = uint32_t(series_index(values)) + i;
+    if (at < b->length()) cell_copy(block_cells(b) + at, out);
     else cell_init(out, T_NONE);
 }
 
@@ -226,7 +226,7 @@ void set_words(const Cell* words, const Cell* values, uint32_t n, bool any, bool
     uint8_t vtype = cell_type(values);
     bool series = !only && (block_family_q(vtype) || vtype == T_MAP);
     auto element = [&](uint32_t i) {
-        return *block_ks_abs_at(words, words->w1 + i);
+        return *block_ks_abs_at(words, uint32_t(series_index(words)) + i);
     };
     if (series) {
         for (uint32_t i = 0; i < n; i++) {
@@ -285,7 +285,7 @@ ExitCode native_set(bool check, const int32_t* refinements) {
 static Cell* stats_block_push() {
     Cell* block = stack_push_new(T_NONE);
     block_make_at(block, 5);
-    memory_stats(block->w2, 2);
+    memory_stats(series_node(block), 2);
     return block;
 }
 

@@ -8,6 +8,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/unicode.hpp"
 #include "io/kelbin/decoder.hpp"
@@ -44,14 +45,14 @@ static std::vector<uint8_t> file_stream(const LibraryText& file) {
     lexer_transcode(&code.cell, file.text, file.size, options, nullptr);
     CellRoot stream(*kelbin_encode_cp(&code.cell));
     stack_pop(1);
-    SeriesBuffer* b = series_buffer(stream.cell.w2);
+    SeriesBuffer* b = series_buffer_of(&stream.cell);
     std::vector<uint8_t> bytes(b->head_ptr(), b->head_ptr() + b->length());
 
     CellRoot back;
     block_make_at(&back.cell, 1);
     kelbin_decode(bytes.data(), &back.cell, false, int64_t(bytes.size()));
-    bool one = series_buffer(back.cell.w2)->length() == 1;
-    CellRoot decoded(*reinterpret_cast<const Cell*>(series_buffer(back.cell.w2)->head_ptr()));
+    bool one = series_buffer_of(&back.cell)->length() == 1;
+    CellRoot decoded(*block_cells(series_node(&back.cell)));
     if (!one || mold_all(&decoded.cell) != mold_all(&code.cell)) {
         std::fprintf(stderr, "kel_boot_writer: library/%s does not survive its Kelbin stream\n", file.name);
         std::exit(1);

@@ -164,7 +164,7 @@ static void routine_support_dark_mode_q() {
 // other widgets take the window's.
 static void routine_set_dark_mode() {
     View* view = face_view(data_stack.args);
-    bool dark = cell_type(data_stack.args + 1) == T_LOGIC && data_stack.args[1].w1 != 0;
+    bool dark = cell_type(data_stack.args + 1) == T_LOGIC && logic_get(&data_stack.args[1]);
     if (view && view->type == FACE_TYPE_WINDOW) {
         GtkSettings* settings = gtk_settings_get_default();
         if (settings) g_object_set(settings, "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);

@@ -7,6 +7,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
@@ -141,16 +142,16 @@ static void text_clear(GtkClipboard*, gpointer data) { delete static_cast<std::s
 // from the current folder); any other value raises invalid-arg with it.
 static std::string uri_list_of(const Cell* block) {
     std::string list;
-    SeriesBuffer* b = series_buffer(block->w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = block->w1; i < b->length(); i++) {
+    SeriesBuffer* b = series_buffer_of(block);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(block)); i < b->length(); i++) {
         if (cell_type(cells + i) != T_FILE && cell_type(cells + i) != T_STRING) {
             CellRoot bad(cells[i]);
             error_raise(ERR_INVALID_ARG, &bad.cell);
         }
     }
     gchar* cwd = g_get_current_dir();
-    for (uint32_t i = block->w1; i < b->length(); i++) {
+    for (uint32_t i = uint32_t(series_index(block)); i < b->length(); i++) {
         std::string path = os_text_of(cells + i, -1);
         if (path.empty() || path[0] != '/') path = std::string(cwd) + "/" + path;
         if (gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {

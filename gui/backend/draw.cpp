@@ -5,13 +5,16 @@
 // system/view/silent? is on).
 #include "gui/backend/draw_context.hpp"
 #include "gui/backend/module_entry.hpp"
+#include "core/block.hpp"
 #include "core/context.hpp"
 #include "core/cycle.hpp"
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/library_context.hpp"
+#include "core/logic.hpp"
 #include "core/object.hpp"
 #include "core/ownership.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
@@ -95,18 +98,18 @@ uint32_t draw_word(DrawWord w) {
 bool draw_word_is(const Cell* cell, DrawWord w) {
     uint8_t t = cell_type(cell);
     if (t != T_WORD && t != T_LIT_WORD && t != T_SET_WORD && t != T_GET_WORD) return false;
-    return symbol_resolve(cell->w2) == draw_word(w);
+    return symbol_resolve(word_symbol(cell)) == draw_word(w);
 }
 
 // ---- values ----------------------------------------------------------------------------------
 
 uint32_t DrawCursor::tail() const {
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     return b->length();
 }
 
 const Cell* DrawCursor::at(uint32_t i) const {
-    return reinterpret_cast<const Cell*>(series_buffer(block->w2)->head_ptr()) + i;
+    return block_cells(series_node(block)) + i;
 }
 
 bool draw_point_q(const Cell* c) { return c && (cell_type(c) == T_PAIR || cell_type(c) == T_POINT2D); }
@@ -151,8 +154,8 @@ double draw_number_arg(DrawCursor& c) {
 
 const Cell* draw_word_value(const Cell* word) {
     uint8_t t = cell_type(word);
-    if (t < T_WORD || t > T_GET_WORD || !word->w1 || word->w3 == WORD_UNBOUND) return nullptr;
-    if (context_cell(word->w1)->w2 == 0) return nullptr;
+    if (t < T_WORD || t > T_GET_WORD || !word_context(word) || word_index(word) == WORD_UNBOUND) return nullptr;
+    if (context_values(word_context(word)) == 0) return nullptr;
     return word_get(word);
 }
 
@@ -178,7 +181,7 @@ void draw_set_rgba(cairo_t* cr, uint32_t color) {
 const Cell* draw_object_field(const Cell* object, DrawField field) {
     if (!object || cell_type(object) != T_OBJECT) return nullptr;
     draw_words_init();
-    return context_symbol_value(draw_fields[field], object->w1);
+    return context_symbol_value(draw_fields[field], object_context(object));
 }
 
 // system/view/silent?: true only when the path exists and holds true. The
@@ -189,7 +192,7 @@ static bool draw_silent_q() {
     const Cell* system = context_symbol_value(draw_fields[DF_SYSTEM], holder);
     const Cell* view = draw_object_field(system, DF_VIEW);
     const Cell* silent = draw_object_field(view, DF_SILENT_Q);
-    return silent && cell_type(silent) == T_LOGIC && silent->w1 != 0;
+    return silent && cell_type(silent) == T_LOGIC && logic_get(silent);
 }
 
 // ---- errors ----------------------------------------------------------------------------------
@@ -211,7 +214,7 @@ void draw_invalid_at(const DrawCursor& c, uint32_t index) {
 
 void draw_block_enter(const Cell* block) {
     native_stack_check();
-    if (cycles_find(block->w2)) {
+    if (cycles_find(series_node(block))) {
         Cell arg = *block;
         cell_clear_newline(&arg);
         error_raise(ERR_DRAW_INFINITE, &arg);
@@ -229,13 +232,13 @@ void draw_parse(DrawContext& ctx, const Cell* block) {
     draw_words_init();
     draw_block_enter(block);
     CellRoot root(*block);
-    CycleGuard guard(block->w2);
-    DrawCursor c{&root.cell, uint32_t(block->w1)};
+    CycleGuard guard(series_node(block));
+    DrawCursor c{&root.cell, uint32_t(series_index(block))};
     while (c.index < c.tail()) {
         const Cell* v = c.at(c.index);
         switch (cell_type(v)) {
         case T_WORD: {
-            auto it = draw_command_table().find(symbol_resolve(v->w2));
+            auto it = draw_command_table().find(symbol_resolve(word_symbol(v)));
             if (it == draw_command_table().end()) draw_invalid_at(c, c.index);
             c.index++;
             it->second(ctx, c);
@@ -365,7 +368,7 @@ static void draw_surface_to_image(cairo_surface_t* s, const Cell* image) {
     cairo_surface_flush(s);
     uint32_t w = image_width(image), h = image_height(image);
     // Code run by a set-word may have cut the image's buffer meanwhile.
-    if (series_buffer(image->w2)->length() < uint64_t(w) * h) return;
+    if (series_buffer_of(image)->length() < uint64_t(w) * h) return;
     const uint8_t* data = cairo_image_surface_get_data(s);
     int stride = cairo_image_surface_get_stride(s);
     uint32_t* pixels = image_pixels(image);
@@ -387,7 +390,7 @@ struct CairoTarget {
 
 void draw_image(Cell* image, const Cell* cmds) {
     if (!image_pixel_count(image)) return;
-    if (cell_type(cmds) != T_BLOCK || uint32_t(cmds->w1) >= series_buffer(cmds->w2)->length()) return;
+    if (cell_type(cmds) != T_BLOCK || uint32_t(series_index(cmds)) >= series_buffer_of(cmds)->length()) return;
     CairoTarget target;
     target.surface = image_surface_new(image);
     if (!target.surface) {

@@ -5,6 +5,8 @@
 #include "core/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "core/cycle.hpp"
+#include "core/series.hpp"
+#include "core/word.hpp"
 
 #include <cmath>
 #include <unordered_map>
@@ -237,13 +239,13 @@ static std::unordered_map<uint32_t, ShapeCommand>& shape_table() {
 static void shape_eval(DrawContext& ctx, const Cell* block) {
     draw_block_enter(block);
     CellRoot root(*block);
-    CycleGuard guard(block->w2);
-    DrawCursor c{&root.cell, uint32_t(block->w1)};
+    CycleGuard guard(series_node(block));
+    DrawCursor c{&root.cell, uint32_t(series_index(block))};
     while (c.index < c.tail()) {
         const Cell* v = c.at(c.index);
         uint8_t t = cell_type(v);
         if (t == T_WORD || t == T_LIT_WORD) {
-            auto it = shape_table().find(symbol_resolve(v->w2));
+            auto it = shape_table().find(symbol_resolve(word_symbol(v)));
             if (it == shape_table().end()) draw_invalid_at(c, c.index);
             c.index++;
             it->second(ctx, c, t == T_LIT_WORD);

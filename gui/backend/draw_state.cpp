@@ -1,5 +1,6 @@
 // Draw state: solid pens and fills, line attributes, anti-aliasing, clips,
 // transforms, shadows, and saving and restoring the state around scopes.
+#include "core/series.hpp"
 #include "gui/backend/draw_context.hpp"
 #include "datatypes/pair.hpp"
 #include "runtime/collector.hpp"
@@ -278,7 +279,7 @@ void cmd_matrix(DrawContext& ctx, DrawCursor& c) {
     const Cell* v = c.peek();
     if (!v || cell_type(v) != T_BLOCK) draw_invalid_at(c, c.index);
     CellRoot block(*v);
-    DrawCursor inner{&block.cell, uint32_t(block.cell.w1)};
+    DrawCursor inner{&block.cell, uint32_t(series_index(&block.cell))};
     if (inner.index > inner.tail() || inner.tail() - inner.index != 6) draw_invalid_at(c, c.index);
     double f[6];
     for (int i = 0; i < 6; i++) {

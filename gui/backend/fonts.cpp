@@ -6,6 +6,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "datatypes/handle.hpp"
@@ -128,14 +129,14 @@ void font_state_mark(const Cell* face_cell) {
     if (cell_type(&font.cell) != T_OBJECT) return;
     Cell state = face_field(&font.cell, FONT_OBJ_STATE);
     if (cell_type(&state) == T_BLOCK && block_ks_length_q(&state) > 0 &&
-        cell_type(block_ks_abs_at(&state, uint32_t(state.w1))) == T_HANDLE)
+        cell_type(block_ks_abs_at(&state, uint32_t(series_index(&state)))) == T_HANDLE)
         return;
     static uint32_t serial = 0;
     CellRoot block;
     block_make_at(&block.cell, 3);
-    handle_make_in(block.cell.w2, ++serial, HANDLE_FONT);
-    none_make_in(block.cell.w2);
-    none_make_in(block.cell.w2);
+    handle_make_in(series_node(&block.cell), ++serial, HANDLE_FONT);
+    none_make_in(series_node(&block.cell));
+    none_make_in(series_node(&block.cell));
     face_field_set(&font.cell, FONT_OBJ_STATE, &block.cell);
 }
 

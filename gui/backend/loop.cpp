@@ -90,7 +90,7 @@ static bool do_events(bool no_wait) {
 
 // platform-do-event-loop no-wait?
 static void routine_do_event_loop() {
-    bool no_wait = cell_type(data_stack.args) == T_LOGIC && data_stack.args->w1 != 0;
+    bool no_wait = cell_type(data_stack.args) == T_LOGIC && logic_get(data_stack.args);
     backend_require();
     logic_make_at(stack_box_new(T_LOGIC), do_events(no_wait));
 }
@@ -149,11 +149,11 @@ static uint32_t awake_call(const Cell* event) {
         LexerOptions options;
         lexer_transcode(&code.cell, reinterpret_cast<const uint8_t*>(text), sizeof text - 1, options, nullptr);
         library_bind(&code.cell);
-        cell_copy(event, reinterpret_cast<Cell*>(series_buffer(series_node(&code.cell))->head_ptr()) + 1);
+        cell_copy(event, block_cells(series_node(&code.cell)) + 1);
         ExitCode x = eval_block(&code.cell, false);
         if (x == EXIT_CODE_NONE && data_stack.top > saved.top) {
             const Cell* result = data_stack.top - 1;
-            if (cell_type(result) == T_WORD && symbol_resolve(result->w2) == stop_symbol) verdict = 0;
+            if (cell_type(result) == T_WORD && symbol_resolve(word_symbol(result)) == stop_symbol) verdict = 0;
         }
     } catch (const LanguageError&) {
     } catch (const ExitSignal&) {
@@ -821,15 +821,15 @@ static bool sendable_type(uint32_t type) {
 // send-event-os event queued?
 static void routine_send_event_os() {
     const Cell* event = data_stack.args;
-    bool queued = cell_type(data_stack.args + 1) == T_LOGIC && data_stack.args[1].w1 != 0;
+    bool queued = cell_type(data_stack.args + 1) == T_LOGIC && logic_get(&data_stack.args[1]);
     bool sent = false;
-    if (cell_type(event) == T_EVENT && (event->header & EVENT_DETACHED) && event->w2 != 0 &&
-        sendable_type(event->w1)) {
-        SeriesBuffer* data = series_buffer(event->w2);
-        const Cell* cells = reinterpret_cast<const Cell*>(data->head_ptr());
+    if (cell_type(event) == T_EVENT && (event->header & EVENT_DETACHED) && event_data(event) != 0 &&
+        sendable_type(event_type_id(event))) {
+        SeriesBuffer* data = series_buffer(event_data(event));
+        const Cell* cells = block_cells(data);
         View* view = data->length() >= 4 ? face_view(&cells[0]) : nullptr;
-        if (view && (event->w1 < EVT_MINIMIZE || view->type == FACE_TYPE_WINDOW)) {
-            QueuedEvent q{view->id, event->w1, event->w3, false, 0, 0, false, 0};
+        if (view && (event_type_id(event) < EVT_MINIMIZE || view->type == FACE_TYPE_WINDOW)) {
+            QueuedEvent q{view->id, event_type_id(event), event_flags(event), false, 0, 0, false, 0};
             if (cell_type(&cells[2]) == T_PAIR) {
                 q.has_offset = true;
                 q.x = pair_x(&cells[2]);

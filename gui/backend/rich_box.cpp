@@ -11,6 +11,7 @@
 #include "core/error.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
@@ -34,20 +35,20 @@ static std::vector<PangoLayout*> box_layouts;
 // The layout a handles block names, or null.
 static PangoLayout* box_layout_of(const Cell* handles) {
     if (cell_type(handles) != T_BLOCK) return nullptr;
-    SeriesBuffer* b = series_buffer(handles->w2);
-    if (handles->w1 + BOX_LAYOUT >= b->length()) return nullptr;
-    const Cell* handle = reinterpret_cast<const Cell*>(b->head_ptr()) + handles->w1 + BOX_LAYOUT;
-    if (cell_type(handle) != T_HANDLE || handle->w2 == 0 || handle->w2 > box_layouts.size()) return nullptr;
-    return box_layouts[handle->w2 - 1];
+    SeriesBuffer* b = series_buffer_of(handles);
+    if (uint32_t(series_index(handles)) + BOX_LAYOUT >= b->length()) return nullptr;
+    const Cell* handle = block_cells(b) + uint32_t(series_index(handles)) + BOX_LAYOUT;
+    if (cell_type(handle) != T_HANDLE || handle_value(handle) == 0 || handle_value(handle) > box_layouts.size()) return nullptr;
+    return box_layouts[handle_value(handle) - 1];
 }
 
 // Writes value into slot of the face's handles block.
 static void box_slot_set(const Cell* face, uint32_t slot, const Cell* value) {
     Cell handles = face_field(face, FACE_OBJ_EXT3);
     if (cell_type(&handles) != T_BLOCK) return;
-    SeriesBuffer* b = series_buffer(handles.w2);
-    if (handles.w1 + slot < b->length())
-        cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + handles.w1 + slot);
+    SeriesBuffer* b = series_buffer_of(&handles);
+    if (uint32_t(series_index(&handles)) + slot < b->length())
+        cell_copy(value, block_cells(b) + uint32_t(series_index(&handles)) + slot);
 }
 
 // True when the face's layout must be made again: no handles block, or one
@@ -55,9 +56,9 @@ static void box_slot_set(const Cell* face, uint32_t slot, const Cell* value) {
 static bool box_stale_q(const Cell* face) {
     Cell handles = face_field(face, FACE_OBJ_EXT3);
     if (cell_type(&handles) != T_BLOCK) return true;
-    SeriesBuffer* b = series_buffer(handles.w2);
-    if (handles.w1 + BOX_STALE >= b->length()) return true;
-    const Cell* stale = reinterpret_cast<const Cell*>(b->head_ptr()) + handles.w1 + BOX_STALE;
+    SeriesBuffer* b = series_buffer_of(&handles);
+    if (uint32_t(series_index(&handles)) + BOX_STALE >= b->length()) return true;
+    const Cell* stale = block_cells(b) + uint32_t(series_index(&handles)) + BOX_STALE;
     return !(cell_type(stale) == T_LOGIC && !logic_get(stale));
 }
 
@@ -99,10 +100,10 @@ static void box_layout_build(const Cell* face_cell) {
     if (cell_type(&handles) != T_BLOCK || block_ks_length_q(&handles) < int32_t(BOX_SLOTS)) {
         CellRoot fresh;
         block_make_at(&fresh.cell, BOX_SLOTS);
-        handle_make_in(fresh.cell.w2, 0, HANDLE_RICH_TEXT);
-        none_make_in(fresh.cell.w2);
-        none_make_in(fresh.cell.w2);
-        logic_make_in(fresh.cell.w2, false);
+        handle_make_in(series_node(&fresh.cell), 0, HANDLE_RICH_TEXT);
+        none_make_in(series_node(&fresh.cell));
+        none_make_in(series_node(&fresh.cell));
+        logic_make_in(series_node(&fresh.cell), false);
         face_field_set(&face.cell, FACE_OBJ_EXT3, &fresh.cell);
     }
     Cell stale;
@@ -118,8 +119,8 @@ static void box_layout_build(const Cell* face_cell) {
     }
     handles = face_field(&face.cell, FACE_OBJ_EXT3);
     const Cell* handle = block_ks_abs_at(&handles, BOX_LAYOUT);
-    if (cell_type(handle) == T_HANDLE && handle->w2 && handle->w2 <= box_layouts.size()) {
-        PangoLayout*& kept = box_layouts[handle->w2 - 1];
+    if (cell_type(handle) == T_HANDLE && handle_value(handle) && handle_value(handle) <= box_layouts.size()) {
+        PangoLayout*& kept = box_layouts[handle_value(handle) - 1];
         if (kept) g_object_unref(kept);
         kept = layout;
         return;

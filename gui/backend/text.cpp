@@ -1,6 +1,8 @@
 // Text of the GUI on Pango: layouts of a text in a face's font and para,
 // measuring, and the style ranges of
 // rich-text faces.
+#include "core/series.hpp"
+#include "datatypes/pair.hpp"
 #include "gui/backend/draw_context.hpp"
 #include "gui/backend/widgets.hpp"
 #include "core/unicode.hpp"
@@ -143,15 +145,15 @@ void rich_text_styles(PangoLayout* layout, const Cell* ranges) {
     PangoAttrList* existing = pango_layout_get_attributes(layout);
     PangoAttrList* list = existing ? pango_attr_list_copy(existing) : pango_attr_list_new();
     guint start = 0, end = 0;  // byte range of the current range
-    DrawCursor c{ranges, uint32_t(ranges->w1)};
+    DrawCursor c{ranges, uint32_t(series_index(ranges))};
     try {
         while (c.index < c.tail()) {
             const Cell* v = c.at(c.index);
             uint32_t color;
             switch (cell_type(v)) {
             case T_PAIR: {
-                long s = std::clamp<long>(long(int32_t(v->w2)) - 1, 0, chars);
-                long n = std::clamp<long>(long(int32_t(v->w3)), 0, chars - s);
+                long s = std::clamp<long>(long(pair_x(v)) - 1, 0, chars);
+                long n = std::clamp<long>(long(pair_y(v)), 0, chars - s);
                 start = guint(g_utf8_offset_to_pointer(utf8, s) - utf8);
                 end = guint(g_utf8_offset_to_pointer(utf8, s + n) - utf8);
                 c.index++;

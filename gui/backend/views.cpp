@@ -2,9 +2,11 @@
 // ids, their faces kept alive and current by a collector root; and the
 // per-face-type hook table.
 #include "gui/backend/view.hpp"
+#include "core/block.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "datatypes/handle.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
@@ -35,7 +37,7 @@ FaceType face_type_of(const Cell* face) {
     if (!face_type_symbols[FACE_TYPE_WINDOW])
         for (uint32_t t = 1; t < FACE_TYPE_COUNT; t++)
             face_type_symbols[t] = symbol_resolve(symbol_make(FACE_TYPE_NAMES[t]));
-    uint32_t symbol = symbol_resolve(word.w2);
+    uint32_t symbol = symbol_resolve(word_symbol(&word));
     for (uint32_t t = 1; t < FACE_TYPE_COUNT; t++)
         if (face_type_symbols[t] == symbol) return FaceType(t);
     return FACE_TYPE_UNKNOWN;
@@ -48,7 +50,7 @@ Cell face_field(const Cell* face, uint32_t field) {
     Node values = object_values(face);
     if (!values) return value;
     SeriesBuffer* buffer = series_buffer(values);
-    if (field < buffer->length()) value = reinterpret_cast<Cell*>(buffer->head_ptr())[field];
+    if (field < buffer->length()) value = block_cells(buffer)[field];
     return value;
 }
 
@@ -57,7 +59,7 @@ void face_field_set(const Cell* face, uint32_t field, const Cell* value) {
     Node values = object_values(face);
     if (!values) return;
     SeriesBuffer* buffer = series_buffer(values);
-    if (field < buffer->length()) cell_copy(value, reinterpret_cast<Cell*>(buffer->head_ptr()) + field);
+    if (field < buffer->length()) cell_copy(value, block_cells(buffer) + field);
 }
 
 // ---- the view table -------------------------------------------------------------------
@@ -139,9 +141,9 @@ View* face_view(const Cell* face) {
     SeriesBuffer* buffer = series_buffer(series_node(&state));
     uint32_t index = uint32_t(series_index(&state));
     if (index >= buffer->length()) return nullptr;
-    const Cell* handle = reinterpret_cast<Cell*>(buffer->head_ptr()) + index;
-    if (cell_type(handle) != T_HANDLE || handle->w1 != HANDLE_WINDOW) return nullptr;
-    return view_get(handle->w2);
+    const Cell* handle = block_cells(buffer) + index;
+    if (cell_type(handle) != T_HANDLE || handle_type_index(handle) != HANDLE_WINDOW) return nullptr;
+    return view_get(handle_value(handle));
 }
 
 View* view_window(View* view) {

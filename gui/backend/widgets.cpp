@@ -12,6 +12,7 @@
 #include "core/block.hpp"
 #include "core/logic.hpp"
 #include "core/ownership.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
@@ -99,9 +100,9 @@ static void face_integer_store(View* view, uint32_t field, int32_t value) {
 static bool face_option(const View* view, const char* name, Cell* out) {
     Cell options = face_field(&view->face, FACE_OBJ_OPTIONS);
     if (cell_type(&options) != T_BLOCK) return false;
-    SeriesBuffer* b = series_buffer(options.w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = options.w1; i + 1 < b->length(); i += 2) {
+    SeriesBuffer* b = series_buffer_of(&options);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(&options)); i + 1 < b->length(); i += 2) {
         if (cell_type(cells + i) == T_SET_WORD && word_named_q(cells + i, name)) {
             *out = cells[i + 1];
             return true;
@@ -132,9 +133,9 @@ static std::vector<std::string> face_items(const View* view, bool strings_only, 
     std::vector<std::string> items;
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
     if (cell_type(&data) != T_BLOCK) return items;
-    SeriesBuffer* b = series_buffer(data.w2);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
-    for (uint32_t i = data.w1; i < b->length(); i++) {
+    SeriesBuffer* b = series_buffer_of(&data);
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = uint32_t(series_index(&data)); i < b->length(); i++) {
         if (i >= leaving.from && i - leaving.from < leaving.count) continue;
         bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
         if (take) items.push_back(string_utf8(cells + i));
@@ -172,8 +173,8 @@ static void widget_text_style(View* view, GtkWidget* widget) {
 static void button_image_set(View* view) {
     Cell image = face_field(&view->face, FACE_OBJ_IMAGE);
     if (cell_type(&image) == T_BLOCK) {
-        SeriesBuffer* b = series_buffer(image.w2);
-        image = image.w1 < b->length() ? reinterpret_cast<const Cell*>(b->head_ptr())[image.w1] : none_cell;
+        SeriesBuffer* b = series_buffer_of(&image);
+        image = uint32_t(series_index(&image)) < b->length() ? block_cells(b)[uint32_t(series_index(&image))] : none_cell;
     }
     GdkPixbuf* pixbuf = cell_type(&image) == T_IMAGE ? pixbuf_from_image(&image) : nullptr;
     gtk_button_set_image(GTK_BUTTON(view->widget), pixbuf ? gtk_image_new_from_pixbuf(pixbuf) : nullptr);
@@ -768,10 +769,10 @@ static void calendar_set(View* view) {
         calendar_read(view);
         return;
     }
-    int32_t year = std::clamp(date_year(data.w1), 1601, 9999);
+    int32_t year = std::clamp(date_year(date_packed(&data)), 1601, 9999);
     UpdateScope scope;
-    gtk_calendar_select_month(GTK_CALENDAR(view->widget), guint(date_month(data.w1) - 1), guint(year));
-    gtk_calendar_select_day(GTK_CALENDAR(view->widget), guint(date_day(data.w1)));
+    gtk_calendar_select_month(GTK_CALENDAR(view->widget), guint(date_month(date_packed(&data)) - 1), guint(year));
+    gtk_calendar_select_day(GTK_CALENDAR(view->widget), guint(date_day(date_packed(&data))));
 }
 
 static void calendar_selected(GtkCalendar* calendar, gpointer) {
@@ -851,10 +852,10 @@ static GtkNotebook* tab_notebook(View* view) {
 static void tab_pages_show(View* view, int32_t n) {
     Cell pane = face_field(&view->face, FACE_OBJ_PANE);
     if (cell_type(&pane) != T_BLOCK) return;
-    uint32_t count = series_buffer(pane.w2)->length();
-    for (uint32_t i = pane.w1; i < count; i++) {
-        Cell page = reinterpret_cast<const Cell*>(series_buffer(pane.w2)->head_ptr())[i];
-        bool shown = int32_t(i - pane.w1) == n - 1;
+    uint32_t count = series_buffer_of(&pane)->length();
+    for (uint32_t i = uint32_t(series_index(&pane)); i < count; i++) {
+        Cell page = block_cells(series_node(&pane))[i];
+        bool shown = int32_t(i - uint32_t(series_index(&pane))) == n - 1;
         if (cell_type(&page) != T_OBJECT) continue;
         Cell visible;
         logic_make_at(&visible, shown);
@@ -915,8 +916,8 @@ static void tab_pages_placed(GtkWidget*, const GdkRectangle* area, gpointer data
     if (!view) return;
     Cell pane = face_field(&view->face, FACE_OBJ_PANE);
     if (cell_type(&pane) != T_BLOCK) return;
-    for (uint32_t i = pane.w1; i < series_buffer(pane.w2)->length(); i++) {
-        Cell page = reinterpret_cast<const Cell*>(series_buffer(pane.w2)->head_ptr())[i];
+    for (uint32_t i = uint32_t(series_index(&pane)); i < series_buffer_of(&pane)->length(); i++) {
+        Cell page = block_cells(series_node(&pane))[i];
         View* page_view = face_view(&page);
         if (!page_view) continue;
         page_view->x = area->x;
@@ -1081,8 +1082,8 @@ static GtkWidget* view_styled_widget(View* view) {
 static void update_font() {
     Cell parents = face_field(data_stack.args, FONT_OBJ_PARENT);
     if (cell_type(&parents) == T_BLOCK) {
-        for (uint32_t i = parents.w1; i < series_buffer(parents.w2)->length(); i++) {
-            Cell face = reinterpret_cast<const Cell*>(series_buffer(parents.w2)->head_ptr())[i];
+        for (uint32_t i = uint32_t(series_index(&parents)); i < series_buffer_of(&parents)->length(); i++) {
+            Cell face = block_cells(series_node(&parents))[i];
             View* view = face_view(&face);
             if (!view || !view->widget) continue;
             const FaceTypeHooks* hooks = face_type_hooks(view->type);

@@ -24,6 +24,7 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
+#include "core/word.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/image.hpp"
@@ -67,7 +68,7 @@ static void flag_symbols(uint32_t* symbols) {
 }
 
 static uint32_t flag_bit(const Cell* word, const uint32_t* symbols) {
-    uint32_t resolved = symbol_resolve(word->w2);
+    uint32_t resolved = symbol_resolve(word_symbol(word));
     for (size_t i = 0; i < FLAG_NAME_COUNT; i++)
         if (symbols[i] == resolved) return FLAG_NAMES[i].bit;
     CellRoot held(*word);
@@ -83,7 +84,7 @@ uint32_t face_flags_bits(const Cell* flags) {
     if (t != T_BLOCK) return 0;
     uint32_t bits = 0;
     SeriesBuffer* buffer = series_buffer(series_node(&held.cell));
-    const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+    const Cell* cells = block_cells(buffer);
     for (uint32_t i = uint32_t(std::max(series_index(&held.cell), 0)); i < buffer->length(); i++)
         if (cell_type(&cells[i]) == T_WORD || cell_type(&cells[i]) == T_LIT_WORD)
             bits |= flag_bit(&cells[i], symbols);
@@ -137,10 +138,10 @@ void view_size_logical(View* view, double* width, double* height) {
     *height = dpi_unscale(ph);
 }
 
-static bool logic_true(const Cell* value) { return cell_type(value) == T_LOGIC && value->w1 != 0; }
+static bool logic_true(const Cell* value) { return cell_type(value) == T_LOGIC && logic_get(value); }
 // Anything but false and none counts as true.
 static bool truthy(const Cell* value) {
-    return !(cell_type(value) == T_NONE || (cell_type(value) == T_LOGIC && value->w1 == 0));
+    return !logic_false(value);
 }
 
 // A base face whose options hold the word caret stands for a caret, which
@@ -149,7 +150,7 @@ static bool caret_option_q(const Cell* face) {
     Cell options = face_field(face, FACE_OBJ_OPTIONS);
     if (cell_type(&options) != T_BLOCK) return false;
     SeriesBuffer* buffer = series_buffer(series_node(&options));
-    const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+    const Cell* cells = block_cells(buffer);
     for (uint32_t i = uint32_t(std::max(series_index(&options), 0)); i < buffer->length(); i++)
         if (cell_type(&cells[i]) == T_WORD && word_named_q(&cells[i], "caret")) return true;
     return false;
@@ -224,17 +225,17 @@ static const char* cursor_name(View* view) {
     uint32_t from = uint32_t(std::max(series_index(&options), 0));
     uint32_t length = buffer->length();
     if (from >= length || (length - from) % 2) return nullptr;
-    const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+    const Cell* cells = block_cells(buffer);
     uint32_t cursor = symbol_resolve(symbol_make("cursor"));
     for (uint32_t i = from; i + 1 < length; i += 2) {
-        if (cell_type(&cells[i]) != T_SET_WORD || symbol_resolve(cells[i].w2) != cursor) continue;
+        if (cell_type(&cells[i]) != T_SET_WORD || symbol_resolve(word_symbol(&cells[i])) != cursor) continue;
         const Cell* value = &cells[i + 1];
         if (cell_type(value) != T_WORD && cell_type(value) != T_LIT_WORD) return nullptr;
         static const struct { const char* word; const char* css; } names[] = {
             {"I-beam", "text"}, {"hand", "pointer"}, {"cross", "crosshair"},
             {"resize-ns", "ns-resize"}, {"resize-ew", "ew-resize"}, {"resize-we", "ew-resize"},
         };
-        uint32_t symbol = symbol_resolve(value->w2);
+        uint32_t symbol = symbol_resolve(word_symbol(value));
         for (const auto& n : names)
             if (symbol_resolve(symbol_make(n.word)) == symbol) return n.css;
         return "default";
@@ -469,7 +470,7 @@ static ViewId view_make(const Cell* face, View* parent) {
     view_input_connect(view, type == FACE_TYPE_WINDOW ? view->container : view->widget);
     if (type == FACE_TYPE_WINDOW) view_window_connect(view);
     Cell value = face_field(face, FACE_OBJ_ENABLED_Q);
-    if (cell_type(&value) == T_LOGIC && value.w1 == 0) gtk_widget_set_sensitive(view->widget, FALSE);
+    if (cell_type(&value) == T_LOGIC && !logic_get(&value)) gtk_widget_set_sensitive(view->widget, FALSE);
     if (type == FACE_TYPE_BASE && caret_option_q(face)) view->view_bits |= VIEW_BIT_CARET;
     if (type != FACE_TYPE_WINDOW && view_shown_q(view)) gtk_widget_show(view->widget);
     if (type != FACE_TYPE_WINDOW && type != FACE_TYPE_BASE && type != FACE_TYPE_RICH_TEXT &&
@@ -487,7 +488,7 @@ static ViewId view_make(const Cell* face, View* parent) {
 static void routine_make_view() {
     backend_require();
     const Cell* parent_handle = data_stack.args + 1;
-    View* parent = parent_handle->w1 == HANDLE_WINDOW ? view_get(parent_handle->w2) : nullptr;
+    View* parent = handle_type_index(parent_handle) == HANDLE_WINDOW ? view_get(handle_value(parent_handle)) : nullptr;
     ViewId id = view_make(data_stack.args, parent);
     handle_push(id, HANDLE_WINDOW);
 }
@@ -548,7 +549,7 @@ static void pane_order(View* view) {
     for (uint32_t i = uint32_t(std::max(series_index(&held.cell), 0));; i++) {
         SeriesBuffer* buffer = series_buffer(series_node(&held.cell));
         if (i >= buffer->length()) break;
-        View* child = face_view(reinterpret_cast<const Cell*>(buffer->head_ptr()) + i);
+        View* child = face_view(block_cells(buffer) + i);
         if (!child || child->type == FACE_TYPE_WINDOW || !child->widget) continue;
         if (gtk_widget_get_parent(child->widget) != view->container) continue;
         g_object_ref(child->widget);
@@ -597,7 +598,7 @@ static void layout_mark_stale(const Cell* face) {
     if (cell_type(&handles) != T_BLOCK) return;
     SeriesBuffer* buffer = series_buffer(series_node(&handles));
     if (buffer->length() == 0) return;
-    Cell* last = reinterpret_cast<Cell*>(buffer->head_ptr()) + buffer->length() - 1;
+    Cell* last = block_cells(buffer) + buffer->length() - 1;
     if (cell_type(last) == T_LOGIC) logic_make_at(last, true);
 }
 
@@ -608,7 +609,7 @@ static bool changes_get(const Cell* face, uint32_t* bits) {
     SeriesBuffer* buffer = series_buffer(series_node(&state));
     uint32_t index = uint32_t(std::max(series_index(&state), 0)) + FACE_STATE_CHANGES;
     if (index >= buffer->length()) return false;
-    const Cell* cell = reinterpret_cast<const Cell*>(buffer->head_ptr()) + index;
+    const Cell* cell = block_cells(buffer) + index;
     if (cell_type(cell) != T_INTEGER) return false;
     *bits = uint32_t(integer_get(cell));
     return true;
@@ -620,7 +621,7 @@ static void changes_set(const Cell* face, uint32_t bits) {
     SeriesBuffer* buffer = series_buffer(series_node(&state));
     uint32_t index = uint32_t(std::max(series_index(&state), 0)) + FACE_STATE_CHANGES;
     if (index >= buffer->length()) return;
-    Cell* cell = reinterpret_cast<Cell*>(buffer->head_ptr()) + index;
+    Cell* cell = block_cells(buffer) + index;
     cell_init(cell, T_INTEGER);
     integer_make_at(cell, int32_t(bits));
 }
@@ -701,13 +702,13 @@ static void routine_update_view() {
         uint32_t from = uint32_t(std::max(series_index(arg), 0));
         SeriesBuffer* buffer = series_buffer(series_node(arg));
         for (uint32_t i = from; i < buffer->length(); i++) {
-            const Cell* value = reinterpret_cast<const Cell*>(buffer->head_ptr()) + i;
+            const Cell* value = block_cells(buffer) + i;
             if (cell_type(value) != T_OBJECT) invalid_type_raise(value);
         }
         for (uint32_t i = from;; i++) {
             SeriesBuffer* b = series_buffer(series_node(&faces.cell));
             if (i >= b->length()) break;
-            Cell face = reinterpret_cast<const Cell*>(b->head_ptr())[i];
+            Cell face = block_cells(b)[i];
             if (View* view = face_view(&face)) view_update(view, 0);
         }
     } else if (cell_type(arg) == T_OBJECT) {
@@ -730,7 +731,7 @@ static void pane_sync(View* view) {
     auto in_pane = [&](View* child) {
         if (!block) return false;
         SeriesBuffer* buffer = series_buffer(series_node(&pane.cell));
-        const Cell* cells = reinterpret_cast<const Cell*>(buffer->head_ptr());
+        const Cell* cells = block_cells(buffer);
         for (uint32_t i = uint32_t(std::max(series_index(&pane.cell), 0)); i < buffer->length(); i++)
             if (face_view(&cells[i]) == child) return true;
         return false;
@@ -752,7 +753,7 @@ static void pane_sync(View* view) {
         view = view_get(id);
         SeriesBuffer* buffer = series_buffer(series_node(&pane.cell));
         if (!view || i >= buffer->length()) break;
-        View* child = face_view(reinterpret_cast<const Cell*>(buffer->head_ptr()) + i);
+        View* child = face_view(block_cells(buffer) + i);
         if (!child || child->type == FACE_TYPE_WINDOW || !child->widget) continue;
         if (gtk_widget_get_parent(child->widget) == view->container) continue;
         g_object_ref(child->widget);
@@ -772,7 +773,7 @@ static void routine_on_change_facet() {
     if (view) {
         ViewId id = view->id;
         const Cell* word = data_stack.args + 1;
-        uint32_t field_symbol = symbol_resolve(word->w2);
+        uint32_t field_symbol = symbol_resolve(word_symbol(word));
         if (field_symbol == symbol_resolve(symbol_make("pane"))) {
             pane_sync(view);
         } else {
@@ -780,7 +781,7 @@ static void routine_on_change_facet() {
             const Cell* action = data_stack.args + 3;
             const Cell* new_value = cell_type(data_stack.args + 4) == T_NONE ? nullptr : data_stack.args + 4;
             bool handled = hooks && hooks->update_facet &&
-                           hooks->update_facet(view, word, data_stack.args + 2, symbol_resolve(action->w2),
+                           hooks->update_facet(view, word, data_stack.args + 2, symbol_resolve(word_symbol(action)),
                                                new_value, integer_get(data_stack.args + 5),
                                                integer_get(data_stack.args + 6));
             if (!handled && (view = view_get(id))) view_update(view, 0);
@@ -819,7 +820,7 @@ static void view_release(const Cell* face_cell, int depth) {
         for (uint32_t i = uint32_t(std::max(series_index(&held.cell), 0));; i++) {
             SeriesBuffer* buffer = series_buffer(series_node(&held.cell));
             if (i >= buffer->length()) break;
-            Cell child = reinterpret_cast<const Cell*>(buffer->head_ptr())[i];
+            Cell child = block_cells(buffer)[i];
             CellRoot child_root(child);
             view_release(&child_root.cell, depth + 1);
         }
@@ -863,7 +864,7 @@ static void routine_destroy_view() {
 // ---- showing and redrawing ----------------------------------------------------------------
 
 static View* handle_view(const Cell* handle) {
-    return cell_type(handle) == T_HANDLE && handle->w1 == HANDLE_WINDOW ? view_get(handle->w2) : nullptr;
+    return cell_type(handle) == T_HANDLE && handle_type_index(handle) == HANDLE_WINDOW ? view_get(handle_value(handle)) : nullptr;
 }
 
 // platform-show-window id

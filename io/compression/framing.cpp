@@ -26,7 +26,7 @@ void init_compression_words() {
 
 int32_t compression_method(const Cell* word) {
     if (!word_type_q(cell_type(word))) return -1;
-    uint32_t symbol = symbol_resolve(word->w2);
+    uint32_t symbol = symbol_resolve(word_symbol(word));
     for (uint32_t i = 0; i < COMPRESSION_METHOD_COUNT; i++)
         if (compression_method_symbols[i] != 0 && symbol_resolve(compression_method_symbols[i]) == symbol)
             return int32_t(i);

@@ -37,11 +37,11 @@ void routine_kelbin_decode() {
     }
     if (type != T_BINARY) error_raise(ERR_INVALID_DATA, payload);
     uint32_t head = series_index_clamped(payload);
-    uint32_t length = series_buffer(payload->w2)->length() - head;
+    uint32_t length = series_buffer_of(payload)->length() - head;
     if (length <= KELBIN_SMALLEST_STREAM) error_raise(ERR_INVALID_DATA, payload);
     Cell* block = block_push_only(1);
-    kelbin_decode(series_buffer(payload->w2)->head_ptr() + head, block, true, length);
-    uint32_t count = series_buffer(block->w2)->length();
+    kelbin_decode(series_buffer_of(payload)->head_ptr() + head, block, true, length);
+    uint32_t count = series_buffer_of(block)->length();
     if (count == 1) stack_set_last_reset(block_ks_abs_at(block, 0));
     else stack_set_last_reset(block);
 }

@@ -199,21 +199,19 @@ void skip_padding(Decoder& d, size_t bytes) {
 
 // ---- slots -------------------------------------------------------------------------------------
 
-uint32_t block_cells(const Cell* block) { return series_buffer(block->w2)->length(); }
-
-Cell* cells_of(Node series) { return reinterpret_cast<Cell*>(series_buffer(series)->head_ptr()); }
+uint32_t block_length(const Cell* block) { return series_buffer_of(block)->length(); }
 
 void place(const Slot& slot, const Cell* value) {
     Cell v = *value;  // holds no node that a collection could move before the copy
     v.header |= slot.flags;
-    if (slot.index >= block_cells(slot.container)) {
+    if (slot.index >= block_length(slot.container)) {
         block_ks_append(slot.container, &v);
         return;
     }
-    cell_copy(&v, cells_of(slot.container->w2) + slot.index);
+    cell_copy(&v, block_cells(series_node(slot.container)) + slot.index);
 }
 
-Cell* slot_cell(const Slot& slot) { return cells_of(slot.container->w2) + slot.index; }
+Cell* slot_cell(const Slot& slot) { return block_cells(series_node(slot.container)) + slot.index; }
 
 // A block cell on the data stack over a series, to serve as a container.
 Cell* push_container(Node series) {
@@ -224,9 +222,8 @@ Cell* push_container(Node series) {
 
 // The value block of a context whose values do not live on the stack, or 0.
 Node context_value_block(Node context) {
-    const Cell* c = context_cell(context);
-    if (c->header & CONTEXT_ON_STACK) return 0;
-    return c->w2;
+    if (context_cell(context)->header & CONTEXT_ON_STACK) return 0;
+    return context_values(context);
 }
 
 void read_record(Decoder& d, const Slot& slot);
@@ -252,28 +249,28 @@ bool path_step(const Cell& from, uint32_t index, Cell* out) {
         return false;
     };
     if (block_family_q(type) || type == T_MAP) {
-        series = from.w2;
+        series = series_node(&from);
     } else if (type == T_OBJECT) {
-        series = context_value_block(from.w1);
+        series = context_value_block(object_context(&from));
     } else if (type == T_ERROR) {
-        series = context_value_block(from.w1);
+        series = context_value_block(object_context(&from));
         first = ERROR_ARG1;
     } else if (type == T_NATIVE || type == T_ACTION) {
-        series = from.w2;
+        series = function_spec(&from);
     } else if (type == T_FUNCTION || (type == T_OP && op_source_type(&from) == T_FUNCTION)) {
         return function_part(from);
-    } else if (type >= T_WORD && type <= T_REFINEMENT && from.w1 && from.w1 != global_context) {
-        const Cell* owner = context_owner(from.w1);
+    } else if (type >= T_WORD && type <= T_REFINEMENT && word_context(&from) && word_context(&from) != global_context) {
+        const Cell* owner = context_owner(word_context(&from));
         if (cell_type(owner) == T_FUNCTION) return function_part(*owner);
-        series = context_value_block(from.w1);
+        series = context_value_block(word_context(&from));
         if (cell_type(owner) == T_ERROR) first = ERROR_ARG1;
     } else if (type == T_OP && (op_source_type(&from) == T_NATIVE || op_source_type(&from) == T_ACTION)) {
-        series = from.w2;
+        series = function_spec(&from);
     }
     if (!series) return false;
     uint64_t at = uint64_t(index) + first;
     if (at >= series_buffer(series)->length()) return false;
-    *out = cells_of(series)[at];
+    *out = block_cells(series)[at];
     return true;
 }
 
@@ -299,9 +296,9 @@ Cell* read_path(Decoder& d) {
 // The context a reached cell supplies to a word; 0 when it has none.
 Node reached_context(const Cell* cell) {
     uint8_t type = cell_type(cell);
-    if (type == T_OBJECT || type == T_ERROR || type == T_FUNCTION) return cell->w1;
-    if (type == T_OP && op_source_type(cell) == T_FUNCTION) return cell->w1;
-    if (type >= T_WORD && type <= T_REFINEMENT && cell->w1 != global_context) return cell->w1;
+    if (type == T_OBJECT || type == T_ERROR) return object_context(cell);
+    if (type == T_FUNCTION || (type == T_OP && op_source_type(cell) == T_FUNCTION)) return function_context(cell);
+    if (type >= T_WORD && type <= T_REFINEMENT && word_context(cell) != global_context) return word_context(cell);
     return 0;
 }
 
@@ -361,7 +358,7 @@ Cell* object_begin(Decoder& d, const ContextHead& h, uint32_t class_id) {
 // Reads the values of a placed object and builds its change-handler record
 // when asked; the slot (when given) receives the final cell.
 void object_fill(Decoder& d, Cell* object, const ContextHead& h, bool handlers, const Slot* slot) {
-    if (h.values) read_context_values(d, object->w1, h.count);
+    if (h.values) read_context_values(d, object_context(object), h.count);
     if (handlers) {
         object_finish(object);
         if (slot) place(*slot, object);
@@ -380,8 +377,8 @@ Cell* function_begin(Decoder& d, const ContextHead& h) {
     for (uint32_t i = 1; i < MORE_CELLS; i++) block_ks_append(more, &unset_cell);
     Cell* fn = stack_push_new(T_FUNCTION);
     fn->w1 = context.node;
-    fn->w2 = spec->w2;
-    fn->w3 = more->w2;
+    fn->w2 = series_node(spec);
+    fn->w3 = series_node(more);
     cell_copy(fn, context_owner(context.node));
     return fn;
 }
@@ -389,26 +386,26 @@ Cell* function_begin(Decoder& d, const ContextHead& h) {
 // Reads its spec and the body of a placed function. Its spec must be a block
 // at its head whose arguments are the context's words; the body a block.
 void function_fill(Decoder& d, Cell* fn, const Slot* slot) {
-    Cell* more = push_container(fn->w3);
+    Cell* more = push_container(function_more(fn));
     const uint8_t* at = d.pos;
     read_record(d, Slot{more, MORE_ARGS_CACHE, 0});
-    Cell* spec = stack_push(cells_of(more->w2) + MORE_ARGS_CACHE);
-    cell_copy(&unset_cell, cells_of(more->w2) + MORE_ARGS_CACHE);
-    if (cell_type(spec) != T_BLOCK || spec->w1 != 0) fail_at(d, at);
+    Cell* spec = stack_push(block_cells(series_node(more)) + MORE_ARGS_CACHE);
+    cell_copy(&unset_cell, block_cells(series_node(more)) + MORE_ARGS_CACHE);
+    if (cell_type(spec) != T_BLOCK || series_index(spec) != 0) fail_at(d, at);
     spec->header &= ~CELL_NEWLINE;
     uint32_t flags = function_check_spec(spec);
     Node expected = context_make_from_spec(spec, true, false, CONTEXT_FUNCTION);
-    uint32_t count = context_word_count(fn->w1);
+    uint32_t count = context_word_count(function_context(fn));
     if (context_word_count(expected) != count) fail_at(d, at);
     for (uint32_t i = 0; i < count; i++)
-        if (context_word_at(expected, i)->w2 != context_word_at(fn->w1, i)->w2) fail_at(d, at);
-    fn->w2 = spec->w2;
+        if (word_symbol(context_word_at(expected, i)) != word_symbol(context_word_at(function_context(fn), i))) fail_at(d, at);
+    fn->w2 = series_node(spec);
     fn->header = (fn->header & ~(FUNCTION_TRACE | FUNCTION_NO_TRACE)) | flags;
-    cell_copy(fn, context_owner(fn->w1));
+    cell_copy(fn, context_owner(function_context(fn)));
     if (slot) place(*slot, fn);
     at = d.pos;
     read_record(d, Slot{more, MORE_BODY, 0});
-    Cell* body = cells_of(more->w2) + MORE_BODY;
+    Cell* body = block_cells(series_node(more)) + MORE_BODY;
     if (cell_type(body) != T_BLOCK) fail_at(d, at);
     body->header &= ~CELL_NEWLINE;
     stack_pop(2);
@@ -553,7 +550,7 @@ void read_bound_word(Decoder& d, const Slot& slot, const RecordHead& head, uint3
 void global_word_make(Decoder& d, Cell* word, uint32_t symbol, uint8_t type) {
     if (symbol < d.global_words.size() && d.global_words[symbol].header) {
         *word = d.global_words[symbol];
-        if (word->w1) word->w1 = global_context;
+        if (word_context(word)) word->w1 = global_context;
     } else {
         word_make_global(word, symbol);
         if (symbol >= d.global_words.size()) d.global_words.resize(size_t(symbol) + 1, Cell{});
@@ -582,8 +579,8 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
         global_word_make(d, word, symbol, head.type);
     } else {
         uint64_t cell = uint64_t(d.base) + uint32_t(position);
-        if (position < 0 || cell >= block_cells(d.target)) fail_at(d, at);
-        Node context = reached_context(cells_of(d.target->w2) + cell);
+        if (position < 0 || cell >= block_length(d.target)) fail_at(d, at);
+        Node context = reached_context(block_cells(series_node(d.target)) + cell);
         if (!context) fail_at(d, at);
         if (index == -1) index = context_find_word(context, symbol, true);
         check_word_index(d, at, context, index);
@@ -593,11 +590,11 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
     place(slot, word);
     if (head.define) {
         // The value that follows is assigned to the word; neither cell stays.
-        if (slot.index != block_cells(slot.container) - 1) fail_at(d, at);
+        if (slot.index != block_length(slot.container) - 1) fail_at(d, at);
         read_record(d, Slot{slot.container, slot.index + 1, 0});
-        Cell* value = stack_push(cells_of(slot.container->w2) + slot.index + 1);
+        Cell* value = stack_push(block_cells(series_node(slot.container)) + slot.index + 1);
         value->header &= ~CELL_NEWLINE;
-        Node context = word->w1 ? word->w1 : global_context;
+        Node context = word_context(word) ? word_context(word) : global_context;
         context_set_value(word, value, context, false);
         block_ks_tail_at(slot.container, slot.index);
         stack_pop(1);
@@ -668,7 +665,7 @@ void read_series_reference(Decoder& d, const Slot& slot, const RecordHead& head,
     if (cell_type(reached) == T_OP || cell_type(reached) == T_NATIVE || cell_type(reached) == T_ACTION)
         cell.header = head.type;
     if (has_head) {
-        uint32_t length = series_buffer(cell.w2)->length();
+        uint32_t length = series_buffer_of(&cell)->length();
         cell.w1 = index < length ? index : length;
     }
     place(slot, &cell);
@@ -685,7 +682,7 @@ void read_block(Decoder& d, const Slot& slot, const RecordHead& head) {
     for (uint32_t i = 0; i < count; i++) read_record(d, Slot{block, i, 0});
     if (head.type == T_HASH) hash_make_in_place(block);  // indexes every cell
     block->w1 = index < count ? index : count;
-    if (block->w1 || head.type == T_HASH) place(slot, block);
+    if (uint32_t(series_index(block)) || head.type == T_HASH) place(slot, block);
     stack_pop(1);
 }
 
@@ -780,7 +777,7 @@ void read_vector(Decoder& d, const Slot& slot, const RecordHead& head) {
     size_t bytes = size_t(count) * unit;
     Cell* vector = stack_push_new(T_NONE);
     vector_make_at(vector, count, item, unit);
-    SeriesBuffer* b = series_buffer(vector->w2);
+    SeriesBuffer* b = series_buffer_of(vector);
     std::memcpy(b->head_ptr(), d.pos, bytes);
     b->tail = b->head + uint32_t(bytes);
     d.pos += bytes;
@@ -795,7 +792,7 @@ void read_bitset(Decoder& d, const Slot& slot, const RecordHead& head) {
     uint32_t length = read_bounded_count(d, 1);
     Cell* bitset = stack_push_new(T_NONE);
     bitset_make_at(bitset, length);
-    SeriesBuffer* b = series_buffer(bitset->w2);
+    SeriesBuffer* b = series_buffer_of(bitset);
     std::memcpy(b->head_ptr(), d.pos, length);
     if (complement) b->flags |= SERIES_NEGATED;
     d.pos += length;
@@ -929,7 +926,7 @@ void read_typeset(Decoder& d, const Slot& slot) {
     d.pos += n;
     Cell cell;
     cell_init(&cell, T_TYPESET);
-    std::memcpy(&cell.w1, bytes, 12);
+    std::memcpy(cell_payload(&cell), bytes, 12);
     place(slot, &cell);
 }
 
@@ -949,13 +946,13 @@ void read_native(Decoder& d, const Slot& slot, const RecordHead& head) {
         Cell* temp = stack_push_new(T_NONE);
         block_make_at(temp, 1);
         read_record(d, Slot{temp, 0, 0});
-        if (cell_type(cells_of(temp->w2)) != T_BLOCK) fail_at(d, spec_at);
+        if (cell_type(block_cells(series_node(temp))) != T_BLOCK) fail_at(d, spec_at);
         Node values = context_value_block(global_context);
         uint32_t n = series_buffer(values)->length();
         const Cell* found = nullptr;
         for (uint32_t i = 0; i < n && !found; i++) {
-            const Cell* c = cells_of(values) + i;
-            if (cell_type(c) == head.type && c->w1 == index) found = c;
+            const Cell* c = block_cells(values) + i;
+            if (cell_type(c) == head.type && function_index(c) == index) found = c;
         }
         if (!found) fail_at(d, at);
         Cell cell = *found;
@@ -964,11 +961,11 @@ void read_native(Decoder& d, const Slot& slot, const RecordHead& head) {
         stack_pop(1);
         return;
     }
-    if (slot.index != block_cells(slot.container)) fail_at(d, at);
+    if (slot.index != block_length(slot.container)) fail_at(d, at);
     Cell* native = stack_push_new(T_NONE);
     place(slot, native);
     read_record(d, Slot{slot.container, slot.index + 1, 0});
-    Cell* spec = stack_push(cells_of(slot.container->w2) + slot.index + 1);
+    Cell* spec = stack_push(block_cells(series_node(slot.container)) + slot.index + 1);
     if (cell_type(spec) != T_BLOCK) fail_at(d, spec_at);
     native_make_at(native, spec, index, head.type);
     place(slot, native);
@@ -997,7 +994,7 @@ void read_error(Decoder& d, const Slot& slot) {
         fail_at(d, at);
     Cell* error = error_push(ErrorCategory(category), uint16_t(id));
     place(slot, error);
-    Cell* values = push_container(context_value_block(error->w1));
+    Cell* values = push_container(context_value_block(object_context(error)));
     for (uint32_t i = 0; i < 6; i++) read_record(d, Slot{values, ERROR_ARG1 + i, 0});
     stack_pop(2);
 }
@@ -1092,10 +1089,10 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
         if (!d.fixed) d.pos--;  // the context record starts with its lead byte
         ContextHead h = read_context_head(d);
         Cell* holder = plain_context_begin(d, h);
-        Cell context = *context_cell(holder->w1);
+        Cell context = *context_cell(word_context(holder));
         context.header &= ~CELL_NEWLINE;
         place(slot, &context);
-        if (h.values) read_context_values(d, holder->w1, h.count);
+        if (h.values) read_context_values(d, word_context(holder), h.count);
         return;
     }
     case T_OBJECT: read_object(d, slot, head); return;
@@ -1265,9 +1262,9 @@ uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t le
 
     kelbin_codec_q = codec;
     d.target = target;
-    d.base = block_cells(target);
+    d.base = block_length(target);
     read_body_header(d, flags & KELBIN_SYMBOLS);
-    while (d.pos < d.limit) read_record(d, Slot{target, block_cells(target), 0});
+    while (d.pos < d.limit) read_record(d, Slot{target, block_length(target), 0});
     return d.base;
 }
 

@@ -7,6 +7,7 @@
 // counter: the position of the value inside each container on the way down
 // from the root.
 #include "io/kelbin/encoder.hpp"
+#include "core/block.hpp"
 
 #include "core/context.hpp"
 #include "core/error.hpp"
@@ -14,13 +15,17 @@
 #include "core/function.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
+#include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/money.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/vector.hpp"
 #include "io/kelbin/decoder.hpp"
@@ -174,8 +179,8 @@ void write_double(Encoder& e, const Cell* value, uint32_t header) {
     if (e.fixed) {
         put_raw(e, header);
         if (e.records.size() & 7) put_raw(e, 0);
-        put_raw(e, value->w3);
-        put_raw(e, value->w2);
+        put_raw(e, cell_double_high(value));
+        put_raw(e, cell_double_low(value));
         return;
     }
     int32_t k;
@@ -184,8 +189,8 @@ void write_double(Encoder& e, const Cell* value, uint32_t header) {
         put_signed(e, k);
     } else {
         put_lead(e, type, false);
-        put_raw(e, value->w2);
-        put_raw(e, value->w3);
+        put_raw(e, cell_double_low(value));
+        put_raw(e, cell_double_high(value));
     }
 }
 
@@ -221,44 +226,45 @@ bool write_scalar(Encoder& e, const Cell* value, uint32_t header) {
     case T_CHAR: case T_DATATYPE:
         if (e.fixed) put_raw(e, header);
         else put_lead(e, type, false);
-        put_number(e, type == T_CHAR ? value->w2 : value->w1);
+        put_number(e, type == T_CHAR ? uint32_t(cell_int(value)) : datatype_id(value));
         return true;
     case T_PAIR:
         if (e.fixed) put_raw(e, header);
         else put_lead(e, type, false);
-        put_signed(e, int32_t(value->w2));
-        put_signed(e, int32_t(value->w3));
+        put_signed(e, pair_x(value));
+        put_signed(e, pair_y(value));
         return true;
     case T_POINT2D: case T_POINT3D:
         if (e.fixed) put_raw(e, header);
         else put_lead(e, type, false);
-        put_raw(e, value->w1);
-        put_raw(e, value->w2);
-        if (type == T_POINT3D) put_raw(e, value->w3);
+        put_raw(e, point_coord_bits(value, 0));
+        put_raw(e, point_coord_bits(value, 1));
+        if (type == T_POINT3D) put_raw(e, point_coord_bits(value, 2));
         return true;
     case T_FLOAT: case T_PERCENT: case T_TIME:
         write_double(e, value, header);
         return true;
     case T_DATE: {
-        bool time = date_has_time(value->w1);
+        uint32_t packed = date_packed(value);
+        bool time = date_has_time(packed);
         if (e.fixed) {
             put_raw(e, header);
-            put_raw(e, value->w1);
-            put_raw(e, time ? value->w3 : 0);
-            put_raw(e, time ? value->w2 : 0);
+            put_raw(e, packed);
+            put_raw(e, time ? cell_double_high(value) : 0);
+            put_raw(e, time ? cell_double_low(value) : 0);
         } else {
             put_lead(e, type, time);
-            put_raw(e, value->w1);
+            put_raw(e, packed);
             if (time) {
-                put_raw(e, value->w2);
-                put_raw(e, value->w3);
+                put_raw(e, cell_double_low(value));
+                put_raw(e, cell_double_high(value));
             }
         }
         return true;
     }
     case T_TYPESET: {
         uint8_t bytes[12];
-        std::memcpy(bytes, &value->w1, 12);
+        std::memcpy(bytes, cell_payload(value), 12);
         if (e.fixed) {
             put_raw(e, header);
             put_bytes(e, bytes, 12);
@@ -274,7 +280,7 @@ bool write_scalar(Encoder& e, const Cell* value, uint32_t header) {
     case T_TUPLE: {
         uint32_t count = tuple_count(value);
         uint8_t bytes[12];
-        std::memcpy(bytes, &value->w1, 12);
+        std::memcpy(bytes, cell_payload(value), 12);
         if (e.fixed) {
             put_raw(e, header | count << KBF_UNIT_SHIFT);
             put_bytes(e, bytes, 12);
@@ -288,12 +294,12 @@ bool write_scalar(Encoder& e, const Cell* value, uint32_t header) {
     case T_MONEY:
         if (e.fixed) put_raw(e, header | (money_sign(value) ? KBF_MONEY_NEGATIVE : 0));
         else put_lead(e, type, money_sign(value));
-        put_bytes(e, &value->w1, 12);
+        put_bytes(e, cell_payload(value), 12);
         return true;
     case T_ISSUE:
         if (e.fixed) put_raw(e, header);
         else put_lead(e, type, false);
-        put_number(e, symbol_index(e, value->w2));
+        put_number(e, symbol_index(e, word_symbol(value)));
         return true;
     default:
         return false;
@@ -311,10 +317,10 @@ void write_context(Encoder& e, Node context) {
     bool on_stack = c->header & CONTEXT_ON_STACK;
     bool object_flag = c->header & CONTEXT_OBJECT_FLAG;
     uint32_t count = context_word_count(context);
-    Node values = on_stack ? 0 : c->w2;
+    Node values = on_stack ? 0 : context_values(context);
     bool with_values = false;
     if (values) {
-        const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(values)->head_ptr());
+        const Cell* cells = block_cells(values);
         uint32_t n = series_buffer(values)->length();
         for (uint32_t i = 0; i < n && i < count && !with_values; i++)
             with_values = cell_type(&cells[i]) != T_UNSET;
@@ -328,12 +334,12 @@ void write_context(Encoder& e, Node context) {
                             (object_flag ? KB_CONTEXT_OBJECT : 0) | (with_values ? KB_CONTEXT_VALUES : 0)));
     }
     put_number(e, count);
-    for (uint32_t i = 0; i < count; i++) put_number(e, symbol_index(e, context_word_at(context, i)->w2));
+    for (uint32_t i = 0; i < count; i++) put_number(e, symbol_index(e, word_symbol(context_word_at(context, i))));
     if (!with_values) return;
     uint32_t n = series_buffer(values)->length();
     for (uint32_t i = 0; i < count; i++) {
         if (i < n) {
-            write_value(e, reinterpret_cast<const Cell*>(series_buffer(values)->head_ptr()) + i);
+            write_value(e, block_cells(values) + i);
         } else {
             write_value(e, &unset_cell);
         }
@@ -342,8 +348,7 @@ void write_context(Encoder& e, Node context) {
 
 // The slot index of a handler in an object's change info, or -1.
 int32_t handler_slot(Node info, uint32_t which) {
-    const Cell* cell = reinterpret_cast<const Cell*>(series_buffer(info)->head_ptr()) + which;
-    uint32_t slot = cell->w1 >> 16;
+    uint32_t slot = object_handler_slot(block_cells(info) + which);
     return slot == HANDLER_ABSENT ? -1 : int32_t(slot);
 }
 
@@ -362,8 +367,7 @@ void write_object_payload(Encoder& e, Node context, uint32_t class_id, Node info
 void write_function_parts(Encoder& e, const Cell* fn) {
     uint32_t counter = e.counter;
     Cell spec;
-    cell_init(&spec, T_BLOCK);
-    spec.w2 = function_spec(fn);
+    series_make_at(&spec, T_BLOCK, function_spec(fn), 0);
     e.counter = 0;
     write_value(e, &spec);
     Cell body = *function_more_cell(fn, MORE_BODY);
@@ -375,8 +379,8 @@ void write_function_parts(Encoder& e, const Cell* fn) {
 void write_function_payload(Encoder& e, const Cell* fn) {
     put_number(e, series_buffer(function_spec(fn))->length());
     const Cell* body = function_more_cell(fn, MORE_BODY);
-    put_number(e, cell_type(body) == T_BLOCK ? series_buffer(body->w2)->length() : 0);
-    write_context(e, fn->w1);
+    put_number(e, cell_type(body) == T_BLOCK ? series_buffer(series_node(body))->length() : 0);
+    write_context(e, function_context(fn));
     write_function_parts(e, fn);
 }
 
@@ -401,14 +405,14 @@ Holder word_holder(Node context) {
 
 void write_word(Encoder& e, const Cell* word, uint32_t header) {
     uint8_t type = cell_type(word);
-    Node context = word->w1;
-    uint32_t symbol = symbol_index(e, word->w2);
+    Node context = word_context(word);
+    uint32_t symbol = symbol_index(e, word_symbol(word));
     Holder holder = word_holder(context);
     if (holder == HOLDER_GLOBAL) {
         if (e.fixed) {
             put_raw(e, header | KBF_DEFINE);
             put_raw(e, symbol);
-            put_raw(e, word->w3);
+            put_raw(e, word_index(word));
         } else {
             put_lead(e, type, false);
             put_varint(e, symbol);
@@ -423,7 +427,7 @@ void write_word(Encoder& e, const Cell* word, uint32_t header) {
         put_lead(e, type, true);
     }
     put_number(e, symbol);
-    put_signed(e, int32_t(word->w3));
+    put_signed(e, int32_t(word_index(word)));
     if (path) {
         put_path(e, *path);
         return;
@@ -434,10 +438,10 @@ void write_word(Encoder& e, const Cell* word, uint32_t header) {
         write_context(e, context);
         if (holder == HOLDER_FUNCTION) write_function_parts(e, &owner);
     } else if (holder == HOLDER_OBJECT) {
-        bool handlers = cell_type(&owner) == T_OBJECT && owner.w3;
+        bool handlers = cell_type(&owner) == T_OBJECT && object_info(&owner);
         put_lead(e, T_OBJECT, handlers);
-        write_object_payload(e, context, cell_type(&owner) == T_UNSET ? 0 : owner.w2,
-                             handlers ? owner.w3 : 0);
+        write_object_payload(e, context, cell_type(&owner) == T_UNSET ? 0 : object_class(&owner),
+                             handlers ? object_info(&owner) : 0);
     } else if (holder == HOLDER_FUNCTION) {
         put_lead(e, T_FUNCTION, false);
         write_function_payload(e, &owner);
@@ -474,21 +478,21 @@ void write_series_head(Encoder& e, const Cell* value, uint32_t header, bool refe
 
 void write_series_content(Encoder& e, const Cell* value) {
     uint8_t type = cell_type(value);
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer(series_node(value));
     if (block_family_q(type)) {
         uint32_t count = b->length();
         put_number(e, count);
         for (uint32_t i = 0; i < count; i++)
-            write_value(e, reinterpret_cast<const Cell*>(series_buffer(value->w2)->head_ptr()) + i);
+            write_value(e, block_cells(series_node(value)) + i);
     } else if (type == T_MAP) {
-        const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+        const Cell* cells = block_cells(b);
         uint32_t n = b->length() & ~1u;
         uint32_t live = 0;
         for (uint32_t i = 0; i < n; i += 2)
             if (cells[i + 1].header) live += 2;
         put_number(e, live);
         for (uint32_t i = 0; i < n; i += 2) {
-            const Cell* pair = reinterpret_cast<const Cell*>(series_buffer(value->w2)->head_ptr()) + i;
+            const Cell* pair = block_cells(series_node(value)) + i;
             if (!pair[1].header) continue;  // a removed entry
             write_value(e, &pair[0]);
             write_value(e, &pair[1]);
@@ -521,7 +525,7 @@ void write_series_content(Encoder& e, const Cell* value) {
     } else if (type == T_IMAGE) {
         // The size, then every pixel word from the first, as the buffer holds them.
         if (e.fixed) {
-            put_raw(e, value->w3);
+            put_raw(e, series_extra(value));
         } else {
             put_varint(e, image_width(value));
             put_varint(e, image_height(value));
@@ -534,12 +538,12 @@ void write_series_content(Encoder& e, const Cell* value) {
 void write_node_value(Encoder& e, const Cell* value, uint32_t header) {
     uint8_t type = cell_type(value);
     bool holds_context = type == T_OBJECT || type == T_FUNCTION;
-    Node node = holds_context ? value->w1 : value->w2;
+    Node node = holds_context ? object_context(value) : series_node(value);
     const std::vector<uint32_t>* path = registered(e, node);
     if (!path) enter(e, node);
     bool reference = path != nullptr;
     if (holds_context) {
-        bool handlers = type == T_OBJECT && value->w3;
+        bool handlers = type == T_OBJECT && object_info(value);
         if (e.fixed) {
             put_raw(e, header | (reference ? KBF_REFERENCE : 0) | (handlers ? KBF_HANDLERS : 0));
         } else {
@@ -547,7 +551,7 @@ void write_node_value(Encoder& e, const Cell* value, uint32_t header) {
             put_lead(e, type, handlers);
         }
         if (!reference) {
-            if (type == T_OBJECT) write_object_payload(e, value->w1, value->w2, handlers ? value->w3 : 0);
+            if (type == T_OBJECT) write_object_payload(e, object_context(value), object_class(value), handlers ? object_info(value) : 0);
             else write_function_payload(e, value);
         }
     } else {
@@ -555,10 +559,10 @@ void write_node_value(Encoder& e, const Cell* value, uint32_t header) {
         uint32_t bits = 0;
         bool flag = false;
         if (type == T_BITSET) {
-            flag = series_buffer(value->w2)->flags & SERIES_NEGATED;
+            flag = series_buffer(series_node(value))->flags & SERIES_NEGATED;
             bits = flag ? KBF_BITSET_COMPLEMENT : 0;
         } else if (string_type_q(type) || type == T_VECTOR) {
-            bits = series_buffer(value->w2)->unit() << KBF_UNIT_SHIFT;
+            bits = series_buffer(series_node(value))->unit() << KBF_UNIT_SHIFT;
         }
         write_series_head(e, value, header | bits, reference, has_head, flag);
         if (!reference) write_series_content(e, value);
@@ -574,8 +578,7 @@ void write_native(Encoder& e, const Cell* value, uint32_t header) {
     else put_lead(e, cell_type(value), false);
     put_number(e, function_index(value));
     Cell spec;
-    cell_init(&spec, T_BLOCK);
-    spec.w2 = function_spec(value);
+    series_make_at(&spec, T_BLOCK, function_spec(value), 0);
     write_value(e, &spec);
     e.counter--;  // the native and its spec take one position
 }
@@ -597,7 +600,7 @@ void write_error(Encoder& e, const Cell* value, uint32_t header) {
     if (e.fixed) put_raw(e, header);
     else put_lead(e, T_ERROR, false);
     put_number(e, uint32_t(cell_int(code)));
-    enter(e, value->w1);
+    enter(e, object_context(value));
     for (uint32_t i = 0; i < 6; i++) {
         Cell field = *error_field(value, ErrorField(ERROR_ARG1 + i));
         write_value(e, &field);
