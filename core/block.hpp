@@ -145,7 +145,7 @@ void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t 
 using SortCallFn = void (*)(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 void block_sort_call_set(SortCallFn call);
 // Calls a sort comparator with two values through the installed path
-// (internal error not-done when none is installed).
+// (internal error feature-na when none is installed).
 void block_sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 
 void init_block();

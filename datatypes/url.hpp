@@ -29,7 +29,7 @@ void url_dehex(const Cell* string, Cell* result);
 // the boot library: an HTTP request (method word, URL, headers block or null,
 // data or null, /binary, /lines, /info) writing its result into out (none on
 // failure), and the library's parse-url writing its result into out. Until
-// they are installed, the actions that need them raise internal not-done.
+// they are installed, the actions that need them raise internal feature-na.
 struct UrlServices {
     void (*http_request)(const Cell* method, const Cell* url, const Cell* headers, const Cell* data,
                          bool binary, bool lines, bool info, Cell* out);
