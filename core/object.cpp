@@ -671,20 +671,32 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     cell_copy(&value, out);
 }
 
+FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
+
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) {
     Node context = object->w1;
-    Cell* word = field_entry(context, element->w2);
-    if (!word) return false;
-    uint32_t index = word->w3;
     const Cell* c = context_cell(context);
     if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
+    if (set_value && object->w3) return false;
+    FieldSlotGuess& guess = field_slot_guess(context, element->w2);
+    uint32_t index;
+    Cell* word = nullptr;
+    if (guess.context == context && guess.symbol == element->w2 && guess.epoch == collector_epoch) {
+        index = guess.index;
+    } else {
+        word = field_entry(context, element->w2);
+        if (!word) return false;
+        index = word->w3;
+        guess = FieldSlotGuess{context, element->w2, index, collector_epoch};
+    }
     SeriesBuffer* values = series_buffer(c->w2);
     if (index >= values->length()) return false;
     Cell* slot = reinterpret_cast<Cell*>(values->head_ptr()) + index;
     if (set_value) {
-        if (object->w3) return false;
-        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT)
+        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT) {
+            if (!word) word = context_word_at(context, index);
             word->header |= WORD_SLOT_WRITTEN;
+        }
         cell_copy(set_value, slot);
         cell_copy(set_value, object);
         return true;
