@@ -1184,6 +1184,15 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
             if ((t == T_PATH || t == T_PAREN || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
                 expression_quiet(cursor, b, no_infix))
                 goto done;
+            if (t == T_PAREN) {
+                // eval_primary's step for a paren, without its dispatch.
+                Cell paren = *code;
+                cursor.position++;
+                x = eval_block_in(&paren, false, false);
+                if (x != EXIT_CODE_NONE) return x;
+                if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+                goto infix;
+            }
             goto general;
         }
         cursor.position++;
@@ -1318,8 +1327,9 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     }
     if (!code_ended(cursor)) {
         // Tracing was switched on inside: the rest goes through the framed
-        // evaluation, whose events report the block.
-        Cell rest = *block;
+        // evaluation, whose events report the block. The entry's copy is
+        // read, as the block given may lie in a buffer that has moved.
+        Cell rest = *code;
         rest.w1 = cursor.position;
         data_stack.top = base;
         return eval_block_in(&rest, last, false);
