@@ -132,7 +132,7 @@ bool path_read_plain(const Cell* path, Cell* slot) {
     if (cell_type(value) == T_OBJECT) {
         if (cell_type(element) != T_WORD) return false;
         cell_copy(value, slot);
-        if (!object_path_step(slot, element, nullptr)) return false;
+        if (!object_path_get(slot, element)) return false;
     } else if (cell_type(value) == T_BLOCK) {
         if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
         if (!element || cell_type(element) != T_INTEGER) return false;

@@ -1181,6 +1181,15 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
             if ((t == T_PATH || t == T_PAREN || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
                 expression_quiet(cursor, b, no_infix))
                 goto done;
+            if (t == T_PAREN) {
+                // eval_primary's step for a paren, without its dispatch.
+                Cell paren = *code;
+                cursor.position++;
+                x = eval_block_in(&paren, false, false);
+                if (x != EXIT_CODE_NONE) return x;
+                if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+                goto infix;
+            }
             goto general;
         }
         cursor.position++;
@@ -1285,6 +1294,47 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
     }
 }
 
+// The block's expressions from position evaluated in the running frame,
+// with the block's position entry but without a frame of its own: each value
+// goes where the frame's ARGS[0] would be (the data top on entry) and the
+// data stack ends as the frame's unwind leaves it. A block frame carries no
+// name, context or body flag, so errors, exits and the call chain find the
+// same frames without it; every call inside marks its own frame. Not taken
+// while tracing, whose events report the block's frame.
+static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint32_t end,
+                                     bool last, bool entered) {
+    Cell* base = data_stack.top;
+    PositionEntry entry(block);
+    Cell* code = entry.cell;
+    EvalCursor cursor{code, position, end};
+    ExitCode x;
+    if (entered && interrupt_requested && (x = stack_throw_halt())) return x;
+    for (;;) {
+        code->w1 = cursor.position;
+        data_stack.top = base;
+        x = eval_expression(cursor, false, true, false);
+        if (x != EXIT_CODE_NONE) return x;
+        if (data_stack.top != base + 1) {
+            cell_copy(data_stack.top - 1, base);
+            data_stack.top = base + 1;
+        }
+        // Ctrl+C at the console halts the command after any expression.
+        if (interrupt_requested && (x = stack_throw_halt())) return x;
+        if (trace_state.tracing || code_ended(cursor)) break;
+    }
+    if (!code_ended(cursor)) {
+        // Tracing was switched on inside: the rest goes through the framed
+        // evaluation, whose events report the block. The entry's copy is
+        // read, as the block given may lie in a buffer that has moved.
+        Cell rest = *code;
+        rest.w1 = cursor.position;
+        data_stack.top = base;
+        return eval_block_in(&rest, last, false);
+    }
+    if (last) cell_copy(base, data_stack.args);
+    return EXIT_CODE_NONE;
+}
+
 // eval_block; body: the block is the body of the function whose frame is
 // the top one.
 static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
@@ -1301,6 +1351,8 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
         quiet = eval_block_quiet(block->w2, b, &position, end, last, body);
         if (quiet == QuietStart::done) return EXIT_CODE_NONE;
     }
+    if (quiet == QuietStart::stopped && position < end && !trace_state.tracing)
+        return eval_block_frameless(block, position, end, last, position == start);
     // The frame and position entry, as entering the block marks them, and
     // the evaluation goes on where the quiet start stopped.
     Cell* base = data_stack.top - (quiet == QuietStart::interrupted ? 1 : 0);

@@ -671,20 +671,32 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     cell_copy(&value, out);
 }
 
+FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
+
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) {
-    Node context = object->w1;
-    Cell* word = field_entry(context, word_symbol(element));
-    if (!word) return false;
-    uint32_t index = word_index(word);
+    Node context = object_context(object);
     const Cell* c = context_cell(context);
     if (context_values_of(c) == 0 || (c->header & CONTEXT_ON_STACK)) return false;
+    if (set_value && object_info(object)) return false;
+    FieldSlotGuess& guess = field_slot_guess(context, word_symbol(element));
+    uint32_t index;
+    Cell* word = nullptr;
+    if (guess.context == context && guess.symbol == word_symbol(element) && guess.epoch == collector_epoch) {
+        index = guess.index;
+    } else {
+        word = field_entry(context, word_symbol(element));
+        if (!word) return false;
+        index = word_index(word);
+        guess = FieldSlotGuess{context, word_symbol(element), index, collector_epoch};
+    }
     SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
     Cell* slot = block_cells(values) + index;
     if (set_value) {
-        if (object->w3) return false;
-        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT)
+        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT) {
+            if (!word) word = context_word_at(context, index);
             word->header |= WORD_SLOT_WRITTEN;
+        }
         cell_copy(set_value, slot);
         cell_copy(set_value, object);
         return true;

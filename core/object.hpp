@@ -15,6 +15,8 @@
 // series buffer: keep them on the data stack or in a root holder.
 #pragma once
 #include "core/cell.hpp"
+#include "core/context.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -111,6 +113,36 @@ void object_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
 // changed, whenever the general path must run instead: the word is not a
 // field, the field is unset, or the object has change handlers to notify.
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value);
+
+// The slot index of a field remembered by context and symbol. A word list
+// only grows, and a node is freed or renumbered only by a collection, so an
+// entry is right while collector_epoch is the one it was made in.
+struct FieldSlotGuess {
+    Node context;
+    uint32_t symbol;
+    uint32_t index;
+    uint32_t epoch;
+};
+constexpr uint32_t FIELD_SLOT_GUESS_BITS = 10;
+extern FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
+inline FieldSlotGuess& field_slot_guess(Node context, uint32_t symbol) {
+    return field_slot_guesses[(context * 0x9E3779B1u ^ symbol * 0x85EBCA77u) >>
+                              (32 - FIELD_SLOT_GUESS_BITS)];
+}
+// object_path_step for a get, with the remembered slot taken first.
+[[gnu::always_inline]] inline bool object_path_get(Cell* object, const Cell* element) {
+    const FieldSlotGuess& guess = field_slot_guess(object->w1, element->w2);
+    if (guess.context != object->w1 || guess.symbol != element->w2 || guess.epoch != collector_epoch)
+        return object_path_step(object, element, nullptr);
+    const Cell* c = reinterpret_cast<const Cell*>(series_buffer(object->w1)->head_ptr());
+    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
+    SeriesBuffer* values = series_buffer(c->w2);
+    if (guess.index >= (values->tail - values->head) >> 4) return false;
+    const Cell* slot = reinterpret_cast<const Cell*>(values->head_ptr()) + guess.index;
+    if (cell_type(slot) == T_UNSET) return false;
+    cell_copy(slot, object);
+    return true;
+}
 // reflect: the result replaces the value.
 void object_reflect(Cell* value, const Cell* field);
 // copy: /part raises invalid-refine-arg; the copy replaces the value.

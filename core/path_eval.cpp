@@ -92,7 +92,8 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
     if (t == T_OBJECT && length == head + 2 && !trace_state.tracing) {
         const Cell* element = path_element(path, head + 1);
         if (cell_type(element) == T_WORD &&
-            object_path_step(current, element, set ? data_stack.args : nullptr)) {
+            (set ? object_path_step(current, element, data_stack.args)
+                 : object_path_get(current, element))) {
             if (set || get || !callable_type_q(cell_type(current))) {
                 if (!push) stack_set_last_reset(start);
                 return EXIT_CODE_NONE;

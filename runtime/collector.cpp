@@ -334,6 +334,8 @@ static void series_frames_evacuate() {
 
 // ---- the cycle ------------------------------------------------------------------------------
 
+uint32_t collector_epoch = 1;
+
 void collector_init() {
     collector.series_cycles = 0;
     collector.nodes_cycles = 0;
@@ -355,6 +357,7 @@ void collector_cycle() {
     node_frames_review();
     if (nodes_moved) collector.nodes_cycles++;
     collector.series_cycles++;
+    collector_epoch++;
     collector.collecting = false;
 }
 

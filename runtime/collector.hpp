@@ -23,6 +23,10 @@ struct CollectorState {
     uint32_t nodes_cycles = 0;   // collections that emptied node frames
 };
 extern CollectorState collector;
+// Counts every collection the process has run, never reset: a value
+// remembered by node id (a node is only freed or renumbered by a collection)
+// stays right while this is unchanged.
+extern uint32_t collector_epoch;
 
 // Counters to 0, age 5.
 void collector_init();

@@ -277,17 +277,19 @@ SeriesFrame* series_frame_find(uint32_t needed) {
     return nullptr;
 }
 
-// Whether the series frames hold more live bytes than free room. After a
-// collection that left them so, a new frame is made at once: otherwise the
-// next collections would come ever sooner, each marking and moving all that
-// lives to win back little.
+// Whether the series frames hold more than twice as many live bytes as free
+// room. After a collection that left them so, a new frame is made at once:
+// otherwise the next collections would come ever sooner, each marking and
+// moving all that lives to win back little. Room of half the live bytes
+// keeps the collector's work per byte allocated bounded while the frames
+// stay within one and a half times the live data.
 static bool frames_crowded() {
     size_t room = 0, used = 0;
     for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) {
         room += frame_room(frame);
         used += size_t(frame->free - frame->first());
     }
-    return room < used;
+    return room * 2 < used;
 }
 
 // Carves needed bytes from the active frame, or from another frame or a new
