@@ -4,7 +4,7 @@
 // LanguageError; the arguments and the place of the raise wait in the one
 // record of the error in flight, where the collector sees them.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 #include <exception>

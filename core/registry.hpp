@@ -3,7 +3,7 @@
 // found by its type id and the action number in constant time; a slot of 0
 // means the type does not support the action.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstddef>
 #include <cstdint>

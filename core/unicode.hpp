@@ -10,7 +10,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
 namespace kel {

@@ -8,7 +8,7 @@
 // The cell is laid out as string!'s: word 1 the index, word 2 the node of a
 // Latin-1, UCS-2 or UCS-4 buffer, word 3 the conversion buffer or 0.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <string>
 
 namespace kel {

@@ -13,7 +13,7 @@
 // Image cells handed to functions that allocate must lie on the data stack or
 // in a CellRoot; pixel addresses are valid until the next allocation.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

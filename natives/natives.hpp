@@ -1,7 +1,7 @@
 // The natives: their entries in the natives table (index order fixed, see
 // core/natives_table.hpp) and the words of the language's built-in functions.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 #include <string>

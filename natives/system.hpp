@@ -4,7 +4,7 @@
 // them to its back end and shapes the result (calling convention of
 // core/natives_table.hpp).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 // Shared set-up and value makers for the tests of the number datatypes.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
 #include "tests/support/memory_fixture.hpp"
