@@ -110,10 +110,9 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name,
     }
 }
 
-void datatype_register(uint8_t type, uint8_t parent, const char* name, const ActionRow* rows,
-                       size_t row_count, ActionDefault absent) {
-    ActionFn slots[ACTION_COUNT];
-    std::fill(slots, slots + ACTION_COUNT, absent == ACTIONS_INHERITED ? ACTION_INHERIT : ACTION_NONE);
+// Writes the functions of the rows into slots (ACTION_COUNT of them); a row
+// naming no action, or an action named twice, ends the process.
+static void action_rows_fill(uint8_t type, const ActionRow* rows, size_t row_count, ActionFn* slots) {
     bool named[ACTION_COUNT] = {};
     for (size_t k = 0; k < row_count; k++) {
         const ActionRow& row = rows[k];
@@ -125,7 +124,19 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name, const Act
             slots[action - 1] = row.fn;
         }
     }
+}
+
+void datatype_register(uint8_t type, uint8_t parent, const char* name, const ActionRow* rows,
+                       size_t row_count, ActionDefault absent) {
+    ActionFn slots[ACTION_COUNT];
+    std::fill(slots, slots + ACTION_COUNT, absent == ACTIONS_INHERITED ? ACTION_INHERIT : ACTION_NONE);
+    action_rows_fill(type, rows, row_count, slots);
     datatype_register(type, parent, name, slots, ACTION_COUNT);
+}
+
+void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count) {
+    if (type == 0 || type > highest_id) error_raise(ERR_LIMIT_HIT);
+    action_rows_fill(type, rows, row_count, &action_table[size_t(type) * ACTION_ROW_SLOTS]);
 }
 
 void datatype_build_words() {

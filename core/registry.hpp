@@ -210,6 +210,15 @@ inline void datatype_register(uint8_t type, uint8_t parent, const char* name,
     datatype_register(type, parent, name, rows, N, absent);
 }
 
+// Sets action slots of a registered type from a layer above the datatypes
+// (io/ gives file! the actions that reach files), from rows of functions as in
+// datatype_register; a row naming no action is the same fault. A type
+// registered earlier with this one as parent keeps the slots it copied.
+void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count);
+template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionRow (&rows)[N]) {
+    datatype_actions_set(type, rows, N);
+}
+
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();
 
