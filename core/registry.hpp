@@ -222,11 +222,6 @@ template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionR
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();
 
-// The registry's tables, then every built-in type in its fixed order (a parent
-// always before its children). A type that registers no action (context!)
-// has every slot 0.
-void datatypes_register();
-
 // The function of action n (1..62) for a type, or 0.
 ActionFn action_slot(uint8_t type, int action);
 // The same, as the action's own function type F (FormMoldFn for form, ...).

@@ -13,6 +13,7 @@
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/actions.hpp"
 #include "core/interpreter.hpp"
 #include "core/externals.hpp"

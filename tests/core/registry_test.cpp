@@ -1,4 +1,5 @@
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/error.hpp"

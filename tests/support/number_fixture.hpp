@@ -3,6 +3,7 @@
 #include "runtime/cell.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 
