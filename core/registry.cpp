@@ -113,7 +113,7 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name, const Act
 }
 
 void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count) {
-    if (type == 0 || type > highest_id) error_raise(ERR_LIMIT_HIT);
+    if (type == 0 || type >= TYPE_COUNT || !name_table[type].name) error_raise(ERR_LIMIT_HIT);
     action_rows_fill(type, rows, row_count, &action_table[size_t(type) * ACTION_ROW_SLOTS]);
 }
 

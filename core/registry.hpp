@@ -213,7 +213,8 @@ inline void datatype_register(uint8_t type, uint8_t parent, const char* name,
 // Sets action slots of a registered type from a layer above the datatypes
 // (io/ gives file! the actions that reach files), from rows of functions as in
 // datatype_register; a row naming no action is the same fault. A type
-// registered earlier with this one as parent keeps the slots it copied.
+// registered earlier with this one as parent keeps the slots it copied; a
+// type not registered raises internal error limit-hit.
 void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count);
 template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionRow (&rows)[N]) {
     datatype_actions_set(type, rows, N);
