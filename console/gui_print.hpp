@@ -3,7 +3,7 @@
 // the runtime's output hooks; the routines below are registered in the
 // library's routine table.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstddef>
 
 namespace kel {

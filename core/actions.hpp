@@ -4,7 +4,7 @@
 // arguments; the result lands in ARGS[0]. Typed dispatchers do the same for
 // values outside a frame. Comparison and its operation codes live here too.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/registry.hpp"
 #include <cstdint>
 

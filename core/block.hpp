@@ -6,7 +6,7 @@
 // A returned Cell* into a block buffer is valid only until the next call that
 // can allocate a series or evaluate.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

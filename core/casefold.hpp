@@ -4,7 +4,7 @@
 // mappings; a character whose case form needs several code points keeps itself.
 #pragma once
 #include <cstdint>
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 
 namespace kel {
 

@@ -19,7 +19,7 @@
 // creating contexts) must not lie in a series buffer: keep them on the data
 // stack or in a root holder.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/stack.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

@@ -6,7 +6,7 @@
 // errors included; catchers bring the depth back to what they saw on entry
 // (stack_restore), so no entry outlives the walk that pushed it.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -69,12 +69,15 @@ void error_record_set(ErrorCategory category, uint16_t id, const Cell* arg1, con
     error_chain_record(error);
 }
 
-[[noreturn]] void error_raise(ErrorCategory category, uint16_t id, const Cell* arg1,
-                              const Cell* arg2, const Cell* arg3) {
+// The raiser of every language error, the runtime's included: set while the
+// program loads, so that a raise works from the first step of start-up on.
+[[noreturn]] static void language_error_raise(ErrorCategory category, uint16_t id, const Cell* arg1,
+                                              const Cell* arg2, const Cell* arg3) {
     error_record_set(category, id, arg1, arg2, arg3);
     if (raise_hook) raise_hook();
     stack_throw_error();
 }
+[[maybe_unused]] static const bool raiser_set = (error_raiser_set(language_error_raise), true);
 
 void error_mark_live() {
     if (error_in_flight.holders == 0) return;

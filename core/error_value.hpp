@@ -5,7 +5,7 @@
 // Cells handed to functions that may allocate must not lie in a series
 // buffer: keep them on the data stack or in a root holder.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/error.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

@@ -5,7 +5,7 @@
 // by the interpreter (core/interpreter.cpp); every pointer answered is valid
 // until the next allocation.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/function.hpp"
 #include "core/stack.hpp"

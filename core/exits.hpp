@@ -18,7 +18,7 @@
 //   catcher (try, the top level) restores the stack depths it saved on entry
 //   (stack_restore) and reads the error in flight.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -4,7 +4,7 @@
 // cells (payload word 2: 0-based index of the next free slot, -1 at the end).
 // The block is a root of the collector.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

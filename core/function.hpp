@@ -18,7 +18,7 @@
 // routine!: header flag ROUTINE_CELLS and its spec's word count in bits
 // 25-29; words 1-3 as for function!, the third more cell holding the entry.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -18,7 +18,7 @@
 // they never move, so a HashTable* stays valid for as long as the table is
 // reachable. Node fields in the record are rewritten by the collector.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstddef>
 #include <cstdint>

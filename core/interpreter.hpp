@@ -9,7 +9,7 @@
 // entry must be one the collector sees: on the data stack, in a root holder,
 // or in a series that stays reachable; the entries copy what they keep.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/exits.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

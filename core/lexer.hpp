@@ -9,7 +9,7 @@
 // survives any collection. The value buffer lives outside the frames and is
 // marked by the collector for every running lexer.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

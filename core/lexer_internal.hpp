@@ -2,7 +2,7 @@
 // (core/lexer_load.cpp) share: the state of a run, the seen flags, the
 // token kinds and the engine services a loader calls. Not for other modules.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/lexer.hpp"
 #include <cstdint>
 

@@ -22,7 +22,7 @@
 //   actors and handlers are one value seen through both contexts.
 // A library word costs the evaluator nothing: it is an ordinary bound word.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
 namespace kel {

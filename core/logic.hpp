@@ -1,7 +1,7 @@
 // unset!, none! and logic!: the three simplest datatypes, and the truth tests
 // every conditional rests on.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // over the string module: an empty string! to write into and Latin-1 bytes
 // appended at its tail.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/string.hpp"
 #include <cstdint>
 

@@ -14,8 +14,8 @@
 // Cells handed to functions that may allocate or evaluate must not lie in a
 // series buffer: keep them on the data stack or in a root holder.
 #pragma once
-#include "core/cell.hpp"
 #include "core/context.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

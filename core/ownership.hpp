@@ -8,7 +8,7 @@
 // recorded itself as owner of its fields' series carries CONTEXT_OWNS_SERIES in
 // its context cell.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/series.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

@@ -4,7 +4,7 @@
 // almost every action from it; this module gives their construction and their
 // printed forms.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/registry.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

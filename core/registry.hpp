@@ -3,7 +3,7 @@
 // found by its type id and the action number in constant time; a slot of 0
 // means the type does not support the action.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstddef>
 #include <cstdint>
@@ -210,13 +210,18 @@ inline void datatype_register(uint8_t type, uint8_t parent, const char* name,
     datatype_register(type, parent, name, rows, N, absent);
 }
 
+// Sets action slots of a registered type from a layer above the datatypes
+// (io/ gives file! the actions that reach files), from rows of functions as in
+// datatype_register; a row naming no action is the same fault. A type
+// registered earlier with this one as parent keeps the slots it copied; a
+// type not registered raises internal error limit-hit.
+void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count);
+template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionRow (&rows)[N]) {
+    datatype_actions_set(type, rows, N);
+}
+
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();
-
-// The registry's tables, then every built-in type in its fixed order (a parent
-// always before its children). A type that registers no action (context!)
-// has every slot 0.
-void datatypes_register();
 
 // The function of action n (1..62) for a type, or 0.
 ActionFn action_slot(uint8_t type, int action);

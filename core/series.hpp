@@ -9,7 +9,7 @@
 // the tail (another value of the same buffer removed elements): every
 // function here treats such a position as the tail.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -8,7 +8,7 @@
 // stays valid across collections. Between two top-level evaluations both are
 // empty: ARGS = top = bottom and the call-stack top is its bottom.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

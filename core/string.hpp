@@ -13,7 +13,7 @@
 // buffer: keep it on the data stack or in a CellRoot. A buffer address or a
 // character address is valid only until the next allocation of a series.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -13,7 +13,7 @@
 // a string! (0 until first asked for), word 3 the node of a byte series with
 // the UTF-8 name, NUL-terminated, the NUL not counted by the tail.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

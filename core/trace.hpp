@@ -3,7 +3,7 @@
 // event word, the code block, the position in it, the value concerned, a
 // reference and a pair! of data-stack depths (ARGS depth x top depth).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -5,7 +5,7 @@
 // typeset. Bits above the highest registered type id may be set; listing and
 // counting ignore them.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/registry.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>

@@ -10,21 +10,13 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/utf8.hpp"
 
 namespace kel {
 
-constexpr uint32_t CODEPOINT_MAX = 0x10FFFF;
-
 // ---- UTF-8 over byte ranges ------------------------------------------------
-
-// Decodes one character with the UTF-8 automaton, reading no byte at or past
-// end. Returns the address after the sequence and stores the code point. On
-// an invalid byte the code point is -1 and the returned address is that of the
-// offending byte (the start itself when the first byte is invalid); a sequence
-// cut short by end gives -1 and end.
-const uint8_t* utf8_decode_char(const uint8_t* p, const uint8_t* end, int32_t* codepoint);
 
 // Number of characters from start to end; each invalid byte counts as one.
 uint32_t utf8_count_chars(const uint8_t* start, const uint8_t* end);
@@ -118,11 +110,6 @@ uint32_t latin1_to_utf16(const uint8_t* text, uint16_t* out);
 // Widens count characters stored at data from unit `from` to unit `to` in
 // place, last to first; the memory must hold count x to bytes.
 void units_widen(uint8_t* data, uint32_t count, uint32_t from, uint32_t to);
-
-// True for the surrogate code points U+D800-U+DFFF, which no valid UTF-8 holds.
-inline bool codepoint_surrogate_q(uint32_t codepoint) {
-    return codepoint >= 0xD800 && codepoint <= 0xDFFF;
-}
 
 // The narrowest unit (1, 2 or 4) that holds a code point.
 inline uint32_t codepoint_unit(uint32_t codepoint) {

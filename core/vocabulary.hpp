@@ -2,7 +2,7 @@
 // refinements and issue that the runtime's own code compares against, made
 // once at start-up (the lists are in core/words_table.inc).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 #include "core/words_table.inc"

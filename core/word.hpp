@@ -5,7 +5,7 @@
 // them and how they print. Reading and writing slots (word_get, word_set,
 // context_set_value) live in core/context.hpp.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/registry.hpp"
 #include "runtime/memory.hpp"

@@ -8,7 +8,7 @@
 // Cells given to functions that can allocate must not lie in a series buffer:
 // keep them on the data stack or in a CellRoot.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -6,7 +6,7 @@
 // below the stored bit count; the buffer's SERIES_NEGATED flag gives the
 // membership of every code at or above it (set: member).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

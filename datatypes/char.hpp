@@ -1,7 +1,7 @@
 // char!: a Unicode codepoint (0 to 0x10FFFF), a child of integer! sharing its
 // cell layout and int32 kernel; arithmetic must stay within the codepoint range.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -7,7 +7,7 @@
 // arithmetic goes through a proleptic Gregorian day number (day 0 is
 // 1-Mar-0000, counted with floor division on both sides of year 0).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

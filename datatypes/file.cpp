@@ -7,7 +7,6 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
-#include "io/files.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 
@@ -95,48 +94,24 @@ int32_t file_mold(const Cell* value, Cell* target, bool, bool, bool, bool part, 
     return budget - int32_t(span) - 1;
 }
 
-// ---- actions reaching the file back end -----------------------------------------------------
-
-void file_delete_action(Cell* file) {
-    bool done = file_delete(file);
-    logic_make_at(file, done);
-}
-
-void file_query(Cell* file) {
-    CellRoot date;
-    if (file_modified_date(file, &date.cell)) cell_copy(&date.cell, file);
-    else none_make_at(file);
-}
-
-void file_read(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines, bool,
-               const Cell* as) {
-    if (as) error_raise(ERR_NOT_DONE);
-    CellRoot result;
-    file_read_any(file, part, seek, binary, lines, &result.cell);
-    cell_copy(&result.cell, file);
-}
-
-void file_rename_action(Cell* file, const Cell* to) {
-    if (!string_family_q(cell_type(to))) error_raise(ERR_INVALID_ARG, to);
-    bool done = file_rename(file, to);
-    logic_make_at(file, done);
-}
-
-void file_write(Cell* file, const Cell* data, bool, bool lines, bool, bool append,
-                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as) {
-    if (allow || as) error_raise(ERR_NOT_DONE);
-    file_write_any(file, data, seek, part, append, lines);
-    unset_make_at(file);
+bool file_dir_path_q(const Cell* file) {
+    Cell name = *file;
+    series_index_set(&name, 0);
+    uint32_t n = string_ks_length_q(&name);
+    if (n == 0) return false;
+    uint32_t last = string_ks_char_at(&name, n - 1);
+    if (last == '/') return true;
+    if (last != '.') return false;
+    // "." or ".." alone or after a slash.
+    uint32_t dots = 1;
+    if (n >= 2 && string_ks_char_at(&name, n - 2) == '.') dots = 2;
+    return n == dots || string_ks_char_at(&name, n - dots - 1) == '/';
 }
 
 void init_file() {
     const ActionRow actions[] = {
         {A_MOLD, file_mold},
-        {A_DELETE, file_delete_action},
-        {A_QUERY, file_query},
-        {A_READ, file_read},
-        {A_RENAME, file_rename_action},
-        {A_WRITE, file_write},
+        // delete, query, read, rename and write: io/files.hpp
         // from url!, but put and sort
         {A_MAKE, ACTION_INHERIT}, {A_TO, ACTION_INHERIT}, {A_FORM, ACTION_INHERIT},
         {A_EVAL_PATH, ACTION_INHERIT}, {A_COMPARE, ACTION_INHERIT},

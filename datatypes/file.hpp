@@ -8,7 +8,7 @@
 // The cell is laid out as string!'s: word 1 the index, word 2 the node of a
 // Latin-1, UCS-2 or UCS-4 buffer, word 3 the conversion buffer or 0.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <string>
 
 namespace kel {
@@ -29,23 +29,14 @@ bool file_to_local(const Cell* file, std::string* path);
 // cannot-open.
 Cell* file_current_dir();
 
+// Whether the name, from its head, names a directory by its form: it ends with
+// "/", or it is "." or ".." alone or after a "/". An empty name does not.
+bool file_dir_path_q(const Cell* file);
+
 // ---- actions -------------------------------------------------------------------
 
 int32_t file_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
                   int32_t budget, int32_t indent);
-// The logic result replaces the file.
-void file_delete_action(Cell* file);
-// The last-write date (a date! in UTC), or none, replaces the file.
-void file_query(Cell* file);
-// The content (string!, binary! or block of lines) or the directory listing
-// replaces the file.
-void file_read(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
-               const Cell* as);
-// The logic result replaces the file.
-void file_rename_action(Cell* file, const Cell* to);
-// The result (unset) replaces the file.
-void file_write(Cell* file, const Cell* data, bool binary, bool lines, bool info, bool append,
-                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as);
 
 // Registers file! (parent url!).
 void init_file();

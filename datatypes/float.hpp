@@ -3,7 +3,7 @@
 // used by every type that compares doubles, and float_to_text is the one text
 // form of every floating-point number the system prints.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "datatypes/integer.hpp"
 #include <cstdint>
 

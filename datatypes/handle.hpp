@@ -6,7 +6,7 @@
 // Cell: header exactly handle!; word 1 the handle type index, word 2 the
 // value, word 3 always -1.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // core/series.hpp), and find, select and their relatives look values up
 // through it.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

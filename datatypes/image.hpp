@@ -13,13 +13,15 @@
 // Image cells handed to functions that allocate must lie on the data stack or
 // in a CellRoot; pixel addresses are valid until the next allocation.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
 
 constexpr uint32_t IMAGE_SIDE_MAX = 65535;  // each side fits a 16-bit half of word 3
+// Largest pixel buffer an image may have, in bytes.
+constexpr uint64_t IMAGE_BYTES_MAX = 0x7FFFFFF0;
 
 inline uint32_t image_width(const Cell* image) { return image->w3 & 0xFFFF; }
 inline uint32_t image_height(const Cell* image) { return image->w3 >> 16; }
@@ -39,28 +41,6 @@ Cell* image_push(uint32_t width, uint32_t height);
 // three-byte tuple gives an opaque pixel.
 void image_pixel_to_tuple(uint32_t pixel, Cell* out);
 uint32_t image_pixel_from_tuple(const Cell* tuple);
-
-// ---- loading and encoding ------------------------------------------------------------
-
-// Image format ids of image_encode.
-enum ImageFormatId : int32_t { IMAGE_BMP = 0, IMAGE_PNG = 1, IMAGE_GIF = 2, IMAGE_JPEG = 3, IMAGE_TIFF = 4 };
-
-// True when the bytes from the binary's position begin with the signature of
-// a PNG, JPEG, BMP, GIF (87a or 89a) or TIFF (either byte order) file.
-bool image_sniff(const Cell* binary);
-// Decodes the first frame of the binary's bytes (from its position) into out;
-// unknown or undecodable bytes raise access error bad-media.
-void image_load_binary(const Cell* binary, Cell* out);
-// Decodes the first frame of the file into out; a file that cannot be read or
-// decoded raises access error cannot-open with the file.
-void image_load_file(const Cell* file, Cell* out);
-// A binary! goes to image_load_binary, a file! to image_load_file; any other
-// value raises script error invalid-arg with it.
-void image_load(const Cell* value, Cell* out);
-// The encoded file of the whole image as a new binary! in out. An image
-// without pixels raises access error bad-media; a format the codecs cannot
-// write raises the same.
-void image_encode(const Cell* image, int32_t format, Cell* out);
 
 // A new image of width x height scaled from the whole image (nearest pixel).
 void image_resize(const Cell* image, uint32_t width, uint32_t height, Cell* out);
@@ -89,15 +69,5 @@ void image_change(Cell* image, const Cell* value, int32_t part, bool only, int32
 void image_copy(Cell* image, const Cell* part, bool deep, const Cell* types);
 
 void init_image();
-
-// Routines of the image codec objects in system/codecs: decode (data: a
-// binary! or a file!) and, per format, encode (img where); each leaves its
-// result in ARGS[0].
-void routine_image_decode();
-void routine_image_encode_bmp();
-void routine_image_encode_png();
-void routine_image_encode_gif();
-void routine_image_encode_jpeg();
-void routine_image_encode_tiff();
 
 } // namespace kel

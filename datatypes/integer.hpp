@@ -2,7 +2,7 @@
 // char! and the element arithmetic of other types; a result that does not fit
 // in 32 bits, or an inexact division, becomes a float! instead of failing.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -7,7 +7,7 @@
 // skips it, and setting the same key again revives it in place. The table's
 // live count excludes removed pairs.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

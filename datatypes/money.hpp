@@ -4,7 +4,7 @@
 // none) and the sign in header bit 14. Sums and differences are exact;
 // products and quotients keep five fraction digits, truncated.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "datatypes/integer.hpp"
 #include <cstdint>
 

@@ -6,7 +6,7 @@
 //
 // Cell: word 2 = x, word 3 = y (signed 32-bit); word 1 carries nothing.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // float!: it shares float!'s cell layout, kernel, comparison and rounding, and
 // has only its text form of its own.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

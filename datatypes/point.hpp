@@ -5,7 +5,7 @@
 // Cells: words 1, 2 (and 3 for point3D!) hold x, y (and z) as IEEE singles;
 // word 3 of a point2D! carries nothing.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <bit>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // whose header is port!. The fields come from system/standard/port, in order:
 // spec, scheme, actor, awake, state, data, extra.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

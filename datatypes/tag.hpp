@@ -3,7 +3,7 @@
 // to the user and host parts. Their cells are string cells (Latin-1, UCS-2 or
 // UCS-4 buffers); the delimiters are not stored.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

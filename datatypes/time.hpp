@@ -4,7 +4,7 @@
 // from hours, minutes and seconds, the h:mm:ss text and the path fields
 // hour, minute and second.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

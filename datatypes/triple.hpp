@@ -1,7 +1,7 @@
 // triple!: three signed 32-bit integers in words 1-3 of the cell; an opaque
 // carrier of numbers that can only be printed.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -7,7 +7,7 @@
 // byte of word 1, byte 5 the lowest of word 2, and so on. Bytes past the
 // count are 0 in every tuple made here.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

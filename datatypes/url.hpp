@@ -4,7 +4,7 @@
 // joining a URL with a path element, and open, read and write, which hand
 // HTTP URLs to the HTTP request service and every other URL to a port.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -6,7 +6,7 @@
 // A vector cell: word 1 the head index in items, word 2 the buffer's node,
 // word 3 the item type id (T_CHAR, T_INTEGER, T_FLOAT or T_PERCENT).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

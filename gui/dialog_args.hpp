@@ -3,7 +3,7 @@
 // unpacked before any window opens, and the chosen paths made into file!
 // values. The backend owns the dialogs themselves.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <string>
 #include <vector>
 

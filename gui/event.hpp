@@ -16,7 +16,7 @@
 //
 // Detached data block: exactly four values: face, window, offset, picked.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

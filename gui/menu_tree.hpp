@@ -5,7 +5,7 @@
 // nothing, the word --- (or the string "---") a separator; every other value
 // is skipped.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,7 +1,10 @@
 #include "gui/module.hpp"
 #include "core/error.hpp"
 #include "core/error_catalog.hpp"
+#include "core/interpreter.hpp"
+#include "core/library_context.hpp"
 #include "core/string.hpp"
+#include "natives/system.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/dynlib.hpp"
 
@@ -22,6 +25,15 @@ static const GuiModuleEntry* module_entries = nullptr;  // null until loaded
     error_raise(ERR_NOT_HERE, &arg.cell);
 }
 
+// wait with the module loaded: the display is answered during the wait, then
+// the windows' queued messages are handled once.
+static void gui_wait(double seconds) {
+    reinterpret_cast<void (*)(double)>(gui_module_fn("wait-seconds"))(seconds);
+    Cell word = library_word("gui-message-loop");
+    CellRoot loop(*interp_word_slot(&word)), ignored;
+    function_apply(&loop.cell, nullptr, 0, &ignored.cell);
+}
+
 const GuiModuleEntry* gui_module() {
     if (module_entries) return module_entries;
     const char* forced = std::getenv("KEL_GUI_MODULE");
@@ -32,6 +44,7 @@ const GuiModuleEntry* gui_module() {
     auto entries = reinterpret_cast<GuiModuleEntriesFn>(dynlib_symbol(module, GUI_MODULE_ENTRIES_SYMBOL));
     if (!entries) gui_module_unavailable(path + ": no " + GUI_MODULE_ENTRIES_SYMBOL);
     module_entries = entries();
+    native_wait_hook_set(gui_wait);
     return module_entries;
 }
 

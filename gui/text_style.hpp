@@ -4,7 +4,7 @@
 // The GTK backend turns these into Pango font descriptions and widget
 // alignments; nothing here touches a toolkit, so it is tested headless.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 #include <string>
 

@@ -1,7 +1,7 @@
 // The process's command line as one string, the environment as a map! and the
 // description of the operating system.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 #include <string>
 #include <vector>

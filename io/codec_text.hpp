@@ -2,7 +2,7 @@
 // into plain character arrays, so that a codec can work on characters in C++
 // memory between allocations.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <string>
 #include <string_view>

@@ -5,7 +5,7 @@
 // that cannot be followed by another, the routines answer none and the
 // library runs its own code instead.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 
 namespace kel {
 

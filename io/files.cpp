@@ -3,6 +3,8 @@
 #include "core/actions.hpp"
 #include "core/block.hpp"
 #include "core/error.hpp"
+#include "core/logic.hpp"
+#include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
@@ -27,20 +29,6 @@ constexpr uint64_t FILE_READ_MAX = 0x7FFFFFF0;
 constexpr uint64_t FILE_READ_CHUNK = 65536;
 
 // ---- names -----------------------------------------------------------------------------------
-
-bool file_dir_path_q(const Cell* file) {
-    Cell name = *file;
-    series_index_set(&name, 0);
-    uint32_t n = string_ks_length_q(&name);
-    if (n == 0) return false;
-    uint32_t last = string_ks_char_at(&name, n - 1);
-    if (last == '/') return true;
-    if (last != '.') return false;
-    // "." or ".." alone or after a slash.
-    uint32_t dots = 1;
-    if (n >= 2 && string_ks_char_at(&name, n - 2) == '.') dots = 2;
-    return n == dots || string_ks_char_at(&name, n - dots - 1) == '/';
-}
 
 // The local path of a file, or access error cannot-open with the file when the
 // name cannot reach the OS.
@@ -292,6 +280,51 @@ bool file_make_dir(const Cell* file) {
 bool file_exists_q(const Cell* file) {
     std::string path;
     return file_to_local(file, &path) && path_exists(path.c_str());
+}
+
+// ---- the file! actions that reach files ---------------------------------------------------
+
+void file_delete_action(Cell* file) {
+    bool done = file_delete(file);
+    logic_make_at(file, done);
+}
+
+void file_query(Cell* file) {
+    CellRoot date;
+    if (file_modified_date(file, &date.cell)) cell_copy(&date.cell, file);
+    else none_make_at(file);
+}
+
+void file_read_action(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines,
+                      bool, const Cell* as) {
+    if (as) error_raise(ERR_NOT_DONE);
+    CellRoot result;
+    file_read_any(file, part, seek, binary, lines, &result.cell);
+    cell_copy(&result.cell, file);
+}
+
+void file_rename_action(Cell* file, const Cell* to) {
+    if (!string_family_q(cell_type(to))) error_raise(ERR_INVALID_ARG, to);
+    bool done = file_rename(file, to);
+    logic_make_at(file, done);
+}
+
+void file_write_action(Cell* file, const Cell* data, bool, bool lines, bool, bool append,
+                       const Cell* part, const Cell* seek, const Cell* allow, const Cell* as) {
+    if (allow || as) error_raise(ERR_NOT_DONE);
+    file_write_any(file, data, seek, part, append, lines);
+    unset_make_at(file);
+}
+
+void file_actions_register() {
+    const ActionRow actions[] = {
+        {A_DELETE, file_delete_action},
+        {A_QUERY, file_query},
+        {A_READ, file_read_action},
+        {A_RENAME, file_rename_action},
+        {A_WRITE, file_write_action},
+    };
+    datatype_actions_set(T_FILE, actions);
 }
 
 } // namespace kel

@@ -8,14 +8,10 @@
 //
 // Cells given here must be on the data stack or rooted: everything allocates.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {
-
-// Whether the name, from its head, names a directory by its form: it ends with
-// "/", or it is "." or ".." alone or after a "/". An empty name does not.
-bool file_dir_path_q(const Cell* file);
 
 // Reads the file into out (a string!, a binary! with binary, a block of
 // strings with lines), or lists it when file_dir_path_q holds. part and seek
@@ -57,5 +53,25 @@ bool file_exists_q(const Cell* file);
 // last string and a final LF adds none. The bytes must lie outside every
 // series buffer.
 void lines_to_block(const uint8_t* bytes, uint64_t length, Cell* out);
+
+// ---- the file! actions that reach files ----------------------------------------
+
+// The logic result replaces the file.
+void file_delete_action(Cell* file);
+// The last-write date (a date! in UTC), or none, replaces the file.
+void file_query(Cell* file);
+// The content (string!, binary! or block of lines) or the directory listing
+// replaces the file.
+void file_read_action(Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines,
+                      bool info, const Cell* as);
+// The logic result replaces the file.
+void file_rename_action(Cell* file, const Cell* to);
+// The result (unset) replaces the file.
+void file_write_action(Cell* file, const Cell* data, bool binary, bool lines, bool info,
+                       bool append, const Cell* part, const Cell* seek, const Cell* allow,
+                       const Cell* as);
+
+// Gives file! the five actions above; runs after the datatypes are registered.
+void file_actions_register();
 
 } // namespace kel

@@ -6,7 +6,7 @@
 //
 // Cells given here must be on the data stack or rooted: everything allocates.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 #include <string>
 

@@ -3,7 +3,7 @@
 // written in Kel, which stays beside them as the reference they are tested
 // against.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -2,7 +2,7 @@
 // the shell, optionally feeding its standard input and capturing its standard
 // output and error, and waits for it or returns its process id.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 #include <string>
 #include <vector>

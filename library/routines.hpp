@@ -9,7 +9,7 @@
 // arguments from ARGS[0], ARGS[1] ... in spec order and leaves its result in
 // ARGS[0] with the data top just above it, as natives do.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -3,7 +3,7 @@
 // MD5, SHA-1 and SHA-2 digests (and their HMAC) computed by libcrypto. The
 // native converts strings to UTF-8 and reads files before it calls these.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -2,7 +2,7 @@
 // convention of core/natives_table.hpp and leaves a logic!, a datatype! or a
 // word! in ARGS[0].
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 

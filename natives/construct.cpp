@@ -10,7 +10,6 @@
 #include "core/word.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
-#include "io/files.hpp"
 #include "natives/natives.hpp"
 #include "runtime/platform/fs.hpp"
 

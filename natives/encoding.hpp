@@ -3,7 +3,7 @@
 // the digit work belong to the url! and binary! datatypes; these size the
 // output and build the result value.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 

@@ -8,7 +8,7 @@
 // remove-each an integer! with the word count three cells below. The step
 // operations read them there, so they run while the loop frame is current.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 

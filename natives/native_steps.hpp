@@ -3,7 +3,7 @@
 // block expression by expression, and the count argument of loops.
 #pragma once
 #include "core/block.hpp"
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
 #include "core/series.hpp"

@@ -43,18 +43,34 @@ static const NativeTable* const native_tables[] = {
     &QUERY_NATIVES,
 };
 
+// The tables the layers above add.
+constexpr uint32_t ADDED_TABLES_MAX = 4;
+static const NativeTable* added_tables[ADDED_TABLES_MAX];
+static uint32_t added_count = 0;
+
+void natives_table_add(const NativeTable* table) {
+    for (uint32_t k = 0; k < added_count; k++)
+        if (added_tables[k] == table) return;
+    if (added_count == ADDED_TABLES_MAX) error_raise(ERR_LIMIT_HIT);
+    added_tables[added_count++] = table;
+}
+
 // The row of every index (1..NATIVES_DEFINED), each filled exactly once.
 static const NativeRow* rows_by_index[NATIVES_DEFINED + 1];
 
+static void rows_of(const NativeTable* table) {
+    for (uint32_t k = 0; k < table->count; k++) {
+        const NativeRow& row = table->rows[k];
+        if (row.index < 1 || row.index > NATIVES_DEFINED || rows_by_index[row.index])
+            error_raise(ERR_LIMIT_HIT);
+        rows_by_index[row.index] = &row;
+    }
+}
+
 static void rows_index() {
     for (const NativeRow*& row : rows_by_index) row = nullptr;
-    for (const NativeTable* table : native_tables)
-        for (uint32_t k = 0; k < table->count; k++) {
-            const NativeRow& row = table->rows[k];
-            if (row.index < 1 || row.index > NATIVES_DEFINED || rows_by_index[row.index])
-                error_raise(ERR_LIMIT_HIT);
-            rows_by_index[row.index] = &row;
-        }
+    for (const NativeTable* table : native_tables) rows_of(table);
+    for (uint32_t k = 0; k < added_count; k++) rows_of(added_tables[k]);
     for (uint32_t index = 1; index <= NATIVES_DEFINED; index++)
         if (!rows_by_index[index]) error_raise(ERR_LIMIT_HIT);
 }
@@ -114,6 +130,15 @@ void native_expect_arg(uint32_t n) {
     stack_frame_word(stack_top_frame(), &name);
     error_call_argument(n + 1, &parameter);
     error_raise_type(ERR_EXPECT_ARG, &name, cell_type(data_stack.args + n), &parameter);
+}
+
+void native_args_check(bool check, uint32_t native_index, uint32_t count) {
+    if (!check) return;
+    for (uint32_t n = 0; n < count; n++) native_arg_check(native_index, n);
+}
+
+Cell* native_refinement_arg(const int32_t* refinements, uint32_t k) {
+    return refinements[k] < 0 ? nullptr : data_stack.args + refinements[k];
 }
 
 } // namespace kel

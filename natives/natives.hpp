@@ -1,7 +1,7 @@
 // The natives: their entries in the natives table (index order fixed, see
 // core/natives_table.hpp) and the words of the language's built-in functions.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 #include <string>
@@ -40,6 +40,10 @@ extern const NativeTable CONSTRUCT_NATIVES;  // natives/construct.cpp
 extern const NativeTable COERCE_NATIVES;  // natives/coerce.cpp
 extern const NativeTable SYSTEM_NATIVES;  // natives/system.cpp
 extern const NativeTable QUERY_NATIVES;  // natives/query.cpp
+
+// Adds the table of natives a layer above defines (io/): natives_init fills
+// the natives table from these too. Adding a table twice adds it once.
+void natives_table_add(const NativeTable* table);
 
 // Fills the natives table with the 107 natives at their indexes. A table
 // that leaves an index empty or fills one twice raises internal error
@@ -97,6 +101,10 @@ ExitCode native_in(bool check, const int32_t* refinements);
 // argument (counted over every argument of its spec, refinement arguments
 // included) and raises script error expect-arg when its type is not in it.
 void native_arg_check(uint32_t native_index, uint32_t n);
+// The same for the first count arguments (the mandatory ones).
+void native_args_check(bool check, uint32_t native_index, uint32_t count);
+// The argument cell of the k-th refinement with an argument, null when absent.
+Cell* native_refinement_arg(const int32_t* refinements, uint32_t k);
 // Raises script error expect-arg for ARGS[n] of the running native (its word,
 // the value's datatype, the argument's word): the answer of a native to a
 // value its spec excludes, also met when no spec check ran before the call.

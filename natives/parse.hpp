@@ -5,7 +5,7 @@
 // from parens or trace callbacks included), so rule nesting is bounded by
 // the stacks' limit and never by the machine stack.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/exits.hpp"
 #include <cstdint>
 

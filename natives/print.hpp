@@ -1,7 +1,7 @@
 // print and prin: hand one value, as text, to the output hooks
 // (runtime/output_hooks.hpp), print with a line end and prin without.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 

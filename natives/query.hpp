@@ -1,7 +1,7 @@
 // Natives over words and block markers: unset, context?, new-line and
 // new-line?.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 

@@ -1,5 +1,5 @@
-// wait, checksum, set-env, get-env, list-env, now, call, browse, compress,
-// decompress, recycle, transcode and apply.
+// wait, checksum, set-env, get-env, now, recycle, transcode and apply
+// (io/natives_io.hpp has list-env, call, browse, compress and decompress).
 #include "natives/system.hpp"
 #include "natives/checksum.hpp"
 #include "core/lexer.hpp"
@@ -24,11 +24,6 @@
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/url.hpp"
-#include "io/cmdline.hpp"
-#include "io/compression/framing.hpp"
-#include "io/files.hpp"
-#include "io/process.hpp"
-#include "gui/module.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/platform/process.hpp"
@@ -40,20 +35,9 @@
 namespace kel {
 
 enum SystemNative : uint32_t {
-    N_WAIT = 86, N_CHECKSUM = 87, N_SET_ENV = 93, N_GET_ENV = 94, N_NOW = 96, N_CALL = 99,
-    N_BROWSE = 102, N_COMPRESS = 103, N_DECOMPRESS = 104, N_TRANSCODE = 106, N_APPLY = 107,
+    N_WAIT = 86, N_CHECKSUM = 87, N_SET_ENV = 93, N_GET_ENV = 94, N_NOW = 96, N_TRANSCODE = 106,
+    N_APPLY = 107,
 };
-
-// Checks the first count arguments (the mandatory ones) when check is set.
-static void args_check(bool check, uint32_t native, uint32_t count) {
-    if (!check) return;
-    for (uint32_t n = 0; n < count; n++) native_arg_check(native, n);
-}
-
-// The argument cell of a refinement with an argument, null when absent.
-static Cell* refinement_arg(const int32_t* refinements, uint32_t k) {
-    return refinements[k] < 0 ? nullptr : data_stack.args + refinements[k];
-}
 
 std::vector<uint8_t> native_value_bytes(Cell* value) {
     if (cell_type(value) == T_BINARY) {
@@ -79,8 +63,12 @@ static void binary_box(const uint8_t* bytes, uint32_t count) {
 
 // ---- wait ----------------------------------------------------------------------------------
 
+static WaitHook wait_hook = nullptr;
+
+void native_wait_hook_set(WaitHook hook) { wait_hook = hook; }
+
 ExitCode native_wait(bool check, const int32_t*) {
-    args_check(check, N_WAIT, 1);
+    native_args_check(check, N_WAIT, 1);
     Cell* value = data_stack.args;
     double seconds;
     switch (cell_type(value)) {
@@ -89,18 +77,8 @@ ExitCode native_wait(bool check, const int32_t*) {
     default: error_raise(ERR_INVALID_ARG, value);
     }
     stack_box_new(T_NONE);
-    // With the GUI module loaded the display is answered during the wait;
-    // then the windows' queued messages are handled once.
-    if (gui_module_loaded()) {
-        reinterpret_cast<void (*)(double)>(gui_module_fn("wait-seconds"))(seconds);
-    } else {
-        wait_seconds(seconds);
-    }
-    if (gui_module_loaded()) {
-        Cell word = library_word("gui-message-loop");
-        CellRoot loop(*interp_word_slot(&word)), ignored;
-        function_apply(&loop.cell, nullptr, 0, &ignored.cell);
-    }
+    if (wait_hook) wait_hook(seconds);
+    else wait_seconds(seconds);
     return EXIT_CODE_NONE;
 }
 
@@ -118,15 +96,17 @@ static bool method_is(const Cell* word, ChecksumMethod method) {
 }
 
 ExitCode native_checksum(bool check, const int32_t* refinements) {
-    args_check(check, N_CHECKSUM, 2);
+    native_args_check(check, N_CHECKSUM, 2);
     if (check && refinements[0] == 2) native_arg_check(N_CHECKSUM, 2);
     Cell* args = data_stack.args;
-    Cell* spec = refinement_arg(refinements, 0);
+    Cell* spec = native_refinement_arg(refinements, 0);
     Cell* method = &args[1];
     if (cell_type(&args[0]) == T_FILE) {
         // Read as bytes: the checksum of a file is that of its exact content.
-        Cell* content = stack_push_new(T_NONE);
-        file_read_any(&args[0], nullptr, nullptr, true, false, content);
+        auto read = action_slot_as<ReadFn>(T_FILE, A_READ);
+        if (!read) error_raise(ERR_CANNOT_OPEN, &args[0]);
+        Cell* content = stack_push(&args[0]);
+        read(content, nullptr, nullptr, true, false, false, nullptr);
         if (cell_type(content) != T_BINARY && cell_type(content) != T_STRING)
             error_raise(ERR_INVALID_ARG, content);
         cell_copy(content, &args[0]);
@@ -184,7 +164,7 @@ static std::string env_text(Cell* value) {
 }
 
 ExitCode native_set_env(bool check, const int32_t*) {
-    args_check(check, N_SET_ENV, 2);
+    native_args_check(check, N_SET_ENV, 2);
     Cell* args = data_stack.args;
     std::string name = env_text(&args[0]);
     bool done;
@@ -203,7 +183,7 @@ ExitCode native_set_env(bool check, const int32_t*) {
 }
 
 ExitCode native_get_env(bool check, const int32_t*) {
-    args_check(check, N_GET_ENV, 1);
+    native_args_check(check, N_GET_ENV, 1);
     Cell* args = data_stack.args;
     std::optional<std::string> value = env_get(env_text(&args[0]).c_str());
     if (!value) {
@@ -213,11 +193,6 @@ ExitCode native_get_env(bool check, const int32_t*) {
     string_load(reinterpret_cast<const uint8_t*>(value->data()), uint32_t(value->size()),
                 ENCODING_OS, args);
     stack_keep();
-    return EXIT_CODE_NONE;
-}
-
-ExitCode native_list_env(bool, const int32_t*) {
-    platform_list_env(stack_box_new(T_NONE));
     return EXIT_CODE_NONE;
 }
 
@@ -274,125 +249,6 @@ ExitCode native_now(bool, const int32_t* refinements) {
     return EXIT_CODE_NONE;
 }
 
-// ---- call ----------------------------------------------------------------------------------
-
-// Refinements of call, in the order of its spec.
-enum CallRefinement : uint32_t {
-    CALL_WAIT, CALL_SHOW, CALL_CONSOLE, CALL_SHELL, CALL_INPUT, CALL_OUTPUT, CALL_ERROR,
-};
-
-ExitCode native_call(bool check, const int32_t* refinements) {
-    args_check(check, N_CALL, 1);
-    for (uint32_t r = CALL_INPUT; r <= CALL_ERROR; r++) {
-        uint32_t n = r - CALL_INPUT + 1;  // the argument's place in its spec
-        if (check && refinements[r] == int32_t(n)) native_arg_check(N_CALL, n);
-    }
-    Cell* cmd = data_stack.args;
-    if (series_tail_q(cmd)) {
-        integer_box(0);
-        return EXIT_CODE_NONE;
-    }
-    auto given = [refinements](CallRefinement r) { return refinements[r] >= 0; };
-    int32_t result = call_process(cmd, given(CALL_WAIT), given(CALL_SHOW), given(CALL_CONSOLE),
-                                  given(CALL_SHELL), refinement_arg(refinements, CALL_INPUT),
-                                  refinement_arg(refinements, CALL_OUTPUT),
-                                  refinement_arg(refinements, CALL_ERROR));
-    integer_box(result);
-    return EXIT_CODE_NONE;
-}
-
-// ---- browse ---------------------------------------------------------------------------------
-
-// Opens a URL or a file with the desktop's opener, xdg-open, given the URL
-// (percent-encoded as it molds) or the local file name as its one argument,
-// never through a shell, and started in a session of its own, not waited
-// for. Without an opener the target cannot be opened: access error cannot-open.
-ExitCode native_browse(bool check, const int32_t*) {
-    args_check(check, N_BROWSE, 1);
-    Cell* target = data_stack.args;
-    std::string text;
-    if (cell_type(target) == T_FILE) {
-        if (!file_to_local(target, &text)) error_raise(ERR_CANNOT_OPEN, target);
-        // A relative name that looks like an option stays a name.
-        if (!text.empty() && text[0] == '-') text = "./" + text;
-    } else {
-        CellRoot encoded;
-        string_make_at(&encoded.cell, 16);
-        url_enhex(target, &encoded.cell, ENHEX_URL);
-        std::vector<uint8_t> bytes = native_value_bytes(&encoded.cell);
-        text.assign(bytes.begin(), bytes.end());
-    }
-    if (text.empty() || text.find('\0') != std::string::npos) error_raise(ERR_CANNOT_OPEN, target);
-    ProcessRequest request;
-    request.argv = {"xdg-open", text};
-    request.input.kind = request.output.kind = request.error.kind = StreamKind::null;
-    request.wait = false;
-    request.detached = true;
-    if (process_run(&request).outcome != ProcessOutcome::exited) error_raise(ERR_CANNOT_OPEN, target);
-    stack_box_new(T_UNSET);
-    return EXIT_CODE_NONE;
-}
-
-// ---- compress and decompress ---------------------------------------------------------------
-
-// The method a word names; any other word raises script error invalid-arg with it.
-static int32_t compression_method_arg(Cell* word) {
-    int32_t method = compression_method(word);
-    if (method < 0) error_raise(ERR_INVALID_ARG, word);
-    return method;
-}
-
-// Runs a method's encoder or decoder into a new binary! of the capacity, and
-// once more at the size it asked for when that was too small; the binary
-// goes to ARGS[0]. Any other outcome raises script error invalid-data.
-static void compression_box(int32_t method, bool decode, const std::vector<uint8_t>& input,
-                            uint32_t capacity) {
-    int32_t result = COMPRESS_DEST_SMALL;
-    Node node = 0;
-    uint32_t size = 0;
-    for (int attempt = 0; attempt < 2 && result == COMPRESS_DEST_SMALL; attempt++) {
-        node = series_new_bytes(capacity);
-        uint8_t* dest = series_buffer(node)->head_ptr();
-        size = capacity;
-        uint32_t length = uint32_t(input.size());
-        result = decode ? compression_decode(method, dest, &size, input.data(), length)
-                        : compression_encode(method, dest, &size, input.data(), length);
-        capacity = size;
-    }
-    if (result != COMPRESS_DONE) error_raise(ERR_INVALID_DATA);
-    SeriesBuffer* b = series_buffer(node);
-    b->tail = b->head + size;
-    series_make_at(data_stack.args, T_BINARY, node, 0);
-    stack_keep();
-}
-
-ExitCode native_compress(bool check, const int32_t*) {
-    args_check(check, N_COMPRESS, 2);
-    int32_t method = compression_method_arg(data_stack.args + 1);
-    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
-    compression_box(method, false, input, uint32_t(input.size()) + 32);
-    return EXIT_CODE_NONE;
-}
-
-ExitCode native_decompress(bool check, const int32_t* refinements) {
-    args_check(check, N_DECOMPRESS, 2);
-    if (check && refinements[0] == 2) native_arg_check(N_DECOMPRESS, 2);
-    int32_t method = compression_method_arg(data_stack.args + 1);
-    Cell* size_arg = refinement_arg(refinements, 0);
-    uint32_t capacity = size_arg && cell_int(size_arg) > 0 ? uint32_t(cell_int(size_arg)) : 0;
-    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
-    uint32_t length = uint32_t(input.size());
-    // A sizing pass without a destination; gzip reads the size from its
-    // trailer, so the size given is not needed there.
-    if (method == COMPRESSION_GZIP || length >= capacity) {
-        capacity = 0;
-        int32_t result = compression_decode(method, nullptr, &capacity, input.data(), length);
-        if (result != COMPRESS_DONE && result != COMPRESS_DEST_SMALL) error_raise(ERR_INVALID_DATA);
-    }
-    compression_box(method, true, input, capacity);
-    return EXIT_CODE_NONE;
-}
-
 // ---- recycle -------------------------------------------------------------------------------
 
 ExitCode native_recycle(bool, const int32_t* refinements) {
@@ -438,12 +294,12 @@ static uint32_t transcode_length(const Cell* source, const Cell* part) {
 static bool transcode_trace_call(const Cell* callback, Cell* args);
 
 ExitCode native_transcode(bool check, const int32_t* refinements) {
-    args_check(check, N_TRANSCODE, 1);
+    native_args_check(check, N_TRANSCODE, 1);
     auto given = [refinements](TranscodeRefinement r) { return refinements[r] >= 0; };
     Cell* args = data_stack.args;
-    Cell* part = refinement_arg(refinements, TR_PART);
-    Cell* into = refinement_arg(refinements, TR_INTO);
-    Cell* callback = refinement_arg(refinements, TR_TRACE);
+    Cell* part = native_refinement_arg(refinements, TR_PART);
+    Cell* into = native_refinement_arg(refinements, TR_INTO);
+    Cell* callback = native_refinement_arg(refinements, TR_TRACE);
     if (check) {
         // Refinement arguments sit at their spec places only when every
         // refinement before them is given.
@@ -630,7 +486,7 @@ static bool path_names_refinement(const Cell* path, uint32_t symbol) {
 }
 
 ExitCode native_apply(bool check, const int32_t* refinements) {
-    args_check(check, N_APPLY, 2);
+    native_args_check(check, N_APPLY, 2);
     bool all = refinements[0] >= 0, safer = refinements[1] >= 0;
     Cell* args = data_stack.args;
 
@@ -767,17 +623,9 @@ static const NativeRow natives[] = {
      native_checksum},
     {93, "set-env", "[var [any-string! any-word!] value [string! none!]]", native_set_env},
     {94, "get-env", "[var [any-string! any-word!]]", native_get_env},
-    {95, "list-env", "[]", native_list_env},
     {96, "now",
      "[/year /month /day /time /zone /date /weekday /yearday /precise /utc]",
      native_now},
-    {99, "call",
-     "[cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!] /output\n"
-     "    out [string! file! binary!] /error err [string! file! binary!]]",
-     native_call},
-    {102, "browse", "[url [url! file!]]", native_browse},
-    {103, "compress", "[data [any-string! binary!] method [word!]]", native_compress},
-    {104, "decompress", "[data [binary!] method [word!] /size sz [integer!]]", native_decompress},
     {105, "recycle", "[/on /off]", native_recycle},
     {106, "transcode",
      "[src [binary! string!] /next /one /prescan /scan /part length [integer! binary!]\n"

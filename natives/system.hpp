@@ -1,10 +1,9 @@
 // Natives that reach the system, the data back ends and the evaluator:
-// wait, checksum, the environment, now, call, browse, compress, decompress,
-// recycle, transcode and apply. Each checks and unpacks its arguments, hands
+// wait, checksum, set-env, get-env, now, recycle, transcode and apply. Each checks and unpacks its arguments, hands
 // them to its back end and shapes the result (calling convention of
 // core/natives_table.hpp).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/natives_table.hpp"
 #include <cstdint>
 #include <vector>
@@ -13,19 +12,17 @@ namespace kel {
 
 // refinements[0]: /all (no effect).
 ExitCode native_wait(bool check, const int32_t* refinements);
+// How wait spends its time once the GUI module is loaded: the module sets a
+// function that answers the display during the wait and then handles the
+// windows' queued messages. Without one wait sleeps.
+using WaitHook = void (*)(double seconds);
+void native_wait_hook_set(WaitHook hook);
 // refinements[0]: /with (its spec argument's cell).
 ExitCode native_checksum(bool check, const int32_t* refinements);
 ExitCode native_set_env(bool check, const int32_t* refinements);
 ExitCode native_get_env(bool check, const int32_t* refinements);
-ExitCode native_list_env(bool check, const int32_t* refinements);
 // refinements: /year /month /day /time /zone /date /weekday /yearday /precise /utc.
 ExitCode native_now(bool check, const int32_t* refinements);
-// refinements: /wait /show /console /shell /input /output /error.
-ExitCode native_call(bool check, const int32_t* refinements);
-ExitCode native_browse(bool check, const int32_t* refinements);
-ExitCode native_compress(bool check, const int32_t* refinements);
-// refinements[0]: /size.
-ExitCode native_decompress(bool check, const int32_t* refinements);
 // refinements: /on /off.
 ExitCode native_recycle(bool check, const int32_t* refinements);
 // refinements: /next /one /prescan /scan /part /into /trace.

@@ -13,6 +13,7 @@
 #include "core/error.hpp"
 #include "core/error_value.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/actions.hpp"
 #include "core/interpreter.hpp"
 #include "core/externals.hpp"
@@ -30,6 +31,8 @@
 #include "natives/natives.hpp"
 #include "natives/parse.hpp"
 #include "io/compression/framing.hpp"
+#include "io/files.hpp"
+#include "io/natives_io.hpp"
 #include "io/process.hpp"
 #include "program/library_start.hpp"
 
@@ -69,11 +72,13 @@ void runtime_init() {
     memory_setup();
     external_handles_init();
     datatypes_register();
+    file_actions_register();
     actions_table_init();
     node_frame_new(NODE_FRAME_CAPACITY);
     series_frame_new();
     root_block_new();
     global_tables_new();
+    io_natives_register();
     natives_init();
     parse_init();
     ownership_init();

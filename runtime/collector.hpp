@@ -8,7 +8,7 @@
 // NodeRoot, and the extra-root callbacks. Marking is precise: each datatype's
 // marker (registered by type id) marks the buffers its payload refers to.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 

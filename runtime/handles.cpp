@@ -1,7 +1,7 @@
 #include "runtime/handles.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/collector.hpp"
-#include "core/error.hpp"
+#include "runtime/raise.hpp"
 
 namespace kel {
 

@@ -4,7 +4,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/platform/platform.hpp"
-#include "core/error.hpp"
+#include "runtime/raise.hpp"
 
 #include <algorithm>
 #include <deque>

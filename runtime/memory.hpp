@@ -9,7 +9,7 @@
 // a C++ local is itself stale after a collection (node frames are emptied and
 // their nodes move) unless a NodeRoot or CellRoot holds it (runtime/collector.hpp).
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstddef>
 #include <cstdint>
 

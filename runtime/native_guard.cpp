@@ -1,6 +1,6 @@
 #include "runtime/native_guard.hpp"
 #include "runtime/platform/platform.hpp"
-#include "core/error.hpp"
+#include "runtime/raise.hpp"
 
 namespace kel {
 

@@ -3,7 +3,7 @@
 // handed to callbacks that other parts of the system register (the consoles).
 // Hooks stay registered for the life of the process.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstddef>
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // secure source read from the kernel, and uniform draws in a range by
 // rejection sampling.
 #include "runtime/random.hpp"
-#include "core/error.hpp"
+#include "runtime/raise.hpp"
 #include "runtime/platform/platform.hpp"
 
 #include <climits>

@@ -4,7 +4,7 @@
 #include "runtime/output_hooks.hpp"
 #include "runtime/platform/os_text.hpp"
 #include "runtime/platform/platform.hpp"
-#include "core/unicode.hpp"
+#include "runtime/utf8.hpp"
 
 #include <algorithm>
 #include <cstdio>

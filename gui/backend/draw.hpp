@@ -9,7 +9,7 @@
 // (ARGS[0] the image!, ARGS[1] the command block); the other backend files
 // call the functions below directly.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "gui/text_style.hpp"
 #include <cairo.h>
 #include <pango/pango.h>

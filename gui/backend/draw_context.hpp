@@ -8,7 +8,7 @@
 // applied to cairo at each primitive. Saving the state is a cairo_save plus a
 // copy of DrawAttrs; restoring is cairo_restore plus the copy put back.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "gui/backend/draw.hpp"
 #include <cairo.h>
 #include <pango/pango.h>

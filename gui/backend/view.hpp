@@ -15,7 +15,7 @@
 // is freed; a ViewId stays safe forever: once its view is freed, looking it up
 // gives null.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 
 #include <cstdint>
 #include <gtk/gtk.h>

@@ -3,7 +3,7 @@
 // placement applied to GTK widgets, menus built from menu blocks, and the
 // text read back from edited widgets.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "gui/backend/view.hpp"
 #include "gui/text_style.hpp"
 

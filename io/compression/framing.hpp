@@ -4,7 +4,7 @@
 // capacity 0 for a sizing pass), a size field (capacity in, size out), a
 // source and its length, and returns a CompressResult.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "io/compression/deflate.hpp"
 #include <cstdint>
 

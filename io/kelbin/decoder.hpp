@@ -7,7 +7,7 @@
 // offset of the failing read position from the data start, plus 1. Cells
 // appended before a failure stay in the target block.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {

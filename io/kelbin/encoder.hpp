@@ -9,7 +9,7 @@
 // C++ heap), so no collection runs while it holds node ids; only the result
 // binary is allocated, at the end.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 
 namespace kel {
 

@@ -13,7 +13,7 @@
 //     begin such a sequence (always one of 0x80-0xFF) becomes the reserved
 //     code point U+DC00 + byte (U+DC80-U+DCFF), one character per byte.
 //   characters to bytes: U+DC80-U+DCFF become the one byte each stands for;
-//     every other code point is written as UTF-8 (utf8_encode_char, which
+//     every other code point is written as UTF-8 (utf8_write_char, which
 //     writes a surrogate outside that range as U+FFFD).
 //
 // Valid UTF-8 is unchanged in both directions, and any bytes come back as
@@ -25,7 +25,7 @@
 // Where text must be valid UTF-8 (write to a file, to-json, binary!), a lone
 // surrogate is never written as such (see core/unicode.cpp and library/json.kel).
 #include "runtime/platform/os_text.hpp"
-#include "core/unicode.hpp"
+#include "runtime/utf8.hpp"
 
 namespace kel {
 
@@ -45,7 +45,7 @@ uint32_t os_text_encode_char(uint32_t codepoint, uint8_t* out) {
         out[0] = uint8_t(codepoint - 0xDC00);
         return 1;
     }
-    return utf8_encode_char(codepoint, out);
+    return utf8_write_char(codepoint, out);
 }
 
 } // namespace kel

@@ -1,6 +1,6 @@
 #include "runtime/platform/platform.hpp"
 #include "runtime/stdout.hpp"
-#include "core/error.hpp"
+#include "runtime/raise.hpp"
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,6 @@
 #include "core/logic.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/mold_text.hpp"
 #include "core/error.hpp"
 #include "core/stack.hpp"

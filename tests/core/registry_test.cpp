@@ -1,4 +1,5 @@
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
 #include "core/error.hpp"
@@ -128,6 +129,26 @@ TEST_F(Registry, RowsFillTheirActionsAndTheRestByDefault) {
     EXPECT_EQ(action_slot(T_PAREN, A_FORM), ActionFn(fn_a));
     EXPECT_EQ(action_slot(T_PAREN, A_BACK), ActionFn(fn_c));
     EXPECT_EQ(action_slot(T_PAREN, A_AT), nullptr);
+}
+
+// A layer above fills slots of a registered type: the rows' actions change,
+// every other slot stays, and a type not registered yet is refused.
+TEST_F(Registry, ActionsSetFromAboveFillOnlyTheirSlots) {
+    const ActionRow own[] = {{A_MOLD, fn_a}, {A_READ, fn_a}};
+    datatype_register(T_URL, 0, "url!", own);
+    const ActionRow added[] = {{A_READ, fn_b}, {A_WRITE, fn_c}, {A_QUERY, A_QUERY, fn_c}};
+    datatype_actions_set(T_URL, added);
+    EXPECT_EQ(action_slot(T_URL, A_MOLD), ActionFn(fn_a));
+    EXPECT_EQ(action_slot(T_URL, A_READ), ActionFn(fn_b));
+    EXPECT_EQ(action_slot(T_URL, A_WRITE), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_URL, A_QUERY), ActionFn(fn_c));
+    EXPECT_EQ(action_slot(T_URL, A_DELETE), nullptr);
+    try {
+        datatype_actions_set(T_BLOCK, added);  // an id below the highest one registered
+        ADD_FAILURE() << "an unregistered type took actions";
+    } catch (const LanguageError& e) {
+        EXPECT_EQ(e.id, ERR_LIMIT_HIT);
+    }
 }
 
 // A row naming no action, a run that ends before it starts, or an action named

@@ -11,6 +11,7 @@
 #include "core/hashtable.hpp"
 #include "core/ownership.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"

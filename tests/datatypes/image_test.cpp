@@ -4,6 +4,7 @@
 #include "tests/natives/natives_fixture.hpp"
 #include "datatypes/image.hpp"
 #include "io/image_codecs.hpp"
+#include "io/image_files.hpp"
 
 #include <gif_lib.h>
 #include <jpeglib.h>

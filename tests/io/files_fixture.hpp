@@ -22,6 +22,7 @@ struct FilesTest : NativesTest {
 
     void SetUp() override {
         NativesTest::SetUp();
+        file_actions_register();
         char pattern[] = "/tmp/kel-files-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;

@@ -7,6 +7,7 @@
 #include "core/error.hpp"
 #include "core/interpreter.hpp"
 #include "core/lexer.hpp"
+#include "io/natives_io.hpp"
 #include "natives/natives.hpp"
 #include "natives/print.hpp"
 #include "runtime/output_hooks.hpp"
@@ -50,6 +51,7 @@ struct NativesTest : RuntimeTest {
         output_hooks_add(printed_capture, nullptr);
         printed().clear();
         actions_table_init();
+        io_natives_register();
         natives_init();
         lexer_init();
         interpreter_init();

@@ -1,8 +1,9 @@
 // Shared set-up and value makers for the tests of the number datatypes.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
+#include "datatypes/types.hpp"
 #include "tests/support/memory_fixture.hpp"
 #include <gtest/gtest.h>
 

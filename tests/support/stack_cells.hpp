@@ -1,6 +1,6 @@
 // Value makers for the tests of the data stack and the exits.
 #pragma once
-#include "core/cell.hpp"
+#include "runtime/cell.hpp"
 #include "core/stack.hpp"
 #include "runtime/memory.hpp"
 
