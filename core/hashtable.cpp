@@ -6,7 +6,9 @@
 #include "core/error.hpp"
 #include "core/registry.hpp"
 #include "core/string.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 
@@ -75,9 +77,9 @@ uint32_t murmur3_hash(const void* data, size_t length) { return murmur3_32(data,
 // The element range of a series value from its position to the tail; an index
 // below 0 counts as 0, one past the tail as the tail.
 static void series_span(const Cell* value, const uint8_t** start, uint32_t* count) {
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t length = b->length();
-    int32_t index = int32_t(value->w1);
+    int32_t index = series_index(value);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     *start = b->head_ptr() + (size_t(from) << b->shift());
     *count = length - from;
@@ -135,8 +137,7 @@ uint32_t symbol_name_hash(const uint8_t* name, uint32_t length) {
 
 // Payload words a..b of a cell (1-based) as one byte range.
 static uint32_t payload_hash(const Cell* c, int first, int last) {
-    uint32_t words[3] = {c->w1, c->w2, c->w3};
-    return murmur3_hash(&words[first - 1], size_t(last - first + 1) * 4);
+    return murmur3_hash(cell_payload(c) + (first - 1) * 4, size_t(last - first + 1) * 4);
 }
 
 uint32_t hash_value(const Cell* key, bool case_sensitive) {
@@ -145,14 +146,16 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case T_NONE: return uint32_t(-1);
     case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
         return hash_int(key->w1);
-    case T_CHAR: case T_INTEGER: case T_MAP: case T_HANDLE: case T_EVENT:
+    case T_CHAR: case T_INTEGER:
+        return hash_int(uint32_t(cell_int(key)));
+    case T_MAP: case T_HANDLE: case T_EVENT:
         return hash_int(key->w2);
     case T_NATIVE: case T_ACTION:
         return hash_int(key->w3);
     case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
-        return hash_int(symbol_resolve(key->w2));
+        return hash_int(symbol_resolve(word_symbol(key)));
     case T_SYMBOL: {
-        SeriesBuffer* name = series_buffer(key->w3);
+        SeriesBuffer* name = series_buffer(symbol_name_node(key));
         return symbol_name_hash(name->head_ptr(), name->tail - name->head);
     }
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
@@ -175,7 +178,7 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
         return payload_hash(key, 1, 3);
     case T_TUPLE: {
         uint32_t length = std::min<uint32_t>((key->header >> 19) & 15, 12);
-        return murmur3_hash(&key->w1, length);
+        return murmur3_hash(cell_payload(key), length);
     }
     case T_BINARY: {
         const uint8_t* p;
@@ -209,7 +212,7 @@ static bool hash_uses_node(uint8_t type) {
 bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
     if (cell_type(a) != cell_type(b)) return false;
     // Two integers are equal under every equality op exactly when their values are.
-    if (cell_type(a) == T_INTEGER) return a->w2 == b->w2;
+    if (cell_type(a) == T_INTEGER) return cell_int(a) == cell_int(b);
     if (auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE))
         return compare(a, b, op) == 0;
     return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
@@ -451,6 +454,8 @@ static inline uint32_t entry_size(const HashTable* t) { return t->index; }
 static Cell* entry_at(const HashTable* t, uint32_t offset) {
     return reinterpret_cast<Cell*>(series_buffer(t->data)->data() + offset);
 }
+// The node an entry is keyed by: word 1 of its key cell.
+static inline Node entry_key(const Cell* entry) { return entry->w1; }
 
 // Places a key word into the first empty or deleted bucket of a hash.
 static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
@@ -471,7 +476,7 @@ static void keys_replace(HashTable* t) {
         for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
             Cell* e = entry_at(t, offset);
             if (e->header != ENTRY_LIVE) continue;
-            bucket_place(t, hash_int(e->w1), offset);
+            bucket_place(t, hash_int(entry_key(e)), offset);
             t->count++;
         }
         return;
@@ -670,7 +675,7 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
     TextSpan key_text{};
     if (text) key_text = string_span(key);
-    uint32_t hash = integer ? hash_int(key->w2) : text ? text_hash(key_text, false) : hash_value(key, false);
+    uint32_t hash = integer ? hash_int(uint32_t(cell_int(key))) : text ? text_hash(key_text, false) : hash_value(key, false);
     // The flag and key arrays are fixed buffers: they stay put while keys compare.
     const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
@@ -679,7 +684,7 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     if (integer)
         return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
             const Cell* stored = &cells[keys[bucket]];
-            return cell_type(stored) == T_INTEGER && stored->w2 == key->w2;
+            return cell_type(stored) == T_INTEGER && cell_int(stored) == cell_int(key);
         });
     if (text)
         return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
@@ -958,7 +963,7 @@ int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context,
     uint32_t canonical = symbol_resolve_in(symbols, known, symbol);
     int64_t target;
     int64_t bucket = probe_find(table_flags(t), t->buckets, hash_int(canonical), &target, [&](uint32_t b) {
-        uint32_t other = table_cells(t)[table_keys(t)[b]].w2;
+        uint32_t other = word_symbol(&table_cells(t)[table_keys(t)[b]]);
         return other == symbol || (resolved && symbol_resolve_in(symbols, known, other) == canonical);
     });
     if (bucket >= 0) return int32_t(table_keys(t)[bucket]);
@@ -968,9 +973,8 @@ int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context,
     uint32_t position = table_length(t);
     Cell* word = cell_series_append(t->data);
     word->header = T_WORD;
-    word->w1 = owner.node;
-    word->w2 = symbol;
-    word->w3 = position;
+    word_symbol_set(word, symbol);
+    word_bind_set(word, owner.node, position);
     bucket_take(t, uint32_t(target), position);
     t->count++;
     if (added) *added = int32_t(position);
@@ -983,7 +987,7 @@ static uint8_t* name_copy = nullptr;
 static uint32_t name_copy_capacity = 0;
 
 static bool name_matches(const Cell* symbol, const uint8_t* name, uint32_t length, bool fold) {
-    SeriesBuffer* b = series_buffer(symbol->w3);
+    SeriesBuffer* b = series_buffer(symbol_name_node(symbol));
     if (b->tail - b->head != length) return false;
     const uint8_t* other = b->head_ptr();
     if (!fold) return std::memcmp(other, name, length) == 0;
@@ -1041,7 +1045,7 @@ uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t leng
 // The bucket of a node key, or -1; *free as for map_find.
 static int64_t node_find(HashTable* t, Node key, int64_t* free) {
     return probe_find(table_flags(t), t->buckets, hash_int(key), free, [&](uint32_t bucket) {
-        return entry_at(t, table_keys(t)[bucket])->w1 == key;
+        return entry_key(entry_at(t, table_keys(t)[bucket])) == key;
     });
 }
 
