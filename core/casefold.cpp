@@ -108,20 +108,20 @@ static void case_change(uint8_t* p, uint32_t count, uint32_t unit, bool upper) {
 
 Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
     if (cell_type(value) == T_CHAR) {
-        value->w2 = change_char_case(value->w2, upper);
+        value->w2 = change_char_case(uint32_t(cell_int(value)), upper);
         return value;
     }
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t length = b->length();
-    int32_t index = int32_t(value->w1);
+    int32_t index = series_index(value);
     uint32_t at = index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
     uint32_t count = length - at;
     if (part) {
         int64_t n;
         if (cell_type(part) == T_INTEGER)
             n = cell_int(part);
-        else if (cell_type(part) == cell_type(value) && part->w2 == value->w2)
-            n = int64_t(int32_t(part->w1)) - at;
+        else if (cell_type(part) == cell_type(value) && series_node(part) == series_node(value))
+            n = int64_t(series_index(part)) - at;
         else
             error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(REF_PART), part);
         // A count past the tail stops at the tail.

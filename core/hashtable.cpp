@@ -6,7 +6,9 @@
 #include "core/error.hpp"
 #include "core/registry.hpp"
 #include "core/string.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 
@@ -75,9 +77,9 @@ uint32_t murmur3_hash(const void* data, size_t length) { return murmur3_32(data,
 // The element range of a series value from its position to the tail; an index
 // below 0 counts as 0, one past the tail as the tail.
 static void series_span(const Cell* value, const uint8_t** start, uint32_t* count) {
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t length = b->length();
-    int32_t index = int32_t(value->w1);
+    int32_t index = series_index(value);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     *start = b->head_ptr() + (size_t(from) << b->shift());
     *count = length - from;
@@ -135,8 +137,7 @@ uint32_t symbol_name_hash(const uint8_t* name, uint32_t length) {
 
 // Payload words a..b of a cell (1-based) as one byte range.
 static uint32_t payload_hash(const Cell* c, int first, int last) {
-    uint32_t words[3] = {c->w1, c->w2, c->w3};
-    return murmur3_hash(&words[first - 1], size_t(last - first + 1) * 4);
+    return murmur3_hash(cell_payload(c) + (first - 1) * 4, size_t(last - first + 1) * 4);
 }
 
 uint32_t hash_value(const Cell* key, bool case_sensitive) {
@@ -145,14 +146,16 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     case T_NONE: return uint32_t(-1);
     case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
         return hash_int(key->w1);
-    case T_CHAR: case T_INTEGER: case T_MAP: case T_HANDLE: case T_EVENT:
+    case T_CHAR: case T_INTEGER:
+        return hash_int(uint32_t(cell_int(key)));
+    case T_MAP: case T_HANDLE: case T_EVENT:
         return hash_int(key->w2);
     case T_NATIVE: case T_ACTION:
         return hash_int(key->w3);
     case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
-        return hash_int(symbol_resolve(key->w2));
+        return hash_int(symbol_resolve(word_symbol(key)));
     case T_SYMBOL: {
-        SeriesBuffer* name = series_buffer(key->w3);
+        SeriesBuffer* name = series_buffer(symbol_name_node(key));
         return symbol_name_hash(name->head_ptr(), name->tail - name->head);
     }
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
@@ -175,7 +178,7 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
         return payload_hash(key, 1, 3);
     case T_TUPLE: {
         uint32_t length = std::min<uint32_t>((key->header >> 19) & 15, 12);
-        return murmur3_hash(&key->w1, length);
+        return murmur3_hash(cell_payload(key), length);
     }
     case T_BINARY: {
         const uint8_t* p;
@@ -209,7 +212,7 @@ static bool hash_uses_node(uint8_t type) {
 bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
     if (cell_type(a) != cell_type(b)) return false;
     // Two integers are equal under every equality op exactly when their values are.
-    if (cell_type(a) == T_INTEGER) return a->w2 == b->w2;
+    if (cell_type(a) == T_INTEGER) return cell_int(a) == cell_int(b);
     if (auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE))
         return compare(a, b, op) == 0;
     return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
@@ -290,6 +293,53 @@ static inline uint32_t probe_next(uint32_t bucket, uint32_t probe, uint32_t mask
     return (bucket + probe) & mask;
 }
 
+// A walk along a key's probe sequence: the bucket last visited (before the
+// first step, the home bucket) and the steps taken.
+struct ProbeWalk {
+    uint32_t bucket;
+    uint32_t probe;
+};
+
+// Every lookup and insert walks its buckets here. match(bucket) is asked about
+// each bucket in use in turn; the walk ends at the first it accepts (the
+// result), at an empty bucket or after a full turn (-1; an empty bucket also
+// ends any later resumption). When free is given it receives the first deleted
+// bucket passed, else the empty one that ended the walk (-1 when neither, and
+// on a match). The walk is left after its last bucket, ready to resume.
+template <typename Match>
+static inline int64_t probe_walk(const uint32_t* flags, uint32_t buckets, ProbeWalk* walk,
+                                 int64_t* free, Match match) {
+    uint32_t mask = buckets - 1;
+    uint32_t bucket = walk->bucket;
+    int64_t deleted = -1;
+    if (free) *free = -1;
+    for (uint32_t probe = walk->probe; probe < buckets; probe++) {
+        bucket = probe_next(bucket, probe, mask);
+        uint32_t state = bucket_state(flags, bucket);
+        if (state == BUCKET_EMPTY) {
+            *walk = {bucket, buckets};
+            if (free) *free = deleted >= 0 ? deleted : bucket;
+            return -1;
+        }
+        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+        if (match(bucket)) {
+            *walk = {bucket, probe + 1};
+            return bucket;
+        }
+    }
+    *walk = {bucket, buckets};
+    if (free) *free = deleted;
+    return -1;
+}
+
+// The walk of a hash from its home bucket.
+template <typename Match>
+static inline int64_t probe_find(const uint32_t* flags, uint32_t buckets, uint32_t hash,
+                                 int64_t* free, Match match) {
+    ProbeWalk walk{hash & (buckets - 1), 0};
+    return probe_walk(flags, buckets, &walk, free, match);
+}
+
 // ---- held tables -------------------------------------------------------------------------------
 
 static std::vector<Node*>& held_tables() {
@@ -365,27 +415,23 @@ static uint32_t chain_new(HashTable* t, uint32_t first, uint32_t second) {
 static void block_insert(HashTable* t, uint32_t position) {
     Cell key = table_cells(t)[position];
     if (!t->stamp && hash_uses_node(cell_type(&key))) t->stamp = collector.series_cycles + 1;
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash_value(&key, false) & mask;
-    int64_t deleted = -1, target = -1;
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
-        if (state == BUCKET_EMPTY) { target = deleted >= 0 ? deleted : bucket; break; }
-        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
+    int64_t target;
+    int64_t bucket = probe_find(table_flags(t), t->buckets, hash_value(&key, false), &target,
+                                [&](uint32_t b) {
+        const Cell* other = &table_cells(t)[key_position(t, table_keys(t)[b])];
+        return cell_type(other) == cell_type(&key) && hash_keys_equal(&key, other, CMP_EQUAL);
+    });
+    if (bucket >= 0) {
         uint32_t stored = table_keys(t)[bucket];
-        const Cell* other = &table_cells(t)[key_position(t, stored)];
-        if (cell_type(other) != cell_type(&key) || !hash_keys_equal(&key, other, CMP_EQUAL)) continue;
         if (int32_t(stored) >= 0) {
             uint32_t chain = chain_new(t, stored, position);
             table_keys(t)[bucket] = uint32_t(-int32_t(chain));
         } else {
             array_append_ptr(chain_at(t, uint32_t(-int32_t(stored))), position);
         }
-        index_entries(t)[position] = bucket + 1;
+        index_entries(t)[position] = uint32_t(bucket) + 1;
         return;
     }
-    if (target < 0) target = deleted;
     if (target < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
     uint32_t b = uint32_t(target);
     bucket_take(t, b, position);
@@ -408,19 +454,15 @@ static inline uint32_t entry_size(const HashTable* t) { return t->index; }
 static Cell* entry_at(const HashTable* t, uint32_t offset) {
     return reinterpret_cast<Cell*>(series_buffer(t->data)->data() + offset);
 }
+// The node an entry is keyed by: word 1 of its key cell.
+static inline Node entry_key(const Cell* entry) { return entry->w1; }
 
 // Places a key word into the first empty or deleted bucket of a hash.
 static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash & mask;
-    uint32_t* flags = table_flags(t);
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        if (bucket_state(flags, bucket) == BUCKET_USED) continue;
-        bucket_take(t, bucket, key);
-        return;
-    }
-    error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    int64_t free;
+    probe_find(table_flags(t), t->buckets, hash, &free, [](uint32_t) { return false; });
+    if (free < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
+    bucket_take(t, uint32_t(free), key);
 }
 
 static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free);
@@ -434,7 +476,7 @@ static void keys_replace(HashTable* t) {
         for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
             Cell* e = entry_at(t, offset);
             if (e->header != ENTRY_LIVE) continue;
-            bucket_place(t, hash_int(e->w1), offset);
+            bucket_place(t, hash_int(entry_key(e)), offset);
             t->count++;
         }
         return;
@@ -633,38 +675,28 @@ static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free
     bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
     TextSpan key_text{};
     if (text) key_text = string_span(key);
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = (integer ? hash_int(key->w2) : text ? text_hash(key_text, false) : hash_value(key, false)) & mask;
-    int64_t deleted = -1;
-    *free = -1;
+    uint32_t hash = integer ? hash_int(uint32_t(cell_int(key))) : text ? text_hash(key_text, false) : hash_value(key, false);
     // The flag and key arrays are fixed buffers: they stay put while keys compare.
     const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
     // Comparing integers or texts allocates nothing, so the storage stays put too.
     const Cell* cells = table_cells(t);
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(flags, bucket);
-        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
-        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
-        if (integer) {
+    if (integer)
+        return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
             const Cell* stored = &cells[keys[bucket]];
-            if (cell_type(stored) == T_INTEGER && stored->w2 == key->w2) return bucket;
-            continue;
-        }
-        if (text) {
+            return cell_type(stored) == T_INTEGER && cell_int(stored) == cell_int(key);
+        });
+    if (text)
+        return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
             const Cell* stored = &cells[keys[bucket]];
-            if (cell_type(stored) == cell_type(key) &&
-                text_equal_q(key_text, string_span(stored), op == CMP_STRICT_EQUAL))
-                return bucket;
-            continue;
-        }
+            return cell_type(stored) == cell_type(key) &&
+                   text_equal_q(key_text, string_span(stored), op == CMP_STRICT_EQUAL);
+        });
+    return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
         Cell stored = table_cells(t)[keys[bucket]];
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
-        if (hash_keys_equal(&probe_key, &stored, op)) return bucket;
-    }
-    *free = deleted;
-    return -1;
+        return hash_keys_equal(&probe_key, &stored, op);
+    });
 }
 
 int32_t hashtable_put_cell(Node table, uint32_t position, int* status) {
@@ -726,17 +758,10 @@ void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare
 
 // Kind 0: the bucket whose key is equal (op 0) to the given key, or -1.
 static int64_t block_find(HashTable* t, const Cell* key) {
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash_value(key, false) & mask;
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
-        if (state == BUCKET_EMPTY) return -1;
-        if (state == BUCKET_DELETED) continue;
+    return probe_find(table_flags(t), t->buckets, hash_value(key, false), nullptr, [&](uint32_t bucket) {
         const Cell* other = &table_cells(t)[key_position(t, table_keys(t)[bucket])];
-        if (cell_type(other) == cell_type(key) && hash_keys_equal(key, other, CMP_EQUAL)) return bucket;
-    }
-    return -1;
+        return cell_type(other) == cell_type(key) && hash_keys_equal(key, other, CMP_EQUAL);
+    });
 }
 
 // Non-negative remainder.
@@ -813,21 +838,16 @@ int32_t hashtable_find_next(Node table, const Cell* key_cell, HashCursor* cursor
         return int32_t(array_at(chain, cursor->chain++));
     }
     cell_type_set(&key, map_key_type(cell_type(&key)));
-    uint32_t mask = t->buckets - 1;
-    if (cursor->probe == 0) cursor->bucket = hash_value(&key, false) & mask;
-    while (cursor->probe < t->buckets) {
-        uint32_t probe = cursor->probe;
-        cursor->bucket = probe == 0 ? cursor->bucket : probe_next(cursor->bucket, probe, mask);
-        cursor->probe++;
-        uint32_t state = bucket_state(table_flags(t), cursor->bucket);
-        if (state == BUCKET_EMPTY) { cursor->probe = t->buckets; return -1; }
-        if (state == BUCKET_DELETED) continue;
-        uint32_t p = table_keys(t)[cursor->bucket];
-        Cell stored = table_cells(t)[p];
+    ProbeWalk walk{cursor->bucket, cursor->probe};
+    if (walk.probe == 0) walk.bucket = hash_value(&key, false) & (t->buckets - 1);
+    int64_t bucket = probe_walk(table_flags(t), t->buckets, &walk, nullptr, [&](uint32_t b) {
+        Cell stored = table_cells(t)[table_keys(t)[b]];
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
-        if (hash_keys_equal(&key, &stored, CMP_EQUAL)) return int32_t(p);
-    }
-    return -1;
+        return hash_keys_equal(&key, &stored, CMP_EQUAL);
+    });
+    cursor->bucket = walk.bucket;
+    cursor->probe = walk.probe;
+    return bucket < 0 ? -1 : int32_t(table_keys(t)[bucket]);
 }
 
 void hashtable_delete_cell(Node table, uint32_t position) {
@@ -941,29 +961,20 @@ int32_t word_list_find(Node table, uint32_t symbol, bool resolved, Node context,
     uint32_t known;
     const Cell* symbols = symbol_cells_now(&known);  // nothing below allocates until the walk ends
     uint32_t canonical = symbol_resolve_in(symbols, known, symbol);
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash_int(canonical) & mask;
-    int64_t deleted = -1, target = -1;
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
-        if (state == BUCKET_EMPTY) { target = deleted >= 0 ? deleted : bucket; break; }
-        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
-        uint32_t position = table_keys(t)[bucket];
-        uint32_t other = table_cells(t)[position].w2;
-        if (other == symbol || (resolved && symbol_resolve_in(symbols, known, other) == canonical))
-            return int32_t(position);
-    }
+    int64_t target;
+    int64_t bucket = probe_find(table_flags(t), t->buckets, hash_int(canonical), &target, [&](uint32_t b) {
+        uint32_t other = word_symbol(&table_cells(t)[table_keys(t)[b]]);
+        return other == symbol || (resolved && symbol_resolve_in(symbols, known, other) == canonical);
+    });
+    if (bucket >= 0) return int32_t(table_keys(t)[bucket]);
     if (!context) return -1;
-    if (target < 0) target = deleted;
     if (target < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
     NodeRoot owner(context, ROOT_BLOCK);
     uint32_t position = table_length(t);
     Cell* word = cell_series_append(t->data);
     word->header = T_WORD;
-    word->w1 = owner.node;
-    word->w2 = symbol;
-    word->w3 = position;
+    word_symbol_set(word, symbol);
+    word_bind_set(word, owner.node, position);
     bucket_take(t, uint32_t(target), position);
     t->count++;
     if (added) *added = int32_t(position);
@@ -976,7 +987,7 @@ static uint8_t* name_copy = nullptr;
 static uint32_t name_copy_capacity = 0;
 
 static bool name_matches(const Cell* symbol, const uint8_t* name, uint32_t length, bool fold) {
-    SeriesBuffer* b = series_buffer(symbol->w3);
+    SeriesBuffer* b = series_buffer(symbol_name_node(symbol));
     if (b->tail - b->head != length) return false;
     const uint8_t* other = b->head_ptr();
     if (!fold) return std::memcmp(other, name, length) == 0;
@@ -993,18 +1004,10 @@ static bool name_matches(const Cell* symbol, const uint8_t* name, uint32_t lengt
 // with *stop the empty bucket where the walk ended (-1 after a full turn).
 static uint32_t symbol_probe(HashTable* t, uint32_t hash, const uint8_t* name, uint32_t length,
                              bool fold, int64_t* stop) {
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash & mask;
-    *stop = -1;
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
-        if (state == BUCKET_EMPTY) { *stop = bucket; return 0; }
-        if (state == BUCKET_DELETED) continue;
-        uint32_t position = table_keys(t)[bucket];
-        if (name_matches(&table_cells(t)[position], name, length, fold)) return position + 1;
-    }
-    return 0;
+    int64_t bucket = probe_find(table_flags(t), t->buckets, hash, stop, [&](uint32_t b) {
+        return name_matches(&table_cells(t)[table_keys(t)[b]], name, length, fold);
+    });
+    return bucket < 0 ? 0 : table_keys(t)[bucket] + 1;
 }
 
 uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t length, bool fold_match) {
@@ -1041,19 +1044,9 @@ uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t leng
 
 // The bucket of a node key, or -1; *free as for map_find.
 static int64_t node_find(HashTable* t, Node key, int64_t* free) {
-    uint32_t mask = t->buckets - 1;
-    uint32_t bucket = hash_int(key) & mask;
-    int64_t deleted = -1;
-    *free = -1;
-    for (uint32_t probe = 0; probe < t->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(table_flags(t), bucket);
-        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
-        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
-        if (entry_at(t, table_keys(t)[bucket])->w1 == key) return bucket;
-    }
-    *free = deleted;
-    return -1;
+    return probe_find(table_flags(t), t->buckets, hash_int(key), free, [&](uint32_t bucket) {
+        return entry_key(entry_at(t, table_keys(t)[bucket])) == key;
+    });
 }
 
 // Room for one more entry at the tail of the storage: a full storage is
@@ -1234,19 +1227,8 @@ IntMap* intmap_make(uint32_t size) {
 
 // The bucket of a key, or -1 with *free the first deleted or empty bucket.
 static int64_t intmap_find(const IntMap* map, uintptr_t key, int64_t* free) {
-    uint32_t mask = map->buckets - 1;
-    uint32_t bucket = intmap_hash(key) & mask;
-    int64_t deleted = -1;
-    *free = -1;
-    for (uint32_t probe = 0; probe < map->buckets; probe++) {
-        bucket = probe_next(bucket, probe, mask);
-        uint32_t state = bucket_state(map->flags, bucket);
-        if (state == BUCKET_EMPTY) { *free = deleted >= 0 ? deleted : bucket; return -1; }
-        if (state == BUCKET_DELETED) { if (deleted < 0) deleted = bucket; continue; }
-        if (map->pairs[bucket].key == key) return bucket;
-    }
-    *free = deleted;
-    return -1;
+    return probe_find(map->flags, map->buckets, intmap_hash(key), free,
+                      [&](uint32_t bucket) { return map->pairs[bucket].key == key; });
 }
 
 static void intmap_resize(IntMap* map, uint32_t n) {

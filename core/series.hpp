@@ -37,6 +37,8 @@ inline SeriesBuffer* series_buffer_of(const Cell* series) { return series_buffer
 // a vector!'s item type).
 inline uint32_t series_extra(const Cell* series) { return series->w3; }
 inline void series_index_set(Cell* series, int32_t index) { series->w1 = uint32_t(index); }
+inline void series_node_set(Cell* series, Node node) { series->w2 = node; }
+inline void series_extra_set(Cell* series, uint32_t extra) { series->w3 = extra; }
 
 // True when the position is at or past the tail.
 bool series_tail_q(const Cell* series);

@@ -3,7 +3,9 @@
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
+#include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/char.hpp"
@@ -84,7 +86,7 @@ static inline uint32_t string_unit_for(uint32_t unit, uint32_t c, bool ascii_onl
 // characters at the tail, doubling the capacity when that suffices. Returns the
 // buffer, which may have moved.
 static SeriesBuffer* string_reserve_at(Cell* string, uint32_t unit, uint64_t more) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t have = string_unit(b);
     if (unit > have) b = string_widen(b, unit);
     uint64_t needed = uint64_t(b->tail) + more * b->unit();
@@ -99,49 +101,49 @@ static SeriesBuffer* string_reserve_at(Cell* string, uint32_t unit, uint64_t mor
 
 // The position clamped into [0, length].
 static inline uint32_t string_index(const Cell* string, const SeriesBuffer* b) {
-    int32_t index = int32_t(string->w1);
+    int32_t index = series_index(string);
     uint32_t length = b->length();
     return index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
 }
 
 uint32_t string_ks_length_q(Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     string_unit(b);
     uint32_t length = b->length();
-    int32_t index = int32_t(string->w1);
+    int32_t index = series_index(string);
     if (index < 0) return length;
     if (uint32_t(index) > length) {
-        string->w1 = length;
+        series_index_set(string, int32_t(length));
         return 0;
     }
     return length - uint32_t(index);
 }
 
 uint8_t* string_ks_head(Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = string_unit(b);
     uint32_t length = b->length();
-    if (int32_t(string->w1) > 0 && string->w1 > length) string->w1 = length;
+    if (series_index(string) > 0 && uint32_t(series_index(string)) > length) series_index_set(string, int32_t(length));
     return b->head_ptr() + string_index(string, b) * unit;
 }
 
-uint8_t* string_ks_tail(const Cell* string) { return series_buffer(string->w2)->tail_ptr(); }
+uint8_t* string_ks_tail(const Cell* string) { return series_buffer_of(string)->tail_ptr(); }
 
 bool string_ks_tail_q(const Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
-    int32_t index = int32_t(string->w1);
+    SeriesBuffer* b = series_buffer_of(string);
+    int32_t index = series_index(string);
     return index >= 0 && uint32_t(index) >= b->length();
 }
 
 uint32_t string_ks_char_at(const Cell* string, uint32_t index) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = string_unit(b);
     return string_get_char(b->head_ptr() + index * unit, unit);
 }
 
 bool string_char_in_bitset_q(const Cell* string, const Cell* bitset) {
-    int32_t index = int32_t(string->w1);
-    if (index < 0 || uint32_t(index) >= series_buffer(string->w2)->length()) return false;
+    int32_t index = series_index(string);
+    if (index < 0 || uint32_t(index) >= series_buffer_of(string)->length()) return false;
     return bitset_member_q(bitset, string_ks_char_at(string, uint32_t(index)));
 }
 
@@ -162,13 +164,13 @@ static uint32_t bitset_span_of(const uint8_t* at, uint32_t count, const uint8_t*
 
 uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, const Cell* bitset,
                             uint32_t max) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = string_unit(b);
     limit = std::min(limit, b->length());
     if (from >= limit) return 0;
     uint32_t count = std::min(limit - from, max);
     const uint8_t* at = b->head_ptr() + size_t(from) * unit;
-    SeriesBuffer* set = series_buffer(bitset->w2);
+    SeriesBuffer* set = series_buffer_of(bitset);
     const uint8_t* bits = set->head_ptr();
     uint32_t bytes = set->tail - set->head;
     bool negated = set->flags & SERIES_NEGATED;
@@ -180,10 +182,10 @@ uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, c
 }
 
 void string_ks_reset(Cell* string) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     b->tail = b->head;
     b->flags = (b->flags & ~SERIES_UNIT_MASK) | 1;
-    string->w1 = 0;
+    series_index_set(string, 0);
 }
 
 void string_ks_truncate(SeriesBuffer* buffer, uint32_t count) {
@@ -192,7 +194,7 @@ void string_ks_truncate(SeriesBuffer* buffer, uint32_t count) {
 }
 
 static TextSpan text_span(const Cell* value) {
-    SeriesBuffer* b = series_buffer(value->w2);
+    SeriesBuffer* b = series_buffer_of(value);
     uint32_t unit = string_unit(b);
     uint32_t at = cell_type(value) == T_SYMBOL ? 0 : string_index(value, b);
     return TextSpan{b->head_ptr() + at * unit, unit, b->length() - at};
@@ -243,7 +245,7 @@ bool string_tag_form_q(const Cell* string, const Cell* tag) {
 // Appends a code point at the tail under the appender's (ascii_only) or the
 // other writers' widening rule.
 static SeriesBuffer* string_add_char(Cell* string, uint32_t codepoint, bool ascii_only) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     // A character that fits a unit-1 buffer with room: one byte stored.
     if (b->unit() == 1 && codepoint <= (ascii_only ? 0x7Fu : 0xFFu) && b->tail < b->size) {
         b->data()[b->tail++] = uint8_t(codepoint);
@@ -261,7 +263,7 @@ SeriesBuffer* string_append_char(Cell* string, uint32_t codepoint) {
 }
 
 SeriesBuffer* string_poke_char(Cell* string, uint32_t index, uint32_t codepoint) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t length = b->length();
     // Writing at or past the tail extends it by one character; an index past
     // the tail writes at the tail, so no unwritten character is left behind.
@@ -273,11 +275,11 @@ SeriesBuffer* string_poke_char(Cell* string, uint32_t index, uint32_t codepoint)
 }
 
 SeriesBuffer* string_write_char(Cell* string, uint32_t offset, uint32_t codepoint) {
-    return string_poke_char(string, offset / string_unit(series_buffer(string->w2)), codepoint);
+    return string_poke_char(string, offset / string_unit(series_buffer_of(string)), codepoint);
 }
 
 SeriesBuffer* string_insert_char(Cell* string, uint32_t index, uint32_t codepoint) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = string_unit_for(string_unit(b), codepoint, false);
     b = string_reserve_at(string, unit, 1);
     unit = b->unit();
@@ -291,7 +293,7 @@ SeriesBuffer* string_insert_char(Cell* string, uint32_t index, uint32_t codepoin
 }
 
 SeriesBuffer* string_remove_chars(Cell* string, uint32_t index, uint32_t count) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t unit = string_unit(b);
     uint32_t length = b->length();
     if (index >= length || count == 0) return b;
@@ -303,7 +305,7 @@ SeriesBuffer* string_remove_chars(Cell* string, uint32_t index, uint32_t count) 
 }
 
 SeriesBuffer* string_concatenate_bytes(Cell* string, const char* text, uint32_t count) {
-    if (count == 0) return series_buffer(string->w2);
+    if (count == 0) return series_buffer_of(string);
     SeriesBuffer* b = string_reserve_at(string, 1, count);
     uint32_t unit = b->unit();
     uint8_t* out = b->tail_ptr();
@@ -345,10 +347,10 @@ SeriesBuffer* string_append_utf8(Cell* string, const uint8_t* text, uint32_t len
         string_add_char(string, 0xFEFF, true);
         text += 3;
         length -= 3;
-        if (length == 0) return series_buffer(string->w2);
+        if (length == 0) return series_buffer_of(string);
     }
-    load_utf8(text, length, string->w2, nullptr, false);
-    return series_buffer(string->w2);
+    load_utf8(text, length, series_node(string), nullptr, false);
+    return series_buffer_of(string);
 }
 
 SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part, uint32_t offset,
@@ -356,24 +358,24 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
     CellRoot src(*source);
     if (cell_type(source) == T_SYMBOL) {
         cell_init(&src.cell, T_STRING);
-        src.cell.w2 = source->w2;
+        series_node_set(&src.cell, symbol_string_node(source));
     }
-    SeriesBuffer* sb = series_buffer(src.cell.w2);
-    SeriesBuffer* tb = series_buffer(target->w2);
+    SeriesBuffer* sb = series_buffer_of(&src.cell);
+    SeriesBuffer* tb = series_buffer_of(target);
     uint32_t su = string_unit(sb);
     uint32_t tu = string_unit(tb);
     if (tu < su) {
         tb = string_widen(tb, su);
         tu = su;
     } else if (su < tu && !keep_unit) {
-        string_widen(series_buffer(src.cell.w2), tu);
+        string_widen(series_buffer_of(&src.cell), tu);
     }
     TextSpan s = text_span(&src.cell);
     uint32_t count = s.count;
     if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
-    if (count == 0) return series_buffer(target->w2);
-    bool shared = src.cell.w2 == target->w2;
-    uint32_t src_index = uint32_t(s.start - series_buffer(src.cell.w2)->head_ptr()) / s.unit;
+    if (count == 0) return series_buffer_of(target);
+    bool shared = series_node(&src.cell) == series_node(target);
+    uint32_t src_index = uint32_t(s.start - series_buffer_of(&src.cell)->head_ptr()) / s.unit;
 
     // Room for count more characters (only insert and overwrite past the tail
     // need less, which this covers).
@@ -398,7 +400,7 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
             uint8_t* p = tb->head_ptr() + at * unit;
             std::memmove(p + count * unit, p, size_t(length - at) * unit);
         }
-        sb = series_buffer(src.cell.w2);
+        sb = series_buffer_of(&src.cell);
         const uint8_t* from = sb->head_ptr() + src_index * sb->unit();
         string_copy_units(from, sb->unit(), tb->head_ptr() + at * unit, unit, count);
     }
@@ -410,8 +412,8 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
 void string_move_chars(Cell* origin, Cell* target, uint32_t count) {
     TextSpan s = text_span(origin);
     if (count > s.count) count = s.count;
-    uint32_t from = string_index(origin, series_buffer(origin->w2));
-    uint32_t to = string_index(target, series_buffer(target->w2));
+    uint32_t from = string_index(origin, series_buffer_of(origin));
+    uint32_t to = string_index(target, series_buffer_of(target));
     for (uint32_t i = 0; i < count; i++)
         string_insert_char(target, to + i, string_ks_char_at(origin, from + i));
     string_remove_chars(origin, from, count);
@@ -422,7 +424,7 @@ void string_move_chars(Cell* origin, Cell* target, uint32_t count) {
 Cell* string_make_at_unit(Cell* cell, uint32_t capacity, uint32_t unit) {
     Node node = series_new_units(capacity == 0 ? 1 : capacity, unit);
     cell_init(cell, T_STRING);
-    cell->w2 = node;
+    series_node_set(cell, node);
     return cell;
 }
 
@@ -445,7 +447,7 @@ Cell* string_load(const uint8_t* text, uint32_t length, int32_t encoding, Cell* 
     Node node = string_decode(text, length, encoding);
     Cell* cell = result ? result : stack_push_slot();
     cell_init(cell, T_STRING);
-    cell->w2 = node;
+    series_node_set(cell, node);
     return cell;
 }
 
@@ -454,7 +456,7 @@ Cell* string_load_in(const uint8_t* text, uint32_t length, Node block, int32_t e
     NodeRoot node(string_decode(text, length, encoding), ROOT_SERIES);
     Cell* cell = cell_series_append(list.node);
     cell_init(cell, T_STRING);
-    cell->w2 = node.node;
+    series_node_set(cell, node.node);
     return cell;
 }
 
@@ -549,8 +551,8 @@ static int32_t text_compare(const TextSpan& a, const TextSpan& b, uint32_t count
 
 int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool match) {
     bool sym1 = cell_type(s1) == T_SYMBOL, sym2 = cell_type(s2) == T_SYMBOL;
-    uint32_t i1 = sym1 ? 0 : s1->w1, i2 = sym2 ? 0 : s2->w1;
-    if (s1->w2 == s2->w2 && i1 == i2) {
+    uint32_t i1 = sym1 ? 0 : uint32_t(series_index(s1)), i2 = sym2 ? 0 : uint32_t(series_index(s2));
+    if (series_node(s1) == series_node(s2) && i1 == i2) {
         if (op == CMP_SAME || compare_equality_op(op)) return 0;
     } else if (op == CMP_SAME) {
         return -1;
@@ -575,19 +577,20 @@ bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict) {
 bool string_match_at_q(const Cell* string, const Cell* value, int32_t op) {
     uint8_t type = cell_type(value);
     if (type == T_CHAR) {
-        SeriesBuffer* b = series_buffer(string->w2);
+        SeriesBuffer* b = series_buffer_of(string);
         uint32_t unit = string_unit(b);
-        int32_t index = int32_t(string->w1);
+        int32_t index = series_index(string);
         uint32_t at = index < 0 ? 0 : uint32_t(index);
         if (b->head + uint64_t(at) * unit >= b->tail) return false;
         uint32_t c = string_get_char(b->head_ptr() + size_t(at) * unit, unit);
-        if (op == CMP_STRICT_EQUAL) return c == value->w2;
-        return fold(c) == fold(value->w2);
+        uint32_t other = uint32_t(cell_int(value));
+        if (op == CMP_STRICT_EQUAL) return c == other;
+        return fold(c) == fold(other);
     }
     if (type == T_TAG) {
         if (!string_tag_form_q(string, value)) return false;
         Cell after = *string;
-        after.w1 = string_index(string, series_buffer(string->w2)) + 1;
+        series_index_set(&after, int32_t(string_index(string, series_buffer_of(string)) + 1));
         return string_compare_values(&after, value, op, true) == 0;
     }
     if (string_family_q(type) || type == T_SYMBOL) return string_compare_values(string, value, op, true) == 0;
@@ -692,7 +695,7 @@ static inline bool char_needs_escape(uint32_t c, bool all) {
 SeriesBuffer* string_append_escaped_char(Cell* target, uint32_t codepoint, bool all) {
     if (char_needs_escape(codepoint, all)) char_append_escaped(target, int32_t(codepoint), all);
     else string_append_char(target, codepoint);
-    return series_buffer(target->w2);
+    return series_buffer_of(target);
 }
 
 } // namespace kel

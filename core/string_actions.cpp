@@ -19,6 +19,7 @@
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/char.hpp"
@@ -38,11 +39,11 @@ constexpr uint64_t TEXT_BYTES_MAX = 0x7FFFFFF0;
 
 // ---- small helpers ------------------------------------------------------------------
 
-static inline uint32_t text_length(const Cell* series) { return series_buffer(series->w2)->length(); }
+static inline uint32_t text_length(const Cell* series) { return series_buffer_of(series)->length(); }
 
 // The position of any series value clamped to 0 .. length.
 static uint32_t text_index(const Cell* series) {
-    int32_t index = int32_t(series->w1);
+    int32_t index = series_index(series);
     uint32_t length = text_length(series);
     return index < 0 ? 0 : std::min(uint32_t(index), length);
 }
@@ -76,7 +77,7 @@ static int32_t mold_into(const Cell* value, Cell* target) {
 
 // Cuts a string back to at most limit characters (limit < 0: no limit).
 static void text_cut(Cell* string, int32_t limit) {
-    if (limit >= 0) string_ks_truncate(series_buffer(string->w2), uint32_t(limit));
+    if (limit >= 0) string_ks_truncate(series_buffer_of(string), uint32_t(limit));
 }
 
 // ---- the text a value adds ---------------------------------------------------------------
@@ -100,12 +101,12 @@ static void added_text(const Cell* value, Cell* out, int32_t limit) {
     } else if (string_family_q(type)) {
         string_concatenate(out, value, limit, 0, true, CONCAT_APPEND);
     } else if (type == T_CHAR) {
-        if (limit != 0) string_append_char(out, value->w2);
+        if (limit != 0) string_append_char(out, uint32_t(cell_int(value)));
     } else if (type == T_BLOCK || type == T_PAREN || type == T_HASH) {
         CellRoot block(*value);
         uint32_t start = text_index(&block.cell);
         for (uint32_t i = start;; i++) {
-            SeriesBuffer* b = series_buffer(block.cell.w2);
+            SeriesBuffer* b = series_buffer_of(&block.cell);
             if (i >= b->length()) break;
             int32_t used = int32_t(text_length(out));
             if (limit >= 0 && used >= limit) break;
@@ -114,7 +115,7 @@ static void added_text(const Cell* value, Cell* out, int32_t limit) {
             uint8_t item_type = cell_type(&item.cell);
             if (item_type == T_TAG) tag_text(&item.cell, out, rest);
             else if (string_family_q(item_type)) string_concatenate(out, &item.cell, rest, 0, true, CONCAT_APPEND);
-            else if (item_type == T_CHAR) string_append_char(out, item.cell.w2);
+            else if (item_type == T_CHAR) string_append_char(out, uint32_t(cell_int(&item.cell)));
             else form_into(&item.cell, out, limit >= 0, rest);
         }
     } else {
@@ -128,7 +129,7 @@ static void added_text(const Cell* value, Cell* out, int32_t limit) {
 // Raises access error invalid-utf8 with a binary! of the bytes from the first
 // invalid sequence to the end, when the bytes of a binary! hold one.
 static void utf8_check_bytes(const Cell* binary, uint32_t at, uint32_t length) {
-    SeriesBuffer* b = series_buffer(binary->w2);
+    SeriesBuffer* b = series_buffer_of(binary);
     const uint8_t* start = b->head_ptr() + at;
     const uint8_t* end = start + length;
     const uint8_t* p = start;
@@ -142,8 +143,8 @@ static void utf8_check_bytes(const Cell* binary, uint32_t at, uint32_t length) {
     uint32_t bad = uint32_t(p - start);
     Cell* rest = stack_push_new(T_NONE);
     series_make_at(rest, T_BINARY, series_new_bytes(length - bad), 0);
-    SeriesBuffer* from = series_buffer(binary->w2);
-    SeriesBuffer* to = series_buffer(rest->w2);
+    SeriesBuffer* from = series_buffer_of(binary);
+    SeriesBuffer* to = series_buffer_of(rest);
     std::memcpy(to->head_ptr(), from->head_ptr() + at + bad, length - bad);
     to->tail = to->head + (length - bad);
     error_raise(ERR_INVALID_UTF8, rest);
@@ -178,7 +179,7 @@ const Cell* string_to(Cell* proto, const Cell* spec, uint8_t type) {
         uint32_t at = text_index(&source.cell);
         uint32_t length = text_length(&source.cell) - at;
         utf8_check_bytes(&source.cell, at, length);
-        Node node = load_utf8_series(source.cell.w2, at, length, 0, nullptr, false);
+        Node node = load_utf8_series(series_node(&source.cell), at, length, 0, nullptr, false);
         series_make_at(out, T_STRING, node, 0);
     } else {
         string_make_at(out, 16);
@@ -189,7 +190,7 @@ const Cell* string_to(Cell* proto, const Cell* spec, uint8_t type) {
         else
             form_into(&source.cell, out, false, 0);
     }
-    out->w3 = 0;
+    series_extra_set(out, 0);
     cell_type_set(out, type);
     out->header &= ~CELL_NEWLINE;
     cell_copy(out, proto);
@@ -214,7 +215,7 @@ static void mold_braced(const Cell* value, uint32_t from, uint32_t end, Cell* ta
     int32_t open = 0;
     bool unpaired = false;
     for (uint32_t i = from; i < end; i++) {
-        SeriesBuffer* b = series_buffer(value->w2);
+        SeriesBuffer* b = series_buffer_of(value);
         uint32_t unit = b->unit();
         const uint8_t* at = b->head_ptr() + i * unit;
         uint32_t c = string_get_char(at, unit);
@@ -251,7 +252,7 @@ int32_t string_mold(const Cell* value, Cell* target, bool, bool all, bool, bool 
     uint32_t rest = text_length(&held.cell) - from;
     uint32_t end = from + rest;
     if (part) end = from + std::min<uint32_t>(rest, uint32_t(std::max(budget, 0)));
-    SeriesBuffer* b = series_buffer(held.cell.w2);
+    SeriesBuffer* b = series_buffer_of(&held.cell);
     uint32_t unit = b->unit();
     uint32_t quotes, lines;
     string_mold_scan(b->head_ptr() + from * unit, b->head_ptr() + end * unit, unit, &quotes, &lines);
@@ -293,8 +294,8 @@ struct Needle {
 
 // The text of a word as a string at index 0 on the data stack.
 static Cell* word_text_push(const Cell* word) {
-    symbol_get(word->w2);  // makes the cached string first
-    Node node = symbol_get(word->w2)->w2;
+    symbol_get(word_symbol(word));  // makes the cached string first
+    Node node = symbol_string_node(symbol_get(word_symbol(word)));
     Cell* cell = stack_push_new(T_NONE);
     series_make_at(cell, T_STRING, node, 0);
     return cell;
@@ -309,7 +310,7 @@ static bool word_family_q(uint8_t type) {
 static bool number_of(const Cell* value, double* out) {
     switch (cell_type(value)) {
     case T_INTEGER: *out = double(cell_int(value)); return true;
-    case T_CHAR: *out = double(value->w2); return true;
+    case T_CHAR: *out = double(uint32_t(cell_int(value))); return true;
     case T_FLOAT:
     case T_PERCENT: *out = cell_double(value); return true;
     default: return false;
@@ -339,7 +340,7 @@ static Needle needle_make(const Cell* series, const Cell* value) {
     Needle needle{NEEDLE_TEXT, 0, 0.0, nullptr, 1};
     if (type == T_CHAR) {
         needle.kind = NEEDLE_CHAR;
-        needle.codepoint = value->w2;
+        needle.codepoint = uint32_t(cell_int(value));
     } else if (type == T_BITSET) {
         needle.kind = NEEDLE_BITSET;
         needle.text = stack_push(value);
@@ -389,7 +390,7 @@ static bool needle_match(const Cell* series, const SeriesBuffer* b, uint32_t uni
     }
     case NEEDLE_TEXT: break;
     }
-    SeriesBuffer* nb = series_buffer(needle.text->w2);
+    SeriesBuffer* nb = series_buffer_of(needle.text);
     uint32_t nunit = nb->unit();
     const uint8_t* q = nb->head_ptr() + text_index(needle.text) * nunit;
     for (uint32_t i = 0; i < needle.length; i++) {
@@ -424,7 +425,7 @@ static int64_t text_search(Cell* series, const Cell* value, Cell* part, bool cas
     bool fold = !case_ && !same && string_family_q(cell_type(series));
     int64_t len = needle.length;
     int64_t found = -1;
-    SeriesBuffer* b = series_buffer(series->w2);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t unit = b->unit();
     if (reverse) {
         int64_t bound = count < 0 ? 0 : std::max<int64_t>(0, int64_t(pos) - count);
@@ -456,7 +457,7 @@ const Cell* string_find(Cell* series, const Cell* value, const FindOptions& o) {
         none_make_at(series);
         return series;
     }
-    series->w1 = uint32_t(found + (o.tail ? matched : 0));
+    series_index_set(series, int32_t(found + (o.tail ? matched : 0)));
     return series;
 }
 
@@ -500,7 +501,7 @@ void string_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
         if (cell_type(series) == T_NONE) error_raise(ERR_BAD_PATH_SET, path, element);
         Cell one;
         cell_init(&one, T_INTEGER);
-        one.w2 = 1;
+        integer_make_at(&one, 1);
         series_poke(series, &one, set_value);
         cell_copy(set_value, out);
     }
@@ -545,7 +546,7 @@ static Cell* record_value_push(const ElementSortContext* s, uint32_t at) {
         return value;
     }
     cell_copy(s->copy, value);
-    value->w1 = at;
+    series_index_set(value, int32_t(at));
     Cell* part = stack_push_new(T_NONE);
     integer_make_at(part, int32_t(s->size));
     series_copy(value, part, false, nullptr);
@@ -571,11 +572,11 @@ static int element_sort_compare(const void* pa, const void* pb, uintptr_t contex
 // Writes an element value back at an absolute index of a string or vector.
 static void element_store(Cell* series, uint32_t at, const Cell* element) {
     if (cell_type(series) != T_VECTOR) {
-        string_write_char(series, at * series_buffer(series->w2)->unit(), element->w2);
+        string_write_char(series, at * series_buffer_of(series)->unit(), uint32_t(cell_int(element)));
         return;
     }
     uint32_t unit = vector_unit(series);
-    vector_store_item(series_buffer(series->w2)->head_ptr() + size_t(at) * unit, element, unit,
+    vector_store_item(series_buffer_of(series)->head_ptr() + size_t(at) * unit, element, unit,
                       vector_item_type(series));
 }
 
@@ -583,7 +584,7 @@ void string_sort_by_function(Cell* series, uint32_t index, uint32_t count, uint3
                              const Cell* function, bool all, bool reverse, bool stable) {
     Cell* mark = data_stack.top;
     Cell* copy = stack_push(series);
-    copy->w1 = index;
+    series_index_set(copy, int32_t(index));
     Cell* part = stack_push_new(T_NONE);
     integer_make_at(part, int32_t(count));
     series_copy(copy, part, false, nullptr);
@@ -598,7 +599,7 @@ void string_sort_by_function(Cell* series, uint32_t index, uint32_t count, uint3
     for (uint32_t r = 0; r < records; r++) {
         for (uint32_t k = 0; k < size; k++) {
             uint32_t at = index + r * size + k;
-            if (at >= series_buffer(series->w2)->length()) break;
+            if (at >= series_buffer_of(series)->length()) break;
             Cell element;
             series_element_value(copy, order[r] + k, &element);
             element_store(series, at, &element);
@@ -618,7 +619,7 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
             int64_t start = std::max<int64_t>(0, int64_t(index) + n);
             count = index - start;
             index = uint32_t(start);
-            series->w1 = index;
+            series_index_set(series, int32_t(index));
         } else {
             count = std::min(count, n);
         }
@@ -645,7 +646,7 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
         }
     }
     bool owned = series_notify(series, W_SORT, int32_t(index), 0);
-    SeriesBuffer* b = series_buffer(series->w2);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t unit = b->unit();
     SortCompare kernel = unit == 1 ? string_sort_compare_1 : unit == 2 ? string_sort_compare_2
                                                                       : string_sort_compare_4;
@@ -662,7 +663,7 @@ void string_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare
 // The size check of a text growing by added characters whose unit is
 // text_unit: no-memory past the largest buffer.
 static inline void text_size_check(const Cell* series, uint64_t added, uint32_t text_unit) {
-    SeriesBuffer* b = series_buffer(series->w2);
+    SeriesBuffer* b = series_buffer_of(series);
     uint64_t unit = std::max(b->unit(), text_unit);
     if ((uint64_t(b->length()) + added) * unit > TEXT_BYTES_MAX) error_raise(ERR_NO_MEMORY);
 }
@@ -686,13 +687,13 @@ static uint32_t text_splice(Cell* series, Cell* text, uint32_t at, int32_t dup, 
     if (append && cell_type(value) == T_CHAR && part != 0 && dup == 1) {
         // One character added at the tail needs no text built for it. The
         // appender's widening rule is the one the built text would carry in.
-        uint32_t codepoint = value->w2;
+        uint32_t codepoint = uint32_t(cell_int(value));
         uint32_t at = text_length(series);
         text_size_check(series, 1, codepoint <= 0x7F ? 1 : codepoint <= 0xFFFF ? 2 : 4);
         bool owned = ownership_possible_q(series) && series_notify(series, W_APPEND, int32_t(at), 1);
         string_append_char(series, codepoint);
         series_notify_after(owned, series, W_APPENDED, int32_t(at), 1);
-        series->w1 = 0;
+        series_index_set(series, 0);
         return;
     }
     uint32_t index = text_index(series);
@@ -704,7 +705,7 @@ static uint32_t text_splice(Cell* series, Cell* text, uint32_t at, int32_t dup, 
     // changes under it): then, like every other value, through a copy.
     Cell* text = stack_push(value);
     uint8_t type = cell_type(value);
-    bool direct = string_family_q(type) && type != T_TAG && value->w2 != series->w2 && part < 0;
+    bool direct = string_family_q(type) && type != T_TAG && series_node(value) != series_node(series) && part < 0;
     if (!direct) {
         Cell* built = text_push(16);
         added_text(text, built, part);
@@ -713,22 +714,22 @@ static uint32_t text_splice(Cell* series, Cell* text, uint32_t at, int32_t dup, 
     }
     uint32_t n = text_rest(text);
     uint64_t total = dup < 1 ? 0 : uint64_t(n) * uint64_t(dup);
-    text_size_check(series, total, series_buffer(text->w2)->unit());
+    text_size_check(series, total, series_buffer_of(text)->unit());
     bool owned = series_notify(series, word, int32_t(at), int32_t(total));
     uint32_t added = total ? text_splice(series, text, at, dup, mode) : 0;
     series_notify_after(owned, series, append ? W_APPENDED : W_INSERTED, int32_t(at), int32_t(added));
-    series->w1 = append ? 0 : std::min(index + added, text_length(series));
+    series_index_set(series, int32_t(append ? 0 : std::min(index + added, text_length(series))));
     stack_pop(1);
 }
 
 void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    if (append && cell_type(value) == T_CHAR && value->w2 <= 0x7F && part != 0 && dup == 1) {
-        SeriesBuffer* b = series_buffer(series->w2);
+    if (append && cell_type(value) == T_CHAR && uint32_t(cell_int(value)) <= 0x7F && part != 0 && dup == 1) {
+        SeriesBuffer* b = series_buffer_of(series);
         if (b->unit() == 1 && b->tail < b->size && !(b->flags & SERIES_OWNED)) {
             // No owner to tell, and the size limit holds below the capacity:
             // one byte stored.
-            b->data()[b->tail++] = uint8_t(value->w2);
-            series->w1 = 0;
+            b->data()[b->tail++] = uint8_t(cell_int(value));
+            series_index_set(series, 0);
             return;
         }
     }
@@ -738,10 +739,10 @@ void string_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
 void string_change(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t length = text_length(series);
     uint32_t index = text_index(series);
-    series->w1 = index;
+    series_index_set(series, int32_t(index));
     if (index >= length) {
         string_insert(series, value, -1, only, dup, true);
-        series->w1 = text_length(series);
+        series_index_set(series, int32_t(text_length(series)));
         return;
     }
     Cell* text = text_push(16);
@@ -751,12 +752,12 @@ void string_change(Cell* series, const Cell* value, int32_t part, bool only, int
     uint32_t rest = length - index;
     uint32_t replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), rest)
                                   : uint32_t(std::min<uint64_t>(total, rest));
-    text_size_check(series, total, series_buffer(text->w2)->unit());
+    text_size_check(series, total, series_buffer_of(text)->unit());
     bool owned = series_notify(series, W_CHANGE, int32_t(index), int32_t(total));
     string_remove_chars(series, index, replaced);
     uint32_t added = total ? text_splice(series, text, index, dup, CONCAT_INSERT) : 0;
     series_notify_after(owned, series, W_CHANGED, int32_t(index), int32_t(added));
-    series->w1 = index + added;
+    series_index_set(series, int32_t(index + added));
     stack_pop(1);
 }
 
@@ -769,7 +770,7 @@ void string_swap(Cell* series1, const Cell* series2) {
     if (!string_ks_tail_q(series1) && !string_ks_tail_q(other)) {
         uint32_t i1 = text_index(series1), i2 = text_index(other);
         uint32_t c1 = string_ks_char_at(series1, i1);
-        uint32_t c2 = type2 == T_BINARY ? series_buffer(other->w2)->head_ptr()[i2] : string_ks_char_at(other, i2);
+        uint32_t c2 = type2 == T_BINARY ? series_buffer_of(other)->head_ptr()[i2] : string_ks_char_at(other, i2);
         // A binary! holds bytes: a wider character cannot go there.
         if (type2 == T_BINARY && c1 > 255) {
             Cell c;
@@ -779,7 +780,7 @@ void string_swap(Cell* series1, const Cell* series2) {
         bool owned1 = series_notify(series1, W_SWAP, int32_t(i1), 1);
         bool owned2 = series_notify(other, W_SWAP, int32_t(i2), 1);
         string_poke_char(series1, i1, c2);
-        if (type2 == T_BINARY) series_buffer(other->w2)->head_ptr()[i2] = uint8_t(c1);
+        if (type2 == T_BINARY) series_buffer_of(other)->head_ptr()[i2] = uint8_t(c1);
         else string_poke_char(other, i2, c1);
         series_notify_after(owned1, series1, W_SWAPED, int32_t(i1), 1);
         series_notify_after(owned2, other, W_SWAPED, int32_t(i2), 1);
@@ -813,10 +814,10 @@ static TrimSet trim_set(const Cell* with) {
     }
     uint8_t type = cell_type(with);
     if (type == T_CHAR || type == T_INTEGER) {
-        set.chars.push_back(with->w2);
+        set.chars.push_back(uint32_t(cell_int(with)));
     } else if (type == T_STRING || type == T_BINARY) {
         uint32_t from = text_index(with), length = text_length(with);
-        SeriesBuffer* b = series_buffer(with->w2);
+        SeriesBuffer* b = series_buffer_of(with);
         for (uint32_t i = from; i < length; i++) set.chars.push_back(string_get_char(b->head_ptr() + i * b->unit(), b->unit()));
     } else {
         error_raise(ERR_INVALID_ARG, with);
@@ -874,7 +875,7 @@ void string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     if (all || with) set = trim_set(with);
     uint32_t index = text_index(series);
     bool owned = series_notify(series, W_TRIM, int32_t(index), 0);
-    SeriesBuffer* b = series_buffer(series->w2);
+    SeriesBuffer* b = series_buffer_of(series);
     uint32_t unit = b->unit();
     uint32_t length = b->length();
     std::vector<uint32_t> in(length - index);
@@ -891,7 +892,7 @@ void string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     // Every character written back came from the text: the unit holds it and
     // nothing is allocated.
     for (size_t i = 0; i < out.size(); i++) string_poke_char(series, uint32_t(index + i), out[i]);
-    string_ks_truncate(series_buffer(series->w2), uint32_t(index + out.size()));
+    string_ks_truncate(series_buffer_of(series), uint32_t(index + out.size()));
     series_notify_after(owned, series, W_TRIMMED, int32_t(index), 0);
 }
 

@@ -52,6 +52,10 @@ inline uint32_t symbol_resolve_in(const Cell* cells, uint32_t count, uint32_t id
     int32_t alias = int32_t(cells[id - 1].w1);
     return alias > 0 ? uint32_t(alias) : id;
 }
+// A symbol cell's cached name string (0 until first asked for) and its UTF-8
+// name series.
+inline Node symbol_string_node(const Cell* symbol) { return symbol->w2; }
+inline Node symbol_name_node(const Cell* symbol) { return symbol->w3; }
 // The raw alias field.
 int32_t symbol_alias(uint32_t id);
 // Symbols interned so far (the highest id).

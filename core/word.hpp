@@ -28,6 +28,7 @@ inline void word_bind_set(Cell* word, Node context, uint32_t index) {
     word->w1 = context;
     word->w3 = index;
 }
+inline void word_symbol_set(Cell* word, uint32_t symbol) { word->w2 = symbol; }
 
 // ---- constructors ------------------------------------------------------------------------
 

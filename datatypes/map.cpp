@@ -16,6 +16,7 @@
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
@@ -27,16 +28,17 @@ namespace kel {
 
 // ---- storage access -----------------------------------------------------------------
 
-// The storage cells from the buffer head; valid until the next allocation.
-static Cell* pair_cells(const Cell* map) {
-    return reinterpret_cast<Cell*>(series_buffer(map->w2)->head_ptr());
-}
-static uint32_t pair_cells_length(const Cell* map) { return series_buffer(map->w2)->length(); }
-static HashTable* table_of(const Cell* map) { return hashtable_record(map->w3); }
+// Cells in the storage block, whose cells block_cells(series_node(map)) answers
+// (valid until the next allocation).
+static uint32_t pair_cells_length(const Cell* map) { return series_buffer_of(map)->length(); }
+// The node of the map's hash table.
+static Node map_table(const Cell* map) { return series_extra(map); }
+static void map_table_set(Cell* map, Node table) { series_extra_set(map, table); }
+static HashTable* table_of(const Cell* map) { return hashtable_record(map_table(map)); }
 
 // A removed pair's value cell has header 0.
 static bool pair_live_q(const Cell* map, uint32_t key_position) {
-    return pair_cells(map)[key_position + 1].header != 0;
+    return block_cells(series_node(map))[key_position + 1].header != 0;
 }
 
 static bool word_kind_q(uint8_t type) {
@@ -79,21 +81,21 @@ void map_key_prepare(Cell* key, const Cell* path) {
 // ---- construction ---------------------------------------------------------------------
 
 Cell* map_make_at(Cell* cell, const Cell* block, uint32_t size) {
-    Node node = block ? block->w2 : series_new_cells(std::max<uint32_t>(size, 2));
+    Node node = block ? series_node(block) : series_new_cells(std::max<uint32_t>(size, 2));
     series_make_at(cell, T_BLOCK, node, 0);  // a plain block while the index is built
     uint32_t length = pair_cells_length(cell) & ~1u;
     for (uint32_t p = 0; p < length; p += 2) {
-        uint8_t type = cell_type(&pair_cells(cell)[p]);
+        uint8_t type = cell_type(&block_cells(series_node(cell))[p]);
         if (!map_key_type_q(type)) raise_bad_key(type, nullptr);
     }
-    Node table = hashtable_init(cell->w2, std::max<uint32_t>(length / 2, 4), HASH_MAP);
-    cell->w3 = table;
+    Node table = hashtable_init(series_node(cell), std::max<uint32_t>(length / 2, 4), HASH_MAP);
+    map_table_set(cell, table);
     cell_type_set(cell, T_MAP);
     // Duplicates are gone now; normalise each key that stayed.
     for (uint32_t p = 0; p + 1 < pair_cells_length(cell); p += 2) {
-        CellRoot key(pair_cells(cell)[p]);
+        CellRoot key(block_cells(series_node(cell))[p]);
         map_key_prepare(&key.cell, nullptr);
-        cell_copy(&key.cell, &pair_cells(cell)[p]);
+        cell_copy(&key.cell, &block_cells(series_node(cell))[p]);
     }
     return cell;
 }
@@ -106,7 +108,7 @@ uint32_t map_size(const Cell* map) { return table_of(map)->count; }
 
 int32_t map_find_key(const Cell* map, const Cell* key, int32_t mode) {
     if (!map_key_type_q(cell_type(key))) return -1;
-    return hashtable_get(map->w3, key, 0, 0, mode, false, false);
+    return hashtable_get(map_table(map), key, 0, 0, mode, false, false);
 }
 
 // The position of a live key, or -1.
@@ -121,24 +123,24 @@ void map_set_key(const Cell* map_cell, const Cell* key_cell, const Cell* value_c
     int32_t mode = case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
     int64_t bucket = -1;
     int32_t at = map_key_type_q(cell_type(key_cell))
-                     ? hashtable_map_lookup(map.cell.w3, key_cell, mode, &bucket)
+                     ? hashtable_map_lookup(map_table(&map.cell), key_cell, mode, &bucket)
                      : -1;
     if (at < 0) {
         CellRoot key(*key_cell);
         map_key_prepare(&key.cell, path);
         Cell storage;
-        series_make_at(&storage, T_BLOCK, map.cell.w2, 0);
+        series_make_at(&storage, T_BLOCK, series_node(&map.cell), 0);
         CellRoot held(storage);
         block_ks_append(&held.cell, &key.cell);
         Cell unset;
         cell_init(&unset, T_UNSET);
         block_ks_append(&held.cell, &unset);
         at = int32_t(pair_cells_length(&map.cell) - 2);
-        hashtable_map_enter(map.cell.w3, uint32_t(at), bucket);
+        hashtable_map_enter(map_table(&map.cell), uint32_t(at), bucket);
     } else if (!pair_live_q(&map.cell, uint32_t(at))) {
         table_of(&map.cell)->count++;
     }
-    Cell* slot = &pair_cells(&map.cell)[at + 1];
+    Cell* slot = &block_cells(series_node(&map.cell))[at + 1];
     cell_copy(&value.cell, slot);
     slot->header &= ~CELL_NEWLINE;
 }
@@ -152,7 +154,7 @@ static uint32_t odd_cells_check(const Cell* block) {
 void map_extend_block(const Cell* map_cell, const Cell* block_cell, bool case_) {
     CellRoot map(*map_cell), block(*block_cell);
     uint32_t count = odd_cells_check(&block.cell);
-    SeriesBuffer* b = series_buffer(map.cell.w2);
+    SeriesBuffer* b = series_buffer_of(&map.cell);
     if (b->tail + count * sizeof(Cell) > b->size)
         series_grow_copy(b, int32_t(b->tail + count * sizeof(Cell)));
     uint32_t from = series_index_clamped(&block.cell);
@@ -166,8 +168,8 @@ void map_extend_block(const Cell* map_cell, const Cell* block_cell, bool case_) 
 // ---- foreach ---------------------------------------------------------------------------
 
 bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n) {
-    uint32_t position = cursor->w1;
-    uint32_t first = words->w1;
+    uint32_t position = uint32_t(series_index(cursor));
+    uint32_t first = uint32_t(series_index(words));
     uint32_t set = 0;
     uint32_t i = 0;
     while (i < n && position < pair_cells_length(cursor)) {
@@ -178,7 +180,7 @@ bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n) {
             position += 2;
             continue;
         }
-        CellRoot value(pair_cells(cursor)[position]);
+        CellRoot value(block_cells(series_node(cursor))[position]);
         if (cell_type(&value.cell) == T_SET_WORD) cell_type_set(&value.cell, T_WORD);
         word_set(&word.cell, &value.cell);
         i++;
@@ -192,19 +194,19 @@ bool map_foreach_next(const Cell* words, Cell* cursor, uint32_t n) {
         cell_init(&none, T_NONE);
         word_set(&word.cell, &none);
     }
-    cursor->w1 = position;
+    series_index_set(cursor, int32_t(position));
     return set > 0;
 }
 
 bool map_cell_at(const Cell* map, uint32_t i, Cell* out) {
     uint32_t length = pair_cells_length(map);
-    for (uint32_t position = map->w1; position < length; position++) {
+    for (uint32_t position = uint32_t(series_index(map)); position < length; position++) {
         if (position % 2 == 0 && position + 1 < length && !pair_live_q(map, position)) {
             position++;
             continue;
         }
-        if (pair_cells(map)[position].header == 0 || i-- > 0) continue;
-        cell_copy(&pair_cells(map)[position], out);
+        if (block_cells(series_node(map))[position].header == 0 || i-- > 0) continue;
+        cell_copy(&block_cells(series_node(map))[position], out);
         if (cell_type(out) == T_SET_WORD) cell_type_set(out, T_WORD);
         return true;
     }
@@ -238,11 +240,11 @@ static const Cell* map_build(Cell* proto, const Cell* spec_cell, bool to) {
     } else if (type == T_BLOCK || type == T_PAREN || type == T_HASH) {
         odd_cells_check(&spec.cell);
         Cell* copy = block_clone(&spec.cell, false, false);
-        SeriesBuffer* b = series_buffer(copy->w2);
-        Cell* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        SeriesBuffer* b = series_buffer_of(copy);
+        Cell* cells = block_cells(b);
         for (uint32_t i = 0; i < b->length(); i++) cell_clear_newline(&cells[i]);
         cell_type_set(copy, T_BLOCK);
-        copy->w3 = 0;
+        map_table_set(copy, 0);
         map_make_at(out, copy, 0);
     } else if (type == T_MAP) {
         cell_copy(&spec.cell, out);
@@ -263,7 +265,7 @@ const Cell* map_to(Cell* proto, const Cell* spec, uint8_t) { return map_build(pr
 
 static bool field_is(const Cell* field, RuntimeSymbol symbol) {
     uint8_t t = cell_type(field);
-    uint32_t id = t == T_SYMBOL ? runtime_symbol(symbol) : field->w2;
+    uint32_t id = t == T_SYMBOL ? runtime_symbol(symbol) : word_symbol(field);
     if (t != T_SYMBOL && !word_kind_q(t)) return false;
     if (t == T_SYMBOL) return field->w2 == id || symbol_resolve(field->w2) == symbol_resolve(id);
     return symbol_resolve(id) == symbol_resolve(runtime_symbol(symbol));
@@ -280,8 +282,8 @@ void map_reflect(Cell* map_cell, const Cell* field) {
     for (uint32_t p = 0; copied < live && p + 1 < pair_cells_length(&map.cell); p += 2) {
         if (!pair_live_q(&map.cell, p)) continue;
         copied++;
-        Cell key = pair_cells(&map.cell)[p];
-        Cell value = pair_cells(&map.cell)[p + 1];
+        Cell key = block_cells(series_node(&map.cell))[p];
+        Cell value = block_cells(series_node(&map.cell))[p + 1];
         if (words) {
             if (cell_type(&key) == T_SET_WORD) key.header = T_WORD;
             block_ks_append(out, &key);
@@ -335,16 +337,16 @@ static int32_t map_mold_pairs(const Cell* map_cell, Cell* target, bool only, boo
         if (only) per_line = false;
         else budget = text_out(target, "\n", budget);
     }
-    CycleGuard guard(map.cell.w2);
+    CycleGuard guard(series_node(&map.cell));
     uint32_t written = 0;
     for (uint32_t p = 0; written < live && p + 1 < pair_cells_length(&map.cell); p += 2) {
         if (!pair_live_q(&map.cell, p)) continue;
         written++;
         if (per_line) budget = indent_out(target, indent, budget);
-        Cell key = pair_cells(&map.cell)[p];
+        Cell key = block_cells(series_node(&map.cell))[p];
         budget = value_mold(&key, target, only, all, flat, part, budget, indent);
         budget = text_out(target, " ", budget);
-        Cell value = pair_cells(&map.cell)[p + 1];
+        Cell value = block_cells(series_node(&map.cell))[p + 1];
         budget = value_mold(&value, target, only, all, flat, part, budget, indent);
         // Only a live pair still to come is separated (a removed one is not).
         if (per_line || written < live) budget = text_out(target, separator, budget);
@@ -355,7 +357,7 @@ static int32_t map_mold_pairs(const Cell* map_cell, Cell* target, bool only, boo
 
 int32_t map_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
                  int32_t budget, int32_t indent) {
-    if (cycles_find(value->w2)) return text_out(target, "#[...]", budget);
+    if (cycles_find(series_node(value))) return text_out(target, "#[...]", budget);
     if (!only) budget = text_out(target, "#[", budget);
     int32_t before = budget;
     budget = map_mold_pairs(value, target, only, all, flat, part, budget, true, indent + 1, true);
@@ -366,7 +368,7 @@ int32_t map_mold(const Cell* value, Cell* target, bool only, bool all, bool flat
 
 int32_t map_form(const Cell* value, Cell* target, bool, bool all, bool flat, bool part,
                  int32_t budget, int32_t indent) {
-    if (cycles_find(value->w2)) return text_out(target, "...", budget);
+    if (cycles_find(series_node(value))) return text_out(target, "...", budget);
     return map_mold_pairs(value, target, false, all, flat, part, budget, false, indent, false);
 }
 
@@ -381,7 +383,7 @@ void map_eval_path(const Cell* parent, const Cell* element, const Cell* set_valu
     }
     int32_t at = live_key(parent, element, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
     if (at < 0) cell_init(out, T_NONE);
-    else cell_copy(&pair_cells(parent)[at + 1], out);
+    else cell_copy(&block_cells(series_node(parent))[at + 1], out);
 }
 
 static int32_t lookup_mode(bool case_, bool same) {
@@ -391,7 +393,7 @@ static int32_t lookup_mode(bool case_, bool same) {
 const Cell* map_select(Cell* map, const Cell* key, const FindOptions& options) {
     int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
     if (at < 0) none_make_at(map);
-    else cell_copy(&pair_cells(map)[at + 1], map);
+    else cell_copy(&block_cells(series_node(map))[at + 1], map);
     return map;
 }
 
@@ -401,7 +403,7 @@ const Cell* map_find(Cell* map, const Cell* key, const FindOptions& options) {
         none_make_at(map);
         return map;
     }
-    cell_copy(&pair_cells(map)[at], map);
+    cell_copy(&block_cells(series_node(map))[at], map);
     if (cell_type(map) == T_SET_WORD) map->header = T_WORD;
     return map;
 }
@@ -414,7 +416,7 @@ void map_put(Cell* map, const Cell* key, const Cell* value, bool case_) {
 void map_remove(Cell* map, Cell*, Cell* key) {
     if (!key) error_raise(ERR_MISSING_ARG);
     int32_t at = live_key(map, key, MAP_LOOKUP_STRICT);
-    if (at >= 0) hashtable_delete_cell(map->w3, uint32_t(at));
+    if (at >= 0) hashtable_delete_cell(map_table(map), uint32_t(at));
 }
 
 // ---- compare ------------------------------------------------------------------------------
@@ -422,9 +424,9 @@ void map_remove(Cell* map, Cell*, Cell* key) {
 // Whether some entry of b with a key equal to a's key (op 0) holds a value equal to it.
 static bool value_found_q(const Cell* b, const Cell* key, const Cell* value) {
     HashCursor cursor;
-    for (int32_t p; (p = hashtable_find_next(b->w3, key, &cursor)) >= 0;) {
+    for (int32_t p; (p = hashtable_find_next(map_table(b), key, &cursor)) >= 0;) {
         if (!pair_live_q(b, uint32_t(p))) continue;
-        Cell other = pair_cells(b)[p + 1];
+        Cell other = block_cells(series_node(b))[p + 1];
         if (compare_logic(value, &other, CMP_EQUAL)) return true;
     }
     return false;
@@ -432,26 +434,26 @@ static bool value_found_q(const Cell* b, const Cell* key, const Cell* value) {
 
 // 0 when the two maps hold the same pairs, 1 when not (-1 for op same?).
 static int32_t map_compare_contents(const Cell* a_cell, const Cell* b_cell, int32_t op) {
-    if (a_cell->w2 == b_cell->w2 && a_cell->w1 == b_cell->w1) return 0;
+    if (series_node(a_cell) == series_node(b_cell) && series_index(a_cell) == series_index(b_cell)) return 0;
     if (op == CMP_SAME) return -1;
-    if (cycles_find(a_cell->w2)) return cycles_find(b_cell->w2) ? 0 : -1;
+    if (cycles_find(series_node(a_cell))) return cycles_find(series_node(b_cell)) ? 0 : -1;
     uint32_t live = map_size(a_cell);
     if (live != map_size(b_cell)) return 1;
     if (live == 0) return 0;
     native_stack_check();
     CellRoot a(*a_cell), b(*b_cell);
-    CycleGuard guard_a(a.cell.w2);
-    CycleGuard guard_b(b.cell.w2);
+    CycleGuard guard_a(series_node(&a.cell));
+    CycleGuard guard_b(series_node(&b.cell));
     uint32_t seen = 0;
     for (uint32_t p = 0; seen < live && p + 1 < pair_cells_length(&a.cell); p += 2) {
         if (!pair_live_q(&a.cell, p)) continue;
         seen++;
-        CellRoot key(pair_cells(&a.cell)[p]);
-        CellRoot value(pair_cells(&a.cell)[p + 1]);
+        CellRoot key(block_cells(series_node(&a.cell))[p]);
+        CellRoot value(block_cells(series_node(&a.cell))[p + 1]);
         if (op == CMP_STRICT_EQUAL) {
             int32_t at = live_key(&b.cell, &key.cell, MAP_LOOKUP_STRICT);
             if (at < 0) return 1;
-            Cell other = pair_cells(&b.cell)[at + 1];
+            Cell other = block_cells(series_node(&b.cell))[at + 1];
             if (!compare_logic(&value.cell, &other, CMP_STRICT_EQUAL)) return 1;
         } else if (!value_found_q(&b.cell, &key.cell, &value.cell)) {
             return 1;
@@ -465,7 +467,7 @@ int32_t map_compare(const Cell* value1, const Cell* value2, int32_t op) {
     switch (op) {
     case CMP_SORT: case CMP_SORT_CASE:
         // An arbitrary but stable order: the storage nodes.
-        return value1->w2 < value2->w2 ? -1 : value1->w2 > value2->w2 ? 1 : 0;
+        return series_node(value1) < series_node(value2) ? -1 : series_node(value1) > series_node(value2) ? 1 : 0;
     case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SAME: case CMP_FIND:
         return map_compare_contents(value1, value2, op);
     default:
@@ -476,11 +478,11 @@ int32_t map_compare(const Cell* value1, const Cell* value2, int32_t op) {
 // ---- clear, copy, length? ------------------------------------------------------------------------
 
 void map_clear(Cell* map) {
-    hashtable_clear(map->w3);
+    hashtable_clear(map_table(map));
     HashTable* t = table_of(map);
     t->count = 0;
     t->used = 0;
-    SeriesBuffer* b = series_buffer(map->w2);
+    SeriesBuffer* b = series_buffer_of(map);
     b->tail = b->head;
 }
 
@@ -488,18 +490,18 @@ void map_copy(Cell* map_cell, const Cell*, bool deep, const Cell* types) {
     CellRoot map(*map_cell);
     uint32_t depth = cycles_depth();
     if (deep && types) {
-        if (cycles_find(map.cell.w2)) {
+        if (cycles_find(series_node(&map.cell))) {
             cycles_reset();
             error_raise(ERR_NO_CYCLE);
         }
-        cycles_push(map.cell.w2);
+        cycles_push(series_node(&map.cell));
     }
     Cell storage;
-    series_make_at(&storage, T_BLOCK, map.cell.w2, 0);
+    series_make_at(&storage, T_BLOCK, series_node(&map.cell), 0);
     // Nested series are cloned for deep (the type filter is not applied).
     Cell* copy = block_clone(&storage, deep, deep);
-    Node table = hashtable_copy(map.cell.w3, copy->w2);
-    copy->w3 = table;
+    Node table = hashtable_copy(map_table(&map.cell), series_node(copy));
+    map_table_set(copy, table);
     copy->header = T_MAP;
     cycles_truncate(depth);
     cell_copy(copy, map_cell);

@@ -9,6 +9,14 @@ namespace kel {
 // A triple! with the three integers (header exactly triple!).
 void triple_make_at(Cell* cell, int32_t a, int32_t b, int32_t c);
 
+// Integer i (0-2) of a triple, and its replacement.
+inline int32_t triple_get(const Cell* triple, int i) {
+    return int32_t(i == 0 ? triple->w1 : i == 1 ? triple->w2 : triple->w3);
+}
+inline void triple_set(Cell* triple, int i, int32_t value) {
+    (i == 0 ? triple->w1 : i == 1 ? triple->w2 : triple->w3) = uint32_t(value);
+}
+
 // form and mold: "make triple! [1 2 3]".
 int32_t triple_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
                     int32_t budget, int32_t indent);

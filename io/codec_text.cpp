@@ -47,7 +47,7 @@ Cell* string_push_chars(std::u32string_view chars) {
 }
 
 void string_chars_of(const Cell* string, std::u32string* out) {
-    SeriesBuffer* b = series_buffer(string->w2);
+    SeriesBuffer* b = series_buffer_of(string);
     uint32_t from = series_index_clamped(string), end = b->length();
     switch (b->unit()) {
     case 1: load_chars<uint8_t>(b, from, end, out); break;

@@ -56,7 +56,7 @@ bool truth_q(const Cell* c) { return cell_type(c) == T_LOGIC ? logic_get(c) : ce
 // The characters of a char! or a string! (from its position).
 std::u32string text_of(const Cell* value) {
     std::u32string text;
-    if (cell_type(value) == T_CHAR) text.push_back(char32_t(value->w2));
+    if (cell_type(value) == T_CHAR) text.push_back(char32_t(uint32_t(cell_int(value))));
     else string_chars_of(value, &text);
     return text;
 }
@@ -137,7 +137,7 @@ public:
     Reader(const Cell* input, const ReadOptions& options, const ReadSlots& slots)
         : input_(input), o_(options), slots_(slots) {
         pos_ = series_index_clamped(input);
-        end_ = series_buffer(input->w2)->length();
+        end_ = series_buffer_of(input)->length();
         for (uint32_t c = 0; c < 128; c++) stop_ascii_[c] = c == CR || c == LF || delimiter_char_q(c);
     }
 
@@ -166,7 +166,7 @@ public:
     }
 
 private:
-    const T* chars() const { return reinterpret_cast<const T*>(series_buffer(input_->w2)->head_ptr()); }
+    const T* chars() const { return reinterpret_cast<const T*>(series_buffer_of(input_)->head_ptr()); }
 
     bool delimiter_at(const T* s, uint32_t p) const {
         if (end_ - p < o_.delimiter.size()) return false;
@@ -312,7 +312,7 @@ private:
     }
 
     void add_row() {
-        uint32_t n = series_buffer(slots_.row->w2)->length();
+        uint32_t n = series_buffer_of(slots_.row)->length();
         if (!misaligned_) {
             if (expected_ < 0) expected_ = int64_t(n);
             else if (uint32_t(expected_) != n) misaligned_ = true;
@@ -330,8 +330,8 @@ private:
 
     // The row as a map from the column names, extended as needed.
     void record(uint32_t n) {
-        while (series_buffer(slots_.names->w2)->length() < n) {
-            uint32_t count = series_buffer(slots_.names->w2)->length();
+        while (series_buffer_of(slots_.names)->length() < n) {
+            uint32_t count = series_buffer_of(slots_.names)->length();
             std::u32string last = text_of(block_ks_abs_at(slots_.names, count - 1));
             block_ks_append(slots_.names, string_push_chars(next_column_name(last)));
             stack_pop(1);
@@ -352,11 +352,11 @@ private:
     // The rows as a map from each column name to the block of that column's
     // fields.
     void columns() {
-        uint32_t rows = series_buffer(slots_.out->w2)->length();
+        uint32_t rows = series_buffer_of(slots_.out)->length();
         uint32_t longest = 0;
         for (uint32_t r = 0; r < rows; r++)
-            longest = std::max(longest, series_buffer(block_ks_abs_at(slots_.out, r)->w2)->length());
-        if (longest > series_buffer(slots_.names->w2)->length()) {
+            longest = std::max(longest, series_buffer_of(block_ks_abs_at(slots_.out, r))->length());
+        if (longest > series_buffer_of(slots_.names)->length()) {
             block_ks_tail_at(slots_.names, 0);
             std::u32string name = U"A";
             for (uint32_t i = 0; i < longest; i++, name = next_column_name(name)) {
@@ -364,7 +364,7 @@ private:
                 stack_pop(1);
             }
         }
-        uint32_t count = series_buffer(slots_.names->w2)->length();
+        uint32_t count = series_buffer_of(slots_.names)->length();
         Cell* map = stack_push_new(T_NONE);
         map_make_at(map, nullptr, 4 * count);
         Cell* key = stack_push_new(T_NONE);
@@ -373,7 +373,7 @@ private:
             block_make_at(column, int32_t(rows));
             for (uint32_t r = 0; r < rows; r++) {
                 const Cell* row = block_ks_abs_at(slots_.out, r);
-                if (i < series_buffer(row->w2)->length()) block_ks_append(column, block_ks_abs_at(row, i));
+                if (i < series_buffer_of(row)->length()) block_ks_append(column, block_ks_abs_at(row, i));
             }
             cell_copy(block_ks_abs_at(slots_.names, i), key);
             map_set_key(map, key, column, false, nullptr);
@@ -441,7 +441,7 @@ public:
         Cell* held = stack_push(block);
         Cell* value = stack_push_new(T_NONE);
         uint32_t from = series_index_clamped(held);
-        for (uint32_t i = 0; i < count && from + i < series_buffer(held->w2)->length(); i++) {
+        for (uint32_t i = 0; i < count && from + i < series_buffer_of(held)->length(); i++) {
             if (i > 0) text(delimiter_);
             cell_copy(block_ks_abs_at(held, from + i), value);
             escaped(value);
@@ -506,7 +506,7 @@ private:
     // escaped for a string of unit 1 while the text is narrow and the quote
     // character too: answers false, with nothing written, for any other.
     bool narrow_string(const Cell* string) {
-        SeriesBuffer* b = series_buffer(string->w2);
+        SeriesBuffer* b = series_buffer_of(string);
         if (b->unit() != 1 || wide_mode_ || qt_ > 255) return false;
         uint32_t from = series_index_clamped(string);
         uint32_t n = b->length() - from;
@@ -543,12 +543,12 @@ private:
     uint32_t widest_ = 0;
 };
 
-uint32_t length_at(const Cell* series) { return series_buffer(series->w2)->length() - std::min(series_index_clamped(series), series_buffer(series->w2)->length()); }
+uint32_t length_at(const Cell* series) { return series_buffer_of(series)->length() - std::min(series_index_clamped(series), series_buffer_of(series)->length()); }
 
 // A map or object of columns: the keys, then one line per index.
 void write_columns(Writer& writer, const Cell* data, Cell* out) {
     Cell* keys = words_of_push(data);
-    uint32_t n = series_buffer(keys->w2)->length();
+    uint32_t n = series_buffer_of(keys)->length();
     Cell* columns = stack_push_new(T_NONE);
     block_make_at(columns, int32_t(n));
     Cell* key = stack_push_new(T_NONE);
@@ -590,7 +590,7 @@ void write_records(Writer& writer, const Cell* data) {
     Cell* found = stack_push_new(T_NONE);
     for (uint32_t r = 0; r < records; r++) {
         Cell* keys = words_of_push(block_ks_abs_at(data, from + r));
-        for (uint32_t i = 0; i < series_buffer(keys->w2)->length(); i++) {
+        for (uint32_t i = 0; i < series_buffer_of(keys)->length(); i++) {
             cell_copy(columns, found);
             Cell* key = stack_push(block_ks_abs_at(keys, i));
             block_find(found, key, FindOptions{.only = true});
@@ -600,7 +600,7 @@ void write_records(Writer& writer, const Cell* data) {
         stack_pop(1);
     }
     writer.line(columns);
-    uint32_t n = series_buffer(columns->w2)->length();
+    uint32_t n = series_buffer_of(columns)->length();
     Cell* values = stack_push_new(T_NONE);
     block_make_at(values, int32_t(n));
     Cell* empty = stack_push_new(T_NONE);
@@ -637,7 +637,7 @@ void write_csv(const Cell* data, const Cell* delimiter, const Cell* size, uint32
         }
         Cell* part = stack_push(data);
         for (uint32_t at = 0; at < length; at += uint32_t(n)) {
-            part->w1 = series_index_clamped(data) + at;
+            series_index_set(part, int32_t(series_index_clamped(data) + at));
             writer.line(part, uint32_t(n));
         }
     } else {
@@ -683,14 +683,14 @@ void routine_csv_decode() {
     Cell* args = data_stack.args;
     ReadOptions options;
     options.delimiter = text_of(args + 1);
-    options.qt = args[2].w2;
+    options.qt = uint32_t(cell_int(&args[2]));
     options.trim = truth_q(args + 3);
     options.header = truth_q(args + 4);
     options.as_columns = truth_q(args + 5);
     options.as_records = truth_q(args + 6);
     options.flat = truth_q(args + 7);
     Cell* out = stack_push_new(T_NONE);
-    block_make_at(out, int32_t(series_buffer(args->w2)->length() / 80));
+    block_make_at(out, int32_t(series_buffer_of(args)->length() / 80));
     Cell* row = stack_push_new(T_NONE);
     block_make_at(row, 10);
     Cell* names = stack_push_new(T_NONE);
@@ -699,7 +699,7 @@ void routine_csv_decode() {
     stack_pop(1);
     ReadSlots slots{out, row, names};
     try {
-        switch (series_buffer(args->w2)->unit()) {
+        switch (series_buffer_of(args)->unit()) {
         case 1: read_rows<uint8_t>(args, options, slots); break;
         case 2: read_rows<uint16_t>(args, options, slots); break;
         default: read_rows<uint32_t>(args, options, slots); break;
@@ -714,7 +714,7 @@ void routine_csv_encode() {
     Cell* args = data_stack.args;
     Cell* out = stack_push_new(T_NONE);
     try {
-        write_csv(args, args + 1, args + 2, args[3].w2, out);
+        write_csv(args, args + 1, args + 2, uint32_t(cell_int(&args[3])), out);
     } catch (const UseLibrary&) {
         cell_init(out, T_NONE);
     }

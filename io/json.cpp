@@ -218,7 +218,7 @@ KeyWord key_word_read(std::u32string_view key) {
         Cell* formed = stack_push_new(T_NONE);
         dispatch_form(word, formed, -1);
         if (string_compare_values(text, formed, CMP_STRICT_EQUAL, false) == 0)
-            result = {word->w2, word->w3};
+            result = {word_symbol(word), word_index(word)};
     }
     data_stack.top = text;
     return result;
@@ -244,7 +244,7 @@ template <class T> class Decoder {
 public:
     Decoder(const Cell* input) : input_(input) {
         start_ = series_index_clamped(input);
-        end_ = series_buffer(input->w2)->length();
+        end_ = series_buffer_of(input)->length();
         pos_ = mark_ = last_lf_ = start_;
     }
 
@@ -279,7 +279,7 @@ public:
 
 private:
     const T* chars() const {
-        return reinterpret_cast<const T*>(series_buffer(input_->w2)->head_ptr());
+        return reinterpret_cast<const T*>(series_buffer_of(input_)->head_ptr());
     }
     bool at_q(uint32_t c) const { return pos_ < end_ && chars()[pos_] == c; }
 
@@ -620,7 +620,7 @@ private:
         if (cell_type(slot) == T_NONE) {
             Cell* block = stack_push_new(T_NONE);
             block_make_at(block, int32_t(n));
-            std::memcpy(series_buffer(block->w2)->head_ptr(), first, size_t(n) * sizeof(Cell));
+            std::memcpy(series_buffer_of(block)->head_ptr(), first, size_t(n) * sizeof(Cell));
             block_ks_tail_at(block, n);
             cell_copy(block, slot);
         } else {
@@ -720,7 +720,7 @@ template <class T> void decode_at(const Cell* input, Cell* out) {
 void json_unescape(Cell* str) {
     uint32_t read = series_index_clamped(str);
     uint32_t dest = read;
-    uint32_t end = series_buffer(str->w2)->length();
+    uint32_t end = series_buffer_of(str)->length();
     while (read < end) {
         uint32_t c = string_ks_char_at(str, read++);
         if (c == '\\') {
@@ -745,7 +745,7 @@ void json_unescape(Cell* str) {
         // Characters are read by index, so a widening write loses no position.
         string_poke_char(str, dest++, c);
     }
-    string_ks_truncate(series_buffer(str->w2), dest);
+    string_ks_truncate(series_buffer_of(str), dest);
 }
 
 void routine_json_unescape() {
@@ -755,7 +755,7 @@ void routine_json_unescape() {
 }
 
 void json_decode(const Cell* input, Cell* out) {
-    switch (series_buffer(input->w2)->unit()) {
+    switch (series_buffer_of(input)->unit()) {
     case 1: decode_at<uint8_t>(input, out); break;
     case 2: decode_at<uint16_t>(input, out); break;
     default: decode_at<uint32_t>(input, out); break;

@@ -183,7 +183,7 @@ private:
     // The characters of a string-family value from its position, quoted.
     void string(const Cell* s) {
         if (measuring_) {
-            SeriesBuffer* b = series_buffer(s->w2);
+            SeriesBuffer* b = series_buffer_of(s);
             uint32_t from = series_index_clamped(s), end = b->length();
             switch (b->unit()) {
             case 1: count(reinterpret_cast<const uint8_t*>(b->head_ptr()), from, end); break;
@@ -196,7 +196,7 @@ private:
         byte('"');
         uint32_t i = series_index_clamped(s);
         for (;;) {
-            SeriesBuffer* b = series_buffer(s->w2);
+            SeriesBuffer* b = series_buffer_of(s);
             uint32_t end = b->length();
             if (i >= end) break;
             switch (b->unit()) {
@@ -280,11 +280,11 @@ private:
         Cell* held = stack_push(block);
         Cell* item = stack_push_new(T_NONE);
         uint32_t i = series_index_clamped(held);
-        if (i >= series_buffer(held->w2)->length()) {
+        if (i >= series_buffer_of(held)->length()) {
             text("[]");
         } else {
             open('[');
-            for (bool first = true; i < series_buffer(held->w2)->length(); i++, first = false) {
+            for (bool first = true; i < series_buffer_of(held)->length(); i++, first = false) {
                 if (!first) separator();
                 cell_copy(block_ks_abs_at(held, i), item);
                 value(item);
@@ -315,13 +315,13 @@ private:
     // first, so that no allocation comes between reading and writing it.
     bool ascii_name(const Cell* word) {
         uint32_t length;
-        const uint8_t* name = symbol_name(word->w2, &length);
+        const uint8_t* name = symbol_name(word_symbol(word), &length);
         for (uint32_t i = 0; i < length; i++)
             if (name[i] >= 128) return false;
         if (length > CHUNK / 8) return false;
         if (!measuring_ && count_ + length * 6 + 2 > CHUNK) {
             flush();
-            name = symbol_name(word->w2, &length);
+            name = symbol_name(word_symbol(word), &length);
         }
         byte('"');
         for (uint32_t i = 0; i < length; i++) normal_q(name[i]) ? byte(char(name[i])) : escape(name[i]);
@@ -344,7 +344,7 @@ private:
         Cell* k = stack_push_new(T_NONE);
         Cell* v = stack_push_new(T_NONE);
         bool first = true;
-        for (uint32_t i = 0; i + 1 < series_buffer(storage->w2)->length(); i += 2) {
+        for (uint32_t i = 0; i + 1 < series_buffer_of(storage)->length(); i += 2) {
             cell_copy(block_ks_abs_at(storage, i + 1), v);
             if (v->header == 0) continue;  // a removed pair
             cell_copy(block_ks_abs_at(storage, i), k);
@@ -369,7 +369,7 @@ private:
         object_reflect(values, &field);
         Cell* k = stack_push_new(T_NONE);
         Cell* v = stack_push_new(T_NONE);
-        uint32_t n = series_buffer(words->w2)->length();
+        uint32_t n = series_buffer_of(words)->length();
         if (n == 0) text("{}");
         else open('{');
         for (uint32_t i = 0; i < n; i++) {

@@ -36,9 +36,11 @@
 #include "core/symbol.hpp"
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
+#include "core/word.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/triple.hpp"
 #include "core/lexer.hpp"
 #include "natives/natives.hpp"
@@ -120,15 +122,16 @@ ParseTables tables;
 // The stack's block cell in the root block (valid until the next allocation);
 // its index is the head of the running call.
 inline Cell* stack_block(uint32_t slot) {
-    return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + slot;
+    return reinterpret_cast<Cell*>(series_buffer_of(&root_cell)->head_ptr()) + slot;
 }
 // The stack's buffer (valid until the next allocation).
-inline SeriesBuffer* stack_buffer(uint32_t slot) { return series_buffer(stack_block(slot)->w2); }
+inline SeriesBuffer* stack_buffer(uint32_t slot) { return series_buffer_of(stack_block(slot)); }
 inline uint32_t stack_count(uint32_t slot) {
     SeriesBuffer* b = stack_buffer(slot);
     return (b->tail - b->head) / sizeof(Cell);
 }
-inline uint32_t stack_head(uint32_t slot) { return stack_block(slot)->w1; }
+inline uint32_t stack_head(uint32_t slot) { return uint32_t(series_index(stack_block(slot))); }
+inline void stack_head_set(uint32_t slot, uint32_t head) { series_index_set(stack_block(slot), int32_t(head)); }
 inline Cell* stack_cell(uint32_t slot, uint32_t at) {
     return reinterpret_cast<Cell*>(stack_buffer(slot)->head_ptr()) + at;
 }
@@ -154,8 +157,8 @@ bool parse_stacks_save() {
     Cell marker;
     triple_make_at(&marker, int32_t(rule_head), int32_t(stack_head(tables.input_slot)), 0);
     block_ks_append(stack_block(tables.rule_slot), &marker);
-    stack_block(tables.rule_slot)->w1 = stack_count(tables.rule_slot);
-    stack_block(tables.input_slot)->w1 = stack_count(tables.input_slot);
+    stack_head_set(tables.rule_slot, stack_count(tables.rule_slot));
+    stack_head_set(tables.input_slot, stack_count(tables.input_slot));
     return true;
 }
 
@@ -167,10 +170,10 @@ void parse_stacks_reset(bool marker) {
     if (!marker) return;
     uint32_t at = stack_head(tables.rule_slot) - 1;
     const Cell* m = stack_cell(tables.rule_slot, at);
-    uint32_t rule_head = m->w1, input_head = m->w2;
+    uint32_t rule_head = uint32_t(triple_get(m, 0)), input_head = uint32_t(triple_get(m, 1));
     stack_cut(tables.rule_slot, at);
-    stack_block(tables.rule_slot)->w1 = rule_head;
-    stack_block(tables.input_slot)->w1 = input_head;
+    stack_head_set(tables.rule_slot, rule_head);
+    stack_head_set(tables.input_slot, input_head);
 }
 
 // Restores the work stacks however the call ends.
@@ -238,8 +241,8 @@ inline SeriesBuffer* view_of(SeriesBuffer*& kept, SeriesBuffer* (*lookup)(const 
     return kept;
 }
 SeriesBuffer* stack_lookup(const ParseRun&) { return stack_buffer(tables.rule_slot); }
-SeriesBuffer* rules_lookup(const ParseRun& r) { return series_buffer(r.rules.cell.w2); }
-SeriesBuffer* input_lookup(const ParseRun& r) { return series_buffer(r.input.cell.w2); }
+SeriesBuffer* rules_lookup(const ParseRun& r) { return series_buffer_of(&r.rules.cell); }
+SeriesBuffer* input_lookup(const ParseRun& r) { return series_buffer_of(&r.input.cell); }
 inline SeriesBuffer* rule_stack(const ParseRun& r) { return view_of(r.stack_view, stack_lookup, r); }
 inline SeriesBuffer* rules_buffer(const ParseRun& r) { return view_of(r.rules_view, rules_lookup, r); }
 inline SeriesBuffer* input_buffer(const ParseRun& r) { return view_of(r.input_view, input_lookup, r); }
@@ -254,10 +257,11 @@ inline uint32_t input_limit(const ParseRun& r) {
     if (r.part_end && r.into_depth == 0 && r.part_end < tail) return r.part_end;
     return tail;
 }
-inline bool at_end(const ParseRun& r) { return r.input.cell.w1 >= input_limit(r); }
+inline bool at_end(const ParseRun& r) { return uint32_t(series_index(&r.input.cell)) >= input_limit(r); }
 inline uint32_t input_length(const ParseRun& r) {
     uint32_t tail = input_tail(r);
-    return r.input.cell.w1 < tail ? tail - r.input.cell.w1 : 0;
+    uint32_t at = uint32_t(series_index(&r.input.cell));
+    return at < tail ? tail - at : 0;
 }
 inline uint8_t input_type(const ParseRun& r) { return cell_type(&r.input.cell); }
 inline bool block_input(const ParseRun& r) { return r.kind == INPUT_BLOCK; }
@@ -290,7 +294,20 @@ inline Cell* top_entry(const ParseRun& r) {
 }
 inline bool rule_entry_q(const Cell* entry) { return cell_type(&entry[2]) == T_PAIR; }
 inline bool top_rule_entry_q(const ParseRun& r) { return rule_entry_q(top_entry(r)); }
-inline int32_t entry_code(const Cell* entry) { return int32_t(entry[2].w2); }
+inline int32_t entry_code(const Cell* entry) { return pair_x(&entry[2]); }
+inline bool entry_pick(const Cell* entry) { return pair_y(&entry[2]) != 0; }
+// An entry's triple {offset, input index, input length} in its second cell.
+inline int32_t entry_offset(const Cell* entry) { return triple_get(&entry[1], 0); }
+inline uint32_t entry_index(const Cell* entry) { return uint32_t(triple_get(&entry[1], 1)); }
+inline uint32_t entry_length(const Cell* entry) { return uint32_t(triple_get(&entry[1], 2)); }
+inline void entry_offset_set(Cell* entry, int32_t offset) { triple_set(&entry[1], 0, offset); }
+inline void entry_index_set(Cell* entry, uint32_t index) { triple_set(&entry[1], 1, int32_t(index)); }
+inline void entry_length_set(Cell* entry, uint32_t length) { triple_set(&entry[1], 2, int32_t(length)); }
+// A loop entry's triple {min, max, iteration} in its first cell (a case
+// entry keeps the saved comparison code first in that triple).
+inline int32_t loop_min(const Cell* entry) { return triple_get(&entry[0], 0); }
+inline int32_t loop_max(const Cell* entry) { return triple_get(&entry[0], 1); }
+inline int32_t loop_iteration(const Cell* entry) { return triple_get(&entry[0], 2); }
 // Drops the top entry; the call's bottom block entry is never dropped this way.
 inline void entry_drop(const ParseRun& r) { rule_stack(r)->tail -= ENTRY_CELLS * sizeof(Cell); }
 // Cells on the rule stack.
@@ -312,19 +329,19 @@ Keyword keyword_resolve(uint32_t symbol) {
 }
 // The keyword a word names, cached by symbol id (a symbol's alias never changes).
 inline Keyword keyword_of(const Cell* word) {
-    uint32_t symbol = word->w2;
+    uint32_t symbol = word_symbol(word);
     if (symbol < tables.keyword_cache.size() && tables.keyword_cache[symbol] != K_UNKNOWN)
         return Keyword(tables.keyword_cache[symbol]);
     return keyword_resolve(symbol);
 }
 bool word_is(const Cell* cell, uint32_t resolved) {
-    return cell && cell_type(cell) == T_WORD && symbol_resolve(cell->w2) == resolved;
+    return cell && cell_type(cell) == T_WORD && symbol_resolve(word_symbol(cell)) == resolved;
 }
 
 // The value of a word, or null when it has none to give (bound nowhere or
 // not resolved). An unset value is answered as it is.
 inline const Cell* word_value(const Cell* word) {
-    if (!word->w1 || word->w3 == WORD_UNBOUND) return nullptr;
+    if (!word_context(word) || word_index(word) == WORD_UNBOUND) return nullptr;
     return interp_word_slot(word);
 }
 // A word's value as a position of the working input, or null.
@@ -332,7 +349,7 @@ const Cell* input_position_of(const ParseRun& r, const Cell* word) {
     uint8_t t = cell_type(word);
     if (t != T_WORD && t != T_GET_WORD) return nullptr;
     const Cell* v = word_value(word);
-    if (!v || cell_type(v) != input_type(r) || v->w2 != r.input.cell.w2) return nullptr;
+    if (!v || cell_type(v) != input_type(r) || series_node(v) != series_node(&r.input.cell)) return nullptr;
     return v;
 }
 
@@ -349,17 +366,17 @@ Cell* integer_cell(Cell* cell, int32_t n) {
 uint32_t trace_mask_of(const Cell* callback) {
     const Cell* body = function_more_cell(callback, MORE_BODY);
     if (cell_type(body) != T_BLOCK) return EV_ALL;
-    SeriesBuffer* b = series_buffer(body->w2);
-    if (body->w1 >= b->length()) return EV_ALL;
-    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + body->w1;
+    SeriesBuffer* b = series_buffer_of(body);
+    if (uint32_t(series_index(body)) >= b->length()) return EV_ALL;
+    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + uint32_t(series_index(body));
     if (cell_type(first) != T_BLOCK) return EV_ALL;
-    SeriesBuffer* events = series_buffer(first->w2);
+    SeriesBuffer* events = series_buffer_of(first);
     const Cell* cells = reinterpret_cast<const Cell*>(events->head_ptr());
     uint32_t mask = 0;
-    for (uint32_t i = first->w1; i < events->length(); i++) {
+    for (uint32_t i = uint32_t(series_index(first)); i < events->length(); i++) {
         if (cell_type(&cells[i]) != T_WORD) continue;
         for (const EventWord& e : event_words)
-            if (symbol_resolve(runtime_word(e.word)->w2) == symbol_resolve(cells[i].w2)) mask |= e.bit;
+            if (symbol_resolve(word_symbol(runtime_word(e.word))) == symbol_resolve(word_symbol(&cells[i]))) mask |= e.bit;
     }
     return mask;
 }
@@ -384,7 +401,7 @@ uint32_t leading_parameters(const Cell* function) {
 bool parse_trace_call(ParseRun& r, uint32_t event) {
     Cell* base = data_stack.top;
     Cell* rule_stack = stack_push(stack_block(tables.rule_slot));
-    rule_stack->w1 = r.rule_base;
+    series_index_set(rule_stack, int32_t(r.rule_base));
     rule_stack = block_clone(rule_stack, false, false);
     view_drop(r);
     Cell* slot = stack_push(&r.callback.cell);
@@ -396,8 +413,8 @@ bool parse_trace_call(ParseRun& r, uint32_t event) {
         if (e.bit == event) cell_copy(runtime_word(e.word), &args[0]);
     logic_make_at(&args[1], r.match);
     cell_copy(&r.rules.cell, &args[2]);
-    int32_t at = std::clamp(r.rp, int32_t(r.rules.cell.w1), std::max(rules_tail(r), int32_t(r.rules.cell.w1)));
-    args[2].w1 = uint32_t(at);
+    int32_t at = std::clamp(r.rp, series_index(&r.rules.cell), std::max(rules_tail(r), series_index(&r.rules.cell)));
+    series_index_set(&args[2], at);
     cell_copy(&r.input.cell, &args[3]);
     cell_copy(rule_stack, &args[4]);
     for (uint32_t i = 0; i < leading; i++) {
@@ -483,8 +500,8 @@ void walk_block(ParseRun& r, const Cell* block) {
     cell_type_set(&r.rules.cell, T_BLOCK);
     rules_changed(r);
     uint32_t tail = uint32_t(rules_tail(r));
-    if (r.rules.cell.w1 > tail) r.rules.cell.w1 = tail;
-    r.rp = int32_t(r.rules.cell.w1) - 1;
+    if (uint32_t(series_index(&r.rules.cell)) > tail) series_index_set(&r.rules.cell, int32_t(tail));
+    r.rp = series_index(&r.rules.cell) - 1;
     r.match = true;
     r.copied_just = false;
 }
@@ -504,8 +521,7 @@ Step push_rule_entry(ParseRun& r, int32_t code, bool pick, const Cell* first, in
     rule_stack_check(r);
     Cell code_cell;
     cell_init(&code_cell, T_PAIR);
-    code_cell.w2 = uint32_t(code);
-    code_cell.w3 = pick ? 1 : 0;
+    pair_init(&code_cell, code, pick ? 1 : 0);
     entry_push(r, first, &code_cell, sub - 1, position(r), input_length(r));
     r.rp = sub;
     r.from_word = false;
@@ -589,11 +605,11 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         return -1;
     }
     Cell here = r.input.cell;
-    here.w1 = at;
+    series_index_set(&here, int32_t(at));
     if (block_input(r)) {
         int32_t op = r.cmp;
         if (rt == T_LIT_WORD || rt == T_LIT_PATH) op = r.cmp == PARSE_CASE_SENSITIVE ? CMP_FIND_MODE1 : CMP_FIND_MODE2;
-        Cell* element = stack_push(reinterpret_cast<const Cell*>(series_buffer(here.w2)->head_ptr()) + at);
+        Cell* element = stack_push(reinterpret_cast<const Cell*>(series_buffer_of(&here)->head_ptr()) + at);
         Cell* probe = stack_push(rule);
         bool same = compare_logic(element, probe, op);
         view_drop(r);
@@ -606,8 +622,8 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         if (rt == T_CHAR) {
             skip = 1;
         } else if (rt == T_BINARY || string_family_q(rt)) {
-            SeriesBuffer* b = series_buffer(rule->w2);
-            uint32_t start = std::min<uint32_t>(rule->w1, b->length());
+            SeriesBuffer* b = series_buffer_of(rule);
+            uint32_t start = std::min<uint32_t>(uint32_t(series_index(rule)), b->length());
             skip = int32_t((b->length() - start) << b->shift());
         } else {
             return -1;
@@ -621,8 +637,9 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
         uint32_t unit = b->unit();
         uint32_t c = string_get_char(b->head_ptr() + size_t(at) * unit, unit);
         if (rt == T_BITSET) return bitset_member_q(rule, c) ? 1 : -1;
-        if (r.cmp == PARSE_CASE_SENSITIVE) return c == rule->w2 ? 1 : -1;
-        return change_char_case(c, false) == change_char_case(rule->w2, false) ? 1 : -1;
+        uint32_t want = uint32_t(cell_int(rule));
+        if (r.cmp == PARSE_CASE_SENSITIVE) return c == want ? 1 : -1;
+        return change_char_case(c, false) == change_char_case(want, false) ? 1 : -1;
     }
     if (!string_family_q(rt)) return -1;
     if (rt != T_TAG) {
@@ -668,7 +685,7 @@ int32_t literal_run(ParseRun& r, int32_t max, bool* endless) {
 // A value that matches without consuming counts as matching every time.
 Step repeat_literal(ParseRun& r) {
     Cell* e = top_entry(r);
-    int32_t min = int32_t(e[0].w1), max = int32_t(e[0].w2);
+    int32_t min = loop_min(e), max = loop_max(e);
     uint32_t start = position(r);
     bool endless = false;
     int32_t count = literal_run(r, max, &endless);
@@ -711,7 +728,7 @@ int32_t binary_load_value(ParseRun& r, uint8_t* type) {
     options.one = true;
     int32_t consumed = 0;
     try {
-        const uint8_t* bytes = series_buffer(r.input.cell.w2)->head_ptr() + from;
+        const uint8_t* bytes = series_buffer_of(&r.input.cell)->head_ptr() + from;
         lexer_transcode(dest, bytes, limit - from, options, &consumed);
     } catch (const LanguageError&) {
         view_drop(r);
@@ -731,7 +748,7 @@ Step match_type(ParseRun& r) {
     if (string_input(r)) error_raise(ERR_PARSE_UNSUPPORTED);
     const Cell* rule = &r.value.cell;
     auto fits = [rule](uint8_t t) {
-        return cell_type(rule) == T_DATATYPE ? rule->w1 == t : typeset_has(rule, t);
+        return cell_type(rule) == T_DATATYPE ? datatype_id(rule) == t : typeset_has(rule, t);
     };
     if (at_end(r)) {
         r.match = false;
@@ -739,7 +756,7 @@ Step match_type(ParseRun& r) {
     }
     if (block_input(r)) {
         const Cell* element =
-            reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
+            reinterpret_cast<const Cell*>(series_buffer_of(&r.input.cell)->head_ptr()) + position(r);
         r.match = fits(cell_type(element));
         if (!parse_trace(r, EV_MATCH)) return STOP;
         return r.match ? ADVANCE : ROUTE;
@@ -764,7 +781,7 @@ void input_copy(ParseRun& r, uint32_t from, uint32_t count, Cell* out) {
         return;
     }
     Cell* series = stack_push(&r.input.cell);
-    series->w1 = from;
+    series_index_set(series, int32_t(from));
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
     auto copy = action_lookup_as<CopyFn>(cell_type(series), A_COPY);
     copy(series, part, false, nullptr);
@@ -777,7 +794,7 @@ void input_remove(ParseRun& r, uint32_t from, uint32_t count) {
     if (count == 0) return;
     r.effects++;
     Cell* series = stack_push(&r.input.cell);
-    series->w1 = from;
+    series_index_set(series, int32_t(from));
     Cell* part = integer_cell(stack_push_slot(), int32_t(count));
     auto remove = action_lookup_as<RemoveFn>(cell_type(series), A_REMOVE);
     remove(series, part, nullptr);
@@ -790,11 +807,11 @@ void input_remove(ParseRun& r, uint32_t from, uint32_t count) {
 uint32_t input_change(ParseRun& r, uint32_t from, uint32_t count, const Cell* value, bool only) {
     r.effects++;
     Cell* series = stack_push(&r.input.cell);
-    series->w1 = from;
+    series_index_set(series, int32_t(from));
     auto change = action_lookup_as<ChangeFn>(cell_type(series), A_CHANGE);
     change(series, value, int32_t(count), only, 1);
     view_drop(r);
-    uint32_t after = series->w1;
+    uint32_t after = uint32_t(series_index(series));
     data_stack.top = series;
     return after;
 }
@@ -804,7 +821,7 @@ uint32_t input_insert(ParseRun& r, uint32_t at, const Cell* value, bool only) {
     r.effects++;
     uint32_t before = input_tail(r);
     Cell* series = stack_push(&r.input.cell);
-    series->w1 = at;
+    series_index_set(series, int32_t(at));
     auto insert = action_lookup_as<InsertFn>(cell_type(series), A_INSERT);
     insert(series, value, -1, only, 1, false);
     view_drop(r);
@@ -842,9 +859,9 @@ void collect_add(ParseRun& r, const Cell* value, bool splice) {
     Cell* target = data_stack.bottom + r.targets.back();
     if (cell_type(target) == T_BLOCK) {
         if (splice && block_family_q(cell_type(value))) {
-            uint32_t length = series_buffer(value->w2)->length();
-            for (uint32_t i = value->w1; i < length; i++) {
-                const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(value->w2)->head_ptr());
+            uint32_t length = series_buffer_of(value)->length();
+            for (uint32_t i = uint32_t(series_index(value)); i < length; i++) {
+                const Cell* cells = reinterpret_cast<const Cell*>(series_buffer_of(value)->head_ptr());
                 block_ks_append(target, &cells[i]);
             }
         } else {
@@ -889,7 +906,7 @@ void collect_target_check(ParseRun& r, const Cell* word) {
     else if (input_type(r) == T_BINARY) fits = t == T_BINARY || string_family_q(t);
     else fits = string_family_q(t) || t == T_BINARY;
     if (!fits) error_raise(ERR_PARSE_INTO_TYPE);
-    if (v->w2 == r.input.cell.w2) error_raise(ERR_PARSE_INTO_BAD);
+    if (series_node(v) == series_node(&r.input.cell)) error_raise(ERR_PARSE_INTO_BAD);
 }
 
 // The collect entry completes: its block goes to the set word, into the
@@ -913,7 +930,7 @@ void collect_deliver(ParseRun& r) {
         Cell* word = stack_push(target);
         cell_type_set(word, T_WORD);
         Cell* series = stack_push(word_get(word));
-        series->w1 = aux->w2;
+        series_index_set(series, cell_int(aux));
         word_set(word, series);
     }
     view_drop(r);
@@ -926,14 +943,14 @@ void collect_deliver(ParseRun& r) {
 // Whether the round of the loop entry e that just ended consumed input or
 // shortened it.
 inline bool loop_progress(ParseRun& r, const Cell* e) {
-    return position(r) != e[1].w2 || input_length(r) < e[1].w3;
+    return position(r) != entry_index(e) || input_length(r) < entry_length(e);
 }
 
 // Whether the loop entry e goes round again: the round matched, no break
 // or reject, the maximum is not reached, and the round made progress (a
 // while loop: or evaluated something or changed the input).
 inline bool loop_goes_on(const ParseRun& r, const Cell* e, int32_t code, bool progress) {
-    int32_t max = int32_t(e[0].w2), n = int32_t(e[0].w3);
+    int32_t max = loop_max(e), n = loop_iteration(e);
     if (!r.match || r.brk || (max >= 0 && n >= max)) return false;
     return progress || (code == E_WHILE && r.loop_effects.back() != r.effects);
 }
@@ -941,16 +958,16 @@ inline bool loop_goes_on(const ParseRun& r, const Cell* e, int32_t code, bool pr
 // Starts the next round of the loop entry e; the rule pointer goes back to
 // its keyword.
 inline void loop_round(ParseRun& r, Cell* e) {
-    e[1].w2 = position(r);
-    e[1].w3 = input_length(r);
-    e[0].w3 = e[0].w3 + 1;
+    entry_index_set(e, position(r));
+    entry_length_set(e, input_length(r));
+    triple_set(&e[0], 2, int32_t(uint32_t(loop_iteration(e)) + 1));
     r.loop_effects.back() = r.effects;
-    r.rp = int32_t(e[1].w1);
+    r.rp = entry_offset(e);
 }
 
 Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
-    int32_t min = int32_t(e[0].w1), n = int32_t(e[0].w3);
-    uint32_t start = e[1].w2;
+    int32_t min = loop_min(e), n = loop_iteration(e);
+    uint32_t start = entry_index(e);
     bool stop = r.brk;
     bool progress = loop_progress(r, e);
     bool again = loop_goes_on(r, e, code, progress);
@@ -998,8 +1015,8 @@ bool copy_set_finish(ParseRun& r, int32_t code, const Cell* word_cell, uint32_t 
 Step complete_entry(ParseRun& r) {
     Cell* e = top_entry(r);
     int32_t code = entry_code(e);
-    bool pick = e[2].w3 != 0;
-    uint32_t start = e[1].w2;
+    bool pick = entry_pick(e);
+    uint32_t start = entry_index(e);
     bool copied = false;
     switch (code) {
     case E_REPEAT:
@@ -1013,9 +1030,9 @@ Step complete_entry(ParseRun& r) {
         if (r.match) {
             if (code == E_TO) position(r) = start;
         } else if (start < input_limit(r)) {
-            e[1].w2 = start + 1;
+            entry_index_set(e, start + 1);
             position(r) = start + 1;
-            r.rp = int32_t(e[1].w1);
+            r.rp = entry_offset(e);
             r.match = true;
             if (!parse_trace(r, EV_POP)) return STOP;
             return traced(r, EV_ITERATE, FETCH);
@@ -1058,7 +1075,7 @@ Step complete_entry(ParseRun& r) {
         break;
     case E_CHANGE:
     case E_CHANGE_ONLY: {
-        CellRoot keyword(*rule_at(r, int32_t(e[1].w1)));
+        CellRoot keyword(*rule_at(r, entry_offset(e)));
         r.rp++;
         if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_END, &keyword.cell);
         if (r.match) {
@@ -1070,7 +1087,7 @@ Step complete_entry(ParseRun& r) {
         break;
     }
     case E_CASE:
-        r.cmp = int32_t(e[0].w1);
+        r.cmp = triple_get(&e[0], 0);
         break;
     default:
         // Only the codes above are ever pushed: another is a fault of this program.
@@ -1166,7 +1183,7 @@ Step word_remove(ParseRun& r, const Cell* w, int32_t next) {
     if (t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH || t == T_GET_PATH) error_raise(ERR_PARSE_RULE, v);
     CellRoot after(*v);
     if (const Cell* at = input_position_of(r, &after.cell)) {
-        uint32_t p = std::min(at->w1, input_tail(r));
+        uint32_t p = std::min(uint32_t(series_index(at)), input_tail(r));
         uint32_t from = std::min(p, position(r)), to = std::max(p, position(r));
         input_remove(r, from, to - from);
         position(r) = from;
@@ -1221,7 +1238,7 @@ Step word_into(ParseRun& r, const Cell* w, int32_t next) {
         r.match = false;
         return ROUTE;
     }
-    const Cell* element = reinterpret_cast<const Cell*>(series_buffer(r.input.cell.w2)->head_ptr()) + position(r);
+    const Cell* element = reinterpret_cast<const Cell*>(series_buffer_of(&r.input.cell)->head_ptr()) + position(r);
     uint8_t t = cell_type(element);
     if (!(block_family_q(t) || string_family_q(t) || t == T_BINARY)) {
         r.match = false;
@@ -1243,7 +1260,7 @@ Step word_insert(ParseRun& r, const Cell* w, int32_t next) {
     uint32_t at = position(r);
     CellRoot place(*rule_at(r, next));
     if (const Cell* p = input_position_of(r, &place.cell)) {
-        at = std::min(p->w1, input_tail(r));
+        at = std::min(uint32_t(series_index(p)), input_tail(r));
         next++;
         if (!rule_at(r, next)) error_raise(ERR_PARSE_RULE, &place.cell);
     }
@@ -1260,7 +1277,7 @@ Step word_change(ParseRun& r, const Cell* w, int32_t next) {
     bool only = modifier_after(r, next, tables.sym_only, w);
     CellRoot place(*rule_at(r, next));
     if (const Cell* p = input_position_of(r, &place.cell)) {
-        uint32_t at = std::min(p->w1, input_tail(r));
+        uint32_t at = std::min(uint32_t(series_index(p)), input_tail(r));
         r.rp = next + 1;
         if (!rule_at(r, r.rp)) error_raise(ERR_PARSE_RULE, &place.cell);
         CellRoot value;
@@ -1310,7 +1327,7 @@ Step word_collect(ParseRun& r, const Cell* w, int32_t next) {
     }
     Cell* aux = stack_push_new(T_NONE);
     if (kind == 1) cell_copy(&target_word.cell, aux);
-    if (kind >= 2) integer_cell(aux, int32_t(word_get(&target_word.cell)->w1));
+    if (kind >= 2) integer_cell(aux, series_index(word_get(&target_word.cell)));
     Cell* target = stack_push_new(T_NONE);
     if (kind >= 2) {
         cell_copy(&target_word.cell, target);
@@ -1445,17 +1462,17 @@ Step dispatch(ParseRun& r) {
             const Cell* value = word_value(v);
             error_raise(ERR_PARSE_INVALID_REF, value ? value : v);
         }
-        position(r) = std::min(at->w1, input_tail(r));
+        position(r) = std::min(uint32_t(series_index(at)), input_tail(r));
         r.match = true;
         return ROUTE;
     }
     case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
         error_raise(ERR_PARSE_RULE, v);
     case T_PAREN: {
-        int32_t offset = r.rp - int32_t(r.rules.cell.w1);
+        int32_t offset = r.rp - series_index(&r.rules.cell);
         if (!parse_eval_paren(r, v, nullptr) || !parse_trace(r, EV_PAREN)) return STOP;
         int32_t last = rules_tail(r) - 1;
-        r.rp = std::max(std::min(int32_t(r.rules.cell.w1) + offset, last), int32_t(r.rules.cell.w1));
+        r.rp = std::max(std::min(series_index(&r.rules.cell) + offset, last), series_index(&r.rules.cell));
         position(r) = std::min(position(r), input_tail(r));
         return ROUTE;
     }
@@ -1493,9 +1510,9 @@ Step sub_rule(ParseRun& r) {
 
 // Step 10: back to the block's input position and on to the next alternative.
 Step failure(ParseRun& r) {
-    position(r) = top_entry(r)[1].w2;
+    position(r) = entry_index(top_entry(r));
     int32_t tail = rules_tail(r);
-    for (int32_t i = std::max(r.rp + 1, int32_t(r.rules.cell.w1)); i < tail; i++) {
+    for (int32_t i = std::max(r.rp + 1, series_index(&r.rules.cell)); i < tail; i++) {
         const Cell* c = rule_at(r, i);
         if (cell_type(c) == T_WORD && keyword_of(c) == K_BAR) {
             r.rp = i;
@@ -1520,17 +1537,17 @@ bool block_round_at_once(ParseRun& r) {
     if ((code != E_REPEAT && code != E_WHILE) || !loop_goes_on(r, loop, code, loop_progress(r, loop)))
         return false;
     // The cell the loop walks, in the rules the block entry returns to.
-    uint32_t at = loop[1].w1 + 1;
-    SeriesBuffer* parent = series_buffer(block[2].w2);
+    uint32_t at = uint32_t(entry_offset(loop)) + 1;
+    SeriesBuffer* parent = series_buffer_of(&block[2]);
     if (at >= (parent->tail - parent->head) / sizeof(Cell)) return false;
     const Cell* cell = reinterpret_cast<const Cell*>(parent->head_ptr()) + at;
     if (cell_type(cell) != T_BLOCK) return false;
     r.left_at_tail = r.rp >= rules_tail(r);
     r.brk = false;
     loop_round(r, loop);
-    block[1].w1 = at;
-    block[1].w2 = position(r);
-    block[1].w3 = input_length(r);
+    entry_offset_set(block, int32_t(at));
+    entry_index_set(block, position(r));
+    entry_length_set(block, input_length(r));
     cell_copy(cell, &r.value.cell);
     walk_block(r, cell);
     r.from_word = false;
@@ -1547,7 +1564,7 @@ Step leave_block(ParseRun& r) {
     Cell* e = top_entry(r);
     cell_copy(&e[2], &r.rules.cell);
     rules_changed(r);
-    r.rp = int32_t(e[1].w1);
+    r.rp = entry_offset(e);
     entry_drop(r);
     r.copied_just = false;
     if (top_rule_entry_q(r)) return COMPLETE;
@@ -1643,7 +1660,7 @@ void parse_run(ParseRun& r) {
 
 // The index in the root block of a cell just appended to it.
 uint32_t root_slot_of(const Cell* cell) {
-    return uint32_t(cell - reinterpret_cast<const Cell*>(series_buffer(root_cell.w2)->head_ptr()));
+    return uint32_t(cell - reinterpret_cast<const Cell*>(series_buffer_of(&root_cell)->head_ptr()));
 }
 
 } // namespace
@@ -1665,7 +1682,7 @@ void parse_init() {
         {runtime_symbol(SYM_KEEP), K_KEEP}, {runtime_symbol(SYM_FAIL), K_FAIL},
         {runtime_symbol(SYM_AHEAD), K_AHEAD}, {runtime_symbol(SYM_WHILE), K_WHILE},
         {runtime_symbol(SYM_INTO), K_INTO}, {runtime_symbol(SYM_INSERT), K_INSERT},
-        {runtime_word(W_CHANGE)->w2, K_CHANGE}, {runtime_symbol(SYM_END), K_END},
+        {word_symbol(runtime_word(W_CHANGE)), K_CHANGE}, {runtime_symbol(SYM_END), K_END},
         {runtime_symbol(SYM_IF), K_IF}, {runtime_symbol(SYM_NOT), K_NOT},
         {runtime_symbol(SYM_QUOTE), K_QUOTE}, {runtime_symbol(SYM_COLLECT), K_COLLECT},
         {runtime_symbol(SYM_CASE), K_CASE}, {runtime_symbol(SYM_REJECT), K_REJECT},
@@ -1738,9 +1755,9 @@ ExitCode native_parse(bool check, const int32_t* refinements) {
         const Cell* length = &args[part];
         int64_t end;
         if (cell_type(length) == T_INTEGER) {
-            end = int64_t(input->w1) + cell_int(length);
-        } else if (cell_type(length) == cell_type(input) && length->w2 == input->w2) {
-            end = length->w1;
+            end = int64_t(uint32_t(series_index(input))) + cell_int(length);
+        } else if (cell_type(length) == cell_type(input) && series_node(length) == series_node(input)) {
+            end = uint32_t(series_index(length));
         } else {
             Cell word;
             cell_copy(runtime_refinement(REF_PART), &word);
@@ -1748,7 +1765,7 @@ ExitCode native_parse(bool check, const int32_t* refinements) {
             error_raise(ERR_INVALID_REFINE_ARG, &word, length);
         }
         if (end <= 0) {
-            logic_box(input->w1 >= series_buffer(input->w2)->length());
+            logic_box(uint32_t(series_index(input)) >= series_buffer_of(input)->length());
             return EXIT_CODE_NONE;
         }
         part_end = end > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(end);

@@ -369,4 +369,28 @@ TEST(IntMap, PutGetRemoveAndGrow) {
     intmap_free(map);
 }
 
+// Keys sharing one home bucket: a lookup walks past a removed key's bucket to
+// those behind it, and an insert takes the first removed bucket it passed
+// rather than the empty one where its walk ends.
+TEST(IntMap, WalksPastRemovedKeysAndReusesTheirBuckets) {
+    IntMap* map = intmap_make(4);
+    ASSERT_EQ(map->buckets, 8u);
+    std::vector<uintptr_t> keys;  // below 2^32: the intmap hash is hash_int of the key
+    for (uint32_t k = 1; keys.size() < 4; k++)
+        if ((hash_int(k) & 7) == (hash_int(1) & 7)) keys.push_back(k);
+    for (int i = 0; i < 3; i++) intmap_put(map, keys[size_t(i)], uintptr_t(i));
+    EXPECT_EQ(map->used, 3u);
+    EXPECT_TRUE(intmap_remove(map, keys[0]));
+    ASSERT_NE(intmap_get(map, keys[2]), nullptr);
+    EXPECT_EQ(*intmap_get(map, keys[2]), 2u);
+    intmap_put(map, keys[3], 3);
+    EXPECT_EQ(map->used, 3u);  // no empty bucket was taken
+    uint32_t bucket = 0;
+    IntMapPair* pair;
+    while ((pair = intmap_next(map, &bucket)) && pair->key != keys[3]) {}
+    ASSERT_NE(pair, nullptr);
+    EXPECT_EQ(bucket - 1, hash_int(1) & 7);  // the home bucket, freed by the removal
+    intmap_free(map);
+}
+
 } // namespace
