@@ -24,6 +24,7 @@
 #include "core/error_value.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
+#include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
@@ -90,7 +91,7 @@ Cell* field_of_push(const Cell* record, const Cell* key) {
     Cell* value = stack_push(record);
     if (cell_type(record) == T_MAP) {
         Cell* k = stack_push(key);
-        const Cell* found = map_select(value, k, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+        const Cell* found = map_select(value, k, FindOptions{});
         cell_copy(found, value);
         stack_pop(1);
     } else {
@@ -593,8 +594,9 @@ void write_records(Writer& writer, const Cell* data) {
         for (uint32_t i = 0; i < series_buffer(keys->w2)->length(); i++) {
             cell_copy(columns, found);
             Cell* key = stack_push(block_ks_abs_at(keys, i));
-            block_find(found, key, nullptr, true, false, false, false, nullptr, nullptr, false, false, false,
-                       false);
+            FindOptions only;
+            only.only = true;
+            block_find(found, key, only);
             if (cell_type(found) == T_NONE) block_ks_append(columns, key);
             stack_pop(1);
         }
