@@ -28,8 +28,7 @@ ExitCode bench_return(bool, const int32_t*) { return stack_throw_return(true); }
 
 // Appends a held value to a block held in the root block's cell list.
 void append(Node block, const Cell* value) {
-    Cell copy = *value;
-    *cell_series_append(block) = copy;
+    cell_series_append_value(block, value);
 }
 
 Cell block_cell(Node node) {

@@ -53,12 +53,6 @@ static bool is_extern(const Cell* c) {
     return cell_type(c) == T_REFINEMENT && resolved(c) == symbol_resolve(word_symbol(runtime_refinement(REF_EXTERN)));
 }
 
-// Appends a copy of the value at the tail of a series of cells.
-static void cells_append(Node series, const Cell* value) {
-    Cell copy = *value;  // the value may lie in the buffer that grows
-    cell_copy(&copy, cell_series_append(series));
-}
-
 // ---- constructors ----------------------------------------------------------------------------
 
 // A copy of a block from its position, at index 0, into out (rooted).
@@ -137,8 +131,8 @@ void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type, c
     spec_at_head(&s.cell);
     NodeRoot context(context_make_from_spec(&s.cell, true, false, CONTEXT_FUNCTION), ROOT_BLOCK);
     NodeRoot more(series_new_cells(MORE_NATIVE_CELLS), ROOT_BLOCK);
-    cells_append(more.node, context_cell(context.node));
-    cells_append(more.node, &none_cell);
+    cell_series_append_value(more.node, context_cell(context.node));
+    cell_series_append_value(more.node, &none_cell);
     CellRoot made;
     cell_init(&made.cell, type);
     made.cell.w1 = index;
@@ -172,11 +166,11 @@ void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node contex
         if (body) bind_block(&b.cell, context.node, false);
     }
     NodeRoot more(series_new_cells(MORE_CELLS), ROOT_BLOCK);
-    cells_append(more.node, &b.cell);
-    cells_append(more.node, &unset_cell);
-    cells_append(more.node, &entry_cell);
-    cells_append(more.node, &unset_cell);
-    cells_append(more.node, &extra_cell);
+    cell_series_append_value(more.node, &b.cell);
+    cell_series_append_value(more.node, &unset_cell);
+    cell_series_append_value(more.node, &entry_cell);
+    cell_series_append_value(more.node, &unset_cell);
+    cell_series_append_value(more.node, &extra_cell);
     cell_init(out, T_FUNCTION);
     out->header |= flags & (FUNCTION_TRACE | FUNCTION_NO_TRACE);
     out->w1 = context.node;
@@ -368,18 +362,19 @@ static bool list_has(Node list, uint32_t symbol) {
     return false;
 }
 
-// Collects a word (as a word!) unless the exclusion list has it.
-static void collect_word(const Cell* word, Node exclusions, Node collected) {
-    if (list_has(exclusions, word_symbol(word))) return;
-    Cell w = *word;
-    cell_type_set(&w, T_WORD);
-    cells_append(exclusions, &w);
-    cells_append(collected, &w);
+// Collects a word (as a word!) unless the exclusion list has it. The lists
+// are the caller's roots: each append may collect and renumber their nodes.
+static void collect_word(const Cell* word, const NodeRoot& exclusions, const NodeRoot& collected) {
+    if (list_has(exclusions.node, word_symbol(word))) return;
+    CellRoot w(*word);
+    cell_type_set(&w.cell, T_WORD);
+    cell_series_append_value(exclusions.node, &w.cell);
+    cell_series_append_value(collected.node, &w.cell);
 }
 
 // A block met again inside itself is walked once; nesting deeper than the
 // cycle stack allows raises internal error too-deep.
-static void collect_in(Node series, uint32_t from, Node exclusions, Node collected) {
+static void collect_in(Node series, uint32_t from, const NodeRoot& exclusions, const NodeRoot& collected) {
     native_stack_check();
     if (cycles_find(series)) return;
     CycleGuard guard(series);
@@ -437,7 +432,7 @@ void function_collect_locals(Cell* spec, const Cell* body) {
         if (t == T_SET_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_REFINEMENT) {
             cell_type_set(&c, T_WORD);
         }
-        cells_append(exclusions.node, &c);
+        cell_series_append_value(exclusions.node, &c);
     }
     if (extern_at >= 0) {
         SeriesBuffer* eb = series_buffer(exclusions.node);
@@ -457,12 +452,12 @@ void function_collect_locals(Cell* spec, const Cell* body) {
         if (k < n && is_local(&sc[k])) {
             for (k++; k < n; k++) {
                 Cell w = block_cells_at(spec, &n)[k];
-                if (cell_type(&w) == T_WORD) cells_append(collected.node, &w);
+                if (cell_type(&w) == T_WORD) cell_series_append_value(collected.node, &w);
             }
         }
         block_ks_tail_at(spec, uint32_t(series_index(spec)) + uint32_t(extern_at));
     }
-    collect_in(series_node(&b.cell), uint32_t(series_index(&b.cell)), exclusions.node, collected.node);
+    collect_in(series_node(&b.cell), uint32_t(series_index(&b.cell)), exclusions, collected);
     SeriesBuffer* cb = series_buffer(collected.node);
     if (cb->length() == 0) return;
     bool has_local = false;
@@ -563,7 +558,7 @@ void function_reflect(Cell* value, const Cell* field) {
         for (uint32_t i = 0; i < count; i++) {
             Cell w = *context_word_at(context.node, i);
             cell_type_set(&w, T_WORD);
-            cells_append(words.node, &w);
+            cell_series_append_value(words.node, &w);
         }
         block_value_at(value, words.node);
     } else {

@@ -1313,4 +1313,18 @@ Cell* cell_series_append(Node series) {
     return cell;
 }
 
+Cell* cell_series_append_value(Node series, const Cell* value) {
+    SeriesBuffer* b = series_buffer(series);
+    if (b->tail + sizeof(Cell) <= b->size) {
+        Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+        b->tail += sizeof(Cell);
+        cell_copy(value, cell);
+        return cell;
+    }
+    CellRoot held(*value);
+    Cell* cell = cell_series_append(series);
+    cell_copy(&held.cell, cell);
+    return cell;
+}
+
 } // namespace kel

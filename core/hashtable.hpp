@@ -267,5 +267,10 @@ void intmap_free(IntMap* map);
 // Appends one cell at the tail of a cell series, doubling the buffer when
 // full; returns the new cell (header 0), valid until the next allocation.
 Cell* cell_series_append(Node series);
+// Appends a copy of a value at the tail of a cell series; returns the new cell,
+// valid until the next allocation. The value may lie in the series itself or
+// refer to nodes: it is held as a root while the buffer grows, since that
+// growth may collect and renumber every node.
+Cell* cell_series_append_value(Node series, const Cell* value);
 
 } // namespace kel

@@ -309,7 +309,8 @@ Node args_cache_build(const Cell* function) {
             }
             refinements++;
             if (native) c.w3 = refinements;
-            cell_copy(&c, cell_series_append(cache.node));
+            // The refinement is bound: the append may renumber its context's node.
+            cell_series_append_value(cache.node, &c);
         }
     }
     if ((!native && locals > 0) || (native && refinements > 0)) {

@@ -194,9 +194,9 @@ void library_seal() {
         int32_t added = -1;
         int32_t index = context_find_or_add(library.node, t.symbol, true, &added);
         if (index < 0) {
-            // A new word: its value, read afresh (the append may move it).
-            Cell value = *context_value_address(global_context, t.slot);
-            cell_copy(&value, cell_series_append(context_values(library.node)));
+            // A new word: its value, copied as the values block grows.
+            cell_series_append_value(context_values(library.node),
+                                     context_value_address(global_context, t.slot));
             index = added;
         }
         slots[t.slot] = uint32_t(index) + 1;

@@ -149,7 +149,7 @@ void typeset_to_block(const Cell* typeset, Node block_node) {
         const DatatypeName* entry = datatype_name(uint8_t(t));
         if (!typeset_has(&mask, uint8_t(t)) || entry->name == nullptr) continue;
         Cell word = word_intern(entry->name);
-        *cell_series_append(block.node) = word;
+        cell_series_append_value(block.node, &word);
     }
 }
 

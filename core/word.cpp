@@ -35,9 +35,7 @@ void word_make_global(Cell* out, uint32_t symbol) {
 Cell* word_make_in(uint32_t symbol, Node parent_node) {
     NodeRoot parent(parent_node, ROOT_BLOCK);
     Cell word = word_intern_symbol(symbol);
-    Cell* cell = cell_series_append(parent.node);
-    *cell = word;
-    return cell;
+    return cell_series_append_value(parent.node, &word);
 }
 
 Cell* word_push(uint32_t symbol) {
@@ -77,7 +75,8 @@ Cell* issue_make_in(const char* text, Node parent_node) {
     NodeRoot parent(parent_node, ROOT_BLOCK);
     Cell issue;
     issue_make(&issue, text);
-    Cell* cell = startup_logging ? cell_series_append(parent.node) : stack_push_slot();
+    if (startup_logging) return cell_series_append_value(parent.node, &issue);
+    Cell* cell = stack_push_slot();
     *cell = issue;
     return cell;
 }

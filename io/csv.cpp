@@ -24,6 +24,7 @@
 #include "core/error_value.hpp"
 #include "core/logic.hpp"
 #include "core/object.hpp"
+#include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"

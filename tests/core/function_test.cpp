@@ -176,4 +176,56 @@ TEST_F(FunctionTest, LocalsOfFunction) {
     EXPECT_EQ(function_count_locals(spec.cell.w2, 0, false), 6);
 }
 
+// More set-words than the lists' first buffers hold: the lists grow, and
+// under torture every growth renumbers their nodes.
+TEST_F(FunctionTest, LocalsOfFunctionWhileTheListsGrowUnderTorture) {
+    CellRoot spec, body;
+    build(blk({w("a")}), spec);
+    build(blk({sw("b"), i(1), sw("c"), i(2), sw("d"), i(3), sw("e"), i(4), sw("f"), i(5), sw("g"), i(6),
+               blk({sw("h"), i(7), sw("j"), i(8), sw("k"), i(9), sw("m"), i(10), sw("n"), i(11)})}),
+          body);
+    {
+        TortureScope torture;
+        function_collect_locals(&spec.cell, &body.cell);
+    }
+    std::vector<std::string> names;
+    for (uint32_t k = 0; k < block_length(&spec.cell); k++)
+        names.push_back(symbol_text(block_cells(&spec.cell)[k].w2));
+    std::vector<std::string> expected = {"a", "local", "b", "c", "d", "e", "f", "g", "h", "j", "k", "m", "n"};
+    EXPECT_EQ(names, expected);
+}
+
+// The argument cache copies a spec's refinements, which may be bound (a
+// function made inside another one has its spec bound to the outer context).
+// The cache grows past its first eight cells; under torture that renumbers
+// the context's node, and every copied refinement must follow it.
+TEST_F(FunctionTest, ArgsCacheRefinementsFollowTheirContextWhenTheCacheGrows) {
+    static const char* const names[] = {"r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "r10"};
+    CellRoot words, spec, body;
+    build(blk({w("r1"), w("r2"), w("r3"), w("r4"), w("r5"), w("r6"), w("r7"), w("r8"), w("r9"), w("r10")}),
+          words);
+    build(blk({ref("r1"), ref("r2"), ref("r3"), ref("r4"), ref("r5"), ref("r6"), ref("r7"), ref("r8"),
+               ref("r9"), ref("r10")}),
+          spec);
+    build(blk({none()}), body);
+    NodeRoot outer(context_make_from_spec(&words.cell, false, false, CONTEXT_PLAIN), ROOT_BLOCK);
+    bind_block(&spec.cell, outer.node, false);
+    CellRoot inner;
+    function_make_at(&inner.cell, &spec.cell, &body.cell, 0, nullptr, nullptr, 0);
+    NodeRoot cache;
+    {
+        TortureScope torture;
+        cache.node = args_cache_build(&inner.cell);
+    }
+    SeriesBuffer* b = series_buffer(cache.node);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    std::vector<std::string> seen;
+    for (uint32_t k = 0; k < b->length(); k++) {
+        if (cell_type(&cells[k]) != T_REFINEMENT) continue;
+        seen.push_back(symbol_text(cells[k].w2));
+        EXPECT_EQ(cells[k].w1, outer.node) << seen.back();
+    }
+    EXPECT_EQ(seen, std::vector<std::string>(std::begin(names), std::end(names)));
+}
+
 } // namespace

@@ -61,6 +61,16 @@ struct RuntimeTest : ::testing::Test {
     void TearDown() override { collector.enabled = false; }
 };
 
+// GC torture mode for a scope: every allocation collects and renumbers every
+// node, so a node id held anywhere the collector does not see goes stale.
+struct TortureScope {
+    bool was = memory_torture_q();
+    TortureScope() { memory_torture_set(true); }
+    ~TortureScope() { memory_torture_set(was); }
+    TortureScope(const TortureScope&) = delete;
+    TortureScope& operator=(const TortureScope&) = delete;
+};
+
 // The code of the language error a call raises, or 0.
 template <typename F> int raised_code(F&& f) {
     try {

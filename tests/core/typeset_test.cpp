@@ -219,5 +219,22 @@ TEST_F(TypesetTest, ToBlockListsTypeWords) {
     EXPECT_EQ(cell_type(&block_cells(&block.cell)[1]), T_WORD);
 }
 
+// Each type word is bound to the global context, whose node a collection
+// renumbers while the block grows: every word must follow it.
+TEST_F(TypesetTest, ToBlockWordsFollowTheGlobalContextWhenTheBlockGrows) {
+    Cell every;
+    cell_init(&every, T_TYPESET);
+    every.w1 = every.w2 = every.w3 = 0xFFFFFFFF;
+    CellRoot block;
+    block_make(&block.cell, nullptr, 0);
+    {
+        TortureScope torture;
+        typeset_to_block(&every, block.cell.w2);
+    }
+    ASSERT_GT(block_length(&block.cell), 8u);
+    for (uint32_t k = 0; k < block_length(&block.cell); k++)
+        EXPECT_EQ(block_cells(&block.cell)[k].w1, global_context) << symbol_text(block_cells(&block.cell)[k].w2);
+}
+
 } // namespace
 } // namespace kel::testing
