@@ -1,8 +1,11 @@
 // Contexts: creation, word lists, the global context, binding and slots.
 #include "core/context.hpp"
+#include "core/block.hpp"
 #include "core/cycle.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
+#include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
@@ -25,23 +28,23 @@ uint32_t context_kind(Node context) {
     return (context_cell(context)->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
 }
 
-static Node word_table(Node context) { return context_cell(context)->w1; }
+static Node word_table(Node context) { return context_words(context); }
 Node context_symbols(Node context) { return hashtable_record(word_table(context))->data; }
 uint32_t context_word_count(Node context) { return series_buffer(context_symbols(context))->length(); }
 Cell* context_word_at(Node context, uint32_t index) {
-    return reinterpret_cast<Cell*>(series_buffer(context_symbols(context))->head_ptr()) + index;
+    return block_cells(context_symbols(context)) + index;
 }
 
 static bool word_family(uint8_t type) { return type >= T_WORD && type <= T_ISSUE; }
 
 // The cells of a block value from its position (clamped to 0 and the tail).
 static Cell* block_at(const Cell* block, uint32_t* count) {
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t length = b->length();
-    int32_t index = int32_t(block->w1);
+    int32_t index = series_index(block);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     *count = length - from;
-    return reinterpret_cast<Cell*>(b->head_ptr()) + from;
+    return block_cells(b) + from;
 }
 
 // ---- collector ---------------------------------------------------------------------------------
@@ -54,7 +57,7 @@ static void context_cell_mark(Cell* c) {
 static void context_mark(Node* slot) {
     if (!collector_mark_series(slot)) return;
     SeriesBuffer* b = series_buffer(*slot);
-    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    Cell* cells = block_cells(b);
     uint32_t count = b->length();
     if (count > 0) context_cell_mark(&cells[0]);
     if (count > 1) collector_mark_values(&cells[1], &cells[2]);
@@ -91,7 +94,7 @@ Node context_create(uint32_t size, bool on_stack, bool object, Node source, uint
     NodeRoot context(series_new_cells(2), ROOT_BLOCK);
     {
         SeriesBuffer* b = series_buffer(context.node);
-        auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+        Cell* cells = block_cells(b);
         cell_init(&cells[0], T_CONTEXT);
         cells[0].header |= ((kind << CONTEXT_KIND_SHIFT) & CONTEXT_KIND_MASK) |
                            (on_stack ? CONTEXT_ON_STACK : 0) | (object ? CONTEXT_OBJECT_FLAG : 0);
@@ -100,7 +103,7 @@ Node context_create(uint32_t size, bool on_stack, bool object, Node source, uint
     }
     if (!on_stack) {
         Node values = series_new_cells(size);
-        context_cell(context.node)->w2 = values;
+        context_values_set(context.node, values);
     }
     if (!from.node) {
         Node table = hashtable_init(0, size, HASH_WORDS);
@@ -130,21 +133,21 @@ Node context_make_from_spec(const Cell* spec, bool on_stack, bool object, uint32
         uint8_t t = cell_type(c);
         if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD && t != T_REFINEMENT) continue;
         int32_t added;
-        context_find_or_add(context.node, c->w2, true, &added);
+        context_find_or_add(context.node, word_symbol(c), true, &added);
     }
     if (!on_stack) {
         uint32_t length = context_word_count(context.node);
-        Node values = context_cell(context.node)->w2;
+        Node values = context_values(context.node);
         while (series_buffer(values)->length() < length) {
             cell_init(cell_series_append(values), T_UNSET);
-            values = context_cell(context.node)->w2;
+            values = context_values(context.node);
         }
     }
     return context.node;
 }
 
 Node context_clone(Cell* owner, uint32_t kind) {
-    NodeRoot old(owner->w1, ROOT_BLOCK);
+    NodeRoot old(object_context(owner), ROOT_BLOCK);
     uint32_t header = context_cell(old.node)->header;
     Node context = context_create(context_word_count(old.node), header & CONTEXT_ON_STACK,
                                   header & CONTEXT_OBJECT_FLAG, old.node, kind);
@@ -156,13 +159,13 @@ Node context_clone(Cell* owner, uint32_t kind) {
 
 int32_t context_find_word(Node context, uint32_t symbol, bool resolved) {
     int32_t position = word_list_find(word_table(context), symbol, resolved, 0, nullptr);
-    return position < 0 ? -1 : int32_t(context_word_at(context, uint32_t(position))->w3);
+    return position < 0 ? -1 : int32_t(word_index(context_word_at(context, uint32_t(position))));
 }
 
 int32_t context_find_or_add(Node context, uint32_t symbol, bool resolved, int32_t* index) {
     int32_t added = -1;
     int32_t position = word_list_find(word_table(context), symbol, resolved, context, &added);
-    if (position >= 0) return int32_t(context_word_at(context, uint32_t(position))->w3);
+    if (position >= 0) return int32_t(word_index(context_word_at(context, uint32_t(position))));
     if (index) *index = added;
     return -1;
 }
@@ -172,20 +175,20 @@ int32_t context_find_or_add(Node context, uint32_t symbol, bool resolved, int32_
 // list says. Valid until the next allocation.
 static Cell* values_slot(NodeRoot& context, uint32_t index) {
     for (;;) {
-        SeriesBuffer* b = series_buffer(context_cell(context.node)->w2);
-        if (index < b->length()) return reinterpret_cast<Cell*>(b->head_ptr()) + index;
-        cell_init(cell_series_append(context_cell(context.node)->w2), T_UNSET);
+        SeriesBuffer* b = series_buffer(context_values(context.node));
+        if (index < b->length()) return block_cells(b) + index;
+        cell_init(cell_series_append(context_values(context.node)), T_UNSET);
     }
 }
 
 static bool values_in_block(Node context) {
     const Cell* c = context_cell(context);
-    return !(c->header & CONTEXT_ON_STACK) && c->w2 != 0;
+    return !(c->header & CONTEXT_ON_STACK) && context_values_of(c) != 0;
 }
 
 int32_t context_add_word_of(Node node, const Cell* word) {
     NodeRoot context(node, ROOT_BLOCK);
-    uint32_t symbol = word->w2;
+    uint32_t symbol = word_symbol(word);
     int32_t added;
     int32_t index = context_find_or_add(context.node, symbol, true, &added);
     if (index >= 0) return index;
@@ -196,7 +199,7 @@ int32_t context_add_word_of(Node node, const Cell* word) {
 bool context_add_field(Node node, const Cell* word, const Cell* value) {
     NodeRoot context(node, ROOT_BLOCK);
     CellRoot held(*value);
-    if (context_find_word(context.node, word->w2, true) >= 0) return false;
+    if (context_find_word(context.node, word_symbol(word), true) >= 0) return false;
     int32_t index = context_add_word_of(context.node, word);
     if (values_in_block(context.node)) cell_copy(&held.cell, values_slot(context, uint32_t(index)));
     return true;
@@ -205,7 +208,7 @@ bool context_add_field(Node node, const Cell* word, const Cell* value) {
 void context_put_field(Node node, const Cell* word, const Cell* value) {
     NodeRoot context(node, ROOT_BLOCK);
     CellRoot held(*value);
-    int32_t index = context_find_word(context.node, word->w2, true);
+    int32_t index = context_find_word(context.node, word_symbol(word), true);
     if (index < 0) index = context_add_word_of(context.node, word);
     if (values_in_block(context.node)) cell_copy(&held.cell, values_slot(context, uint32_t(index)));
 }
@@ -227,9 +230,9 @@ Cell* context_symbol_value(uint32_t symbol, Node context) {
     if (context_cell(context)->header & CONTEXT_ON_STACK) context = global_context;
     int32_t index = context_find_word(context, symbol, true);
     if (index < 0 || !values_in_block(context)) return nullptr;
-    SeriesBuffer* b = series_buffer(context_cell(context)->w2);
+    SeriesBuffer* b = series_buffer(context_values(context));
     if (uint32_t(index) >= b->length()) return nullptr;
-    return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+    return block_cells(b) + index;
 }
 
 // ---- the global context -------------------------------------------------------------------------------
@@ -243,17 +246,17 @@ static uint32_t global_entry(uint32_t symbol, bool resolved) {
     if (position >= 0) return uint32_t(position);
     if (symbol_alias(symbol) > 0) {
         int32_t first = word_list_find(word_table(global_context), symbol, true, 0, nullptr);
-        context_word_at(global_context, uint32_t(added))->w3 =
-            context_word_at(global_context, uint32_t(first))->w3;
+        word_index_set(context_word_at(global_context, uint32_t(added)),
+                       word_index(context_word_at(global_context, uint32_t(first))));
     }
     // The value block keeps the word list's length.
-    cell_init(cell_series_append(context_cell(global_context)->w2), T_UNSET);
+    cell_init(cell_series_append(context_values(global_context)), T_UNSET);
     return uint32_t(added);
 }
 
 static Cell global_intern(uint32_t symbol, bool resolved) {
     uint32_t position = global_entry(symbol, resolved);
-    Cell* logged = startup_logging ? cell_series_append(root_cell.w2) : nullptr;
+    Cell* logged = startup_logging ? cell_series_append(series_node(&root_cell)) : nullptr;
     Cell word = *context_word_at(global_context, position);
     word.header = T_WORD;
     word.w2 = symbol;  // the spelling asked for, at the shared slot
@@ -267,10 +270,9 @@ Cell word_intern_symbol(uint32_t symbol) { return global_intern(symbol, false); 
 // ---- binding ------------------------------------------------------------------------------------------
 
 int32_t bind_word(Node context, Cell* word) {
-    int32_t index = context_find_word(context, word->w2, true);
+    int32_t index = context_find_word(context, word_symbol(word), true);
     if (index < 0) return -1;
-    word->w1 = context;
-    word->w3 = uint32_t(index);
+    word_bind_set(word, context, uint32_t(index));
     return index;
 }
 
@@ -293,15 +295,16 @@ struct BindIndex {
         if (bind_slots.size() <= known) bind_slots.resize(size_t(known) + 1, 0);
         for (uint32_t i = 0; i < count; i++) {
             const Cell* word = context_word_at(node, i);
-            uint32_t canonical = symbol_resolve_in(symbols, known, word->w2);
-            if (canonical < bind_slots.size() && !bind_slots[canonical]) bind_slots[canonical] = word->w3 + 1;
+            uint32_t canonical = symbol_resolve_in(symbols, known, word_symbol(word));
+            if (canonical < bind_slots.size() && !bind_slots[canonical])
+                bind_slots[canonical] = word_index(word) + 1;
         }
         on = bind_index_on = true;
     }
     ~BindIndex() {
         if (!on) return;
         for (uint32_t i = 0, count = context_word_count(context); i < count; i++) {
-            uint32_t canonical = symbol_resolve(context_word_at(context, i)->w2);
+            uint32_t canonical = symbol_resolve(word_symbol(context_word_at(context, i)));
             if (canonical < bind_slots.size()) bind_slots[canonical] = 0;
         }
         bind_index_on = false;
@@ -316,11 +319,10 @@ static void bind_word_indexed(Node context, Cell* word, const Cell* symbols, uin
         bind_word(context, word);
         return;
     }
-    uint32_t canonical = symbol_resolve_in(symbols, known, word->w2);
+    uint32_t canonical = symbol_resolve_in(symbols, known, word_symbol(word));
     uint32_t slot = canonical < bind_slots.size() ? bind_slots[canonical] : 0;
     if (!slot) return;
-    word->w1 = context;
-    word->w3 = slot - 1;
+    word_bind_set(word, context, slot - 1);
 }
 
 // Binding allocates nothing, so cells are walked in place.
@@ -329,7 +331,7 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
     CycleGuard guard(series);
     SeriesBuffer* b = series_buffer(series);
     uint32_t length = b->length();
-    auto* cells = reinterpret_cast<Cell*>(b->head_ptr());
+    Cell* cells = block_cells(b);
     uint32_t known;
     const Cell* symbols = symbol_cells_now(&known);
     for (uint32_t i = position < 0 ? 0 : uint32_t(position); i < length; i++) {
@@ -337,12 +339,11 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
         switch (cell_type(c)) {
         case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH:
         case T_GET_PATH: case T_HASH:
-            bind_series(c->w2, int32_t(c->w1), context, self, self_symbol);
+            bind_series(series_node(c), series_index(c), context, self, self_symbol);
             break;
         case T_WORD:
-            if (self && self_symbol && c->w2 == self_symbol) {
-                c->w1 = context;
-                c->w3 = WORD_UNBOUND;
+            if (self && self_symbol && word_symbol(c) == self_symbol) {
+                word_bind_set(c, context, WORD_UNBOUND);
                 break;
             }
             bind_word_indexed(context, c, symbols, known);
@@ -357,7 +358,7 @@ static void bind_series(Node series, int32_t position, Node context, bool self, 
 
 void bind_block(const Cell* block, Node context, bool self) {
     BindIndex index(context);
-    bind_series(block->w2, int32_t(block->w1), context, self, runtime_symbol(SYM_SELF));
+    bind_series(series_node(block), series_index(block), context, self, runtime_symbol(SYM_SELF));
 }
 
 // ---- values ------------------------------------------------------------------------------------------
@@ -367,21 +368,22 @@ void bind_block(const Cell* block, Node context, bool self) {
 // path must run (unresolved word, missing slot, a context without values to
 // report, or a handler to notify).
 static bool context_set_value_direct(const Cell* word, const Cell* value, Node node, bool notify) {
-    uint32_t index = word->w3;
+    uint32_t index = word_index(word);
     if (index == WORD_UNBOUND) return false;
     const Cell* c = context_cell(node);
-    if (c->w2 == 0) return false;
+    if (context_values_of(c) == 0) return false;
     if (c->header & CONTEXT_ON_STACK) {
-        cell_copy(value, data_stack.bottom + (c->w2 - 1) + index);
+        cell_copy(value, data_stack.bottom + (context_values_of(c) - 1) + index);
         return true;
     }
-    SeriesBuffer* values = series_buffer(c->w2);
+    SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
     const Cell* owner = c + 1;
-    if (notify && change_notify && cell_type(owner) == T_OBJECT && owner->w3 != 0) return false;
+    if (notify && change_notify && cell_type(owner) == T_OBJECT && object_info(owner) != 0)
+        return false;
     if (context_kind(node) == CONTEXT_OBJECT && index < context_word_count(node))
         context_word_at(node, index)->header |= WORD_SLOT_WRITTEN;
-    cell_copy(value, reinterpret_cast<Cell*>(values->head_ptr()) + index);
+    cell_copy(value, block_cells(values) + index);
     return true;
 }
 
@@ -389,27 +391,28 @@ void context_set_value(Cell* word, const Cell* value, Node node, bool notify) {
     if (context_set_value_direct(word, value, node, notify)) return;
     NodeRoot context(node, ROOT_BLOCK);
     CellRoot held(*value);
-    if (word->w3 == WORD_UNBOUND) {
+    if (word_index(word) == WORD_UNBOUND) {
         Cell w = *word;
-        int32_t index = context_find_word(context.node, w.w2, false);
+        int32_t index = context_find_word(context.node, word_symbol(&w), false);
         if (index < 0) index = context_add_word_of(context.node, &w);
-        word->w3 = uint32_t(index);
+        word_index_set(word, uint32_t(index));
     }
-    uint32_t index = word->w3;
+    uint32_t index = word_index(word);
     const Cell* c = context_cell(context.node);
-    if (c->w2 == 0) {
+    Node values = context_values_of(c);
+    if (values == 0) {
         Cell w = *word;
         error_raise(ERR_NOT_DEFINED, &w);
     }
     if (c->header & CONTEXT_ON_STACK) {
-        cell_copy(&held.cell, data_stack.bottom + (c->w2 - 1) + index);
+        cell_copy(&held.cell, data_stack.bottom + (values - 1) + index);
         return;
     }
     if (context_kind(context.node) == CONTEXT_OBJECT && index < context_word_count(context.node))
         context_word_at(context.node, index)->header |= WORD_SLOT_WRITTEN;
     Cell* slot = values_slot(context, index);
     const Cell* owner = context_owner(context.node);
-    if (!notify || !change_notify || cell_type(owner) != T_OBJECT || owner->w3 == 0) {
+    if (!notify || !change_notify || cell_type(owner) != T_OBJECT || object_info(owner) == 0) {
         cell_copy(&held.cell, slot);
         return;
     }
@@ -424,37 +427,38 @@ void context_set_value(Cell* word, const Cell* value, Node node, bool notify) {
 }
 
 void word_set_notify(Cell* word, const Cell* value) {
-    if (!word->w1) {
+    if (!word_context(word)) {
         Cell w = *word;
         error_raise(ERR_NOT_DEFINED, &w);
     }
-    context_set_value(word, value, word->w1, true);
+    context_set_value(word, value, word_context(word), true);
 }
 
 Cell* context_get_value(Node node, const Cell* word) {
-    if (word->w3 == WORD_UNBOUND) {
+    if (word_index(word) == WORD_UNBOUND) {
         uint32_t self = runtime_symbol(SYM_SELF);
-        if (word_family(cell_type(word)) && self && word->w2 == self && word->w1)
-            return context_owner(word->w1);
+        if (word_family(cell_type(word)) && self && word_symbol(word) == self && word_context(word))
+            return context_owner(word_context(word));
         Cell w = *word;
         error_raise(ERR_NO_VALUE, &w);
     }
     const Cell* c = context_cell(node);
-    if (c->w2 == 0) {
+    Node values = context_values_of(c);
+    if (values == 0) {
         Cell w = *word;
         error_raise(ERR_NOT_IN_CONTEXT, &w);
     }
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + word_index(word);
     NodeRoot context(node, ROOT_BLOCK);
-    return values_slot(context, word->w3);
+    return values_slot(context, word_index(word));
 }
 
 Cell* word_get(const Cell* word) {
-    if (!word->w1) {
+    if (!word_context(word)) {
         Cell w = *word;
         error_raise(ERR_NO_VALUE, &w);
     }
-    return context_get_value(word->w1, word);
+    return context_get_value(word_context(word), word);
 }
 
 } // namespace kel

@@ -21,6 +21,7 @@
 #pragma once
 #include "runtime/cell.hpp"
 #include "core/stack.hpp"
+#include "core/word_cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -138,17 +139,18 @@ void context_set_value(Cell* word, const Cell* value, Node context, bool notify)
 // argument cell + 1). False otherwise: objects notify their owner and flag
 // the entry, unresolved words are looked up.
 inline bool word_set_direct(const Cell* word, const Cell* value) {
-    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return false;
-    const Cell* c = reinterpret_cast<const Cell*>(series_buffer(word->w1)->head_ptr());
-    if (c->w2 == 0 || (c->header & CONTEXT_KIND_MASK) == CONTEXT_OBJECT << CONTEXT_KIND_SHIFT)
+    if (word_context(word) == 0 || word_index(word) == WORD_UNBOUND) return false;
+    const Cell* c = context_cell(word_context(word));
+    if (context_values_of(c) == 0 ||
+        (c->header & CONTEXT_KIND_MASK) == CONTEXT_OBJECT << CONTEXT_KIND_SHIFT)
         return false;
     if (c->header & CONTEXT_ON_STACK) {
-        cell_copy(value, data_stack.bottom + (c->w2 - 1) + word->w3);
+        cell_copy(value, data_stack.bottom + (context_values_of(c) - 1) + word_index(word));
         return true;
     }
-    SeriesBuffer* b = series_buffer(c->w2);
-    if (word->w3 >= (b->tail - b->head) >> 4) return false;
-    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word->w3);
+    SeriesBuffer* b = series_buffer(context_values_of(c));
+    if (word_index(word) >= (b->tail - b->head) >> 4) return false;
+    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word_index(word));
     return true;
 }
 // context_set_value with the word's own context and notify on.
@@ -174,6 +176,8 @@ void context_change_notify_set(ChangeNotify notify);
 // The raw values field: 0 while not running.
 inline uint32_t context_values(Node context) { return context_cell(context)->w2; }
 inline void context_values_set(Node context, uint32_t values) { context_cell(context)->w2 = values; }
+// The same on a context cell in hand.
+inline void context_values_set_at(Cell* context, uint32_t values) { context->w2 = values; }
 // Points a stack context's values at the frame's first argument cell.
 inline void context_values_set_args(Node context, Cell* args) {
     context_cell(context)->w2 = stack_index(args) + 1;

@@ -5,6 +5,7 @@
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
 #include "core/object.hpp"
+#include "core/series.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 
@@ -39,11 +40,11 @@ static bool number_math(int32_t math, Cell* left, const Cell* right) {
         switch (math) {
         case OP_ADD:
             if (__builtin_add_overflow(a, b, &n)) break;
-            left->w2 = uint32_t(n);
+            cell_set_int(left, n);
             return true;
         case OP_SUBTRACT:
             if (__builtin_sub_overflow(a, b, &n)) break;
-            left->w2 = uint32_t(n);
+            cell_set_int(left, n);
             return true;
         case OP_DIVIDE: case OP_REMAINDER:
             if (b == 0 || b == -1) return false;
@@ -115,9 +116,9 @@ bool number_operation(const Cell* function, uint8_t type, Cell* left, const Cell
 
 // The head and the one element of such a path, or false.
 static inline bool path_one_step(const Cell* path, const Cell** head, const Cell** element) {
-    SeriesBuffer* b = series_buffer(path->w2);
-    if (path->w1 + 2 != cells_length(b)) return false;
-    const Cell* cells = cells_head(b) + path->w1;
+    SeriesBuffer* b = series_buffer_of(path);
+    if (uint32_t(series_index(path)) + 2 != cells_length(b)) return false;
+    const Cell* cells = block_cells(b) + uint32_t(series_index(path));
     if (cell_type(cells) != T_WORD) return false;
     *head = cells;
     *element = cells + 1;
@@ -137,11 +138,12 @@ bool path_read_plain(const Cell* path, Cell* slot) {
         if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
         if (!element || cell_type(element) != T_INTEGER) return false;
         int64_t k = cell_int(element);
-        SeriesBuffer* b = series_buffer(value->w2);
+        SeriesBuffer* b = series_buffer_of(value);
         uint32_t length = cells_length(b);
-        int64_t at = int64_t(value->w1 < length ? value->w1 : length) + (k > 0 ? k - 1 : k);
+        uint32_t index = uint32_t(series_index(value));
+        int64_t at = int64_t(index < length ? index : length) + (k > 0 ? k - 1 : k);
         if (k == 0 || at < 0 || at >= int64_t(length)) cell_init(slot, T_NONE);
-        else cell_copy(cells_head(b) + at, slot);
+        else cell_copy(block_cells(b) + at, slot);
     } else {
         return false;
     }
@@ -174,9 +176,9 @@ bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell*
 
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting) {
     if (nesting >= QUIET_NESTING) return false;
-    SeriesBuffer* b = series_buffer(paren->w2);
-    QuietCode inner{cells_head(b), cells_length(b)};
-    uint32_t from = paren->w1;
+    SeriesBuffer* b = series_buffer_of(paren);
+    QuietCode inner{block_cells(b), cells_length(b)};
+    uint32_t from = uint32_t(series_index(paren));
     return from < inner.end && quiet_chain(inner, &from, out, nesting + 1) && from == inner.end;
 }
 

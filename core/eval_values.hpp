@@ -5,11 +5,13 @@
 // by the interpreter (core/interpreter.cpp); every pointer answered is valid
 // until the next allocation.
 #pragma once
+#include "core/block.hpp"
 #include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/function.hpp"
 #include "core/stack.hpp"
 #include "core/trace.hpp"
+#include "core/word_cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -19,26 +21,22 @@ namespace kel {
 // unit is known, so no table lookup by unit is needed.
 inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
 
-// The first cell of a buffer of value cells.
-inline const Cell* cells_head(SeriesBuffer* b) {
-    return reinterpret_cast<const Cell*>(b->head_ptr());
-}
-
 // A context's context! cell, which its buffer starts with.
 [[gnu::always_inline]] inline const Cell* eval_context_cell(Node context) {
-    return cells_head(series_buffer(context));
+    return block_cells(context);
 }
 
 // The value of a bound word read without raising: null when the word is
 // unbound or its context has no values (a function that is not running).
 [[gnu::always_inline]] inline const Cell* word_value_or_null(const Cell* word) {
-    if (word->w1 == 0 || word->w3 == WORD_UNBOUND) return nullptr;
-    const Cell* c = eval_context_cell(word->w1);
-    if (c->w2 == 0) return nullptr;
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + word->w3;
-    SeriesBuffer* b = series_buffer(c->w2);
-    if (word->w3 >= cells_length(b)) return nullptr;
-    return cells_head(b) + word->w3;
+    if (word_context(word) == 0 || word_index(word) == WORD_UNBOUND) return nullptr;
+    const Cell* c = eval_context_cell(word_context(word));
+    if (context_values_of(c) == 0) return nullptr;
+    if (c->header & CONTEXT_ON_STACK)
+        return data_stack.bottom + (context_values_of(c) - 1) + word_index(word);
+    SeriesBuffer* b = series_buffer(context_values_of(c));
+    if (word_index(word) >= cells_length(b)) return nullptr;
+    return block_cells(b) + word_index(word);
 }
 
 // The op! a code value stands for: a word whose value (in a context with

@@ -38,8 +38,7 @@ static const Cell* block_cells_at(const Cell* block, uint32_t* count) {
 static bool block_type_q(const Cell* c) { return cell_type(c) == T_BLOCK; }
 
 static void block_value_at(Cell* out, Node node) {
-    cell_init(out, T_BLOCK);
-    out->w2 = node;
+    series_make_at(out, T_BLOCK, node, 0);
 }
 
 static uint32_t resolved(const Cell* word) { return symbol_resolve(word_symbol(word)); }
@@ -136,7 +135,7 @@ void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type, c
     CellRoot made;
     cell_init(&made.cell, type);
     made.cell.w1 = index;
-    made.cell.w2 = s.cell.w2;
+    made.cell.w2 = series_node(&s.cell);
     made.cell.w3 = more.node;
     native_spec_check(&made.cell, &error_arg.cell);
     cell_copy(&made.cell, out);
@@ -174,7 +173,7 @@ void function_make_at(Cell* out, const Cell* spec, const Cell* body, Node contex
     cell_init(out, T_FUNCTION);
     out->header |= flags & (FUNCTION_TRACE | FUNCTION_NO_TRACE);
     out->w1 = context.node;
-    out->w2 = s.cell.w2;
+    out->w2 = series_node(&s.cell);
     out->w3 = more.node;
     cell_copy(out, context_owner(context.node));
 }
@@ -502,8 +501,7 @@ const Cell* op_make(Cell* proto, const Cell* spec, uint8_t) {
         error_raise_type(ERR_INVALID_TYPE, t);
     }
     Cell source_spec;
-    cell_init(&source_spec, T_BLOCK);
-    source_spec.w2 = function_spec(spec);
+    series_make_at(&source_spec, T_BLOCK, function_spec(spec), 0);
     if (!function_op_spec_q(&source_spec)) error_raise(ERR_BAD_OP_SPEC);
     Cell source = *spec;
     if (t == T_FUNCTION || t == T_ROUTINE) cell_copy(&source, function_more_cell(&source, MORE_OP));
@@ -540,7 +538,7 @@ void native_reflect(Cell* value, const Cell* field) {
         }
         uint32_t index = function_index(value);
         cell_init(value, T_INTEGER);
-        value->w2 = index;
+        cell_set_int(value, int32_t(index));
         return;
     }
     error_raise(ERR_NOT_DONE);

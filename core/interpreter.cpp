@@ -20,6 +20,7 @@
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
 #include "core/object.hpp"
+#include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/trace.hpp"
@@ -64,7 +65,7 @@ Cell* interp_position() {
     if (position_depth == 0) return &no_position;
     for (uint32_t i = position_depth; i > 0; i--) {
         const Cell* block = &positions[i - 1];
-        if (!(series_buffer(block->w2)->flags & SERIES_LIBRARY)) return &positions[i - 1];
+        if (!(series_buffer_of(block)->flags & SERIES_LIBRARY)) return &positions[i - 1];
     }
     return &positions[position_depth - 1];
 }
@@ -137,13 +138,13 @@ void interpreter_init() {
 // ---- code access ---------------------------------------------------------------------------
 
 static inline const Cell* code_at(const EvalCursor& cursor, uint32_t i) {
-    return reinterpret_cast<const Cell*>(series_buffer(cursor.block->w2)->head_ptr()) + i;
+    return block_cells(series_node(cursor.block)) + i;
 }
 
 // Whether the code has ended; code that shrank while running ends early.
 static inline bool code_ended(EvalCursor& cursor) {
     if (cursor.position >= cursor.end) return true;
-    uint32_t length = cells_length(series_buffer(cursor.block->w2));
+    uint32_t length = cells_length(series_buffer_of(cursor.block));
     if (cursor.end > length) cursor.end = length;
     return cursor.position >= cursor.end;
 }
@@ -153,13 +154,13 @@ static inline bool code_ended(EvalCursor& cursor) {
 // allocation.
 static inline const Cell* code_peek(EvalCursor& cursor) {
     if (cursor.position >= cursor.end) return nullptr;
-    SeriesBuffer* b = series_buffer(cursor.block->w2);
+    SeriesBuffer* b = series_buffer_of(cursor.block);
     uint32_t length = cells_length(b);
     if (cursor.end > length) {
         cursor.end = length;
         if (cursor.position >= length) return nullptr;
     }
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + cursor.position;
+    return block_cells(b) + cursor.position;
 }
 
 static inline void trace_event(uint32_t event, const EvalCursor* cursor, const Cell* reference,
@@ -171,38 +172,38 @@ static inline void trace_event(uint32_t event, const EvalCursor* cursor, const C
 // ---- words ---------------------------------------------------------------------------------
 
 Cell* interp_word_slot(const Cell* word) {
-    Node context = word->w1;
-    if (context == 0 || word->w3 == WORD_UNBOUND) return word_get(word);
+    Node context = word_context(word);
+    if (context == 0 || word_index(word) == WORD_UNBOUND) return word_get(word);
     const Cell* c = eval_context_cell(context);
-    uint32_t values = c->w2;
+    uint32_t values = context_values_of(c);
     if (values == 0) {
         Cell w = *word;
         error_raise(ERR_NOT_IN_CONTEXT, &w);
     }
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + word->w3;
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + word_index(word);
     SeriesBuffer* b = series_buffer(values);
-    if (word->w3 < cells_length(b)) return reinterpret_cast<Cell*>(b->head_ptr()) + word->w3;
+    if (word_index(word) < cells_length(b)) return block_cells(b) + word_index(word);
     return word_get(word);
 }
 
 Cell* context_slot_at(Node context, uint32_t index) {
     const Cell* c = eval_context_cell(context);
-    if (c->w2 == 0) {
+    if (context_values_of(c) == 0) {
         Cell word = *context_word_at(context, index);
         error_raise(ERR_NOT_DEFINED, &word);
     }
-    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (c->w2 - 1) + index;
-    SeriesBuffer* b = series_buffer(c->w2);
+    if (c->header & CONTEXT_ON_STACK) return data_stack.bottom + (context_values_of(c) - 1) + index;
+    SeriesBuffer* b = series_buffer(context_values_of(c));
     if (index >= b->length()) {
         Cell word = index < context_word_count(context) ? *context_word_at(context, index)
                                                          : none_cell;
         error_raise(ERR_NOT_DEFINED, &word);
     }
-    return reinterpret_cast<Cell*>(b->head_ptr()) + index;
+    return block_cells(b) + index;
 }
 
 Cell* root_cell_at(uint32_t n) {
-    return reinterpret_cast<Cell*>(series_buffer(root_cell.w2)->head_ptr()) + n;
+    return block_cells(series_node(&root_cell)) + n;
 }
 
 // The operator held by the word at the cursor, or null when there is none.
@@ -217,7 +218,7 @@ static bool native_type_q(uint8_t type) { return type == T_NATIVE || type == T_A
 
 static bool local_refinement_q(const Cell* c) {
     return cell_type(c) == T_REFINEMENT &&
-           symbol_resolve(c->w2) == symbol_resolve(runtime_refinement(REF_LOCAL)->w2);
+           symbol_resolve(word_symbol(c)) == symbol_resolve(word_symbol(runtime_refinement(REF_LOCAL)));
 }
 
 // Natives, actions and functions alike keep the cache in their second more cell.
@@ -248,7 +249,7 @@ static bool typeset_takes_every_value_q(const Cell* typeset) {
 
 static uint32_t args_shape_of(Node cache, bool native) {
     SeriesBuffer* b = series_buffer(cache);
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     uint32_t length = b->length(), count = 0, unset_taken = 0;
     bool any = true;
     while (count < length && cell_type(&cells[count]) == T_TYPESET &&
@@ -275,7 +276,7 @@ static uint32_t args_shape_of(Node cache, bool native) {
 
 Node args_cache_build(const Cell* function) {
     Cell* cached = args_cache_cell(function);
-    if (cell_type(cached) == T_BLOCK) return cached->w2;
+    if (cell_type(cached) == T_BLOCK) return series_node(cached);
     bool native = native_type_q(cell_type(function));
     NodeRoot cache(series_new_cells(8), ROOT_BLOCK);
     uint32_t refinements = 0;
@@ -284,14 +285,14 @@ Node args_cache_build(const Cell* function) {
         SeriesBuffer* sb = series_buffer(function_spec(function));
         uint32_t length = sb->length();
         if (i >= length) break;
-        const Cell* cells = reinterpret_cast<const Cell*>(sb->head_ptr());
+        const Cell* cells = block_cells(sb);
         Cell c = cells[i];
         uint8_t t = cell_type(&c);
         if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
             uint32_t mode = t == T_WORD ? uint32_t(FETCH_EVAL) : t == T_GET_WORD ? uint32_t(FETCH_LITERAL) : uint32_t(FETCH_QUOTED);
             Cell* typeset;
             if (i + 1 < length && cell_type(&cells[i + 1]) == T_BLOCK &&
-                cells[i + 1].w1 < series_buffer(cells[i + 1].w2)->length()) {
+                uint32_t(series_index(&cells[i + 1])) < series_buffer_of(&cells[i + 1])->length()) {
                 CellRoot types(cells[i + 1]);
                 typeset = typeset_from_spec(cache.node, &types.cell);
             } else {
@@ -299,7 +300,7 @@ Node args_cache_build(const Cell* function) {
             }
             typeset->header |= mode << FETCH_MODE_SHIFT;
         } else if (t == T_SET_WORD) {
-            if (symbol_resolve(c.w2) != symbol_resolve(runtime_symbol(SYM_RETURN)))
+            if (symbol_resolve(word_symbol(&c)) != symbol_resolve(runtime_symbol(SYM_RETURN)))
                 error_raise(ERR_BAD_FUNC_DEF, &c);
             typeset_all_but_unset(cache.node)->header |= FETCH_NEVER << FETCH_MODE_SHIFT;
         } else if (t == T_REFINEMENT) {
@@ -308,7 +309,7 @@ Node args_cache_build(const Cell* function) {
                 break;
             }
             refinements++;
-            if (native) c.w3 = refinements;
+            if (native) word_bind_set(&c, word_context(&c), refinements);
             // The refinement is bound: the append may renumber its context's node.
             cell_series_append_value(cache.node, &c);
         }
@@ -316,13 +317,13 @@ Node args_cache_build(const Cell* function) {
     if ((!native && locals > 0) || (native && refinements > 0)) {
         Cell* end = cell_series_append(cache.node);
         cell_init(end, T_INTEGER);
-        end->w2 = uint32_t(native ? int32_t(refinements) : locals);
+        integer_make_at(end, native ? int32_t(refinements) : locals);
     }
     if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
     uint32_t shape = args_shape_of(cache.node, native);
     cached = args_cache_cell(function);
-    cell_init(cached, T_BLOCK);
-    cached->w2 = cache.node;
+    // The shape rides in the block cell's third word (see call_shape).
+    series_make_at(cached, T_BLOCK, cache.node, 0);
     cached->w3 = shape;
     return cache.node;
 }
@@ -331,15 +332,15 @@ bool args_cache_fits(Node given, Node own) {
     SeriesBuffer* gb = series_buffer(given);
     SeriesBuffer* ob = series_buffer(own);
     if (gb->length() != ob->length()) return false;
-    const Cell* g = reinterpret_cast<const Cell*>(gb->head_ptr());
-    const Cell* o = reinterpret_cast<const Cell*>(ob->head_ptr());
+    const Cell* g = block_cells(gb);
+    const Cell* o = block_cells(ob);
     for (uint32_t i = 0; i < gb->length(); i++) {
         uint8_t t = cell_type(&g[i]);
         if (t != cell_type(&o[i])) return false;
         if (t == T_TYPESET) {
             if ((g[i].header ^ o[i].header) & (3u << FETCH_MODE_SHIFT)) return false;
             if ((g[i].w1 & ~o[i].w1) | (g[i].w2 & ~o[i].w2) | (g[i].w3 & ~o[i].w3)) return false;
-        } else if (t == T_INTEGER && g[i].w2 != o[i].w2) {
+        } else if (t == T_INTEGER && cell_int(&g[i]) != cell_int(&o[i])) {
             return false;
         }
     }
@@ -349,7 +350,7 @@ bool args_cache_fits(Node given, Node own) {
 static inline const Cell* cache_cells(Node cache, uint32_t* length) {
     SeriesBuffer* b = series_buffer(cache);
     *length = b->length();
-    return reinterpret_cast<const Cell*>(b->head_ptr());
+    return block_cells(b);
 }
 
 // ---- argument fetching --------------------------------------------------------------------
@@ -381,16 +382,19 @@ static inline void check_argument(const Cell* function, const Cell* typeset, con
 // The value of a frame's word (which carries no slot index), or null when it
 // has none readable. Reads only: used while an error is being built.
 static const Cell* frame_word_value(const Cell* word) {
-    if (word->w1 == 0) return nullptr;
-    int32_t index = word->w3 != WORD_UNBOUND ? int32_t(word->w3)
-                                               : context_find_word(word->w1, word->w2, true);
+    Node context = word_context(word);
+    if (context == 0) return nullptr;
+    int32_t index = word_index(word) != WORD_UNBOUND
+                        ? int32_t(word_index(word))
+                        : context_find_word(context, word_symbol(word), true);
     if (index < 0) return nullptr;
-    const Cell* ctx = eval_context_cell(word->w1);
-    if (ctx->w2 == 0) return nullptr;
-    if (ctx->header & CONTEXT_ON_STACK) return data_stack.bottom + (ctx->w2 - 1) + index;
-    SeriesBuffer* values = series_buffer(ctx->w2);
-    if (uint32_t(index) >= values->length()) return nullptr;
-    return reinterpret_cast<const Cell*>(values->head_ptr()) + index;
+    const Cell* ctx = eval_context_cell(context);
+    Node values = context_values_of(ctx);
+    if (values == 0) return nullptr;
+    if (ctx->header & CONTEXT_ON_STACK) return data_stack.bottom + (values - 1) + index;
+    SeriesBuffer* b = series_buffer(values);
+    if (uint32_t(index) >= b->length()) return nullptr;
+    return block_cells(b) + index;
 }
 
 void expect_arg_raise(const Cell* caller_in, uint8_t type, uint32_t param) {
@@ -460,7 +464,7 @@ static ExitCode fetch_one(const Cell* function, const Cell* typeset, EvalCursor&
             return EXIT_CODE_NONE;
         case T_GET_PATH: {
             Cell* path = stack_push(v);
-            ExitCode x = interp_eval_path(path, cursor, false, true, true, false);
+            ExitCode x = interp_eval_path(path, cursor, {.get = true, .push = true});
             if (x != EXIT_CODE_NONE) return x;
             cell_copy(path + 1, path);
             data_stack.top = path + 1;
@@ -490,7 +494,7 @@ static bool refinement_find(Node cache, uint32_t symbol, RefinementPlace* place)
         uint8_t t = cell_type(&cells[i]);
         if (t == T_REFINEMENT) {
             number++;
-            if (symbol_resolve(cells[i].w2) == symbol_resolve(symbol)) {
+            if (symbol_resolve(word_symbol(&cells[i])) == symbol_resolve(symbol)) {
                 *place = {i, number, slot, slot};
                 return true;
             }
@@ -541,7 +545,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
         cached = args_cache_cell(function);
     }
     bool native = native_type_q(cell_type(function));
-    uint32_t shape = cached->w3;
+    uint32_t shape = series_extra(cached);
     if ((shape & ARGS_SIMPLE) && !path.path) {
         uint32_t count = shape & 0xFF;
         Cell* args = data_stack.args;
@@ -556,7 +560,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
                 continue;
             }
             const Cell* typeset =
-                reinterpret_cast<const Cell*>(series_buffer(args_cache_cell(function)->w2)->head_ptr()) + i;
+                block_cells(series_node(args_cache_cell(function))) + i;
             check_argument(function, typeset, args + i, i);
         }
         if (native) return native_call(function, cursor, no_refinements);
@@ -571,7 +575,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
     int32_t locals = 0;
     bool leading = true;
     uint32_t length;
-    const Cell* cells = cache_cells(args_cache_cell(function)->w2, &length);
+    const Cell* cells = cache_cells(series_node(args_cache_cell(function)), &length);
     for (uint32_t i = 0; i < length; i++) {
         Cell c = cells[i];  // typesets and refinements: no node to follow
         uint8_t t = cell_type(&c);
@@ -582,7 +586,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
                     ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, param);
                     if (x != EXIT_CODE_NONE) return x;
                     // Fetching may have moved the cache.
-                    cells = cache_cells(args_cache_cell(function)->w2, &length);
+                    cells = cache_cells(series_node(args_cache_cell(function)), &length);
                 }
                 check_argument(function, &c, args + argc, param);
                 argc++;
@@ -606,14 +610,14 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
 
     if (path.path) {
         for (uint32_t k = path.from;; k++) {
-            SeriesBuffer* pb = series_buffer(path.path->w2);
+            SeriesBuffer* pb = series_buffer_of(path.path);
             if (k >= pb->length()) break;
-            Cell e = reinterpret_cast<const Cell*>(pb->head_ptr())[k];
+            Cell e = block_cells(pb)[k];
             bool on = true;
             if (cell_type(&e) == T_GET_WORD) on = !logic_false(interp_word_slot(&e));
             else if (cell_type(&e) != T_WORD) error_raise(ERR_BAD_REFINE, &e);
             RefinementPlace place;
-            if (!refinement_find(args_cache_cell(function)->w2, e.w2, &place)) {
+            if (!refinement_find(series_node(args_cache_cell(function)), word_symbol(&e), &place)) {
                 Cell name;
                 call_name(&name);
                 error_raise(ERR_NO_REFINE, &name, &e);
@@ -630,7 +634,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
             uint32_t arg_param = place.param + 1;
             for (uint32_t j = place.cache_index + 1;; j++) {
                 uint32_t length;
-                const Cell* cells = cache_cells(args_cache_cell(function)->w2, &length);
+                const Cell* cells = cache_cells(series_node(args_cache_cell(function)), &length);
                 if (j >= length || cell_type(&cells[j]) != T_TYPESET) break;
                 // return: after a refinement is no argument of it.
                 if (((cells[j].header >> FETCH_MODE_SHIFT) & 3) == FETCH_NEVER) break;
@@ -690,9 +694,9 @@ static inline Cell* call_slot(const Cell* function, bool infix) {
     return left;
 }
 
-static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
-                          const PathRefinements& path, const Cell* word, bool infix,
-                          bool no_infix) {
+static ExitCode eval_call(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                          const Cell* word, CallOptions options) {
+    bool infix = options.infix;
     native_stack_check();
     Cell* slot = call_slot(function, infix);
     uint8_t type = cell_type(slot);
@@ -705,19 +709,19 @@ static ExitCode eval_call(const Cell* function, EvalCursor& cursor, bool push,
         call_name(&w);
         trace_event(TRACE_OPEN, &cursor, nullptr, &w);
     }
-    ExitCode x = fetch_args(slot, cursor, path, infix, no_infix);
+    ExitCode x = fetch_args(slot, cursor, path, infix, options.no_infix);
     if (x != EXIT_CODE_NONE) return x;
     if (type == T_FUNCTION) x = exec_function(slot, 0, nullptr, 0);
     else if (type == T_ROUTINE) x = exec_routine(slot);
     if (x != EXIT_CODE_NONE) return x;
     call_finish(cursor, slot, type);
-    if (!push) stack_set_last_reset(slot);
+    if (!options.push) stack_set_last_reset(slot);
     return EXIT_CODE_NONE;
 }
 
-ExitCode eval_code(const Cell* function, EvalCursor& cursor, bool push,
-                   const PathRefinements& path, const Cell* word, const Cell*, bool infix) {
-    return eval_call(function, cursor, push, path, word, infix, false);
+ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                   const Cell* word, const Cell*, CallOptions options) {
+    return eval_call(function, cursor, path, word, options);
 }
 
 // Runs the body of a function whose frame (the top one) and arguments are in
@@ -729,8 +733,8 @@ static inline void function_enter(const Cell* function) {
     CallFrame* frame = call_stack.top - 1;
     Cell* cell = context_cell(context);
     frame->function_context = context;
-    frame->saved_values = cell->w2;
-    cell->w2 = stack_index(data_stack.args) + 1;
+    frame->saved_values = context_values_of(cell);
+    context_values_set_at(cell, stack_index(data_stack.args) + 1);
 }
 
 // Runs the body of an entered function while nothing is traced (and its
@@ -862,7 +866,7 @@ static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* 
 // ---- expressions ---------------------------------------------------------------------------
 
 static bool system_issue_q(const Cell* issue) {
-    uint32_t s = symbol_resolve(issue->w2);
+    uint32_t s = symbol_resolve(word_symbol(issue));
     return s == symbol_resolve(runtime_symbol(SYM_SYSTEM)) ||
            s == symbol_resolve(runtime_symbol(SYM_SYSTEM_GLOBAL));
 }
@@ -888,7 +892,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
             Cell w = *v;
             error_raise(t == T_UNSET ? ERR_NO_VALUE : ERR_NO_OP_ARG, &w);
         }
-        if (callable_type_q(t)) return eval_call(slot, cursor, true, {nullptr, 0}, v, false, no_infix);
+        if (callable_type_q(t)) return eval_call(slot, cursor, {nullptr, 0}, v, {.push = true, .no_infix = no_infix});
         stack_push(slot);
         break;
     }
@@ -924,7 +928,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
             data_stack.top = path + 1;
             break;
         }
-        x = interp_eval_path(path, cursor, true, false, false, false);
+        x = interp_eval_path(path, cursor, {.set = true});
         if (x != EXIT_CODE_NONE) return x;
         stack_unwind_keep();
         cell_copy(path + 1, path);
@@ -944,7 +948,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     case T_PATH: case T_GET_PATH: {
         bool get = cell_type(v) == T_GET_PATH;
         Cell* path = stack_push(v);
-        x = interp_eval_path(path, cursor, false, get, true, false);
+        x = interp_eval_path(path, cursor, {.get = get, .push = true});
         if (x != EXIT_CODE_NONE) return x;
         cell_copy(path + 1, path);
         data_stack.top = path + 1;
@@ -963,7 +967,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
             stack_push(v);
             break;
         }
-        return eval_call(v, cursor, true, {nullptr, 0}, nullptr, false, no_infix);
+        return eval_call(v, cursor, {nullptr, 0}, nullptr, {.push = true, .no_infix = no_infix});
     case T_ISSUE:
         if (system_issue_q(v) && !code_ended(cursor) &&
             cell_type(code_at(cursor, cursor.position)) == T_BLOCK)
@@ -984,8 +988,8 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
 // operand. False, touching nothing, for anything else.
 static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
     if (!number_type_q(cell_type(left))) return false;
-    SeriesBuffer* b = series_buffer(cursor.block->w2);
-    QuietCode code{cells_head(b), cursor.end < cells_length(b) ? cursor.end : cells_length(b)};
+    SeriesBuffer* b = series_buffer_of(cursor.block);
+    QuietCode code{block_cells(b), cursor.end < cells_length(b) ? cursor.end : cells_length(b)};
     uint32_t at = cursor.position;
     if (at >= code.end) return false;
     const Cell* right = code.cells + at;
@@ -997,7 +1001,7 @@ static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* lef
     } else if (number_type_q(cell_type(right))) {
         at++;
     } else {
-        Node node = cursor.block->w2;
+        Node node = series_node(cursor.block);
         if (!quiet_try_q(node, at)) return false;
         if (!quiet_operand(code, &at, true, &value)) {
             quiet_refused(node, cursor.position);
@@ -1035,13 +1039,13 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
         ExitCode x;
         uint32_t shape;
         if (trace_state.tracing) {
-            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+            x = eval_call(op, cursor, {nullptr, 0}, &name, {.push = true, .infix = true, .no_infix = true});
         } else if (number_operator(op, cursor, start)) {
             continue;
         } else if (call_shape(op, &shape)) {
             x = call_simple_infix(op, shape, cursor, &name);
         } else {
-            x = eval_call(op, cursor, true, {nullptr, 0}, &name, true, true);
+            x = eval_call(op, cursor, {nullptr, 0}, &name, {.push = true, .infix = true, .no_infix = true});
         }
         if (x != EXIT_CODE_NONE) return x;
     }
@@ -1056,8 +1060,8 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
 // args_shape_of); false when its cache is not built yet or has another shape.
 static bool call_shape(const Cell* function, uint32_t* shape) {
     const Cell* cached = args_cache_cell(function);
-    if (cell_type(cached) != T_BLOCK || !(cached->w3 & ARGS_SIMPLE)) return false;
-    *shape = cached->w3;
+    if (cell_type(cached) != T_BLOCK || !(series_extra(cached) & ARGS_SIMPLE)) return false;
+    *shape = series_extra(cached);
     return true;
 }
 
@@ -1083,7 +1087,7 @@ static bool call_shape(const Cell* function, uint32_t* shape) {
                 raise_argument_type(slot, args + i, i);
         } else {
             const Cell* typesets =
-                reinterpret_cast<const Cell*>(series_buffer(args_cache_cell(slot)->w2)->head_ptr());
+                block_cells(series_node(args_cache_cell(slot)));
             check_argument(slot, typesets + i, args + i, i);
         }
     }
@@ -1114,7 +1118,7 @@ static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cu
 // The code at the cursor as quiet evaluation reads it.
 static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b) {
     uint32_t length = cells_length(b);
-    return {cells_head(b), cursor.end < length ? cursor.end : length};
+    return {block_cells(b), cursor.end < length ? cursor.end : length};
 }
 
 // The expression at *at evaluated quietly (see core/eval_values.hpp) into
@@ -1137,7 +1141,7 @@ static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* o
 // no_infix, a value without the operators after it). False, touching
 // nothing, when it is not quiet.
 static inline bool expression_quiet(EvalCursor& cursor, SeriesBuffer* b, bool no_infix) {
-    Node node = cursor.block->w2;
+    Node node = series_node(cursor.block);
     if (!quiet_try_q(node, cursor.position)) return false;
     QuietCode code = quiet_code(cursor, b);
     uint32_t at = cursor.position;
@@ -1161,8 +1165,8 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
     // walk; a path, paren or set that quiet evaluation takes (see
     // core/eval_values.hpp) is evaluated without frames. Anything else, and
     // any shortcut that declines, goes to eval_primary.
-    SeriesBuffer* b = series_buffer(cursor.block->w2);
-    const Cell* code = cells_head(b) + cursor.position;
+    SeriesBuffer* b = series_buffer_of(cursor.block);
+    const Cell* code = block_cells(b) + cursor.position;
     if (!trace_state.tracing) {
         uint8_t t = cell_type(code);
         const Cell* value = code;
@@ -1271,7 +1275,7 @@ enum class QuietStart { done, stopped, interrupted };
 static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
                                           uint32_t end, bool last, bool body) {
     Cell* result = data_stack.top;
-    QuietCode code{cells_head(b), end};
+    QuietCode code{block_cells(b), end};
     for (;;) {
         uint32_t at = *position;
         if (!quiet_try_q(node, at)) return QuietStart::stopped;
@@ -1311,7 +1315,7 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     ExitCode x;
     if (entered && interrupt_requested && (x = stack_throw_halt())) return x;
     for (;;) {
-        code->w1 = cursor.position;
+        series_index_set(code, int32_t(cursor.position));
         data_stack.top = base;
         x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
@@ -1328,7 +1332,7 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
         // evaluation, whose events report the block. The entry's copy is
         // read, as the block given may lie in a buffer that has moved.
         Cell rest = *code;
-        rest.w1 = cursor.position;
+        series_index_set(&rest, int32_t(cursor.position));
         data_stack.top = base;
         return eval_block_in(&rest, last, false);
     }
@@ -1340,16 +1344,16 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
 // the top one.
 static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
     native_stack_check();
-    SeriesBuffer* b = series_buffer(block->w2);
+    SeriesBuffer* b = series_buffer_of(block);
     uint32_t end = cells_length(b);
-    uint32_t start = block->w1 > end ? end : block->w1;
+    uint32_t start = uint32_t(series_index(block)) > end ? end : uint32_t(series_index(block));
     uint32_t position = start;
     QuietStart quiet = QuietStart::stopped;
     if (start < end && !trace_state.tracing) {
         if (start + 1 == end && !interrupt_requested &&
-            eval_block_plain(cells_head(b), start, last))
+            eval_block_plain(block_cells(b), start, last))
             return EXIT_CODE_NONE;
-        quiet = eval_block_quiet(block->w2, b, &position, end, last, body);
+        quiet = eval_block_quiet(series_node(block), b, &position, end, last, body);
         if (quiet == QuietStart::done) return EXIT_CODE_NONE;
     }
     if (quiet == QuietStart::stopped && position < end && !trace_state.tracing)
@@ -1377,7 +1381,7 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
         }
     }
     for (;;) {
-        code->w1 = cursor.position;
+        series_index_set(code, int32_t(cursor.position));
         x = eval_expression(cursor, false, false, false);
         if (x != EXIT_CODE_NONE) return x;
         // Ctrl+C at the console halts the command after any expression.
@@ -1396,7 +1400,7 @@ ExitCode eval_block(const Cell* block, bool last) { return eval_block_in(block, 
 
 ExitCode eval_next(EvalCursor& cursor, bool push) {
     PositionEntry position(cursor.block);
-    position.cell->w1 = cursor.position;
+    series_index_set(position.cell, int32_t(cursor.position));
     stack_mark_native_interp(nullptr);
     ExitCode x = eval_expression(cursor, false, true, false);
     if (x != EXIT_CODE_NONE) return x;
@@ -1407,12 +1411,12 @@ ExitCode eval_next(EvalCursor& cursor, bool push) {
 
 ExitCode do_next_index(const Cell* block, uint32_t* index) {
     PositionEntry position(block);
-    uint32_t end = series_buffer(position.cell->w2)->length();
+    uint32_t end = series_buffer_of(position.cell)->length();
     if (*index >= end) {
         stack_box_new(T_UNSET);
         return EXIT_CODE_NONE;
     }
-    position.cell->w1 = *index;
+    series_index_set(position.cell, int32_t(*index));
     EvalCursor cursor{position.cell, *index, end};
     ExitCode x = eval_expression(cursor, false, false, false);
     *index = cursor.position;

@@ -71,13 +71,22 @@ ExitCode do_next_index(const Cell* block, uint32_t* index);
 // literal_functions a function value met literally is the value itself.
 ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions);
 
+// How a call is made: push puts the result on the data stack (else it is
+// written into ARGS[0] and becomes the last value); with infix the function
+// is an operator whose left operand is the last pushed value; with no_infix
+// its arguments stop before an operator that follows them.
+struct CallOptions {
+    bool push = false;
+    bool infix = false;
+    bool no_infix = false;
+};
+
 // Calls a native!, action!, function! or routine! (or op! with infix), its
 // arguments fetched from the cursor. word names the call (null: the cell
 // before the position when it is a word); owner is the object the function was
-// found in by a path (null when none). With infix the left operand is the
-// last pushed value.
-ExitCode eval_code(const Cell* function, EvalCursor& cursor, bool push,
-                   const PathRefinements& path, const Cell* word, const Cell* owner, bool infix);
+// found in by a path (null when none).
+ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                   const Cell* word, const Cell* owner, CallOptions options);
 
 // Fetches, checks and places the arguments and refinements of the function
 // in the frame just marked; for natives and actions also makes the call.
@@ -106,12 +115,20 @@ ExitCode eval_function_body(const Cell* function, const Cell* word);
 // function (library/routines.hpp).
 ExitCode exec_routine(const Cell* routine);
 
+// How a path is evaluated: set writes ARGS[0] at its end (a set-path!), get
+// reads without calling a function reached (a get-path!), push puts the
+// result on the data stack (else in ARGS[0]), case_ selects case-sensitive
+// keys.
+struct PathOptions {
+    bool set = false;
+    bool get = false;
+    bool push = false;
+    bool case_ = false;
+};
+
 // Evaluates a path!, set-path! or get-path! (path: a rooted cell); a function
-// it reaches fetches its arguments from the cursor. The value to set is
-// ARGS[0] for a set. Result pushed (push) or in ARGS[0]. case_ selects
-// case-sensitive keys.
-ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool get, bool push,
-                          bool case_);
+// it reaches fetches its arguments from the cursor.
+ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, PathOptions options);
 
 // The same for natives (get, set): the path cell (rooted), set? and case?.
 // The result is written into ARGS[0]; for a set the value is ARGS[0].

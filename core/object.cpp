@@ -37,8 +37,8 @@ uint32_t object_class_new() { return ++class_counter; }
 
 static bool word_kind(uint8_t type) { return type >= T_WORD && type <= T_REFINEMENT; }
 
-Node object_values(const Cell* object) { return context_values(object->w1); }
-uint32_t object_field_count(const Cell* object) { return context_word_count(object->w1); }
+Node object_values(const Cell* object) { return context_values(object_context(object)); }
+uint32_t object_field_count(const Cell* object) { return context_word_count(object_context(object)); }
 
 // The value cell of a slot, or null when the value block is shorter. Valid
 // until the next allocation.
@@ -110,14 +110,14 @@ static int32_t field_index(Node context, uint32_t symbol) {
 }
 
 static uint32_t handler_symbol(ObjectHandler which) {
-    return runtime_word(which == HANDLER_ON_CHANGE ? W_ON_CHANGE : W_ON_DEEP_CHANGE)->w2;
+    return word_symbol(runtime_word(which == HANDLER_ON_CHANGE ? W_ON_CHANGE : W_ON_DEEP_CHANGE));
 }
 
 // The info cell of a handler, or null when the object has no info. Valid
 // until the next allocation.
 static Cell* info_cell(const Cell* object, ObjectHandler which) {
-    if (!object->w3) return nullptr;
-    return block_cells(object->w3) + which;
+    if (!object_info(object)) return nullptr;
+    return block_cells(object_info(object)) + which;
 }
 
 // Appends byte text (ASCII) and counts it against the budget.
@@ -188,24 +188,24 @@ static Node handler_spec(const Cell* function);
 static uint32_t handler_locals(const Cell* function);
 
 void object_finish(Cell* object) {
-    Node context = object->w1;
+    Node context = object_context(object);
     int32_t index[2];
     for (uint32_t k = 0; k < 2; k++)
         index[k] = context_find_word(context, handler_symbol(ObjectHandler(k)), true);
     // An object finished before (a copy whose body then ran) keeps its handler
     // record: ownership entries made by its handlers while the body ran name
     // that record, and would be dropped with it at the next collection.
-    NodeRoot own(object->w3, ROOT_SERIES);
+    NodeRoot own(object_info(object), ROOT_SERIES);
     object->w3 = 0;
     if (index[0] < 0 && index[1] < 0) {
-        cell_copy(object, context_owner(object->w1));
+        cell_copy(object, context_owner(object_context(object)));
         return;
     }
     for (uint32_t k = 0; k < 2; k++) {
         if (index[k] < 0) continue;
-        Cell value = field_get(object->w1, uint32_t(index[k]));
+        Cell value = field_get(object_context(object), uint32_t(index[k]));
         if (cell_type(&value) != T_FUNCTION && cell_type(&value) != T_ROUTINE) {
-            Cell word = *context_word_at(object->w1, uint32_t(index[k]));
+            Cell word = *context_word_at(object_context(object), uint32_t(index[k]));
             word.header = T_WORD;
             error_raise_type(ERR_BAD_FIELD_SET, &word, cell_type(&value));
         }
@@ -221,12 +221,12 @@ void object_finish(Cell* object) {
     object->w3 = info;
     for (uint32_t k = 0; k < 2; k++) {
         if (index[k] < 0) continue;
-        Cell value = field_get(object->w1, uint32_t(index[k]));
+        Cell value = field_get(object_context(object), uint32_t(index[k]));
         Cell* entry = info_cell(object, ObjectHandler(k));
         entry->w1 = uint32_t(index[k]) << 16 | (handler_locals(&value) & 0xFFFF);
         entry->w2 = handler_spec(&value);
     }
-    cell_copy(object, context_owner(object->w1));
+    cell_copy(object, context_owner(object_context(object)));
     if (index[1] >= 0) {
         CellRoot held(*object);
         ownership_set_object(&held.cell, &held.cell, &none_cell);
@@ -260,9 +260,9 @@ static void values_copy_series(Node context_node, bool bind) {
     for (uint32_t i = 0; i < count; i++) {
         Cell value = field_get(context.node, i);
         uint8_t type = cell_type(&value);
-        if (!copied_kind(type) || !value.w2) continue;
+        if (!copied_kind(type) || !series_node(&value)) continue;
         CellRoot copy(value);
-        copy.cell.w2 = series_clone(value.w2);
+        copy.cell.w2 = series_clone(series_node(&value));
         // A string's conversion buffer belongs to the original.
         if (type != T_VECTOR && type != T_IMAGE && !bound_kind(type)) copy.cell.w3 = 0;
         if (bind && bound_kind(type)) bind_block(&copy.cell, context.node, true);
@@ -276,15 +276,15 @@ static void values_remake_functions(const Cell* object);
 void object_copy(const Cell* source, bool deep, Cell* out) {
     CellRoot object(*source);
     object.cell.w3 = 0;  // the copy gets a handler record of its own
-    NodeRoot old(object.cell.w1, ROOT_BLOCK);
+    NodeRoot old(object_context(&object.cell), ROOT_BLOCK);
     Node context = context_create(context_word_count(old.node), false, true, old.node,
                                   CONTEXT_OBJECT);
     object.cell.w1 = context;
     Node values = series_clone(context_values(old.node));
-    context_cell(object.cell.w1)->w2 = values;
-    cell_copy(&object.cell, context_owner(object.cell.w1));
+    context_values_set(object_context(&object.cell), values);
+    cell_copy(&object.cell, context_owner(object_context(&object.cell)));
     values_remake_functions(&object.cell);
-    if (deep) values_copy_series(object.cell.w1, false);
+    if (deep) values_copy_series(object_context(&object.cell), false);
     object_finish(&object.cell);
     cell_copy(&object.cell, out);
 }
@@ -329,7 +329,7 @@ Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
     bool from_proto = proto && cell_type(proto) == T_OBJECT;
     if (from_proto) {
         CellRoot held(*proto);
-        before = context_word_count(held.cell.w1);
+        before = context_word_count(object_context(&held.cell));
         object_copy(&held.cell, false, result);
     } else {
         object_make_at(result, 4);
@@ -344,9 +344,9 @@ Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
         Cell value = j < count ? *block_cell(&block.cell, j) : none_cell;
         if (!only) value = construct_value(&value);
         cell_clear_newline(&value);
-        context_put_field(result->w1, &word, &value);
+        context_put_field(object_context(result), &word, &value);
     }
-    if (from_proto && context_word_count(result->w1) > before) result->w2 = object_class_new();
+    if (from_proto && context_word_count(object_context(result)) > before) result->w2 = object_class_new();
     object_finish(result);
     return result;
 }
@@ -354,14 +354,14 @@ Cell* object_construct(const Cell* proto, const Cell* block_value, bool only) {
 // ---- fields --------------------------------------------------------------------------------------
 
 const Cell* object_select_field(const Cell* object, const Cell* word) {
-    int32_t index = field_index(object->w1, word_symbol(word));
+    int32_t index = field_index(object_context(object), word_symbol(word));
     if (index < 0) return &none_cell;
-    const Cell* slot = field_slot(object->w1, uint32_t(index));
+    const Cell* slot = field_slot(object_context(object), uint32_t(index));
     return slot ? slot : &none_cell;
 }
 
 bool value_object_of_class_q(const Cell* value, uint32_t class_id) {
-    return cell_type(value) == T_OBJECT && value->w2 == class_id;
+    return cell_type(value) == T_OBJECT && object_class(value) == class_id;
 }
 
 bool word_object_of_class_q(const Cell* word, uint32_t class_id) {
@@ -381,15 +381,15 @@ static void handler_run(const Cell* object_value, ObjectHandler which, const Cel
 void object_set_field(const Cell* object_value, const Cell* word_value, const Cell* old_value,
                       const Cell* new_value) {
     const Cell* entry = info_cell(object_value, HANDLER_ON_CHANGE);
-    if (!entry || (entry->w1 >> 16) == HANDLER_ABSENT) return;
+    if (!entry || object_handler_slot(entry) == HANDLER_ABSENT) return;
     CellRoot object(*object_value);
     CellRoot word(*word_value);
-    Cell handler = field_get(object.cell.w1, entry->w1 >> 16);
+    Cell handler = field_get(object_context(&object.cell), object_handler_slot(entry));
     if (cell_type(&handler) != T_FUNCTION) error_raise(ERR_INVALID_OBJ_EVT, &handler);
-    if (word_context(&word.cell) != object.cell.w1) {
-        int32_t index = context_find_word(object.cell.w1, word_symbol(&word.cell), true);
-        word.cell.w1 = object.cell.w1;
-        word.cell.w3 = index < 0 ? WORD_UNBOUND : uint32_t(index);
+    if (word_context(&word.cell) != object_context(&object.cell)) {
+        int32_t index = context_find_word(object_context(&object.cell), word_symbol(&word.cell), true);
+        word_bind_set(&word.cell, object_context(&object.cell),
+                      index < 0 ? WORD_UNBOUND : uint32_t(index));
     }
     CellRoot old_held(*old_value);
     CellRoot new_held(*new_value);
@@ -417,13 +417,13 @@ static void context_notify(Cell* owner, const Cell* word, const Cell* old_value,
 // The notification of the ownership table: a series of a field changed.
 static void deep_notify(const Cell* owner, const Cell* word, const Cell* target,
                         const Cell* action, int32_t index, int32_t count) {
-    if (!owner->w3) {
+    if (!object_info(owner)) {
         Cell o = *owner;
         error_raise(ERR_INVALID_OBJ_EVT, &o);
     }
     const Cell* entry = info_cell(owner, HANDLER_ON_DEEP_CHANGE);
-    if ((entry->w1 >> 16) == HANDLER_ABSENT) return;
-    Cell handler = field_get(owner->w1, entry->w1 >> 16);
+    if (object_handler_slot(entry) == HANDLER_ABSENT) return;
+    Cell handler = field_get(object_context(owner), object_handler_slot(entry));
     if (cell_type(&handler) != T_FUNCTION) return;
     CellRoot held_owner(*owner), held_word(*word), held_target(*target), held_action(*action);
     CellRoot at, part;
@@ -439,10 +439,10 @@ void object_set_values(const Cell* object_value, const Cell* value_given, bool a
     CellRoot object(*object_value);
     CellRoot value(*value_given);
     if (cell_type(&value.cell) == T_UNSET && !any_unset) error_raise(ERR_NEED_VALUE, &value.cell);
-    uint32_t count = context_word_count(object.cell.w1);
+    uint32_t count = context_word_count(object_context(&object.cell));
     uint8_t type = cell_type(&value.cell);
     for (uint32_t i = 0; i < count; i++) {
-        CellRoot word(*context_word_at(object.cell.w1, i));
+        CellRoot word(*context_word_at(object_context(&object.cell), i));
         word.cell.header = T_WORD;
         CellRoot next;
         if (type == T_BLOCK && !only) {
@@ -450,14 +450,14 @@ void object_set_values(const Cell* object_value, const Cell* value_given, bool a
             else next.cell = *block_cell(&value.cell, i);
             if (cell_type(&next.cell) == T_UNSET && !any_unset) error_raise(ERR_NEED_VALUE, &word.cell);
         } else if (type == T_OBJECT) {
-            int32_t index = context_find_word(value.cell.w1, word_symbol(&word.cell), true);
+            int32_t index = context_find_word(object_context(&value.cell), word_symbol(&word.cell), true);
             if (index < 0) continue;
-            next.cell = field_get(value.cell.w1, uint32_t(index));
+            next.cell = field_get(object_context(&value.cell), uint32_t(index));
         } else {
             next.cell = value.cell;
         }
         cell_clear_newline(&next.cell);
-        context_set_value(&word.cell, &next.cell, object.cell.w1, true);
+        context_set_value(&word.cell, &next.cell, object_context(&object.cell), true);
     }
 }
 
@@ -480,7 +480,7 @@ const Cell* object_make(Cell* proto, const Cell* spec_value, uint8_t) {
     bool from_proto = cell_type(proto) == T_OBJECT;
     uint32_t before = 0;
     if (from_proto) {
-        before = context_word_count(proto->w1);
+        before = context_word_count(object_context(proto));
         object_copy(proto, false, result);
     } else {
         object_make_at(result, 4);
@@ -491,20 +491,20 @@ const Cell* object_make(Cell* proto, const Cell* spec_value, uint8_t) {
         for (uint32_t i = 0; i < count; i++) {
             CellRoot word(*context_word_at(object_context(&spec.cell), i));
             Cell value = field_get(object_context(&spec.cell), i);
-            context_put_field(result->w1, &word.cell, &value);
+            context_put_field(object_context(result), &word.cell, &value);
         }
-        added = context_word_count(result->w1) > before;
-        values_copy_series(result->w1, true);
+        added = context_word_count(object_context(result)) > before;
+        values_copy_series(object_context(result), true);
         values_remake_functions(result);
     } else {
-        context_collect_set_words(result->w1, &spec.cell);
-        added = context_word_count(result->w1) > before;
-        if (from_proto) values_copy_series(result->w1, true);
+        context_collect_set_words(object_context(result), &spec.cell);
+        added = context_word_count(object_context(result)) > before;
+        if (from_proto) values_copy_series(object_context(result), true);
         object_eval_body(result, &spec.cell);
-        context_marks_clear(result->w1, true);
+        context_marks_clear(object_context(result), true);
     }
     if (added || !from_proto) result->w2 = object_class_new();
-    else result->w2 = proto->w2;
+    else result->w2 = object_class(proto);
     object_finish(result);
     cell_copy(result, proto);
     stack_pop(1);
@@ -533,11 +533,11 @@ static bool handler_field(uint32_t symbol) {
 int32_t object_mold_fields(const Cell* value, Cell* target, bool all, bool flat, bool part,
                            int32_t budget, int32_t indent) {
     CellRoot object(*value);
-    uint32_t count = context_word_count(object.cell.w1);
+    uint32_t count = context_word_count(object_context(&object.cell));
     bool first = true;
     for (uint32_t i = 0; i < count; i++) {
         if (part && budget < 1) break;
-        uint32_t symbol = context_word_at(object.cell.w1, i)->w2;
+        uint32_t symbol = word_symbol(context_word_at(object_context(&object.cell), i));
         if (!all && handler_field(symbol)) continue;
         if (flat) {
             if (!first) budget = text_append(target, " ", 1, budget);
@@ -548,7 +548,7 @@ int32_t object_mold_fields(const Cell* value, Cell* target, bool all, bool flat,
         first = false;
         budget = symbol_append(target, symbol, budget);
         budget = text_append(target, ": ", 2, budget);
-        Cell field = field_get(object.cell.w1, i);
+        Cell field = field_get(object_context(&object.cell), i);
         if (cell_type(&field) == T_WORD) budget = text_append(target, "'", 1, budget);
         budget = value_mold(&field, target, all, flat, part, budget, indent + 1);
     }
@@ -563,7 +563,7 @@ int32_t object_mold(const Cell* value, Cell* target, bool, bool all, bool flat, 
                     int32_t budget, int32_t indent) {
     if (const char* seen = cycles_detect(value, true))
         return text_append(target, seen, uint32_t(std::strlen(seen)), budget);
-    CycleGuard guard(value->w1);
+    CycleGuard guard(object_context(value));
     budget = text_append(target, "make object! [", 14, budget);
     budget = object_mold_fields(value, target, all, flat, part, budget, indent);
     return text_append(target, "]", 1, budget);
@@ -574,20 +574,20 @@ int32_t object_form(const Cell* value, Cell* target, bool, bool all, bool flat, 
                     int32_t budget, int32_t indent) {
     if (const char* seen = cycles_detect(value, false))
         return text_append(target, seen, uint32_t(std::strlen(seen)), budget);
-    CycleGuard guard(value->w1);
+    CycleGuard guard(object_context(value));
     CellRoot object(*value);
-    uint32_t count = context_word_count(object.cell.w1);
+    uint32_t count = context_word_count(object_context(&object.cell));
     bool first = true;
     for (uint32_t i = 0; i < count; i++) {
         if (part && budget < 1) break;
-        uint32_t symbol = context_word_at(object.cell.w1, i)->w2;
+        uint32_t symbol = word_symbol(context_word_at(object_context(&object.cell), i));
         if (!all && handler_field(symbol)) continue;
         if (!first) budget = text_append(target, flat ? " " : "\n", 1, budget);
         first = false;
         budget = indent_append(target, indent, budget);
         budget = symbol_append(target, symbol, budget);
         budget = text_append(target, ": ", 2, budget);
-        Cell field = field_get(object.cell.w1, i);
+        Cell field = field_get(object_context(&object.cell), i);
         if (cell_type(&field) == T_WORD) budget = text_append(target, "'", 1, budget);
         budget = value_mold(&field, target, all, flat, part, budget, indent);
     }
@@ -613,20 +613,20 @@ int32_t object_compare(const Cell* value1, const Cell* value2, int32_t op) {
     uint8_t t1 = cell_type(value1), t2 = cell_type(value2);
     if (t2 != T_OBJECT && t2 != T_ERROR) return COMPARE_INCOMPARABLE;
     if ((t1 == T_ERROR) != (t2 == T_ERROR)) return COMPARE_INCOMPARABLE;
-    if (value1->w1 == value2->w1) return 0;
+    if (object_context(value1) == object_context(value2)) return 0;
     if (op == CMP_SAME) return -1;
-    bool seen1 = cycles_find(value1->w1), seen2 = cycles_find(value2->w1);
+    bool seen1 = cycles_find(object_context(value1)), seen2 = cycles_find(object_context(value2));
     if (seen1 || seen2) return seen1 && seen2 ? 0 : -1;
     CellRoot a(*value1), b(*value2);
-    uint32_t n1 = context_word_count(a.cell.w1), n2 = context_word_count(b.cell.w1);
+    uint32_t n1 = context_word_count(object_context(&a.cell)), n2 = context_word_count(object_context(&b.cell));
     if (n1 != n2) return n1 < n2 ? -1 : 1;
-    CycleGuard guard1(a.cell.w1);
-    CycleGuard guard2(b.cell.w1);
+    CycleGuard guard1(object_context(&a.cell));
+    CycleGuard guard2(object_context(&b.cell));
     for (uint32_t i = 0; i < n1; i++) {
-        uint32_t s1 = symbol_resolve(context_word_at(a.cell.w1, i)->w2);
-        uint32_t s2 = symbol_resolve(context_word_at(b.cell.w1, i)->w2);
+        uint32_t s1 = symbol_resolve(word_symbol(context_word_at(object_context(&a.cell), i)));
+        uint32_t s2 = symbol_resolve(word_symbol(context_word_at(object_context(&b.cell), i)));
         if (s1 != s2) return s1 < s2 ? -1 : 1;
-        CellRoot f1(field_get(a.cell.w1, i)), f2(field_get(b.cell.w1, i));
+        CellRoot f1(field_get(object_context(&a.cell), i)), f2(field_get(object_context(&b.cell), i));
         int32_t r = field_compare(&f1.cell, &f2.cell, op);
         if (r != 0) return r;
     }
@@ -643,20 +643,19 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
     uint8_t type = cell_type(&element.cell);
     if (type != T_WORD && type != T_SET_WORD && type != T_GET_WORD && type != T_LIT_WORD)
         error_raise(ERR_INVALID_PATH, &path.cell, &element.cell);
-    int32_t index = field_index(object.cell.w1, word_symbol(&element.cell));
+    int32_t index = field_index(object_context(&object.cell), word_symbol(&element.cell));
     bool self = index < 0 && symbol_resolve(word_symbol(&element.cell)) == symbol_resolve(runtime_symbol(SYM_SELF));
     if (set_value) {
         CellRoot value(*set_value);
         if (index < 0) error_raise(ERR_INVALID_PATH, &path.cell, &element.cell);
         CellRoot word(element.cell);
         word.cell.header = T_WORD;
-        word.cell.w1 = object.cell.w1;
-        word.cell.w3 = uint32_t(index);
-        if (!object.cell.w3) {
-            context_set_value(&word.cell, &value.cell, object.cell.w1, false);
+        word_bind_set(&word.cell, object_context(&object.cell), uint32_t(index));
+        if (!object_info(&object.cell)) {
+            context_set_value(&word.cell, &value.cell, object_context(&object.cell), false);
         } else {
-            CellRoot old(field_get(object.cell.w1, uint32_t(index)));
-            context_set_value(&word.cell, &value.cell, object.cell.w1, false);
+            CellRoot old(field_get(object_context(&object.cell), uint32_t(index)));
+            context_set_value(&word.cell, &value.cell, object_context(&object.cell), false);
             object_set_field(&object.cell, &word.cell, &old.cell, &value.cell);
         }
         if (out) cell_copy(&value.cell, out);
@@ -666,7 +665,7 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
         cell_copy(&object.cell, out);
         return;
     }
-    Cell value = index < 0 ? unset_cell : field_get(object.cell.w1, uint32_t(index));
+    Cell value = index < 0 ? unset_cell : field_get(object_context(&object.cell), uint32_t(index));
     if (cell_type(&value) == T_UNSET) error_raise(ERR_UNSET_PATH, &path.cell, &element.cell);
     cell_copy(&value, out);
 }
@@ -713,10 +712,10 @@ void object_reflect(Cell* value, const Cell* field) {
     if (!word_kind(cell_type(field))) error_raise(ERR_NOT_DONE);
     uint32_t symbol = symbol_resolve(word_symbol(field));
     auto is = [symbol](uint32_t s) { return symbol == symbol_resolve(s); };
-    Node context = object.cell.w1;
+    Node context = object_context(&object.cell);
     uint32_t count = context_word_count(context);
     if (is(runtime_symbol(SYM_CLASS))) {
-        integer_make_at(value, int32_t(object.cell.w2));
+        integer_make_at(value, int32_t(object_class(&object.cell)));
         return;
     }
     if (is(runtime_symbol(SYM_OWNER))) {
@@ -724,7 +723,7 @@ void object_reflect(Cell* value, const Cell* field) {
         return;
     }
     if (is(runtime_symbol(SYM_EVENTS_Q))) {
-        logic_make_at(value, object.cell.w3 != 0);
+        logic_make_at(value, object_info(&object.cell) != 0);
         return;
     }
     bool changed = is(word_symbol(runtime_word(W_CHANGED)));
@@ -734,16 +733,16 @@ void object_reflect(Cell* value, const Cell* field) {
     if (!changed && !words && !values && !body) error_raise(ERR_NOT_DONE);
     Cell* block = block_push_only(int32_t(body ? count * 2 : count));
     for (uint32_t i = 0; i < count; i++) {
-        Cell word = *context_word_at(object.cell.w1, i);
+        Cell word = *context_word_at(object_context(&object.cell), i);
         bool written = (word.header & WORD_SLOT_WRITTEN) != 0;
         word.header = T_WORD;
-        word.w1 = object.cell.w1;
+        word_bind_set(&word, object_context(&object.cell), word_index(&word));
         if (changed && !written) continue;
         if (changed || words) {
             block_ks_append(block, &word);
             continue;
         }
-        Cell field = field_get(object.cell.w1, i);
+        Cell field = field_get(object_context(&object.cell), i);
         if (values) {
             block_ks_append(block, &field);
             continue;
@@ -794,13 +793,13 @@ void object_modify(Cell* object_value, const Cell* field, const Cell* value_give
     uint32_t symbol = word_kind(cell_type(field)) ? symbol_resolve(word_symbol(field)) : 0;
     if (symbol == symbol_resolve(word_symbol(runtime_word(W_CHANGED)))) {
         if (cell_type(&value.cell) != T_NONE) error_raise(ERR_INVALID_ARG, &value.cell);
-        context_marks_clear(object.cell.w1, false);
+        context_marks_clear(object_context(&object.cell), false);
     } else if (symbol == symbol_resolve(runtime_symbol(SYM_OWNER))) {
         ownership_set_object(&object.cell, &object.cell, &none_cell);
     } else if (symbol == symbol_resolve(runtime_symbol(SYM_OWNED))) {
         if (cell_type(&value.cell) == T_NONE) {
             ownership_clear_deep(&object.cell);
-            context_cell(object.cell.w1)->header &= ~CONTEXT_OWNS_SERIES;
+            context_cell(object_context(&object.cell))->header &= ~CONTEXT_OWNS_SERIES;
         } else if (cell_type(&value.cell) == T_BLOCK && block_count(&value.cell) >= 2) {
             CellRoot owner(*block_cell(&value.cell, 0));
             CellRoot word(*block_cell(&value.cell, 1));
@@ -813,7 +812,7 @@ void object_modify(Cell* object_value, const Cell* field, const Cell* value_give
 // ---- calling handlers and evaluating specs ------------------------------------------------------------
 
 static Node handler_spec(const Cell* function) {
-    return cell_type(function) == T_FUNCTION || cell_type(function) == T_ROUTINE ? function->w2 : 0;
+    return cell_type(function) == T_FUNCTION || cell_type(function) == T_ROUTINE ? function_spec(function) : 0;
 }
 
 static uint32_t handler_locals(const Cell* function) {
@@ -831,8 +830,7 @@ static void function_remake(const Cell* object, Cell* function) {
     CellRoot body(*function_more_cell(&source.cell, MORE_BODY));
     if (cell_type(&body.cell) != T_BLOCK) error_raise(ERR_BAD_FUNC_DEF, &source.cell);
     CellRoot spec;
-    cell_init(&spec.cell, T_BLOCK);
-    spec.cell.w2 = function_spec(&source.cell);
+    series_make_at(&spec.cell, T_BLOCK, function_spec(&source.cell), 0);
     CellRoot held_object(*object);
     NodeRoot context(context_create(context_word_count(function_context(&source.cell)), true,
                                     false, function_context(&source.cell), CONTEXT_FUNCTION),
@@ -841,7 +839,7 @@ static void function_remake(const Cell* object, Cell* function) {
     function_make_at(&made.cell, &spec.cell, &body.cell, context.node, nullptr, nullptr,
                      source.cell.header & (FUNCTION_NO_TRACE | FUNCTION_TRACE));
     CellRoot copy(*function_more_cell(&made.cell, MORE_BODY));
-    bind_block(&copy.cell, held_object.cell.w1, true);
+    bind_block(&copy.cell, object_context(&held_object.cell), true);
     bind_block(&copy.cell, context.node, false);
     cell_copy(&made.cell, context_owner(context.node));
     cell_copy(&made.cell, function);
@@ -849,13 +847,13 @@ static void function_remake(const Cell* object, Cell* function) {
 
 static void values_remake_functions(const Cell* object_value) {
     CellRoot object(*object_value);
-    uint32_t count = context_word_count(object.cell.w1);
+    uint32_t count = context_word_count(object_context(&object.cell));
     for (uint32_t i = 0; i < count; i++) {
-        Cell value = field_get(object.cell.w1, i);
+        Cell value = field_get(object_context(&object.cell), i);
         if (cell_type(&value) != T_FUNCTION) continue;
         CellRoot function(value);
         function_remake(&object.cell, &function.cell);
-        if (Cell* slot = field_slot(object.cell.w1, i)) cell_copy(&function.cell, slot);
+        if (Cell* slot = field_slot(object_context(&object.cell), i)) cell_copy(&function.cell, slot);
     }
 }
 
@@ -863,9 +861,9 @@ static void handler_run(const Cell* object_value, ObjectHandler which, const Cel
                         uint32_t count) {
     CellRoot object(*object_value);
     Cell* entry = info_cell(&object.cell, which);
-    uint32_t index = entry->w1 >> 16;
+    uint32_t index = object_handler_slot(entry);
     Cell* handler = stack_push(&unset_cell);
-    *handler = field_get(object.cell.w1, index);
+    *handler = field_get(object_context(&object.cell), index);
     if (cell_type(handler) != T_FUNCTION) {
         stack_pop(1);
         return;
@@ -878,8 +876,7 @@ static void handler_run(const Cell* object_value, ObjectHandler which, const Cel
         entry->w2 = function_spec(handler);
     }
     Cell name = *runtime_word(which == HANDLER_ON_CHANGE ? W_ON_CHANGE : W_ON_DEEP_CHANGE);
-    name.w1 = object.cell.w1;
-    name.w3 = index;
+    word_bind_set(&name, object_context(&object.cell), index);
     stack_mark_func_interp(&name);
     for (uint32_t i = 0; i < count; i++) stack_push(args[i]);
     if (locals > 0) push_unused_refinement(locals);
@@ -891,7 +888,7 @@ static void handler_run(const Cell* object_value, ObjectHandler which, const Cel
 
 void object_eval_body(const Cell* object, const Cell* block_value) {
     CellRoot block(*block_value);
-    bind_block(&block.cell, object->w1, true);
+    bind_block(&block.cell, object_context(object), true);
     Cell* mark = data_stack.top;
     ExitCode code = eval_block(&block.cell, false);
     if (code != EXIT_CODE_NONE) exit_throw(code);

@@ -60,8 +60,8 @@ static void path_write_back(const Cell* path, const Cell* word, Cell* start, uin
     }
 }
 
-ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool get, bool push,
-                          bool case_) {
+ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, PathOptions options) {
+    bool set = options.set, get = options.get, push = options.push, case_ = options.case_;
     Cell* start = data_stack.top;
     uint32_t length = path_length(path);
     uint32_t head = uint32_t(series_index(path));
@@ -78,7 +78,7 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
     if (callable_type_q(t)) {
         if (set) error_raise(ERR_INVALID_PATH_SET, path);
         if (get) error_raise(ERR_INVALID_PATH_GET, path);
-        ExitCode x = eval_code(value, cursor, push, {path, head + 1}, &word, nullptr, false);
+        ExitCode x = eval_code(value, cursor, {path, head + 1}, &word, nullptr, {.push = push});
         if (x != EXIT_CODE_NONE) return x;
         if (trace_state.tracing) trace_path(TRACE_EXIT, path, head, push ? data_stack.top - 1 : data_stack.args);
         return EXIT_CODE_NONE;
@@ -127,7 +127,7 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, bool set, bool g
         if (!set && !get && callable_type_q(cell_type(out))) {
             // A method: the elements after it are its refinements.
             const Cell* name = cell_type(element) == T_WORD ? element : nullptr;
-            ExitCode x = eval_code(out, cursor, true, {path, k + 1}, name, current, false);
+            ExitCode x = eval_code(out, cursor, {path, k + 1}, name, current, {.push = true});
             if (x != EXIT_CODE_NONE) return x;
             cell_copy(data_stack.top - 1, out);
             data_stack.top = out + 1;
@@ -149,7 +149,7 @@ ExitCode path_eval_for_native(const Cell* path, bool set, bool case_) {
     uint32_t length = path_length(held);
     // No code follows: a function reached by the path finds no arguments.
     EvalCursor cursor{held, length, length};
-    ExitCode x = interp_eval_path(held, cursor, set, !set, true, case_);
+    ExitCode x = interp_eval_path(held, cursor, {.set = set, .get = !set, .push = true, .case_ = case_});
     if (x != EXIT_CODE_NONE) return x;
     stack_set_last_reset(data_stack.top - 1);
     return EXIT_CODE_NONE;

@@ -4,6 +4,7 @@
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/symbol.hpp"
+#include "core/word.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
@@ -198,10 +199,7 @@ CallFrame* stack_find_frame(uint32_t kind, bool try_all) {
 }
 
 void stack_frame_word(const CallFrame* frame, Cell* out) {
-    cell_init(out, T_WORD);
-    out->w1 = frame->context;
-    out->w2 = frame->symbol;
-    out->w3 = UINT32_MAX;  // slot index not resolved
+    word_make_at(out, T_WORD, frame->symbol, frame->context);  // slot index not resolved
 }
 
 void stack_caller_word(Cell* out) {
@@ -215,9 +213,7 @@ void stack_caller_word(Cell* out) {
             return;
         }
     }
-    cell_init(out, T_WORD);
-    out->w2 = stack_labels.not_found;
-    out->w3 = UINT32_MAX;
+    word_make_at(out, T_WORD, stack_labels.not_found);
 }
 
 // ---- catchers ----------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 // stays valid across collections. Between two top-level evaluations both are
 // empty: ARGS = top = bottom and the call-stack top is its bottom.
 #pragma once
+#include "core/word_cell.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
@@ -119,8 +120,8 @@ inline CallFrame* stack_frame_push(const Cell* word, uint32_t flags) {
     call_stack.top = frame + 1;
     frame->flags = flags;
     if (word) {
-        frame->symbol = word->w2;
-        frame->context = word->w1;
+        frame->symbol = word_symbol(word);
+        frame->context = word_context(word);
     } else {
         frame->symbol = stack_labels.body;
         frame->context = 0;

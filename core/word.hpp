@@ -8,6 +8,7 @@
 #include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/registry.hpp"
+#include "core/word_cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
@@ -15,20 +16,6 @@ namespace kel {
 
 // Whether the type id is one of the six word types.
 inline bool word_type_q(uint8_t type) { return type >= T_WORD && type <= T_ISSUE; }
-
-// ---- payload -------------------------------------------------------------------------------
-
-// The context node the word is bound to (0 for none), its symbol id and its
-// slot index there (WORD_UNBOUND until resolved).
-inline Node word_context(const Cell* word) { return word->w1; }
-inline uint32_t word_symbol(const Cell* word) { return word->w2; }
-inline uint32_t word_index(const Cell* word) { return word->w3; }
-// Binds the word to slot index of the context (the symbol kept).
-inline void word_bind_set(Cell* word, Node context, uint32_t index) {
-    word->w1 = context;
-    word->w3 = index;
-}
-inline void word_symbol_set(Cell* word, uint32_t symbol) { word->w2 = symbol; }
 
 // ---- constructors ------------------------------------------------------------------------
 

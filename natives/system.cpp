@@ -576,7 +576,7 @@ ExitCode native_apply(bool check, const int32_t* refinements) {
     stack_mark_top_interp();
     EvalCursor cursor{code, 0, uint32_t(block_ks_length_q(code))};
     PathRefinements refinement_path{series_buffer_length(refs) > 1 ? refs : nullptr, 1};
-    return eval_code(function, cursor, false, refinement_path, name, nullptr, false);
+    return eval_code(function, cursor, refinement_path, name, nullptr, {});
 }
 
 // ---- the trace callback of transcode -----------------------------------------------------------

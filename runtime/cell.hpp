@@ -68,6 +68,8 @@ inline uint32_t cell_double_high(const Cell* c) { return c->w3; }
 
 // integer! and char!: word 2.
 inline int32_t cell_int(const Cell* c) { return int32_t(c->w2); }
+// Writes the number, the header kept.
+inline void cell_set_int(Cell* c, int32_t n) { c->w2 = uint32_t(n); }
 
 // The 12 payload bytes, for types whose payload is one byte record (typeset!,
 // tuple!, money!) and for codecs that copy a payload whole.
