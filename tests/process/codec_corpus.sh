@@ -239,7 +239,13 @@ foreach line read/lines to-kel-file first system/options/args [
     ]
 ]
 EOF
-"$kel" "$dir/decode.kel" "$dir/list" || fail "kel failed on the corpus"
+# Under collector torture the leak checker's own thread crashes at exit in
+# this long run (its stop-the-world tracer faults, before any leak report);
+# the decoding is what this test judges, and the plain pass checks leaks.
+leaks=""
+[ -n "${KEL_GC_TORTURE:-}" ] && leaks="detect_leaks=0"
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}$leaks" "$kel" "$dir/decode.kel" "$dir/list" ||
+    fail "kel failed on the corpus"
 
 # ---- comparing --------------------------------------------------------------------------------
 
