@@ -73,8 +73,8 @@ static void spec_at_head(Cell* spec) {
 // ---- the specs natives and actions read ---------------------------------------------------
 // The native! and action! values made at start-up, one block per type in table
 // order (none where an index has none). Their entries read their arguments by
-// position, trusting the types the interpreter checked against the spec, so a
-// value made later from the same index must have a spec that fits its own.
+// position, trusting the types the interpreter checked against the argument
+// block, so a value made later from the same index must take arguments that fit its own.
 static Cell callable_references[2];
 
 static void callable_references_mark() {

@@ -63,8 +63,9 @@ inline Cell* function_more_cell(const Cell* fn, uint32_t n) {
 
 // A native! or action! of its spec block (from its position) and table index,
 // written into out (which the collector must see). The index is not checked;
-// once start-up has set the references below, a spec that does not fit the
-// entry of its index raises script error bad-make-arg with arg (the spec when null).
+// once start-up has set the references below, an argument block that does not
+// fit the entry of its index raises script error bad-make-arg with arg (that
+// block when null).
 void native_make_at(Cell* out, const Cell* spec, uint32_t index, uint8_t type,
                     const Cell* arg = nullptr);
 
