@@ -48,7 +48,7 @@ Cell* block_ks_head(Cell* block) {
 }
 
 Cell* block_ks_tail(const Cell* block) {
-    return reinterpret_cast<Cell*>(series_buffer_of(block)->tail_ptr());
+    return block_tail_cells(series_buffer_of(block));
 }
 
 bool block_ks_tail_q(const Cell* block) {
@@ -92,12 +92,12 @@ Cell* block_ks_append(const Cell* block, const Cell* value) {
         CellRoot held(*value);
         NodeRoot n(node);
         b = block_reserve(n.node, 1);
-        Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+        Cell* cell = block_tail_cells(b);
         b->tail += sizeof(Cell);
         cell_copy(&held.cell, cell);
         return cell;
     }
-    Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+    Cell* cell = block_tail_cells(b);
     b->tail += sizeof(Cell);
     cell_copy(value, cell);
     return cell;

@@ -20,6 +20,8 @@ struct FindOptions;  // core/registry.hpp
 // value on it. Valid until the next allocation.
 inline Cell* block_cells(SeriesBuffer* buffer) { return reinterpret_cast<Cell*>(buffer->head_ptr()); }
 inline Cell* block_cells(Node node) { return block_cells(series_buffer(node)); }
+// One past the last cell in use: where the next appended cell goes.
+inline Cell* block_tail_cells(SeriesBuffer* buffer) { return reinterpret_cast<Cell*>(buffer->tail_ptr()); }
 
 // Cells from the position to the tail (the index is not clamped: negative
 // when the position lies past the tail).

@@ -19,6 +19,7 @@
 // creating contexts) must not lie in a series buffer: keep them on the data
 // stack or in a root holder.
 #pragma once
+#include "core/block.hpp"
 #include "runtime/cell.hpp"
 #include "core/stack.hpp"
 #include "core/word_cell.hpp"
@@ -66,7 +67,7 @@ Node context_clone(Cell* owner, uint32_t kind);
 
 // The context cell and the owner cell; valid until the next allocation.
 inline Cell* context_cell(Node context) {
-    return reinterpret_cast<Cell*>(series_buffer(context)->head_ptr());
+    return block_cells(context);
 }
 inline Cell* context_owner(Node context) { return context_cell(context) + 1; }
 // The word-list and value-block nodes of a context cell; the word list of a
@@ -150,7 +151,7 @@ inline bool word_set_direct(const Cell* word, const Cell* value) {
     }
     SeriesBuffer* b = series_buffer(context_values_of(c));
     if (word_index(word) >= (b->tail - b->head) >> 4) return false;
-    cell_copy(value, reinterpret_cast<Cell*>(b->head_ptr()) + word_index(word));
+    cell_copy(value, block_cells(b) + word_index(word));
     return true;
 }
 // context_set_value with the word's own context and notify on.

@@ -18,6 +18,7 @@
 // routine!: header flag ROUTINE_CELLS and its spec's word count in bits
 // 25-29; words 1-3 as for function!, the third more cell holding the entry.
 #pragma once
+#include "core/block.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
@@ -56,7 +57,7 @@ inline uint32_t function_index(const Cell* fn) { return fn->w1; }  // native!, a
 inline uint8_t op_source_type(const Cell* op) { return uint8_t(op->header >> OP_SOURCE_SHIFT); }
 // Cell n of the more block; valid until the next allocation.
 inline Cell* function_more_cell(const Cell* fn, uint32_t n) {
-    return reinterpret_cast<Cell*>(series_buffer(function_more(fn))->head_ptr()) + n;
+    return block_cells(function_more(fn)) + n;
 }
 
 // ---- constructors --------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // collector hooks, and the collector's intmap.
 #include "core/hashtable.hpp"
 #include "core/array.hpp"
+#include "core/block.hpp"
 #include "core/casefold.hpp"
 #include "core/error.hpp"
 #include "core/registry.hpp"
@@ -241,7 +242,7 @@ static uint32_t* table_keys(const HashTable* t) {
     return reinterpret_cast<uint32_t*>(series_buffer(t->keys)->data());
 }
 static Cell* table_cells(const HashTable* t) {
-    return reinterpret_cast<Cell*>(series_buffer(t->data)->head_ptr());
+    return block_cells(t->data);
 }
 static uint32_t table_length(const HashTable* t) { return series_buffer(t->data)->length(); }
 
@@ -1307,7 +1308,7 @@ void intmap_free(IntMap* map) {
 Cell* cell_series_append(Node series) {
     SeriesBuffer* b = series_buffer(series);
     if (b->tail + sizeof(Cell) > b->size) b = series_grow_copy(b, b->size ? 0 : 4 * sizeof(Cell));
-    auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+    auto* cell = block_tail_cells(b);
     b->tail += sizeof(Cell);
     std::memset(cell, 0, sizeof(Cell));
     return cell;
@@ -1316,7 +1317,7 @@ Cell* cell_series_append(Node series) {
 Cell* cell_series_append_value(Node series, const Cell* value) {
     SeriesBuffer* b = series_buffer(series);
     if (b->tail + sizeof(Cell) <= b->size) {
-        Cell* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+        Cell* cell = block_tail_cells(b);
         b->tail += sizeof(Cell);
         cell_copy(value, cell);
         return cell;

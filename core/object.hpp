@@ -134,11 +134,11 @@ inline FieldSlotGuess& field_slot_guess(Node context, uint32_t symbol) {
     const FieldSlotGuess& guess = field_slot_guess(object->w1, element->w2);
     if (guess.context != object->w1 || guess.symbol != element->w2 || guess.epoch != collector_epoch)
         return object_path_step(object, element, nullptr);
-    const Cell* c = reinterpret_cast<const Cell*>(series_buffer(object->w1)->head_ptr());
+    const Cell* c = block_cells(object->w1);
     if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
     SeriesBuffer* values = series_buffer(c->w2);
     if (guess.index >= (values->tail - values->head) >> 4) return false;
-    const Cell* slot = reinterpret_cast<const Cell*>(values->head_ptr()) + guess.index;
+    const Cell* slot = block_cells(values) + guess.index;
     if (cell_type(slot) == T_UNSET) return false;
     cell_copy(slot, object);
     return true;

@@ -8,6 +8,7 @@
 // stays valid across collections. Between two top-level evaluations both are
 // empty: ARGS = top = bottom and the call-stack top is its bottom.
 #pragma once
+#include "core/block.hpp"
 #include "core/word_cell.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -188,7 +189,7 @@ void stack_unwind_none();
 // values field (word 2 of the context! cell its buffer starts with) back.
 inline void stack_frame_restore(const CallFrame* frame) {
     if ((frame->flags & FRAME_KIND_MASK) == FRAME_FUNC && frame->function_context != 0)
-        reinterpret_cast<Cell*>(series_buffer(frame->function_context)->head_ptr())->w2 =
+        block_cells(frame->function_context)->w2 =
             frame->saved_values;
 }
 // The same three for leaving a kind-1 frame, with restore.

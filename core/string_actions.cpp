@@ -110,7 +110,7 @@ static void added_text(const Cell* value, Cell* out, int32_t limit) {
             if (i >= b->length()) break;
             int32_t used = int32_t(text_length(out));
             if (limit >= 0 && used >= limit) break;
-            CellRoot item(reinterpret_cast<const Cell*>(b->head_ptr())[i]);
+            CellRoot item(block_cells(b)[i]);
             int32_t rest = limit < 0 ? -1 : limit - used;
             uint8_t item_type = cell_type(&item.cell);
             if (item_type == T_TAG) tag_text(&item.cell, out, rest);

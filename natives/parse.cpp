@@ -122,7 +122,7 @@ ParseTables tables;
 // The stack's block cell in the root block (valid until the next allocation);
 // its index is the head of the running call.
 inline Cell* stack_block(uint32_t slot) {
-    return reinterpret_cast<Cell*>(series_buffer_of(&root_cell)->head_ptr()) + slot;
+    return block_cells(series_buffer_of(&root_cell)) + slot;
 }
 // The stack's buffer (valid until the next allocation).
 inline SeriesBuffer* stack_buffer(uint32_t slot) { return series_buffer_of(stack_block(slot)); }
@@ -133,7 +133,7 @@ inline uint32_t stack_count(uint32_t slot) {
 inline uint32_t stack_head(uint32_t slot) { return uint32_t(series_index(stack_block(slot))); }
 inline void stack_head_set(uint32_t slot, uint32_t head) { series_index_set(stack_block(slot), int32_t(head)); }
 inline Cell* stack_cell(uint32_t slot, uint32_t at) {
-    return reinterpret_cast<Cell*>(stack_buffer(slot)->head_ptr()) + at;
+    return block_cells(stack_buffer(slot)) + at;
 }
 inline void stack_cut(uint32_t slot, uint32_t count) {
     if (stack_count(slot) > count) block_ks_tail_at(stack_block(slot), count);
@@ -285,12 +285,12 @@ inline int32_t rules_tail(const ParseRun& r) {
 inline const Cell* rule_at(const ParseRun& r, int32_t at) {
     SeriesBuffer* b = rules_buffer(r);
     if (at < 0 || uint32_t(at) >= (b->tail - b->head) / sizeof(Cell)) return nullptr;
-    return reinterpret_cast<const Cell*>(b->head_ptr()) + at;
+    return block_cells(b) + at;
 }
 
 // The entry on top of the rule stack (valid until the next allocation).
 inline Cell* top_entry(const ParseRun& r) {
-    return reinterpret_cast<Cell*>(rule_stack(r)->tail_ptr()) - ENTRY_CELLS;
+    return block_tail_cells(rule_stack(r)) - ENTRY_CELLS;
 }
 inline bool rule_entry_q(const Cell* entry) { return cell_type(&entry[2]) == T_PAIR; }
 inline bool top_rule_entry_q(const ParseRun& r) { return rule_entry_q(top_entry(r)); }
@@ -368,10 +368,10 @@ uint32_t trace_mask_of(const Cell* callback) {
     if (cell_type(body) != T_BLOCK) return EV_ALL;
     SeriesBuffer* b = series_buffer_of(body);
     if (uint32_t(series_index(body)) >= b->length()) return EV_ALL;
-    const Cell* first = reinterpret_cast<const Cell*>(b->head_ptr()) + uint32_t(series_index(body));
+    const Cell* first = block_cells(b) + uint32_t(series_index(body));
     if (cell_type(first) != T_BLOCK) return EV_ALL;
     SeriesBuffer* events = series_buffer_of(first);
-    const Cell* cells = reinterpret_cast<const Cell*>(events->head_ptr());
+    const Cell* cells = block_cells(events);
     uint32_t mask = 0;
     for (uint32_t i = uint32_t(series_index(first)); i < events->length(); i++) {
         if (cell_type(&cells[i]) != T_WORD) continue;
@@ -384,7 +384,7 @@ uint32_t trace_mask_of(const Cell* callback) {
 // Arguments before the first refinement of a function's spec.
 uint32_t leading_parameters(const Cell* function) {
     SeriesBuffer* b = series_buffer(function_spec(function));
-    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr());
+    const Cell* cells = block_cells(b);
     uint32_t n = 0;
     for (uint32_t i = 0; i < b->length(); i++) {
         uint8_t t = cell_type(&cells[i]);
@@ -486,7 +486,7 @@ inline Cell* entry_push(ParseRun& r, const Cell* first, const Cell* third, int32
     SeriesBuffer* b = rule_stack(r);
     if (b->tail + ENTRY_CELLS * sizeof(Cell) > b->size)
         return entry_push_grown(r, first, third, offset, index, length);
-    Cell* e = reinterpret_cast<Cell*>(b->tail_ptr());
+    Cell* e = block_tail_cells(b);
     b->tail += ENTRY_CELLS * sizeof(Cell);
     cell_copy(first, &e[0]);
     triple_make_at(&e[1], offset, int32_t(index), int32_t(length));
@@ -609,7 +609,7 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
     if (block_input(r)) {
         int32_t op = r.cmp;
         if (rt == T_LIT_WORD || rt == T_LIT_PATH) op = r.cmp == PARSE_CASE_SENSITIVE ? CMP_FIND_MODE1 : CMP_FIND_MODE2;
-        Cell* element = stack_push(reinterpret_cast<const Cell*>(series_buffer_of(&here)->head_ptr()) + at);
+        Cell* element = stack_push(block_cells(series_buffer_of(&here)) + at);
         Cell* probe = stack_push(rule);
         bool same = compare_logic(element, probe, op);
         view_drop(r);
@@ -756,7 +756,7 @@ Step match_type(ParseRun& r) {
     }
     if (block_input(r)) {
         const Cell* element =
-            reinterpret_cast<const Cell*>(series_buffer_of(&r.input.cell)->head_ptr()) + position(r);
+            block_cells(series_buffer_of(&r.input.cell)) + position(r);
         r.match = fits(cell_type(element));
         if (!parse_trace(r, EV_MATCH)) return STOP;
         return r.match ? ADVANCE : ROUTE;
@@ -861,7 +861,7 @@ void collect_add(ParseRun& r, const Cell* value, bool splice) {
         if (splice && block_family_q(cell_type(value))) {
             uint32_t length = series_buffer_of(value)->length();
             for (uint32_t i = uint32_t(series_index(value)); i < length; i++) {
-                const Cell* cells = reinterpret_cast<const Cell*>(series_buffer_of(value)->head_ptr());
+                const Cell* cells = block_cells(series_buffer_of(value));
                 block_ks_append(target, &cells[i]);
             }
         } else {
@@ -1238,7 +1238,7 @@ Step word_into(ParseRun& r, const Cell* w, int32_t next) {
         r.match = false;
         return ROUTE;
     }
-    const Cell* element = reinterpret_cast<const Cell*>(series_buffer_of(&r.input.cell)->head_ptr()) + position(r);
+    const Cell* element = block_cells(series_buffer_of(&r.input.cell)) + position(r);
     uint8_t t = cell_type(element);
     if (!(block_family_q(t) || string_family_q(t) || t == T_BINARY)) {
         r.match = false;
@@ -1540,7 +1540,7 @@ bool block_round_at_once(ParseRun& r) {
     uint32_t at = uint32_t(entry_offset(loop)) + 1;
     SeriesBuffer* parent = series_buffer_of(&block[2]);
     if (at >= (parent->tail - parent->head) / sizeof(Cell)) return false;
-    const Cell* cell = reinterpret_cast<const Cell*>(parent->head_ptr()) + at;
+    const Cell* cell = block_cells(parent) + at;
     if (cell_type(cell) != T_BLOCK) return false;
     r.left_at_tail = r.rp >= rules_tail(r);
     r.brk = false;
@@ -1660,7 +1660,7 @@ void parse_run(ParseRun& r) {
 
 // The index in the root block of a cell just appended to it.
 uint32_t root_slot_of(const Cell* cell) {
-    return uint32_t(cell - reinterpret_cast<const Cell*>(series_buffer_of(&root_cell)->head_ptr()));
+    return uint32_t(cell - block_cells(series_buffer_of(&root_cell)));
 }
 
 } // namespace

@@ -48,7 +48,7 @@ static void library_flag(Node node) {
     if (b->flags & SERIES_LIBRARY) return;
     b->flags |= SERIES_LIBRARY;
     for (uint32_t i = 0; i < b->length(); i++) {
-        const Cell* c = reinterpret_cast<const Cell*>(series_buffer(node)->head_ptr()) + i;
+        const Cell* c = block_cells(node) + i;
         uint8_t t = cell_type(c);
         if (t == T_BLOCK || t == T_PAREN || t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH ||
             t == T_GET_PATH)
@@ -137,7 +137,7 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
             CellRoot decoded;
             block_make_at(&decoded.cell, 1);
             kelbin_decode(boot->data, &decoded.cell, false, int64_t(boot->size));
-            code.cell = *reinterpret_cast<const Cell*>(series_buffer(decoded.cell.w2)->head_ptr());
+            code.cell = *block_cells(decoded.cell.w2);
         } else {
             LexerOptions options;
             lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
@@ -147,7 +147,7 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
         // A header (the word Kel and a block) is skipped.
         Cell kel = word_intern("Kel");
         if (series_buffer(code.cell.w2)->length() >= 2) {
-            const Cell* cells = reinterpret_cast<const Cell*>(series_buffer(code.cell.w2)->head_ptr());
+            const Cell* cells = block_cells(code.cell.w2);
             if (cell_type(&cells[0]) == T_WORD && cell_type(&cells[1]) == T_BLOCK &&
                 symbol_resolve(cells[0].w2) == symbol_resolve(kel.w2))
                 index = 2;

@@ -36,7 +36,7 @@ TEST_F(ContextTest, SpecMakesWordsInOrder) {
                               word_cell(T_WORD, symbol_make("d")), word_cell(T_WORD, symbol_make("B")),
                               integer_cell(5), word_cell(T_SET_WORD, symbol_make("e"))};
     CellRoot block;
-    block_make(&block.cell, spec.data(), uint32_t(spec.size()));
+    block_of_cells(&block.cell, spec.data(), uint32_t(spec.size()));
     NodeRoot context(context_make_from_spec(&block.cell, false, true, CONTEXT_OBJECT), ROOT_BLOCK);
     ASSERT_EQ(context_word_count(context.node), 4u);
     const char* names[] = {"a", "b", "c", "d"};
@@ -67,9 +67,9 @@ TEST_F(ContextTest, BindingABlockThatHoldsItselfEnds) {
     Cell cells[] = {word_cell(T_WORD, symbol_make("X")), word_cell(T_GET_WORD, symbol_make("x")),
                     word_cell(T_WORD, symbol_make("y")), integer_cell(0)};
     CellRoot block;
-    block_make(&block.cell, cells, 4);
+    block_of_cells(&block.cell, cells, 4);
     CellRoot paren;
-    block_make(&paren.cell, cells, 2);
+    block_of_cells(&paren.cell, cells, 2);
     cell_type_set(&paren.cell, T_PAREN);
     block_cells(&block.cell)[3] = block.cell;  // the block holds itself
     block_append(block, paren);
@@ -95,7 +95,7 @@ TEST_F(ContextTest, SelfReadsTheOwner) {
     *context_owner(context.node) = object;
     Cell cells[] = {word_cell(T_WORD, runtime_symbol(SYM_SELF)), word_cell(T_SET_WORD, runtime_symbol(SYM_SELF))};
     CellRoot block;
-    block_make(&block.cell, cells, 2);
+    block_of_cells(&block.cell, cells, 2);
     bind_block(&block.cell, context.node, true);
     const Cell* self = &block_cells(&block.cell)[0];
     EXPECT_EQ(self->w1, context.node);

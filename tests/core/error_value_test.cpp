@@ -67,7 +67,7 @@ TEST_F(ErrorValueTest, MakeFromBlockOfWords) {
     CellRoot script(global_word("script")), no_value(global_word("no-value"));
     CellRoot spec;
     Cell pair[2] = {script.cell, no_value.cell};
-    kel::testing::block_make(&spec.cell, pair, 2);
+    kel::testing::block_of_cells(&spec.cell, pair, 2);
     Cell* error = make_error(&spec.cell);
     EXPECT_EQ(cell_int(error_field(error, ERROR_CODE)), 300);
     EXPECT_EQ(symbol_text(error_id_symbol(error)), "no-value");
@@ -86,7 +86,7 @@ TEST_F(ErrorValueTest, MakeFromBlockOfWords) {
     };
     for (const Case& c : cases) {
         CellRoot block;
-        kel::testing::block_make(&block.cell, c.cells.data(), uint32_t(c.cells.size()));
+        kel::testing::block_of_cells(&block.cell, c.cells.data(), uint32_t(c.cells.size()));
         EXPECT_EQ(raised_code([&] { make_error(&block.cell); }), c.code);
         if (c.arg) {
             EXPECT_EQ(symbol_text(error_in_flight.args[0].w2), c.arg);
@@ -123,7 +123,7 @@ TEST_F(ErrorValueTest, FormFillsTheTemplateWhereAndNear) {
     error_set_where(&held.cell, &other.cell);  // where is kept once set
     CellRoot near;
     Cell code[3] = {global_word("a"), integer_cell(1), global_word("b")};
-    kel::testing::block_make(&near.cell, code, 3);
+    kel::testing::block_of_cells(&near.cell, code, 3);
     cell_copy(&near.cell, error_field(&held.cell, ERROR_NEAR));
     EXPECT_EQ(formed(&held.cell),
               "*** Script Error: append does not allow integer! for its series argument\n"
@@ -136,7 +136,7 @@ TEST_F(ErrorValueTest, NearIsCutToFortyCharacters) {
     CellRoot held(*error);
     CellRoot near;
     std::vector<Cell> code(30, integer_cell(12345));
-    kel::testing::block_make(&near.cell, code.data(), uint32_t(code.size()));
+    kel::testing::block_of_cells(&near.cell, code.data(), uint32_t(code.size()));
     cell_copy(&near.cell, error_field(&held.cell, ERROR_NEAR));
     std::string text = formed(&held.cell);
     std::string line = text.substr(text.find("*** Near : ") + 11);

@@ -111,7 +111,7 @@ TEST_F(HashTableTest, BlockIndexChainsAndFindsByPosition) {
     std::vector<Cell> cells;
     for (int32_t n : {7, 3, 7, 5, 7, 3}) cells.push_back(integer_cell(n));
     CellRoot block;
-    block_make(&block.cell, cells.data(), uint32_t(cells.size()));
+    block_of_cells(&block.cell, cells.data(), uint32_t(cells.size()));
     HashTableRoot table(hashtable_init(block.cell.w2, 6, HASH_BLOCK));
     EXPECT_EQ(hashtable_record(table.node)->count, 3u);  // three distinct keys
 
@@ -169,7 +169,7 @@ TEST_F(HashTableTest, BlockIndexChainsAndFindsByPosition) {
 // Appending past the threshold rebuilds the index with the new cell in it.
 TEST_F(HashTableTest, BlockIndexRebuildsWhenFull) {
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     HashTableRoot table(hashtable_init(block.cell.w2, 4, HASH_BLOCK));
     bool rebuilt = false;
     for (int32_t n = 0; n < 40; n++) {
@@ -190,10 +190,10 @@ TEST_F(HashTableTest, BlockIndexRebuildsWhenFull) {
 // index is rebuilt and still finds them.
 TEST_F(HashTableTest, BlockKeysAreFoundAfterNodesMove) {
     CellRoot outer;
-    block_make(&outer.cell, nullptr, 0);
+    block_of_cells(&outer.cell, nullptr, 0);
     for (int i = 0; i < 5; i++) {
         CellRoot inner;
-        block_make(&inner.cell, nullptr, 0);
+        block_of_cells(&inner.cell, nullptr, 0);
         block_append(outer, inner);
     }
     HashTableRoot table(hashtable_init(outer.cell.w2, 5, HASH_BLOCK));
@@ -216,7 +216,7 @@ TEST_F(HashTableTest, MapKeysAreUniqueAndWordsFindSetWords) {
     Cell pairs[] = {set_word_cell("a"), integer_cell(1), set_word_cell("b"), integer_cell(2),
                     set_word_cell("a"), integer_cell(3)};
     CellRoot block;
-    block_make(&block.cell, pairs, 6);
+    block_of_cells(&block.cell, pairs, 6);
     HashTableRoot table(hashtable_init(block.cell.w2, 3, HASH_MAP));
     ASSERT_EQ(block_length(&block.cell), 4u);
     EXPECT_EQ(block_cells(&block.cell)[1].w2, 3u);
@@ -242,7 +242,7 @@ TEST_F(HashTableTest, MapKeysAreUniqueAndWordsFindSetWords) {
 
 TEST_F(HashTableTest, MapGrowsAndKeepsEveryKey) {
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     HashTableRoot table(hashtable_init(block.cell.w2, 2, HASH_MAP));
     for (int32_t n = 0; n < 50; n++) {
         *cell_series_append(block.cell.w2) = integer_cell(n);
@@ -262,10 +262,10 @@ TEST_F(HashTableTest, MapGrowsAndKeepsEveryKey) {
 TEST_F(HashTableTest, CopyIndexesItsOwnSeries) {
     Cell pairs[] = {integer_cell(4), integer_cell(40), integer_cell(5), integer_cell(50)};
     CellRoot block;
-    block_make(&block.cell, pairs, 4);
+    block_of_cells(&block.cell, pairs, 4);
     HashTableRoot table(hashtable_init(block.cell.w2, 2, HASH_MAP));
     CellRoot copy;
-    block_make(&copy.cell, pairs, 4);
+    block_of_cells(&copy.cell, pairs, 4);
     HashTableRoot twin(hashtable_copy(table.node, copy.cell.w2));
     EXPECT_EQ(hashtable_record(twin.node)->data, copy.cell.w2);
     hashtable_clear(table.node);
@@ -279,7 +279,7 @@ TEST_F(HashTableTest, CopyIndexesItsOwnSeries) {
 TEST_F(HashTableTest, NodeKeysFollowTheirNodes) {
     HashTableRoot table(hashtable_init(0, 3, HASH_NODES, 1));
     CellRoot keys;
-    block_make(&keys.cell, nullptr, 0);
+    block_of_cells(&keys.cell, nullptr, 0);
     for (int32_t n = 0; n < 20; n++) {
         NodeRoot key(series_new_bytes(8), ROOT_SERIES);
         Cell* entry = hashtable_put_key(table.node, key.node);
@@ -311,7 +311,7 @@ TEST_F(HashTableTest, ChainsOfRepeatedKeysSurviveTortureCollections) {
     bool torture = memory.torture;
     memory_torture_set(true);
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     HashTableRoot table(hashtable_init(block.cell.w2, 4, HASH_BLOCK));
     for (int32_t i = 0; i < 50; i++) {
         *cell_series_append(block.cell.w2) = integer_cell(i % 7);

@@ -71,7 +71,7 @@ inline void build(const V& v, CellRoot& out) {
         return;
     }
     default: {
-        testing::block_make(&out.cell, nullptr, 0);
+        testing::block_of_cells(&out.cell, nullptr, 0);
         for (const V& item : v.items) {
             CellRoot held;
             build(item, held);

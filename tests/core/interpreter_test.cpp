@@ -133,7 +133,7 @@ TEST_F(InterpreterTest, WordOfAFinishedCallIsNotInContext) {
     CellRoot word(run(blk({w("h"), i(1)})));
     ASSERT_EQ(cell_type(&word.cell), T_WORD);
     CellRoot code;
-    kel::testing::block_make(&code.cell, &word.cell, 1);
+    kel::testing::block_of_cells(&code.cell, &word.cell, 1);
     StackState saved = stack_save();
     EXPECT_EQ(raised_code([&] { eval_block(&code.cell, true); }), script(ERR_NOT_IN_CONTEXT));
     stack_restore(saved);

@@ -21,7 +21,7 @@ Cell sym_word(uint8_t type, const char* name) { return word_cell(type, symbol_ma
 // construct of a block of cells, without a prototype; the result is pushed.
 Cell* construct(std::vector<Cell> cells, bool only = false, const Cell* proto = nullptr) {
     CellRoot block;
-    kel::testing::block_make(&block.cell, cells.data(), uint32_t(cells.size()));
+    kel::testing::block_of_cells(&block.cell, cells.data(), uint32_t(cells.size()));
     return object_construct(proto, &block.cell, only);
 }
 

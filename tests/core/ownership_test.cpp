@@ -27,9 +27,9 @@ struct OwnershipTest : RuntimeTest {
 TEST_F(OwnershipTest, ABlockNestedTwiceIsRecordedOnce) {
     CellRoot object, word, inner, outer;
     object_make(object, false);
-    block_make(&inner.cell, nullptr, 0);
+    block_of_cells(&inner.cell, nullptr, 0);
     Cell twice[] = {inner.cell, inner.cell};
-    block_make(&outer.cell, twice, 2);
+    block_of_cells(&outer.cell, twice, 2);
     field_set(object, "data", &outer.cell, word);
     ownership_set_object(&outer.cell, &object.cell, &word.cell);
     EXPECT_EQ(entries(), 2u);
@@ -49,7 +49,7 @@ TEST_F(OwnershipTest, CyclesEndTheWalk) {
     string_make_empty_at(&text.cell, 4);
     field_set(nested, "text", &text.cell, nested_word);
     field_set(nested, "me", &nested.cell, self_word);
-    block_make(&loop.cell, nullptr, 0);
+    block_of_cells(&loop.cell, nullptr, 0);
     block_append(loop, loop);
     block_append(loop, nested);
     field_set(object, "data", &loop.cell, word);
@@ -70,13 +70,13 @@ TEST_F(OwnershipTest, CyclesEndTheWalk) {
 TEST_F(OwnershipTest, EntriesDieWithTheirSeriesOrOwner) {
     CellRoot kept, kept_word, kept_block;
     object_make(kept, true);
-    block_make(&kept_block.cell, nullptr, 0);
+    block_of_cells(&kept_block.cell, nullptr, 0);
     field_set(kept, "data", &kept_block.cell, kept_word);
     ownership_set_object(&kept_block.cell, &kept.cell, &kept_word.cell);
     {
         CellRoot gone, word, block;
         object_make(gone, false);
-        block_make(&block.cell, nullptr, 0);
+        block_of_cells(&block.cell, nullptr, 0);
         field_set(gone, "data", &block.cell, word);
         ownership_set_object(&block.cell, &gone.cell, &word.cell);
     }
@@ -116,8 +116,8 @@ TEST_F(OwnershipTest, CheckRunsTheOwnersHandler) {
     CellRoot quiet, loud, quiet_word, loud_word, quiet_block, loud_block;
     object_make(quiet, false);
     object_make(loud, true);
-    block_make(&quiet_block.cell, nullptr, 0);
-    block_make(&loud_block.cell, nullptr, 0);
+    block_of_cells(&quiet_block.cell, nullptr, 0);
+    block_of_cells(&loud_block.cell, nullptr, 0);
     field_set(quiet, "data", &quiet_block.cell, quiet_word);
     field_set(loud, "data", &loud_block.cell, loud_word);
     ownership_set_object(&quiet_block.cell, &quiet.cell, &quiet_word.cell);

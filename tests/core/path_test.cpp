@@ -15,7 +15,7 @@ struct PathTest : RuntimeTest {
     // A series of the type holding the cells, at index 0.
     Cell series_of(uint8_t type, std::initializer_list<Cell> cells) {
         Cell c;
-        block_make(&c, cells.begin(), uint32_t(cells.size()));
+        block_of_cells(&c, cells.begin(), uint32_t(cells.size()));
         cell_type_set(&c, type);
         return c;
     }

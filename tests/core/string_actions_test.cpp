@@ -99,7 +99,7 @@ TEST_F(StringActions, AppendAndInsertText) {
 TEST_F(StringActions, AppendFormsEachValueOfABlock) {
     CellRoot block;
     Cell cells[] = {word_cell(T_WORD, symbol_make("x")), integer_cell(1)};
-    kel::testing::block_make(&block.cell, cells, 2);
+    kel::testing::block_of_cells(&block.cell, cells, 2);
     EXPECT_EQ(insert_into("a", 0, &block.cell, -1, 1, true).text, "ax1");
     Cell one = integer_cell(12345);
     EXPECT_EQ(insert_into("a", 0, &one, 3, 1, true).text, "a123");
@@ -314,7 +314,7 @@ TEST_F(StringActions, MakeAndTo) {
 
     CellRoot block;
     Cell cells[] = {word_cell(T_WORD, symbol_make("x")), integer_cell(1)};
-    kel::testing::block_make(&block.cell, cells, 2);
+    kel::testing::block_of_cells(&block.cell, cells, 2);
     string_to(proto, &block.cell, T_STRING);
     EXPECT_EQ(text_of(proto), "x1");
 

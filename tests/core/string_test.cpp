@@ -163,7 +163,7 @@ TEST_F(StringBuffers, LoadFromUtf16AndIntoABlock) {
     EXPECT_EQ(text_of(s), "h\u0100i");
 
     CellRoot block;
-    kel::testing::block_make(&block.cell, nullptr, 0);
+    kel::testing::block_of_cells(&block.cell, nullptr, 0);
     const char* text = "caf\xC3\xA9";
     string_load_in(reinterpret_cast<const uint8_t*>(text), 5, block.cell.w2, ENCODING_UTF8);
     ASSERT_EQ(block_length(&block.cell), 1u);

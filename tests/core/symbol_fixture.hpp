@@ -97,7 +97,7 @@ inline Cell word_cell(uint8_t type, uint32_t symbol) {
 }
 
 // A block! value of the given cells (at index 0) in out, which should be rooted.
-inline void block_make(Cell* out, const Cell* cells, uint32_t count) {
+inline void block_of_cells(Cell* out, const Cell* cells, uint32_t count) {
     Node node = series_new_cells(count ? count : 1);
     SeriesBuffer* b = series_buffer(node);
     if (count) std::memcpy(b->head_ptr(), cells, count * sizeof(Cell));

@@ -14,7 +14,7 @@ constexpr int SCRIPT = 300;
 struct TypesetTest : RuntimeTest {
     // A block of the values, its words bound to the global context.
     void block_bound(CellRoot& block, const Cell* entries, uint32_t count) {
-        block_make(&block.cell, entries, count);
+        block_of_cells(&block.cell, entries, count);
         bind_block(&block.cell, global_context, false);
     }
     // A typeset made by the make action from a block of the given values.
@@ -78,7 +78,7 @@ TEST_F(TypesetTest, MoldAndFormListTypesInIdOrder) {
         std::vector<Cell> entries;
         for (uint8_t type : c.types) entries.push_back(datatype_cell(type));
         CellRoot block;
-        block_make(&block.cell, entries.data(), uint32_t(entries.size()));
+        block_of_cells(&block.cell, entries.data(), uint32_t(entries.size()));
         Cell result;
         cell_init(&result, T_NONE);
         Cell made = *typeset_make(&result, &block.cell, T_TYPESET);
@@ -125,20 +125,20 @@ TEST_F(TypesetTest, FromSpecReadsAFunctionTypeBlock) {
     Cell word_value = global("some-word", word_cell(T_WORD, symbol_make("anything")));
     Cell typed = global("num", datatype_cell(T_INTEGER));
     CellRoot nested;
-    block_make(&nested.cell, nullptr, 0);
+    block_of_cells(&nested.cell, nullptr, 0);
     CellRoot spec;
     Cell entries[] = {typed, word_value, datatype_cell(T_BLOCK)};
     block_bound(spec, entries, 3);
     block_append(spec, nested);
     CellRoot parent;
-    block_make(&parent.cell, nullptr, 0);
+    block_of_cells(&parent.cell, nullptr, 0);
     typeset_from_spec(parent.cell.w2, &spec.cell);
     ASSERT_EQ(block_length(&parent.cell), 1u);
     Cell t = block_cells(&parent.cell)[0];
     EXPECT_EQ(form_of(t), "block! integer! object!");
 
     Cell bad[] = {integer_cell(3)};
-    block_make(&spec.cell, bad, 1);
+    block_of_cells(&spec.cell, bad, 1);
     EXPECT_EQ(raised_code([&] { typeset_from_spec(parent.cell.w2, &spec.cell); }),
               SCRIPT + ERR_INVALID_TYPE_SPEC);
     Cell unset_entry[] = {unset_global("still-unset")};
@@ -211,7 +211,7 @@ TEST_F(TypesetTest, ToBlockListsTypeWords) {
     Cell t = make_from({datatype_cell(T_FLOAT), datatype_cell(T_INTEGER)});
     typeset_add_type(&t, 90);  // beyond every registered id: not listed
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     typeset_to_block(&t, block.cell.w2);
     ASSERT_EQ(block_length(&block.cell), 2u);
     EXPECT_EQ(symbol_text(block_cells(&block.cell)[0].w2), "integer!");
@@ -226,7 +226,7 @@ TEST_F(TypesetTest, ToBlockWordsFollowTheGlobalContextWhenTheBlockGrows) {
     cell_init(&every, T_TYPESET);
     every.w1 = every.w2 = every.w3 = 0xFFFFFFFF;
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     {
         TortureScope torture;
         typeset_to_block(&every, block.cell.w2);

@@ -221,12 +221,12 @@ TEST_F(Binary, AppendAndInsertWriteTheBytesOfValues) {
     CellRoot block;
     {
         Cell items[2] = {integer_cell(1), integer_cell(2)};
-        block_make(&block.cell, items, 2);
+        block_of_cells(&block.cell, items, 2);
         CellRoot s(*text_push("ab"));
         block_append(block, s);
         CellRoot inner;
         Cell three = integer_cell(3);
-        block_make(&inner.cell, &three, 1);
+        block_of_cells(&inner.cell, &three, 1);
         block_append(block, inner);
     }
     Cell* b3 = bin_push({9});

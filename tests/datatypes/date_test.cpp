@@ -175,7 +175,7 @@ TEST_F(DateTest, MakeAndToFromBlocks) {
     };
     for (const Case& c : cases) {
         CellRoot block, proto;
-        block_make(&block.cell, c.values.begin(), uint32_t(c.values.size()));
+        block_of_cells(&block.cell, c.values.begin(), uint32_t(c.values.size()));
         auto run = [&] {
             return c.to ? date_to(&proto.cell, &block.cell, T_DATE)
                         : date_make(&proto.cell, &block.cell, T_DATE);

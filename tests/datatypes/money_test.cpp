@@ -231,7 +231,7 @@ TEST_F(Money, MakeFromWordsAndBlocks) {
     };
     for (const Case& c : cases) {
         CellRoot block, proto;
-        block_make(&block.cell, c.values.begin(), uint32_t(c.values.size()));
+        block_of_cells(&block.cell, c.values.begin(), uint32_t(c.values.size()));
         if (c.result == nullptr) {
             EXPECT_EQ(raised_code([&] { money_make_action(&proto.cell, &block.cell, T_MONEY); }),
                       script(ERR_BAD_MAKE_ARG));

@@ -109,7 +109,7 @@ TEST_F(Pair, NumberFirstOperandsTradePlaces) {
 TEST_F(Pair, MakeAndTo) {
     Cell cells[3] = {integer_cell(1), number(T_FLOAT, 2.9), integer_cell(3)};
     CellRoot block;
-    block_make(&block.cell, cells, 3);
+    block_of_cells(&block.cell, cells, 3);
     Cell out;
     EXPECT_EQ(text(*pair_make(&out, &block.cell, T_PAIR)), "1x2");
 
@@ -123,9 +123,9 @@ TEST_F(Pair, MakeAndTo) {
     for (const Case& c : cases) EXPECT_EQ(text(*pair_make(&out, &c.spec, T_PAIR)), c.result);
 
     CellRoot short_block, bad_block;
-    block_make(&short_block.cell, cells, 1);
+    block_of_cells(&short_block.cell, cells, 1);
     Cell words[2] = {integer_cell(1), Cell{T_NONE, 0, 0, 0}};
-    block_make(&bad_block.cell, words, 2);
+    block_of_cells(&bad_block.cell, words, 2);
     EXPECT_EQ(raised_code([&] { pair_make(&out, &short_block.cell, T_PAIR); }),
               code(ErrorCategory::syntax, ERR_MALCONSTRUCT));
     EXPECT_EQ(raised_code([&] { pair_make(&out, &bad_block.cell, T_PAIR); }),

@@ -93,10 +93,10 @@ TEST_F(Point, ArithmeticErrorsLeaveTheOperand) {
 TEST_F(Point, MakeAndTo) {
     Cell numbers[3] = {integer_cell(1), number(T_FLOAT, 2.5), integer_cell(3)};
     CellRoot two, three, bad;
-    block_make(&two.cell, numbers, 2);
-    block_make(&three.cell, numbers, 3);
+    block_of_cells(&two.cell, numbers, 2);
+    block_of_cells(&three.cell, numbers, 3);
     Cell mixed[2] = {integer_cell(1), Cell{T_NONE, 0, 0, 0}};
-    block_make(&bad.cell, mixed, 2);
+    block_of_cells(&bad.cell, mixed, 2);
     Cell out;
     EXPECT_EQ(text(*point_make(&out, &two.cell, T_POINT2D)), "(1, 2.5)");
     EXPECT_EQ(text(*point_make(&out, &three.cell, T_POINT3D)), "(1, 2.5, 3)");
@@ -213,7 +213,7 @@ TEST_F(Point, FormsAValueHeldInABlock) {
     // Appending the text may move the block's buffer under the value.
     Cell cells[1] = {p3(1.5, -2, 1e20)};
     CellRoot block, target;
-    block_make(&block.cell, cells, 1);
+    block_of_cells(&block.cell, cells, 1);
     string_make_at(&target.cell, 1);
     point_form(&block_cells(&block.cell)[0], &target.cell, false, false, false, false, 0, 0);
     EXPECT_EQ(string_utf8(&target.cell), "(1.5, -2, 1e20)");

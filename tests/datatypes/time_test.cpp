@@ -66,7 +66,7 @@ TEST_F(TimeTest, MakeAndTo) {
     };
     for (const Case& c : cases) {
         CellRoot block, proto;
-        block_make(&block.cell, c.values.begin(), uint32_t(c.values.size()));
+        block_of_cells(&block.cell, c.values.begin(), uint32_t(c.values.size()));
         if (std::isnan(c.seconds)) {
             EXPECT_EQ(raised_code([&] { time_make(&proto.cell, &block.cell, T_TIME); }),
                       script(ERR_BAD_TO_ARG));

@@ -71,7 +71,7 @@ TEST_F(TripleHandle, HandleMakers) {
     EXPECT_EQ(pushed->w2, 0u);
     stack_pop(1);
     CellRoot block;
-    block_make(&block.cell, nullptr, 0);
+    block_of_cells(&block.cell, nullptr, 0);
     handle_make_in(block.cell.w2, 42, HANDLE_MONITOR);
     ASSERT_EQ(block_length(&block.cell), 1u);
     Cell made = block_cells(&block.cell)[0];
@@ -82,7 +82,7 @@ TEST_F(TripleHandle, MoldsAHandleHeldInABlock) {
     // Appending the text may move the block's buffer under the value.
     Cell cells[1] = {handle(0xBEEF, HANDLE_RICH_TEXT)};
     CellRoot block, target;
-    block_make(&block.cell, cells, 1);
+    block_of_cells(&block.cell, cells, 1);
     string_make_at(&target.cell, 1);
     handle_mold(&block_cells(&block.cell)[0], &target.cell, false, true, false, false, 0, 0);
     EXPECT_EQ(string_utf8(&target.cell), "#[handle! 0000BEEFh rich-text]");

@@ -96,10 +96,10 @@ TEST_F(Tuple, MakeFromBlocksIssuesAndBinaries) {
     Cell thirteen[13];
     for (Cell& c : thirteen) c = integer_cell(1);
     CellRoot b2, bmixed, bwide, b13;
-    block_make(&b2.cell, two, 2);
-    block_make(&bmixed.cell, mixed, 4);
-    block_make(&bwide.cell, wide, 1);
-    block_make(&b13.cell, thirteen, 13);
+    block_of_cells(&b2.cell, two, 2);
+    block_of_cells(&bmixed.cell, mixed, 4);
+    block_of_cells(&bwide.cell, wide, 1);
+    block_of_cells(&b13.cell, thirteen, 13);
     EXPECT_EQ(text(*tuple_to(&out, &b2.cell, T_TUPLE)), "1.2.0");
     EXPECT_EQ(text(*tuple_to(&out, &bmixed.cell, T_TUPLE)), "65.9.255.0");
     EXPECT_EQ(raised_code([&] { tuple_to(&out, &bwide.cell, T_TUPLE); }), SCRIPT + ERR_BAD_TO_ARG);

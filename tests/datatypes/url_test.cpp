@@ -87,7 +87,7 @@ TEST_F(Url, BuildsFromABlockOfParts) {
     {
         Cell items[3] = {word_cell(T_WORD, symbol_make("http")), word_cell(T_WORD, symbol_make("kel.dev")),
                          integer_cell(8080)};
-        block_make(&block.cell, items, 3);
+        block_of_cells(&block.cell, items, 3);
         CellRoot part(*text_push("docs"));
         block_append(block, part);
         CellRoot frag(word_cell(T_ISSUE, symbol_make("top")));
@@ -102,7 +102,7 @@ TEST_F(Url, BuildsFromABlockOfParts) {
     EXPECT_EQ(text_of(made), "http://kel.dev:8080/docs#top");
 
     CellRoot empty;
-    block_make(&empty.cell, nullptr, 0);
+    block_of_cells(&empty.cell, nullptr, 0);
     EXPECT_EQ(raised_code([&] { url_to(out, &empty.cell, T_URL); }), SCRIPT_ERROR + ERR_BAD_TO_ARG);
     // Other specs convert as strings do.
     Cell* text = text_push("ftp://x");
@@ -184,9 +184,9 @@ TEST_F(Url, HttpReadAndWriteBuildTheRequest) {
     CellRoot request;
     {
         Cell items[2] = {word_cell(T_WORD, symbol_make("put")), {}};
-        block_make(&request.cell, items, 1);
+        block_of_cells(&request.cell, items, 1);
         CellRoot headers;
-        block_make(&headers.cell, nullptr, 0);
+        block_of_cells(&headers.cell, nullptr, 0);
         block_append(request, headers);
         CellRoot data(*text_push("payload"));
         block_append(request, data);
@@ -203,7 +203,7 @@ TEST_F(Url, HttpReadAndWriteBuildTheRequest) {
                                           nullptr); }),
               SCRIPT_ERROR + ERR_INVALID_ARG);
     CellRoot no_headers;
-    block_make(&no_headers.cell, &number, 1);
+    block_of_cells(&no_headers.cell, &number, 1);
     EXPECT_EQ(raised_code([&] { url_write(url, &no_headers.cell, false, false, false, false, nullptr, nullptr,
                                           nullptr, nullptr); }),
               SCRIPT_ERROR + ERR_INVALID_ARG);
