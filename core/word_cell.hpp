@@ -21,5 +21,7 @@ inline void word_bind_set(Cell* word, Node context, uint32_t index) {
 // Records the word's slot index in the context it is bound to.
 inline void word_index_set(Cell* word, uint32_t index) { word->w3 = index; }
 inline void word_symbol_set(Cell* word, uint32_t symbol) { word->w2 = symbol; }
+// Rebinds the word to another context at the same slot index.
+inline void word_context_set(Cell* word, Node context) { word->w1 = context; }
 
 } // namespace kel

@@ -14,6 +14,7 @@
 #include "core/library_context.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
+#include "core/series.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "io/kelbin/decoder.hpp"
@@ -52,7 +53,7 @@ static void library_flag(Node node) {
         uint8_t t = cell_type(c);
         if (t == T_BLOCK || t == T_PAREN || t == T_PATH || t == T_LIT_PATH || t == T_SET_PATH ||
             t == T_GET_PATH)
-            library_flag(c->w2);
+            library_flag(series_node(c));
     }
 }
 
@@ -103,7 +104,7 @@ static std::string error_in_flight_line() {
     CellRoot text;
     string_make_at(&text.cell, 128);
     error_form(&held.cell, &text.cell, false, false, false, false, INT32_MAX, 0);
-    SeriesBuffer* b = series_buffer(text.cell.w2);
+    SeriesBuffer* b = series_buffer_of(&text.cell);
     std::string bytes;
     uint8_t encoded[4];
     for (uint32_t i = 0; i < b->length(); i++) {
@@ -137,22 +138,22 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
             CellRoot decoded;
             block_make_at(&decoded.cell, 1);
             kelbin_decode(boot->data, &decoded.cell, false, int64_t(boot->size));
-            code.cell = *block_cells(decoded.cell.w2);
+            code.cell = *block_cells(series_node(&decoded.cell));
         } else {
             LexerOptions options;
             lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
         }
         lexed = true;
-        library_flag(code.cell.w2);
+        library_flag(series_node(&code.cell));
         // A header (the word Kel and a block) is skipped.
         Cell kel = word_intern("Kel");
-        if (series_buffer(code.cell.w2)->length() >= 2) {
-            const Cell* cells = block_cells(code.cell.w2);
+        if (series_buffer_of(&code.cell)->length() >= 2) {
+            const Cell* cells = block_cells(series_node(&code.cell));
             if (cell_type(&cells[0]) == T_WORD && cell_type(&cells[1]) == T_BLOCK &&
-                symbol_resolve(cells[0].w2) == symbol_resolve(kel.w2))
+                symbol_resolve(word_symbol(&cells[0])) == symbol_resolve(word_symbol(&kel)))
                 index = 2;
         }
-        while (index < series_buffer(code.cell.w2)->length()) {
+        while (index < series_buffer_of(&code.cell)->length()) {
             uint32_t start = index;
             ExitCode x;
             try {

@@ -216,7 +216,7 @@ Cell* slot_cell(const Slot& slot) { return block_cells(series_node(slot.containe
 // A block cell on the data stack over a series, to serve as a container.
 Cell* push_container(Node series) {
     Cell* c = stack_push_new(T_BLOCK);
-    c->w2 = series;
+    series_node_set(c, series);
     return c;
 }
 
@@ -417,7 +417,7 @@ Cell* plain_context_begin(Decoder& d, const ContextHead& h) {
     if (h.kind != CONTEXT_PLAIN || h.on_stack) fail(d);
     Node context = read_context_words(d, h);
     Cell* holder = stack_push_new(T_WORD);
-    holder->w1 = context;
+    word_context_set(holder, context);
     return holder;
 }
 
@@ -535,12 +535,12 @@ void read_bound_word(Decoder& d, const Slot& slot, const RecordHead& head, uint3
     if (lead == T_OBJECT) holder = object_begin(d, h, class_id);
     else if (lead == T_FUNCTION) holder = function_begin(d, h);
     else holder = plain_context_begin(d, h);
-    check_word_index(d, at, holder->w1, index);
-    word_make_at(&word, head.type, symbol, holder->w1, uint32_t(index));
+    check_word_index(d, at, word_context(holder), index);
+    word_make_at(&word, head.type, symbol, word_context(holder), uint32_t(index));
     place(slot, &word);
     if (lead == T_OBJECT) object_fill(d, holder, h, handlers, nullptr);
     else if (lead == T_FUNCTION) function_fill(d, holder, nullptr);
-    else if (h.values) read_context_values(d, holder->w1, h.count);
+    else if (h.values) read_context_values(d, word_context(holder), h.count);
     stack_pop(1);
 }
 
@@ -550,7 +550,7 @@ void read_bound_word(Decoder& d, const Slot& slot, const RecordHead& head, uint3
 void global_word_make(Decoder& d, Cell* word, uint32_t symbol, uint8_t type) {
     if (symbol < d.global_words.size() && d.global_words[symbol].header) {
         *word = d.global_words[symbol];
-        if (word_context(word)) word->w1 = global_context;
+        if (word_context(word)) word_context_set(word, global_context);
     } else {
         word_make_global(word, symbol);
         if (symbol >= d.global_words.size()) d.global_words.resize(size_t(symbol) + 1, Cell{});
@@ -666,7 +666,7 @@ void read_series_reference(Decoder& d, const Slot& slot, const RecordHead& head,
         cell.header = head.type;
     if (has_head) {
         uint32_t length = series_buffer_of(&cell)->length();
-        cell.w1 = index < length ? index : length;
+        series_index_set(&cell, int32_t(index < length ? index : length));
     }
     place(slot, &cell);
     stack_pop(1);
@@ -681,7 +681,7 @@ void read_block(Decoder& d, const Slot& slot, const RecordHead& head) {
     place(slot, block);
     for (uint32_t i = 0; i < count; i++) read_record(d, Slot{block, i, 0});
     if (head.type == T_HASH) hash_make_in_place(block);  // indexes every cell
-    block->w1 = index < count ? index : count;
+    series_index_set(block, int32_t(index < count ? index : count));
     if (uint32_t(series_index(block)) || head.type == T_HASH) place(slot, block);
     stack_pop(1);
 }
@@ -782,7 +782,7 @@ void read_vector(Decoder& d, const Slot& slot, const RecordHead& head) {
     b->tail = b->head + uint32_t(bytes);
     d.pos += bytes;
     if (d.fixed) skip_padding(d, bytes);
-    vector->w1 = index < count ? index : count;
+    series_index_set(vector, int32_t(index < count ? index : count));
     place(slot, vector);
     stack_pop(1);
 }
@@ -822,7 +822,7 @@ void read_image(Decoder& d, const Slot& slot, const RecordHead& head) {
     if (bytes) std::memcpy(image_pixels(image), d.pos, bytes);
     d.pos += bytes;
     uint32_t count = width * height;
-    image->w1 = index < count ? index : count;
+    series_index_set(image, int32_t(index < count ? index : count));
     place(slot, image);
     stack_pop(1);
 }
