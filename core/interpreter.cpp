@@ -439,7 +439,7 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         const Cell* op = operator_of(code + 1);
         return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
     }
-    return eval_expression(cursor, no_infix, true, false);
+    return eval_expression(cursor, {.no_infix = no_infix});
 }
 
 // Pushes one argument fetched from the code by the typeset's fetch mode.
@@ -900,7 +900,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         Cell* args = stack_mark_native_interp(v);
         Cell* word = stack_push(v);
         if (code_ended(cursor)) error_raise(ERR_NEED_VALUE, word);
-        x = eval_expression(cursor, false, true, false);
+        x = eval_expression(cursor, {});
         if (x != EXIT_CODE_NONE) return x;
         Cell* value = args + 1;
         if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
@@ -917,7 +917,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         }
         Cell* path = stack_push(v);
         stack_mark_native_interp(nullptr);
-        x = eval_expression(cursor, false, true, false);
+        x = eval_expression(cursor, {});
         if (x != EXIT_CODE_NONE) return x;
         if (cell_type(data_stack.args) == T_UNSET) error_raise(ERR_NEED_VALUE, path);
         if (trace_state.tracing) {
@@ -1155,7 +1155,8 @@ static inline bool expression_quiet(EvalCursor& cursor, SeriesBuffer* b, bool no
     return true;
 }
 
-ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
+ExitCode eval_expression(EvalCursor& cursor, ExpressionOptions options) {
+    const bool no_infix = options.no_infix, push = options.push, literal_functions = options.literal_functions;
     Cell* start = data_stack.top;
     ExitCode x;
     // While nothing is traced, three shortcuts beside the general path: a
@@ -1317,7 +1318,7 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
         data_stack.top = base;
-        x = eval_expression(cursor, false, true, false);
+        x = eval_expression(cursor, {});
         if (x != EXIT_CODE_NONE) return x;
         if (data_stack.top != base + 1) {
             cell_copy(data_stack.top - 1, base);
@@ -1382,7 +1383,7 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
     }
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
-        x = eval_expression(cursor, false, false, false);
+        x = eval_expression(cursor, {.push = false});
         if (x != EXIT_CODE_NONE) return x;
         // Ctrl+C at the console halts the command after any expression.
         if (interrupt_requested && (x = stack_throw_halt())) return x;
@@ -1402,7 +1403,7 @@ ExitCode eval_next(EvalCursor& cursor, bool push) {
     PositionEntry position(cursor.block);
     series_index_set(position.cell, int32_t(cursor.position));
     stack_mark_native_interp(nullptr);
-    ExitCode x = eval_expression(cursor, false, true, false);
+    ExitCode x = eval_expression(cursor, {});
     if (x != EXIT_CODE_NONE) return x;
     if (push) stack_unwind_keep();
     else stack_unwind_last();
@@ -1418,7 +1419,7 @@ ExitCode do_next_index(const Cell* block, uint32_t* index) {
     }
     series_index_set(position.cell, int32_t(*index));
     EvalCursor cursor{position.cell, *index, end};
-    ExitCode x = eval_expression(cursor, false, false, false);
+    ExitCode x = eval_expression(cursor, {.push = false});
     *index = cursor.position;
     return x;
 }

@@ -65,11 +65,19 @@ ExitCode eval_next(EvalCursor& cursor, bool push);
 // index after it; at the tail ARGS[0] := unset and the index stays (do/next).
 ExitCode do_next_index(const Cell* block, uint32_t* index);
 
+// How an expression is evaluated: with no_infix the operators after it are
+// left for the caller; with push the value is pushed, else written into
+// ARGS[0] with top := ARGS + 1; with literal_functions a function value met
+// literally is the value itself.
+struct ExpressionOptions {
+    bool no_infix = false;
+    bool push = true;
+    bool literal_functions = false;
+};
+
 // Evaluates the expression at the cursor and advances it past the expression
-// (and any infix operators after it unless no_infix). With push the value is
-// pushed, else written into ARGS[0] with top := ARGS + 1. With
-// literal_functions a function value met literally is the value itself.
-ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions);
+// (and any infix operators after it unless no_infix).
+ExitCode eval_expression(EvalCursor& cursor, ExpressionOptions options);
 
 // How a call is made: push puts the result on the data stack (else it is
 // written into ARGS[0] and becomes the last value); with infix the function
