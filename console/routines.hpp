@@ -2,7 +2,7 @@
 // graphical console's printing, and the console's settings. Start-up adds it
 // to the library's routines.
 #pragma once
-#include "library/routines.hpp"
+#include "core/routine_table.hpp"
 #include <cstdint>
 
 namespace kel {

@@ -1,6 +1,6 @@
 #include "gui/clipboard.hpp"
+#include "core/routine_table.hpp"
 #include "gui/module.hpp"
-#include "library/routines.hpp"
 
 namespace kel {
 

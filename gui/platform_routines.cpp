@@ -10,7 +10,6 @@
 #include "gui/clipboard.hpp"
 #include "gui/module.hpp"
 #include "gui/platform_routines.hpp"
-#include "library/routines.hpp"
 
 namespace kel {
 

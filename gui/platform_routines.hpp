@@ -1,7 +1,7 @@
 // The GUI's table of routines (gui/platform_routines.cpp), which start-up
 // adds to the library's routines.
 #pragma once
-#include "library/routines.hpp"
+#include "core/routine_table.hpp"
 #include <cstdint>
 
 namespace kel {

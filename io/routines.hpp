@@ -4,8 +4,15 @@
 // from the running frame's argument cells (ARGS[0], ARGS[1] ...) and leaves
 // its result in ARGS[0] with the data top just above it, as natives do.
 #pragma once
+#include "core/routine_table.hpp"
+#include <cstdint>
 
 namespace kel {
+
+// The routines of io/ for the library's registry: these and those of the
+// library cache, Kelbin, the image codecs, JSON and CSV (io/routines.cpp).
+extern const RoutineDef IO_ROUTINES[];
+extern const uint32_t IO_ROUTINE_COUNT;
 
 // quit-return status [integer!]: ends the process at once with the status.
 [[noreturn]] void routine_quit_return();

@@ -1,8 +1,7 @@
 // The routine registry and the runtime routines of the library: quiet
 // setters, bit shifts, colour and address tuples, stack inspection, the
-// collector's state, the error catalog, and the type predicates. The file and
-// OS routines live with the file back end (io/routines.cpp); this table
-// registers them too.
+// collector's state, the error catalog, and the type predicates. The other
+// modules' routines live with them, each module exporting its own table.
 #include "library/routines.hpp"
 #include "core/block.hpp"
 #include "core/context.hpp"
@@ -27,13 +26,6 @@
 #include "datatypes/money.hpp"
 #include "datatypes/tuple.hpp"
 #include "io/cmdline.hpp"
-#include "io/image_files.hpp"
-#include "io/routines.hpp"
-#include "io/kelbin/decoder.hpp"
-#include "io/kelbin/encoder.hpp"
-#include "io/csv.hpp"
-#include "io/json.hpp"
-#include "io/cache.hpp"
 #include "io/http.hpp"
 #include "library/boot_image.hpp"
 #include "core/lexer.hpp"
@@ -387,23 +379,15 @@ static void routine_error_settings_set() {
     unset_make_at(stack_box_new(T_UNSET));
 }
 
-// ---- the table ----------------------------------------------------------------------------------
+// ---- the library's table ------------------------------------------------------------------------
 
-static const RoutineDef ROUTINES[] = {
-    {"quit-return", "status [integer!]", routine_quit_return, 0, nullptr},
-    {"cache-make-dir", "path [file!]", routine_cache_make_dir, 0, nullptr},
-    {"cache-write", "path [file!] data [binary! string!]", routine_cache_write, 0, nullptr},
+const RoutineDef LIBRARY_ROUTINES[] = {
     {"set-quiet", "word [any-type!] value [any-type!]", routine_set_quiet, 0, nullptr},
     {"set-slot-quiet", "series [any-type!] value [any-type!]", routine_set_slot_quiet, 0, nullptr},
     {"shift-right", "data [integer!] bits [integer!]", routine_shift_right, 0, nullptr},
     {"shift-left", "data [integer!] bits [integer!]", routine_shift_left, 0, nullptr},
     {"shift-logical", "data [integer!] bits [integer!]", routine_shift_logical, 0, nullptr},
     {"last-lf?", "", routine_last_lf_q, 0, nullptr},
-    {"get-current-dir", "", routine_get_current_dir, 0, nullptr},
-    {"set-current-dir", "path [file!]", routine_set_current_dir, 0, nullptr},
-    {"create-dir", "path [file!]", routine_create_dir, 0, nullptr},
-    {"exists?", "path [file!]", routine_exists_q, 0, nullptr},
-    {"os-info", "", routine_os_info, 0, nullptr},
     {"build-date", "", routine_build_date, 0, nullptr},
     {"as-color", "r [integer!] g [integer!] b [integer!]", routine_as_color, 0, nullptr},
     {"as-ipv4", "a [integer!] b [integer!] c [integer!] d [integer!]", routine_as_ipv4, 0, nullptr},
@@ -415,7 +399,6 @@ static const RoutineDef ROUTINES[] = {
     {"collect-calls", "blk [block!]", routine_collect_calls, 0, nullptr},
     {"tracing?", "", routine_tracing_q, 0, nullptr},
     {"trace-set", "flag [logic!]", routine_trace_set, 0, nullptr},
-    {"write-stdout", "data [any-type!]", routine_write_stdout, 0, nullptr},
     // Picked up by the library's top level into system/state/GC,
     // system/words and system/catalog/errors; their words are then unset.
     {"gc-active?", "", routine_gc_active_q, 0, nullptr},
@@ -430,26 +413,6 @@ static const RoutineDef ROUTINES[] = {
     {"money-digits-set", "digits [any-type!]", routine_money_digits_set, 0, nullptr},
     {"error-settings-set", "depth [any-type!] files [any-type!]", routine_error_settings_set, 0,
      nullptr},
-    // Picked up into system/codecs/kelbin by library/codecs.kel; their words are then unset.
-    {"kelbin-encode*", "data [any-type!] compact? [logic!]", routine_kelbin_encode_star, 0, nullptr},
-    {"kelbin-decode", "payload [any-type!]", routine_kelbin_decode, 0, nullptr},
-    // Picked up into the image codecs of system/codecs by library/image-codecs.kel.
-    {"image-decode", "data [any-type!]", routine_image_decode, 0, nullptr},
-    {"image-encode-bmp", "img [image!] where [any-type!]", routine_image_encode_bmp, 0, nullptr},
-    {"image-encode-png", "img [image!] where [any-type!]", routine_image_encode_png, 0, nullptr},
-    {"image-encode-gif", "img [image!] where [any-type!]", routine_image_encode_gif, 0, nullptr},
-    {"image-encode-jpeg", "img [image!] where [any-type!]", routine_image_encode_jpeg, 0, nullptr},
-    {"image-encode-tiff", "img [image!] where [any-type!]", routine_image_encode_tiff, 0, nullptr},
-    {"json-unescape", "str [string!]", routine_json_unescape, 0, nullptr},
-    {"json-decode", "text [string!]", routine_json_decode, 0, nullptr},
-    {"json-encode", "data [any-type!] indent [string! none!] ascii [logic! none!]",
-     routine_json_encode, 0, nullptr},
-    {"csv-decode",
-     "data [string!] delimiter [char! string!] qt [char!] trim [logic! none!] header [logic! none!] "
-     "as-columns [logic! none!] as-records [logic! none!] flat [logic! none!]",
-     routine_csv_decode, 0, nullptr},
-    {"csv-encode", "data [block! map! object!] delimiter [char! string!] size [integer! none!] qt [char!]",
-     routine_csv_encode, 0, nullptr},
 #define TYPE_TEST(name, type) \
     {name, "\"Returns true if the value is this type\" value [any-type!]", nullptr, type, nullptr}
     TYPE_TEST("bitset?", T_BITSET), TYPE_TEST("binary?", T_BINARY), TYPE_TEST("block?", T_BLOCK),
@@ -483,7 +446,7 @@ static const RoutineDef ROUTINES[] = {
     TYPESET_TEST("any-point?", "any-point!"), TYPESET_TEST("planar?", "planar!"),
 #undef TYPESET_TEST
 };
-constexpr uint32_t ROUTINE_COUNT = sizeof ROUTINES / sizeof ROUTINES[0];
+const uint32_t LIBRARY_ROUTINE_COUNT = sizeof LIBRARY_ROUTINES / sizeof LIBRARY_ROUTINES[0];
 
 // The typeset test reads the global word at every call, so a typeset the
 // user redefines takes effect at once. A script that gives the word another
@@ -501,32 +464,27 @@ static bool typeset_word_has(const char* name, uint8_t type) {
     return typeset_has(set, type);
 }
 
-// The tables of the layers above, in the order they were added.
-struct RoutineTable {
-    const RoutineDef* defs;
-    uint32_t count;
-};
-constexpr uint32_t ROUTINE_TABLES_MAX = 4;
-static RoutineTable added_tables[ROUTINE_TABLES_MAX];
+// Every routine's entry by its number: the entries of the tables in the
+// order the tables were added, so that a call finds its entry in one step.
+constexpr uint32_t ROUTINES_MAX = 256;
+static const RoutineDef* entries[ROUTINES_MAX];
+static uint32_t entry_count = 0;
+
+// The tables added so far; adding one again adds nothing.
+constexpr uint32_t ROUTINE_TABLES_MAX = 8;
+static const RoutineDef* added_tables[ROUTINE_TABLES_MAX];
 static uint32_t added_table_count = 0;
 
 void routines_table_add(const RoutineDef* table, uint32_t count) {
     for (uint32_t t = 0; t < added_table_count; t++)
-        if (added_tables[t].defs == table) return;
-    if (added_table_count == ROUTINE_TABLES_MAX) error_raise(ERR_LIMIT_HIT);
-    added_tables[added_table_count++] = {table, count};
+        if (added_tables[t] == table) return;
+    if (added_table_count == ROUTINE_TABLES_MAX || count > ROUTINES_MAX - entry_count)
+        error_raise(ERR_LIMIT_HIT);
+    added_tables[added_table_count++] = table;
+    for (uint32_t i = 0; i < count; i++) entries[entry_count++] = &table[i];
 }
 
-// Entry i: the table's own routines first, then those of the added tables.
-static const RoutineDef* routine_def(uint32_t i) {
-    if (i < ROUTINE_COUNT) return &ROUTINES[i];
-    i -= ROUTINE_COUNT;
-    for (uint32_t t = 0; t < added_table_count; t++) {
-        if (i < added_tables[t].count) return &added_tables[t].defs[i];
-        i -= added_tables[t].count;
-    }
-    return nullptr;
-}
+static const RoutineDef* routine_def(uint32_t i) { return i < entry_count ? entries[i] : nullptr; }
 
 void routine_call(const Cell* routine) {
     const Cell* entry = function_more_cell(routine, MORE_ENTRY);

@@ -18,6 +18,7 @@
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "io/kelbin/decoder.hpp"
+#include "io/routines.hpp"
 #include "library/boot_image.hpp"
 #include "library/embed.hpp"
 #include "library/routines.hpp"
@@ -197,6 +198,10 @@ static void library_load_tortured_when_asked() {
 }
 
 void library_routines_define() {
+    // Each module's table; the routines are numbered in this order, which
+    // holds for the running process only.
+    routines_table_add(LIBRARY_ROUTINES, LIBRARY_ROUTINE_COUNT);
+    routines_table_add(IO_ROUTINES, IO_ROUTINE_COUNT);
     routines_table_add(GUI_ROUTINES, GUI_ROUTINE_COUNT);
     routines_table_add(CONSOLE_ROUTINES, CONSOLE_ROUTINE_COUNT);
     routines_define();

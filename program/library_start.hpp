@@ -13,8 +13,8 @@ namespace kel {
 // script's status.
 void library_start();
 
-// Adds the routine tables of the GUI and the consoles to the library's and
-// makes every routine.
+// Adds every module's routine table to the library's registry and makes
+// every routine.
 void library_routines_define();
 
 struct LibraryBootFile;
