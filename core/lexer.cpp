@@ -6,7 +6,9 @@
 
 #include "core/block.hpp"
 #include "core/error.hpp"
+#include "core/float_text.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/path.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -16,9 +18,6 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/float_text.hpp"
-#include "datatypes/integer.hpp"
-#include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
 #include "runtime/collector.hpp"
 

@@ -416,13 +416,6 @@ static size_t comment_end(const std::vector<uint32_t>& codes, size_t i) {
     return i;
 }
 
-int hex_digit_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return int(c - '0');
-    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
-    return -1;
-}
-
 // Skipped between base-58 and base-64 digits: backspace, tab, line feed,
 // form feed, carriage return, space and the apostrophe.
 static bool codec_blank_q(uint32_t c) {

@@ -89,9 +89,6 @@ char* base16_encode(char* out, const uint8_t* bytes, uint32_t count);
 char* base58_encode(char* out, const uint8_t* bytes, uint32_t count);
 char* base64_encode(char* out, const uint8_t* bytes, uint32_t count);
 
-// The value of an ASCII hexadecimal digit of either case, or -1.
-int hex_digit_value(uint32_t c);
-
 // Decoders read count characters of a buffer unit (1, 2 or 4) and return the
 // node of a new byte series, or 0 when the text is invalid. ";" starts a
 // comment that runs to the next line feed. The text may lie in a series

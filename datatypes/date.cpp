@@ -1,6 +1,6 @@
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/time.hpp"
 #include "core/actions.hpp"

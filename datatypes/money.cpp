@@ -1,6 +1,6 @@
 #include "datatypes/money.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"

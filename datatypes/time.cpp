@@ -1,7 +1,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
