@@ -18,7 +18,6 @@
 #include "core/vector_items.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/image.hpp"
 #include "runtime/random.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
@@ -158,7 +157,7 @@ void series_element_value(const Cell* series, uint32_t index, Cell* out) {
     } else if (type == T_VECTOR) {
         vector_item_at(series, index, out);
     } else {
-        image_pixel_to_tuple(image_pixels(series)[index], out);
+        datatype_hooks(type).element(series, index, out);
     }
 }
 

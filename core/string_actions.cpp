@@ -23,7 +23,6 @@
 #include "core/vector_items.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/binary.hpp"
 #include "runtime/collector.hpp"
 #include <algorithm>
 #include <cstring>
@@ -161,7 +160,7 @@ const Cell* string_make(Cell* proto, const Cell* spec, uint8_t type) {
     }
     if (type == T_BINARY) {
         if (spec_type == T_MONEY) raise_with_datatype(ERR_BAD_MAKE_ARG, T_BINARY, spec);
-        return binary_to(proto, spec, type);
+        return action_slot_as<MakeToFn>(T_BINARY, A_TO)(proto, spec, type);
     }
     return string_to(proto, spec, type);
 }

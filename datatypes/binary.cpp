@@ -577,6 +577,19 @@ bool scan_binary(const uint8_t* start, const uint8_t* end, int base, Cell* out) 
     return true;
 }
 
+// A whole binary literal token: "#{...}" in base 16, or "2#{...}", "16#{...}"
+// and "64#{...}" with the base before the "#".
+static bool scan_binary_literal(const uint8_t* start, const uint8_t* end, Cell* out) {
+    int base = 16;
+    const uint8_t* brace = start;
+    while (*brace != '{') brace++;
+    if (brace > start + 1) {  // one or two digits before the "#"
+        base = 0;
+        for (const uint8_t* p = start; p + 1 < brace && brace - start <= 3; p++) base = base * 10 + (*p - '0');
+    }
+    return scan_binary(brace + 1, end - 1, base, out);
+}
+
 uint32_t issue_to_binary(const Cell* issue, Cell* result, bool size_only) {
     uint32_t length;
     const uint8_t* name = symbol_name(word_symbol(issue), &length);
@@ -884,6 +897,7 @@ void init_binary() {
         {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_BINARY, T_STRING, "binary!", actions);
+    datatype_hooks_set(T_BINARY, {.scan = scan_binary_literal});
 }
 
 } // namespace kel

@@ -99,7 +99,7 @@ Node base16_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 Node base58_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 Node base64_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 
-// The lexer's loader of a binary literal: the UTF-8 digits between the braces
+// The reader of a binary literal: the UTF-8 digits between the braces
 // in base 2, 16 or 64, where an odd count of hex digits, a partial byte of
 // bits or a base-64 group without its padding is invalid. Writes the binary!
 // into out and answers true, or answers false.

@@ -996,6 +996,7 @@ void init_date() {
         {A_PICK, date_pick},
     };
     datatype_register(T_DATE, 0, "date!", actions);
+    datatype_hooks_set(T_DATE, {.scan = scan_date});
 }
 
 } // namespace kel

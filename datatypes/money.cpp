@@ -883,6 +883,7 @@ void init_money() {
         {A_PICK, money_pick},
     };
     datatype_register(T_MONEY, 0, "money!", actions);
+    datatype_hooks_set(T_MONEY, {.scan = scan_money});
 }
 
 } // namespace kel

@@ -338,6 +338,7 @@ void init_pair() {
         {A_REVERSE, pair_reverse},
     };
     datatype_register(T_PAIR, 0, "pair!", actions);
+    datatype_hooks_set(T_PAIR, {.scan = scan_pair});
 }
 
 } // namespace kel

@@ -386,7 +386,10 @@ static void point_register(uint8_t type, const char* name, CompareFn compare) {
     datatype_register(type, 0, name, actions);
 }
 
-void init_point2d() { point_register(T_POINT2D, "point2D!", &point2d_compare); }
+void init_point2d() {
+    point_register(T_POINT2D, "point2D!", &point2d_compare);
+    datatype_hooks_set(T_POINT2D, {.scan = scan_point});  // reads point3D! literals too
+}
 void init_point3d() { point_register(T_POINT3D, "point3D!", &point3d_compare); }
 
 } // namespace kel

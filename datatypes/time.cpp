@@ -362,6 +362,7 @@ void init_time() {
         {A_PICK, time_pick},
     };
     datatype_register(T_TIME, T_FLOAT, "time!", actions);
+    datatype_hooks_set(T_TIME, {.scan = scan_time});
 }
 
 // ---- literal loader -------------------------------------------------------------------
