@@ -10,11 +10,11 @@
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
 #include "core/mold_text.hpp"
+#include "core/numbers.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
-#include "datatypes/integer.hpp"
 #include <climits>
 
 namespace kel {

@@ -12,7 +12,6 @@
 #include "core/stack.hpp"
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
-#include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/native_guard.hpp"

@@ -7,6 +7,7 @@
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -17,7 +18,6 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 

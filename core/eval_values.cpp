@@ -4,10 +4,9 @@
 #include "core/actions.hpp"
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
+#include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
-#include "datatypes/float.hpp"
-#include "datatypes/integer.hpp"
 
 #include <cmath>
 

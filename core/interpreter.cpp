@@ -19,6 +19,7 @@
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
+#include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -29,8 +30,6 @@
 #include "runtime/collector.hpp"
 #include "runtime/native_guard.hpp"
 #include "runtime/platform/platform.hpp"
-#include "datatypes/float.hpp"
-#include "datatypes/integer.hpp"
 
 namespace kel {
 

@@ -6,7 +6,9 @@
 
 #include "core/block.hpp"
 #include "core/error.hpp"
+#include "core/float_text.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/path.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -16,10 +18,6 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/float_text.hpp"
-#include "datatypes/integer.hpp"
-#include "datatypes/pair.hpp"
-#include "datatypes/point.hpp"
 #include "runtime/collector.hpp"
 
 #include <array>
@@ -662,7 +660,7 @@ static void scan_point_literal(LexerState* s, uint32_t open) {
     }
     Cell point;
     cell_init(&point, T_NONE);
-    if (!scan_point(s->input + open, s->input + close + 1, &point)) {
+    if (!lexer_scan_literal(T_POINT2D, s->input + open, s->input + close + 1, &point)) {
         lexer_throw_error(s, open, close + 1, T_POINT2D);
         return;
     }

@@ -118,6 +118,10 @@ bool lexer_unicode_space_at(const LexerState* s, uint32_t offset, uint32_t* size
 
 // Loaders by kind (null where a kind has none).
 extern const LexerFn lexer_loaders[KIND_COUNT];
+// Reads a literal of a type with the reader its datatype's module registered
+// (the scan hook): true with the value in out, false when the text is not a
+// literal of the type or no reader is registered.
+bool lexer_scan_literal(uint8_t type, const uint8_t* start, const uint8_t* end, Cell* out);
 // Scanners of the word and issue kinds: they choose the word type.
 void lexer_scan_word(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load);
 void lexer_scan_issue(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load);

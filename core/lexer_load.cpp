@@ -9,25 +9,13 @@
 #include "core/context.hpp"
 #include "core/stack.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "core/word.hpp"
-#include "datatypes/binary.hpp"
-#include "datatypes/char.hpp"
-#include "datatypes/date.hpp"
-#include "datatypes/float.hpp"
-#include "datatypes/integer.hpp"
-#include "datatypes/map.hpp"
-#include "datatypes/money.hpp"
-#include "datatypes/pair.hpp"
-#include "datatypes/percent.hpp"
-#include "datatypes/tag.hpp"
-#include "datatypes/time.hpp"
-#include "datatypes/tuple.hpp"
-#include "datatypes/url.hpp"
 #include "runtime/collector.hpp"
 
 #include <cmath>
@@ -490,63 +478,50 @@ static void load_char(LexerState* s, uint32_t start, uint32_t end, uint32_t flag
     append_value(s, v);
 }
 
-// ---- binaries -----------------------------------------------------------------------------------------
-
-static void load_binary(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    s->pos = end;
-    int base = 16;
-    uint32_t brace = start;
-    while (s->input[brace] != '{') brace++;
-    if (brace > start + 1) {  // "2#{", "16#{", "64#{": one or two digits before the "#"
-        base = 0;
-        for (uint32_t p = start; p + 1 < brace && brace - start <= 3; p++) base = base * 10 + (s->input[p] - '0');
-    }
-    Cell v;
-    cell_init(&v, T_NONE);
-    if (!scan_binary(s->input + brace + 1, s->input + end - 1, base, &v)) {
-        lexer_throw_error(s, start, end, T_BINARY);
-        return;
-    }
-    if (load) append_value(s, v);
-}
-
 // ---- literals read by their datatype's module ----------------------------------------------------------
 
-using LiteralScan = bool (*)(const uint8_t* start, const uint8_t* end, Cell* out);
+bool lexer_scan_literal(uint8_t type, const uint8_t* start, const uint8_t* end, Cell* out) {
+    LiteralScanFn scan = datatype_hooks(type).scan;
+    return scan != nullptr && scan(start, end, out);
+}
 
 // Checks the token with the module's reader and, with load, appends its value.
-static void load_literal(LexerState* s, uint32_t start, uint32_t end, bool load, uint8_t type, LiteralScan scan) {
+static void load_literal(LexerState* s, uint32_t start, uint32_t end, bool load, uint8_t type) {
     s->pos = end;
     Cell v;
     cell_init(&v, T_NONE);
-    if (!scan(s->input + start, s->input + end, &v)) {
+    if (!lexer_scan_literal(type, s->input + start, s->input + end, &v)) {
         lexer_throw_error(s, start, end, type);
         return;
     }
     if (load) append_value(s, v);
 }
 
+// "#{...}", or "2#{...}", "16#{...}", "64#{...}" with the base before the "#".
+static void load_binary(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
+    load_literal(s, start, end, load, T_BINARY);
+}
 static void load_tuple(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    load_literal(s, start, end, load, T_TUPLE, scan_tuple);
+    load_literal(s, start, end, load, T_TUPLE);
 }
 static void load_pair(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    load_literal(s, start, end, load, T_PAIR, scan_pair);
+    load_literal(s, start, end, load, T_PAIR);
 }
 static void load_time(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    load_literal(s, start, end, load, T_TIME, scan_time);
+    load_literal(s, start, end, load, T_TIME);
 }
 static void load_date(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    load_literal(s, start, end, load, T_DATE, scan_date);
+    load_literal(s, start, end, load, T_DATE);
 }
 static void load_money(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
-    load_literal(s, start, end, load, T_MONEY, scan_money);
+    load_literal(s, start, end, load, T_MONEY);
 }
 
 // ---- text-like literals ----------------------------------------------------------------------------------
 
 // Text read by its datatype's module with "^" as an ordinary character. Without
 // load the text is only checked, as the string scanner does.
-static void load_module_text(LexerState* s, uint32_t from, uint32_t to, uint8_t type, LiteralScan scan, bool load,
+static void load_module_text(LexerState* s, uint32_t from, uint32_t to, uint8_t type, bool load,
                              uint32_t start, uint32_t end) {
     if (!load) {
         lexer_load_text(s, from, to, type, false, false, start, end);
@@ -554,7 +529,7 @@ static void load_module_text(LexerState* s, uint32_t from, uint32_t to, uint8_t 
     }
     Cell v;
     cell_init(&v, T_NONE);
-    if (!scan(s->input + from, s->input + to, &v)) {
+    if (!lexer_scan_literal(type, s->input + from, s->input + to, &v)) {
         lexer_throw_error(s, start, end, type);
         return;
     }
@@ -568,7 +543,7 @@ static void load_tag(LexerState* s, uint32_t start, uint32_t end, uint32_t flags
         lexer_throw_error(s, start, end, T_TAG);
         return;
     }
-    load_module_text(s, start + 1, end, T_TAG, scan_tag, load, start, end + 1);
+    load_module_text(s, start + 1, end, T_TAG, load, start, end + 1);
 }
 
 // The whole token, "%XX" escapes decoded.
@@ -579,21 +554,17 @@ static void load_url(LexerState* s, uint32_t start, uint32_t end, uint32_t flags
         lexer_throw_error(s, start, end, first == ':' ? T_GET_WORD : T_LIT_WORD);
         return;
     }
-    load_module_text(s, start, end, T_URL, scan_url, load, start, end);
+    load_module_text(s, start, end, T_URL, load, start, end);
 }
 
 static void load_email(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
     s->pos = end;
-    load_module_text(s, start, end, T_EMAIL, scan_email, load, start, end);
+    load_module_text(s, start, end, T_EMAIL, load, start, end);
 }
 
 static void load_ref(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
     s->pos = end;
-    load_module_text(s, start + 1, end, T_REF, scan_ref, load, start, end);
-}
-
-static bool scan_plain_file(const uint8_t* start, const uint8_t* end, Cell* out) {
-    return scan_dehexed(start, end, T_FILE, out);
+    load_module_text(s, start + 1, end, T_REF, load, start, end);
 }
 
 // %"quoted file" ("^" escapes decoded, "%XX" kept) or %plain%20file ("%XX"
@@ -609,7 +580,7 @@ static void load_file(LexerState* s, uint32_t start, uint32_t end, uint32_t flag
         lexer_load_text(s, start + 2, end, T_FILE, true, load, start, end + 1);
         return;
     }
-    load_module_text(s, start + 1, end, T_FILE, scan_plain_file, load, start, end);
+    load_module_text(s, start + 1, end, T_FILE, load, start, end);
 }
 
 // ---- maps -------------------------------------------------------------------------------------------------
@@ -618,17 +589,13 @@ static void load_file(LexerState* s, uint32_t start, uint32_t end, uint32_t flag
 // items pair up, and every key is of a key type; otherwise invalid map!.
 void lexer_map_make(LexerState* s, Cell* block, uint32_t start, uint32_t end) {
     CellRoot items(*block);
-    SeriesBuffer* b = series_buffer_of(&items.cell);
-    uint32_t count = b->length();
-    bool ok = count % 2 == 0;
-    const Cell* cells = block_cells(b);
-    for (uint32_t i = 0; ok && i < count; i += 2) ok = map_key_type_q(cell_type(&cells[i]));
-    if (!ok) {
+    ItemsLiteralFn make = datatype_hooks(T_MAP).items_literal;
+    Cell* made = stack_push_new(T_NONE);
+    if (make == nullptr || !make(&items.cell, made)) {
+        stack_pop(1);
         lexer_throw_error(s, start, end, T_MAP);  // the items stay a block
         return;
     }
-    Cell* made = stack_push_new(T_NONE);
-    map_make_at(made, &items.cell, 0);
     Cell* out = lexer_cell_at(s->tail - 1);
     out->header = (out->header & CELL_NEWLINE) | (made->header & ~CELL_NEWLINE);
     std::memcpy(cell_payload(out), cell_payload(made), 12);

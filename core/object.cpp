@@ -11,6 +11,7 @@
 #include "core/hashtable.hpp"
 #include "core/interpreter.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
 #include "core/ownership.hpp"
@@ -20,7 +21,6 @@
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/integer.hpp"
 #include "runtime/collector.hpp"
 
 #include <cstring>

@@ -29,6 +29,7 @@ static DatatypeName* name_table = nullptr;
 static ActionFn* action_table = nullptr;
 // Highest type id registered so far.
 static uint8_t highest_id = 0;
+DatatypeHooks datatype_hook_table[256];
 
 void datatype_registry_init() {
     heap_free(name_table);
@@ -37,6 +38,7 @@ void datatype_registry_init() {
     action_table = static_cast<ActionFn*>(
         heap_alloc_zeroed(size_t(TYPE_COUNT) * ACTION_ROW_SLOTS * sizeof(ActionFn)));
     highest_id = 0;
+    for (DatatypeHooks& hooks : datatype_hook_table) hooks = DatatypeHooks{};
 }
 
 // The registration's diagnostic goes to standard output, unbuffered, before
@@ -115,6 +117,11 @@ void datatype_register(uint8_t type, uint8_t parent, const char* name, const Act
 void datatype_actions_set(uint8_t type, const ActionRow* rows, size_t row_count) {
     if (type == 0 || type >= TYPE_COUNT || !name_table[type].name) error_raise(ERR_LIMIT_HIT);
     action_rows_fill(type, rows, row_count, &action_table[size_t(type) * ACTION_ROW_SLOTS]);
+}
+
+void datatype_hooks_set(uint8_t type, const DatatypeHooks& hooks) {
+    if (type == 0 || type >= TYPE_COUNT) error_raise(ERR_LIMIT_HIT);
+    datatype_hook_table[type] = hooks;
 }
 
 void datatype_build_words() {

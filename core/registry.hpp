@@ -220,6 +220,37 @@ template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionR
     datatype_actions_set(type, rows, N);
 }
 
+// ---- hooks -------------------------------------------------------------------
+// The few pieces of a type's behaviour that the lexer and the series code
+// need, for types whose modules lie above them: each module sets its hooks
+// when it registers, and core reaches them here by type id.
+
+// Reads the literal text of a value, from start up to end (exclusive): writes
+// the value into out and returns true, or returns false when the text is not
+// a literal of the type.
+using LiteralScanFn = bool (*)(const uint8_t* start, const uint8_t* end, Cell* out);
+// Makes the value a bracketed literal stands for from the block of its items:
+// writes it into out (on the data stack) and returns true, or returns false
+// with out untouched when the items do not make one.
+using ItemsLiteralFn = bool (*)(const Cell* items, Cell* out);
+// Writes the element at an absolute index of a series of the type into out.
+using ElementFn = void (*)(const Cell* series, uint32_t index, Cell* out);
+
+struct DatatypeHooks {
+    LiteralScanFn scan = nullptr;           // the lexer's reader of the type's literals
+    ItemsLiteralFn items_literal = nullptr; // the lexer's maker of a bracketed literal
+    ElementFn element = nullptr;            // an element as a value
+};
+
+// Sets all hooks of a type at once (those not given null). A type id outside
+// 1..TYPE_COUNT-1 raises internal error limit-hit.
+void datatype_hooks_set(uint8_t type, const DatatypeHooks& hooks);
+// The hooks of every id a type byte can hold, set only by datatype_hooks_set;
+// read on the lexer's paths, hence inline.
+extern DatatypeHooks datatype_hook_table[256];
+// The hooks of a type; all null for a type that set none.
+inline const DatatypeHooks& datatype_hooks(uint8_t type) { return datatype_hook_table[type]; }
+
 // Makes the word of every registered type name (ids 1 to the highest id).
 void datatype_build_words();
 

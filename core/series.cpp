@@ -8,19 +8,16 @@
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/ownership.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
 #include "core/context.hpp"
+#include "core/vector_items.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/char.hpp"
-#include "datatypes/image.hpp"
-#include "datatypes/integer.hpp"
-#include "datatypes/pair.hpp"
-#include "datatypes/vector.hpp"
 #include "runtime/random.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
@@ -160,7 +157,7 @@ void series_element_value(const Cell* series, uint32_t index, Cell* out) {
     } else if (type == T_VECTOR) {
         vector_item_at(series, index, out);
     } else {
-        image_pixel_to_tuple(image_pixels(series)[index], out);
+        datatype_hooks(type).element(series, index, out);
     }
 }
 

@@ -1,15 +1,15 @@
 #include "core/string.hpp"
+#include "core/bitset_bits.hpp"
 #include "core/casefold.hpp"
 #include "core/error.hpp"
+#include "core/float_text.hpp"
 #include "core/hashtable.hpp"
+#include "core/mold_text.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/bitset.hpp"
-#include "datatypes/char.hpp"
-#include "datatypes/float_text.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/start.hpp"
@@ -684,6 +684,42 @@ bool string_braces_balanced_q(const uint8_t* at, const uint8_t* end, uint32_t un
         else if (c == '}' && --depth == 0) return true;
     }
     return false;
+}
+
+// Caret escapes of the control characters 0 to 0x1F, indexed by codepoint.
+static const char caret_table[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+
+int32_t char_append_escaped(Cell* target, int32_t c, bool all) {
+    char text[16];
+    int32_t length = 0;
+    // A surrogate is escaped too: it has no UTF-8 form, and molded text
+    // reaches files and the lexer as UTF-8.
+    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c >= 0x80) ||
+        codepoint_surrogate_q(uint32_t(c))) {
+        static const char hex[] = "0123456789ABCDEF";
+        char digits[8];
+        int32_t count = 0;
+        uint32_t u = uint32_t(c);
+        do { digits[count++] = hex[u & 15]; u >>= 4; } while (u != 0);
+        text[length++] = '^';
+        text[length++] = '(';
+        while (count > 0) text[length++] = digits[--count];
+        text[length++] = ')';
+    } else if (c < 0x20) {
+        text[length++] = '^';
+        text[length++] = caret_table[c];
+    } else if (c == '"' || c == '^') {
+        text[length++] = '^';
+        text[length++] = char(c);
+    } else if (c == 0x7F) {
+        text[length++] = '^';
+        text[length++] = '~';
+    } else {
+        string_poke_char(target, series_buffer_of(target)->length(), uint32_t(c));
+        return 1;
+    }
+    string_append_ascii(target, text, uint32_t(length));
+    return length;
 }
 
 // Whether mold writes a code point as an escape rather than as itself.

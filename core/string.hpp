@@ -203,6 +203,9 @@ bool string_braces_balanced_q(const uint8_t* at, const uint8_t* end, uint32_t un
 // Appends one character in molded form: a caret escape, "^(hex)", or itself.
 // With all, every code point above 127 is written as "^(hex)".
 SeriesBuffer* string_append_escaped_char(Cell* target, uint32_t codepoint, bool all);
+// Appends the molded escape of one character (without the quotes), or the
+// character itself when it needs none; returns the characters written.
+int32_t char_append_escaped(Cell* target, int32_t codepoint, bool all);
 
 // ---- actions (core/string_actions.cpp) ------------------------------------------------
 // The string! action functions, also reached by the other string types. Each

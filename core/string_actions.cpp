@@ -7,10 +7,12 @@
 // made on the way (texts to add, formed values) is kept on the data stack too.
 #include "core/string.hpp"
 #include "core/actions.hpp"
+#include "core/bitset_bits.hpp"
 #include "core/block.hpp"
 #include "core/casefold.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/ownership.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -18,13 +20,9 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
+#include "core/vector_items.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/binary.hpp"
-#include "datatypes/bitset.hpp"
-#include "datatypes/char.hpp"
-#include "datatypes/integer.hpp"
-#include "datatypes/vector.hpp"
 #include "runtime/collector.hpp"
 #include <algorithm>
 #include <cstring>
@@ -162,7 +160,7 @@ const Cell* string_make(Cell* proto, const Cell* spec, uint8_t type) {
     }
     if (type == T_BINARY) {
         if (spec_type == T_MONEY) raise_with_datatype(ERR_BAD_MAKE_ARG, T_BINARY, spec);
-        return binary_to(proto, spec, type);
+        return action_slot_as<MakeToFn>(T_BINARY, A_TO)(proto, spec, type);
     }
     return string_to(proto, spec, type);
 }

@@ -116,6 +116,14 @@ inline uint32_t codepoint_unit(uint32_t codepoint) {
     return codepoint <= 0xFF ? 1 : codepoint <= 0xFFFF ? 2 : 4;
 }
 
+// The value of an ASCII hexadecimal digit of either case, or -1.
+inline int hex_digit_value(uint32_t c) {
+    if (c >= '0' && c <= '9') return int(c - '0');
+    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
+    return -1;
+}
+
 // ---- string values and buffers ---------------------------------------------
 // A string value (any of the string family) is a series cell: word 1 the index
 // in characters, word 2 the node, word 3 the node of its conversion buffer or 0.

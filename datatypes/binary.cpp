@@ -416,13 +416,6 @@ static size_t comment_end(const std::vector<uint32_t>& codes, size_t i) {
     return i;
 }
 
-int hex_digit_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return int(c - '0');
-    if (c >= 'A' && c <= 'F') return int(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int(c - 'a' + 10);
-    return -1;
-}
-
 // Skipped between base-58 and base-64 digits: backspace, tab, line feed,
 // form feed, carriage return, space and the apostrophe.
 static bool codec_blank_q(uint32_t c) {
@@ -582,6 +575,19 @@ bool scan_binary(const uint8_t* start, const uint8_t* end, int base, Cell* out) 
     Node node = bytes_series(bytes, 0);
     series_make_at(out, T_BINARY, node, 0);
     return true;
+}
+
+// A whole binary literal token: "#{...}" in base 16, or "2#{...}", "16#{...}"
+// and "64#{...}" with the base before the "#".
+static bool scan_binary_literal(const uint8_t* start, const uint8_t* end, Cell* out) {
+    int base = 16;
+    const uint8_t* brace = start;
+    while (*brace != '{') brace++;
+    if (brace > start + 1) {  // one or two digits before the "#"
+        base = 0;
+        for (const uint8_t* p = start; p + 1 < brace && brace - start <= 3; p++) base = base * 10 + (*p - '0');
+    }
+    return scan_binary(brace + 1, end - 1, base, out);
 }
 
 uint32_t issue_to_binary(const Cell* issue, Cell* result, bool size_only) {
@@ -891,6 +897,7 @@ void init_binary() {
         {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_BINARY, T_STRING, "binary!", actions);
+    datatype_hooks_set(T_BINARY, {.scan = scan_binary_literal});
 }
 
 } // namespace kel

@@ -89,9 +89,6 @@ char* base16_encode(char* out, const uint8_t* bytes, uint32_t count);
 char* base58_encode(char* out, const uint8_t* bytes, uint32_t count);
 char* base64_encode(char* out, const uint8_t* bytes, uint32_t count);
 
-// The value of an ASCII hexadecimal digit of either case, or -1.
-int hex_digit_value(uint32_t c);
-
 // Decoders read count characters of a buffer unit (1, 2 or 4) and return the
 // node of a new byte series, or 0 when the text is invalid. ";" starts a
 // comment that runs to the next line feed. The text may lie in a series
@@ -102,7 +99,7 @@ Node base16_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 Node base58_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 Node base64_decode(const uint8_t* text, uint32_t count, uint32_t unit);
 
-// The lexer's loader of a binary literal: the UTF-8 digits between the braces
+// The reader of a binary literal: the UTF-8 digits between the braces
 // in base 2, 16 or 64, where an odd count of hex digits, a partial byte of
 // bits or a base-64 group without its padding is invalid. Writes the binary!
 // into out and answers true, or answers false.

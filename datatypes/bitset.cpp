@@ -27,26 +27,6 @@ constexpr int64_t BITSET_CODE_MAX = int64_t(INT32_MAX / 8) * 8 - 1;
 
 // ---- access ---------------------------------------------------------------------------
 
-
-bool bitset_negated_q(const Cell* bitset) { return series_buffer_of(bitset)->flags & SERIES_NEGATED; }
-uint32_t bitset_byte_count(const Cell* bitset) {
-    SeriesBuffer* b = series_buffer_of(bitset);
-    return b->tail - b->head;
-}
-uint8_t* bitset_data(const Cell* bitset) { return series_buffer_of(bitset)->head_ptr(); }
-
-bool bitset_out_of_range_q(const Cell* bitset, int64_t n) {
-    return n < 0 || (n >> 3) >= int64_t(bitset_byte_count(bitset));
-}
-
-static inline uint8_t bit_mask(uint32_t n) { return uint8_t(0x80 >> (n & 7)); }
-
-bool bitset_member_q(const Cell* bitset, int64_t n) {
-    if (n < 0) return false;
-    if (bitset_out_of_range_q(bitset, n)) return bitset_negated_q(bitset);
-    return bitset_data(bitset)[n >> 3] & bit_mask(uint32_t(n));
-}
-
 // Stored bytes grow to count, the new ones filled with fill.
 static void bytes_extend(Cell* bitset, uint32_t count, uint8_t fill) {
     SeriesBuffer* b = series_buffer_of(bitset);
@@ -64,8 +44,8 @@ void bitset_ensure_bit(Cell* bitset, uint32_t n) {
 // Sets or clears bit n, which must lie inside the stored bytes.
 static void bit_put(const Cell* bitset, uint32_t n, bool on) {
     uint8_t* byte = bitset_data(bitset) + (n >> 3);
-    if (on) *byte |= bit_mask(n);
-    else *byte &= uint8_t(~bit_mask(n));
+    if (on) *byte |= bitset_bit_mask(n);
+    else *byte &= uint8_t(~bitset_bit_mask(n));
 }
 
 Cell* bitset_make_at(Cell* cell, uint32_t count) {

@@ -1,11 +1,8 @@
-// bitset!: a set of non-negative integers (character codes in practice) kept
-// as a bit array. Bit n lives in byte n div 8 under the mask 0x80 >> (n mod 8).
-//
-// A bitset cell: word 2 the node of a byte buffer (unit 1) whose stored bytes
-// run from head to tail. The stored bits tell membership directly for codes
-// below the stored bit count; the buffer's SERIES_NEGATED flag gives the
-// membership of every code at or above it (set: member).
+// bitset!: a set of non-negative integers kept as a bit array. Its layout and
+// membership test live in core/bitset_bits.hpp; this module builds bitsets
+// from specs, changes them, computes set operations and supplies the actions.
 #pragma once
+#include "core/bitset_bits.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
@@ -21,15 +18,6 @@ enum BitsetMode : int32_t { BITS_MAKE = 0, BITS_TO = 1, BITS_OTHER = 2 };
 
 // ---- access ---------------------------------------------------------------------------
 
-bool bitset_negated_q(const Cell* bitset);
-// Stored bytes.
-uint32_t bitset_byte_count(const Cell* bitset);
-// Address of the first stored byte; valid until the next allocation.
-uint8_t* bitset_data(const Cell* bitset);
-// True when n is negative or its byte lies at or past the stored bytes.
-bool bitset_out_of_range_q(const Cell* bitset, int64_t n);
-// Whether code n is a member (codes beyond the stored bits answer the flag).
-bool bitset_member_q(const Cell* bitset, int64_t n);
 // Grows the stored bytes to hold bit n; new bytes are 0, or 255 when negated.
 // The cell must be on the data stack or rooted.
 void bitset_ensure_bit(Cell* bitset, uint32_t n);

@@ -13,20 +13,6 @@
 
 namespace kel {
 
-// Caret escapes of the control characters 0 to 0x1F, indexed by codepoint.
-static const char caret_table[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
-
-void char_make_at(Cell* cell, int32_t codepoint) {
-    cell_init(cell, T_CHAR);
-    cell->w2 = uint32_t(codepoint);
-}
-
-Cell* char_push(int32_t codepoint) {
-    Cell* cell = stack_push_slot();
-    char_make_at(cell, codepoint);
-    return cell;
-}
-
 // ---- make, to ----------------------------------------------------------------
 
 static int32_t char_checked(int32_t n, const Cell* spec) {
@@ -91,39 +77,6 @@ int32_t char_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32
                   int32_t) {
     append_codepoint(target, cell_int(value));
     return budget - 1;
-}
-
-int32_t char_append_escaped(Cell* target, int32_t c, bool all) {
-    char text[16];
-    int32_t length = 0;
-    // A surrogate is escaped too: it has no UTF-8 form, and molded text
-    // reaches files and the lexer as UTF-8.
-    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c >= 0x80) ||
-        codepoint_surrogate_q(uint32_t(c))) {
-        static const char hex[] = "0123456789ABCDEF";
-        char digits[8];
-        int32_t count = 0;
-        uint32_t u = uint32_t(c);
-        do { digits[count++] = hex[u & 15]; u >>= 4; } while (u != 0);
-        text[length++] = '^';
-        text[length++] = '(';
-        while (count > 0) text[length++] = digits[--count];
-        text[length++] = ')';
-    } else if (c < 0x20) {
-        text[length++] = '^';
-        text[length++] = caret_table[c];
-    } else if (c == '"' || c == '^') {
-        text[length++] = '^';
-        text[length++] = char(c);
-    } else if (c == 0x7F) {
-        text[length++] = '^';
-        text[length++] = '~';
-    } else {
-        append_codepoint(target, c);
-        return 1;
-    }
-    string_append_ascii(target, text, uint32_t(length));
-    return length;
 }
 
 int32_t char_mold(const Cell* value, Cell* target, bool, bool all, bool, bool, int32_t budget,

@@ -1,22 +1,14 @@
 // char!: a Unicode codepoint (0 to 0x10FFFF), a child of integer! sharing its
 // cell layout and int32 kernel; arithmetic must stay within the codepoint range.
 #pragma once
+#include "core/numbers.hpp"
 #include "runtime/cell.hpp"
 #include <cstdint>
 
 namespace kel {
 
-constexpr int32_t CHAR_MAX_CODEPOINT = 0x10FFFF;
-
-void char_make_at(Cell* cell, int32_t codepoint);  // header exactly char!
-Cell* char_push(int32_t codepoint);
-
 // The action kernel: the char in `left`, which receives the result.
 void char_do_math(Cell* left, const Cell* right, int32_t op);
-
-// Appends the molded escape of one character (without the quotes); returns
-// the characters written.
-int32_t char_append_escaped(Cell* target, int32_t codepoint, bool all);
 
 const Cell* char_make(Cell* proto, const Cell* spec, uint8_t type);
 int32_t char_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,

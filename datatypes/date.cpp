@@ -1,6 +1,6 @@
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/time.hpp"
 #include "core/actions.hpp"
@@ -996,6 +996,7 @@ void init_date() {
         {A_PICK, date_pick},
     };
     datatype_register(T_DATE, 0, "date!", actions);
+    datatype_hooks_set(T_DATE, {.scan = scan_date});
 }
 
 } // namespace kel

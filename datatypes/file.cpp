@@ -7,6 +7,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/url.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/platform/platform.hpp"
 
@@ -108,6 +109,11 @@ bool file_dir_path_q(const Cell* file) {
     return n == dots || string_ks_char_at(&name, n - dots - 1) == '/';
 }
 
+// A plain file literal's text (after the "%"), "%XX" escapes decoded.
+static bool scan_plain_file(const uint8_t* start, const uint8_t* end, Cell* out) {
+    return scan_dehexed(start, end, T_FILE, out);
+}
+
 void init_file() {
     const ActionRow actions[] = {
         {A_MOLD, file_mold},
@@ -119,6 +125,7 @@ void init_file() {
         {A_SKIP, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_FILE, T_URL, "file!", actions);
+    datatype_hooks_set(T_FILE, {.scan = scan_plain_file});
 }
 
 } // namespace kel

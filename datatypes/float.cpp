@@ -1,5 +1,5 @@
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
@@ -25,111 +25,7 @@ namespace kel {
 
 bool float_pretty = false;
 
-// Differences below this count as equal, and values below it print as zero
-// when pretty-printing.
-constexpr double FLOAT_EPSILON = 2.220446049250313e-16;
-// Units in the last place within which two doubles are equal.
-constexpr uint64_t FLOAT_EQUAL_ULPS = 10;
-
-// ---- cells -----------------------------------------------------------------
-
-void float_make_at(Cell* cell, double value) {
-    cell_init(cell, T_FLOAT);
-    cell_set_double(cell, value);
-}
-
-Cell* float_push(double value) {
-    Cell* cell = stack_push_slot();
-    float_make_at(cell, value);
-    return cell;
-}
-
-Cell* float_push_bits(uint32_t high, uint32_t low) {
-    Cell* cell = stack_push_slot();
-    cell_init(cell, T_FLOAT);
-    cell->w2 = low;
-    cell->w3 = high;
-    return cell;
-}
-
-void float_box(double value) {
-    float_make_at(data_stack.args, value);
-    data_stack.top = data_stack.args + 1;
-}
-
-// ---- helpers ---------------------------------------------------------------
-
-double float_abs_bits(double x) {
-    return std::bit_cast<double>(std::bit_cast<uint64_t>(x) & ~(uint64_t(1) << 63));
-}
-
-int32_t float_round_to_integer(double x) {
-    if (std::isnan(x)) return 0;
-    double r = std::floor(x + 0.49999999999999994);
-    int32_t n;
-    if (integer_from_double(r, &n)) return n;
-    return r > 0 ? INT32_MAX : INT32_MIN;
-}
-
-bool float_nan_bits_q(double x) {
-    uint64_t bits = std::bit_cast<uint64_t>(x);
-    return (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull &&
-           (bits & 0x000FFFFFFFFFFFFFull) != 0;
-}
-
-bool float32_nan_q(float x) { return x != x; }
-
-bool float_special_q(double x) { return !std::isfinite(x); }
-
-// Maps a double's bit pattern onto an unsigned order: negatives below
-// 0x8000000000000000, positives above it, both zeros on it.
-static uint64_t float_ordered_bits(double x) {
-    uint64_t bits = std::bit_cast<uint64_t>(x);
-    return (bits >> 63) ? 0 - bits : bits | (uint64_t(1) << 63);
-}
-
-bool float_near_equal_q(double a, double b) {
-    if (std::isnan(a) || std::isnan(b)) return false;
-    if (a == b) return true;
-    if (std::fabs(a - b) < FLOAT_EPSILON) return true;
-    uint64_t x = float_ordered_bits(a), y = float_ordered_bits(b);
-    return (x > y ? x - y : y - x) <= FLOAT_EQUAL_ULPS;
-}
-
-bool float32_near_equal_q(float a, float b) {
-    if (a != a || b != b) return false;
-    uint32_t x = std::bit_cast<uint32_t>(a), y = std::bit_cast<uint32_t>(b);
-    if (x == y) return true;
-    uint32_t mx = x & 0x7FFFFFFF, my = y & 0x7FFFFFFF;
-    if (mx >= 0x7F7FFFFF || my >= 0x7F7FFFFF) {
-        if ((x >> 31) != (y >> 31)) return false;
-        return (mx > my ? mx - my : my - mx) <= 0xFFFFF;
-    }
-    if (mx == 0 && my == 0) return true;
-    int64_t ox = (x >> 31) ? int64_t(INT32_MIN) - int64_t(x) : int64_t(x);
-    int64_t oy = (y >> 31) ? int64_t(INT32_MIN) - int64_t(y) : int64_t(y);
-    return (ox > oy ? ox - oy : oy - ox) <= 10;
-}
-
 // ---- kernel ----------------------------------------------------------------
-
-double float_math_op(double a, double b, int32_t op) {
-    switch (op) {
-    case OP_ADD: return a + b;
-    case OP_SUBTRACT: return a - b;
-    case OP_MULTIPLY: return a * b;
-    case OP_DIVIDE: return a / b;
-    case OP_REMAINDER:
-        if (std::isnan(b)) return b;
-        if (std::isinf(b)) return std::isfinite(a) ? a : std::nan("");
-        return std::fmod(a, b);
-    default: {
-        Cell word;
-        stack_caller_word(&word);
-        error_raise_type(ERR_CANNOT_USE, &word, T_FLOAT);
-    }
-    }
-}
 
 [[noreturn]] static void raise_with_datatype(ScriptError id, const Cell* word, uint8_t type) {
     if (word != nullptr) error_raise_type(id, word, type);
@@ -181,26 +77,6 @@ void float_do_math(Cell* left, const Cell* right, int32_t op) {
 }
 
 // ---- compare -----------------------------------------------------------------
-
-int32_t float_compare_doubles(double a, double b, int32_t op) {
-    switch (op) {
-    case CMP_EQUAL:
-    case CMP_NOT_EQUAL: return float_near_equal_q(a, b) ? 0 : 1;
-    case CMP_STRICT_EQUAL: return a == b ? 0 : 1;
-    case CMP_SAME: return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) ? 0 : 1;
-    default: break;
-    }
-    if (std::isnan(a) || std::isnan(b)) {
-        switch (op) {
-        case CMP_LESSER:
-        case CMP_LESSER_OR_EQUAL: return 1;
-        case CMP_GREATER:
-        case CMP_GREATER_OR_EQUAL: return -1;
-        default: return 0;
-        }
-    }
-    return (a > b) - (a < b);
-}
 
 int32_t float_compare(const Cell* value1, const Cell* value2, int32_t op) {
     uint8_t other = cell_type(value2);

@@ -1,8 +1,10 @@
 // float!: the IEEE 754 double. Its kernel serves float!, percent! and time!
 // (all three keep the double in payload words 2-3), its tolerant equality is
 // used by every type that compares doubles, and float_to_text is the one text
-// form of every floating-point number the system prints.
+// form of every floating-point number the system prints. The cells, the
+// double kernel and the tolerant equality live in core/numbers.hpp.
 #pragma once
+#include "core/numbers.hpp"
 #include "runtime/cell.hpp"
 #include "datatypes/integer.hpp"
 #include <cstdint>
@@ -24,37 +26,15 @@ extern bool float_pretty;
 
 // ---- cells -----------------------------------------------------------------
 
-void float_make_at(Cell* cell, double value);  // header exactly float!
-Cell* float_push(double value);
-Cell* float_push_bits(uint32_t high, uint32_t low);
-void float_box(double value);
-// The double of a float!, percent! or time! cell.
-inline double float_get(const Cell* cell) { return cell_double(cell); }
 // A random double between 0 and x (the draw of random on a float!), from the
 // generator or, with secure, the secure source.
 double float_random_draw(double x, bool secure);
 
 // ---- helpers ---------------------------------------------------------------
 
-double float_abs_bits(double x);
-// Nearest 32-bit integer, halves rounded up; values beyond the 32-bit range
-// saturate and a NaN gives 0 (used for screen coordinates).
-int32_t float_round_to_integer(double x);
-bool float_nan_bits_q(double x);
-bool float32_nan_q(float x);
-bool float_special_q(double x);
-bool float_near_equal_q(double a, double b);
-bool float32_near_equal_q(float a, float b);
-
-// The double kernel; or, and and xor raise script error cannot-use.
-double float_math_op(double a, double b, int32_t op);
 // The action kernel: left operand a float!, percent!, time! or integer! in
 // `left`, which receives the result.
 void float_do_math(Cell* left, const Cell* right, int32_t op);
-// -1, 0 or 1 for two doubles under a comparison code (equality codes answer 0
-// or 1); the NaN rules of the ordering codes apply.
-int32_t float_compare_doubles(double a, double b, int32_t op);
-
 // The text of x in a mode, in a static buffer the next call overwrites.
 const char* float_to_text(double x, int32_t mode);
 

@@ -83,6 +83,11 @@ void image_pixel_to_tuple(uint32_t pixel, Cell* out) {
     tuple_init(out, 4, red | green << 8 | blue << 16 | transparency << 24, 0, 0);
 }
 
+// The pixel at an absolute index as a tuple (the series code's element hook).
+static void image_element(const Cell* image, uint32_t index, Cell* out) {
+    image_pixel_to_tuple(image_pixels(image)[index], out);
+}
+
 uint32_t image_pixel_from_tuple(const Cell* tuple) {
     uint32_t alpha = tuple_count(tuple) >= 4 ? 255u - tuple_byte(tuple, 3) : 255u;
     return alpha << 24 | uint32_t(tuple_byte(tuple, 0)) << 16 | uint32_t(tuple_byte(tuple, 1)) << 8 |
@@ -610,6 +615,7 @@ void init_image() {
         {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_IMAGE, T_SERIES, "image!", actions);
+    datatype_hooks_set(T_IMAGE, {.element = image_element});
     collector_register_marker(T_IMAGE, image_mark);
 }
 

@@ -25,33 +25,6 @@ namespace kel {
 
 constexpr int32_t INT32_LOWEST = INT32_MIN;  // the one value without a positive counterpart
 
-// ---- cells -----------------------------------------------------------------
-
-Cell* integer_make_at(Cell* cell, int32_t value) {
-    cell_type_set(cell, T_INTEGER);
-    cell->w2 = uint32_t(value);
-    return cell;
-}
-
-Cell* integer_push(int32_t value) {
-    Cell* cell = stack_push_slot();
-    cell_init(cell, T_INTEGER);
-    cell->w2 = uint32_t(value);
-    return cell;
-}
-
-void integer_box(int32_t value) {
-    cell_init(data_stack.args, T_INTEGER);
-    data_stack.args->w2 = uint32_t(value);
-    data_stack.top = data_stack.args + 1;
-}
-
-int32_t integer_arg_value() { return cell_int(data_stack.args); }
-
-int32_t integer_arg_value_or_zero() {
-    return cell_type(data_stack.args) == T_INTEGER ? cell_int(data_stack.args) : 0;
-}
-
 // ---- helpers ---------------------------------------------------------------
 
 int32_t integer_absolute(int32_t n) {
@@ -72,61 +45,6 @@ const char* integer_form_buffer(int32_t n) {
     } while (magnitude != 0);
     if (n < 0) *--p = '-';
     return p;
-}
-
-bool integer_double_out_of_range(double d) {
-    return !(d <= 2147483647.0 && d >= -2147483648.0);  // false for a NaN too
-}
-
-bool integer_float_out_of_range(const Cell* float_cell) {
-    return integer_double_out_of_range(cell_double(float_cell));
-}
-
-bool integer_from_double(double d, int32_t* out) {
-    double t = std::trunc(d);
-    if (integer_double_out_of_range(t)) return false;
-    *out = int32_t(t);
-    return true;
-}
-
-// Writes a double result into a kernel's result cell, making it a float!.
-static void result_float(Cell* result, double d) {
-    cell_init(result, T_FLOAT);
-    cell_set_double(result, d);
-}
-
-int32_t integer_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
-    int32_t n = 0;
-    bool overflow = false;
-    switch (op) {
-    case OP_ADD: overflow = __builtin_add_overflow(left, right, &n); break;
-    case OP_SUBTRACT: overflow = __builtin_sub_overflow(left, right, &n); break;
-    case OP_MULTIPLY: overflow = __builtin_mul_overflow(left, right, &n); break;
-    case OP_DIVIDE:
-    case OP_REMAINDER:
-        if (right == 0) error_raise(ERR_ZERO_DIVIDE);
-        if (left == INT32_LOWEST && right == -1) error_raise(ERR_OVERFLOW);
-        if (op == OP_REMAINDER) { n = left % right; break; }
-        if (result != nullptr && left % right != 0) {
-            result_float(result, double(left) / double(right));
-            return n;
-        }
-        n = left / right;
-        break;
-    case OP_OR: n = left | right; break;
-    case OP_AND: n = left & right; break;
-    case OP_XOR: n = left ^ right; break;
-    default: error_raise(ERR_INVALID_ARG);
-    }
-    if (overflow) {
-        if (result != nullptr) {
-            double a = left, b = right;
-            result_float(result, op == OP_ADD ? a + b : op == OP_SUBTRACT ? a - b : a * b);
-        }
-        return n;
-    }
-    if (result != nullptr) result->w2 = uint32_t(n);
-    return n;
 }
 
 // The word of a math action named by an error.

@@ -512,6 +512,19 @@ int32_t map_length_q(const Cell* map) { return int32_t(map_size(map)); }
 
 // ---- registration ----------------------------------------------------------------------------
 
+// The lexer's map literal: its items pair up and every key is of a key type;
+// otherwise it makes none.
+static bool map_from_literal_items(const Cell* items, Cell* out) {
+    SeriesBuffer* b = series_buffer_of(items);
+    uint32_t count = b->length();
+    if (count % 2 != 0) return false;
+    const Cell* cells = block_cells(b);
+    for (uint32_t i = 0; i < count; i += 2)
+        if (!map_key_type_q(cell_type(&cells[i]))) return false;
+    map_make_at(out, items, 0);
+    return true;
+}
+
 void init_map() {
     const ActionRow actions[] = {
         {A_MAKE, map_make},
@@ -530,6 +543,7 @@ void init_map() {
         {A_SELECT, map_select},
     };
     datatype_register(T_MAP, 0, "map!", actions);
+    datatype_hooks_set(T_MAP, {.items_literal = map_from_literal_items});
 }
 
 } // namespace kel

@@ -1,6 +1,6 @@
 #include "datatypes/money.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "core/context.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
@@ -883,6 +883,7 @@ void init_money() {
         {A_PICK, money_pick},
     };
     datatype_register(T_MONEY, 0, "money!", actions);
+    datatype_hooks_set(T_MONEY, {.scan = scan_money});
 }
 
 } // namespace kel

@@ -20,24 +20,6 @@
 
 namespace kel {
 
-// ---- cells -----------------------------------------------------------------
-
-Cell* pair_init(Cell* cell, int32_t x, int32_t y) {
-    cell_type_set(cell, T_PAIR);
-    cell->w1 = 0;
-    cell->w2 = uint32_t(x);
-    cell->w3 = uint32_t(y);
-    return cell;
-}
-
-Cell* pair_make_in(Node block, int32_t x, int32_t y) {
-    Cell* cell = cell_series_append(block);
-    cell_init(cell, T_PAIR);
-    return pair_init(cell, x, y);
-}
-
-Cell* pair_push(int32_t x, int32_t y) { return pair_init(stack_push_new(T_PAIR), x, y); }
-
 // ---- errors ----------------------------------------------------------------
 
 [[noreturn]] static void raise_caller_not_related(uint8_t type) {
@@ -356,6 +338,7 @@ void init_pair() {
         {A_REVERSE, pair_reverse},
     };
     datatype_register(T_PAIR, 0, "pair!", actions);
+    datatype_hooks_set(T_PAIR, {.scan = scan_pair});
 }
 
 } // namespace kel

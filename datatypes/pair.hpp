@@ -6,22 +6,12 @@
 //
 // Cell: word 2 = x, word 3 = y (signed 32-bit); word 1 carries nothing.
 #pragma once
+#include "core/numbers.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
-
-// ---- cells -----------------------------------------------------------------
-
-inline int32_t pair_x(const Cell* c) { return int32_t(c->w2); }
-inline int32_t pair_y(const Cell* c) { return int32_t(c->w3); }
-
-// Sets the cell's type to pair! keeping its header flags; returns the cell.
-Cell* pair_init(Cell* cell, int32_t x, int32_t y);
-// A new pair at the block's tail (header exactly pair!); valid until the next allocation.
-Cell* pair_make_in(Node block, int32_t x, int32_t y);
-Cell* pair_push(int32_t x, int32_t y);
 
 // ---- helpers ---------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 #include "datatypes/point.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
 #include "core/block.hpp"
@@ -20,42 +20,6 @@
 #include <cstring>
 
 namespace kel {
-
-// ---- cells -----------------------------------------------------------------
-
-Cell* point2d_init(Cell* cell, double x, double y) {
-    cell_type_set(cell, T_POINT2D);
-    point_coord_set(cell, 0, x);
-    point_coord_set(cell, 1, y);
-    cell->w3 = 0;
-    return cell;
-}
-
-Cell* point3d_init(Cell* cell, double x, double y, double z) {
-    cell_type_set(cell, T_POINT3D);
-    point_coord_set(cell, 0, x);
-    point_coord_set(cell, 1, y);
-    point_coord_set(cell, 2, z);
-    return cell;
-}
-
-Cell* point2d_make_in(Node block, double x, double y) {
-    Cell* cell = cell_series_append(block);
-    cell_init(cell, T_POINT2D);
-    return point2d_init(cell, x, y);
-}
-
-Cell* point3d_make_in(Node block, double x, double y, double z) {
-    Cell* cell = cell_series_append(block);
-    cell_init(cell, T_POINT3D);
-    return point3d_init(cell, x, y, z);
-}
-
-Cell* point2d_push(double x, double y) { return point2d_init(stack_push_new(T_POINT2D), x, y); }
-
-Cell* point3d_push(double x, double y, double z) {
-    return point3d_init(stack_push_new(T_POINT3D), x, y, z);
-}
 
 // Writes all components of a point of the given type (flags cleared).
 static void point_make_at(Cell* cell, uint8_t type, const double* c) {
@@ -422,7 +386,10 @@ static void point_register(uint8_t type, const char* name, CompareFn compare) {
     datatype_register(type, 0, name, actions);
 }
 
-void init_point2d() { point_register(T_POINT2D, "point2D!", &point2d_compare); }
+void init_point2d() {
+    point_register(T_POINT2D, "point2D!", &point2d_compare);
+    datatype_hooks_set(T_POINT2D, {.scan = scan_point});  // reads point3D! literals too
+}
 void init_point3d() { point_register(T_POINT3D, "point3D!", &point3d_compare); }
 
 } // namespace kel

@@ -5,47 +5,12 @@
 // Cells: words 1, 2 (and 3 for point3D!) hold x, y (and z) as IEEE singles;
 // word 3 of a point2D! carries nothing.
 #pragma once
+#include "core/numbers.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
-#include <bit>
 #include <cstdint>
-#include <limits>
 
 namespace kel {
-
-// ---- cells -----------------------------------------------------------------
-
-// A double rounded to single precision as IEEE round-to-nearest does it,
-// also beyond the single range (where the plain conversion is undefined).
-inline float point_single(double d) {
-    constexpr double SINGLE_MAX = 3.4028234663852886e38;  // the largest finite single
-    constexpr double SINGLE_OVERFLOW = 0x1.ffffffp127;    // from here on, rounds to infinity
-    if (d > SINGLE_MAX) return d < SINGLE_OVERFLOW ? float(SINGLE_MAX) : std::numeric_limits<float>::infinity();
-    if (d < -SINGLE_MAX) return d > -SINGLE_OVERFLOW ? -float(SINGLE_MAX) : -std::numeric_limits<float>::infinity();
-    return float(d);
-}
-
-// Component i (0 x, 1 y, 2 z) of a point cell, as the single's raw bits and as a float.
-inline uint32_t point_coord_bits(const Cell* c, int i) { return i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3; }
-inline float point_coord(const Cell* c, int i) {
-    return std::bit_cast<float>(i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3);
-}
-inline void point_coord_set(Cell* c, int i, double value) {
-    uint32_t bits = std::bit_cast<uint32_t>(point_single(value));
-    (i == 0 ? c->w1 : i == 1 ? c->w2 : c->w3) = bits;
-}
-// Components of a point type: 2 or 3.
-inline int point_dimensions(uint8_t type) { return type == T_POINT3D ? 3 : 2; }
-
-// Set the cell's type keeping its header flags and store the components as
-// singles; return the cell.
-Cell* point2d_init(Cell* cell, double x, double y);
-Cell* point3d_init(Cell* cell, double x, double y, double z);
-// New cells at a block's tail (valid until the next allocation) or on the data stack.
-Cell* point2d_make_in(Node block, double x, double y);
-Cell* point3d_make_in(Node block, double x, double y, double z);
-Cell* point2d_push(double x, double y);
-Cell* point3d_push(double x, double y, double z);
 
 // ---- helpers ---------------------------------------------------------------
 

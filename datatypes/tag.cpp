@@ -127,6 +127,7 @@ void init_tag() {
         {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_TAG, T_STRING, "tag!", actions);
+    datatype_hooks_set(T_TAG, {.scan = scan_tag});
 }
 
 void init_email() {
@@ -139,6 +140,7 @@ void init_email() {
         {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_EMAIL, T_STRING, "email!", actions);
+    datatype_hooks_set(T_EMAIL, {.scan = scan_email});
 }
 
 void init_ref() {
@@ -150,6 +152,7 @@ void init_ref() {
         {A_SKIP, A_TAKE, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_REF, T_STRING, "ref!", actions);
+    datatype_hooks_set(T_REF, {.scan = scan_ref});
 }
 
 } // namespace kel

@@ -1,7 +1,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
@@ -362,6 +362,7 @@ void init_time() {
         {A_PICK, time_pick},
     };
     datatype_register(T_TIME, T_FLOAT, "time!", actions);
+    datatype_hooks_set(T_TIME, {.scan = scan_time});
 }
 
 // ---- literal loader -------------------------------------------------------------------

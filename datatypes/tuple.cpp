@@ -384,6 +384,7 @@ void init_tuple() {
         {A_REVERSE, tuple_reverse},
     };
     datatype_register(T_TUPLE, 0, "tuple!", actions);
+    datatype_hooks_set(T_TUPLE, {.scan = scan_tuple});
 }
 
 } // namespace kel

@@ -373,6 +373,7 @@ void init_url() {
         {A_REMOVE, A_TRIM, ACTION_INHERIT}, {A_MODIFY, ACTION_INHERIT},
     };
     datatype_register(T_URL, T_STRING, "url!", actions);
+    datatype_hooks_set(T_URL, {.scan = scan_url});
 }
 
 } // namespace kel

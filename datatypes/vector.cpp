@@ -27,99 +27,12 @@ namespace kel {
 // Largest byte size of a vector buffer.
 constexpr uint64_t VECTOR_BYTES_MAX = 0x7FFFFFF0;
 
-// ---- access -------------------------------------------------------------------------
-
-
-uint32_t vector_unit(const Cell* vector) { return series_buffer_of(vector)->unit(); }
-
-uint32_t vector_buffer_length(const Cell* vector) {
-    SeriesBuffer* b = series_buffer_of(vector);
-    return (b->tail - b->head) / b->unit();
-}
-
-static uint32_t vector_index(const Cell* vector) {
-    int32_t index = series_index(vector);
-    return index < 0 ? 0 : std::min(uint32_t(index), vector_buffer_length(vector));
-}
-
-uint32_t vector_length(const Cell* vector) { return vector_buffer_length(vector) - vector_index(vector); }
-
-uint32_t vector_default_unit(uint8_t item_type) {
-    return item_type == T_FLOAT || item_type == T_PERCENT ? 8 : 4;
-}
-
-static bool float_items_q(uint8_t item_type) { return item_type == T_FLOAT || item_type == T_PERCENT; }
-
-static uint8_t* item_address(const Cell* vector, uint32_t index) {
-    SeriesBuffer* b = series_buffer_of(vector);
-    return b->head_ptr() + size_t(index) * b->unit();
-}
-
 Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t unit) {
     if (uint64_t(count) * unit > VECTOR_BYTES_MAX) error_raise(ERR_NO_MEMORY);
     Node node = series_new_units(count, unit);
     series_make_at(cell, T_VECTOR, node, 0);
     cell->w3 = item_type;
     return cell;
-}
-
-// ---- items ------------------------------------------------------------------------------
-
-void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t item_type) {
-    uint8_t type = cell_type(value);
-    bool integral = type == T_INTEGER || type == T_CHAR;
-    bool floating = type == T_FLOAT || type == T_PERCENT;
-    if (!integral && !floating) error_raise_type(ERR_INVALID_TYPE, type);
-    if (float_items_q(item_type)) {
-        double d = integral ? double(cell_int(value)) : cell_double(value);
-        if (unit == 8) {
-            std::memcpy(at, &d, 8);
-        } else {
-            float f = float(d);
-            std::memcpy(at, &f, 4);
-        }
-        return;
-    }
-    int32_t n;
-    if (integral) n = cell_int(value);
-    else if (!integer_from_double(cell_double(value), &n)) error_raise(ERR_OUT_OF_RANGE, value);
-    uint32_t bits = uint32_t(n);
-    std::memcpy(at, &bits, std::min<uint32_t>(unit, 4));  // little-endian: the low bytes
-}
-
-// The signed integer of an integer or char item.
-static int32_t int_item(const uint8_t* at, uint32_t unit) {
-    switch (unit) {
-    case 1: return int8_t(*at);
-    case 2: { int16_t v; std::memcpy(&v, at, 2); return v; }
-    default: { int32_t v; std::memcpy(&v, at, 4); return v; }
-    }
-}
-
-static double float_item(const uint8_t* at, uint32_t unit) {
-    if (unit == 8) { double d; std::memcpy(&d, at, 8); return d; }
-    float f;
-    std::memcpy(&f, at, 4);
-    return double(f);
-}
-
-void vector_item_value(const uint8_t* at, uint32_t unit, uint8_t item_type, Cell* out) {
-    switch (item_type) {
-    case T_FLOAT: float_make_at(out, float_item(at, unit)); break;
-    case T_PERCENT: percent_init(out, float_item(at, unit)); break;
-    case T_CHAR: char_make_at(out, int_item(at, unit)); break;
-    default: cell_init(out, T_INTEGER); out->w2 = uint32_t(int_item(at, unit)); break;
-    }
-}
-
-Cell* vector_push_item(const uint8_t* at, uint32_t unit, uint8_t item_type) {
-    Cell item;
-    vector_item_value(at, unit, item_type, &item);
-    return stack_push(&item);
-}
-
-void vector_item_at(const Cell* vector, uint32_t index, Cell* out) {
-    vector_item_value(item_address(vector, index), vector_unit(vector), vector_item_type(vector), out);
 }
 
 // ---- growth and appending ---------------------------------------------------------------------
@@ -156,18 +69,6 @@ void vector_append_integer(Cell* vector, int32_t value) {
     uint32_t bits = uint32_t(value);
     std::memcpy(b->tail_ptr(), &bits, std::min<uint32_t>(b->unit(), 4));
     b->tail += b->unit();
-}
-
-void vector_to_block(const Cell* vector_cell, Cell* out) {
-    CellRoot vector(*vector_cell);
-    uint32_t from = vector_index(&vector.cell);
-    uint32_t count = vector_buffer_length(&vector.cell) - from;
-    block_make_at(out, int32_t(std::max<uint32_t>(count, 1)));
-    for (uint32_t i = 0; i < count; i++) {
-        Cell item;
-        vector_item_at(&vector.cell, from + i, &item);
-        block_ks_append(out, &item);
-    }
 }
 
 // ---- make -------------------------------------------------------------------------------------
@@ -215,7 +116,7 @@ static void make_from_block(const Cell* proto, const Cell* spec, Cell* out) {
         } else {
             if (cell_type(size) != T_INTEGER) error_raise(ERR_INVALID_SPEC_FIELD, spec);
             int32_t bits = cell_int(size);
-            bool ok = float_items_q(item_type) ? (bits == 32 || bits == 64)
+            bool ok = vector_float_items_q(item_type) ? (bits == 32 || bits == 64)
                                                : (bits == 8 || bits == 16 || bits == 32);
             if (!ok) raise_bad_make(proto, spec);
             unit = uint32_t(bits / 8);
@@ -235,7 +136,7 @@ static void make_from_block(const Cell* proto, const Cell* spec, Cell* out) {
         }
     } else {
         item_type = cell_type(first);
-        if (item_type != T_INTEGER && item_type != T_CHAR && !float_items_q(item_type))
+        if (item_type != T_INTEGER && item_type != T_CHAR && !vector_float_items_q(item_type))
             error_raise_type(ERR_INVALID_TYPE, item_type);
         unit = vector_default_unit(item_type);
         values = *spec;
@@ -303,10 +204,10 @@ static const char* item_type_name(uint8_t item_type) {
 // Writes one item's text.
 static int32_t item_text(const Cell* vector, uint32_t index, Cell* target, bool mold, int32_t budget) {
     uint32_t unit = vector_unit(vector);
-    const uint8_t* at = item_address(vector, index);
+    const uint8_t* at = vector_item_address(vector, index);
     switch (vector_item_type(vector)) {
     case T_CHAR: {
-        uint32_t c = uint32_t(int_item(at, unit));
+        uint32_t c = uint32_t(vector_int_item(at, unit));
         if (mold) budget = text_out(target, "#\"", budget);
         string_append_escaped_char(target, c, false);
         budget -= 1;
@@ -314,13 +215,13 @@ static int32_t item_text(const Cell* vector, uint32_t index, Cell* target, bool 
         return budget;
     }
     case T_FLOAT:
-        return text_out(target, float_to_text(float_item(at, unit),
+        return text_out(target, float_to_text(vector_float_item(at, unit),
                                               unit == 8 ? FLOAT_TEXT_DOUBLE : FLOAT_TEXT_SINGLE), budget);
     case T_PERCENT:
-        return text_out(target, float_to_text(float_item(at, unit) * 100.0,
+        return text_out(target, float_to_text(vector_float_item(at, unit) * 100.0,
                                               unit == 8 ? FLOAT_TEXT_PERCENT : FLOAT_TEXT_SINGLE_PERCENT), budget);
     default:
-        return text_out(target, integer_form_buffer(int_item(at, unit)), budget);
+        return text_out(target, integer_form_buffer(vector_int_item(at, unit)), budget);
     }
 }
 
@@ -367,13 +268,13 @@ static bool equality_op_q(int32_t op) {
 
 // Three-way comparison of item i of a and item j of b (same item type).
 static int32_t items_compare(const Cell* a, uint32_t i, const Cell* b, uint32_t j) {
-    if (float_items_q(vector_item_type(a))) {
-        double x = float_item(item_address(a, i), vector_unit(a));
-        double y = float_item(item_address(b, j), vector_unit(b));
+    if (vector_float_items_q(vector_item_type(a))) {
+        double x = vector_float_item(vector_item_address(a, i), vector_unit(a));
+        double y = vector_float_item(vector_item_address(b, j), vector_unit(b));
         return x < y ? -1 : x > y ? 1 : 0;
     }
-    int32_t x = int_item(item_address(a, i), vector_unit(a));
-    int32_t y = int_item(item_address(b, j), vector_unit(b));
+    int32_t x = vector_int_item(vector_item_address(a, i), vector_unit(a));
+    int32_t y = vector_int_item(vector_item_address(b, j), vector_unit(b));
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
@@ -422,7 +323,7 @@ static void store_float(uint8_t* at, uint32_t unit, double value) {
 
 void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_first) {
     uint8_t type = cell_type(scalar);
-    bool floating = float_items_q(vector_item_type(vector));
+    bool floating = vector_float_items_q(vector_item_type(vector));
     if (type != T_INTEGER && type != T_FLOAT && type != T_PERCENT && type != T_CHAR)
         error_raise(ERR_NOT_DONE);
     uint32_t unit = vector_unit(vector);
@@ -435,8 +336,8 @@ void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_
         double s = type == T_INTEGER || type == T_CHAR ? double(cell_int(scalar)) : cell_double(scalar);
         if ((keeps_zero && s == 0.0) || (keeps_one && s == 1.0)) return;
         for (uint32_t i = from; i < length; i++) {
-            uint8_t* at = item_address(vector, i);
-            double item = float_item(at, unit);
+            uint8_t* at = vector_item_address(vector, i);
+            double item = vector_float_item(at, unit);
             store_float(at, unit, scalar_first ? float_math_op(s, item, op) : float_math_op(item, s, op));
         }
         return;
@@ -446,8 +347,8 @@ void vector_scalar_op(int32_t op, Cell* vector, const Cell* scalar, bool scalar_
     else if (!integer_from_double(cell_double(scalar), &s)) error_raise(ERR_OUT_OF_RANGE, scalar);
     if ((keeps_zero && s == 0) || (keeps_one && s == 1)) return;
     for (uint32_t i = from; i < length; i++) {
-        uint8_t* at = item_address(vector, i);
-        int32_t item = int_item(at, unit);
+        uint8_t* at = vector_item_address(vector, i);
+        int32_t item = vector_int_item(at, unit);
         store_int(at, unit, scalar_first ? vector_int_op(s, item, op) : vector_int_op(item, s, op));
     }
 }
@@ -473,11 +374,11 @@ void vector_math(Cell* a, const Cell* b_cell, int32_t op) {
     uint32_t i1 = vector_index(&left.cell), i2 = vector_index(&right.cell);
     uint32_t u1 = vector_unit(&left.cell), u2 = vector_unit(&right.cell);
     for (uint32_t k = 0; k < count; k++) {
-        uint8_t* p1 = item_address(&left.cell, i1 + k);
-        uint8_t* p2 = item_address(&right.cell, i2 + k);
+        uint8_t* p1 = vector_item_address(&left.cell, i1 + k);
+        uint8_t* p2 = vector_item_address(&right.cell, i2 + k);
         uint8_t* dst = series_buffer_of(out)->head_ptr() + size_t(k) * unit;
-        if (float_items_q(item_type)) store_float(dst, unit, float_math_op(float_item(p1, u1), float_item(p2, u2), op));
-        else store_int(dst, unit, vector_int_op(int_item(p1, u1), int_item(p2, u2), op));
+        if (vector_float_items_q(item_type)) store_float(dst, unit, float_math_op(vector_float_item(p1, u1), vector_float_item(p2, u2), op));
+        else store_int(dst, unit, vector_int_op(vector_int_item(p1, u1), vector_int_item(p2, u2), op));
     }
     series_buffer_of(out)->tail = series_buffer_of(out)->head + count * unit;
     cell_copy(out, a);
@@ -540,7 +441,7 @@ static void items_write(const Cell* vector, uint32_t at, const Cell* list, int32
     uint32_t n = series_buffer_length(list);
     for (int32_t d = 0; d < dup; d++)
         for (uint32_t i = 0; i < n; i++)
-            vector_store_item(item_address(vector, at + uint32_t(d) * n + i), block_ks_abs_at(list, i),
+            vector_store_item(vector_item_address(vector, at + uint32_t(d) * n + i), block_ks_abs_at(list, i),
                               unit, item_type);
 }
 
@@ -599,16 +500,16 @@ void vector_change(Cell* series, const Cell* value, int32_t part, bool, int32_t 
 // integers or as doubles (an unordered pair equal).
 static int vector_sort_compare(const void* a, const void* b, uintptr_t kind, uintptr_t flags) {
     uint32_t unit = uint32_t(kind & 0xFF);
-    bool floating = float_items_q(uint8_t(kind >> 8));
+    bool floating = vector_float_items_q(uint8_t(kind >> 8));
     size_t offset = size_t(flags >> SORT_FIELD_SHIFT) * unit;
     const uint8_t* x = static_cast<const uint8_t*>(a) + offset;
     const uint8_t* y = static_cast<const uint8_t*>(b) + offset;
     int result;
     if (floating) {
-        double p = float_item(x, unit), q = float_item(y, unit);
+        double p = vector_float_item(x, unit), q = vector_float_item(y, unit);
         result = p < q ? -1 : p > q ? 1 : 0;
     } else {
-        int32_t p = int_item(x, unit), q = int_item(y, unit);
+        int32_t p = vector_int_item(x, unit), q = vector_int_item(y, unit);
         result = p < q ? -1 : p > q ? 1 : 0;
     }
     return (flags & SORT_REVERSE) ? -result : result;
@@ -640,7 +541,7 @@ void vector_sort(Cell* series, bool, const Cell* skip, const Cell* compare, cons
     bool owned = series_notify(series, W_SORT, int32_t(index), 0);
     uint32_t unit = vector_unit(series);
     uintptr_t kind = unit | (uintptr_t(vector_item_type(series)) << 8);
-    uint8_t* base = item_address(series, index);
+    uint8_t* base = vector_item_address(series, index);
     uint32_t records = uint32_t(count / size);
     uint32_t width = uint32_t(size) * unit;
     if (stable) sort_stable(base, records, width, kind, flags, vector_sort_compare);

@@ -1,44 +1,17 @@
-// vector!: a packed array of numbers of one item type, a series whose buffer
-// unit is the item size. char! and integer! items take 1, 2 or 4 bytes and
-// read back signed; float! items 4 bytes (single precision) or 8; percent!
-// items 8 bytes holding the fraction. Items are little-endian.
-//
-// A vector cell: word 1 the head index in items, word 2 the buffer's node,
-// word 3 the item type id (T_CHAR, T_INTEGER, T_FLOAT or T_PERCENT).
+// vector!: a packed array of numbers of one item type. Its layout and item
+// access live in core/vector_items.hpp; this module makes vectors, appends to
+// them, computes element-wise and supplies the actions.
 #pragma once
+#include "core/vector_items.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
 
 namespace kel {
 
-inline uint8_t vector_item_type(const Cell* vector) { return uint8_t(vector->w3); }
-// The item size in bytes (1, 2, 4 or 8).
-uint32_t vector_unit(const Cell* vector);
-// Items in the whole buffer.
-uint32_t vector_buffer_length(const Cell* vector);
-// Items from the position (clamped) to the tail.
-uint32_t vector_length(const Cell* vector);
-// The default unit of an item type: 4 for char!/integer!, 8 for float!/percent!.
-uint32_t vector_default_unit(uint8_t item_type);
-
 // An empty vector with room for count items written into cell; count x unit
 // beyond 32 bits raises internal error no-memory.
 Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t unit);
-
-// Writes a value as one item at an address. The value is converted to the
-// item type: numbers and chars into integer/char items by their low bits (a
-// float truncated toward zero; beyond 32 bits script error out-of-range),
-// into float/percent items as a double or a single. Anything else raises
-// script error invalid-type with the value's datatype. Never writes past the
-// item.
-void vector_store_item(uint8_t* at, const Cell* value, uint32_t unit, uint8_t item_type);
-// The item at an address as a value written into out.
-void vector_item_value(const uint8_t* at, uint32_t unit, uint8_t item_type, Cell* out);
-// The same, pushed on the data stack.
-Cell* vector_push_item(const uint8_t* at, uint32_t unit, uint8_t item_type);
-// The item at an absolute index as a value written into out.
-void vector_item_at(const Cell* vector, uint32_t index, Cell* out);
 
 // Moves the tail to the position.
 void vector_clear_from_head(const Cell* vector);
@@ -48,8 +21,6 @@ void vector_clear_from_head(const Cell* vector);
 void vector_append_value(Cell* vector, const Cell* value);
 // Appends one integer item (growable buffers of the GUI).
 void vector_append_integer(Cell* vector, int32_t value);
-// A new block of the items from the position written into out.
-void vector_to_block(const Cell* vector, Cell* out);
 
 // Element-wise arithmetic (op codes of the integer kernel: 0 add .. 7 xor).
 // vector with vector: a new vector of the smaller length; vector with a

@@ -32,7 +32,7 @@
 #include "core/unicode.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/map.hpp"
 #include "io/codec_text.hpp"
 #include "runtime/memory.hpp"

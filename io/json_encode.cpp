@@ -24,7 +24,7 @@
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "datatypes/integer.hpp"
 #include "runtime/native_guard.hpp"
 

@@ -320,6 +320,22 @@ TEST_F(LexerTest, BinariesInEveryBase) {
     }
 }
 
+TEST_F(LexerTest, ALiteralWhoseTypeSetNoReaderIsASyntaxError) {
+    // These literals are read through hooks their datatypes set when they
+    // register; without one the literal is invalid, never a call through null.
+    struct Case { uint8_t type; const char* text; const char* name; };
+    const Case cases[] = {
+        {T_DATE, "1-Jan-2000", "date!"}, {T_MAP, "#[a 1]", "map!"},
+        {T_POINT2D, "(1, 2)", "point2D!"}, {T_FILE, "%plain", "file!"},
+    };
+    for (const Case& c : cases) {
+        datatype_hooks_set(c.type, {});
+        Raised r = load_error(c.text);
+        EXPECT_EQ(r.code, syntax(ERR_INVALID)) << c.text;
+        EXPECT_EQ(r.arg2, c.name) << c.text;
+    }
+}
+
 TEST_F(LexerTest, LiteralsOfOtherDatatypes) {
     Cell* b = load("10x20 1.2.3 1:30 $1'000.50 (1, 2) 1-Jan-2000");
     uint8_t types[] = {T_PAIR, T_TUPLE, T_TIME, T_MONEY, T_POINT2D, T_DATE};

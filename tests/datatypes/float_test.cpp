@@ -1,5 +1,5 @@
 #include "datatypes/float.hpp"
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 #include "core/error.hpp"
 #include "core/mold_text.hpp"
 #include "core/registry.hpp"

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # The source folders form layers, each including only itself and the folders
 # below it. An `#include "folder/..."` that reaches a folder higher in the
-# order fails this test, unless it is one of the known exceptions listed in
-# layers_exceptions.txt (each line: including file, then included file). A
-# listed exception that no longer exists fails too, so the list only shrinks.
+# order fails this test.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root" || exit 1
 
@@ -24,33 +22,18 @@ for dir in */; do
   fi
 done
 
-exceptions="$root/tests/process/layers_exceptions.txt"
-declare -A known seen
-while read -r from to; do
-  [ -z "$from" ] || [ "${from:0:1}" = "#" ] && continue
-  known["$from $to"]=1
-done < "$exceptions"
-
 for folder in $ORDER; do
   [ -d "$folder" ] || continue
   while IFS=: read -r file _ included; do
     target=${included%%/*}
     [ -n "${rank[$target]}" ] || continue
     if [ "${rank[$target]}" -gt "${rank[$folder]}" ]; then
-      if [ -n "${known["$file $included"]}" ]; then
-        seen["$file $included"]=1
-      else
-        echo "$file includes $included: $target/ lies above $folder/"
-        status=1
-      fi
+      echo "$file includes $included: $target/ lies above $folder/"
+      status=1
     fi
   done < <(grep -rnoE --include='*.cpp' --include='*.hpp' --include='*.inc' \
              '^[[:space:]]*#[[:space:]]*include[[:space:]]+"[a-z_]+/[^"]+"' "$folder" |
            sed -E 's/^([^:]+):([0-9]+):.*"([^"]+)"$/\1:\2:\3/')
-done
-
-for pair in "${!known[@]}"; do
-  [ -n "${seen[$pair]}" ] || { echo "listed exception no longer found: $pair"; status=1; }
 done
 
 # The README states the same order.

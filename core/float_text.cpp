@@ -1,4 +1,4 @@
-#include "datatypes/float_text.hpp"
+#include "core/float_text.hpp"
 
 #include <charconv>
 #include <cmath>
