@@ -64,6 +64,9 @@ void error_record_set(ErrorCategory category, uint16_t id, const Cell* arg1, con
     error.id = id;
     error.arg_count = count;
     for (int i = 0; i < 3; ++i) cell_copy(&args[i], &error.args[i]);
+    // No cell of an earlier raise stays: collections made while the record
+    // had no holder did not follow them, and the raise hook marks the record.
+    cell_init(&error.where, T_NONE);
     cell_init(&error.near, T_NONE);
     if (near_hook) near_hook(&error.near);
     error_chain_record(error);

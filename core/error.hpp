@@ -98,7 +98,8 @@ using ErrorRaiseHook = void (*)();
 void error_raise_hook_set(ErrorRaiseHook hook);
 
 // Fills the record in flight: category, id, arguments (null: none), near
-// and the call chain. error_raise does this, then the raise hook, then the throw.
+// and the call chain; where is none until the throw sets it. error_raise does
+// this, then the raise hook, then the throw.
 void error_record_set(ErrorCategory category, uint16_t id, const Cell* arg1, const Cell* arg2,
                       const Cell* arg3);
 

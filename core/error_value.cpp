@@ -270,13 +270,15 @@ const Cell* error_make_action(Cell* proto, const Cell* spec_value, uint8_t) {
         uint8_t first = count > 0 ? cell_type(&cells[0]) : uint8_t(T_NONE);
         int category, id;
         if (first == T_WORD) {
-            Cell type_word = cells[0];
-            Cell id_word = count > 1 ? cells[1] : none_cell;
-            spec_positions(&type_word, count > 1 ? &id_word : nullptr, &category, &id);
+            // The words are roots: making the error collects, and they are
+            // bound to a context whose node may move.
+            CellRoot type_word(cells[0]);
+            CellRoot id_word(count > 1 ? cells[1] : none_cell);
+            spec_positions(&type_word.cell, count > 1 ? &id_word.cell : nullptr, &category, &id);
             Cell* error = error_push_blank();
             error_set_code(error, category, id);
-            field_set(error, ERROR_TYPE, &type_word);
-            field_set(error, ERROR_ID, &id_word);
+            field_set(error, ERROR_TYPE, &type_word.cell);
+            field_set(error, ERROR_ID, &id_word.cell);
             cell_copy(error, proto);
         } else if (first == T_SET_WORD) {
             Cell* error = error_push_blank();

@@ -97,7 +97,11 @@ void trace_fire_event(uint32_t event, const Cell* block, int32_t position, const
     CallFrame* saved_call = call_stack.top;
     uint32_t args_depth = stack_index(data_stack.args);
     uint32_t top_depth = stack_index(data_stack.top);
-    stack_push_slot();  // the value being produced stays below the tracer's frame
+    // The value being produced stays below the tracer's frame. Any other
+    // content of the slot above the top is a leftover the collections since
+    // it was written did not follow, so it is cleared before it is marked.
+    Cell* gap = stack_push_slot();
+    if (gap != value) cell_init(gap, T_UNSET);
     stack_mark_func_interp(runtime_word(W_LABEL_INTERP_CALLBACK));
     uint32_t event_index = 0;
     while (event_names[event_index].bit != event) event_index++;

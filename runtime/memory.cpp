@@ -29,6 +29,10 @@ static std::vector<SeriesBuffer*> fixed_buffers;
 
 // Slots of released node frames, reused oldest first so that a stale node id
 // keeps faulting for as long as possible; slots never used start at next_slot.
+// Torture mode takes a slot never used while one is left: a released slot then
+// stays empty for some hundred thousand frames, and a node id kept across a
+// collection without a root faults on its empty slot instead of reading
+// whatever node a reused slot holds.
 static std::deque<uint32_t> free_slots;
 static uint32_t next_slot = 1;
 
@@ -136,6 +140,7 @@ static uintptr_t free_link(uint32_t next_index_plus_one) {
 }
 
 static uint32_t slot_take() {
+    if (memory.torture && next_slot < NODE_SLOTS) return next_slot++;
     if (!free_slots.empty()) {
         uint32_t slot = free_slots.front();
         free_slots.pop_front();

@@ -73,20 +73,27 @@ TEST_F(ErrorValueTest, MakeFromBlockOfWords) {
     EXPECT_EQ(symbol_text(error_id_symbol(error)), "no-value");
 
     struct Case {
-        std::vector<Cell> cells;
+        std::vector<const char*> words;  // "1" stands for the integer 1
         int code;
         const char* arg;  // the word of invalid-spec-field
     } cases[] = {
-        {{global_word("script"), global_word("no-such-id")}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
-        {{global_word("script")}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
-        {{global_word("bogus"), global_word("no-value")}, 300 + ERR_INVALID_SPEC_FIELD, "type"},
-        {{global_word("math"), global_word("no-value")}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
-        {{global_word("script"), integer_cell(1)}, 300 + ERR_INVALID_ARG, nullptr},
-        {{integer_cell(1)}, 900 + ERR_INVALID_ERROR, nullptr},
+        {{"script", "no-such-id"}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
+        {{"script"}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
+        {{"bogus", "no-value"}, 300 + ERR_INVALID_SPEC_FIELD, "type"},
+        {{"math", "no-value"}, 300 + ERR_INVALID_SPEC_FIELD, "id"},
+        {{"script", "1"}, 300 + ERR_INVALID_ARG, nullptr},
+        {{"1"}, 900 + ERR_INVALID_ERROR, nullptr},
     };
     for (const Case& c : cases) {
+        // Each word waits on the data stack while the next is made.
+        Cell* cells = data_stack.top;
+        for (const char* name : c.words) {
+            Cell* slot = stack_push_new(T_NONE);
+            *slot = std::string(name) == "1" ? integer_cell(1) : global_word(name);
+        }
         CellRoot block;
-        kel::testing::block_of_cells(&block.cell, c.cells.data(), uint32_t(c.cells.size()));
+        kel::testing::block_of_cells(&block.cell, cells, uint32_t(c.words.size()));
+        stack_pop(uint32_t(c.words.size()));
         EXPECT_EQ(raised_code([&] { make_error(&block.cell); }), c.code);
         if (c.arg) {
             EXPECT_EQ(symbol_text(error_in_flight.args[0].w2), c.arg);
@@ -121,8 +128,8 @@ TEST_F(ErrorValueTest, FormFillsTheTemplateWhereAndNear) {
     error_set_where(&held.cell, &where.cell);
     CellRoot other(global_word("bar"));
     error_set_where(&held.cell, &other.cell);  // where is kept once set
-    CellRoot near;
-    Cell code[3] = {global_word("a"), integer_cell(1), global_word("b")};
+    CellRoot near, a(global_word("a")), b(global_word("b"));
+    Cell code[3] = {a.cell, integer_cell(1), b.cell};
     kel::testing::block_of_cells(&near.cell, code, 3);
     cell_copy(&near.cell, error_field(&held.cell, ERROR_NEAR));
     EXPECT_EQ(formed(&held.cell),

@@ -113,13 +113,13 @@ TEST_F(ObjectTest, ClassIdsFollowThePrototype) {
 }
 
 TEST_F(ObjectTest, CopyIsIndependentAndKeepsTheClass) {
-    Cell text;
     CellRoot string;
     string_make_at(&string.cell, 4);
     string_concatenate_text(&string.cell, "ab");
-    text = string.cell;
-    CellRoot proto(*construct({sym_word(T_SET_WORD, "s"), text, sym_word(T_SET_WORD, "n"),
-                               integer_cell(1)}));
+    // The words first: making a symbol may collect, and the string's copy
+    // in the list is not a root.
+    Cell s = sym_word(T_SET_WORD, "s"), n = sym_word(T_SET_WORD, "n");
+    CellRoot proto(*construct({s, string.cell, n, integer_cell(1)}));
     CellRoot shallow, deep;
     object_copy(&proto.cell, false, &shallow.cell);
     object_copy(&proto.cell, true, &deep.cell);

@@ -97,10 +97,15 @@ inline Cell word_cell(uint8_t type, uint32_t symbol) {
 }
 
 // A block! value of the given cells (at index 0) in out, which should be rooted.
+// The cells wait on the data stack while the block is allocated, which may
+// collect and renumber the nodes they refer to.
 inline void block_of_cells(Cell* out, const Cell* cells, uint32_t count) {
+    Cell* held = data_stack.top;
+    for (uint32_t k = 0; k < count; k++) stack_push(&cells[k]);
     Node node = series_new_cells(count ? count : 1);
     SeriesBuffer* b = series_buffer(node);
-    if (count) std::memcpy(b->head_ptr(), cells, count * sizeof(Cell));
+    if (count) std::memcpy(b->head_ptr(), held, count * sizeof(Cell));
+    stack_pop(count);
     b->tail = b->head + count * sizeof(Cell);
     cell_init(out, T_BLOCK);
     out->w2 = node;

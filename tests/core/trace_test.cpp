@@ -65,6 +65,42 @@ TEST_F(TraceTest, FunctionBodiesAndDepths) {
     EXPECT_TRUE(prolog && epilog);
 }
 
+// A block cell naming a node of a frame slot that is not in use: what a cell
+// left over from before a collection holds once its frame is released.
+static Cell stale_block() {
+    Cell c;
+    cell_init(&c, T_BLOCK);
+    c.w2 = (NODE_SLOTS - 1) << NODE_INDEX_BITS;
+    return c;
+}
+
+// Collections made while the tracer runs on a block's entry do not mark what
+// an earlier call left above the data top.
+TEST_F(TraceTest, CollectionsInTheTracerMarkNoLeftoverAboveTheTop) {
+    make_tracer(blk({w("append"), w("log"), w("event")}));
+    TortureScope torture;
+    collector.enabled = true;
+    Cell* leftovers = data_stack.top;
+    for (Cell* c = leftovers; c < leftovers + 8; c++) *c = stale_block();
+    std::vector<std::string> entered = {"enter", "fetch", "push", "expr", "exit"};
+    EXPECT_EQ(trace(blk({i(1)})), entered);
+    for (Cell* c = leftovers; c < leftovers + 8; c++) cell_init(c, T_UNSET);
+}
+
+// Nor, while the tracer reports a raise, the where of an earlier raise.
+TEST_F(TraceTest, CollectionsInTheTracerMarkNoEarlierWhere) {
+    make_tracer(blk({w("append"), w("log"), w("event")}));
+    TortureScope torture;
+    collector.enabled = true;
+    error_in_flight.where = stale_block();
+    CellRoot tracer(get_global("tracer"));
+    trace_start(&tracer.cell);
+    EXPECT_EQ(run_error(blk({w("never-set")})), script(ERR_NO_VALUE));
+    trace_stop();
+    Cell log = get_global("log");
+    EXPECT_EQ(symbol_text(block_cells(&log)[block_length(&log) - 1].w2), "error");
+}
+
 TEST_F(TraceTest, ErrorInTheTracerStopsTracing) {
     make_tracer(blk({w("never-set")}));
     CellRoot tracer(get_global("tracer"));

@@ -1,4 +1,5 @@
 // The word family: printing, comparison, conversion and slot access.
+#include "core/lexer.hpp"
 #include "core/logic.hpp"
 #include "core/string.hpp"
 #include "core/word.hpp"
@@ -10,6 +11,11 @@ namespace {
 constexpr int SCRIPT = 300;
 
 struct WordTest : RuntimeTest {
+    // to word! of a string runs the lexer, whose values are then a root.
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        lexer_init();
+    }
     // A word of the type, unbound, named by the text.
     Cell named(uint8_t type, const char* text) {
         Cell c;
@@ -53,11 +59,11 @@ TEST_F(WordTest, MoldAndFormOfEachWordType) {
 }
 
 TEST_F(WordTest, FormKeepsTheSpellingItWasMadeWith) {
-    Cell first = word_intern("Alpha");
-    Cell second = word_intern("ALPHA");
-    EXPECT_EQ(form_of(first), "Alpha");
-    EXPECT_EQ(form_of(second), "ALPHA");
-    EXPECT_EQ(first.w3, second.w3);  // one slot for both spellings
+    CellRoot first(word_intern("Alpha"));
+    CellRoot second(word_intern("ALPHA"));
+    EXPECT_EQ(form_of(first.cell), "Alpha");
+    EXPECT_EQ(form_of(second.cell), "ALPHA");
+    EXPECT_EQ(first.cell.w3, second.cell.w3);  // one slot for both spellings
 }
 
 TEST_F(WordTest, CompareByOperationCode) {

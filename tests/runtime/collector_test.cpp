@@ -380,6 +380,14 @@ TEST(CollectorDeathTest, TortureMovesEverythingAndStaleAddressesFault) {
     EXPECT_EQ(bytes_read(kept.node), "moved");
     EXPECT_DEATH({ volatile uint32_t size = old_buffer->size; (void)size; }, "");
     EXPECT_DEATH({ volatile uint32_t size = series_buffer(old_node)->size; (void)size; }, "");
+    // Later collections take fresh node slots, so the stale id never names a
+    // live node again and keeps faulting.
+    for (int i = 0; i < 4; i++) {
+        series_new_bytes(16);
+        EXPECT_NE(kept.node, old_node);
+    }
+    EXPECT_EQ(bytes_read(kept.node), "moved");
+    EXPECT_DEATH({ volatile uint32_t size = series_buffer(old_node)->size; (void)size; }, "");
 }
 
 #if defined(__SANITIZE_ADDRESS__)
