@@ -113,14 +113,8 @@ void routine_print_to_stdout() {
 // module loaded, gives the default.
 void routine_get_caret_blink_time() {
     int32_t ms = CARET_BLINK_DEFAULT_MS;
-    if (gui_module_loaded()) {
-        for (const GuiModuleEntry* e = gui_module(); e->name; e++) {
-            if (std::strcmp(e->name, "caret-blink-time") == 0) {
-                ms = reinterpret_cast<int32_t (*)()>(e->fn)();
-                break;
-            }
-        }
-    }
+    if (gui_module_loaded())
+        if (auto blink_time = gui_module_find_as<int32_t (*)()>("caret-blink-time")) ms = blink_time();
     integer_make_at(stack_box_new(T_INTEGER), ms);
 }
 

@@ -6,7 +6,7 @@ namespace kel {
 
 // Runs the module's entry of that name in the running routine's frame.
 static void clipboard_entry_call(const char* name) {
-    reinterpret_cast<RoutineFn>(gui_module_fn(name))();
+    gui_module_fn_as<RoutineFn>(name)();
 }
 
 void routine_read_clipboard() { clipboard_entry_call("clipboard-read"); }

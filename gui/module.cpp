@@ -28,7 +28,7 @@ static const GuiModuleEntry* module_entries = nullptr;  // null until loaded
 // wait with the module loaded: the display is answered during the wait, then
 // the windows' queued messages are handled once.
 static void gui_wait(double seconds) {
-    reinterpret_cast<void (*)(double)>(gui_module_fn("wait-seconds"))(seconds);
+    gui_module_fn_as<void (*)(double)>("wait-seconds")(seconds);
     Cell word = library_word("gui-message-loop");
     CellRoot loop(*interp_word_slot(&word)), ignored;
     function_apply(&loop.cell, nullptr, 0, &ignored.cell);

@@ -37,6 +37,12 @@ GuiFn gui_module_fn(const char* name);
 // no such entry. Raises like gui_module when the module cannot be loaded.
 GuiFn gui_module_find(const char* name);
 
+// The entry of that name as the signature F both sides agree on for it (the
+// one cast from the generic entry type); gui_module_find_as gives null when
+// the module lacks it.
+template <typename F> F gui_module_fn_as(const char* name) { return reinterpret_cast<F>(gui_module_fn(name)); }
+template <typename F> F gui_module_find_as(const char* name) { return reinterpret_cast<F>(gui_module_find(name)); }
+
 // True once the module is loaded; loads nothing.
 bool gui_module_loaded();
 
