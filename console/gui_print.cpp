@@ -81,8 +81,8 @@ void gui_print_cstring(const char* text, size_t len, bool newline) {
     uint32_t remainder = 0;
     Node node = load_utf8(reinterpret_cast<const uint8_t*>(text), uint32_t(len), target, &remainder, false);
     cell_init(buffer, T_STRING);
-    buffer->w1 = 0;
-    buffer->w2 = node;
+    series_index_set(buffer, 0);
+    series_node_set(buffer, node);
     gui_print_value(buffer, newline);
 }
 

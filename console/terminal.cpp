@@ -317,7 +317,7 @@ static void editor_complete(LineEditor* e, const Cell* complete) {
     std::string text = e->text();
     string_make_at(&line.cell, uint32_t(text.size()) + 1);
     string_append_utf8(&line.cell, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    line.cell.w1 = uint32_t(e->pos);
+    series_index_set(&line.cell, int32_t(e->pos));
     CellRoot answer;
     function_apply(complete, &line.cell, 1, &answer.cell);
     if (cell_type(&answer.cell) != T_BLOCK) return;
@@ -330,7 +330,7 @@ static void editor_complete(LineEditor* e, const Cell* complete) {
             continue;
         }
         uint32_t caret = uint32_t(series_index(&item));
-        item.w1 = 0;
+        series_index_set(&item, 0);
         e->chars = utf8_chars(string_utf8(&item));
         e->pos = caret < e->chars.size() ? caret : e->chars.size();
     }

@@ -27,6 +27,8 @@ Cell* integer_make_at(Cell* cell, int32_t value);  // keeps the header flags
 Cell* integer_push(int32_t value);
 void integer_box(int32_t value);
 inline int32_t integer_get(const Cell* cell) { return int32_t(cell->w2); }
+// Sets the value of a cell that is already an integer!.
+inline void integer_set(Cell* cell, int32_t value) { cell->w2 = uint32_t(value); }
 // The value word of the arguments slot, whatever its type.
 int32_t integer_arg_value();
 // The arguments slot's value when it holds an integer!, else 0.

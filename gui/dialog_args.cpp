@@ -2,6 +2,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/series.hpp"
 #include "core/string.hpp"
 #include "core/symbol.hpp"
@@ -104,7 +105,7 @@ void font_dialog_answer(const std::string& name, int32_t size, bool bold, bool i
     stack_pop(1);
     Cell number;  // holds no node: safe across the append
     cell_init(&number, T_INTEGER);
-    number.w2 = uint32_t(size);
+    integer_set(&number, int32_t(size));
     block_ks_append(out, &number);
     CellRoot style;
     if (bold && italic) {

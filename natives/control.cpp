@@ -173,7 +173,7 @@ int32_t native_count_arg(Cell* count) {
             error_raise_type(ERR_TYPE_LIMIT, T_INTEGER);
         }
         cell_init(count, T_INTEGER);
-        count->w2 = uint32_t(n);
+        integer_set(count, n);
     }
     return cell_int(count);
 }
@@ -213,7 +213,7 @@ ExitCode native_repeat(bool check, const int32_t*) {
         return EXIT_CODE_NONE;
     }
     Cell* body = arg(2);
-    counter->w2 = 1;
+    integer_set(counter, 1);
     loop_enter();
     for (;;) {
         stack_keep();
@@ -223,7 +223,7 @@ ExitCode native_repeat(bool check, const int32_t*) {
         if (r == Round::pass) return x;
         // Tested before the step, so a last value of 2147483647 cannot overflow.
         if (r == Round::stop || cell_int(counter) >= last) break;
-        counter->w2++;
+        integer_set(counter, cell_int(counter) + 1);
     }
     return loop_leave();
 }

@@ -220,7 +220,7 @@ ExitCode native_try(bool check, const int32_t* refinements) {
 void try_result(bool keep) {
     Cell* error = stack_top();
     if (keep) error_fill_stack(error);
-    uint32_t throw_symbol = symbol_resolve(word_intern("throw").w2);
+    uint32_t throw_symbol = symbol_resolve(symbol_make("throw"));
     if (symbol_resolve(error_type_symbol(error)) == throw_symbol &&
         symbol_resolve(error_id_symbol(error)) == throw_symbol)
         error_value_raise(error);

@@ -355,7 +355,7 @@ const Cell* input_position_of(const ParseRun& r, const Cell* word) {
 
 Cell* integer_cell(Cell* cell, int32_t n) {
     cell_init(cell, T_INTEGER);
-    cell->w2 = uint32_t(n);
+    integer_set(cell, n);
     return cell;
 }
 

@@ -323,7 +323,7 @@ static Node native_args_context(const Cell* native) {
     CellRoot owner(*native);
     CellRoot spec;
     cell_init(&spec.cell, T_BLOCK);
-    spec.cell.w2 = function_spec(native);
+    series_node_set(&spec.cell, function_spec(native));
     Node context = context_make_from_spec(&spec.cell, true, false, CONTEXT_FUNCTION);
     cell_copy(&owner.cell, context_owner(context));
     return context;
