@@ -53,6 +53,13 @@ inline Node function_spec(const Cell* fn) { return fn->w2; }
 inline Node function_more(const Cell* fn) { return fn->w3; }
 inline Node function_context(const Cell* fn) { return fn->w1; }  // function!, routine!
 inline uint32_t function_index(const Cell* fn) { return fn->w1; }  // native!, action!
+inline void function_spec_set(Cell* fn, Node spec) { fn->w2 = spec; }
+// Writes the whole payload of a function! or routine!, the header kept.
+inline void function_set(Cell* fn, Node context, Node spec, Node more) {
+    fn->w1 = context;
+    fn->w2 = spec;
+    fn->w3 = more;
+}
 // The type an op! was made from.
 inline uint8_t op_source_type(const Cell* op) { return uint8_t(op->header >> OP_SOURCE_SHIFT); }
 // Cell n of the more block; valid until the next allocation.

@@ -63,6 +63,11 @@ constexpr uint32_t BUCKET_EMPTY = 2;
 
 // A live key cell of kinds 3 and 4 has this header (unset!); a removed one 0.
 constexpr uint32_t ENTRY_LIVE = T_UNSET;
+// The node an entry of kinds 3 and 4 is keyed by: word 1 of its key cell; the
+// slot form is for the collector to mark and re-point.
+inline Node hashtable_entry_key(const Cell* key) { return key->w1; }
+inline Node* hashtable_entry_key_slot(Cell* key) { return &key->w1; }
+inline void hashtable_entry_key_set(Cell* key, Node node) { key->w1 = node; }
 
 // The record of a table node. The address is stable (the record never moves).
 inline HashTable* hashtable_record(Node table) {

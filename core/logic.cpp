@@ -48,8 +48,6 @@ Cell* logic_push(bool value) {
 
 void logic_box(bool value) { stack_box_new(T_LOGIC)->w1 = value ? 1 : 0; }
 
-bool logic_get(const Cell* cell) { return cell->w1 == 1; }
-
 // ---- truth tests -----------------------------------------------------------
 
 bool logic_false(const Cell* value) {

@@ -32,7 +32,7 @@ Cell* logic_make_in(Node block, bool value);
 Cell* logic_push(bool value);
 void logic_box(bool value);
 // Only a payload of exactly 1 is true.
-bool logic_get(const Cell* cell);
+inline bool logic_get(const Cell* cell) { return cell->w1 == 1; }
 
 // True unless the value is none! or a logic! that is not true. With check set,
 // an unset! value raises script error no-value.

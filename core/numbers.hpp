@@ -29,6 +29,11 @@ void integer_box(int32_t value);
 inline int32_t integer_get(const Cell* cell) { return int32_t(cell->w2); }
 // Sets the value of a cell that is already an integer!.
 inline void integer_set(Cell* cell, int32_t value) { cell->w2 = uint32_t(value); }
+// True when two integer! cells differ at most in their value: same header,
+// same unused words.
+inline bool integer_alike_q(const Cell* a, const Cell* b) {
+    return a->header == b->header && a->w1 == b->w1 && a->w3 == b->w3;
+}
 // The value word of the arguments slot, whatever its type.
 int32_t integer_arg_value();
 // The arguments slot's value when it holds an integer!, else 0.
@@ -96,6 +101,11 @@ Cell* char_push(int32_t codepoint);
 
 inline int32_t pair_x(const Cell* c) { return int32_t(c->w2); }
 inline int32_t pair_y(const Cell* c) { return int32_t(c->w3); }
+// Sets the coordinates of a cell that is already a pair!.
+inline void pair_set(Cell* c, int32_t x, int32_t y) {
+    c->w2 = uint32_t(x);
+    c->w3 = uint32_t(y);
+}
 
 // Sets the cell's type to pair! keeping its header flags; returns the cell.
 Cell* pair_init(Cell* cell, int32_t x, int32_t y);

@@ -35,6 +35,15 @@ enum ObjectHandler : uint32_t { HANDLER_ON_CHANGE = 0, HANDLER_ON_DEEP_CHANGE = 
 inline Node object_context(const Cell* object) { return object->w1; }
 inline uint32_t object_class(const Cell* object) { return object->w2; }
 inline Node object_info(const Cell* object) { return object->w3; }
+inline void object_info_set(Cell* object, Node info) { object->w3 = info; }
+// The info word itself, for the collector to re-point.
+inline Node* object_info_slot(Cell* object) { return &object->w3; }
+// Writes the whole payload, the header kept.
+inline void object_set(Cell* object, Node context, uint32_t class_id, Node info) {
+    object->w1 = context;
+    object->w2 = class_id;
+    object->w3 = info;
+}
 // The handler's slot index recorded in an on-change info cell (HANDLER_ABSENT
 // when there is none).
 inline uint32_t object_handler_slot(const Cell* entry) { return entry->w1 >> 16; }

@@ -271,6 +271,7 @@ uint8_t datatype_highest_id();
 
 // The type id a datatype! value stands for (word 1).
 inline uint32_t datatype_id(const Cell* datatype) { return datatype->w1; }
+inline void datatype_id_set(Cell* datatype, uint32_t id) { datatype->w1 = id; }
 // A datatype! value of the given type id; the header is exactly T_DATATYPE.
 void datatype_make_at(Cell* cell, uint8_t id);
 // Appended at the tail of a block series; valid until the next allocation.

@@ -39,6 +39,11 @@ inline uint32_t series_extra(const Cell* series) { return series->w3; }
 inline void series_index_set(Cell* series, int32_t index) { series->w1 = uint32_t(index); }
 inline void series_node_set(Cell* series, Node node) { series->w2 = node; }
 inline void series_extra_set(Cell* series, uint32_t extra) { series->w3 = extra; }
+// The index word itself, for loops that move a position in place.
+inline uint32_t& series_index_word(Cell* series) { return series->w1; }
+// The node words themselves, for the collector to mark and re-point.
+inline Node* series_node_slot(Cell* series) { return &series->w2; }
+inline Node* series_extra_slot(Cell* series) { return &series->w3; }
 
 // True when the position is at or past the tail.
 bool series_tail_q(const Cell* series);

@@ -21,6 +21,10 @@ inline bool typeset_has(const Cell* typeset, uint8_t type) {
     if (type >= TYPESET_BITS) return false;
     return (reinterpret_cast<const uint8_t*>(&typeset->w1)[type >> 3] & (0x80 >> (type & 7))) != 0;
 }
+// True when every type of a is in b.
+inline bool typeset_subset_q(const Cell* a, const Cell* b) {
+    return ((a->w1 & ~b->w1) | (a->w2 & ~b->w2) | (a->w3 & ~b->w3)) == 0;
+}
 // Adds or removes one type id (ids of 96 and above are ignored).
 void typeset_add_type(Cell* typeset, uint8_t type);
 void typeset_remove_type(Cell* typeset, uint8_t type);

@@ -23,5 +23,7 @@ inline void word_index_set(Cell* word, uint32_t index) { word->w3 = index; }
 inline void word_symbol_set(Cell* word, uint32_t symbol) { word->w2 = symbol; }
 // Rebinds the word to another context at the same slot index.
 inline void word_context_set(Cell* word, Node context) { word->w1 = context; }
+// The context word itself, for the collector to mark and re-point.
+inline Node* word_context_slot(Cell* word) { return &word->w1; }
 
 } // namespace kel

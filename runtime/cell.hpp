@@ -71,6 +71,12 @@ inline int32_t cell_int(const Cell* c) { return int32_t(c->w2); }
 // Writes the number, the header kept.
 inline void cell_set_int(Cell* c, int32_t n) { c->w2 = uint32_t(n); }
 
+// True when the three payload words of two cells are the same bits: the
+// equality of values whose type compares nothing else.
+inline bool cell_payload_same(const Cell* a, const Cell* b) {
+    return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+}
+
 // The 12 payload bytes, for types whose payload is one byte record (typeset!,
 // tuple!, money!) and for codecs that copy a payload whole.
 inline const uint8_t* cell_payload(const Cell* c) { return reinterpret_cast<const uint8_t*>(&c->w1); }
