@@ -121,7 +121,7 @@ void dispatch_eval_path(const Cell* parent, const Cell* element, const Cell* set
     if (!fn) {
         if (!path) error_raise_type(ERR_BAD_PATH_TYPE2, element, cell_type(parent));
         Cell rest = *path;
-        rest.w1 = index + 1;
+        series_index_set(&rest, int32_t(index + 1));
         error_raise_type(ERR_BAD_PATH_TYPE, path, cell_type(parent), &rest);
     }
     fn(parent, element, set_value, path, case_, out);
@@ -163,11 +163,11 @@ static int32_t compare_signed(int32_t a, int32_t b) { return a < b ? -1 : a > b 
 int32_t compare_values(const Cell* value1, const Cell* value2, int32_t op) {
     switch (cell_type(value1)) {
     case T_LOGIC:
-        return compare_signed(int32_t(value1->w1), int32_t(value2->w1));
+        return compare_signed(int32_t(logic_get(value1)), int32_t(logic_get(value2)));
     case T_OP: case T_ACTION: case T_NATIVE:
-        return compare_signed(int32_t(value1->w1), int32_t(value2->w1));
+        return compare_signed(int32_t(function_index(value1)), int32_t(function_index(value2)));
     case T_FUNCTION: case T_ROUTINE:
-        return compare_signed(int32_t(value1->w3), int32_t(value2->w3));
+        return compare_signed(int32_t(function_more(value1)), int32_t(function_more(value2)));
     default: {
         auto fn = action_slot_as<CompareFn>(cell_type(value1), A_COMPARE);
         return fn ? fn(value1, value2, op) : COMPARE_INCOMPARABLE;
@@ -289,7 +289,7 @@ static void next_entry(const int32_t*) { step_entry(A_NEXT); }
 bool index_argument(const Cell* index, int64_t* n) {
     switch (cell_type(index)) {
     case T_INTEGER: case T_CHAR: *n = cell_int(index); return true;
-    case T_LOGIC: *n = index->w1 == 1 ? 1 : 2; return true;
+    case T_LOGIC: *n = logic_get(index) ? 1 : 2; return true;
     default: return false;
     }
 }

@@ -119,8 +119,7 @@ void block_copy_cells(const Cell* target, const Cell* source) {
 bool block_value_matches(const Cell* key, const Cell* cell, int32_t op) {
     auto compare = action_slot_as<CompareFn>(cell_type(key), A_COMPARE);
     if (!compare)
-        return cell_type(key) == cell_type(cell) && key->w1 == cell->w1 && key->w2 == cell->w2 &&
-               key->w3 == cell->w3;
+        return cell_type(key) == cell_type(cell) && cell_payload_same(key, cell);
     return compare(key, cell, op) == 0;
 }
 
@@ -147,7 +146,7 @@ const Cell* block_select_word(const Cell* block, const Cell* word, bool case_) {
     for (int32_t i = std::max(series_index(block), 0); i < length; i++) {
         const Cell* c = cells + i;
         if (!any_word_q(cell_type(c))) continue;
-        bool same = case_ ? c->w2 == symbol : symbol_resolve(word_symbol(c)) == resolved;
+        bool same = case_ ? word_symbol(c) == symbol : symbol_resolve(word_symbol(c)) == resolved;
         if (same) return i + 1 < length ? cells + i + 1 : &none_cell;
     }
     return &none_cell;
@@ -323,8 +322,8 @@ static void block_from_container(const Cell* spec, Cell* out) {
     auto reflect = action_lookup_value_as<ReflectFn>(spec, A_REFLECT);
     Cell* value = stack_push(spec);
     Cell* field = stack_push_new(T_WORD);
-    field->w2 = runtime_symbol(SYM_BODY);
-    field->w3 = WORD_UNBOUND;
+    word_symbol_set(field, runtime_symbol(SYM_BODY));
+    word_index_set(field, WORD_UNBOUND);
     reflect(value, field);
     cell_copy(value, out);
     stack_pop(2);
@@ -343,7 +342,7 @@ static void block_from_text(const Cell* spec, Cell* out) {
 static void block_retyped_clone(const Cell* spec, uint8_t type, Cell* out) {
     Cell* copy = block_clone(spec, false, false);
     cell_type_set(copy, type);
-    copy->w3 = 0;
+    series_extra_set(copy, 0);
     cell_clear_newline(copy);
     hash_index_new(copy);
     cell_copy(copy, out);
@@ -552,7 +551,7 @@ int32_t block_compare(const Cell* value1, const Cell* value2, int32_t op) {
             } else {
                 auto compare = action_slot_as<CompareFn>(u1, A_COMPARE);
                 if (compare) result = compare(c1, c2, op);
-                else if (c1->w1 != c2->w1 || c1->w2 != c2->w2 || c1->w3 != c2->w3)
+                else if (!cell_payload_same(c1, c2))
                     result = COMPARE_INCOMPARABLE;
             }
             stack_pop(2);

@@ -6,6 +6,7 @@
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/sort.hpp"
@@ -53,7 +54,7 @@ struct FindHit {
 
 static bool cell_hit(const Cell* value, FindMode mode, const Cell* cell, int32_t op) {
     switch (mode) {
-    case FIND_TYPE: return cell_type(cell) == uint8_t(value->w1);
+    case FIND_TYPE: return cell_type(cell) == uint8_t(datatype_id(value));
     case FIND_TYPESET: return typeset_has(value, cell_type(cell));
     default: return block_value_matches(value, cell, op);
     }
@@ -121,7 +122,7 @@ static FindHit find_hit(const Cell* series, const Cell* value, const FindOptions
     const Cell* cells = integer_key ? block_cells(series_buffer_of(series)) : nullptr;
     auto hit = [&](int64_t i, uint32_t limit) {
         if (!integer_key) return hit_at(series, uint32_t(i), limit, value, mode, span, op);
-        return cell_type(&cells[i]) == T_INTEGER && cells[i].w2 == value->w2;
+        return cell_type(&cells[i]) == T_INTEGER && integer_get(&cells[i]) == integer_get(value);
     };
 
     if (o.last || o.reverse) {
@@ -432,9 +433,7 @@ static bool integers_only(const Cell* block, uint32_t count) {
 // flags, same unused words).
 static bool uniform_integers(const Cell* cells, uint32_t count) {
     for (uint32_t i = 1; i < count; i++)
-        if (cells[i].header != cells[0].header || cells[i].w1 != cells[0].w1 ||
-            cells[i].w3 != cells[0].w3)
-            return false;
+        if (!integer_alike_q(&cells[i], &cells[0])) return false;
     return true;
 }
 
@@ -456,7 +455,7 @@ static void sort_integers(Cell* series, const Cell* copy, uint32_t start, uint32
         Cell* dst = block_ks_abs_at(series, start);
         Cell cell = src[0];
         for (uint32_t r = 0; r < count; r++) {
-            cell.w2 = uint32_t(values[r]);
+            integer_set(&cell, int32_t(values[r]));
             dst[r] = cell;
         }
         hash_index_rebuild(series);
@@ -521,7 +520,7 @@ void block_sort(Cell* series, bool case_, const Cell* skip, const Cell* compare,
     cell_copy(held, copy);
     stack_pop(1);
     cell_type_set(copy, T_BLOCK);
-    copy->w3 = 0;
+    series_extra_set(copy, 0);
     s.copy = copy;
     uint32_t records = uint32_t(count) / size;
     if (!s.function && size == 1 && integers_only(copy, records)) {
@@ -656,7 +655,7 @@ void block_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
     series_copy(series, part, false, nullptr);
     if (cell_type(series) == T_HASH) {
         cell_type_set(series, T_BLOCK);
-        series->w3 = 0;
+        series_extra_set(series, 0);
     }
     for (uint32_t i = 0; i < length_of(series); i++) {
         Cell* cell = stack_push(block_ks_abs_at(series, i));
@@ -771,7 +770,7 @@ void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t 
     }
     if (hashed) {
         cell_type_set(result, T_HASH);
-        result->w3 = table.node;
+        series_extra_set(result, table.node);
     }
     Cell out = *result;
     stack_pop(two ? 2 : 1);

@@ -108,7 +108,7 @@ static void case_change(uint8_t* p, uint32_t count, uint32_t unit, bool upper) {
 
 Cell* change_string_case(Cell* value, const Cell* part, bool upper) {
     if (cell_type(value) == T_CHAR) {
-        value->w2 = change_char_case(uint32_t(cell_int(value)), upper);
+        cell_set_int(value, int32_t(change_char_case(uint32_t(cell_int(value)), upper)));
         return value;
     }
     SeriesBuffer* b = series_buffer_of(value);

@@ -1,6 +1,7 @@
 #include "core/block.hpp"
 #include "core/externals.hpp"
 #include "core/error.hpp"
+#include "core/numbers.hpp"
 #include "runtime/collector.hpp"
 
 namespace kel {
@@ -18,7 +19,7 @@ static void externals_chain_free(uint32_t first, uint32_t last) {
     Cell* cells = externals_cells();
     for (uint32_t i = first; i <= last; i++) {
         cell_init(&cells[i], T_INTEGER);
-        cells[i].w2 = i == last ? uint32_t(-1) : i + 1;
+        integer_set(&cells[i], i == last ? -1 : int32_t(i + 1));
     }
 }
 
@@ -57,7 +58,7 @@ uint32_t externals_store(const Cell* value) {
     if (free_head < 0) externals_grow();
     uint32_t index = uint32_t(free_head);
     Cell* cell = &externals_cells()[index];
-    free_head = int32_t(cell->w2);
+    free_head = integer_get(cell);
     cell_copy(&copy, cell);
     return index + 1;
 }
@@ -70,7 +71,7 @@ Cell* externals_cell_at(uint32_t slot) {
 // A free slot is an integer! cell on the free list; a stored integer! is not.
 static bool externals_slot_free(uint32_t index) {
     Cell* cells = externals_cells();
-    for (int32_t i = free_head; i >= 0; i = int32_t(cells[i].w2))
+    for (int32_t i = free_head; i >= 0; i = integer_get(&cells[i]))
         if (uint32_t(i) == index) return true;
     return false;
 }
@@ -81,7 +82,7 @@ void externals_remove(uint32_t slot) {
     Cell* cell = &externals_cells()[index];
     if (cell_type(cell) == T_INTEGER && externals_slot_free(index)) return;
     cell_init(cell, T_INTEGER);
-    cell->w2 = uint32_t(free_head);
+    integer_set(cell, free_head);
     free_head = int32_t(index);
 }
 

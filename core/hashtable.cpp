@@ -5,6 +5,9 @@
 #include "core/block.hpp"
 #include "core/casefold.hpp"
 #include "core/error.hpp"
+#include "core/function.hpp"
+#include "core/logic.hpp"
+#include "core/object.hpp"
 #include "core/registry.hpp"
 #include "core/string.hpp"
 #include "core/series.hpp"
@@ -145,14 +148,20 @@ uint32_t hash_value(const Cell* key, bool case_sensitive) {
     switch (cell_type(key)) {
     case T_UNSET: return uint32_t(-2);
     case T_NONE: return uint32_t(-1);
-    case T_DATATYPE: case T_LOGIC: case T_OBJECT: case T_ERROR: case T_PORT:
-        return hash_int(key->w1);
+    case T_DATATYPE:
+        return hash_int(datatype_id(key));
+    case T_LOGIC:
+        return hash_int(logic_get(key) ? 1 : 0);
+    case T_OBJECT: case T_ERROR: case T_PORT:
+        return hash_int(object_context(key));
     case T_CHAR: case T_INTEGER:
         return hash_int(uint32_t(cell_int(key)));
-    case T_MAP: case T_HANDLE: case T_EVENT:
+    case T_MAP:
+        return hash_int(series_node(key));
+    case T_HANDLE: case T_EVENT:  // the handle's value, the event's serial
         return hash_int(key->w2);
     case T_NATIVE: case T_ACTION:
-        return hash_int(key->w3);
+        return hash_int(function_more(key));
     case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT: case T_ISSUE:
         return hash_int(symbol_resolve(word_symbol(key)));
     case T_SYMBOL: {
@@ -216,7 +225,7 @@ bool hash_keys_equal(const Cell* a, const Cell* b, int32_t op) {
     if (cell_type(a) == T_INTEGER) return cell_int(a) == cell_int(b);
     if (auto compare = action_slot_as<CompareFn>(cell_type(a), A_COMPARE))
         return compare(a, b, op) == 0;
-    return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+    return cell_payload_same(a, b);
 }
 
 // ---- buckets ---------------------------------------------------------------------------------
@@ -455,8 +464,6 @@ static inline uint32_t entry_size(const HashTable* t) { return t->index; }
 static Cell* entry_at(const HashTable* t, uint32_t offset) {
     return reinterpret_cast<Cell*>(series_buffer(t->data)->data() + offset);
 }
-// The node an entry is keyed by: word 1 of its key cell.
-static inline Node entry_key(const Cell* entry) { return entry->w1; }
 
 // Places a key word into the first empty or deleted bucket of a hash.
 static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
@@ -477,7 +484,7 @@ static void keys_replace(HashTable* t) {
         for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
             Cell* e = entry_at(t, offset);
             if (e->header != ENTRY_LIVE) continue;
-            bucket_place(t, hash_int(entry_key(e)), offset);
+            bucket_place(t, hash_int(hashtable_entry_key(e)), offset);
             t->count++;
         }
         return;
@@ -1046,7 +1053,7 @@ uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t leng
 // The bucket of a node key, or -1; *free as for map_find.
 static int64_t node_find(HashTable* t, Node key, int64_t* free) {
     return probe_find(table_flags(t), t->buckets, hash_int(key), free, [&](uint32_t bucket) {
-        return entry_key(entry_at(t, table_keys(t)[bucket])) == key;
+        return hashtable_entry_key(entry_at(t, table_keys(t)[bucket])) == key;
     });
 }
 
@@ -1090,7 +1097,7 @@ Cell* hashtable_put_key(Node table, Node key) {
     storage->tail += entry_size(t);
     Cell* e = entry_at(t, offset);
     cell_init(e, T_UNSET);
-    e->w1 = keep.node;
+    hashtable_entry_key_set(e, keep.node);
     for (uint32_t i = 1; i <= cells; i++) cell_init(e + i, T_UNSET);
     bucket_take(t, uint32_t(free), offset);
     t->count++;
@@ -1149,7 +1156,7 @@ void hashtable_mark(Node* slot) {
             for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
                 Cell* e = entry_at(t, offset);
                 if (e->header != ENTRY_LIVE) continue;
-                collector_mark_block(&e->w1);
+                collector_mark_block(hashtable_entry_key_slot(e));
                 collector_mark_values(e + 1, e + cells);
             }
         }
@@ -1176,7 +1183,7 @@ void hashtable_sweep(HashTable* t, EntryKeep keep) {
     for (uint32_t offset = 0; offset < storage->tail; offset += entry_size(t)) {
         Cell* e = entry_at(t, offset);
         if (e->header != ENTRY_LIVE) continue;
-        bool live = node_survives(&e->w1);
+        bool live = node_survives(hashtable_entry_key_slot(e));
         if (live && t->kind == HASH_NODES_PAIRED && cells >= 2) live = node_survives(&e[2].w1);
         if (live && keep) live = keep(e, e + 1);
         if (live) continue;
@@ -1190,8 +1197,8 @@ void hashtable_sweep(HashTable* t, EntryKeep keep) {
 }
 
 static void hash_family_mark(Cell* c) {
-    collector_mark_block(&c->w2);
-    hashtable_mark(&c->w3);
+    collector_mark_block(series_node_slot(c));
+    hashtable_mark(series_extra_slot(c));
 }
 
 void hashtable_module_init() {

@@ -323,7 +323,7 @@ Node args_cache_build(const Cell* function) {
     cached = args_cache_cell(function);
     // The shape rides in the block cell's third word (see call_shape).
     series_make_at(cached, T_BLOCK, cache.node, 0);
-    cached->w3 = shape;
+    series_extra_set(cached, shape);
     return cache.node;
 }
 
@@ -338,7 +338,7 @@ bool args_cache_fits(Node given, Node own) {
         if (t != cell_type(&o[i])) return false;
         if (t == T_TYPESET) {
             if ((g[i].header ^ o[i].header) & (3u << FETCH_MODE_SHIFT)) return false;
-            if ((g[i].w1 & ~o[i].w1) | (g[i].w2 & ~o[i].w2) | (g[i].w3 & ~o[i].w3)) return false;
+            if (!typeset_subset_q(&g[i], &o[i])) return false;
         } else if (t == T_INTEGER && cell_int(&g[i]) != cell_int(&o[i])) {
             return false;
         }
@@ -956,7 +956,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     case T_LIT_PATH: {
         Cell* path = stack_push(v);
         path->header = T_PATH;
-        path->w3 = 0;
+        series_extra_set(path, 0);
         break;
     }
     case T_OP:

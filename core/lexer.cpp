@@ -322,6 +322,14 @@ static LexerCallbackCaller callback_caller = nullptr;
 // The open marker: a cell of this type holds the enclosing base (w1), the
 // type of the series being opened (w2) and the opening token's offset (w3).
 constexpr uint8_t T_MARKER = T_TRIPLE;
+static uint32_t marker_enclosing(const Cell* m) { return m->w1; }
+static uint8_t marker_series_type(const Cell* m) { return uint8_t(m->w2); }
+static uint32_t marker_opened(const Cell* m) { return m->w3; }
+static void marker_set(Cell* m, uint32_t enclosing, uint8_t type, uint32_t opened) {
+    m->w1 = enclosing;
+    m->w2 = type;
+    m->w3 = opened;
+}
 
 static void value_cells_reserve(uint32_t needed) {
     if (needed <= value_capacity) return;
@@ -413,7 +421,7 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     if (s->source) {
         base_index = uint32_t(series_index(s->source));
         Cell* src = stack_push(s->source);
-        src->w1 = base_index + source_units(s, start);
+        series_index_set(src, int32_t(base_index + source_units(s, start)));
     } else {
         none_push();
     }
@@ -556,16 +564,14 @@ static bool marker_q(const Cell* c) { return cell_type(c) == T_MARKER; }
 
 // The type of the innermost open series, 0 when none is open.
 static uint8_t open_type(const LexerState* s) {
-    return s->base > s->head ? uint8_t(lexer_cell_at(s->base - 1)->w2) : 0;
+    return s->base > s->head ? marker_series_type(lexer_cell_at(s->base - 1)) : 0;
 }
 
 static void push_marker(LexerState* s, uint8_t type, uint32_t offset) {
     if (!lexer_event(s, LEX_EVENT_OPEN, type, nullptr, offset, offset + 1)) return;
     Cell* m = lexer_cell_new(s);
     m->header = (m->header & CELL_NEWLINE) | T_MARKER;
-    m->w1 = s->base;
-    m->w2 = type;
-    m->w3 = offset;
+    marker_set(m, s->base, type, offset);
     s->base = s->tail;
     s->start_state = S_START;
 }
@@ -582,9 +588,9 @@ static void series_from_values(LexerState* s, uint32_t first, uint8_t type, Cell
     b->tail = b->head + count * uint32_t(sizeof(Cell));
     cell_type_set(&made, type);
     out->header = (out->header & CELL_NEWLINE) | type;
-    out->w1 = 0;
-    out->w2 = series_node(&made);
-    out->w3 = 0;
+    series_index_set(out, 0);
+    series_node_set(out, series_node(&made));
+    series_extra_set(out, 0);
 }
 
 // Closes the innermost open series with the type wanted by the closing token.
@@ -595,8 +601,8 @@ static void close_series(LexerState* s, uint8_t want, uint32_t start, uint32_t e
         return;
     }
     uint32_t marker = s->base - 1;
-    uint8_t type = uint8_t(lexer_cell_at(marker)->w2);
-    uint32_t opened = lexer_cell_at(marker)->w3;
+    uint8_t type = marker_series_type(lexer_cell_at(marker));
+    uint32_t opened = marker_opened(lexer_cell_at(marker));
     if (!lexer_event(s, LEX_EVENT_CLOSE, type, nullptr, opened, end)) {
         s->start_state = S_START;
         return;
@@ -609,7 +615,7 @@ static void close_series(LexerState* s, uint8_t want, uint32_t start, uint32_t e
         return;
     }
     uint8_t made = path_type_q(want) ? want : type;
-    uint32_t enclosing = lexer_cell_at(marker)->w1;
+    uint32_t enclosing = marker_enclosing(lexer_cell_at(marker));
     uint32_t first = s->base;
     if (!s->load) s->tail = marker;
     s->base = enclosing;
@@ -627,9 +633,9 @@ static void close_series(LexerState* s, uint8_t want, uint32_t start, uint32_t e
     series_from_values(s, first, T_BLOCK, &block.cell);
     Cell* out = lexer_cell_at(marker);
     out->header = (out->header & CELL_NEWLINE) | T_BLOCK;
-    out->w1 = 0;
-    out->w2 = series_node(&block.cell);
-    out->w3 = 0;
+    series_index_set(out, 0);
+    series_node_set(out, series_node(&block.cell));
+    series_extra_set(out, 0);
     s->tail = marker + 1;
     lexer_map_make(s, &block.cell, opened, end);
 }
@@ -825,8 +831,8 @@ static uint32_t token_resume(uint32_t kind, uint32_t end) {
 // map's items as a block): what a run keeps of a series an error left open.
 static void close_open_series(LexerState* s) {
     uint32_t marker = s->base - 1;
-    uint8_t type = uint8_t(lexer_cell_at(marker)->w2);
-    uint32_t enclosing = lexer_cell_at(marker)->w1;
+    uint8_t type = marker_series_type(lexer_cell_at(marker));
+    uint32_t enclosing = marker_enclosing(lexer_cell_at(marker));
     if (s->load) {
         series_from_values(s, s->base, type == T_MAP ? uint8_t(T_BLOCK) : type, lexer_cell_at(marker));
         s->tail = marker + 1;
@@ -1007,12 +1013,12 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
 
     if (!s.stopped && s.base != s.head) {
         Cell* marker = lexer_cell_at(s.base - 1);
-        uint8_t type = uint8_t(marker->w2);
+        uint8_t type = marker_series_type(marker);
         if (prescan && path_type_q(type)) {
             s.token_type = type;
         } else {
             s.pending_type = type;
-            uint32_t opened = marker->w3;
+            uint32_t opened = marker_opened(marker);
             s.token_end = s.length;
             lexer_throw_error(&s, opened, s.length, LEX_MISSING_AT_END);
             // Gone on past: every series still open keeps what it read.

@@ -134,11 +134,10 @@ struct SealWalk {
             Cell* c = block_cells(b);
             for (Cell* end = c + b->length(); c < end; c++) {
                 uint8_t type = cell_type(c);
-                if (type >= T_WORD && type <= T_REFINEMENT && c->w1 == from) {
-                    uint32_t slot = c->w3;
+                if (type >= T_WORD && type <= T_REFINEMENT && word_context(c) == from) {
+                    uint32_t slot = word_index(c);
                     if (slot < count && map[slot]) {
-                        c->w1 = to;
-                        c->w3 = map[slot] - 1;
+                        word_bind_set(c, to, map[slot] - 1);
                     }
                 } else {
                     refer(c);
@@ -220,8 +219,7 @@ Cell library_word(const char* text) {
     if (!library_context) return word;
     int32_t index = context_find_word(library_context, word_symbol(&word), true);
     if (index >= 0) {
-        word.w1 = library_context;
-        word.w3 = uint32_t(index);
+        word_bind_set(&word, library_context, uint32_t(index));
     }
     return word;
 }

@@ -7,6 +7,7 @@
 #include "core/hashtable.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
+#include "core/word_cell.hpp"
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 
@@ -27,10 +28,12 @@ static void ownership_mark() { hashtable_mark(&table_node); }
 // key; the owner's change-handler record and the field word's context must
 // have survived too, else the entry goes and its series is no longer owned.
 static bool entry_keep(Cell* key, Cell* values) {
-    values[OWNED_VALUE].w2 = key->w1;
-    bool keep = (!values[OWNER_OBJECT].w3 || node_survives(&values[OWNER_OBJECT].w3)) &&
-                (!values[FIELD_WORD].w1 || node_survives(&values[FIELD_WORD].w1));
-    if (!keep) series_buffer(key->w1)->flags &= ~SERIES_OWNED;
+    series_node_set(&values[OWNED_VALUE], hashtable_entry_key(key));
+    Cell* owner = &values[OWNER_OBJECT];
+    Cell* word = &values[FIELD_WORD];
+    bool keep = (!object_info(owner) || node_survives(object_info_slot(owner))) &&
+                (!word_context(word) || node_survives(word_context_slot(word)));
+    if (!keep) series_buffer(hashtable_entry_key(key))->flags &= ~SERIES_OWNED;
     return keep;
 }
 
@@ -67,7 +70,7 @@ static void series_own(const CellRoot& value, const CellRoot& owner, const CellR
     // hash!'s index): only a vector's element type stays in word 3.
     Cell owned = value.cell;
     owned.header &= CELL_TYPE_MASK;
-    if (cell_type(&owned) != T_VECTOR) owned.w3 = 0;
+    if (cell_type(&owned) != T_VECTOR) series_extra_set(&owned, 0);
     entry[OWNED_VALUE] = owned;
     entry[OWNER_OBJECT] = owner.cell;
     entry[FIELD_WORD] = word.cell;
@@ -179,7 +182,7 @@ bool ownership_check(const Cell* value, const Cell* action, int32_t index, int32
     if (!ownership_possible_q(value)) return false;
     Node key = type == T_OBJECT ? object_context(value) : series_node(value);
     Cell* entry = key ? hashtable_get_key(table_node, key) : nullptr;
-    if (!entry || !entry[OWNER_OBJECT].w3 || !deep_change_notify) return false;
+    if (!entry || !object_info(&entry[OWNER_OBJECT]) || !deep_change_notify) return false;
     // The handler runs on stack copies: the entry may move while it runs.
     Cell* owner = stack_push(&entry[OWNER_OBJECT]);
     Cell* word = stack_push(&entry[FIELD_WORD]);

@@ -59,7 +59,8 @@ void datatype_registry_init() {
 // datatype_build_words makes the words then.
 static void datatype_word_make(DatatypeName* entry) {
     if (cell_type(&root_cell) != T_BLOCK || symbol_index() == 0) return;
-    entry->word = word_intern(entry->name).w2;
+    Cell word = word_intern(entry->name);
+    entry->word = word_symbol(&word);
 }
 
 void datatype_register(uint8_t type, uint8_t parent, const char* name,
@@ -145,7 +146,7 @@ uint8_t datatype_highest_id() { return highest_id; }
 
 void datatype_make_at(Cell* cell, uint8_t id) {
     cell_init(cell, T_DATATYPE);
-    cell->w1 = id;
+    datatype_id_set(cell, id);
 }
 
 Cell* datatype_make_in(Node block, uint8_t id) {
@@ -156,14 +157,15 @@ Cell* datatype_make_in(Node block, uint8_t id) {
 
 Cell* datatype_push(uint8_t id) {
     Cell* cell = stack_push_new(T_DATATYPE);
-    cell->w1 = id;
+    datatype_id_set(cell, id);
     return cell;
 }
 
 // A datatype! whose id was never registered (possible only from foreign data)
 // has no name and writes nothing.
 static const DatatypeName* datatype_of(const Cell* value) {
-    return value->w1 < TYPE_COUNT ? datatype_name(uint8_t(value->w1)) : datatype_name(0);
+    uint32_t id = datatype_id(value);
+    return id < TYPE_COUNT ? datatype_name(uint8_t(id)) : datatype_name(0);
 }
 
 int32_t datatype_form(const Cell* value, Cell* target, bool, bool, bool, bool,
@@ -188,7 +190,7 @@ int32_t datatype_mold(const Cell* value, Cell* target, bool, bool all, bool, boo
 int32_t datatype_compare(const Cell* value1, const Cell* value2, int32_t op) {
     switch (op) {
     case CMP_EQUAL: case CMP_NOT_EQUAL: case CMP_STRICT_EQUAL: case CMP_SAME: case CMP_FIND:
-        return cell_type(value2) == T_DATATYPE && value2->w1 == value1->w1 ? 0 : 1;
+        return cell_type(value2) == T_DATATYPE && datatype_id(value2) == datatype_id(value1) ? 0 : 1;
     default:
         return COMPARE_INCOMPARABLE;
     }

@@ -49,7 +49,7 @@ uint32_t series_length_at(Cell* series, bool from_head) {
     uint32_t length = series_buffer_length(series);
     int32_t index = from_head ? 0 : std::max(series_index(series), 0);
     if (uint32_t(index) > length) {
-        series->w1 = length;
+        series_index_set(series, int32_t(length));
         return 0;
     }
     return length - uint32_t(index);
@@ -58,14 +58,14 @@ uint32_t series_length_at(Cell* series, bool from_head) {
 bool series_skip(Cell* series, int32_t n) {
     uint32_t length = series_buffer_length(series);
     int64_t moved = int64_t(series_index(series)) + n;
-    if (moved <= int64_t(length)) series->w1 = uint32_t(int32_t(moved));
+    if (moved <= int64_t(length)) series_index_set(series, int32_t(moved));
     return moved >= int64_t(length);
 }
 
 void series_make_at(Cell* cell, uint8_t type, Node node, int32_t index) {
     cell_init(cell, type);
-    cell->w1 = uint32_t(index);
-    cell->w2 = node;
+    series_index_set(cell, index);
+    series_node_set(cell, node);
 }
 
 uint32_t series_index_clamped(const Cell* series) {
@@ -136,10 +136,10 @@ void hash_index_rebuild(const Cell* series) {
 
 void hash_index_new(Cell* series) {
     if (cell_type(series) != T_HASH) return;
-    series->w3 = 0;
+    series_extra_set(series, 0);
     Node table = hashtable_init(series_node(series), std::max<uint32_t>(series_buffer_length(series), 4),
                                 HASH_BLOCK);
-    series->w3 = table;
+    series_extra_set(series, table);
 }
 
 // ---- elements as values -----------------------------------------------------------------------
@@ -241,7 +241,7 @@ void series_modify(Cell* series, const Cell* field, const Cell* value) {
 
 static void set_series_index_clamped(Cell* series, int64_t index) {
     int64_t length = series_buffer_length(series);
-    series->w1 = uint32_t(std::clamp<int64_t>(index, 0, length));
+    series_index_set(series, int32_t(std::clamp<int64_t>(index, 0, length)));
 }
 
 void series_at(Cell* series, const Cell* index) {
@@ -258,19 +258,19 @@ void series_skip_by(Cell* series, const Cell* offset) {
 
 void series_back(Cell* series) {
     uint32_t index = series_index_clamped(series);
-    series->w1 = index > 0 ? index - 1 : 0;
+    series_index_set(series, int32_t(index > 0 ? index - 1 : 0));
 }
 
 void series_next(Cell* series) { series_skip(series, 1); }
-void series_head(Cell* series) { series->w1 = 0; }
-void series_tail(Cell* series) { series->w1 = series_buffer_length(series); }
+void series_head(Cell* series) { series_index_set(series, 0); }
+void series_tail(Cell* series) { series_index_set(series, int32_t(series_buffer_length(series))); }
 void series_head_q(Cell* series) { logic_make_at(series, series_index(series) == 0); }
 void series_tail_q_action(Cell* series) { logic_make_at(series, series_tail_q(series)); }
 
 void series_index_q(Cell* series) {
     int32_t index = series_index(series);
     cell_init(series, T_INTEGER);
-    series->w2 = uint32_t(index + 1);
+    integer_set(series, index + 1);
 }
 
 int32_t series_length_q(const Cell* series) {
@@ -437,7 +437,7 @@ void series_copy_range(const Cell* series, uint32_t from, uint32_t count, Cell* 
     out->header = (header & CELL_NEWLINE) | type;
     // word 3: a vector keeps its element type; a hash! gets an index of its
     // own; a string's conversion buffer stays with the source.
-    if (type == T_VECTOR) out->w3 = w3;
+    if (type == T_VECTOR) series_extra_set(out, w3);
     hash_index_new(out);
 }
 
@@ -617,7 +617,7 @@ void series_move(Cell* origin, Cell* target, const Cell* part) {
         if (ounit == tunit) {
             move_between(origin, from, c, target, to);
         } else {
-            origin->w1 = from;
+            series_index_set(origin, int32_t(from));
             string_move_chars(origin, target, c);
         }
         // The target's owner hears of the change whatever the units were.

@@ -6,6 +6,7 @@
 #include "core/exits.hpp"
 #include "core/function.hpp"
 #include "core/interpreter.hpp"
+#include "core/numbers.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
@@ -114,13 +115,12 @@ void trace_fire_event(uint32_t event, const Cell* block, int32_t position, const
             offset = position - series_index(block);
     }
     Cell* offset_cell = stack_push_new(T_INTEGER);
-    offset_cell->w2 = uint32_t(offset);
+    integer_set(offset_cell, int32_t(offset));
     push_or_none(value);
     bool with_reference = event & (TRACE_SET | TRACE_EPILOG | TRACE_PROLOG | TRACE_RETURN | TRACE_CALL);
     push_or_none(with_reference ? reference : nullptr);
     Cell* depths = stack_push_new(T_PAIR);
-    depths->w2 = args_depth;
-    depths->w3 = top_depth;
+    pair_set(depths, int32_t(args_depth), int32_t(top_depth));
     push_unused_refinement(trace_state.extra_args);
 
     trace_state.tracing = false;

@@ -1,5 +1,6 @@
 #include "core/unicode.hpp"
 #include "core/error.hpp"
+#include "core/numbers.hpp"
 #include "core/series.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/heap.hpp"
@@ -33,7 +34,7 @@ constexpr uint64_t HIGH_BITS = 0x8080808080808080ull;
 [[noreturn]] static void codepoint_invalid(uint32_t codepoint) {
     Cell arg;
     cell_init(&arg, T_INTEGER);
-    arg.w2 = codepoint;
+    integer_set(&arg, int32_t(codepoint));
     error_raise(ERR_INVALID_CHAR, &arg);
 }
 
@@ -160,7 +161,7 @@ static constexpr std::array<uint8_t, 256> UTF8_STRICT_SIZE = [] {
     b->tail = b->head + n;
     Cell arg;
     cell_init(&arg, T_BINARY);
-    arg.w2 = node;
+    series_node_set(&arg, node);
     error_raise(ERR_INVALID_UTF8, &arg);
 }
 
@@ -431,14 +432,14 @@ static uint32_t span_count(const StringSpan& span, int32_t count) {
 }
 
 uint8_t* string_conversion_buffer(Cell* string, uint32_t bytes) {
-    if (string->w3 == 0) {
+    if (series_extra(string) == 0) {
         Node node = series_new_bytes(bytes);
-        string->w3 = node;
+        series_extra_set(string, node);
     } else {
-        SeriesBuffer* b = series_buffer(string->w3);
+        SeriesBuffer* b = series_buffer(series_extra(string));
         if (b->size - b->head < bytes) series_grow(b, buffer_size(bytes));
     }
-    return series_buffer(string->w3)->head_ptr();
+    return series_buffer(series_extra(string))->head_ptr();
 }
 
 const uint8_t* to_utf8_data(Cell* string, int32_t* count, bool crlf) {

@@ -4,6 +4,7 @@
 #include "core/hashtable.hpp"
 #include "core/series.hpp"
 #include "core/symbol.hpp"
+#include "core/word_cell.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/start.hpp"
 
@@ -39,9 +40,8 @@ static void vocabulary_mark() {
 static void root_word_make(Cell* out, uint8_t type, bool global, uint32_t symbol) {
     Cell* logged = cell_series_append(series_node(&root_cell));
     cell_init(out, type);
-    out->w1 = global ? global_context : 0;
-    out->w2 = symbol;
-    out->w3 = WORD_UNBOUND;
+    word_symbol_set(out, symbol);
+    word_bind_set(out, global ? global_context : 0, WORD_UNBOUND);
     *logged = *out;
 }
 
@@ -71,9 +71,8 @@ void runtime_words_build() {
             root_word_make(&issues[i], T_ISSUE, true, symbol);
         } else {
             cell_init(&issues[i], T_ISSUE);
-            issues[i].w1 = global_context;
-            issues[i].w2 = symbol;
-            issues[i].w3 = WORD_UNBOUND;
+            word_symbol_set(&issues[i], symbol);
+            word_bind_set(&issues[i], global_context, WORD_UNBOUND);
         }
     }
 }
