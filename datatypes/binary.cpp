@@ -62,7 +62,7 @@ Cell* binary_load(const uint8_t* bytes, uint32_t count, Node parent) {
     NodeRoot block(parent, ROOT_BLOCK);
     Cell made;
     cell_init(&made, T_BINARY);
-    made.w2 = series_new_bytes(count);  // the bytes lie outside every buffer
+    series_node_set(&made, series_new_bytes(count));  // the bytes lie outside every buffer
     SeriesBuffer* b = series_buffer_of(&made);
     if (count) std::memcpy(b->head_ptr(), bytes, count);
     b->tail = b->head + count;
@@ -70,7 +70,7 @@ Cell* binary_load(const uint8_t* bytes, uint32_t count, Node parent) {
     NodeRoot bytes_node(series_node(&made), ROOT_SERIES);
     Cell* at = cell_series_append(block.node);
     cell_init(at, T_BINARY);
-    at->w2 = bytes_node.node;
+    series_node_set(at, bytes_node.node);
     return at;
 }
 
@@ -78,13 +78,13 @@ Cell* binary_push(const Cell* binary) { return stack_push(binary); }
 
 uint32_t binary_length(Cell* binary) {
     uint32_t index = bytes_index(binary);
-    binary->w1 = index;
+    series_index_set(binary, int32_t(index));
     return bytes_total(binary) - index;
 }
 
 uint8_t* binary_head_pointer(Cell* binary) {
     uint32_t index = bytes_index(binary);
-    binary->w1 = index;
+    series_index_set(binary, int32_t(index));
     return series_buffer_of(binary)->head_ptr() + index;
 }
 
@@ -156,7 +156,7 @@ static void stored_bytes(const Cell* value, const uint8_t** at, uint32_t* count)
     SeriesBuffer* b = series_buffer_of(value);
     uint32_t shift = b->shift();
     uint32_t length = b->length();
-    int32_t index = int32_t(value->w1);
+    int32_t index = series_index(value);
     uint32_t from = index < 0 ? 0 : std::min(uint32_t(index), length);
     *at = b->head_ptr() + (from << shift);
     *count = (length - from) << shift;
@@ -194,7 +194,7 @@ bool binary_match_value_q(const Cell* binary, const Cell* value, int32_t op) {
     if (type == T_BINARY || string_family_q(type)) return binary_compare_bytes(binary, value, op, true) == 0;
     if (type == T_CHAR) {
         uint32_t index = bytes_index(binary);
-        return index < bytes_total(binary) && series_buffer_of(binary)->head_ptr()[index] == value->w2;
+        return index < bytes_total(binary) && series_buffer_of(binary)->head_ptr()[index] == uint32_t(cell_int(value));
     }
     return false;
 }
@@ -658,7 +658,7 @@ const Cell* binary_to(Cell* proto, const Cell* spec, uint8_t) {
     } else {
         raise_bad_to_arg(spec);
     }
-    out->w1 = 0;
+    series_index_set(out, 0);
     cell_copy(out, proto);
     stack_pop(1);
     return proto;
@@ -799,7 +799,7 @@ void binary_insert(Cell* series, const Cell* value, int32_t part, bool only, int
     binary_value_bytes(series, at, &held.cell, limit, only, BYTES_WRITE);
     if (dup > 1) fill_repeat_pattern(series_buffer_of(series)->head_ptr() + at, size, dup);
     series_notify_after(owned, series, W_APPENDED, int32_t(at), part < 0 ? int32_t(total) : std::max(part, 1));
-    series->w1 = append ? 0 : at + uint32_t(total);
+    series_index_set(series, int32_t(append ? 0 : at + uint32_t(total)));
 }
 
 void binary_change(Cell* series, const Cell* value, int32_t part, bool only, int32_t dup) {
@@ -825,7 +825,7 @@ void binary_change(Cell* series, const Cell* value, int32_t part, bool only, int
     binary_value_bytes(series, index, &held.cell, -1, only, BYTES_ANY);
     if (dup > 1) fill_repeat_pattern(series_buffer_of(series)->head_ptr() + index, size, dup);
     series_notify_after(owned, series, W_CHANGED, int32_t(index), int32_t(total));
-    series->w1 = std::min<uint64_t>(index + total, bytes_total(series));
+    series_index_set(series, int32_t(std::min<uint64_t>(index + total, bytes_total(series))));
 }
 
 // ---- trim ---------------------------------------------------------------------------------------------
@@ -836,11 +836,12 @@ void binary_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, boo
     if (with) {
         uint8_t type = cell_type(with);
         if (type == T_CHAR || type == T_INTEGER) {
-            if (with->w2 < 256) remove[with->w2] = true;
+            uint32_t byte = uint32_t(cell_int(with));
+            if (byte < 256) remove[byte] = true;
         } else if (type == T_BINARY || type == T_STRING) {
             SeriesBuffer* b = series_buffer_of(with);
             uint32_t unit = b->unit();
-            int32_t from = std::max(int32_t(with->w1), 0);
+            int32_t from = std::max(series_index(with), 0);
             for (uint32_t i = uint32_t(from); i < b->length(); i++) {
                 uint32_t c = string_get_char(b->head_ptr() + i * unit, unit);
                 if (c < 256) remove[c] = true;

@@ -59,7 +59,7 @@ Cell* bitset_make_at(Cell* cell, uint32_t count) {
 
 // A new bitset holding a copy of another's bytes and flag, written into out.
 static void bitset_clone(const Cell* bitset, Cell* out) {
-    Node node = series_clone(bitset->w2);
+    Node node = series_clone(series_node(bitset));
     series_make_at(out, T_BITSET, node, 0);
 }
 
@@ -77,7 +77,7 @@ static int64_t code_of(const Cell* value) {
         if (!integer_from_double(cell_double(value), &n)) error_raise(ERR_OUT_OF_RANGE, value);
         return n;
     }
-    return cell_type(value) == T_CHAR ? int64_t(value->w2) : int64_t(cell_int(value));
+    return cell_type(value) == T_CHAR ? int64_t(uint32_t(cell_int(value))) : int64_t(cell_int(value));
 }
 
 // One code: the largest code for measure, set and clear; 1 or 0 for test.
@@ -236,7 +236,7 @@ void bitset_make_from_spec(const Cell* spec_cell, int32_t mode, Cell* out) {
     if ((type == T_BLOCK || type == T_PAREN) && block_ks_length_q(&spec.cell) > 0 &&
         not_word_q(block_ks_head(&spec.cell))) {
         negated = true;
-        spec.cell.w1 = series_index_clamped(&spec.cell) + 1;
+        series_index_set(&spec.cell, int32_t(series_index_clamped(&spec.cell) + 1));
         if (block_ks_length_q(&spec.cell) > 0 && cell_type(block_ks_head(&spec.cell)) == T_BINARY) {
             Cell binary = *block_ks_head(&spec.cell);
             cell_copy(&binary, &spec.cell);
@@ -313,7 +313,7 @@ int32_t bitset_mold(const Cell* value, Cell* target, bool, bool, bool, bool part
 
 int32_t bitset_compare(const Cell* value1, const Cell* value2, int32_t op) {
     if (cell_type(value2) != T_BITSET) return COMPARE_INCOMPARABLE;
-    if (op == CMP_SAME) return value1->w2 == value2->w2 ? 0 : 1;
+    if (op == CMP_SAME) return series_node(value1) == series_node(value2) ? 0 : 1;
     uint32_t n1 = bitset_byte_count(value1), n2 = bitset_byte_count(value2);
     if (n1 != n2) return n1 < n2 ? -1 : 1;
     if (n1 == 0) return 0;
@@ -410,7 +410,7 @@ void bitset_pick(Cell* bitset, const Cell* value) {
 
 const Cell* bitset_find(Cell* bitset, const Cell* value, const FindOptions&) {
     bitset_pick(bitset, value);
-    if (!bitset->w1) none_make_at(bitset);
+    if (!logic_get(bitset)) none_make_at(bitset);
     return bitset;
 }
 
@@ -420,7 +420,7 @@ int32_t bitset_length_q(const Cell* bitset) { return int32_t(bitset_byte_count(b
 static bool clearing_value_q(const Cell* value) {
     switch (cell_type(value)) {
     case T_NONE: return true;
-    case T_LOGIC: return value->w1 == 0;
+    case T_LOGIC: return !logic_get(value);
     case T_INTEGER: return cell_int(value) == 0;
     case T_FLOAT: return cell_double(value) == 0.0;
     default: return false;

@@ -119,7 +119,7 @@ void char_do_math(Cell* left, const Cell* right, int32_t op) {
                                 op == OP_DIVIDE ? nullptr : &scratch);
     if (cell_type(&scratch) != T_CHAR || n < 0 || n > CHAR_MAX_CODEPOINT)
         error_raise(ERR_OVERFLOW);
-    left->w2 = uint32_t(n);
+    cell_set_int(left, int32_t(n));
 }
 
 void char_add(Cell* value1, const Cell* value2) { char_do_math(value1, value2, OP_ADD); }

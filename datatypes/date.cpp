@@ -332,7 +332,7 @@ static void date_field_make_at(const Cell* cell, int32_t index, Cell* out) {
     default: n = date_isoweek(p); break;
     }
     cell_init(out, T_INTEGER);
-    out->w2 = uint32_t(n);
+    integer_set(out, int32_t(n));
 }
 
 Cell* date_get_field(const Cell* cell, int32_t index) {
@@ -610,7 +610,7 @@ void date_add_subtract(Cell* a, const Cell* b, int32_t op) {
     d = date_normalise_time(d, &t, zone);
     if (difference) {
         cell_init(a, T_INTEGER);
-        a->w2 = uint32_t(int32_t(d));
+        integer_set(a, int32_t(d));
         return;
     }
     a->w1 = date_from_day_number(d, zone, has_time != 0);

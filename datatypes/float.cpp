@@ -216,7 +216,7 @@ static double float_from_block(const Cell* spec, uint8_t type) {
     if (block_ks_length_q(spec) != 2) error_raise_type(ERR_BAD_TO_ARG, type, spec);
     double parts[2];
     for (uint32_t i = 0; i < 2; i++) {
-        const Cell* part = block_ks_abs_at(spec, spec->w1 + i);
+        const Cell* part = block_ks_abs_at(spec, uint32_t(series_index(spec)) + i);
         uint8_t t = cell_type(part);
         if (t != T_INTEGER && t != T_FLOAT) error_raise_type(ERR_BAD_TO_ARG, type, spec);
         parts[i] = t == T_INTEGER ? double(cell_int(part)) : cell_double(part);
@@ -358,7 +358,7 @@ void float_round_cell(Cell* value, const Cell* scale, const RoundFlags& flags) {
         int32_t n;
         if (!integer_from_double(result, &n)) error_raise(ERR_OVERFLOW);
         cell_init(value, T_INTEGER);
-        value->w2 = uint32_t(n);
+        integer_set(value, n);
     } else {
         cell_init(value, scale_type);
         cell_set_double(value, result);

@@ -58,7 +58,7 @@ const Cell* hash_to(Cell* proto, const Cell* spec_cell, uint8_t) {
     datatype_make_at(out, T_BLOCK);
     cell_copy(block_to(out, &spec.cell, T_BLOCK), out);
     out->header = T_BLOCK;
-    out->w3 = 0;
+    series_extra_set(out, 0);
     hash_make_in_place(out);
     cell_copy(out, proto);
     stack_pop(1);
@@ -78,7 +78,7 @@ int32_t hash_mold(const Cell* value, Cell* target, bool only, bool all, bool fla
 void hash_copy(Cell* series, const Cell* part, bool deep, const Cell* types) {
     block_copy(series, part, deep, types);
     // The copy holds other cells at other positions: it gets an index of its own.
-    series->w3 = 0;
+    series_extra_set(series, 0);
     hash_make_in_place(series);
 }
 

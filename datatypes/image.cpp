@@ -50,13 +50,13 @@ static uint32_t image_head(const Cell* image) {
 
 static void image_head_set(Cell* image, int64_t index) {
     int64_t count = image_pixel_count(image);
-    image->w1 = uint32_t(std::clamp<int64_t>(index, 0, count));
+    series_index_set(image, int32_t(std::clamp<int64_t>(index, 0, count)));
 }
 
 static void image_cell_init(Cell* cell, Node node, uint32_t width, uint32_t height) {
     cell_init(cell, T_IMAGE);
-    cell->w2 = node;
-    cell->w3 = height << 16 | width;
+    series_node_set(cell, node);
+    series_extra_set(cell, height << 16 | width);
 }
 
 Cell* image_make_at(Cell* cell, uint32_t width, uint32_t height) {
@@ -340,10 +340,10 @@ void image_back(Cell* image) { image_head_set(image, int64_t(image_head(image)) 
 
 void image_next(Cell* image) {
     uint32_t head = image_head(image);
-    if (head < image_pixel_count(image)) image->w1 = head + 1;
+    if (head < image_pixel_count(image)) series_index_set(image, int32_t(head + 1));
 }
 
-void image_tail(Cell* image) { image->w1 = image_pixel_count(image); }
+void image_tail(Cell* image) { series_index_set(image, int32_t(image_pixel_count(image))); }
 
 void image_tail_q(Cell* image) { logic_make_at(image, image_head(image) >= image_pixel_count(image)); }
 
@@ -519,7 +519,7 @@ static void change_rect(Cell* image, const Cell* source) {
     for (uint32_t y = 0; y < ch; y++)
         std::memcpy(to + size_t(row + y) * width + column, &block[size_t(y) * cw], size_t(cw) * 4);
     series_notify_after(owned, image, W_CHANGED, int32_t(head), int32_t(cw * ch));
-    image->w1 = (row + ch - 1) * width + std::min(column + sw, width);
+    series_index_set(image, int32_t((row + ch - 1) * width + std::min(column + sw, width)));
 }
 
 void image_change(Cell* image, const Cell* value, int32_t part, bool, int32_t dup) {
@@ -531,7 +531,7 @@ void image_change(Cell* image, const Cell* value, int32_t part, bool, int32_t du
         bool owned = series_notify(image, W_CHANGE, int32_t(head), 1);
         image_pixels(image)[head] = image_pixel_from_tuple(value);
         series_notify_after(owned, image, W_CHANGED, int32_t(head), 1);
-        image->w1 = head + 1;
+        series_index_set(image, int32_t(head + 1));
     } else if (type == T_IMAGE) {
         CellRoot source(*value);
         change_rect(image, &source.cell);
@@ -572,7 +572,7 @@ static CopyRect copy_rect_of(const Cell* image, const Cell* part) {
 
 void image_copy(Cell* image, const Cell* part, bool, const Cell*) {
     if (image_pixel_count(image) == 0) {
-        image->w1 = 0;
+        series_index_set(image, 0);
         return;
     }
     if (part == nullptr && image_head(image) == 0) {
@@ -588,7 +588,7 @@ void image_copy(Cell* image, const Cell* part, bool, const Cell*) {
 
 // The pixel buffer holds no values: marking keeps it alive and follows its moves.
 static void image_mark(Cell* cell) {
-    if (cell->w2 != 0) collector_mark_series(&cell->w2);
+    if (series_node(cell) != 0) collector_mark_series(series_node_slot(cell));
 }
 
 void init_image() {

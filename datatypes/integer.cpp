@@ -169,14 +169,14 @@ const Cell* integer_to(Cell* proto, const Cell* spec, uint8_t) {
         error_raise_type(ERR_BAD_TO_ARG, T_INTEGER, spec);
     }
     cell_init(proto, T_INTEGER);
-    proto->w2 = uint32_t(n);
+    integer_set(proto, int32_t(n));
     return proto;
 }
 
 const Cell* integer_make(Cell* proto, const Cell* spec, uint8_t type) {
     if (cell_type(spec) == T_LOGIC) {
         cell_init(proto, T_INTEGER);
-        proto->w2 = logic_get(spec) ? 1 : 0;
+        integer_set(proto, logic_get(spec) ? 1 : 0);
         return proto;
     }
     return integer_to(proto, spec, type);
@@ -220,21 +220,21 @@ int32_t integer_compare(const Cell* value1, const Cell* value2, int32_t op) {
 
 // ---- one-operand actions -------------------------------------------------------
 
-void integer_absolute_action(Cell* value) { value->w2 = uint32_t(integer_absolute(cell_int(value))); }
+void integer_absolute_action(Cell* value) { integer_set(value, int32_t(integer_absolute(cell_int(value)))); }
 
 void integer_negate(Cell* value) {
     int32_t n = cell_int(value);
     if (n == INT32_LOWEST) error_raise(ERR_OVERFLOW);
-    value->w2 = uint32_t(-n);
+    integer_set(value, -n);
 }
 
 const Cell* integer_complement(Cell* value) {
-    value->w2 = ~value->w2;
+    integer_set(value, ~integer_get(value));
     return value;
 }
 
-bool integer_even_q(const Cell* value) { return (value->w2 & 1) == 0; }
-bool integer_odd_q(const Cell* value) { return (value->w2 & 1) != 0; }
+bool integer_even_q(const Cell* value) { return (integer_get(value) & 1) == 0; }
+bool integer_odd_q(const Cell* value) { return (integer_get(value) & 1) != 0; }
 
 // ---- two-operand actions -------------------------------------------------------
 
@@ -271,7 +271,7 @@ void integer_power(Cell* base, const Cell* exponent) {
     if (type == T_INTEGER && cell_int(exponent) >= 0) {
         int32_t n;
         if (integer_power_exact(cell_int(base), cell_int(exponent), &n)) {
-            base->w2 = uint32_t(n);
+            integer_set(base, n);
             return;
         }
     }
@@ -315,7 +315,7 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
     else up = true;
     if (up && upper > INT32_MAX) error_raise(ERR_OVERFLOW);
     int64_t magnitude = up ? upper : lower;
-    value->w2 = uint32_t(int32_t(v < 0 ? -magnitude : magnitude));
+    integer_set(value, int32_t(v < 0 ? -magnitude : magnitude));
 }
 
 // ---- random --------------------------------------------------------------------
@@ -325,11 +325,11 @@ void integer_round(Cell* value, const Cell* scale, bool even, bool down, bool ha
 // value word changes, so char! (which inherits this) keeps its type.
 static void integer_random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
-        random_mt_seed(value->w2);
+        random_mt_seed(uint32_t(integer_get(value)));
         unset_make_at(value);
         return;
     }
-    value->w2 = uint32_t(random_in_range(secure, cell_int(value)));
+    integer_set(value, int32_t(random_in_range(secure, cell_int(value))));
 }
 
 // ---- registration --------------------------------------------------------------

@@ -120,8 +120,7 @@ void pair_math_op(Cell* a, const Cell* b, int32_t op) {
         pair_math_as_points(a, bx, by, op);
         return;
     }
-    a->w2 = uint32_t(x);
-    a->w3 = uint32_t(y);
+    pair_set(a, int32_t(x), int32_t(y));
 }
 
 // ---- make, to ----------------------------------------------------------------
@@ -200,11 +199,12 @@ void pair_eval_path(Cell* parent, const Cell* element, const Cell* set_value, co
     if (index != 1 && index != 2) error_raise(ERR_INVALID_PATH, path, element);
     if (set_value == nullptr) {
         cell_init(out, T_INTEGER);
-        out->w2 = index == 1 ? parent->w2 : parent->w3;
+        integer_set(out, index == 1 ? pair_x(parent) : pair_y(parent));
         return;
     }
     if (cell_type(set_value) != T_INTEGER) error_raise_type(ERR_INVALID_TYPE, cell_type(set_value));
-    (index == 1 ? parent->w2 : parent->w3) = set_value->w2;
+    if (index == 1) pair_set(parent, integer_get(set_value), pair_y(parent));
+    else pair_set(parent, pair_x(parent), integer_get(set_value));
     cell_copy(set_value, out);
 }
 
@@ -214,17 +214,17 @@ void pair_pick(Cell* value, const Cell* index) {
     case T_WORD: n = pair_field_index(index, value); break;
     case T_INTEGER:
     case T_CHAR: n = integer_get(index); break;
-    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
+    case T_LOGIC: n = logic_get(index) ? 1 : 2; break;
     default: break;
     }
     if (n != 1 && n != 2) error_raise(ERR_OUT_OF_RANGE, index);
     int32_t component = n == 1 ? pair_x(value) : pair_y(value);
     cell_init(value, T_INTEGER);
-    value->w2 = uint32_t(component);
+    integer_set(value, component);
 }
 
 void pair_reverse(Cell* value, const Cell*, const Cell*) {
-    std::swap(value->w2, value->w3);
+    pair_set(value, pair_y(value), pair_x(value));
 }
 
 // ---- one-operand actions -------------------------------------------------------
@@ -269,12 +269,12 @@ void pair_round(Cell* value, const Cell* scale, bool even, bool down, bool half_
         // The component and the scale as presented for it.
         Cell cells[2];
         cell_init(&cells[0], T_INTEGER);
-        cells[0].w2 = i == 0 ? value->w2 : value->w3;
+        integer_set(&cells[0], i == 0 ? pair_x(value) : pair_y(value));
         if (to) {
             cells[1] = *scale;
             if (cell_type(scale) == T_PAIR) {
                 cell_init(&cells[1], T_INTEGER);
-                cells[1].w2 = i == 0 ? scale->w2 : scale->w3;
+                integer_set(&cells[1], i == 0 ? pair_x(scale) : pair_y(scale));
             }
         }
         integer_round(&cells[0], to ? &cells[1] : nullptr, even, down, half_down, floor, ceiling,

@@ -239,7 +239,7 @@ void point_pick(Cell* value, const Cell* index) {
     case T_WORD: n = point_field_index(index, value, type); break;
     case T_INTEGER:
     case T_CHAR: n = integer_get(index); break;
-    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
+    case T_LOGIC: n = logic_get(index) ? 1 : 2; break;
     default: break;
     }
     if (n < 1 || n > point_dimensions(type)) error_raise(ERR_OUT_OF_RANGE, index);

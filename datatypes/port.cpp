@@ -136,7 +136,7 @@ const Cell* port_make(Cell* proto, const Cell* spec_value, uint8_t) {
     if (cell_type(port) != T_OBJECT || object_field_count(port) <= PORT_ACTOR)
         error_raise(ERR_INVALID_PORT);
     cell_type_set(port, T_PORT);
-    port->w3 = 0;  // a port has no change handlers
+    object_info_set(port, 0);  // a port has no change handlers
     cell_copy(port, context_owner(object_context(port)));
     cell_copy(spec, field_at(port, PORT_SPEC));
     cell_copy(scheme_word, field_at(port, PORT_SCHEME));

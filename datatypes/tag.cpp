@@ -61,7 +61,7 @@ void email_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
     // and, for a set, changed through it.
     Cell* email = stack_push(parent);
     uint32_t from = series_index_clamped(email);
-    email->w1 = from;
+    series_index_set(email, int32_t(from));
     uint32_t length = string_ks_length_q(email);
     int32_t at = string_ks_find_char(email, '@');
     uint32_t split = at < 0 ? length : uint32_t(at);
@@ -72,13 +72,13 @@ void email_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
         } else if (at < 0) {
             // Without an "@" there is no host part yet: it is added after one.
             string_insert(email, value, -1, false, 1, true);
-            email->w1 = from + length;
+            series_index_set(email, int32_t(from + length));
             Cell sign;
             cell_init(&sign, T_CHAR);
-            sign.w2 = '@';
+            cell_set_int(&sign, '@');
             string_insert(email, &sign, -1, false, 1, false);
         } else {
-            email->w1 = from + split + 1;
+            series_index_set(email, int32_t(from + split + 1));
             string_change(email, value, int32_t(length - split - 1), false, 1);
         }
         cell_copy(value, out);
@@ -90,7 +90,7 @@ void email_eval_path(const Cell* parent, const Cell* element, const Cell* set_va
     if (user) {
         string_concatenate(part, email, int32_t(split), 0, true, CONCAT_APPEND);
     } else if (at >= 0) {
-        email->w1 = from + split + 1;
+        series_index_set(email, int32_t(from + split + 1));
         string_concatenate(part, email, -1, 0, true, CONCAT_APPEND);
     }
     cell_copy(part, out);

@@ -54,8 +54,8 @@ int32_t time_minutes(double t) {
 // 60) of the seconds t into out.
 static void time_field_make_at(double t, int32_t index, Cell* out) {
     switch (index) {
-    case TIME_HOUR: cell_init(out, T_INTEGER); out->w2 = uint32_t(time_hours(t)); return;
-    case TIME_MINUTE: cell_init(out, T_INTEGER); out->w2 = uint32_t(time_minutes(t)); return;
+    case TIME_HOUR: cell_init(out, T_INTEGER); integer_set(out, int32_t(time_hours(t))); return;
+    case TIME_MINUTE: cell_init(out, T_INTEGER); integer_set(out, int32_t(time_minutes(t))); return;
     default: float_make_at(out, std::fmod(t, 60.0)); return;
     }
 }

@@ -107,7 +107,7 @@ void tuple_poke(Cell* tuple, int32_t index, const Cell* value) {
     if (index < 1 || uint32_t(index) > count) {
         Cell position;
         cell_init(&position, T_INTEGER);
-        position.w2 = uint32_t(index);
+        integer_set(&position, int32_t(index));
         error_raise(ERR_OUT_OF_RANGE, &position);
     }
     if (cell_type(value) == T_INTEGER) {
@@ -255,7 +255,7 @@ static void tuple_pick_at(const Cell* tuple, int32_t n, const Cell* index, Cell*
     if (n < 1 || uint32_t(n) > tuple_count(tuple)) error_raise(ERR_OUT_OF_RANGE, index);
     uint8_t byte = tuple_byte(tuple, uint32_t(n - 1));
     cell_init(out, T_INTEGER);
-    out->w2 = byte;
+    integer_set(out, byte);
 }
 
 void tuple_eval_path(Cell* parent, const Cell* element, const Cell* set_value, const Cell*, bool,
@@ -276,7 +276,7 @@ void tuple_pick(Cell* value, const Cell* index) {
     switch (cell_type(index)) {
     case T_INTEGER:
     case T_CHAR: n = integer_get(index); break;
-    case T_LOGIC: n = index->w1 == 1 ? 1 : 2; break;
+    case T_LOGIC: n = logic_get(index) ? 1 : 2; break;
     default: break;
     }
     tuple_pick_at(value, n, index, value);

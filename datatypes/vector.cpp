@@ -31,7 +31,7 @@ Cell* vector_make_at(Cell* cell, uint32_t count, uint8_t item_type, uint32_t uni
     if (uint64_t(count) * unit > VECTOR_BYTES_MAX) error_raise(ERR_NO_MEMORY);
     Node node = series_new_units(count, unit);
     series_make_at(cell, T_VECTOR, node, 0);
-    cell->w3 = item_type;
+    series_extra_set(cell, item_type);
     return cell;
 }
 
@@ -467,7 +467,7 @@ void vector_insert(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     items_write(series, at, list, dup);
     stack_pop(1);
     series_notify_after(owned, series, W_INSERTED, int32_t(at), int32_t(total));
-    if (!append) series->w1 = at + uint32_t(total);
+    if (!append) series_index_set(series, int32_t(at + uint32_t(total)));
 }
 
 void vector_change(Cell* series, const Cell* value, int32_t part, bool, int32_t dup) {
@@ -490,7 +490,7 @@ void vector_change(Cell* series, const Cell* value, int32_t part, bool, int32_t 
     items_write(series, at, list, dup);
     stack_pop(1);
     series_notify_after(owned, series, W_CHANGED, int32_t(at), int32_t(total));
-    series->w1 = std::min<uint32_t>(at + uint32_t(total), vector_buffer_length(series));
+    series_index_set(series, int32_t(std::min<uint32_t>(at + uint32_t(total), vector_buffer_length(series))));
 }
 
 // ---- sort ------------------------------------------------------------------------------------------
