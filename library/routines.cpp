@@ -13,6 +13,7 @@
 #include "core/library_context.hpp"
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
+#include "core/object.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -264,9 +265,7 @@ static void routine_gc_nodes_cycles() { routine_integer_box(int32_t(collector.no
 static void routine_make_system_words() {
     Cell object;
     cell_init(&object, T_OBJECT);
-    object.w1 = global_context;  // the context's owner cell is left as it is
-    object.w2 = 0;
-    object.w3 = 0;
+    object_set(&object, global_context, 0, 0);  // the context's owner cell is left as it is
     stack_set_last_reset(&object);
 }
 

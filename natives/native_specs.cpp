@@ -10,6 +10,7 @@
 #include "core/error.hpp"
 #include "core/function.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/registry.hpp"
 #include "core/stack.hpp"
 #include "core/typeset.hpp"
@@ -180,7 +181,7 @@ static void callable_define(const Cell* word, const Cell* spec, uint32_t index, 
     block_ks_append(&pair.cell, spec);
     Cell n;
     cell_init(&n, T_INTEGER);
-    n.w2 = index;
+    integer_set(&n, int32_t(index));
     block_ks_append(&pair.cell, &n);
     Cell proto;
     datatype_make_at(&proto, type);

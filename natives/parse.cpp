@@ -249,7 +249,7 @@ inline SeriesBuffer* input_buffer(const ParseRun& r) { return view_of(r.input_vi
 // The rules block cell changed.
 inline void rules_changed(ParseRun& r) { r.rules_view = nullptr; }
 
-inline uint32_t& position(ParseRun& r) { return r.input.cell.w1; }
+inline uint32_t& position(ParseRun& r) { return series_index_word(&r.input.cell); }
 inline uint32_t input_tail(const ParseRun& r) { return input_buffer(r)->length(); }
 // Where matching ends: the tail, or the part end for the top-level input.
 inline uint32_t input_limit(const ParseRun& r) {

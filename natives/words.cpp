@@ -341,7 +341,8 @@ static Node bind_context_of(const Cell* value) {
         return source == T_FUNCTION || source == T_ROUTINE ? function_context(value)
                                                           : native_args_context(value);
     }
-    default: return value->w1;  // words, objects, errors, ports
+    default:  // words, objects, errors, ports
+        return word_type_q(cell_type(value)) ? word_context(value) : object_context(value);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "core/function.hpp"
 #include "core/logic.hpp"
 #include "core/natives_table.hpp"
+#include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
@@ -239,7 +240,7 @@ bool path_step(const Cell& from, uint32_t index, Cell* out) {
     auto function_part = [&](const Cell& fn) {
         if (index == 0) {
             cell_init(out, T_BLOCK);
-            out->w2 = function_spec(&fn);
+            series_node_set(out, function_spec(&fn));
             return true;
         }
         if (index == 1) {
@@ -376,9 +377,7 @@ Cell* function_begin(Decoder& d, const ContextHead& h) {
     block_ks_append(more, &none_cell);
     for (uint32_t i = 1; i < MORE_CELLS; i++) block_ks_append(more, &unset_cell);
     Cell* fn = stack_push_new(T_FUNCTION);
-    fn->w1 = context.node;
-    fn->w2 = series_node(spec);
-    fn->w3 = series_node(more);
+    function_set(fn, context.node, series_node(spec), series_node(more));
     cell_copy(fn, context_owner(context.node));
     return fn;
 }
@@ -399,7 +398,7 @@ void function_fill(Decoder& d, Cell* fn, const Slot* slot) {
     if (context_word_count(expected) != count) fail_at(d, at);
     for (uint32_t i = 0; i < count; i++)
         if (word_symbol(context_word_at(expected, i)) != word_symbol(context_word_at(function_context(fn), i))) fail_at(d, at);
-    fn->w2 = series_node(spec);
+    function_spec_set(fn, series_node(spec));
     fn->header = (fn->header & ~(FUNCTION_TRACE | FUNCTION_NO_TRACE)) | flags;
     cell_copy(fn, context_owner(function_context(fn)));
     if (slot) place(*slot, fn);
@@ -660,8 +659,8 @@ void read_series_reference(Decoder& d, const Slot& slot, const RecordHead& head,
     if (!reference_compatible(head.type, reached)) fail_at(d, at);
     Cell cell = *reached;
     cell.header = (reached->header & ~(CELL_TYPE_MASK | CELL_NEWLINE)) | head.type;
-    if (block_family_q(head.type) && head.type != T_HASH) cell.w3 = 0;
-    if (string_type_q(head.type)) cell.w3 = 0;
+    if (block_family_q(head.type) && head.type != T_HASH) series_extra_set(&cell, 0);
+    if (string_type_q(head.type)) series_extra_set(&cell, 0);
     if (cell_type(reached) == T_OP || cell_type(reached) == T_NATIVE || cell_type(reached) == T_ACTION)
         cell.header = head.type;
     if (has_head) {
@@ -1044,18 +1043,19 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
         uint32_t c = read_number(d);
         if (c > uint32_t(CHAR_MAX_CODEPOINT)) fail_at(d, at);
         cell_init(&cell, T_CHAR);
-        cell.w2 = c;
+        cell_set_int(&cell, int32_t(c));
         break;
     }
     case T_INTEGER:
         cell_init(&cell, T_INTEGER);
         integer_make_at(&cell, read_signed(d));
         break;
-    case T_PAIR:
+    case T_PAIR: {
         cell_init(&cell, T_PAIR);
-        cell.w2 = uint32_t(read_signed(d));
-        cell.w3 = uint32_t(read_signed(d));
+        int32_t x = read_signed(d);
+        pair_set(&cell, x, read_signed(d));
         break;
+    }
     case T_POINT2D: case T_POINT3D:
         cell_init(&cell, type);
         cell.w1 = read_raw(d);
