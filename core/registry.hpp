@@ -221,7 +221,7 @@ template <size_t N> inline void datatype_actions_set(uint8_t type, const ActionR
 }
 
 // ---- hooks -------------------------------------------------------------------
-// The few pieces of a type's behaviour that the lexer and the series code
+// The few operations of a type that the lexer and the series code
 // need, for types whose modules lie above them: each module sets its hooks
 // when it registers, and core reaches them here by type id.
 
