@@ -438,7 +438,7 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         const Cell* op = operator_of(code + 1);
         return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
     }
-    return eval_expression(cursor, {.no_infix = no_infix});
+    return eval_expression(cursor, no_infix, true, false);
 }
 
 // Pushes one argument fetched from the code by the typeset's fetch mode.
@@ -694,8 +694,8 @@ static inline Cell* call_slot(const Cell* function, bool infix) {
 }
 
 static ExitCode eval_call(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
-                          const Cell* word, CallOptions options) {
-    bool infix = options.infix;
+                          const Cell* word, uint32_t flags) {
+    bool infix = flags & CALL_INFIX;
     native_stack_check();
     Cell* slot = call_slot(function, infix);
     uint8_t type = cell_type(slot);
@@ -708,19 +708,19 @@ static ExitCode eval_call(const Cell* function, EvalCursor& cursor, const PathRe
         call_name(&w);
         trace_event(TRACE_OPEN, &cursor, nullptr, &w);
     }
-    ExitCode x = fetch_args(slot, cursor, path, infix, options.no_infix);
+    ExitCode x = fetch_args(slot, cursor, path, infix, flags & CALL_NO_INFIX);
     if (x != EXIT_CODE_NONE) return x;
     if (type == T_FUNCTION) x = exec_function(slot, 0, nullptr, 0);
     else if (type == T_ROUTINE) x = exec_routine(slot);
     if (x != EXIT_CODE_NONE) return x;
     call_finish(cursor, slot, type);
-    if (!options.push) stack_set_last_reset(slot);
+    if (!(flags & CALL_PUSH)) stack_set_last_reset(slot);
     return EXIT_CODE_NONE;
 }
 
 ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
-                   const Cell* word, const Cell*, CallOptions options) {
-    return eval_call(function, cursor, path, word, options);
+                   const Cell* word, const Cell*, uint32_t flags) {
+    return eval_call(function, cursor, path, word, flags);
 }
 
 // Runs the body of a function whose frame (the top one) and arguments are in
@@ -891,7 +891,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
             Cell w = *v;
             error_raise(t == T_UNSET ? ERR_NO_VALUE : ERR_NO_OP_ARG, &w);
         }
-        if (callable_type_q(t)) return eval_call(slot, cursor, {nullptr, 0}, v, {.push = true, .no_infix = no_infix});
+        if (callable_type_q(t)) return eval_call(slot, cursor, {nullptr, 0}, v, CALL_PUSH | (no_infix ? CALL_NO_INFIX : 0u));
         stack_push(slot);
         break;
     }
@@ -899,7 +899,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         Cell* args = stack_mark_native_interp(v);
         Cell* word = stack_push(v);
         if (code_ended(cursor)) error_raise(ERR_NEED_VALUE, word);
-        x = eval_expression(cursor, {});
+        x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
         Cell* value = args + 1;
         if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
@@ -916,7 +916,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         }
         Cell* path = stack_push(v);
         stack_mark_native_interp(nullptr);
-        x = eval_expression(cursor, {});
+        x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
         if (cell_type(data_stack.args) == T_UNSET) error_raise(ERR_NEED_VALUE, path);
         if (trace_state.tracing) {
@@ -966,7 +966,7 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
             stack_push(v);
             break;
         }
-        return eval_call(v, cursor, {nullptr, 0}, nullptr, {.push = true, .no_infix = no_infix});
+        return eval_call(v, cursor, {nullptr, 0}, nullptr, CALL_PUSH | (no_infix ? CALL_NO_INFIX : 0u));
     case T_ISSUE:
         if (system_issue_q(v) && !code_ended(cursor) &&
             cell_type(code_at(cursor, cursor.position)) == T_BLOCK)
@@ -1038,13 +1038,13 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
         ExitCode x;
         uint32_t shape;
         if (trace_state.tracing) {
-            x = eval_call(op, cursor, {nullptr, 0}, &name, {.push = true, .infix = true, .no_infix = true});
+            x = eval_call(op, cursor, {nullptr, 0}, &name, CALL_PUSH | CALL_INFIX | CALL_NO_INFIX);
         } else if (number_operator(op, cursor, start)) {
             continue;
         } else if (call_shape(op, &shape)) {
             x = call_simple_infix(op, shape, cursor, &name);
         } else {
-            x = eval_call(op, cursor, {nullptr, 0}, &name, {.push = true, .infix = true, .no_infix = true});
+            x = eval_call(op, cursor, {nullptr, 0}, &name, CALL_PUSH | CALL_INFIX | CALL_NO_INFIX);
         }
         if (x != EXIT_CODE_NONE) return x;
     }
@@ -1154,8 +1154,7 @@ static inline bool expression_quiet(EvalCursor& cursor, SeriesBuffer* b, bool no
     return true;
 }
 
-ExitCode eval_expression(EvalCursor& cursor, ExpressionOptions options) {
-    const bool no_infix = options.no_infix, push = options.push, literal_functions = options.literal_functions;
+ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions) {
     Cell* start = data_stack.top;
     ExitCode x;
     // While nothing is traced, three shortcuts beside the general path: a
@@ -1317,7 +1316,7 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
         data_stack.top = base;
-        x = eval_expression(cursor, {});
+        x = eval_expression(cursor, false, true, false);
         if (x != EXIT_CODE_NONE) return x;
         if (data_stack.top != base + 1) {
             cell_copy(data_stack.top - 1, base);
@@ -1382,7 +1381,7 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
     }
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
-        x = eval_expression(cursor, {.push = false});
+        x = eval_expression(cursor, false, false, false);
         if (x != EXIT_CODE_NONE) return x;
         // Ctrl+C at the console halts the command after any expression.
         if (interrupt_requested && (x = stack_throw_halt())) return x;
@@ -1402,7 +1401,7 @@ ExitCode eval_next(EvalCursor& cursor, bool push) {
     PositionEntry position(cursor.block);
     series_index_set(position.cell, int32_t(cursor.position));
     stack_mark_native_interp(nullptr);
-    ExitCode x = eval_expression(cursor, {});
+    ExitCode x = eval_expression(cursor, false, true, false);
     if (x != EXIT_CODE_NONE) return x;
     if (push) stack_unwind_keep();
     else stack_unwind_last();
@@ -1418,7 +1417,7 @@ ExitCode do_next_index(const Cell* block, uint32_t* index) {
     }
     series_index_set(position.cell, int32_t(*index));
     EvalCursor cursor{position.cell, *index, end};
-    ExitCode x = eval_expression(cursor, {.push = false});
+    ExitCode x = eval_expression(cursor, false, false, false);
     *index = cursor.position;
     return x;
 }

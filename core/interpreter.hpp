@@ -65,36 +65,27 @@ ExitCode eval_next(EvalCursor& cursor, bool push);
 // index after it; at the tail ARGS[0] := unset and the index stays (do/next).
 ExitCode do_next_index(const Cell* block, uint32_t* index);
 
-// How an expression is evaluated: with no_infix the operators after it are
-// left for the caller; with push the value is pushed, else written into
-// ARGS[0] with top := ARGS + 1; with literal_functions a function value met
-// literally is the value itself.
-struct ExpressionOptions {
-    bool no_infix = false;
-    bool push = true;
-    bool literal_functions = false;
-};
-
 // Evaluates the expression at the cursor and advances it past the expression
-// (and any infix operators after it unless no_infix).
-ExitCode eval_expression(EvalCursor& cursor, ExpressionOptions options);
+// (and any infix operators after it unless no_infix). With push the value is
+// pushed, else written into ARGS[0] with top := ARGS + 1. With
+// literal_functions a function value met literally is the value itself.
+ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool literal_functions);
 
-// How a call is made: push puts the result on the data stack (else it is
-// written into ARGS[0] and becomes the last value); with infix the function
-// is an operator whose left operand is the last pushed value; with no_infix
-// its arguments stop before an operator that follows them.
-struct CallOptions {
-    bool push = false;
-    bool infix = false;
-    bool no_infix = false;
-};
+// How a call is made, as flag bits: CALL_PUSH puts the result on the data
+// stack (else it is written into ARGS[0] and becomes the last value); with
+// CALL_INFIX the function is an operator whose left operand is the last
+// pushed value; with CALL_NO_INFIX its arguments stop before an operator that
+// follows them.
+constexpr uint32_t CALL_PUSH = 1;
+constexpr uint32_t CALL_INFIX = 2;
+constexpr uint32_t CALL_NO_INFIX = 4;
 
 // Calls a native!, action!, function! or routine! (or op! with infix), its
 // arguments fetched from the cursor. word names the call (null: the cell
 // before the position when it is a word); owner is the object the function was
 // found in by a path (null when none).
 ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
-                   const Cell* word, const Cell* owner, CallOptions options);
+                   const Cell* word, const Cell* owner, uint32_t flags);
 
 // Fetches, checks and places the arguments and refinements of the function
 // in the frame just marked; for natives and actions also makes the call.

@@ -78,7 +78,7 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, PathOptions opti
     if (callable_type_q(t)) {
         if (set) error_raise(ERR_INVALID_PATH_SET, path);
         if (get) error_raise(ERR_INVALID_PATH_GET, path);
-        ExitCode x = eval_code(value, cursor, {path, head + 1}, &word, nullptr, {.push = push});
+        ExitCode x = eval_code(value, cursor, {path, head + 1}, &word, nullptr, push ? CALL_PUSH : 0u);
         if (x != EXIT_CODE_NONE) return x;
         if (trace_state.tracing) trace_path(TRACE_EXIT, path, head, push ? data_stack.top - 1 : data_stack.args);
         return EXIT_CODE_NONE;
@@ -127,7 +127,7 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, PathOptions opti
         if (!set && !get && callable_type_q(cell_type(out))) {
             // A method: the elements after it are its refinements.
             const Cell* name = cell_type(element) == T_WORD ? element : nullptr;
-            ExitCode x = eval_code(out, cursor, {path, k + 1}, name, current, {.push = true});
+            ExitCode x = eval_code(out, cursor, {path, k + 1}, name, current, CALL_PUSH);
             if (x != EXIT_CODE_NONE) return x;
             cell_copy(data_stack.top - 1, out);
             data_stack.top = out + 1;

@@ -45,7 +45,7 @@ ExitCode eval_lone_value(const Cell* value) {
     block_ks_append(&code.cell, value);
     EvalCursor cursor{&code.cell, 0, 1};
     Cell* start = data_stack.top;
-    ExitCode x = eval_expression(cursor, {.no_infix = true, .literal_functions = true});
+    ExitCode x = eval_expression(cursor, true, true, true);
     if (x != EXIT_CODE_NONE) return x;
     stack_set_last_reset(start);
     return EXIT_CODE_NONE;

@@ -576,7 +576,7 @@ ExitCode native_apply(bool check, const int32_t* refinements) {
     stack_mark_top_interp();
     EvalCursor cursor{code, 0, uint32_t(block_ks_length_q(code))};
     PathRefinements refinement_path{series_buffer_length(refs) > 1 ? refs : nullptr, 1};
-    return eval_code(function, cursor, refinement_path, name, nullptr, {});
+    return eval_code(function, cursor, refinement_path, name, nullptr, 0);
 }
 
 // ---- the trace callback of transcode -----------------------------------------------------------
