@@ -87,38 +87,21 @@ void error_raiser_set(ErrorRaiser raiser);
 [[noreturn]] void error_raise(ErrorCategory category, uint16_t id, const Cell* arg1 = nullptr,
                               const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// The category of each enumeration of ids.
+constexpr ErrorCategory error_category_of(ThrowError) { return ErrorCategory::throw_; }
+constexpr ErrorCategory error_category_of(NoteError) { return ErrorCategory::note; }
+constexpr ErrorCategory error_category_of(SyntaxError) { return ErrorCategory::syntax; }
+constexpr ErrorCategory error_category_of(ScriptError) { return ErrorCategory::script; }
+constexpr ErrorCategory error_category_of(MathError) { return ErrorCategory::math; }
+constexpr ErrorCategory error_category_of(AccessError) { return ErrorCategory::access; }
+constexpr ErrorCategory error_category_of(UserError) { return ErrorCategory::user; }
+constexpr ErrorCategory error_category_of(InternalError) { return ErrorCategory::internal; }
+
 // The same with the category taken from the id's own enumeration.
-[[noreturn]] inline void error_raise(ThrowError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::throw_, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(NoteError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::note, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(SyntaxError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::syntax, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(ScriptError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::script, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(MathError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::math, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(AccessError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::access, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(UserError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::user, id, a1, a2, a3);
-}
-[[noreturn]] inline void error_raise(InternalError id, const Cell* a1 = nullptr,
-                                     const Cell* a2 = nullptr, const Cell* a3 = nullptr) {
-    error_raise(ErrorCategory::internal, id, a1, a2, a3);
+template <typename Id, ErrorCategory category = error_category_of(Id{})>
+[[noreturn]] inline void error_raise(Id id, const Cell* a1 = nullptr, const Cell* a2 = nullptr,
+                                     const Cell* a3 = nullptr) {
+    error_raise(category, uint16_t(id), a1, a2, a3);
 }
 
 } // namespace kel
