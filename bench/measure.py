@@ -2,10 +2,15 @@
 they print the same result (a program without a .lua file runs in kel and
 python3 only; make_data.py writes the input files some programs read) and prints a table of median wall times, their
 ratios and the peak resident memory of each run (measured by /usr/bin/time).
+With --instructions, and when valgrind is present, each program also runs once
+per interpreter under callgrind and the table shows the instructions executed
+(in millions) and their ratios, which a busy machine does not change.
 
-usage: measure.py KEL_BINARY [RUNS]
+usage: measure.py KEL_BINARY [RUNS] [--instructions]
 """
 import os
+import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -21,7 +26,18 @@ TIME = "/usr/bin/time"
 
 # Programs in table order; each is NAME.kel, NAME.py and NAME.lua in this folder.
 PROGRAMS = ["startup", "fib", "count", "string", "block", "map", "object",
-            "call", "return", "alloc", "nbody", "bintrees", "roundtrip", "wordfreq"]
+            "method", "closure", "call", "return", "alloc", "nbody", "bintrees",
+            "parser", "roundtrip", "wordfreq"]
+VALGRIND = shutil.which("valgrind")
+
+
+def instructions(argv):
+    """Instructions one run executes, counted by callgrind."""
+    with tempfile.NamedTemporaryFile("r") as out:
+        subprocess.run([VALGRIND, "--tool=callgrind", f"--callgrind-out-file={out.name}"] + argv,
+                       capture_output=True)
+        found = re.search(r"^summary:\s+(\d+)", out.read(), re.M)
+    return int(found.group(1)) if found else 0
 
 
 def run_once(argv):
@@ -46,8 +62,12 @@ def peers(kel, name):
 
 
 def main():
-    kel = sys.argv[1]
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    args = [a for a in sys.argv[1:] if a != "--instructions"]
+    count = "--instructions" in sys.argv[1:] and VALGRIND is not None
+    if "--instructions" in sys.argv[1:] and not VALGRIND:
+        print("valgrind is not installed: no instruction counts", file=sys.stderr)
+    kel = args[0]
+    runs = int(args[1]) if len(args) > 1 else 5
     make_data.main()
     rows = {}
     failed = False
@@ -74,7 +94,8 @@ def main():
             print(f"{name}: results differ: {outputs}", file=sys.stderr)
             failed = True
         rows[name] = ({w: statistics.median(t) for w, t in times.items()}, memory)
-        print_row(name, *rows[name])
+        counts = {who: instructions(argv) for who, argv in peers(kel, name)} if count else None
+        print_row(name, *rows[name], counts)
         sys.stdout.flush()
     floor = statistics.median(floor)
     print(f"\n{PYTHON} -c pass: {floor * 1000:.1f} ms")
@@ -87,18 +108,28 @@ HEADER = (f"{'program':<9} {'kel ms':>9} {'python3 ms':>11} {'lua ms':>9} "
 printed_header = False
 
 
-def print_row(name, times, memory):
+INSTRUCTIONS_HEADER = f"   {'kel Mi':>8} {'py Mi':>8} {'lua Mi':>8} {'kel/py':>7} {'kel/lua':>8}"
+
+
+def print_row(name, times, memory, counts=None):
     global printed_header
     if not printed_header:
-        print(HEADER)
-        print("-" * len(HEADER))
+        header = HEADER + (INSTRUCTIONS_HEADER if counts else "")
+        print(header)
+        print("-" * len(header))
         printed_header = True
     k, p, l = times["kel"], times["python3"], times.get("lua")
     mb = lambda who: f"{memory[who] / 1024:7.1f}" if who in memory else f"{'-':>7}"
     lua_ms = f"{l * 1000:9.1f}" if l else f"{'-':>9}"
     kel_lua = f"{k / l:8.2f}" if l else f"{'-':>8}"
-    print(f"{name:<9} {k * 1000:9.1f} {p * 1000:11.1f} {lua_ms} "
-          f"{k / p:7.2f} {kel_lua}   {mb('kel')} {mb('python3')} {mb('lua')}")
+    row = (f"{name:<9} {k * 1000:9.1f} {p * 1000:11.1f} {lua_ms} "
+           f"{k / p:7.2f} {kel_lua}   {mb('kel')} {mb('python3')} {mb('lua')}")
+    if counts:
+        ki, pi, li = counts["kel"], counts["python3"], counts.get("lua")
+        mi = lambda n: f"{n / 1e6:8.1f}" if n else f"{'-':>8}"
+        ratio = lambda a, b: f"{a / b:.2f}" if a and b else "-"
+        row += (f"   {mi(ki)} {mi(pi)} {mi(li)} {ratio(ki, pi):>7} {ratio(ki, li):>8}")
+    print(row)
 
 
 def print_targets(rows, floor):

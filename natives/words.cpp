@@ -66,6 +66,40 @@ static bool target_push(const Cell* source, const Cell* out, Cell** target) {
 
 // ---- reduce -------------------------------------------------------------------------------------
 
+// Values reduce gathers on the data stack before it makes its block.
+constexpr uint32_t REDUCE_RUN = 256;
+
+// Moves the count values above target into it; the first run makes the block,
+// at its exact size when it is the last run (else at room cells).
+static void reduce_flush(Cell* target, uint32_t count, int32_t room) {
+    if (cell_type(target) == T_NONE) block_make_at(target, count < REDUCE_RUN ? int32_t(count) : room);
+    for (uint32_t i = 1; i <= count; i++) block_ks_append(target, target + i);
+    data_stack.top = target + 1;
+}
+
+// reduce without /into: the values gather on the data stack and the block is
+// made when the walk ends, so a short result takes no room for the words and
+// operators of its source. A long one moves into the block in runs of
+// REDUCE_RUN values, keeping the stack's use bounded.
+static ExitCode reduce_new(CodeWalk& walk) {
+    int32_t room = block_ks_length_q(walk.code);
+    Cell* target = stack_push_new(T_NONE);
+    uint32_t pending = 0;
+    while (!walk.ended()) {
+        Cell* value;
+        ExitCode x = walk.next(&value);
+        if (x != EXIT_CODE_NONE) return x;
+        cell_clear_newline(value);
+        if (++pending == REDUCE_RUN) {
+            reduce_flush(target, pending, room);
+            pending = 0;
+        }
+    }
+    if (pending || cell_type(target) == T_NONE) reduce_flush(target, pending, room);
+    stack_unwind_last();
+    return EXIT_CODE_NONE;
+}
+
 ExitCode native_reduce(bool check, const int32_t* refinements) {
     const int32_t into = refinements[0];
     if (check && into >= 0) native_arg_check(35, uint32_t(into));
@@ -91,6 +125,7 @@ ExitCode native_reduce(bool check, const int32_t* refinements) {
     }
     CodeWalk walk(arg(0));
     stack_mark_native_interp(nullptr);
+    if (!out) return reduce_new(walk);
     Cell* target;
     bool append = target_push(walk.code, out, &target);
     uint32_t start = uint32_t(series_index(target));

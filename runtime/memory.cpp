@@ -68,23 +68,64 @@ void memory_unpoison(const void* start, size_t bytes) {
 
 // ---- virtual blocks -----------------------------------------------------------------
 
+// Released blocks kept mapped for the next frame of the same size. A program
+// that allocates steadily empties frames in one collection and needs new ones
+// before the next: taking them back from here, most recently released first,
+// spares the system calls and the kernel's zeroing of fresh pages, and the
+// pages are likely still in the cache. The pool holds at most as many bytes
+// as the frames in use (and at least POOL_FLOOR), so it never more than
+// doubles what the process maps; the blocks in it do not count in
+// memory.total. Torture mode keeps no pool: every released block goes to
+// the quarantine, so that stale addresses fault.
+struct PooledBlock {
+    void* block;
+    size_t bytes;
+};
+static std::vector<PooledBlock> pool;
+static size_t pool_bytes = 0;
+constexpr size_t POOL_FLOOR = size_t(8) << 20;
+
+static void pool_trim(size_t limit) {
+    size_t i = 0;  // the oldest blocks go first
+    while (pool_bytes > limit && i < pool.size()) {
+        vmem_free(pool[i].block, pool[i].bytes);
+        pool_bytes -= pool[i].bytes;
+        i++;
+    }
+    pool.erase(pool.begin(), pool.begin() + i);
+}
+
+static void* pool_take(size_t bytes) {
+    for (size_t i = pool.size(); i-- > 0;) {
+        if (pool[i].bytes != bytes) continue;
+        void* block = pool[i].block;
+        pool_bytes -= bytes;
+        pool.erase(pool.begin() + i);
+        return block;
+    }
+    return nullptr;
+}
+
 void* vblock_acquire(size_t bytes) {
-    void* block = vmem_alloc(bytes, false);
+    void* block = pool_take(bytes);
+    if (!block) block = vmem_alloc(bytes, false);
     memory.total += bytes;
     return block;
 }
 
 void vblock_release(void* block, size_t bytes) {
     memory.total -= bytes;
-    if (memory.torture) {
-        vmem_protect_none(block, bytes);
-        quarantine.push_back({block, bytes});
-        if (quarantine.size() <= QUARANTINE_BLOCKS) return;
-        block = quarantine.front().block;
-        bytes = quarantine.front().bytes;
-        quarantine.pop_front();
+    if (!memory.torture) {
+        pool.push_back({block, bytes});
+        pool_bytes += bytes;
+        pool_trim(std::max<size_t>(POOL_FLOOR, memory.total));
+        return;
     }
-    vmem_free(block, bytes);
+    vmem_protect_none(block, bytes);
+    quarantine.push_back({block, bytes});
+    if (quarantine.size() <= QUARANTINE_BLOCKS) return;
+    vmem_free(quarantine.front().block, quarantine.front().bytes);
+    quarantine.pop_front();
 }
 
 static void quarantine_flush() {
@@ -118,6 +159,7 @@ void memory_release_all() {
     for (SeriesBuffer* b : fixed_buffers) heap_free(b);
     fixed_buffers.clear();
     quarantine_flush();
+    pool_trim(0);
     free_slots.clear();
     next_slot = 1;
     memory.total = 0;
