@@ -72,9 +72,10 @@ void memory_unpoison(const void* start, size_t bytes) {
 // that allocates steadily empties frames in one collection and needs new ones
 // before the next: taking them back from here, most recently released first,
 // spares the system calls and the kernel's zeroing of fresh pages, and the
-// pages are likely still in the cache. The pool holds at most as many bytes
-// as the frames in use (and at least POOL_FLOOR), so it never more than
-// doubles what the process maps; the blocks in it do not count in
+// pages are likely still in the cache. Only blocks no larger than a full
+// series frame are kept (a big buffer's block of another size would seldom
+// be asked for again), and the pool holds at most half the bytes of the
+// frames in use, or POOL_FLOOR; the blocks in it do not count in
 // memory.total. Torture mode keeps no pool: every released block goes to
 // the quarantine, so that stale addresses fault.
 struct PooledBlock {
@@ -83,7 +84,7 @@ struct PooledBlock {
 };
 static std::vector<PooledBlock> pool;
 static size_t pool_bytes = 0;
-constexpr size_t POOL_FLOOR = size_t(8) << 20;
+constexpr size_t POOL_FLOOR = size_t(4) << 20;
 
 static void pool_trim(size_t limit) {
     size_t i = 0;  // the oldest blocks go first
@@ -116,9 +117,13 @@ void* vblock_acquire(size_t bytes) {
 void vblock_release(void* block, size_t bytes) {
     memory.total -= bytes;
     if (!memory.torture) {
-        pool.push_back({block, bytes});
-        pool_bytes += bytes;
-        pool_trim(std::max<size_t>(POOL_FLOOR, memory.total));
+        if (bytes <= page_round(sizeof(SeriesFrame) + memory.largest_size)) {
+            pool.push_back({block, bytes});
+            pool_bytes += bytes;
+            pool_trim(std::max<size_t>(POOL_FLOOR, memory.total / 2));
+        } else {
+            vmem_free(block, bytes);
+        }
         return;
     }
     vmem_protect_none(block, bytes);
@@ -324,19 +329,21 @@ SeriesFrame* series_frame_find(uint32_t needed) {
     return nullptr;
 }
 
-// Whether the series frames hold more than twice as many live bytes as free
-// room. After a collection that left them so, a new frame is made at once:
-// otherwise the next collections would come ever sooner, each marking and
-// moving all that lives to win back little. Room of half the live bytes
-// keeps the collector's work per byte allocated bounded while the frames
-// stay within one and a half times the live data.
+// Whether the series frames hold more than four times as many live bytes as
+// free room. After a collection that left them so, a new frame is made at
+// once: otherwise the next collections would come ever sooner, each marking
+// and moving all that lives to win back little. Room of a quarter of the live
+// bytes keeps the collector's work per byte allocated bounded (each
+// collection wins back at least a fifth of the frames) while the frames stay
+// within one and a quarter times the live data: binary trees peak 2.4 MB
+// lower than with room of half, for 3% more instructions.
 static bool frames_crowded() {
     size_t room = 0, used = 0;
     for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) {
         room += frame_room(frame);
         used += size_t(frame->free - frame->first());
     }
-    return room * 2 < used;
+    return room * 4 < used;
 }
 
 // Carves needed bytes from the active frame, or from another frame or a new
