@@ -29,7 +29,7 @@ grep -q "^2 passed, 0 failed" "$dir/out" || fail "no-module checks did not pass"
 SCREEN_CLEANUP="$dir"
 screen_start || exit 0
 python3 -c "import ctypes; ctypes.CDLL('libXtst.so.6')" 2>/dev/null ||
-    { echo "python3 or the X test library is missing: skipping the window checks"; exit 0; }
+    test_skip "python3 or the X test library is missing"
 
 cat > "$dir/window.kel" <<'KEL'
 Kel []

@@ -6,6 +6,8 @@
 # with the keyboard open the settings window, whose labels show whole, the
 # check box's with one ampersand; File and Quit chosen with the mouse end
 # the console.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

@@ -3,6 +3,8 @@
 # the alert window keeps the layout's width and centres its OK button, and a
 # click on OK closes it; the font dialog of request-font/font starts from the
 # given font, so accepting it at once answers that font.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

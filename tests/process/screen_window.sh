@@ -2,6 +2,8 @@
 # Windows and dialogs on a real screen: sizes set by an on-resize actor, on
 # a child face and on the window itself (also as the window opens), take
 # effect; request-file without a file opens in the current folder.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
