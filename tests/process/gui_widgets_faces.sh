@@ -2,6 +2,8 @@
 # Widgets on a virtual display: faces of each native type are shown, then
 # clicked and typed into with xdotool; the test reads back their facets and
 # the events their actors received.
+# torture: once (under torture its many user actions run past any budget;
+# actors on events are tortured by tests/gui/events.kel and handlers.kel)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 runner="$here/../kel/runner.kel"
