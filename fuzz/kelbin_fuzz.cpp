@@ -8,6 +8,7 @@
 #include "core/stack.hpp"
 #include "io/kelbin/decoder.hpp"
 #include "runtime/collector.hpp"
+#include "fuzz/input_release.hpp"
 #include "program/start.hpp"
 #include "runtime/start.hpp"
 
@@ -43,6 +44,7 @@ void decode(const std::vector<uint8_t>& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     runtime_once();
+    fuzz::InputRelease release;
     static const uint8_t prefixes[][8] = {
         {'K', 'E', 'L', 'B', 'I', 'N', 2, 0x05},  // compact with symbols
         {'K', 'E', 'L', 'B', 'I', 'N', 2, 0x04},  // fixed-width with symbols

@@ -5,6 +5,7 @@
 #include "core/stack.hpp"
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
+#include "fuzz/input_release.hpp"
 #include "program/start.hpp"
 #include "runtime/start.hpp"
 
@@ -44,6 +45,7 @@ void scan(const uint8_t* data, size_t size, const kel::LexerOptions& options) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     runtime_once();
+    fuzz::InputRelease release;
     kel::LexerOptions load;
     scan(data, size, load);
     kel::LexerOptions prescan;

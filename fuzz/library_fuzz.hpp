@@ -14,6 +14,7 @@
 #include "library/routines.hpp"
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
+#include "fuzz/input_release.hpp"
 #include "program/library_start.hpp"
 #include "program/start.hpp"
 #include "runtime/start.hpp"
@@ -72,6 +73,7 @@ inline const kel::Cell* library_function(const char* source, const char* name) {
 // are not UTF-8 become characters too); any answer but none, and any error
 // that escapes it, is a fault.
 inline void compare(const kel::Cell* function, const uint8_t* data, size_t size) {
+    InputRelease release;
     kel::StackState saved = kel::stack_save();
     try {
         kel::Cell* text = kel::string_load(data, uint32_t(size), kel::ENCODING_OS, nullptr);

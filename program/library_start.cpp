@@ -185,18 +185,6 @@ void library_load() {
     library_seal();
 }
 
-// In GC torture mode the library's load is collected through only when
-// KEL_GC_TORTURE is "start": it is the same work in every run, and torturing
-// it would multiply the time of every test run in that mode. Torture resumes
-// for the script.
-static void library_load_tortured_when_asked() {
-    bool torture = memory_torture_q();
-    std::optional<std::string> mode = env_get("KEL_GC_TORTURE");
-    if (torture && !(mode && *mode == "start")) memory_torture_set(false);
-    library_load();
-    memory_torture_set(torture);
-}
-
 void library_routines_define() {
     // Each module's table; the routines are numbered in this order, which
     // holds for the running process only.
@@ -212,8 +200,18 @@ void library_start() {
     // statement of the library on, and every routine exists before it.
     collector.enabled = true;
     startup_logging = false;
+    // In GC torture mode the start (the routines made from their specs, then
+    // the library's load) is collected through only when KEL_GC_TORTURE is
+    // "start": it is the same work in every run, and torturing it would
+    // multiply the time of every test run in that mode, a collection for
+    // each of its allocations over a heap that grows to the whole library.
+    // Torture resumes for the script.
+    bool torture = memory_torture_q();
+    std::optional<std::string> mode = env_get("KEL_GC_TORTURE");
+    if (torture && !(mode && *mode == "start")) memory_torture_set(false);
     library_routines_define();
-    library_load_tortured_when_asked();
+    library_load();
+    memory_torture_set(torture);
     int status = script_run();
     if (status != 0) {
         heap_free_all();

@@ -248,10 +248,16 @@ static bool node_frames_evacuate() {
 
 static size_t frame_room(const SeriesFrame* frame) { return size_t(frame->end - frame->free); }
 
-// Moves a live buffer to its new place and re-points its node.
+// Moves a live buffer to its new place and re-points its node. A buffer that
+// slides down inside its frame may overlap its new place; one that goes to
+// another frame never does, and is copied with memcpy: the sanitizer's
+// memmove copies a byte at a time, which made every torture cycle (all live
+// buffers moved to new frames) cost several times what the copy needs.
 static void buffer_move(SeriesBuffer* b, uint8_t* to, uint32_t bytes) {
     memory_unpoison(to, bytes);
-    std::memmove(to, b, bytes);
+    auto* from = reinterpret_cast<uint8_t*>(b);
+    if (to + bytes <= from || from + bytes <= to) std::memcpy(to, from, bytes);
+    else std::memmove(to, from, bytes);
     auto* moved = reinterpret_cast<SeriesBuffer*>(to);
     node_set(moved->node, moved);
 }

@@ -20,7 +20,8 @@
 kel="$1"
 python=/usr/bin/python3
 convert=/usr/bin/convert
-[ -x "$python" ] || { echo "python3 not found: codec corpus skipped"; exit 0; }
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
+[ -x "$python" ] || test_skip "python3 is not installed"
 [ -x "$convert" ] && "$convert" -version 2>/dev/null | grep -q ImageMagick || convert=
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # ask/hide never shows what is typed: on a terminal each character shows as
 # "*", and over a pipe nothing read is echoed.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/tmux.sh"

@@ -2,6 +2,8 @@
 # A line wider than the terminal is edited in place on one row, scrolled
 # sideways to keep the cursor in view, instead of being printed again on a
 # new row at every key.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/tmux.sh"

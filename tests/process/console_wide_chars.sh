@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Wide characters (East Asian, emoji) and combining marks keep the input
 # line intact while it is edited: the line is redrawn by display columns.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/tmux.sh"

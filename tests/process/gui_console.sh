@@ -16,8 +16,9 @@ for lib in libdbus-1.so libglib-2.0.so libgobject-2.0.so libgio-2.0.so libgtk-3.
 done > "$dir/leaks.supp"
 export LSAN_OPTIONS="suppressions=$dir/leaks.supp:print_suppressions=0"
 
-command -v xvfb-run >/dev/null || { echo "xvfb-run is not installed: skipping"; exit 0; }
-command -v python3 >/dev/null || { echo "python3 is not installed: skipping"; exit 0; }
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
+command -v xvfb-run >/dev/null || test_skip "xvfb-run is not installed"
+command -v python3 >/dev/null || test_skip "python3 is not installed"
 
 # The console as start-up launches it; the engine's loop is told when the
 # window is up, and the lines it ends with are kept for the checks.
@@ -49,7 +50,7 @@ KEL
 cat > "$dir/typer.py" <<'PY'
 import ctypes, os, sys, time
 ready, finished = sys.argv[1], sys.argv[2]
-deadline = time.time() + 600
+deadline = time.time() + int(os.environ.get("KEL_TEST_TIME_FACTOR", "1")) * 60
 while not os.path.exists(ready) and time.time() < deadline:
     if os.path.exists(finished):
         sys.exit(0)         # the console ended before its window was up
@@ -96,8 +97,7 @@ PY
 
 cd "$dir"
 # The console ends only by quit: a run that misses a key is cut short.
-limit=120
-[ -n "$KEL_GC_TORTURE" ] && limit=600
+limit=$(test_deadline 120)
 APPDATA="$dir" timeout $((limit + 60)) xvfb-run -a -n $((RANDOM % 500 + 100)) bash -c \
     "(timeout $limit \"$kel\" console.kel > out 2>&1; echo \$? > status.txt) & python3 typer.py ready.txt status.txt; wait"
 status=$(cat status.txt 2>/dev/null || echo timeout)

@@ -2,6 +2,8 @@
 # Text drawn by the Draw dialect into images, headless: strings in the pen's
 # or the font's colour, rich-text faces with their boxes and style ranges.
 # Runs with the font libraries' own caches kept out of leak reports.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 runner="$here/../kel/runner.kel"

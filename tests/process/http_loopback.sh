@@ -5,7 +5,8 @@
 # with the headers they carried, the remote-file cache over the network,
 # and transfer failures. Skips when python3 is absent.
 kel="$1"
-command -v python3 >/dev/null || { echo "python3 not found: HTTP loopback test skipped"; exit 0; }
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
+command -v python3 >/dev/null || test_skip "python3 is not installed"
 dir=$(mktemp -d)
 server_pid=
 cleanup() {
@@ -71,7 +72,8 @@ PY
 
 python3 "$dir/server.py" "$dir/www" > "$dir/port" 2>"$dir/server.err" &
 server_pid=$!
-for _ in $(seq 50); do [ -s "$dir/port" ] && break; sleep 0.1; done
+port_written() { [ -s "$dir/port" ]; }
+wait_until 10 port_written
 port=$(cat "$dir/port")
 [ -n "$port" ] || fail "the HTTP server did not start: $(cat "$dir/server.err")"
 

@@ -6,11 +6,11 @@
 # escapes (short, \u and surrogate pairs), raw UTF-8, nesting, numbers and
 # empty containers; for CSV, quoting, embedded line feeds, carriage returns,
 # delimiters and quote characters, with the default and other dialects.
-# Without python3 the test is skipped with a message.
+# Without python3 the test reports itself skipped.
 kel="$1"
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
 if ! command -v python3 >/dev/null || ! python3 -c 'import json, csv' 2>/dev/null; then
-    echo "python3 with json and csv is absent: JSON and CSV interop skipped"
-    exit 0
+    test_skip "python3 with json and csv is absent"
 fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT

@@ -15,8 +15,7 @@ trap 'rm -rf "$dir"' EXIT
 fail() { echo "$1"; cat "$dir/out" 2>/dev/null; exit 1; }
 screen_start 640x480 || exit 0
 screen_leak_suppressions "$dir/leaks.supp"
-limit=30
-[ -n "${KEL_GC_TORTURE:-}" ] && limit=600
+limit=$(test_deadline 30)
 
 cat > "$dir/names.kel" <<'KEL'
 Kel []

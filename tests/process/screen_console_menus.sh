@@ -6,6 +6,8 @@
 # with the keyboard open the settings window, whose labels show whole, the
 # check box's with one ampersand; File and Quit chosen with the mouse end
 # the console.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
@@ -88,16 +90,18 @@ menu_item_click() {
     x=$(title_x "$title")
     left=$((wx + $(sed -n "${title}p" titles | cut -d" " -f1)))
     xdotool mousemove "$x" "$bar_y" click 1
-    sleep 0.5
-    screen_shot menu.png
-    local bands
-    bands=$(convert menu.png -crop "70x120+$((left + 5))+$((wy + CONSOLE_TOP))" +repage -colorspace Gray \
-        -threshold 50% -negate -scale "1x120!" -depth 8 txt:- | awk -F'[,:() ]+' '
-        NR > 1 { if ($3 > 0) { if (start == "") start = $2; end = $2 }
-                 else if (start != "") { if (end - start > 4) print start, end; start = "" } }')
-    local y0 y1
-    read -r y0 y1 < <(sed -n "${item}p" <<< "$bands")
-    [ -n "$y1" ] || fail "menu $title has no item $item"
+    local bands y0 y1
+    # Shots until the menu shows the item.
+    menu_has_item() {
+        screen_shot menu.png
+        bands=$(convert menu.png -crop "70x120+$((left + 5))+$((wy + CONSOLE_TOP))" +repage -colorspace Gray \
+            -threshold 50% -negate -scale "1x120!" -depth 8 txt:- | awk -F'[,:() ]+' '
+            NR > 1 { if ($3 > 0) { if (start == "") start = $2; end = $2 }
+                     else if (start != "") { if (end - start > 4) print start, end; start = "" } }')
+        read -r y0 y1 < <(sed -n "${item}p" <<< "$bands")
+        [ -n "$y1" ]
+    }
+    wait_until 10 menu_has_item || fail "menu $title has no item $item"
     xdotool mousemove $((left + 40)) $((wy + CONSOLE_TOP + (y0 + y1) / 2)) click 1
 }
 
@@ -117,12 +121,16 @@ ink_width() {
 # Help, then About, with the mouse.
 menu_item_click 3 2
 about=$(screen_wait_window "^About$" "$(input_wait_limit)") || fail "About did not open the about window"
-sleep 0.5
-screen_shot about.png "$about"
 read -r x y w h _ expected _ < <(face_rect Build About)
 [ -n "$expected" ] || fail "no build line in the about window"
-shown=$(ink_width about.png "$x" "$y" "$w" "$h" light)
-[ $((shown - expected)) -le 3 ] && [ $((expected - shown)) -le 7 ] ||
+# Shots until the window shows the line as wide as its text (it may show
+# before it is painted); then its look is judged.
+about_painted() {
+    screen_shot about.png "$about"
+    shown=$(ink_width about.png "$x" "$y" "$w" "$h" light)
+    [ $((shown - expected)) -le 3 ] && [ $((expected - shown)) -le 7 ]
+}
+wait_until 10 about_painted ||
     fail "the build line is $shown pixels wide, not the $expected of \"Build 0.1.0 - 27-Jun-2025\""
 # Each link: its ink has a contrast of 4.5 or more with the backdrop, and a
 # row of it (the underline) runs along most of the text.
@@ -158,15 +166,21 @@ done < <(grep ' https://' About)
 read -r x y w h _ < <(face_rect Close About)
 xdotool mousemove $((x + w / 2 + $(screen_window_geometry "$about" | cut -d" " -f1))) \
     $((y + h / 2 + $(screen_window_geometry "$about" | cut -d" " -f2))) click 1
-for _ in $(seq 50); do xdotool search --onlyvisible --name "^About$" > /dev/null 2>&1 || break; sleep 0.1; done
-xdotool search --onlyvisible --name "^About$" > /dev/null 2>&1 && fail "Close did not close the about window"
+about_closed() { ! xdotool search --onlyvisible --name "^About$" > /dev/null 2>&1; }
+wait_until 10 about_closed || fail "Close did not close the about window"
 
 # Options, then Settings, with the keyboard: the swatches show in their
 # group boxes, the labels whole.
 xdotool key F10 Right Down Down Return
 settings=$(screen_wait_window "^Settings$" "$(input_wait_limit)") || fail "the keyboard did not open the settings window"
-sleep 0.5
-screen_shot settings.png "$settings"
+# Shots until the black swatch shows (the window may show before it is
+# painted); then its look is judged.
+read -r x y w h _ < <(face_rect "0.0.0" Settings)
+swatch_painted() {
+    screen_shot settings.png "$settings"
+    [ "$(screen_count_colour settings.png "$x" "$y" "$w" "$h" 000000)" -ge $(((w - 4) * (h - 4))) ]
+}
+wait_until 10 swatch_painted
 # The black swatch shows in its place in its group box: black within the
 # grey box drawn on its edge.
 read -r x y w h _ < <(face_rect "0.0.0" Settings)
@@ -182,7 +196,8 @@ done
 read -r sx sy _ < <(screen_window_geometry "$settings")
 read -r x y w h _ < <(face_rect Cancel Settings)
 xdotool mousemove $((sx + x + w / 2)) $((sy + y + h / 2)) click 1
-for _ in $(seq 50); do xdotool search --onlyvisible --name "^Settings$" > /dev/null 2>&1 || break; sleep 0.1; done
+settings_closed() { ! xdotool search --onlyvisible --name "^Settings$" > /dev/null 2>&1; }
+wait_until 10 settings_closed
 
 # File, then Quit, with the mouse.
 menu_item_click 1 2

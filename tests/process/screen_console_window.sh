@@ -2,6 +2,8 @@
 # The console window's place and size survive a restart exactly: moved and
 # made smaller than it opened, then quit, the console opens again where and
 # as large as it was left, and quitting again writes the same configuration.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

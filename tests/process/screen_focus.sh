@@ -6,6 +6,8 @@
 # unfocus events; Enter on a focused button runs its actor once; an area
 # reached by Tab and a text list given the focus through the window's
 # selected take the keys: the area's text and the list's selection change.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

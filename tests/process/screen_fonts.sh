@@ -3,6 +3,8 @@
 # shown face's font object (from a button's actor) redraws its text in the new
 # size and colour; underline and strike are drawn together; the colour of a
 # text, field, area and text-list face is its background.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

@@ -5,6 +5,8 @@
 # outside any, before and after a click shows the tab panel's second page.
 # The screenshots are kept in the build folder (screens/gallery.png and
 # screens/gallery-page-two.png) for a person to look at.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 screens="$(dirname "$kel")/screens"

@@ -3,6 +3,8 @@
 # press runs the on-down actor, moving over the text and off it send over
 # events, the last one away; a field reached by Tab shows the face's
 # selected range, so what is typed replaces that range.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

@@ -4,6 +4,8 @@
 # radios with no data show none picked, a click picks one and runs its
 # on-change, and the radio it unpicks runs none; a tab change vetoed by
 # on-select returning stop does not happen.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

@@ -4,6 +4,8 @@
 # a menu block that holds itself gives a catchable error when the face is
 # shown, and one that comes to hold itself later is reported when its
 # context menu is asked for, with the process still sound for the next window.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

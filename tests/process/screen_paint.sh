@@ -4,6 +4,8 @@
 # through draw-face, and painted again when a click changes its colour;
 # faces without a colour, or with a transparent one, show what lies under
 # them; a panel paints its own rectangle and nothing of the faces before it.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

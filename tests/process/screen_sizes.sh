@@ -4,6 +4,8 @@
 # its text on one line, as wide as measured; the pages of a tab panel lie in
 # the panel's page area; a layout gives the same sizes before and after the
 # first window.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

@@ -3,6 +3,8 @@
 # line-spacing place its text as its caret positions say; to image! of a
 # shown base gives its colour under its draw block, and of a window the
 # window's background where no face paints.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

@@ -2,13 +2,15 @@
 # on a private X server, drive them with real input and judge the pixels.
 #
 #   . "$here/../support/screen.sh"
-#   screen_start 800x600 || exit 0      # skips (status 0) when Xvfb is missing
+#   screen_start 800x600 || exit 0      # skips (status 77) when Xvfb is missing
 #   "$kel" app.kel & screen_wait_window "title" 20
 #   xdotool key ...; screen_shot "$dir/shot.png"
 #   [ "$(screen_pixel "$dir/shot.png" 10 10)" = "0000c8" ] || fail ...
 #
 # The server is found by -displayfd, so tests running side by side never
 # race for a display number; it is stopped when the test's shell exits.
+# Waits are given in seconds on a quiet machine and scaled (support/time.sh).
+. "$(dirname "${BASH_SOURCE[0]}")/time.sh"
 
 # The toolkit's libraries keep caches for the life of the process.
 screen_leak_suppressions() {
@@ -21,18 +23,20 @@ screen_leak_suppressions() {
 }
 
 # Starts Xvfb with a screen of the given size (default 1024x768) and exports
-# DISPLAY; returns 1 when Xvfb, xdotool or ImageMagick is missing.
+# DISPLAY. When Xvfb, xdotool or ImageMagick is missing, or the server does
+# not start within its wait, the test ends as skipped (test_skip): a test that
+# cannot run does not pass.
 screen_start() {
     local size="${1:-1024x768}" fifo
     for tool in Xvfb xdotool import convert; do
-        command -v "$tool" > /dev/null || { echo "$tool is not installed: skipping"; return 1; }
+        command -v "$tool" > /dev/null || test_skip "$tool is not installed"
     done
     fifo=$(mktemp -u)
     mkfifo "$fifo"
     Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3> "$fifo" 2> /dev/null &
     SCREEN_SERVER=$!
     local number
-    read -r -t 20 number < "$fifo" || { rm -f "$fifo"; echo "Xvfb did not start"; return 1; }
+    read -r -t "$(test_deadline 20)" number < "$fifo" || { rm -f "$fifo"; kill "$SCREEN_SERVER" 2> /dev/null; test_skip "Xvfb did not start"; }
     rm -f "$fifo"
     export DISPLAY=":$number"
     trap 'screen_stop' EXIT
@@ -46,15 +50,15 @@ screen_stop() {
 }
 
 # Prints the id of the first visible window whose title matches, waiting up to
-# the given seconds (default 20); returns 1 when none appears.
+# the given seconds (default 20, scaled); returns 1 when none appears.
 screen_wait_window() {
-    local name="$1" limit="${2:-20}" id
-    for _ in $(seq $((limit * 10))); do
+    local name="$1" end=$((SECONDS + $(test_deadline "${2:-20}"))) id
+    while :; do
         id=$(xdotool search --onlyvisible --name "$name" 2> /dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
+        [ "$SECONDS" -ge "$end" ] && return 1
         sleep 0.1
     done
-    return 1
 }
 
 # Captures the whole screen, or one window when an id is given, as PNG.

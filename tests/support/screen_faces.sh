@@ -44,7 +44,7 @@ face-rectangles: func [win [object!] file [file!] /local lines at parent][
 
 # The start of a screen test: a fresh folder as the current one (removed at
 # the end), the toolkit's leaks suppressed, the X server started with the
-# given screen size; returns 1 when the server cannot start (the test skips).
+# given screen size; the test ends as skipped when the server cannot start.
 screen_test_start() {
     local dir
     dir=$(mktemp -d)
@@ -66,16 +66,16 @@ screen_kel_start() {
     SCREEN_KEL=$!
 }
 
-# Waits until the file exists (default 300 seconds: the collector's torture
-# mode is slow); fails at once when the script has ended.
+# Waits until the file exists (default 30 seconds, scaled: the collector's
+# torture mode is slow); fails at once when the script has ended.
 screen_await() {
-    local name="$1" limit="${2:-300}"
-    for _ in $(seq $((limit * 10))); do
+    local name="$1" end=$((SECONDS + $(test_deadline "${2:-30}")))
+    while :; do
         [ -e "$name" ] && return 0
         kill -0 "$SCREEN_KEL" 2> /dev/null || { [ -e "$name" ]; return; }
+        [ "$SECONDS" -ge "$end" ] && return 1
         sleep 0.1
     done
-    return 1
 }
 
 screen_signal() { : > "$1"; }

@@ -3,7 +3,7 @@
 # ends each burst of input with the F12 key and waits until the program says
 # it has seen it. Source after screen.sh:
 #
-#   input_test_start 640x480 || exit 0
+#   input_test_start 640x480 || exit 0             # skips (status 77) without a server
 #   input_app_start "$kel" "$dir/app.kel" "$dir"   # the script holds input_app_kel's code
 #   xdotool type hi; input_sync 1                  # waits for the program's sync-1 file
 #   input_app_finish                               # ends the program, waits for it
@@ -15,8 +15,8 @@
 
 # The start of a screen test: a private folder in $dir (removed at exit),
 # steady toolkit settings, the toolkit's caches kept out of leak reports and
-# a private X server of the given size; 1 when there is no server (the test
-# then skips).
+# a private X server of the given size; the test ends as skipped when there
+# is no server.
 input_test_start() {
     dir=$(mktemp -d)
     SCREEN_CLEANUP="$dir"
@@ -33,8 +33,9 @@ fail() {
     exit 1
 }
 
-# Seconds to wait for the program: GC torture makes everything much slower.
-input_wait_limit() { [ -n "${KEL_GC_TORTURE:-}" ] && echo 300 || echo 30; }
+# Seconds to wait for the program: 30 on a quiet machine, scaled by
+# support/time.sh (GC torture makes everything much slower).
+input_wait_limit() { test_deadline 30; }
 
 input_app_kel() {
     cat <<KEL

@@ -2,7 +2,7 @@
 # a real terminal (a tmux pane), type into it and judge what the pane shows.
 #
 #   . "$here/../support/tmux.sh"
-#   pane_init || exit 0                  # skips (status 0) when tmux is missing
+#   pane_init || exit 0                  # skips (status 77) when tmux is missing
 #   pane_start 100x30 "'$kel' --cli"     # the pane's size and its command
 #   pane_wait '^>> *$' || fail "no prompt"
 #   pane_keys -l '1 + 2'; pane_keys Enter
@@ -10,10 +10,12 @@
 # Each test has its own tmux server (a socket in its folder), stopped when the
 # test's shell exits. The command runs with HOME and XDG_CONFIG_HOME in the
 # test's folder, in a UTF-8 locale; when it ends, the pane shows
-# "ended <status>" and stays (also when Ctrl+C ended it).
+# "ended <status>" and stays (also when Ctrl+C ended it). Waits are given in
+# seconds on a quiet machine and scaled (support/time.sh).
+. "$(dirname "${BASH_SOURCE[0]}")/time.sh"
 
 pane_init() {
-    command -v tmux > /dev/null || { echo "tmux is not installed: skipping"; return 1; }
+    command -v tmux > /dev/null || test_skip "tmux is not installed"
     pane_dir=$(mktemp -d)
     pane_socket="$pane_dir/tmux.sock"
     pane_count=0
@@ -29,7 +31,7 @@ pane_start() {
     pane_session="pane-$$-$pane_count"
     tmux -u -S "$pane_socket" new-session -d -s "$pane_session" -x "${size%x*}" -y "${size#*x}" \
         "trap : INT; env -u APPDATA LANG=C.UTF-8 LC_ALL=C.UTF-8 HOME='$pane_dir' XDG_CONFIG_HOME='$pane_dir/config' \
-KEL_GC_TORTURE='${KEL_GC_TORTURE:-}' $command; echo ended \$?; sleep 60"
+KEL_GC_TORTURE='${KEL_GC_TORTURE:-}' $command; echo ended \$?; sleep 3600"
 }
 
 pane_keys() { tmux -S "$pane_socket" send-keys -t "$pane_session" "$@"; }
@@ -37,25 +39,26 @@ pane_keys() { tmux -S "$pane_socket" send-keys -t "$pane_session" "$@"; }
 # The pane's text now, in $pane_dir/pane.
 pane_capture() { tmux -S "$pane_socket" capture-pane -p -t "$pane_session" > "$pane_dir/pane" 2>/dev/null; }
 
-# Waits up to 20 s (the sanitizer build starts slowly) until the pane shows at
-# least count lines (default 1) matching the pattern.
+# Waits up to 20 s (scaled) until the pane shows at least count lines
+# (default 1) matching the pattern.
 pane_wait() {
-    local pattern="$1" count="${2:-1}"
-    for _ in $(seq 1 200); do
+    local pattern="$1" count="${2:-1}" end=$((SECONDS + $(test_deadline 20)))
+    while :; do
         pane_capture
         [ "$(grep -c -- "$pattern" "$pane_dir/pane")" -ge "$count" ] && return 0
+        [ "$SECONDS" -ge "$end" ] && return 1
         sleep 0.1
     done
-    return 1
 }
 
 # Waits until the command has ended with the status.
 pane_wait_end() { pane_wait "ended $1\$"; }
 
-# Waits until the pane has not changed for half a second.
+# Waits until the pane has not changed for half a second (at most 50 s,
+# scaled).
 pane_settle() {
     local last=""
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 $(test_deadline 100)); do
         pane_capture
         [ "$(cat "$pane_dir/pane")" = "$last" ] && return 0
         last=$(cat "$pane_dir/pane")
