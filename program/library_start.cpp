@@ -212,6 +212,7 @@ void library_start() {
     library_routines_define();
     library_load();
     memory_torture_set(torture);
+    memory_settle();
     int status = script_run();
     if (status != 0) {
         heap_free_all();

@@ -312,10 +312,47 @@ static void series_frames_compact() {
 
 // Torture mode: every live buffer moves into new frames and every old frame is
 // released (and kept inaccessible for a while), so any stale address faults.
+// Settled frames (what start-up made; see memory_settle) take part only every
+// TORTURE_SETTLED_PERIOD-th cycle, their buffers going to new settled frames:
+// copying the whole library at every allocation made a tortured run cost its
+// allocations times the library's size. In the other cycles they stay in
+// place and only their dead buffers' nodes go; such a buffer keeps its size,
+// so the frame stays walkable, and loses its node, so it is not freed twice.
+static void settled_frame_sweep(SeriesFrame* frame) {
+    for (uint8_t* at = frame->first(); at < frame->free;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(at);
+        at += b->size + BUFFER_OVERHEAD;
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+        } else {
+            node_queue_dead(b->node);
+            b->node = 0;
+            b->flags &= ~SERIES_IN_USE;
+        }
+    }
+}
+
+// Moves a live buffer of an evacuated frame to the target frame, making a new
+// target (settled like the frame it replaces) when it has no room.
+static void buffer_evacuate(SeriesBuffer* b, uint32_t bytes, SeriesFrame*& to, bool settled) {
+    if (!to || frame_room(to) < bytes) {
+        if (bytes >= memory.current_size) memory.current_size = memory.largest_size;
+        to = series_frame_new();
+        to->settled = settled;
+    }
+    buffer_move(b, to->free, bytes);
+    to->free += bytes;
+}
+
 static void series_frames_evacuate() {
+    bool settled_move = collector.series_cycles % TORTURE_SETTLED_PERIOD == 0;
     std::vector<SeriesFrame*> old;
-    for (SeriesFrame* f = memory.series_head; f; f = f->next) old.push_back(f);
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) {
+        if (f->settled && !settled_move) settled_frame_sweep(f);
+        else old.push_back(f);
+    }
     SeriesFrame* to = series_frame_new();
+    SeriesFrame* to_settled = nullptr;
     for (SeriesFrame* frame : old) {
         for (uint8_t* at = frame->first(); at < frame->free;) {
             auto* b = reinterpret_cast<SeriesBuffer*>(at);
@@ -326,12 +363,8 @@ static void series_frames_evacuate() {
                 continue;
             }
             b->flags &= ~SERIES_MARK;
-            if (frame_room(to) < bytes) {
-                if (bytes >= memory.current_size) memory.current_size = memory.largest_size;
-                to = series_frame_new();
-            }
-            buffer_move(b, to->free, bytes);
-            to->free += bytes;
+            if (frame->settled) buffer_evacuate(b, bytes, to_settled, true);
+            else buffer_evacuate(b, bytes, to, false);
         }
     }
     for (SeriesFrame* frame : old) series_frame_release(frame);

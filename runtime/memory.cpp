@@ -155,6 +155,12 @@ void memory_setup() {
 }
 
 void memory_torture_set(bool on) { memory.torture = on; }
+
+void memory_settle() {
+    if (!memory.torture) return;
+    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) frame->settled = true;
+    memory.series_active = nullptr;
+}
 bool memory_torture_q() { return memory.torture; }
 
 void memory_release_all() {
@@ -297,6 +303,7 @@ SeriesFrame* series_frame_new() {
     frame->free = frame->first();
     frame->end = frame->first() + size;
     frame->bytes = bytes;
+    frame->settled = false;
     memory_poison(frame->first(), size);
     // Insert in address order.
     SeriesFrame* after = nullptr;
@@ -318,7 +325,9 @@ void series_frame_release(SeriesFrame* frame) {
 }
 
 // A frame takes a buffer only while room stays after it.
-static bool frame_fits(const SeriesFrame* frame, uint32_t needed) { return frame_room(frame) > needed; }
+static bool frame_fits(const SeriesFrame* frame, uint32_t needed) {
+    return !frame->settled && frame_room(frame) > needed;
+}
 
 // A frame with less than FRAME_SPARE_MIN bytes free is never chosen, so that
 // such a frame cannot stand in for a collection: when no other frame has

@@ -113,6 +113,7 @@ struct SeriesFrame {
     uint8_t* free;      // where the next buffer goes
     uint8_t* end;       // one past the last byte of the data area
     size_t bytes;       // size of the virtual block
+    bool settled;       // torture mode: holds what start-up made (see memory_settle)
     uint8_t* first() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
@@ -160,6 +161,15 @@ void memory_release_all();
 // are made inaccessible for a while.
 void memory_torture_set(bool on);
 bool memory_torture_q();
+// In torture mode, marks the series frames in use as settled: they hold what
+// start-up made, the same in every run. New buffers are never carved from a
+// settled frame, and a torture collection moves the buffers of settled
+// frames only every TORTURE_SETTLED_PERIOD-th cycle (into new settled
+// frames), leaving them in place, their dead buffers' nodes released, in the
+// others. Every buffer a script makes still moves at every collection. Does
+// nothing outside torture mode.
+void memory_settle();
+constexpr uint32_t TORTURE_SETTLED_PERIOD = 16;
 
 // Virtual blocks for frames: no-memory when refused, wrong-mem when release fails.
 void* vblock_acquire(size_t bytes);
