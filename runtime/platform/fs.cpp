@@ -90,6 +90,10 @@ bool file_write_whole(const char* path, const void* bytes, size_t length) {
     }
     std::string temp = target + ".XXXXXX";
     int fd = mkostemp(temp.data(), O_CLOEXEC);
+    // A writable file in a folder this process may not add to can only be
+    // written in place.
+    if (fd < 0 && exists && (errno == EACCES || errno == EPERM))
+        return file_write_in_place(path, bytes, length);
     if (fd < 0) return false;
     bool ok = true;
     if (exists) {

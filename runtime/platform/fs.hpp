@@ -30,7 +30,8 @@ bool file_seek(int fd, int64_t offset);
 // as it was. A file that exists keeps its permissions (and owner, where this
 // process may set it) and must be writable; a new one gets 0666 less the
 // umask. A link is followed and its target replaced. A device, pipe or other
-// special file is written in place. False on any failure.
+// special file, and a file in a folder where no new file may be made, are
+// written in place. False on any failure.
 bool file_write_whole(const char* path, const void* bytes, size_t length);
 // Reads up to count bytes, resuming after signals and short reads, and stops
 // only at the end of the file. Returns the bytes read, or -1 on failure.
