@@ -4,6 +4,7 @@
 #include "core/block.hpp"
 #include "core/error.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/platform/platform.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,12 +40,21 @@ static std::string file_path_or_raise(const Cell* file) {
     return path;
 }
 
-// The value of an optional integer refinement argument, or fallback when it
-// was not given; any other type raises script error invalid-refine-arg.
-static int64_t refinement_integer(const Cell* arg, RuntimeRefinement which, int64_t fallback) {
+// The largest offset or count a float refinement argument may give: 2^53,
+// past which a double no longer holds every integer.
+constexpr double FILE_OFFSET_MAX = 9007199254740992.0;
+
+// The value of an optional offset or count refinement argument (an integer,
+// or an integral float for files past the integer range), or fallback when it
+// was not given; any other value raises script error invalid-refine-arg.
+static int64_t refinement_offset(const Cell* arg, RuntimeRefinement which, int64_t fallback) {
     if (!arg) return fallback;
-    if (cell_type(arg) != T_INTEGER) error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(which), arg);
-    return cell_int(arg);
+    if (cell_type(arg) == T_INTEGER) return cell_int(arg);
+    if (cell_type(arg) == T_FLOAT) {
+        double d = float_get(arg);
+        if (d == std::trunc(d) && std::fabs(d) <= FILE_OFFSET_MAX) return int64_t(d);
+    }
+    error_raise(ERR_INVALID_REFINE_ARG, runtime_refinement(which), arg);
 }
 
 // ---- reading --------------------------------------------------------------------------------------
@@ -138,8 +149,8 @@ void file_read_dir(const Cell* dir, Cell* out) {
 void file_read_any(const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines,
                    Cell* out) {
     CellRoot held(*file);
-    int64_t part_n = refinement_integer(part, REF_PART, -1);
-    int64_t seek_n = refinement_integer(seek, REF_SEEK, -1);
+    int64_t part_n = refinement_offset(part, REF_PART, -1);
+    int64_t seek_n = refinement_offset(seek, REF_SEEK, -1);
     if (file_dir_path_q(&held.cell)) {
         file_read_dir(&held.cell, out);
         return;
@@ -164,80 +175,81 @@ void file_read_any(const Cell* file, const Cell* part, const Cell* seek, bool bi
 
 // ---- writing ----------------------------------------------------------------------------------------
 
-// Writes one value's bytes (see file_write_any) with at most part characters
-// or bytes (part < 0: all); adds the count to *written. False on failure.
-static bool value_write(int fd, const Cell* value, int64_t part, int64_t* written) {
+// Appends one value's bytes (see file_write_any) with at most part characters
+// or bytes (part < 0: all) to bytes.
+static void value_bytes(const Cell* value, int64_t part, std::vector<uint8_t>* bytes) {
     CellRoot text(*value);
     uint8_t type = cell_type(value);
     if (type == T_BINARY) {
-        Cell bin = *value;
-        uint32_t length = series_length_at(&bin, false);
+        uint32_t length = series_length_at(&text.cell, false);
         uint32_t count = part >= 0 ? uint32_t(std::min<int64_t>(part, length)) : length;
-        SeriesBuffer* b = series_buffer_of(&bin);
-        const uint8_t* at = b->head_ptr() + series_index_clamped(&bin);
-        *written += count;
-        return fd_write_all(fd, at, count);
+        SeriesBuffer* b = series_buffer_of(&text.cell);
+        const uint8_t* at = b->head_ptr() + series_index_clamped(&text.cell);
+        bytes->insert(bytes->end(), at, at + count);
+        return;
     }
     if (type != T_STRING) dispatch_mold(value, &text.cell, false, false, false, -1);
     uint32_t length = string_ks_length_q(&text.cell);
     int32_t count = part >= 0 ? int32_t(std::min<int64_t>(part, length)) : -1;
     const uint8_t* utf8 = to_utf8(&text.cell, &count);
-    *written += count;
-    return fd_write_all(fd, utf8, uint32_t(count));
+    bytes->insert(bytes->end(), utf8, utf8 + count);
+}
+
+// The bytes write gives the file: see file_write_any.
+static void file_write_bytes(const Cell* value, int64_t part, bool lines, std::vector<uint8_t>* bytes) {
+    uint8_t type = cell_type(value);
+    if (!lines || (type != T_BLOCK && type != T_HASH)) {
+        value_bytes(value, part, bytes);
+        if (lines) bytes->push_back('\n');
+        return;
+    }
+    // Every value of the block from its position, each on its own line.
+    CellRoot block(*value);
+    for (uint32_t i = series_index_clamped(&block.cell);; i++) {
+        SeriesBuffer* b = series_buffer_of(&block.cell);
+        if (i >= b->length()) break;
+        CellRoot item(block_cells(b)[i]);
+        value_bytes(&item.cell, -1, bytes);
+        bytes->push_back('\n');
+    }
+}
+
+// Writes the bytes at the file's end (append) or at seek (>= 0), keeping the
+// rest of its content. False on failure.
+static bool file_write_at(const std::string& path, const std::vector<uint8_t>& bytes, bool append,
+                          int64_t seek) {
+    uint32_t mode = FILE_MODE_WRITE | (append ? FILE_MODE_APPEND : FILE_MODE_SEEK);
+    int fd = file_open(path.c_str(), mode);
+    if (fd < 0) return false;
+    bool ok = append || seek <= 0 || file_seek(fd, seek);
+    ok = ok && fd_write_all(fd, bytes.data(), bytes.size());
+    return file_close(fd) && ok;
 }
 
 int64_t file_write_any(const Cell* file, const Cell* value, const Cell* seek, const Cell* part,
                        bool append, bool lines) {
     CellRoot target;
     if (file) target.cell = *file;
-    CellRoot data(*value);
-    int64_t seek_n = refinement_integer(seek, REF_SEEK, -1);
-    int64_t part_n = refinement_integer(part, REF_PART, -1);
-    bool failed = seek && seek_n < 0;
-    int fd = STDOUT_FD;
-    if (file && !failed) {
+    int64_t seek_n = refinement_offset(seek, REF_SEEK, -1);
+    int64_t part_n = refinement_offset(part, REF_PART, -1);
+    // The bytes are made whole before the file is touched: a value that cannot
+    // be molded leaves the file as it was.
+    std::vector<uint8_t> bytes;
+    file_write_bytes(value, part_n, lines, &bytes);
+    bool ok = !(seek && seek_n < 0);
+    if (ok && !file) {
+        ok = fd_write_all(STDOUT_FD, bytes.data(), bytes.size());
+    } else if (ok) {
         std::string path;
-        failed = !file_to_local(&target.cell, &path);
-        uint32_t mode = FILE_MODE_WRITE | (append ? FILE_MODE_APPEND : 0) | (seek ? FILE_MODE_SEEK : 0);
-        if (!failed) fd = file_open(path.c_str(), mode);
-        failed = failed || fd < 0;
-        if (!failed && seek_n > 0 && !append) failed = !file_seek(fd, seek_n);
+        ok = file_to_local(&target.cell, &path);
+        if (ok && (append || seek)) ok = file_write_at(path, bytes, append, seek_n);
+        else if (ok) ok = file_write_whole(path.c_str(), bytes.data(), bytes.size());
     }
-    int64_t written = 0;
-    if (!failed) {
-        try {
-            uint8_t type = cell_type(&data.cell);
-            if (lines && (type == T_BLOCK || type == T_HASH)) {
-                // Every value of the block from its position, each on its own line;
-                // one failed write fails the whole.
-                Cell block = data.cell;
-                uint32_t from = series_index_clamped(&block);
-                for (uint32_t i = from; !failed; i++) {
-                    SeriesBuffer* b = series_buffer_of(&data.cell);
-                    if (i >= b->length()) break;
-                    CellRoot item(block_cells(b)[i]);
-                    failed = !value_write(fd, &item.cell, -1, &written) ||
-                             !fd_write_all(fd, "\n", 1);
-                    written += 1;
-                }
-            } else {
-                failed = !value_write(fd, &data.cell, part_n, &written);
-                if (!failed && lines) {
-                    failed = !fd_write_all(fd, "\n", 1);
-                    written += 1;
-                }
-            }
-        } catch (...) {
-            if (file) file_close(fd);
-            throw;
-        }
-        if (file) failed = !file_close(fd) || failed;
-    }
-    if (failed) {
+    if (!ok) {
         if (file) error_raise(ERR_CANNOT_OPEN, &target.cell);
         error_raise(ERR_CANNOT_OPEN);
     }
-    return written;
+    return int64_t(bytes.size());
 }
 
 // ---- directories, names, dates -----------------------------------------------------------------

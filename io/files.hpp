@@ -15,7 +15,8 @@ namespace kel {
 
 // Reads the file into out (a string!, a binary! with binary, a block of
 // strings with lines), or lists it when file_dir_path_q holds. part and seek
-// are integer! cells or null: part counts bytes (a negative part reads to the
+// are integer! cells, integral float! cells (offsets past the integer range)
+// or null: part counts bytes (a negative part reads to the
 // end), seek is a byte offset (ignored when negative); a seek past the end
 // gives an empty result. A file that cannot be opened or read raises access
 // error cannot-open with the file; any other type of part or seek raises
@@ -30,9 +31,12 @@ void file_read_dir(const Cell* dir, Cell* out);
 // returns the bytes written. A string! goes as UTF-8, a binary! as its bytes
 // from its position, any other value molded; part limits the characters or
 // bytes. With lines a block's values are written one per line, any other
-// value followed by a line end. Without append or seek the file is truncated
-// first. A failed or short write anywhere raises access error cannot-open with
-// the file (none for standard output).
+// value followed by a line end. The bytes are made before the file is
+// touched. Without append or seek they replace the file through a temporary
+// file renamed over it (file_write_whole), so a failure leaves the old content;
+// with append they go at its end, with seek at that offset, in place. part and
+// seek are integers or integral floats. A failed or short write anywhere
+// raises access error cannot-open with the file (none for standard output).
 int64_t file_write_any(const Cell* file, const Cell* value, const Cell* seek, const Cell* part,
                        bool append, bool lines);
 

@@ -10,6 +10,8 @@
 #include "runtime/memory.hpp"
 #include "runtime/platform/process.hpp"
 
+#include <cstring>
+
 namespace kel {
 
 // Characters of room the decoding string starts with (unit 1: bytes).
@@ -28,24 +30,53 @@ void call_init_buffer() {
     string_make_at_unit(&call_scratch, CALL_SCRATCH_SIZE, 1);
 }
 
-std::vector<std::string> call_command_split(const std::string& command) {
-    std::vector<std::string> words;
-    bool quoted = false;
-    bool in_word = false;
-    for (char c : command) {
-        if (c == '"') {
-            quoted = !quoted;
-            if (!in_word) words.emplace_back();
-            in_word = true;
-        } else if (!quoted && (c == ' ' || c == '\t')) {
+bool call_command_split(const std::string& command, std::vector<std::string>* words) {
+    words->clear();
+    bool in_word = false;  // a word has begun, though it may still be empty ("")
+    auto take = [&](char c) {
+        if (!in_word) words->emplace_back();
+        in_word = true;
+        words->back() += c;
+    };
+    auto begin = [&]() {
+        if (!in_word) words->emplace_back();
+        in_word = true;
+    };
+    size_t n = command.size();
+    for (size_t i = 0; i < n; i++) {
+        char c = command[i];
+        if (c == ' ' || c == '\t' || c == '\n') {
             in_word = false;
+        } else if (c == '\\') {
+            // A backslash keeps the next character; before a line feed both go.
+            if (++i == n) return false;
+            if (command[i] == '\n') continue;
+            take(command[i]);
+        } else if (c == '\'') {
+            size_t close = command.find('\'', i + 1);
+            if (close == std::string::npos) return false;
+            begin();
+            words->back().append(command, i + 1, close - i - 1);
+            i = close;
+        } else if (c == '"') {
+            // Inside double quotes a backslash escapes only $ ` " \ and a line
+            // feed; before anything else it stays.
+            begin();
+            for (i++;; i++) {
+                if (i == n) return false;
+                char d = command[i];
+                if (d == '"') break;
+                if (d == '\\' && i + 1 < n && std::strchr("$`\"\\\n", command[i + 1])) {
+                    if (command[++i] != '\n') words->back() += command[i];
+                    continue;
+                }
+                words->back() += d;
+            }
         } else {
-            if (!in_word) words.emplace_back();
-            in_word = true;
-            words.back() += c;
+            take(c);
         }
     }
-    return words;
+    return true;
 }
 
 // The OS text of a string! or the local path of a file!, from the
@@ -87,17 +118,20 @@ static std::string shell_quoted(const std::string& text) {
     return quoted + "'";
 }
 
+// What call_run gives for command text that cannot be split into words.
+constexpr int32_t CALL_UNSPLIT = -2;
+
 // Starts the request's program, through the shell when asked or when it is
 // not found. A command that is a program's path (a file!) is that one
 // program, whatever it holds; other command text is split into words. The
-// exit status, the process id or -1.
+// exit status, the process id, -1, or CALL_UNSPLIT.
 static int32_t call_run(const std::string& command, bool program, bool wait, bool shell,
                         ProcessRequest* request) {
     request->wait = wait;
     std::string shell_text = program ? shell_quoted(command) : command;
     if (shell) request->argv = {"/bin/sh", "-c", shell_text};
     else if (program) request->argv = {command};
-    else request->argv = call_command_split(command);
+    else if (!call_command_split(command, &request->argv)) return CALL_UNSPLIT;
     ProcessResult result = process_run(request);
     if (result.outcome == ProcessOutcome::not_found && !shell) {
         request->argv = {"/bin/sh", "-c", shell_text};
@@ -136,6 +170,7 @@ int32_t call_process(Cell* command, bool wait, bool show, bool console, bool she
         return -1;
     bool redirected = input || output || error;
     int32_t status = call_run(text, cell_type(command) == T_FILE, wait || redirected, shell, &request);
+    if (status == CALL_UNSPLIT) error_raise(ERR_INVALID_ARG, command);
     if (status == -1) return -1;
     if (output && request.output.kind == StreamKind::pipe) call_decode_output(output, request.output.bytes);
     if (error && request.error.kind == StreamKind::pipe) call_decode_output(error, request.error.bytes);

@@ -2,6 +2,7 @@
 #include "natives/coerce.hpp"
 #include "core/context.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
@@ -73,13 +74,15 @@ static int64_t file_size_of(const Cell* file) {
     return size;
 }
 
-// The file's size as an integer!; none when it has none or when the size does
-// not fit in an integer! (2 GiB and more). Makes no type check: anything but
+// The file's size as an integer!, or as a float! from 2 GiB on where it does
+// not fit; none when it has none. Makes no type check: anything but
 // a file! answers none.
 ExitCode native_size_q(bool, const int32_t*) {
     const Cell* file = data_stack.args;
     int64_t size = cell_type(file) == T_FILE ? file_size_of(file) : -1;
-    if (size < 0 || size > INT32_MAX) stack_box_new(T_NONE);
+    // A size past the integer range is given as a float, exact up to 2^53.
+    if (size < 0) stack_box_new(T_NONE);
+    else if (size > INT32_MAX) float_box(double(size));
     else integer_box(int32_t(size));
     return EXIT_CODE_NONE;
 }

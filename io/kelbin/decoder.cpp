@@ -98,6 +98,7 @@ struct Decoder {
     std::vector<Cell> global_words;    // by symbol id: the global word made first, header 0 until then
     Cell* target;
     uint32_t base;             // cells the target held before decoding
+    uint32_t depth = 0;        // records being read, one inside the other
 };
 
 // ---- failures and primitive readers ----------------------------------------------------------
@@ -1178,10 +1179,12 @@ void read_fixed_record(Decoder& d, Slot slot) {
 
 void read_record(Decoder& d, const Slot& slot) {
     native_stack_check();
+    if (++d.depth > KELBIN_DEPTH_MAX) error_raise(ERR_TOO_DEEP);
     Cell* top = data_stack.top;
     if (d.fixed) read_fixed_record(d, slot);
     else read_compact_record(d, slot);
     data_stack.top = top;
+    d.depth--;
 }
 
 // ---- the body ----------------------------------------------------------------------------------------------

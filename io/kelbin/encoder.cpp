@@ -3,9 +3,11 @@
 // Bookkeeping of one encoding: the records, the symbol table in order of
 // first use, and the registry that maps each series or context node already
 // written to the path of the value that carried it. The path of the value
-// being written is the index stack's saved counters followed by the current
-// counter: the position of the value inside each container on the way down
-// from the root.
+// being written is the position of each container entered on the way down
+// from the root, followed by the current counter. Paths are kept as a tree:
+// each container entered is one entry holding its position and the entry it
+// was entered from, so entering costs the same at any depth and a path is
+// spelled out only when a reference writes it.
 #include "io/kelbin/encoder.hpp"
 #include "core/block.hpp"
 
@@ -42,15 +44,30 @@ namespace kel {
 
 namespace {
 
+// The entry of no container: the root's parent.
+constexpr uint32_t NO_ENTRY = UINT32_MAX;
+
+// One container entered: its position in the container it was entered from
+// (parent, NO_ENTRY at the root), and whether it is a map still being written.
+struct PathEntry {
+    uint32_t parent;
+    uint32_t index;
+    bool open_map;
+};
+
 struct Encoder {
     bool fixed;
     std::vector<uint8_t> records;
     std::vector<uint32_t> symbols;       // symbol ids in table order
+    std::unordered_map<uint32_t, uint32_t> symbol_entries;  // symbol id -> its index in symbols
     std::vector<uint32_t> name_offsets;  // byte offset of each name in names
     std::string names;                   // NUL-terminated names (fixed: padded to 8)
-    std::unordered_map<Node, std::vector<uint32_t>> registry;
-    std::vector<uint32_t> saved;         // the index stack
+    std::vector<PathEntry> entries;      // every container entered, in order
+    std::unordered_map<Node, uint32_t> registry;  // node -> the entry it was first written at
+    std::vector<uint32_t> open;          // entries of the containers being written, innermost last
+    std::vector<uint32_t> path;          // scratch for spelling out a path
     uint32_t counter = 0;                // position of the next value in its container
+    uint32_t depth = 0;                  // values being written, one inside the other
 };
 
 // ---- primitive writers ---------------------------------------------------------------------------
@@ -105,8 +122,8 @@ void put_padding(Encoder& e) {
 
 // The table index of a symbol, appended at its first use.
 uint32_t symbol_index(Encoder& e, uint32_t symbol) {
-    for (uint32_t i = 0; i < e.symbols.size(); i++)
-        if (e.symbols[i] == symbol) return i;
+    auto [it, added] = e.symbol_entries.emplace(symbol, uint32_t(e.symbols.size()));
+    if (!added) return it->second;
     e.symbols.push_back(symbol);
     e.name_offsets.push_back(uint32_t(e.names.size()));
     uint32_t length;
@@ -126,29 +143,35 @@ uint32_t symbol_index(Encoder& e, uint32_t symbol) {
 
 // ---- paths ----------------------------------------------------------------------------------------
 
-// Registers a node under the current path and enters it.
-void enter(Encoder& e, Node node) {
-    std::vector<uint32_t> path = e.saved;
-    path.push_back(e.counter);
-    e.registry.emplace(node, std::move(path));
-    e.saved.push_back(e.counter);
+// Registers a node under the current path (unless it has one already) and
+// enters it; returns its entry.
+uint32_t enter(Encoder& e, Node node) {
+    uint32_t entry = uint32_t(e.entries.size());
+    e.entries.push_back(PathEntry{e.open.empty() ? NO_ENTRY : e.open.back(), e.counter, false});
+    e.registry.emplace(node, entry);
+    e.open.push_back(entry);
     e.counter = 0;
+    return entry;
 }
 
 void leave(Encoder& e) {
-    e.counter = e.saved.back();
-    e.saved.pop_back();
+    e.counter = e.entries[e.open.back()].index;
+    e.open.pop_back();
 }
 
-void put_path(Encoder& e, const std::vector<uint32_t>& path) {
+// The path of an entry: the positions from the root down to it.
+void put_path(Encoder& e, uint32_t entry) {
+    e.path.clear();
+    for (uint32_t at = entry; at != NO_ENTRY; at = e.entries[at].parent) e.path.push_back(e.entries[at].index);
     if (e.fixed) put_raw(e, KBF_PATH_MARK);
-    put_number(e, uint32_t(path.size()));
-    for (uint32_t index : path) put_number(e, index);
+    put_number(e, uint32_t(e.path.size()));
+    for (auto it = e.path.rbegin(); it != e.path.rend(); ++it) put_number(e, *it);
 }
 
-const std::vector<uint32_t>* registered(Encoder& e, Node node) {
+// The entry a node was first written at, or NO_ENTRY.
+uint32_t registered(Encoder& e, Node node) {
     auto it = e.registry.find(node);
-    return it == e.registry.end() ? nullptr : &it->second;
+    return it == e.registry.end() ? NO_ENTRY : it->second;
 }
 
 void write_value(Encoder& e, const Cell* value);
@@ -419,17 +442,18 @@ void write_word(Encoder& e, const Cell* word, uint32_t header) {
         }
         return;
     }
-    const std::vector<uint32_t>* path = registered(e, context);
+    uint32_t path = registered(e, context);
+    bool reference = path != NO_ENTRY;
     if (e.fixed) {
-        put_raw(e, header | (path ? KBF_REFERENCE : 0));
+        put_raw(e, header | (reference ? KBF_REFERENCE : 0));
     } else {
-        if (path) put_byte(e, KB_PREFIX_REFERENCE);
+        if (reference) put_byte(e, KB_PREFIX_REFERENCE);
         put_lead(e, type, true);
     }
     put_number(e, symbol);
     put_signed(e, int32_t(word_index(word)));
-    if (path) {
-        put_path(e, *path);
+    if (reference) {
+        put_path(e, path);
         return;
     }
     enter(e, context);
@@ -539,9 +563,13 @@ void write_node_value(Encoder& e, const Cell* value, uint32_t header) {
     uint8_t type = cell_type(value);
     bool holds_context = type == T_OBJECT || type == T_FUNCTION;
     Node node = holds_context ? object_context(value) : series_node(value);
-    const std::vector<uint32_t>* path = registered(e, node);
-    if (!path) enter(e, node);
-    bool reference = path != nullptr;
+    uint32_t path = registered(e, node);
+    bool reference = path != NO_ENTRY;
+    // A map is made only once its entries are read back, so nothing inside
+    // it can refer to it: the stream could be written but never read.
+    if (reference && e.entries[path].open_map) no_codec(value);
+    if (!reference) path = enter(e, node);
+    if (!reference && type == T_MAP) e.entries[path].open_map = true;
     if (holds_context) {
         bool handlers = type == T_OBJECT && object_info(value);
         if (e.fixed) {
@@ -567,8 +595,12 @@ void write_node_value(Encoder& e, const Cell* value, uint32_t header) {
         write_series_head(e, value, header | bits, reference, has_head, flag);
         if (!reference) write_series_content(e, value);
     }
-    if (reference) put_path(e, *path);
-    else leave(e);
+    if (reference) {
+        put_path(e, path);
+    } else {
+        e.entries[path].open_map = false;
+        leave(e);
+    }
 }
 
 // ---- callables and errors -------------------------------------------------------------------------------------
@@ -610,6 +642,8 @@ void write_error(Encoder& e, const Cell* value, uint32_t header) {
 
 void write_value(Encoder& e, const Cell* value) {
     native_stack_check();
+    // Deeper data could be written but not read back.
+    if (++e.depth > KELBIN_DEPTH_MAX) error_raise(ERR_TOO_DEEP);
     uint8_t type = cell_type(value);
     bool newline = value->header & CELL_NEWLINE;
     uint32_t header = type | (newline ? KBF_NEWLINE : 0);
@@ -632,6 +666,7 @@ void write_value(Encoder& e, const Cell* value) {
         no_codec(value);  // routine!, event!, handle!, triple!, port!, context!
     }
     e.counter++;
+    e.depth--;
 }
 
 // ---- streams --------------------------------------------------------------------------------------------------

@@ -47,6 +47,12 @@ constexpr uint8_t KB_CONTEXT_VALUES = 0x10;    // the values follow the words
 // Paths of references hold 1 to this many steps.
 constexpr uint32_t KB_PATH_MAX = 65536;
 
+// Values nest at most this deep, one inside the other, in a stream: the
+// encoder refuses deeper data and the decoder deeper streams (internal error
+// too-deep), so what is written can always be read back within the data
+// stack and the machine stack.
+constexpr uint32_t KELBIN_DEPTH_MAX = 4096;
+
 // Floats take the integer form within these bounds (float!, time!; percent!).
 constexpr double KB_FLOAT_INT_LIMIT = 2147483000.0;
 constexpr double KB_PERCENT_INT_LIMIT = 21474836.0;

@@ -1,7 +1,9 @@
 #include "runtime/platform/fs.hpp"
+#include "runtime/platform/platform.hpp"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -54,6 +56,59 @@ int64_t file_read(int fd, void* buffer, uint64_t count) {
         done += uint64_t(n);
     }
     return int64_t(done);
+}
+
+// The mode a file newly created by open(..., 0666) gets: 0666 less the umask,
+// which can only be read by setting it.
+static mode_t new_file_mode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Writes the bytes over the start of the open file and cuts it there.
+static bool file_write_in_place(const char* path, const void* bytes, size_t length) {
+    int fd = file_open(path, FILE_MODE_WRITE);
+    if (fd < 0) return false;
+    bool ok = fd_write_all(fd, bytes, length);
+    return file_close(fd) && ok;
+}
+
+bool file_write_whole(const char* path, const void* bytes, size_t length) {
+    std::string target(path);
+    struct stat st{};
+    bool exists = stat(path, &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return file_write_in_place(path, bytes, length);
+    if (exists && access(path, W_OK) != 0) return false;
+    struct stat link{};
+    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* resolved = realpath(path, nullptr);
+        if (resolved) {
+            target = resolved;
+            free(resolved);
+        }
+    }
+    std::string temp = target + ".XXXXXX";
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    // A writable file in a folder this process may not add to can only be
+    // written in place.
+    if (fd < 0 && exists && (errno == EACCES || errno == EPERM))
+        return file_write_in_place(path, bytes, length);
+    if (fd < 0) return false;
+    bool ok = true;
+    if (exists) {
+        // The owner may only be kept by a privileged process; the mode always.
+        if (fchown(fd, st.st_uid, st.st_gid) != 0) {}
+        ok = fchmod(fd, st.st_mode & 07777) == 0;
+    } else {
+        ok = fchmod(fd, new_file_mode()) == 0;
+    }
+    ok = ok && fd_write_all(fd, bytes, length);
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
 
 bool path_exists(const char* path) {

@@ -3,6 +3,7 @@
 // times. Paths are NUL-terminated OS bytes (os_text.hpp); sizes and offsets
 // are 64-bit, so files beyond 4 GiB are addressed whole.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,15 @@ bool file_close(int fd);
 int64_t file_size(int fd);
 // Places the position at offset bytes from the start; false on failure.
 bool file_seek(int fd, int64_t offset);
+// Gives path the bytes as its whole content without a moment where it holds
+// less: they go to a new file in the same folder, which is flushed and renamed
+// over path, so a failed write (a full disk, a size limit) leaves the old file
+// as it was. A file that exists keeps its permissions (and owner, where this
+// process may set it) and must be writable; a new one gets 0666 less the
+// umask. A link is followed and its target replaced. A device, pipe or other
+// special file, and a file in a folder where no new file may be made, are
+// written in place. False on any failure.
+bool file_write_whole(const char* path, const void* bytes, size_t length);
 // Reads up to count bytes, resuming after signals and short reads, and stops
 // only at the end of the file. Returns the bytes read, or -1 on failure.
 int64_t file_read(int fd, void* buffer, uint64_t count);

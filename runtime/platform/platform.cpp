@@ -59,7 +59,9 @@ static void fault_signal(int sig, siginfo_t* info, void*) {
 }
 
 void broken_pipe_signal_ignore() {
-    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+    // A write past the file-size limit then fails with EFBIG as a full disk
+    // does, instead of ending the process.
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR || std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
         error_raise(ErrorCategory::internal, ERR_FEATURE_NA);
 }
 

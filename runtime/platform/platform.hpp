@@ -40,7 +40,7 @@ using FaultHandler = void (*)(ProcessFault fault, const void* address);
 // handler, and has a closed pipe reported by the write's result instead of a
 // signal.
 void platform_fault_handler_install(FaultHandler handler);
-// Only the closed-pipe part of platform_fault_handler_install, for builds that
+// Only the closed-pipe and file-size-limit part of platform_fault_handler_install, for builds that
 // leave faults to a sanitizer.
 void broken_pipe_signal_ignore();
 

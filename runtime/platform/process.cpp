@@ -231,11 +231,12 @@ static int child_spawn(const ProcessRequest& request, StreamEnds* ends, pid_t* p
     for (int k = 0; k < 3; k++)
         if (ends[k].child.fd >= 0) posix_spawn_file_actions_adddup2(&actions, ends[k].child.fd, k);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    // This process ignores SIGPIPE, and an ignored signal survives exec.
+    // This process ignores SIGPIPE and SIGXFSZ, and an ignored signal survives exec.
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;

@@ -142,9 +142,10 @@ TEST_F(KelbinTest, BootDataWithoutMagicEndsTheProcess) {
     EXPECT_EXIT(kelbin_boot_load(stream.data(), false), ::testing::ExitedWithCode(0), "");
 }
 
-// Nesting deeper than the stacks allow ends in stack-overflow on both sides.
-// The collector stays off: the limits, not the collector, are under test.
-TEST_F(KelbinTest, DeepNestingRaisesStackOverflow) {
+// Nesting past the depth both sides accept is refused with too-deep, before
+// either runs out of stack. The collector stays off: the limits, not the
+// collector, are under test.
+TEST_F(KelbinTest, DeepNestingRaisesTooDeep) {
     collector.enabled = false;
     native_stack_guard_init(nullptr);
     const uint32_t depth = 60000;
@@ -156,13 +157,13 @@ TEST_F(KelbinTest, DeepNestingRaisesStackOverflow) {
         size.push_back(uint8_t(v >= 0x80 ? (v & 0x7F) | 0x80 : v));
         if (v < 0x80) break;
     }
-    std::string overflow = "error:" + std::to_string(int(ErrorCategory::internal) * 100 + ERR_STACK_OVERFLOW);
-    EXPECT_EQ(decode(prefix(0x01) + Bytes{1} + size + records), overflow);
+    std::string too_deep = "error:" + std::to_string(int(ErrorCategory::internal) * 100 + ERR_TOO_DEEP);
+    EXPECT_EQ(decode(prefix(0x01) + Bytes{1} + size + records), too_deep);
 
     StackState saved = stack_save();
     Cell* nested = evaluate("b: copy [] loop 60000 [b: reduce [b]] b");
     EXPECT_EQ(raised_code([&] { kelbin_encode_cp(nested); }),
-              int(ErrorCategory::internal) * 100 + ERR_STACK_OVERFLOW);
+              int(ErrorCategory::internal) * 100 + ERR_TOO_DEEP);
     stack_restore(saved);
 }
 

@@ -22,18 +22,30 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-TEST(CallCommandSplit, BlanksSeparateAndDoubleQuotesGroup) {
+TEST(CallCommandSplit, WordsSplitAsTheShellSplitsThem) {
     struct Case { const char* command; Words words; };
     const Case cases[] = {
         {"echo hi", {"echo", "hi"}},
-        {"  ls\t -l   /tmp ", {"ls", "-l", "/tmp"}},
+        {"  ls\t -l \n  /tmp ", {"ls", "-l", "/tmp"}},
         {"printf \"%s|\" \"a b\" c", {"printf", "%s|", "a b", "c"}},
-        {"x \"\" y", {"x", "", "y"}},
+        {"x \"\" '' y", {"x", "", "", "y"}},
         {"a\"b c\"d", {"ab cd"}},
-        {"'single quotes' stay", {"'single", "quotes'", "stay"}},
+        {"sh -c 'exit 3'", {"sh", "-c", "exit 3"}},
+        {"'a \"b\" \\c' d", {"a \"b\" \\c", "d"}},
+        {"\"it's \\\"x\\\" \\$y \\z\"", {"it's \"x\" $y \\z"}},
+        {"a\\ b c\\\\ \\'q", {"a b", "c\\", "'q"}},
+        {"ab\\\ncd \"e\\\nf\"", {"abcd", "ef"}},
         {"   ", {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(call_command_split(c.command), c.words) << c.command;
+    for (const Case& c : cases) {
+        Words words;
+        EXPECT_TRUE(call_command_split(c.command, &words)) << c.command;
+        EXPECT_EQ(words, c.words) << c.command;
+    }
+    for (const char* open : {"echo 'a", "echo \"a", "echo a\\", "\"a\\\""}) {
+        Words words;
+        EXPECT_FALSE(call_command_split(open, &words)) << open;
+    }
 }
 
 ProcessRequest shell_request(const std::string& script) {

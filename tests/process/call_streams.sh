@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # call: a child's output and error that are not redirected go to /dev/null,
 # not to kel's own streams; its input is kel's own standard input; a child
-# started without waiting runs on after kel's call returns.
+# started without waiting runs on after kel's call returns; a command line is
+# split into words as the shell splits them, and the child's status returned.
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -25,3 +26,16 @@ out=$("$kel" "$dir/detached.kel" 2>&1); status=$?
 [ "$status" -eq 0 ] && [ "$out" = "true" ] || fail "detached.kel: status $status, output: $out"
 for _ in $(seq 50); do [ -e "$dir/ran" ] && break; sleep 0.1; done
 [ -e "$dir/ran" ] || fail "the child started without waiting did not run"
+
+cat > "$dir/words.kel" <<'KEL'
+Kel []
+print call/wait "sh -c 'exit 3'"
+out: copy ""
+call/wait/output {printf '%s|' 'a b' "c\"d" e\ f ''} out
+print out
+print select try [call/wait "echo 'open"] 'id
+KEL
+out=$("$kel" "$dir/words.kel" 2>&1); status=$?
+[ "$status" -eq 0 ] || fail "words.kel exited with $status: $out"
+[ "$out" = $'3\na b|c"d|e f||\ninvalid-arg' ] || fail "words.kel printed: $out"
+exit 0

@@ -20,6 +20,8 @@ mkdir -p "$dir/www" "$dir/config"
 printf 'hello\r\nworld\n' > "$dir/www/hello.txt"
 printf '\000\001\377' > "$dir/www/bin.dat"
 printf '[1 + 2]' > "$dir/www/code.kel"
+printf '{"a": [1, 2], "b": {"c": true, "d": null}}' > "$dir/www/data.json"
+printf '[[1, false]]' > "$dir/www/list.json"
 printf 'Kel [title: "remote"]\nreduce [system/script/header/title 6 * 7]\n' > "$dir/www/script.kel"
 
 cat > "$dir/server.py" <<'PY'
@@ -136,6 +138,16 @@ group "remote-file cache" [
     expect true [exists-thru? url]
     expect #{68656C6C6F0D0A776F726C640A} [read/binary path-thru url]
     expect [1 + 2] [load-thru base/code.kel]
+    ; a cached copy loads as the first load did
+    foreach name ["data.json" "list.json"] [
+        url: rejoin [base "/" name]
+        first-load: load-thru url
+        expect true [exists-thru? url]
+        delete rejoin [%$dir/www/ name]
+        expect true [equal? first-load load-thru url]
+    ]
+    expect map! [type? first-load: load-thru base/data.json]
+    expect true [equal? first-load #[a: [1 2] b: #[c: #(true) d: #(none)]]]
     expect 3 [do-thru base/code.kel]
     ; a script with a header runs as do runs it, the second time from the cache
     expect ["remote" 42] [do-thru base/script.kel]

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kel FILE runs the script: printed values on stdout, status 0; an error that
 # ends the script is formed on stderr with status 1; a header's prelude runs
-# first; a file without a Kel header is refused with status 1.
+# first; a file without a Kel header is refused with status 1. A script whose
+# last value is an error it caught ends with status 0.
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -18,6 +19,17 @@ out=$("$kel" "$dir/bad.kel" 2>"$dir/err"); status=$?
 [ "$status" -eq 1 ] || fail "bad.kel exited with $status"
 [ "$out" = "before" ] || fail "bad.kel printed: $out"
 grep -qx '\*\*\* Script Error: case needs a value' "$dir/err" || fail "bad.kel stderr: $(cat "$dir/err")"
+
+printf 'Kel []\nprint "caught"\nx: try [1 / 0]\n' > "$dir/caught.kel"
+out=$("$kel" "$dir/caught.kel" 2>"$dir/err"); status=$?
+[ "$status" -eq 0 ] || fail "caught.kel exited with $status"
+[ "$out" = "caught" ] || fail "caught.kel printed: $out"
+[ ! -s "$dir/err" ] || fail "caught.kel wrote to stderr: $(cat "$dir/err")"
+
+printf 'Kel []\nx: try [1 / 0]\ndo x\n' > "$dir/reraised.kel"
+"$kel" "$dir/reraised.kel" >/dev/null 2>"$dir/err"; status=$?
+[ "$status" -eq 1 ] || fail "reraised.kel exited with $status"
+grep -q 'Math Error' "$dir/err" || fail "reraised.kel stderr: $(cat "$dir/err")"
 
 mkdir "$dir/sub"
 printf 'Kel [title: "lib"]\ngreeting: "hi"\n' > "$dir/lib.kel"
