@@ -334,7 +334,7 @@ void http_request(const Cell* method, const Cell* url, const Cell* headers, cons
                   bool lines, bool info, Cell* out) {
     CellRoot url_held(*url);
     HttpExchange x;
-    x.url = string_utf8(&url_held.cell);
+    x.url = url_wire_text(&url_held.cell);
     x.method = method_text(method);
     if (headers) {
         headers_from_block(headers, &x.headers);
