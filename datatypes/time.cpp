@@ -141,9 +141,9 @@ static void seconds_exact_text(double t, double s, char* out) {
     seconds_plain_text(s, 0, out);
 }
 
-// The text of t; exact seconds read back to the same t (the hours and
-// minutes are whole, so adding the seconds back is exact), else they show
-// at most 6 significant digits and nothing below a microsecond.
+// The text of t. Exact, the seconds are the fewest digits that load back to
+// the same t; else they show at most 6 significant digits and nothing below
+// a microsecond.
 static int32_t time_text_with(double t, char* out, bool exact) {
     if (!std::isfinite(t)) {
         const char* text = float_to_text(t, FLOAT_TEXT_DOUBLE);
@@ -222,7 +222,8 @@ int32_t time_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32
     return time_form_text(cell_double(value), target, budget);
 }
 
-// Molded, a time loads back as the same value: its seconds keep every digit.
+// Molded, a time loads back as the same value: its seconds keep the digits
+// that give it back.
 int32_t time_mold(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
                   int32_t) {
     char text[TIME_TEXT_EXACT_SIZE];
