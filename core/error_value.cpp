@@ -396,21 +396,23 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
     budget = value_write(&near, target, true, true, 40, budget);
     if (stack_mode() > 0) {
         // Held in roots: writing the heading may grow the target and move them.
+        // No "Stack" line when there are no calls to show.
         CellRoot stack(*error_field(&error.cell, ERROR_STACK));
         if (cell_type(&stack.cell) == T_INTEGER) {
-            budget = text_add(target, "\n*** Stack: ", budget);
             CellRoot chain;
             chain.cell = *block_push_only(0);
             stack_pop(1);
             if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack.cell)) == error_in_flight.frame)
                 stack_chain_words(stack_mode(), &chain.cell);
             uint32_t count = series_buffer_of(&chain.cell)->length();
+            if (count > 0) budget = text_add(target, "\n*** Stack: ", budget);
             for (uint32_t i = 0; i < count; i++) {
                 Cell word = block_cells(series_node(&chain.cell))[i];
                 budget = value_write(&word, target, true, false, 0, budget);
                 budget = text_add(target, " ", budget);
             }
-        } else if (cell_type(&stack.cell) == T_BLOCK) {
+        } else if (cell_type(&stack.cell) == T_BLOCK &&
+                   series_buffer_length(&stack.cell) > uint32_t(series_index(&stack.cell))) {
             budget = text_add(target, "\n*** Stack: ", budget);
             budget = value_write(&stack.cell, target, false, false, 0, budget);
         }
@@ -437,8 +439,10 @@ int32_t error_compare(const Cell* value1, const Cell* value2, int32_t op) {
 
 void error_eval_path(const Cell* parent, const Cell* element, const Cell* set_value,
                      const Cell* path, bool case_, Cell* out) {
+    // The stack description is the runtime's own record: it reads like any
+    // field but cannot be set through a path.
     uint8_t type = cell_type(element);
-    if (type >= T_WORD && type <= T_REFINEMENT &&
+    if (set_value && type >= T_WORD && type <= T_REFINEMENT &&
         symbol_resolve(word_symbol(element)) == symbol_resolve(runtime_symbol(SYM_STACK))) {
         Cell value = *parent;
         error_raise(ERR_INVALID_PATH_SET, &value);

@@ -84,6 +84,7 @@ enum LexState : uint8_t {
     S_PERCENT, S_NUMHASH, S_SPECIAL, S_HEX, S_HEX_END, S_POINT, S_SIGN, S_WORD, S_WHEX, S_WHEX_H,
     S_WCOLON, S_URL, S_EMAIL, S_MONEY, S_PCT, S_PCTS, S_RAW_OPEN, S_FILE, S_FILEQ, S_FILEQ_ESC,
     S_LT, S_TAG, S_TAGQ, S_AT, S_REF, S_COMMENT, S_SLASH, S_SLASH2, S_DOT, S_PATH, S_REFINE,
+    S_LSLASH,
     WORKING_STATES = 65,
 };
 constexpr uint8_t FINAL_BASE = 66;
@@ -177,7 +178,7 @@ static constexpr Matrix build_transitions() {
         delim(r, bad);
         on(r, {C_DIGIT, C_ZERO, C_COLON, C_QUOTE, C_CONTROL, C_CONTINUATION, C_INVALID, C_COMMA,
                C_BACKSLASH}, bad);
-        r[C_SLASH] = S_SLASH2;
+        r[C_SLASH] = S_LSLASH;
     }
     for (LexState s : {S_LWORD, S_GWORD}) {
         Row& r = m[s];
@@ -194,6 +195,8 @@ static constexpr Matrix build_transitions() {
     slash[C_COLON] = S_SLASH2; slash[C_SLASH] = S_WORD;
     on(slash, {C_CONTROL, C_CONTINUATION, C_INVALID, C_COMMA, C_BACKSLASH}, bad);
     delim(m[S_SLASH2], fin(KIND_REFINEMENT));
+    // "'/" and ":/", and "'//" and "://": the words / and // quoted or fetched.
+    delim(m[S_LSLASH], fin(KIND_REFINEMENT)); m[S_LSLASH][C_SLASH] = S_SLASH2;
     fill(m[S_REFINE], S_REFINE); delim(m[S_REFINE], fin(KIND_REFINEMENT));
     on(m[S_REFINE], {C_SLASH, C_COLON, C_CONTROL, C_INVALID, C_COMMA, C_BACKSLASH}, bad);
 
@@ -296,7 +299,7 @@ static constexpr std::array<uint8_t, STATE_COUNT> build_state_types() {
     set({S_PCT, S_PCTS, S_FILE, S_FILEQ, S_FILEQ_ESC}, T_FILE);
     set({S_TAG, S_TAGQ}, T_TAG);
     set({S_AT, S_REF}, T_REF);
-    set({S_SLASH, S_SLASH2, S_REFINE}, T_REFINEMENT);
+    set({S_SLASH, S_SLASH2, S_REFINE, S_LSLASH}, T_REFINEMENT);
     set({S_PATH}, T_PATH);
     const uint8_t finals[KIND_COUNT] = {
         0, T_ERROR, 0, 0, 0, 0, 0, T_STRING, 0, 0, 0, 0, 0, T_STRING, T_WORD, T_ISSUE, T_INTEGER,

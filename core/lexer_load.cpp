@@ -305,7 +305,8 @@ static void load_issue(LexerState* s, uint32_t start, uint32_t end, uint32_t fla
 }
 
 // "/" alone is the word /; "'/", ":/" and "/:" name it as a lit-word,
-// get-word and set-word; "/name" is a refinement.
+// get-word and set-word, and "'//" and "://" name the word // (the automaton
+// lets nothing else of that length through); "/name" is a refinement.
 static void load_refinement(LexerState* s, uint32_t start, uint32_t end, uint32_t flags, bool load) {
     s->pos = end;
     uint32_t length = end - start;
@@ -315,9 +316,9 @@ static void load_refinement(LexerState* s, uint32_t start, uint32_t end, uint32_
     if (length == 1) {
         type = T_WORD;
         from = start;
-    } else if (length == 2 && first == '\'') {
+    } else if ((length == 2 || length == 3) && first == '\'') {
         type = T_LIT_WORD;
-    } else if (length == 2 && first == ':') {
+    } else if ((length == 2 || length == 3) && first == ':') {
         type = T_GET_WORD;
     } else if (length == 2 && last == ':') {
         type = T_SET_WORD;

@@ -434,8 +434,8 @@ static void deep_notify(const Cell* owner, const Cell* word, const Cell* target,
     handler_run(&held_owner.cell, HANDLER_ON_DEEP_CHANGE, args, 7);
 }
 
-void object_set_values(const Cell* object_value, const Cell* value_given, bool any_unset,
-                       bool only) {
+void object_set_values(const Cell* object_value, const Cell* value_given, ObjectSetOptions options) {
+    bool any_unset = options.any_unset, only = options.only;
     CellRoot object(*object_value);
     CellRoot value(*value_given);
     if (cell_type(&value.cell) == T_UNSET && !any_unset) error_raise(ERR_NEED_VALUE, &value.cell);
@@ -456,6 +456,7 @@ void object_set_values(const Cell* object_value, const Cell* value_given, bool a
         } else {
             next.cell = value.cell;
         }
+        if (options.some && cell_type(&next.cell) == T_NONE) continue;
         cell_clear_newline(&next.cell);
         context_set_value(&word.cell, &next.cell, object_context(&object.cell), true);
     }

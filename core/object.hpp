@@ -96,8 +96,14 @@ void word_set_from_stack(Cell* word);
 // Assigns the value to the object's fields as the set native does: a block
 // gives its values in order, an object its fields of the same names, anything
 // else goes to every field. An unset value raises need-value unless
-// any_unset. Each field set notifies on-change*.
-void object_set_values(const Cell* object, const Cell* value, bool any_unset, bool only);
+// any_unset; with only a block goes whole to every field; with some a none
+// value leaves its field as it is. Each field set notifies on-change*.
+struct ObjectSetOptions {
+    bool any_unset;
+    bool only;
+    bool some;
+};
+void object_set_values(const Cell* object, const Cell* value, ObjectSetOptions options);
 // Whether a value is an object of the class.
 bool value_object_of_class_q(const Cell* value, uint32_t class_id);
 bool word_object_of_class_q(const Cell* word, uint32_t class_id);

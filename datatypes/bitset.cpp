@@ -187,7 +187,8 @@ int64_t bitset_spec_walk(const Cell* value, Cell* bitset, int32_t op, bool neste
         int64_t code = code_of(value);
         if (code < 0) {
             if (op != BITS_TEST) error_raise(ERR_OUT_OF_RANGE, value);
-            return 0;
+            // No code is stored below 0: a negated set holds it, a plain one does not.
+            return bitset_negated_q(bitset) ? 1 : 0;
         }
         if (code > BITSET_CODE_MAX && op != BITS_TEST) error_raise(ERR_OUT_OF_RANGE, value);
         result = code_op(bitset, code, op);

@@ -5,6 +5,11 @@
 #include "datatypes/time.hpp"
 #include "core/actions.hpp"
 #include "core/block.hpp"
+#include "core/context.hpp"
+#include "core/library_context.hpp"
+#include "core/object.hpp"
+#include "core/string.hpp"
+#include "core/unicode.hpp"
 #include "core/error.hpp"
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
@@ -689,16 +694,46 @@ static int32_t append_number(char* out, int64_t n, int32_t width) {
     return k;
 }
 
-int32_t date_text(const Cell* date, char* out) {
+// The first three characters of the month's name (1 to 12) as UTF-8 into out
+// (at least 12 bytes); returns the byte count. The names are the block
+// system/locale/months, which a script may replace or change in place; until
+// the library has made the system object the built-in English names serve.
+// A list that is no block, is too short, or holds no string at that entry
+// raises invalid-months. Interning the names may allocate.
+static int32_t locale_month_abbreviation(int32_t month, char* out) {
+    CellRoot system_word(library_word("system"));
+    const Cell* system = word_get(&system_word.cell);
+    if (!system || cell_type(system) != T_OBJECT) {
+        std::memcpy(out, month >= 1 && month <= 12 ? month_names[month - 1] : "???", 3);
+        return 3;
+    }
+    CellRoot holder(*system);
+    CellRoot locale_word(word_intern("locale")), months_word(word_intern("months"));
+    const Cell* locale = object_select_field(&holder.cell, &locale_word.cell);
+    if (!locale || cell_type(locale) != T_OBJECT) error_raise(ERR_INVALID_MONTHS);
+    const Cell* months = object_select_field(locale, &months_word.cell);
+    if (!months || cell_type(months) != T_BLOCK || month < 1) error_raise(ERR_INVALID_MONTHS);
+    uint32_t at = uint32_t(series_index(months)) + uint32_t(month - 1);
+    if (at >= series_buffer_length(months)) error_raise(ERR_INVALID_MONTHS);
+    const Cell* name = block_ks_abs_at(months, at);
+    if (cell_type(name) != T_STRING) error_raise(ERR_INVALID_MONTHS);
+    uint32_t length = series_buffer_length(name);
+    int32_t n = 0;
+    for (uint32_t i = uint32_t(series_index(name)); i < length && i < uint32_t(series_index(name)) + 3; i++)
+        n += int32_t(utf8_encode_char(string_ks_char_at(name, i), reinterpret_cast<uint8_t*>(out + n)));
+    return n;
+}
+
+// The text of a date with the month's name given (UTF-8, any length).
+static int32_t date_text_named(const Cell* date, const char* month_name, int32_t name_length,
+                               char* out) {
     uint32_t p = date->w1;
     int32_t year = date_year(p);
     char sep = year >= 0 ? '-' : '/';
     int32_t n = append_number(out, date_day(p), 0);
     out[n++] = sep;
-    int32_t month = date_month(p);
-    const char* name = month >= 1 && month <= 12 ? month_names[month - 1] : "???";
-    std::memcpy(out + n, name, 3);
-    n += 3;
+    std::memcpy(out + n, month_name, size_t(name_length));
+    n += name_length;
     out[n++] = sep;
     if (year < 0) out[n++] = '-';
     int32_t magnitude = year < 0 ? -year : year;
@@ -717,12 +752,21 @@ int32_t date_text(const Cell* date, char* out) {
     return n;
 }
 
+int32_t date_text(const Cell* date, char* out) {
+    int32_t month = date_month(date->w1);
+    return date_text_named(date, month >= 1 && month <= 12 ? month_names[month - 1] : "???", 3, out);
+}
+
 int32_t date_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
                   int32_t) {
+    Cell date = *value;  // the lookup of the names may move the value's buffer
+    char name[16];
+    int32_t name_length = locale_month_abbreviation(date_month(date.w1), name);
     char text[128];
-    int32_t n = date_text(value, text);
-    string_append_ascii(target, text, uint32_t(n));
-    return budget - n;
+    int32_t n = date_text_named(&date, name, name_length, text);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text);
+    string_append_utf8(target, bytes, uint32_t(n));
+    return budget - int32_t(utf8_count_chars(bytes, bytes + n));
 }
 
 // ---- literal loader -------------------------------------------------------------------------

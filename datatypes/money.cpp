@@ -207,8 +207,13 @@ Cell* money_from_integer(int32_t n) {
 void money_from_float_at(Cell* cell, double x, bool strict) {
     double ax = std::fabs(x);
     if (!std::isfinite(x) || (ax > 0 && ax < 1e-5) || ax >= 1e17) raise_bad_make_float(x);
-    // Plain notation in this range: "-", digits, ".", digits.
-    const char* text = float_form(x, MONEY_DIGITS, true);
+    // An operand of arithmetic is taken as the shortest decimal that reads
+    // back to x, the number the user wrote (0.95 for 95%), not the binary
+    // expansion below it (0.94999999999999995559): cut to 5 decimals that
+    // would lose a cent. A strict conversion looks at every digit of the
+    // double's exact value and refuses more than 5 decimals. Plain notation
+    // in this range: "-", digits, ".", digits.
+    const char* text = float_form(x, strict ? MONEY_DIGITS : 0, true);
     const char* p = text;
     if (*p == '-') ++p;
     u128 whole = 0, frac = 0;

@@ -51,7 +51,9 @@ void money_from_integer_at(Cell* cell, int32_t n);
 Cell* money_from_integer(int32_t n);
 // Script error bad-make-arg (money!, the float) for an infinity or NaN, for
 // 0 < |x| < 1e-5, |x| >= 1e17, and with strict for more than 5 fraction digits
-// in the double's 22-digit text; otherwise the digits, the rest dropped.
+// in the double's 22-digit text; otherwise the digits, the rest dropped. Not
+// strict (an operand of arithmetic), the digits are the shortest that read
+// back to x, so 0.3 is $0.3 and 95% is $0.95.
 void money_from_float_at(Cell* cell, double x, bool strict);
 Cell* money_from_float(double x, bool strict);
 

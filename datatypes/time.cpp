@@ -14,6 +14,7 @@
 #include "core/symbol.hpp"
 #include "core/vocabulary.hpp"
 #include "core/word.hpp"
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -99,7 +100,51 @@ double time_field_set(double t, int32_t field, const Cell* value) {
 
 // ---- text ------------------------------------------------------------------
 
-int32_t time_text(double t, char* out) {
+// The digits of s in plain notation, however small ("0.0000005"); ndigits
+// as float_to_digits takes it. Returns the length written to out.
+static int32_t seconds_plain_text(double s, int32_t ndigits, char* out) {
+    FloatDigits d = float_to_digits(s, ndigits, false);
+    int32_t n = 0;
+    if (d.point <= 0) {
+        out[n++] = '0';
+        out[n++] = '.';
+        for (int32_t i = 0; i < -d.point; i++) out[n++] = '0';
+        std::memcpy(out + n, d.text, size_t(d.count));
+        n += d.count;
+    } else {
+        int32_t whole = std::min(d.point, d.count);
+        std::memcpy(out + n, d.text, size_t(whole));
+        n += whole;
+        for (int32_t i = d.count; i < d.point; i++) out[n++] = '0';
+        if (d.count > d.point) {
+            out[n++] = '.';
+            std::memcpy(out + n, d.text + d.point, size_t(d.count - d.point));
+            n += d.count - d.point;
+        }
+    }
+    out[n] = '\0';
+    return n;
+}
+
+// The seconds s = t mod 60 (t >= 0, s > 0) with the fewest digits that give
+// t back when the loader adds them to the whole minutes t - s: 10:00:01.1
+// shows "1.1", not the 1.0999999999985448 that s is. The shortest digits of
+// s itself always do, so the search ends there. out holds at least
+// TIME_TEXT_EXACT_SIZE - 48 bytes.
+static void seconds_exact_text(double t, double s, char* out) {
+    double minutes = t - s;
+    for (int32_t ndigits = 1; ndigits < 17; ndigits++) {
+        int32_t n = seconds_plain_text(s, ndigits, out);
+        double read = string_to_float(out, out + n, 0, nullptr);
+        if (read < 60.0 && minutes + read == t) return;
+    }
+    seconds_plain_text(s, 0, out);
+}
+
+// The text of t. Exact, the seconds are the fewest digits that load back to
+// the same t; else they show at most 6 significant digits and nothing below
+// a microsecond.
+static int32_t time_text_with(double t, char* out, bool exact) {
     if (!std::isfinite(t)) {
         const char* text = float_to_text(t, FLOAT_TEXT_DOUBLE);
         int32_t n = int32_t(std::strlen(text));
@@ -115,7 +160,13 @@ int32_t time_text(double t, char* out) {
     // value is rounded first, so the carry reaches the minutes and hours.
     double s = std::fmod(t, 60.0);
     const char* seconds = nullptr;
-    if (s >= TIME_SECONDS_SHOWN) {
+    char exact_seconds[TIME_TEXT_EXACT_SIZE - 48];
+    if (exact) {
+        if (s > 0) {
+            seconds_exact_text(t, s, exact_seconds);
+            seconds = exact_seconds;
+        }
+    } else if (s >= TIME_SECONDS_SHOWN) {
         seconds = float_to_text(s, FLOAT_TEXT_SECONDS);
         const char* text_end = seconds + std::strlen(seconds);
         if (string_to_float(seconds, text_end, 0, nullptr) >= 60.0) {
@@ -156,6 +207,9 @@ int32_t time_text(double t, char* out) {
     return n;
 }
 
+int32_t time_text(double t, char* out) { return time_text_with(t, out, false); }
+int32_t time_text_exact(double t, char* out) { return time_text_with(t, out, true); }
+
 int32_t time_form_text(double seconds, Cell* target, int32_t budget) {
     char text[64];
     int32_t n = time_text(seconds, text);
@@ -166,6 +220,16 @@ int32_t time_form_text(double seconds, Cell* target, int32_t budget) {
 int32_t time_form(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
                   int32_t) {
     return time_form_text(cell_double(value), target, budget);
+}
+
+// Molded, a time loads back as the same value: its seconds keep the digits
+// that give it back.
+int32_t time_mold(const Cell* value, Cell* target, bool, bool, bool, bool, int32_t budget,
+                  int32_t) {
+    char text[TIME_TEXT_EXACT_SIZE];
+    int32_t n = time_text_exact(cell_double(value), text);
+    string_append_ascii(target, text, uint32_t(n));
+    return budget - n;
 }
 
 // ---- make, to ----------------------------------------------------------------
@@ -346,7 +410,7 @@ void init_time() {
         {A_RANDOM, ACTION_INHERIT},
         {A_TO, time_make},
         {A_FORM, time_form},
-        {A_MOLD, time_form},
+        {A_MOLD, time_mold},
         {A_EVAL_PATH, time_eval_path},
         {A_COMPARE, ACTION_INHERIT},
         {A_ABSOLUTE, ACTION_INHERIT},
@@ -414,7 +478,7 @@ bool scan_time(const uint8_t* start, const uint8_t* end, Cell* out) {
             seconds_start = second_start;
         }
         // The decimal reader takes "." as the point; a "," point is read as one.
-        char text[64];
+        char text[TIME_TEXT_EXACT_SIZE];
         size_t n = size_t(end - seconds_start);
         if (n == 0 || n >= sizeof text) return false;
         for (size_t i = 0; i < n; ++i) {

@@ -41,6 +41,12 @@ double time_field_set(double t, int32_t field, const Cell* value);
 int32_t time_form_text(double seconds, Cell* target, int32_t budget);
 // The same text into a buffer of at least 48 bytes; returns its length.
 int32_t time_text(double seconds, char* out);
+// Buffer size for the exact text: the plain notation of the smallest
+// seconds a double holds has some 330 digits.
+constexpr int32_t TIME_TEXT_EXACT_SIZE = 400;
+// The text with the seconds' shortest digits that read back to the same
+// value (what mold writes), into a buffer of TIME_TEXT_EXACT_SIZE bytes.
+int32_t time_text_exact(double seconds, char* out);
 
 [[noreturn]] void time_bad_spec(const Cell* spec);
 
@@ -55,6 +61,8 @@ bool scan_time(const uint8_t* start, const uint8_t* end, Cell* out);
 // numbers, or a text that loads as a time!.
 const Cell* time_make(Cell* proto, const Cell* spec, uint8_t type);
 int32_t time_form(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
+                  int32_t budget, int32_t indent);
+int32_t time_mold(const Cell* value, Cell* target, bool only, bool all, bool flat, bool part,
                   int32_t budget, int32_t indent);
 // Path selection: a get writes the field into out; a set changes the parent
 // in place and writes the value set into out.

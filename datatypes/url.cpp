@@ -28,6 +28,13 @@ static bool url_set_q(uint8_t b) {
     return b < 128 && std::strchr("!#$&'()*+,-./:=?@_~", b) != nullptr && b != 0;
 }
 
+// The reserved characters of a URL: their escapes mean something else than
+// the characters themselves ("?q=a%26b" is one query field, "?q=a&b" two), so
+// a URL literal keeps such escapes as written.
+static bool reserved_q(int b) {
+    return b > 0 && b < 128 && std::strchr(":/?#[]@!$&'()*+,;=", b) != nullptr;
+}
+
 // The unreserved characters, the only ones the strict set keeps.
 static bool strict_set_q(uint8_t b) {
     if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9')) return true;
@@ -49,30 +56,6 @@ static std::vector<uint8_t> utf8_of(const Cell* string) {
     return bytes;
 }
 
-// Appends the escaped form of bytes to a string; at most limit characters
-// are written when limit >= 0. Returns the characters written.
-static uint32_t escaped_append(Cell* target, const std::vector<uint8_t>& bytes, bool strict, int64_t limit) {
-    std::string text;
-    for (uint8_t b : bytes) {
-        if (limit >= 0 && int64_t(text.size()) >= limit) break;
-        if (strict ? strict_set_q(b) : url_set_q(b)) {
-            text.push_back(char(b));
-        } else {
-            text.push_back('%');
-            text.append(byte_to_hex(b));
-        }
-    }
-    if (limit >= 0 && int64_t(text.size()) > limit) text.resize(size_t(limit));
-    string_concatenate_bytes(target, text.data(), uint32_t(text.size()));
-    return uint32_t(text.size());
-}
-
-void url_enhex(const Cell* string, Cell* result, int32_t mode) {
-    escaped_append(result, utf8_of(string), mode == ENHEX_STRICT, -1);
-}
-
-// ---- decoding -------------------------------------------------------------------------------
-
 // The byte of a "%XX" escape at i, or -1.
 static int escape_at(const std::vector<uint8_t>& text, size_t i) {
     if (i + 3 > text.size() || text[i] != '%') return -1;
@@ -80,12 +63,66 @@ static int escape_at(const std::vector<uint8_t>& text, size_t i) {
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
-// The code points of a text with its escapes decoded.
-static std::u32string dehexed(const std::vector<uint8_t>& text) {
+// Which bytes an escaped text keeps as they are.
+enum class Escaping {
+    strict,     // the unreserved characters only (enhex of a string!)
+    url,        // the URL set (enhex of the other string kinds)
+    url_mold,   // the URL set, and a "%" that starts an escape of a reserved
+                // character, as a URL literal keeps it
+    url_wire,   // the URL set, and a "%" that starts any escape: the text
+                // a server receives, escapes already in it sent as written
+};
+
+static bool escape_kept_q(const std::vector<uint8_t>& bytes, size_t i, Escaping mode) {
+    uint8_t b = bytes[i];
+    switch (mode) {
+    case Escaping::strict: return strict_set_q(b);
+    case Escaping::url: return url_set_q(b);
+    case Escaping::url_mold: return url_set_q(b) || reserved_q(escape_at(bytes, i));
+    case Escaping::url_wire: return url_set_q(b) || escape_at(bytes, i) >= 0;
+    }
+    return false;
+}
+
+// The escaped form of bytes; at most limit characters when limit >= 0.
+static std::string escaped_text(const std::vector<uint8_t>& bytes, Escaping mode, int64_t limit) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        if (limit >= 0 && int64_t(text.size()) >= limit) break;
+        if (escape_kept_q(bytes, i, mode)) {
+            text.push_back(char(bytes[i]));
+        } else {
+            text.push_back('%');
+            text.append(byte_to_hex(bytes[i]));
+        }
+    }
+    if (limit >= 0 && int64_t(text.size()) > limit) text.resize(size_t(limit));
+    return text;
+}
+
+// Appends the escaped form of bytes to a string; returns the characters written.
+static uint32_t escaped_append(Cell* target, const std::vector<uint8_t>& bytes, Escaping mode, int64_t limit) {
+    std::string text = escaped_text(bytes, mode, limit);
+    string_concatenate_bytes(target, text.data(), uint32_t(text.size()));
+    return uint32_t(text.size());
+}
+
+void url_enhex(const Cell* string, Cell* result, int32_t mode) {
+    escaped_append(result, utf8_of(string), mode == ENHEX_STRICT ? Escaping::strict : Escaping::url, -1);
+}
+
+std::string url_wire_text(const Cell* url) { return escaped_text(utf8_of(url), Escaping::url_wire, -1); }
+
+// ---- decoding -------------------------------------------------------------------------------
+
+// The code points of a text with its escapes decoded, but for the escapes of
+// reserved characters when keep_reserved is set.
+static std::u32string dehexed(const std::vector<uint8_t>& text, bool keep_reserved) {
     std::u32string out;
     size_t i = 0;
     while (i < text.size()) {
         int b = escape_at(text, i);
+        if (keep_reserved && reserved_q(b)) b = -1;
         if (b >= 0 && b < 0x80) {
             out.push_back(char32_t(b));
             i += 3;
@@ -122,7 +159,7 @@ static std::u32string dehexed(const std::vector<uint8_t>& text) {
 }
 
 void url_dehex(const Cell* string, Cell* result) {
-    for (char32_t c : dehexed(utf8_of(string))) string_append_char(result, uint32_t(c));
+    for (char32_t c : dehexed(utf8_of(string), false)) string_append_char(result, uint32_t(c));
 }
 
 bool scan_dehexed(const uint8_t* start, const uint8_t* end, uint8_t type, Cell* out) {
@@ -134,7 +171,7 @@ bool scan_dehexed(const uint8_t* start, const uint8_t* end, uint8_t type, Cell* 
     if (!std::memchr(start, '%', size_t(end - start))) {
         string_load(start, uint32_t(end - start), ENCODING_UTF8, out);
     } else {
-        std::u32string text = dehexed(std::vector<uint8_t>(start, end));
+        std::u32string text = dehexed(std::vector<uint8_t>(start, end), type == T_URL);
         Cell* made = stack_push_new(T_NONE);
         string_make_at(made, uint32_t(text.size()));
         for (char32_t c : text) string_append_char(made, uint32_t(c));
@@ -207,7 +244,7 @@ const Cell* url_to(Cell* proto, const Cell* spec, uint8_t type) {
 
 int32_t url_mold(const Cell* value, Cell* target, bool, bool, bool, bool part, int32_t budget, int32_t) {
     int64_t limit = part ? std::max<int32_t>(budget, 0) : -1;
-    return budget - int32_t(escaped_append(target, utf8_of(value), false, limit));
+    return budget - int32_t(escaped_append(target, utf8_of(value), Escaping::url_mold, limit));
 }
 
 // ---- path ----------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #pragma once
 #include "runtime/cell.hpp"
 #include <cstdint>
+#include <string>
 
 namespace kel {
 
@@ -58,9 +59,13 @@ void url_write(Cell* destination, const Cell* data, bool binary, bool lines, boo
                const Cell* part, const Cell* seek, const Cell* allow, const Cell* as);
 
 // The lexer's loader of a URL token: the UTF-8 token text, percent-decoded
-// when it holds a "%"; "^" is an ordinary character. Invalid UTF-8 answers
-// false; otherwise the url! is written into out.
+// when it holds a "%", but for the escapes of reserved characters (":/?#[]@",
+// "!$&'()*+,;="), which stay as written; "^" is an ordinary character. Invalid
+// UTF-8 answers false; otherwise the url! is written into out.
 bool scan_url(const uint8_t* start, const uint8_t* end, Cell* out);
+// The text of a URL as a server receives it: its UTF-8 with every byte
+// outside the URL set escaped, escapes already in the text sent as written.
+std::string url_wire_text(const Cell* url);
 // The same for any string kind (the plain form of a file literal).
 bool scan_dehexed(const uint8_t* start, const uint8_t* end, uint8_t type, Cell* out);
 

@@ -40,6 +40,11 @@ namespace kel {
 // The longest body a request takes: the largest series a read may make.
 constexpr size_t HTTP_BODY_MAX = 0x7FFFFFF0;
 
+// Seconds without a byte received after which a transfer fails.
+static long stall_timeout = HTTP_STALL_TIMEOUT;
+
+void http_stall_timeout_set(long seconds) { stall_timeout = seconds > 0 ? seconds : HTTP_STALL_TIMEOUT; }
+
 // One request, in plain memory: what libcurl reads and what it writes back.
 struct HttpExchange {
     std::string url;                  // UTF-8
@@ -201,7 +206,10 @@ static bool http_transfer(HttpExchange* x) {
     set(libcurl.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
     set(libcurl.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, HTTP_MAX_REDIRECTS));
     set(libcurl.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, HTTP_CONNECT_TIMEOUT));
-    set(libcurl.curl_easy_setopt(curl, CURLOPT_TIMEOUT, HTTP_TOTAL_TIMEOUT));
+    // A stall is under one byte a second for the whole stall time: a server
+    // that stops sending mid-body fails the request, a slow one does not.
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L));
+    set(libcurl.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall_timeout));
     set(libcurl.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L));
     set(libcurl.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L));
     set(libcurl.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
@@ -334,7 +342,7 @@ void http_request(const Cell* method, const Cell* url, const Cell* headers, cons
                   bool lines, bool info, Cell* out) {
     CellRoot url_held(*url);
     HttpExchange x;
-    x.url = string_utf8(&url_held.cell);
+    x.url = url_wire_text(&url_held.cell);
     x.method = method_text(method);
     if (headers) {
         headers_from_block(headers, &x.headers);

@@ -1,5 +1,5 @@
 // HTTP and HTTPS requests over libcurl: one synchronous request per call, on
-// the interpreter's thread, with its own connect and total timeouts,
+// the interpreter's thread, with its own connect and stall timeouts,
 // redirects followed and certificates checked. read and write of url! values
 // reach it through the URL services, which http_services_install sets up
 // together with the library's URL parser.
@@ -12,9 +12,11 @@
 
 namespace kel {
 
-// Seconds a request may take to connect, and in all.
+// Seconds a request may take to connect, and may go without receiving a
+// byte once connected. There is no limit on the whole transfer: a download
+// that keeps moving runs as long as it needs.
 constexpr long HTTP_CONNECT_TIMEOUT = 30;
-constexpr long HTTP_TOTAL_TIMEOUT = 300;
+constexpr long HTTP_STALL_TIMEOUT = 30;
 // Redirects followed before a request fails.
 constexpr long HTTP_MAX_REDIRECTS = 10;
 
@@ -39,6 +41,11 @@ void http_headers_to_map(const std::string& text, Cell* out);
 // Calls the library's url-parser/parse-url with the url (url! or string!)
 // and writes its result into out; none when the library has no parser.
 void http_parse_url(const Cell* url, Cell* out);
+
+// Sets the stall time-out of later requests, in seconds (tests shorten it so
+// that a stalled server is seen at once); 0 or less restores
+// HTTP_STALL_TIMEOUT.
+void http_stall_timeout_set(long seconds);
 
 // Installs http_request and http_parse_url as the url! datatype's services.
 void http_services_install();

@@ -60,7 +60,7 @@ ExitCode native_call(bool check, const int32_t* refinements) {
 // ---- browse ---------------------------------------------------------------------------------
 
 // Opens a URL or a file with the desktop's opener, xdg-open, given the URL
-// (percent-encoded as it molds) or the local file name as its one argument,
+// (its text as a server receives it) or the local file name as its one argument,
 // never through a shell, and started in a session of its own, not waited
 // for. Without an opener the target cannot be opened: access error cannot-open.
 ExitCode native_browse(bool check, const int32_t*) {
@@ -72,11 +72,7 @@ ExitCode native_browse(bool check, const int32_t*) {
         // A relative name that looks like an option stays a name.
         if (!text.empty() && text[0] == '-') text = "./" + text;
     } else {
-        CellRoot encoded;
-        string_make_at(&encoded.cell, 16);
-        url_enhex(target, &encoded.cell, ENHEX_URL);
-        std::vector<uint8_t> bytes = native_value_bytes(&encoded.cell);
-        text.assign(bytes.begin(), bytes.end());
+        text = url_wire_text(target);
     }
     if (text.empty() || text.find('\0') != std::string::npos) error_raise(ERR_CANNOT_OPEN, target);
     ProcessRequest request;

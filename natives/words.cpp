@@ -301,7 +301,7 @@ ExitCode native_set(bool check, const int32_t* refinements) {
         return EXIT_CODE_NONE;
     }
     if (type == T_OBJECT) {
-        object_set_values(target, value, any, only);
+        object_set_values(target, value, ObjectSetOptions{any, only, some});
     } else if (type == T_BLOCK) {
         stack_mark_native_interp(runtime_word(W_LABEL_ANON));
         int32_t n = block_ks_length_q(target);

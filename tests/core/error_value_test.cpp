@@ -3,6 +3,7 @@
 #include "core/error_value.hpp"
 #include "core/object.hpp"
 #include "core/logic.hpp"
+#include "core/numbers.hpp"
 #include "tests/core/object_fixture.hpp"
 
 #include <string>
@@ -177,15 +178,18 @@ TEST_F(ErrorValueTest, MoldWritesTheFields) {
               "arg3: none near: none where: none stack: none files: none]");
 }
 
-TEST_F(ErrorValueTest, StackFieldRefusedInPaths) {
+TEST_F(ErrorValueTest, StackFieldReadsButIsNotSetThroughPaths) {
     Cell* error = error_push(ErrorCategory::math, ERR_OVERFLOW);
     CellRoot held(*error);
     CellRoot stack(global_word("stack")), code(global_word("code"));
-    CellRoot out;
+    CellRoot out, level;
+    integer_make_at(&level.cell, 7);
     EXPECT_EQ(raised_code([&] {
-                  error_eval_path(&held.cell, &stack.cell, nullptr, nullptr, false, &out.cell);
+                  error_eval_path(&held.cell, &stack.cell, &level.cell, nullptr, false, &out.cell);
               }),
               300 + ERR_INVALID_PATH_SET);
+    error_eval_path(&held.cell, &stack.cell, nullptr, nullptr, false, &out.cell);
+    EXPECT_EQ(cell_type(&out.cell), T_NONE);
     error_eval_path(&held.cell, &code.cell, nullptr, nullptr, false, &out.cell);
     EXPECT_EQ(cell_int(&out.cell), 401);
 }

@@ -48,6 +48,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return self.reply(200, b'two', [('X-Dup', 'one'), ('X-Dup', 'two')])
         if self.path.startswith('/echo'):
             return self.echo()
+        # The request target exactly as it came on the request line.
+        if self.path.startswith('/line'):
+            return self.reply(200, self.path.encode())
         return super().do_GET()
 
     # The method, the content type, X-Test, User-Agent and the body as received.
@@ -125,6 +128,25 @@ group "write" [
     expect "POST|-|a b|-|1|x" [write base/echo [post [X-Test "a^/b"] "x"]]
     expect-error 'script 'invalid-arg [write base/echo [post "x"]]
     expect-error 'script 'invalid-arg [write base/echo 12]
+]
+
+group "a URL reaches the server as written" [
+    ; escapes stay as written, those of reserved characters too; a fragment stays home
+    foreach [url sent] [
+        http://127.0.0.1:$port/line/a%20b "/line/a%20b"
+        http://127.0.0.1:$port/line?q=a%23b "/line?q=a%23b"
+        http://127.0.0.1:$port/line?a=1%262&b=%3D%3F "/line?a=1%262&b=%3D%3F"
+        http://127.0.0.1:$port/line/caf%C3%A9 "/line/caf%C3%A9"
+        http://127.0.0.1:$port/line/%2F%25 "/line/%2F%25"
+        http://127.0.0.1:$port/line?q=a#frag "/line?q=a"
+    ] [expect sent compose [read (url)]]
+    ; what must be escaped is escaped; escapes made by enhex go as they are
+    expect "/line/a%20b/%C3%A9" [read to url! rejoin [base "/line/a b/é"]]
+    expect "/line?q=a%26b%20c" [read rejoin [base/line "?q=" enhex "a&b c"]]
+    ; the kept escapes mold as they are and load back
+    u: http://h/a%20b?q=%23%26%3D%3F&r=%25
+    expect "http://h/a%20b?q=%23%26%3D%3F&r=%25" [mold u]
+    expect form u [form load mold u]
 ]
 
 group "failures" [
