@@ -446,6 +446,11 @@ static bool stdin_peek(size_t reach) {
     if (stdin_look.kind == StdinKind::pipe) {
         do n = tee(STDIN_FD, stdin_look.peek[1], reach, 0);
         while (n < 0 && errno == EINTR);
+        if (n < 0 && errno == EINVAL) {
+            // A pipe tee cannot look into: read it a byte at a time.
+            stdin_look.kind = StdinKind::other;
+            return false;
+        }
         if (n <= 0) return false;
         // The private pipe was empty and holds at most LOOK_MAX bytes: the copy is all there.
         size_t got = 0;
@@ -477,15 +482,8 @@ static void stdin_take(size_t count) {
 // A plain line from a pipe or file: up to a line feed (a carriage return
 // before it is dropped) or the end of input; false when nothing was left.
 static bool stdin_line(std::string* line) {
-    bool any = false;
-    if (stdin_kind() == StdinKind::other) {
-        uint8_t b;
-        while (stdin_byte(&b)) {
-            any = true;
-            if (b == '\n') break;
-            line->push_back(char(b));
-        }
-    } else {
+    bool any = false, ended = false;
+    if (stdin_kind() != StdinKind::other) {
         size_t reach = stdin_look.reach;
         while (stdin_peek(reach)) {
             any = true;
@@ -494,10 +492,19 @@ static bool stdin_line(std::string* line) {
             size_t count = lf ? size_t(static_cast<const uint8_t*>(lf) - ahead.data()) + 1 : ahead.size();
             line->append(reinterpret_cast<const char*>(ahead.data()), lf ? count - 1 : count);
             stdin_take(count);
-            if (lf) break;
+            ended = lf != nullptr;
+            if (ended) break;
             reach = std::min(reach * 2, LOOK_MAX);
         }
         stdin_look.reach = std::clamp(line->size() + 1, LOOK_MIN, LOOK_MAX);
+    }
+    if (!ended && stdin_look.kind == StdinKind::other) {
+        uint8_t b;
+        while (stdin_byte(&b)) {
+            any = true;
+            if (b == '\n') break;
+            line->push_back(char(b));
+        }
     }
     if (!line->empty() && line->back() == '\r') line->pop_back();
     return any;
