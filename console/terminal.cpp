@@ -1,6 +1,7 @@
-// The terminal console's front end. Standard input is read a byte at a time
-// with read(2), so nothing is buffered past the line that ask returns and a
-// child process or a later ask sees the rest. On a terminal the line is
+// The terminal console's front end. Nothing is read from standard input past
+// the line that ask returns, so a child process or a later ask sees the rest:
+// a terminal is read a byte at a time, a pipe or file is looked into ahead
+// and exactly the line taken. On a terminal the line is
 // edited in raw mode, which is left again before the line is returned, so
 // output while a command runs looks as it does without the console. The line
 // is drawn by display columns (wide and combining characters) on one screen
@@ -25,10 +26,14 @@
 #include "runtime/platform/platform.hpp"
 #include "runtime/platform/private_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -376,15 +381,130 @@ static LineEditor terminal_edit(const std::string& prompt, std::vector<std::stri
     return e;
 }
 
+// ---- lines from a pipe or a file ---------------------------------------------------------------
+
+// A line from standard input that is not a terminal is found by looking at
+// the bytes ahead without taking them, then taking exactly the line: what
+// follows it stays in standard input for a child process or a later read.
+// A pipe is looked into with tee(2) through a private pipe; a file is read
+// ahead and the offset set back after the line. The look goes as far as the
+// previous line's length (at least LOOK_MIN bytes), twice as far each time
+// no line feed is found, so a line costs time in proportion to its length.
+// Other inputs (sockets, devices) are read a byte at a time.
+
+constexpr size_t LOOK_MIN = 256;
+constexpr size_t LOOK_MAX = 65536;  // a pipe's capacity: tee never blocks on the private pipe
+
+enum class StdinKind : uint8_t { unknown, pipe, file, other };
+
+// What standard input is, found once; the private pipe a look into a pipe goes through.
+struct StdinLook {
+    StdinKind kind = StdinKind::unknown;
+    int peek[2] = {-1, -1};
+    size_t reach = LOOK_MIN;  // how far the next look goes
+    std::vector<uint8_t> ahead;
+};
+static StdinLook stdin_look;
+
+static StdinKind stdin_kind() {
+    if (stdin_look.kind != StdinKind::unknown) return stdin_look.kind;
+    struct stat st {};
+    StdinKind kind = StdinKind::other;
+    if (fstat(STDIN_FD, &st) == 0) {
+        if (S_ISREG(st.st_mode) && lseek(STDIN_FD, 0, SEEK_CUR) >= 0) kind = StdinKind::file;
+        else if (S_ISFIFO(st.st_mode) && pipe2(stdin_look.peek, O_CLOEXEC) == 0) kind = StdinKind::pipe;
+    }
+    stdin_look.kind = kind;
+    return kind;
+}
+
+// Whether standard input is a terminal; once it is known to be a pipe or a
+// file the answer needs no system call.
+static bool stdin_terminal() {
+    StdinKind kind = stdin_look.kind;
+    return kind != StdinKind::pipe && kind != StdinKind::file && fd_is_terminal(STDIN_FD);
+}
+
+// Reads exactly count bytes (fewer only at the end of input or on an error).
+static size_t stdin_read_exact(uint8_t* into, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = read(STDIN_FD, into + got, count - got);
+        if (n > 0) got += size_t(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+    return got;
+}
+
+// Up to reach bytes ahead in standard input into stdin_look.ahead, not taken
+// from it; false at the end of input or on an error.
+static bool stdin_peek(size_t reach) {
+    std::vector<uint8_t>& ahead = stdin_look.ahead;
+    ahead.resize(reach);
+    ssize_t n;
+    if (stdin_look.kind == StdinKind::pipe) {
+        do n = tee(STDIN_FD, stdin_look.peek[1], reach, 0);
+        while (n < 0 && errno == EINTR);
+        if (n < 0 && errno == EINVAL) {
+            // A pipe tee cannot look into: read it a byte at a time.
+            stdin_look.kind = StdinKind::other;
+            return false;
+        }
+        if (n <= 0) return false;
+        // The private pipe was empty and holds at most LOOK_MAX bytes: the copy is all there.
+        size_t got = 0;
+        while (got < size_t(n)) {
+            ssize_t r = read(stdin_look.peek[0], ahead.data() + got, size_t(n) - got);
+            if (r > 0) got += size_t(r);
+            else if (!(r < 0 && errno == EINTR)) return false;
+        }
+    } else {
+        do n = read(STDIN_FD, ahead.data(), reach);
+        while (n < 0 && errno == EINTR);
+        if (n <= 0) return false;
+    }
+    ahead.resize(size_t(n));
+    return true;
+}
+
+// Takes count of the bytes last looked at from standard input.
+static void stdin_take(size_t count) {
+    size_t looked = stdin_look.ahead.size();
+    if (stdin_look.kind == StdinKind::file) {
+        if (count < looked) lseek(STDIN_FD, -off_t(looked - count), SEEK_CUR);
+        return;
+    }
+    std::vector<uint8_t> sink(count);
+    stdin_read_exact(sink.data(), count);
+}
+
 // A plain line from a pipe or file: up to a line feed (a carriage return
 // before it is dropped) or the end of input; false when nothing was left.
 static bool stdin_line(std::string* line) {
-    uint8_t b;
-    bool any = false;
-    while (stdin_byte(&b)) {
-        any = true;
-        if (b == '\n') break;
-        line->push_back(char(b));
+    bool any = false, ended = false;
+    if (stdin_kind() != StdinKind::other) {
+        size_t reach = stdin_look.reach;
+        while (stdin_peek(reach)) {
+            any = true;
+            const std::vector<uint8_t>& ahead = stdin_look.ahead;
+            const void* lf = std::memchr(ahead.data(), '\n', ahead.size());
+            size_t count = lf ? size_t(static_cast<const uint8_t*>(lf) - ahead.data()) + 1 : ahead.size();
+            line->append(reinterpret_cast<const char*>(ahead.data()), lf ? count - 1 : count);
+            stdin_take(count);
+            ended = lf != nullptr;
+            if (ended) break;
+            reach = std::min(reach * 2, LOOK_MAX);
+        }
+        stdin_look.reach = std::clamp(line->size() + 1, LOOK_MIN, LOOK_MAX);
+    }
+    if (!ended && stdin_look.kind == StdinKind::other) {
+        uint8_t b;
+        while (stdin_byte(&b)) {
+            any = true;
+            if (b == '\n') break;
+            line->push_back(char(b));
+        }
     }
     if (!line->empty() && line->back() == '\r') line->pop_back();
     return any;
@@ -394,7 +514,7 @@ void routine_terminal_read_line() {
     std::string prompt = os_text_of(data_stack.args, -1);
     out_write(prompt);
     bool hide = logic_get(data_stack.args + 1);
-    if (!fd_is_terminal(STDIN_FD)) {
+    if (!stdin_terminal()) {
         std::string line;
         bool any = stdin_line(&line);
         // Nothing read is echoed; a prompt's line is ended, so that what
@@ -446,7 +566,7 @@ void routine_terminal_size() {
 }
 
 void routine_terminal_q() {
-    logic_make_at(stack_box_new(T_LOGIC), fd_is_terminal(STDIN_FD));
+    logic_make_at(stack_box_new(T_LOGIC), stdin_terminal());
 }
 
 void routine_terminal_interrupt_catch() {

@@ -389,18 +389,33 @@ bool lexer_unicode_space_at(const LexerState* s, uint32_t offset, uint32_t* size
 // ---- events ----------------------------------------------------------------------------------
 
 // Offset of a source position in the source's own units (characters of a
-// string!, bytes of a binary!), from the input start. Events come in source
-// order, so characters are counted on from the last position asked for: a
-// run's events cost time linear in its length.
+// string!, bytes of a binary!), from the input start. Events come in nearly
+// source order (a token's end, then its start again), so characters are
+// counted from the last position asked for, forward or back: a run's events
+// cost time linear in its length.
 static uint32_t source_units(LexerState* s, uint32_t offset) {
     if (!s->source_string) return offset;
-    if (offset < s->units_at) {
-        s->units_at = 0;
-        s->units_count = 0;
+    if (offset < s->units_at && s->units_at - offset <= offset) {
+        s->units_count -= utf8_count_chars(s->input + offset, s->input + s->units_at);
+    } else {
+        if (offset < s->units_at) s->units_at = s->units_count = 0;
+        s->units_count += utf8_count_chars(s->input + s->units_at, s->input + offset);
     }
-    s->units_count += utf8_count_chars(s->input + s->units_at, s->input + offset);
     s->units_at = offset;
     return s->units_count;
+}
+
+// The byte offset of a position in the source's units: the inverse of
+// source_units, counted from the last position known.
+static uint32_t source_offset(LexerState* s, uint32_t units) {
+    if (!s->source_string) return units < s->length ? units : s->length;
+    uint32_t from = 0, counted = 0;
+    if (units >= s->units_count) {
+        from = s->units_at;
+        counted = s->units_count;
+    }
+    const uint8_t* at = utf8_skip_chars(s->input + from, s->input + s->length, units - counted);
+    return uint32_t(at - s->input);
 }
 
 static const Cell* event_word(uint32_t event) {
@@ -438,10 +453,7 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     if (s->source && cell_type(&args[1]) == cell_type(s->source) && series_node(&args[1]) == series_node(s->source) &&
         uint32_t(series_index(&args[1])) != index_before) {
         uint32_t units = uint32_t(series_index(&args[1])) > base_index ? uint32_t(series_index(&args[1])) - base_index : 0;
-        const uint8_t* at = s->source_string
-            ? utf8_skip_chars(s->input, s->input + s->length, units)
-            : s->input + (units < s->length ? units : s->length);
-        s->resume = int32_t(at - s->input);
+        s->resume = int32_t(source_offset(s, units));
     }
     data_stack.top = args;
     return answer;
@@ -504,6 +516,11 @@ struct LexerDeferredError {
 };
 
 void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code) {
+    if (s->window) {
+        s->needs_more = s->stopped = true;
+        s->token_type = LEXER_STOPPED;
+        return;
+    }
     if (!s->load) {
         s->token_type = LEXER_STOPPED;
         s->stopped = true;
@@ -884,6 +901,10 @@ static void lexer_scan_tokens(LexerState* s, bool one, bool prescan) {
         uint32_t next;
         for (;;) {
             uint32_t word = 0, size = 1, cls = C_END;
+            if (p >= s->length && s->window) {
+                s->needs_more = s->stopped = true;
+                return;
+            }
             if (p < s->length) {
                 word = class_words[s->input[p]];
                 cls = word & 0xFF;
@@ -987,8 +1008,18 @@ struct ChainLink {
     }
 };
 
-// Runs the lexer over text owned by the caller (never a series buffer).
-static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const LexerOptions& o,
+// What lexer_run returns when a window run gave up.
+constexpr int32_t LEXER_MORE = -1;
+
+// Bytes of lookahead a finished window run must leave unread before the
+// window's end (a delimiter, a Unicode space), so that its result is the one
+// the whole text gives.
+constexpr uint32_t WINDOW_MARGIN = 8;
+
+// Runs the lexer over text owned by the caller (never a series buffer). With
+// window the text is a leading part of the input: a run that reaches its end
+// or meets an error returns LEXER_MORE having changed nothing the caller sees.
+static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, bool window, const LexerOptions& o,
                          int32_t* consumed) {
     CellRoot callback, source, into;
     if (o.callback) callback.cell = *o.callback;
@@ -1010,9 +1041,11 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
     s.load = o.load && o.scan;
     LexerDeferredError deferred;
     s.deferred = &deferred;
+    s.window = window;
     bool prescan = !o.scan;
 
     lexer_scan(&s, o.one, prescan);
+    if (window && (s.needs_more || s.pos + WINDOW_MARGIN > s.length)) return LEXER_MORE;
 
     if (!s.stopped && s.base != s.head) {
         Cell* marker = lexer_cell_at(s.base - 1);
@@ -1024,6 +1057,7 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
             uint32_t opened = marker_opened(marker);
             s.token_end = s.length;
             lexer_throw_error(&s, opened, s.length, LEX_MISSING_AT_END);
+            if (s.needs_more) return LEXER_MORE;
             // Gone on past: every series still open keeps what it read.
             if (s.skipping) {
                 s.stopped = s.skipping = false;
@@ -1064,10 +1098,51 @@ static int32_t lexer_run(Cell* dest, const std::vector<uint8_t>& text, const Lex
     return s.token_type ? s.token_type : s.last_type;
 }
 
+// A one-value run reads only as much of the text as its first value needs:
+// it lexes a window of the text's start, doubled until the value ends well
+// inside it, so reading values one by one costs time linear in the text,
+// not in the text's rest at each value. A run with a callback reads the
+// whole text at once: its events must happen once.
+constexpr uint32_t FIRST_WINDOW = 256;
+
+static bool windowed(const LexerOptions& o) { return o.one && !o.callback; }
+
 int32_t lexer_transcode(Cell* dest, const uint8_t* input, uint32_t length, const LexerOptions& options,
                         int32_t* consumed) {
-    std::vector<uint8_t> text(input, input + length);
-    return lexer_run(dest, text, options, consumed);
+    std::vector<uint8_t> text;
+    // A run may move the series buffer the input lies in: later windows are
+    // read again through the source's node.
+    CellRoot source;
+    uint32_t offset = 0;
+    bool in_source = false;
+    if (options.source && cell_type(options.source) == T_BINARY) {
+        source.cell = *options.source;
+        const uint8_t* head = series_buffer_of(&source.cell)->head_ptr();
+        in_source = input >= head && input + length <= head + series_buffer_of(&source.cell)->length();
+        offset = uint32_t(input - head);
+    }
+    if (windowed(options) && in_source) {
+        for (uint32_t window = FIRST_WINDOW; window < length; window *= 2) {
+            input = series_buffer_of(&source.cell)->head_ptr() + offset;
+            text.assign(input, input + window);
+            int32_t kind = lexer_run(dest, text, true, options, consumed);
+            if (kind != LEXER_MORE) return kind;
+        }
+        input = series_buffer_of(&source.cell)->head_ptr() + offset;
+    }
+    text.assign(input, input + length);
+    return lexer_run(dest, text, false, options, consumed);
+}
+
+// The UTF-8 of count characters from the string's position.
+static void string_window_utf8(const Cell* str, uint32_t count, std::vector<uint8_t>* text) {
+    SeriesBuffer* b = series_buffer_of(str);
+    const uint8_t* from = b->head_ptr() + (size_t(uint32_t(series_index(str))) << b->shift());
+    // Sized by the real UTF-8 length, whatever the string's unit.
+    uint32_t bytes = utf8_measure_units(from, from + (size_t(count) << b->shift()), b->unit());
+    text->resize(size_t(bytes) + 1);
+    uint32_t written = string_to_utf8_into(str, text->data(), int32_t(count), true);
+    text->resize(written);
 }
 
 int32_t lexer_scan_string(Cell* dest, const Cell* string, int32_t length, const LexerOptions& options,
@@ -1075,16 +1150,18 @@ int32_t lexer_scan_string(Cell* dest, const Cell* string, int32_t length, const 
     CellRoot str(*string);
     uint32_t available = string_ks_length_q(&str.cell);
     uint32_t count = length < 0 || uint32_t(length) > available ? available : uint32_t(length);
-    SeriesBuffer* b = series_buffer_of(&str.cell);
-    const uint8_t* from = b->head_ptr() + (size_t(uint32_t(series_index(&str.cell))) << b->shift());
-    // Sized by the real UTF-8 length, whatever the string's unit.
-    uint32_t bytes = utf8_measure_units(from, from + (size_t(count) << b->shift()), b->unit());
-    std::vector<uint8_t> text(size_t(bytes) + 1);
-    uint32_t written = string_to_utf8_into(&str.cell, text.data(), int32_t(count), true);
-    text.resize(written);
     LexerOptions o = options;
     o.source = &str.cell;
-    return lexer_run(dest, text, o, consumed);
+    std::vector<uint8_t> text;
+    if (windowed(o)) {
+        for (uint32_t window = FIRST_WINDOW; window < count; window *= 2) {
+            string_window_utf8(&str.cell, window, &text);
+            int32_t kind = lexer_run(dest, text, true, o, consumed);
+            if (kind != LEXER_MORE) return kind;
+        }
+    }
+    string_window_utf8(&str.cell, count, &text);
+    return lexer_run(dest, text, false, o, consumed);
 }
 
 void lexer_init() {

@@ -84,6 +84,9 @@ struct LexerState {
     uint32_t token_tail;    // tail and base before the current token, to drop what a failed
     uint32_t token_base;    // token left behind
     LexerDeferredError* deferred;  // where an error the run goes on past is kept
+    bool window;            // the input is a leading part of the text: reaching its end, or an
+                            // error, may come from the cut, so the run gives up (needs_more)
+    bool needs_more;        // a window run gave up: run again on more of the text
 };
 
 // The signature of every scanner and loader.

@@ -726,6 +726,7 @@ int32_t binary_load_value(ParseRun& r, uint8_t* type) {
     StackState saved = stack_save();
     LexerOptions options;
     options.one = true;
+    options.source = &r.input.cell;  // lets the lexer read a window of the rest, not all of it
     int32_t consumed = 0;
     try {
         const uint8_t* bytes = series_buffer_of(&r.input.cell)->head_ptr() + from;

@@ -189,6 +189,8 @@ struct View {
     GdkCursor* cursor;        // cursor over the view, or null for the default
     bool cursor_for_base;     // the cursor applies to base and rich-text faces too
     ViewId focused;           // window faces: the face that last had the focus
+    int32_t list_rows;        // lists: the rows shown when every value of the data block from its
+                              // position is an item, each a row; -1 when some value is not
 };
 
 // A new view for the face (widget and container still null); its id is live

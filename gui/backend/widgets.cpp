@@ -143,6 +143,19 @@ static std::vector<std::string> face_items(const View* view, bool strings_only, 
     return items;
 }
 
+// The rows a list shows for its data block: one per value when every value
+// from the block's position is an item, else -1 (some values are not rows).
+static int32_t list_rows_of(const View* view) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_BLOCK) return -1;
+    SeriesBuffer* b = series_buffer_of(&data);
+    const Cell* cells = block_cells(b);
+    uint32_t from = uint32_t(series_index(&data));
+    for (uint32_t i = from; i < b->length(); i++)
+        if (!item_value_q(cells + i)) return -1;
+    return from < b->length() ? int32_t(b->length() - from) : 0;
+}
+
 // The number in a face's data as a fraction: float or percent, else 0.
 static double face_fraction(const View* view) {
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
@@ -550,6 +563,17 @@ static gboolean text_list_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
     return TRUE;
 }
 
+// A row of a text list for one item, at row index at (-1: last).
+static void text_list_row_insert(View* view, GtkListBox* box, const std::string& item, int32_t at) {
+    GtkWidget* label = gtk_label_new(item.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    widget_font_apply(label, &view->face);
+    gtk_list_box_insert(box, label, at);
+    // The list takes the keyboard focus as one face, not row by row.
+    gtk_widget_set_can_focus(gtk_widget_get_parent(label), FALSE);
+    gtk_widget_show_all(gtk_widget_get_parent(label));
+}
+
 // Reloads the items and the selection of a text list.
 static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     UpdateScope scope;
@@ -557,14 +581,7 @@ static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
     for (GList* l = rows; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
     g_list_free(rows);
-    for (const std::string& item : face_items(view, false, leaving)) {
-        GtkWidget* label = gtk_label_new(item.c_str());
-        gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-        widget_font_apply(label, &view->face);
-        gtk_list_box_insert(box, label, -1);
-        // The list takes the keyboard focus as one face, not row by row.
-        gtk_widget_set_can_focus(gtk_widget_get_parent(label), FALSE);
-    }
+    for (const std::string& item : face_items(view, false, leaving)) text_list_row_insert(view, box, item, -1);
     gtk_widget_show_all(GTK_WIDGET(box));
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
     GtkListBoxRow* row = cell_type(&selected) == T_INTEGER && cell_int(&selected) > 0
@@ -573,6 +590,7 @@ static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     if (row) gtk_list_box_select_row(box, row);
     else gtk_list_box_unselect_all(box);
     if (cell_type(&selected) != T_INTEGER) face_integer_store(view, FACE_OBJ_SELECTED, -1);
+    view->list_rows = leaving.count ? -1 : list_rows_of(view);
 }
 
 static GtkComboBoxText* combo_of(View* view) { return GTK_COMBO_BOX_TEXT(view->widget); }
@@ -613,6 +631,7 @@ static void combo_load(View* view, ItemsLeaving leaving = {}) {
     } else if (cell_type(&selected) == T_INTEGER) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo), cell_int(&selected) - 1);
     }
+    view->list_rows = leaving.count ? -1 : list_rows_of(view);
 }
 
 static bool list_make(View* view, View*, int32_t width, int32_t height) {
@@ -680,9 +699,60 @@ static const char* const CHANGE_BEFORE_WORDS[] = {
 // leave the block (remove, take, clear) are announced only before they go,
 // so that reload leaves them out; other changes reload when they are done.
 // A change inside one item's string waits for its after-notification too.
+// Values inserted into the data block (its after-notification: from the
+// buffer index, part values) become rows at their place, the other rows
+// left as they are, when the list showed every value of the block and the
+// new values are items too; true when done so. The selection stays on its
+// row number, as a reload keeps it.
+static bool list_rows_insert(View* view, const Cell* target, int32_t index, int32_t part) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (view->list_rows < 0 || part <= 0 || index < 0 || cell_type(&data) != T_BLOCK ||
+        cell_type(target) != T_BLOCK || series_node(target) != series_node(&data))
+        return false;
+    SeriesBuffer* b = series_buffer_of(&data);
+    uint32_t from = uint32_t(series_index(&data)), at = uint32_t(index), count = uint32_t(part);
+    if (at < from || b->length() < from || b->length() - from != uint32_t(view->list_rows) + count ||
+        at + count > b->length())
+        return false;
+    const Cell* cells = block_cells(b);
+    std::vector<std::string> items;
+    for (uint32_t i = at; i < at + count; i++) {
+        if (!item_value_q(cells + i)) return false;
+        items.push_back(string_utf8(cells + i));
+    }
+    UpdateScope scope;
+    int32_t row = int32_t(at - from);
+    if (view->type == FACE_TYPE_TEXT_LIST) {
+        GtkListBox* box = text_list_box(view);
+        for (uint32_t i = 0; i < count; i++) text_list_row_insert(view, box, items[i], row + int32_t(i));
+    } else {
+        for (uint32_t i = 0; i < count; i++)
+            gtk_combo_box_text_insert_text(combo_of(view), row + int32_t(i), items[i].c_str());
+    }
+    view->list_rows += int32_t(count);
+    // The selection stays on its row number, as after a reload: rows put
+    // before the selected one would carry it down.
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
+    if (n < row) return true;
+    if (view->type == FACE_TYPE_TEXT_LIST) {
+        GtkListBox* box = text_list_box(view);
+        GtkListBoxRow* shown = n >= 0 ? gtk_list_box_get_row_at_index(box, n) : nullptr;
+        if (shown) gtk_list_box_select_row(box, shown);
+        else gtk_list_box_unselect_all(box);
+    } else {
+        Cell text = face_field(&view->face, FACE_OBJ_TEXT);
+        if (!(view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) && cell_type(&selected) == T_INTEGER)
+            gtk_combo_box_set_active(GTK_COMBO_BOX(combo_of(view)), n);
+    }
+    return true;
+}
+
 static bool list_update_facet(View* view, const Cell* word, const Cell* target, uint32_t action, const Cell*,
                               int32_t index, int32_t part) {
     if (!word_named_q(word, "data")) return false;
+    for (const char* name : {"inserted", "appended"})
+        if (action == symbol_resolve(symbol_make(name)) && list_rows_insert(view, target, index, part)) return true;
     bool leaving = false;
     for (const char* name : {"remove", "take", "clear"})
         if (action == symbol_resolve(symbol_make(name))) leaving = true;
