@@ -287,9 +287,10 @@ static void routine_platform_init() {
         "  put system/view/metrics/paddings 'check [" + std::to_string(theme.check_width) + "x0 0x0]\n"
         "  put system/view/metrics/paddings 'radio [" + std::to_string(theme.radio_width) + "x0 0x0]\n"
         // A calendar of the style's size (139x148) with its padding and its
-        // margin (1x0) takes the calendar's own size, so that its names and
-        // arrows do not overlap.
-        "  put system/view/metrics/paddings 'calendar [" + std::to_string(std::max(theme.calendar_width - 140, 21)) +
+        // margin (1x0) takes the calendar's own size, with the spacing its
+        // widget adds between the columns.
+        "  put system/view/metrics/paddings 'calendar [" +
+        std::to_string(std::max(theme.calendar_width + 7 * CALENDAR_COLUMN_SPACING - 140, 21)) +
         "x0 " + std::to_string(std::max(theme.calendar_height - 148, 1)) + "x0]\n"
         "  put system/view/metrics/colors 'text " + tuple_text(theme.text) + "\n"
         "  put system/view/metrics/colors 'window " + tuple_text(theme.window) + "\n"

@@ -786,6 +786,15 @@ static void calendar_selected(GtkCalendar* calendar, gpointer) {
     signal_event_send(view, EVT_CHANGE, 0);
 }
 
+// The toolkit's own width of a calendar lets abbreviated weekday names
+// touch: once the calendar can be measured in its window, it asks for 4
+// more pixels a column, which it spreads between them.
+static void calendar_realized(GtkWidget* calendar, gpointer) {
+    int width = 0;
+    gtk_widget_get_preferred_width(calendar, nullptr, &width);
+    if (width > 0) gtk_widget_set_size_request(calendar, width + 7 * CALENDAR_COLUMN_SPACING, -1);
+}
+
 static bool calendar_make(View* view, View*, int32_t width, int32_t height) {
     view->widget = gtk_scrolled_window_new(nullptr, nullptr);
     GtkWidget* calendar = gtk_calendar_new();
@@ -795,6 +804,7 @@ static bool calendar_make(View* view, View*, int32_t width, int32_t height) {
     // window put around the calendar, and the calendar, are shown here.
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(view->widget)));
     view_attach_widget(view, calendar);
+    g_signal_connect(calendar, "realize", G_CALLBACK(calendar_realized), nullptr);
     gtk_widget_set_size_request(view->widget, width, height);
     calendar_set(view);
     g_signal_connect(calendar, "day-selected", G_CALLBACK(calendar_selected), nullptr);
@@ -947,6 +957,23 @@ static void tab_pages_placed(GtkWidget*, const GdkRectangle* area, gpointer data
     }
 }
 
+// Left and Right on the focused tabs switch to the tab before or after the
+// current one, as a click on it would (select may veto the change).
+static gboolean tab_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
+    if (widgets_updating || (e->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SHIFT_MASK))) return FALSE;
+    GtkNotebook* notebook = GTK_NOTEBOOK(widget);
+    int step = 0;
+    switch (e->keyval) {
+    case GDK_KEY_Left: case GDK_KEY_KP_Left: step = -1; break;
+    case GDK_KEY_Right: case GDK_KEY_KP_Right: step = 1; break;
+    default: return FALSE;
+    }
+    if (gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL) step = -step;
+    int next = gtk_notebook_get_current_page(notebook) + step;
+    if (next >= 0 && next < gtk_notebook_get_n_pages(notebook)) gtk_notebook_set_current_page(notebook, next);
+    return TRUE;
+}
+
 static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
     view->widget = view->container = face_fixed_new(false);
     GtkWidget* notebook = gtk_notebook_new();
@@ -957,6 +984,7 @@ static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
     gtk_widget_show_all(view->widget);
     tab_load(view);
     g_signal_connect(notebook, "switch-page", G_CALLBACK(tab_switch), nullptr);
+    g_signal_connect(notebook, "key-press-event", G_CALLBACK(tab_key), nullptr);
     return true;
 }
 

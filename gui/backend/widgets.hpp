@@ -78,6 +78,10 @@ bool menu_context_open(View* view, const GdkEvent* event);
 
 // ---- widgets (widgets.cpp) -------------------------------------------------------------
 
+// The pixels a calendar adds to each of its seven columns beyond the
+// toolkit's own width, so that abbreviated weekday names stand apart.
+constexpr int CALENDAR_COLUMN_SPACING = 4;
+
 // Reads the text the user edited (field, area, drop-down, drop-list) back
 // into the face's text.
 void widget_text_read(View* view);
