@@ -120,4 +120,16 @@ log=$(grep '^log ' "$dir/out")
 [[ $log == *"menu open"* ]] || fail "Alt+F did not open the File menu"
 [[ $log == *move* ]] || fail "setting a shown window's offset sent no move event"
 grep -q '^scroller [1-9][0-9]*x[1-9][0-9]*$' "$dir/out" || fail "the scroll-bar metric is not read"
+
+# At double scale to image! of a face holds the pixels the screen shows.
+cat > "$dir/scale.kel" <<'KEL'
+Kel []
+win: layout [b: base 40x30 255.0.0]
+view/no-wait win
+until [not do-events/no-wait]
+img: to image! b
+print ["image" img/size pick img 80 * 60]
+KEL
+GDK_SCALE=2 timeout $(($(input_wait_limit) * 4)) "$kel" "$dir/scale.kel" > "$dir/out" 2>&1 || fail "the program at double scale failed"
+grep -qx 'image 80x60 255.0.0.0' "$dir/out" || fail "at double scale to image! of a face is not the pixels shown"
 echo "widgets: ok"
