@@ -196,7 +196,7 @@ static void event_field_get(const Cell* event, uint32_t f, Cell* out) {
             if (!event_data_get(event, 3, out)) integer_zero(out);
             return;
         case EF_KEY:
-            if (flags & 0xFFFF) char_make_at(out, int32_t(flags & 0xFFFF));
+            if (flags & EVENT_KEY_MASK) char_make_at(out, int32_t(flags & EVENT_KEY_MASK));
             else none_make_at(out);
             return;
         default: none_make_at(out); return;
@@ -276,7 +276,7 @@ static const Cell* event_make(Cell* proto, const Cell* spec, uint8_t) {
         if (key == type_key) {
             if (t == T_WORD || t == T_LIT_WORD) event_type_set(&result, &value);
         } else if (key == key_key) {
-            if (t == T_CHAR) result.w3 |= uint32_t(cell_int(&value)) & 0xFFFF;
+            if (t == T_CHAR) result.w3 |= uint32_t(cell_int(&value)) & EVENT_KEY_MASK;
         } else if (key == flags_key) {
             if (t != T_BLOCK) continue;
             SeriesBuffer* words = series_buffer(series_node(&value));

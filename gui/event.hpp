@@ -5,8 +5,8 @@
 // `make`; word 1 the event type id (1-38, 0 when a detached event got none);
 // word 2 a live event's message serial, or a detached event's data block node
 // (0 when it has none); word 3 the flag word: modifier and button bits above,
-// the key (a character code) in the low 16 bits, or the whole code point of a
-// character beyond U+FFFF, or the argument of select, change and menu events.
+// the key (the whole code point of a character, up to U+10FFFF) in the low 21
+// bits, or the argument of select, change and menu events in the low 16 bits.
 //
 // A live event refers to the message record the backend filled when it
 // translated the message; the record holds the field values that depend on the
@@ -43,6 +43,10 @@ enum EventFlag : uint32_t {
     EVENT_FLAG_ALT_DOWN = 0x00800000,
     EVENT_FLAG_AUX_DOWN = 0x00400000,
 };
+
+// The bits of the flag word that hold a key's character: every code point
+// fits below the lowest flag bit, so a key beyond U+FFFF keeps its modifiers.
+constexpr uint32_t EVENT_KEY_MASK = 0x001FFFFF;
 
 // Event type ids.
 enum EventType : uint32_t {

@@ -19,6 +19,7 @@
 #include "core/lexer.hpp"
 #include "runtime/collector.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -202,8 +203,9 @@ static std::string string_literal(const char* text) {
 // window on the display.
 struct ThemeMetrics {
     GdkRGBA text{0, 0, 0, 1}, window{1, 1, 1, 1}, panel{0.94, 0.94, 0.94, 1};
-    int bar_width = 16, bar_height = 16;
+    int bar_width = 16, bar_height = 16;  // a vertical bar's width, a horizontal bar's height
     int check_width = 16, radio_width = 16;  // a check box's and a radio button's mark with its spacing
+    int calendar_width = 0, calendar_height = 0;  // a calendar's own size at the theme's font
     std::string family = FONT_DEFAULT_NAME;
     int size = FONT_DEFAULT_SIZE;
 };
@@ -214,11 +216,24 @@ static void theme_metrics_read(ThemeMetrics* m) {
     m->text = theme_color(context, "theme_text_color", m->text);
     m->window = theme_color(context, "theme_base_color", m->window);
     m->panel = theme_color(context, "theme_bg_color", m->panel);
-    GtkWidget* bar = gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr);
-    gtk_widget_get_preferred_width(bar, nullptr, &m->bar_width);
-    gtk_widget_get_preferred_height(bar, nullptr, &m->bar_height);
-    g_object_ref_sink(bar);
-    g_object_unref(bar);
+    // A bar measures its theme's size only when it is visible inside a
+    // window (the probe itself is never shown); otherwise it measures 0.
+    GtkWidget* bars = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(probe), bars);
+    GtkWidget* vertical = gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr);
+    GtkWidget* horizontal = gtk_scrollbar_new(GTK_ORIENTATION_HORIZONTAL, nullptr);
+    gtk_container_add(GTK_CONTAINER(bars), vertical);
+    gtk_container_add(GTK_CONTAINER(bars), horizontal);
+    GtkWidget* calendar = gtk_calendar_new();
+    gtk_container_add(GTK_CONTAINER(bars), calendar);
+    gtk_widget_show_all(bars);
+    gtk_widget_get_preferred_width(calendar, nullptr, &m->calendar_width);
+    gtk_widget_get_preferred_height(calendar, nullptr, &m->calendar_height);
+    int width = 0, height = 0;
+    gtk_widget_get_preferred_width(vertical, nullptr, &width);
+    gtk_widget_get_preferred_height(horizontal, nullptr, &height);
+    if (width > 0) m->bar_width = width;
+    if (height > 0) m->bar_height = height;
     // The width of a check box or radio button with an empty label is what
     // it takes beside its text.
     for (auto [button, width] : {std::pair{gtk_check_button_new_with_label(""), &m->check_width},
@@ -268,9 +283,15 @@ static void routine_platform_init() {
         "  system/view/platform/product: 1\n"
         "  system/view/metrics/dpi: " + std::to_string(dpi) + "\n"
         "  put system/view/metrics/misc 'scroller " + std::to_string(theme.bar_width) + "x" +
-        std::to_string(theme.bar_height > theme.bar_width ? theme.bar_width : theme.bar_height) + "\n"
+        std::to_string(theme.bar_height) + "\n"
         "  put system/view/metrics/paddings 'check [" + std::to_string(theme.check_width) + "x0 0x0]\n"
         "  put system/view/metrics/paddings 'radio [" + std::to_string(theme.radio_width) + "x0 0x0]\n"
+        // A calendar of the style's size (139x148) with its padding and its
+        // margin (1x0) takes the calendar's own size, with the spacing its
+        // widget adds between the columns.
+        "  put system/view/metrics/paddings 'calendar [" +
+        std::to_string(std::max(theme.calendar_width + 7 * CALENDAR_COLUMN_SPACING - 140, 21)) +
+        "x0 " + std::to_string(std::max(theme.calendar_height - 148, 1)) + "x0]\n"
         "  put system/view/metrics/colors 'text " + tuple_text(theme.text) + "\n"
         "  put system/view/metrics/colors 'window " + tuple_text(theme.window) + "\n"
         "  put system/view/metrics/colors 'panel " + tuple_text(theme.panel) + "\n"

@@ -8,6 +8,7 @@
 #include "core/stack.hpp"
 #include "runtime/collector.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 #include <iterator>
@@ -45,8 +46,66 @@ static void chooser_folder_set(GtkFileChooser* chooser, const std::string& folde
     g_free(current);
 }
 
+// The window a dialog belongs to: the active window of a face, else the
+// first shown one; null when none is shown.
+static GtkWindow* dialog_parent() {
+    GtkWindow* parent = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* l = windows; l; l = l->next) {
+        GtkWindow* window = GTK_WINDOW(l->data);
+        if (!gtk_widget_get_visible(GTK_WIDGET(window)) || !view_of_widget(GTK_WIDGET(window))) continue;
+        if (gtk_window_is_active(window)) {
+            parent = window;
+            break;
+        }
+        if (!parent) parent = window;
+    }
+    g_list_free(windows);
+    return parent;
+}
+
+// Before it shows, the dialog is shrunk to fit the work area of its
+// monitor with room for the window frame (the toolkit sizes a file chooser
+// from its font, which can exceed a small screen and hide the buttons), and
+// placed on it.
+static void chooser_fit(GtkWidget* dialog, gpointer) {
+    GdkDisplay* display = gtk_widget_get_display(dialog);
+    GtkWindow* parent = gtk_window_get_transient_for(GTK_WINDOW(dialog));
+    GdkWindow* near = parent ? gtk_widget_get_window(GTK_WIDGET(parent)) : nullptr;
+    GdkMonitor* monitor = near ? gdk_display_get_monitor_at_window(display, near) : gdk_display_get_primary_monitor(display);
+    if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(dialog), &width, &height);
+    width = std::min(width, area.width * 9 / 10);
+    height = std::min(height, area.height * 85 / 100);
+    gtk_window_resize(GTK_WINDOW(dialog), width, height);
+    // Centred over its parent (else on the monitor), kept inside the work area.
+    int x = area.x + (area.width - width) / 2, y = area.y + (area.height - height) / 2;
+    if (parent) {
+        int px = 0, py = 0, pw = 0, ph = 0;
+        gtk_window_get_position(parent, &px, &py);
+        gtk_window_get_size(parent, &pw, &ph);
+        x = std::clamp(px + (pw - width) / 2, area.x, area.x + area.width - width);
+        y = std::clamp(py + (ph - height) / 2, area.y, area.y + area.height - height);
+    }
+    gtk_window_move(GTK_WINDOW(dialog), x, y);
+}
+
+// Gives the dialog its parent window, over which it opens centred, and a
+// size and place on the screen.
+static void chooser_place(GtkWidget* dialog) {
+    GtkWindow* parent = dialog_parent();
+    if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    g_signal_connect(dialog, "map", G_CALLBACK(chooser_fit), nullptr);
+}
+
 // Runs the dialog to its end; answers whether the user accepted.
 static bool chooser_run(GtkWidget* dialog) {
+    chooser_place(dialog);
     return gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
 }
 

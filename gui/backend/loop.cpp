@@ -547,7 +547,7 @@ static gboolean on_key_press(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     GuiMessage* m = gui_message_new();
     key_fill(m, view, k, k.base);
     ViewId id = view->id;
-    uint32_t verdict = make_event(view, m, EVT_KEY_DOWN, flags | (k.named ? 0 : k.base & 0xFFFF));
+    uint32_t verdict = make_event(view, m, EVT_KEY_DOWN, flags | (k.named ? 0 : k.base & EVENT_KEY_MASK));
     if (!verdict) return TRUE;
     if (k.named && k.named->modifier) return FALSE;
     if (!k.named && !k.typed) return FALSE;
@@ -556,8 +556,7 @@ static gboolean on_key_press(GtkWidget* widget, GdkEventKey* e, gpointer data) {
     uint32_t c = k.named ? 0 : k.typed;
     m = gui_message_new();
     key_fill(m, view, k, c);
-    uint32_t key_flags_word = c > 0xFFFF ? c : (flags | c);
-    verdict = make_event(view, m, EVT_KEY, key_flags_word);
+    verdict = make_event(view, m, EVT_KEY, flags | (c & EVENT_KEY_MASK));
     // Enter on a button reaches its actor as a click made by the GUI layer;
     // the toolkit's own activation would click it a second time.
     if (c == 13 && (view = view_get(id)) && view->type == FACE_TYPE_BUTTON) return TRUE;
@@ -582,7 +581,7 @@ static gboolean on_key_release(GtkWidget* widget, GdkEventKey* e, gpointer data)
     KeyMeaning k = key_meaning(e);
     GuiMessage* m = gui_message_new();
     key_fill(m, view, k, k.base);
-    return make_event(view, m, EVT_KEY_UP, key_flags(e->state) | (k.named ? 0 : k.base & 0xFFFF)) ? FALSE : TRUE;
+    return make_event(view, m, EVT_KEY_UP, key_flags(e->state) | (k.named ? 0 : k.base & EVENT_KEY_MASK)) ? FALSE : TRUE;
 }
 
 // ---- focus of faces ---------------------------------------------------------------------------
@@ -801,8 +800,8 @@ static bool send_now(const QueuedEvent& q) {
         word_make_at(&m->key, T_WORD, symbol_make("wheel"));
         break;
     case EVT_KEY: case EVT_KEY_DOWN: case EVT_KEY_UP:
-        if (flags & 0xFFFF) char_make_at(&m->key, int32_t(flags & 0xFFFF));
-        flags &= 0x73C0FFFF;
+        if (flags & EVENT_KEY_MASK) char_make_at(&m->key, int32_t(flags & EVENT_KEY_MASK));
+        flags &= 0x73C00000 | EVENT_KEY_MASK;
         break;
     case EVT_OVER:
         last_valid = false;

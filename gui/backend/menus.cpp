@@ -31,14 +31,30 @@ static void menu_item_activated(GtkMenuItem* item, gpointer) {
     widget_event_send(view, EVT_MENU, &picked.cell);
 }
 
-// Appends the items to the menu shell, every item reporting to the view.
+std::string mnemonic_label(const std::string& text) {
+    std::string label;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '_') {
+            label += "__";
+        } else if (text[i] == '&' && i + 1 < text.size()) {
+            label += text[i + 1] == '&' ? '&' : '_';
+            if (text[i + 1] == '&') i++;
+        } else {
+            label += text[i];
+        }
+    }
+    return label;
+}
+
+// Appends the items to the menu shell, every item reporting to the view; an
+// item's "&" marks the letter that chooses it with the keyboard.
 static void menu_fill(GtkMenuShell* shell, const std::vector<MenuItem>& items, ViewId view) {
     for (const MenuItem& item : items) {
         GtkWidget* widget;
         if (item.kind == MenuItem::SEPARATOR) {
             widget = gtk_separator_menu_item_new();
         } else {
-            widget = gtk_menu_item_new_with_label(item.title.c_str());
+            widget = gtk_menu_item_new_with_mnemonic(mnemonic_label(item.title).c_str());
             if (item.kind == MenuItem::SUBMENU) {
                 GtkWidget* submenu = gtk_menu_new();
                 menu_fill(GTK_MENU_SHELL(submenu), item.children, view);

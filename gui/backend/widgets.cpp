@@ -181,6 +181,8 @@ static void widget_text_style(View* view, GtkWidget* widget) {
 
 // ---- buttons, toggles, check boxes, radio buttons --------------------------------------------
 
+static void button_label_set(View* view);
+
 // The button's image from the face's image: an image!, or the first image of
 // a block of images.
 static void button_image_set(View* view) {
@@ -195,6 +197,7 @@ static void button_image_set(View* view) {
         gtk_button_set_always_show_image(GTK_BUTTON(view->widget), TRUE);
         g_object_unref(pixbuf);
     }
+    button_label_set(view);
 }
 
 // A radio button is alone in its toolkit group with a hidden partner: the
@@ -255,23 +258,13 @@ static void toggle_toggled(GtkToggleButton* button, gpointer) {
     else if (gtk_toggle_button_get_active(button)) signal_event_send(view, EVT_CLICK, 0);
 }
 
-// A button's text marks the letter of its keyboard shortcut with "&" and
-// writes an ampersand shown as "&&"; the toolkit marks it with "_", so "_"
-// is doubled to show as itself.
+// A button's text marks the letter of its keyboard shortcut with "&". A
+// button with an image shows the image alone, centred, without its text.
 static void button_label_set(View* view) {
-    std::string text = face_text(view), label;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '_') {
-            label += "__";
-        } else if (text[i] == '&' && i + 1 < text.size()) {
-            label += text[i + 1] == '&' ? '&' : '_';
-            if (text[i + 1] == '&') i++;
-        } else {
-            label += text[i];
-        }
-    }
-    gtk_button_set_label(GTK_BUTTON(view->widget), label.c_str());
-    gtk_button_set_use_underline(GTK_BUTTON(view->widget), TRUE);
+    GtkButton* button = GTK_BUTTON(view->widget);
+    bool image = gtk_button_get_image(button) != nullptr;
+    gtk_button_set_label(button, image ? nullptr : mnemonic_label(face_text(view)).c_str());
+    gtk_button_set_use_underline(button, TRUE);
 }
 
 static bool button_make(View* view, View*, int32_t width, int32_t height) {
@@ -655,6 +648,12 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
             view_attach_widget(view, entry);
             gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
         }
+        // The items keep to the face's width: a long one is cut at its end
+        // with an ellipsis instead of widening the widget past its face.
+        GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(view->widget));
+        for (GList* l = cells; l; l = l->next)
+            if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+        g_list_free(cells);
         g_signal_connect(view->widget, "changed", G_CALLBACK(combo_changed), nullptr);
         gtk_widget_set_size_request(view->widget, width, height);
         combo_load(view);
@@ -820,11 +819,16 @@ KEL_GUI_FACE_TYPE(FACE_TYPE_PROGRESS, range_hooks);
 KEL_GUI_FACE_TYPE(FACE_TYPE_SLIDER, range_hooks);
 
 // ---- calendar ------------------------------------------------------------------------------------
+// The calendar sits at its own size in a scrolled window of the face's size:
+// a face smaller than the calendar scrolls it instead of squeezing its
+// month, year and weekday names over each other.
+
+static GtkCalendar* calendar_of(View* view) { return GTK_CALENDAR(view->widget_data); }
 
 // The calendar's selection into the face's data, as a date without time.
 static void calendar_read(View* view) {
     guint year = 0, month = 0, day = 0;
-    gtk_calendar_get_date(GTK_CALENDAR(view->widget), &year, &month, &day);
+    gtk_calendar_get_date(calendar_of(view), &year, &month, &day);
     Cell date;
     cell_init(&date, T_DATE);
     date_from_os_time(&date, int32_t(year), int32_t(month) + 1, int32_t(day), 0.0, 0, 0, false);
@@ -841,8 +845,8 @@ static void calendar_set(View* view) {
     }
     int32_t year = std::clamp(date_year(date_packed(&data)), 1601, 9999);
     UpdateScope scope;
-    gtk_calendar_select_month(GTK_CALENDAR(view->widget), guint(date_month(date_packed(&data)) - 1), guint(year));
-    gtk_calendar_select_day(GTK_CALENDAR(view->widget), guint(date_day(date_packed(&data))));
+    gtk_calendar_select_month(calendar_of(view), guint(date_month(date_packed(&data)) - 1), guint(year));
+    gtk_calendar_select_day(calendar_of(view), guint(date_day(date_packed(&data))));
 }
 
 static void calendar_selected(GtkCalendar* calendar, gpointer) {
@@ -852,11 +856,28 @@ static void calendar_selected(GtkCalendar* calendar, gpointer) {
     signal_event_send(view, EVT_CHANGE, 0);
 }
 
+// The toolkit's own width of a calendar lets abbreviated weekday names
+// touch: once the calendar can be measured in its window, it asks for 4
+// more pixels a column, which it spreads between them.
+static void calendar_realized(GtkWidget* calendar, gpointer) {
+    int width = 0;
+    gtk_widget_get_preferred_width(calendar, nullptr, &width);
+    if (width > 0) gtk_widget_set_size_request(calendar, width + 7 * CALENDAR_COLUMN_SPACING, -1);
+}
+
 static bool calendar_make(View* view, View*, int32_t width, int32_t height) {
-    view->widget = gtk_calendar_new();
+    view->widget = gtk_scrolled_window_new(nullptr, nullptr);
+    GtkWidget* calendar = gtk_calendar_new();
+    view->widget_data = calendar;
+    gtk_container_add(GTK_CONTAINER(view->widget), calendar);
+    // The common part shows only the outer widget: the viewport the scrolled
+    // window put around the calendar, and the calendar, are shown here.
+    gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(view->widget)));
+    view_attach_widget(view, calendar);
+    g_signal_connect(calendar, "realize", G_CALLBACK(calendar_realized), nullptr);
     gtk_widget_set_size_request(view->widget, width, height);
     calendar_set(view);
-    g_signal_connect(view->widget, "day-selected", G_CALLBACK(calendar_selected), nullptr);
+    g_signal_connect(calendar, "day-selected", G_CALLBACK(calendar_selected), nullptr);
     return true;
 }
 
@@ -1006,6 +1027,23 @@ static void tab_pages_placed(GtkWidget*, const GdkRectangle* area, gpointer data
     }
 }
 
+// Left and Right on the focused tabs switch to the tab before or after the
+// current one, as a click on it would (select may veto the change).
+static gboolean tab_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
+    if (widgets_updating || (e->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SHIFT_MASK))) return FALSE;
+    GtkNotebook* notebook = GTK_NOTEBOOK(widget);
+    int step = 0;
+    switch (e->keyval) {
+    case GDK_KEY_Left: case GDK_KEY_KP_Left: step = -1; break;
+    case GDK_KEY_Right: case GDK_KEY_KP_Right: step = 1; break;
+    default: return FALSE;
+    }
+    if (gtk_widget_get_direction(widget) == GTK_TEXT_DIR_RTL) step = -step;
+    int next = gtk_notebook_get_current_page(notebook) + step;
+    if (next >= 0 && next < gtk_notebook_get_n_pages(notebook)) gtk_notebook_set_current_page(notebook, next);
+    return TRUE;
+}
+
 static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
     view->widget = view->container = face_fixed_new(false);
     GtkWidget* notebook = gtk_notebook_new();
@@ -1016,6 +1054,7 @@ static bool tab_panel_make(View* view, View*, int32_t width, int32_t height) {
     gtk_widget_show_all(view->widget);
     tab_load(view);
     g_signal_connect(notebook, "switch-page", G_CALLBACK(tab_switch), nullptr);
+    g_signal_connect(notebook, "key-press-event", G_CALLBACK(tab_key), nullptr);
     return true;
 }
 
@@ -1124,6 +1163,8 @@ GtkWidget* widget_focus_target(View* view) {
     case FACE_TYPE_AREA: return GTK_WIDGET(area_text_view(view));
     case FACE_TYPE_TEXT_LIST: return GTK_WIDGET(text_list_box(view));
     case FACE_TYPE_DROP_DOWN: return gtk_bin_get_child(GTK_BIN(view->widget));
+    case FACE_TYPE_TAB_PANEL: return GTK_WIDGET(tab_notebook(view));
+    case FACE_TYPE_CALENDAR: return GTK_WIDGET(calendar_of(view));
     case FACE_TYPE_DROP_LIST: {
         // The combo box's own button, an internal child.
         GtkWidget* button = nullptr;

@@ -9,6 +9,7 @@
 
 #include <gtk/gtk.h>
 #include <pango/pango.h>
+#include <string>
 
 namespace kel {
 
@@ -63,6 +64,11 @@ void widget_para_apply(GtkWidget* widget, const Cell* face, FaceType type);
 
 // ---- menus (menus.cpp) ----------------------------------------------------------------
 
+// A button's or menu item's text as a toolkit label: "&" marks the letter of
+// its keyboard shortcut (Alt with the letter) and "&&" writes an ampersand;
+// the toolkit marks the letter with "_", so "_" is doubled to show as itself.
+std::string mnemonic_label(const std::string& text);
+
 // A GtkMenuBar of the window face's menu when it is a menu bar (else null).
 // Choosing an item sends a menu event to the face's view.
 GtkWidget* menu_bar_make(View* view);
@@ -72,12 +78,17 @@ bool menu_context_open(View* view, const GdkEvent* event);
 
 // ---- widgets (widgets.cpp) -------------------------------------------------------------
 
+// The pixels a calendar adds to each of its seven columns beyond the
+// toolkit's own width, so that abbreviated weekday names stand apart.
+constexpr int CALENDAR_COLUMN_SPACING = 4;
+
 // Reads the text the user edited (field, area, drop-down, drop-list) back
 // into the face's text.
 void widget_text_read(View* view);
 // The widget that takes the keyboard focus for the face: the text view of an
 // area, the list of a text list, the entry of a drop-down, the button of a
-// drop-list, the container of a face that holds faces, else the widget.
+// drop-list, the tabs of a tab panel, the container of a face that holds
+// faces, else the widget.
 GtkWidget* widget_focus_target(View* view);
 // A field's or area's selected range (a pair start x end, 1-based) applied
 // to its widget, as when it takes the focus; other faces: nothing.

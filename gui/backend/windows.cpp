@@ -498,12 +498,18 @@ static void routine_make_view() {
 static void offset_apply(View* view) {
     double x = 0, y = 0;
     if (!face_offset(view, &x, &y)) return;
-    view->x = dpi_scale(x);
-    view->y = dpi_scale(y);
     if (view->type == FACE_TYPE_WINDOW) {
-        gtk_window_move(GTK_WINDOW(view->widget), view->x, view->y);
+        // A shown window keeps its old position until the window system
+        // reports the move, which then sends the move event.
+        if (!gtk_widget_get_visible(view->widget)) {
+            view->x = dpi_scale(x);
+            view->y = dpi_scale(y);
+        }
+        gtk_window_move(GTK_WINDOW(view->widget), dpi_scale(x), dpi_scale(y));
         return;
     }
+    view->x = dpi_scale(x);
+    view->y = dpi_scale(y);
     View* parent = view_get(view->parent);
     if (parent && parent->container && gtk_widget_get_parent(view->widget) == parent->container)
         gtk_fixed_move(GTK_FIXED(parent->container), view->widget, view->x, view->y);
@@ -981,7 +987,12 @@ static void routine_face_to_image() {
         none_make_at(stack_box_new(T_NONE));
         return;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(w, 0), std::max(h, 0));
+    // At a scale above 1 the image holds the pixels the screen shows, not
+    // the face's logical size.
+    int factor = std::max(gtk_widget_get_scale_factor(widget), 1);
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(w, 0) * factor, std::max(h, 0) * factor);
+    cairo_surface_set_device_scale(surface, factor, factor);
     cairo_t* cr = cairo_create(surface);
     if (type == FACE_TYPE_BASE) {
         // The face's own paint (colour, image, text, draw block), whatever
