@@ -468,6 +468,7 @@ void object_set_values(const Cell* object_value, const Cell* value_given, Object
 static void context_marks_clear(Node context, bool newlines) {
     uint32_t count = context_word_count(context);
     for (uint32_t i = 0; i < count; i++) context_word_at(context, i)->header &= ~WORD_SLOT_WRITTEN;
+    field_marks_generation++;
     if (!newlines) return;
     for (uint32_t i = 0; i < count; i++)
         if (Cell* slot = field_slot(context, i)) cell_clear_newline(slot);
@@ -672,6 +673,7 @@ void object_eval_path(const Cell* parent, const Cell* element_value, const Cell*
 }
 
 FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
+uint32_t field_marks_generation = 1;
 
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) {
     Node context = object_context(object);
@@ -687,15 +689,17 @@ bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) 
         word = field_entry(context, word_symbol(element));
         if (!word) return false;
         index = word_index(word);
-        guess = FieldSlotGuess{context, word_symbol(element), index, collector_epoch};
+        guess = FieldSlotGuess{context, word_symbol(element), index, collector_epoch, 0};
     }
     SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
     Cell* slot = block_cells(values) + index;
     if (set_value) {
-        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT) {
+        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT &&
+            guess.written != field_marks_generation) {
             if (!word) word = context_word_at(context, index);
             word->header |= WORD_SLOT_WRITTEN;
+            guess.written = field_marks_generation;
         }
         cell_copy(set_value, slot);
         cell_copy(set_value, object);

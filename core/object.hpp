@@ -131,13 +131,18 @@ bool object_path_step(Cell* object, const Cell* element, const Cell* set_value);
 
 // The slot index of a field remembered by context and symbol. A word list
 // only grows, and a node is freed or renumbered only by a collection, so an
-// entry is right while collector_epoch is the one it was made in.
+// entry is right while collector_epoch is the one it was made in. written is
+// the field_marks_generation in which a set through the entry marked the
+// field's word as written (0: not known), so later sets skip the word list;
+// clearing the marks of any context starts a new generation.
 struct FieldSlotGuess {
     Node context;
     uint32_t symbol;
     uint32_t index;
     uint32_t epoch;
+    uint32_t written;
 };
+extern uint32_t field_marks_generation;
 constexpr uint32_t FIELD_SLOT_GUESS_BITS = 10;
 extern FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
 inline FieldSlotGuess& field_slot_guess(Node context, uint32_t symbol) {
