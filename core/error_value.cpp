@@ -398,13 +398,14 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
         // Held in roots: writing the heading may grow the target and move them.
         CellRoot stack(*error_field(&error.cell, ERROR_STACK));
         if (cell_type(&stack.cell) == T_INTEGER) {
-            budget = text_add(target, "\n*** Stack: ", budget);
             CellRoot chain;
             chain.cell = *block_push_only(0);
             stack_pop(1);
             if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack.cell)) == error_in_flight.frame)
                 stack_chain_words(stack_mode(), &chain.cell);
             uint32_t count = series_buffer_of(&chain.cell)->length();
+            // Once the frames that raised the error are gone, no chain is left to show.
+            if (count > 0) budget = text_add(target, "\n*** Stack: ", budget);
             for (uint32_t i = 0; i < count; i++) {
                 Cell word = block_cells(series_node(&chain.cell))[i];
                 budget = value_write(&word, target, true, false, 0, budget);

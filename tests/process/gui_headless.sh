@@ -50,6 +50,14 @@ group "a kept rich-text layout follows changes" [
         expect false [before = answers box]
     ]
 ]
+; A word longer than the width breaks after as many characters as fit,
+; with no hyphen added to the line.
+group "a long word wraps without a hyphen" [
+    ten: size-text make face! [type: 'rich-text font: mono size: 1000x100 text: "XXXXXXXXXX"]
+    box: make face! [type: 'rich-text font: mono size: as-pair ten/x + 1 200 text: append/dup copy "" #"X" 30]
+    expect 3 [rich-text/line-count? box]
+    expect 0.0 [pos: caret-to-offset box 11 pos/x]
+]
 group "errors" [
     expect-error 'internal 'not-here [view/no-wait layout [text "x"]]
     expect-error 'script 'face-type [make-face 'nosuch]
