@@ -11,7 +11,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 input_test_start 1024x768 || exit 0
 export APPDATA="$dir"
 cd "$dir" || exit 1
-fail() { echo "$1"; cp "$dir"/*.png /tmp/sc/ 2> /dev/null; exit 1; }
 
 "$kel" > out 2> err &
 console=$!
