@@ -148,6 +148,7 @@ void LineEditor::key(const std::string& k) {
         case 11: editor_erase(this, pos, chars.size()); break;
         case 21: editor_erase(this, 0, pos); break;
         case 9: if (!chars.empty() && complete) complete(this); break;
+        case 12: clear_screen = true; break;
         default: break;
         }
         return;
@@ -369,6 +370,16 @@ static LineEditor terminal_edit(const std::string& prompt, std::vector<std::stri
             view = LineView{};
             view.hide = hide;
             view.origin = text_last_line_width(prompt, terminal_columns());
+        }
+        if (e.clear_screen) {
+            // The screen is emptied and the prompt's last line starts its top
+            // row, the line being edited after it.
+            e.clear_screen = false;
+            size_t start = prompt.rfind('\n');
+            std::string last = start == std::string::npos ? prompt : prompt.substr(start + 1);
+            out_write("\x1b[H\x1b[2J" + last);
+            view.shown = 0;
+            view.origin = text_last_line_width(last, terminal_columns());
         }
         if (e.status == LineEditor::Status::editing) out_write(view.redraw(e, terminal_columns()));
     }

@@ -57,6 +57,7 @@ struct LineEditor {
     // and fill listed with the candidates to show. Without it Tab does nothing.
     std::function<void(LineEditor*)> complete;
     std::vector<std::string> listed;     // candidates of the last completion, until shown
+    bool clear_screen = false;           // Ctrl+L asked for a clear screen, until done
 
     // Applies one key: a UTF-8 character, a control byte or an escape sequence.
     void key(const std::string& bytes);

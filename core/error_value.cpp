@@ -405,6 +405,7 @@ int32_t error_form(const Cell* value, Cell* target, bool, bool, bool, bool, int3
             if (error_in_flight.holders > 0 && uint32_t(cell_int(&stack.cell)) == error_in_flight.frame)
                 stack_chain_words(stack_mode(), &chain.cell);
             uint32_t count = series_buffer_of(&chain.cell)->length();
+            // Once the frames that raised the error are gone, no chain is left to show.
             if (count > 0) budget = text_add(target, "\n*** Stack: ", budget);
             for (uint32_t i = 0; i < count; i++) {
                 Cell word = block_cells(series_node(&chain.cell))[i];

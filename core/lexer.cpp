@@ -443,7 +443,8 @@ bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value,
     } else {
         none_push();
     }
-    if (type) datatype_push(type);
+    if (type == LEX_TYPE_COMMENT) stack_push(runtime_word(W_COMMENT_TYPE));
+    else if (type) datatype_push(type);
     else none_push();
     integer_push(s->line);
     if (value) stack_push(value);
@@ -795,7 +796,7 @@ static void scan_path_start(LexerState* s, uint32_t start, uint32_t end, uint32_
 
 static void scan_comment(LexerState* s, uint32_t start, uint32_t end, uint32_t, bool) {
     s->pos = end;
-    lexer_event(s, LEX_EVENT_SCAN, 0, nullptr, start, end);
+    lexer_event(s, LEX_EVENT_SCAN, LEX_TYPE_COMMENT, nullptr, start, end);
 }
 
 static void scan_comma(LexerState* s, uint32_t start, uint32_t end, uint32_t, bool) {

@@ -109,6 +109,10 @@ Cell* lexer_cell_at(uint32_t index);
 // after it. Callers return right after it.
 void lexer_throw_error(LexerState* s, uint32_t start, uint32_t end, int32_t code);
 
+// The type a comment is scanned as: no datatype, so the callback is given
+// the word comment! in its place.
+constexpr uint8_t LEX_TYPE_COMMENT = 0xFF;
+
 // Offers an event to the callback; true to go on. value is the loaded value or
 // null (the token's positions are then passed).
 bool lexer_event(LexerState* s, uint32_t event, uint8_t type, const Cell* value, uint32_t start,

@@ -68,6 +68,11 @@ void rich_text_spacing(PangoLayout* layout, const Cell* face);
 // raises draw-invalid at the offending value. ranges must be rooted.
 void rich_text_styles(PangoLayout* layout, const Cell* ranges);
 
+// Marks a rich-text face's kept text layout out of date, so that the next
+// question about its carets, lines or size lays its text out again; a face
+// with no layout kept yet is left as it is.
+void rich_box_mark_stale(const Cell* face);
+
 // ---- matrices ---------------------------------------------------------------------------------
 // 3x2 affine matrices as cairo_matrix_t, whose fields are in the order m11,
 // m12, m21, m22, dx, dy: a point (x, y) maps to (x m11 + y m21 + dx,

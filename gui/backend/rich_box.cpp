@@ -62,6 +62,16 @@ static bool box_stale_q(const Cell* face) {
     return !(cell_type(stale) == T_LOGIC && !logic_get(stale));
 }
 
+// True when the face has a handles field to keep its layout in.
+static bool box_keeps_layout_q(const Cell* face) { return object_field_count(face) > FACE_OBJ_EXT3; }
+
+void rich_box_mark_stale(const Cell* face) {
+    if (!box_keeps_layout_q(face)) return;
+    Cell stale;
+    logic_make_at(&stale, true);
+    box_slot_set(face, BOX_STALE, &stale);
+}
+
 // A new layout of the face's text in its font, para and width, with its
 // rich-text ranges (data, when a block of more than one value) applied. A bad
 // range block raises its error after the layout is released.
@@ -85,9 +95,6 @@ static PangoLayout* box_layout_make(const Cell* face) {
     }
     return layout;
 }
-
-// True when the face has a handles field to keep its layout in.
-static bool box_keeps_layout_q(const Cell* face) { return object_field_count(face) > FACE_OBJ_EXT3; }
 
 // Makes the face's layout again and keeps it: the handles block is made when
 // missing (null layout handle, none, none, false), its out-of-date logic

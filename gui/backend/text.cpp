@@ -63,10 +63,13 @@ static void layout_fill(PangoLayout* layout, const Cell* font, const Cell* text,
         pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
         pango_layout_set_width(layout, int((width + 0.5) * PANGO_SCALE));
     }
-    if (PangoAttrList* list = font_pango_attributes(spec)) {
-        pango_layout_set_attributes(layout, list);
-        pango_attr_list_unref(list);
-    }
+    PangoAttrList* list = font_pango_attributes(spec);
+    if (!list) list = pango_attr_list_new();
+    // A word broken at the wrap width shows its characters only: no hyphen
+    // that the text does not hold.
+    pango_attr_list_insert(list, pango_attr_insert_hyphens_new(FALSE));
+    pango_layout_set_attributes(layout, list);
+    pango_attr_list_unref(list);
 }
 
 PangoLayout* text_layout(cairo_t* cr, const Cell* font, const Cell* text, double width,

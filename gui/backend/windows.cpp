@@ -597,17 +597,6 @@ static void window_focus_selected(View* window) {
     }
 }
 
-// A rich-text face's text layout is out of date: the logic at the tail of
-// its handles block becomes true.
-static void layout_mark_stale(const Cell* face) {
-    Cell handles = face_field(face, FACE_OBJ_EXT3);
-    if (cell_type(&handles) != T_BLOCK) return;
-    SeriesBuffer* buffer = series_buffer(series_node(&handles));
-    if (buffer->length() == 0) return;
-    Cell* last = block_cells(buffer) + buffer->length() - 1;
-    if (cell_type(last) == T_LOGIC) logic_make_at(last, true);
-}
-
 // The pending change bits of a face, from its state block; false when it has none.
 static bool changes_get(const Cell* face, uint32_t* bits) {
     Cell state = face_field(face, FACE_OBJ_STATE);
@@ -644,7 +633,7 @@ static const FaceField UPDATE_ORDER[] = {
 // become those of keep only when everything was applied, so a change that
 // raised an error stays pending.
 static void view_update(View* view, uint32_t keep) {
-    if (view->type == FACE_TYPE_RICH_TEXT) layout_mark_stale(&view->face);
+    if (view->type == FACE_TYPE_RICH_TEXT) rich_box_mark_stale(&view->face);
     uint32_t pending = 0;
     if (!changes_get(&view->face, &pending)) return;
     ViewId id = view->id;
@@ -700,6 +689,15 @@ static void view_update(View* view, uint32_t keep) {
     error_raise_type(ERR_INVALID_TYPE, cell_type(value));
 }
 
+// Applies a face's pending changes to its view; a rich-text face that is not
+// shown has only its kept text layout, which a change puts out of date.
+static void face_update(const Cell* face) {
+    if (View* view = face_view(face))
+        view_update(view, 0);
+    else if (face_type_of(face) == FACE_TYPE_RICH_TEXT)
+        rich_box_mark_stale(face);
+}
+
 // platform-update-view face: one face, or a block of faces.
 static void routine_update_view() {
     const Cell* arg = data_stack.args;
@@ -715,11 +713,10 @@ static void routine_update_view() {
             SeriesBuffer* b = series_buffer(series_node(&faces.cell));
             if (i >= b->length()) break;
             Cell face = block_cells(b)[i];
-            if (View* view = face_view(&face)) view_update(view, 0);
+            face_update(&face);
         }
     } else if (cell_type(arg) == T_OBJECT) {
-        if (face_type_of(arg) != FACE_TYPE_SCREEN)
-            if (View* view = face_view(arg)) view_update(view, 0);
+        if (face_type_of(arg) != FACE_TYPE_SCREEN) face_update(arg);
     } else {
         invalid_type_raise(arg);
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The terminal console on a real terminal (a tmux pane): a typed command is
 # evaluated, the up arrow recalls it, lines typed ahead wait for their turn,
-# Ctrl+D on an empty line ends the console, and the history is there again
+# Ctrl+L clears the screen, Ctrl+D on an empty line ends the console, and the history is there again
 # after a restart.
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,6 +26,16 @@ pane_keys -l 'print "third"'
 pane_keys Enter
 pane_wait '^third$' || fail "lines typed ahead were lost"
 grep -qx second "$pane_dir/pane" || fail "a line typed ahead was lost"
+# Ctrl+L clears the screen and leaves the prompt and the line being typed on
+# its top row, where typing goes on.
+pane_keys -l 'abc'
+pane_keys C-l
+cleared() { pane_capture; [ "$(head -1 "$pane_dir/pane")" = ">> abc" ] && ! grep -q third "$pane_dir/pane"; }
+for _ in $(seq 1 200); do cleared && break; sleep 0.1; done
+cleared || fail "Ctrl+L did not clear the screen: $(cat "$pane_dir/pane")"
+pane_keys -l 'd'
+pane_wait '^>> abcd$' || fail "typing after Ctrl+L does not go on after the prompt"
+pane_keys C-u
 pane_keys C-d
 pane_wait_end 0 || fail "Ctrl+D on an empty line did not end the console with status 0"
 [ -f "$pane_dir/config/Kel/Kel-Console/console-cfg.kel" ] || fail "no console configuration file was written"

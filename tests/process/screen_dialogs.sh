@@ -17,7 +17,8 @@ signal 'alerting
 alert "This is a rather long message for an alert window, which wraps onto several lines instead of being cut."
 print "closed"
 signal 'choosing
-print ["font" mold request-font/font make font! [name: "Serif" size: 20]]
+chosen: request-font/font make font! [name: "Serif" size: 20]
+print ["font" equal? words-of chosen words-of font! mold reduce [chosen/name chosen/size chosen/style]]
 KEL
 
 screen_kel_start "$kel" dialogs.kel
@@ -55,5 +56,5 @@ rows=$(convert alert.png -crop "200x$((height - 45))+10+10" +repage -colorspace 
 [ "$rows" -ge 40 ] || fail "the alert text shows $rows rows of pixels: cut, not wrapped"
 [ $((left + right)) -ge $((width - 3)) ] && [ $((left + right)) -le $((width + 3)) ] ||
     fail "the OK button ($left..$right) is not centred in $width"
-grep -q '^font \["Serif" 20 none\]$' out || fail "the font dialog did not start from the given font"
+grep -q '^font true \["Serif" 20 none\]$' out || fail "the font dialog did not start from the given font"
 echo "ok"
