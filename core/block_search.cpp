@@ -10,6 +10,7 @@
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/sort.hpp"
+#include "core/string.hpp"
 #include "core/stack.hpp"
 #include "core/typeset.hpp"
 #include "core/vocabulary.hpp"
@@ -18,9 +19,13 @@
 #include "runtime/native_guard.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <functional>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace kel {
 
@@ -691,47 +696,168 @@ struct SetIndex {
                    : hashtable_init(series_node(block), std::max<uint32_t>(length_of(block), 4), HASH_BLOCK)) {}
 };
 
-// Whether the other block holds the key among its record keys from its position.
-static bool set_member(const Cell* other, const Node& table, const Cell* key, uint32_t size, int32_t op) {
-    if (block_family_q(cell_type(key))) {
-        uint32_t length = length_of(other);
-        for (uint32_t i = series_index_clamped(other); i < length; i += size)
-            if (block_value_matches(key, block_ks_abs_at(other, i), op)) return true;
+// ---- block keys of set operations --------------------------------------------------------------
+//
+// A key that is itself a block (or paren, path, hash!) is found equal through
+// block_compare, element by element. BlockKeys indexes such record keys by a
+// hash of their elements that equal blocks always share, so a lookup compares
+// only the keys in its bucket. Elements whose equality the hash cannot follow
+// add only their kind: nested blocks (a cycle makes any two equal) and
+// anything but words, numbers, strings, logic, none and datatypes.
+//
+// Under loose equality an integer, float or percent is near-equal to a number
+// a few units in the last place away (or closer than FLOAT_EPSILON), so a
+// number hashes by its band of NUMBER_BAND consecutive doubles in their order;
+// one within NUMBER_EDGE of its band's edge may equal a number of the next
+// band, and a lookup tries that band too (up to KEY_PROBES_MAX variants of a
+// key). A key beyond that, or holding a number below NUMBER_BANDED_MIN in size
+// (where the absolute tolerance spans many bands), is "inexact": it is
+// compared with every key, as every key is compared with the inexact ones.
+
+constexpr uint64_t NUMBER_BAND = uint64_t(1) << 16;
+constexpr uint64_t NUMBER_EDGE = 128;  // above the near-equal distance from 2^-5 up
+constexpr double NUMBER_BANDED_MIN = 0.03125;
+constexpr size_t KEY_PROBES_MAX = 8;
+
+static bool word_kind_q(uint8_t t) { return t == T_WORD || t == T_SET_WORD || t == T_LIT_WORD || t == T_GET_WORD; }
+static bool number_kind_q(uint8_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+
+static uint64_t hash_mix(uint64_t h, uint64_t v) {
+    return h ^ (v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2));
+}
+
+// A double's place in the order of all doubles (-0.0 and 0.0 alike).
+static uint64_t number_order(double x) {
+    uint64_t bits = std::bit_cast<uint64_t>(x);
+    return (bits >> 63) ? 0 - bits : bits | (uint64_t(1) << 63);
+}
+
+// The hashes a block key may be found under (op CMP_EQUAL or CMP_STRICT_EQUAL):
+// its own first, then those of near-equal keys; none when it is inexact.
+static std::vector<uint64_t> block_key_hashes(const Cell* key, int32_t op) {
+    bool strict = op == CMP_STRICT_EQUAL;
+    uint32_t from = series_index_clamped(key);
+    uint32_t length = length_of(key);
+    std::vector<uint64_t> hashes{hash_mix(cell_type(key), length - from)};
+    for (uint32_t i = from; i < length; i++) {
+        const Cell* c = block_ks_abs_at(key, i);
+        uint8_t t = cell_type(c);
+        uint64_t v = t;
+        bool edge = false;
+        uint64_t neighbour = 0;
+        if (word_kind_q(t)) {
+            v = hash_mix(T_WORD, hash_value(c, strict));
+        } else if (number_kind_q(t) && strict) {
+            v = hash_mix(t, hash_value(c, true));
+        } else if (number_kind_q(t)) {
+            double x = t == T_INTEGER ? double(cell_int(c)) : cell_double(c);
+            if (!std::isnan(x)) {
+                if (std::fabs(x) < NUMBER_BANDED_MIN) return {};
+                uint64_t order = number_order(x);
+                v = hash_mix(T_FLOAT, order / NUMBER_BAND);
+                uint64_t offset = order % NUMBER_BAND;
+                edge = offset < NUMBER_EDGE || offset >= NUMBER_BAND - NUMBER_EDGE;
+                neighbour = hash_mix(T_FLOAT, offset < NUMBER_EDGE ? order / NUMBER_BAND - 1
+                                                                   : order / NUMBER_BAND + 1);
+            }
+        } else if (string_family_q(t) || t == T_LOGIC || t == T_NONE || t == T_DATATYPE) {
+            v = hash_mix(t, hash_value(c, strict));
+        }
+        size_t n = hashes.size();
+        if (edge) {
+            if (2 * n > KEY_PROBES_MAX) return {};
+            for (size_t k = 0; k < n; k++) hashes.push_back(hash_mix(hashes[k], neighbour));
+        }
+        for (size_t k = 0; k < n; k++) hashes[k] = hash_mix(hashes[k], v);
+    }
+    return hashes;
+}
+
+// The block keys of the records of a block from its position, by hash.
+struct BlockKeys {
+    bool built = false;
+    std::unordered_multimap<uint64_t, uint32_t> exact;
+    std::vector<uint32_t> inexact;
+
+    void enter(const Cell* block, uint32_t at, int32_t op) {
+        const Cell* key = block_ks_abs_at(block, at);
+        if (!block_family_q(cell_type(key))) return;
+        std::vector<uint64_t> hashes = block_key_hashes(key, op);
+        if (hashes.empty()) inexact.push_back(at);
+        else exact.emplace(hashes[0], at);
+    }
+    void build(const Cell* block, uint32_t size, int32_t op) {
+        built = true;
+        for (uint32_t i = series_index_clamped(block); i < length_of(block); i += size) enter(block, i, op);
+    }
+    // Whether a record key of the block matches a block key.
+    bool holds(const Cell* block, const Cell* key, uint32_t size, int32_t op) {
+        std::vector<uint64_t> hashes = block_key_hashes(key, op);
+        if (hashes.empty()) {
+            uint32_t length = length_of(block);
+            for (uint32_t i = series_index_clamped(block); i < length; i += size)
+                if (block_value_matches(key, block_ks_abs_at(block, i), op)) return true;
+            return false;
+        }
+        for (uint64_t h : hashes) {
+            auto [first, last] = exact.equal_range(h);
+            for (auto it = first; it != last; ++it)
+                if (block_value_matches(key, block_ks_abs_at(block, it->second), op)) return true;
+        }
+        for (uint32_t at : inexact)
+            if (block_value_matches(key, block_ks_abs_at(block, at), op)) return true;
         return false;
     }
-    return hashtable_get(table, key, series_index_clamped(other), size, op, false, false) >= 0;
+};
+
+// The indexes of a block whose record keys are looked up: its hash table for
+// keys of every kind and, once a block key is met, its block keys.
+struct SetLookup {
+    const Node& table;
+    BlockKeys blocks;
+};
+
+// Whether the other block holds the key among its record keys from its position.
+static bool set_member(const Cell* other, SetLookup& index, const Cell* key, uint32_t size, int32_t op) {
+    if (block_family_q(cell_type(key))) {
+        if (!index.blocks.built) index.blocks.build(other, size, op);
+        return index.blocks.holds(other, key, size, op);
+    }
+    return hashtable_get(index.table, key, series_index_clamped(other), size, op, false, false) >= 0;
 }
 
 // Appends the record at i of source to the result unless its key is there.
-static void set_keep(Cell* result, const Node& table, const Cell* source, uint32_t i, uint32_t size,
+static void set_keep(Cell* result, SetLookup& kept, const Cell* source, uint32_t i, uint32_t size,
                      int32_t op) {
     Cell* key = stack_push(block_ks_abs_at(source, i));
-    if (set_member(result, table, key, size, op)) {
+    if (set_member(result, kept, key, size, op)) {
         stack_pop(1);
         return;
     }
     uint32_t length = length_of(source);
+    uint32_t start = length_of(result);
     for (uint32_t k = 0; k < size && i + k < length; k++) {
         uint32_t at = length_of(result);
         block_ks_append(result, block_ks_abs_at(source, i + k));
         int status = HASH_PUT_DONE;
-        hashtable_put_cell(table, at, &status);
+        hashtable_put_cell(kept.table, at, &status);
     }
+    if (kept.blocks.built) kept.blocks.enter(result, start, op);
     stack_pop(1);
 }
 
 // One pass over source: keeps the records whose key is (want) or is not
 // (!want) in other; with no other, every record.
-static void set_pass(Cell* result, const Node& table, const Cell* source, const Cell* other,
-                     const Node& other_table, bool want, uint32_t size, int32_t op) {
+static void set_pass(Cell* result, SetLookup& kept, const Cell* source, const Cell* other,
+                     SetLookup* others, bool want, uint32_t size, int32_t op) {
     for (uint32_t i = series_index_clamped(source); i < length_of(source); i += size) {
         if (other) {
             Cell* key = stack_push(block_ks_abs_at(source, i));
-            bool member = set_member(other, other_table, key, size, op);
+            bool member = set_member(other, *others, key, size, op);
             stack_pop(1);
             if (member != want) continue;
         }
-        set_keep(result, table, source, i, size, op);
+        set_keep(result, kept, source, i, size, op);
     }
 }
 
@@ -744,25 +870,29 @@ void block_set_op(Cell* a, const Cell* b, bool case_, const Cell* skip, int32_t 
     Cell* result = block_push_only(int32_t(std::max<uint32_t>(capacity, 1)));
     HashTableRoot table(hashtable_init(series_node(result), std::max<uint32_t>(capacity, 4), HASH_BLOCK));
     int32_t cmp = case_ ? CMP_STRICT_EQUAL : CMP_EQUAL;
+    SetLookup kept{table.node, {}};
     switch (op) {
     case SET_UNIQUE:
-        set_pass(result, table.node, a, nullptr, 0, true, size, cmp);
+        set_pass(result, kept, a, nullptr, nullptr, true, size, cmp);
         break;
     case SET_UNION:
-        set_pass(result, table.node, a, nullptr, 0, true, size, cmp);
-        set_pass(result, table.node, second, nullptr, 0, true, size, cmp);
+        set_pass(result, kept, a, nullptr, nullptr, true, size, cmp);
+        set_pass(result, kept, second, nullptr, nullptr, true, size, cmp);
         break;
     case SET_INTERSECT:
     case SET_EXCLUDE: {
         SetIndex other(second);
-        set_pass(result, table.node, a, second, other.root.node, op == SET_INTERSECT, size, cmp);
+        SetLookup others{other.root.node, {}};
+        set_pass(result, kept, a, second, &others, op == SET_INTERSECT, size, cmp);
         break;
     }
     case SET_DIFFERENCE: {
         SetIndex other_b(second);
-        set_pass(result, table.node, a, second, other_b.root.node, false, size, cmp);
+        SetLookup in_b{other_b.root.node, {}};
+        set_pass(result, kept, a, second, &in_b, false, size, cmp);
         SetIndex other_a(a);
-        set_pass(result, table.node, second, a, other_a.root.node, false, size, cmp);
+        SetLookup in_a{other_a.root.node, {}};
+        set_pass(result, kept, second, a, &in_a, false, size, cmp);
         break;
     }
     default:

@@ -412,12 +412,37 @@ static uint32_t chain_list_append(HashTable* t, const NodeRoot& chain) {
     return number;
 }
 
-// Makes a chain of two positions and returns its number.
+// Makes a chain of two positions, in ascending order, and returns its number.
 static uint32_t chain_new(HashTable* t, uint32_t first, uint32_t second) {
     NodeRoot chain(series_new_units(4, 4), ROOT_SERIES);
-    array_append_ptr(chain.node, first);
-    array_append_ptr(chain.node, second);
+    array_append_ptr(chain.node, std::min(first, second));
+    array_append_ptr(chain.node, std::max(first, second));
     return chain_list_append(t, chain);
+}
+
+// A chain's positions are kept in ascending order, so that a find among many
+// equal keys goes straight to the first candidate instead of walking them all.
+static uint32_t* chain_positions(Node chain) {
+    return reinterpret_cast<uint32_t*>(series_buffer(chain)->head_ptr());
+}
+
+// The 0-based offset in a chain of its first position at or above p.
+static uint32_t chain_lower_bound(Node chain, uint32_t p) {
+    const uint32_t* ps = chain_positions(chain);
+    return uint32_t(std::lower_bound(ps, ps + array_length(chain), p) - ps);
+}
+
+// Adds a position to a chain, in its place. Growing the chain may collect and
+// renumber nodes: the chain is found again through the table afterwards.
+static void chain_add(const HashTable* t, uint32_t number, uint32_t position) {
+    array_append_ptr(chain_at(t, number), position);
+    Node chain = chain_at(t, number);
+    uint32_t n = array_length(chain);
+    uint32_t* ps = chain_positions(chain);
+    if (n < 2 || ps[n - 2] < position) return;
+    uint32_t at = uint32_t(std::upper_bound(ps, ps + n - 1, position) - ps);
+    std::memmove(ps + at + 1, ps + at, size_t(n - 1 - at) * 4);
+    ps[at] = position;
 }
 
 // Enters the cell at a position; the caller has checked the threshold and
@@ -437,7 +462,7 @@ static void block_insert(HashTable* t, uint32_t position) {
             uint32_t chain = chain_new(t, stored, position);
             table_keys(t)[bucket] = uint32_t(-int32_t(chain));
         } else {
-            array_append_ptr(chain_at(t, uint32_t(-int32_t(stored))), position);
+            chain_add(t, uint32_t(-int32_t(stored)), position);
         }
         index_entries(t)[position] = uint32_t(bucket) + 1;
         return;
@@ -736,6 +761,37 @@ int32_t hashtable_put_cell(Node table, uint32_t position, int* status) {
     return -1;
 }
 
+// Kind 1, when the buckets have room for every pair: enters the pairs from
+// start in one pass, each moving down over the pairs of repeated keys before
+// it (whose values went to the first pair of their key), so the series is
+// compacted once. Nothing here allocates or resizes, so no rehash reads the
+// stale cells behind the pass.
+static void map_put_all_compacting(HashTable* t, uint32_t start, HashKeyPrepare prepare) {
+    SeriesBuffer* b = series_buffer(t->data);
+    uint32_t length = b->length();
+    uint32_t write = start;
+    uint32_t p = start;
+    for (; p + 1 < length; p += 2) {
+        Cell* cells = table_cells(t);
+        if (write != p) {
+            cells[write] = cells[p];
+            cells[write + 1] = cells[p + 1];
+        }
+        int32_t found = hashtable_put_cell(hashtable_node(t), write, nullptr);
+        cells = table_cells(t);
+        if (found < 0) {
+            if (prepare) prepare(&cells[write]);
+            write += 2;
+        } else {
+            // The first key keeps its place and takes the later value.
+            cell_copy(&cells[write + 1], &cells[found + 1]);
+        }
+    }
+    if (p < length) table_cells(t)[write++] = table_cells(t)[p];  // a key without a value stays last
+    b = series_buffer(t->data);
+    b->tail = b->head + write * uint32_t(sizeof(Cell));
+}
+
 void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare prepare) {
     HashTable* t = hashtable_record(table);
     if (step == 0) step = 1;
@@ -745,6 +801,11 @@ void hashtable_put_all(Node table, uint32_t start, uint32_t step, HashKeyPrepare
             hashtable_put_cell(hashtable_node(t), p, &status);
             if (status == HASH_PUT_REBUILT) return;
         }
+        return;
+    }
+    uint32_t length = table_length(t);
+    if (length > start && t->used + (length - start) / 2 < t->threshold) {
+        map_put_all_compacting(t, start, prepare);
         return;
     }
     for (uint32_t p = start; p + 1 < table_length(t);) {
@@ -791,21 +852,26 @@ int32_t hashtable_get(Node table, const Cell* key_cell, uint32_t start, uint32_t
     uint32_t stored = table_keys(t)[bucket];
     Node chain = int32_t(stored) < 0 ? chain_at(t, uint32_t(-int32_t(stored))) : 0;
     uint32_t count = chain ? array_length(chain) : 1;
-    int64_t best = -1;
-    for (uint32_t i = 1; i <= count; i++) {
-        uint32_t p = chain ? array_at(chain, i) : stored;
-        if (reverse || last) {
-            if (modulo(int64_t(start) - p - 1, skip) != 0) continue;
-            if (!last && p >= start) continue;
-            if (best >= 0 && int64_t(p) < best) continue;
-        } else {
-            if (p < start || modulo(int64_t(p) - start, skip) != 0) continue;
-            if (best >= 0 && int64_t(p) > best) continue;
+    // The chain is ascending: a forward find takes the first candidate from
+    // the lower bound of start up, a reverse one the first from below it down.
+    uint32_t from = chain ? chain_lower_bound(chain, start) : stored < start ? 1 : 0;
+    auto found = [&](uint32_t p) {
+        bool aligned = reverse || last ? modulo(int64_t(start) - p - 1, skip) == 0
+                                       : modulo(int64_t(p) - start, skip) == 0;
+        return aligned && (op == CMP_EQUAL || hash_keys_equal(&key, &table_cells(t)[p], op));
+    };
+    if (reverse || last) {
+        for (uint32_t i = last ? count : from; i > 0; i--) {
+            uint32_t p = chain ? array_at(chain, i) : stored;
+            if (found(p)) return int32_t(p);
         }
-        if (op != CMP_EQUAL && !hash_keys_equal(&key, &table_cells(t)[p], op)) continue;
-        best = p;
+        return -1;
     }
-    return int32_t(best);
+    for (uint32_t i = from + 1; i <= count; i++) {
+        uint32_t p = chain ? array_at(chain, i) : stored;
+        if (found(p)) return int32_t(p);
+    }
+    return -1;
 }
 
 int32_t hashtable_map_lookup(Node table, const Cell* key, int32_t op, int64_t* bucket) {
@@ -875,8 +941,9 @@ void hashtable_delete_cell(Node table, uint32_t position) {
     uint32_t stored = table_keys(t)[bucket];
     if (int32_t(stored) < 0) {
         Node chain = chain_at(t, uint32_t(-int32_t(stored)));
-        int32_t offset = array_find_ptr(chain, position);
-        if (offset >= 0) array_remove_bytes(chain, uint32_t(offset), 4);
+        uint32_t at = chain_lower_bound(chain, position);
+        if (at < array_length(chain) && chain_positions(chain)[at] == position)
+            array_remove_bytes(chain, at * 4, 4);
         if (array_length(chain) > 0) return;
     }
     bucket_state_set(table_flags(t), bucket, BUCKET_DELETED);
@@ -930,6 +997,11 @@ static void positions_remap(HashTable* t, const PositionMap& m, bool move_index)
         for (uint32_t i = 1; i <= array_length(chain); i++) {
             uint32_t p = array_at(chain, i);
             if (p >= m.lo && p < m.hi) array_poke(chain, i, position_mapped(m, p));
+        }
+        // A shift keeps the order; a move can put positions out of it.
+        if (m.move) {
+            uint32_t* ps = chain_positions(chain);
+            std::sort(ps, ps + array_length(chain));
         }
     }
     heap_free(done);

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kel {
 
@@ -388,6 +389,27 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     bool owned = series_notify(series, W_REMOVE, int32_t(at), int32_t(count));
     elements_remove(series, at, uint32_t(count));
     series_notify_after(owned, series, W_REMOVED, int32_t(at), 0);
+}
+
+// Removes element runs given as (index, count) pairs, ascending and apart,
+// moving each kept stretch once. Not for hash! (whose index is not kept here)
+// nor owned series (whose owners are not told).
+void series_remove_runs(const Cell* series, const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
+    if (runs.empty()) return;
+    SeriesBuffer* b = series_buffer_of(series);
+    uint32_t shift = b->shift();
+    uint32_t length = b->length();
+    uint8_t* head = b->head_ptr();
+    uint32_t write = runs[0].first;
+    for (size_t r = 0; r < runs.size(); r++) {
+        uint32_t from = std::min(runs[r].first + runs[r].second, length);
+        uint32_t to = r + 1 < runs.size() ? std::min(runs[r + 1].first, length) : length;
+        if (to > from) {
+            std::memmove(head + (size_t(write) << shift), head + (size_t(from) << shift), size_t(to - from) << shift);
+            write += to - from;
+        }
+    }
+    b->tail = b->head + (write << shift);
 }
 
 // ---- reverse --------------------------------------------------------------------------------------

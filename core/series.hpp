@@ -12,6 +12,8 @@
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace kel {
 
@@ -139,6 +141,9 @@ void series_pick(Cell* series, const Cell* index);
 void series_poke(Cell* series, const Cell* index, const Cell* value);
 void series_clear(Cell* series);
 void series_remove(Cell* series, Cell* part, Cell* key);
+// Removes element runs given as (index, count) pairs, ascending and apart,
+// in one pass; the caller keeps any hash! index and owner up to date.
+void series_remove_runs(const Cell* series, const std::vector<std::pair<uint32_t, uint32_t>>& runs);
 void series_move(Cell* origin, Cell* target, const Cell* part);
 void series_reverse(Cell* series, const Cell* part, const Cell* skip);
 const Cell* series_take(Cell* series, Cell* part, bool deep, bool last);

@@ -304,6 +304,21 @@ SeriesBuffer* string_remove_chars(Cell* string, uint32_t index, uint32_t count) 
     return b;
 }
 
+SeriesBuffer* string_resize_span(Cell* string, uint32_t index, uint32_t count, uint32_t replacement) {
+    SeriesBuffer* b = series_buffer_of(string);
+    uint32_t length = b->length();
+    if (index > length) index = length;
+    if (count > length - index) count = length - index;
+    if (replacement == count) return b;
+    if (replacement > count) b = string_reserve_at(string, string_unit(b), replacement - count);
+    uint32_t unit = b->unit();
+    uint8_t* at = b->head_ptr() + size_t(index) * unit;
+    std::memmove(at + size_t(replacement) * unit, at + size_t(count) * unit,
+                 size_t(length - index - count) * unit);
+    b->tail = b->head + (length - count + replacement) * unit;
+    return b;
+}
+
 SeriesBuffer* string_concatenate_bytes(Cell* string, const char* text, uint32_t count) {
     if (count == 0) return series_buffer_of(string);
     SeriesBuffer* b = string_reserve_at(string, 1, count);
@@ -377,12 +392,13 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
     bool shared = series_node(&src.cell) == series_node(target);
     uint32_t src_index = uint32_t(s.start - series_buffer_of(&src.cell)->head_ptr()) / s.unit;
 
-    // Room for count more characters (only insert and overwrite past the tail
-    // need less, which this covers).
-    tb = string_reserve_at(target, tu, count);
-    uint32_t unit = tb->unit();
+    // Room for count more characters; an overwrite needs only what passes the
+    // tail.
     uint32_t length = tb->length();
     if (offset > length) offset = length;
+    uint32_t more = mode != CONCAT_OVERWRITE ? count : offset + count > length ? offset + count - length : 0;
+    tb = string_reserve_at(target, tu, more);
+    uint32_t unit = tb->unit();
     uint32_t at = mode == CONCAT_APPEND ? length : offset;
 
     if (shared) {

@@ -85,6 +85,10 @@ SeriesBuffer* string_insert_char(Cell* string, uint32_t index, uint32_t codepoin
 SeriesBuffer* string_write_char(Cell* string, uint32_t offset, uint32_t codepoint);
 // Removes count characters at an absolute index, the rest moving down.
 SeriesBuffer* string_remove_chars(Cell* string, uint32_t index, uint32_t count);
+// Makes the count characters at an absolute index (clipped to the tail) take
+// replacement characters' room, the rest moving once; the characters in that
+// room are left for the caller to write.
+SeriesBuffer* string_resize_span(Cell* string, uint32_t index, uint32_t count, uint32_t replacement);
 // Appends every byte of a NUL-terminated text as a code point 0..255; an empty
 // text appends nothing.
 SeriesBuffer* string_concatenate_text(Cell* string, const char* text);

@@ -752,8 +752,10 @@ void string_change(Cell* series, const Cell* value, int32_t part, bool only, int
                                   : uint32_t(std::min<uint64_t>(total, rest));
     text_size_check(series, total, series_buffer_of(text)->unit());
     bool owned = series_notify(series, W_CHANGE, int32_t(index), int32_t(total));
-    string_remove_chars(series, index, replaced);
-    uint32_t added = total ? text_splice(series, text, index, dup, CONCAT_INSERT) : 0;
+    // The replaced characters' room becomes the new text's, the tail moving
+    // at most once; a change of the same size moves nothing.
+    string_resize_span(series, index, replaced, uint32_t(total));
+    uint32_t added = total ? text_splice(series, text, index, dup, CONCAT_OVERWRITE) : 0;
     series_notify_after(owned, series, W_CHANGED, int32_t(index), int32_t(added));
     series_index_set(series, int32_t(index + added));
     stack_pop(1);

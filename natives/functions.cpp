@@ -19,7 +19,13 @@
 #include "core/error_value.hpp"
 #include "natives/native_steps.hpp"
 #include "natives/natives.hpp"
+#include "core/ownership.hpp"
+#include "runtime/collector.hpp"
+#include <algorithm>
 #include <iterator>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace kel {
 
@@ -152,6 +158,54 @@ void remove_each_next(uint32_t n) {
     stack_pop(2);
 }
 
+// remove-each on a series whose removal is the plain one (no hash! index, no
+// owner to tell, not an image) removes nothing while the loop runs: it notes
+// the runs to remove and takes them out in one pass when the loop ends however
+// it ends, so the loop costs in proportion to the series, not to the removals
+// times the series. A body that changes the series' length ends the waiting:
+// the noted runs go at once and later removals are made in place.
+struct DeferredRemoval {
+    CellRoot series;
+    uint32_t length;
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
+    bool active = true;
+
+    explicit DeferredRemoval(const Cell* data)
+        : series(*data), length(series_buffer_length(data)) {}
+    ~DeferredRemoval() { flush(); }
+    DeferredRemoval(const DeferredRemoval&) = delete;
+    DeferredRemoval& operator=(const DeferredRemoval&) = delete;
+
+    static bool possible_q(const Cell* data) {
+        uint8_t type = cell_type(data);
+        return type != T_HASH && type != T_IMAGE && !ownership_possible_q(data) &&
+               action_lookup_as<RemoveFn>(type, A_REMOVE) == series_remove;
+    }
+    // The n items before the cursor are to go.
+    void note(const Cell* cursor, uint32_t n) {
+        int32_t at = series_index(cursor) - int32_t(n);
+        uint32_t from = at < 0 ? 0 : uint32_t(at);
+        if (from >= length) return;
+        uint32_t count = std::min(n, length - from);
+        if (!runs.empty() && runs.back().first + runs.back().second == from) runs.back().second += count;
+        else runs.emplace_back(from, count);
+    }
+    // Removes the noted runs; the cursor, when given, keeps its place among
+    // the items that stay.
+    void flush(Cell* cursor = nullptr) {
+        if (!active) return;
+        active = false;
+        uint32_t removed = 0;
+        for (auto& run : runs) removed += run.second;
+        series_remove_runs(&series.cell, runs);
+        if (cursor) series_index_set(cursor, std::max<int32_t>(series_index(cursor) - int32_t(removed), 0));
+    }
+    // After a body: a changed length stops the waiting.
+    void check(Cell* cursor) {
+        if (active && series_buffer_length(&series.cell) != length) flush(cursor);
+    }
+};
+
 bool forall_next_q() {
     const Cell* start = loop_cursor();
     Cell* value = word_get(loop_words());
@@ -173,20 +227,28 @@ enum class LoopKind { FOREACH, REMOVE_EACH, FORALL };
 // holding unset), then unwinds the frame with its result in the native's
 // ARGS[0]. break ends the loop, continue skips the rest of an iteration and
 // any other exit leaves at once, stacks untouched, for the caller to hand on.
-static ExitCode series_loop(const Cell* body, LoopKind kind, bool words_block, uint32_t n) {
+static ExitCode series_loop(const Cell* body, LoopKind kind, bool words_block, uint32_t n,
+                            DeferredRemoval* deferred = nullptr) {
     bool more;
     if (kind == LoopKind::FORALL) more = !series_tail_q(loop_cursor());
     else more = words_block ? foreach_next_block(n) : foreach_next();
     while (more) {
         stack_keep();
         ExitCode x = native_eval_block(body);
+        if (deferred) deferred->check(loop_cursor());
         if (x == EXIT_CODE_BREAK) {
             exit_clear();
             break;
         }
         if (x == EXIT_CODE_CONTINUE) exit_clear();
         else if (x != EXIT_CODE_NONE) return x;
-        else if (kind == LoopKind::REMOVE_EACH) remove_each_next(n);
+        else if (kind == LoopKind::REMOVE_EACH) {
+            if (deferred && deferred->active) {
+                if (!logic_false(data_stack.args)) deferred->note(loop_cursor(), n);
+            } else {
+                remove_each_next(n);
+            }
+        }
         if (kind == LoopKind::FORALL) more = forall_next_q();
         else more = words_block ? foreach_next_block(n) : foreach_next();
     }
@@ -230,7 +292,10 @@ ExitCode native_remove_each(bool check, const int32_t*) {
     stack_push(&args[0]);
     stack_mark_loop(nullptr);
     unset_push();
-    ExitCode x = series_loop(&args[2], LoopKind::REMOVE_EACH, words_block, n);
+    std::optional<DeferredRemoval> deferred;
+    if (DeferredRemoval::possible_q(&args[1])) deferred.emplace(&args[1]);
+    ExitCode x = series_loop(&args[2], LoopKind::REMOVE_EACH, words_block, n, deferred ? &*deferred : nullptr);
+    deferred.reset();
     if (x != EXIT_CODE_NONE) return x;
     stack_set_last_reset(&args[1]);
     return EXIT_CODE_NONE;
