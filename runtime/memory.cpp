@@ -76,8 +76,8 @@ void memory_unpoison(const void* start, size_t bytes) {
 // series frame are kept (a big buffer's block of another size would seldom
 // be asked for again), and the pool holds at most half the bytes of the
 // frames in use, or POOL_FLOOR; the blocks in it do not count in
-// memory.total. Torture mode keeps no pool: every released block goes to
-// the quarantine, so that stale addresses fault.
+// memory.total. In torture mode every released block goes to
+// the quarantine first, so that stale addresses fault.
 struct PooledBlock {
     void* block;
     size_t bytes;
@@ -114,23 +114,34 @@ void* vblock_acquire(size_t bytes) {
     return block;
 }
 
+// Keeps a released block for reuse when it is no larger than a full series
+// frame, else unmaps it.
+static void pool_keep(void* block, size_t bytes) {
+    if (bytes > page_round(sizeof(SeriesFrame) + memory.largest_size)) {
+        vmem_free(block, bytes);
+        return;
+    }
+    pool.push_back({block, bytes});
+    pool_bytes += bytes;
+    pool_trim(std::max<size_t>(POOL_FLOOR, memory.total / 2));
+}
+
+// In torture mode a block goes to the pool only once it leaves the
+// quarantine, made accessible again: its pages stay mapped, so the frames
+// every torture collection makes cost no fresh page faults.
 void vblock_release(void* block, size_t bytes) {
     memory.total -= bytes;
     if (!memory.torture) {
-        if (bytes <= page_round(sizeof(SeriesFrame) + memory.largest_size)) {
-            pool.push_back({block, bytes});
-            pool_bytes += bytes;
-            pool_trim(std::max<size_t>(POOL_FLOOR, memory.total / 2));
-        } else {
-            vmem_free(block, bytes);
-        }
+        pool_keep(block, bytes);
         return;
     }
     vmem_protect_none(block, bytes);
     quarantine.push_back({block, bytes});
     if (quarantine.size() <= QUARANTINE_BLOCKS) return;
-    vmem_free(quarantine.front().block, quarantine.front().bytes);
+    QuarantinedBlock oldest = quarantine.front();
     quarantine.pop_front();
+    vmem_protect_rw(oldest.block, oldest.bytes);
+    pool_keep(oldest.block, oldest.bytes);
 }
 
 static void quarantine_flush() {

@@ -40,6 +40,11 @@ void vmem_protect_none(void* address, size_t size) {
         error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
 }
 
+void vmem_protect_rw(void* address, size_t size) {
+    if (mprotect(address, size, PROT_READ | PROT_WRITE) != 0)
+        error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+}
+
 // ---- process ------------------------------------------------------------------
 
 std::optional<uint64_t> stack_size_limit() {

@@ -24,6 +24,8 @@ void vmem_free(void* address, size_t size);
 // Removes every access to a frame (or whole pages of it), so that any later
 // touch faults. Failure raises internal error wrong-mem.
 void vmem_protect_none(void* address, size_t size);
+// Makes such a block readable and writable again.
+void vmem_protect_rw(void* address, size_t size);
 
 // ---- process ------------------------------------------------------------------
 // The soft limit on the size of the main thread's stack, in bytes; nothing when
