@@ -17,6 +17,9 @@
 #   checksum, garbage after the data) that python3 refuses and we must too.
 # Each part prints how many files were decoded right. ImageMagick is the one
 # at /usr/bin/convert (a convert earlier in PATH may be a stand-in).
+# torture: once (it checks the codecs on large inputs against outside tools;
+# the Kel tests torture the same code paths on inputs small enough that a
+# collection at every allocation costs seconds, not many minutes)
 kel="$1"
 python=/usr/bin/python3
 convert=/usr/bin/convert

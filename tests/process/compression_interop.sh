@@ -4,6 +4,9 @@
 # file name, fast and best levels, several members in one file); python3's
 # zlib reads our zlib and raw DEFLATE output and we read its output at levels
 # 0, 1, 6 and 9. A missing tool skips its half with a message.
+# torture: once (it checks the codecs on large inputs against outside tools;
+# the Kel tests torture the same code paths on inputs small enough that a
+# collection at every allocation costs seconds, not many minutes)
 kel="$1"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT

@@ -10,6 +10,9 @@
 # CSV_CASES, CSV_VALUES and CSV_SEED choose the number of texts, of random
 # values and the seed; with the collector in torture mode the default counts
 # are small. Without python3 the test is skipped with a message.
+# torture: once (it checks the codecs on large inputs against outside tools;
+# the Kel tests torture the same code paths on inputs small enough that a
+# collection at every allocation costs seconds, not many minutes)
 kel="$1"
 source "$(dirname "$0")/lib/reference.sh"
 reference_setup CSV CSV 1000 300 31

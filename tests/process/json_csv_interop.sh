@@ -7,6 +7,9 @@
 # empty containers; for CSV, quoting, embedded line feeds, carriage returns,
 # delimiters and quote characters, with the default and other dialects.
 # Without python3 the test reports itself skipped.
+# torture: once (it checks the codecs on large inputs against outside tools;
+# the Kel tests torture the same code paths on inputs small enough that a
+# collection at every allocation costs seconds, not many minutes)
 kel="$1"
 . "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
 if ! command -v python3 >/dev/null || ! python3 -c 'import json, csv' 2>/dev/null; then

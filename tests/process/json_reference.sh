@@ -12,6 +12,9 @@
 # random values and the seed; with the collector in torture mode (where every
 # allocation collects) the default counts are small.
 # Without python3 the test is skipped with a message.
+# torture: once (it checks the codecs on large inputs against outside tools;
+# the Kel tests torture the same code paths on inputs small enough that a
+# collection at every allocation costs seconds, not many minutes)
 kel="$1"
 source "$(dirname "$0")/lib/reference.sh"
 reference_setup JSON JSON 1000 300 29

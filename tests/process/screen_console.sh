@@ -6,6 +6,8 @@
 # twice in a row and Left moves the caret for an insertion; long output
 # scrolls the view to its end and the scroll bar's thumb with it; a drag
 # selects rows; scrolled back, the caret of the prompt below the view hides.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

@@ -3,6 +3,8 @@
 # column: the caret of a long typed line stands after its last character, a
 # click far into the line puts the caret there for typing, and a line wider
 # than the window wraps onto rows of its own, the next prompt below them.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

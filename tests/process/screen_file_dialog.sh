@@ -2,6 +2,8 @@
 # The file dialog on a real 1024x768 screen: it belongs to the window the
 # script showed (transient for it) and lies on the screen whole, so its
 # Open and Cancel buttons can be reached; Escape cancels it (none).
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen_faces.sh"

@@ -4,6 +4,8 @@
 # values looks as one made with the final data, its selection on the same row
 # number; a drop-list after an insert before its selected item shows what one
 # made with the final data shows.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

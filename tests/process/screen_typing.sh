@@ -4,6 +4,8 @@
 # clears its text in place shows it empty and keeps no old text; a label
 # edited in place shows the edit; keys typed into an area change its text; a
 # shown field made a password field masks its text.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"

@@ -7,6 +7,8 @@
 # button with an image shows the image without its text; an area without
 # para wraps; Alt+F opens the File menu marked "&File"; a shown window's
 # offset set by the script sends move; the scroll-bar metric is read.
+# torture: once (it judges what a display shows; the Kel code it runs is
+# tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
