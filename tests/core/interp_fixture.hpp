@@ -126,6 +126,7 @@ constexpr uint32_t NATIVE_FUNC = 14, NATIVE_RETURN = 80, NATIVE_IF = 1, NATIVE_Z
 // operators +, -, *.
 struct InterpTest : ::testing::Test {
     void SetUp() override {
+        TortureSpared spared;
         runtime_fresh();
         actions_table_init();
         natives_table_init();

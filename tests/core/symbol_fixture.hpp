@@ -71,6 +71,22 @@ struct TortureScope {
     TortureScope& operator=(const TortureScope&) = delete;
 };
 
+// A fixture's set-up spared from GC torture, as kel spares its start-up: the
+// set-up is the same work for every test, and torturing it in each of them
+// would cost a collection per allocation over a growing heap. At the end of
+// the scope torture resumes as the environment set it, and what the set-up
+// made settles (memory_settle), as kel's library does before the script.
+struct TortureSpared {
+    bool was = memory_torture_q();
+    TortureSpared() { memory_torture_set(false); }
+    ~TortureSpared() {
+        memory_torture_set(was);
+        memory_settle();
+    }
+    TortureSpared(const TortureSpared&) = delete;
+    TortureSpared& operator=(const TortureSpared&) = delete;
+};
+
 // The code of the language error a call raises, or 0.
 template <typename F> int raised_code(F&& f) {
     try {

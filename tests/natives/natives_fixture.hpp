@@ -46,6 +46,7 @@ inline void printed_capture(const Cell* value, bool newline) {
 
 struct NativesTest : RuntimeTest {
     void SetUp() override {
+        TortureSpared spared;
         RuntimeTest::SetUp();
         output_hooks_init();
         output_hooks_add(printed_capture, nullptr);
