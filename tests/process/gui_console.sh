@@ -7,19 +7,14 @@
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 fail() { echo "$1"; cat "$dir/out" 2>/dev/null; exit 1; }
 
-# The toolkit's libraries keep caches for the life of the process.
-for lib in libdbus-1.so libglib-2.0.so libgobject-2.0.so libgio-2.0.so libgtk-3.so libgdk-3.so \
-    libgdk_pixbuf-2.0.so libfontconfig.so libpango libcairo.so libharfbuzz.so libX11.so libatk; do
-    echo "leak:$lib"
-done > "$dir/leaks.supp"
-export LSAN_OPTIONS="suppressions=$dir/leaks.supp:print_suppressions=0"
-
-. "$here/../support/time.sh"
-command -v xvfb-run >/dev/null || test_skip "xvfb-run is not installed"
-command -v python3 >/dev/null || test_skip "python3 is not installed"
+. "$here/../support/screen.sh"
+SCREEN_CLEANUP="$dir"
+screen_leak_suppressions "$dir/leaks.supp"
+screen_start 1024x768 || exit 0
+python3 -c "import ctypes; ctypes.CDLL('libXtst.so.6')" 2>/dev/null ||
+    test_skip "python3 or the X test library is missing"
 
 # The console as start-up launches it. The loop that reads a line writes
 # asked-N.txt as it starts (keys that come while the console does not ask
@@ -63,8 +58,16 @@ typing=(click:400,400 "type:10 - 4" key:Return wait:asked-2.txt
 cd "$dir"
 # The console ends only by quit: a run that misses a key is cut short.
 limit=$(test_deadline 120)
-APPDATA="$dir" timeout $((limit + 60)) xvfb-run -a -n $((RANDOM % 500 + 100)) bash -c \
-    "(timeout $limit \"$kel\" console.kel > out 2>&1; echo \$? > status.txt) & python3 \"$here/xtest_input.py\" --stop-file status.txt asked-1.txt ${typing[*]@Q}; wait"
+(
+    APPDATA="$dir" timeout "$limit" "$kel" console.kel > out 2>&1 &
+    echo $! > console.pid
+    wait $!
+    echo $? > status.txt
+) &
+run=$!
+# A typer that gives up ends the console too.
+python3 "$here/xtest_input.py" --stop-file status.txt asked-1.txt "${typing[@]}" || kill "$(cat console.pid)" 2> /dev/null
+wait "$run"
 status=$(cat status.txt 2>/dev/null || echo timeout)
 [ -f keys-to-window.txt ] && fail "a key reached the window instead of the console face"
 [ "$status" -eq 0 ] || fail "the console run failed ($status)"
