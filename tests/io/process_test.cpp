@@ -164,9 +164,12 @@ TEST(ProcessRun, ChildNotWaitedForGivesItsIdAndIsReaped) {
     ASSERT_EQ(result.outcome, ProcessOutcome::exited);
     ASSERT_GT(result.status, 0);
     pid_t pid = result.status;
-    // Once it ended and was reaped, no zombie of it is left to wait for.
+    // Once it ended and was reaped, no zombie of it is left to wait for. The
+    // deadline is only met when the reaping fails: a loaded machine may take
+    // long to run the child.
     bool gone = false;
-    for (int k = 0; k < 500 && !gone; k++) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!gone && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         process_reap_finished();
         gone = waitpid(pid, nullptr, WNOHANG) < 0 && errno == ECHILD;

@@ -3,6 +3,7 @@
 # as one argument (no shell reads it) and does not wait for it; without an
 # opener it raises access error cannot-open and the script goes on.
 kel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "$1"; exit 1; }
@@ -18,8 +19,7 @@ chmod +x "$dir/bin/xdg-open"
 
 # Waits for the opener's record and checks it against the expected lines.
 expect_opened() {
-    for _ in $(seq 100); do [ -e "$dir/opened" ] && break; sleep 0.05; done
-    [ -e "$dir/opened" ] || fail "xdg-open was not started for $1"
+    wait_until 5 test -e "$dir/opened" || fail "xdg-open was not started for $1"
     [ "$(cat "$dir/opened")" = "$(printf '1\n%s' "$1")" ] || fail "xdg-open got: $(cat "$dir/opened")"
     rm -f "$dir/opened"
 }

@@ -4,6 +4,7 @@
 # started without waiting runs on after kel's call returns; a command line is
 # split into words as the shell splits them, and the child's status returned.
 kel="$1"
+. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "$1"; exit 1; }
@@ -24,8 +25,7 @@ print integer? call/shell "sleep 0.2; touch $dir/ran"
 KEL
 out=$("$kel" "$dir/detached.kel" 2>&1); status=$?
 [ "$status" -eq 0 ] && [ "$out" = "true" ] || fail "detached.kel: status $status, output: $out"
-for _ in $(seq 50); do [ -e "$dir/ran" ] && break; sleep 0.1; done
-[ -e "$dir/ran" ] || fail "the child started without waiting did not run"
+wait_until 5 test -e "$dir/ran" || fail "the child started without waiting did not run"
 
 cat > "$dir/words.kel" <<'KEL'
 Kel []

@@ -30,11 +30,6 @@ KEL
 env -u DISPLAY -u WAYLAND_DISPLAY "$kel" "$dir/nodisplay.kel" > "$dir/out" 2>&1 || fail "no-display run failed"
 grep -q "^5 passed, 0 failed" "$dir/out" || fail "no-display checks did not pass"
 
-# Answering dialogs waits on windows by time; the collector's torture mode
-# slows every step past those waits, and the answers exercise the toolkit,
-# not the collector.
-. "$(cd "$(dirname "$0")" && pwd)/../support/time.sh"
-[ -z "${KEL_GC_TORTURE:-}" ] || test_skip "torture mode: the dialog answers"
 mkdir "$dir/files"
 touch "$dir/files/one.txt" "$dir/files/two.txt"
 cat > "$dir/answers.kel" <<KEL
@@ -56,32 +51,10 @@ SCREEN_CLEANUP="$dir"
 screen_start || exit 0
 "$kel" "$dir/answers.kel" > "$dir/out" 2>&1 &
 pid=$!
-# Answers the dialog of that title with a key: waits for its window, gives it
-# the focus and presses the key, again while the window stays (a window met
-# while it is still being mapped can refuse the focus).
-answer() {
-    local title="$1" key="$2" w
-    for _ in $(seq 20); do
-        w=$(xdotool search --onlyvisible --name "$title" 2> /dev/null | head -1)
-        if [ -n "$w" ]; then
-            sleep 0.5
-            if xdotool windowfocus --sync "$w" 2> /dev/null; then
-                sleep 0.3
-                xdotool key "$key"
-                for _ in $(seq 20); do
-                    xdotool search --onlyvisible --name "$title" > /dev/null 2>&1 || return 0
-                    sleep 0.2
-                done
-            fi
-        else
-            sleep 0.5
-        fi
-    done
-    echo "the dialog \"$title\" was not answered"
-    return 1
-}
-answer "Pick one" Return && answer "Pick many" Return && answer "Save as" Return &&
-    answer "Cancel me" Escape && answer "Pick dir" Return || { kill $pid 2> /dev/null; fail "dialog run failed"; }
+for answer in "Pick one:Return" "Pick many:Return" "Save as:Return" "Cancel me:Escape" "Pick dir:Return"; do
+    screen_answer "${answer%:*}" "${answer#*:}" ||
+        { kill $pid 2> /dev/null; fail "the dialog \"${answer%:*}\" was not answered"; }
+done
 wait $pid
 grep -q " 0 failed" "$dir/out" || fail "dialog checks did not pass"
 echo "dialogs: ok"

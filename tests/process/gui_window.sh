@@ -66,15 +66,24 @@ print ["state" mold win/state]
 ; faces added to and removed from a pane; a face without a colour shows its parent
 p: make face! [type: 'panel offset: 0x0 size: 100x100 pane: copy []]
 win4: make face! [type: 'window text: "Pane" size: 100x100 offset: 0x0 color: 255.255.255 pane: reduce [p]]
+; The loop runs until the window shows the colour at 20x20 (or the limit
+; passes); the colour it shows then.
+shown-at-20x20: func [win colour /local start shown] [
+    start: now/precise
+    until [
+        do-events/no-wait wait 0.01
+        shown: pick face-to-image win 20 * 100 + 20 + 1
+        any [shown = colour (difference now/precise start) > limit]
+    ]
+    shown
+]
 view/no-wait win4
 b: make face! [type: 'base offset: 10x10 size: 30x30 color: 255.0.0]
 append p/pane b
-loop 10 [do-events/no-wait wait 0.01]
-added: pick face-to-image win4 20 * 100 + 20 + 1
+added: shown-at-20x20 win4 255.0.0.0
 remove find p/pane b
 win4/color: 0.0.255
-loop 10 [do-events/no-wait wait 0.01]
-print ["pane" added pick face-to-image win4 20 * 100 + 20 + 1 mold b/state]
+print ["pane" added shown-at-20x20 win4 0.0.255.0 mold b/state]
 system/view/platform/destroy-view win4 false
 
 ; a blocking loop that a timer ends by closing its window

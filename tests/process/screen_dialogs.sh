@@ -26,11 +26,11 @@ screen_await alerting || fail "the script did not start"
 id=$(screen_wait_window "Message") || fail "no alert window"
 read -r _ _ width height < <(screen_window_geometry "$id")
 # Painted once the OK button shows at the bottom.
-for _ in $(seq 300); do
-    screen_shot alert.png "$id"
-    [ "$(screen_count_colour alert.png 0 $((height - 30)) "$width" 20 "$(screen_pixel alert.png 2 2)" 0)" -lt $((width * 20)) ] && break
-    sleep 0.2
-done
+alert_painted() {
+    screen_shot alert.png "$id" &&
+        [ "$(screen_count_colour alert.png 0 $((height - 30)) "$width" 20 "$(screen_pixel alert.png 2 2)" 0)" -lt $((width * 20)) ]
+}
+wait_until 60 alert_painted || fail "the alert's OK button was not drawn"
 # The OK button: the grey-bordered run in the row 20 pixels above the bottom.
 background=$(screen_pixel alert.png 2 2)
 read -r left right < <(convert alert.png -crop "${width}x1+0+$((height - 22))" +repage -depth 8 txt:- |

@@ -26,15 +26,18 @@ parent=$(screen_wait_window Parent) || fail "no parent window"
 id=$(screen_wait_window "Pick one") || fail "no file dialog"
 # Its size settles once it is mapped: wait until two looks agree.
 geometry=""
-for _ in $(seq 100); do
+geometry_settled() {
+    local now
     now=$(screen_window_geometry "$id")
-    [ -n "$geometry" ] && [ "$now" = "$geometry" ] && break
+    [ -n "$geometry" ] && [ "$now" = "$geometry" ] && return 0
     geometry=$now
     sleep 0.2
-done
+    return 1
+}
+wait_until 20 geometry_settled || fail "the file dialog's size did not settle: $geometry"
 screen_shot dialog.png; [ -n "${KEEP_SHOTS:-}" ] && cp dialog.png "$KEEP_SHOTS"
 transient=$(xprop -id "$id" WM_TRANSIENT_FOR | sed -n 's/.*window id # \(0x[0-9a-f]*\).*/\1/p')
-xdotool windowfocus "$id" key Escape
+screen_answer "Pick one" Escape || fail "Escape did not close the file dialog"
 screen_kel_end || fail "the script failed"
 
 read -r x y w h <<< "$geometry"

@@ -73,14 +73,7 @@ rm -f "$dir/ready"
 (cd "$dir" && exec timeout $(($(input_wait_limit) * 2)) "$kel" alert.kel > out 2>&1) &
 pid=$!
 for key in Return Escape; do
-    id=$(input_focus_window Message) || fail "no alert window"
-    xdotool key $key
-    gone=
-    for _ in $(seq $(($(input_wait_limit) * 10))); do
-        xdotool search --onlyvisible --name Message 2> /dev/null | grep -qx "$id" || { gone=1; break; }
-        sleep 0.1
-    done
-    [ -n "$gone" ] || { kill $pid; fail "$key did not close the alert"; }
+    screen_answer Message $key || { kill $pid; fail "$key did not close the alert"; }
 done
 wait $pid || fail "the alert program failed"
 grep -qx "closed two" "$dir/out" || fail "Enter and Escape did not close the alerts"

@@ -37,17 +37,17 @@ KEL
 input_app_start "$kel" "$dir/app.kel" "$dir" || fail "the program did not start"
 id=$(input_focus_window labels) || fail "no window"
 read -r x y _ < <(screen_window_geometry "$id")
-xdotool mousemove $((x + 40)) $((y + 30))
-sleep 0.2
-xdotool mousemove $((x + 300)) $((y + 30))
-sleep 0.2
-xdotool mousemove $((x + 40)) $((y + 30)) click 1
-sleep 0.2
-xdotool mousemove $((x + 40)) $((y + 120)) click 1
-input_sync 1 || fail "the mouse was not handled"
+# Each move is handled before the next, so the toolkit cannot fold the moves
+# into one.
+moves=("40 30" "300 30" "40 30 click 1" "40 120 click 1")
+for k in "${!moves[@]}"; do
+    set -- ${moves[$k]}
+    xdotool mousemove $((x + $1)) $((y + $2)) "${@:3}"
+    input_sync $((k + 1)) || fail "the mouse move $((k + 1)) (${moves[$k]}) was not handled"
+done
 xdotool key Tab
 xdotool type X
-input_sync 2 || fail "the keys were not handled"
+input_sync $((${#moves[@]} + 1)) || fail "the keys were not handled"
 input_app_finish || fail "the program failed"
 
 log=$(grep '^log ' "$dir/out")

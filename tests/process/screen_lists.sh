@@ -47,10 +47,13 @@ id=$(input_focus_window lists) || fail "no window"
 read -r x y _ < <(screen_window_geometry "$id")
 input_sync 1 || fail "the list changes were not handled"
 screen_shot "$dir/lists.png"
-# The drop-list's menu opens with its first item under the pointer.
+# The drop-list's menu opens with its first item under the pointer; the next
+# click waits until the menu is gone, which has the pointer till then.
+before=$(screen_windows)
 xdotool mousemove $((x + 290)) $((y + 22)) click 1
-sleep 0.5
+popup=$(screen_wait_popup "$before") || fail "the drop-list's menu did not open"
 xdotool key Return
+screen_wait_gone "$popup" || fail "Return did not close the drop-list's menu"
 # Down in the drop-down's entry chooses its first item.
 xdotool mousemove $((x + 270)) $((y + 132)) click 1
 xdotool key Down

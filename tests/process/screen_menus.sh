@@ -15,7 +15,7 @@ cat > menus.kel <<KEL
 Kel []
 $SCREEN_KEL_PRELUDE
 chosen: copy []
-win: layout [title "Menus" size 200x100 backdrop 0.0.200 on-menu [append chosen event/picked]]
+win: layout [title "Menus" size 200x100 backdrop 0.0.200 on-menu [append chosen event/picked signal 'picked]]
 win/menu: ["File" ["Open" open "---" "Quit" quit] "Help" ["About" about]]
 view/no-wait/options win [offset: 0x0]
 loop: copy ["Loop" []]
@@ -44,13 +44,15 @@ screen_await shown || fail "the windows did not come up"
 id=$(screen_wait_window "Menus") || fail "no window"
 read -r _ _ width height < <(screen_window_geometry "$id")
 screen_shot menus.png "$id"
+before=$(screen_windows)
 xdotool mousemove --window "$id" 20 10 click 1
-sleep 0.5
+popup=$(screen_wait_popup "$before") || fail "the File menu did not open"
 xdotool key Down Return
-sleep 0.3
+screen_await picked || fail "choosing File > Open sent no menu event"
+screen_wait_gone "$popup" || fail "the File menu stayed open"
 ctx=$(screen_wait_window "Context") || fail "no context window"
 xdotool mousemove --window "$ctx" 40 30 click 3
-sleep 0.5
+wait_until 30 grep -q "invalid argument" out || fail "the context menu that holds itself was not reported"
 screen_signal chosen
 screen_await later || fail "the process did not go on after the context menu"
 screen_shot later.png "$(screen_wait_window Later)"

@@ -61,9 +61,12 @@ xdotool key Tab
 input_sync 2 || fail "Tab was not handled"
 screen_shot "$dir/tab.png"
 xdotool key Right
+before=$(screen_windows)
 xdotool key alt+f
-sleep 0.5
+popup=$(screen_wait_popup "$before") || fail "Alt+F did not open the File menu"
 xdotool key Return
+# The menu has the keyboard until it is gone.
+screen_wait_gone "$popup" || fail "Return did not close the File menu"
 input_sync 3 || fail "Right and Alt+F were not handled"
 input_sync 4 || fail "the move was not handled"
 input_app_finish || fail "the program failed"

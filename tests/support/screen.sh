@@ -61,6 +61,64 @@ screen_wait_window() {
     done
 }
 
+# Prints the ids of the visible top-level windows, one a line, sorted: taken
+# before an action, it lets screen_wait_popup tell the windows the action
+# showed from those already there.
+screen_windows() {
+    xdotool search --onlyvisible --maxdepth 1 --name '' 2> /dev/null | sort
+}
+
+# Waits until a top-level window shows that is not among the ids given (as
+# screen_windows printed them) and holds ink (its items are drawn, so the
+# toolkit has taken the pointer and keyboard for it): a menu or a drop-list's
+# popup. Prints its id; 1 when none shows within the seconds (default 20,
+# scaled).
+screen_wait_popup() {
+    local before="$1" end=$((SECONDS + $(test_deadline "${2:-20}"))) id shot
+    shot=$(mktemp --suffix=.png)
+    while :; do
+        for id in $(comm -13 <(echo "$before") <(screen_windows)); do
+            screen_shot "$shot" "$id" 2> /dev/null &&
+                [ "$(convert "$shot" -colorspace Gray -threshold 50% -negate -format '%[fx:round(mean*w*h)]' info:)" -gt 0 ] &&
+                { rm -f "$shot"; echo "$id"; return 0; }
+        done
+        [ "$SECONDS" -ge "$end" ] && { rm -f "$shot"; return 1; }
+        sleep 0.1
+    done
+}
+
+# Waits until the window of the id no longer shows (default 20 seconds,
+# scaled); 1 when it still does.
+screen_wait_gone() {
+    wait_until "${2:-20}" screen_window_gone "$1"
+}
+screen_window_gone() {
+    ! xdotool search --onlyvisible --maxdepth 1 --name '' 2> /dev/null | grep -qx "$1"
+}
+
+# Answers the window of the title with a key, as a person would: waits for it
+# to show, gives it the focus and presses the key, and waits until that window
+# is gone. A window met while it is still being mapped can refuse the focus or
+# miss the key, so the key is pressed again while the same window stays, after
+# a wait that doubles each time. 1 when it did not show or did not go within
+# the seconds (default 30, scaled).
+screen_answer() {
+    local title="$1" key="$2" limit="${3:-30}" end id pause again
+    end=$((SECONDS + $(test_deadline "$limit")))
+    pause=$(test_deadline 1)
+    id=$(screen_wait_window "$title" "$limit") || return 1
+    while [ "$SECONDS" -lt "$end" ]; do
+        timeout "$pause" xdotool windowfocus --sync "$id" 2> /dev/null && xdotool key "$key"
+        again=$((SECONDS + pause))
+        while [ "$SECONDS" -lt "$again" ]; do
+            screen_window_gone "$id" && return 0
+            sleep 0.1
+        done
+        pause=$((pause * 2))
+    done
+    return 1
+}
+
 # Captures the whole screen, or one window when an id is given, as PNG.
 screen_shot() {
     if [ -n "${2:-}" ]; then import -window "$2" "$1"; else import -window root "$1"; fi

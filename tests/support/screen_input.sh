@@ -10,8 +10,9 @@
 #
 # The program side (input_app_kel "$dir" prints it): a global event handler
 # takes F12 and stops it; the loop screen-run then evaluates the next block
-# of screen-steps (when there is one), lets the window repaint, and writes
-# sync-N into the folder. screen-run returns once the driver writes done.
+# of screen-steps (when there is one), runs the event loop until it has been
+# idle for ten rounds in a row (the window has repainted), and writes sync-N
+# into the folder. screen-run returns once the driver writes done.
 
 # The start of a screen test: a private folder in $dir (removed at exit),
 # steady toolkit settings, the toolkit's caches kept out of leak reports and
@@ -50,6 +51,14 @@ insert-event-func 'screen-sync func [face event][
     ]
     none
 ]
+screen-settle: func [/local idle] [
+    idle: 0
+    until [
+        idle: either do-events/no-wait [0] [idle + 1]
+        wait 0.01
+        idle >= 10
+    ]
+]
 screen-run: does [
     write screen-dir/ready ""
     until [
@@ -59,12 +68,12 @@ screen-run: does [
             screen-pending: false
             screen-syncs: screen-syncs + 1
             if block? pick screen-steps screen-syncs [do pick screen-steps screen-syncs]
-            loop 10 [do-events/no-wait wait 0.01]
+            screen-settle
             write rejoin [screen-dir "sync-" screen-syncs] ""
         ]
         exists? screen-dir/done
     ]
-    loop 10 [do-events/no-wait wait 0.01]
+    screen-settle
 ]
 KEL
 }
