@@ -10,6 +10,6 @@ cmake --build --preset release --target kel >/dev/null || exit 2
 status=0
 for program in bench/scaling*.kel; do
   echo "== $program"
-  build/release/kel "$program" "$@" || status=1
+  "$PWD/build/release/kel" "$program" "$@" || status=1
 done
 exit $status

@@ -403,15 +403,19 @@ char* base64_encode(char* out, const uint8_t* bytes, uint32_t count) {
     return out;
 }
 
-// The characters of a text of any unit, copied out before anything allocates.
-static std::vector<uint32_t> text_codes(const uint8_t* text, uint32_t count, uint32_t unit) {
-    std::vector<uint32_t> codes(count);
-    for (uint32_t i = 0; i < count; i++) codes[i] = string_get_char(text + size_t(i) * unit, unit);
-    return codes;
-}
+// The characters of a text of any unit, read in place. The text may lie in a
+// series buffer that moves when something allocates, so a decoder reads all of
+// it into plain memory before the result series is made.
+struct TextCodes {
+    const uint8_t* text;
+    uint32_t count;
+    uint32_t unit;
+    size_t size() const { return count; }
+    uint32_t operator[](size_t i) const { return string_get_char(text + i * unit, unit); }
+};
 
 // The index of the line feed that ends a ";" comment at i (or the end).
-static size_t comment_end(const std::vector<uint32_t>& codes, size_t i) {
+static size_t comment_end(const TextCodes& codes, size_t i) {
     while (i < codes.size() && codes[i] != '\n') i++;
     return i;
 }
@@ -422,7 +426,7 @@ static bool codec_blank_q(uint32_t c) {
     return c == 8 || c == '\t' || c == '\n' || c == 12 || c == '\r' || c == ' ' || c == '\'';
 }
 
-static bool decode_bits(const std::vector<uint32_t>& codes, std::vector<uint8_t>* out) {
+static bool decode_bits(const TextCodes& codes, std::vector<uint8_t>* out) {
     uint32_t acc = 0, bits = 0;
     for (size_t i = 0; i < codes.size(); i++) {
         uint32_t c = codes[i];
@@ -440,7 +444,7 @@ static bool decode_bits(const std::vector<uint32_t>& codes, std::vector<uint8_t>
 
 // With strict, an odd count of digits is invalid; otherwise the last odd
 // digit is dropped.
-static bool decode_hex(const std::vector<uint32_t>& codes, bool strict, std::vector<uint8_t>* out) {
+static bool decode_hex(const TextCodes& codes, bool strict, std::vector<uint8_t>* out) {
     int high = -1;
     for (size_t i = 0; i < codes.size(); i++) {
         uint32_t c = codes[i];
@@ -458,7 +462,7 @@ static bool decode_hex(const std::vector<uint32_t>& codes, bool strict, std::vec
     return !(strict && high >= 0);
 }
 
-static bool decode_base58(const std::vector<uint32_t>& codes, std::vector<uint8_t>* out) {
+static bool decode_base58(const TextCodes& codes, std::vector<uint8_t>* out) {
     std::vector<uint8_t> number;  // big-endian value of the digits read
     uint32_t zeros = 0;
     bool leading = true;
@@ -495,7 +499,7 @@ static bool decode_base58(const std::vector<uint32_t>& codes, std::vector<uint8_
 // the text, and an unfinished group at the end (the padding left out) gives
 // its bytes as if it were padded; a lone last digit holds no whole byte and
 // is dropped.
-static bool decode_base64(const std::vector<uint32_t>& codes, bool strict, std::vector<uint8_t>* out) {
+static bool decode_base64(const TextCodes& codes, bool strict, std::vector<uint8_t>* out) {
     uint32_t acc = 0, digits = 0;
     for (size_t i = 0; i < codes.size(); i++) {
         uint32_t c = codes[i];
@@ -540,32 +544,40 @@ static Node bytes_series(const std::vector<uint8_t>& bytes, uint32_t room) {
     return node;
 }
 
+// The decoders write into a vector reserved for the largest result, so it is
+// filled without regrowing; the series is made from it once the text is read.
 Node base2_decode(const uint8_t* text, uint32_t count, uint32_t unit) {
+    uint32_t room = count / 8;
     std::vector<uint8_t> bytes;
-    if (!decode_bits(text_codes(text, count, unit), &bytes)) return 0;
-    return bytes_series(bytes, count / 8);
+    bytes.reserve(room);
+    if (!decode_bits(TextCodes{text, count, unit}, &bytes)) return 0;
+    return bytes_series(bytes, room);
 }
 
 Node base16_decode(const uint8_t* text, uint32_t count, uint32_t unit) {
+    uint32_t room = count / 2;
     std::vector<uint8_t> bytes;
-    if (!decode_hex(text_codes(text, count, unit), false, &bytes)) return 0;
-    return bytes_series(bytes, count / 2);
+    bytes.reserve(room);
+    if (!decode_hex(TextCodes{text, count, unit}, false, &bytes)) return 0;
+    return bytes_series(bytes, room);
 }
 
 Node base58_decode(const uint8_t* text, uint32_t count, uint32_t unit) {
     std::vector<uint8_t> bytes;
-    if (!decode_base58(text_codes(text, count, unit), &bytes)) return 0;
+    if (!decode_base58(TextCodes{text, count, unit}, &bytes)) return 0;
     return bytes_series(bytes, 0);
 }
 
 Node base64_decode(const uint8_t* text, uint32_t count, uint32_t unit) {
+    uint32_t room = uint32_t((uint64_t(count) + 3) * 3 / 4);
     std::vector<uint8_t> bytes;
-    if (!decode_base64(text_codes(text, count, unit), false, &bytes)) return 0;
-    return bytes_series(bytes, uint32_t((uint64_t(count) + 3) * 3 / 4));
+    bytes.reserve(room);
+    if (!decode_base64(TextCodes{text, count, unit}, false, &bytes)) return 0;
+    return bytes_series(bytes, room);
 }
 
 bool scan_binary(const uint8_t* start, const uint8_t* end, int base, Cell* out) {
-    std::vector<uint32_t> codes(start, end);
+    TextCodes codes{start, uint32_t(end - start), 1};
     std::vector<uint8_t> bytes;
     bool ok = base == 2 ? decode_bits(codes, &bytes)
             : base == 16 ? decode_hex(codes, true, &bytes)

@@ -97,8 +97,7 @@ static int32_t compression_method_arg(Cell* word) {
 // Runs a method's encoder or decoder into a new binary! of the capacity, and
 // once more at the size it asked for when that was too small; the binary
 // goes to ARGS[0]. Any other outcome raises script error invalid-data.
-static void compression_box(int32_t method, bool decode, const std::vector<uint8_t>& input,
-                            uint32_t capacity) {
+static void compression_box(int32_t method, bool decode, const NativeInput& input, uint32_t capacity) {
     int32_t result = COMPRESS_DEST_SMALL;
     Node node = 0;
     uint32_t size = 0;
@@ -106,9 +105,9 @@ static void compression_box(int32_t method, bool decode, const std::vector<uint8
         node = series_new_bytes(capacity);
         uint8_t* dest = series_buffer(node)->head_ptr();
         size = capacity;
-        uint32_t length = uint32_t(input.size());
-        result = decode ? compression_decode(method, dest, &size, input.data(), length)
-                        : compression_encode(method, dest, &size, input.data(), length);
+        ByteSpan from = input.bytes();
+        result = decode ? compression_decode(method, dest, &size, from.data, from.size)
+                        : compression_encode(method, dest, &size, from.data, from.size);
         capacity = size;
     }
     if (result != COMPRESS_DONE) error_raise(ERR_INVALID_DATA);
@@ -121,8 +120,8 @@ static void compression_box(int32_t method, bool decode, const std::vector<uint8
 ExitCode native_compress(bool check, const int32_t*) {
     native_args_check(check, N_COMPRESS, 2);
     int32_t method = compression_method_arg(data_stack.args + 1);
-    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
-    compression_box(method, false, input, uint32_t(input.size()) + 32);
+    NativeInput input(data_stack.args);
+    compression_box(method, false, input, input.bytes().size + 32);
     return EXIT_CODE_NONE;
 }
 
@@ -132,13 +131,13 @@ ExitCode native_decompress(bool check, const int32_t* refinements) {
     int32_t method = compression_method_arg(data_stack.args + 1);
     Cell* size_arg = native_refinement_arg(refinements, 0);
     uint32_t capacity = size_arg && cell_int(size_arg) > 0 ? uint32_t(cell_int(size_arg)) : 0;
-    std::vector<uint8_t> input = native_value_bytes(data_stack.args);
-    uint32_t length = uint32_t(input.size());
+    NativeInput input(data_stack.args);
+    ByteSpan from = input.bytes();
     // A sizing pass without a destination; gzip reads the size from its
     // trailer, so the size given is not needed there.
-    if (method == COMPRESSION_GZIP || length >= capacity) {
+    if (method == COMPRESSION_GZIP || from.size >= capacity) {
         capacity = 0;
-        int32_t result = compression_decode(method, nullptr, &capacity, input.data(), length);
+        int32_t result = compression_decode(method, nullptr, &capacity, from.data, from.size);
         if (result != COMPRESS_DONE && result != COMPRESS_DEST_SMALL) error_raise(ERR_INVALID_DATA);
     }
     compression_box(method, true, input, capacity);

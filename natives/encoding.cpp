@@ -97,20 +97,19 @@ ExitCode native_enbase(bool check, const int32_t* refinements) {
     }
     int32_t base = base_of(refinements);
     if (base != 2 && base != 16 && base != 58 && base != 64) raise_base(refinements);
-    Cell* value = data_stack.args;
-    std::vector<uint8_t> bytes = native_value_bytes(value);
-    int64_t room = enbase_capacity(int64_t(bytes.size()), base);
+    NativeInput input(data_stack.args);
+    int64_t room = enbase_capacity(int64_t(input.bytes().size), base);
     if (room < 0) error_raise(ERR_TOO_LONG);
     Cell* result = string_make_at(stack_push_new(T_NONE), uint32_t(room));
     SeriesBuffer* out = series_buffer(series_node(result));
     char* start = reinterpret_cast<char*>(out->head_ptr());
     char* end;
-    uint32_t n = uint32_t(bytes.size());
+    ByteSpan bytes = input.bytes();
     switch (base) {
-    case 2: end = base2_encode(start, bytes.data(), n); break;
-    case 16: end = base16_encode(start, bytes.data(), n); break;
-    case 58: end = base58_encode(start, bytes.data(), n); break;
-    default: end = base64_encode(start, bytes.data(), n); break;
+    case 2: end = base2_encode(start, bytes.data, bytes.size); break;
+    case 16: end = base16_encode(start, bytes.data, bytes.size); break;
+    case 58: end = base58_encode(start, bytes.data, bytes.size); break;
+    default: end = base64_encode(start, bytes.data, bytes.size); break;
     }
     out->tail = out->head + uint32_t(end - start);
     stack_set_last_reset(result);

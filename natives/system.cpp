@@ -39,16 +39,20 @@ enum SystemNative : uint32_t {
     N_APPLY = 107,
 };
 
-std::vector<uint8_t> native_value_bytes(Cell* value) {
+ByteSpan native_value_span(Cell* value) {
     if (cell_type(value) == T_BINARY) {
         uint32_t from = series_index_clamped(value);
         SeriesBuffer* b = series_buffer(series_node(value));
-        const uint8_t* head = b->head_ptr();
-        return std::vector<uint8_t>(head + from, head + b->length());
+        return {b->head_ptr() + from, b->length() - from};
     }
     int32_t count = -1;
     const uint8_t* text = to_utf8(value, &count);
-    return std::vector<uint8_t>(text, text + count);
+    return {text, uint32_t(count)};
+}
+
+std::vector<uint8_t> native_value_bytes(Cell* value) {
+    ByteSpan span = native_value_span(value);
+    return std::vector<uint8_t>(span.data, span.data + span.size);
 }
 
 // A new binary! of the bytes in ARGS[0].
@@ -116,12 +120,14 @@ ExitCode native_checksum(bool check, const int32_t* refinements) {
                     method_is(method, CHECKSUM_W_ADLER32);
     if (spec && integral) raise_with_refine(method);
 
-    std::vector<uint8_t> data = native_value_bytes(&args[0]);
+    // The sums read the data in place: nothing allocates from here until the
+    // digest is boxed (the key is copied out before the data is looked at).
     if (integral) {
+        ByteSpan data = native_value_span(&args[0]);
         int32_t sum;
-        if (method_is(method, CHECKSUM_W_CRC32)) sum = int32_t(checksum_crc32(data.data(), data.size()));
-        else if (method_is(method, CHECKSUM_W_TCP)) sum = checksum_tcp(data.data(), data.size());
-        else sum = int32_t(checksum_adler32(data.data(), data.size()));
+        if (method_is(method, CHECKSUM_W_CRC32)) sum = int32_t(checksum_crc32(data.data, data.size));
+        else if (method_is(method, CHECKSUM_W_TCP)) sum = checksum_tcp(data.data, data.size);
+        else sum = int32_t(checksum_adler32(data.data, data.size));
         integer_box(sum);
         return EXIT_CODE_NONE;
     }
@@ -133,14 +139,15 @@ ExitCode native_checksum(bool check, const int32_t* refinements) {
         if (type != T_STRING && type != T_BINARY) error_raise(ERR_INVALID_ARG, spec);
         if (method_is(method, CHECKSUM_W_HASH)) raise_with_refine(spec);
         std::vector<uint8_t> key = native_value_bytes(spec);
-        std::optional<ChecksumDigest> digest =
-            checksum_hmac(data.data(), data.size(), key.data(), key.size(), method);
+        ByteSpan data = native_value_span(&args[0]);
+        std::optional<ChecksumDigest> digest = checksum_hmac(data.data, data.size, key.data(), key.size(), method);
         if (!digest) error_raise(ERR_INVALID_ARG, method);  // only the integral methods lack one
         binary_box(digest->bytes, digest->size);
         return EXIT_CODE_NONE;
     }
     if (method_is(method, CHECKSUM_W_HASH)) raise_with_refine(method);
-    ChecksumDigest digest = checksum_digest(data.data(), data.size(), checksum_method_code(method));
+    ByteSpan data = native_value_span(&args[0]);
+    ChecksumDigest digest = checksum_digest(data.data, data.size, checksum_method_code(method));
     binary_box(digest.bytes, digest.size);
     return EXIT_CODE_NONE;
 }

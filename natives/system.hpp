@@ -33,6 +33,28 @@ ExitCode native_apply(bool check, const int32_t* refinements);
 // The bytes a native works on: a binary!'s from its position to its tail, a
 // string's UTF-8 from its position. A copy, so it survives any allocation.
 std::vector<uint8_t> native_value_bytes(Cell* value);
+// The same bytes where they lie: in the binary's buffer, or in the string's
+// conversion buffer. The collector may move either, so the span holds only
+// until the next allocation; it spares a copy of the whole input.
+struct ByteSpan {
+    const uint8_t* data;
+    uint32_t size;
+};
+ByteSpan native_value_span(Cell* value);
+// The bytes of a value for a native that allocates between its reads. A
+// binary is read where it lies, its span taken again after each allocation,
+// so a large input is not copied; a string's UTF-8 is made once and kept.
+struct NativeInput {
+    Cell* value;
+    std::vector<uint8_t> text;
+    explicit NativeInput(Cell* v) : value(v) {
+        if (cell_type(v) != T_BINARY) text = native_value_bytes(v);
+    }
+    ByteSpan bytes() const {
+        if (cell_type(value) == T_BINARY) return native_value_span(value);
+        return {text.data(), uint32_t(text.size())};
+    }
+};
 
 // The date! of the current instant, pushed: one reading of the clock gives
 // both the date and the time. With utc the zone is 0, else the local zone
