@@ -12,20 +12,7 @@ input_test_start 1024x768 || exit 0
 export APPDATA="$dir"
 cd "$dir" || exit 1
 
-"$kel" > out 2> err &
-console=$!
-trap 'kill $console 2> /dev/null; screen_stop' EXIT
-id=$(screen_wait_window "Kel Console" "$(input_wait_limit)") || fail "no console window"
-
-caret_shown() {
-    CONSOLE_TOP=$(console_top "$1")
-    [ -n "$CONSOLE_TOP" ] || return 1
-    read -r caret_x caret_y caret_h < <(console_caret "$1")
-    [ "$caret_h" -gt 12 ] && [ "$caret_y" -gt $((CONSOLE_TOP + 2 * caret_h)) ]
-}
-console_shot_until "$id" start.png caret_shown || fail "no caret at a prompt"
-CONSOLE_LINE_H=$caret_h
-prompt_x=$caret_x
+console_open
 
 # A 60-character command: the caret stands just after the last ink of its row.
 command='write %typed.txt "abcdefghijklmnopqrstuvwxyz0123456789ABCDE"'

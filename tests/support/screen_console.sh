@@ -76,3 +76,25 @@ console_ink_span() {
             if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1 }
         END { if (first != "") print first + x0, last + x0 }'
 }
+
+# Starts the console as kel starts it, output in $dir/out and $dir/err, and
+# waits for its first prompt: a caret as tall as a row below the banner.
+# Sets console (the process), id (its window), CONSOLE_TOP, CONSOLE_LINE_H,
+# and prompt_x and prompt_y, where the caret stands at the prompt; the
+# console is ended when the test's shell exits. Extra arguments go to kel.
+console_open() {
+    "$kel" "$@" > "$dir/out" 2> "$dir/err" &
+    console=$!
+    trap 'kill $console 2> /dev/null; screen_stop' EXIT
+    id=$(screen_wait_window "Kel Console" "$(input_wait_limit)") || fail "no console window"
+    console_shot_until "$id" "$dir/start.png" console_caret_shown || fail "no caret at a prompt"
+    CONSOLE_LINE_H=$caret_h
+    prompt_x=$caret_x
+    prompt_y=$caret_y
+}
+console_caret_shown() {
+    CONSOLE_TOP=$(console_top "$1")
+    [ -n "$CONSOLE_TOP" ] || return 1
+    read -r caret_x caret_y caret_h < <(console_caret "$1")
+    [ "$caret_h" -gt 12 ] && [ "$caret_y" -gt $((CONSOLE_TOP + 2 * caret_h)) ]
+}
