@@ -19,16 +19,12 @@ cd "$dir" || exit 1
 
 console_open
 
-# The caret stands on the row of y (or, with y empty, on a row below the
-# row of $row_y) at x, both within a pixel or two.
+# The caret stands at x, within two pixels, on the row of y.
 caret_at() {
-    local want_x="$1" want_y="$2" shot="$3"
-    read -r caret_x caret_y caret_h < <(console_caret "$shot")
-    [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - want_x)) -le 2 ] &&
-        [ $((want_x - caret_x)) -le 2 ] || return 1
-    if [ -n "$want_y" ]; then [ "$caret_y" = "$want_y" ]; else [ "$caret_y" -gt "$row_y" ]; fi
+    read -r caret_x caret_y caret_h < <(console_caret "$3")
+    [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - $1)) -le 2 ] && [ $(($1 - caret_x)) -le 2 ] &&
+        [ "$caret_y" = "$2" ]
 }
-at_prompt() { caret_at "$prompt_x" "" "$1"; }
 
 # A key handler of the console made to fail: Alt+A selects all through it.
 command='gui-console-ctx/terminal/select-all: does [print "oops" 1 / 0] ()'
@@ -39,7 +35,7 @@ console_shot_until "$id" command.png typed_out || fail "the command does not sho
 char_w=$(((caret_x - prompt_x) * 1000 / ${#command}))
 row_y=$caret_y
 xdotool key Return
-console_shot_until "$id" set.png at_prompt || fail "no prompt after the command"
+console_shot_until "$id" set.png console_at_prompt || fail "no prompt after the command"
 row_y=$caret_y
 
 partial='write %typed.txt "ab'
@@ -63,7 +59,7 @@ xdotool key Return
 wait_until 30 test -s typed.txt || fail "the line typed on after the error was not evaluated"
 [ "$(cat typed.txt)" = abc ] || fail "the line typed on after the error was evaluated as $(cat typed.txt)"
 row_y=$prompt_y
-console_shot_until "$id" written.png at_prompt || fail "no prompt after the line typed on"
+console_shot_until "$id" written.png console_at_prompt || fail "no prompt after the line typed on"
 
 # A view whose timer prints 170 characters, closes the view and raises.
 command='view [base 10x10 rate 5 on-time [face/rate: none print append/dup copy "" #"x" 170 unview 1 / 0]]'
@@ -74,7 +70,7 @@ typed_all() { command_end "$1" && [ "$caret_x" = "$(cat last_x 2> /dev/null)" ] 
 console_shot_until "$id" view-typed.png typed_all || fail "the view command does not show"
 row_y=$caret_y
 xdotool key Return
-output_done() { at_prompt "$1" && [ "$caret_y" -ge $((row_y + 5 * CONSOLE_LINE_H)) ]; }
+output_done() { console_at_prompt "$1" && [ "$caret_y" -ge $((row_y + 5 * CONSOLE_LINE_H)) ]; }
 console_shot_until "$id" viewed.png output_done || fail "no prompt below the view's output"
 rows=$(((caret_y - row_y) / CONSOLE_LINE_H - 1))
 # The rows of x: as many as 170 characters need at the width of the first

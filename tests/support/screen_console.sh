@@ -98,3 +98,11 @@ console_caret_shown() {
     read -r caret_x caret_y caret_h < <(console_caret "$1")
     [ "$caret_h" -gt 12 ] && [ "$caret_y" -gt $((CONSOLE_TOP + 2 * caret_h)) ]
 }
+
+# The console has shown its next prompt: the caret, as tall as a row, stands
+# at the prompt's column (prompt_x) on a row below the one at row_y.
+console_at_prompt() {
+    read -r caret_x caret_y caret_h < <(console_caret "$1")
+    [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - prompt_x)) -le 1 ] &&
+        [ $((prompt_x - caret_x)) -le 1 ] && [ "$caret_y" -gt "$row_y" ]
+}
