@@ -28,14 +28,7 @@ caret_at() {
 
 # A key handler of the console made to fail: Alt+A selects all through it.
 command='gui-console-ctx/terminal/select-all: does [print "oops" 1 / 0] ()'
-xdotool type --delay 20 "$command"
-typed_out() { read -r caret_x caret_y _ < <(console_caret "$1"); [ "$caret_x" -gt $((prompt_x + 300)) ]; }
-console_shot_until "$id" command.png typed_out || fail "the command does not show"
-# The width of a character, in thousandths of a pixel.
-char_w=$(((caret_x - prompt_x) * 1000 / ${#command}))
-row_y=$caret_y
-xdotool key Return
-console_shot_until "$id" set.png console_at_prompt || fail "no prompt after the command"
+console_enter_measured "$command"
 row_y=$caret_y
 
 partial='write %typed.txt "ab'

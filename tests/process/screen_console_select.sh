@@ -19,17 +19,10 @@ console_open
 
 sentence="A sentence of forty characters, dragged."
 command="print \"$sentence\""
-xdotool type --delay 20 "$command"
-typed_out() { read -r caret_x caret_y _ < <(console_caret "$1"); [ "$caret_x" -gt $((prompt_x + 200)) ]; }
-console_shot_until "$id" typed.png typed_out || fail "the command does not show"
-# The width of a character, in thousandths of a pixel.
-char_w=$(((caret_x - prompt_x) * 1000 / ${#command}))
-row_y=$caret_y
-xdotool key Return
-console_shot_until "$id" printed.png console_at_prompt || fail "no prompt after the printed line"
+console_enter_measured "$command"
 line_y=$((row_y + CONSOLE_LINE_H))
 [ "$caret_y" = $((line_y + CONSOLE_LINE_H)) ] || fail "the printed line does not take the one row below the command"
-read -r _ ink_last < <(console_ink_span printed.png 0 "$line_y" 600 "$CONSOLE_LINE_H")
+read -r _ ink_last < <(console_ink_span entered.png 0 "$line_y" 600 "$CONSOLE_LINE_H")
 [ -n "$ink_last" ] || fail "the printed line does not show"
 # Where the rows' text starts: three characters (">> ") before the prompt's caret.
 text_x=$((prompt_x - 3 * char_w / 1000))

@@ -106,3 +106,25 @@ console_at_prompt() {
     [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - prompt_x)) -le 1 ] &&
         [ $((prompt_x - caret_x)) -le 1 ] && [ "$caret_y" -gt "$row_y" ]
 }
+
+# Types a command that fits on one row and enters it: char_w becomes the
+# width of a character in thousandths of a pixel, measured from where the
+# caret stands after the command, and row_y the command's row; returns once
+# the next prompt shows (caret_y its row).
+console_enter_measured() {
+    local command="$1"
+    xdotool type --delay 20 "$command"
+    console_shot_until "$id" "$dir/typed.png" console_caret_after "${#command}" ||
+        fail "the command $command does not show"
+    char_w=$(((caret_x - prompt_x) * 1000 / ${#command}))
+    row_y=$caret_y
+    xdotool key Return
+    console_shot_until "$id" "$dir/entered.png" console_at_prompt || fail "no prompt after $command"
+}
+# The caret stands after n typed characters: 6 pixels or more a character
+# from the prompt, where it stood in the shot before.
+console_caret_after() {
+    local last="$caret_x"
+    read -r caret_x caret_y _ < <(console_caret "$2")
+    [ "$caret_x" -ge $((prompt_x + 6 * $1)) ] && [ "$caret_x" = "$last" ]
+}
