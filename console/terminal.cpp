@@ -28,10 +28,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -211,6 +213,44 @@ std::string LineView::redraw(const LineEditor& e, size_t columns) {
     return out;
 }
 
+// A terminal that narrows either wraps the row again at the new width,
+// taking the cursor down with its text, or cuts the row; one that widens
+// joins rows it wrapped. Where the cursor is tells which happened.
+std::string LineView::rewidth(size_t columns, CursorPlace cursor, const std::string& prompt) {
+    size_t at = origin + shown;  // the cursor's column before the change
+    std::string out = "\r";
+    if (cursor.column >= 0 && at >= columns && size_t(cursor.column) == at % columns) {
+        // Wrapped again: the window starts origin / columns rows below the
+        // row's first, and the cursor is at / columns rows below it.
+        size_t up = at / columns - origin / columns;
+        if (up <= size_t(cursor.row)) {
+            if (up > 0) out += "\x1b[" + std::to_string(up) + "A";
+            origin %= columns;
+        } else {
+            // The window's start went above the screen's top with the rows
+            // the terminal scrolled away: the prompt's last line is written
+            // again on the top row, and the window follows it.
+            size_t start = prompt.rfind('\n');
+            std::string last = start == std::string::npos ? prompt : prompt.substr(start + 1);
+            std::vector<uint32_t> chars = utf8_chars(last);
+            out += (cursor.row > 0 ? "\x1b[" + std::to_string(cursor.row) + "A" : std::string()) + "\x1b[J" + last;
+            origin = shown_span(chars, 0, chars.size(), false) % columns;
+            shown = 0;
+            return out;
+        }
+    } else if (cursor.column >= 0 && at < columns && size_t(cursor.column) >= shown) {
+        // The cursor's row holds the window, wherever the row starts now.
+        origin = size_t(cursor.column) - shown;
+    } else if (origin >= columns) {
+        // Cut before the window: the window goes to a row of its own.
+        out += "\n";
+        origin = 0;
+    }
+    if (origin > 0) out += "\x1b[" + std::to_string(origin) + "C";
+    shown = 0;
+    return out + "\x1b[J";
+}
+
 // ---- the terminal ---------------------------------------------------------------------------
 
 // Bytes read while waiting for the terminal's answer to a query, kept for the
@@ -263,13 +303,13 @@ static size_t terminal_columns() {
     return ioctl(STDOUT_FD, TIOCGWINSZ, &w) == 0 && w.ws_col > 0 ? w.ws_col : 80;
 }
 
-// The cursor's column (from 0) as the terminal reports it, or -1 when it does
-// not answer within 200 ms or output goes elsewhere; a terminal that did not
-// answer once is not asked again. What was typed before the answer stays for
-// the editor.
-static long terminal_cursor_column() {
+// The cursor's place (row and column, from 0) as the terminal reports it;
+// -1 for both when it does not answer within 200 ms or output goes
+// elsewhere. A terminal that did not answer once is not asked again. What
+// was typed before the answer stays for the editor.
+static CursorPlace terminal_cursor() {
     static bool answers = true;
-    if (!answers || !fd_is_terminal(STDOUT_FD)) return -1;
+    if (!answers || !fd_is_terminal(STDOUT_FD)) return CursorPlace{};
     out_write("\x1b[6n");
     std::string got;
     uint8_t b;
@@ -279,13 +319,15 @@ static long terminal_cursor_column() {
         // The answer is ESC [ row ; column R.
         size_t esc = got.rfind('\x1b'), semicolon = got.rfind(';');
         if (esc == std::string::npos || semicolon == std::string::npos || semicolon < esc) continue;
+        if (esc + 1 >= got.size() || got[esc + 1] != '[') continue;
+        long row = std::strtol(got.c_str() + esc + 2, nullptr, 10);
         long column = std::strtol(got.c_str() + semicolon + 1, nullptr, 10);
         typeahead += got.substr(0, esc);
-        return column > 0 ? column - 1 : 0;
+        return CursorPlace{row > 0 ? row - 1 : 0, column > 0 ? column - 1 : 0};
     }
     typeahead += got;
     answers = false;
-    return -1;
+    return CursorPlace{};
 }
 
 // The columns the text's last line takes, on a terminal of columns columns.
@@ -294,6 +336,59 @@ static size_t text_last_line_width(const std::string& text, size_t columns) {
     std::vector<uint32_t> chars = utf8_chars(start == std::string::npos ? text : text.substr(start + 1));
     return shown_span(chars, 0, chars.size(), false) % columns;
 }
+
+// A change of the terminal's size (SIGWINCH) while a line is edited: the
+// signal is let through only while the editor waits for a key, whose wait it
+// ends at once, and the line is drawn again for the new width.
+static volatile sig_atomic_t width_changed = 0;
+static void width_change_note(int) { width_changed = 1; }
+
+struct WidthWatch {
+    struct sigaction saved{};
+    sigset_t saved_mask{}, waiting{};
+    bool on = false;
+    WidthWatch() {
+        sigset_t winch;
+        sigemptyset(&winch);
+        sigaddset(&winch, SIGWINCH);
+        if (pthread_sigmask(SIG_BLOCK, &winch, &saved_mask) != 0) return;
+        struct sigaction sa{};
+        sa.sa_handler = width_change_note;
+        sigemptyset(&sa.sa_mask);
+        if (sigaction(SIGWINCH, &sa, &saved) != 0) {
+            pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+            return;
+        }
+        waiting = saved_mask;
+        sigdelset(&waiting, SIGWINCH);
+        width_changed = 0;
+        on = true;
+    }
+    ~WidthWatch() {
+        if (!on) return;
+        sigaction(SIGWINCH, &saved, nullptr);
+        pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+    }
+    WidthWatch(const WidthWatch&) = delete;
+    WidthWatch& operator=(const WidthWatch&) = delete;
+
+    // Waits until a key can be read (true) or the size changed (false). The
+    // signal stays blocked but inside ppoll, so none is lost between the
+    // test of the note and the wait.
+    bool key_ready() {
+        if (!typeahead.empty()) return true;
+        pollfd p{STDIN_FD, POLLIN, 0};
+        for (;;) {
+            if (width_changed) {
+                width_changed = 0;
+                return false;
+            }
+            int r = on ? ppoll(&p, 1, nullptr, &waiting) : poll(&p, 1, -1);
+            // A failed wait is left to the read, which reports the end.
+            if (r > 0 || (r < 0 && errno != EINTR)) return true;
+        }
+    }
+};
 
 // Raw mode for the time of one line, left again however the editing ends.
 struct RawMode {
@@ -351,9 +446,16 @@ static LineEditor terminal_edit(const std::string& prompt, std::vector<std::stri
     LineView view;
     view.hide = hide;
     RawMode raw;
-    long column = terminal_cursor_column();
+    long column = terminal_cursor().column;
     view.origin = column >= 0 ? size_t(column) : text_last_line_width(prompt, terminal_columns());
+    WidthWatch watch;
     while (e.status == LineEditor::Status::editing) {
+        if (!watch.key_ready()) {
+            size_t columns = terminal_columns();
+            std::string out = view.rewidth(columns, terminal_cursor(), prompt);
+            out_write(out + view.redraw(e, columns));
+            continue;
+        }
         std::string k = terminal_key();
         if (k.empty()) {
             e.status = e.chars.empty() ? LineEditor::Status::end_of_input : LineEditor::Status::done;

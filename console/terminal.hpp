@@ -64,6 +64,13 @@ struct LineEditor {
     std::string text() const;            // the line as UTF-8
 };
 
+// Where the terminal's cursor stands, rows and columns from 0; -1 when the
+// terminal does not tell.
+struct CursorPlace {
+    long row = -1;
+    long column = -1;
+};
+
 // How the line being edited is shown on one screen row after the prompt: a
 // window of the line that fits between origin and the last column, scrolled
 // sideways to keep the cursor in it, so that a long line never wraps.
@@ -76,6 +83,11 @@ struct LineView {
     // The bytes that redraw the window for a terminal of columns columns,
     // starting from the cursor where the last redraw left it.
     std::string redraw(const LineEditor& e, size_t columns);
+    // After the terminal took a width of columns, the cursor now at cursor
+    // and the prompt written before the window: the bytes that bring the
+    // cursor to where the window starts now and clear the screen from
+    // there, origin set to that column, so that redraw draws it anew.
+    std::string rewidth(size_t columns, CursorPlace cursor, const std::string& prompt);
 };
 
 } // namespace kel

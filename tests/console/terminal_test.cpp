@@ -165,6 +165,35 @@ TEST(LineView, DrawsByColumnsAndScrollsLongLines) {
     EXPECT_EQ(hidden.redraw(edit({"p", "w"}), 40), "**\x1b[K");
 }
 
+// After a change of width the cursor is brought to where the window starts
+// now, whichever way the terminal dealt with the row: wrapped again (the
+// cursor at the old column modulo the width), cut (the cursor held in the
+// last column), joined again when wider, or not telling.
+TEST(LineView, FollowsAChangeOfWidth) {
+    struct Case {
+        size_t origin, shown, columns;
+        CursorPlace cursor;
+        std::string bytes;
+        size_t origin_after;
+    } cases[] = {
+        {3, 60, 40, {5, 23}, "\r\x1b[1A\x1b[3C\x1b[J", 3},   // wrapped: one row up
+        {45, 20, 40, {5, 25}, "\r\x1b[5C\x1b[J", 5},          // wrapped with the prompt: the same row
+        {3, 60, 40, {0, 23}, "\r\x1b[J>> ", 3},                 // wrapped above the top: the prompt again
+        {3, 60, 40, {5, 39}, "\r\x1b[3C\x1b[J", 3},            // cut after the window's start
+        {50, 5, 40, {5, 39}, "\r\n\x1b[J", 0},                 // cut before it: a row of its own
+        {5, 10, 100, {2, 55}, "\r\x1b[45C\x1b[J", 45},         // joined again
+        {3, 60, 40, {}, "\r\x1b[3C\x1b[J", 3},                 // no answer
+    };
+    for (const Case& c : cases) {
+        LineView view;
+        view.origin = c.origin;
+        view.shown = c.shown;
+        EXPECT_EQ(view.rewidth(c.columns, c.cursor, "out\n>> "), c.bytes) << c.origin << " " << c.cursor.column;
+        EXPECT_EQ(view.origin, c.origin_after) << c.origin << " " << c.cursor.column;
+        EXPECT_EQ(view.shown, 0u);
+    }
+}
+
 TEST(LineEditor, HistoryRecall) {
     std::vector<std::string> history = {"new", "old"};
     EXPECT_EQ(edit({UP}, history).text(), "new");

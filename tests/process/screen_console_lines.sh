@@ -14,20 +14,7 @@ input_test_start 1024x768 || exit 0
 export APPDATA="$dir"
 cd "$dir" || exit 1
 
-"$kel" > out 2> err &
-console=$!
-trap 'kill $console 2> /dev/null; screen_stop' EXIT
-id=$(screen_wait_window "Kel Console" "$(input_wait_limit)") || fail "no console window"
-
-caret_shown() {
-    CONSOLE_TOP=$(console_top "$1")
-    [ -n "$CONSOLE_TOP" ] || return 1
-    read -r caret_x caret_y caret_h < <(console_caret "$1")
-    [ "$caret_h" -gt 12 ] && [ "$caret_y" -gt $((CONSOLE_TOP + 2 * caret_h)) ]
-}
-console_shot_until "$id" start.png caret_shown || fail "no caret at a prompt"
-CONSOLE_LINE_H=$caret_h
-prompt_x=$caret_x
+console_open
 
 # A 60-character command: the caret stands just after the last ink of its row.
 command='write %typed.txt "abcdefghijklmnopqrstuvwxyz0123456789ABCDE"'
@@ -64,19 +51,14 @@ for _ in $(seq $(($(input_wait_limit) * 10))); do [ -s typed.txt ] && break; sle
 
 # In a window 500 pixels wide, a printed line of 150 characters takes three
 # rows or more, each inked, and the next prompt starts below the last.
-at_prompt() {
-    read -r caret_x caret_y caret_h < <(console_caret "$1")
-    [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - prompt_x)) -le 1 ] &&
-        [ $((prompt_x - caret_x)) -le 1 ] && [ "$caret_y" -gt "$row_y" ]
-}
-console_shot_until "$id" written.png at_prompt || fail "no prompt after the written line"
+console_shot_until "$id" written.png console_at_prompt || fail "no prompt after the written line"
 xdotool windowsize "$id" 500 480
-narrow() { [ "$(identify -format %w "$1")" = 500 ] && at_prompt "$1"; }
+narrow() { [ "$(identify -format %w "$1")" = 500 ] && console_at_prompt "$1"; }
 console_shot_until "$id" narrow.png narrow || fail "the window did not narrow to 500 pixels"
 row_y=$caret_y
 xdotool type --delay 20 'print append/dup copy "" "abcdefghi " 15'
 xdotool key Return
-below_output() { at_prompt "$1" && [ "$caret_y" -ge $((row_y + 2 * CONSOLE_LINE_H)) ]; }
+below_output() { console_at_prompt "$1" && [ "$caret_y" -ge $((row_y + 2 * CONSOLE_LINE_H)) ]; }
 console_shot_until "$id" wrapped.png below_output || fail "no prompt after the printed line"
 rows=$(((caret_y - row_y) / CONSOLE_LINE_H - 1))
 [ "$rows" -ge 3 ] || fail "the 150-character line takes $rows rows before the next prompt, not 3 or more"

@@ -153,3 +153,12 @@ screen_window_geometry() {
         /^X=/ { x = $2 } /^Y=/ { y = $2 } /^WIDTH=/ { w = $2 } /^HEIGHT=/ { h = $2 }
         END { print x, y, w, h }'
 }
+
+# Prints the text of the clipboard (the CLIPBOARD selection); status 2 when
+# neither xclip nor xsel is installed to read it.
+screen_clipboard() {
+    if command -v xclip > /dev/null; then timeout 5 xclip -o -selection clipboard 2> /dev/null
+    elif command -v xsel > /dev/null; then timeout 5 xsel --clipboard --output 2> /dev/null
+    else return 2
+    fi
+}

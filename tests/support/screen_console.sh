@@ -76,3 +76,55 @@ console_ink_span() {
             if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1 }
         END { if (first != "") print first + x0, last + x0 }'
 }
+
+# Starts the console as kel starts it, output in $dir/out and $dir/err, and
+# waits for its first prompt: a caret as tall as a row below the banner.
+# Sets console (the process), id (its window), CONSOLE_TOP, CONSOLE_LINE_H,
+# and prompt_x and prompt_y, where the caret stands at the prompt; the
+# console is ended when the test's shell exits. Extra arguments go to kel.
+console_open() {
+    "$kel" "$@" > "$dir/out" 2> "$dir/err" &
+    console=$!
+    trap 'kill $console 2> /dev/null; screen_stop' EXIT
+    id=$(screen_wait_window "Kel Console" "$(input_wait_limit)") || fail "no console window"
+    console_shot_until "$id" "$dir/start.png" console_caret_shown || fail "no caret at a prompt"
+    CONSOLE_LINE_H=$caret_h
+    prompt_x=$caret_x
+    prompt_y=$caret_y
+}
+console_caret_shown() {
+    CONSOLE_TOP=$(console_top "$1")
+    [ -n "$CONSOLE_TOP" ] || return 1
+    read -r caret_x caret_y caret_h < <(console_caret "$1")
+    [ "$caret_h" -gt 12 ] && [ "$caret_y" -gt $((CONSOLE_TOP + 2 * caret_h)) ]
+}
+
+# The console has shown its next prompt: the caret, as tall as a row, stands
+# at the prompt's column (prompt_x) on a row below the one at row_y.
+console_at_prompt() {
+    read -r caret_x caret_y caret_h < <(console_caret "$1")
+    [ "$caret_h" -ge $((CONSOLE_LINE_H - 1)) ] && [ $((caret_x - prompt_x)) -le 1 ] &&
+        [ $((prompt_x - caret_x)) -le 1 ] && [ "$caret_y" -gt "$row_y" ]
+}
+
+# Types a command that fits on one row and enters it: char_w becomes the
+# width of a character in thousandths of a pixel, measured from where the
+# caret stands after the command, and row_y the command's row; returns once
+# the next prompt shows (caret_y its row).
+console_enter_measured() {
+    local command="$1"
+    xdotool type --delay 20 "$command"
+    console_shot_until "$id" "$dir/typed.png" console_caret_after "${#command}" ||
+        fail "the command $command does not show"
+    char_w=$(((caret_x - prompt_x) * 1000 / ${#command}))
+    row_y=$caret_y
+    xdotool key Return
+    console_shot_until "$id" "$dir/entered.png" console_at_prompt || fail "no prompt after $command"
+}
+# The caret stands after n typed characters: 6 pixels or more a character
+# from the prompt, where it stood in the shot before.
+console_caret_after() {
+    local last="$caret_x"
+    read -r caret_x caret_y _ < <(console_caret "$2")
+    [ "$caret_x" -ge $((prompt_x + 6 * $1)) ] && [ "$caret_x" = "$last" ]
+}
