@@ -84,7 +84,6 @@ void runtime_init() {
     ownership_init();
     checksum_init();
     init_compression_words();
-    call_init_buffer();
     stacks_init();
     lexer_init();
     init_event();  // before the words of the types and of any-type! are made

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -260,18 +261,63 @@ static void buffer_move(SeriesBuffer* b, uint8_t* to, uint32_t bytes) {
     else std::memmove(to, from, bytes);
     auto* moved = reinterpret_cast<SeriesBuffer*>(to);
     node_set(moved->node, moved);
+    collector.moved_bytes += bytes;
+    collector.moved_count++;
+}
+
+static void count_live(uint32_t bytes) {
+    collector.live_bytes += bytes;
+    collector.live_count++;
+}
+
+// Sweeps the settled buffers of [first, end) in place: marks are cleared, and
+// each dead buffer becomes a hole, its node queued and its flags 0, keeping
+// its size so that the frame stays walkable. Returns the bytes of the buffers
+// that became holes in this sweep.
+static uint64_t settled_sweep(uint8_t* first, uint8_t* end) {
+    uint64_t died = 0;
+    for (uint8_t* at = first; at < end;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(at);
+        uint32_t bytes = b->size + BUFFER_OVERHEAD;
+        at += bytes;
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            count_live(bytes);
+        } else if (b->flags) {
+            node_queue_dead(b->node);
+            b->node = 0;
+            b->flags = 0;
+            died += bytes;
+        }
+    }
+    return died;
 }
 
 // Compacts one frame: live buffers go to the free room of the previous frame
 // while more than FRAME_SPARE_MIN bytes are left there and they fit; the rest
 // slide down to the first free byte of the frame. Dead buffers' nodes are
 // queued; marks are cleared. An emptied frame is released unless it is the last.
-static void series_frame_compact(SeriesFrame* frame) {
+// The settled buffers (below settled_end) are only swept, unless
+// settled_too: they then slide down within the frame like the others (never
+// into the previous frame, whose room is the script's), and settled_end
+// follows the last of them.
+static void series_frame_compact(SeriesFrame* frame, bool settled_too) {
     SeriesFrame* prev = frame->prev;
-    bool to_prev = prev && frame_room(prev) > FRAME_SPARE_MIN;
+    uint8_t* settled_end = frame->settled_end;
+    uint8_t* at = frame->first();
+    if (!settled_too) {
+        memory.settled_holes += settled_sweep(at, settled_end);
+        at = settled_end;
+    }
+    bool to_prev = false;
     uint8_t* gap = nullptr;  // first free byte inside the frame, once there is one
     uint8_t* old_free = frame->free;
-    for (uint8_t* at = frame->first(); at < old_free;) {
+    while (at < old_free) {
+        if (at == settled_end) {
+            // The script's buffers begin: they may go to the previous frame.
+            if (settled_too) frame->settled_end = gap ? gap : at;
+            to_prev = prev && frame_room(prev) > FRAME_SPARE_MIN;
+        }
         auto* b = reinterpret_cast<SeriesBuffer*>(at);
         uint32_t bytes = b->size + BUFFER_OVERHEAD;
         uint8_t* next = at + bytes;
@@ -280,6 +326,7 @@ static void series_frame_compact(SeriesFrame* frame) {
             if (!gap) gap = at;
         } else {
             b->flags &= ~SERIES_MARK;
+            count_live(bytes);
             if (to_prev && bytes <= frame_room(prev)) {
                 buffer_move(b, prev->free, bytes);
                 prev->free += bytes;
@@ -295,6 +342,7 @@ static void series_frame_compact(SeriesFrame* frame) {
         }
         at = next;
     }
+    if (settled_too && settled_end == old_free) frame->settled_end = gap ? gap : old_free;
     if (gap) {
         frame->free = gap;
         memory_poison(gap, size_t(old_free - gap));
@@ -302,34 +350,20 @@ static void series_frame_compact(SeriesFrame* frame) {
     if (frame->free == frame->first() && frame != memory.series_tail) series_frame_release(frame);
 }
 
+// The settled buffers are compacted too once their holes make up more than
+// 1/SETTLED_HOLE_SHARE of them.
 static void series_frames_compact() {
+    bool settled_too = memory.settled_holes * SETTLED_HOLE_SHARE > memory.settled_bytes;
     for (SeriesFrame* frame = memory.series_head; frame;) {
         SeriesFrame* next = frame->next;
-        series_frame_compact(frame);
+        series_frame_compact(frame, settled_too);
         frame = next;
     }
-}
-
-// Torture mode: every live buffer moves into new frames and every old frame is
-// released (and kept inaccessible for a while), so any stale address faults.
-// Settled frames (what start-up made; see memory_settle) take part only every
-// TORTURE_SETTLED_PERIOD-th cycle, their buffers going to new settled frames:
-// copying the whole library at every allocation made a tortured run cost its
-// allocations times the library's size. In the other cycles they stay in
-// place and only their dead buffers' nodes go; such a buffer keeps its size,
-// so the frame stays walkable, and loses its node, so it is not freed twice.
-static void settled_frame_sweep(SeriesFrame* frame) {
-    for (uint8_t* at = frame->first(); at < frame->free;) {
-        auto* b = reinterpret_cast<SeriesBuffer*>(at);
-        at += b->size + BUFFER_OVERHEAD;
-        if (b->flags & SERIES_MARK) {
-            b->flags &= ~SERIES_MARK;
-        } else {
-            node_queue_dead(b->node);
-            b->node = 0;
-            b->flags &= ~SERIES_IN_USE;
-        }
-    }
+    if (!settled_too) return;
+    memory.settled_bytes = 0;
+    memory.settled_holes = 0;
+    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next)
+        memory.settled_bytes += uint64_t(frame->settled_end - frame->first());
 }
 
 // Moves a live buffer of an evacuated frame to the target frame, making a new
@@ -344,11 +378,18 @@ static void buffer_evacuate(SeriesBuffer* b, uint32_t bytes, SeriesFrame*& to, b
     to->free += bytes;
 }
 
+// Torture mode: every live buffer moves into new frames and every old frame is
+// released (and kept inaccessible for a while), so any stale address faults.
+// Settled frames (what start-up made; see memory_settle) take part only every
+// TORTURE_SETTLED_PERIOD-th cycle, their buffers going to new settled frames:
+// copying the whole library at every allocation made a tortured run cost its
+// allocations times the library's size. In the other cycles they stay in
+// place and are only swept (settled_sweep): their dead buffers become holes.
 static void series_frames_evacuate() {
     bool settled_move = collector.series_cycles % TORTURE_SETTLED_PERIOD == 0;
     std::vector<SeriesFrame*> old;
     for (SeriesFrame* f = memory.series_head; f; f = f->next) {
-        if (f->settled && !settled_move) settled_frame_sweep(f);
+        if (f->settled && !settled_move) settled_sweep(f->first(), f->free);
         else old.push_back(f);
     }
     SeriesFrame* to = series_frame_new();
@@ -363,6 +404,7 @@ static void series_frames_evacuate() {
                 continue;
             }
             b->flags &= ~SERIES_MARK;
+            count_live(bytes);
             if (frame->settled) buffer_evacuate(b, bytes, to_settled, true);
             else buffer_evacuate(b, bytes, to, false);
         }
@@ -381,9 +423,29 @@ void collector_init() {
     collector.age = 5;
 }
 
+// One line of figures for the collection that just ran (KEL_GC_LOG).
+static void cycle_log(uint64_t moved_before, uint64_t total_before) {
+    size_t frames = 0, used = 0;
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) {
+        frames++;
+        used += size_t(f->free - f->first());
+    }
+    std::fprintf(stderr,
+                 "gc %u: kept %u buffers, %llu KB; moved %llu KB; series frames %zu, %zu KB used;"
+                 " memory %llu KB before, %llu KB after, pool %zu KB\n",
+                 collector.series_cycles, collector.live_count,
+                 (unsigned long long)(collector.live_bytes >> 10),
+                 (unsigned long long)((collector.moved_bytes - moved_before) >> 10), frames, used >> 10,
+                 (unsigned long long)(total_before >> 10), (unsigned long long)(memory.total >> 10),
+                 vblock_pooled_bytes() >> 10);
+}
+
 void collector_cycle() {
     if (collector.collecting) return;
     collector.collecting = true;
+    uint64_t moved_before = collector.moved_bytes, total_before = memory.total;
+    collector.live_bytes = 0;
+    collector.live_count = 0;
     bool nodes_moved = false;
     if (collector.node_pass) nodes_moved = memory.torture ? node_frames_evacuate() : node_frames_compact();
     mark_roots();
@@ -395,6 +457,9 @@ void collector_cycle() {
     dead_nodes_flush();
     node_frames_review();
     if (nodes_moved) collector.nodes_cycles++;
+    memory.carved = 0;
+    memory.carve_budget = std::max<uint64_t>(CARVE_BUDGET_MIN, collector.live_bytes / 2);
+    if (collector.log) cycle_log(moved_before, total_before);
     collector.series_cycles++;
     collector_epoch++;
     collector.collecting = false;

@@ -4,6 +4,14 @@
 // frame, re-points their nodes, frees the nodes of dead buffers and empties
 // sparse node frames, moving their nodes.
 //
+// What start-up made is settled (memory_settle): its buffers are marked like
+// any others but stay in place, and only the buffers made after it slide, so
+// a collection copies what survived of the script's own work. A collection
+// runs when the frames run out of room, and also once the bytes carved since
+// the last one pass a budget (half of what it kept, 768 KB at least), so
+// that a program keeping little touches few pages. KEL_GC_LOG=1 prints what
+// each collection kept and moved.
+//
 // Roots: the root block (root_cell), every slot registered by a CellRoot or
 // NodeRoot, and the extra-root callbacks. Marking is precise: each datatype's
 // marker (registered by type id) marks the buffers its payload refers to.
@@ -21,6 +29,13 @@ struct CollectorState {
     uint32_t age = 5;         // a node frame is emptied after age + 1 unchanged reviews
     uint32_t series_cycles = 0;  // completed collections
     uint32_t nodes_cycles = 0;   // collections that emptied node frames
+    // Figures of the work done, for measurement (KEL_GC_LOG prints those of
+    // each collection on the error output when set to anything but 0).
+    uint64_t moved_bytes = 0;    // bytes of buffers copied to a new place, all collections
+    uint64_t moved_count = 0;    // buffers copied, all collections
+    uint64_t live_bytes = 0;     // bytes of the buffers the last collection kept
+    uint32_t live_count = 0;     // buffers the last collection kept
+    bool log = false;
 };
 extern CollectorState collector;
 // Counts every collection the process has run, never reset: a value

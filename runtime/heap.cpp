@@ -39,8 +39,7 @@ static HeapBlock* memory_block(void* p) { return static_cast<HeapBlock*>(p) - 1;
     runtime_error_exit(RUNTIME_OUT_OF_MEMORY, __builtin_return_address(0));
 }
 
-void* heap_alloc(size_t size) {
-    auto* b = static_cast<HeapBlock*>(std::malloc(sizeof(HeapBlock) + size));
+static void* heap_link(HeapBlock* b, size_t size) {
     if (!b) heap_out_of_memory();
     b->prev = heap.last;
     b->next = nullptr;
@@ -52,10 +51,15 @@ void* heap_alloc(size_t size) {
     return block_memory(b);
 }
 
+void* heap_alloc(size_t size) {
+    return heap_link(static_cast<HeapBlock*>(std::malloc(sizeof(HeapBlock) + size)), size);
+}
+
+// calloc, not malloc and memset: a large block comes from pages the system
+// maps zero-filled, and the pages a sparse table never writes (the case
+// tables set a few hundred of 65,536 entries) are then never touched.
 void* heap_alloc_zeroed(size_t size) {
-    void* p = heap_alloc(size);
-    std::memset(p, 0, size);
-    return p;
+    return heap_link(static_cast<HeapBlock*>(std::calloc(1, sizeof(HeapBlock) + size)), size);
 }
 
 static void heap_unlink(HeapBlock* b) {

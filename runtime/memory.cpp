@@ -107,6 +107,8 @@ static void* pool_take(size_t bytes) {
     return nullptr;
 }
 
+size_t vblock_pooled_bytes() { return pool_bytes; }
+
 void* vblock_acquire(size_t bytes) {
     void* block = pool_take(bytes);
     if (!block) block = vmem_alloc(bytes, false);
@@ -159,18 +161,34 @@ void memory_setup() {
     memory = MemoryRecord{};
     memory.first_size = SERIES_FRAME_FIRST_SIZE;
     memory.current_size = SERIES_FRAME_FIRST_SIZE;
+    memory.carve_budget = CARVE_BUDGET_MIN;
     memory.largest_size = SERIES_FRAME_LARGEST_SIZE;
     auto torture = env_get("KEL_GC_TORTURE");
     memory.torture = torture && !torture->empty() && *torture != "0";
+    auto log = env_get("KEL_GC_LOG");
+    collector.log = log && !log->empty() && *log != "0";
     cell_init(&root_cell, T_NONE);
 }
 
 void memory_torture_set(bool on) { memory.torture = on; }
 
 void memory_settle() {
-    if (!memory.torture) return;
-    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) frame->settled = true;
-    memory.series_active = nullptr;
+    if (memory.torture) {
+        for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) frame->settled = true;
+        memory.series_active = nullptr;
+        return;
+    }
+    collector_cycle();
+    system_heap_trim();
+    memory.settled_bytes = 0;
+    memory.settled_holes = 0;
+    for (SeriesFrame* frame = memory.series_head; frame; frame = frame->next) {
+        frame->settled_end = frame->free;
+        memory.settled_bytes += uint64_t(frame->free - frame->first());
+        // The room start-up's garbage took goes back to the system: the
+        // collection packed the library into fewer pages than it had touched.
+        vmem_discard(frame->free, size_t(frame->end - frame->free));
+    }
 }
 bool memory_torture_q() { return memory.torture; }
 
@@ -315,14 +333,18 @@ SeriesFrame* series_frame_new() {
     frame->end = frame->first() + size;
     frame->bytes = bytes;
     frame->settled = false;
+    frame->settled_end = frame->first();
     memory_poison(frame->first(), size);
-    // Insert in address order.
-    SeriesFrame* after = nullptr;
-    for (SeriesFrame* f = memory.series_head; f && f < frame; f = f->next) after = f;
-    frame->prev = after;
-    frame->next = after ? after->next : memory.series_head;
-    if (frame->next) frame->next->prev = frame; else memory.series_tail = frame;
-    if (after) after->next = frame; else memory.series_head = frame;
+    // Frames are listed in the order they were made: a collection slides
+    // buffers toward the head, so what lives moves into the room of the
+    // older frames, whose pages were touched already, and the newest frame
+    // is the first to empty. (In address order, frames the system maps below
+    // the older ones would take everything the older ones hold at the next
+    // collection.)
+    frame->next = nullptr;
+    frame->prev = memory.series_tail;
+    if (memory.series_tail) memory.series_tail->next = frame; else memory.series_head = frame;
+    memory.series_tail = frame;
     if (!memory.series_active) memory.series_active = frame;
     return frame;
 }
@@ -367,8 +389,14 @@ static bool frames_crowded() {
 }
 
 // Carves needed bytes from the active frame, or from another frame or a new
-// one; may run a collection first.
+// one; may run a collection first. Besides the frames running out of room, a
+// collection also runs once more than the budget was carved since the last
+// one: free room of earlier, larger phases would otherwise be filled before
+// any collection, every page of it touched again, and the resident memory
+// of a program that keeps little would be set by the frames it once needed.
 static SeriesBuffer* frame_carve(uint32_t needed) {
+    if (memory.carved > memory.carve_budget) collector_auto();
+    memory.carved += needed;
     SeriesFrame* frame = memory.series_active;
     if (!frame || !frame_fits(frame, needed)) {
         frame = series_frame_find(needed);
@@ -443,6 +471,12 @@ Node series_new(uint32_t count, uint32_t unit, int32_t head_offset) {
 
 Node series_new_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
     uint32_t size = series_data_size(count, unit);
+    // Such a buffer counts against the carve budget like one carved from a
+    // frame (the next carve collects): a program that makes many (the hash
+    // storage of each function's context) would otherwise grow the heap
+    // between collections. It never collects itself: its callers do not
+    // expect it to.
+    memory.carved += size + BUFFER_OVERHEAD;
     auto* b = static_cast<SeriesBuffer*>(heap_alloc(size + sizeof(SeriesBuffer)));
     buffer_init(b, size, unit, head_offset, SERIES_FIXED);
     fixed_buffers.push_back(b);
@@ -577,6 +611,8 @@ void big_frames_sweep() {
         SeriesBuffer* b = frame->buffer();
         if (b->flags & SERIES_MARK) {
             b->flags &= ~SERIES_MARK;
+            collector.live_bytes += frame->size;
+            collector.live_count++;
         } else {
             node_queue_dead(b->node);
             big_frame_release(b);

@@ -62,6 +62,9 @@ constexpr uint32_t SERIES_FRAME_LARGEST_SIZE = 2097152;  // 2 MB, also the big-b
 constexpr uint32_t FRAME_SPARE_MIN = 52428;              // a frame with less free room is not reused
 constexpr uint32_t BUFFER_OVERHEAD = 24;                 // bytes a buffer takes in a frame beyond its size
 constexpr uint32_t ROOT_BLOCK_CELLS = 9748;
+// A collection runs once the buffers carved since the last one take more than
+// half the bytes it kept, or CARVE_BUDGET_MIN (768 KB; see frame_carve).
+constexpr uint64_t CARVE_BUDGET_MIN = 786432;
 
 // ---- node ids -----------------------------------------------------------------
 // A node id is (frame slot << 14) | index in the frame; slots start at 1, so 0
@@ -107,13 +110,16 @@ struct NodeFrame {
 
 // A frame of series buffers, walked from first() by adding size + 24.
 struct SeriesFrame {
-    SeriesFrame* next;  // frames are listed in address order
+    SeriesFrame* next;  // frames are listed in the order they were made
     SeriesFrame* prev;
     uint32_t total;     // data size + 20, the figure statistics report
     uint8_t* free;      // where the next buffer goes
     uint8_t* end;       // one past the last byte of the data area
     size_t bytes;       // size of the virtual block
     bool settled;       // torture mode: holds what start-up made (see memory_settle)
+    // Normal mode: the buffers below this address are what start-up made
+    // (see memory_settle); first() in a frame that holds none.
+    uint8_t* settled_end;
     uint8_t* first() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
@@ -131,7 +137,7 @@ struct MemoryRecord {
     NodeFrame* node_head;      // node frames in creation order
     NodeFrame* node_tail;
     NodeFrame* node_active;    // the frame that serves node_take
-    SeriesFrame* series_head;  // series frames in address order
+    SeriesFrame* series_head;  // series frames in the order they were made
     SeriesFrame* series_active;
     SeriesFrame* series_tail;
     uint32_t first_size;       // data size of the first series frame
@@ -140,6 +146,10 @@ struct MemoryRecord {
     BigFrame* big_head;        // big frames in creation order
     BigFrame* big_tail;
     bool torture;              // collect and move everything at every allocation
+    uint64_t carved;           // bytes carved from series frames since the last collection
+    uint64_t carve_budget;     // carved bytes past which the next carve collects first
+    uint64_t settled_bytes;    // normal mode: bytes below the frames' settled_end
+    uint64_t settled_holes;    // bytes of those that died since they settled
 };
 extern MemoryRecord memory;
 
@@ -161,19 +171,36 @@ void memory_release_all();
 // are made inaccessible for a while.
 void memory_torture_set(bool on);
 bool memory_torture_q();
+// Called once start-up made the library: what it made stays in place from
+// then on, so that the collections the script's own work runs do not copy it
+// again and again.
+// In normal mode, runs a collection (start-up's garbage goes, and the
+// library's buffers lie packed at the bottom of the frames), sets each
+// frame's settled_end at its free pointer and gives the pages of the room
+// above it back to the system. A collection then leaves the buffers below settled_end in place:
+// a dead one keeps its size, so the frame stays walkable, and loses its node
+// and its in-use flag, becoming a hole. Only the buffers above settled_end
+// slide down, so a collection copies what survived of the script's own
+// buffers, not the library under them. When the holes make up more than
+// 1/SETTLED_HOLE_SHARE of the settled bytes, a collection compacts the
+// settled buffers too (each within its frame), and the settled bytes start
+// over at what is left. New buffers still go to the room above free in any
+// frame.
 // In torture mode, marks the series frames in use as settled: they hold what
 // start-up made, the same in every run. New buffers are never carved from a
 // settled frame, and a torture collection moves the buffers of settled
 // frames only every TORTURE_SETTLED_PERIOD-th cycle (into new settled
 // frames), leaving them in place, their dead buffers' nodes released, in the
-// others. Every buffer a script makes still moves at every collection. Does
-// nothing outside torture mode.
+// others. Every buffer a script makes still moves at every collection.
 void memory_settle();
 constexpr uint32_t TORTURE_SETTLED_PERIOD = 16;
+constexpr uint32_t SETTLED_HOLE_SHARE = 8;
 
 // Virtual blocks for frames: no-memory when refused, wrong-mem when release fails.
 void* vblock_acquire(size_t bytes);
 void vblock_release(void* block, size_t bytes);
+// Bytes of released blocks kept mapped for reuse (not counted in memory.total).
+size_t vblock_pooled_bytes();
 
 inline void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte) {
     if (end > start) std::memset(start, byte, size_t(end - start));

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <poll.h>
 #include <sys/resource.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -44,6 +45,16 @@ void vmem_protect_rw(void* address, size_t size) {
     if (mprotect(address, size, PROT_READ | PROT_WRITE) != 0)
         error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
 }
+
+void vmem_discard(void* address, size_t size) {
+    uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    uintptr_t first = (uintptr_t(address) + page - 1) & ~(page - 1);
+    uintptr_t end = (uintptr_t(address) + size) & ~(page - 1);
+    if (end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED) != 0)
+        error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+}
+
+void system_heap_trim() { malloc_trim(0); }
 
 // ---- process ------------------------------------------------------------------
 

@@ -26,6 +26,12 @@ void vmem_free(void* address, size_t size);
 void vmem_protect_none(void* address, size_t size);
 // Makes such a block readable and writable again.
 void vmem_protect_rw(void* address, size_t size);
+// Gives the whole pages of [address, address + size) back to the system; the
+// mapping stays, and a page reads as zero when next touched. Nothing happens
+// when the range holds no whole page.
+void vmem_discard(void* address, size_t size);
+// Gives the whole free pages of the C library's heap back to the system.
+void system_heap_trim();
 
 // ---- process ------------------------------------------------------------------
 // The soft limit on the size of the main thread's stack, in bytes; nothing when

@@ -299,6 +299,70 @@ TEST(Collector, BigFramesAreSweptAndKeepTheirPlace) {
     EXPECT_EQ(nodes_used(), 2u);  // with the root block
 }
 
+// After memory_settle, what start-up made stays where it is: a dead settled
+// buffer becomes a hole and the buffers after it keep their place, while the
+// script's own buffers slide down over their garbage. Once the holes pass an
+// eighth of the settled bytes, the next collection compacts the settled
+// buffers too.
+TEST(Collector, SettledBuffersKeepTheirPlaceUntilTheirHolesAreCompacted) {
+    memory_fresh(true);
+    memory_torture_set(false);
+    NodeRoot first(series_new_bytes(64), ROOT_SERIES);
+    series_new_bytes(5000);  // start-up's garbage: gone at the settling collection
+    NodeRoot dies(series_new_bytes(200000), ROOT_SERIES);
+    NodeRoot after(series_new_bytes(64), ROOT_SERIES);
+    bytes_write(first.node, "first");
+    bytes_write(after.node, "after");
+    memory_settle();
+    SeriesBuffer* first_at = series_buffer(first.node);
+    SeriesBuffer* dies_at = series_buffer(dies.node);
+    SeriesBuffer* after_at = series_buffer(after.node);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(after_at) + 64 + BUFFER_OVERHEAD, memory.series_head->settled_end);
+
+    series_new_bytes(3000);  // the script's garbage
+    NodeRoot young(series_new_bytes(64), ROOT_SERIES);
+    bytes_write(young.node, "young");
+    uint32_t used = nodes_used();
+    dies.node = 0;
+    collector_cycle();
+    EXPECT_EQ(series_buffer(first.node), first_at);
+    EXPECT_EQ(series_buffer(after.node), after_at);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(series_buffer(young.node)), memory.series_head->settled_end);
+    EXPECT_EQ(memory.settled_holes, 200000u + BUFFER_OVERHEAD);
+    EXPECT_EQ(nodes_used(), used - 2);  // the script's garbage and the dead settled buffer
+
+    collector_cycle();
+    EXPECT_EQ(series_buffer(first.node), first_at);
+    EXPECT_EQ(series_buffer(after.node), dies_at);
+    EXPECT_EQ(memory.settled_holes, 0u);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(dies_at) + 64 + BUFFER_OVERHEAD, memory.series_head->settled_end);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(series_buffer(young.node)), memory.series_head->settled_end);
+    EXPECT_EQ(bytes_read(first.node), "first");
+    EXPECT_EQ(bytes_read(after.node), "after");
+    EXPECT_EQ(bytes_read(young.node), "young");
+}
+
+// A collection runs once more than the carve budget (768 KB at least) was
+// carved since the last one, though the frames still have room; buffers
+// outside the frames count too, and the carve after them collects.
+TEST(Collector, ACollectionRunsOnceTheCarveBudgetIsSpent) {
+    for (bool fixed : {false, true}) {
+        SCOPED_TRACE(fixed);
+        memory_fresh(true);
+        memory_torture_set(false);
+        collector.enabled = true;
+        collector_cycle();  // the count starts over, the budget is the least
+        uint32_t cycles = collector.series_cycles;
+        for (int i = 0; i < 7; i++) series_new_bytes(100000);
+        EXPECT_EQ(collector.series_cycles, cycles);
+        if (fixed) series_new_fixed(100000, 1, 0); else series_new_bytes(100000);
+        EXPECT_EQ(collector.series_cycles, cycles);
+        series_new_bytes(16);
+        EXPECT_EQ(collector.series_cycles, cycles + 1);
+        EXPECT_EQ(count_frames(memory.series_head), 1);
+    }
+}
+
 // What a fixed block refers to is marked in every cycle, not only the first.
 TEST(Collector, FixedBlocksAreMarkedInEveryCycle) {
     memory_fresh(true);

@@ -102,8 +102,11 @@ TEST(Memory, SeriesFramesAreOneMegabyteThenTwo) {
     ASSERT_EQ(series_frame_count(), 4);
     for (SeriesFrame* f = memory.series_head; f; f = f->next) {
         if (f != first) { EXPECT_EQ(f->end - f->first(), 2097152); }
-        if (f->next) { EXPECT_LT(f, f->next); }  // listed in address order
     }
+    SeriesFrame* last = nullptr;  // listed in the order they were made
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) last = f;
+    EXPECT_EQ(last, memory.series_tail);
+    EXPECT_EQ(memory.series_head, first);
     EXPECT_EQ(memory.current_size, 2097152u);
 }
 
