@@ -177,17 +177,17 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
 
 void library_load() {
     // When start-up itself is tortured, what each file made settles before
-    // the next loads (memory_settle does nothing otherwise): the file being
-    // loaded still moves at every allocation, and the files before it only
-    // at every few collections, so the tortured load does not copy the whole
-    // library so far at each of its allocations.
-    memory_settle();
+    // the next loads: the file being loaded still moves at every allocation,
+    // and the files before it only at every few collections, so the tortured
+    // load does not copy the whole library so far at each of its allocations.
+    bool tortured = memory_torture_q();
+    if (tortured) memory_settle();
     for (uint32_t i = 0; i < library_text_count; i++) {
         const LibraryText& file = library_texts[i];
         const LibraryBootFile* boot = i < library_boot_count ? &library_boot_files[i] : nullptr;
         if (boot && std::strcmp(boot->name, file.name) != 0) boot = nullptr;
         library_evaluate(file.name, file.text, file.size, boot);
-        memory_settle();
+        if (tortured) memory_settle();
     }
     library_seal();
 }
