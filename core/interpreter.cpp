@@ -97,15 +97,20 @@ static inline QuietRefusal& quiet_refusal(Node node, uint32_t position) {
     return quiet_refusals[((node * 0x9E3779B1u) ^ (position * 0x85EBCA77u)) >> 24];
 }
 
-// Whether quiet evaluation is worth trying at the code position, and room
-// for it is left.
-static inline bool quiet_try_q(Node node, uint32_t position) {
+// Whether quiet evaluation is worth trying at the code position: it did
+// not fail there lately.
+static inline bool quiet_worth_q(Node node, uint32_t position) {
     QuietRefusal& r = quiet_refusal(node, position);
     if (r.skips && r.node == node && r.position == position) {
         r.skips--;
         return false;
     }
-    return quiet_room_q();
+    return true;
+}
+
+// The same, and room for it is left.
+static inline bool quiet_try_q(Node node, uint32_t position) {
+    return quiet_worth_q(node, position) && quiet_room_q();
 }
 
 static inline void quiet_refused(Node node, uint32_t position) {
@@ -534,6 +539,60 @@ static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int3
     return EXIT_CODE_NONE;
 }
 
+// Fetches the refinements a path names after the function, and their
+// arguments, once the leading arguments are in place: for a native its
+// refinement positions, for a function the flags and argument slots of its
+// frame. argc counts the native's arguments fetched.
+static ExitCode path_refinements_fetch(Cell* function, EvalCursor& cursor,
+                                       const PathRefinements& path, bool native,
+                                       int32_t* refinements, uint32_t& argc, bool infix,
+                                       bool no_infix) {
+    Cell* args = data_stack.args;
+    for (uint32_t k = path.from;; k++) {
+        SeriesBuffer* pb = series_buffer_of(path.path);
+        if (k >= pb->length()) break;
+        Cell e = block_cells(pb)[k];
+        bool on = true;
+        if (cell_type(&e) == T_GET_WORD) on = !logic_false(interp_word_slot(&e));
+        else if (cell_type(&e) != T_WORD) error_raise(ERR_BAD_REFINE, &e);
+        RefinementPlace place;
+        if (!refinement_find(series_node(args_cache_cell(function)), word_symbol(&e), &place)) {
+            Cell name;
+            call_name(&name);
+            error_raise(ERR_NO_REFINE, &name, &e);
+        }
+        if (!on) continue;
+        if (native) {
+            if (refinements[place.number - 1] != -1) error_raise(ERR_DUP_REFINE, path.path);
+            refinements[place.number - 1] = int32_t(argc);
+        } else {
+            Cell* flag = args + place.slot;
+            if (logic_get(flag)) error_raise(ERR_DUP_REFINE, path.path);
+            logic_make_at(flag, true);
+        }
+        uint32_t arg_param = place.param + 1;
+        for (uint32_t j = place.cache_index + 1;; j++) {
+            uint32_t length;
+            const Cell* cells = cache_cells(series_node(args_cache_cell(function)), &length);
+            if (j >= length || cell_type(&cells[j]) != T_TYPESET) break;
+            // return: after a refinement is no argument of it.
+            if (((cells[j].header >> FETCH_MODE_SHIFT) & 3) == FETCH_NEVER) break;
+            Cell c = cells[j];
+            ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, arg_param);
+            if (x != EXIT_CODE_NONE) return x;
+            check_argument(function, &c, data_stack.top - 1, arg_param);
+            if (native) {
+                argc++;
+            } else {
+                cell_copy(data_stack.top - 1, args + place.slot + (arg_param - place.param));
+                stack_pop(1);
+            }
+            arg_param++;
+        }
+    }
+    return EXIT_CODE_NONE;
+}
+
 static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinements& path,
                            bool infix, bool no_infix) {
     // The function cell lies on the data stack, so the cache node is re-read
@@ -545,7 +604,7 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
     }
     bool native = native_type_q(cell_type(function));
     uint32_t shape = series_extra(cached);
-    if ((shape & ARGS_SIMPLE) && !path.path) {
+    if (shape & ARGS_SIMPLE) {
         uint32_t count = shape & 0xFF;
         Cell* args = data_stack.args;
         for (uint32_t i = 0; i < count; i++) {
@@ -562,9 +621,18 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
                 block_cells(series_node(args_cache_cell(function))) + i;
             check_argument(function, typeset, args + i, i);
         }
-        if (native) return native_call(function, cursor, no_refinements);
-        push_unused_refinement((shape >> ARGS_LOCALS_SHIFT) & 0xFF);
-        return EXIT_CODE_NONE;
+        if (!native) push_unused_refinement((shape >> ARGS_LOCALS_SHIFT) & 0xFF);
+        if (!path.path) return native ? native_call(function, cursor, no_refinements) : EXIT_CODE_NONE;
+        // A path that names no refinement after the function fetches
+        // nothing more; one that does names them here, as the general walk
+        // does after the leading arguments.
+        int32_t refinements[MAX_REFINEMENTS];
+        for (int32_t& r : refinements) r = -1;
+        uint32_t argc = count;
+        ExitCode x = path_refinements_fetch(function, cursor, path, native, refinements, argc,
+                                            infix, no_infix);
+        if (x != EXIT_CODE_NONE || !native) return x;
+        return native_call(function, cursor, refinements);
     }
     int32_t refinements[MAX_REFINEMENTS];
     if (native)
@@ -608,48 +676,9 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
     if (locals > 0) push_unused_refinement(uint32_t(locals));
 
     if (path.path) {
-        for (uint32_t k = path.from;; k++) {
-            SeriesBuffer* pb = series_buffer_of(path.path);
-            if (k >= pb->length()) break;
-            Cell e = block_cells(pb)[k];
-            bool on = true;
-            if (cell_type(&e) == T_GET_WORD) on = !logic_false(interp_word_slot(&e));
-            else if (cell_type(&e) != T_WORD) error_raise(ERR_BAD_REFINE, &e);
-            RefinementPlace place;
-            if (!refinement_find(series_node(args_cache_cell(function)), word_symbol(&e), &place)) {
-                Cell name;
-                call_name(&name);
-                error_raise(ERR_NO_REFINE, &name, &e);
-            }
-            if (!on) continue;
-            if (native) {
-                if (refinements[place.number - 1] != -1) error_raise(ERR_DUP_REFINE, path.path);
-                refinements[place.number - 1] = int32_t(argc);
-            } else {
-                Cell* flag = args + place.slot;
-                if (logic_get(flag)) error_raise(ERR_DUP_REFINE, path.path);
-                logic_make_at(flag, true);
-            }
-            uint32_t arg_param = place.param + 1;
-            for (uint32_t j = place.cache_index + 1;; j++) {
-                uint32_t length;
-                const Cell* cells = cache_cells(series_node(args_cache_cell(function)), &length);
-                if (j >= length || cell_type(&cells[j]) != T_TYPESET) break;
-                // return: after a refinement is no argument of it.
-                if (((cells[j].header >> FETCH_MODE_SHIFT) & 3) == FETCH_NEVER) break;
-                Cell c = cells[j];
-                ExitCode x = fetch_one(function, &c, cursor, infix || no_infix, arg_param);
-                if (x != EXIT_CODE_NONE) return x;
-                check_argument(function, &c, data_stack.top - 1, arg_param);
-                if (native) {
-                    argc++;
-                } else {
-                    cell_copy(data_stack.top - 1, args + place.slot + (arg_param - place.param));
-                    stack_pop(1);
-                }
-                arg_param++;
-            }
-        }
+        ExitCode x = path_refinements_fetch(function, cursor, path, native, refinements, argc,
+                                            infix, no_infix);
+        if (x != EXIT_CODE_NONE) return x;
     }
 
     if (!native) return EXIT_CODE_NONE;
@@ -1161,9 +1190,11 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
     // plain value and the operator after it are read from one look at the
     // code, as pushing the value allocates nothing; a word holding a function
     // whose argument shape is known calls it without the general argument
-    // walk; a path, paren or set that quiet evaluation takes (see
-    // core/eval_values.hpp) is evaluated without frames. Anything else, and
-    // any shortcut that declines, goes to eval_primary.
+    // walk; a path or set that quiet evaluation takes (see
+    // core/eval_values.hpp) is evaluated without frames. A paren goes
+    // straight to its block's evaluation, whose quiet start takes a quiet
+    // paren as well, so a paren that is not quiet is refused once, not twice.
+    // Anything else, and any shortcut that declines, goes to eval_primary.
     SeriesBuffer* b = series_buffer_of(cursor.block);
     const Cell* code = block_cells(b) + cursor.position;
     if (!trace_state.tracing) {
@@ -1182,7 +1213,7 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
             }
             if (!plain_word_value_q(value)) goto general;
         } else if (!self_evaluating_type_q(t)) {
-            if ((t == T_PATH || t == T_PAREN || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
+            if ((t == T_PATH || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
                 expression_quiet(cursor, b, no_infix))
                 goto done;
             if (t == T_PAREN) {
@@ -1275,9 +1306,13 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
                                           uint32_t end, bool last, bool body) {
     Cell* result = data_stack.top;
     QuietCode code{block_cells(b), end};
+    // The stacks stand where they stood before each expression, so the room
+    // checked before the first holds for them all.
+    bool room = false;
     for (;;) {
         uint32_t at = *position;
-        if (!quiet_try_q(node, at)) return QuietStart::stopped;
+        if (!quiet_worth_q(node, at)) return QuietStart::stopped;
+        if (!room && !(room = quiet_room_q())) return QuietStart::stopped;
         if (body && quiet_return(code, at, result)) {
             data_stack.top = result + 1;
             if (last) cell_copy(result, data_stack.args);
