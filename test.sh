@@ -2,8 +2,9 @@
 # Builds Kel under AddressSanitizer+UBSan and runs the whole test suite twice:
 # as it is, then with the collector in torture mode (every allocation collects
 # and moves every series), which is the same build run with KEL_GC_TORTURE=1.
-# The torture pass leaves out the tests labelled once (screen tests whose Kel
-# paths other tests already torture; see the README). Then the fuzz targets
+# The torture pass leaves out the tests labelled once (screen tests, and codec
+# checks on large inputs, whose Kel paths other tests already torture; see the
+# README). Then the fuzz targets
 # run for a bounded time: the lexer's for FUZZ_SECONDS (default 60; 0 skips
 # fuzzing), the other targets for a third of that each.
 #
@@ -38,7 +39,21 @@ run_ctest() {
 echo "== asan =="
 run_ctest "$logs/asan.log" --timeout $((300 * scale))
 echo "== torture =="
-KEL_GC_TORTURE=1 run_ctest "$logs/torture.log" -LE '^once$' --timeout $((900 * scale))
+# CTest starts a parallel run's costliest tests first, by the costs it keeps
+# in CTestCostData.txt. After the plain pass those are the plain costs, under
+# which the tests torture slows most would start last and run on alone at the
+# end. The torture pass therefore runs with torture costs: those this build
+# learned in its last torture pass, else tests/torture-costs.txt (measured
+# once), and the plain costs come back afterwards.
+costs=build/asan/Testing/Temporary/CTestCostData.txt
+learned=build/asan/torture-costs.txt
+[ -f "$costs" ] && cp "$costs" "$logs/plain-costs.txt"
+if [ -f "$learned" ]; then cp "$learned" "$costs"; else cp tests/torture-costs.txt "$costs"; fi
+status=0
+KEL_GC_TORTURE=1 run_ctest "$logs/torture.log" -LE '^once$' --timeout $((900 * scale)) || status=$?
+cp "$costs" "$learned"
+[ -f "$logs/plain-costs.txt" ] && cp "$logs/plain-costs.txt" "$costs"
+[ "$status" -eq 0 ] || exit "$status"
 seconds=${FUZZ_SECONDS:-60}
 if [ "$seconds" -gt 0 ]; then
   echo "== fuzz: lexer (${seconds} s) =="
