@@ -408,6 +408,13 @@ static SeriesBuffer* frame_carve(uint32_t needed) {
         if (!frame) {
             if (needed >= memory.current_size) memory.current_size = memory.largest_size;
             frame = series_frame_new();
+            // A heap that a collection left crowded grows until its room is a
+            // quarter of what it holds, not by one frame: one frame at a time
+            // would collect the whole live heap every few megabytes allocated,
+            // a cost that grows with the square of the heap. Torture mode
+            // moves everything into fresh frames at each allocation anyway.
+            if (!memory.torture)
+                while (frames_crowded()) series_frame_new();
         }
         memory.series_active = frame;
     }
