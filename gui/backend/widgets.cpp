@@ -723,6 +723,24 @@ static void text_list_load(View* view, ItemsLeaving leaving = {}) {
 
 static GtkComboBoxText* combo_of(View* view) { return GTK_COMBO_BOX_TEXT(view->widget); }
 
+// A drop-list's or drop-down's popup is a list of its items under the
+// widget, not a menu: a menu has an item widget per row, each row inserted
+// costs in proportion to the rows it holds, and it costs so from the start:
+// the combo box reads its style, and leaves the menu, only once it is in a
+// window, unless its style is made again at once.
+static void combo_list_popup_set(GtkWidget* combo) {
+    static GtkCssProvider* provider = nullptr;
+    if (!provider) {
+        provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(provider, "* { -GtkComboBox-appears-as-list: true; }", -1, nullptr);
+    }
+    GtkStyleContext* context = gtk_widget_get_style_context(combo);
+    gtk_style_context_add_provider(context, GTK_STYLE_PROVIDER(provider), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_style_context_invalidate(context);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
 static void combo_changed(GtkComboBox* combo, gpointer) {
     View* view = signal_view(GTK_WIDGET(combo));
     if (!view) return;
@@ -786,6 +804,7 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
         for (GList* l = cells; l; l = l->next)
             if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
         g_list_free(cells);
+        combo_list_popup_set(view->widget);
         g_signal_connect(view->widget, "changed", G_CALLBACK(combo_changed), nullptr);
         gtk_widget_set_size_request(view->widget, width, height);
         combo_load(view);
