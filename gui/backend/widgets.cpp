@@ -126,34 +126,42 @@ struct ItemsLeaving {
     uint32_t count = 0;
 };
 
+// Calls fn with each value of a list's data block from its position, as the
+// block will be once the values leaving it are gone: values leaving before
+// the position bring later ones up to it.
+template <typename Fn> static void data_values_each(const View* view, ItemsLeaving leaving, Fn fn) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_BLOCK) return;
+    SeriesBuffer* b = series_buffer_of(&data);
+    const Cell* cells = block_cells(b);
+    uint32_t from = uint32_t(series_index(&data));
+    if (leaving.count && leaving.from < from) from += leaving.count;
+    for (uint32_t i = from; i < b->length(); i++)
+        if (i < leaving.from || i - leaving.from >= leaving.count) fn(cells + i);
+}
+
 // The items of a list's data block as UTF-8: strings, files, urls, tags,
 // emails and refs (with strings_only, strings alone); other values and the
 // values leaving are skipped.
 static std::vector<std::string> face_items(const View* view, bool strings_only, ItemsLeaving leaving = {}) {
     std::vector<std::string> items;
-    Cell data = face_field(&view->face, FACE_OBJ_DATA);
-    if (cell_type(&data) != T_BLOCK) return items;
-    SeriesBuffer* b = series_buffer_of(&data);
-    const Cell* cells = block_cells(b);
-    for (uint32_t i = uint32_t(series_index(&data)); i < b->length(); i++) {
-        if (i >= leaving.from && i - leaving.from < leaving.count) continue;
-        bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
-        if (take) items.push_back(string_utf8(cells + i));
-    }
+    data_values_each(view, leaving, [&](const Cell* value) {
+        if (strings_only ? cell_type(value) == T_STRING : item_value_q(value)) items.push_back(string_utf8(value));
+    });
     return items;
 }
 
-// The rows a list shows for its data block: one per value when every value
-// from the block's position is an item, else -1 (some values are not rows).
-static int32_t list_rows_of(const View* view) {
+// The rows a list shows for its data block (once the values leaving are
+// gone): one per value when every value from the block's position is an
+// item, else -1 (some values are not rows).
+static int32_t list_rows_of(const View* view, ItemsLeaving leaving = {}) {
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
     if (cell_type(&data) != T_BLOCK) return -1;
-    SeriesBuffer* b = series_buffer_of(&data);
-    const Cell* cells = block_cells(b);
-    uint32_t from = uint32_t(series_index(&data));
-    for (uint32_t i = from; i < b->length(); i++)
-        if (!item_value_q(cells + i)) return -1;
-    return from < b->length() ? int32_t(b->length() - from) : 0;
+    int32_t rows = 0;
+    data_values_each(view, leaving, [&](const Cell* value) {
+        if (rows >= 0) rows = item_value_q(value) ? rows + 1 : -1;
+    });
+    return rows;
 }
 
 // The number in a face's data as a fraction: float or percent, else 0.
@@ -596,11 +604,15 @@ static gboolean text_list_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
 
 // The column is as wide as the widest item, so that a long one can be
 // scrolled to, and at least as wide as the list (it expands). Widths are
-// measured in the list's font: a change of the font measures every item again.
+// measured in the list's font: a change of the font measures every item
+// again, and so does the first turn of the event loop after the last of the
+// widest items left.
 struct TextListWidth {
     PangoLayout* layout = nullptr;        // in the font the items were measured in
     PangoFontDescription* font = nullptr;  // that font
     int widest = 0;                       // pixels, the widest item's text
+    int widest_rows = 0;                  // the rows that wide
+    guint measure = 0;                    // the pending measure's source, or 0
 };
 
 static TextListWidth* text_list_width(GtkTreeView* tree) {
@@ -614,12 +626,10 @@ static void text_list_width_free(gpointer data) {
     delete width;
 }
 
-static GtkTreeViewColumn* text_list_column(GtkTreeView* tree) { return gtk_tree_view_get_column(tree, 0); }
-
 // The column's width for the widest item: the text, the cell's padding and
 // the space the tree view keeps between columns.
 static void text_list_width_apply(GtkTreeView* tree, int widest) {
-    GtkTreeViewColumn* column = text_list_column(tree);
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(tree, 0);
     GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
     int xpad = 0;
     if (cells) gtk_cell_renderer_get_padding(GTK_CELL_RENDERER(cells->data), &xpad, nullptr);
@@ -629,15 +639,27 @@ static void text_list_width_apply(GtkTreeView* tree, int widest) {
     gtk_tree_view_column_set_fixed_width(column, std::max(widest + 2 * xpad + separator, 1));
 }
 
-// Widens the column for an item when it is wider than the widest so far.
-static void text_list_width_fit(GtkTreeView* tree, const char* item) {
+// The pixel width of an item's text in the list's font.
+static int text_list_item_width(GtkTreeView* tree, const char* item) {
     TextListWidth* width = text_list_width(tree);
     if (!width->layout) width->layout = gtk_widget_create_pango_layout(GTK_WIDGET(tree), nullptr);
     pango_layout_set_text(width->layout, item, -1);
     int w = 0;
     pango_layout_get_pixel_size(width->layout, &w, nullptr);
-    if (w <= width->widest) return;
+    return w;
+}
+
+// Widens the column for a new item when it is wider than the widest so far.
+static void text_list_width_fit(GtkTreeView* tree, const char* item) {
+    TextListWidth* width = text_list_width(tree);
+    int w = text_list_item_width(tree, item);
+    if (w < width->widest) return;
+    if (w == width->widest) {
+        width->widest_rows++;
+        return;
+    }
     width->widest = w;
+    width->widest_rows = 1;
     text_list_width_apply(tree, w);
 }
 
@@ -646,7 +668,7 @@ static void text_list_width_measure(GtkTreeView* tree) {
     TextListWidth* width = text_list_width(tree);
     if (width->layout) g_object_unref(width->layout);
     width->layout = nullptr;
-    width->widest = 0;
+    width->widest = width->widest_rows = 0;
     GtkTreeModel* model = gtk_tree_view_get_model(tree);
     GtkTreeIter iter;
     for (bool more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
@@ -656,6 +678,22 @@ static void text_list_width_measure(GtkTreeView* tree) {
         g_free(item);
     }
     text_list_width_apply(tree, width->widest);
+}
+
+static gboolean text_list_width_measure_pending(gpointer data) {
+    GtkTreeView* tree = GTK_TREE_VIEW(data);
+    text_list_width(tree)->measure = 0;
+    text_list_width_measure(tree);
+    return G_SOURCE_REMOVE;
+}
+
+// An item leaves: when it was the last of the widest, the items are measured
+// again once the event loop turns, so that removing many costs one measure.
+static void text_list_width_leave(GtkTreeView* tree, const char* item) {
+    TextListWidth* width = text_list_width(tree);
+    if (width->measure || text_list_item_width(tree, item) < width->widest || --width->widest_rows > 0) return;
+    width->measure = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, text_list_width_measure_pending, g_object_ref(tree),
+                                     g_object_unref);
 }
 
 // A change of style measures the items again when it changed the font.
@@ -669,10 +707,26 @@ static void text_list_style_updated(GtkWidget* widget, gpointer) {
     text_list_width_measure(tree);
 }
 
+static void list_selection_show(View* view);
+
 // A row of a text list for one item, at row index at (-1: last).
 static void text_list_row_insert(GtkTreeView* tree, const std::string& item, int32_t at) {
     gtk_list_store_insert_with_values(text_list_store(tree), nullptr, at, 0, item.c_str(), -1);
     text_list_width_fit(tree, item.c_str());
+}
+
+// Takes count rows from row index row away (those there are).
+static void text_list_rows_remove(GtkTreeView* tree, int32_t row, uint32_t count) {
+    GtkTreeModel* model = gtk_tree_view_get_model(tree);
+    GtkTreeIter iter;
+    bool more = gtk_tree_model_iter_nth_child(model, &iter, nullptr, row);
+    for (uint32_t i = 0; i < count && more; i++) {
+        gchar* item = nullptr;
+        gtk_tree_model_get(model, &iter, 0, &item, -1);
+        text_list_width_leave(tree, item ? item : "");
+        g_free(item);
+        more = gtk_list_store_remove(GTK_LIST_STORE(model), &iter);
+    }
 }
 
 // The tree view of a new text list: one text column, no headers, no search
@@ -715,10 +769,10 @@ static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     for (const std::string& item : face_items(view, false, leaving))
         gtk_list_store_insert_with_values(store, nullptr, -1, 0, item.c_str(), -1);
     text_list_width_measure(tree);
+    list_selection_show(view);
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    text_list_select(tree, cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1);
     if (cell_type(&selected) != T_INTEGER) face_integer_store(view, FACE_OBJ_SELECTED, -1);
-    view->list_rows = leaving.count ? -1 : list_rows_of(view);
+    view->list_rows = list_rows_of(view, leaving);
 }
 
 static GtkComboBoxText* combo_of(View* view) { return GTK_COMBO_BOX_TEXT(view->widget); }
@@ -769,15 +823,8 @@ static void combo_load(View* view, ItemsLeaving leaving = {}) {
     gtk_combo_box_text_remove_all(combo);
     for (const std::string& item : face_items(view, false, leaving))
         gtk_combo_box_text_append_text(combo, item.c_str());
-    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
-        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
-        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8(&text).c_str());
-    } else if (cell_type(&selected) == T_INTEGER) {
-        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), cell_int(&selected) - 1);
-    }
-    view->list_rows = leaving.count ? -1 : list_rows_of(view);
+    list_selection_show(view);
+    view->list_rows = list_rows_of(view, leaving);
 }
 
 static bool list_make(View* view, View*, int32_t width, int32_t height) {
@@ -811,6 +858,26 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
         widget_font_apply(view->widget, &view->face);
     }
     return true;
+}
+
+// Shows the face's selection: a text list selects row selected - 1 (none
+// when there is no such row); a drop-list, or a drop-down without text,
+// selects item selected - 1 when selected is an integer; a drop-down with
+// text shows the text.
+static void list_selection_show(View* view) {
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
+    if (view->type == FACE_TYPE_TEXT_LIST) {
+        text_list_select(text_list_view(view), n);
+        return;
+    }
+    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
+    if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
+        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(view->widget));
+        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8(&text).c_str());
+    } else if (cell_type(&selected) == T_INTEGER) {
+        gtk_combo_box_set_active(GTK_COMBO_BOX(view->widget), n);
+    }
 }
 
 static void list_reload(View* view, ItemsLeaving leaving = {}) {
@@ -847,21 +914,32 @@ static const char* const CHANGE_BEFORE_WORDS[] = {
 // leave the block (remove, take, clear) are announced only before they go,
 // so that reload leaves them out; other changes reload when they are done.
 // A change inside one item's string waits for its after-notification too.
-// Values inserted into the data block (its after-notification: from the
-// buffer index, part values) become rows at their place, the other rows
-// left as they are, when the list showed every value of the block and the
-// new values are items too; true when done so. The selection stays on its
-// row number, as a reload keeps it.
-static bool list_rows_insert(View* view, const Cell* target, int32_t index, int32_t part) {
+// Values inserted into the data block or leaving it change only their own
+// rows when the list shows every value of the block from its position, each
+// an item, and the change is at or after that position; the selection then
+// stays on its row number, as a reload keeps it.
+
+// The data block when it is the target of a change and the list shows every
+// value of it from its position, holding rows values there (after an insert
+// that added count values, before a removal: count 0); false otherwise.
+static bool list_rows_follow(View* view, const Cell* target, uint32_t at, uint32_t count, uint32_t* from) {
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
-    if (view->list_rows < 0 || part <= 0 || index < 0 || cell_type(&data) != T_BLOCK ||
-        cell_type(target) != T_BLOCK || series_node(target) != series_node(&data))
+    if (view->list_rows < 0 || cell_type(&data) != T_BLOCK || cell_type(target) != T_BLOCK ||
+        series_node(target) != series_node(&data))
         return false;
     SeriesBuffer* b = series_buffer_of(&data);
-    uint32_t from = uint32_t(series_index(&data)), at = uint32_t(index), count = uint32_t(part);
-    if (at < from || b->length() < from || b->length() - from != uint32_t(view->list_rows) + count ||
-        at + count > b->length())
-        return false;
+    *from = uint32_t(series_index(&data));
+    return at >= *from && b->length() >= *from && b->length() - *from == uint32_t(view->list_rows) + count;
+}
+
+// Values inserted (the after-notification: from the buffer index, part
+// values) become rows at their place when they are items too; true when
+// done so.
+static bool list_rows_insert(View* view, const Cell* target, int32_t index, int32_t part) {
+    uint32_t from, at = uint32_t(index), count = uint32_t(part);
+    if (part <= 0 || index < 0 || !list_rows_follow(view, target, at, count, &from)) return false;
+    SeriesBuffer* b = series_buffer_of(target);
+    if (at + count > b->length()) return false;
     const Cell* cells = block_cells(b);
     std::vector<std::string> items;
     for (uint32_t i = at; i < at + count; i++) {
@@ -878,18 +956,29 @@ static bool list_rows_insert(View* view, const Cell* target, int32_t index, int3
             gtk_combo_box_text_insert_text(combo_of(view), row + int32_t(i), items[i].c_str());
     }
     view->list_rows += int32_t(count);
-    // The selection stays on its row number, as after a reload: rows put
-    // before the selected one would carry it down.
-    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
-    if (n < row) return true;
+    // Rows put before the selected one carry the selection down.
+    list_selection_show(view);
+    return true;
+}
+
+// Values about to leave (remove, take, clear: from the buffer index, part
+// values) take their rows with them; true when done so.
+static bool list_rows_remove(View* view, const Cell* target, int32_t index, int32_t part) {
+    uint32_t from, at = uint32_t(index), count = uint32_t(part);
+    if (part <= 0 || index < 0 || !list_rows_follow(view, target, at, 0, &from) ||
+        at + count > series_buffer_of(target)->length())
+        return false;
+    UpdateScope scope;
+    int32_t row = int32_t(at - from);
     if (view->type == FACE_TYPE_TEXT_LIST) {
-        text_list_select(text_list_view(view), n);
+        text_list_rows_remove(text_list_view(view), row, count);
     } else {
-        Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-        if (!(view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) && cell_type(&selected) == T_INTEGER)
-            gtk_combo_box_set_active(GTK_COMBO_BOX(combo_of(view)), n);
+        for (uint32_t i = 0; i < count; i++) gtk_combo_box_text_remove(combo_of(view), row);
     }
+    view->list_rows -= int32_t(count);
+    // Rows taken from before the selected one, or the selected one itself,
+    // carry the selection up or away.
+    list_selection_show(view);
     return true;
 }
 
@@ -907,7 +996,7 @@ static bool list_update_facet(View* view, const Cell* word, const Cell* target, 
     if (!before) {
         list_reload(view);
     } else if (leaving && cell_type(target) == T_BLOCK && index >= 0 && part > 0) {
-        list_reload(view, ItemsLeaving{uint32_t(index), uint32_t(part)});
+        if (!list_rows_remove(view, target, index, part)) list_reload(view, ItemsLeaving{uint32_t(index), uint32_t(part)});
     }
     return true;
 }
