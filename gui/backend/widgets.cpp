@@ -630,6 +630,7 @@ static void text_list_width_free(gpointer data) {
 // the space the tree view keeps between columns.
 static void text_list_width_apply(GtkTreeView* tree, int widest) {
     GtkTreeViewColumn* column = gtk_tree_view_get_column(tree, 0);
+    if (!column) return;  // the list was destroyed before a pending measure
     GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
     int xpad = 0;
     if (cells) gtk_cell_renderer_get_padding(GTK_CELL_RENDERER(cells->data), &xpad, nullptr);
@@ -670,6 +671,7 @@ static void text_list_width_measure(GtkTreeView* tree) {
     width->layout = nullptr;
     width->widest = width->widest_rows = 0;
     GtkTreeModel* model = gtk_tree_view_get_model(tree);
+    if (!model) return;
     GtkTreeIter iter;
     for (bool more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
         gchar* item = nullptr;
