@@ -740,8 +740,8 @@ static GtkWidget* text_list_view_new() {
     GtkTreeView* tree = GTK_TREE_VIEW(widget);
     gtk_tree_view_set_headers_visible(tree, FALSE);
     gtk_tree_view_set_enable_search(tree, FALSE);
-    // The padding gives the rows the height and the text the indent of a
-    // list box's labels.
+    // Rows a line of text and a pixel above and below it high, the text
+    // starting a few pixels from the list's left edge.
     GtkCellRenderer* cell = gtk_cell_renderer_text_new();
     gtk_cell_renderer_set_padding(cell, 0, 1);
     GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes("", cell, "text", 0, nullptr);
