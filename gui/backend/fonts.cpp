@@ -92,7 +92,8 @@ static std::string font_css(const Cell* face) {
         Cell color = face_field(face, FACE_OBJ_COLOR);
         char rgba[64];
         if (css_color(&color, rgba, sizeof rgba))
-            css += std::string(" label, entry, text, list, row:not(:selected) { background-color: ") + rgba +
+            css += std::string(" label, entry, text, list, row:not(:selected), treeview:not(:selected) { "
+                               "background-color: ") + rgba +
                    "; background-image: none; }";
     }
     return css;
@@ -141,10 +142,21 @@ void font_state_mark(const Cell* face_cell) {
 }
 
 // Underline and strike-through of the face's font on the text of the
-// widget and of the labels inside it.
+// widget, of the labels inside it and of a tree view's text cells.
 static void font_decorations_apply(GtkWidget* widget, PangoAttrList* list) {
     if (GTK_IS_LABEL(widget)) gtk_label_set_attributes(GTK_LABEL(widget), list);
     else if (GTK_IS_ENTRY(widget)) gtk_entry_set_attributes(GTK_ENTRY(widget), list);
+    else if (GTK_IS_TREE_VIEW(widget)) {
+        GList* columns = gtk_tree_view_get_columns(GTK_TREE_VIEW(widget));
+        for (GList* c = columns; c; c = c->next) {
+            GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(c->data));
+            for (GList* l = cells; l; l = l->next)
+                if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "attributes", list, nullptr);
+            g_list_free(cells);
+        }
+        g_list_free(columns);
+        gtk_widget_queue_draw(widget);
+    }
     if (GTK_IS_CONTAINER(widget) && !face_fixed_q(widget)) {
         GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
         for (GList* l = children; l; l = l->next) font_decorations_apply(GTK_WIDGET(l->data), list);

@@ -604,6 +604,25 @@ static gboolean on_face_focus_out(GtkWidget*, GdkEventFocus*, gpointer data) {
 
 // ---- connections ----------------------------------------------------------------------------
 
+// A text list's tree view keeps the presses, releases and moves over its rows
+// to itself: they are taken there, before it acts on them, as the face's
+// own (in the coordinates of the face's widget). The same event reaching the
+// face's widget after that is not taken twice.
+static gboolean on_rows_button_press(GtkWidget*, GdkEventButton* e, gpointer data) {
+    View* view = signal_view(data);
+    return view ? on_button_press(view->widget, e, data) : FALSE;
+}
+
+static gboolean on_rows_button_release(GtkWidget*, GdkEventButton* e, gpointer data) {
+    View* view = signal_view(data);
+    return view ? on_button_release(view->widget, e, data) : FALSE;
+}
+
+static gboolean on_rows_motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
+    View* view = signal_view(data);
+    return view ? on_motion(view->widget, e, data) : FALSE;
+}
+
 void view_input_connect(View* view, GtkWidget* widget) {
     gpointer id = GUINT_TO_POINTER(view->id);
     if (view->type != FACE_TYPE_WINDOW)
@@ -618,6 +637,12 @@ void view_input_connect(View* view, GtkWidget* widget) {
     g_signal_connect(widget, "motion-notify-event", G_CALLBACK(on_motion), id);
     g_signal_connect(widget, "leave-notify-event", G_CALLBACK(on_leave), id);
     g_signal_connect(widget, "scroll-event", G_CALLBACK(on_scroll), id);
+    if (view->type == FACE_TYPE_TEXT_LIST)
+        if (GtkWidget* rows = widget_focus_target(view)) {
+            g_signal_connect(rows, "button-press-event", G_CALLBACK(on_rows_button_press), id);
+            g_signal_connect(rows, "button-release-event", G_CALLBACK(on_rows_button_release), id);
+            g_signal_connect(rows, "motion-notify-event", G_CALLBACK(on_rows_motion), id);
+        }
 }
 
 // ---- window signals --------------------------------------------------------------------------

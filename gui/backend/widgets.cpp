@@ -126,34 +126,42 @@ struct ItemsLeaving {
     uint32_t count = 0;
 };
 
+// Calls fn with each value of a list's data block from its position, as the
+// block will be once the values leaving it are gone: values leaving before
+// the position bring later ones up to it.
+template <typename Fn> static void data_values_each(const View* view, ItemsLeaving leaving, Fn fn) {
+    Cell data = face_field(&view->face, FACE_OBJ_DATA);
+    if (cell_type(&data) != T_BLOCK) return;
+    SeriesBuffer* b = series_buffer_of(&data);
+    const Cell* cells = block_cells(b);
+    uint32_t from = uint32_t(series_index(&data));
+    if (leaving.count && leaving.from < from) from += leaving.count;
+    for (uint32_t i = from; i < b->length(); i++)
+        if (i < leaving.from || i - leaving.from >= leaving.count) fn(cells + i);
+}
+
 // The items of a list's data block as UTF-8: strings, files, urls, tags,
 // emails and refs (with strings_only, strings alone); other values and the
 // values leaving are skipped.
 static std::vector<std::string> face_items(const View* view, bool strings_only, ItemsLeaving leaving = {}) {
     std::vector<std::string> items;
-    Cell data = face_field(&view->face, FACE_OBJ_DATA);
-    if (cell_type(&data) != T_BLOCK) return items;
-    SeriesBuffer* b = series_buffer_of(&data);
-    const Cell* cells = block_cells(b);
-    for (uint32_t i = uint32_t(series_index(&data)); i < b->length(); i++) {
-        if (i >= leaving.from && i - leaving.from < leaving.count) continue;
-        bool take = strings_only ? cell_type(cells + i) == T_STRING : item_value_q(cells + i);
-        if (take) items.push_back(string_utf8(cells + i));
-    }
+    data_values_each(view, leaving, [&](const Cell* value) {
+        if (strings_only ? cell_type(value) == T_STRING : item_value_q(value)) items.push_back(string_utf8(value));
+    });
     return items;
 }
 
-// The rows a list shows for its data block: one per value when every value
-// from the block's position is an item, else -1 (some values are not rows).
-static int32_t list_rows_of(const View* view) {
+// The rows a list shows for its data block (once the values leaving are
+// gone): one per value when every value from the block's position is an
+// item, else -1 (some values are not rows).
+static int32_t list_rows_of(const View* view, ItemsLeaving leaving = {}) {
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
     if (cell_type(&data) != T_BLOCK) return -1;
-    SeriesBuffer* b = series_buffer_of(&data);
-    const Cell* cells = block_cells(b);
-    uint32_t from = uint32_t(series_index(&data));
-    for (uint32_t i = from; i < b->length(); i++)
-        if (!item_value_q(cells + i)) return -1;
-    return from < b->length() ? int32_t(b->length() - from) : 0;
+    int32_t rows = 0;
+    data_values_each(view, leaving, [&](const Cell* value) {
+        if (rows >= 0) rows = item_value_q(value) ? rows + 1 : -1;
+    });
+    return rows;
 }
 
 // The number in a face's data as a fraction: float or percent, else 0.
@@ -505,34 +513,80 @@ static void list_selection_changed(View* view, int32_t n) {
     if (symbol_resolve(verdict) != symbol_resolve(symbol_make("stop"))) signal_event_send(view, EVT_CHANGE, n + 1);
 }
 
-static GtkListBox* text_list_box(View* view) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(view->widget));
-    if (GTK_IS_VIEWPORT(child)) child = gtk_bin_get_child(GTK_BIN(child));
-    return GTK_LIST_BOX(child);
+// A text list is a tree view over a list store of one text column, inside a
+// scrolled window. Its rows all take the height of the first (fixed height
+// mode), so an append, insert or removal costs in proportion to the rows it
+// touches, not to the rows the list already holds.
+static GtkTreeView* text_list_view(View* view) { return GTK_TREE_VIEW(gtk_bin_get_child(GTK_BIN(view->widget))); }
+
+static GtkListStore* text_list_store(GtkTreeView* tree) { return GTK_LIST_STORE(gtk_tree_view_get_model(tree)); }
+
+static int text_list_count(GtkTreeView* tree) {
+    return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(tree), nullptr);
 }
 
-static void text_list_selected(GtkListBox* box, GtkListBoxRow* row, gpointer) {
-    View* view = signal_view(GTK_WIDGET(box));
-    if (view && row) list_selection_changed(view, gtk_list_box_row_get_index(row));
+// The selected row (0-based), or -1.
+static int text_list_selected_row(GtkTreeView* tree) {
+    GtkTreeModel* model;
+    GtkTreeIter iter;
+    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(tree), &model, &iter)) return -1;
+    GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
+    int n = gtk_tree_path_get_indices(path)[0];
+    gtk_tree_path_free(path);
+    return n;
 }
 
-// The keys of a focused text list move its selection as a list box does:
-// Up and Down by one item (Down with none selected picks the first), Page
-// Up and Page Down by the items in view, Home and End to the ends. The item
-// chosen is scrolled into view and selected as by a click.
+// Selects row n, or no row when there is no such row. With reveal, row n
+// also takes the cursor and is scrolled into view, as a key moving the
+// selection does; a selection made by the program leaves the scrolling as it is.
+static void text_list_select(GtkTreeView* tree, int n, bool reveal = false) {
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(tree);
+    if (n < 0 || n >= text_list_count(tree)) {
+        gtk_tree_selection_unselect_all(selection);
+        return;
+    }
+    GtkTreePath* path = gtk_tree_path_new_from_indices(n, -1);
+    if (reveal) gtk_tree_view_set_cursor(tree, path, nullptr, FALSE);
+    else gtk_tree_selection_select_path(selection, path);
+    gtk_tree_path_free(path);
+}
+
+static void text_list_selected(GtkTreeSelection* selection, gpointer) {
+    GtkTreeView* tree = gtk_tree_selection_get_tree_view(selection);
+    View* view = signal_view(GTK_WIDGET(tree));
+    int n = view ? text_list_selected_row(tree) : -1;
+    if (n >= 0) list_selection_changed(view, n);
+}
+
+// A tree view taking the focus with no row under its cursor would select its
+// first row; a text list taking the focus selects nothing, so its rows refuse
+// every change of the selection while it takes the focus.
+static bool text_list_focusing = false;
+
+static gboolean text_list_may_select(GtkTreeSelection*, GtkTreeModel*, GtkTreePath*, gboolean, gpointer) {
+    return !text_list_focusing;
+}
+
+static void text_list_focus_taking(GtkWidget*, gpointer) { text_list_focusing = true; }
+static void text_list_focus_taken(GtkWidget*, gpointer) { text_list_focusing = false; }
+
+// The keys of a focused text list move its selection: Up and Down by one
+// item (Down with none selected picks the first), Page Up and Page Down by
+// the items in view, Home and End to the ends. The item chosen is scrolled
+// into view and selected as by a click.
 static gboolean text_list_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
     View* view = signal_view(widget);
     if (!view) return FALSE;
-    GtkListBox* box = GTK_LIST_BOX(widget);
-    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
-    int count = int(g_list_length(rows));
-    g_list_free(rows);
+    GtkTreeView* tree = GTK_TREE_VIEW(widget);
+    int count = text_list_count(tree);
     if (count == 0) return FALSE;
-    GtkListBoxRow* selected = gtk_list_box_get_selected_row(box);
-    int current = selected ? gtk_list_box_row_get_index(selected) : -1;
-    GtkListBoxRow* first = gtk_list_box_get_row_at_index(box, 0);
-    int row_height = std::max(gtk_widget_get_allocated_height(GTK_WIDGET(first)), 1);
-    int page = std::max(gtk_widget_get_allocated_height(view->widget) / row_height - 1, 1);
+    int current = text_list_selected_row(tree);
+    GdkRectangle row, visible;
+    GtkTreePath* first = gtk_tree_path_new_first();
+    gtk_tree_view_get_background_area(tree, first, nullptr, &row);
+    gtk_tree_path_free(first);
+    gtk_tree_view_get_visible_rect(tree, &visible);
+    int page = std::max(visible.height / std::max(row.height, 1) - 1, 1);
     int next;
     switch (e->keyval) {
     case GDK_KEY_Up: case GDK_KEY_KP_Up: next = current < 0 ? 0 : current - 1; break;
@@ -544,49 +598,204 @@ static gboolean text_list_key(GtkWidget* widget, GdkEventKey* e, gpointer) {
     default: return FALSE;
     }
     next = std::clamp(next, 0, count - 1);
-    if (next == current) return TRUE;
-    GtkListBoxRow* row = gtk_list_box_get_row_at_index(box, next);
-    GtkAdjustment* scroll = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(view->widget));
-    GtkAllocation a;
-    gtk_widget_get_allocation(GTK_WIDGET(row), &a);
-    double top = gtk_adjustment_get_value(scroll), height = gtk_adjustment_get_page_size(scroll);
-    if (a.y < top) gtk_adjustment_set_value(scroll, a.y);
-    else if (a.y + a.height > top + height) gtk_adjustment_set_value(scroll, a.y + a.height - height);
-    gtk_list_box_select_row(box, row);
+    if (next != current) text_list_select(tree, next, true);
     return TRUE;
 }
 
-// A row of a text list for one item, at row index at (-1: last).
-static void text_list_row_insert(View* view, GtkListBox* box, const std::string& item, int32_t at) {
-    GtkWidget* label = gtk_label_new(item.c_str());
-    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-    widget_font_apply(label, &view->face);
-    gtk_list_box_insert(box, label, at);
-    // The list takes the keyboard focus as one face, not row by row.
-    gtk_widget_set_can_focus(gtk_widget_get_parent(label), FALSE);
-    gtk_widget_show_all(gtk_widget_get_parent(label));
+// The column is as wide as the widest item, so that a long one can be
+// scrolled to, and at least as wide as the list (it expands). Widths are
+// measured in the list's font: a change of the font measures every item
+// again, and so does the first turn of the event loop after the last of the
+// widest items left.
+struct TextListWidth {
+    PangoLayout* layout = nullptr;        // in the font the items were measured in
+    PangoFontDescription* font = nullptr;  // that font
+    int widest = 0;                       // pixels, the widest item's text
+    int widest_rows = 0;                  // the rows that wide
+    guint measure = 0;                    // the pending measure's source, or 0
+};
+
+static TextListWidth* text_list_width(GtkTreeView* tree) {
+    return static_cast<TextListWidth*>(g_object_get_data(G_OBJECT(tree), "kel-text-list-width"));
 }
 
-// Reloads the items and the selection of a text list.
+static void text_list_width_free(gpointer data) {
+    auto* width = static_cast<TextListWidth*>(data);
+    if (width->layout) g_object_unref(width->layout);
+    if (width->font) pango_font_description_free(width->font);
+    delete width;
+}
+
+// The column's width for the widest item: the text, the cell's padding and
+// the space the tree view keeps between columns.
+static void text_list_width_apply(GtkTreeView* tree, int widest) {
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(tree, 0);
+    if (!column) return;  // the list was destroyed before a pending measure
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    int xpad = 0;
+    if (cells) gtk_cell_renderer_get_padding(GTK_CELL_RENDERER(cells->data), &xpad, nullptr);
+    g_list_free(cells);
+    gint separator = 0;
+    gtk_widget_style_get(GTK_WIDGET(tree), "horizontal-separator", &separator, nullptr);
+    gtk_tree_view_column_set_fixed_width(column, std::max(widest + 2 * xpad + separator, 1));
+}
+
+// The pixel width of an item's text in the list's font.
+static int text_list_item_width(GtkTreeView* tree, const char* item) {
+    TextListWidth* width = text_list_width(tree);
+    if (!width->layout) width->layout = gtk_widget_create_pango_layout(GTK_WIDGET(tree), nullptr);
+    pango_layout_set_text(width->layout, item, -1);
+    int w = 0;
+    pango_layout_get_pixel_size(width->layout, &w, nullptr);
+    return w;
+}
+
+// Widens the column for a new item when it is wider than the widest so far.
+static void text_list_width_fit(GtkTreeView* tree, const char* item) {
+    TextListWidth* width = text_list_width(tree);
+    int w = text_list_item_width(tree, item);
+    if (w < width->widest) return;
+    if (w == width->widest) {
+        width->widest_rows++;
+        return;
+    }
+    width->widest = w;
+    width->widest_rows = 1;
+    text_list_width_apply(tree, w);
+}
+
+// Measures every item again: after a reload, or when the list's font changed.
+static void text_list_width_measure(GtkTreeView* tree) {
+    TextListWidth* width = text_list_width(tree);
+    if (width->layout) g_object_unref(width->layout);
+    width->layout = nullptr;
+    width->widest = width->widest_rows = 0;
+    GtkTreeModel* model = gtk_tree_view_get_model(tree);
+    if (!model) return;
+    GtkTreeIter iter;
+    for (bool more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
+        gchar* item = nullptr;
+        gtk_tree_model_get(model, &iter, 0, &item, -1);
+        text_list_width_fit(tree, item ? item : "");
+        g_free(item);
+    }
+    text_list_width_apply(tree, width->widest);
+}
+
+static gboolean text_list_width_measure_pending(gpointer data) {
+    GtkTreeView* tree = GTK_TREE_VIEW(data);
+    text_list_width(tree)->measure = 0;
+    text_list_width_measure(tree);
+    return G_SOURCE_REMOVE;
+}
+
+// An item leaves: when it was the last of the widest, the items are measured
+// again once the event loop turns, so that removing many costs one measure.
+static void text_list_width_leave(GtkTreeView* tree, const char* item) {
+    TextListWidth* width = text_list_width(tree);
+    if (width->measure || text_list_item_width(tree, item) < width->widest || --width->widest_rows > 0) return;
+    width->measure = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, text_list_width_measure_pending, g_object_ref(tree),
+                                     g_object_unref);
+}
+
+// A change of style measures the items again when it changed the font.
+static void text_list_style_updated(GtkWidget* widget, gpointer) {
+    GtkTreeView* tree = GTK_TREE_VIEW(widget);
+    TextListWidth* width = text_list_width(tree);
+    const PangoFontDescription* font = pango_context_get_font_description(gtk_widget_get_pango_context(widget));
+    if (width->font && font && pango_font_description_equal(width->font, font)) return;
+    if (width->font) pango_font_description_free(width->font);
+    width->font = font ? pango_font_description_copy(font) : nullptr;
+    text_list_width_measure(tree);
+}
+
+static void list_selection_show(View* view);
+
+// A row of a text list for one item, at row index at (-1: last).
+static void text_list_row_insert(GtkTreeView* tree, const std::string& item, int32_t at) {
+    gtk_list_store_insert_with_values(text_list_store(tree), nullptr, at, 0, item.c_str(), -1);
+    text_list_width_fit(tree, item.c_str());
+}
+
+// Takes count rows from row index row away (those there are).
+static void text_list_rows_remove(GtkTreeView* tree, int32_t row, uint32_t count) {
+    GtkTreeModel* model = gtk_tree_view_get_model(tree);
+    GtkTreeIter iter;
+    bool more = gtk_tree_model_iter_nth_child(model, &iter, nullptr, row);
+    for (uint32_t i = 0; i < count && more; i++) {
+        gchar* item = nullptr;
+        gtk_tree_model_get(model, &iter, 0, &item, -1);
+        text_list_width_leave(tree, item ? item : "");
+        g_free(item);
+        more = gtk_list_store_remove(GTK_LIST_STORE(model), &iter);
+    }
+}
+
+// The tree view of a new text list: one text column, no headers, no search
+// by typing, rows of one height.
+static GtkWidget* text_list_view_new() {
+    GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
+    GtkWidget* widget = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+    g_object_unref(store);
+    GtkTreeView* tree = GTK_TREE_VIEW(widget);
+    gtk_tree_view_set_headers_visible(tree, FALSE);
+    gtk_tree_view_set_enable_search(tree, FALSE);
+    // Rows a line of text and a pixel above and below it high, the text
+    // starting a few pixels from the list's left edge.
+    GtkCellRenderer* cell = gtk_cell_renderer_text_new();
+    gtk_cell_renderer_set_padding(cell, 0, 1);
+    GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes("", cell, "text", 0, nullptr);
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_expand(column, TRUE);
+    gtk_tree_view_append_column(tree, column);
+    gtk_tree_view_set_fixed_height_mode(tree, TRUE);
+    g_object_set_data_full(G_OBJECT(widget), "kel-text-list-width", new TextListWidth, text_list_width_free);
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(tree);
+    gtk_tree_selection_set_mode(selection, GTK_SELECTION_SINGLE);
+    gtk_tree_selection_set_select_function(selection, text_list_may_select, nullptr, nullptr);
+    g_signal_connect(selection, "changed", G_CALLBACK(text_list_selected), nullptr);
+    g_signal_connect(widget, "grab-focus", G_CALLBACK(text_list_focus_taking), nullptr);
+    g_signal_connect_after(widget, "grab-focus", G_CALLBACK(text_list_focus_taken), nullptr);
+    g_signal_connect(widget, "key-press-event", G_CALLBACK(text_list_key), nullptr);
+    g_signal_connect(widget, "style-updated", G_CALLBACK(text_list_style_updated), nullptr);
+    return widget;
+}
+
+// Reloads the items and the selection of a text list. The rows keep the
+// place they were scrolled to, as far as the new rows reach.
 static void text_list_load(View* view, ItemsLeaving leaving = {}) {
     UpdateScope scope;
-    GtkListBox* box = text_list_box(view);
-    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
-    for (GList* l = rows; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
-    g_list_free(rows);
-    for (const std::string& item : face_items(view, false, leaving)) text_list_row_insert(view, box, item, -1);
-    gtk_widget_show_all(GTK_WIDGET(box));
+    GtkTreeView* tree = text_list_view(view);
+    GtkListStore* store = text_list_store(tree);
+    gtk_list_store_clear(store);
+    for (const std::string& item : face_items(view, false, leaving))
+        gtk_list_store_insert_with_values(store, nullptr, -1, 0, item.c_str(), -1);
+    text_list_width_measure(tree);
+    list_selection_show(view);
     Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    GtkListBoxRow* row = cell_type(&selected) == T_INTEGER && cell_int(&selected) > 0
-                             ? gtk_list_box_get_row_at_index(box, cell_int(&selected) - 1)
-                             : nullptr;
-    if (row) gtk_list_box_select_row(box, row);
-    else gtk_list_box_unselect_all(box);
     if (cell_type(&selected) != T_INTEGER) face_integer_store(view, FACE_OBJ_SELECTED, -1);
-    view->list_rows = leaving.count ? -1 : list_rows_of(view);
+    view->list_rows = list_rows_of(view, leaving);
 }
 
 static GtkComboBoxText* combo_of(View* view) { return GTK_COMBO_BOX_TEXT(view->widget); }
+
+// A drop-list's or drop-down's popup is a list of its items under the
+// widget, not a menu: a menu has an item widget per row, each row inserted
+// costs in proportion to the rows it holds, and it costs so from the start:
+// the combo box reads its style, and leaves the menu, only once it is in a
+// window, unless its style is made again at once.
+static void combo_list_popup_set(GtkWidget* combo) {
+    static GtkCssProvider* provider = nullptr;
+    if (!provider) {
+        provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(provider, "* { -GtkComboBox-appears-as-list: true; }", -1, nullptr);
+    }
+    GtkStyleContext* context = gtk_widget_get_style_context(combo);
+    gtk_style_context_add_provider(context, GTK_STYLE_PROVIDER(provider), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_style_context_invalidate(context);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
 
 static void combo_changed(GtkComboBox* combo, gpointer) {
     View* view = signal_view(GTK_WIDGET(combo));
@@ -616,28 +825,18 @@ static void combo_load(View* view, ItemsLeaving leaving = {}) {
     gtk_combo_box_text_remove_all(combo);
     for (const std::string& item : face_items(view, false, leaving))
         gtk_combo_box_text_append_text(combo, item.c_str());
-    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
-        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
-        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8(&text).c_str());
-    } else if (cell_type(&selected) == T_INTEGER) {
-        gtk_combo_box_set_active(GTK_COMBO_BOX(combo), cell_int(&selected) - 1);
-    }
-    view->list_rows = leaving.count ? -1 : list_rows_of(view);
+    list_selection_show(view);
+    view->list_rows = list_rows_of(view, leaving);
 }
 
 static bool list_make(View* view, View*, int32_t width, int32_t height) {
     if (view->type == FACE_TYPE_TEXT_LIST) {
         view->widget = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(view->widget), GTK_SHADOW_IN);
-        GtkWidget* box = gtk_list_box_new();
-        gtk_widget_set_can_focus(box, TRUE);
-        gtk_container_add(GTK_CONTAINER(view->widget), box);
-        gtk_widget_show(box);
-        view_attach_widget(view, box);
-        g_signal_connect(box, "row-selected", G_CALLBACK(text_list_selected), nullptr);
-        g_signal_connect(box, "key-press-event", G_CALLBACK(text_list_key), nullptr);
+        GtkWidget* tree = text_list_view_new();
+        gtk_container_add(GTK_CONTAINER(view->widget), tree);
+        gtk_widget_show(tree);
+        view_attach_widget(view, tree);
         gtk_widget_set_size_request(view->widget, width, height);
         text_list_load(view);
     } else {
@@ -654,12 +853,33 @@ static bool list_make(View* view, View*, int32_t width, int32_t height) {
         for (GList* l = cells; l; l = l->next)
             if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
         g_list_free(cells);
+        combo_list_popup_set(view->widget);
         g_signal_connect(view->widget, "changed", G_CALLBACK(combo_changed), nullptr);
         gtk_widget_set_size_request(view->widget, width, height);
         combo_load(view);
         widget_font_apply(view->widget, &view->face);
     }
     return true;
+}
+
+// Shows the face's selection: a text list selects row selected - 1 (none
+// when there is no such row); a drop-list, or a drop-down without text,
+// selects item selected - 1 when selected is an integer; a drop-down with
+// text shows the text.
+static void list_selection_show(View* view) {
+    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
+    int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
+    if (view->type == FACE_TYPE_TEXT_LIST) {
+        text_list_select(text_list_view(view), n);
+        return;
+    }
+    Cell text = face_field(&view->face, FACE_OBJ_TEXT);
+    if (view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) {
+        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(view->widget));
+        gtk_entry_set_text(GTK_ENTRY(entry), string_utf8(&text).c_str());
+    } else if (cell_type(&selected) == T_INTEGER) {
+        gtk_combo_box_set_active(GTK_COMBO_BOX(view->widget), n);
+    }
 }
 
 static void list_reload(View* view, ItemsLeaving leaving = {}) {
@@ -675,9 +895,7 @@ static void list_update(View* view, uint32_t bit) {
         Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
         int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
         if (view->type == FACE_TYPE_TEXT_LIST) {
-            GtkListBoxRow* row = n >= 0 ? gtk_list_box_get_row_at_index(text_list_box(view), n) : nullptr;
-            if (row) gtk_list_box_select_row(text_list_box(view), row);
-            else gtk_list_box_unselect_all(text_list_box(view));
+            text_list_select(text_list_view(view), n);
         } else {
             gtk_combo_box_set_active(GTK_COMBO_BOX(view->widget), n);
         }
@@ -698,21 +916,32 @@ static const char* const CHANGE_BEFORE_WORDS[] = {
 // leave the block (remove, take, clear) are announced only before they go,
 // so that reload leaves them out; other changes reload when they are done.
 // A change inside one item's string waits for its after-notification too.
-// Values inserted into the data block (its after-notification: from the
-// buffer index, part values) become rows at their place, the other rows
-// left as they are, when the list showed every value of the block and the
-// new values are items too; true when done so. The selection stays on its
-// row number, as a reload keeps it.
-static bool list_rows_insert(View* view, const Cell* target, int32_t index, int32_t part) {
+// Values inserted into the data block or leaving it change only their own
+// rows when the list shows every value of the block from its position, each
+// an item, and the change is at or after that position; the selection then
+// stays on its row number, as a reload keeps it.
+
+// The data block when it is the target of a change and the list shows every
+// value of it from its position, holding rows values there (after an insert
+// that added count values, before a removal: count 0); false otherwise.
+static bool list_rows_follow(View* view, const Cell* target, uint32_t at, uint32_t count, uint32_t* from) {
     Cell data = face_field(&view->face, FACE_OBJ_DATA);
-    if (view->list_rows < 0 || part <= 0 || index < 0 || cell_type(&data) != T_BLOCK ||
-        cell_type(target) != T_BLOCK || series_node(target) != series_node(&data))
+    if (view->list_rows < 0 || cell_type(&data) != T_BLOCK || cell_type(target) != T_BLOCK ||
+        series_node(target) != series_node(&data))
         return false;
     SeriesBuffer* b = series_buffer_of(&data);
-    uint32_t from = uint32_t(series_index(&data)), at = uint32_t(index), count = uint32_t(part);
-    if (at < from || b->length() < from || b->length() - from != uint32_t(view->list_rows) + count ||
-        at + count > b->length())
-        return false;
+    *from = uint32_t(series_index(&data));
+    return at >= *from && b->length() >= *from && b->length() - *from == uint32_t(view->list_rows) + count;
+}
+
+// Values inserted (the after-notification: from the buffer index, part
+// values) become rows at their place when they are items too; true when
+// done so.
+static bool list_rows_insert(View* view, const Cell* target, int32_t index, int32_t part) {
+    uint32_t from, at = uint32_t(index), count = uint32_t(part);
+    if (part <= 0 || index < 0 || !list_rows_follow(view, target, at, count, &from)) return false;
+    SeriesBuffer* b = series_buffer_of(target);
+    if (at + count > b->length()) return false;
     const Cell* cells = block_cells(b);
     std::vector<std::string> items;
     for (uint32_t i = at; i < at + count; i++) {
@@ -722,28 +951,36 @@ static bool list_rows_insert(View* view, const Cell* target, int32_t index, int3
     UpdateScope scope;
     int32_t row = int32_t(at - from);
     if (view->type == FACE_TYPE_TEXT_LIST) {
-        GtkListBox* box = text_list_box(view);
-        for (uint32_t i = 0; i < count; i++) text_list_row_insert(view, box, items[i], row + int32_t(i));
+        GtkTreeView* tree = text_list_view(view);
+        for (uint32_t i = 0; i < count; i++) text_list_row_insert(tree, items[i], row + int32_t(i));
     } else {
         for (uint32_t i = 0; i < count; i++)
             gtk_combo_box_text_insert_text(combo_of(view), row + int32_t(i), items[i].c_str());
     }
     view->list_rows += int32_t(count);
-    // The selection stays on its row number, as after a reload: rows put
-    // before the selected one would carry it down.
-    Cell selected = face_field(&view->face, FACE_OBJ_SELECTED);
-    int n = cell_type(&selected) == T_INTEGER ? cell_int(&selected) - 1 : -1;
-    if (n < row) return true;
+    // Rows put before the selected one carry the selection down.
+    list_selection_show(view);
+    return true;
+}
+
+// Values about to leave (remove, take, clear: from the buffer index, part
+// values) take their rows with them; true when done so.
+static bool list_rows_remove(View* view, const Cell* target, int32_t index, int32_t part) {
+    uint32_t from, at = uint32_t(index), count = uint32_t(part);
+    if (part <= 0 || index < 0 || !list_rows_follow(view, target, at, 0, &from) ||
+        at + count > series_buffer_of(target)->length())
+        return false;
+    UpdateScope scope;
+    int32_t row = int32_t(at - from);
     if (view->type == FACE_TYPE_TEXT_LIST) {
-        GtkListBox* box = text_list_box(view);
-        GtkListBoxRow* shown = n >= 0 ? gtk_list_box_get_row_at_index(box, n) : nullptr;
-        if (shown) gtk_list_box_select_row(box, shown);
-        else gtk_list_box_unselect_all(box);
+        text_list_rows_remove(text_list_view(view), row, count);
     } else {
-        Cell text = face_field(&view->face, FACE_OBJ_TEXT);
-        if (!(view->type == FACE_TYPE_DROP_DOWN && cell_type(&text) == T_STRING) && cell_type(&selected) == T_INTEGER)
-            gtk_combo_box_set_active(GTK_COMBO_BOX(combo_of(view)), n);
+        for (uint32_t i = 0; i < count; i++) gtk_combo_box_text_remove(combo_of(view), row);
     }
+    view->list_rows -= int32_t(count);
+    // Rows taken from before the selected one, or the selected one itself,
+    // carry the selection up or away.
+    list_selection_show(view);
     return true;
 }
 
@@ -761,7 +998,7 @@ static bool list_update_facet(View* view, const Cell* word, const Cell* target, 
     if (!before) {
         list_reload(view);
     } else if (leaving && cell_type(target) == T_BLOCK && index >= 0 && part > 0) {
-        list_reload(view, ItemsLeaving{uint32_t(index), uint32_t(part)});
+        if (!list_rows_remove(view, target, index, part)) list_reload(view, ItemsLeaving{uint32_t(index), uint32_t(part)});
     }
     return true;
 }
@@ -1161,7 +1398,7 @@ GtkWidget* widget_focus_target(View* view) {
     if (!view->widget) return nullptr;
     switch (view->type) {
     case FACE_TYPE_AREA: return GTK_WIDGET(area_text_view(view));
-    case FACE_TYPE_TEXT_LIST: return GTK_WIDGET(text_list_box(view));
+    case FACE_TYPE_TEXT_LIST: return GTK_WIDGET(text_list_view(view));
     case FACE_TYPE_DROP_DOWN: return gtk_bin_get_child(GTK_BIN(view->widget));
     case FACE_TYPE_TAB_PANEL: return GTK_WIDGET(tab_notebook(view));
     case FACE_TYPE_CALENDAR: return GTK_WIDGET(calendar_of(view));

@@ -5,7 +5,8 @@
 # rightmost pixels of a field focuses it; fields and buttons get focus and
 # unfocus events; Enter on a focused button runs its actor once; an area
 # reached by Tab and a text list given the focus through the window's
-# selected take the keys: the area's text and the list's selection change.
+# selected take the keys: the area's text and the list's selection change
+# (taking the focus selects no item; Down then picks the first, End the last).
 # torture: once (it judges what a display shows; the Kel code it runs is
 # tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
@@ -23,7 +24,7 @@ win: layout [
     at 10x90 b: button 80x24 "Go" on-click [append log 'click]
         on-focus [append log 'b-focus] on-unfocus [append log 'b-unfocus]
     at 150x10 a: area 120x60
-    at 150x90 l: text-list 120x60 data ["x" "y"] on-select [append log reduce ['list-select event/picked]]
+    at 150x90 l: text-list 120x60 data ["x" "y" "z"] on-select [append log reduce ['list-select event/picked]]
 ]
 screen-steps: [[] [] [] [] [win/selected: l]]
 view/no-wait win
@@ -50,6 +51,8 @@ xdotool type --delay 20 xy
 input_sync 5 || fail "typing into the area was not handled"
 xdotool key Down
 input_sync 6 || fail "the key for the list was not handled"
+xdotool key End
+input_sync 7 || fail "the second key for the list was not handled"
 input_app_finish || fail "the program failed"
 
 grep -q '^typed "ab"' "$dir/out" || fail "keys did not reach the field focused by the layout"
@@ -58,7 +61,8 @@ log=$(grep '^log ' "$dir/out")
 [[ $log == *f1-focus* ]] || fail "a click in the rightmost pixels of a field did not focus it"
 [[ $log == *"f1-focus f1-unfocus b-focus"*b-unfocus* ]] || fail "fields and buttons sent no focus and unfocus events"
 [ "$(grep -o click <<< "$log" | wc -l)" = 1 ] || fail "Enter on a focused button did not run its actor once"
-[[ $log == *"list-select 1"* ]] || fail "a text list focused through selected did not take the keys"
+[ "$(grep -o 'list-select [0-9]*' <<< "$log" | tr '\n' ' ')" = "list-select 1 list-select 3 " ] ||
+    fail "a text list focused through selected did not take the keys as a list: $log"
 
 # An alert: Enter closes the first, Escape the second.
 cat > "$dir/alert.kel" <<'KEL'

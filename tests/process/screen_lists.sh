@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Lists, radios and tabs on a real screen: text lists, a drop-list and a
 # drop-down show their data as it is after remove, take and clear on it;
-# radios with no data show none picked, a click picks one and runs its
-# on-change, and the radio it unpicks runs none; a tab change vetoed by
-# on-select returning stop does not happen.
+# a drop-list's popup list closes on Return, Escape and a click on an item,
+# and only Return and the click choose; radios with no data show none
+# picked, a click picks one and runs its on-change, and the radio it unpicks
+# runs none; a tab change vetoed by on-select returning stop does not happen.
 # torture: once (it judges what a display shows; the Kel code it runs is
 # tortured by the Kel tests and the screen tests left in the torture pass)
 kel="$1"
@@ -24,6 +25,7 @@ win: layout [
     at 170x120 e3: text-list 70x100 data ["a"]
     at 250x10 d: drop-list 80x24 data ["a" "b" "c" "d"]
     at 250x120 dd: drop-down 80x24 data ["a" "b" "c" "d"]
+    at 250x160 d2: drop-list 80x24 data ["x" "y" "z"] on-select [append log reduce ['d2-select event/picked]]
     at 250x50 r1: radio 80x24 "one" on-change [append log reduce ['change face/text face/data]]
     at 250x80 r2: radio 80x24 "two" on-change [append log reduce ['change face/text face/data]]
     at 340x10 tp: tab-panel 200x80 ["A" [text "a"] "B" [text "b"]]
@@ -47,13 +49,14 @@ id=$(input_focus_window lists) || fail "no window"
 read -r x y _ < <(screen_window_geometry "$id")
 input_sync 1 || fail "the list changes were not handled"
 screen_shot "$dir/lists.png"
-# The drop-list's menu opens with its first item under the pointer; the next
-# click waits until the menu is gone, which has the pointer till then.
+# The drop-list's popup list opens with its first item under the cursor and
+# Return chooses it; the next click waits until the popup is gone, which has
+# the pointer till then.
 before=$(screen_windows)
 xdotool mousemove $((x + 290)) $((y + 22)) click 1
-popup=$(screen_wait_popup "$before") || fail "the drop-list's menu did not open"
+popup=$(screen_wait_popup "$before") || fail "the drop-list's popup did not open"
 xdotool key Return
-screen_wait_gone "$popup" || fail "Return did not close the drop-list's menu"
+screen_wait_gone "$popup" || fail "Return did not close the drop-list's popup"
 # Down in the drop-down's entry chooses its first item.
 xdotool mousemove $((x + 270)) $((y + 132)) click 1
 xdotool key Down
@@ -64,6 +67,20 @@ xdotool mousemove $((x + 260)) $((y + 62)) click 1
 input_sync 4 || fail "the click on the first radio was not handled"
 xdotool mousemove $((x + 340 + 85)) $((y + 10 + 18)) click 1
 input_sync 5 || fail "the click on the second tab was not handled"
+# Escape closes the second drop-list's popup choosing nothing; a click in
+# the middle of its three rows chooses the second item and closes it.
+before=$(screen_windows)
+xdotool mousemove $((x + 290)) $((y + 172)) click 1
+popup=$(screen_wait_popup "$before") || fail "the second drop-list's popup did not open"
+xdotool key Escape
+screen_wait_gone "$popup" || fail "Escape did not close the drop-list's popup"
+before=$(screen_windows)
+xdotool mousemove $((x + 290)) $((y + 172)) click 1
+popup=$(screen_wait_popup "$before") || fail "the second drop-list's popup did not open again"
+read -r px py pw ph < <(screen_window_geometry "$popup")
+xdotool mousemove $((px + pw / 2)) $((py + ph / 2)) click 1
+screen_wait_gone "$popup" || fail "a click on an item did not close the drop-list's popup"
+input_sync 6 || fail "the choice in the second drop-list was not handled"
 input_app_finish || fail "the program failed"
 
 for list in "10 remove" "90 take/last" "170 clear"; do
@@ -79,4 +96,5 @@ grep -qF 'log [change "two" true change "one" true select 2' "$dir/out" ||
     fail "radio clicks ran the wrong on-change actors"
 grep -qF 'radios [true false]' "$dir/out" || fail "the radios' data do not follow the clicks"
 grep -qx 'tab 1' "$dir/out" && ! grep -q tab-change "$dir/out" || fail "a vetoed tab change happened"
+grep -qF 'select 2 d2-select 2]' "$dir/out" || fail "Escape or a click in the drop-list's popup chose wrong"
 echo "lists: ok"
