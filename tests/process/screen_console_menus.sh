@@ -13,9 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
 . "$here/../support/screen_input.sh"
 . "$here/../support/screen_console.sh"
-input_test_start 1024x768 || exit 0
-export APPDATA="$dir"
-cd "$dir" || exit 1
+console_test_start
 
 # The console as kel starts it, with a build day; the faces of the about and
 # settings windows are written to a file named after the window as they are

@@ -10,11 +10,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
 . "$here/../support/screen_input.sh"
 . "$here/../support/screen_console.sh"
-input_test_start 1024x768 || exit 0
+console_test_start
 screen_clipboard > /dev/null
 [ $? = 2 ] && test_skip "neither xclip nor xsel is installed"
-export APPDATA="$dir"
-cd "$dir" || exit 1
 console_open
 
 sentence="A sentence of forty characters, dragged."

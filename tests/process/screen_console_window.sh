@@ -9,9 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/screen.sh"
 . "$here/../support/screen_input.sh"
 . "$here/../support/screen_console.sh"
-input_test_start 1024x768 || exit 0
-export APPDATA="$dir"
-cd "$dir" || exit 1
+console_test_start
 cfg="$dir/Kel/Kel-Console/console-cfg.kel"
 
 # Starts the console and waits for its prompt: a caret below the banner.

@@ -7,6 +7,14 @@
 #   console_row_ink shot.png 3    # dark pixels of row 3 (rows of CONSOLE_LINE_H from CONSOLE_TOP)
 #   console_rows_differ shot.png 5 8
 #
+# Starts a console screen test: a 1024x768 screen, and a scratch folder that
+# is the console's settings folder (APPDATA) and the working folder.
+console_test_start() {
+    input_test_start 1024x768 || exit 0
+    export APPDATA="$dir"
+    cd "$dir" || exit 1
+}
+
 # The console's background colour and the width its scroll bar takes.
 CONSOLE_BACKGROUND=fcfcfc
 CONSOLE_BAR=20
