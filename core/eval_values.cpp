@@ -101,7 +101,7 @@ bool number_function_q(const Cell* function, uint8_t type) {
     return type == T_NATIVE && native_comparison(function_index(function)) >= 0;
 }
 
-bool number_operation(const Cell* function, uint8_t type, Cell* left, const Cell* right) {
+bool number_operation_general(const Cell* function, uint8_t type, Cell* left, const Cell* right) {
     if (type == T_ACTION) {
         int32_t math = action_math(function_index(function));
         return math >= 0 && number_math(math, left, right);

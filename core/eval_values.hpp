@@ -6,6 +6,8 @@
 // until the next allocation.
 #pragma once
 #include "core/block.hpp"
+#include "core/natives_table.hpp"
+#include "core/registry.hpp"
 #include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/function.hpp"
@@ -90,7 +92,43 @@ inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_
 // type) makes of the two numbers, written into left; false, touching
 // nothing, for any other function or operands, or where it raises an error:
 // then the function must run.
-bool number_operation(const Cell* function, uint8_t type, Cell* left, const Cell* right);
+bool number_operation_general(const Cell* function, uint8_t type, Cell* left, const Cell* right);
+
+// The same; adding, subtracting and comparing two integers, the commonest
+// case by far, is done here without a call.
+[[gnu::always_inline]] inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
+                                                    const Cell* right) {
+    if (cell_type(left) == T_INTEGER && cell_type(right) == T_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right), n;
+        if (type == T_ACTION) {
+            uint32_t index = function_index(function);
+            if (index == A_ADD && !__builtin_add_overflow(a, b, &n)) {
+                cell_set_int(left, n);
+                return true;
+            }
+            if (index == A_SUBTRACT && !__builtin_sub_overflow(a, b, &n)) {
+                cell_set_int(left, n);
+                return true;
+            }
+        } else if (type == T_NATIVE) {
+            bool result;
+            switch (native_comparison(function_index(function))) {
+            case CMP_EQUAL: case CMP_STRICT_EQUAL: result = a == b; break;
+            case CMP_NOT_EQUAL: result = a != b; break;
+            case CMP_LESSER: result = a < b; break;
+            case CMP_LESSER_OR_EQUAL: result = a <= b; break;
+            case CMP_GREATER: result = a > b; break;
+            case CMP_GREATER_OR_EQUAL: result = a >= b; break;
+            default: return false;
+            }
+            cell_init(left, T_LOGIC);
+            left->w1 = result ? 1 : 0;
+            return true;
+        }
+    }
+    if (!number_type_q(cell_type(left)) || !number_type_q(cell_type(right))) return false;
+    return number_operation_general(function, type, left, right);
+}
 // Whether number_operation computes anything for the function value.
 bool number_function_q(const Cell* function, uint8_t type);
 // Whether a native! is square-root.
