@@ -1374,6 +1374,12 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     return EXIT_CODE_NONE;
 }
 
+// The framed evaluation of a block (see eval_block_in), from position,
+// where the quiet start ended as quiet says.
+static __attribute__((noinline)) ExitCode eval_block_framed(const Cell* block, uint32_t start,
+                                                            uint32_t position, uint32_t end,
+                                                            bool last, QuietStart quiet);
+
 // eval_block; body: the block is the body of the function whose frame is
 // the top one.
 static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
@@ -1392,6 +1398,11 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
     }
     if (quiet == QuietStart::stopped && position < end && !trace_state.tracing)
         return eval_block_frameless(block, position, end, last, position == start);
+    return eval_block_framed(block, start, position, end, last, quiet);
+}
+
+static ExitCode eval_block_framed(const Cell* block, uint32_t start, uint32_t position,
+                                  uint32_t end, bool last, QuietStart quiet) {
     // The frame and position entry, as entering the block marks them, and
     // the evaluation goes on where the quiet start stopped.
     Cell* base = data_stack.top - (quiet == QuietStart::interrupted ? 1 : 0);
