@@ -1243,7 +1243,7 @@ void hashtable_mark(Node* slot) {
 bool node_survives(Node* slot) {
     if (!*slot) return false;
     collector_update_refs(slot, slot + 1);
-    uintptr_t content = node_areas[*slot >> NODE_INDEX_BITS][*slot & NODE_INDEX_MASK];
+    uintptr_t content = node_word(*slot);
     if (content == 0 || (content & (NODE_FREE | NODE_FORWARDED))) return false;
     return reinterpret_cast<SeriesBuffer*>(content)->flags & SERIES_MARK;
 }

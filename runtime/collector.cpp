@@ -53,11 +53,11 @@ static std::vector<SeriesBuffer*> gray;
 // The node a slot refers to after the moves of this cycle; rewrites the slot.
 static uintptr_t node_content_forwarded(Node* slot) {
     Node node = *slot;
-    uintptr_t content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+    uintptr_t content = node_word(node);
     if (content & NODE_FORWARDED) {
         node = Node(content >> 3);
         *slot = node;
-        content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+        content = node_word(node);
     }
     return content;
 }
@@ -202,7 +202,7 @@ static void node_frame_empty(NodeFrame* frame) {
         uintptr_t content = nodes[i];
         if (content & NODE_FREE) continue;
         Node moved = node_take_from(node_target(frame));
-        node_areas[moved >> NODE_INDEX_BITS][moved & NODE_INDEX_MASK] = content;
+        node_word(moved) = content;
         if (content) reinterpret_cast<SeriesBuffer*>(content)->node = moved;
         nodes[i] = (uintptr_t(moved) << 3) | NODE_FORWARDED;
     }

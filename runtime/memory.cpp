@@ -17,7 +17,9 @@
 namespace kel {
 
 MemoryRecord memory;
-uintptr_t* node_areas[NODE_SLOTS];
+uintptr_t* node_table = nullptr;
+// The frame in each slot; null for a slot not in use.
+static NodeFrame* node_frames[NODE_SLOTS];
 Cell root_cell;
 
 constexpr size_t PAGE_SIZE = 4096;
@@ -34,6 +36,8 @@ static std::vector<SeriesBuffer*> fixed_buffers;
 // collection without a root faults on its empty slot instead of reading
 // whatever node a reused slot holds.
 static std::deque<uint32_t> free_slots;
+static uint32_t node_table_slots = 0;  // slots the node table's range holds (see below)
+static void released_slots_flush();
 static uint32_t next_slot = 1;
 
 // Released blocks that torture mode keeps inaccessible before reusing them,
@@ -225,6 +229,7 @@ void memory_release_all() {
     fixed_buffers.clear();
     quarantine_flush();
     pool_trim(0);
+    released_slots_flush();
     free_slots.clear();
     next_slot = 1;
     memory.total = 0;
@@ -247,21 +252,103 @@ static uintptr_t free_link(uint32_t next_index_plus_one) {
 }
 
 static uint32_t slot_take() {
-    if (memory.torture && next_slot < NODE_SLOTS) return next_slot++;
+    if (memory.torture && next_slot < node_table_slots) return next_slot++;
     if (!free_slots.empty()) {
         uint32_t slot = free_slots.front();
         free_slots.pop_front();
         return slot;
     }
-    if (next_slot >= NODE_SLOTS) internal_error(ERR_NO_MEMORY);
+    if (next_slot >= node_table_slots) internal_error(ERR_NO_MEMORY);
     return next_slot++;
+}
+
+// ---- the node table -------------------------------------------------------------------
+// The table's range is reserved once, inaccessible. Slots never used are made
+// accessible SLOTS_OPENED at a time, as frames first need them. A released
+// frame's nodes give their pages back and become inaccessible, so that a stale
+// id of a released frame faults: under AddressSanitizer they are poisoned at
+// once; else torture mode protects them at once, and normal mode, whose frames
+// are released rarely, when the released slots are flushed. Released slots
+// gather before their pages go back, in one call per run of neighbouring
+// slots: torture mode releases frames at every collection, and calls per frame
+// would cost more than the collections.
+
+constexpr uint32_t SLOTS_OPENED = 64;
+constexpr uint32_t RELEASED_SLOTS_FLUSH = 32;
+static std::vector<uint32_t> released_slots;  // released, pages not yet given back
+static std::vector<bool> slot_used;            // the slot held a frame before
+static uint32_t slots_open_end = 0;            // slots below were made accessible when first used
+
+static constexpr size_t SLOT_AREA_BYTES = size_t(NODE_INDEX_MASK + 1) * sizeof(uintptr_t);
+static uintptr_t* slot_area(uint32_t slot) { return node_table + (uintptr_t(slot) << NODE_INDEX_BITS); }
+
+
+// Every slot an id can name takes 32 GB of address space; a process limited
+// to less gets the most it may have, down to a few hundred megabytes.
+static void node_table_reserve() {
+    if (node_table) return;
+    for (uint32_t slots = NODE_SLOTS; slots >= 2048 && !node_table; slots /= 2) {
+        node_table = static_cast<uintptr_t*>(vmem_reserve(size_t(slots) * SLOT_AREA_BYTES));
+        if (node_table) node_table_slots = slots;
+    }
+    if (!node_table) internal_error(ERR_NO_MEMORY);
+    slot_used.assign(node_table_slots, false);
+}
+
+// Gives back the pages of the released slots and hands the slots on for reuse.
+static void released_slots_flush() {
+    std::sort(released_slots.begin(), released_slots.end());
+    for (size_t i = 0; i < released_slots.size();) {
+        size_t j = i + 1;
+        while (j < released_slots.size() && released_slots[j] == released_slots[j - 1] + 1) j++;
+        size_t bytes = (j - i) * SLOT_AREA_BYTES;
+        uintptr_t* area = slot_area(released_slots[i]);
+        vmem_discard(area, bytes);
+#if !defined(__SANITIZE_ADDRESS__)
+        if (!memory.torture) vmem_protect_none(area, bytes);
+#endif
+        i = j;
+    }
+    for (uint32_t slot : released_slots) free_slots.push_back(slot);
+    released_slots.clear();
+}
+
+// Makes a slot's nodes accessible for a new frame.
+static void slot_area_open(uint32_t slot) {
+    if (!slot_used[slot]) {
+        slot_used[slot] = true;
+        if (slot < slots_open_end) return;
+        uint32_t from = slot, to = std::min<uint32_t>(node_table_slots, slot + SLOTS_OPENED);
+        for (uint32_t s = from + 1; s < to; s++)
+            if (slot_used[s]) to = s;
+        vmem_protect_rw(slot_area(from), (to - from) * SLOT_AREA_BYTES);
+        slots_open_end = std::max(slots_open_end, to);
+        return;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    memory_unpoison(slot_area(slot), SLOT_AREA_BYTES);
+#else
+    vmem_protect_rw(slot_area(slot), SLOT_AREA_BYTES);
+#endif
+}
+
+static void slot_area_close(uint32_t slot) {
+#if defined(__SANITIZE_ADDRESS__)
+    memory_poison(slot_area(slot), SLOT_AREA_BYTES);
+#else
+    if (memory.torture) vmem_protect_none(slot_area(slot), SLOT_AREA_BYTES);
+#endif
+    released_slots.push_back(slot);
+    if (released_slots.size() >= RELEASED_SLOTS_FLUSH) released_slots_flush();
 }
 
 NodeFrame* node_frame_new(uint32_t capacity) {
     capacity = std::clamp<uint32_t>(capacity, 1, NODE_INDEX_MASK + 1);
-    size_t bytes = page_round(sizeof(NodeFrame) + capacity * sizeof(uintptr_t));
+    node_table_reserve();
+    size_t bytes = page_round(capacity * sizeof(uintptr_t));
     uint32_t slot = slot_take();
-    auto* frame = static_cast<NodeFrame*>(vblock_acquire(bytes));
+    slot_area_open(slot);
+    auto* frame = static_cast<NodeFrame*>(heap_alloc(sizeof(NodeFrame)));
     frame->next = nullptr;
     frame->prev = memory.node_tail;
     frame->capacity = capacity;
@@ -273,10 +360,11 @@ NodeFrame* node_frame_new(uint32_t capacity) {
     frame->slot = slot;
     frame->release = false;
     frame->bytes = bytes;
+    memory.total += bytes;
     uintptr_t* nodes = frame->nodes();
     for (uint32_t i = 0; i + 1 < capacity; i++) nodes[i] = free_link(i + 2);
     nodes[capacity - 1] = free_link(0);
-    node_areas[slot] = nodes;
+    node_frames[slot] = frame;
     if (memory.node_tail) memory.node_tail->next = frame; else memory.node_head = frame;
     memory.node_tail = frame;
     if (!memory.node_active) memory.node_active = frame;
@@ -287,14 +375,13 @@ void node_frame_release(NodeFrame* frame) {
     if (frame->prev) frame->prev->next = frame->next; else memory.node_head = frame->next;
     if (frame->next) frame->next->prev = frame->prev; else memory.node_tail = frame->prev;
     if (memory.node_active == frame) memory.node_active = memory.node_tail;
-    node_areas[frame->slot] = nullptr;
-    free_slots.push_back(frame->slot);
-    vblock_release(frame, frame->bytes);
+    node_frames[frame->slot] = nullptr;
+    slot_area_close(frame->slot);
+    memory.total -= frame->bytes;
+    heap_free(frame);
 }
 
-NodeFrame* node_frame_of(Node node) {
-    return reinterpret_cast<NodeFrame*>(node_areas[node >> NODE_INDEX_BITS]) - 1;
-}
+NodeFrame* node_frame_of(Node node) { return node_frames[node >> NODE_INDEX_BITS]; }
 
 Node node_take_from(NodeFrame* frame) {
     uint32_t index = frame->free_head - 1;

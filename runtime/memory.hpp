@@ -77,17 +77,21 @@ constexpr uint32_t NODE_SLOTS = 1u << (32 - NODE_INDEX_BITS);
 constexpr uintptr_t NODE_FREE = 1;       // tag of a free node: (next index + 1) << 3 | 1
 constexpr uintptr_t NODE_FORWARDED = 2;  // tag of a moved node: new id << 3 | 2
 
-// The node area of every live node frame by slot; null for a slot not in use,
-// so a stale id of a released frame faults at once.
-extern uintptr_t* node_areas[NODE_SLOTS];
+// Every node, indexed by its id: one reserved range of virtual memory in
+// which the nodes of the frame in slot s lie from s << NODE_INDEX_BITS. So a
+// buffer is found with one load, where a table of frames would take two.
+extern uintptr_t* node_table;
+
+// The word a node holds (see above).
+inline uintptr_t& node_word(Node node) { return node_table[node]; }
 
 // The buffer a node refers to. Re-read after anything that may allocate.
 inline SeriesBuffer* series_buffer(Node node) {
-    return reinterpret_cast<SeriesBuffer*>(node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK]);
+    return reinterpret_cast<SeriesBuffer*>(node_table[node]);
 }
 // Points a node at its buffer.
 inline void node_set(Node node, SeriesBuffer* buffer) {
-    node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK] = reinterpret_cast<uintptr_t>(buffer);
+    node_table[node] = reinterpret_cast<uintptr_t>(buffer);
 }
 
 // ---- frames (read by the collector and the memory statistics) -----------------
@@ -102,10 +106,10 @@ struct NodeFrame {
     uint32_t cycle_made;      // the collection count when the frame was made
     uint32_t used_at_review;  // used at the last review
     uint32_t history;         // one bit per review, newest in bit 0: 1 = used unchanged
-    uint32_t slot;            // the frame's slot in node_areas
+    uint32_t slot;            // the frame's slot: its nodes lie in node_table from slot << NODE_INDEX_BITS
     bool release;             // emptied by the collector; freed at the next review
     size_t bytes;             // size of the virtual block
-    uintptr_t* nodes() { return reinterpret_cast<uintptr_t*>(this + 1); }
+    uintptr_t* nodes() { return node_table + (uintptr_t(slot) << NODE_INDEX_BITS); }
 };
 
 // A frame of series buffers, walked from first() by adding size + 24.

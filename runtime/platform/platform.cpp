@@ -31,6 +31,11 @@ void* vmem_alloc(size_t size, bool executable) {
     return address;
 }
 
+void* vmem_reserve(size_t size) {
+    void* address = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return address == MAP_FAILED ? nullptr : address;
+}
+
 void vmem_free(void* address, size_t size) {
     if (!address || munmap(address, size) != 0)
         error_raise(ErrorCategory::internal, ERR_WRONG_MEM);

@@ -21,6 +21,10 @@ void* vmem_alloc(size_t size, bool executable);
 // size is the size given to vmem_alloc. Failure (an address that is not a
 // mapping's start) raises internal error wrong-mem.
 void vmem_free(void* address, size_t size);
+// A range of address space taken for later use: inaccessible and backed by
+// nothing until parts of it are made accessible (vmem_protect_rw). Null when
+// the process may not have that much address space.
+void* vmem_reserve(size_t size);
 // Removes every access to a frame (or whole pages of it), so that any later
 // touch faults. Failure raises internal error wrong-mem.
 void vmem_protect_none(void* address, size_t size);
