@@ -98,7 +98,16 @@ ExitCode interp_eval_path(const Cell* path, EvalCursor& cursor, PathOptions opti
                 if (!push) stack_set_last_reset(start);
                 return EXIT_CODE_NONE;
             }
-            cell_copy(value, current);  // a method: the steps below call it
+            // A method named by the path's last element: called as the steps
+            // below would call it, without looking the field up again.
+            Cell name = *element;
+            ExitCode x = eval_code(current, cursor, {path, head + 2}, &name, nullptr, CALL_PUSH);
+            if (x != EXIT_CODE_NONE) return x;
+            cell_copy(data_stack.top - 1, start);
+            data_stack.top = start + 1;
+            if (trace_state.tracing) trace_path(TRACE_EXIT, path, path_length(path), start);
+            if (!push) stack_set_last_reset(start);
+            return EXIT_CODE_NONE;
         }
     }
     if (trace_state.tracing) trace_path(TRACE_PUSH, path, head, current);
