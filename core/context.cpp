@@ -66,7 +66,7 @@ static void context_mark(Node* slot) {
 // Every word kind, issues included: an issue made from text is bound to the
 // global context, whose node moves like any other.
 static void word_mark(Cell* c) {
-    if (c->w1) collector_mark_context(&c->w1);
+    if (c->w1 && !collector_marked_q(c->w1)) collector_mark_context(&c->w1);
 }
 
 static void global_context_mark() {

@@ -187,6 +187,7 @@ void memory_setup() {
     memory.first_size = SERIES_FRAME_FIRST_SIZE;
     memory.current_size = SERIES_FRAME_FIRST_SIZE;
     memory.carve_budget = CARVE_BUDGET_MIN;
+    memory.carve_floor = CARVE_BUDGET_MIN;
     memory.largest_size = SERIES_FRAME_LARGEST_SIZE;
     auto torture = env_get("KEL_GC_TORTURE");
     memory.torture = torture && !torture->empty() && *torture != "0";
