@@ -217,10 +217,11 @@ void library_start() {
     bool torture = memory_torture_q();
     std::optional<std::string> mode = env_get("KEL_GC_TORTURE");
     if (torture && !(mode && *mode == "start")) memory_torture_set(false);
-    memory.carve_floor = memory.carve_budget = CARVE_BUDGET_LOAD;
+    memory.loading = true;
+    memory.carve_budget = CARVE_BUDGET_LOAD;
     library_routines_define();
     library_load();
-    memory.carve_floor = CARVE_BUDGET_MIN;
+    memory.loading = false;
     memory_torture_set(torture);
     memory_settle();
     int status = script_run();

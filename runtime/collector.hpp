@@ -8,9 +8,9 @@
 // any others but stay in place, and only the buffers made after it slide, so
 // a collection copies what survived of the script's own work. A collection
 // runs when the frames run out of room, and also once the bytes carved since
-// the last one pass a budget (half of what it kept, 768 KB at least; 2 MB
-// while the library loads), so that a program keeping little touches few
-// pages. KEL_GC_LOG=1 prints what
+// the last one pass a budget (half of what it kept, 768 KB at least), so
+// that a program keeping little touches few pages; while the library loads,
+// only a budget of 4 MB starts one. KEL_GC_LOG=1 prints what
 // each collection kept and moved.
 //
 // Roots: the root block (root_cell), every slot registered by a CellRoot or
