@@ -1016,14 +1016,16 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
     default: break;
     }
     // Only values that hold a series or a context can be references.
-    bool holds_context = type == T_OBJECT || type == T_FUNCTION || (type >= T_WORD && type <= T_REFINEMENT);
-    bool holds_series = block_family_q(type) || string_type_q(type) || type == T_BINARY ||
-                        type == T_VECTOR || type == T_BITSET || type == T_MAP || type == T_IMAGE;
-    if (head.reference && !holds_context && !holds_series) fail(d);
-    if (head.reference && holds_series) {
-        bool has_head = type != T_BITSET && type != T_MAP;
-        read_series_reference(d, slot, head, has_head);
-        return;
+    if (head.reference) {
+        bool holds_context = type == T_OBJECT || type == T_FUNCTION || (type >= T_WORD && type <= T_REFINEMENT);
+        bool holds_series = block_family_q(type) || string_type_q(type) || type == T_BINARY ||
+                            type == T_VECTOR || type == T_BITSET || type == T_MAP || type == T_IMAGE;
+        if (!holds_context && !holds_series) fail(d);
+        if (holds_series) {
+            bool has_head = type != T_BITSET && type != T_MAP;
+            read_series_reference(d, slot, head, has_head);
+            return;
+        }
     }
     switch (type) {
     case T_UNSET: case T_NONE:
