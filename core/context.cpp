@@ -66,8 +66,15 @@ static void context_mark(Node* slot) {
 // Every word kind, issues included: an issue made from text is bound to the
 // global context, whose node moves like any other.
 static void word_mark(Cell* c) {
-    if (c->w1) collector_mark_context(&c->w1);
+    if (c->w1 && !collector_marked_q(c->w1)) collector_mark_context(&c->w1);
 }
+
+// Position + 1 of each symbol's own entry in the global word list, by
+// symbol id; 0 until looked up. The list only grows, so a position once
+// found stays right until the global context is made again. Interning a
+// word by its exact symbol (the lexer's and the decoder's words) then costs
+// an array read instead of a look-up in a table of thousands of words.
+static std::vector<uint32_t> global_positions;
 
 static void global_context_mark() {
     collector_mark_context(&global_context);
@@ -81,6 +88,7 @@ void global_context_new() {
     hashtable_module_init();
     global_context = 0;
     library_context = 0;
+    global_positions.clear();
     collector_remove_root(global_context_mark);
     collector_add_root(global_context_mark);
     global_context = context_create(GLOBAL_CONTEXT_SLOTS, false, false, 0, CONTEXT_PLAIN);
@@ -255,7 +263,16 @@ static uint32_t global_entry(uint32_t symbol, bool resolved) {
 }
 
 static Cell global_intern(uint32_t symbol, bool resolved) {
-    uint32_t position = global_entry(symbol, resolved);
+    uint32_t position;
+    if (!resolved && symbol < global_positions.size() && global_positions[symbol]) {
+        position = global_positions[symbol] - 1;
+    } else {
+        position = global_entry(symbol, resolved);
+        if (!resolved) {
+            if (symbol >= global_positions.size()) global_positions.resize(size_t(symbol) * 2 + 64, 0);
+            global_positions[symbol] = position + 1;
+        }
+    }
     Cell* logged = startup_logging ? cell_series_append(series_node(&root_cell)) : nullptr;
     Cell word = *context_word_at(global_context, position);
     word.header = T_WORD;

@@ -138,14 +138,15 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
         if (boot) {
             CellRoot decoded;
             block_make_at(&decoded.cell, 1);
-            kelbin_decode(boot->data, &decoded.cell, false, int64_t(boot->size));
+            // The decoder flags the code's blocks as it makes them.
+            kelbin_decode(boot->data, &decoded.cell, false, int64_t(boot->size), SERIES_LIBRARY);
             code.cell = *block_cells(series_node(&decoded.cell));
         } else {
             LexerOptions options;
             lexer_transcode(&code.cell, text, uint32_t(size), options, nullptr);
+            library_flag(series_node(&code.cell));
         }
         lexed = true;
-        library_flag(series_node(&code.cell));
         // A header (the word Kel and a block) is skipped.
         Cell kel = word_intern("Kel");
         if (series_buffer_of(&code.cell)->length() >= 2) {
@@ -216,8 +217,11 @@ void library_start() {
     bool torture = memory_torture_q();
     std::optional<std::string> mode = env_get("KEL_GC_TORTURE");
     if (torture && !(mode && *mode == "start")) memory_torture_set(false);
+    memory.loading = true;
+    memory.carve_budget = CARVE_BUDGET_LOAD;
     library_routines_define();
     library_load();
+    memory.loading = false;
     memory_torture_set(torture);
     memory_settle();
     int status = script_run();

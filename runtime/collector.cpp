@@ -458,7 +458,8 @@ void collector_cycle() {
     node_frames_review();
     if (nodes_moved) collector.nodes_cycles++;
     memory.carved = 0;
-    memory.carve_budget = std::max<uint64_t>(CARVE_BUDGET_MIN, collector.live_bytes / 2);
+    memory.carve_budget = std::max<uint64_t>(memory.loading ? CARVE_BUDGET_LOAD : CARVE_BUDGET_MIN,
+                                             collector.live_bytes / 2);
     if (collector.log) cycle_log(moved_before, total_before);
     collector.series_cycles++;
     collector_epoch++;

@@ -9,7 +9,8 @@
 // a collection copies what survived of the script's own work. A collection
 // runs when the frames run out of room, and also once the bytes carved since
 // the last one pass a budget (half of what it kept, 768 KB at least), so
-// that a program keeping little touches few pages. KEL_GC_LOG=1 prints what
+// that a program keeping little touches few pages; while the library loads,
+// only a budget of 4 MB starts one. KEL_GC_LOG=1 prints what
 // each collection kept and moved.
 //
 // Roots: the root block (root_cell), every slot registered by a CellRoot or
@@ -58,6 +59,16 @@ inline bool collector_active() { return collector.collecting; }
 
 // Marks the slot's buffer; true when it was not marked before.
 bool collector_mark_series(Node* slot);
+// Whether the node's buffer is marked already in this cycle, read without a
+// call: most references a collection meets (a word's context, a shared
+// block) lead to a buffer marked before, and a marker that asks first skips
+// the calls that would find so. False for a node that moved in this cycle,
+// whose slot the full marker must still rewrite.
+inline bool collector_marked_q(Node node) {
+    uintptr_t content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+    return content && !(content & (NODE_FREE | NODE_FORWARDED)) &&
+           (reinterpret_cast<const SeriesBuffer*>(content)->flags & SERIES_MARK);
+}
 // Marks the buffer and, when newly marked, the values from its head to its tail.
 bool collector_mark_block(Node* slot);
 // Marks a context through the registered context marker (a block until one is).

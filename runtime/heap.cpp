@@ -1,9 +1,9 @@
 #include "runtime/heap.hpp"
 #include "runtime/start.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
 
 namespace kel {
 
@@ -25,19 +25,84 @@ struct HeapList {
 
 static HeapList heap;
 
+[[noreturn]] static void heap_out_of_memory() {
+    runtime_error_exit(RUNTIME_OUT_OF_MEMORY, __builtin_return_address(0));
+}
+
 // Membership of live block addresses, so that freeing an unknown address is
 // detected without walking the list and without reading memory in front of it.
-static std::unordered_set<const void*>& heap_live() {
-    static auto* live = new std::unordered_set<const void*>();
-    return *live;
+// An open-addressing table with linear probing: an entry costs no allocation
+// of its own (a node-based set allocated one per block, which doubled the
+// cost of every heap_alloc), and erase shifts the entries after it back, so
+// the table holds no tombstones. At most half full; null marks an empty slot.
+struct AddressSet {
+    const void** slots = nullptr;
+    size_t mask = 0;   // capacity - 1; the capacity is a power of two
+    size_t count = 0;
+};
+static AddressSet live;
+
+constexpr size_t ADDRESS_SET_FIRST = 256;
+
+// Blocks are 16-byte aligned: the low bits say nothing, the product mixes the rest.
+static size_t address_home(const void* address) {
+    return size_t(((uintptr_t(address) >> 4) * 0x9E3779B97F4A7C15ull) >> 24) & live.mask;
+}
+
+static void address_place(const void* address) {
+    size_t i = address_home(address);
+    while (live.slots[i]) i = (i + 1) & live.mask;
+    live.slots[i] = address;
+}
+
+static void address_set_grow() {
+    size_t capacity = live.slots ? (live.mask + 1) * 2 : ADDRESS_SET_FIRST;
+    const void** old = live.slots;
+    size_t old_capacity = old ? live.mask + 1 : 0;
+    live.slots = static_cast<const void**>(std::calloc(capacity, sizeof(void*)));
+    if (!live.slots) heap_out_of_memory();
+    live.mask = capacity - 1;
+    for (size_t i = 0; i < old_capacity; i++)
+        if (old[i]) address_place(old[i]);
+    std::free(old);
+}
+
+// The slot holding the address, or -1.
+static int64_t address_find(const void* address) {
+    if (!live.slots) return -1;
+    for (size_t i = address_home(address);; i = (i + 1) & live.mask) {
+        if (live.slots[i] == address) return int64_t(i);
+        if (!live.slots[i]) return -1;
+    }
+}
+
+static void address_insert(const void* address) {
+    if ((live.count + 1) * 2 > (live.slots ? live.mask + 1 : 0)) address_set_grow();
+    address_place(address);
+    live.count++;
+}
+
+// Removes the address; false when it was not there. Each entry after the
+// hole whose home does not lie between the hole and it moves back into the
+// hole, and the hole moves on to the entry's old slot.
+static bool address_erase(const void* address) {
+    int64_t found = address_find(address);
+    if (found < 0) return false;
+    size_t hole = size_t(found);
+    for (size_t j = (hole + 1) & live.mask; live.slots[j]; j = (j + 1) & live.mask) {
+        size_t home = address_home(live.slots[j]);
+        bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (stays) continue;
+        live.slots[hole] = live.slots[j];
+        hole = j;
+    }
+    live.slots[hole] = nullptr;
+    live.count--;
+    return true;
 }
 
 static void* block_memory(HeapBlock* b) { return b + 1; }
 static HeapBlock* memory_block(void* p) { return static_cast<HeapBlock*>(p) - 1; }
-
-[[noreturn]] static void heap_out_of_memory() {
-    runtime_error_exit(RUNTIME_OUT_OF_MEMORY, __builtin_return_address(0));
-}
 
 static void* heap_link(HeapBlock* b, size_t size) {
     if (!b) heap_out_of_memory();
@@ -47,7 +112,7 @@ static void* heap_link(HeapBlock* b, size_t size) {
     if (heap.last) heap.last->next = b; else heap.first = b;
     heap.last = b;
     heap.bytes += size + 16;
-    heap_live().insert(block_memory(b));
+    address_insert(block_memory(b));
     return block_memory(b);
 }
 
@@ -73,7 +138,7 @@ void* heap_resize(void* address, size_t size) {
     if (!heap_owns(address)) return nullptr;
     HeapBlock* old = memory_block(address);
     uint64_t old_size = old->size;
-    heap_live().erase(address);
+    address_erase(address);
     auto* b = static_cast<HeapBlock*>(std::realloc(old, sizeof(HeapBlock) + size));
     if (!b) heap_out_of_memory();
     // The block keeps its place: its neighbours are pointed at the new address.
@@ -81,12 +146,12 @@ void* heap_resize(void* address, size_t size) {
     if (b->next) b->next->prev = b; else heap.last = b;
     b->size = size;
     heap.bytes = heap.bytes - old_size + size;
-    heap_live().insert(block_memory(b));
+    address_insert(block_memory(b));
     return block_memory(b);
 }
 
 void heap_free(void* address) {
-    if (!address || !heap_live().erase(address)) return;
+    if (!address || !address_erase(address)) return;
     HeapBlock* b = memory_block(address);
     heap_unlink(b);
     heap.bytes -= b->size + 16;
@@ -102,11 +167,12 @@ void heap_free_all() {
     }
     heap.first = heap.last = nullptr;
     heap.bytes = 0;
-    heap_live().clear();
+    if (live.slots) std::memset(live.slots, 0, (live.mask + 1) * sizeof(void*));
+    live.count = 0;
 }
 
 uint64_t heap_bytes() { return heap.bytes; }
-size_t heap_block_count() { return heap_live().size(); }
-bool heap_owns(const void* address) { return heap_live().count(address) != 0; }
+size_t heap_block_count() { return live.count; }
+bool heap_owns(const void* address) { return address_find(address) >= 0; }
 
 } // namespace kel

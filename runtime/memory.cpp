@@ -506,13 +506,15 @@ static bool frames_crowded() {
 // one: free room of earlier, larger phases would otherwise be filled before
 // any collection, every page of it touched again, and the resident memory
 // of a program that keeps little would be set by the frames it once needed.
+// While the library loads, frames out of room take a new frame instead of a
+// collection (see CARVE_BUDGET_LOAD).
 static SeriesBuffer* frame_carve(uint32_t needed) {
     if (memory.carved > memory.carve_budget) collector_auto();
     memory.carved += needed;
     SeriesFrame* frame = memory.series_active;
     if (!frame || !frame_fits(frame, needed)) {
         frame = series_frame_find(needed);
-        if (!frame) {
+        if (!frame && !memory.loading) {
             collector_auto();
             frame = series_frame_find(needed);
             if (frame && frames_crowded()) frame = nullptr;

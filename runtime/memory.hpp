@@ -65,6 +65,16 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 9748;
 // A collection runs once the buffers carved since the last one take more than
 // half the bytes it kept, or CARVE_BUDGET_MIN (768 KB; see frame_carve).
 constexpr uint64_t CARVE_BUDGET_MIN = 786432;
+// The budget while the library loads (program/library_start.cpp, which
+// sets memory.loading): the load makes less than twice the library's bytes,
+// most of it dead by the end (decoded code, the bodies functions copy), and
+// a collection in its middle would mark and move the library made so far
+// only to have the settling collection do it again. So while it loads, only
+// this budget starts a collection, not frames out of room (a new frame is
+// made instead): the library of today then loads without one before it
+// settles, and the pages it touches (under 3 MB of frames) keep start-up's
+// peak below python3's.
+constexpr uint64_t CARVE_BUDGET_LOAD = 4194304;
 
 // ---- node ids -----------------------------------------------------------------
 // A node id is (frame slot << 14) | index in the frame; slots start at 1, so 0
@@ -152,6 +162,7 @@ struct MemoryRecord {
     bool torture;              // collect and move everything at every allocation
     uint64_t carved;           // bytes carved from series frames since the last collection
     uint64_t carve_budget;     // carved bytes past which the next carve collects first
+    bool loading;              // the library loads: collections only past CARVE_BUDGET_LOAD
     uint64_t settled_bytes;    // normal mode: bytes below the frames' settled_end
     uint64_t settled_holes;    // bytes of those that died since they settled
 };

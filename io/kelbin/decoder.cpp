@@ -95,10 +95,11 @@ struct Decoder {
     const uint8_t* names;
     uint32_t names_size;
     std::vector<uint32_t> symbol_ids;  // interned id per table entry, 0 until named
-    std::vector<Cell> global_words;    // by symbol id: the global word made first, header 0 until then
+    std::vector<Cell> global_words;    // per table entry: the global word made first, header 0 until then
     Cell* target;
     uint32_t base;             // cells the target held before decoding
     uint32_t depth = 0;        // records being read, one inside the other
+    uint32_t code_flags = 0;   // series flags every block, paren and path made takes
 };
 
 // ---- failures and primitive readers ----------------------------------------------------------
@@ -174,11 +175,13 @@ uint32_t read_bounded_count(Decoder& d, uint32_t each) {
     return n;
 }
 
-// A symbol of the stream's table, interned when first named.
-uint32_t read_symbol(Decoder& d) {
+// A symbol of the stream's table, interned when first named; *table_index
+// (when asked for) receives its index in the table.
+uint32_t read_symbol(Decoder& d, uint32_t* table_index = nullptr) {
     const uint8_t* at = d.pos;
     uint32_t index = read_number(d);
     if (!d.symbols_present || index >= d.symbol_total) fail_at(d, at);
+    if (table_index) *table_index = index;
     uint32_t& id = d.symbol_ids[index];
     if (id) return id;
     const uint8_t* entry = d.offsets + 4 * size_t(index);
@@ -544,24 +547,24 @@ void read_bound_word(Decoder& d, const Slot& slot, const RecordHead& head, uint3
     stack_pop(1);
 }
 
-// Global words repeat through a stream: the first word of each symbol is
-// interned, later ones copy it. The copy takes the global context's node
+// Global words repeat through a stream: the first word of each table entry
+// is interned, later ones copy it. The copy takes the global context's node
 // afresh, since the collector may have moved it since.
-void global_word_make(Decoder& d, Cell* word, uint32_t symbol, uint8_t type) {
-    if (symbol < d.global_words.size() && d.global_words[symbol].header) {
-        *word = d.global_words[symbol];
+void global_word_make(Decoder& d, Cell* word, uint32_t symbol, uint32_t entry, uint8_t type) {
+    Cell& first = d.global_words[entry];
+    if (first.header) {
+        *word = first;
         if (word_context(word)) word_context_set(word, global_context);
     } else {
         word_make_global(word, symbol);
-        if (symbol >= d.global_words.size()) d.global_words.resize(size_t(symbol) + 1, Cell{});
-        d.global_words[symbol] = *word;
+        first = *word;
     }
     cell_type_set(word, type);
 }
 
 // Boot dialect: a bound word names the holder of its context by its
 // position among the cells this decoding appended to the root block.
-void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32_t symbol) {
+void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32_t symbol, uint32_t entry) {
     const uint8_t* at = d.pos;
     int32_t position, index;
     bool bound;
@@ -576,7 +579,7 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
     }
     Cell* word = stack_push_new(T_NONE);
     if (!bound) {
-        global_word_make(d, word, symbol, head.type);
+        global_word_make(d, word, symbol, entry, head.type);
     } else {
         uint64_t cell = uint64_t(d.base) + uint32_t(position);
         if (position < 0 || cell >= block_length(d.target)) fail_at(d, at);
@@ -603,7 +606,8 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
 }
 
 void read_word(Decoder& d, const Slot& slot, const RecordHead& head) {
-    uint32_t symbol = read_symbol(d);
+    uint32_t entry;
+    uint32_t symbol = read_symbol(d, &entry);
     if (head.type == T_ISSUE) {
         Cell issue;
         word_make_at(&issue, T_ISSUE, symbol, global_context, WORD_UNBOUND);
@@ -611,14 +615,14 @@ void read_word(Decoder& d, const Slot& slot, const RecordHead& head) {
         return;
     }
     if (!d.codec) {
-        read_boot_word(d, slot, head, symbol);
+        read_boot_word(d, slot, head, symbol, entry);
         return;
     }
     bool bound = d.fixed ? (head.reference || !(head.word & KBF_DEFINE)) : head.flag;
     if (!bound) {
         if (d.fixed) read_raw(d);  // the slot index, found again by the symbol
         Cell* word = stack_push_new(T_NONE);
-        global_word_make(d, word, symbol, head.type);
+        global_word_make(d, word, symbol, entry, head.type);
         place(slot, word);
         stack_pop(1);
         return;
@@ -678,6 +682,7 @@ void read_block(Decoder& d, const Slot& slot, const RecordHead& head) {
     Cell* block = stack_push_new(T_NONE);
     block_make_at(block, int32_t(count));
     cell_type_set(block, head.type == T_HASH ? uint8_t(T_BLOCK) : head.type);
+    if (head.type != T_HASH) series_buffer_of(block)->flags |= d.code_flags;
     place(slot, block);
     for (uint32_t i = 0; i < count; i++) read_record(d, Slot{block, i, 0});
     if (head.type == T_HASH) hash_make_in_place(block);  // indexes every cell
@@ -1011,14 +1016,16 @@ void read_typed(Decoder& d, const Slot& slot, const RecordHead& head) {
     default: break;
     }
     // Only values that hold a series or a context can be references.
-    bool holds_context = type == T_OBJECT || type == T_FUNCTION || (type >= T_WORD && type <= T_REFINEMENT);
-    bool holds_series = block_family_q(type) || string_type_q(type) || type == T_BINARY ||
-                        type == T_VECTOR || type == T_BITSET || type == T_MAP || type == T_IMAGE;
-    if (head.reference && !holds_context && !holds_series) fail(d);
-    if (head.reference && holds_series) {
-        bool has_head = type != T_BITSET && type != T_MAP;
-        read_series_reference(d, slot, head, has_head);
-        return;
+    if (head.reference) {
+        bool holds_context = type == T_OBJECT || type == T_FUNCTION || (type >= T_WORD && type <= T_REFINEMENT);
+        bool holds_series = block_family_q(type) || string_type_q(type) || type == T_BINARY ||
+                            type == T_VECTOR || type == T_BITSET || type == T_MAP || type == T_IMAGE;
+        if (!holds_context && !holds_series) fail(d);
+        if (holds_series) {
+            bool has_head = type != T_BITSET && type != T_MAP;
+            read_series_reference(d, slot, head, has_head);
+            return;
+        }
     }
     switch (type) {
     case T_UNSET: case T_NONE:
@@ -1212,6 +1219,7 @@ void read_body_header(Decoder& d, bool symbols) {
         d.symbol_total = count;
         d.names_size = names;
         d.symbol_ids.assign(count, 0);
+        d.global_words.assign(count, Cell{});
         d.pos = d.names + names;
     }
     if (bytes_left(d) < records) fail(d);
@@ -1221,7 +1229,7 @@ void read_body_header(Decoder& d, bool symbols) {
 
 } // namespace
 
-uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t length) {
+uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t length, uint32_t code_flags) {
     auto bad_header = [codec](const char* line) {
         if (codec) error_raise(ERR_INVALID_DATA);
         stdout_write_units(line, std::strlen(line), 1, true);
@@ -1233,6 +1241,7 @@ uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t le
 
     Decoder d{};
     d.codec = codec;
+    d.code_flags = code_flags;
     // Codec input is copied: the binary it lies in may move while values are made.
     std::vector<uint8_t> copy;
     if (codec && length >= 0) {

@@ -19,8 +19,11 @@ extern bool kelbin_codec_q;
 // Decodes the stream at data and appends its values to the target block (a
 // cell on the data stack or in a root). length is the byte count, or negative
 // when the stream has no known end (trusted boot data only). Returns the index
-// in the target of the first cell this decoding appended.
-uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t length);
+// in the target of the first cell this decoding appended. code_flags are
+// series flags that every block, paren and path the stream holds takes as it
+// is made (the library's load flags its code so, without a walk after).
+uint32_t kelbin_decode(const uint8_t* data, Cell* target, bool codec, int64_t length,
+                       uint32_t code_flags = 0);
 
 // Decodes the boot data into the root block in boot mode, with automatic
 // collection off. Returns the root-block index of the first decoded cell,

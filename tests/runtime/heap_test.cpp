@@ -1,6 +1,7 @@
 #include "runtime/heap.hpp"
 #include <gtest/gtest.h>
 #include <cstring>
+#include <vector>
 
 using namespace kel;
 
@@ -41,4 +42,23 @@ TEST(Heap, SizesCountSixteenBytesOfHeaderAndFreeAllEmptiesTheList) {
     EXPECT_TRUE(heap_owns(c));
     heap_free(c);
     EXPECT_EQ(heap_block_count(), 0u);
+}
+
+// Enough blocks that homes collide and the table grows; frees in an order
+// unrelated to the allocation order move entries back over the holes, and
+// every block still live must still be found.
+TEST(Heap, OwnershipSurvivesManyAllocationsAndFreesInAnyOrder) {
+    size_t before = heap_block_count();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 3000; i++) blocks.push_back(heap_alloc(size_t(i % 7) * 8 + 1));
+    std::vector<bool> freed(blocks.size(), false);
+    for (size_t i = 0; i < blocks.size(); i += 3) {
+        heap_free(blocks[i]);
+        freed[i] = true;
+    }
+    for (size_t i = 0; i < blocks.size(); i++) EXPECT_EQ(heap_owns(blocks[i]), !freed[i]) << i;
+    EXPECT_EQ(heap_block_count(), before + 2000);
+    for (size_t i = blocks.size(); i-- > 0;)
+        if (!freed[i]) heap_free(blocks[i]);
+    EXPECT_EQ(heap_block_count(), before);
 }
