@@ -65,7 +65,7 @@ bool collector_mark_series(Node* slot);
 // the calls that would find so. False for a node that moved in this cycle,
 // whose slot the full marker must still rewrite.
 inline bool collector_marked_q(Node node) {
-    uintptr_t content = node_areas[node >> NODE_INDEX_BITS][node & NODE_INDEX_MASK];
+    uintptr_t content = node_word(node);
     return content && !(content & (NODE_FREE | NODE_FORWARDED)) &&
            (reinterpret_cast<const SeriesBuffer*>(content)->flags & SERIES_MARK);
 }
