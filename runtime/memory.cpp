@@ -268,10 +268,10 @@ static uint32_t slot_take() {
 // frame's nodes give their pages back and become inaccessible, so that a stale
 // id of a released frame faults: under AddressSanitizer they are poisoned at
 // once; else torture mode protects them at once, and normal mode, whose frames
-// are released rarely, when the released slots are flushed. Released slots
+// are released rarely, as their pages go back. In torture mode released slots
 // gather before their pages go back, in one call per run of neighbouring
-// slots: torture mode releases frames at every collection, and calls per frame
-// would cost more than the collections.
+// slots: it releases frames at every collection, and calls per frame would
+// cost more than the collections.
 
 constexpr uint32_t SLOTS_OPENED = 64;
 constexpr uint32_t RELEASED_SLOTS_FLUSH = 32;
@@ -339,7 +339,7 @@ static void slot_area_close(uint32_t slot) {
     if (memory.torture) vmem_protect_none(slot_area(slot), SLOT_AREA_BYTES);
 #endif
     released_slots.push_back(slot);
-    if (released_slots.size() >= RELEASED_SLOTS_FLUSH) released_slots_flush();
+    if (!memory.torture || released_slots.size() >= RELEASED_SLOTS_FLUSH) released_slots_flush();
 }
 
 NodeFrame* node_frame_new(uint32_t capacity) {
