@@ -1,6 +1,9 @@
 def make_tree(depth):
     if depth == 0:
-        return (None, None)
+        # Built at run time: the literal (None, None) would be one constant
+        # shared by every leaf, where the Kel and Lua twins make each leaf.
+        leaf = None
+        return (leaf, leaf)
     depth -= 1
     return (make_tree(depth), make_tree(depth))
 
