@@ -95,12 +95,14 @@ inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_
 bool number_operation_general(const Cell* function, uint8_t type, Cell* left, const Cell* right);
 
 // The same; adding, subtracting and comparing two integers, the commonest
-// case by far, is done here without a call.
+// case by far, is done here without a call, and so is comparing two chars,
+// which compare by their codepoints as integers do.
 [[gnu::always_inline]] inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
                                                     const Cell* right) {
-    if (cell_type(left) == T_INTEGER && cell_type(right) == T_INTEGER) {
+    uint8_t lt = cell_type(left);
+    if ((lt == T_INTEGER || lt == T_CHAR) && cell_type(right) == lt) {
         int32_t a = cell_int(left), b = cell_int(right), n;
-        if (type == T_ACTION) {
+        if (type == T_ACTION && lt == T_INTEGER) {
             uint32_t index = function_index(function);
             if (index == A_ADD && !__builtin_add_overflow(a, b, &n)) {
                 cell_set_int(left, n);

@@ -1010,12 +1010,13 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
     return EXIT_CODE_NONE;
 }
 
-// An operator between two numbers whose right operand is quiet (see
+// An operator between two numbers, or two chars, whose right operand is quiet (see
 // core/eval_values.hpp) is computed here without a call frame, as the call
 // would compute it (see number_operation); the cursor then steps over the
 // operand. False, touching nothing, for anything else.
 static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* left) {
-    if (!number_type_q(cell_type(left))) return false;
+    auto operand_q = [](const Cell* c) { return number_type_q(cell_type(c)) || cell_type(c) == T_CHAR; };
+    if (!operand_q(left)) return false;
     SeriesBuffer* b = series_buffer_of(cursor.block);
     QuietCode code{block_cells(b), cursor.end < cells_length(b) ? cursor.end : cells_length(b)};
     uint32_t at = cursor.position;
@@ -1024,9 +1025,9 @@ static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* lef
     Cell value;
     if (cell_type(right) == T_WORD) {
         right = word_value_or_null(right);
-        if (!right || !number_type_q(cell_type(right))) return false;
+        if (!right || !operand_q(right)) return false;
         at++;
-    } else if (number_type_q(cell_type(right))) {
+    } else if (operand_q(right)) {
         at++;
     } else {
         Node node = series_node(cursor.block);
