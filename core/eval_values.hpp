@@ -128,7 +128,23 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
             return true;
         }
     }
-    if (!number_type_q(cell_type(left)) || !number_type_q(cell_type(right))) return false;
+    if (!number_type_q(lt) || !number_type_q(cell_type(right))) return false;
+    // The four arithmetic operations with a float!, as the math actions make them.
+    if (type == T_ACTION && (lt == T_FLOAT || cell_type(right) == T_FLOAT)) {
+        double a = lt == T_FLOAT ? cell_double(left) : double(cell_int(left));
+        double b = cell_type(right) == T_FLOAT ? cell_double(right) : double(cell_int(right));
+        double r;
+        switch (function_index(function)) {
+        case A_ADD: r = a + b; break;
+        case A_SUBTRACT: r = a - b; break;
+        case A_MULTIPLY: r = a * b; break;
+        case A_DIVIDE: r = a / b; break;
+        default: return number_operation_general(function, type, left, right);
+        }
+        cell_init(left, T_FLOAT);
+        cell_set_double(left, r);
+        return true;
+    }
     return number_operation_general(function, type, left, right);
 }
 // Whether number_operation computes anything for the function value.
