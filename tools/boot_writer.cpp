@@ -116,9 +116,14 @@ int main(int argc, char** argv) {
     std::stringstream existing;
     existing << old.rdbuf();
     if (existing.str() != content) {
-        std::ofstream file(argv[1], std::ios::binary);
+        // Written beside the output and renamed over it, so that a failed
+        // write leaves the old source whole rather than a truncated one.
+        std::string temporary = std::string(argv[1]) + ".tmp";
+        std::ofstream file(temporary, std::ios::binary);
         file << content;
-        if (!file) {
+        file.close();
+        if (!file || std::rename(temporary.c_str(), argv[1]) != 0) {
+            std::remove(temporary.c_str());
             std::fprintf(stderr, "kel_boot_writer: cannot write %s\n", argv[1]);
             return 1;
         }
