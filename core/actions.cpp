@@ -148,14 +148,7 @@ bool compare_logic(const Cell* value1, const Cell* value2, int32_t op) {
         default: return false;
         }
     }
-    switch (op) {
-    case CMP_NOT_EQUAL: return r != 0;
-    case CMP_LESSER: return r < 0;
-    case CMP_LESSER_OR_EQUAL: return r <= 0;
-    case CMP_GREATER: return r > 0;
-    case CMP_GREATER_OR_EQUAL: return r >= 0;
-    default: return r == 0;
-    }
+    return comparison_holds(op, r);
 }
 
 static int32_t compare_signed(int32_t a, int32_t b) { return a < b ? -1 : a > b ? 1 : 0; }

@@ -79,16 +79,7 @@ static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
     } else {
         return false;
     }
-    bool result;
-    switch (comparison) {
-    case CMP_NOT_EQUAL: result = r != 0; break;
-    case CMP_LESSER: result = r < 0; break;
-    case CMP_LESSER_OR_EQUAL: result = r <= 0; break;
-    case CMP_GREATER: result = r > 0; break;
-    case CMP_GREATER_OR_EQUAL: result = r >= 0; break;
-    default: result = r == 0; break;
-    }
-    logic_make_at(left, result);
+    logic_make_at(left, comparison_holds(comparison, r));
     return true;
 }
 

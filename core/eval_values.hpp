@@ -113,18 +113,10 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
                 return true;
             }
         } else if (type == T_NATIVE) {
-            bool result;
-            switch (native_comparison(function_index(function))) {
-            case CMP_EQUAL: case CMP_STRICT_EQUAL: result = a == b; break;
-            case CMP_NOT_EQUAL: result = a != b; break;
-            case CMP_LESSER: result = a < b; break;
-            case CMP_LESSER_OR_EQUAL: result = a <= b; break;
-            case CMP_GREATER: result = a > b; break;
-            case CMP_GREATER_OR_EQUAL: result = a >= b; break;
-            default: return false;
-            }
+            int32_t comparison = native_comparison(function_index(function));
+            if (comparison < 0) return false;
             cell_init(left, T_LOGIC);
-            left->w1 = result ? 1 : 0;
+            left->w1 = comparison_holds(comparison, (a > b) - (a < b)) ? 1 : 0;
             return true;
         }
     }

@@ -172,6 +172,19 @@ enum CompareOp : int32_t {
 };
 constexpr int32_t COMPARE_INCOMPARABLE = -2;
 
+// Whether two values whose order is order (-1, 0 or 1) satisfy the
+// comparison; every comparison but the four orders and not-equal asks for 0.
+inline bool comparison_holds(int32_t comparison, int32_t order) {
+    switch (comparison) {
+    case CMP_NOT_EQUAL: return order != 0;
+    case CMP_LESSER: return order < 0;
+    case CMP_LESSER_OR_EQUAL: return order <= 0;
+    case CMP_GREATER: return order > 0;
+    case CMP_GREATER_OR_EQUAL: return order >= 0;
+    default: return order == 0;
+    }
+}
+
 // ---- the registry --------------------------------------------------------
 
 // One entry of the type-name table.

@@ -282,7 +282,6 @@ static uint32_t slots_open_end = 0;            // slots below were made accessib
 static constexpr size_t SLOT_AREA_BYTES = size_t(NODE_INDEX_MASK + 1) * sizeof(uintptr_t);
 static uintptr_t* slot_area(uint32_t slot) { return node_table + (uintptr_t(slot) << NODE_INDEX_BITS); }
 
-
 // Every slot an id can name takes 32 GB of address space; a process limited
 // to less gets the most it may have, down to a few hundred megabytes.
 static void node_table_reserve() {
