@@ -238,12 +238,27 @@ static Cell* args_cache_cell(const Cell* function) {
 // whether argument i takes unset! too. A function qualifies without
 // refinements and return:; a native or action whatever its refinements, as
 // one called without a path fetches nothing for them. 0 for any other spec
-// (and for a cache cell made elsewhere, which never has the flag).
+// (and for a cache cell made elsewhere, which never has the flag). Bits
+// 24-25 name the branch natives (see call_branch).
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
 constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
 constexpr uint32_t ARGS_UNSET_SHIFT = 16;
 constexpr uint32_t ARGS_ANY_MAX = 8;
+constexpr uint32_t ARGS_BRANCH_SHIFT = 24;
+constexpr uint32_t ARGS_BRANCH_MASK = 3u << ARGS_BRANCH_SHIFT;
+enum BranchKind : uint32_t { BRANCH_NONE = 0, BRANCH_IF, BRANCH_UNLESS, BRANCH_EITHER };
+
+// The branch kind of a native of the simple shape.
+static uint32_t branch_kind_of(const Cell* function) {
+    if (cell_type(function) != T_NATIVE) return BRANCH_NONE;
+    switch (native_role(function_index(function))) {
+    case NATIVE_ROLE_IF: return BRANCH_IF;
+    case NATIVE_ROLE_UNLESS: return BRANCH_UNLESS;
+    case NATIVE_ROLE_EITHER: return BRANCH_EITHER;
+    default: return BRANCH_NONE;
+    }
+}
 
 static bool typeset_takes_every_value_q(const Cell* typeset) {
     for (uint32_t type = 1; type <= LAST_TYPE_ID; type++)
@@ -325,6 +340,7 @@ Node args_cache_build(const Cell* function) {
     }
     if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
     uint32_t shape = args_shape_of(cache.node, native);
+    if (shape) shape |= branch_kind_of(function) << ARGS_BRANCH_SHIFT;
     cached = args_cache_cell(function);
     // The shape rides in the block cell's third word (see call_shape).
     series_make_at(cached, T_BLOCK, cache.node, 0);
@@ -1094,11 +1110,53 @@ static bool call_shape(const Cell* function, uint32_t* shape) {
     return true;
 }
 
+// if, unless and either whose block arguments stand in the code as blocks,
+// once the condition is fetched (ARGS[0]) and checked: the block the native
+// would evaluate is evaluated at once, in the native's frame, without
+// pushing the blocks and calling the native, and its value, or the none of an
+// if or unless not taken, is left in ARGS[0] as the native leaves it. The
+// frame is the native's, so errors and stack traces find the same frames.
+// False, touching nothing, where the general steps must run (another code
+// value there, an operator after the last block, tracing switched on while
+// the condition ran).
+static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
+    uint32_t blocks = kind == BRANCH_EITHER ? 2 : 1;
+    SeriesBuffer* b = series_buffer_of(cursor.block);
+    uint32_t end = std::min(cursor.end, cells_length(b));
+    if (cursor.position + blocks > end || trace_state.tracing) return false;
+    const Cell* code = block_cells(b) + cursor.position;
+    if (cell_type(code) != T_BLOCK || (blocks == 2 && cell_type(code + 1) != T_BLOCK)) return false;
+    // An operator after the last block takes it as its left operand.
+    if (cursor.position + blocks < end && operator_of(code + blocks)) return false;
+    cursor.position += blocks;
+    const Cell* chosen;
+    if (kind == BRANCH_EITHER) {
+        chosen = logic_true_checked(data_stack.args) ? code : code + 1;
+    } else if (logic_false(data_stack.args) == (kind == BRANCH_IF)) {
+        stack_box_new(T_NONE);
+        *x = EXIT_CODE_NONE;
+        return true;
+    } else {
+        chosen = code;
+    }
+    // The code's buffer may move while the block runs: the block goes by copy.
+    Cell block = *chosen;
+    data_stack.top = data_stack.args + 1;
+    try {
+        *x = eval_block_in(&block, true, false);
+    } catch (const ExitSignal& signal) {
+        *x = signal.code;
+    }
+    return true;
+}
+
 // Calls a function value of the simple shape, named by word, without a path:
 // the steps of eval_call for that case, the result pushed.
+// branch: the function is if, unless or either (see call_branch).
 [[gnu::always_inline]] static inline ExitCode call_simple(const Cell* function, uint32_t shape,
                                                         EvalCursor& cursor, const Cell* word,
-                                                        bool no_infix, bool infix) {
+                                                        bool no_infix, bool infix,
+                                                        bool branch = false) {
     native_stack_check();
     Cell* slot = call_slot(function, infix);
     uint8_t type = cell_type(slot);
@@ -1119,6 +1177,14 @@ static bool call_shape(const Cell* function, uint32_t* shape) {
                 block_cells(series_node(args_cache_cell(slot)));
             check_argument(slot, typesets + i, args + i, i);
         }
+        if (branch && i == 0) {
+            ExitCode x;
+            if (call_branch(shape >> ARGS_BRANCH_SHIFT & 3, cursor, &x)) {
+                if (x != EXIT_CODE_NONE) return x;
+                call_finish(cursor, slot, type);
+                return EXIT_CODE_NONE;
+            }
+        }
     }
     ExitCode x;
     if (native_type_q(type)) {
@@ -1136,6 +1202,14 @@ static bool call_shape(const Cell* function, uint32_t* shape) {
     if (x != EXIT_CODE_NONE) return x;
     call_finish(cursor, slot, type);
     return EXIT_CODE_NONE;
+}
+
+// call_simple of if, unless or either, apart so that the common calls stay
+// as lean as they were.
+static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* function, uint32_t shape,
+                                                             EvalCursor& cursor, const Cell* word,
+                                                             bool no_infix) {
+    return call_simple(function, shape, cursor, word, no_infix, false, true);
 }
 
 // An operator of the simple shape applied to the last pushed value.
@@ -1208,7 +1282,9 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 uint32_t shape;
                 if (!call_shape(value, &shape)) goto general;
                 cursor.position++;
-                x = call_simple(value, shape, cursor, code, no_infix, false);
+                x = shape & ARGS_BRANCH_MASK
+                        ? call_simple_branch(value, shape, cursor, code, no_infix)
+                        : call_simple(value, shape, cursor, code, no_infix, false);
                 if (x != EXIT_CODE_NONE) return x;
                 goto infix;
             }

@@ -44,7 +44,10 @@ inline int32_t native_comparison(uint32_t index) {
 // Other natives the interpreter knows by what they do, not by their entry:
 // it computes square-root of a number and takes a return in a function's
 // body itself. Registering an entry at a slot clears its role too.
-enum NativeRole : uint8_t { NATIVE_ROLE_NONE = 0, NATIVE_ROLE_SQUARE_ROOT, NATIVE_ROLE_RETURN };
+enum NativeRole : uint8_t {
+    NATIVE_ROLE_NONE = 0, NATIVE_ROLE_SQUARE_ROOT, NATIVE_ROLE_RETURN,
+    NATIVE_ROLE_IF, NATIVE_ROLE_UNLESS, NATIVE_ROLE_EITHER,
+};
 extern uint8_t native_roles[NATIVES_TABLE_SLOTS + 1];
 void native_role_tag(uint32_t index, NativeRole role);
 inline NativeRole native_role(uint32_t index) {

@@ -77,7 +77,7 @@ static void rows_index() {
 
 // The natives whose number cases the evaluator computes itself, by index:
 // the comparisons with the comparison each computes; square-root and
-// return get their roles below.
+// return, and if, unless and either, get their roles below.
 static const struct {
     uint32_t index;
     CompareOp comparison;
@@ -94,6 +94,9 @@ void natives_init() {
     for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
     native_role_tag(67, NATIVE_ROLE_SQUARE_ROOT);
     native_role_tag(80, NATIVE_ROLE_RETURN);
+    native_role_tag(1, NATIVE_ROLE_IF);
+    native_role_tag(2, NATIVE_ROLE_UNLESS);
+    native_role_tag(3, NATIVE_ROLE_EITHER);
     print_init();
 }
 
