@@ -117,6 +117,25 @@ static inline void quiet_refused(Node node, uint32_t position) {
     quiet_refusal(node, position) = {node, position, QUIET_RETRY};
 }
 
+// The same for the first expression of a block, the place tried most: the
+// countdown lives in the code buffer's flags, read with the buffer at hand
+// instead of a look-up in the table.
+static inline bool quiet_worth_at_q(SeriesBuffer* b, Node node, uint32_t position) {
+    if (position != 0) return quiet_worth_q(node, position);
+    if (!(b->flags & SERIES_QUIET_SKIPS)) return true;
+    b->flags -= SERIES_QUIET_SKIP;
+    return false;
+}
+
+static inline void quiet_refused_at(SeriesBuffer* b, Node node, uint32_t position) {
+    if (position != 0) {
+        quiet_refused(node, position);
+        return;
+    }
+    static_assert(QUIET_RETRY * SERIES_QUIET_SKIP <= SERIES_QUIET_SKIPS);
+    b->flags = (b->flags & ~SERIES_QUIET_SKIPS) | QUIET_RETRY * SERIES_QUIET_SKIP;
+}
+
 // Refinements a native or action spec may have.
 constexpr uint32_t MAX_REFINEMENTS = 32;
 // Fetch modes of argument-cache typesets (header bits 20-21).
@@ -1388,7 +1407,7 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
     bool room = false;
     for (;;) {
         uint32_t at = *position;
-        if (!quiet_worth_q(node, at)) return QuietStart::stopped;
+        if (!quiet_worth_at_q(b, node, at)) return QuietStart::stopped;
         if (!room && !(room = quiet_room_q())) return QuietStart::stopped;
         if (body && quiet_return(code, at, result)) {
             data_stack.top = result + 1;
@@ -1396,7 +1415,7 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
             return QuietStart::done;
         }
         if (!quiet_expression(code, &at, result)) {
-            quiet_refused(node, *position);
+            quiet_refused_at(b, node, *position);
             return QuietStart::stopped;
         }
         *position = at;
