@@ -578,6 +578,11 @@ static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int3
 // arguments, once the leading arguments are in place: for a native its
 // refinement positions, for a function the flags and argument slots of its
 // frame. argc counts the native's arguments fetched.
+// Whether elements follow the function in the path of a call.
+static inline bool path_names_refinements_q(const PathRefinements& path) {
+    return path.path && path.from < series_buffer_of(path.path)->length();
+}
+
 static ExitCode path_refinements_fetch(Cell* function, EvalCursor& cursor,
                                        const PathRefinements& path, bool native,
                                        int32_t* refinements, uint32_t& argc, bool infix,
@@ -657,10 +662,11 @@ static ExitCode fetch_args(Cell* function, EvalCursor& cursor, const PathRefinem
             check_argument(function, typeset, args + i, i);
         }
         if (!native) push_unused_refinement((shape >> ARGS_LOCALS_SHIFT) & 0xFF);
-        if (!path.path) return native ? native_call(function, cursor, no_refinements) : EXIT_CODE_NONE;
         // A path that names no refinement after the function fetches
         // nothing more; one that does names them here, as the general walk
         // does after the leading arguments.
+        if (!path_names_refinements_q(path))
+            return native ? native_call(function, cursor, no_refinements) : EXIT_CODE_NONE;
         int32_t refinements[MAX_REFINEMENTS];
         for (int32_t& r : refinements) r = -1;
         uint32_t argc = count;
@@ -780,11 +786,6 @@ static ExitCode eval_call(const Cell* function, EvalCursor& cursor, const PathRe
     call_finish(cursor, slot, type);
     if (!(flags & CALL_PUSH)) stack_set_last_reset(slot);
     return EXIT_CODE_NONE;
-}
-
-ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
-                   const Cell* word, const Cell*, uint32_t flags) {
-    return eval_call(function, cursor, path, word, flags);
 }
 
 // Runs the body of a function whose frame (the top one) and arguments are in
@@ -1235,6 +1236,18 @@ static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* functio
 static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
                                   const Cell* word) {
     return call_simple(op, shape, cursor, word, true, true);
+}
+
+// A call named by a path (an object's method, a function named by its word
+// and refinements): when the path names nothing after the function and the
+// function has the simple shape, it is called as the word alone would call it.
+ExitCode eval_code(const Cell* function, EvalCursor& cursor, const PathRefinements& path,
+                   const Cell* word, const Cell*, uint32_t flags) {
+    uint32_t shape;
+    if (!trace_state.tracing && word && (flags & CALL_PUSH) && !(flags & CALL_INFIX) &&
+        !path_names_refinements_q(path) && call_shape(function, &shape))
+        return call_simple(function, shape, cursor, word, flags & CALL_NO_INFIX, false);
+    return eval_call(function, cursor, path, word, flags);
 }
 
 // The code at the cursor as quiet evaluation reads it.
