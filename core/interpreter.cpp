@@ -76,7 +76,7 @@ static inline bool quiet_room_q() {
     return !interrupt_requested && data_stack.top + QUIET_CELLS < data_stack.end &&
            call_stack.top + QUIET_FRAMES < call_stack.end &&
            position_depth + QUIET_FRAMES < POSITION_DEPTH &&
-           reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) >
+           native_stack_pointer() >
                native_stack_limit + QUIET_NATIVE_STACK;
 }
 
@@ -1098,20 +1098,16 @@ static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op) {
             if (!op) break;
             word = code_at(cursor, cursor.position);
         }
-        Cell name = *word;  // read by the frame mark only, before anything allocates
         cursor.position++;
         data_stack.top = start + 1;
+        if (!trace_state.tracing && number_operator(op, cursor, start)) continue;
+        Cell name = *word;  // read by the frame mark only, before anything allocates
         ExitCode x;
         uint32_t shape;
-        if (trace_state.tracing) {
-            x = eval_call(op, cursor, {nullptr, 0}, &name, CALL_PUSH | CALL_INFIX | CALL_NO_INFIX);
-        } else if (number_operator(op, cursor, start)) {
-            continue;
-        } else if (call_shape(op, &shape)) {
+        if (!trace_state.tracing && call_shape(op, &shape))
             x = call_simple_infix(op, shape, cursor, &name);
-        } else {
+        else
             x = eval_call(op, cursor, {nullptr, 0}, &name, CALL_PUSH | CALL_INFIX | CALL_NO_INFIX);
-        }
         if (x != EXIT_CODE_NONE) return x;
     }
     return EXIT_CODE_NONE;

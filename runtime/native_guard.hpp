@@ -24,9 +24,20 @@ void native_stack_guard_init(const void* base);
 
 [[noreturn]] void native_stack_overflow();
 
+// The machine stack pointer, read without making the caller set up a frame
+// pointer of its own (as taking its frame's address would).
+inline uintptr_t native_stack_pointer() {
+#if defined(__x86_64__)
+    uintptr_t sp;
+    asm volatile("mov %%rsp, %0" : "=r"(sp));
+    return sp;
+#else
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+}
+
 inline void native_stack_check() {
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < native_stack_limit)
-        native_stack_overflow();
+    if (native_stack_pointer() < native_stack_limit) native_stack_overflow();
 }
 
 } // namespace kel
