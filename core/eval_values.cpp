@@ -45,7 +45,16 @@ static bool number_math(int32_t math, Cell* left, const Cell* right) {
             if (__builtin_sub_overflow(a, b, &n)) break;
             cell_set_int(left, n);
             return true;
-        case OP_DIVIDE: case OP_REMAINDER:
+        case OP_MULTIPLY:
+            if (__builtin_mul_overflow(a, b, &n)) break;
+            cell_set_int(left, n);
+            return true;
+        case OP_REMAINDER:
+            // The sign of the dividend, as the remainder action gives it.
+            if (b == 0 || b == -1) return false;
+            cell_set_int(left, a % b);
+            return true;
+        case OP_DIVIDE:
             if (b == 0 || b == -1) return false;
             break;
         default: break;
