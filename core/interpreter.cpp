@@ -935,6 +935,28 @@ static bool system_issue_q(const Cell* issue) {
            s == symbol_resolve(runtime_symbol(SYM_SYSTEM_GLOBAL));
 }
 
+// A set-word (v, the cursor past it) and its value: the value is evaluated
+// in a frame named by the set-word, which errors and stack traces show, then
+// written, and pushed at the data top the call began with. *direct: the
+// write ran nothing (see word_set_direct); an object's change handler, run
+// otherwise, may have changed the code after it.
+static ExitCode set_word_eval(EvalCursor& cursor, const Cell* v, bool* direct) {
+    native_stack_check();
+    Cell* args = stack_mark_native_interp(v);
+    Cell* word = stack_push(v);
+    if (code_ended(cursor)) error_raise(ERR_NEED_VALUE, word);
+    ExitCode x = eval_expression(cursor, false, true, false);
+    if (x != EXIT_CODE_NONE) return x;
+    Cell* value = args + 1;
+    if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
+    if (trace_state.tracing) trace_event(TRACE_SET, &cursor, word, value);
+    *direct = word_set_direct(word, value);
+    if (!*direct) word_set_notify(word, value);
+    cell_copy(value, args);
+    stack_unwind_keep();
+    return EXIT_CODE_NONE;
+}
+
 // Evaluates the value at the cursor (without the infix step); the value is
 // pushed at the data top the call began with.
 static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_functions) {
@@ -961,17 +983,9 @@ static ExitCode eval_primary(EvalCursor& cursor, bool no_infix, bool literal_fun
         break;
     }
     case T_SET_WORD: {
-        Cell* args = stack_mark_native_interp(v);
-        Cell* word = stack_push(v);
-        if (code_ended(cursor)) error_raise(ERR_NEED_VALUE, word);
-        x = eval_expression(cursor, false, true, false);
+        bool direct;
+        x = set_word_eval(cursor, v, &direct);
         if (x != EXIT_CODE_NONE) return x;
-        Cell* value = args + 1;
-        if (cell_type(value) == T_UNSET) error_raise(ERR_NEED_VALUE, word);
-        if (trace_state.tracing) trace_event(TRACE_SET, &cursor, word, value);
-        word_set(word, value);
-        cell_copy(value, args);
-        stack_unwind_keep();
         break;
     }
     case T_SET_PATH: {
@@ -1321,6 +1335,18 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
             if ((t == T_PATH || ((t == T_SET_WORD || t == T_SET_PATH) && !no_infix)) &&
                 expression_quiet(cursor, b, no_infix))
                 goto done;
+            if (t == T_SET_WORD) {
+                // eval_primary's step for a set-word, without its dispatch.
+                // Its value took every operator after it: unless a change
+                // handler ran, no operator can follow.
+                cursor.position++;
+                bool direct;
+                x = set_word_eval(cursor, code, &direct);
+                if (x != EXIT_CODE_NONE) return x;
+                if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+                if (direct) goto done;
+                goto infix;
+            }
             if (t == T_PAREN) {
                 // eval_primary's step for a paren, without its dispatch.
                 Cell paren = *code;
