@@ -574,15 +574,15 @@ static ExitCode native_call(const Cell* function, EvalCursor& cursor, const int3
     return EXIT_CODE_NONE;
 }
 
-// Fetches the refinements a path names after the function, and their
-// arguments, once the leading arguments are in place: for a native its
-// refinement positions, for a function the flags and argument slots of its
-// frame. argc counts the native's arguments fetched.
 // Whether elements follow the function in the path of a call.
 static inline bool path_names_refinements_q(const PathRefinements& path) {
     return path.path && path.from < series_buffer_of(path.path)->length();
 }
 
+// Fetches the refinements a path names after the function, and their
+// arguments, once the leading arguments are in place: for a native its
+// refinement positions, for a function the flags and argument slots of its
+// frame. argc counts the native's arguments fetched.
 static ExitCode path_refinements_fetch(Cell* function, EvalCursor& cursor,
                                        const PathRefinements& path, bool native,
                                        int32_t* refinements, uint32_t& argc, bool infix,
