@@ -3,12 +3,15 @@
 // block expression by expression, and the count argument of loops.
 #pragma once
 #include "core/block.hpp"
+#include "core/eval_values.hpp"
 #include "runtime/cell.hpp"
 #include "core/exits.hpp"
 #include "core/interpreter.hpp"
 #include "core/series.hpp"
 #include "core/stack.hpp"
 #include "runtime/memory.hpp"
+
+#include <algorithm>
 
 namespace kel {
 
@@ -40,8 +43,24 @@ struct CodeWalk {
         return uint32_t(series_index(code)) >= end;
     }
     // Evaluates one expression; its value is pushed and *value points at it.
-    ExitCode next(Cell** value) {
+    // A value that needs no evaluation, with no operator after it, is pushed
+    // as it stands, without the evaluator's position entry and frame: nothing
+    // runs that could see them missing.
+    [[gnu::always_inline]] ExitCode next(Cell** value) {
         Cell* at = data_stack.top;
+        SeriesBuffer* b = series_buffer_of(code);
+        uint32_t position = uint32_t(series_index(code));
+        uint32_t limit = std::min(end, cells_length(b));
+        if (position < limit) {
+            const Cell* cells = block_cells(b);
+            const Cell* plain = plain_value_of(cells + position);
+            if (plain && (position + 1 >= limit || !operator_of(cells + position + 1))) {
+                stack_push(plain);
+                series_index_set(code, int32_t(position + 1));
+                *value = at;
+                return EXIT_CODE_NONE;
+            }
+        }
         EvalCursor cursor{code, uint32_t(series_index(code)), end};
         ExitCode x = eval_next(cursor, true);
         if (x != EXIT_CODE_NONE) return x;
