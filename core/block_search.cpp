@@ -7,6 +7,7 @@
 #include "core/hashtable.hpp"
 #include "core/logic.hpp"
 #include "core/numbers.hpp"
+#include "core/ownership.hpp"
 #include "core/registry.hpp"
 #include "core/series.hpp"
 #include "core/sort.hpp"
@@ -270,12 +271,14 @@ void block_insert(Cell* series, const Cell* value, int32_t part, bool only, int3
         // One value at the tail: nothing to splice, repeat or move up.
         uint32_t at = length_of(series);
         if (uint64_t(at) + 1 > uint64_t(INT32_MAX) / sizeof(Cell)) error_raise(ERR_NO_MEMORY);
-        bool owned = series_notify(series, W_APPEND, int32_t(at), 1);
+        // The common block, neither owned nor a hash!, is told apart here
+        // without the calls.
+        bool owned = ownership_possible_q(series) && series_notify(series, W_APPEND, int32_t(at), 1);
         uint32_t length = length_of(series);  // the owner's handler may have changed the block
         SeriesBuffer* b = cells_reserve(series_node(series), length + 1, dup);
         cell_copy(v, block_cells(b) + length);
         b->tail += sizeof(Cell);
-        hash_index_enter(series, length, 1);
+        if (cell_type(series) == T_HASH) hash_index_enter(series, length, 1);
         series_notify_after(owned, series, W_APPENDED, int32_t(length), 1);
         series_index_set(series, 0);
         stack_pop(1);
