@@ -587,7 +587,11 @@ int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool m
 }
 
 bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict) {
-    return a.count == b.count && text_compare(a, b, a.count, !strict) == 0;
+    if (a.count != b.count) return false;
+    // The same code units are the same text, folded or not: the common case
+    // of a key found again is told without folding each character.
+    if (a.unit == b.unit && std::memcmp(a.start, b.start, size_t(a.count) * a.unit) == 0) return true;
+    return text_compare(a, b, a.count, !strict) == 0;
 }
 
 bool string_match_at_q(const Cell* string, const Cell* value, int32_t op) {
