@@ -7,6 +7,7 @@
 #include "core/numbers.hpp"
 #include "core/object.hpp"
 #include "core/series.hpp"
+#include "core/vocabulary.hpp"
 
 #include <cmath>
 
@@ -124,11 +125,20 @@ static inline bool path_one_step(const Cell* path, const Cell** head, const Cell
     return true;
 }
 
-bool path_read_plain(const Cell* path, Cell* slot) {
-    const Cell *head, *element;
-    if (!path_one_step(path, &head, &element)) return false;
-    const Cell* value = word_value_or_null(head);
-    if (!value) return false;
+// The value of self bound to a context without a slot of its own: the
+// context's owner, as reading the word gives it (the object a method's
+// self/field paths name); null for any other word.
+[[gnu::cold, gnu::noinline]] static const Cell* self_value_or_null(const Cell* word) {
+    uint32_t self = runtime_symbol(SYM_SELF);
+    if (!self || word_symbol(word) != self || !word_context(word) ||
+        word_index(word) != WORD_UNBOUND)
+        return nullptr;
+    return context_owner(word_context(word));
+}
+
+// path_read_plain once the head's value is known.
+[[gnu::always_inline]] static inline bool path_read_from(const Cell* value, const Cell* element,
+                                                        Cell* slot) {
     if (cell_type(value) == T_OBJECT) {
         if (cell_type(element) != T_WORD) return false;
         cell_copy(value, slot);
@@ -149,10 +159,26 @@ bool path_read_plain(const Cell* path, Cell* slot) {
     return !callable_type_q(cell_type(slot));
 }
 
+// The read of a path whose head is self, apart so that the common read
+// stays as lean as it was.
+[[gnu::noinline]] static bool path_read_self(const Cell* head, const Cell* element, Cell* slot) {
+    const Cell* value = self_value_or_null(head);
+    return value && path_read_from(value, element, slot);
+}
+
+bool path_read_plain(const Cell* path, Cell* slot) {
+    const Cell *head, *element;
+    if (!path_one_step(path, &head, &element)) return false;
+    const Cell* value = word_value_or_null(head);
+    if (!value) return path_read_self(head, element, slot);
+    return path_read_from(value, element, slot);
+}
+
 bool path_set_field(const Cell* path, const Cell* value) {
     const Cell *head, *element;
     if (!path_one_step(path, &head, &element) || cell_type(element) != T_WORD) return false;
     const Cell* object = word_value_or_null(head);
+    if (!object) object = self_value_or_null(head);
     if (!object || cell_type(object) != T_OBJECT) return false;
     Cell copy = *object;
     return object_path_step(&copy, element, value);
