@@ -1585,6 +1585,20 @@ ExitCode eval_next(EvalCursor& cursor, bool push) {
     return EXIT_CODE_NONE;
 }
 
+ExitCode eval_next_operators(EvalCursor& cursor, const Cell* value, const Cell* op) {
+    // Nothing below allocates before the value is pushed and the operator
+    // read, so both pointers hold until then.
+    PositionEntry position(cursor.block);
+    series_index_set(position.cell, int32_t(cursor.position));
+    stack_mark_native_interp(nullptr);
+    cursor.position++;
+    Cell* start = stack_push(value);
+    ExitCode x = eval_infix(cursor, start, op);
+    if (x != EXIT_CODE_NONE) return x;
+    stack_unwind_keep();
+    return EXIT_CODE_NONE;
+}
+
 ExitCode do_next_index(const Cell* block, uint32_t* index) {
     PositionEntry position(block);
     uint32_t end = series_buffer_of(position.cell)->length();

@@ -60,6 +60,11 @@ void function_apply(const Cell* function, const Cell* args, uint32_t count, Cell
 // advances the cursor past it. With push the value is pushed, else it goes to
 // ARGS[0] with top := ARGS + 1.
 ExitCode eval_next(EvalCursor& cursor, bool push);
+// eval_next with push, where the code at the cursor is a value that needs no
+// evaluation (value, read from the code or a word's slot) followed by the
+// operator op (see operator_of), found while nothing is traced: the value is
+// pushed as the evaluator would push it and the operators applied.
+ExitCode eval_next_operators(EvalCursor& cursor, const Cell* value, const Cell* op);
 
 // Evaluates the expression at *index (from the buffer's head) and stores the
 // index after it; at the tail ARGS[0] := unset and the index stays (do/next).

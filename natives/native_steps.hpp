@@ -45,24 +45,28 @@ struct CodeWalk {
     // Evaluates one expression; its value is pushed and *value points at it.
     // A value that needs no evaluation, with no operator after it, is pushed
     // as it stands, without the evaluator's position entry and frame: nothing
-    // runs that could see them missing.
+    // runs that could see them missing. With operators after it, they are
+    // applied without a second look at the value.
     [[gnu::always_inline]] ExitCode next(Cell** value) {
         Cell* at = data_stack.top;
         SeriesBuffer* b = series_buffer_of(code);
         uint32_t position = uint32_t(series_index(code));
         uint32_t limit = std::min(end, cells_length(b));
-        if (position < limit) {
-            const Cell* cells = block_cells(b);
-            const Cell* plain = plain_value_of(cells + position);
-            if (plain && (position + 1 >= limit || !operator_of(cells + position + 1))) {
+        EvalCursor cursor{code, position, end};
+        ExitCode x;
+        const Cell* plain = position < limit ? plain_value_of(block_cells(b) + position) : nullptr;
+        if (plain) {
+            const Cell* op = position + 1 < limit ? operator_of(block_cells(b) + position + 1) : nullptr;
+            if (!op) {
                 stack_push(plain);
                 series_index_set(code, int32_t(position + 1));
                 *value = at;
                 return EXIT_CODE_NONE;
             }
+            x = eval_next_operators(cursor, plain, op);
+        } else {
+            x = eval_next(cursor, true);
         }
-        EvalCursor cursor{code, uint32_t(series_index(code)), end};
-        ExitCode x = eval_next(cursor, true);
         if (x != EXIT_CODE_NONE) return x;
         series_index_set(code, int32_t(cursor.position));
         *value = at;
