@@ -258,7 +258,8 @@ static Cell* args_cache_cell(const Cell* function) {
 // refinements and return:; a native or action whatever its refinements, as
 // one called without a path fetches nothing for them. 0 for any other spec
 // (and for a cache cell made elsewhere, which never has the flag). Bits
-// 24-25 name the branch natives (see call_branch).
+// 24-25 name the branch natives (see call_branch), bit 26 the routines that
+// test for one type (see call_type_test).
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
 constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
@@ -266,6 +267,8 @@ constexpr uint32_t ARGS_UNSET_SHIFT = 16;
 constexpr uint32_t ARGS_ANY_MAX = 8;
 constexpr uint32_t ARGS_BRANCH_SHIFT = 24;
 constexpr uint32_t ARGS_BRANCH_MASK = 3u << ARGS_BRANCH_SHIFT;
+constexpr uint32_t ARGS_TYPE_TEST = 1u << 26;
+constexpr uint32_t ARGS_SPECIAL = ARGS_BRANCH_MASK | ARGS_TYPE_TEST;
 enum BranchKind : uint32_t { BRANCH_NONE = 0, BRANCH_IF, BRANCH_UNLESS, BRANCH_EITHER };
 
 // The branch kind of a native of the simple shape.
@@ -360,6 +363,8 @@ Node args_cache_build(const Cell* function) {
     if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
     uint32_t shape = args_shape_of(cache.node, native);
     if (shape) shape |= branch_kind_of(function) << ARGS_BRANCH_SHIFT;
+    if (shape && cell_type(function) == T_ROUTINE && routine_type_tested(function))
+        shape |= ARGS_TYPE_TEST;
     cached = args_cache_cell(function);
     // The shape rides in the block cell's third word (see call_shape).
     series_make_at(cached, T_BLOCK, cache.node, 0);
@@ -1234,12 +1239,44 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
     return EXIT_CODE_NONE;
 }
 
-// call_simple of if, unless or either, apart so that the common calls stay
-// as lean as they were.
+static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b);
+
+// A routine that tests its one argument for one type (none?, block? ...),
+// called by word, whose argument is quiet (see core/eval_values.hpp): the
+// argument is read and tested without the routine's frame, as nothing runs
+// meanwhile that could see it missing, and the logic! the routine gives is
+// pushed. The cursor stands at the argument. False, touching nothing,
+// otherwise.
+static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool no_infix) {
+    Node node = series_node(cursor.block);
+    if (!quiet_try_q(node, cursor.position)) return false;
+    uint8_t type = routine_type_tested(routine);
+    QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
+    uint32_t at = cursor.position;
+    Cell* out = data_stack.top;
+    if (!type || !(no_infix ? quiet_operand(code, &at, true, out) : quiet_chain(code, &at, out))) {
+        quiet_refused(node, cursor.position);
+        return false;
+    }
+    logic_make_at(out, cell_type(out) == type);
+    data_stack.top = out + 1;
+    cursor.position = at;
+    return true;
+}
+
+// call_simple of if, unless or either, and of a one-type test, apart so
+// that the common calls stay as lean as they were.
 static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* function, uint32_t shape,
                                                              EvalCursor& cursor, const Cell* word,
                                                              bool no_infix) {
     return call_simple(function, shape, cursor, word, no_infix, false, true);
+}
+
+static __attribute__((noinline)) ExitCode call_simple_type_test(const Cell* function,
+                                                                uint32_t shape, EvalCursor& cursor,
+                                                                const Cell* word, bool no_infix) {
+    if (call_type_test(function, cursor, no_infix)) return EXIT_CODE_NONE;
+    return call_simple(function, shape, cursor, word, no_infix, false);
 }
 
 // An operator of the simple shape applied to the last pushed value.
@@ -1324,9 +1361,10 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 uint32_t shape;
                 if (!call_shape(value, &shape)) goto general;
                 cursor.position++;
-                x = shape & ARGS_BRANCH_MASK
-                        ? call_simple_branch(value, shape, cursor, code, no_infix)
-                        : call_simple(value, shape, cursor, code, no_infix, false);
+                x = !(shape & ARGS_SPECIAL) ? call_simple(value, shape, cursor, code, no_infix, false)
+                    : shape & ARGS_TYPE_TEST
+                        ? call_simple_type_test(value, shape, cursor, code, no_infix)
+                        : call_simple_branch(value, shape, cursor, code, no_infix);
                 if (x != EXIT_CODE_NONE) return x;
                 goto infix;
             }

@@ -54,4 +54,12 @@ void routine_run(const Cell* routine) {
     routine_runner(routine);
 }
 
+static RoutineTypeTested routine_type_tester = nullptr;
+
+void routine_type_tested_set(RoutineTypeTested tested) { routine_type_tester = tested; }
+
+uint8_t routine_type_tested(const Cell* routine) {
+    return routine_type_tester ? routine_type_tester(routine) : 0;
+}
+
 } // namespace kel

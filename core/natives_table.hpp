@@ -62,5 +62,11 @@ struct Cell;
 using RoutineRunner = void (*)(const Cell* routine);
 void routine_runner_set(RoutineRunner runner);
 void routine_run(const Cell* routine);
+// The type a routine tests its one argument for, when it is a test of one
+// type and nothing else (such as none?); 0 for any other routine. Answered by
+// the routines' module once it registers the function here.
+using RoutineTypeTested = uint8_t (*)(const Cell* routine);
+void routine_type_tested_set(RoutineTypeTested tested);
+uint8_t routine_type_tested(const Cell* routine);
 
 } // namespace kel

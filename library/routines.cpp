@@ -485,9 +485,19 @@ void routines_table_add(const RoutineDef* table, uint32_t count) {
 
 static const RoutineDef* routine_def(uint32_t i) { return i < entry_count ? entries[i] : nullptr; }
 
-void routine_call(const Cell* routine) {
+static const RoutineDef* routine_def_of(const Cell* routine) {
     const Cell* entry = function_more_cell(routine, MORE_ENTRY);
-    const RoutineDef* found = cell_type(entry) == T_INTEGER ? routine_def(uint32_t(cell_int(entry))) : nullptr;
+    return cell_type(entry) == T_INTEGER ? routine_def(uint32_t(cell_int(entry))) : nullptr;
+}
+
+// The type a routine of TYPE_TEST tests for; 0 for the others.
+static uint8_t routine_type_of(const Cell* routine) {
+    const RoutineDef* found = routine_def_of(routine);
+    return found && !found->fn && !found->typeset ? found->type : 0;
+}
+
+void routine_call(const Cell* routine) {
+    const RoutineDef* found = routine_def_of(routine);
     if (!found) error_raise(ERR_ROUTINES);
     const RoutineDef& def = *found;
     if (def.fn) {
@@ -502,6 +512,7 @@ void routines_define() {
     output_hooks_add(last_lf_value_hook, last_lf_text_hook);
     http_services_install();  // read and write of url! values reach HTTP and url-parser
     routine_runner_set(routine_call);
+    routine_type_tested_set(routine_type_of);
     for (uint32_t i = 0; const RoutineDef* found = routine_def(i); i++) {
         const RoutineDef& def = *found;
         CellRoot spec;
