@@ -199,6 +199,33 @@ bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell*
     return true;
 }
 
+bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
+                       Cell* out, uint32_t nesting) {
+    uint32_t index = function_index(action);
+    if (index != A_LENGTH_Q && index != A_PICK) return false;
+    // Each argument takes the operators after it unless the call is an
+    // operator's right operand, as the argument fetch does.
+    auto fetch = [&](Cell* into) {
+        return no_infix ? quiet_operand(code, at, true, into, nesting)
+                        : quiet_chain(code, at, into, nesting);
+    };
+    if (!fetch(out)) return false;
+    uint8_t type = cell_type(out);
+    if (index == A_LENGTH_Q) {
+        if (action_slot(type, A_LENGTH_Q) != reinterpret_cast<ActionFn>(series_length_q)) return false;
+        int32_t n = series_length_q(out);
+        cell_init(out, n < 0 ? T_NONE : T_INTEGER);
+        if (n >= 0) integer_make_at(out, n);
+        return true;
+    }
+    Cell n;
+    if (!fetch(&n) || cell_type(&n) != T_INTEGER ||
+        action_slot(type, A_PICK) != reinterpret_cast<ActionFn>(series_pick))
+        return false;
+    series_pick(out, &n);
+    return true;
+}
+
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting) {
     if (nesting >= QUIET_NESTING) return false;
     SeriesBuffer* b = series_buffer_of(paren);

@@ -162,16 +162,16 @@ bool path_set_field(const Cell* path, const Cell* value);
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
 // one-step paths, parens of one such expression, square-root of a number,
-// and arithmetic and comparisons on numbers) is evaluated here without
-// frames, while nothing is traced, reading the code as the interpreter reads
-// it and the values its words hold now. It writes nothing but the value it
-// answers, so when it meets what it cannot take (a function to call, an
-// operator or operand the shortcuts above refuse, an error to raise) it
-// answers false and the interpreter evaluates the same code from the same
-// place, finding there what the quiet evaluation stopped at. Nothing can see
-// the frames it skips, as nothing runs while it reads. The caller makes sure
-// that the interpreter, taking the same code, would not have run out of
-// stack or met an interrupt.
+// length? and pick of a series, and arithmetic and comparisons on numbers)
+// is evaluated here without frames, while nothing is traced, reading the
+// code as the interpreter reads it and the values its words hold now. It
+// writes nothing but the value it answers, so when it meets what it cannot
+// take (a function to call, an operator or operand the shortcuts above
+// refuse, an error to raise) it answers false and the interpreter evaluates
+// the same code from the same place, finding there what the quiet
+// evaluation stopped at. Nothing can see the frames it skips, as nothing runs
+// while it reads. The caller makes sure that the interpreter, taking the
+// same code, would not have run out of stack or met an interrupt.
 
 // The code being read: its values from the buffer's head and the end the
 // cursor allows (at most the code's length).
@@ -190,6 +190,12 @@ constexpr uintptr_t QUIET_NATIVE_STACK = 64 * 1024;
 
 bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
                        uint32_t nesting);
+// length? of a series, and pick of a series by an integer, where the type's
+// action is the series one and the arguments are quiet: the value the action
+// gives, computed by its own function, which raises and allocates nothing
+// for them. False for any other action, type or argument.
+bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
+                       Cell* out, uint32_t nesting);
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
 
 // The value at *at without the operators after it, into out; with no_infix
@@ -207,6 +213,8 @@ bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
             *out = *value;
             return true;
         }
+        if (cell_type(value) == T_ACTION)
+            return quiet_series_read(value, code, at, no_infix, out, nesting);
         return cell_type(value) == T_NATIVE && native_square_root_q(value) &&
                quiet_square_root(code, at, no_infix, out, nesting);
     }
