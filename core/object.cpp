@@ -680,26 +680,28 @@ bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) 
     const Cell* c = context_cell(context);
     if (context_values_of(c) == 0 || (c->header & CONTEXT_ON_STACK)) return false;
     if (set_value && object_info(object)) return false;
-    FieldSlotGuess& guess = field_slot_guess(context, word_symbol(element));
+    FieldSlotGuess* guess = field_slot_guess(context, word_symbol(element));
     uint32_t index;
     Cell* word = nullptr;
-    if (guess.context == context && guess.symbol == word_symbol(element) && guess.epoch == collector_epoch) {
-        index = guess.index;
+    if (guess) {
+        index = guess->index;
     } else {
         word = field_entry(context, word_symbol(element));
         if (!word) return false;
         index = word_index(word);
-        guess = FieldSlotGuess{context, word_symbol(element), index, collector_epoch, 0};
+        guess = field_slot_pair(context, word_symbol(element));
+        guess[1] = guess[0];
+        guess[0] = FieldSlotGuess{context, word_symbol(element), index, collector_epoch, 0};
     }
     SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
     Cell* slot = block_cells(values) + index;
     if (set_value) {
         if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT &&
-            guess.written != field_marks_generation) {
+            guess->written != field_marks_generation) {
             if (!word) word = context_word_at(context, index);
             word->header |= WORD_SLOT_WRITTEN;
-            guess.written = field_marks_generation;
+            guess->written = field_marks_generation;
         }
         cell_copy(set_value, slot);
         cell_copy(set_value, object);

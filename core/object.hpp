@@ -145,20 +145,30 @@ struct FieldSlotGuess {
 extern uint32_t field_marks_generation;
 constexpr uint32_t FIELD_SLOT_GUESS_BITS = 10;
 extern FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
-inline FieldSlotGuess& field_slot_guess(Node context, uint32_t symbol) {
-    return field_slot_guesses[(context * 0x9E3779B1u ^ symbol * 0x85EBCA77u) >>
-                              (32 - FIELD_SLOT_GUESS_BITS)];
+// Two entries share a hash, the newer first, so that two fields that hash
+// alike do not push each other out at every access. The hash multiplies
+// after combining: with the two products xored, two objects' same two
+// fields would always collide in pairs.
+inline FieldSlotGuess* field_slot_pair(Node context, uint32_t symbol) {
+    uint32_t hash = ((context * 0x9E3779B1u + symbol) * 0x85EBCA77u) >> (32 - FIELD_SLOT_GUESS_BITS);
+    return &field_slot_guesses[hash & ~1u];
+}
+// The entry remembered for the field, or null.
+inline FieldSlotGuess* field_slot_guess(Node context, uint32_t symbol) {
+    FieldSlotGuess* pair = field_slot_pair(context, symbol);
+    for (FieldSlotGuess* g = pair; g < pair + 2; g++)
+        if (g->context == context && g->symbol == symbol && g->epoch == collector_epoch) return g;
+    return nullptr;
 }
 // object_path_step for a get, with the remembered slot taken first.
 [[gnu::always_inline]] inline bool object_path_get(Cell* object, const Cell* element) {
-    const FieldSlotGuess& guess = field_slot_guess(object->w1, element->w2);
-    if (guess.context != object->w1 || guess.symbol != element->w2 || guess.epoch != collector_epoch)
-        return object_path_step(object, element, nullptr);
+    const FieldSlotGuess* guess = field_slot_guess(object->w1, element->w2);
+    if (!guess) return object_path_step(object, element, nullptr);
     const Cell* c = block_cells(object->w1);
     if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
     SeriesBuffer* values = series_buffer(c->w2);
-    if (guess.index >= (values->tail - values->head) >> 4) return false;
-    const Cell* slot = block_cells(values) + guess.index;
+    if (guess->index >= (values->tail - values->head) >> 4) return false;
+    const Cell* slot = block_cells(values) + guess->index;
     if (cell_type(slot) == T_UNSET) return false;
     cell_copy(slot, object);
     return true;
