@@ -1264,14 +1264,16 @@ static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool 
     return true;
 }
 
-// call_simple of if, unless or either, and of a one-type test, apart so
-// that the common calls stay as lean as they were.
+// call_simple of if, unless or either, apart so that the common calls stay
+// as lean as they were.
 static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* function, uint32_t shape,
                                                              EvalCursor& cursor, const Cell* word,
                                                              bool no_infix) {
     return call_simple(function, shape, cursor, word, no_infix, false, true);
 }
 
+// call_simple of a one-type test, its argument read quietly when it can be
+// (see call_type_test); apart for the same reason.
 static __attribute__((noinline)) ExitCode call_simple_type_test(const Cell* function,
                                                                 uint32_t shape, EvalCursor& cursor,
                                                                 const Cell* word, bool no_infix) {
