@@ -188,10 +188,19 @@ bool path_set_field(const Cell* path, const Cell* value) {
 // ---- quiet evaluation ---------------------------------------------------------------------------
 
 // The argument of square-root, and the root of it as the native computes it.
+// The argument of a quiet call into out: it takes the operators after it
+// unless the call is an operator's right operand, as the argument fetch does.
+// A call's argument nests as a paren does.
+static bool quiet_argument(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
+                           uint32_t nesting) {
+    if (nesting >= QUIET_NESTING) return false;
+    return no_infix ? quiet_operand(code, at, true, out, nesting + 1)
+                    : quiet_chain(code, at, out, nesting + 1);
+}
+
 bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
                        uint32_t nesting) {
-    bool fetched = no_infix ? quiet_operand(code, at, true, out, nesting)
-                            : quiet_chain(code, at, out, nesting);
+    bool fetched = quiet_argument(code, at, no_infix, out, nesting);
     if (!fetched || !number_type_q(cell_type(out))) return false;
     double d = std::sqrt(number_double(out));
     cell_init(out, T_FLOAT);
@@ -203,12 +212,7 @@ bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, 
                        Cell* out, uint32_t nesting) {
     uint32_t index = function_index(action);
     if (index != A_LENGTH_Q && index != A_PICK) return false;
-    // Each argument takes the operators after it unless the call is an
-    // operator's right operand, as the argument fetch does.
-    auto fetch = [&](Cell* into) {
-        return no_infix ? quiet_operand(code, at, true, into, nesting)
-                        : quiet_chain(code, at, into, nesting);
-    };
+    auto fetch = [&](Cell* into) { return quiet_argument(code, at, no_infix, into, nesting); };
     if (!fetch(out)) return false;
     uint8_t type = cell_type(out);
     if (index == A_LENGTH_Q) {
@@ -223,6 +227,14 @@ bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, 
         action_slot(type, A_PICK) != reinterpret_cast<ActionFn>(series_pick))
         return false;
     series_pick(out, &n);
+    return true;
+}
+
+bool quiet_type_test(const Cell* routine, const QuietCode& code, uint32_t* at, bool no_infix,
+                     Cell* out, uint32_t nesting) {
+    uint8_t type = routine_type_tested(routine);
+    if (!type || !quiet_argument(code, at, no_infix, out, nesting)) return false;
+    logic_make_at(out, cell_type(out) == type);
     return true;
 }
 

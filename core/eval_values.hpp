@@ -162,7 +162,8 @@ bool path_set_field(const Cell* path, const Cell* value);
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
 // one-step paths, parens of one such expression, square-root of a number,
-// length? and pick of a series, and arithmetic and comparisons on numbers)
+// length? and pick of a series, one-type tests, and arithmetic and
+// comparisons on numbers)
 // is evaluated here without frames, while nothing is traced, reading the
 // code as the interpreter reads it and the values its words hold now. It
 // writes nothing but the value it answers, so when it meets what it cannot
@@ -180,9 +181,10 @@ struct QuietCode {
     uint32_t end;
 };
 
-// Parens nest at most so deep in a quiet expression, which bounds what the
-// interpreter would push for it: QUIET_CELLS cells, QUIET_FRAMES frames and
-// blocks entered, and QUIET_NATIVE_STACK bytes of machine stack.
+// Parens and calls' arguments nest at most so deep in a quiet expression,
+// which bounds what the interpreter would push for it: QUIET_CELLS cells,
+// QUIET_FRAMES frames and blocks entered, and QUIET_NATIVE_STACK bytes of
+// machine stack.
 constexpr uint32_t QUIET_NESTING = 8;
 constexpr uint32_t QUIET_CELLS = 64;
 constexpr uint32_t QUIET_FRAMES = 32;
@@ -196,6 +198,11 @@ bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell*
 // for them. False for any other action, type or argument.
 bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                        Cell* out, uint32_t nesting);
+// A routine that tests its one argument for one type (none?, block? ...)
+// applied to a quiet argument: the logic! it gives. False for any other
+// routine.
+bool quiet_type_test(const Cell* routine, const QuietCode& code, uint32_t* at, bool no_infix,
+                     Cell* out, uint32_t nesting);
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
 
 // The value at *at without the operators after it, into out; with no_infix
@@ -215,6 +222,8 @@ bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
         }
         if (cell_type(value) == T_ACTION)
             return quiet_series_read(value, code, at, no_infix, out, nesting);
+        if (cell_type(value) == T_ROUTINE)
+            return quiet_type_test(value, code, at, no_infix, out, nesting);
         return cell_type(value) == T_NATIVE && native_square_root_q(value) &&
                quiet_square_root(code, at, no_infix, out, nesting);
     }

@@ -1264,11 +1264,83 @@ static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool 
     return true;
 }
 
+// if, unless and either, called by word, whose condition is quiet (see
+// core/eval_values.hpp) and whose blocks stand in the code as blocks, with no
+// operator after the last one: the condition is read without the native's
+// frame, as nothing runs meanwhile that could see it missing. An if or
+// unless not taken gives none, and a chosen block of one value that needs no
+// evaluation (plain_value_of) gives that value, with no frame at all. Any
+// other chosen block is evaluated as call_branch evaluates it, in the
+// native's frame, marked as call_simple marks it, with the condition in
+// ARGS[0]. The cursor stands at the condition. False, touching nothing,
+// where the general steps must run (they then raise what they raise).
+static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor& cursor,
+                                const Cell* word, bool no_infix, ExitCode* x) {
+    Node node = series_node(cursor.block);
+    if (!quiet_try_q(node, cursor.position)) return false;
+    QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
+    uint32_t at = cursor.position;
+    Cell* out = data_stack.top;
+    uint32_t kind = shape >> ARGS_BRANCH_SHIFT & 3;
+    uint32_t blocks = kind == BRANCH_EITHER ? 2 : 1;
+    const Cell* first = nullptr;
+    if ((no_infix ? quiet_operand(code, &at, true, out) : quiet_chain(code, &at, out)) &&
+        at + blocks <= code.end) {
+        first = code.cells + at;
+        if (cell_type(first) != T_BLOCK || (blocks == 2 && cell_type(first + 1) != T_BLOCK) ||
+            (at + blocks < code.end && operator_of(first + blocks)))
+            first = nullptr;
+    }
+    if (!first) {
+        quiet_refused(node, cursor.position);
+        return false;
+    }
+    // The condition's check as call_simple makes it; unset, which either
+    // refuses, goes to the general steps too.
+    uint8_t type = cell_type(out);
+    if (type == T_UNSET || (!(shape & ARGS_ANY) &&
+                            !typeset_has(block_cells(series_node(args_cache_cell(function))), type)))
+        return false;
+    cursor.position = at + blocks;
+    *x = EXIT_CODE_NONE;
+    const Cell* chosen = first;
+    if (kind == BRANCH_EITHER) {
+        if (logic_false(out)) chosen = first + 1;
+    } else if (logic_false(out) == (kind == BRANCH_IF)) {
+        cell_init(out, T_NONE);
+        data_stack.top = out + 1;
+        return true;
+    }
+    SeriesBuffer* b = series_buffer_of(chosen);
+    uint32_t start = uint32_t(series_index(chosen));
+    if (start < cells_length(b) && start + 1 == cells_length(b)) {
+        if (const Cell* value = plain_value_of(block_cells(b) + start)) {
+            cell_copy(value, out);
+            data_stack.top = out + 1;
+            return true;
+        }
+    }
+    Cell block = *chosen, condition = *out;
+    native_stack_check();
+    Cell* slot = stack_push(function);
+    stack_frame_push(word, FRAME_NATIVE_INTERP);
+    stack_push(&condition);
+    try {
+        *x = eval_block_in(&block, true, false);
+    } catch (const ExitSignal& signal) {
+        *x = signal.code;
+    }
+    if (*x == EXIT_CODE_NONE) call_finish(cursor, slot, T_NATIVE);
+    return true;
+}
+
 // call_simple of if, unless or either, apart so that the common calls stay
 // as lean as they were.
 static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* function, uint32_t shape,
                                                              EvalCursor& cursor, const Cell* word,
                                                              bool no_infix) {
+    ExitCode x;
+    if (branch_quiet(function, shape, cursor, word, no_infix, &x)) return x;
     return call_simple(function, shape, cursor, word, no_infix, false, true);
 }
 
