@@ -50,11 +50,6 @@ void logic_box(bool value) { stack_box_new(T_LOGIC)->w1 = value ? 1 : 0; }
 
 // ---- truth tests -----------------------------------------------------------
 
-bool logic_false(const Cell* value) {
-    uint8_t type = cell_type(value);
-    return type == T_NONE || (type == T_LOGIC && value->w1 != 1);
-}
-
 bool value_true(const Cell* value, bool check) {
     if (check && cell_type(value) == T_UNSET) error_raise(ERR_NO_VALUE);
     return !logic_false(value);

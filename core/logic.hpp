@@ -39,7 +39,10 @@ inline bool logic_get(const Cell* cell) { return cell->w1 == 1; }
 bool value_true(const Cell* value, bool check);
 // True when the value is none! or a logic! that is not true (the test behind
 // if, unless and either).
-bool logic_false(const Cell* value);
+inline bool logic_false(const Cell* value) {
+    uint8_t type = cell_type(value);
+    return type == T_NONE || (type == T_LOGIC && value->w1 != 1);
+}
 // True for a true value; an unset! value raises script error no-return.
 bool logic_true_checked(const Cell* value);
 // logic_false of the last value pushed in the running frame, or of the

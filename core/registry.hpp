@@ -172,17 +172,28 @@ enum CompareOp : int32_t {
 };
 constexpr int32_t COMPARE_INCOMPARABLE = -2;
 
-// Whether two values whose order is order (-1, 0 or 1) satisfy the
-// comparison; every comparison but the four orders and not-equal asks for 0.
+// Whether two values whose order is order (below, at or above 0) satisfy
+// the comparison; every comparison but the four orders and not-equal asks
+// for 0. Read from a table rather than a switch, as it stands in the
+// evaluator's integer comparisons: bit order + 1 of the comparison's
+// nibble tells whether an order of -1, 0 or 1 satisfies it.
 inline bool comparison_holds(int32_t comparison, int32_t order) {
-    switch (comparison) {
-    case CMP_NOT_EQUAL: return order != 0;
-    case CMP_LESSER: return order < 0;
-    case CMP_LESSER_OR_EQUAL: return order <= 0;
-    case CMP_GREATER: return order > 0;
-    case CMP_GREATER_OR_EQUAL: return order >= 0;
-    default: return order == 0;
-    }
+    constexpr auto table = [] {
+        uint64_t t = 0;
+        for (uint32_t c = 0; c < 16; c++) t |= uint64_t(0x2) << (c * 4);  // order == 0
+        auto set = [&t](uint32_t c, uint64_t bits) {
+            t = (t & ~(uint64_t(0xF) << (c * 4))) | bits << (c * 4);
+        };
+        set(CMP_NOT_EQUAL, 0x5);
+        set(CMP_LESSER, 0x1);
+        set(CMP_LESSER_OR_EQUAL, 0x3);
+        set(CMP_GREATER, 0x4);
+        set(CMP_GREATER_OR_EQUAL, 0x6);
+        return t;
+    }();
+    int32_t sign = (order > 0) - (order < 0);
+    if (uint32_t(comparison) >= 16) return sign == 0;
+    return (table >> (uint32_t(comparison) * 4 + uint32_t(sign + 1))) & 1;
 }
 
 // ---- the registry --------------------------------------------------------
