@@ -208,10 +208,11 @@ bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell*
     return true;
 }
 
-bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
-                       Cell* out, uint32_t nesting) {
-    uint32_t index = function_index(action);
-    if (index != A_LENGTH_Q && index != A_PICK) return false;
+// length? of a series, and pick of a series by an integer, where the type's
+// action is the series one: the value that action's own function gives, as
+// it raises and allocates nothing for these arguments.
+static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* at, bool no_infix,
+                              Cell* out, uint32_t nesting) {
     auto fetch = [&](Cell* into) { return quiet_argument(code, at, no_infix, into, nesting); };
     if (!fetch(out)) return false;
     uint8_t type = cell_type(out);
@@ -228,6 +229,36 @@ bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, 
         return false;
     series_pick(out, &n);
     return true;
+}
+
+// absolute and negate of an integer! or float!, as the two types' actions
+// compute them; the lowest integer, whose sign cannot turn, raises there.
+static bool quiet_number_sign(uint32_t index, const QuietCode& code, uint32_t* at, bool no_infix,
+                              Cell* out, uint32_t nesting) {
+    if (!quiet_argument(code, at, no_infix, out, nesting)) return false;
+    if (cell_type(out) == T_INTEGER) {
+        int32_t n = cell_int(out);
+        if (n == INT32_MIN) return false;
+        cell_set_int(out, index == A_NEGATE || n < 0 ? -n : n);
+        return true;
+    }
+    if (cell_type(out) != T_FLOAT) return false;
+    double d = cell_double(out);
+    cell_set_double(out, index == A_NEGATE ? 0.0 - d : std::fabs(d));
+    return true;
+}
+
+bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
+                  Cell* out, uint32_t nesting) {
+    uint32_t index = function_index(action);
+    switch (index) {
+    case A_LENGTH_Q: case A_PICK:
+        return quiet_series_read(index, code, at, no_infix, out, nesting);
+    case A_ABSOLUTE: case A_NEGATE:
+        return quiet_number_sign(index, code, at, no_infix, out, nesting);
+    default:
+        return false;
+    }
 }
 
 bool quiet_type_test(const Cell* routine, const QuietCode& code, uint32_t* at, bool no_infix,

@@ -161,9 +161,9 @@ bool path_set_field(const Cell* path, const Cell* value);
 
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
-// one-step paths, parens of one such expression, square-root of a number,
-// length? and pick of a series, one-type tests, and arithmetic and
-// comparisons on numbers)
+// one-step paths, parens of one such expression, square-root, absolute and
+// negate of a number, length? and pick of a series, one-type tests, and
+// arithmetic and comparisons on numbers)
 // is evaluated here without frames, while nothing is traced, reading the
 // code as the interpreter reads it and the values its words hold now. It
 // writes nothing but the value it answers, so when it meets what it cannot
@@ -192,12 +192,13 @@ constexpr uintptr_t QUIET_NATIVE_STACK = 64 * 1024;
 
 bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
                        uint32_t nesting);
-// length? of a series, and pick of a series by an integer, where the type's
-// action is the series one and the arguments are quiet: the value the action
-// gives, computed by its own function, which raises and allocates nothing
-// for them. False for any other action, type or argument.
-bool quiet_series_read(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
-                       Cell* out, uint32_t nesting);
+// An action whose arguments are quiet and for which it runs nothing,
+// raises nothing and allocates nothing: length? of a series, and pick of a
+// series by an integer, where the type's action is the series one; absolute
+// and negate of an integer! or float!. The value the action gives; false for
+// any other action, type or argument.
+bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
+                  Cell* out, uint32_t nesting);
 // A routine that tests its one argument for one type (none?, block? ...)
 // applied to a quiet argument: the logic! it gives. False for any other
 // routine.
@@ -221,7 +222,7 @@ bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
             return true;
         }
         if (cell_type(value) == T_ACTION)
-            return quiet_series_read(value, code, at, no_infix, out, nesting);
+            return quiet_action(value, code, at, no_infix, out, nesting);
         if (cell_type(value) == T_ROUTINE)
             return quiet_type_test(value, code, at, no_infix, out, nesting);
         return cell_type(value) == T_NATIVE && native_square_root_q(value) &&
