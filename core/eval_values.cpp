@@ -248,6 +248,20 @@ static bool quiet_number_sign(uint32_t index, const QuietCode& code, uint32_t* a
     return true;
 }
 
+// to integer! of a char or an integer: its code point, or the integer.
+static bool quiet_to_integer(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
+                             uint32_t nesting) {
+    if (!quiet_argument(code, at, no_infix, out, nesting) || cell_type(out) != T_DATATYPE ||
+        datatype_id(out) != T_INTEGER || !quiet_argument(code, at, no_infix, out, nesting))
+        return false;
+    if (cell_type(out) == T_CHAR) {
+        int32_t n = cell_int(out);
+        cell_init(out, T_INTEGER);
+        cell_set_int(out, n);
+    }
+    return cell_type(out) == T_INTEGER;
+}
+
 bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting) {
     uint32_t index = function_index(action);
@@ -256,6 +270,8 @@ bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool 
         return quiet_series_read(index, code, at, no_infix, out, nesting);
     case A_ABSOLUTE: case A_NEGATE:
         return quiet_number_sign(index, code, at, no_infix, out, nesting);
+    case A_TO:
+        return quiet_to_integer(code, at, no_infix, out, nesting);
     default:
         return false;
     }

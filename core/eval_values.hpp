@@ -162,8 +162,8 @@ bool path_set_field(const Cell* path, const Cell* value);
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
 // one-step paths, parens of one such expression, square-root, absolute and
-// negate of a number, length? and pick of a series, one-type tests, and
-// arithmetic and comparisons on numbers)
+// negate of a number, to integer! of a char, length? and pick of a series,
+// one-type tests, and arithmetic and comparisons on numbers)
 // is evaluated here without frames, while nothing is traced, reading the
 // code as the interpreter reads it and the values its words hold now. It
 // writes nothing but the value it answers, so when it meets what it cannot
@@ -195,8 +195,8 @@ bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell*
 // An action whose arguments are quiet and for which it runs nothing,
 // raises nothing and allocates nothing: length? of a series, and pick of a
 // series by an integer, where the type's action is the series one; absolute
-// and negate of an integer! or float!. The value the action gives; false for
-// any other action, type or argument.
+// and negate of an integer! or float!; to integer! of a char! or integer!.
+// The value the action gives; false for any other action, type or argument.
 bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting);
 // A routine that tests its one argument for one type (none?, block? ...)

@@ -1240,6 +1240,9 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
 }
 
 static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b);
+static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out);
+static ExitCode eval_block_rest(const Cell* block, uint32_t position, uint32_t end,
+                                bool entered);
 
 // A routine that tests its one argument for one type (none?, block? ...),
 // called by word, whose argument is quiet (see core/eval_values.hpp): the
@@ -1268,12 +1271,13 @@ static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool 
 // core/eval_values.hpp) and whose blocks stand in the code as blocks, with no
 // operator after the last one: the condition is read without the native's
 // frame, as nothing runs meanwhile that could see it missing. An if or
-// unless not taken gives none, and a chosen block of one value that needs no
-// evaluation (plain_value_of) gives that value, with no frame at all. Any
-// other chosen block is evaluated as call_branch evaluates it, in the
-// native's frame, marked as call_simple marks it, with the condition in
-// ARGS[0]. The cursor stands at the condition. False, touching nothing,
-// where the general steps must run (they then raise what they raise).
+// unless not taken gives none, and a chosen block of one quiet expression
+// gives its value, with no frame at all. Any other chosen block is evaluated
+// as call_branch evaluates it, in the native's frame, marked as call_simple
+// marks it, with the condition in ARGS[0]; a quiet first expression is not
+// evaluated twice, the evaluation going on after it. The cursor stands at
+// the condition. False, touching nothing, where the general steps must run
+// (they then raise what they raise).
 static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor& cursor,
                                 const Cell* word, bool no_infix, ExitCode* x) {
     Node node = series_node(cursor.block);
@@ -1312,21 +1316,43 @@ static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor
         return true;
     }
     SeriesBuffer* b = series_buffer_of(chosen);
-    uint32_t start = uint32_t(series_index(chosen));
-    if (start < cells_length(b) && start + 1 == cells_length(b)) {
-        if (const Cell* value = plain_value_of(block_cells(b) + start)) {
-            cell_copy(value, out);
-            data_stack.top = out + 1;
-            return true;
+    uint32_t start = uint32_t(series_index(chosen)), end = cells_length(b);
+    // The quiet expression below may write any word's slot, the one that
+    // holds this native included: the frame takes the cells as they are now.
+    Cell block = *chosen, condition = *out, native = *function, name = *word;
+    uint32_t position = start;
+    if (start < end) {
+        if (start + 1 == end) {
+            if (const Cell* value = plain_value_of(block_cells(b) + start)) {
+                cell_copy(value, out);
+                data_stack.top = out + 1;
+                return true;
+            }
+        }
+        // The block's first expression, as its evaluation's quiet start
+        // takes it; when it was the only one, the block is evaluated, else
+        // the evaluation goes on after it (or at it, when it is not quiet)
+        // as the block's evaluation would.
+        Node node = series_node(&block);
+        uint32_t after = start;
+        if (quiet_worth_at_q(b, node, start)) {
+            if (!quiet_expression({block_cells(b), end}, &after, out)) {
+                quiet_refused_at(b, node, start);
+            } else if (after >= end) {
+                data_stack.top = out + 1;
+                return true;
+            } else {
+                position = after;
+            }
         }
     }
-    Cell block = *chosen, condition = *out;
     native_stack_check();
-    Cell* slot = stack_push(function);
-    stack_frame_push(word, FRAME_NATIVE_INTERP);
+    Cell* slot = stack_push(&native);
+    stack_frame_push(&name, FRAME_NATIVE_INTERP);
     stack_push(&condition);
     try {
-        *x = eval_block_in(&block, true, false);
+        *x = start < end ? eval_block_rest(&block, position, end, position == start)
+                         : eval_block_in(&block, true, false);
     } catch (const ExitSignal& signal) {
         *x = signal.code;
     }
@@ -1583,8 +1609,9 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
 // name, context or body flag, so errors, exits and the call chain find the
 // same frames without it; every call inside marks its own frame. Not taken
 // while tracing, whose events report the block's frame.
-static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint32_t end,
-                                     bool last, bool entered) {
+[[gnu::always_inline]] static inline ExitCode eval_block_frameless(const Cell* block,
+                                                                   uint32_t position, uint32_t end,
+                                                                   bool last, bool entered) {
     Cell* base = data_stack.top;
     PositionEntry entry(block);
     Cell* code = entry.cell;
@@ -1615,6 +1642,16 @@ static ExitCode eval_block_frameless(const Cell* block, uint32_t position, uint3
     }
     if (last) cell_copy(base, data_stack.args);
     return EXIT_CODE_NONE;
+}
+
+// A block evaluated from position as eval_block_in goes on once its quiet
+// start has stopped there (entered: at the block's start), its value copied
+// into ARGS[0]; apart, so that the block evaluation keeps its frameless
+// steps in line.
+static __attribute__((noinline)) ExitCode eval_block_rest(const Cell* block, uint32_t position,
+                                                          uint32_t end, bool entered) {
+    native_stack_check();
+    return eval_block_frameless(block, position, end, true, entered);
 }
 
 // The framed evaluation of a block (see eval_block_in), from position,
