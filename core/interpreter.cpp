@@ -117,11 +117,12 @@ static inline void quiet_refused(Node node, uint32_t position) {
     quiet_refusal(node, position) = {node, position, QUIET_RETRY};
 }
 
-// The same for the first expression of a block, the place tried most: the
-// countdown lives in the code buffer's flags, read with the buffer at hand
-// instead of a look-up in the table.
+// The same, with the code buffer at hand. For the first expression of a
+// block, the place tried most, the countdown lives in the buffer's flags
+// instead of the table; a later expression is looked up there only once
+// quiet evaluation has failed at one of them.
 static inline bool quiet_worth_at_q(SeriesBuffer* b, Node node, uint32_t position) {
-    if (position != 0) return quiet_worth_q(node, position);
+    if (position != 0) return !(b->flags & SERIES_QUIET_REFUSED) || quiet_worth_q(node, position);
     if (!(b->flags & SERIES_QUIET_SKIPS)) return true;
     b->flags -= SERIES_QUIET_SKIP;
     return false;
@@ -129,6 +130,7 @@ static inline bool quiet_worth_at_q(SeriesBuffer* b, Node node, uint32_t positio
 
 static inline void quiet_refused_at(SeriesBuffer* b, Node node, uint32_t position) {
     if (position != 0) {
+        b->flags |= SERIES_QUIET_REFUSED;
         quiet_refused(node, position);
         return;
     }

@@ -28,10 +28,12 @@ constexpr uint32_t SERIES_FIXED       = 0x00100000;  // lives in a heap block, n
 constexpr uint32_t SERIES_NEGATED     = 0x00080000;  // bitset negation
 constexpr uint32_t SERIES_LIBRARY     = 0x00040000;  // a block of library code (deep copies keep it)
 constexpr uint32_t SERIES_OWNED       = 0x00020000;  // owned by an object field
-// Bits 8-14 are the evaluator's own: how many more times it passes over the
-// quiet evaluation of a code block's first expression (core/interpreter.cpp).
+// Bits 8-15 are the evaluator's own (core/interpreter.cpp): how many more
+// times it passes over the quiet evaluation of a code block's first
+// expression, and whether quiet evaluation failed at one of its later ones.
 constexpr uint32_t SERIES_QUIET_SKIPS  = 0x00007F00;
 constexpr uint32_t SERIES_QUIET_SKIP   = 0x00000100;
+constexpr uint32_t SERIES_QUIET_REFUSED = 0x00008000;
 
 // Header of a series buffer; the data follows it directly. Head and tail are
 // byte offsets from the start of the data, so moving a buffer changes nothing in
