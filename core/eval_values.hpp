@@ -64,8 +64,10 @@ inline bool self_evaluating_type_q(uint8_t type) {
 // Whether a word's value is read as the word's evaluation: no function, op!
 // or unset!.
 inline bool plain_word_value_q(const Cell* value) {
-    uint8_t t = cell_type(value);
-    return t != T_UNSET && t != T_OP && !callable_type_q(t);
+    constexpr uint64_t not_plain = 1ull << T_UNSET | 1ull << T_OP | 1ull << T_NATIVE |
+                                   1ull << T_ACTION | 1ull << T_FUNCTION | 1ull << T_ROUTINE;
+    static_assert(TYPE_COUNT <= 64);
+    return !((not_plain >> (cell_type(value) & 63)) & 1);
 }
 
 // The value an expression made of the code value v alone gives without

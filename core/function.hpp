@@ -47,7 +47,9 @@ constexpr uint32_t MORE_NATIVE_CONTEXT = 0;  // native!/action!: its spec's cont
 
 // Whether the type is one of the four that the interpreter calls.
 inline bool callable_type_q(uint8_t type) {
-    return type == T_NATIVE || type == T_ACTION || type == T_FUNCTION || type == T_ROUTINE;
+    constexpr uint64_t callable =
+        1ull << T_NATIVE | 1ull << T_ACTION | 1ull << T_FUNCTION | 1ull << T_ROUTINE;
+    return type < 64 && ((callable >> type) & 1);
 }
 inline Node function_spec(const Cell* fn) { return fn->w2; }
 inline Node function_more(const Cell* fn) { return fn->w3; }
