@@ -93,10 +93,6 @@ static bool number_compare(int32_t comparison, Cell* left, const Cell* right) {
     return true;
 }
 
-bool native_square_root_q(const Cell* native) {
-    return native_role(function_index(native)) == NATIVE_ROLE_SQUARE_ROOT;
-}
-
 bool number_function_q(const Cell* function, uint8_t type) {
     if (type == T_ACTION) return action_math(function_index(function)) >= 0;
     return type == T_NATIVE && native_comparison(function_index(function)) >= 0;
@@ -198,19 +194,29 @@ static bool quiet_argument(const QuietCode& code, uint32_t* at, bool no_infix, C
                     : quiet_chain(code, at, out, nesting + 1);
 }
 
-bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
-                       uint32_t nesting) {
-    bool fetched = quiet_argument(code, at, no_infix, out, nesting);
-    if (!fetched || !number_type_q(cell_type(out))) return false;
-    double d = std::sqrt(number_double(out));
-    cell_init(out, T_FLOAT);
-    cell_set_double(out, d);
-    return true;
+bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool no_infix,
+                  Cell* out, uint32_t nesting) {
+    switch (native_role(function_index(native))) {
+    case NATIVE_ROLE_SQUARE_ROOT: {
+        if (!quiet_argument(code, at, no_infix, out, nesting) || !number_type_q(cell_type(out)))
+            return false;
+        double d = std::sqrt(number_double(out));
+        cell_init(out, T_FLOAT);
+        cell_set_double(out, d);
+        return true;
+    }
+    case NATIVE_ROLE_NOT:
+        if (!quiet_argument(code, at, no_infix, out, nesting)) return false;
+        logic_make_at(out, logic_false(out));
+        return true;
+    default:
+        return false;
+    }
 }
 
-// length? of a series, and pick of a series by an integer, where the type's
-// action is the series one: the value that action's own function gives, as
-// it raises and allocates nothing for these arguments.
+// length? and tail? of a series, and pick of a series by an integer, where
+// the type's action is the series one: the value that action's own function
+// gives, as it raises and allocates nothing for these arguments.
 static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* at, bool no_infix,
                               Cell* out, uint32_t nesting) {
     auto fetch = [&](Cell* into) { return quiet_argument(code, at, no_infix, into, nesting); };
@@ -221,6 +227,12 @@ static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* a
         int32_t n = series_length_q(out);
         cell_init(out, n < 0 ? T_NONE : T_INTEGER);
         if (n >= 0) integer_make_at(out, n);
+        return true;
+    }
+    if (index == A_TAIL_Q) {
+        if (action_slot(type, A_TAIL_Q) != reinterpret_cast<ActionFn>(series_tail_q_action))
+            return false;
+        series_tail_q_action(out);
         return true;
     }
     Cell n;
@@ -266,7 +278,7 @@ bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool 
                   Cell* out, uint32_t nesting) {
     uint32_t index = function_index(action);
     switch (index) {
-    case A_LENGTH_Q: case A_PICK:
+    case A_LENGTH_Q: case A_PICK: case A_TAIL_Q:
         return quiet_series_read(index, code, at, no_infix, out, nesting);
     case A_ABSOLUTE: case A_NEGATE:
         return quiet_number_sign(index, code, at, no_infix, out, nesting);

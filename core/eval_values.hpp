@@ -143,8 +143,6 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
 }
 // Whether number_operation computes anything for the function value.
 bool number_function_q(const Cell* function, uint8_t type);
-// Whether a native! is square-root.
-bool native_square_root_q(const Cell* native);
 
 // ---- paths of one step -----------------------------------------------------------------------
 // A path of a word and one element, while nothing is traced, when reading or
@@ -164,8 +162,8 @@ bool path_set_field(const Cell* path, const Cell* value);
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
 // one-step paths, parens of one such expression, square-root, absolute and
-// negate of a number, to integer! of a char, length? and pick of a series,
-// one-type tests, and arithmetic and comparisons on numbers)
+// negate of a number, to integer! of a char, length?, tail? and pick of a
+// series, not, one-type tests, and arithmetic and comparisons on numbers)
 // is evaluated here without frames, while nothing is traced, reading the
 // code as the interpreter reads it and the values its words hold now. It
 // writes nothing but the value it answers, so when it meets what it cannot
@@ -192,13 +190,16 @@ constexpr uint32_t QUIET_CELLS = 64;
 constexpr uint32_t QUIET_FRAMES = 32;
 constexpr uintptr_t QUIET_NATIVE_STACK = 64 * 1024;
 
-bool quiet_square_root(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
-                       uint32_t nesting);
+// square-root of a number, and not of any value, where the arguments are
+// quiet: the value the native gives; false for any other native or argument.
+bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool no_infix,
+                  Cell* out, uint32_t nesting);
 // An action whose arguments are quiet and for which it runs nothing,
-// raises nothing and allocates nothing: length? of a series, and pick of a
-// series by an integer, where the type's action is the series one; absolute
-// and negate of an integer! or float!; to integer! of a char! or integer!.
-// The value the action gives; false for any other action, type or argument.
+// raises nothing and allocates nothing: length? and tail? of a series, and
+// pick of a series by an integer, where the type's action is the series
+// one; absolute and negate of an integer! or float!; to integer! of a char!
+// or integer!. The value the action gives; false for any other action, type
+// or argument.
 bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting);
 // A routine that tests its one argument for one type (none?, block? ...)
@@ -227,8 +228,8 @@ bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
             return quiet_action(value, code, at, no_infix, out, nesting);
         if (cell_type(value) == T_ROUTINE)
             return quiet_type_test(value, code, at, no_infix, out, nesting);
-        return cell_type(value) == T_NATIVE && native_square_root_q(value) &&
-               quiet_square_root(code, at, no_infix, out, nesting);
+        return cell_type(value) == T_NATIVE &&
+               quiet_native(value, code, at, no_infix, out, nesting);
     }
     case T_PATH:
         return path_read_plain(c, out);

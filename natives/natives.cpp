@@ -93,6 +93,7 @@ void natives_init() {
         native_register_at(index, rows_by_index[index]->fn);
     for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
     native_role_tag(67, NATIVE_ROLE_SQUARE_ROOT);
+    native_role_tag(33, NATIVE_ROLE_NOT);
     native_role_tag(80, NATIVE_ROLE_RETURN);
     native_role_tag(1, NATIVE_ROLE_IF);
     native_role_tag(2, NATIVE_ROLE_UNLESS);
