@@ -32,6 +32,7 @@
 #include "program/script.hpp"
 #include "runtime/start.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +177,23 @@ void library_evaluate(const char* name, const unsigned char* text, size_t size, 
     }
 }
 
+// The library's texts and boot image lie together in the read-only data of
+// the executable. Once the library is loaded they are read again only on
+// rare paths (a library error's line), so their pages go back to the
+// system, which reads them from the file again should they be touched.
+static void library_pages_release() {
+    uintptr_t low = UINTPTR_MAX, high = 0;
+    auto span = [&](const void* data, size_t size) {
+        low = std::min(low, uintptr_t(data));
+        high = std::max(high, uintptr_t(data) + size);
+    };
+    for (uint32_t i = 0; i < library_text_count; i++)
+        span(library_texts[i].text, library_texts[i].size + 1);
+    for (uint32_t i = 0; i < library_boot_count; i++)
+        span(library_boot_files[i].data, library_boot_files[i].size);
+    if (high > low) vmem_release_file_pages(reinterpret_cast<const void*>(low), high - low);
+}
+
 void library_load() {
     // When start-up itself is tortured, what each file made settles before
     // the next loads: the file being loaded still moves at every allocation,
@@ -191,6 +209,7 @@ void library_load() {
         if (tortured) memory_settle();
     }
     library_seal();
+    library_pages_release();
 }
 
 void library_routines_define() {

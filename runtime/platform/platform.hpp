@@ -34,6 +34,10 @@ void vmem_protect_rw(void* address, size_t size);
 // mapping stays, and a page reads as zero when next touched. Nothing happens
 // when the range holds no whole page.
 void vmem_discard(void* address, size_t size);
+// Gives the whole pages of a read-only part of the program's file back to
+// the system; a page is read from the file again when next touched. Nothing
+// happens when the range holds no whole page.
+void vmem_release_file_pages(const void* address, size_t size);
 // Gives the whole free pages of the C library's heap back to the system.
 void system_heap_trim();
 

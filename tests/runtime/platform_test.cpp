@@ -2,6 +2,7 @@
 #include "runtime/platform/private_files.hpp"
 #include "core/error.hpp"
 #include <gtest/gtest.h>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -166,6 +167,24 @@ TEST(PlatformVirtualMemory, FailuresRaiseInternalErrors) {
     auto* p = static_cast<uint8_t*>(vmem_alloc(8192, false));
     EXPECT_EQ(code_of([&] { vmem_free(p + 1, 4096); }), wrong_mem);  // not a page start
     vmem_free(p, 8192);
+}
+
+// Read-only data of the program's file whose pages are given back reads the
+// same afterwards: the pages come back from the file.
+static constexpr auto file_data = [] {
+    std::array<uint32_t, 3 * 4096 / sizeof(uint32_t)> words{};
+    for (uint32_t i = 0; i < words.size(); i++) words[i] = i * 2654435761u;
+    return words;
+}();
+
+TEST(PlatformVirtualMemory, ReleasedFilePagesReadTheSame) {
+    uint64_t before = 0, after = 0;
+    for (uint32_t w : file_data) before = before * 31 + w;
+    vmem_release_file_pages(file_data.data(), sizeof(file_data));
+    vmem_release_file_pages(file_data.data(), 1);  // no whole page: nothing happens
+    for (uint32_t w : file_data) after = after * 31 + w;
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(file_data[1], 2654435761u);
 }
 
 // The console's configuration goes through this: missing folders are made
