@@ -183,7 +183,6 @@ bool path_set_field(const Cell* path, const Cell* value) {
 
 // ---- quiet evaluation ---------------------------------------------------------------------------
 
-// The argument of square-root, and the root of it as the native computes it.
 // The argument of a quiet call into out: it takes the operators after it
 // unless the call is an operator's right operand, as the argument fetch does.
 // A call's argument nests as a paren does.

@@ -1335,11 +1335,11 @@ static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor
         // takes it; when it was the only one, the block is evaluated, else
         // the evaluation goes on after it (or at it, when it is not quiet)
         // as the block's evaluation would.
-        Node node = series_node(&block);
+        Node chosen_node = series_node(&block);
         uint32_t after = start;
-        if (quiet_worth_at_q(b, node, start)) {
+        if (quiet_worth_at_q(b, chosen_node, start)) {
             if (!quiet_expression({block_cells(b), end}, &after, out)) {
-                quiet_refused_at(b, node, start);
+                quiet_refused_at(b, chosen_node, start);
             } else if (after >= end) {
                 data_stack.top = out + 1;
                 return true;
