@@ -1255,15 +1255,13 @@ static ExitCode eval_block_rest(const Cell* block, uint32_t position, uint32_t e
 static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool no_infix) {
     Node node = series_node(cursor.block);
     if (!quiet_try_q(node, cursor.position)) return false;
-    uint8_t type = routine_type_tested(routine);
     QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
     uint32_t at = cursor.position;
     Cell* out = data_stack.top;
-    if (!type || !(no_infix ? quiet_operand(code, &at, true, out) : quiet_chain(code, &at, out))) {
+    if (!quiet_type_test(routine, code, &at, no_infix, out, 0)) {
         quiet_refused(node, cursor.position);
         return false;
     }
-    logic_make_at(out, cell_type(out) == type);
     data_stack.top = out + 1;
     cursor.position = at;
     return true;

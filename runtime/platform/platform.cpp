@@ -51,21 +51,22 @@ void vmem_protect_rw(void* address, size_t size) {
         error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
 }
 
-void vmem_discard(void* address, size_t size) {
+// Drops the whole pages of [address, address + size); 0 when it holds none.
+static int whole_pages_drop(const void* address, size_t size) {
     uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
     uintptr_t first = (uintptr_t(address) + page - 1) & ~(page - 1);
     uintptr_t end = (uintptr_t(address) + size) & ~(page - 1);
-    if (end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED) != 0)
-        error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
+    return end > first ? madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED) : 0;
+}
+
+void vmem_discard(void* address, size_t size) {
+    if (whole_pages_drop(address, size) != 0) error_raise(ErrorCategory::internal, ERR_WRONG_MEM);
 }
 
 void vmem_release_file_pages(const void* address, size_t size) {
     // A clean page of a private file mapping is dropped and read again on
     // demand: nothing it held is lost. A failure only leaves it resident.
-    uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    uintptr_t first = (uintptr_t(address) + page - 1) & ~(page - 1);
-    uintptr_t end = (uintptr_t(address) + size) & ~(page - 1);
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    whole_pages_drop(address, size);
 }
 
 void system_heap_trim() { malloc_trim(0); }
