@@ -292,6 +292,23 @@ static int64_t pick_index(const Cell* series, const Cell* n) {
 }
 
 void series_pick(Cell* series, const Cell* index) {
+    // An integer into a block or a string, the common pick: the element is
+    // read with one look at the buffer, as the general steps below read it.
+    uint8_t type = cell_type(series);
+    if (cell_type(index) == T_INTEGER && (block_family_q(type) || string_family_q(type))) {
+        SeriesBuffer* b = series_buffer_of(series);
+        int64_t length = b->length(), k = cell_int(index);
+        int64_t at = std::clamp<int64_t>(series_index(series), 0, length) + (k > 0 ? k - 1 : k);
+        if (k == 0 || at < 0 || at >= length) {
+            none_make_at(series);
+        } else if (block_family_q(type)) {
+            cell_copy(block_cells(b) + at, series);
+        } else {
+            uint32_t unit = b->unit();
+            char_make_at(series, int32_t(string_get_char(b->head_ptr() + size_t(at) * unit, unit)));
+        }
+        return;
+    }
     int64_t at = pick_index(series, index);
     if (at < 0) {
         none_make_at(series);
