@@ -20,6 +20,7 @@
 #include "datatypes/map.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory_stats.hpp"
+#include <cstring>
 #include <iterator>
 
 namespace kel {
@@ -73,7 +74,14 @@ constexpr uint32_t REDUCE_RUN = 256;
 // at its exact size when it is the last run (else at room cells).
 static void reduce_flush(Cell* target, uint32_t count, int32_t room) {
     if (cell_type(target) == T_NONE) block_make_at(target, count < REDUCE_RUN ? int32_t(count) : room);
-    for (uint32_t i = 1; i <= count; i++) block_ks_append(target, target + i);
+    SeriesBuffer* b = series_buffer_of(target);
+    if (b->tail + size_t(count) * sizeof(Cell) <= b->size) {
+        // Room for them all: copied at once, nothing allocating meanwhile.
+        std::memcpy(block_tail_cells(b), target + 1, size_t(count) * sizeof(Cell));
+        b->tail += count * uint32_t(sizeof(Cell));
+    } else {
+        for (uint32_t i = 1; i <= count; i++) block_ks_append(target, target + i);
+    }
     data_stack.top = target + 1;
 }
 
