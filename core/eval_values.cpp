@@ -193,6 +193,27 @@ static bool quiet_argument(const QuietCode& code, uint32_t* at, bool no_infix, C
                     : quiet_chain(code, at, out, nesting + 1);
 }
 
+// any (want true) and all of the block in out, its expressions quiet, into
+// out: the value that ends the scan, as the natives find it.
+static bool quiet_any_all(bool any, Cell* out, uint32_t nesting) {
+    if (nesting >= QUIET_NESTING) return false;
+    SeriesBuffer* b = series_buffer_of(out);
+    QuietCode inner{block_cells(b), cells_length(b)};
+    uint32_t at = uint32_t(series_index(out));
+    Cell value;
+    cell_init(&value, T_NONE);
+    while (at < inner.end) {
+        if (!quiet_chain(inner, &at, &value, nesting + 1)) return false;
+        if (logic_false(&value) != any) {
+            if (!any) cell_init(&value, T_NONE);
+            break;
+        }
+        if (any && at >= inner.end) cell_init(&value, T_NONE);
+    }
+    *out = value;
+    return true;
+}
+
 bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting) {
     switch (native_role(function_index(native))) {
@@ -208,6 +229,11 @@ bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool 
         if (!quiet_argument(code, at, no_infix, out, nesting)) return false;
         logic_make_at(out, logic_false(out));
         return true;
+    case NATIVE_ROLE_ANY:
+    case NATIVE_ROLE_ALL:
+        return quiet_argument(code, at, no_infix, out, nesting) && cell_type(out) == T_BLOCK &&
+               quiet_any_all(native_role(function_index(native)) == NATIVE_ROLE_ANY, out,
+                             nesting);
     default:
         return false;
     }
@@ -294,6 +320,30 @@ bool quiet_type_test(const Cell* routine, const QuietCode& code, uint32_t* at, b
     if (!type || !quiet_argument(code, at, no_infix, out, nesting)) return false;
     logic_make_at(out, cell_type(out) == type);
     return true;
+}
+
+bool quiet_form_q(const Cell* function) {
+    switch (cell_type(function)) {
+    case T_NATIVE:
+        switch (native_role(function_index(function))) {
+        case NATIVE_ROLE_SQUARE_ROOT: case NATIVE_ROLE_NOT: case NATIVE_ROLE_ANY:
+        case NATIVE_ROLE_ALL:
+            return true;
+        default:
+            return false;
+        }
+    case T_ACTION:
+        switch (function_index(function)) {
+        case A_LENGTH_Q: case A_PICK: case A_TAIL_Q: case A_ABSOLUTE: case A_NEGATE: case A_TO:
+            return true;
+        default:
+            return false;
+        }
+    case T_ROUTINE:
+        return routine_type_tested(function) != 0;
+    default:
+        return false;
+    }
 }
 
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting) {

@@ -163,7 +163,8 @@ bool path_set_field(const Cell* path, const Cell* value);
 // An expression that runs nothing and allocates nothing (plain values,
 // one-step paths, parens of one such expression, square-root, absolute and
 // negate of a number, to integer! of a char, length?, tail? and pick of a
-// series, not, one-type tests, and arithmetic and comparisons on numbers)
+// series, not, any and all of a block of such expressions, one-type tests,
+// and arithmetic and comparisons on numbers)
 // is evaluated here without frames, while nothing is traced, reading the
 // code as the interpreter reads it and the values its words hold now. It
 // writes nothing but the value it answers, so when it meets what it cannot
@@ -190,8 +191,9 @@ constexpr uint32_t QUIET_CELLS = 64;
 constexpr uint32_t QUIET_FRAMES = 32;
 constexpr uintptr_t QUIET_NATIVE_STACK = 64 * 1024;
 
-// square-root of a number, and not of any value, where the arguments are
-// quiet: the value the native gives; false for any other native or argument.
+// square-root of a number, not of any value, and any and all of a block
+// whose expressions are quiet, where the arguments are quiet: the value the
+// native gives; false for any other native or argument.
 bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting);
 // An action whose arguments are quiet and for which it runs nothing,
@@ -208,6 +210,9 @@ bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool 
 bool quiet_type_test(const Cell* routine, const QuietCode& code, uint32_t* at, bool no_infix,
                      Cell* out, uint32_t nesting);
 bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
+// Whether the native, action or routine is one of those above, which quiet
+// evaluation may compute.
+bool quiet_form_q(const Cell* function);
 
 // The value at *at without the operators after it, into out; with no_infix
 // the argument of square-root takes none either. *at advances past it.

@@ -260,8 +260,8 @@ static Cell* args_cache_cell(const Cell* function) {
 // refinements and return:; a native or action whatever its refinements, as
 // one called without a path fetches nothing for them. 0 for any other spec
 // (and for a cache cell made elsewhere, which never has the flag). Bits
-// 24-25 name the branch natives (see call_branch), bit 26 the routines that
-// test for one type (see call_type_test).
+// 24-25 name the branch natives (see call_branch), bit 26 the natives,
+// actions and routines that have a quiet form (see call_quiet).
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
 constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
@@ -269,8 +269,8 @@ constexpr uint32_t ARGS_UNSET_SHIFT = 16;
 constexpr uint32_t ARGS_ANY_MAX = 8;
 constexpr uint32_t ARGS_BRANCH_SHIFT = 24;
 constexpr uint32_t ARGS_BRANCH_MASK = 3u << ARGS_BRANCH_SHIFT;
-constexpr uint32_t ARGS_TYPE_TEST = 1u << 26;
-constexpr uint32_t ARGS_SPECIAL = ARGS_BRANCH_MASK | ARGS_TYPE_TEST;
+constexpr uint32_t ARGS_QUIET = 1u << 26;
+constexpr uint32_t ARGS_SPECIAL = ARGS_BRANCH_MASK | ARGS_QUIET;
 enum BranchKind : uint32_t { BRANCH_NONE = 0, BRANCH_IF, BRANCH_UNLESS, BRANCH_EITHER };
 
 // The branch kind of a native of the simple shape.
@@ -365,8 +365,7 @@ Node args_cache_build(const Cell* function) {
     if (native && refinements > MAX_REFINEMENTS) error_raise(ERR_LIMIT_HIT);
     uint32_t shape = args_shape_of(cache.node, native);
     if (shape) shape |= branch_kind_of(function) << ARGS_BRANCH_SHIFT;
-    if (shape && cell_type(function) == T_ROUTINE && routine_type_tested(function))
-        shape |= ARGS_TYPE_TEST;
+    if (shape && quiet_form_q(function)) shape |= ARGS_QUIET;
     cached = args_cache_cell(function);
     // The shape rides in the block cell's third word (see call_shape).
     series_make_at(cached, T_BLOCK, cache.node, 0);
@@ -1246,19 +1245,23 @@ static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* o
 static ExitCode eval_block_rest(const Cell* block, uint32_t position, uint32_t end,
                                 bool entered);
 
-// A routine that tests its one argument for one type (none?, block? ...),
-// called by word, whose argument is quiet (see core/eval_values.hpp): the
-// argument is read and tested without the routine's frame, as nothing runs
-// meanwhile that could see it missing, and the logic! the routine gives is
-// pushed. The cursor stands at the argument. False, touching nothing,
-// otherwise.
-static inline bool call_type_test(const Cell* routine, EvalCursor& cursor, bool no_infix) {
+// A native, action or routine with a quiet form (quiet_form_q: square-root,
+// pick, none? ...), called by word, whose arguments are quiet (see
+// core/eval_values.hpp): the arguments are read and the value computed
+// without the function's frame, as nothing runs meanwhile that could see it
+// missing, and that value is pushed without the operators after it. The
+// cursor stands at the first argument. False, touching nothing, otherwise.
+static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_infix) {
     Node node = series_node(cursor.block);
     if (!quiet_try_q(node, cursor.position)) return false;
     QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
     uint32_t at = cursor.position;
     Cell* out = data_stack.top;
-    if (!quiet_type_test(routine, code, &at, no_infix, out, 0)) {
+    uint8_t type = cell_type(function);
+    bool quiet = type == T_ROUTINE  ? quiet_type_test(function, code, &at, no_infix, out, 0)
+                 : type == T_ACTION ? quiet_action(function, code, &at, no_infix, out, 0)
+                                    : quiet_native(function, code, &at, no_infix, out, 0);
+    if (!quiet) {
         quiet_refused(node, cursor.position);
         return false;
     }
@@ -1370,12 +1373,12 @@ static __attribute__((noinline)) ExitCode call_simple_branch(const Cell* functio
     return call_simple(function, shape, cursor, word, no_infix, false, true);
 }
 
-// call_simple of a one-type test, its argument read quietly when it can be
-// (see call_type_test); apart for the same reason.
-static __attribute__((noinline)) ExitCode call_simple_type_test(const Cell* function,
-                                                                uint32_t shape, EvalCursor& cursor,
-                                                                const Cell* word, bool no_infix) {
-    if (call_type_test(function, cursor, no_infix)) return EXIT_CODE_NONE;
+// call_simple of a function with a quiet form, evaluated quietly when it can
+// be (see call_quiet); apart for the same reason.
+static __attribute__((noinline)) ExitCode call_simple_quiet(const Cell* function, uint32_t shape,
+                                                            EvalCursor& cursor, const Cell* word,
+                                                            bool no_infix) {
+    if (call_quiet(function, cursor, no_infix)) return EXIT_CODE_NONE;
     return call_simple(function, shape, cursor, word, no_infix, false);
 }
 
@@ -1462,8 +1465,8 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 if (!call_shape(value, &shape)) goto general;
                 cursor.position++;
                 x = !(shape & ARGS_SPECIAL) ? call_simple(value, shape, cursor, code, no_infix, false)
-                    : shape & ARGS_TYPE_TEST
-                        ? call_simple_type_test(value, shape, cursor, code, no_infix)
+                    : shape & ARGS_QUIET
+                        ? call_simple_quiet(value, shape, cursor, code, no_infix)
                         : call_simple_branch(value, shape, cursor, code, no_infix);
                 if (x != EXIT_CODE_NONE) return x;
                 goto infix;

@@ -42,12 +42,14 @@ inline int32_t native_comparison(uint32_t index) {
     return index <= NATIVES_TABLE_SLOTS ? native_comparisons[index] : -1;
 }
 // Other natives the interpreter knows by what they do, not by their entry:
-// it computes square-root of a number and not of a value, takes a return in
-// a function's body and evaluates the block if, unless or either chooses
-// itself. Registering an entry at a slot clears its role too.
+// it computes square-root of a number, not of a value and any and all of a
+// block of values, takes a return in a function's body and evaluates the
+// block if, unless or either chooses itself. Registering an entry at a slot
+// clears its role too.
 enum NativeRole : uint8_t {
     NATIVE_ROLE_NONE = 0, NATIVE_ROLE_SQUARE_ROOT, NATIVE_ROLE_RETURN,
     NATIVE_ROLE_IF, NATIVE_ROLE_UNLESS, NATIVE_ROLE_EITHER, NATIVE_ROLE_NOT,
+    NATIVE_ROLE_ANY, NATIVE_ROLE_ALL,
 };
 extern uint8_t native_roles[NATIVES_TABLE_SLOTS + 1];
 void native_role_tag(uint32_t index, NativeRole role);

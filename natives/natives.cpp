@@ -94,6 +94,8 @@ void natives_init() {
     for (const auto& tag : native_comparison_tags) native_comparison_tag(tag.index, tag.comparison);
     native_role_tag(67, NATIVE_ROLE_SQUARE_ROOT);
     native_role_tag(33, NATIVE_ROLE_NOT);
+    native_role_tag(4, NATIVE_ROLE_ANY);
+    native_role_tag(5, NATIVE_ROLE_ALL);
     native_role_tag(80, NATIVE_ROLE_RETURN);
     native_role_tag(1, NATIVE_ROLE_IF);
     native_role_tag(2, NATIVE_ROLE_UNLESS);
