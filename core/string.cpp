@@ -152,25 +152,33 @@ template <typename Unit>
 static uint32_t bitset_span_of(const uint8_t* at, uint32_t count, const uint8_t* bits, uint32_t bytes,
                                bool negated) {
     uint64_t stored = uint64_t(bytes) * 8;
-    uint32_t n = 0;
-    for (; n < count; n++) {
+    const uint8_t* p = at;
+    const uint8_t* end = at + size_t(count) * sizeof(Unit);
+    for (; p < end; p += sizeof(Unit)) {
         Unit c;
-        std::memcpy(&c, at + size_t(n) * sizeof(Unit), sizeof(Unit));
-        bool member = c < stored ? (bits[c >> 3] & (0x80u >> (c & 7))) != 0 : negated;
-        if (!member) break;
+        std::memcpy(&c, p, sizeof(Unit));
+        if (c < stored) {
+            // Bits are stored from the high bit of each byte down.
+            if (!((bits[c >> 3] << (c & 7)) & 0x80)) break;
+        } else if (!negated) {
+            break;
+        }
     }
-    return n;
+    return uint32_t(size_t(p - at) / sizeof(Unit));
 }
 
 uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, const Cell* bitset,
                             uint32_t max) {
-    SeriesBuffer* b = series_buffer_of(string);
+    return string_buffer_bitset_span(series_buffer_of(string), from, limit, series_buffer_of(bitset), max);
+}
+
+uint32_t string_buffer_bitset_span(SeriesBuffer* b, uint32_t from, uint32_t limit, SeriesBuffer* set,
+                                   uint32_t max) {
     uint32_t unit = string_unit(b);
     limit = std::min(limit, b->length());
     if (from >= limit) return 0;
     uint32_t count = std::min(limit - from, max);
     const uint8_t* at = b->head_ptr() + size_t(from) * unit;
-    SeriesBuffer* set = series_buffer_of(bitset);
     const uint8_t* bits = set->head_ptr();
     uint32_t bytes = set->tail - set->head;
     bool negated = set->flags & SERIES_NEGATED;

@@ -47,6 +47,10 @@ bool string_char_in_bitset_q(const Cell* string, const Cell* bitset);
 // are members of the bitset (the membership string_char_in_bitset_q tests).
 uint32_t string_bitset_span(const Cell* string, uint32_t from, uint32_t limit, const Cell* bitset,
                             uint32_t max);
+// string_bitset_span over the string's and the bitset's buffers, for a
+// caller that holds them already (valid until the next allocation).
+uint32_t string_buffer_bitset_span(SeriesBuffer* string, uint32_t from, uint32_t limit, SeriesBuffer* bitset,
+                                   uint32_t max);
 // The code point stored at an address of a buffer of the given unit; any unit
 // but 1, 2 or 4 is a fatal runtime error.
 uint32_t string_get_char(const uint8_t* at, uint32_t unit);

@@ -112,6 +112,8 @@ struct ParseTables {
     uint32_t rule_slot = 0;          // root block cell of the rule stack
     std::vector<uint8_t> keywords;   // Keyword by resolved symbol id
     std::vector<uint8_t> keyword_cache;  // Keyword by symbol id, K_UNKNOWN until looked up
+    const uint8_t* cached = nullptr;     // keyword_cache's data and size, read by every word
+    uint32_t cached_count = 0;
     uint32_t sym_only = 0, sym_pick = 0, sym_into = 0, sym_after = 0, sym_set = 0,
              sym_end = 0;            // resolved symbols of the modifiers
 };
@@ -226,10 +228,23 @@ struct ParseRun {
     mutable SeriesBuffer* stack_view = nullptr;
     mutable SeriesBuffer* rules_view = nullptr;
     mutable SeriesBuffer* input_view = nullptr;
+    // With rules_view: the rules' cells and how many there are, so that a
+    // rule fetch is one compare and one add.
+    mutable const Cell* rule_cells = nullptr;
+    mutable int32_t rule_count = 0;
+    // The value slot of the last word a repetition looked up, kept like the
+    // views (a slot moves or goes only by an allocation or an evaluation),
+    // with the word's binding: context, symbol and index.
+    mutable const Cell* slot_view = nullptr;
+    mutable uint32_t slot_context = 0, slot_symbol = 0, slot_index = 0;
+    CellRoot target;     // the word a copy or set sets when it completes
 };
 
 // After a call that may have allocated or evaluated: the buffers are looked up again.
-inline void view_drop(ParseRun& r) { r.stack_view = r.rules_view = r.input_view = nullptr; }
+inline void view_drop(ParseRun& r) {
+    r.stack_view = r.rules_view = r.input_view = nullptr;
+    r.slot_view = nullptr;
+}
 
 // A kept buffer, checked against a fresh lookup in builds with checks.
 inline SeriesBuffer* view_of(SeriesBuffer*& kept, SeriesBuffer* (*lookup)(const ParseRun&),
@@ -244,10 +259,33 @@ SeriesBuffer* stack_lookup(const ParseRun&) { return stack_buffer(tables.rule_sl
 SeriesBuffer* rules_lookup(const ParseRun& r) { return series_buffer_of(&r.rules.cell); }
 SeriesBuffer* input_lookup(const ParseRun& r) { return series_buffer_of(&r.input.cell); }
 inline SeriesBuffer* rule_stack(const ParseRun& r) { return view_of(r.stack_view, stack_lookup, r); }
-inline SeriesBuffer* rules_buffer(const ParseRun& r) { return view_of(r.rules_view, rules_lookup, r); }
 inline SeriesBuffer* input_buffer(const ParseRun& r) { return view_of(r.input_view, input_lookup, r); }
+// Looks the rules' buffer up and keeps its cells and their count with it.
+void rules_view_make(const ParseRun& r) {
+    SeriesBuffer* b = rules_lookup(r);
+    r.rules_view = b;
+    r.rule_cells = block_cells(b);
+    r.rule_count = int32_t((b->tail - b->head) / sizeof(Cell));
+}
+// The rules' buffer (kept like the other views; the cell count kept with it
+// is checked too in builds with checks).
+inline SeriesBuffer* rules_buffer(const ParseRun& r) {
+#ifndef NDEBUG
+    if (r.rules_view && (r.rules_view != rules_lookup(r) ||
+                         uint32_t(r.rule_count) != (r.rules_view->tail - r.rules_view->head) / sizeof(Cell)))
+        std::abort();
+#endif
+    if (!r.rules_view) rules_view_make(r);
+    return r.rules_view;
+}
 // The rules block cell changed.
 inline void rules_changed(ParseRun& r) { r.rules_view = nullptr; }
+// Makes a block the rules: the kept view stays when the block is the same
+// series, since a view is only kept while nothing has moved or changed it.
+inline void rules_set(ParseRun& r, const Cell* block) {
+    if (!r.rules_view || series_node(block) != series_node(&r.rules.cell)) r.rules_view = nullptr;
+    cell_copy(block, &r.rules.cell);
+}
 
 inline uint32_t& position(ParseRun& r) { return series_index_word(&r.input.cell); }
 inline uint32_t input_tail(const ParseRun& r) { return input_buffer(r)->length(); }
@@ -277,15 +315,14 @@ void input_set(ParseRun& r, const Cell* series) {
 
 // The rules block's buffer holds cells only.
 inline int32_t rules_tail(const ParseRun& r) {
-    SeriesBuffer* b = rules_buffer(r);
-    return int32_t((b->tail - b->head) / sizeof(Cell));
+    rules_buffer(r);
+    return r.rule_count;
 }
 // The rule cell at an absolute index (valid until the next allocation);
 // null outside the block.
 inline const Cell* rule_at(const ParseRun& r, int32_t at) {
-    SeriesBuffer* b = rules_buffer(r);
-    if (at < 0 || uint32_t(at) >= (b->tail - b->head) / sizeof(Cell)) return nullptr;
-    return block_cells(b) + at;
+    uint32_t count = uint32_t(rules_tail(r));
+    return uint32_t(at) < count ? r.rule_cells + at : nullptr;
 }
 
 // The entry on top of the rule stack (valid until the next allocation).
@@ -316,22 +353,25 @@ inline uint32_t rule_stack_count(const ParseRun& r) {
     return (b->tail - b->head) / sizeof(Cell);
 }
 // parse_stacks_check for a push of a rule entry during a run.
-inline void rule_stack_check(const ParseRun& r) {
+[[gnu::always_inline]] inline void rule_stack_check(const ParseRun& r) {
     if (rule_stack_count(r) + ENTRY_CELLS > PARSE_STACK_LIMIT) parse_stacks_overflow();
 }
 
 Keyword keyword_resolve(uint32_t symbol) {
     uint32_t s = symbol_resolve(symbol);
     Keyword k = s < tables.keywords.size() ? Keyword(tables.keywords[s]) : K_OTHER;
-    if (symbol >= tables.keyword_cache.size()) tables.keyword_cache.resize(symbol + 256, K_UNKNOWN);
+    if (symbol >= tables.keyword_cache.size()) {
+        tables.keyword_cache.resize(symbol + 256, K_UNKNOWN);
+        tables.cached = tables.keyword_cache.data();
+        tables.cached_count = uint32_t(tables.keyword_cache.size());
+    }
     tables.keyword_cache[symbol] = k;
     return k;
 }
 // The keyword a word names, cached by symbol id (a symbol's alias never changes).
-inline Keyword keyword_of(const Cell* word) {
+[[gnu::always_inline]] inline Keyword keyword_of(const Cell* word) {
     uint32_t symbol = word_symbol(word);
-    if (symbol < tables.keyword_cache.size() && tables.keyword_cache[symbol] != K_UNKNOWN)
-        return Keyword(tables.keyword_cache[symbol]);
+    if (symbol < tables.cached_count && tables.cached[symbol] != K_UNKNOWN) return Keyword(tables.cached[symbol]);
     return keyword_resolve(symbol);
 }
 bool word_is(const Cell* cell, uint32_t resolved) {
@@ -343,6 +383,25 @@ bool word_is(const Cell* cell, uint32_t resolved) {
 inline const Cell* word_value(const Cell* word) {
     if (!word_context(word) || word_index(word) == WORD_UNBOUND) return nullptr;
     return interp_word_slot(word);
+}
+// word_value for a word of the rules, through the kept slot when the word
+// is bound as the last one looked up.
+[[gnu::always_inline]] inline const Cell* rule_word_value(const ParseRun& r, const Cell* word) {
+    if (r.slot_view && word_context(word) == r.slot_context && word_symbol(word) == r.slot_symbol &&
+        word_index(word) == r.slot_index) {
+#ifndef NDEBUG
+        if (r.slot_view != word_value(word)) std::abort();
+#endif
+        return r.slot_view;
+    }
+    const Cell* v = word_value(word);
+    if (v) {
+        r.slot_view = v;
+        r.slot_context = word_context(word);
+        r.slot_symbol = word_symbol(word);
+        r.slot_index = word_index(word);
+    }
+    return v;
 }
 // A word's value as a position of the working input, or null.
 const Cell* input_position_of(const ParseRun& r, const Cell* word) {
@@ -495,10 +554,9 @@ inline Cell* entry_push(ParseRun& r, const Cell* first, const Cell* third, int32
 }
 
 // Makes a block the current rules, the rule pointer before its first rule.
-void walk_block(ParseRun& r, const Cell* block) {
-    cell_copy(block, &r.rules.cell);
+[[gnu::always_inline]] inline void walk_block(ParseRun& r, const Cell* block) {
+    rules_set(r, block);
     cell_type_set(&r.rules.cell, T_BLOCK);
-    rules_changed(r);
     uint32_t tail = uint32_t(rules_tail(r));
     if (uint32_t(series_index(&r.rules.cell)) > tail) series_index_set(&r.rules.cell, int32_t(tail));
     r.rp = series_index(&r.rules.cell) - 1;
@@ -529,7 +587,7 @@ Step push_rule_entry(ParseRun& r, int32_t code, bool pick, const Cell* first, in
     return traced(r, EV_PUSH, SUB_RULE);
 }
 
-int32_t literal_run(ParseRun& r, int32_t max, bool* endless);
+[[gnu::always_inline]] inline int32_t literal_run(ParseRun& r, int32_t max, bool* endless);
 
 // Whether a rule value is matched literally as a keyword's sub-rule.
 inline bool literal_rule_q(uint8_t t) {
@@ -543,14 +601,14 @@ inline bool literal_rule_q(uint8_t t) {
 // matched at once without a trace: the outcome of pushing the entry,
 // matching under it and completing it. Answers false, doing nothing, for any
 // other sub-rule.
-bool repeat_at_once(ParseRun& r, int32_t min, int32_t max, int32_t sub) {
+[[gnu::always_inline]] inline bool repeat_at_once(ParseRun& r, int32_t min, int32_t max, int32_t sub) {
     if (r.trace_mask) return false;
     const Cell* v = rule_at(r, sub);
     if (!v) return false;
     bool from_word = cell_type(v) == T_WORD;
     if (from_word) {
         if (keyword_of(v) != K_OTHER) return false;
-        v = word_value(v);
+        v = rule_word_value(r, v);
         if (!v || cell_type(v) == T_UNSET || cell_type(v) == T_WORD) return false;
     }
     if (!literal_rule_q(cell_type(v))) return false;
@@ -570,7 +628,7 @@ bool repeat_at_once(ParseRun& r, int32_t min, int32_t max, int32_t sub) {
 
 // A sub-rule at the rule pointer that is any, some or opt before a literal,
 // matched at once (repeat_at_once); the entry on top is then to complete.
-bool repeated_sub_rule_at_once(ParseRun& r) {
+[[gnu::always_inline]] inline bool repeated_sub_rule_at_once(ParseRun& r) {
     const Cell* v = rule_at(r, r.rp);
     if (!v || cell_type(v) != T_WORD || !rule_at(r, r.rp + 1)) return false;
     switch (keyword_of(v)) {
@@ -660,13 +718,7 @@ int32_t literal_match_at(ParseRun& r, const Cell* rule, uint32_t at) {
 // How many times the literal rule value matches in a row from the position,
 // at most max (-1: no bound); the position moves past the matches. endless is
 // set when the value matches without consuming (it would match for ever).
-int32_t literal_run(ParseRun& r, int32_t max, bool* endless) {
-    if (string_input(r) && cell_type(&r.value.cell) == T_BITSET) {
-        uint32_t n = string_bitset_span(&r.input.cell, position(r), input_limit(r), &r.value.cell,
-                                        max < 0 ? UINT32_MAX : uint32_t(max));
-        position(r) += n;
-        return int32_t(n);
-    }
+[[gnu::noinline]] int32_t literal_run_each(ParseRun& r, int32_t max, bool* endless) {
     int32_t count = 0;
     while (max < 0 || count < max) {
         int32_t skip = literal_match_at(r, &r.value.cell, position(r));
@@ -679,6 +731,15 @@ int32_t literal_run(ParseRun& r, int32_t max, bool* endless) {
         }
     }
     return count;
+}
+[[gnu::always_inline]] inline int32_t literal_run(ParseRun& r, int32_t max, bool* endless) {
+    if (string_input(r) && cell_type(&r.value.cell) == T_BITSET) {
+        uint32_t n = string_buffer_bitset_span(input_buffer(r), position(r), input_limit(r),
+                                               series_buffer_of(&r.value.cell), max < 0 ? UINT32_MAX : uint32_t(max));
+        position(r) += n;
+        return int32_t(n);
+    }
+    return literal_run_each(r, max, endless);
 }
 
 // A literal repeated under the top repetition entry (parse-repeat-literal).
@@ -994,20 +1055,19 @@ Step complete_loop(ParseRun& r, Cell* e, int32_t code) {
 // when a loop or to/thru goes round again, STOP, or ROUTE after the pop).
 // After the sub-rule of copy or set (code E_COPY or E_SET) from start: on a
 // match, sets the word to the matched input or its first element. Answers
-// whether the input was copied.
-bool copy_set_finish(ParseRun& r, int32_t code, const Cell* word_cell, uint32_t start) {
+// whether the input was copied. The word is r.target's.
+bool copy_set_finish(ParseRun& r, int32_t code, uint32_t start) {
     if (!r.match) return false;
-    CellRoot word(*word_cell);
     if (code == E_COPY) {
         uint32_t from = std::min(start, position(r)), to = std::max(start, position(r));
         input_copy(r, from, to - from, &r.copied.cell);
-        word_set(&word.cell, &r.copied.cell);
+        word_set(&r.target.cell, &r.copied.cell);
         view_drop(r);
         return true;
     }
     Cell* v = stack_push_new(T_NONE);
     if (position(r) != start && start < input_tail(r)) series_element_value(&r.input.cell, start, v);
-    word_set(&word.cell, v);
+    word_set(&r.target.cell, v);
     view_drop(r);
     data_stack.top = v;
     return false;
@@ -1041,7 +1101,8 @@ Step complete_entry(ParseRun& r) {
         break;
     case E_COPY:
     case E_SET:
-        copied = copy_set_finish(r, code, &e[0], start);
+        cell_copy(&e[0], &r.target.cell);  // the entry moves with the stack
+        copied = copy_set_finish(r, code, start);
         break;
     case E_NOT:
         r.match = !r.match;
@@ -1100,6 +1161,12 @@ Step complete_entry(ParseRun& r) {
     return ROUTE;
 }
 
+// After a match or a failure: complete the entry on top, or go on in the block.
+inline Step route(const ParseRun& r) {
+    if (top_rule_entry_q(r)) return COMPLETE;
+    return r.match ? FETCH : FAILURE;
+}
+
 // ---- words ---------------------------------------------------------------------------------------
 
 // The rule value after a keyword must exist.
@@ -1125,20 +1192,25 @@ Step push_plain(ParseRun& r, int32_t code, bool pick, int32_t sub) {
 }
 
 // Each keyword's step: w is the keyword (in r.word), next the rule index
-// after it.
+// after it. The steps of the rarer keywords are not inlined, so that
+// handle_word needs no large frame for the common ones.
 
-Step word_bar(ParseRun& r, const Cell*, int32_t) {
+[[gnu::always_inline]] inline Step leave_block(ParseRun& r);
+
+[[gnu::always_inline]] inline Step word_bar(ParseRun& r, const Cell*, int32_t) {
     r.rp = rules_tail(r);
-    return top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
+    return top_rule_entry_q(r) ? COMPLETE : leave_block(r);
 }
 
-Step word_skip(ParseRun& r, const Cell*, int32_t) {
+[[gnu::always_inline]] inline Step word_skip(ParseRun& r, const Cell*, int32_t) {
     if (at_end(r)) {
         r.match = false;
         return ROUTE;
     }
     r.match = true;
-    return traced(r, EV_MATCH, ADVANCE);
+    if (r.trace_mask & EV_MATCH) return traced(r, EV_MATCH, ADVANCE);
+    position(r)++;
+    return ROUTE;
 }
 
 // any, some, opt and while: a counted repetition of the rule after.
@@ -1147,26 +1219,27 @@ Step word_repeat(ParseRun& r, const Cell* w, int32_t next, int32_t code, int32_t
     return push_counted(r, code, min, max, next);
 }
 
-Step word_copy_set(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
+[[gnu::always_inline]] inline Step word_copy_set(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
     const Cell* target = rule_at(r, next);
     if (!target || cell_type(target) != T_WORD || !rule_at(r, next + 1)) error_raise(ERR_PARSE_END, w);
     if (!r.trace_mask) {
         // Over any, some or opt and a literal, without a trace to see an
         // entry: the repetition and the word's value at once, no entry pushed.
-        CellRoot word(*target);  // the rules may move while the repetition runs
+        cell_copy(target, &r.target.cell);  // the rules may move while the repetition runs
         uint32_t start = position(r);
         int32_t at = r.rp;
         r.rp = next + 1;
         if (repeated_sub_rule_at_once(r)) {
-            r.copied_just = copy_set_finish(r, code, &word.cell, start);
+            r.copied_just = r.match && copy_set_finish(r, code, start);
             return ROUTE;
         }
         r.rp = at;
+        target = rule_at(r, next);
     }
     return push_rule_entry(r, code, false, target, next + 1);
 }
 
-Step word_to_thru(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
+[[gnu::noinline]] Step word_to_thru(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
     need_after(r, next, w);
     if (word_is(rule_at(r, next), tables.sym_end)) {
         r.match = true;
@@ -1177,7 +1250,7 @@ Step word_to_thru(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
     return push_plain(r, code, false, next);
 }
 
-Step word_remove(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_remove(ParseRun& r, const Cell* w, int32_t next) {
     need_after(r, next, w);
     const Cell* v = rule_at(r, next);
     uint8_t t = cell_type(v);
@@ -1202,7 +1275,7 @@ Step word_break(ParseRun& r, bool match) {
     return traced(r, EV_MATCH, COMPLETE);
 }
 
-Step word_keep(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_keep(ParseRun& r, const Cell* w, int32_t next) {
     if (r.targets.empty()) error_raise(ERR_PARSE_KEEP, w);
     bool pick = modifier_after(r, next, tables.sym_pick, w);
     const Cell* v = rule_at(r, next);
@@ -1229,7 +1302,7 @@ Step word_look(ParseRun& r, const Cell* w, int32_t next, int32_t code) {
     return push_plain(r, code, false, next);
 }
 
-Step word_into(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_into(ParseRun& r, const Cell* w, int32_t next) {
     if (!block_input(r)) error_raise(ERR_PARSE_BLOCK, &r.input.cell);
     const Cell* v = rule_at(r, next);
     if (v && cell_type(v) == T_WORD) v = word_value(v);
@@ -1256,7 +1329,7 @@ Step word_into(ParseRun& r, const Cell* w, int32_t next) {
     return push_plain(r, E_INTO, false, next);
 }
 
-Step word_insert(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_insert(ParseRun& r, const Cell* w, int32_t next) {
     bool only = modifier_after(r, next, tables.sym_only, w);
     uint32_t at = position(r);
     CellRoot place(*rule_at(r, next));
@@ -1274,7 +1347,7 @@ Step word_insert(ParseRun& r, const Cell* w, int32_t next) {
     return FETCH;
 }
 
-Step word_change(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_change(ParseRun& r, const Cell* w, int32_t next) {
     bool only = modifier_after(r, next, tables.sym_only, w);
     CellRoot place(*rule_at(r, next));
     if (const Cell* p = input_position_of(r, &place.cell)) {
@@ -1291,7 +1364,7 @@ Step word_change(ParseRun& r, const Cell* w, int32_t next) {
     return push_plain(r, only ? E_CHANGE_ONLY : E_CHANGE, false, next);
 }
 
-Step word_if(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_if(ParseRun& r, const Cell* w, int32_t next) {
     const Cell* v = rule_at(r, next);
     if (!v || cell_type(v) != T_PAREN) error_raise(ERR_PARSE_END, w);
     r.rp = next;
@@ -1308,7 +1381,7 @@ Step word_quote(ParseRun& r, const Cell* w, int32_t next) {
     return LITERAL;
 }
 
-Step word_collect(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_collect(ParseRun& r, const Cell* w, int32_t next) {
     const Cell* mode = rule_at(r, next);
     const Cell* name = rule_at(r, next + 1);
     uint32_t kind = 0;  // 0 plain, 1 set, 2 into, 3 after
@@ -1341,7 +1414,7 @@ Step word_collect(ParseRun& r, const Cell* w, int32_t next) {
     return push_plain(r, E_COLLECT, false, sub);
 }
 
-Step word_case(ParseRun& r, const Cell* w, int32_t next) {
+[[gnu::noinline]] Step word_case(ParseRun& r, const Cell* w, int32_t next) {
     const Cell* v = rule_at(r, next);
     if (!v || cell_type(v) != T_WORD) error_raise(ERR_PARSE_END, w);
     need_after(r, next + 1, w);
@@ -1372,21 +1445,28 @@ Step word_value_rule(ParseRun& r, const Cell* w, bool sub_rule) {
 }
 
 // A word of the rules (at the rule pointer, held in r.value).
-Step handle_word(ParseRun& r) {
-    cell_copy(&r.value.cell, &r.word.cell);
-    const Cell* w = &r.word.cell;
+[[gnu::always_inline]] inline Step handle_word(ParseRun& r) {
     int32_t next = r.rp + 1;
     bool sub_rule = r.sub_rule;
     r.sub_rule = false;
-    switch (keyword_of(w)) {
-    case K_BAR: return word_bar(r, w, next);
-    case K_SKIP: return word_skip(r, w, next);
-    case K_ANY: return word_repeat(r, w, next, E_REPEAT, 0, -1);
-    case K_SOME: return word_repeat(r, w, next, E_REPEAT, 1, -1);
-    case K_OPT: return word_repeat(r, w, next, E_REPEAT, 0, 1);
-    case K_WHILE: return word_repeat(r, w, next, E_WHILE, 0, -1);
-    case K_COPY: return word_copy_set(r, w, next, E_COPY);
-    case K_SET: return word_copy_set(r, w, next, E_SET);
+    Keyword k = keyword_of(&r.value.cell);
+    // The steps of these keywords read the word only before they change
+    // r.value, so they take it from there.
+    const Cell* v = &r.value.cell;
+    switch (k) {
+    case K_BAR: return word_bar(r, v, next);
+    case K_SKIP: return word_skip(r, v, next);
+    case K_ANY: return word_repeat(r, v, next, E_REPEAT, 0, -1);
+    case K_SOME: return word_repeat(r, v, next, E_REPEAT, 1, -1);
+    case K_OPT: return word_repeat(r, v, next, E_REPEAT, 0, 1);
+    case K_WHILE: return word_repeat(r, v, next, E_WHILE, 0, -1);
+    case K_COPY: return word_copy_set(r, v, next, E_COPY);
+    case K_SET: return word_copy_set(r, v, next, E_SET);
+    default: break;
+    }
+    cell_copy(&r.value.cell, &r.word.cell);
+    const Cell* w = &r.word.cell;
+    switch (k) {
     case K_TO: return word_to_thru(r, w, next, E_TO);
     case K_THRU: return word_to_thru(r, w, next, E_THRU);
     case K_REMOVE: return word_remove(r, w, next);
@@ -1405,9 +1485,7 @@ Step handle_word(ParseRun& r) {
     case K_QUOTE: return word_quote(r, w, next);
     case K_COLLECT: return word_collect(r, w, next);
     case K_CASE: return word_case(r, w, next);
-    case K_OTHER:
-    case K_UNKNOWN:
-        break;
+    default: break;
     }
     return word_value_rule(r, w, sub_rule);
 }
@@ -1510,7 +1588,7 @@ Step sub_rule(ParseRun& r) {
 }
 
 // Step 10: back to the block's input position and on to the next alternative.
-Step failure(ParseRun& r) {
+[[gnu::always_inline]] inline Step failure(ParseRun& r) {
     position(r) = entry_index(top_entry(r));
     int32_t tail = rules_tail(r);
     for (int32_t i = std::max(r.rp + 1, series_index(&r.rules.cell)); i < tail; i++) {
@@ -1529,14 +1607,18 @@ Step failure(ParseRun& r) {
 // block entry stays and takes the new round's input position, which is what
 // leaving it, completing the loop and entering the block again would leave.
 // Answers false, changing nothing, when that is not the case at hand.
-bool block_round_at_once(ParseRun& r) {
-    if (r.trace_mask || rule_stack_count(r) - r.rule_base < 2 * ENTRY_CELLS) return false;
-    Cell* block = top_entry(r);
+[[gnu::always_inline]] inline bool block_round_at_once(ParseRun& r) {
+    if (r.trace_mask) return false;
+    SeriesBuffer* stack = rule_stack(r);
+    if ((stack->tail - stack->head) / sizeof(Cell) - r.rule_base < 2 * ENTRY_CELLS) return false;
+    Cell* block = block_tail_cells(stack) - ENTRY_CELLS;
     Cell* loop = block - ENTRY_CELLS;
     if (!rule_entry_q(loop)) return false;
     int32_t code = entry_code(loop);
-    if ((code != E_REPEAT && code != E_WHILE) || !loop_goes_on(r, loop, code, loop_progress(r, loop)))
-        return false;
+    if (code != E_REPEAT && code != E_WHILE) return false;
+    uint32_t at_input = position(r), length = input_length(r);
+    bool progress = at_input != entry_index(loop) || length < entry_length(loop);
+    if (!loop_goes_on(r, loop, code, progress)) return false;
     // The cell the loop walks, in the rules the block entry returns to.
     uint32_t at = uint32_t(entry_offset(loop)) + 1;
     SeriesBuffer* parent = series_buffer_of(&block[2]);
@@ -1545,10 +1627,14 @@ bool block_round_at_once(ParseRun& r) {
     if (cell_type(cell) != T_BLOCK) return false;
     r.left_at_tail = r.rp >= rules_tail(r);
     r.brk = false;
-    loop_round(r, loop);
+    // loop_round, and the block entry's new start; walk_block sets the rule pointer.
+    entry_index_set(loop, at_input);
+    entry_length_set(loop, length);
+    triple_set(&loop[0], 2, int32_t(uint32_t(loop_iteration(loop)) + 1));
+    r.loop_effects.back() = r.effects;
     entry_offset_set(block, int32_t(at));
-    entry_index_set(block, position(r));
-    entry_length_set(block, input_length(r));
+    entry_index_set(block, at_input);
+    entry_length_set(block, length);
     cell_copy(cell, &r.value.cell);
     walk_block(r, cell);
     r.from_word = false;
@@ -1557,19 +1643,47 @@ bool block_round_at_once(ParseRun& r) {
 }
 
 // Step 1.
-Step leave_block(ParseRun& r) {
+[[gnu::always_inline]] inline Step leave_block(ParseRun& r) {
     if (rule_stack_count(r) - r.rule_base <= ENTRY_CELLS) return RESULT;
     if (block_round_at_once(r)) return FETCH;
     r.left_at_tail = r.rp >= rules_tail(r);
     if (!parse_trace(r, EV_POP)) return STOP;
     Cell* e = top_entry(r);
-    cell_copy(&e[2], &r.rules.cell);
-    rules_changed(r);
+    rules_set(r, &e[2]);
     r.rp = entry_offset(e);
     entry_drop(r);
     r.copied_just = false;
     if (top_rule_entry_q(r)) return COMPLETE;
     return r.match ? FETCH : FAILURE;
+}
+
+// FETCH: the next rule value of the current block, dispatched. The steps
+// that follow most often (ROUTE, LEAVE_BLOCK, FAILURE and FETCH again) are taken here
+// without going back through the machine's switch. The handling of the
+// common keywords, leaving a block and going round a loop are inlined into
+// this loop, so that a round of `any [...]` calls few functions.
+Step fetch(ParseRun& r) {
+    for (;;) {
+        r.rp++;
+        r.from_word = false;
+        r.sub_rule = false;
+        int32_t tail = rules_tail(r);
+        Step step;
+        if (r.rp >= tail) {
+            r.rp = tail;
+            if (top_rule_entry_q(r)) return COMPLETE;
+            step = leave_block(r);
+        } else {
+            cell_copy(r.rule_cells + r.rp, &r.value.cell);
+            if (!parse_trace(r, EV_FETCH)) return STOP;
+            // A word of the rules goes straight to its handling (what
+            // dispatch answers for it).
+            step = cell_type(&r.value.cell) == T_WORD ? handle_word(r) : dispatch(r);
+            if (step == ROUTE) step = route(r);
+        }
+        if (step == FAILURE) step = failure(r);
+        if (step != FETCH) return step;
+    }
 }
 
 // The machine. Returns with the result pushed, or with r.exit set.
@@ -1600,8 +1714,7 @@ void parse_run(ParseRun& r) {
             }
             break;
         case ROUTE:
-            if (top_rule_entry_q(r)) step = COMPLETE;
-            else step = r.match ? FETCH : FAILURE;
+            step = route(r);
             break;
         case DISPATCH:
             step = dispatch(r);
@@ -1611,16 +1724,7 @@ void parse_run(ParseRun& r) {
             step = ROUTE;
             break;
         case FETCH:
-            r.rp++;
-            r.from_word = false;
-            r.sub_rule = false;
-            if (r.rp >= rules_tail(r)) {
-                r.rp = rules_tail(r);
-                step = top_rule_entry_q(r) ? COMPLETE : LEAVE_BLOCK;
-                break;
-            }
-            cell_copy(rule_at(r, r.rp), &r.value.cell);
-            step = traced(r, EV_FETCH, DISPATCH);
+            step = fetch(r);
             break;
         case LITERAL: {
             int32_t skip = literal_match_at(r, &r.value.cell, position(r));
@@ -1693,6 +1797,8 @@ void parse_init() {
     for (const KeywordSymbol& k : keywords) largest = std::max(largest, symbol_resolve(k.symbol));
     tables.keywords.assign(largest + 1, K_OTHER);
     tables.keyword_cache.clear();
+    tables.cached = nullptr;
+    tables.cached_count = 0;
     for (const KeywordSymbol& k : keywords) tables.keywords[symbol_resolve(k.symbol)] = k.keyword;
     tables.sym_only = symbol_resolve(runtime_symbol(SYM_ONLY));
     tables.sym_pick = symbol_resolve(runtime_symbol(SYM_PICK));
