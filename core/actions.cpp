@@ -16,6 +16,7 @@
 #include "core/stack.hpp"
 #include "core/string.hpp"
 #include <climits>
+#include <utility>
 
 namespace kel {
 
@@ -263,8 +264,19 @@ static FindOptions find_options(const int32_t* r, bool find) {
                        .skip = ref_arg(r, 6), .last = flag(r, 7), .reverse = flag(r, 8),
                        .tail = find && flag(r, 9), .match = find && flag(r, 10)};
 }
+// Whether none of the first N refinements was given: the common call.
+template <int N> static inline bool none_given(const int32_t* r) {
+    int32_t all = -1;
+    [&]<int... I>(std::integer_sequence<int, I...>) {
+        ((all &= r[I]), ...);
+    }(std::make_integer_sequence<int, N>{});
+    return all == -1;
+}
+static const FindOptions plain_find{};
 static void find_entry(const int32_t* r) {
-    set_result(lookup<FindFn>(A_FIND)(arg(0), arg(1), find_options(r, true)));
+    auto fn = lookup<FindFn>(A_FIND);
+    if (none_given<11>(r)) set_result(fn(arg(0), arg(1), plain_find));
+    else set_result(fn(arg(0), arg(1), find_options(r, true)));
 }
 static void head_entry(const int32_t*) { step_entry(A_HEAD); }
 static void head_q_entry(const int32_t*) { step_entry(A_HEAD_Q); }
@@ -305,7 +317,9 @@ static void reverse_entry(const int32_t* r) {
     keep_first();
 }
 static void select_entry(const int32_t* r) {
-    set_result(lookup<SelectFn>(A_SELECT)(arg(0), arg(1), find_options(r, false)));
+    auto fn = lookup<SelectFn>(A_SELECT);
+    if (none_given<9>(r)) set_result(fn(arg(0), arg(1), plain_find));
+    else set_result(fn(arg(0), arg(1), find_options(r, false)));
 }
 static void sort_entry(const int32_t* r) {
     lookup<SortFn>(A_SORT)(arg(0), flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),

@@ -19,6 +19,7 @@ constexpr uint32_t BMP_SIZE = 0x10000;
 
 uint32_t* case_upper_table = nullptr;
 uint32_t* case_lower_table = nullptr;
+uint32_t case_lower_latin1[256];
 
 static uint32_t* case_table_new(const CasePair* pairs, uint32_t count) {
     auto* table = static_cast<uint32_t*>(heap_alloc_zeroed(BMP_SIZE * sizeof(uint32_t)));
@@ -30,6 +31,7 @@ static uint32_t* case_table_new(const CasePair* pairs, uint32_t count) {
 void case_folding_init() {
     case_upper_table = case_table_new(case_upper_pairs, CASE_UPPER_COUNT);
     case_lower_table = case_table_new(case_lower_pairs, CASE_LOWER_COUNT);
+    for (uint32_t c = 0; c < 256; c++) case_lower_latin1[c] = change_char_case(c, false);
 }
 
 // Supplementary planes: a binary search of the sorted list; outside the range

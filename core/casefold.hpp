@@ -33,6 +33,10 @@ void case_folding_init();
 // code point, 0 when cp maps to itself (filled by case_folding_init).
 extern uint32_t* case_upper_table;
 extern uint32_t* case_lower_table;
+// The lower-case mapping of the first 256 code points with no hole (entry c
+// is c itself when it has no mapping): the fold of one-byte text, read with
+// one load per character (filled by case_folding_init).
+extern uint32_t case_lower_latin1[256];
 
 // change_char_case above the Basic Multilingual Plane.
 uint32_t change_wide_char_case(uint32_t codepoint, bool upper);

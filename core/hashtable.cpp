@@ -89,26 +89,77 @@ static void series_span(const Cell* value, const uint8_t** start, uint32_t* coun
     *count = length - from;
 }
 
-// The block steps of string_hash over count characters of one unit.
+// Text is hashed by groups of up to four characters from the start, each
+// folded first unless the hash is case-sensitive: a group whose characters
+// are all below 256 is one 32-bit block of their bytes (the first character
+// lowest), any other group one block per character. The rule reads only the
+// folded code points, so the same text hashes alike in every unit; the
+// length, mixed in at the end, tells the groups of texts of different
+// lengths apart.
+static inline uint32_t hash_group(uint32_t h, const uint32_t* c, uint32_t n) {
+    uint32_t any = 0, packed = 0;
+    for (uint32_t i = 0; i < n; i++) {
+        any |= c[i];
+        packed |= c[i] << (8 * i);
+    }
+    if (any < 256) return murmur_block(h, packed);
+    for (uint32_t i = 0; i < n; i++) h = murmur_block(h, c[i]);
+    return h;
+}
+
+// A group of one-byte text with a character that folds above 255 (none of
+// today's Latin-1 mappings does; kept so that the rule holds whatever the
+// table says).
+[[gnu::cold, gnu::noinline]] static uint32_t hash_group_of(uint32_t h, uint32_t c0, uint32_t c1,
+                                                           uint32_t c2, uint32_t c3, uint32_t n) {
+    uint32_t c[4] = {c0, c1, c2, c3};
+    return hash_group(h, c, n);
+}
+
+// One-byte text: a group's characters are read and folded through the
+// dense Latin-1 table in line.
+template <bool Fold>
+[[gnu::always_inline]] static inline uint32_t hash_bytes(uint32_t h, const uint8_t* p, uint32_t count) {
+    auto fold = [](uint8_t c) { return Fold ? case_lower_latin1[c] : uint32_t(c); };
+    uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t c0 = fold(p[i]), c1 = fold(p[i + 1]), c2 = fold(p[i + 2]), c3 = fold(p[i + 3]);
+        if (Fold && (c0 | c1 | c2 | c3) > 255) h = hash_group_of(h, c0, c1, c2, c3, 4);
+        else h = murmur_block(h, c0 | c1 << 8 | c2 << 16 | c3 << 24);
+    }
+    uint32_t rest = count - i;
+    if (rest == 0) return h;
+    uint32_t c0 = fold(p[i]), c1 = rest > 1 ? fold(p[i + 1]) : 0, c2 = rest > 2 ? fold(p[i + 2]) : 0;
+    if (Fold && (c0 | c1 | c2) > 255) return hash_group_of(h, c0, c1, c2, 0, rest);
+    return murmur_block(h, c0 | c1 << 8 | c2 << 16);
+}
+
+// Text of two- or four-byte units.
 template <typename Unit>
-static uint32_t string_hash_run(uint32_t h, const uint8_t* p, uint32_t count, bool case_sensitive) {
-    for (uint32_t i = 0; i < count; i++, p += sizeof(Unit)) {
-        Unit unit;
-        std::memcpy(&unit, p, sizeof unit);
-        uint32_t c = unit;
-        if (!case_sensitive) c = change_char_case(c, false);
-        h = murmur_block(h, c);
+static uint32_t hash_units(uint32_t h, const uint8_t* p, uint32_t count, bool case_sensitive) {
+    for (uint32_t i = 0; i < count; i += 4) {
+        uint32_t n = std::min<uint32_t>(4, count - i);
+        uint32_t c[4];
+        for (uint32_t j = 0; j < n; j++) {
+            Unit unit;
+            std::memcpy(&unit, p + size_t(i + j) * sizeof(Unit), sizeof unit);
+            c[j] = case_sensitive ? unit : change_char_case(unit, false);
+        }
+        h = hash_group(h, c, n);
     }
     return h;
 }
 
 // string_hash of the characters of a span.
-static uint32_t text_hash(const TextSpan& text, bool case_sensitive) {
+[[gnu::always_inline]] static inline uint32_t text_hash(const TextSpan& text, bool case_sensitive) {
     uint32_t h = run_seed;
     switch (text.unit) {
-    case 1: h = string_hash_run<uint8_t>(h, text.start, text.count, case_sensitive); break;
-    case 2: h = string_hash_run<uint16_t>(h, text.start, text.count, case_sensitive); break;
-    default: h = string_hash_run<uint32_t>(h, text.start, text.count, case_sensitive); break;
+    case 1:
+        h = case_sensitive ? hash_bytes<false>(h, text.start, text.count)
+                           : hash_bytes<true>(h, text.start, text.count);
+        break;
+    case 2: h = hash_units<uint16_t>(h, text.start, text.count, case_sensitive); break;
+    default: h = hash_units<uint32_t>(h, text.start, text.count, case_sensitive); break;
     }
     h ^= text.count * 4;
     return hash_int(h);
@@ -498,7 +549,7 @@ static void bucket_place(HashTable* t, uint32_t hash, uint32_t key) {
     bucket_take(t, uint32_t(free), key);
 }
 
-static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free);
+static inline int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free);
 
 // Enters every key of the source again into the current (cleared) buckets:
 // kinds 1 and 2 from the series, kinds 3 and 4 from the live entries.
@@ -689,47 +740,123 @@ void hashtable_clear(Node table) {
 
 // ---- kinds 0 and 1 ----------------------------------------------------------------------------------
 
+// Whether n bytes at a and b, with sizeof(Word) <= n <= 2 sizeof(Word), are
+// the same: the first and the last word, overlapping when n is short of two.
+template <typename Word>
+static inline bool word_ends_same(const uint8_t* a, const uint8_t* b, size_t n) {
+    Word x0, y0, x1, y1;
+    std::memcpy(&x0, a, sizeof(Word));
+    std::memcpy(&y0, b, sizeof(Word));
+    std::memcpy(&x1, a + n - sizeof(Word), sizeof(Word));
+    std::memcpy(&y1, b + n - sizeof(Word), sizeof(Word));
+    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+}
+
+// Whether n bytes at a and b are the same: short keys in a few word loads,
+// long ones through memcmp.
+static inline bool bytes_same(const uint8_t* a, const uint8_t* b, size_t n) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    if (n >= 8) return word_ends_same<uint64_t>(a, b, n);
+    if (n >= 4) return word_ends_same<uint32_t>(a, b, n);
+    if (n == 0) return true;
+    // Bytes 0, n / 2 and n - 1 cover one to three bytes.
+    return ((a[0] ^ b[0]) | (a[n >> 1] ^ b[n >> 1]) | (a[n - 1] ^ b[n - 1])) == 0;
+}
+
+// Whether n bytes of one-byte text at a and b fold alike: the comparison
+// change_char_case makes, through the dense Latin-1 table.
+static inline bool bytes_same_folded(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    for (uint32_t i = 0; i < n; i++)
+        if (a[i] != b[i] && case_lower_latin1[a[i]] != case_lower_latin1[b[i]]) return false;
+    return true;
+}
+
 // The type a map key is compared as: every word kind as a set-word.
 static uint8_t map_key_type(uint8_t type) {
     return type == T_WORD || type == T_LIT_WORD || type == T_GET_WORD ? uint8_t(T_SET_WORD) : type;
 }
 
-// Kind 1: the bucket holding a key equal under op, or -1; *free receives the
-// first deleted or the empty bucket where the walk stopped (-1 after a full
-// turn).
-static int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free) {
+// Kind 1 lookups of one key class each; see map_find.
+static int64_t map_find_integer(HashTable* t, const Cell* key, int64_t* free) {
+    // The flag and key arrays are fixed buffers: they stay put while keys
+    // compare; comparing integers allocates nothing, so the storage stays put too.
+    const uint32_t* keys = table_keys(t);
+    const Cell* cells = table_cells(t);
+    int32_t value = cell_int(key);
+    return probe_find(table_flags(t), t->buckets, hash_int(uint32_t(value)), free, [&](uint32_t bucket) {
+        const Cell* stored = &cells[keys[bucket]];
+        return cell_type(stored) == T_INTEGER && cell_int(stored) == value;
+    });
+}
+
+// Texts under equal? or strict-equal?: the key's characters are read once,
+// and a stored key of another type or length is passed over before its
+// characters are looked at. Nothing here allocates.
+static int64_t map_find_text(HashTable* t, const Cell* key, bool strict, int64_t* free) {
+    const uint32_t* keys = table_keys(t);
+    const Cell* cells = table_cells(t);
+    uint8_t type = cell_type(key);
+    TextSpan text = string_span(key);
+    return probe_find(table_flags(t), t->buckets, text_hash(text, false), free, [&](uint32_t bucket) {
+        const Cell* stored = &cells[keys[bucket]];
+        if (cell_type(stored) != type) return false;
+        TextSpan other = string_span(stored);
+        if (other.count != text.count) return false;
+        if (other.unit == text.unit && bytes_same(other.start, text.start, size_t(text.count) * text.unit))
+            return true;
+        if (other.unit == text.unit) {
+            if (strict) return false;
+            // Other bytes of the same length, usually a neighbour in the
+            // probe sequence: one-byte text is folded in line.
+            if (text.unit == 1) return bytes_same_folded(other.start, text.start, text.count);
+        }
+        // Other units, or wide code units that may fold alike.
+        TextSpan a = text, b = other;
+        return text_equal_q(a, b, strict);
+    });
+}
+
+// Words of any kind (stored as set-words) under equal? or strict-equal?:
+// the same symbol, or under equal? the same resolved symbol, compared in
+// line. Nothing here allocates.
+static int64_t map_find_word(HashTable* t, const Cell* key, bool strict, int64_t* free) {
+    const uint32_t* keys = table_keys(t);
+    const Cell* cells = table_cells(t);
+    uint32_t symbol = word_symbol(key);
+    uint32_t canonical = symbol_resolve(symbol);
+    return probe_find(table_flags(t), t->buckets, hash_int(canonical), free, [&](uint32_t bucket) {
+        const Cell* stored = &cells[keys[bucket]];
+        if (map_key_type(cell_type(stored)) != T_SET_WORD) return false;
+        uint32_t other = word_symbol(stored);
+        return other == symbol || (!strict && symbol_resolve(other) == canonical);
+    });
+}
+
+// Any other key, through its type's comparison.
+static int64_t map_find_any(HashTable* t, const Cell* key, int32_t op, int64_t* free) {
     Cell probe_key = *key;
     cell_type_set(&probe_key, map_key_type(cell_type(key)));
-    // Integers, the common key, are equal under every op exactly when their
-    // values are: compared in line.
-    bool integer = cell_type(key) == T_INTEGER;
-    // So are texts under equal? and strict-equal?, through the text kernels:
-    // nothing allocates while the key's characters are read.
-    bool text = (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) && string_family_q(cell_type(key));
-    TextSpan key_text{};
-    if (text) key_text = string_span(key);
-    uint32_t hash = integer ? hash_int(uint32_t(cell_int(key))) : text ? text_hash(key_text, false) : hash_value(key, false);
-    // The flag and key arrays are fixed buffers: they stay put while keys compare.
-    const uint32_t* flags = table_flags(t);
     const uint32_t* keys = table_keys(t);
-    // Comparing integers or texts allocates nothing, so the storage stays put too.
-    const Cell* cells = table_cells(t);
-    if (integer)
-        return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
-            const Cell* stored = &cells[keys[bucket]];
-            return cell_type(stored) == T_INTEGER && cell_int(stored) == cell_int(key);
-        });
-    if (text)
-        return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
-            const Cell* stored = &cells[keys[bucket]];
-            return cell_type(stored) == cell_type(key) &&
-                   text_equal_q(key_text, string_span(stored), op == CMP_STRICT_EQUAL);
-        });
-    return probe_find(flags, t->buckets, hash, free, [&](uint32_t bucket) {
+    return probe_find(table_flags(t), t->buckets, hash_value(key, false), free, [&](uint32_t bucket) {
         Cell stored = table_cells(t)[keys[bucket]];
         cell_type_set(&stored, map_key_type(cell_type(&stored)));
         return hash_keys_equal(&probe_key, &stored, op);
     });
+}
+
+// Kind 1: the bucket holding a key equal under op, or -1; *free receives the
+// first deleted or the empty bucket where the walk stopped (-1 after a full
+// turn). Integers, the common key, are equal under every op exactly when
+// their values are; texts (through the text kernels) and words under equal?
+// and strict-equal? are compared in line too.
+static inline int64_t map_find(HashTable* t, const Cell* key, int32_t op, int64_t* free) {
+    uint8_t type = cell_type(key);
+    if (type == T_INTEGER) return map_find_integer(t, key, free);
+    if (op == CMP_EQUAL || op == CMP_STRICT_EQUAL) {
+        if (string_family_q(type)) return map_find_text(t, key, op == CMP_STRICT_EQUAL, free);
+        if (map_key_type(type) == T_SET_WORD) return map_find_word(t, key, op == CMP_STRICT_EQUAL, free);
+    }
+    return map_find_any(t, key, op, free);
 }
 
 int32_t hashtable_put_cell(Node table, uint32_t position, int* status) {

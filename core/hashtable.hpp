@@ -88,9 +88,11 @@ uint32_t murmur3_32(const void* data, size_t length, uint32_t seed);
 uint32_t murmur3_hash(const void* data, size_t length);
 // The 32-bit finaliser alone (no seed, no length).
 uint32_t hash_int(uint32_t value);
-// Characters from the string's position to its tail, one 32-bit block each.
-// Unless case_sensitive, each character is folded to simple lower case first:
-// the fold that text comparison uses, so equal text always hashes alike.
+// Characters from the string's position to its tail, by groups of up to four
+// (one 32-bit block for a group below 256, else one per character). Unless
+// case_sensitive, each character is folded to simple lower case first: the
+// fold that text comparison uses, so equal text always hashes alike, whatever
+// the unit of its buffer.
 uint32_t string_hash(const Cell* string, bool case_sensitive);
 // A symbol name with A-Z folded to a-z (other bytes as they are).
 uint32_t symbol_name_hash(const uint8_t* name, uint32_t length);

@@ -201,26 +201,19 @@ void string_ks_truncate(SeriesBuffer* buffer, uint32_t count) {
     if (end <= buffer->size && end < buffer->tail) buffer->tail = uint32_t(end);
 }
 
-static TextSpan text_span(const Cell* value) {
-    SeriesBuffer* b = series_buffer_of(value);
-    uint32_t unit = string_unit(b);
-    uint32_t at = cell_type(value) == T_SYMBOL ? 0 : string_index(value, b);
-    return TextSpan{b->head_ptr() + at * unit, unit, b->length() - at};
-}
-
-TextSpan string_span(const Cell* value) { return text_span(value); }
+void string_unit_broken(const SeriesBuffer* buffer) { string_unit_invalid(buffer); }
 
 static inline uint32_t fold(uint32_t c) { return change_char_case(c, false); }
 
 int32_t string_ks_find_char(const Cell* string, uint32_t codepoint) {
-    TextSpan s = text_span(string);
+    TextSpan s = string_span(string);
     for (uint32_t i = 0; i < s.count; i++)
         if (string_get_char(s.start + i * s.unit, s.unit) == codepoint) return int32_t(i);
     return -1;
 }
 
 bool string_has_char_q(const Cell* string, uint32_t codepoint, uint32_t step, bool case_) {
-    TextSpan s = text_span(string);
+    TextSpan s = string_span(string);
     if (step == 0) step = 1;
     uint32_t want = case_ ? codepoint : fold(codepoint);
     for (uint32_t i = 0; i < s.count; i += step) {
@@ -231,7 +224,7 @@ bool string_has_char_q(const Cell* string, uint32_t codepoint, uint32_t step, bo
 }
 
 bool string_ks_match_text_q(const Cell* string, const char* text) {
-    TextSpan s = text_span(string);
+    TextSpan s = string_span(string);
     uint32_t i = 0;
     for (; text[i]; i++) {
         if (i >= s.count) return false;
@@ -241,8 +234,8 @@ bool string_ks_match_text_q(const Cell* string, const char* text) {
 }
 
 bool string_tag_form_q(const Cell* string, const Cell* tag) {
-    TextSpan s = text_span(string);
-    uint32_t tag_length = text_span(tag).count;
+    TextSpan s = string_span(string);
+    uint32_t tag_length = string_span(tag).count;
     if (s.count < tag_length + 2) return false;
     return string_get_char(s.start, s.unit) == '<' &&
            string_get_char(s.start + (tag_length + 1) * s.unit, s.unit) == '>';
@@ -393,7 +386,7 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
     } else if (su < tu && !keep_unit) {
         string_widen(series_buffer_of(&src.cell), tu);
     }
-    TextSpan s = text_span(&src.cell);
+    TextSpan s = string_span(&src.cell);
     uint32_t count = s.count;
     if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
     if (count == 0) return series_buffer_of(target);
@@ -434,7 +427,7 @@ SeriesBuffer* string_concatenate(Cell* target, const Cell* source, int32_t part,
 }
 
 void string_move_chars(Cell* origin, Cell* target, uint32_t count) {
-    TextSpan s = text_span(origin);
+    TextSpan s = string_span(origin);
     if (count > s.count) count = s.count;
     uint32_t from = string_index(origin, series_buffer_of(origin));
     uint32_t to = string_index(target, series_buffer_of(target));
@@ -581,7 +574,7 @@ int32_t string_compare_values(const Cell* s1, const Cell* s2, int32_t op, bool m
     } else if (op == CMP_SAME) {
         return -1;
     }
-    TextSpan a = text_span(s1), b = text_span(s2);
+    TextSpan a = string_span(s1), b = string_span(s2);
     bool fold_case = op != CMP_STRICT_EQUAL && op != CMP_SORT_CASE;
     if (match) {
         if (b.count == 0) return op == CMP_FIND ? 1 : 0;

@@ -171,7 +171,17 @@ struct TextSpan {
     uint32_t unit;
     uint32_t count;
 };
-TextSpan string_span(const Cell* value);
+// A buffer whose unit is no character unit: the runtime's error exit.
+[[noreturn]] void string_unit_broken(const SeriesBuffer* buffer);
+inline TextSpan string_span(const Cell* value) {
+    SeriesBuffer* b = series_buffer(value->w2);
+    uint32_t unit = b->unit();
+    if (!(0x16u >> unit & 1)) string_unit_broken(b);  // units 1, 2 and 4 only
+    uint32_t length = (b->tail - b->head) >> (unit >> 1);  // units 1, 2, 4: shifts 0, 1, 2
+    int32_t index = cell_type(value) == T_SYMBOL ? 0 : int32_t(value->w1);
+    uint32_t at = index < 0 ? 0 : uint32_t(index) > length ? length : uint32_t(index);
+    return TextSpan{b->head_ptr() + (size_t(at) << (unit >> 1)), unit, length - at};
+}
 // Whether two spans hold the same text, case folded unless strict: what
 // string_compare_values answers 0 for under CMP_EQUAL or CMP_STRICT_EQUAL.
 bool text_equal_q(const TextSpan& a, const TextSpan& b, bool strict);

@@ -51,15 +51,14 @@ static bool series_key_q(uint8_t type) {
 }
 
 bool map_key_type_q(uint8_t type) {
-    switch (type) {
-    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
-    case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-    case T_ISSUE: case T_CHAR: case T_INTEGER: case T_FLOAT: case T_PERCENT: case T_PAIR:
-    case T_TUPLE: case T_TIME: case T_DATE: case T_MONEY: case T_POINT2D: case T_POINT3D:
-        return true;
-    default:
-        return false;
-    }
+    constexpr uint64_t keys =
+        1ull << T_STRING | 1ull << T_FILE | 1ull << T_URL | 1ull << T_TAG | 1ull << T_EMAIL |
+        1ull << T_REF | 1ull << T_BINARY | 1ull << T_WORD | 1ull << T_SET_WORD | 1ull << T_LIT_WORD |
+        1ull << T_GET_WORD | 1ull << T_REFINEMENT | 1ull << T_ISSUE | 1ull << T_CHAR |
+        1ull << T_INTEGER | 1ull << T_FLOAT | 1ull << T_PERCENT | 1ull << T_PAIR | 1ull << T_TUPLE |
+        1ull << T_TIME | 1ull << T_DATE | 1ull << T_MONEY | 1ull << T_POINT2D | 1ull << T_POINT3D;
+    static_assert(T_POINT3D < 64 && T_REFINEMENT < 64 && T_ISSUE < 64, "key types fit the mask");
+    return type < 64 && (keys >> type & 1);
 }
 
 [[noreturn]] static void raise_bad_key(uint8_t type, const Cell* path) {
@@ -108,7 +107,16 @@ uint32_t map_size(const Cell* map) { return table_of(map)->count; }
 
 int32_t map_find_key(const Cell* map, const Cell* key, int32_t mode) {
     if (!map_key_type_q(cell_type(key))) return -1;
-    return hashtable_get(map_table(map), key, 0, 0, mode, false, false);
+    int64_t bucket;
+    return hashtable_map_lookup(map_table(map), key, mode, &bucket);
+}
+
+// The value cell of a live key, or null; valid until the next allocation.
+static Cell* live_value(const Cell* map, const Cell* key, int32_t mode) {
+    int32_t at = map_find_key(map, key, mode);
+    if (at < 0) return nullptr;
+    Cell* value = &block_cells(series_node(map))[at + 1];
+    return value->header != 0 ? value : nullptr;
 }
 
 // The position of a live key, or -1.
@@ -117,31 +125,43 @@ static int32_t live_key(const Cell* map, const Cell* key, int32_t mode) {
     return at >= 0 && pair_live_q(map, uint32_t(at)) ? at : -1;
 }
 
+// map_set_key for a key not in the map: the key is normalised and appended
+// with the value, both held across the allocations; bucket is the lookup's.
+[[gnu::noinline]] static void map_add_key(const Cell* map_cell, const Cell* key_cell,
+                                          const Cell* value_cell, int64_t bucket, const Cell* path) {
+    CellRoot map(*map_cell), value(*value_cell);
+    CellRoot key(*key_cell);
+    map_key_prepare(&key.cell, path);
+    Cell storage;
+    series_make_at(&storage, T_BLOCK, series_node(&map.cell), 0);
+    CellRoot held(storage);
+    block_ks_append(&held.cell, &key.cell);
+    Cell unset;
+    cell_init(&unset, T_UNSET);
+    block_ks_append(&held.cell, &unset);
+    int32_t at = int32_t(pair_cells_length(&map.cell) - 2);
+    hashtable_map_enter(map_table(&map.cell), uint32_t(at), bucket);
+    Cell* slot = &block_cells(series_node(&map.cell))[at + 1];
+    cell_copy(&value.cell, slot);
+    slot->header &= ~CELL_NEWLINE;
+}
+
 void map_set_key(const Cell* map_cell, const Cell* key_cell, const Cell* value_cell, bool case_,
                  const Cell* path) {
-    CellRoot map(*map_cell), value(*value_cell);
     int32_t mode = case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL;
     int64_t bucket = -1;
     int32_t at = map_key_type_q(cell_type(key_cell))
-                     ? hashtable_map_lookup(map_table(&map.cell), key_cell, mode, &bucket)
+                     ? hashtable_map_lookup(map_table(map_cell), key_cell, mode, &bucket)
                      : -1;
     if (at < 0) {
-        CellRoot key(*key_cell);
-        map_key_prepare(&key.cell, path);
-        Cell storage;
-        series_make_at(&storage, T_BLOCK, series_node(&map.cell), 0);
-        CellRoot held(storage);
-        block_ks_append(&held.cell, &key.cell);
-        Cell unset;
-        cell_init(&unset, T_UNSET);
-        block_ks_append(&held.cell, &unset);
-        at = int32_t(pair_cells_length(&map.cell) - 2);
-        hashtable_map_enter(map_table(&map.cell), uint32_t(at), bucket);
-    } else if (!pair_live_q(&map.cell, uint32_t(at))) {
-        table_of(&map.cell)->count++;
+        map_add_key(map_cell, key_cell, value_cell, bucket, path);
+        return;
     }
-    Cell* slot = &block_cells(series_node(&map.cell))[at + 1];
-    cell_copy(&value.cell, slot);
+    // A key already there: comparing keys allocates nothing, so the cells
+    // are read where they lie and the value is written in place.
+    Cell* slot = &block_cells(series_node(map_cell))[at + 1];
+    if (slot->header == 0) table_of(map_cell)->count++;
+    cell_copy(value_cell, slot);
     slot->header &= ~CELL_NEWLINE;
 }
 
@@ -381,9 +401,9 @@ void map_eval_path(const Cell* parent, const Cell* element, const Cell* set_valu
         cell_copy(set_value, out);
         return;
     }
-    int32_t at = live_key(parent, element, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
-    if (at < 0) cell_init(out, T_NONE);
-    else cell_copy(&block_cells(series_node(parent))[at + 1], out);
+    const Cell* value = live_value(parent, element, case_ ? MAP_LOOKUP_STRICT : MAP_LOOKUP_EQUAL);
+    if (!value) cell_init(out, T_NONE);
+    else cell_copy(value, out);
 }
 
 static int32_t lookup_mode(bool case_, bool same) {
@@ -391,9 +411,9 @@ static int32_t lookup_mode(bool case_, bool same) {
 }
 
 const Cell* map_select(Cell* map, const Cell* key, const FindOptions& options) {
-    int32_t at = live_key(map, key, lookup_mode(options.case_, options.same));
-    if (at < 0) none_make_at(map);
-    else cell_copy(&block_cells(series_node(map))[at + 1], map);
+    const Cell* value = live_value(map, key, lookup_mode(options.case_, options.same));
+    if (!value) none_make_at(map);
+    else cell_copy(value, map);
     return map;
 }
 

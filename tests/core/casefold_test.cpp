@@ -66,6 +66,10 @@ TEST_F(CaseFolding, EveryCodePointMapsAsItsList) {
     }
 }
 
+TEST_F(CaseFolding, LatinOneTableIsTheLowerMapping) {
+    for (uint32_t c = 0; c < 256; ++c) ASSERT_EQ(case_lower_latin1[c], change_char_case(c, false)) << c;
+}
+
 TEST_F(CaseFolding, CharacterCases) {
     struct Case { uint32_t cp; bool upper; uint32_t mapped; };
     const Case cases[] = {

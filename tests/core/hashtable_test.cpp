@@ -1,4 +1,5 @@
 #include "tests/core/symbol_fixture.hpp"
+#include "core/casefold.hpp"
 #include "core/mold_text.hpp"
 
 #include <string>
@@ -94,6 +95,36 @@ TEST_F(HashTableTest, TextHashesFoldCaseUnlessAsked) {
     lower.cell.w1 = 1;
     CellRoot tail(text_cell({'b', 'c'}, 1));
     EXPECT_EQ(string_hash(&lower.cell, true), string_hash(&tail.cell, true));
+}
+
+TEST_F(HashTableTest, TextHashesAlikeAtEveryUnitAndLength) {
+    // Lengths around the four-character groups; the same code points at
+    // units 1, 2 and 4 hash alike, folded or not.
+    for (uint32_t length = 0; length <= 13; length++) {
+        std::vector<uint32_t> upper, lower;
+        for (uint32_t i = 0; i < length; i++) {
+            upper.push_back(i % 3 == 2 ? 0xC0 + i : 'A' + i);  // Latin-1 capitals too
+            lower.push_back(change_char_case(upper.back(), false));
+        }
+        CellRoot narrow(text_cell(upper, 1));
+        for (uint32_t unit : {2u, 4u}) {
+            CellRoot same(text_cell(upper, unit)), folded(text_cell(lower, unit));
+            EXPECT_EQ(string_hash(&narrow.cell, true), string_hash(&same.cell, true))
+                << length << " " << unit;
+            EXPECT_EQ(string_hash(&narrow.cell, false), string_hash(&folded.cell, false))
+                << length << " " << unit;
+        }
+    }
+    // A wide character that folds below 256 (the Kelvin sign to k), at every
+    // place of a group, hashes as the one-byte text it folds to.
+    for (uint32_t at = 0; at < 6; at++) {
+        std::vector<uint32_t> wide = {'a', 'b', 'c', 'd', 'e', 'f'}, narrow = wide;
+        wide[at] = 0x212A;
+        narrow[at] = 'k';
+        CellRoot w(text_cell(wide, 2)), n(text_cell(narrow, 1));
+        EXPECT_EQ(string_hash(&w.cell, false), string_hash(&n.cell, false)) << at;
+        EXPECT_NE(string_hash(&w.cell, true), string_hash(&n.cell, true)) << at;
+    }
 }
 
 TEST_F(HashTableTest, ZeroHashesAlikeWhateverItsSign) {
