@@ -96,8 +96,9 @@ inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_
 // then the function must run.
 bool number_operation_general(const Cell* function, uint8_t type, Cell* left, const Cell* right);
 
-// The same; adding, subtracting and comparing two integers, the commonest
-// case by far, is done here without a call, and so is comparing two chars,
+// The same; adding, subtracting, multiplying, taking the remainder of and
+// comparing two integers, the commonest cases by far, are done here without
+// a call, and so is comparing two chars,
 // which compare by their codepoints as integers do.
 [[gnu::always_inline]] inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
                                                     const Cell* right) {
@@ -112,6 +113,15 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
             }
             if (index == A_SUBTRACT && !__builtin_sub_overflow(a, b, &n)) {
                 cell_set_int(left, n);
+                return true;
+            }
+            if (index == A_MULTIPLY && !__builtin_mul_overflow(a, b, &n)) {
+                cell_set_int(left, n);
+                return true;
+            }
+            // The remainder takes the sign of the dividend; 0 and -1 go to the action.
+            if (index == A_REMAINDER && b != 0 && b != -1) {
+                cell_set_int(left, a % b);
                 return true;
             }
         } else if (type == T_NATIVE) {
