@@ -18,7 +18,8 @@ CollectorState collector;
 // ---- the marker table ---------------------------------------------------------------
 
 // Series whose buffer holds value cells: word 2 is the block.
-static void mark_block_family(Cell* c) { collector_mark_block(&c->w2); }
+static void block_mark(Node* slot);
+static void mark_block_family(Cell* c) { block_mark(&c->w2); }
 // Strings: word 2 is the text, word 3 (when set) a conversion buffer.
 static void mark_string_family(Cell* c) {
     collector_mark_series(&c->w2);
@@ -48,7 +49,27 @@ void collector_register_context_marker(ContextMarker marker) { context_marker = 
 
 // Buffers marked as blocks whose values are still to be marked. A work list
 // instead of recursion keeps the native stack flat for deeply nested blocks.
-static std::vector<SeriesBuffer*> gray;
+// A plain array, not a vector: a push is a compare and a store on the path
+// every block value of every collection takes.
+struct GrayStack {
+    SeriesBuffer** base = nullptr;
+    SeriesBuffer** top = nullptr;
+    SeriesBuffer** end = nullptr;
+};
+static GrayStack gray;
+
+[[gnu::noinline]] static void gray_grow() {
+    size_t used = size_t(gray.top - gray.base);
+    size_t capacity = used ? used * 2 : 4096;
+    auto* items = static_cast<SeriesBuffer**>(std::realloc(gray.base, capacity * sizeof(SeriesBuffer*)));
+    if (!items) runtime_error_exit(RUNTIME_OUT_OF_MEMORY, __builtin_return_address(0));
+    gray = {items, items + used, items + capacity};
+}
+
+static void gray_push(SeriesBuffer* b) {
+    if (gray.top == gray.end) gray_grow();
+    *gray.top++ = b;
+}
 
 // The node a slot refers to after the moves of this cycle; rewrites the slot.
 static uintptr_t node_content_forwarded(Node* slot) {
@@ -62,21 +83,30 @@ static uintptr_t node_content_forwarded(Node* slot) {
     return content;
 }
 
-bool collector_mark_series(Node* slot) {
-    if (!*slot) return false;
+// Marks the slot's buffer; returns it when it was not marked before, else null.
+static SeriesBuffer* buffer_mark(Node* slot) {
+    if (!*slot) return nullptr;
     uintptr_t content = node_content_forwarded(slot);
     // A node without a buffer (just taken, or free) marks nothing.
-    if (content == 0 || (content & NODE_FREE)) return false;
+    if (content == 0 || (content & NODE_FREE)) return nullptr;
     auto* b = reinterpret_cast<SeriesBuffer*>(content);
-    if (b->flags & SERIES_MARK) return false;
+    if (b->flags & SERIES_MARK) return nullptr;
     b->flags |= SERIES_MARK;
-    return true;
+    return b;
 }
 
+// Marks a block's buffer and, when newly marked, queues its values.
+static void block_mark(Node* slot) {
+    if (SeriesBuffer* b = buffer_mark(slot))
+        if (b->unit() == 16) gray_push(b);
+}
+
+bool collector_mark_series(Node* slot) { return buffer_mark(slot) != nullptr; }
+
 bool collector_mark_block(Node* slot) {
-    if (!collector_mark_series(slot)) return false;
-    SeriesBuffer* b = series_buffer(*slot);
-    if (b->unit() == 16) gray.push_back(b);
+    SeriesBuffer* b = buffer_mark(slot);
+    if (!b) return false;
+    if (b->unit() == 16) gray_push(b);
     return true;
 }
 
@@ -90,9 +120,8 @@ void collector_mark_values(Cell* first, Cell* end) {
 }
 
 static void mark_drain() {
-    while (!gray.empty()) {
-        SeriesBuffer* b = gray.back();
-        gray.pop_back();
+    while (gray.top != gray.base) {
+        SeriesBuffer* b = *--gray.top;
         uint32_t tail = std::min(b->tail, b->size);
         uint32_t head = std::min(b->head, tail);
         auto* first = reinterpret_cast<Cell*>(b->head_ptr());
