@@ -393,16 +393,23 @@ Node node_take_from(NodeFrame* frame) {
 
 static bool node_frame_serves(const NodeFrame* frame) { return frame->free_head && !frame->release; }
 
-Node node_take() {
+// The first frame that can serve, or a new one; it becomes the active frame.
+[[gnu::noinline]] static NodeFrame* node_frame_serving() {
+    NodeFrame* frame = memory.node_head;
+    while (frame && !node_frame_serves(frame)) frame = frame->next;
+    if (!frame) frame = node_frame_new(NODE_FRAME_CAPACITY);
+    memory.node_active = frame;
+    return frame;
+}
+
+// node_take, inlined where series are made.
+[[gnu::always_inline]] static inline Node node_take_active() {
     NodeFrame* frame = memory.node_active;
-    if (!frame || !node_frame_serves(frame)) {
-        frame = memory.node_head;
-        while (frame && !node_frame_serves(frame)) frame = frame->next;
-        if (!frame) frame = node_frame_new(NODE_FRAME_CAPACITY);
-        memory.node_active = frame;
-    }
+    if (!frame || !node_frame_serves(frame)) [[unlikely]] frame = node_frame_serving();
     return node_take_from(frame);
 }
+
+Node node_take() { return node_take_active(); }
 
 void node_release(Node node) {
     NodeFrame* frame = node_frame_of(node);
@@ -564,8 +571,10 @@ static void buffer_init(SeriesBuffer* b, uint32_t size, uint32_t unit, int32_t h
     b->head = b->tail = head;
 }
 
-SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset) {
-    uint32_t size = series_data_size(count, unit);
+// Every allocation but the common one: torture mode, a big buffer, the
+// carve budget spent, or no room in the active frame.
+[[gnu::noinline]] static SeriesBuffer* series_buffer_new_slow(uint32_t size, uint32_t unit,
+                                                              int32_t head_offset) {
     uint32_t needed = size + BUFFER_OVERHEAD;
     if (memory.torture) collector_auto();
     SeriesBuffer* b;
@@ -581,9 +590,26 @@ SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offs
     return b;
 }
 
+// The common allocation is carved from the active frame with nothing else
+// to do; it is kept apart from the rest so that it sets up no frame of its own.
+SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = series_data_size(count, unit);
+    uint32_t needed = size + BUFFER_OVERHEAD;
+    SeriesFrame* frame = memory.series_active;
+    if (memory.torture || needed >= memory.largest_size || memory.carved > memory.carve_budget ||
+        !frame || !frame_fits(frame, needed))
+        return series_buffer_new_slow(size, unit, head_offset);
+    memory.carved += needed;
+    auto* b = reinterpret_cast<SeriesBuffer*>(frame->free);
+    memory_unpoison(b, needed);
+    frame->free += needed;
+    buffer_init(b, size, unit, head_offset, 0);
+    return b;
+}
+
 Node series_new(uint32_t count, uint32_t unit, int32_t head_offset) {
     SeriesBuffer* b = series_buffer_new(count, unit, head_offset);
-    Node node = node_take();
+    Node node = node_take_active();
     node_set(node, b);
     b->node = node;
     return node;
