@@ -430,6 +430,34 @@ TEST(Collector, GrowthKeepsAnUnrootedSeriesThroughItsCollection) {
     EXPECT_EQ(bytes_read(reinterpret_cast<Cell*>(grown->data())->w2), "survives");
 }
 
+// A block of more blocks than the marker's work list first holds: the list
+// grows while it is being filled and every one of them is marked through it,
+// the nested string of each included.
+TEST(Collector, WideBlockIsMarkedThroughAGrowingWorkList) {
+    memory_fresh(true);
+    const uint32_t count = 10000;
+    NodeRoot wide(series_new_cells(count));
+    for (uint32_t i = 0; i < count; i++) {
+        NodeRoot inner(series_new_cells(1));
+        Node text = series_new_bytes(16);
+        bytes_write(text, "item " + std::to_string(i));
+        Cell* c = block_slot_new(&inner.node);
+        cell_init(c, T_STRING);
+        c->w2 = text;
+        c = block_slot_new(&wide.node);
+        cell_init(c, T_BLOCK);
+        c->w2 = inner.node;
+    }
+    series_new_bytes(1000);  // garbage, so that the collection frees something
+    collector_cycle();
+    ASSERT_EQ(series_buffer(wide.node)->length(), count);
+    for (uint32_t i = 0; i < count; i++) {
+        Node inner = cells_of(wide.node)[i].w2;
+        ASSERT_EQ(bytes_read(cells_of(inner)[0].w2), "item " + std::to_string(i)) << i;
+    }
+    EXPECT_EQ(nodes_used(), 2 * count + 2);
+}
+
 // A stale address into a released frame faults: ASan builds poison the
 // quarantined frame and name the fault, other builds protect its pages.
 #if defined(__SANITIZE_ADDRESS__)
