@@ -124,7 +124,7 @@ static inline bool path_one_step(const Cell* path, const Cell** head, const Cell
 // The value of self bound to a context without a slot of its own: the
 // context's owner, as reading the word gives it (the object a method's
 // self/field paths name); null for any other word.
-[[gnu::cold, gnu::noinline]] static const Cell* self_value_or_null(const Cell* word) {
+static inline const Cell* self_value_or_null(const Cell* word) {
     uint32_t self = runtime_symbol(SYM_SELF);
     if (!self || word_symbol(word) != self || !word_context(word) ||
         word_index(word) != WORD_UNBOUND)
@@ -135,11 +135,9 @@ static inline bool path_one_step(const Cell* path, const Cell** head, const Cell
 // path_read_plain once the head's value is known.
 [[gnu::always_inline]] static inline bool path_read_from(const Cell* value, const Cell* element,
                                                         Cell* slot) {
-    if (cell_type(value) == T_OBJECT) {
-        if (cell_type(element) != T_WORD) return false;
-        cell_copy(value, slot);
-        if (!object_path_get(slot, element)) return false;
-    } else if (cell_type(value) == T_BLOCK) {
+    if (cell_type(value) == T_OBJECT)
+        return cell_type(element) == T_WORD && object_field_read(value, element, slot);
+    if (cell_type(value) == T_BLOCK) {
         if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
         if (!element || cell_type(element) != T_INTEGER) return false;
         int64_t k = cell_int(element);
@@ -170,14 +168,19 @@ bool path_read_plain(const Cell* path, Cell* slot) {
     return path_read_from(value, element, slot);
 }
 
+// The write of a path whose head is self, apart as path_read_self is.
+[[gnu::noinline]] static bool path_set_self(const Cell* head, const Cell* element,
+                                            const Cell* value) {
+    const Cell* object = self_value_or_null(head);
+    return object && cell_type(object) == T_OBJECT && object_field_write(object, element, value);
+}
+
 bool path_set_field(const Cell* path, const Cell* value) {
     const Cell *head, *element;
     if (!path_one_step(path, &head, &element) || cell_type(element) != T_WORD) return false;
     const Cell* object = word_value_or_null(head);
-    if (!object) object = self_value_or_null(head);
-    if (!object || cell_type(object) != T_OBJECT) return false;
-    Cell copy = *object;
-    return object_path_step(&copy, element, value);
+    if (!object) return path_set_self(head, element, value);
+    return cell_type(object) == T_OBJECT && object_field_write(object, element, value);
 }
 
 

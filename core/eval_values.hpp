@@ -132,6 +132,21 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
             return true;
         }
     }
+    // The four arithmetic operations on two float!s, as the math actions
+    // make them, ahead of the mixed cases below.
+    if (lt == T_FLOAT && cell_type(right) == T_FLOAT && type == T_ACTION) {
+        double a = cell_double(left), b = cell_double(right), r;
+        switch (function_index(function)) {
+        case A_ADD: r = a + b; break;
+        case A_SUBTRACT: r = a - b; break;
+        case A_MULTIPLY: r = a * b; break;
+        case A_DIVIDE: r = a / b; break;
+        default: return number_operation_general(function, type, left, right);
+        }
+        cell_init(left, T_FLOAT);
+        cell_set_double(left, r);
+        return true;
+    }
     if (!number_type_q(lt) || !number_type_q(cell_type(right))) return false;
     // The four arithmetic operations with a float!, as the math actions make them.
     if (type == T_ACTION && (lt == T_FLOAT || cell_type(right) == T_FLOAT)) {

@@ -160,18 +160,77 @@ inline FieldSlotGuess* field_slot_guess(Node context, uint32_t symbol) {
         if (g->context == context && g->symbol == symbol && g->epoch == collector_epoch) return g;
     return nullptr;
 }
+// The value block of an object context whose values lie in a series (not
+// on the stack), or null; *header gets the context cell's header.
+[[gnu::always_inline]] inline SeriesBuffer* object_values_in_block(Node context, uint32_t* header) {
+    const Cell* c = block_cells(context);
+    *header = c->header;
+    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return nullptr;
+    return series_buffer(c->w2);
+}
+// The slot the guess remembers in the values, or null when the block is
+// shorter.
+[[gnu::always_inline]] inline Cell* remembered_slot(SeriesBuffer* values, const FieldSlotGuess* guess) {
+    if (guess->index >= (values->tail - values->head) >> 4) return nullptr;
+    return block_cells(values) + guess->index;
+}
 // object_path_step for a get, with the remembered slot taken first.
 [[gnu::always_inline]] inline bool object_path_get(Cell* object, const Cell* element) {
     const FieldSlotGuess* guess = field_slot_guess(object->w1, element->w2);
     if (!guess) return object_path_step(object, element, nullptr);
-    const Cell* c = block_cells(object->w1);
-    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return false;
-    SeriesBuffer* values = series_buffer(c->w2);
-    if (guess->index >= (values->tail - values->head) >> 4) return false;
-    const Cell* slot = block_cells(values) + guess->index;
-    if (cell_type(slot) == T_UNSET) return false;
+    uint32_t header;
+    SeriesBuffer* values = object_values_in_block(object->w1, &header);
+    const Cell* slot = values ? remembered_slot(values, guess) : nullptr;
+    if (!slot || cell_type(slot) == T_UNSET) return false;
     cell_copy(slot, object);
     return true;
+}
+// Whether a field's value is read as such by a path: neither unset (an
+// error there) nor a function (a method, called there).
+inline bool field_value_read_q(const Cell* value) {
+    constexpr uint64_t refused = 1ull << T_UNSET | 1ull << T_NATIVE | 1ull << T_ACTION |
+                                 1ull << T_FUNCTION | 1ull << T_ROUTINE;
+    static_assert(TYPE_COUNT <= 64);
+    return !((refused >> (cell_type(value) & 63)) & 1);
+}
+// The field of the object the element names, read into out when
+// field_value_read_q: object_path_get without copying the object cell
+// first. False otherwise; out may have been written then.
+[[gnu::always_inline]] inline bool object_field_read(const Cell* object, const Cell* element,
+                                                     Cell* out) {
+    Node context = object->w1;
+    const FieldSlotGuess* guess = field_slot_guess(context, element->w2);
+    if (!guess) {
+        cell_copy(object, out);
+        return object_path_step(out, element, nullptr) && field_value_read_q(out);
+    }
+    uint32_t header;
+    SeriesBuffer* values = object_values_in_block(context, &header);
+    const Cell* slot = values ? remembered_slot(values, guess) : nullptr;
+    if (!slot || !field_value_read_q(slot)) return false;
+    *out = *slot;
+    return true;
+}
+// object_path_step for a set whose written value is not wanted back, with
+// the remembered slot taken first: the write alone once the field's word is
+// known to be marked written.
+[[gnu::always_inline]] inline bool object_field_write(const Cell* object, const Cell* element,
+                                                      const Cell* value) {
+    if (object_info(object)) return false;
+    Node context = object->w1;
+    const FieldSlotGuess* guess = field_slot_guess(context, element->w2);
+    uint32_t header;
+    SeriesBuffer* values;
+    if (guess && (values = object_values_in_block(context, &header)) &&
+        (((header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) != CONTEXT_OBJECT ||
+         guess->written == field_marks_generation)) {
+        Cell* slot = remembered_slot(values, guess);
+        if (!slot) return false;
+        *slot = *value;
+        return true;
+    }
+    Cell copy = *object;
+    return object_path_step(&copy, element, value);
 }
 // reflect: the result replaces the value.
 void object_reflect(Cell* value, const Cell* field);
