@@ -748,8 +748,11 @@ static inline void call_finish(EvalCursor& cursor, Cell* slot, uint8_t type) {
         call_name(&w);
         trace_event(TRACE_RETURN, &cursor, &w, data_stack.args);
     }
-    if (type == T_FUNCTION) stack_unwind_func_keep();
-    else stack_unwind_keep();
+    // The call's own frame is the top one: the unwind needs no search, and
+    // only a function's frame has context values to put back.
+    CallFrame* frame = --call_stack.top;
+    if (type == T_FUNCTION) stack_frame_restore(frame);
+    data_stack.args = frame->caller_args;
     cell_copy(slot + 1, slot);
     data_stack.top = slot + 1;
 }
@@ -809,8 +812,10 @@ static inline void function_enter(const Cell* function) {
 
 // Runs the body of an entered function while nothing is traced (and its
 // flags turn nothing on): the body flag marks the frame as the target of
-// return and exit, which end here.
-[[gnu::always_inline]] static inline ExitCode function_run_untraced(const Cell* function) {
+// return and exit, which end here. popped: the caller pops the frame at
+// once when the body ends normally, so the flag is left as it is then.
+[[gnu::always_inline]] static inline ExitCode function_run_untraced(const Cell* function,
+                                                                    bool popped = false) {
     call_stack.top[-1].flags |= FRAME_BODY;
     const Cell* body = function_more_cell(function, MORE_BODY);
     ExitCode x;
@@ -822,7 +827,7 @@ static inline void function_enter(const Cell* function) {
     }
     trace_state.tracing = false;
     if (x == EXIT_CODE_NONE) {
-        call_stack.top[-1].flags &= ~FRAME_BODY;
+        if (!popped) call_stack.top[-1].flags &= ~FRAME_BODY;
         return x;
     }
     if (x == EXIT_CODE_RETURN || x == EXIT_CODE_EXIT) {
@@ -1086,6 +1091,12 @@ static inline bool number_operator(const Cell* op, EvalCursor& cursor, Cell* lef
     } else if (operand_q(right)) {
         at++;
     } else {
+        // A paren whose first expression its own evaluation lately found not
+        // quiet (see quiet_worth_at_q) is no quiet operand either: the table
+        // is not consulted for it.
+        if (cell_type(right) == T_PAREN && series_index(right) == 0 &&
+            (series_buffer_of(right)->flags & SERIES_QUIET_SKIPS))
+            return false;
         Node node = series_node(cursor.block);
         if (!quiet_try_q(node, at)) return false;
         if (!quiet_operand(code, &at, true, &value)) {
@@ -1229,7 +1240,7 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
         if (uint32_t locals = (shape >> ARGS_LOCALS_SHIFT) & 0xFF) push_unused_refinement(locals);
         if (type == T_FUNCTION) {
             function_enter(slot);
-            x = function_untraced_q(slot) ? function_run_untraced(slot)
+            x = function_untraced_q(slot) ? function_run_untraced(slot, true)
                                           : exec_function_traced(slot);
         } else {
             x = exec_routine(slot);
@@ -1320,18 +1331,18 @@ static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor
     }
     SeriesBuffer* b = series_buffer_of(chosen);
     uint32_t start = uint32_t(series_index(chosen)), end = cells_length(b);
+    if (start + 1 == end) {
+        if (const Cell* value = plain_value_of(block_cells(b) + start)) {
+            cell_copy(value, out);
+            data_stack.top = out + 1;
+            return true;
+        }
+    }
     // The quiet expression below may write any word's slot, the one that
     // holds this native included: the frame takes the cells as they are now.
     Cell block = *chosen, condition = *out, native = *function, name = *word;
     uint32_t position = start;
     if (start < end) {
-        if (start + 1 == end) {
-            if (const Cell* value = plain_value_of(block_cells(b) + start)) {
-                cell_copy(value, out);
-                data_stack.top = out + 1;
-                return true;
-            }
-        }
         // The block's first expression, as its evaluation's quiet start
         // takes it; when it was the only one, the block is evaluated, else
         // the evaluation goes on after it (or at it, when it is not quiet)
