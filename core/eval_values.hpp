@@ -96,7 +96,25 @@ inline bool number_type_q(uint8_t type) { return type == T_INTEGER || type == T_
 // then the function must run.
 bool number_operation_general(const Cell* function, uint8_t type, Cell* left, const Cell* right);
 
-// The same; adding, subtracting, multiplying, taking the remainder of and
+// add, subtract, multiply and divide of the two numbers as doubles, the
+// float! result in left, as the math actions make it; any other action goes
+// to the general steps.
+[[gnu::always_inline]] inline bool float_operation(const Cell* function, uint8_t type, double a,
+                                                   double b, Cell* left, const Cell* right) {
+    double r;
+    switch (function_index(function)) {
+    case A_ADD: r = a + b; break;
+    case A_SUBTRACT: r = a - b; break;
+    case A_MULTIPLY: r = a * b; break;
+    case A_DIVIDE: r = a / b; break;
+    default: return number_operation_general(function, type, left, right);
+    }
+    cell_init(left, T_FLOAT);
+    cell_set_double(left, r);
+    return true;
+}
+
+// number_operation_general; adding, subtracting, multiplying, taking the remainder of and
 // comparing two integers, the commonest cases by far, are done here without
 // a call, and so is comparing two chars,
 // which compare by their codepoints as integers do.
@@ -135,34 +153,14 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
     // The four arithmetic operations on two float!s, as the math actions
     // make them, ahead of the mixed cases below.
     if (lt == T_FLOAT && cell_type(right) == T_FLOAT && type == T_ACTION) {
-        double a = cell_double(left), b = cell_double(right), r;
-        switch (function_index(function)) {
-        case A_ADD: r = a + b; break;
-        case A_SUBTRACT: r = a - b; break;
-        case A_MULTIPLY: r = a * b; break;
-        case A_DIVIDE: r = a / b; break;
-        default: return number_operation_general(function, type, left, right);
-        }
-        cell_init(left, T_FLOAT);
-        cell_set_double(left, r);
-        return true;
+        return float_operation(function, type, cell_double(left), cell_double(right), left, right);
     }
     if (!number_type_q(lt) || !number_type_q(cell_type(right))) return false;
     // The four arithmetic operations with a float!, as the math actions make them.
     if (type == T_ACTION && (lt == T_FLOAT || cell_type(right) == T_FLOAT)) {
         double a = lt == T_FLOAT ? cell_double(left) : double(cell_int(left));
         double b = cell_type(right) == T_FLOAT ? cell_double(right) : double(cell_int(right));
-        double r;
-        switch (function_index(function)) {
-        case A_ADD: r = a + b; break;
-        case A_SUBTRACT: r = a - b; break;
-        case A_MULTIPLY: r = a * b; break;
-        case A_DIVIDE: r = a / b; break;
-        default: return number_operation_general(function, type, left, right);
-        }
-        cell_init(left, T_FLOAT);
-        cell_set_double(left, r);
-        return true;
+        return float_operation(function, type, a, b, left, right);
     }
     return number_operation_general(function, type, left, right);
 }
