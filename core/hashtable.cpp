@@ -811,8 +811,7 @@ static int64_t map_find_text(HashTable* t, const Cell* key, bool strict, int64_t
             if (text.unit == 1) return bytes_same_folded(other.start, text.start, text.count);
         }
         // Other units, or wide code units that may fold alike.
-        TextSpan a = text, b = other;
-        return text_equal_q(a, b, strict);
+        return text_equal_q(text, other, strict);
     });
 }
 

@@ -18,7 +18,7 @@ CollectorState collector;
 // ---- the marker table ---------------------------------------------------------------
 
 // Series whose buffer holds value cells: word 2 is the block.
-static void block_mark(Node* slot);
+static bool block_mark(Node* slot);
 static void mark_block_family(Cell* c) { block_mark(&c->w2); }
 // Strings: word 2 is the text, word 3 (when set) a conversion buffer.
 static void mark_string_family(Cell* c) {
@@ -96,19 +96,16 @@ static SeriesBuffer* buffer_mark(Node* slot) {
 }
 
 // Marks a block's buffer and, when newly marked, queues its values.
-static void block_mark(Node* slot) {
-    if (SeriesBuffer* b = buffer_mark(slot))
-        if (b->unit() == 16) gray_push(b);
-}
-
-bool collector_mark_series(Node* slot) { return buffer_mark(slot) != nullptr; }
-
-bool collector_mark_block(Node* slot) {
+static bool block_mark(Node* slot) {
     SeriesBuffer* b = buffer_mark(slot);
     if (!b) return false;
     if (b->unit() == 16) gray_push(b);
     return true;
 }
+
+bool collector_mark_series(Node* slot) { return buffer_mark(slot) != nullptr; }
+
+bool collector_mark_block(Node* slot) { return block_mark(slot); }
 
 void collector_mark_context(Node* slot) {
     if (context_marker) context_marker(slot); else collector_mark_block(slot);

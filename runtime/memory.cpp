@@ -506,6 +506,14 @@ static bool frames_crowded() {
     return room * 4 < used;
 }
 
+// The next needed bytes of a frame that has room for them.
+[[gnu::always_inline]] static inline SeriesBuffer* frame_take(SeriesFrame* frame, uint32_t needed) {
+    uint8_t* at = frame->free;
+    memory_unpoison(at, needed);
+    frame->free += needed;
+    return reinterpret_cast<SeriesBuffer*>(at);
+}
+
 // Carves needed bytes from the active frame, or from another frame or a new
 // one; may run a collection first. Besides the frames running out of room, a
 // collection also runs once more than the budget was carved since the last
@@ -538,10 +546,7 @@ static SeriesBuffer* frame_carve(uint32_t needed) {
         }
         memory.series_active = frame;
     }
-    uint8_t* at = frame->free;
-    memory_unpoison(at, needed);
-    frame->free += needed;
-    return reinterpret_cast<SeriesBuffer*>(at);
+    return frame_take(frame, needed);
 }
 
 // ---- series buffers ----------------------------------------------------------------------------
@@ -600,9 +605,7 @@ SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offs
         !frame || !frame_fits(frame, needed))
         return series_buffer_new_slow(size, unit, head_offset);
     memory.carved += needed;
-    auto* b = reinterpret_cast<SeriesBuffer*>(frame->free);
-    memory_unpoison(b, needed);
-    frame->free += needed;
+    SeriesBuffer* b = frame_take(frame, needed);
     buffer_init(b, size, unit, head_offset, 0);
     return b;
 }
