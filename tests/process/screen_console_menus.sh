@@ -121,46 +121,56 @@ menu_item_click 3 2
 about=$(screen_wait_window "^About$" "$(input_wait_limit)") || fail "About did not open the about window"
 read -r x y w h _ expected _ < <(face_rect Build About)
 [ -n "$expected" ] || fail "no build line in the about window"
-# Shots until the window shows the line as wide as its text (it may show
-# before it is painted); then its look is judged.
+# What the last shot of the about window shows wrong, or nothing: the build
+# line as wide as its text; each link's ink with a contrast of 4.5 or more
+# with the backdrop, and a row of it (the underline) running along most of
+# the text.
+about_fault() {
+    local x y w h expected shown contrast underline text
+    read -r x y w h _ expected _ < <(face_rect Build About)
+    shown=$(ink_width about.png "$x" "$y" "$w" "$h" light)
+    [ $((shown - expected)) -le 3 ] && [ $((expected - shown)) -le 7 ] ||
+        { echo "the build line is $shown pixels wide, not the $expected of \"Build 0.1.0 - 27-Jun-2025\""; return; }
+    while read -r x y w h _ _ text; do
+        read -r contrast underline < <(convert about.png -crop "${w}x${h}+${x}+${y}" +repage -depth 8 txt:- |
+            awk -F'[,:() ]+' '
+            function lum(c) { c /= 255; return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
+            NR > 1 {
+                r = $3; g = $4; b = $5
+                if ((r - 58) ^ 2 + (g - 58) ^ 2 + (b - 60) ^ 2 < 60 ^ 2) next
+                key = r " " g " " b; n[key]++; ink[$2]++
+                if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1
+            }
+            END {
+                # The text colour: the one of the fully covered pixels, the
+                # farthest from the backdrop of the colours that are common.
+                k = 0.2126 * lum(58) + 0.7152 * lum(58) + 0.0722 * lum(60)
+                best = -1
+                for (key in n) {
+                    if (n[key] < 10) continue
+                    split(key, c, " ")
+                    l = 0.2126 * lum(c[1]) + 0.7152 * lum(c[2]) + 0.0722 * lum(c[3])
+                    if ((l > k ? l - k : k - l) > best) { best = l > k ? l - k : k - l; text = l }
+                }
+                if (best < 0) { print 0, 0; exit }
+                l = text
+                if (l < k) { t = l; l = k; k = t }
+                for (row in ink) if (ink[row] > longest) longest = ink[row]
+                printf "%.1f %d\n", (l + 0.05) / (k + 0.05), (longest * 10 >= (last - first + 1) * 8) }')
+        awk -v c="$contrast" 'BEGIN { exit !(c >= 4.5) }' ||
+            { echo "the link $text has a contrast of only $contrast"; return; }
+        [ "$underline" = 1 ] || { echo "the link $text is not underlined"; return; }
+    done < <(grep ' https://' About)
+}
+# Shots until the window shows it all (it may show before it is wholly
+# painted); then the last shot is judged.
 about_painted() {
     screen_shot about.png "$about"
-    shown=$(ink_width about.png "$x" "$y" "$w" "$h" light)
-    [ $((shown - expected)) -le 3 ] && [ $((expected - shown)) -le 7 ]
+    [ -z "$(about_fault)" ]
 }
-wait_until 10 about_painted ||
-    fail "the build line is $shown pixels wide, not the $expected of \"Build 0.1.0 - 27-Jun-2025\""
-# Each link: its ink has a contrast of 4.5 or more with the backdrop, and a
-# row of it (the underline) runs along most of the text.
-while read -r x y w h _ _ text; do
-    read -r contrast underline < <(convert about.png -crop "${w}x${h}+${x}+${y}" +repage -depth 8 txt:- |
-        awk -F'[,:() ]+' '
-        function lum(c) { c /= 255; return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
-        NR > 1 {
-            r = $3; g = $4; b = $5
-            if ((r - 58) ^ 2 + (g - 58) ^ 2 + (b - 60) ^ 2 < 60 ^ 2) next
-            key = r " " g " " b; n[key]++; ink[$2]++
-            if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1
-        }
-        END {
-            # The text colour: the one of the fully covered pixels, the
-            # farthest from the backdrop of the colours that are common.
-            k = 0.2126 * lum(58) + 0.7152 * lum(58) + 0.0722 * lum(60)
-            best = -1
-            for (key in n) {
-                if (n[key] < 10) continue
-                split(key, c, " ")
-                l = 0.2126 * lum(c[1]) + 0.7152 * lum(c[2]) + 0.0722 * lum(c[3])
-                if ((l > k ? l - k : k - l) > best) { best = l > k ? l - k : k - l; text = l }
-            }
-            if (best < 0) { print 0, 0; exit }
-            l = text
-            if (l < k) { t = l; l = k; k = t }
-            for (row in ink) if (ink[row] > longest) longest = ink[row]
-            printf "%.1f %d\n", (l + 0.05) / (k + 0.05), (longest * 10 >= (last - first + 1) * 8) }')
-    awk -v c="$contrast" 'BEGIN { exit !(c >= 4.5) }' || fail "the link $text has a contrast of only $contrast"
-    [ "$underline" = 1 ] || fail "the link $text is not underlined"
-done < <(grep ' https://' About)
+wait_until 10 about_painted
+fault=$(about_fault)
+[ -z "$fault" ] || fail "$fault"
 read -r x y w h _ < <(face_rect Close About)
 xdotool mousemove $((x + w / 2 + $(screen_window_geometry "$about" | cut -d" " -f1))) \
     $((y + h / 2 + $(screen_window_geometry "$about" | cut -d" " -f2))) click 1
