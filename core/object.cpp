@@ -684,23 +684,26 @@ bool object_path_step(Cell* object, const Cell* element, const Cell* set_value) 
     uint32_t index;
     Cell* word = nullptr;
     if (guess) {
-        index = guess->index;
+        index = guess->offset / sizeof(Cell);
     } else {
         word = field_entry(context, word_symbol(element));
         if (!word) return false;
         index = word_index(word);
         guess = field_slot_pair(context, word_symbol(element));
         guess[1] = guess[0];
-        guess[0] = FieldSlotGuess{context, word_symbol(element), index, collector_epoch, 0};
+        guess[0] = FieldSlotGuess{context, word_symbol(element), collector_epoch,
+                                  uint32_t(index * sizeof(Cell)), context_values_of(c), 0};
     }
     SeriesBuffer* values = series_buffer(context_values_of(c));
     if (index >= values->length()) return false;
     Cell* slot = block_cells(values) + index;
     if (set_value) {
-        if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT &&
-            guess->written != field_marks_generation) {
-            if (!word) word = context_word_at(context, index);
-            word->header |= WORD_SLOT_WRITTEN;
+        // Only object contexts keep written marks; any other kind needs none.
+        if (guess->written != field_marks_generation) {
+            if (((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT) {
+                if (!word) word = context_word_at(context, index);
+                word->header |= WORD_SLOT_WRITTEN;
+            }
             guess->written = field_marks_generation;
         }
         cell_copy(set_value, slot);

@@ -129,17 +129,23 @@ void object_eval_path(const Cell* parent, const Cell* element, const Cell* set_v
 // field, the field is unset, or the object has change handlers to notify.
 bool object_path_step(Cell* object, const Cell* element, const Cell* set_value);
 
-// The slot index of a field remembered by context and symbol. A word list
-// only grows, and a node is freed or renumbered only by a collection, so an
-// entry is right while collector_epoch is the one it was made in. written is
-// the field_marks_generation in which a set through the entry marked the
-// field's word as written (0: not known), so later sets skip the word list;
-// clearing the marks of any context starts a new generation.
-struct FieldSlotGuess {
+// The slot of a field remembered by context and symbol: its byte offset in
+// the context's value block (index * sizeof(Cell)) and that block's node. A word list only grows, a context that
+// keeps its values in a block is given that block when it is made and never
+// another, and a node is freed or renumbered only by a collection, so an
+// entry is right while collector_epoch is the one it was made in (the
+// block's length is still checked: the offset may lie past its tail). written
+// is the field_marks_generation in which a set through the entry left the
+// field's word marked written, or found a context kind that keeps no marks
+// (0: not known), so later sets skip the word list; clearing the marks of any
+// context starts a new generation. Entries are 32 bytes, so that the two of
+// a hash share one cache line.
+struct alignas(32) FieldSlotGuess {
     Node context;
     uint32_t symbol;
-    uint32_t index;
     uint32_t epoch;
+    uint32_t offset;
+    Node values;
     uint32_t written;
 };
 extern uint32_t field_marks_generation;
@@ -154,33 +160,23 @@ inline FieldSlotGuess* field_slot_pair(Node context, uint32_t symbol) {
     return &field_slot_guesses[hash & ~1u];
 }
 // The entry remembered for the field, or null.
-inline FieldSlotGuess* field_slot_guess(Node context, uint32_t symbol) {
+[[gnu::always_inline]] inline FieldSlotGuess* field_slot_guess(Node context, uint32_t symbol) {
     FieldSlotGuess* pair = field_slot_pair(context, symbol);
     for (FieldSlotGuess* g = pair; g < pair + 2; g++)
         if (g->context == context && g->symbol == symbol && g->epoch == collector_epoch) return g;
     return nullptr;
 }
-// The value block of an object context whose values lie in a series (not
-// on the stack), or null; *header gets the context cell's header.
-[[gnu::always_inline]] inline SeriesBuffer* object_values_in_block(Node context, uint32_t* header) {
-    const Cell* c = block_cells(context);
-    *header = c->header;
-    if (c->w2 == 0 || (c->header & CONTEXT_ON_STACK)) return nullptr;
-    return series_buffer(c->w2);
-}
-// The slot the guess remembers in the values, or null when the block is
-// shorter.
-[[gnu::always_inline]] inline Cell* remembered_slot(SeriesBuffer* values, const FieldSlotGuess* guess) {
-    if (guess->index >= (values->tail - values->head) >> 4) return nullptr;
-    return block_cells(values) + guess->index;
+// The slot the guess remembers, or null when the value block is shorter.
+[[gnu::always_inline]] inline Cell* remembered_slot(const FieldSlotGuess* guess) {
+    SeriesBuffer* values = series_buffer(guess->values);
+    if (guess->offset >= values->tail - values->head) return nullptr;
+    return reinterpret_cast<Cell*>(values->head_ptr() + guess->offset);
 }
 // object_path_step for a get, with the remembered slot taken first.
 [[gnu::always_inline]] inline bool object_path_get(Cell* object, const Cell* element) {
     const FieldSlotGuess* guess = field_slot_guess(object->w1, element->w2);
     if (!guess) return object_path_step(object, element, nullptr);
-    uint32_t header;
-    SeriesBuffer* values = object_values_in_block(object->w1, &header);
-    const Cell* slot = values ? remembered_slot(values, guess) : nullptr;
+    const Cell* slot = remembered_slot(guess);
     if (!slot || cell_type(slot) == T_UNSET) return false;
     cell_copy(slot, object);
     return true;
@@ -198,33 +194,25 @@ inline bool field_value_read_q(const Cell* value) {
 // first. False otherwise; out may have been written then.
 [[gnu::always_inline]] inline bool object_field_read(const Cell* object, const Cell* element,
                                                      Cell* out) {
-    Node context = object->w1;
-    const FieldSlotGuess* guess = field_slot_guess(context, element->w2);
+    const FieldSlotGuess* guess = field_slot_guess(object->w1, element->w2);
     if (!guess) {
         cell_copy(object, out);
         return object_path_step(out, element, nullptr) && field_value_read_q(out);
     }
-    uint32_t header;
-    SeriesBuffer* values = object_values_in_block(context, &header);
-    const Cell* slot = values ? remembered_slot(values, guess) : nullptr;
+    const Cell* slot = remembered_slot(guess);
     if (!slot || !field_value_read_q(slot)) return false;
     *out = *slot;
     return true;
 }
 // object_path_step for a set whose written value is not wanted back, with
 // the remembered slot taken first: the write alone once the field's word is
-// known to be marked written.
+// known to need no mark.
 [[gnu::always_inline]] inline bool object_field_write(const Cell* object, const Cell* element,
                                                       const Cell* value) {
     if (object_info(object)) return false;
-    Node context = object->w1;
-    const FieldSlotGuess* guess = field_slot_guess(context, element->w2);
-    uint32_t header;
-    SeriesBuffer* values;
-    if (guess && (values = object_values_in_block(context, &header)) &&
-        (((header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) != CONTEXT_OBJECT ||
-         guess->written == field_marks_generation)) {
-        Cell* slot = remembered_slot(values, guess);
+    const FieldSlotGuess* guess = field_slot_guess(object->w1, element->w2);
+    if (guess && guess->written == field_marks_generation) {
+        Cell* slot = remembered_slot(guess);
         if (!slot) return false;
         *slot = *value;
         return true;
