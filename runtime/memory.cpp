@@ -596,8 +596,11 @@ static void buffer_init(SeriesBuffer* b, uint32_t size, uint32_t unit, int32_t h
 }
 
 // The common allocation is carved from the active frame with nothing else
-// to do; it is kept apart from the rest so that it sets up no frame of its own.
-SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+// to do; it is kept apart from the rest so that it sets up no frame of its
+// own, and inlined into the makers below, whose constant unit and head
+// offset leave little of buffer_init.
+[[gnu::always_inline]] static inline SeriesBuffer* buffer_new_inline(uint32_t count, uint32_t unit,
+                                                                     int32_t head_offset) {
     uint32_t size = series_data_size(count, unit);
     uint32_t needed = size + BUFFER_OVERHEAD;
     SeriesFrame* frame = memory.series_active;
@@ -610,12 +613,21 @@ SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offs
     return b;
 }
 
-Node series_new(uint32_t count, uint32_t unit, int32_t head_offset) {
-    SeriesBuffer* b = series_buffer_new(count, unit, head_offset);
+SeriesBuffer* series_buffer_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+    return buffer_new_inline(count, unit, head_offset);
+}
+
+[[gnu::always_inline]] static inline Node series_new_inline(uint32_t count, uint32_t unit,
+                                                            int32_t head_offset) {
+    SeriesBuffer* b = buffer_new_inline(count, unit, head_offset);
     Node node = node_take_active();
     node_set(node, b);
     b->node = node;
     return node;
+}
+
+Node series_new(uint32_t count, uint32_t unit, int32_t head_offset) {
+    return series_new_inline(count, unit, head_offset);
 }
 
 Node series_new_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
@@ -635,7 +647,7 @@ Node series_new_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
     return node;
 }
 
-Node series_new_cells(uint32_t count) { return series_new(count, 16, 0); }
+Node series_new_cells(uint32_t count) { return series_new_inline(count, 16, 0); }
 
 Node series_new_cells_unset(uint32_t count) {
     Node node = series_new_cells(count);

@@ -201,11 +201,11 @@ TEST(Collector, DisabledMakesANewFrameWhereEnabledCollects) {
 }
 
 // Live buffers move into the previous frame only while more than 52,428
-// bytes are free there; buffers take multiples of 8 bytes, so the rooms
-// nearest the limit on either side are 52,424 and 52,432.
+// bytes are free there; buffers take multiples of 4 bytes, so the rooms
+// at the limit and just past it are 52,428 and 52,432.
 TEST(Collector, CompactionIntoThePreviousFrameNeedsMoreThanTheSpareRoom) {
     struct Case { uint32_t room; bool into_previous; };
-    for (Case c : {Case{52424, false}, Case{52432, true}}) {
+    for (Case c : {Case{52428, false}, Case{52432, true}}) {
         SCOPED_TRACE(c.room);
         memory_fresh(false);
         memory_torture_set(false);
@@ -214,10 +214,12 @@ TEST(Collector, CompactionIntoThePreviousFrameNeedsMoreThanTheSpareRoom) {
         SeriesFrame* frame = previous->next;
         ASSERT_TRUE(frame);
         memory.series_active = previous;
-        // Buffers take 16n + 24 bytes: a buffer of size 0 shifts the room by 8.
-        NodeRoot shim(0, ROOT_SERIES);
-        if ((previous->end - previous->free - c.room - BUFFER_OVERHEAD) % 16)
-            shim.node = series_new(0, 1, 0);
+        // Buffers take 16n + 20 bytes: each buffer of size 0 shifts the room by 4.
+        NodeRoot shim1(0, ROOT_SERIES), shim2(0, ROOT_SERIES), shim3(0, ROOT_SERIES);
+        NodeRoot* shims[] = {&shim1, &shim2, &shim3};
+        for (NodeRoot* shim : shims)
+            if ((previous->end - previous->free - c.room - BUFFER_OVERHEAD) % 16)
+                shim->node = series_new(0, 1, 0);
         uint32_t room = uint32_t(previous->end - previous->free);
         NodeRoot filler(series_new_bytes(room - c.room - BUFFER_OVERHEAD), ROOT_SERIES);
         ASSERT_EQ(uint32_t(previous->end - previous->free), c.room);

@@ -61,7 +61,7 @@ TEST(Memory, BufferSizesFlagsAndPlaces) {
         EXPECT_EQ(b->tail, 0u);
         if (c.big) {
             EXPECT_EQ(memory.big_tail->buffer(), b);
-            EXPECT_EQ(memory.big_tail->size, c.size + 24);
+            EXPECT_EQ(memory.big_tail->size, c.size + BUFFER_OVERHEAD);
         } else {
             EXPECT_TRUE(in_series_frame(b));
         }
