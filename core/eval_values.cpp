@@ -268,9 +268,9 @@ bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool 
     }
 }
 
-// length? and tail? of a series, and pick of a series by an integer, where
-// the type's action is the series one: the value that action's own function
-// gives, as it raises and allocates nothing for these arguments.
+// length? and tail? of a series, where the type's action is the series one:
+// the value that action's own function gives, as it raises and allocates
+// nothing for these arguments.
 static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* at, bool no_infix,
                               Cell* out, uint32_t nesting) {
     if (!quiet_argument(code, at, no_infix, out, nesting)) return false;
@@ -282,15 +282,20 @@ static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* a
         if (n >= 0) integer_make_at(out, n);
         return true;
     }
-    if (index == A_TAIL_Q) {
-        if (action_slot(type, A_TAIL_Q) != reinterpret_cast<ActionFn>(series_tail_q_action))
-            return false;
-        series_tail_q_action(out);
-        return true;
-    }
+    if (action_slot(type, A_TAIL_Q) != reinterpret_cast<ActionFn>(series_tail_q_action))
+        return false;
+    series_tail_q_action(out);
+    return true;
+}
+
+// pick of a series by an integer, where the type's action is the series one,
+// as quiet_series_read takes the others; apart, as the commonest of them.
+[[gnu::always_inline]] static inline bool quiet_pick(const QuietCode& code, uint32_t* at,
+                                                     bool no_infix, Cell* out, uint32_t nesting) {
     Cell n;
-    if (!quiet_argument(code, at, no_infix, &n, nesting) || cell_type(&n) != T_INTEGER ||
-        action_slot(type, A_PICK) != reinterpret_cast<ActionFn>(series_pick))
+    if (!quiet_argument(code, at, no_infix, out, nesting) ||
+        !quiet_argument(code, at, no_infix, &n, nesting) || cell_type(&n) != T_INTEGER ||
+        action_slot(cell_type(out), A_PICK) != reinterpret_cast<ActionFn>(series_pick))
         return false;
     series_pick(out, &n);
     return true;
@@ -330,8 +335,9 @@ static bool quiet_to_integer(const QuietCode& code, uint32_t* at, bool no_infix,
 bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting) {
     uint32_t index = function_index(action);
+    if (index == A_PICK) return quiet_pick(code, at, no_infix, out, nesting);
     switch (index) {
-    case A_LENGTH_Q: case A_PICK: case A_TAIL_Q:
+    case A_LENGTH_Q: case A_TAIL_Q:
         return quiet_series_read(index, code, at, no_infix, out, nesting);
     case A_ABSOLUTE: case A_NEGATE:
         return quiet_number_sign(index, code, at, no_infix, out, nesting);
