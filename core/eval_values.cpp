@@ -189,11 +189,37 @@ bool path_set_field(const Cell* path, const Cell* value) {
 // The argument of a quiet call into out: it takes the operators after it
 // unless the call is an operator's right operand, as the argument fetch does.
 // A call's argument nests as a paren does.
-static bool quiet_argument(const QuietCode& code, uint32_t* at, bool no_infix, Cell* out,
-                           uint32_t nesting) {
+static bool quiet_argument_general(const QuietCode& code, uint32_t* at, bool no_infix,
+                                   Cell* out, uint32_t nesting) {
     if (nesting >= QUIET_NESTING) return false;
     return no_infix ? quiet_operand(code, at, true, out, nesting + 1)
                     : quiet_chain(code, at, out, nesting + 1);
+}
+
+// The commonest argument, a literal or a word holding a plain value with no
+// operator after it, is read here in line; any other goes to the general
+// steps above, which read it the same way.
+[[gnu::always_inline]] static inline bool quiet_argument(const QuietCode& code, uint32_t* at,
+                                                         bool no_infix, Cell* out,
+                                                         uint32_t nesting) {
+    uint32_t i = *at;
+    if (i < code.end && nesting < QUIET_NESTING) {
+        const Cell* c = code.cells + i;
+        const Cell* value = c;
+        if (cell_type(c) == T_WORD) {
+            value = word_value_or_null(c);
+            if (value && !plain_word_value_q(value)) value = nullptr;
+        } else if (!self_evaluating_type_q(cell_type(c))) {
+            value = nullptr;
+        }
+        if (value && (no_infix || i + 1 >= code.end || cell_type(c + 1) != T_WORD ||
+                      !operator_of(c + 1))) {
+            *out = *value;
+            *at = i + 1;
+            return true;
+        }
+    }
+    return quiet_argument_general(code, at, no_infix, out, nesting);
 }
 
 // any (want true) and all of the block in out, its expressions quiet, into
@@ -242,13 +268,12 @@ bool quiet_native(const Cell* native, const QuietCode& code, uint32_t* at, bool 
     }
 }
 
-// length? and tail? of a series, and pick of a series by an integer, where
-// the type's action is the series one: the value that action's own function
-// gives, as it raises and allocates nothing for these arguments.
+// length? and tail? of a series, where the type's action is the series one:
+// the value that action's own function gives, as it raises and allocates
+// nothing for these arguments.
 static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* at, bool no_infix,
                               Cell* out, uint32_t nesting) {
-    auto fetch = [&](Cell* into) { return quiet_argument(code, at, no_infix, into, nesting); };
-    if (!fetch(out)) return false;
+    if (!quiet_argument(code, at, no_infix, out, nesting)) return false;
     uint8_t type = cell_type(out);
     if (index == A_LENGTH_Q) {
         if (action_slot(type, A_LENGTH_Q) != reinterpret_cast<ActionFn>(series_length_q)) return false;
@@ -257,15 +282,20 @@ static bool quiet_series_read(uint32_t index, const QuietCode& code, uint32_t* a
         if (n >= 0) integer_make_at(out, n);
         return true;
     }
-    if (index == A_TAIL_Q) {
-        if (action_slot(type, A_TAIL_Q) != reinterpret_cast<ActionFn>(series_tail_q_action))
-            return false;
-        series_tail_q_action(out);
-        return true;
-    }
+    if (action_slot(type, A_TAIL_Q) != reinterpret_cast<ActionFn>(series_tail_q_action))
+        return false;
+    series_tail_q_action(out);
+    return true;
+}
+
+// pick of a series by an integer, where the type's action is the series one,
+// as quiet_series_read takes the others; apart, as the commonest of them.
+[[gnu::always_inline]] static inline bool quiet_pick(const QuietCode& code, uint32_t* at,
+                                                     bool no_infix, Cell* out, uint32_t nesting) {
     Cell n;
-    if (!fetch(&n) || cell_type(&n) != T_INTEGER ||
-        action_slot(type, A_PICK) != reinterpret_cast<ActionFn>(series_pick))
+    if (!quiet_argument(code, at, no_infix, out, nesting) ||
+        !quiet_argument(code, at, no_infix, &n, nesting) || cell_type(&n) != T_INTEGER ||
+        action_slot(cell_type(out), A_PICK) != reinterpret_cast<ActionFn>(series_pick))
         return false;
     series_pick(out, &n);
     return true;
@@ -305,8 +335,9 @@ static bool quiet_to_integer(const QuietCode& code, uint32_t* at, bool no_infix,
 bool quiet_action(const Cell* action, const QuietCode& code, uint32_t* at, bool no_infix,
                   Cell* out, uint32_t nesting) {
     uint32_t index = function_index(action);
+    if (index == A_PICK) return quiet_pick(code, at, no_infix, out, nesting);
     switch (index) {
-    case A_LENGTH_Q: case A_PICK: case A_TAIL_Q:
+    case A_LENGTH_Q: case A_TAIL_Q:
         return quiet_series_read(index, code, at, no_infix, out, nesting);
     case A_ABSOLUTE: case A_NEGATE:
         return quiet_number_sign(index, code, at, no_infix, out, nesting);

@@ -345,7 +345,8 @@ void function_parameter_word(const Cell* fn, uint32_t n, Cell* out) {
 
 void push_unused_refinement(uint32_t n) {
     if (n == 0) return;
-    logic_make_at(stack_push_slot(), false);
+    // A logic! cell made with cell_init holds false (payload word 1 is 0).
+    stack_push_new(T_LOGIC);
     for (uint32_t i = 1; i < n; i++) stack_push_new(T_NONE);
 }
 

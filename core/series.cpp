@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstring>
 #include <vector>
 
 namespace kel {
@@ -294,20 +295,36 @@ static int64_t pick_index(const Cell* series, const Cell* n) {
 void series_pick(Cell* series, const Cell* index) {
     // An integer into a block or a string, the common pick: the element is
     // read with one look at the buffer, as the general steps below read it.
+    // The units of both are known (cells of 16 bytes; characters of 1, 2 or
+    // 4 bytes, whose log2 is unit / 2), so no table of units is read.
     uint8_t type = cell_type(series);
-    if (cell_type(index) == T_INTEGER && (block_family_q(type) || string_family_q(type))) {
-        SeriesBuffer* b = series_buffer_of(series);
-        int64_t length = b->length(), k = cell_int(index);
-        int64_t at = std::clamp<int64_t>(series_index(series), 0, length) + (k > 0 ? k - 1 : k);
-        if (k == 0 || at < 0 || at >= length) {
-            none_make_at(series);
-        } else if (block_family_q(type)) {
-            cell_copy(block_cells(b) + at, series);
-        } else {
-            uint32_t unit = b->unit();
-            char_make_at(series, int32_t(string_get_char(b->head_ptr() + size_t(at) * unit, unit)));
+    if (cell_type(index) == T_INTEGER) {
+        bool cells = block_family_q(type);
+        if (cells || string_family_q(type)) {
+            SeriesBuffer* b = series_buffer_of(series);
+            uint32_t unit = cells ? uint32_t(sizeof(Cell)) : b->unit();
+            uint32_t shift = cells ? 4 : unit >> 1;
+            int64_t length = (b->tail - b->head) >> shift, k = cell_int(index);
+            int64_t at = std::clamp<int64_t>(series_index(series), 0, length) + (k > 0 ? k - 1 : k);
+            if (k == 0 || at < 0 || at >= length) {
+                cell_init(series, T_NONE);
+                return;
+            }
+            const uint8_t* element = b->head_ptr() + (size_t(at) << shift);
+            if (cells) {
+                cell_copy(reinterpret_cast<const Cell*>(element), series);
+                return;
+            }
+            uint32_t c;
+            switch (unit) {
+            case 1: c = *element; break;
+            case 2: { uint16_t u; std::memcpy(&u, element, 2); c = u; break; }
+            default: c = string_get_char(element, unit); break;
+            }
+            cell_init(series, T_CHAR);
+            series->w2 = c;
+            return;
         }
-        return;
     }
     int64_t at = pick_index(series, index);
     if (at < 0) {

@@ -93,7 +93,7 @@ ExitCode native_all(bool check, const int32_t*) {
 // ---- loops ----------------------------------------------------------------------------------
 
 // Marks the loop frame with its unset result slot.
-static void loop_enter() {
+static inline void loop_enter() {
     stack_mark_loop(nullptr);
     stack_push_new(T_UNSET);
 }
@@ -136,7 +136,9 @@ ExitCode native_while(bool check, const int32_t*) {
             error_raise(ERR_WHILE_COND);
         }
         if (x != EXIT_CODE_NONE) return x;
-        if (!logic_true_checked(data_stack.args)) break;
+        // A logic! condition, the common one, is read in line.
+        const Cell* truth = data_stack.args;
+        if (cell_type(truth) == T_LOGIC ? truth->w1 != 1 : !logic_true_checked(truth)) break;
         Round r = loop_round(body, &x);
         if (r == Round::pass) return x;
         if (r == Round::stop) break;
