@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstring>
 #include <vector>
 
 namespace kel {
