@@ -110,17 +110,6 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
 
 // ---- paths of one step ------------------------------------------------------------------------
 
-// The head and the one element of such a path, or false.
-static inline bool path_one_step(const Cell* path, const Cell** head, const Cell** element) {
-    SeriesBuffer* b = series_buffer_of(path);
-    if (uint32_t(series_index(path)) + 2 != cells_length(b)) return false;
-    const Cell* cells = block_cells(b) + uint32_t(series_index(path));
-    if (cell_type(cells) != T_WORD) return false;
-    *head = cells;
-    *element = cells + 1;
-    return true;
-}
-
 // The value of self bound to a context without a slot of its own: the
 // context's owner, as reading the word gives it (the object a method's
 // self/field paths name); null for any other word.
@@ -132,55 +121,14 @@ static inline const Cell* self_value_or_null(const Cell* word) {
     return context_owner(word_context(word));
 }
 
-// path_read_plain once the head's value is known.
-[[gnu::always_inline]] static inline bool path_read_from(const Cell* value, const Cell* element,
-                                                        Cell* slot) {
-    if (cell_type(value) == T_OBJECT)
-        return cell_type(element) == T_WORD && object_field_read(value, element, slot);
-    if (cell_type(value) == T_BLOCK) {
-        if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
-        if (!element || cell_type(element) != T_INTEGER) return false;
-        int64_t k = cell_int(element);
-        SeriesBuffer* b = series_buffer_of(value);
-        uint32_t length = cells_length(b);
-        uint32_t index = uint32_t(series_index(value));
-        int64_t at = int64_t(index < length ? index : length) + (k > 0 ? k - 1 : k);
-        if (k == 0 || at < 0 || at >= int64_t(length)) cell_init(slot, T_NONE);
-        else cell_copy(block_cells(b) + at, slot);
-    } else {
-        return false;
-    }
-    return !callable_type_q(cell_type(slot));
-}
-
-// The read of a path whose head is self, apart so that the common read
-// stays as lean as it was.
-[[gnu::noinline]] static bool path_read_self(const Cell* head, const Cell* element, Cell* slot) {
+bool path_read_self(const Cell* head, const Cell* element, Cell* slot) {
     const Cell* value = self_value_or_null(head);
     return value && path_read_from(value, element, slot);
 }
 
-bool path_read_plain(const Cell* path, Cell* slot) {
-    const Cell *head, *element;
-    if (!path_one_step(path, &head, &element)) return false;
-    const Cell* value = word_value_or_null(head);
-    if (!value) return path_read_self(head, element, slot);
-    return path_read_from(value, element, slot);
-}
-
-// The write of a path whose head is self, apart as path_read_self is.
-[[gnu::noinline]] static bool path_set_self(const Cell* head, const Cell* element,
-                                            const Cell* value) {
+bool path_set_self(const Cell* head, const Cell* element, const Cell* value) {
     const Cell* object = self_value_or_null(head);
     return object && cell_type(object) == T_OBJECT && object_field_write(object, element, value);
-}
-
-bool path_set_field(const Cell* path, const Cell* value) {
-    const Cell *head, *element;
-    if (!path_one_step(path, &head, &element) || cell_type(element) != T_WORD) return false;
-    const Cell* object = word_value_or_null(head);
-    if (!object) return path_set_self(head, element, value);
-    return cell_type(object) == T_OBJECT && object_field_write(object, element, value);
 }
 
 

@@ -8,9 +8,11 @@
 #include "core/block.hpp"
 #include "core/natives_table.hpp"
 #include "core/registry.hpp"
+#include "core/series.hpp"
 #include "runtime/cell.hpp"
 #include "core/context.hpp"
 #include "core/function.hpp"
+#include "core/object.hpp"
 #include "core/stack.hpp"
 #include "core/trace.hpp"
 #include "core/word_cell.hpp"
@@ -171,16 +173,66 @@ bool number_function_q(const Cell* function, uint8_t type);
 // A path of a word and one element, while nothing is traced, when reading or
 // writing it runs nothing and allocates nothing.
 
+// The head and the one element of such a path, or false.
+[[gnu::always_inline]] inline bool path_one_step(const Cell* path, const Cell** head,
+                                                 const Cell** element) {
+    SeriesBuffer* b = series_buffer_of(path);
+    if (uint32_t(series_index(path)) + 2 != cells_length(b)) return false;
+    const Cell* cells = block_cells(b) + uint32_t(series_index(path));
+    if (cell_type(cells) != T_WORD) return false;
+    *head = cells;
+    *element = cells + 1;
+    return true;
+}
+
+// path_read_plain once the head's value is known.
+[[gnu::always_inline]] inline bool path_read_from(const Cell* value, const Cell* element,
+                                                  Cell* slot) {
+    if (cell_type(value) == T_OBJECT)
+        return cell_type(element) == T_WORD && object_field_read(value, element, slot);
+    if (cell_type(value) == T_BLOCK) {
+        if (cell_type(element) == T_GET_WORD) element = word_value_or_null(element);
+        if (!element || cell_type(element) != T_INTEGER) return false;
+        int64_t k = cell_int(element);
+        SeriesBuffer* b = series_buffer_of(value);
+        uint32_t length = cells_length(b);
+        uint32_t index = uint32_t(series_index(value));
+        int64_t at = int64_t(index < length ? index : length) + (k > 0 ? k - 1 : k);
+        if (k == 0 || at < 0 || at >= int64_t(length)) cell_init(slot, T_NONE);
+        else cell_copy(block_cells(b) + at, slot);
+    } else {
+        return false;
+    }
+    return !callable_type_q(cell_type(slot));
+}
+
+// The read and the write of a path whose head is self, apart so that the
+// common ones below stay lean.
+[[gnu::noinline]] bool path_read_self(const Cell* head, const Cell* element, Cell* slot);
+[[gnu::noinline]] bool path_set_self(const Cell* head, const Cell* element, const Cell* value);
+
 // The value of such a path into out: a field of an object named by a word,
 // or an element of a block by an integer (written, or a get-word's value).
 // False, touching nothing, for anything else and for a value the general path
 // treats otherwise: a function value (a method, called there) or an unset
 // field (an error there).
-bool path_read_plain(const Cell* path, Cell* out);
+[[gnu::always_inline]] inline bool path_read_plain(const Cell* path, Cell* out) {
+    const Cell *head, *element;
+    if (!path_one_step(path, &head, &element)) return false;
+    const Cell* value = word_value_or_null(head);
+    if (!value) return path_read_self(head, element, out);
+    return path_read_from(value, element, out);
+}
 
 // Sets the field an object/word path names to the value, as the path
 // evaluation's set does, when the object has no change handlers to run.
-bool path_set_field(const Cell* path, const Cell* value);
+[[gnu::always_inline]] inline bool path_set_field(const Cell* path, const Cell* value) {
+    const Cell *head, *element;
+    if (!path_one_step(path, &head, &element) || cell_type(element) != T_WORD) return false;
+    const Cell* object = word_value_or_null(head);
+    if (!object) return path_set_self(head, element, value);
+    return cell_type(object) == T_OBJECT && object_field_write(object, element, value);
+}
 
 // ---- quiet evaluation -------------------------------------------------------------------------
 // An expression that runs nothing and allocates nothing (plain values,
