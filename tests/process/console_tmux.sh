@@ -31,8 +31,7 @@ grep -qx second "$pane_dir/pane" || fail "a line typed ahead was lost"
 pane_keys -l 'abc'
 pane_keys C-l
 cleared() { pane_capture; [ "$(head -1 "$pane_dir/pane")" = ">> abc" ] && ! grep -q third "$pane_dir/pane"; }
-for _ in $(seq 1 200); do cleared && break; sleep 0.1; done
-cleared || fail "Ctrl+L did not clear the screen: $(cat "$pane_dir/pane")"
+wait_until 20 cleared || fail "Ctrl+L did not clear the screen: $(cat "$pane_dir/pane")"
 pane_keys -l 'd'
 pane_wait '^>> abcd$' || fail "typing after Ctrl+L does not go on after the prompt"
 pane_keys C-u

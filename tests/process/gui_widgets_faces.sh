@@ -116,7 +116,8 @@ KEL
 # The driver: each action, then a wait until the program has logged what it
 # leads to (X delivers the events in order, so an action that logs nothing
 # is handled once the next one's entry shows). A popup menu must be up
-# before its item is clicked: the driver waits for its window.
+# before its item is clicked: the driver waits for its window to show its
+# items, by then the menu has the pointer.
 logged() { grep -qxF -- "$1" "$dir/log" 2> /dev/null; }
 act() {
     local entry="$1"
@@ -124,8 +125,6 @@ act() {
     "$@"
     [ -z "$entry" ] || wait_until 30 logged "$entry" || fail "the program did not log $entry"
 }
-visible_windows() { xdotool search --onlyvisible --name '' 2> /dev/null | wc -l; }
-more_windows() { [ "$(visible_windows)" -gt "$1" ]; }
 . "$(cd "$(dirname "$0")" && pwd)/../support/screen.sh"
 SCREEN_CLEANUP="$dir"
 screen_start || exit 0
@@ -143,9 +142,9 @@ act "" xdotool mousemove 50 142 click 1
 act "[f change]" xdotool type --delay 100 hi
 act "[l select 2]" xdotool mousemove 130 37 click 1
 act "" xdotool mousemove 210 88 click 1
-windows=$(visible_windows)
+windows=$(screen_windows)
 act "" xdotool mousemove 240 30 click 3
-wait_until 30 more_windows "$windows" || fail "the context menu did not show"
+screen_wait_popup "$windows" 30 > /dev/null || fail "the context menu did not show"
 act "[bs menu copy]" xdotool mousemove 255 42 click 1
 act "[bs scroll vertical]" xdotool mousemove 275 40 click 5
 act "[sc change]" xdotool mousemove 210 173 click 1

@@ -32,33 +32,44 @@ signal 'changed
 await 'looked
 KEL
 
-screen_kel_start "$kel" fonts.kel
-screen_await shown || fail "the window did not come up"
-id=$(screen_wait_window "Fonts") || fail "no window"
-screen_shot before.png "$id"
-xdotool mousemove --window "$id" 300 20 click 1
-screen_signal clicked
-screen_await changed || fail "the script did not go on after the click"
-screen_shot after.png "$id"
-screen_signal looked
-screen_kel_end || fail "the script failed"
-
 # Rows of the face's rectangle (x y width height) holding a pixel of the colour.
 rows_with() {
     convert "$1" -crop "$4x$5+$2+$3" +repage -fill white +opaque "#$6" -fill black -opaque "#$6" \
         -scale "1x$5!" -depth 8 txt:- | grep -v "^#" | grep -vc "#FFFFFF"
 }
-[ "$(rows_with before.png 10 10 120 50 ff0000)" = 0 ] || fail "the text is red before the click"
-[ "$(rows_with after.png 10 10 120 50 ff0000)" -ge 20 ] || fail "the font's new size and colour did not reach the screen"
+# What a shot shows wrong, or nothing: each face of the second row in its
+# colour (the window is painted); before the click, no red text.
+colours_fault() {
+    local x
+    for x in 15 85 155 225; do
+        [ "$(screen_pixel "$1" $x 95)" = "00c800" ] || { echo "the face at $x does not show its colour: $(screen_pixel "$1" $x 95)"; return; }
+    done
+}
+before_fault() {
+    colours_fault "$1"
+    [ "$(rows_with "$1" 10 10 120 50 ff0000)" = 0 ] || echo "the text is red before the click"
+}
+# After the click: the text in its new size and colour, and the rows of the
+# text "Lines" that are dark across the whole text, the underline and the
+# strike-through line.
+after_fault() {
+    local x y w h full
+    colours_fault "$1"
+    [ "$(rows_with "$1" 10 10 120 50 ff0000)" -ge 20 ] || { echo "the font's new size and colour did not reach the screen"; return; }
+    IFS=' x' read -r x y w h < lines.txt
+    full=$(convert "$1" -crop "${w}x$h+$x+$y" +repage -colorspace gray -threshold 50% -negate \
+        -scale "1x$h!" -depth 8 txt:- | awk -F'[(,)]' 'NR > 1 && $3 > 230 { n++ } END { print n + 0 }')
+    [ "$full" -ge 2 ] || echo "underline and strike are not both drawn ($full full rows)"
+}
 
-# Rows of the text "Lines" that are dark across the whole text: the
-# underline and the strike-through line.
-IFS=' x' read -r x y w h < lines.txt
-full=$(convert after.png -crop "${w}x$h+$x+$y" +repage -colorspace gray -threshold 50% -negate \
-    -scale "1x$h!" -depth 8 txt:- | awk -F'[(,)]' 'NR > 1 && $3 > 230 { n++ } END { print n + 0 }')
-[ "$full" -ge 2 ] || fail "underline and strike are not both drawn ($full full rows)"
-
-for x in 15 85 155 225; do
-    [ "$(screen_pixel after.png $x 95)" = "00c800" ] || fail "the face at $x does not show its colour: $(screen_pixel after.png $x 95)"
-done
+screen_kel_start "$kel" fonts.kel
+screen_await shown || fail "the window did not come up"
+id=$(screen_wait_window "Fonts") || fail "no window"
+fault=$(screen_shot_judged "$id" before.png before_fault) || fail "$fault"
+xdotool mousemove --window "$id" 300 20 click 1
+screen_signal clicked
+screen_await changed || fail "the script did not go on after the click"
+fault=$(screen_shot_judged "$id" after.png after_fault) || fail "$fault"
+screen_signal looked
+screen_kel_end || fail "the script failed"
 echo "ok"

@@ -49,27 +49,37 @@ signal 'two
 await 'looked
 KEL
 
+# What a shot of the first page shows wrong, or nothing: pixels drawn outside
+# every face, or a face of the window that shows nothing.
+gallery_fault() {
+    local spill x y w h
+    spill=$(screen_spill "$1" rects.txt ff00ff spill.png)
+    [ "$spill" = 0 ] || { echo "$spill pixels drawn outside the faces"; return; }
+    while read -r x y w h; do
+        [ "$(screen_count_colour "$1" "$x" "$y" "$w" "$h" ff00ff 0)" -lt $((w * h)) ] ||
+            { echo "the face at $x,$y shows nothing"; return; }
+    done < tops.txt
+}
+# The second page: pixels drawn outside every face.
+page_two_fault() {
+    local spill
+    spill=$(screen_spill "$1" rects-two.txt ff00ff spill-two.png)
+    [ "$spill" = 0 ] || echo "$spill pixels drawn outside the faces on page two"
+}
+
 screen_kel_start "$kel" gallery.kel
 screen_await shown || fail "the window did not come up"
 id=$(screen_wait_window "Gallery") || fail "no window"
-screen_shot gallery.png "$id"
+fault=$(screen_shot_judged "$id" gallery.png gallery_fault) ||
+    { mkdir -p "$screens"; cp gallery.png "$screens/"; cp spill.png "$screens/gallery-spill.png" 2> /dev/null; fail "$fault"; }
 IFS=x read -r x y < tab.txt
 xdotool mousemove --window "$id" "$x" "$y" click 1
 screen_signal clicked
 screen_await two || fail "the script did not go on after the click"
-screen_shot gallery-page-two.png "$id"
+fault=$(screen_shot_judged "$id" gallery-page-two.png page_two_fault) ||
+    { mkdir -p "$screens"; cp gallery-page-two.png "$screens/"; cp spill-two.png "$screens/gallery-page-two-spill.png" 2> /dev/null; fail "$fault"; }
 screen_signal looked
 screen_kel_end || fail "the script failed"
 mkdir -p "$screens" && cp gallery.png gallery-page-two.png "$screens/"
-
-spill=$(screen_spill gallery.png rects.txt ff00ff spill.png)
-[ "$spill" = 0 ] || { cp spill.png "$screens/gallery-spill.png"; fail "$spill pixels drawn outside the faces"; }
-spill=$(screen_spill gallery-page-two.png rects-two.txt ff00ff spill-two.png)
-[ "$spill" = 0 ] || { cp spill-two.png "$screens/gallery-page-two-spill.png"; fail "$spill pixels drawn outside the faces on page two"; }
 grep -q "^selected 2$" out || fail "the click did not select the second tab"
-# Every face of the window shows something.
-while read -r x y w h; do
-    [ "$(screen_count_colour gallery.png "$x" "$y" "$w" "$h" ff00ff 0)" -lt $((w * h)) ] ||
-        fail "the face at $x,$y shows nothing"
-done < tops.txt
 echo "ok"

@@ -50,23 +50,27 @@ input_app_start "$kel" "$dir/app.kel" "$dir" || fail "the program did not start"
 id=$(input_focus_window "list rows") || fail "no window"
 read -r x y _ < <(screen_window_geometry "$id")
 input_sync 1 || fail "the list changes were not handled"
-screen_shot "$dir/lists.png"
+# What a shot shows wrong, or nothing: the reference text list shows its
+# rows, and each changed list (x y) looks like the one made with its final
+# data (x y), of the width and height, after what was done.
+lists_fault() {
+    local shot="$1" list
+    [ "$(input_region_difference "$shot" $((x + 10)) $((y + 150)) $((x + 270)) $((y + 10)) 70 130)" != 0 ] ||
+        { echo "the reference text list shows nothing"; return; }
+    for list in "10 10 10 150 70 130 insert and append" "90 10 90 150 70 130 insert before the selection" \
+        "170 10 170 150 80 24 a drop-list insert" "10 290 10 150 70 130 removes at the head, middle and tail" \
+        "90 290 90 150 70 130 remove after the selection" "170 290 170 150 80 24 a drop-list remove" \
+        "270 290 90 150 70 130 a remove before the data's position" "350 290 350 150 70 130 remove before the selection"; do
+        set -- $list
+        [ "$(input_region_difference "$shot" $((x + $1)) $((y + $2)) $((x + $3)) $((y + $4)) $5 $6)" = 0 ] ||
+            { echo "the list does not show its data after ${*:7}"; return; }
+    done
+}
+fault=$(screen_shot_judged "" "$dir/lists.png" lists_fault) || fail "$fault"
 input_app_finish || fail "the program failed"
 
 grep -qF 'rows ["a" "b" "c" "d" "e" "f"] ["a" "b" "c"] 2 ["a" "b" "c"] 1' "$dir/out" ||
     fail "the data or the selections are not as the changes left them"
 grep -qF 'removed ["a" "b" "c" "d" "e" "f"] ["a" "b" "c"] 2 ["a" "b" "c"] 1 ["a" "b" "c"] 2 ["a" "b" "c"] 3' "$dir/out" ||
     fail "the data or the selections are not as the removals left them"
-[ "$(input_region_difference "$dir/lists.png" $((x + 10)) $((y + 150)) $((x + 270)) $((y + 10)) 70 130)" != 0 ] ||
-    fail "the reference text list shows nothing"
-# Each changed list (x y) against the one made with its final data (x y),
-# width and height, and what was done.
-for list in "10 10 10 150 70 130 insert and append" "90 10 90 150 70 130 insert before the selection" \
-    "170 10 170 150 80 24 a drop-list insert" "10 290 10 150 70 130 removes at the head, middle and tail" \
-    "90 290 90 150 70 130 remove after the selection" "170 290 170 150 80 24 a drop-list remove" \
-    "270 290 90 150 70 130 a remove before the data's position" "350 290 350 150 70 130 remove before the selection"; do
-    set -- $list
-    [ "$(input_region_difference "$dir/lists.png" $((x + $1)) $((y + $2)) $((x + $3)) $((y + $4)) $5 $6)" = 0 ] ||
-        fail "the list does not show its data after ${*:7}"
-done
 echo "list rows: ok"

@@ -48,7 +48,19 @@ input_app_start "$kel" "$dir/app.kel" "$dir" || fail "the program did not start"
 id=$(input_focus_window lists) || fail "no window"
 read -r x y _ < <(screen_window_geometry "$id")
 input_sync 1 || fail "the list changes were not handled"
-screen_shot "$dir/lists.png"
+# What a shot shows wrong, or nothing: each text list looks like the one
+# made with its final data, and the radios without data look alike.
+lists_fault() {
+    local shot="$1" list
+    for list in "10 remove" "90 take/last" "170 clear"; do
+        set -- $list
+        [ "$(input_region_difference "$shot" $((x + $1)) $((y + 10)) $((x + $1)) $((y + 120)) 70 100)" = 0 ] ||
+            { echo "a text list does not show its data after $2"; return; }
+    done
+    [ "$(input_region_difference "$shot" $((x + 250)) $((y + 50)) $((x + 250)) $((y + 80)) 22 24)" = 0 ] ||
+        echo "radios without data do not look alike"
+}
+fault=$(screen_shot_judged "" "$dir/lists.png" lists_fault) || fail "$fault"
 # The drop-list's popup list opens with its first item under the cursor and
 # Return chooses it; the next click waits until the popup is gone, which has
 # the pointer till then.
@@ -83,15 +95,8 @@ screen_wait_gone "$popup" || fail "a click on an item did not close the drop-lis
 input_sync 6 || fail "the choice in the second drop-list was not handled"
 input_app_finish || fail "the program failed"
 
-for list in "10 remove" "90 take/last" "170 clear"; do
-    set -- $list
-    [ "$(input_region_difference "$dir/lists.png" $((x + $1)) $((y + 10)) $((x + $1)) $((y + 120)) 70 100)" = 0 ] ||
-        fail "a text list does not show its data after $2"
-done
 grep -qF 'drop-list "b"' "$dir/out" || fail "the drop-list does not show its data after remove"
 grep -qF 'drop-down "b"' "$dir/out" || fail "the drop-down does not show its data after remove"
-[ "$(input_region_difference "$dir/lists.png" $((x + 250)) $((y + 50)) $((x + 250)) $((y + 80)) 22 24)" = 0 ] ||
-    fail "radios without data do not look alike"
 grep -qF 'log [change "two" true change "one" true select 2' "$dir/out" ||
     fail "radio clicks ran the wrong on-change actors"
 grep -qF 'radios [true false]' "$dir/out" || fail "the radios' data do not follow the clicks"

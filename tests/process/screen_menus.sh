@@ -43,7 +43,11 @@ screen_kel_start "$kel" menus.kel
 screen_await shown || fail "the windows did not come up"
 id=$(screen_wait_window "Menus") || fail "no window"
 read -r _ _ width height < <(screen_window_geometry "$id")
-screen_shot menus.png "$id"
+# The client area, blue, below the bar.
+menus_fault() {
+    [ "$(screen_pixel "$1" 100 $((height - 50)))" = "0000c8" ] || echo "the client area is not below the bar"
+}
+fault=$(screen_shot_judged "$id" menus.png menus_fault) || fail "$fault"
 before=$(screen_windows)
 xdotool mousemove --window "$id" 20 10 click 1
 popup=$(screen_wait_popup "$before") || fail "the File menu did not open"
@@ -55,15 +59,15 @@ xdotool mousemove --window "$ctx" 40 30 click 3
 wait_until 30 grep -q "invalid argument" out || fail "the context menu that holds itself was not reported"
 screen_signal chosen
 screen_await later || fail "the process did not go on after the context menu"
-screen_shot later.png "$(screen_wait_window Later)"
+later=$(screen_wait_window Later) || fail "no next window"
+later_fault() { [ "$(screen_pixel "$1" 40 30)" = "00ff00" ] || echo "the next window was not drawn"; }
+fault=$(screen_shot_judged "$later" later.png later_fault) || fail "$fault"
 screen_signal looked
 screen_kel_end || fail "the script failed"
 
 # The bar above the client area; the client area keeps the face's 200x100.
 [ "$width" = 200 ] && [ "$height" -gt 110 ] || fail "no menu bar above the client area: ${width}x$height"
-[ "$(screen_pixel menus.png 100 $((height - 50)))" = "0000c8" ] || fail "the client area is not below the bar"
 grep -q '^chosen \[open\]$' out || fail "choosing File > Open did not send its menu event"
 grep -q "^shown invalid-arg$" out || fail "a menu that holds itself was shown without an error"
 grep -q "invalid argument" out || fail "the context menu that holds itself was not reported"
-[ "$(screen_pixel later.png 40 30)" = "00ff00" ] || fail "the next window was not drawn"
 echo "ok"

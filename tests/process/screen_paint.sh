@@ -39,38 +39,46 @@ signal 'repainted
 await 'looked
 KEL
 
+# What a shot of the first window shows wrong, or nothing. Drawn by the
+# actor: a green corner over the face's white. No colour or a transparent
+# one: the blue backdrop shows; half-transparent red blends.
+before_fault() {
+    local x
+    [ "$(screen_pixel "$1" 15 15)" = "00c800" ] || { echo "on-drawing did not paint: $(screen_pixel "$1" 15 15)"; return; }
+    [ "$(screen_pixel "$1" 60 40)" = "ffffff" ] || { echo "the rich-text face lost its colour"; return; }
+    for x in 100 170 240; do
+        [ "$(screen_pixel "$1" $x 40)" = "0000c8" ] || { echo "face at $x hides the backdrop: $(screen_pixel "$1" $x 40)"; return; }
+    done
+    [ "$(screen_count_colour "$1" 290 20 40 20 7f0064 4)" = 800 ] ||
+        echo "the transparent base does not blend with the backdrop: $(screen_pixel "$1" 300 30)"
+}
+# The panel (200x80, 100x40) paints its corners and nothing outside: the
+# field before it (10x10) stays white.
+panel_fault() {
+    local xy
+    for xy in "202 82" "297 82" "202 117" "297 117"; do
+        [ "$(screen_pixel "$1" $xy)" = "c86464" ] || { echo "the panel is not painted at $xy"; return; }
+    done
+    [ "$(screen_pixel "$1" 100 25)" = "ffffff" ] || { echo "the field is covered: $(screen_pixel "$1" 100 25)"; return; }
+    [ "$(screen_count_colour "$1" 0 0 400 80 c86464 0)" = 0 ] || { echo "the panel paints above itself"; return; }
+    [ "$(screen_count_colour "$1" 0 80 200 120 c86464 0)" = 0 ] || echo "the panel paints left of itself"
+}
+# After the click: the actor's corner again over the face's new yellow.
+after_fault() {
+    [ "$(screen_pixel "$1" 60 40)" = "ffff00" ] || { echo "the new colour was not painted: $(screen_pixel "$1" 60 40)"; return; }
+    [ "$(screen_pixel "$1" 15 15)" = "00c800" ] || echo "on-drawing did not paint again"
+}
+
 screen_kel_start "$kel" paint.kel
 screen_await shown || fail "the window did not come up"
 id=$(screen_wait_window "Paint") || fail "no window"
-screen_shot before.png "$id"
-screen_shot panel.png "$(screen_wait_window Panel)"
+fault=$(screen_shot_judged "$id" before.png before_fault) || fail "$fault"
+panel=$(screen_wait_window Panel) || fail "no panel window"
+fault=$(screen_shot_judged "$panel" panel.png panel_fault) || fail "$fault"
 xdotool mousemove --window "$id" 50 20 click 1
 screen_signal clicked
 screen_await repainted || fail "the script did not go on after the click"
-screen_shot after.png "$id"
+fault=$(screen_shot_judged "$id" after.png after_fault) || fail "$fault"
 screen_signal looked
 screen_kel_end || fail "the script failed"
-
-# Drawn by the actor: a green corner over the face's white, and again over
-# its yellow after the click changed the colour.
-[ "$(screen_pixel before.png 15 15)" = "00c800" ] || fail "on-drawing did not paint: $(screen_pixel before.png 15 15)"
-[ "$(screen_pixel before.png 60 40)" = "ffffff" ] || fail "the rich-text face lost its colour"
-[ "$(screen_pixel after.png 60 40)" = "ffff00" ] || fail "the new colour was not painted: $(screen_pixel after.png 60 40)"
-[ "$(screen_pixel after.png 15 15)" = "00c800" ] || fail "on-drawing did not paint again"
-
-# No colour or a transparent one: the blue backdrop shows; half-transparent red blends.
-for x in 100 170 240; do
-    [ "$(screen_pixel before.png $x 40)" = "0000c8" ] || fail "face at $x hides the backdrop: $(screen_pixel before.png $x 40)"
-done
-[ "$(screen_count_colour before.png 290 20 40 20 7f0064 4)" = 800 ] ||
-    fail "the transparent base does not blend with the backdrop: $(screen_pixel before.png 300 30)"
-
-# The panel (200x80, 100x40) paints its corners and nothing outside: the
-# field before it (10x10) stays white.
-for xy in "202 82" "297 82" "202 117" "297 117"; do
-    [ "$(screen_pixel panel.png $xy)" = "c86464" ] || fail "the panel is not painted at $xy"
-done
-[ "$(screen_pixel panel.png 100 25)" = "ffffff" ] || fail "the field is covered: $(screen_pixel panel.png 100 25)"
-[ "$(screen_count_colour panel.png 0 0 400 80 c86464 0)" = 0 ] || fail "the panel paints above itself"
-[ "$(screen_count_colour panel.png 0 80 200 120 c86464 0)" = 0 ] || fail "the panel paints left of itself"
 echo "ok"

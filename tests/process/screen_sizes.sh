@@ -39,35 +39,36 @@ signal 'shown
 await 'looked
 KEL
 
+# What a shot shows wrong, or nothing. Nothing is drawn outside the faces'
+# rectangles. The label's text: one line (nothing below the first line's 17
+# pixels), ending within 4 pixels of the measured width. The pages sit in the
+# tab panel: both bases of the first page are whole and inside the panel.
+sizes_fault() {
+    local spill x y w h
+    spill=$(screen_spill "$1" rects.txt ff00ff spill.png)
+    [ "$spill" = 0 ] || { echo "$spill pixels drawn outside the faces"; return; }
+    IFS=' x' read -r x y w h < label.txt
+    [ "$(screen_count_colour "$1" "$x" $((y + 17)) "$w" $((h - 17)) ff00ff 0)" = $((w * (h - 17))) ] ||
+        { echo "the label's text wraps"; return; }
+    [ "$(screen_count_colour "$1" $((x + w - 4)) "$y" 4 17 ff00ff 0)" -lt 68 ] ||
+        { echo "the label's text is narrower than measured"; return; }
+    IFS=' x' read -r x y w h < tabs.txt
+    [ "$(screen_count_colour "$1" "$x" "$y" "$w" "$h" ff0000 0)" = 900 ] || { echo "the page's first base is not in the panel"; return; }
+    [ "$(screen_count_colour "$1" "$x" "$y" "$w" "$h" 00ff00 0)" = 400 ] || echo "the page's last base is not in the panel"
+}
+
 screen_kel_start "$kel" sizes.kel
 screen_await shown || fail "the window did not come up"
 id=$(screen_wait_window "Sizes") || fail "no window"
-screen_shot sizes.png "$id"
+fault=$(screen_shot_judged "$id" sizes.png sizes_fault) || fail "$fault"
 read -r _ _ width height < <(screen_window_geometry "$id")
 read -r _ _ edge_width edge_height < <(screen_window_geometry "$(screen_wait_window Edge)")
 screen_signal looked
 screen_kel_end || fail "the script failed"
 
-# Nothing is drawn outside the faces' rectangles, and the window is the
-# layout's size.
-spill=$(screen_spill sizes.png rects.txt ff00ff spill.png)
-[ "$spill" = 0 ] || fail "$spill pixels drawn outside the faces"
+# The window is the layout's size.
 [ "${width}x$height" = "$(cat size.txt)" ] || fail "the window is ${width}x$height, not $(cat size.txt)"
 [ "${edge_width}x$edge_height" = 100x40 ] || fail "a button at the edge made its window ${edge_width}x$edge_height"
-
-# The label's text: one line (nothing below the first line's 17 pixels),
-# ending within 4 pixels of the measured width.
-IFS=' x' read -r x y w h < label.txt
-[ "$(screen_count_colour sizes.png "$x" $((y + 17)) "$w" $((h - 17)) ff00ff 0)" = $((w * (h - 17))) ] ||
-    fail "the label's text wraps"
-[ "$(screen_count_colour sizes.png $((x + w - 4)) "$y" 4 17 ff00ff 0)" -lt 68 ] ||
-    fail "the label's text is narrower than measured"
-
-# The pages sit in the tab panel: both bases of the first page are whole
-# and inside the panel.
-IFS=' x' read -r x y w h < tabs.txt
-[ "$(screen_count_colour sizes.png "$x" "$y" "$w" "$h" ff0000 0)" = 900 ] || fail "the page's first base is not in the panel"
-[ "$(screen_count_colour sizes.png "$x" "$y" "$w" "$h" 00ff00 0)" = 400 ] || fail "the page's last base is not in the panel"
 
 # A check box is 80 wide and the theme's mark beside.
 check=$((80 + $(sed -n 's/^check-mark //p' out)))

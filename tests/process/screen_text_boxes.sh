@@ -30,36 +30,41 @@ signal 'shown
 await 'looked
 KEL
 
+# Columns (x) and rows (y) of a rectangle of the shot holding dark text pixels.
+dark_columns() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace gray -threshold 50% -negate -rotate 90 \
+        -scale "1x$4!" -depth 8 txt:- | awk -F'[(,:]' 'NR > 1 && $4 > 0 { printf "%d ", $2 }'
+}
+dark_rows() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace gray -threshold 50% -negate \
+        -scale "1x$5!" -depth 8 txt:- | awk -F'[(,:]' 'NR > 1 && $4 > 0 { printf "%d ", $2 }'
+}
+# What a shot shows wrong, or nothing: "b" after the tab starts at 100,
+# nothing between the two letters; the second line starts 40 below the
+# first; where no face paints, the background that to image! of the window
+# captured.
+boxes_fault() {
+    local columns rows background
+    columns=$(dark_columns "$1" 10 10 200 20)
+    [ -z "$(echo "$columns" | awk '{ for (i = 1; i <= NF; i++) if ($i > 20 && $i < 100) print $i }')" ] &&
+        echo "$columns" | awk '{ for (i = 1; i <= NF; i++) if ($i >= 100 && $i < 115) f = 1 } END { exit !f }' ||
+        { echo "the tab is not drawn 100 wide: columns $columns"; return; }
+    rows=$(dark_rows "$1" 220 10 100 100)
+    [ -z "$(echo "$rows" | awk '{ for (i = 1; i <= NF; i++) if ($i > 20 && $i < 40) print $i }')" ] &&
+        echo "$rows" | awk '{ for (i = 1; i <= NF; i++) if ($i >= 40 && $i < 60) f = 1 } END { exit !f }' ||
+        { echo "the lines are not drawn 40 apart: rows $rows"; return; }
+    background=$(screen_pixel "$1" 391 190)
+    grep -q "^window $((16#${background:0:2})).$((16#${background:2:2})).$((16#${background:4:2})).0$" out ||
+        echo "the captured window lacks the background $background"
+}
+
 screen_kel_start "$kel" boxes.kel
 screen_await shown || fail "the window did not come up"
 id=$(screen_wait_window "Boxes") || fail "no window"
-screen_shot boxes.png "$id"
+fault=$(screen_shot_judged "$id" boxes.png boxes_fault) || fail "$fault"
 screen_signal looked
 screen_kel_end || fail "the script failed"
 
-# Columns (x) and rows (y) of a rectangle holding dark text pixels.
-dark_columns() {
-    convert boxes.png -crop "$3x$4+$1+$2" +repage -colorspace gray -threshold 50% -negate -rotate 90 \
-        -scale "1x$3!" -depth 8 txt:- | awk -F'[(,:]' 'NR > 1 && $4 > 0 { printf "%d ", $2 }'
-}
-dark_rows() {
-    convert boxes.png -crop "$3x$4+$1+$2" +repage -colorspace gray -threshold 50% -negate \
-        -scale "1x$4!" -depth 8 txt:- | awk -F'[(,:]' 'NR > 1 && $4 > 0 { printf "%d ", $2 }'
-}
 grep -q "^carets 100x0 0x40$" out || fail "the caret positions do not follow tabs and line-spacing"
-# "b" after the tab starts at 100, nothing between the two letters.
-columns=$(dark_columns 10 10 200 20)
-[ -z "$(echo "$columns" | awk '{ for (i = 1; i <= NF; i++) if ($i > 20 && $i < 100) print $i }')" ] &&
-    echo "$columns" | awk '{ for (i = 1; i <= NF; i++) if ($i >= 100 && $i < 115) f = 1 } END { exit !f }' ||
-    fail "the tab is not drawn 100 wide: columns $columns"
-# The second line starts 40 below the first.
-rows=$(dark_rows 220 10 100 100)
-[ -z "$(echo "$rows" | awk '{ for (i = 1; i <= NF; i++) if ($i > 20 && $i < 40) print $i }')" ] &&
-    echo "$rows" | awk '{ for (i = 1; i <= NF; i++) if ($i >= 40 && $i < 60) f = 1 } END { exit !f }' ||
-    fail "the lines are not drawn 40 apart: rows $rows"
-
 grep -q "^base 60x40 0.0.255.0 255.0.0.0$" out || fail "the captured base lost its colour"
-background=$(screen_pixel boxes.png 391 190)
-grep -q "^window $((16#${background:0:2})).$((16#${background:2:2})).$((16#${background:4:2})).0$" out ||
-    fail "the captured window lacks the background $background"
 echo "ok"

@@ -56,22 +56,6 @@ input_sync 1 || fail "the field was not focused"
 # The client area (480x480) lies below the menu bar.
 read -r x y _ height < <(screen_window_geometry "$id")
 y=$((y + height - 480))
-screen_shot "$dir/before-tab.png"
-xdotool key Tab
-input_sync 2 || fail "Tab was not handled"
-screen_shot "$dir/tab.png"
-xdotool key Right
-before=$(screen_windows)
-xdotool key alt+f
-popup=$(screen_wait_popup "$before") || fail "Alt+F did not open the File menu"
-xdotool key Return
-# The menu has the keyboard until it is gone.
-screen_wait_gone "$popup" || fail "Return did not close the File menu"
-input_sync 3 || fail "Right and Alt+F were not handled"
-input_sync 4 || fail "the move was not handled"
-input_app_finish || fail "the program failed"
-shot="$dir/before-tab.png"; [ -n "${KEEP_SHOTS:-}" ] && cp "$dir"/*.png "$KEEP_SHOTS"
-
 # Ink columns of a rectangle: the number of runs of columns holding ink
 # (grey text included), runs closer than the gap (pixels) counted as one.
 ink_runs() {
@@ -87,39 +71,63 @@ ink_bands() {
         NR > 1 { row = $2 + 0; if ($4 > 0) { if (!on) top = row; on = 1 } else if (on) { print top, row - top; on = 0 } }'
 }
 
-# Drop-lists: the border at the face's left edge and the chosen item's
-# first characters just inside it.
-for d in "10 b" "50 long"; do
-    set -- $d
-    [ "$(input_dark_count "$shot" $((x + 14)) $((y + $1 + 4)) 24 16)" -gt 10 ] ||
-        fail "the drop-list with $2 chosen does not show it from its start"
-    [ "$(screen_count_colour "$shot" $((x + 10)) $((y + $1 + 4)) 2 16 ffffff 16)" -lt 32 ] ||
-        fail "the drop-list with $2 chosen shows no border at its left"
-done
-# Calendar: the default size holds it; weekday row (second band) of seven
-# names apart, month and year row of six parts (two arrows each).
-read -r cw ch < <(grep '^calendar' "$dir/out" | tr 'x' ' ' | awk '{print $2, $3}')
-bands=$(ink_bands "$shot" $((x + 12)) $((y + 92)) $((cw - 4)) $((ch - 4)))
-read -r top1 height1 < <(sed -n 1p <<< "$bands")
-read -r top2 height2 < <(sed -n 2p <<< "$bands")
-[ -n "$height2" ] || fail "the calendar shows no weekday row: $bands"
-runs=$(ink_runs "$shot" $((x + 12)) $((y + 92 + top2)) $((cw - 4)) "$height2" 4)
-[ "$runs" = 7 ] || fail "the calendar's weekday names run together ($runs parts, ${cw}x$ch)"
-runs=$(ink_runs "$shot" $((x + 12)) $((y + 92 + top1)) $((cw - 4)) "$height1" 4)
-[ "$runs" = 6 ] || fail "the calendar's month and year arrows touch ($runs parts)"
-[ "$(input_region_difference "$shot" $((x + 10)) $((y + 90)) $((x + 300)) $((y + 90)) 110 90)" -lt 20 ] ||
-    fail "a smaller calendar is drawn squeezed, not cut"
-# A button with an image shows no text.
-[ "$(input_region_difference "$shot" $((x + 10)) $((y + 300)) $((x + 100)) $((y + 300)) 80 40)" = 0 ] ||
-    fail "a button with an image shows its text too"
-# The area's text wraps onto a second line.
-[ "$(ink_bands "$shot" $((x + 204)) $((y + 302)) 90 56 | wc -l)" -ge 2 ] || fail "an area without para does not wrap"
+# What the shot before Tab shows wrong, or nothing.
+widgets_fault() {
+    local shot="$1" d cw ch bands top1 height1 top2 height2 runs
+    # Drop-lists: the border at the face's left edge and the chosen item's
+    # first characters just inside it.
+    for d in "10 b" "50 long"; do
+        set -- $d
+        [ "$(input_dark_count "$shot" $((x + 14)) $((y + $1 + 4)) 24 16)" -gt 10 ] ||
+            { echo "the drop-list with $2 chosen does not show it from its start"; return; }
+        [ "$(screen_count_colour "$shot" $((x + 10)) $((y + $1 + 4)) 2 16 ffffff 16)" -lt 32 ] ||
+            { echo "the drop-list with $2 chosen shows no border at its left"; return; }
+    done
+    # Calendar: the default size holds it; weekday row (second band) of seven
+    # names apart, month and year row of six parts (two arrows each).
+    read -r cw ch < <(grep '^calendar' "$dir/out" | tr 'x' ' ' | awk '{print $2, $3}')
+    [ -n "$ch" ] || { echo "the program did not print the calendar's size"; return; }
+    bands=$(ink_bands "$shot" $((x + 12)) $((y + 92)) $((cw - 4)) $((ch - 4)))
+    read -r top1 height1 < <(sed -n 1p <<< "$bands")
+    read -r top2 height2 < <(sed -n 2p <<< "$bands")
+    [ -n "$height2" ] || { echo "the calendar shows no weekday row: $bands"; return; }
+    runs=$(ink_runs "$shot" $((x + 12)) $((y + 92 + top2)) $((cw - 4)) "$height2" 4)
+    [ "$runs" = 7 ] || { echo "the calendar's weekday names run together ($runs parts, ${cw}x$ch)"; return; }
+    runs=$(ink_runs "$shot" $((x + 12)) $((y + 92 + top1)) $((cw - 4)) "$height1" 4)
+    [ "$runs" = 6 ] || { echo "the calendar's month and year arrows touch ($runs parts)"; return; }
+    [ "$(input_region_difference "$shot" $((x + 10)) $((y + 90)) $((x + 300)) $((y + 90)) 110 90)" -lt 20 ] ||
+        { echo "a smaller calendar is drawn squeezed, not cut"; return; }
+    # A button with an image shows no text.
+    [ "$(input_region_difference "$shot" $((x + 10)) $((y + 300)) $((x + 100)) $((y + 300)) 80 40)" = 0 ] ||
+        { echo "a button with an image shows its text too"; return; }
+    # The area's text wraps onto a second line.
+    [ "$(ink_bands "$shot" $((x + 204)) $((y + 302)) 90 56 | wc -l)" -ge 2 ] || { echo "an area without para does not wrap"; return; }
+}
+fault=$(screen_shot_judged "" "$dir/before-tab.png" widgets_fault) || fail "$fault"
+xdotool key Tab
+input_sync 2 || fail "Tab was not handled"
 # Tab on the field reaches the tab panel's tabs: a focus ring shows.
-before=$(mktemp --suffix=.png)
-convert "$shot" -crop "200x30+$((x + 150))+$((y + 380))" +repage "$before"
-convert "$dir/tab.png" -crop "200x30+$((x + 150))+$((y + 380))" +repage "$dir/tab-now.png"
-[ "$(compare -metric AE "$before" "$dir/tab-now.png" null: 2>&1)" -gt 0 ] || fail "Tab shows no focus on the tab panel"
-rm -f "$before"
+tab_fault() {
+    local before
+    before=$(mktemp --suffix=.png)
+    convert "$dir/before-tab.png" -crop "200x30+$((x + 150))+$((y + 380))" +repage "$before"
+    convert "$1" -crop "200x30+$((x + 150))+$((y + 380))" +repage "$dir/tab-now.png"
+    [ "$(compare -metric AE "$before" "$dir/tab-now.png" null: 2>&1)" -gt 0 ] || echo "Tab shows no focus on the tab panel"
+    rm -f "$before"
+}
+fault=$(screen_shot_judged "" "$dir/tab.png" tab_fault) || fail "$fault"
+xdotool key Right
+before=$(screen_windows)
+xdotool key alt+f
+popup=$(screen_wait_popup "$before") || fail "Alt+F did not open the File menu"
+xdotool key Return
+# The menu has the keyboard until it is gone.
+screen_wait_gone "$popup" || fail "Return did not close the File menu"
+input_sync 3 || fail "Right and Alt+F were not handled"
+input_sync 4 || fail "the move was not handled"
+input_app_finish || fail "the program failed"
+[ -n "${KEEP_SHOTS:-}" ] && cp "$dir"/*.png "$KEEP_SHOTS"
+
 log=$(grep '^log ' "$dir/out")
 [[ $log == *"tab 2"* ]] || fail "Right on the focused tab panel did not switch to the second page"
 [[ $log == *"menu open"* ]] || fail "Alt+F did not open the File menu"

@@ -26,11 +26,15 @@ input_app_start "$kel" "$dir/child.kel" "$dir" || fail "the program did not star
 id=$(input_focus_window child) || fail "no window"
 xdotool windowsize "$id" 300 200
 input_sync 1 || fail "the resize was not handled"
-screen_shot "$dir/sized.png"
-read -r x y w h < <(screen_window_geometry "$id")
+# The child face, made 20 pixels smaller than the resized window each way, shows whole.
+sized_fault() {
+    local x y w h
+    read -r x y w h < <(screen_window_geometry "$id")
+    [ "$(screen_count_colour "$1" "$x" "$y" "$w" "$h" ff0000)" = $((280 * 180)) ] ||
+        echo "the size set by on-resize on a child face was not applied"
+}
+fault=$(screen_shot_judged "" "$dir/sized.png" sized_fault) || fail "$fault"
 input_app_finish || fail "the program failed"
-[ "$(screen_count_colour "$dir/sized.png" "$x" "$y" "$w" "$h" ff0000)" = $((280 * 180)) ] ||
-    fail "the size set by on-resize on a child face was not applied"
 
 # A window that keeps its own size, from the resize event it gets as it opens.
 { echo 'Kel []'; input_app_kel "$dir"; cat <<'KEL'

@@ -124,6 +124,31 @@ screen_shot() {
     if [ -n "${2:-}" ]; then import -window "$2" "$1"; else import -window root "$1"; fi
 }
 
+# Takes shots into the file, of the window of the id or of the whole screen
+# when the id is empty, until the judge (a command, given the file) prints
+# nothing about the last shot or the seconds (default 20, scaled) pass; then
+# prints what the judge said of the last shot and returns 1 when it said
+# anything. A window can show, and a program say it is done, before the
+# window is wholly painted, the more so on a loaded machine, so a shot is
+# judged only once it shows all that is judged in it.
+#
+#   sizes_fault() { [ "$(screen_pixel "$1" 5 5)" = ff0000 ] || echo "no red corner"; }
+#   fault=$(screen_shot_judged "$id" sizes.png sizes_fault) || fail "$fault"
+screen_shot_judged() {
+    local window="$1" shot="$2" judge="$3" end fault
+    end=$((SECONDS + $(test_deadline "${4:-20}")))
+    while :; do
+        if screen_shot "$shot" "$window" 2> /dev/null; then
+            fault=$("$judge" "$shot")
+        else
+            fault="no shot of the window $window"
+        fi
+        [ -z "$fault" ] && return 0
+        [ "$SECONDS" -ge "$end" ] && { echo "$fault"; return 1; }
+        sleep 0.1
+    done
+}
+
 # Prints the colour of one pixel of an image as six hex digits (rrggbb).
 screen_pixel() {
     convert "$1" -crop "1x1+$2+$3" -type TrueColor -depth 8 txt:- | sed -n '2s/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | tr 'A-F' 'a-f'
