@@ -206,14 +206,20 @@ void skip_padding(Decoder& d, size_t bytes) {
 
 uint32_t block_length(const Cell* block) { return series_buffer_of(block)->length(); }
 
+// A value at the tail is written into the room its container was made with,
+// which allocates nothing; only a full container grows through block_ks_append.
 void place(const Slot& slot, const Cell* value) {
     Cell v = *value;  // holds no node that a collection could move before the copy
     v.header |= slot.flags;
-    if (slot.index >= block_length(slot.container)) {
+    SeriesBuffer* b = series_buffer_of(slot.container);
+    if (slot.index < b->length()) {
+        cell_copy(&v, block_cells(series_node(slot.container)) + slot.index);
+    } else if (b->tail + sizeof(Cell) <= b->size) {
+        cell_copy(&v, block_tail_cells(b));
+        b->tail += sizeof(Cell);
+    } else {
         block_ks_append(slot.container, &v);
-        return;
     }
-    cell_copy(&v, block_cells(series_node(slot.container)) + slot.index);
 }
 
 Cell* slot_cell(const Slot& slot) { return block_cells(series_node(slot.container)) + slot.index; }
