@@ -148,9 +148,20 @@ uint32_t read_raw(Decoder& d) {
     return value;
 }
 
-// Most varints of a stream (symbol indexes, counts) fit in their one byte.
+// Most varints of a stream (symbol indexes, counts) take one or two bytes.
 inline uint32_t read_varint(Decoder& d) {
-    if (bytes_left(d) >= 1 && *d.pos < 0x80) return *d.pos++;
+    if (bytes_left(d) >= 2) {
+        uint32_t low = d.pos[0];
+        if (low < 0x80) {
+            d.pos++;
+            return low;
+        }
+        uint32_t high = d.pos[1];
+        if (high < 0x80) {
+            d.pos += 2;
+            return (low & 0x7F) | high << 7;
+        }
+    }
     return read_varint_long(d);
 }
 
