@@ -169,25 +169,40 @@ uint32_t string_hash(const Cell* string, bool case_sensitive) {
     return text_hash(string_span(string), case_sensitive);
 }
 
-// The shared key buffer: a name with A-Z folded, grown to the longest name.
-static uint8_t* fold_buffer = nullptr;
-static uint32_t fold_capacity = 0;
-
-static const uint8_t* name_fold(const uint8_t* name, uint32_t length) {
-    if (length > fold_capacity || !fold_buffer) {
-        uint32_t capacity = std::max<uint32_t>(256, length);
-        fold_buffer = static_cast<uint8_t*>(heap_resize(fold_buffer, capacity));
-        fold_capacity = capacity;
-    }
-    for (uint32_t i = 0; i < length; i++) {
-        uint8_t c = name[i];
-        fold_buffer[i] = c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c;
-    }
-    return fold_buffer;
+// Four name bytes with A-Z folded to a-z at once: a byte gains 0x20 when its
+// low seven bits lie in 'A'..'Z' and its top bit is clear. Neither sum carries
+// into the next byte, as a masked byte is at most 0x7F.
+static inline uint32_t fold_ascii4(uint32_t x) {
+    uint32_t low = x & 0x7F7F7F7Fu;
+    uint32_t from_a = low + 0x3F3F3F3Fu;  // top bit set where the byte >= 'A'
+    uint32_t past_z = low + 0x25252525u;  // top bit set where the byte > 'Z'
+    return x | ((from_a & ~past_z & ~x & 0x80808080u) >> 2);
 }
 
+// The murmur hash of the name with A-Z folded, the folding done block by
+// block so that no folded copy is made.
 uint32_t symbol_name_hash(const uint8_t* name, uint32_t length) {
-    return murmur3_hash(name_fold(name, length), length);
+    uint32_t h = run_seed;
+    uint32_t blocks = length / 4;
+    for (uint32_t i = 0; i < blocks; i++) {
+        uint32_t k;
+        std::memcpy(&k, name + i * 4, 4);
+        h = murmur_block(h, fold_ascii4(k));
+    }
+    uint32_t rest = length & 3;
+    if (rest) {
+        const uint8_t* tail = name + blocks * 4;
+        uint32_t k = tail[0];
+        if (rest > 1) k |= uint32_t(tail[1]) << 8;
+        if (rest > 2) k |= uint32_t(tail[2]) << 16;
+        k = fold_ascii4(k);
+        k *= 0xCC9E2D51;
+        k = rotl32(k, 15);
+        k *= 0x1B873593;
+        h ^= k;
+    }
+    h ^= length;
+    return hash_int(h);
 }
 
 // Payload words a..b of a cell (1-based) as one byte range.
@@ -1208,10 +1223,18 @@ static bool name_matches(const Cell* symbol, const uint8_t* name, uint32_t lengt
 
 // Walks the name's probe sequence for a matching symbol; returns its id or 0,
 // with *stop the empty bucket where the walk ended (-1 after a full turn).
+// Without fold, *spelling (when given) receives the first symbol passed whose
+// name matches ignoring ASCII case, or 0: spellings of one name share the
+// probe sequence, and a walk that finds no exact match passes all of them.
 static uint32_t symbol_probe(HashTable* t, uint32_t hash, const uint8_t* name, uint32_t length,
-                             bool fold, int64_t* stop) {
+                             bool fold, int64_t* stop, uint32_t* spelling = nullptr) {
+    if (spelling) *spelling = 0;
     int64_t bucket = probe_find(table_flags(t), t->buckets, hash, stop, [&](uint32_t b) {
-        return name_matches(&table_cells(t)[table_keys(t)[b]], name, length, fold);
+        const Cell* symbol = &table_cells(t)[table_keys(t)[b]];
+        if (name_matches(symbol, name, length, fold)) return true;
+        if (spelling && !*spelling && !fold && name_matches(symbol, name, length, true))
+            *spelling = table_keys(t)[b] + 1;
+        return false;
     });
     return bucket < 0 ? 0 : table_keys(t)[bucket] + 1;
 }
@@ -1226,16 +1249,12 @@ uint32_t symbol_table_intern_name(Node table, const uint8_t* text, uint32_t leng
     table_make_room(t);
     uint32_t hash = symbol_name_hash(name_copy, length);
     int64_t stop;
-    uint32_t id = symbol_probe(t, hash, name_copy, length, fold_match, &stop);
+    uint32_t spelling = 0;
+    uint32_t id = symbol_probe(t, hash, name_copy, length, fold_match, &stop, &spelling);
     if (id) return id;
-    int32_t alias = -1;
-    if (!fold_match) {
-        int64_t ignored;
-        // Spellings of one name share the probe sequence; resolving the match
-        // names the first-interned spelling whatever order the walk met them in.
-        if (uint32_t match = symbol_probe(t, hash, name_copy, length, true, &ignored))
-            alias = int32_t(symbol_resolve(match));
-    }
+    // Another spelling of the name makes this one its alias; resolving it
+    // names the first-interned spelling whatever order the walk met them in.
+    int32_t alias = spelling ? int32_t(symbol_resolve(spelling)) : -1;
     if (stop < 0) error_raise(ERR_LIMIT_HIT);  // unreachable below the threshold
     id = symbol_append(name_copy, length, alias);
     uint32_t b = uint32_t(stop);

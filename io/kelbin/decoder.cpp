@@ -137,7 +137,7 @@ uint32_t read_raw(Decoder& d) {
 }
 
 // Little-endian base-128; a fifth byte may only hold the top four bits.
-uint32_t read_varint(Decoder& d) {
+[[gnu::noinline]] uint32_t read_varint_long(Decoder& d) {
     uint32_t value = 0;
     for (int i = 0; i < 5; i++) {
         uint8_t b = read_byte(d);
@@ -146,6 +146,23 @@ uint32_t read_varint(Decoder& d) {
         if (!(b & 0x80)) break;
     }
     return value;
+}
+
+// Most varints of a stream (symbol indexes, counts) take one or two bytes.
+inline uint32_t read_varint(Decoder& d) {
+    if (bytes_left(d) >= 2) {
+        uint32_t low = d.pos[0];
+        if (low < 0x80) {
+            d.pos++;
+            return low;
+        }
+        uint32_t high = d.pos[1];
+        if (high < 0x80) {
+            d.pos += 2;
+            return (low & 0x7F) | high << 7;
+        }
+    }
+    return read_varint_long(d);
 }
 
 // A number of the variant: a varint or a 32-bit word.
@@ -206,14 +223,20 @@ void skip_padding(Decoder& d, size_t bytes) {
 
 uint32_t block_length(const Cell* block) { return series_buffer_of(block)->length(); }
 
+// A value at the tail is written into the room its container was made with,
+// which allocates nothing; only a full container grows through block_ks_append.
 void place(const Slot& slot, const Cell* value) {
     Cell v = *value;  // holds no node that a collection could move before the copy
     v.header |= slot.flags;
-    if (slot.index >= block_length(slot.container)) {
+    SeriesBuffer* b = series_buffer_of(slot.container);
+    if (slot.index < b->length()) {
+        cell_copy(&v, block_cells(series_node(slot.container)) + slot.index);
+    } else if (b->tail + sizeof(Cell) <= b->size) {
+        cell_copy(&v, block_tail_cells(b));
+        b->tail += sizeof(Cell);
+    } else {
         block_ks_append(slot.container, &v);
-        return;
     }
-    cell_copy(&v, block_cells(series_node(slot.container)) + slot.index);
 }
 
 Cell* slot_cell(const Slot& slot) { return block_cells(series_node(slot.container)) + slot.index; }
@@ -603,6 +626,31 @@ void read_boot_word(Decoder& d, const Slot& slot, const RecordHead& head, uint32
         stack_pop(1);
     }
     stack_pop(1);
+}
+
+// Boot code is mostly words bound to the global context alone, each name
+// met many times: a compact unbound word, neither defined nor a reference,
+// whose table entry already made its global word is a copy of that word.
+bool boot_global_word_q(const Decoder& d, const RecordHead& head) {
+    return !d.codec && !head.flag && !head.reference && !head.define && head.type >= T_WORD &&
+           head.type <= T_REFINEMENT;
+}
+
+void read_boot_global_word(Decoder& d, const Slot& slot, const RecordHead& head) {
+    uint32_t entry;
+    uint32_t symbol = read_symbol(d, &entry);
+    const Cell& first = d.global_words[entry];
+    if (!first.header) {
+        read_boot_word(d, slot, head, symbol, entry);
+        return;
+    }
+    // The copy takes the global context's current node and is placed before
+    // anything allocates (place roots it should the container grow), so a
+    // local cell serves where the general path holds the word on the stack.
+    Cell word = first;
+    if (word_context(&word)) word_context_set(&word, global_context);
+    cell_type_set(&word, head.type);
+    place(slot, &word);
 }
 
 void read_word(Decoder& d, const Slot& slot, const RecordHead& head) {
@@ -1163,7 +1211,8 @@ void read_compact_record(Decoder& d, Slot slot) {
     if (type == KB_TYPE_EXTENDED) type = read_varint(d);
     if (type == 0 || type > 255) fail_at(d, at);
     head.type = uint8_t(type);
-    read_typed(d, slot, head);
+    if (boot_global_word_q(d, head)) read_boot_global_word(d, slot, head);
+    else read_typed(d, slot, head);
 }
 
 void read_fixed_record(Decoder& d, Slot slot) {

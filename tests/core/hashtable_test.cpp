@@ -2,6 +2,7 @@
 #include "core/casefold.hpp"
 #include "core/mold_text.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,28 @@ using namespace kel::testing;
 namespace {
 
 struct HashTableTest : RuntimeTest {};
+
+// A name hashes as the murmur hash of its bytes with A-Z folded: every byte
+// next to the letter ranges, and the same bytes with the top bit set, in each
+// position of a block and of the tail.
+TEST(SymbolNameHash, HashesTheNameWithAsciiLettersFolded) {
+    const uint8_t edges[] = {'@', 'A', 'M', 'Z', '[', '`', 'a', 'z', '{', 0x00, 0x7F,
+                             0xC0, 0xC1, 0xDA, 0xDB, 0xE1, 0xFF};
+    for (uint32_t length = 0; length <= 9; length++) {
+        for (uint8_t edge : edges) {
+            for (uint32_t at = 0; at < std::max<uint32_t>(length, 1); at++) {
+                std::string name(length, 'Q');
+                if (length) name[at] = char(edge);
+                std::string folded = name;
+                for (char& c : folded)
+                    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+                EXPECT_EQ(symbol_name_hash(reinterpret_cast<const uint8_t*>(name.data()), length),
+                          murmur3_hash(folded.data(), folded.size()))
+                    << "length " << length << " byte " << int(edge) << " at " << at;
+            }
+        }
+    }
+}
 
 TEST(MurmurHash3, KnownVectors) {
     struct Case {

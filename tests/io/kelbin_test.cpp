@@ -137,6 +137,53 @@ TEST_F(KelbinTest, BootDataDefinesWordsAndBindsToHolders) {
     EXPECT_EQ(kelbin_first_new, before);
 }
 
+TEST_F(KelbinTest, BootDataRepeatsGlobalWordsAsTheirKindAndLine) {
+    // Symbols "a" and "b"; the word a, then a block of a: (on a new line),
+    // 'a and :b, then /a and a symbol index past the table.
+    Bytes symbols = {2, 4, 0, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 'b', 0};
+    Bytes records = {0x0F, 0x00,
+                     0x05, 0x03, 0xC0, 0x10, 0x00, 0x11, 0x00, 0x12, 0x01,
+                     0x13, 0x00};
+    Bytes stream = prefix(0x05) + Bytes{3, uint8_t(records.size())} + symbols + records;
+    uint32_t before = series_buffer(root_cell.w2)->length();
+    kelbin_boot_load(stream.data(), false);
+    ASSERT_EQ(series_buffer(root_cell.w2)->length(), before + 3);
+    Cell first = *block_ks_abs_at(&root_cell, before);
+    ASSERT_EQ(cell_type(&first), T_WORD);
+    Cell* block = block_ks_abs_at(&root_cell, before + 1);
+    ASSERT_EQ(series_buffer_of(block)->length(), 3u);
+    const Cell inner[3] = {*block_ks_abs_at(block, 0), *block_ks_abs_at(block, 1), *block_ks_abs_at(block, 2)};
+    struct Expected {
+        const Cell* cell;
+        uint8_t type;
+        bool new_line;
+    };
+    const Expected cases[] = {
+        {&inner[0], T_SET_WORD, true},
+        {&inner[1], T_LIT_WORD, false},
+        {block_ks_abs_at(&root_cell, before + 2), T_REFINEMENT, false},
+    };
+    for (const Expected& e : cases) {
+        EXPECT_EQ(cell_type(e.cell), e.type);
+        EXPECT_EQ((e.cell->header & CELL_NEWLINE) != 0, e.new_line) << int(e.type);
+        EXPECT_EQ(word_symbol(e.cell), word_symbol(&first));
+        EXPECT_EQ(word_context(e.cell), word_context(&first));
+        EXPECT_EQ(word_index(e.cell), word_index(&first));
+    }
+    EXPECT_EQ(cell_type(&inner[2]), T_GET_WORD);
+    EXPECT_NE(word_symbol(&inner[2]), word_symbol(&first));
+
+    // A repeated word whose symbol index lies past the table fails cleanly.
+    Bytes bad = {0x0F, 0x00, 0x0F, 0x02};
+    Bytes damaged = prefix(0x05) + Bytes{2, uint8_t(bad.size())} + symbols + bad;
+    try {
+        kelbin_boot_load(damaged.data(), false);
+        ADD_FAILURE() << "a symbol index past the table decoded";
+    } catch (const LanguageError& e) {
+        EXPECT_EQ(e.code(), script(ERR_KB_INVALID_RECORD));
+    }
+}
+
 TEST_F(KelbinTest, BootDataWithoutMagicEndsTheProcess) {
     Bytes stream = {'N', 'O', 'P', 'E', 0, 0, 2, 1};
     EXPECT_EXIT(kelbin_boot_load(stream.data(), false), ::testing::ExitedWithCode(0), "");
