@@ -1252,7 +1252,7 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
 }
 
 static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b);
-static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out);
+static bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out);
 static ExitCode eval_block_rest(const Cell* block, uint32_t position, uint32_t end,
                                 bool entered);
 
@@ -1422,7 +1422,8 @@ static inline QuietCode quiet_code(const EvalCursor& cursor, SeriesBuffer* b) {
 // value is one, written once that value is known. A set leaves out the frame
 // the interpreter marks while the value is evaluated: nothing runs meanwhile
 // to see it.
-static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out) {
+[[gnu::always_inline]] static inline bool quiet_expression_in_line(const QuietCode& code,
+                                                                   uint32_t* at, Cell* out) {
     const Cell* first = code.cells + *at;
     uint8_t t = cell_type(first);
     if (t != T_SET_WORD && t != T_SET_PATH) return quiet_chain(code, at, out);
@@ -1431,6 +1432,12 @@ static inline bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* o
     if (t == T_SET_WORD ? !word_set_direct(first, out) : !path_set_field(first, out)) return false;
     *at = from;
     return true;
+}
+
+// The same out of line, for the callers other than a block's quiet start,
+// which takes the steps above in line as the place they run most.
+static bool quiet_expression(const QuietCode& code, uint32_t* at, Cell* out) {
+    return quiet_expression_in_line(code, at, out);
 }
 
 // The expression at the cursor evaluated quietly, its value pushed (with
@@ -1601,7 +1608,7 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
             if (last) cell_copy(result, data_stack.args);
             return QuietStart::done;
         }
-        if (!quiet_expression(code, &at, result)) {
+        if (!quiet_expression_in_line(code, &at, result)) {
             quiet_refused_at(b, node, *position);
             return QuietStart::stopped;
         }
