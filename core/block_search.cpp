@@ -735,13 +735,27 @@ static uint64_t number_order(double x) {
     return (bits >> 63) ? 0 - bits : bits | (uint64_t(1) << 63);
 }
 
+// The hashes a key may be found under, held without allocating: at most
+// KEY_PROBES_MAX; none for an inexact key.
+struct KeyHashes {
+    uint64_t hash[KEY_PROBES_MAX];
+    size_t count = 0;
+    bool empty() const { return count == 0; }
+    size_t size() const { return count; }
+    void push_back(uint64_t h) { hash[count++] = h; }
+    uint64_t& operator[](size_t k) { return hash[k]; }
+    const uint64_t* begin() const { return hash; }
+    const uint64_t* end() const { return hash + count; }
+};
+
 // The hashes a block key may be found under (op CMP_EQUAL or CMP_STRICT_EQUAL):
 // its own first, then those of near-equal keys; none when it is inexact.
-static std::vector<uint64_t> block_key_hashes(const Cell* key, int32_t op) {
+static KeyHashes block_key_hashes(const Cell* key, int32_t op) {
     bool strict = op == CMP_STRICT_EQUAL;
     uint32_t from = series_index_clamped(key);
     uint32_t length = length_of(key);
-    std::vector<uint64_t> hashes{hash_mix(cell_type(key), length - from)};
+    KeyHashes hashes;
+    hashes.push_back(hash_mix(cell_type(key), length - from));
     for (uint32_t i = from; i < length; i++) {
         const Cell* c = block_ks_abs_at(key, i);
         uint8_t t = cell_type(c);
@@ -776,18 +790,59 @@ static std::vector<uint64_t> block_key_hashes(const Cell* key, int32_t op) {
     return hashes;
 }
 
+// The positions of exact block keys by hash: open addressing with linear
+// probing over a flat array kept at most half full, so that a lookup reads one
+// short run of slots; equal hashes take slots of their own.
+struct KeyPlaces {
+    struct Slot {
+        uint64_t hash;
+        uint32_t at;  // position + 1; 0 for an empty slot
+    };
+    std::vector<Slot> slots;
+    size_t used = 0;
+
+    size_t mask() const { return slots.size() - 1; }
+    // The hashes' low bits are not spread enough for a power-of-two table:
+    // the slot is taken from a multiplied hash's high half.
+    size_t start(uint64_t h) const {
+        uint64_t m = h * 0x9E3779B97F4A7C15ull;
+        return size_t(m >> 32) & mask();
+    }
+    void put(uint64_t h, uint32_t at) {
+        if (2 * (used + 1) > slots.size()) grow();
+        size_t i = start(h);
+        while (slots[i].at) i = (i + 1) & mask();
+        slots[i] = {h, at + 1};
+        used++;
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(std::max<size_t>(16, old.size() * 2), Slot{0, 0});
+        used = 0;
+        for (const Slot& s : old)
+            if (s.at) put(s.hash, s.at - 1);
+    }
+    // Calls found(position) for each key of the hash until it answers true.
+    template <class Found> bool find(uint64_t h, Found found) const {
+        if (slots.empty()) return false;
+        for (size_t i = start(h); slots[i].at; i = (i + 1) & mask())
+            if (slots[i].hash == h && found(slots[i].at - 1)) return true;
+        return false;
+    }
+};
+
 // The block keys of the records of a block from its position, by hash.
 struct BlockKeys {
     bool built = false;
-    std::unordered_multimap<uint64_t, uint32_t> exact;
+    KeyPlaces exact;
     std::vector<uint32_t> inexact;
 
     void enter(const Cell* block, uint32_t at, int32_t op) {
         const Cell* key = block_ks_abs_at(block, at);
         if (!block_family_q(cell_type(key))) return;
-        std::vector<uint64_t> hashes = block_key_hashes(key, op);
+        KeyHashes hashes = block_key_hashes(key, op);
         if (hashes.empty()) inexact.push_back(at);
-        else exact.emplace(hashes[0], at);
+        else exact.put(hashes[0], at);
     }
     void build(const Cell* block, uint32_t size, int32_t op) {
         built = true;
@@ -795,18 +850,18 @@ struct BlockKeys {
     }
     // Whether a record key of the block matches a block key.
     bool holds(const Cell* block, const Cell* key, uint32_t size, int32_t op) {
-        std::vector<uint64_t> hashes = block_key_hashes(key, op);
+        KeyHashes hashes = block_key_hashes(key, op);
         if (hashes.empty()) {
             uint32_t length = length_of(block);
             for (uint32_t i = series_index_clamped(block); i < length; i += size)
                 if (block_value_matches(key, block_ks_abs_at(block, i), op)) return true;
             return false;
         }
-        for (uint64_t h : hashes) {
-            auto [first, last] = exact.equal_range(h);
-            for (auto it = first; it != last; ++it)
-                if (block_value_matches(key, block_ks_abs_at(block, it->second), op)) return true;
-        }
+        for (uint64_t h : hashes)
+            if (exact.find(h, [&](uint32_t at) {
+                    return block_value_matches(key, block_ks_abs_at(block, at), op);
+                }))
+                return true;
         for (uint32_t at : inexact)
             if (block_value_matches(key, block_ks_abs_at(block, at), op)) return true;
         return false;
