@@ -17,6 +17,7 @@
 #include "core/trace.hpp"
 #include "core/word_cell.hpp"
 #include "runtime/memory.hpp"
+#include <bit>
 #include <cstdint>
 
 namespace kel {
@@ -28,6 +29,14 @@ inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head)
 // A context's context! cell, which its buffer starts with.
 [[gnu::always_inline]] inline const Cell* eval_context_cell(Node context) {
     return block_cells(context);
+}
+
+// Whether a context cell's values live on the data stack, tested on the
+// header's byte that holds the flag: one instruction where the compiler
+// otherwise loads, masks and tests the whole word.
+[[gnu::always_inline]] inline bool context_on_stack_q(const Cell* c) {
+    static_assert(std::endian::native == std::endian::little && CONTEXT_ON_STACK >> 16 <= 0xFF);
+    return reinterpret_cast<const uint8_t*>(&c->header)[2] & (CONTEXT_ON_STACK >> 16);
 }
 
 // The value of a bound word read without raising: null when the word is
@@ -42,7 +51,7 @@ inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head)
     if (context == 0) return nullptr;
     const Cell* c = eval_context_cell(context);
     uint32_t values = context_values_of(c);
-    if (c->header & CONTEXT_ON_STACK) {
+    if (context_on_stack_q(c)) {
         static_assert(DATA_STACK_CELLS < WORD_UNBOUND / 2);
         uint64_t at = uint64_t(values - 1) + word_index(word);
         if (at >= WORD_UNBOUND) return nullptr;
@@ -190,9 +199,11 @@ bool number_function_q(const Cell* function, uint8_t type);
 // The head and the one element of such a path, or false.
 [[gnu::always_inline]] inline bool path_one_step(const Cell* path, const Cell** head,
                                                  const Cell** element) {
+    // Measured in bytes, which the element's address needs anyway.
     SeriesBuffer* b = series_buffer_of(path);
-    if (uint32_t(series_index(path)) + 2 != cells_length(b)) return false;
-    const Cell* cells = block_cells(b) + uint32_t(series_index(path));
+    uint64_t offset = uint64_t(uint32_t(series_index(path))) * sizeof(Cell);
+    if (offset + 2 * sizeof(Cell) != b->tail - b->head) return false;
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr() + offset);
     if (cell_type(cells) != T_WORD) return false;
     *head = cells;
     *element = cells + 1;
@@ -323,15 +334,16 @@ bool quiet_form_q(const Cell* function);
             *out = *value;
             return next;
         }
+        uint32_t after = next;
         bool quiet;
         if (cell_type(value) == T_ACTION)
-            quiet = quiet_action(value, code, &next, no_infix, out, nesting);
+            quiet = quiet_action(value, code, &after, no_infix, out, nesting);
         else if (cell_type(value) == T_ROUTINE)
-            quiet = quiet_type_test(value, code, &next, no_infix, out, nesting);
+            quiet = quiet_type_test(value, code, &after, no_infix, out, nesting);
         else
             quiet = cell_type(value) == T_NATIVE &&
-                    quiet_native(value, code, &next, no_infix, out, nesting);
-        return quiet ? next : 0;
+                    quiet_native(value, code, &after, no_infix, out, nesting);
+        return quiet ? after : 0;
     }
     case T_PATH:
         return path_read_plain(c, out) ? next : 0;
