@@ -17,6 +17,7 @@
 #include "core/trace.hpp"
 #include "core/word_cell.hpp"
 #include "runtime/memory.hpp"
+#include <bit>
 #include <cstdint>
 
 namespace kel {
@@ -30,17 +31,39 @@ inline uint32_t cells_length(const SeriesBuffer* b) { return (b->tail - b->head)
     return block_cells(context);
 }
 
+// Whether a context cell's values live on the data stack, tested on the
+// header's byte that holds the flag: one instruction where the compiler
+// otherwise loads, masks and tests the whole word.
+[[gnu::always_inline]] inline bool context_on_stack_q(const Cell* c) {
+    static_assert(std::endian::native == std::endian::little && CONTEXT_ON_STACK >> 16 <= 0xFF);
+    return reinterpret_cast<const uint8_t*>(&c->header)[2] & (CONTEXT_ON_STACK >> 16);
+}
+
 // The value of a bound word read without raising: null when the word is
 // unbound or its context has no values (a function that is not running).
+// The two common cases take one test each past the context's: on the stack,
+// a values field of 0 (the function is not running) and an unbound index
+// (0xFFFFFFFF) both make the 64-bit sum below reach 0xFFFFFFFF, which no
+// bound word of a running function does, as the data stack holds far fewer
+// cells; in a block, an unbound index lies past any block's values.
 [[gnu::always_inline]] inline const Cell* word_value_or_null(const Cell* word) {
-    if (word_context(word) == 0 || word_index(word) == WORD_UNBOUND) return nullptr;
-    const Cell* c = eval_context_cell(word_context(word));
-    if (context_values_of(c) == 0) return nullptr;
-    if (c->header & CONTEXT_ON_STACK)
-        return data_stack.bottom + (context_values_of(c) - 1) + word_index(word);
-    SeriesBuffer* b = series_buffer(context_values_of(c));
-    if (word_index(word) >= cells_length(b)) return nullptr;
-    return block_cells(b) + word_index(word);
+    Node context = word_context(word);
+    if (context == 0) return nullptr;
+    const Cell* c = eval_context_cell(context);
+    uint32_t values = context_values_of(c);
+    if (context_on_stack_q(c)) {
+        static_assert(DATA_STACK_CELLS < WORD_UNBOUND / 2);
+        uint64_t at = uint64_t(values - 1) + word_index(word);
+        if (at >= WORD_UNBOUND) return nullptr;
+        const Cell* value = data_stack.bottom + at;
+        if (!value) __builtin_unreachable();  // the data stack is a static array
+        return value;
+    }
+    if (values == 0) return nullptr;
+    SeriesBuffer* b = series_buffer(values);
+    uint64_t offset = uint64_t(word_index(word)) * sizeof(Cell);
+    if (offset >= b->tail - b->head) return nullptr;
+    return reinterpret_cast<const Cell*>(b->head_ptr() + offset);
 }
 
 // The op! a code value stands for: a word whose value (in a context with
@@ -116,14 +139,19 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
     return true;
 }
 
-// number_operation_general; adding, subtracting, multiplying, taking the remainder of and
-// comparing two integers, the commonest cases by far, are done here without
-// a call, and so is comparing two chars,
-// which compare by their codepoints as integers do.
+// number_operation_general; the four arithmetic operations on two float!s,
+// tested first as the float test alone tells them, and adding, subtracting,
+// multiplying, taking the remainder of and comparing two integers, the
+// commonest cases by far, are done here without a call, and so is comparing
+// two chars, which compare by their codepoints as integers do.
 [[gnu::always_inline]] inline bool number_operation(const Cell* function, uint8_t type, Cell* left,
                                                     const Cell* right) {
     uint8_t lt = cell_type(left);
-    if ((lt == T_INTEGER || lt == T_CHAR) && cell_type(right) == lt) {
+    if (lt == T_FLOAT) {
+        if (cell_type(right) == T_FLOAT && type == T_ACTION)
+            return float_operation(function, type, cell_double(left), cell_double(right), left,
+                                   right);
+    } else if ((lt == T_INTEGER || lt == T_CHAR) && cell_type(right) == lt) {
         int32_t a = cell_int(left), b = cell_int(right), n;
         if (type == T_ACTION && lt == T_INTEGER) {
             uint32_t index = function_index(function);
@@ -152,11 +180,6 @@ bool number_operation_general(const Cell* function, uint8_t type, Cell* left, co
             return true;
         }
     }
-    // The four arithmetic operations on two float!s, as the math actions
-    // make them, ahead of the mixed cases below.
-    if (lt == T_FLOAT && cell_type(right) == T_FLOAT && type == T_ACTION) {
-        return float_operation(function, type, cell_double(left), cell_double(right), left, right);
-    }
     if (!number_type_q(lt) || !number_type_q(cell_type(right))) return false;
     // The four arithmetic operations with a float!, as the math actions make them.
     if (type == T_ACTION && (lt == T_FLOAT || cell_type(right) == T_FLOAT)) {
@@ -176,9 +199,11 @@ bool number_function_q(const Cell* function, uint8_t type);
 // The head and the one element of such a path, or false.
 [[gnu::always_inline]] inline bool path_one_step(const Cell* path, const Cell** head,
                                                  const Cell** element) {
+    // Measured in bytes, which the element's address needs anyway.
     SeriesBuffer* b = series_buffer_of(path);
-    if (uint32_t(series_index(path)) + 2 != cells_length(b)) return false;
-    const Cell* cells = block_cells(b) + uint32_t(series_index(path));
+    uint64_t offset = uint64_t(uint32_t(series_index(path))) * sizeof(Cell);
+    if (offset + 2 * sizeof(Cell) != b->tail - b->head) return false;
+    const Cell* cells = reinterpret_cast<const Cell*>(b->head_ptr() + offset);
     if (cell_type(cells) != T_WORD) return false;
     *head = cells;
     *element = cells + 1;
@@ -289,54 +314,78 @@ bool quiet_paren(const Cell* paren, Cell* out, uint32_t nesting);
 // evaluation may compute.
 bool quiet_form_q(const Cell* function);
 
-// The value at *at without the operators after it, into out; with no_infix
-// the argument of square-root takes none either. *at advances past it.
-[[gnu::always_inline]] inline bool quiet_operand(const QuietCode& code, uint32_t* at,
-                                                 bool no_infix, Cell* out,
-                                                 uint32_t nesting = 0) {
-    if (*at >= code.end) return false;
-    const Cell* c = code.cells + (*at)++;
+// quiet_operand from the position at of the code's cells up to end (the
+// code's own, held apart so that they stay in registers): the position past
+// the operand, or 0 when it is not quiet (no operand ends at 0). The calls
+// out of line take the position through a cell of their own, so that at
+// itself never leaves a register.
+[[gnu::always_inline]] inline uint32_t quiet_operand_after(const QuietCode& code,
+                                                           const Cell* cells, uint32_t end,
+                                                           uint32_t at, bool no_infix, Cell* out,
+                                                           uint32_t nesting) {
+    if (at >= end) return 0;
+    const Cell* c = cells + at;
+    uint32_t next = at + 1;
     switch (cell_type(c)) {
     case T_WORD: {
         const Cell* value = word_value_or_null(c);
-        if (!value) return false;
+        if (!value) return 0;
         if (plain_word_value_q(value)) {
             *out = *value;
-            return true;
+            return next;
         }
+        uint32_t after = next;
+        bool quiet;
         if (cell_type(value) == T_ACTION)
-            return quiet_action(value, code, at, no_infix, out, nesting);
-        if (cell_type(value) == T_ROUTINE)
-            return quiet_type_test(value, code, at, no_infix, out, nesting);
-        return cell_type(value) == T_NATIVE &&
-               quiet_native(value, code, at, no_infix, out, nesting);
+            quiet = quiet_action(value, code, &after, no_infix, out, nesting);
+        else if (cell_type(value) == T_ROUTINE)
+            quiet = quiet_type_test(value, code, &after, no_infix, out, nesting);
+        else
+            quiet = cell_type(value) == T_NATIVE &&
+                    quiet_native(value, code, &after, no_infix, out, nesting);
+        return quiet ? after : 0;
     }
     case T_PATH:
-        return path_read_plain(c, out);
+        return path_read_plain(c, out) ? next : 0;
     case T_PAREN:
-        return quiet_paren(c, out, nesting);
+        return quiet_paren(c, out, nesting) ? next : 0;
     default:
-        if (!self_evaluating_type_q(cell_type(c))) return false;
+        if (!self_evaluating_type_q(cell_type(c))) return 0;
         *out = *c;
-        return true;
+        return next;
     }
 }
 
+// The value at *at without the operators after it, into out; with no_infix
+// the argument of square-root takes none either. *at advances past it; it is
+// left as it was when the value is not quiet.
+[[gnu::always_inline]] inline bool quiet_operand(const QuietCode& code, uint32_t* at,
+                                                 bool no_infix, Cell* out,
+                                                 uint32_t nesting = 0) {
+    uint32_t next = quiet_operand_after(code, code.cells, code.end, *at, no_infix, out, nesting);
+    if (!next) return false;
+    *at = next;
+    return true;
+}
+
 // The value at *at and the operators after it, as far as the interpreter
-// takes them, into out; *at advances past them.
+// takes them, into out; *at advances past them, and is left as it was when
+// they are not quiet.
 [[gnu::always_inline]] inline bool quiet_chain(const QuietCode& code, uint32_t* at, Cell* out,
                                                uint32_t nesting = 0) {
-    if (!quiet_operand(code, at, false, out, nesting)) return false;
-    while (*at < code.end) {
-        const Cell* op = operator_of(code.cells + *at);
-        if (!op) return true;
-        uint32_t right_at = *at + 1;
+    const Cell* cells = code.cells;
+    uint32_t end = code.end;
+    uint32_t position = quiet_operand_after(code, cells, end, *at, false, out, nesting);
+    if (!position) return false;
+    while (position < end) {
+        const Cell* op = operator_of(cells + position);
+        if (!op) break;
         Cell right;
-        if (!quiet_operand(code, &right_at, true, &right, nesting) ||
-            !number_operation(op, op_source_type(op), out, &right))
-            return false;
-        *at = right_at;
+        uint32_t next = quiet_operand_after(code, cells, end, position + 1, true, &right, nesting);
+        if (!next || !number_operation(op, op_source_type(op), out, &right)) return false;
+        position = next;
     }
+    *at = position;
     return true;
 }
 

@@ -156,8 +156,8 @@ extern FieldSlotGuess field_slot_guesses[1u << FIELD_SLOT_GUESS_BITS];
 // after combining: with the two products xored, two objects' same two
 // fields would always collide in pairs.
 inline FieldSlotGuess* field_slot_pair(Node context, uint32_t symbol) {
-    uint32_t hash = ((context * 0x9E3779B1u + symbol) * 0x85EBCA77u) >> (32 - FIELD_SLOT_GUESS_BITS);
-    return &field_slot_guesses[hash & ~1u];
+    uint32_t pair = ((context * 0x9E3779B1u + symbol) * 0x85EBCA77u) >> (33 - FIELD_SLOT_GUESS_BITS);
+    return field_slot_guesses + (uintptr_t(pair) << 1);
 }
 // The entry remembered for the field, or null.
 [[gnu::always_inline]] inline FieldSlotGuess* field_slot_guess(Node context, uint32_t symbol) {
