@@ -146,7 +146,12 @@ enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2,
 
 static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op);
-static ExitCode eval_block_in(const Cell* block, bool last, bool body);
+template <bool body> static ExitCode eval_block_of(const Cell* block, bool last);
+// eval_block; body: the block is the body of the function whose frame is
+// the top one. Bodies take steps of their own (see eval_block_of).
+static inline ExitCode eval_block_in(const Cell* block, bool last, bool body) {
+    return body ? eval_block_of<true>(block, last) : eval_block_of<false>(block, last);
+}
 static bool call_shape(const Cell* function, uint32_t* shape);
 static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
                                   const Cell* word);
@@ -1292,8 +1297,11 @@ static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_
 // evaluated twice, the evaluation going on after it. The cursor stands at
 // the condition. False, touching nothing, where the general steps must run
 // (they then raise what they raise).
-static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor& cursor,
-                                const Cell* word, bool no_infix, ExitCode* x) {
+// whole: the expression must end the code (see eval_block_branch).
+[[gnu::always_inline]] static inline bool branch_quiet(const Cell* function, uint32_t shape,
+                                                       EvalCursor& cursor, const Cell* word,
+                                                       bool no_infix, ExitCode* x,
+                                                       bool whole = false) {
     Node node = series_node(cursor.block);
     if (!quiet_try_q(node, cursor.position)) return false;
     QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
@@ -1319,12 +1327,17 @@ static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor
     if (type == T_UNSET || (!(shape & ARGS_ANY) &&
                             !typeset_has(block_cells(series_node(args_cache_cell(function))), type)))
         return false;
-    cursor.position = at + blocks;
-    *x = EXIT_CODE_NONE;
     const Cell* chosen = first;
+    bool taken = true;
     if (kind == BRANCH_EITHER) {
         if (logic_false(out)) chosen = first + 1;
-    } else if (logic_false(out) == (kind == BRANCH_IF)) {
+    } else {
+        taken = logic_false(out) != (kind == BRANCH_IF);
+    }
+    if (whole && at + blocks != code.end) return false;
+    cursor.position = at + blocks;
+    *x = EXIT_CODE_NONE;
+    if (!taken) {
         cell_init(out, T_NONE);
         data_stack.top = out + 1;
         return true;
@@ -1592,7 +1605,7 @@ enum class QuietStart { done, stopped, interrupted };
 // interrupted: Ctrl+C came while the expression before *position ran, whose
 // value is the last pushed. In a function's body (body), a return is taken
 // too.
-static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
+[[gnu::always_inline]] static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
                                           uint32_t end, bool last, bool body) {
     Cell* result = data_stack.top;
     QuietCode code{block_cells(b), end};
@@ -1675,15 +1688,44 @@ static __attribute__((noinline)) ExitCode eval_block_rest(const Cell* block, uin
     return eval_block_frameless(block, position, end, true, entered);
 }
 
+// A block whose one expression is an if, unless or either that branch_quiet
+// takes, evaluated as eval_block_frameless would evaluate it, without its
+// loop and eval_expression's dispatch: the value goes where the loop puts
+// it. False, touching nothing, where the block must be evaluated as usual.
+// The caller has seen a word at start and a block at the end.
+static __attribute__((noinline)) bool eval_block_branch(const Cell* block, uint32_t start,
+                                                        uint32_t end, bool last, ExitCode* x) {
+    SeriesBuffer* b = series_buffer_of(block);
+    const Cell* word = block_cells(b) + start;
+    const Cell* function = word_value_or_null(word);
+    uint32_t shape;
+    if (!function || cell_type(function) != T_NATIVE || !call_shape(function, &shape) ||
+        !(shape & ARGS_BRANCH_MASK) || (shape & ARGS_QUIET))
+        return false;
+    Cell* base = data_stack.top;
+    {
+        PositionEntry entry(block);
+        Cell* code = entry.cell;
+        series_index_set(code, int32_t(start));
+        EvalCursor cursor{code, start + 1, end};
+        if (!branch_quiet(function, shape, cursor, word, false, x, true)) return false;
+    }
+    if (*x != EXIT_CODE_NONE) return true;
+    // Ctrl+C at the console halts the command after any expression.
+    if (interrupt_requested && (*x = stack_throw_halt())) return true;
+    if (last) cell_copy(base, data_stack.args);
+    return true;
+}
+
 // The framed evaluation of a block (see eval_block_in), from position,
 // where the quiet start ended as quiet says.
 static __attribute__((noinline)) ExitCode eval_block_framed(const Cell* block, uint32_t start,
                                                             uint32_t position, uint32_t end,
                                                             bool last, QuietStart quiet);
 
-// eval_block; body: the block is the body of the function whose frame is
-// the top one.
-static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
+// eval_block_in, a copy for bodies and one for other blocks, so that the
+// steps bodies alone take cost the others nothing.
+template <bool body> static ExitCode eval_block_of(const Cell* block, bool last) {
     native_stack_check();
     SeriesBuffer* b = series_buffer_of(block);
     uint32_t end = cells_length(b);
@@ -1697,8 +1739,16 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
         quiet = eval_block_quiet(series_node(block), b, &position, end, last, body);
         if (quiet == QuietStart::done) return EXIT_CODE_NONE;
     }
-    if (quiet == QuietStart::stopped && position < end && !trace_state.tracing)
+    if (quiet == QuietStart::stopped && position < end && !trace_state.tracing) {
+        // A function's body that starts with a word and ends with a block
+        // may be one branch (see eval_block_branch), as bodies often are.
+        ExitCode x;
+        if (body && position == start && cell_type(block_cells(b) + end - 1) == T_BLOCK &&
+            cell_type(block_cells(b) + start) == T_WORD &&
+            eval_block_branch(block, start, end, last, &x))
+            return x;
         return eval_block_frameless(block, position, end, last, position == start);
+    }
     return eval_block_framed(block, start, position, end, last, quiet);
 }
 
