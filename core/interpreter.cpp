@@ -489,6 +489,18 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         const Cell* op = operator_of(code + 1);
         return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
     }
+    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
+        // eval_expression's steps for a paren, without its dispatch.
+        Cell* start = data_stack.top;
+        Cell paren = *code;
+        cursor.position++;
+        ExitCode x = eval_block_in(&paren, false, false);
+        if (x != EXIT_CODE_NONE) return x;
+        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+        if (no_infix) return EXIT_CODE_NONE;
+        const Cell* op = infix_operator(cursor);
+        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+    }
     return eval_expression(cursor, no_infix, true, false);
 }
 
