@@ -1251,7 +1251,13 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
         }
     }
     ExitCode x;
-    if (native_type_q(type)) {
+    if (infix && native_type_q(type) && !trace_state.tracing && data_stack.top == args + 2 &&
+        number_operation(slot, type, args, args + 1)) {
+        // An operator on two numbers whose right operand needed the
+        // evaluator: computed as native_call computes it.
+        data_stack.top = args + 1;
+        x = EXIT_CODE_NONE;
+    } else if (native_type_q(type)) {
         x = native_call(slot, cursor, no_refinements);
     } else {
         if (uint32_t locals = (shape >> ARGS_LOCALS_SHIFT) & 0xFF) push_unused_refinement(locals);
