@@ -146,11 +146,19 @@ enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2,
 
 static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op);
-template <bool body> static ExitCode eval_block_of(const Cell* block, bool last);
+// Blocks whose evaluation takes steps of its own (see eval_block_of): a
+// function's body, a paren evaluated as an expression or argument.
+enum class BlockKind { other, body, paren };
+template <BlockKind kind> static ExitCode eval_block_of(const Cell* block, bool last);
 // eval_block; body: the block is the body of the function whose frame is
-// the top one. Bodies take steps of their own (see eval_block_of).
+// the top one.
 static inline ExitCode eval_block_in(const Cell* block, bool last, bool body) {
-    return body ? eval_block_of<true>(block, last) : eval_block_of<false>(block, last);
+    return body ? eval_block_of<BlockKind::body>(block, last)
+                : eval_block_of<BlockKind::other>(block, last);
+}
+// A paren's evaluation, its value pushed.
+static inline ExitCode eval_paren(const Cell* paren) {
+    return eval_block_of<BlockKind::paren>(paren, false);
 }
 static bool call_shape(const Cell* function, uint32_t* shape);
 static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
@@ -494,7 +502,7 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         Cell* start = data_stack.top;
         Cell paren = *code;
         cursor.position++;
-        ExitCode x = eval_block_in(&paren, false, false);
+        ExitCode x = eval_paren(&paren);
         if (x != EXIT_CODE_NONE) return x;
         if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
         if (no_infix) return EXIT_CODE_NONE;
@@ -1424,6 +1432,13 @@ static __attribute__((noinline)) ExitCode call_simple_quiet(const Cell* function
     return call_simple(function, shape, cursor, word, no_infix, false);
 }
 
+// call_simple of a function named by a word, its operators left to the
+// caller; apart, so that its one more caller adds no copy of it.
+static __attribute__((noinline)) ExitCode call_simple_word(const Cell* function, uint32_t shape,
+                                                           EvalCursor& cursor, const Cell* word) {
+    return call_simple(function, shape, cursor, word, false, false);
+}
+
 // An operator of the simple shape applied to the last pushed value.
 static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
                                   const Cell* word) {
@@ -1541,7 +1556,7 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 // eval_primary's step for a paren, without its dispatch.
                 Cell paren = *code;
                 cursor.position++;
-                x = eval_block_in(&paren, false, false);
+                x = eval_paren(&paren);
                 if (x != EXIT_CODE_NONE) return x;
                 if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
                 goto infix;
@@ -1654,6 +1669,25 @@ enum class QuietStart { done, stopped, interrupted };
     }
 }
 
+// eval_expression(cursor, false, true, false) with its steps for a call of
+// a function of the simple shape taken in line, as the first expression of
+// a paren mostly is.
+[[gnu::always_inline]] static inline ExitCode eval_call_expression(EvalCursor& cursor) {
+    Cell* start = data_stack.top;
+    const Cell* code = block_cells(series_buffer_of(cursor.block)) + cursor.position;
+    const Cell* value;
+    uint32_t shape;
+    if (trace_state.tracing || cell_type(code) != T_WORD || !(value = word_value_or_null(code)) ||
+        !callable_type_q(cell_type(value)) || !call_shape(value, &shape) ||
+        (shape & ARGS_SPECIAL))
+        return eval_expression(cursor, false, true, false);
+    cursor.position++;
+    ExitCode x = call_simple_word(value, shape, cursor, code);
+    if (x != EXIT_CODE_NONE) return x;
+    const Cell* op = infix_operator(cursor);
+    return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+}
+
 // The block's expressions from position evaluated in the running frame,
 // with the block's position entry but without a frame of its own: each value
 // goes where the frame's ARGS[0] would be (the data top on entry) and the
@@ -1663,7 +1697,8 @@ enum class QuietStart { done, stopped, interrupted };
 // while tracing, whose events report the block's frame.
 [[gnu::always_inline]] static inline ExitCode eval_block_frameless(const Cell* block,
                                                                    uint32_t position, uint32_t end,
-                                                                   bool last, bool entered) {
+                                                                   bool last, bool entered,
+                                                                   bool first_call = false) {
     Cell* base = data_stack.top;
     PositionEntry entry(block);
     Cell* code = entry.cell;
@@ -1673,7 +1708,12 @@ enum class QuietStart { done, stopped, interrupted };
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
         data_stack.top = base;
-        x = eval_expression(cursor, false, true, false);
+        if (first_call) {
+            first_call = false;
+            x = eval_call_expression(cursor);
+        } else {
+            x = eval_expression(cursor, false, true, false);
+        }
         if (x != EXIT_CODE_NONE) return x;
         if (data_stack.top != base + 1) {
             cell_copy(data_stack.top - 1, base);
@@ -1743,7 +1783,8 @@ static __attribute__((noinline)) ExitCode eval_block_framed(const Cell* block, u
 
 // eval_block_in, a copy for bodies and one for other blocks, so that the
 // steps bodies alone take cost the others nothing.
-template <bool body> static ExitCode eval_block_of(const Cell* block, bool last) {
+template <BlockKind kind> static ExitCode eval_block_of(const Cell* block, bool last) {
+    constexpr bool body = kind == BlockKind::body;
     native_stack_check();
     SeriesBuffer* b = series_buffer_of(block);
     uint32_t end = cells_length(b);
@@ -1765,7 +1806,8 @@ template <bool body> static ExitCode eval_block_of(const Cell* block, bool last)
             cell_type(block_cells(b) + start) == T_WORD &&
             eval_block_branch(block, start, end, last, &x))
             return x;
-        return eval_block_frameless(block, position, end, last, position == start);
+        return eval_block_frameless(block, position, end, last, position == start,
+                                    kind == BlockKind::paren);
     }
     return eval_block_framed(block, start, position, end, last, quiet);
 }
