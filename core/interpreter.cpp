@@ -1659,13 +1659,17 @@ enum class QuietStart { done, stopped, interrupted };
             return QuietStart::stopped;
         }
         *position = at;
-        data_stack.top = result + 1;
-        if (interrupt_requested) return QuietStart::interrupted;
+        // Nothing between two quiet expressions reads the data top: it
+        // goes above the value only when the quiet start ends with it.
+        if (interrupt_requested) {
+            data_stack.top = result + 1;
+            return QuietStart::interrupted;
+        }
         if (at >= end) {
+            data_stack.top = result + 1;
             if (last) cell_copy(result, data_stack.args);
             return QuietStart::done;
         }
-        data_stack.top = result;
     }
 }
 
