@@ -1674,13 +1674,22 @@ enum class QuietStart { done, stopped, interrupted };
 }
 
 // eval_expression(cursor, false, true, false) with its steps for a call of
-// a function of the simple shape taken in line, as the first expression of
-// a paren mostly is.
+// a function of the simple shape, and for a paren, taken in line, as the
+// first expression of a paren or of a chosen branch mostly is one of them.
 [[gnu::always_inline]] static inline ExitCode eval_call_expression(EvalCursor& cursor) {
     Cell* start = data_stack.top;
     const Cell* code = block_cells(series_buffer_of(cursor.block)) + cursor.position;
     const Cell* value;
     uint32_t shape;
+    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
+        Cell paren = *code;
+        cursor.position++;
+        ExitCode x = eval_paren(&paren);
+        if (x != EXIT_CODE_NONE) return x;
+        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+        const Cell* op = infix_operator(cursor);
+        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+    }
     if (trace_state.tracing || cell_type(code) != T_WORD || !(value = word_value_or_null(code)) ||
         !callable_type_q(cell_type(value)) || !call_shape(value, &shape) ||
         (shape & ARGS_SPECIAL))
@@ -1747,7 +1756,7 @@ enum class QuietStart { done, stopped, interrupted };
 static __attribute__((noinline)) ExitCode eval_block_rest(const Cell* block, uint32_t position,
                                                           uint32_t end, bool entered) {
     native_stack_check();
-    return eval_block_frameless(block, position, end, true, entered);
+    return eval_block_frameless(block, position, end, true, entered, true);
 }
 
 // A block whose one expression is an if, unless or either that branch_quiet
