@@ -1329,8 +1329,14 @@ static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_
                                                        bool no_infix, ExitCode* x,
                                                        bool whole = false) {
     Node node = series_node(cursor.block);
-    if (!quiet_try_q(node, cursor.position)) return false;
-    QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
+    SeriesBuffer* code_buffer = series_buffer_of(cursor.block);
+    // A whole block's condition is looked up in the refusal table only once
+    // quiet evaluation has failed somewhere in the block (see
+    // quiet_worth_at_q); the table serves the other callers.
+    if (whole ? !quiet_worth_at_q(code_buffer, node, cursor.position) || !quiet_room_q()
+              : !quiet_try_q(node, cursor.position))
+        return false;
+    QuietCode code = quiet_code(cursor, code_buffer);
     uint32_t at = cursor.position;
     Cell* out = data_stack.top;
     uint32_t kind = shape >> ARGS_BRANCH_SHIFT & 3;
@@ -1344,7 +1350,8 @@ static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_
             first = nullptr;
     }
     if (!first) {
-        quiet_refused(node, cursor.position);
+        if (whole) quiet_refused_at(code_buffer, node, cursor.position);
+        else quiet_refused(node, cursor.position);
         return false;
     }
     // The condition's check as call_simple makes it; unset, which either
