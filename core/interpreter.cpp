@@ -274,7 +274,8 @@ static Cell* args_cache_cell(const Cell* function) {
 // one called without a path fetches nothing for them. 0 for any other spec
 // (and for a cache cell made elsewhere, which never has the flag). Bits
 // 24-25 name the branch natives (see call_branch), bit 26 the natives,
-// actions and routines that have a quiet form (see call_quiet).
+// actions and routines that have a quiet form (see call_quiet), bit 27 a
+// first argument that takes every type but unset! whatever the others take.
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
 constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
@@ -283,6 +284,7 @@ constexpr uint32_t ARGS_ANY_MAX = 8;
 constexpr uint32_t ARGS_BRANCH_SHIFT = 24;
 constexpr uint32_t ARGS_BRANCH_MASK = 3u << ARGS_BRANCH_SHIFT;
 constexpr uint32_t ARGS_QUIET = 1u << 26;
+constexpr uint32_t ARGS_FIRST_ANY = 1u << 27;
 constexpr uint32_t ARGS_SPECIAL = ARGS_BRANCH_MASK | ARGS_QUIET;
 enum BranchKind : uint32_t { BRANCH_NONE = 0, BRANCH_IF, BRANCH_UNLESS, BRANCH_EITHER };
 
@@ -307,10 +309,11 @@ static uint32_t args_shape_of(Node cache, bool native) {
     SeriesBuffer* b = series_buffer(cache);
     const Cell* cells = block_cells(b);
     uint32_t length = b->length(), count = 0, unset_taken = 0;
-    bool any = true;
+    bool any = true, first_any = false;
     while (count < length && cell_type(&cells[count]) == T_TYPESET &&
            ((cells[count].header >> FETCH_MODE_SHIFT) & 3) == FETCH_EVAL) {
         any = any && count < ARGS_ANY_MAX && typeset_takes_every_value_q(&cells[count]);
+        if (count == 0) first_any = any;
         if (any && typeset_has(&cells[count], T_UNSET)) unset_taken |= 1u << count;
         count++;
     }
@@ -327,6 +330,7 @@ static uint32_t args_shape_of(Node cache, bool native) {
     }
     if (count > 255) return 0;
     uint32_t checks = any ? ARGS_ANY | unset_taken << ARGS_UNSET_SHIFT : 0;
+    if (first_any) checks |= ARGS_FIRST_ANY;
     return ARGS_SIMPLE | checks | count | locals << ARGS_LOCALS_SHIFT;
 }
 
@@ -1357,7 +1361,7 @@ static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_
     // The condition's check as call_simple makes it; unset, which either
     // refuses, goes to the general steps too.
     uint8_t type = cell_type(out);
-    if (type == T_UNSET || (!(shape & ARGS_ANY) &&
+    if (type == T_UNSET || (!(shape & (ARGS_ANY | ARGS_FIRST_ANY)) &&
                             !typeset_has(block_cells(series_node(args_cache_cell(function))), type)))
         return false;
     const Cell* chosen = first;
