@@ -146,7 +146,20 @@ enum FetchMode : uint32_t { FETCH_EVAL = 0, FETCH_LITERAL = 1, FETCH_QUOTED = 2,
 
 static void sort_call(const Cell* function, const Cell* a, const Cell* b, Cell* out);
 static ExitCode eval_infix(EvalCursor& cursor, Cell* start, const Cell* op);
-static ExitCode eval_block_in(const Cell* block, bool last, bool body);
+// Blocks whose evaluation takes steps of its own (see eval_block_of): a
+// function's body, a paren evaluated as an expression or argument.
+enum class BlockKind { other, body, paren };
+template <BlockKind kind> static ExitCode eval_block_of(const Cell* block, bool last);
+// eval_block; body: the block is the body of the function whose frame is
+// the top one.
+static inline ExitCode eval_block_in(const Cell* block, bool last, bool body) {
+    return body ? eval_block_of<BlockKind::body>(block, last)
+                : eval_block_of<BlockKind::other>(block, last);
+}
+// A paren's evaluation, its value pushed.
+static inline ExitCode eval_paren(const Cell* paren) {
+    return eval_block_of<BlockKind::paren>(paren, false);
+}
 static bool call_shape(const Cell* function, uint32_t* shape);
 static ExitCode call_simple_infix(const Cell* op, uint32_t shape, EvalCursor& cursor,
                                   const Cell* word);
@@ -261,7 +274,8 @@ static Cell* args_cache_cell(const Cell* function) {
 // one called without a path fetches nothing for them. 0 for any other spec
 // (and for a cache cell made elsewhere, which never has the flag). Bits
 // 24-25 name the branch natives (see call_branch), bit 26 the natives,
-// actions and routines that have a quiet form (see call_quiet).
+// actions and routines that have a quiet form (see call_quiet), bit 27 a
+// first argument that takes every type but unset! whatever the others take.
 constexpr uint32_t ARGS_SIMPLE = 0x80000000;
 constexpr uint32_t ARGS_ANY = 0x40000000;
 constexpr uint32_t ARGS_LOCALS_SHIFT = 8;
@@ -270,6 +284,7 @@ constexpr uint32_t ARGS_ANY_MAX = 8;
 constexpr uint32_t ARGS_BRANCH_SHIFT = 24;
 constexpr uint32_t ARGS_BRANCH_MASK = 3u << ARGS_BRANCH_SHIFT;
 constexpr uint32_t ARGS_QUIET = 1u << 26;
+constexpr uint32_t ARGS_FIRST_ANY = 1u << 27;
 constexpr uint32_t ARGS_SPECIAL = ARGS_BRANCH_MASK | ARGS_QUIET;
 enum BranchKind : uint32_t { BRANCH_NONE = 0, BRANCH_IF, BRANCH_UNLESS, BRANCH_EITHER };
 
@@ -294,10 +309,11 @@ static uint32_t args_shape_of(Node cache, bool native) {
     SeriesBuffer* b = series_buffer(cache);
     const Cell* cells = block_cells(b);
     uint32_t length = b->length(), count = 0, unset_taken = 0;
-    bool any = true;
+    bool any = true, first_any = false;
     while (count < length && cell_type(&cells[count]) == T_TYPESET &&
            ((cells[count].header >> FETCH_MODE_SHIFT) & 3) == FETCH_EVAL) {
         any = any && count < ARGS_ANY_MAX && typeset_takes_every_value_q(&cells[count]);
+        if (count == 0) first_any = any;
         if (any && typeset_has(&cells[count], T_UNSET)) unset_taken |= 1u << count;
         count++;
     }
@@ -314,6 +330,7 @@ static uint32_t args_shape_of(Node cache, bool native) {
     }
     if (count > 255) return 0;
     uint32_t checks = any ? ARGS_ANY | unset_taken << ARGS_UNSET_SHIFT : 0;
+    if (first_any) checks |= ARGS_FIRST_ANY;
     return ARGS_SIMPLE | checks | count | locals << ARGS_LOCALS_SHIFT;
 }
 
@@ -482,6 +499,18 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         Cell* start = stack_push(value);
         if (no_infix || cursor.position >= cursor.end) return EXIT_CODE_NONE;
         const Cell* op = operator_of(code + 1);
+        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+    }
+    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
+        // eval_expression's steps for a paren, without its dispatch.
+        Cell* start = data_stack.top;
+        Cell paren = *code;
+        cursor.position++;
+        ExitCode x = eval_paren(&paren);
+        if (x != EXIT_CODE_NONE) return x;
+        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+        if (no_infix) return EXIT_CODE_NONE;
+        const Cell* op = infix_operator(cursor);
         return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
     }
     return eval_expression(cursor, no_infix, true, false);
@@ -1234,7 +1263,13 @@ static inline bool call_branch(uint32_t kind, EvalCursor& cursor, ExitCode* x) {
         }
     }
     ExitCode x;
-    if (native_type_q(type)) {
+    if (infix && native_type_q(type) && !trace_state.tracing && data_stack.top == args + 2 &&
+        number_operation(slot, type, args, args + 1)) {
+        // An operator on two numbers whose right operand needed the
+        // evaluator: computed as native_call computes it.
+        data_stack.top = args + 1;
+        x = EXIT_CODE_NONE;
+    } else if (native_type_q(type)) {
         x = native_call(slot, cursor, no_refinements);
     } else {
         if (uint32_t locals = (shape >> ARGS_LOCALS_SHIFT) & 0xFF) push_unused_refinement(locals);
@@ -1292,11 +1327,20 @@ static inline bool call_quiet(const Cell* function, EvalCursor& cursor, bool no_
 // evaluated twice, the evaluation going on after it. The cursor stands at
 // the condition. False, touching nothing, where the general steps must run
 // (they then raise what they raise).
-static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor& cursor,
-                                const Cell* word, bool no_infix, ExitCode* x) {
+// whole: the expression must end the code (see eval_block_branch).
+[[gnu::always_inline]] static inline bool branch_quiet(const Cell* function, uint32_t shape,
+                                                       EvalCursor& cursor, const Cell* word,
+                                                       bool no_infix, ExitCode* x,
+                                                       bool whole = false) {
     Node node = series_node(cursor.block);
-    if (!quiet_try_q(node, cursor.position)) return false;
-    QuietCode code = quiet_code(cursor, series_buffer_of(cursor.block));
+    SeriesBuffer* code_buffer = series_buffer_of(cursor.block);
+    // A whole block's condition is looked up in the refusal table only once
+    // quiet evaluation has failed somewhere in the block (see
+    // quiet_worth_at_q); the table serves the other callers.
+    if (whole ? !quiet_worth_at_q(code_buffer, node, cursor.position) || !quiet_room_q()
+              : !quiet_try_q(node, cursor.position))
+        return false;
+    QuietCode code = quiet_code(cursor, code_buffer);
     uint32_t at = cursor.position;
     Cell* out = data_stack.top;
     uint32_t kind = shape >> ARGS_BRANCH_SHIFT & 3;
@@ -1310,21 +1354,27 @@ static inline bool branch_quiet(const Cell* function, uint32_t shape, EvalCursor
             first = nullptr;
     }
     if (!first) {
-        quiet_refused(node, cursor.position);
+        if (whole) quiet_refused_at(code_buffer, node, cursor.position);
+        else quiet_refused(node, cursor.position);
         return false;
     }
     // The condition's check as call_simple makes it; unset, which either
     // refuses, goes to the general steps too.
     uint8_t type = cell_type(out);
-    if (type == T_UNSET || (!(shape & ARGS_ANY) &&
+    if (type == T_UNSET || (!(shape & (ARGS_ANY | ARGS_FIRST_ANY)) &&
                             !typeset_has(block_cells(series_node(args_cache_cell(function))), type)))
         return false;
-    cursor.position = at + blocks;
-    *x = EXIT_CODE_NONE;
     const Cell* chosen = first;
+    bool taken = true;
     if (kind == BRANCH_EITHER) {
         if (logic_false(out)) chosen = first + 1;
-    } else if (logic_false(out) == (kind == BRANCH_IF)) {
+    } else {
+        taken = logic_false(out) != (kind == BRANCH_IF);
+    }
+    if (whole && at + blocks != code.end) return false;
+    cursor.position = at + blocks;
+    *x = EXIT_CODE_NONE;
+    if (!taken) {
         cell_init(out, T_NONE);
         data_stack.top = out + 1;
         return true;
@@ -1391,6 +1441,13 @@ static __attribute__((noinline)) ExitCode call_simple_quiet(const Cell* function
                                                             bool no_infix) {
     if (call_quiet(function, cursor, no_infix)) return EXIT_CODE_NONE;
     return call_simple(function, shape, cursor, word, no_infix, false);
+}
+
+// call_simple of a function named by a word, its operators left to the
+// caller; apart, so that its one more caller adds no copy of it.
+static __attribute__((noinline)) ExitCode call_simple_word(const Cell* function, uint32_t shape,
+                                                           EvalCursor& cursor, const Cell* word) {
+    return call_simple(function, shape, cursor, word, false, false);
 }
 
 // An operator of the simple shape applied to the last pushed value.
@@ -1510,7 +1567,7 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
                 // eval_primary's step for a paren, without its dispatch.
                 Cell paren = *code;
                 cursor.position++;
-                x = eval_block_in(&paren, false, false);
+                x = eval_paren(&paren);
                 if (x != EXIT_CODE_NONE) return x;
                 if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
                 goto infix;
@@ -1592,7 +1649,7 @@ enum class QuietStart { done, stopped, interrupted };
 // interrupted: Ctrl+C came while the expression before *position ran, whose
 // value is the last pushed. In a function's body (body), a return is taken
 // too.
-static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
+[[gnu::always_inline]] static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* position,
                                           uint32_t end, bool last, bool body) {
     Cell* result = data_stack.top;
     QuietCode code{block_cells(b), end};
@@ -1613,14 +1670,46 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
             return QuietStart::stopped;
         }
         *position = at;
-        data_stack.top = result + 1;
-        if (interrupt_requested) return QuietStart::interrupted;
+        // Nothing between two quiet expressions reads the data top: it
+        // goes above the value only when the quiet start ends with it.
+        if (interrupt_requested) {
+            data_stack.top = result + 1;
+            return QuietStart::interrupted;
+        }
         if (at >= end) {
+            data_stack.top = result + 1;
             if (last) cell_copy(result, data_stack.args);
             return QuietStart::done;
         }
-        data_stack.top = result;
     }
+}
+
+// eval_expression(cursor, false, true, false) with its steps for a call of
+// a function of the simple shape, and for a paren, taken in line, as the
+// first expression of a paren or of a chosen branch mostly is one of them.
+[[gnu::always_inline]] static inline ExitCode eval_call_expression(EvalCursor& cursor) {
+    Cell* start = data_stack.top;
+    const Cell* code = block_cells(series_buffer_of(cursor.block)) + cursor.position;
+    const Cell* value;
+    uint32_t shape;
+    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
+        Cell paren = *code;
+        cursor.position++;
+        ExitCode x = eval_paren(&paren);
+        if (x != EXIT_CODE_NONE) return x;
+        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+        const Cell* op = infix_operator(cursor);
+        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+    }
+    if (trace_state.tracing || cell_type(code) != T_WORD || !(value = word_value_or_null(code)) ||
+        !callable_type_q(cell_type(value)) || !call_shape(value, &shape) ||
+        (shape & ARGS_SPECIAL))
+        return eval_expression(cursor, false, true, false);
+    cursor.position++;
+    ExitCode x = call_simple_word(value, shape, cursor, code);
+    if (x != EXIT_CODE_NONE) return x;
+    const Cell* op = infix_operator(cursor);
+    return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
 }
 
 // The block's expressions from position evaluated in the running frame,
@@ -1632,7 +1721,8 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
 // while tracing, whose events report the block's frame.
 [[gnu::always_inline]] static inline ExitCode eval_block_frameless(const Cell* block,
                                                                    uint32_t position, uint32_t end,
-                                                                   bool last, bool entered) {
+                                                                   bool last, bool entered,
+                                                                   bool first_call = false) {
     Cell* base = data_stack.top;
     PositionEntry entry(block);
     Cell* code = entry.cell;
@@ -1642,7 +1732,12 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
     for (;;) {
         series_index_set(code, int32_t(cursor.position));
         data_stack.top = base;
-        x = eval_expression(cursor, false, true, false);
+        if (first_call) {
+            first_call = false;
+            x = eval_call_expression(cursor);
+        } else {
+            x = eval_expression(cursor, false, true, false);
+        }
         if (x != EXIT_CODE_NONE) return x;
         if (data_stack.top != base + 1) {
             cell_copy(data_stack.top - 1, base);
@@ -1672,7 +1767,36 @@ static inline QuietStart eval_block_quiet(Node node, SeriesBuffer* b, uint32_t* 
 static __attribute__((noinline)) ExitCode eval_block_rest(const Cell* block, uint32_t position,
                                                           uint32_t end, bool entered) {
     native_stack_check();
-    return eval_block_frameless(block, position, end, true, entered);
+    return eval_block_frameless(block, position, end, true, entered, true);
+}
+
+// A block whose one expression is an if, unless or either that branch_quiet
+// takes, evaluated as eval_block_frameless would evaluate it, without its
+// loop and eval_expression's dispatch: the value goes where the loop puts
+// it. False, touching nothing, where the block must be evaluated as usual.
+// The caller has seen a word at start and a block at the end.
+static __attribute__((noinline)) bool eval_block_branch(const Cell* block, uint32_t start,
+                                                        uint32_t end, bool last, ExitCode* x) {
+    SeriesBuffer* b = series_buffer_of(block);
+    const Cell* word = block_cells(b) + start;
+    const Cell* function = word_value_or_null(word);
+    uint32_t shape;
+    if (!function || cell_type(function) != T_NATIVE || !call_shape(function, &shape) ||
+        !(shape & ARGS_BRANCH_MASK) || (shape & ARGS_QUIET))
+        return false;
+    Cell* base = data_stack.top;
+    {
+        PositionEntry entry(block);
+        Cell* code = entry.cell;
+        series_index_set(code, int32_t(start));
+        EvalCursor cursor{code, start + 1, end};
+        if (!branch_quiet(function, shape, cursor, word, false, x, true)) return false;
+    }
+    if (*x != EXIT_CODE_NONE) return true;
+    // Ctrl+C at the console halts the command after any expression.
+    if (interrupt_requested && (*x = stack_throw_halt())) return true;
+    if (last) cell_copy(base, data_stack.args);
+    return true;
 }
 
 // The framed evaluation of a block (see eval_block_in), from position,
@@ -1681,9 +1805,10 @@ static __attribute__((noinline)) ExitCode eval_block_framed(const Cell* block, u
                                                             uint32_t position, uint32_t end,
                                                             bool last, QuietStart quiet);
 
-// eval_block; body: the block is the body of the function whose frame is
-// the top one.
-static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
+// eval_block_in, a copy for bodies and one for other blocks, so that the
+// steps bodies alone take cost the others nothing.
+template <BlockKind kind> static ExitCode eval_block_of(const Cell* block, bool last) {
+    constexpr bool body = kind == BlockKind::body;
     native_stack_check();
     SeriesBuffer* b = series_buffer_of(block);
     uint32_t end = cells_length(b);
@@ -1697,8 +1822,17 @@ static ExitCode eval_block_in(const Cell* block, bool last, bool body) {
         quiet = eval_block_quiet(series_node(block), b, &position, end, last, body);
         if (quiet == QuietStart::done) return EXIT_CODE_NONE;
     }
-    if (quiet == QuietStart::stopped && position < end && !trace_state.tracing)
-        return eval_block_frameless(block, position, end, last, position == start);
+    if (quiet == QuietStart::stopped && position < end && !trace_state.tracing) {
+        // A function's body that starts with a word and ends with a block
+        // may be one branch (see eval_block_branch), as bodies often are.
+        ExitCode x;
+        if (body && position == start && cell_type(block_cells(b) + end - 1) == T_BLOCK &&
+            cell_type(block_cells(b) + start) == T_WORD &&
+            eval_block_branch(block, start, end, last, &x))
+            return x;
+        return eval_block_frameless(block, position, end, last, position == start,
+                                    kind == BlockKind::paren);
+    }
     return eval_block_framed(block, start, position, end, last, quiet);
 }
 
