@@ -250,6 +250,22 @@ static inline const Cell* infix_operator(EvalCursor& cursor) {
     return code ? operator_of(code) : nullptr;
 }
 
+// eval_expression's steps for the paren at the cursor (code), without its
+// dispatch, while nothing is traced: the paren's value is pushed and, unless
+// no_infix, the operators after it are applied.
+[[gnu::always_inline]] static inline ExitCode paren_expression(EvalCursor& cursor,
+                                                               const Cell* code, bool no_infix) {
+    Cell* start = data_stack.top;
+    Cell paren = *code;
+    cursor.position++;
+    ExitCode x = eval_paren(&paren);
+    if (x != EXIT_CODE_NONE) return x;
+    if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
+    if (no_infix) return EXIT_CODE_NONE;
+    const Cell* op = infix_operator(cursor);
+    return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
+}
+
 // ---- argument cache ----------------------------------------------------------------------
 
 static bool native_type_q(uint8_t type) { return type == T_NATIVE || type == T_ACTION; }
@@ -501,18 +517,8 @@ const Cell* not_unset_check(uint32_t param, const Cell* value) {
         const Cell* op = operator_of(code + 1);
         return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
     }
-    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
-        // eval_expression's steps for a paren, without its dispatch.
-        Cell* start = data_stack.top;
-        Cell paren = *code;
-        cursor.position++;
-        ExitCode x = eval_paren(&paren);
-        if (x != EXIT_CODE_NONE) return x;
-        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
-        if (no_infix) return EXIT_CODE_NONE;
-        const Cell* op = infix_operator(cursor);
-        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
-    }
+    if (cell_type(code) == T_PAREN && !trace_state.tracing)
+        return paren_expression(cursor, code, no_infix);
     return eval_expression(cursor, no_infix, true, false);
 }
 
@@ -1565,12 +1571,9 @@ ExitCode eval_expression(EvalCursor& cursor, bool no_infix, bool push, bool lite
             }
             if (t == T_PAREN) {
                 // eval_primary's step for a paren, without its dispatch.
-                Cell paren = *code;
-                cursor.position++;
-                x = eval_paren(&paren);
+                x = paren_expression(cursor, code, no_infix);
                 if (x != EXIT_CODE_NONE) return x;
-                if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
-                goto infix;
+                goto done;
             }
             goto general;
         }
@@ -1692,15 +1695,8 @@ enum class QuietStart { done, stopped, interrupted };
     const Cell* code = block_cells(series_buffer_of(cursor.block)) + cursor.position;
     const Cell* value;
     uint32_t shape;
-    if (cell_type(code) == T_PAREN && !trace_state.tracing) {
-        Cell paren = *code;
-        cursor.position++;
-        ExitCode x = eval_paren(&paren);
-        if (x != EXIT_CODE_NONE) return x;
-        if (trace_state.tracing) trace_event(TRACE_PUSH, &cursor, nullptr, start);
-        const Cell* op = infix_operator(cursor);
-        return op ? eval_infix(cursor, start, op) : EXIT_CODE_NONE;
-    }
+    if (cell_type(code) == T_PAREN && !trace_state.tracing)
+        return paren_expression(cursor, code, false);
     if (trace_state.tracing || cell_type(code) != T_WORD || !(value = word_value_or_null(code)) ||
         !callable_type_q(cell_type(value)) || !call_shape(value, &shape) ||
         (shape & ARGS_SPECIAL))
